@@ -1,0 +1,14 @@
+// Hexadecimal numbers as the modules write them.
+#pragma once
+
+#include <cstdint>
+
+// Leading white space, an optional sign and an optional "0x" are accepted;
+// conversion stops at the first non-hex character (*end points there, or at
+// text when there are no digits, which gives 0). Values beyond 32 bits give
+// 0xFFFFFFFF; a minus sign negates modulo 2^32.
+uint32_t parseHex32(const char* text, const char** end);
+
+// One unsigned 64-bit number after optional white space, sign and "0x";
+// false when there is no hexadecimal digit. Beyond 64 bits saturates.
+bool scanHex64(const char* text, uint64_t* value);

@@ -1,0 +1,118 @@
+#include "link/port_table.h"
+
+namespace {
+
+SerialPort portTable[kPortTableSize];
+
+void closeAndClear(os::Handle& handle) {
+  if (handle) {
+    os::closeHandle(handle);
+    handle = nullptr;
+  }
+}
+
+void openDevice(SerialPort& port) {
+  wchar_t name[16];
+  formatDeviceName(port.portNumber, name, 16);
+  port.handle = os::openSerial(name);
+}
+
+}  // namespace
+
+SerialPort* portRecord(uint32_t portNumber) {
+  return portNumber < kPortTableSize ? &portTable[portNumber] : nullptr;
+}
+
+void formatDeviceName(uint32_t portNumber, wchar_t* name, uint32_t size) {
+  const wchar_t prefix[] = L"\\\\.\\COM";
+  uint32_t i = 0;
+  for (; prefix[i] && i + 1 < size; ++i) name[i] = prefix[i];
+  // The number goes out as an 8-bit value, which 1..255 always fits.
+  const uint32_t n = portNumber & 0xFF;
+  wchar_t digits[3];
+  uint32_t count = 0;
+  uint32_t rest = n;
+  do {
+    digits[count++] = static_cast<wchar_t>(L'0' + rest % 10);
+    rest /= 10;
+  } while (rest && count < 3);
+  while (count && i + 1 < size) name[i++] = digits[--count];
+  name[i] = 0;
+}
+
+SerialPort* openPort(uint32_t portNumber, os::Handle cancelEvent) {
+  if (portNumber < 1 || portNumber > 255) {
+    os::setLastError(os::kErrorInvalidParameter);
+    return nullptr;
+  }
+  SerialPort& port = portTable[portNumber];
+  port.portNumber = portNumber;
+  if (port.handle) {
+    os::setLastError(os::kErrorAccessDenied);
+    return nullptr;
+  }
+  port.lock = os::createMutex();
+  if (!port.lock) return nullptr;
+  port.cancelEvent = cancelEvent;
+  port.writeWait[0] = os::createEvent();
+  if (!port.writeWait[0]) {
+    closePort(&port);
+    return nullptr;
+  }
+  port.readWait[0] = os::createEvent();
+  if (!port.readWait[0]) {
+    closePort(&port);
+    return nullptr;
+  }
+  port.writeWait[1] = cancelEvent;
+  port.readWait[1] = cancelEvent;
+  port.ioTimeoutMs = kDefaultIoTimeoutMs;
+  port.ctsWaitMs = kDefaultCtsWaitMs;
+  port.waitCount = cancelEvent ? 2 : 1;
+  port.guardDelayMs = kDefaultGuardDelayMs;
+  port.inCommandMode = 0;
+
+  os::lockMutex(port.lock);
+  openDevice(port);
+  os::unlockMutex(port.lock);
+  if (!port.handle) {
+    // Keep the device's error for the caller across the clean-up.
+    const uint32_t error = os::lastError();
+    closePort(&port);
+    os::setLastError(error);
+    return nullptr;
+  }
+  return &port;
+}
+
+void closePort(SerialPort* port) {
+  if (!port) return;
+  if (port->lock) os::lockMutex(port->lock);
+  if (port->handle) {
+    os::purgeSerial(port->handle, os::kPurgeAll);
+    closeAndClear(port->handle);
+  }
+  closeAndClear(port->writeWait[0]);
+  closeAndClear(port->readWait[0]);
+  port->cancelEvent = nullptr;
+  port->writeWait[1] = nullptr;
+  port->readWait[1] = nullptr;
+  port->inCommandMode = 0;
+  if (port->lock) {
+    os::unlockMutex(port->lock);
+    closeAndClear(port->lock);
+  }
+}
+
+bool isValidPort(const SerialPort* port) {
+  if (!port) return false;
+  const SerialPort* first = &portTable[1];
+  const SerialPort* end = &portTable[kPortTableSize];
+  // Compare as addresses: a pointer from elsewhere must not be dereferenced.
+  const auto p = reinterpret_cast<uintptr_t>(port);
+  if (p < reinterpret_cast<uintptr_t>(first) || p >= reinterpret_cast<uintptr_t>(end)) {
+    return false;
+  }
+  if ((p - reinterpret_cast<uintptr_t>(first)) % sizeof(SerialPort) != 0) return false;
+  return port->handle != nullptr;
+}

@@ -1,0 +1,40 @@
+// The table of serial ports: one record per COM number, so that the number
+// alone designates the record and a second open of it is refused.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/os.h"
+
+struct SerialPort {
+  os::Handle lock = nullptr;    // held for one command transaction
+  os::Handle handle = nullptr;  // the device; null means closed
+  os::Handle cancelEvent = nullptr;  // the pane's, borrowed
+  os::Handle writeWait[2] = {};      // {writeEvent, cancelEvent}
+  os::Handle readWait[2] = {};       // {readEvent, cancelEvent}
+  uint32_t waitCount = 0;            // 2 with a cancelEvent, else 1
+  uint32_t ioTimeoutMs = 0;
+  uint32_t ctsWaitMs = 0;
+  uint32_t guardDelayMs = 0;
+  uint32_t guardTime = 0;
+  os::LineSettings serialSettings{};
+  uint32_t portNumber = 0;
+  uint32_t inCommandMode = 0;
+};
+
+constexpr uint32_t kPortTableSize = 256;
+constexpr uint32_t kDefaultIoTimeoutMs = 1200;
+constexpr uint32_t kDefaultCtsWaitMs = 2560;
+constexpr uint32_t kDefaultGuardDelayMs = 1120;
+
+// Record n is COM n; record 0 is never used.
+SerialPort* portRecord(uint32_t portNumber);
+
+// Null on failure, with the last error set: ERROR_INVALID_PARAMETER for a
+// number outside 1..255, ERROR_ACCESS_DENIED when the record is open.
+SerialPort* openPort(uint32_t portNumber, os::Handle cancelEvent);
+void closePort(SerialPort* port);
+bool isValidPort(const SerialPort* port);
+
+// "\\.\COM<n>" for the device open; the buffer holds at least 12 characters.
+void formatDeviceName(uint32_t portNumber, wchar_t* name, uint32_t size);

@@ -1,0 +1,30 @@
+// The only operations that move bytes over a SerialPort. Every wait ends on
+// completion, on the port's ioTimeoutMs, or at once when the pane's
+// cancelEvent is set. None of them checks the port or takes its lock.
+#pragma once
+
+#include <cstdint>
+
+#include "link/port_table.h"
+
+bool purgePort(SerialPort* port);
+// True when CTS is or comes up within limitMs; the line is held in break
+// while waiting, and the break is cleared on every way out.
+bool waitForCts(SerialPort* port, uint32_t limitMs);
+bool waitWriteReady(SerialPort* port);
+
+// 0, ErrWrite, ErrTimeout or ErrCancelled.
+int32_t writeBytes(SerialPort* port, const char* bytes, uint32_t count);
+// Reads up to CR (consumed, not stored) into a NUL-terminated buffer of
+// `size` (at least 1). A longer line keeps size - 1 characters and leaves the
+// rest for the next read. 0, ErrRead, ErrTimeout or ErrCancelled.
+int32_t readLine(SerialPort* port, char* buffer, uint32_t size, uint32_t* outLength);
+
+// The raw variants serve the settings discovery, before the module's
+// settings are known; they report only success.
+bool writeRaw(SerialPort* port, const char* bytes, uint32_t count);
+// Keeps the CR; at most size - 1 bytes (size at least 2).
+bool readLineRaw(SerialPort* port, char* buffer, uint32_t size, uint32_t* outCount);
+// Gives the read a fixed window of ioTimeoutMs, even when its bytes come
+// sooner; outCount is what arrived within it.
+bool readBlockTimed(SerialPort* port, char* buffer, uint32_t count, uint32_t* outCount);

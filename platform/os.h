@@ -1,0 +1,151 @@
+// The operating-system seam. link/ and module/ reach the OS only through
+// these calls; platform/win32 maps each onto kernel32, platform/virtual onto
+// a deterministic world with a virtual clock.
+#pragma once
+
+#include <cstdint>
+
+namespace os {
+
+// HANDLE on Windows; an object of the virtual world otherwise.
+using Handle = void*;
+
+// Windows error numbers that the program sets or tells apart.
+constexpr uint32_t kErrorFileNotFound = 2;
+constexpr uint32_t kErrorAccessDenied = 5;
+constexpr uint32_t kErrorInvalidHandle = 6;
+constexpr uint32_t kErrorInvalidParameter = 87;
+constexpr uint32_t kErrorOperationAborted = 995;
+constexpr uint32_t kErrorIoPending = 997;
+
+// ---- clock ----------------------------------------------------------------
+// Milliseconds; wraps after 49.7 days, so compare with unsigned differences.
+uint32_t tickCount();
+void sleepMs(uint32_t ms);
+
+// ---- the calling thread's last error ----------------------------------------
+uint32_t lastError();
+void setLastError(uint32_t code);
+
+// ---- events, mutexes, waits ---------------------------------------------------
+// Manual-reset, initially not signalled, unnamed. Null on failure.
+Handle createEvent();
+bool setEvent(Handle event);
+bool resetEvent(Handle event);
+bool isEventSet(Handle event);
+
+// Unnamed, not initially owned. Null on failure.
+Handle createMutex();
+bool lockMutex(Handle mutex);  // waits without time limit
+bool unlockMutex(Handle mutex);
+
+bool closeHandle(Handle handle);
+
+constexpr int kWaitTimeout = -1;
+constexpr int kWaitFailed = -2;
+// Waits until one of count (1 or 2) handles is signalled: its index, the
+// lowest when several are; kWaitTimeout or kWaitFailed otherwise.
+int waitAny(const Handle* handles, uint32_t count, uint32_t timeoutMs);
+
+// ---- serial devices ---------------------------------------------------------
+constexpr uint8_t kNoParity = 0;
+constexpr uint8_t kOddParity = 1;
+constexpr uint8_t kEvenParity = 2;
+constexpr uint8_t kMarkParity = 3;
+constexpr uint8_t kSpaceParity = 4;
+
+constexpr uint8_t kOneStopBit = 0;
+constexpr uint8_t kOne5StopBits = 1;
+constexpr uint8_t kTwoStopBits = 2;
+
+constexpr uint8_t kDtrControlDisable = 0;
+constexpr uint8_t kDtrControlEnable = 1;
+constexpr uint8_t kRtsControlDisable = 0;
+constexpr uint8_t kRtsControlEnable = 1;
+
+// The members of the Windows DCB that the program uses; the Win32 binding
+// converts, so nothing above the seam needs the DCB's bit fields.
+struct LineSettings {
+  uint32_t baudRate = 0;
+  uint8_t byteSize = 0;
+  uint8_t parity = 0;
+  uint8_t stopBits = 0;
+  bool binary = false;
+  bool parityCheck = false;
+  bool outxCtsFlow = false;
+  bool outxDsrFlow = false;
+  uint8_t dtrControl = 0;
+  bool dsrSensitivity = false;
+  bool txContinueOnXoff = false;
+  bool outX = false;
+  bool inX = false;
+  bool errorCharEnabled = false;
+  bool nullStrip = false;
+  uint8_t rtsControl = 0;
+  bool abortOnError = false;
+  uint16_t xonLim = 0;
+  uint16_t xoffLim = 0;
+  char xonChar = 0;
+  char xoffChar = 0;
+  char errorChar = 0;
+  char eofChar = 0;
+  char evtChar = 0;
+};
+
+struct Timeouts {
+  uint32_t readIntervalMs = 0;
+  uint32_t readTotalMultiplierMs = 0;
+  uint32_t readTotalConstantMs = 0;
+  uint32_t writeTotalMultiplierMs = 0;
+  uint32_t writeTotalConstantMs = 0;
+};
+
+constexpr uint32_t kPurgeTxAbort = 0x1;
+constexpr uint32_t kPurgeRxAbort = 0x2;
+constexpr uint32_t kPurgeTxClear = 0x4;
+constexpr uint32_t kPurgeRxClear = 0x8;
+constexpr uint32_t kPurgeAll = 0xF;
+
+constexpr uint32_t kEscapeSetRts = 3;
+constexpr uint32_t kEscapeClrRts = 4;
+constexpr uint32_t kEscapeSetDtr = 5;
+constexpr uint32_t kEscapeClrDtr = 6;
+
+constexpr uint32_t kModemCtsOn = 0x10;
+constexpr uint32_t kModemDsrOn = 0x20;
+constexpr uint32_t kModemRingOn = 0x40;
+constexpr uint32_t kModemRlsdOn = 0x80;
+
+// Exclusive (no sharing), overlapped open of a device such as \\.\COM5.
+// Null on failure, with the last error set. Closed with closeHandle.
+Handle openSerial(const wchar_t* deviceName);
+bool purgeSerial(Handle device, uint32_t flags);
+bool setSerialTimeouts(Handle device, const Timeouts& timeouts);
+bool setSerialQueues(Handle device, uint32_t inBytes, uint32_t outBytes);
+bool getLineSettings(Handle device, LineSettings& settings);
+bool setLineSettings(Handle device, const LineSettings& settings);
+bool escapeSerial(Handle device, uint32_t function);
+bool getModemStatus(Handle device, uint32_t& status);
+bool setBreak(Handle device);
+bool clearBreak(Handle device);
+
+// ---- overlapped transfers ------------------------------------------------------
+// The record of one transfer in flight; must stay put until its result has
+// been fetched. Start a new one zeroed for every transfer.
+struct Transfer {
+  alignas(8) unsigned char opaque[64];
+};
+
+// Each start returns true when the transfer was issued (finished at once or
+// pending); false with the last error set otherwise.
+bool startWrite(Handle device, const void* bytes, uint32_t count, Transfer& transfer,
+                Handle event);
+bool startRead(Handle device, void* bytes, uint32_t count, Transfer& transfer, Handle event);
+// A read whose completion signals no event: only a cancel or the result
+// fetch ends it from the caller's side.
+bool startReadUnsignalled(Handle device, void* bytes, uint32_t count, Transfer& transfer);
+// Waits for the transfer to end; count is what it moved (also on failure).
+bool finishTransfer(Handle device, Transfer& transfer, uint32_t& count);
+bool cancelTransfers(Handle device);
+
+}  // namespace os

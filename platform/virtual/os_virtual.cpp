@@ -1,0 +1,67 @@
+// os:: onto the virtual world of the running test.
+#include "platform/os.h"
+#include "platform/virtual/world.h"
+
+namespace os {
+namespace {
+thread_local uint32_t tlLastError = 0;
+vw::World& world() { return vw::World::current(); }
+}  // namespace
+
+uint32_t tickCount() { return world().tickCount(); }
+void sleepMs(uint32_t ms) { world().sleepMs(ms); }
+uint32_t lastError() { return tlLastError; }
+void setLastError(uint32_t code) { tlLastError = code; }
+
+Handle createEvent() { return world().createEvent(); }
+bool setEvent(Handle event) { return world().setEvent(event); }
+bool resetEvent(Handle event) { return world().resetEvent(event); }
+bool isEventSet(Handle event) { return world().isEventSet(event); }
+Handle createMutex() { return world().createMutex(); }
+bool lockMutex(Handle mutex) { return world().lockMutex(mutex); }
+bool unlockMutex(Handle mutex) { return world().unlockMutex(mutex); }
+bool closeHandle(Handle handle) { return world().closeHandle(handle); }
+int waitAny(const Handle* handles, uint32_t count, uint32_t timeoutMs) {
+  return world().waitAny(handles, count, timeoutMs);
+}
+
+Handle openSerial(const wchar_t* deviceName) { return world().openSerial(deviceName); }
+bool purgeSerial(Handle device, uint32_t flags) { return world().purgeSerial(device, flags); }
+bool setSerialTimeouts(Handle device, const Timeouts& timeouts) {
+  return world().setSerialTimeouts(device, timeouts);
+}
+bool setSerialQueues(Handle device, uint32_t inBytes, uint32_t outBytes) {
+  return world().setSerialQueues(device, inBytes, outBytes);
+}
+bool getLineSettings(Handle device, LineSettings& settings) {
+  return world().getLineSettings(device, settings);
+}
+bool setLineSettings(Handle device, const LineSettings& settings) {
+  return world().setLineSettings(device, settings);
+}
+bool escapeSerial(Handle device, uint32_t function) {
+  return world().escapeSerial(device, function);
+}
+bool getModemStatus(Handle device, uint32_t& status) {
+  return world().getModemStatus(device, status);
+}
+bool setBreak(Handle device) { return world().setBreak(device, true); }
+bool clearBreak(Handle device) { return world().setBreak(device, false); }
+
+bool startWrite(Handle device, const void* bytes, uint32_t count, Transfer& transfer,
+                Handle event) {
+  return world().startTransfer(device, true, const_cast<void*>(bytes), count, transfer, event,
+                               true);
+}
+bool startRead(Handle device, void* bytes, uint32_t count, Transfer& transfer, Handle event) {
+  return world().startTransfer(device, false, bytes, count, transfer, event, true);
+}
+bool startReadUnsignalled(Handle device, void* bytes, uint32_t count, Transfer& transfer) {
+  return world().startTransfer(device, false, bytes, count, transfer, nullptr, false);
+}
+bool finishTransfer(Handle device, Transfer& transfer, uint32_t& count) {
+  return world().finishTransfer(device, transfer, count);
+}
+bool cancelTransfers(Handle device) { return world().cancelTransfers(device); }
+
+}  // namespace os

@@ -1,0 +1,360 @@
+#include "platform/virtual/world.h"
+#include "platform/virtual/world_internal.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace vw {
+namespace {
+
+constexpr uint32_t kErrorBadCommand = 22;
+
+World* gWorld = nullptr;
+
+[[noreturn]] void fatal(const char* what) {
+  std::fprintf(stderr, "virtual world: %s\n", what);
+  std::fflush(stderr);
+  std::abort();
+}
+
+}  // namespace
+
+TimeUs byteTimeUs(const PeerSettings& s) {
+  uint64_t halfBits = 2 * (1 + uint64_t{s.byteSize} + (s.parity != os::kNoParity ? 1 : 0));
+  halfBits += s.stopBits == os::kTwoStopBits ? 4 : (s.stopBits == os::kOne5StopBits ? 3 : 2);
+  const uint64_t baud = s.baudRate ? s.baudRate : 1;
+  return (halfBits * 1000000 + 2 * baud - 1) / (2 * baud);
+}
+
+uint8_t garble(uint8_t byte) { return static_cast<uint8_t>((byte ^ 0xA5) + 0x3B); }
+
+namespace {
+thread_local World::VThread* tlThread = nullptr;
+}
+
+World::World() {
+  if (gWorld) fatal("only one world at a time");
+  gWorld = this;
+  auto main = std::make_unique<VThread>();
+  main->id = 0;
+  tlThread = main.get();
+  threads_[0] = std::move(main);
+}
+
+World::~World() {
+  // Let every thread of the test run to its end, so none outlives the world.
+  for (auto& [id, t] : threads_) {
+    if (id != 0 && !t->finished) join(id);
+  }
+  for (auto& [id, t] : threads_) {
+    if (t->thread.joinable()) t->thread.join();
+  }
+  for (Object* o : objects_) delete o;
+  tlThread = nullptr;
+  gWorld = nullptr;
+}
+
+World& World::current() {
+  if (!gWorld) fatal("no world: a test must create one before using the seam");
+  return *gWorld;
+}
+
+// ---------------------------------------------------------------- scheduling
+
+TimeUs World::now() const {
+  std::lock_guard lock(mutex_);
+  return now_;
+}
+
+void World::setTickOrigin(uint32_t originMs) {
+  std::lock_guard lock(mutex_);
+  tickOrigin_ = originMs;
+}
+
+void World::at(TimeUs when, std::function<void()> action) {
+  std::lock_guard lock(mutex_);
+  events_.push_back({std::max(when, now_), seq_++, std::move(action)});
+}
+
+void World::after(TimeUs delay, std::function<void()> action) {
+  std::lock_guard lock(mutex_);
+  events_.push_back({now_ + delay, seq_++, std::move(action)});
+}
+
+World::VThread* World::self() {
+  if (!tlThread) fatal("a thread the world does not know called the seam");
+  return tlThread;
+}
+
+int World::spawn(std::function<void()> body) {
+  Lock lock(mutex_);
+  auto t = std::make_unique<VThread>();
+  VThread* raw = t.get();
+  raw->id = nextThreadId_++;
+  raw->blocked = true;
+  raw->ready = [] { return true; };
+  threads_[raw->id] = std::move(t);
+  raw->thread = std::thread([this, raw, body = std::move(body)] {
+    Lock inner(mutex_);
+    cv_.wait(inner, [&] { return running_ == raw->id; });
+    tlThread = raw;
+    raw->ready = nullptr;
+    inner.unlock();
+    body();
+    inner.lock();
+    raw->finished = true;
+    raw->blocked = true;
+    raw->deadline.reset();
+    handOff(inner, raw, true);
+  });
+  return raw->id;
+}
+
+void World::join(int id) {
+  Lock lock(mutex_);
+  auto it = threads_.find(id);
+  if (it == threads_.end() || id == 0) fatal("join of an unknown thread");
+  VThread* t = it->second.get();
+  block(lock, [t] { return t->finished; }, std::nullopt);
+  lock.unlock();
+  if (t->thread.joinable()) t->thread.join();
+}
+
+bool World::isReady(VThread* t) const {
+  if (t->ready && t->ready()) return true;
+  return t->deadline && *t->deadline <= now_;
+}
+
+bool World::block(Lock& lock, std::function<bool()> ready, std::optional<TimeUs> deadline) {
+  VThread* me = self();
+  me->ready = std::move(ready);
+  me->deadline = deadline;
+  me->blocked = true;
+  handOff(lock, me, false);
+  const bool ok = me->ready && me->ready();
+  me->ready = nullptr;
+  me->deadline.reset();
+  return ok;
+}
+
+void World::handOff(Lock& lock, VThread* me, bool exiting) {
+  for (;;) {
+    runDue();
+    if (!exiting && isReady(me)) {
+      me->blocked = false;
+      return;
+    }
+    VThread* next = nullptr;
+    for (auto& [id, t] : threads_) {
+      if (t.get() != me && t->blocked && !t->finished && isReady(t.get())) {
+        next = t.get();
+        break;
+      }
+    }
+    if (next) {
+      next->blocked = false;
+      running_ = next->id;
+      cv_.notify_all();
+      if (exiting) return;
+      cv_.wait(lock, [&] { return running_ == me->id; });
+      return;
+    }
+    if (!advanceClock()) fatal("every thread waits for ever and nothing is scheduled");
+  }
+}
+
+bool World::advanceClock() {
+  std::optional<TimeUs> next;
+  auto consider = [&next](TimeUs t) {
+    if (!next || t < *next) next = t;
+  };
+  for (const auto& e : events_) consider(e.at);
+  for (const auto& [id, t] : threads_) {
+    if (t->blocked && !t->finished && t->deadline) consider(*t->deadline);
+  }
+  for (const auto& [name, l] : lines_) {
+    if (!l->peer) continue;
+    if (auto w = l->peer->nextWake(); w && *w > now_) consider(*w);
+  }
+  if (!next) return false;
+  now_ = std::max(now_, *next);
+  runDue();
+  return true;
+}
+
+void World::runDue() {
+  for (;;) {
+    pollPeers();
+    auto due = std::min_element(events_.begin(), events_.end(), [](const auto& a, const auto& b) {
+      return a.at != b.at ? a.at < b.at : a.seq < b.seq;
+    });
+    if (due == events_.end() || due->at > now_) return;
+    auto action = std::move(due->action);
+    events_.erase(due);
+    action();
+  }
+}
+
+void World::pollPeers() {
+  for (auto& [name, l] : lines_) {
+    if (!l->peer) continue;
+    l->peer->advance(now_);
+    std::string out = l->peer->takeOutput();
+    if (!out.empty()) sendFromPeer(*l, out);
+  }
+}
+
+// ---------------------------------------------------------------- serial line
+
+PeerSettings World::hostSettings(const SerialLine& line) const {
+  return {line.settings.baudRate, line.settings.byteSize, line.settings.parity,
+          line.settings.stopBits};
+}
+
+void World::record(const SerialLine& line, Event kind, uint32_t value) {
+  record(line, kind, value, hostSettings(line));
+}
+
+void World::record(const SerialLine& line, Event kind, uint32_t value, const PeerSettings& s) {
+  transcript_.push_back({now_, line.name, kind, value, s});
+}
+
+void World::sendFromPeer(SerialLine& line, const std::string& bytes) {
+  const PeerSettings ps = line.peer->lineSettings();
+  for (char c : bytes) {
+    const TimeUs start = std::max(now_, line.peerBusyUntil);
+    const TimeUs arrive = start + byteTimeUs(ps);
+    line.peerBusyUntil = arrive;
+    transcript_.push_back({start, line.name, Event::PeerByte, static_cast<uint8_t>(c), ps});
+    SerialLine* l = &line;
+    events_.push_back({arrive, seq_++, [this, l, c, ps] {
+                         const auto b = static_cast<uint8_t>(c);
+                         deliverToHost(*l, hostSettings(*l) == ps ? b : garble(b));
+                       }});
+  }
+}
+
+void World::deliverToHost(SerialLine& line, uint8_t byte) {
+  if (!line.open) return;
+  if (line.input.size() >= line.inQueue) return;  // overrun: the byte is lost
+  line.input.push_back(static_cast<char>(byte));
+  serviceRead(line);
+}
+
+void World::serviceRead(SerialLine& line) {
+  if (!line.pendingRead) return;
+  Transfer& t = *transfers_.at(line.pendingRead);
+  const uint32_t take = std::min<uint32_t>(t.count - t.done, line.input.size());
+  std::memcpy(t.buffer + t.done, line.input.data(), take);
+  line.input.erase(0, take);
+  t.done += take;
+  if (t.done == t.count) complete(t, true, 0);
+}
+
+void World::complete(Transfer& t, bool ok, uint32_t error) {
+  t.finished = true;
+  t.ok = ok;
+  t.error = error;
+  if (t.signals && t.event && objects_.count(t.event)) t.event->signalled = true;
+  if (t.line->pendingRead == t.id) t.line->pendingRead = 0;
+  if (t.line->pendingWrite == t.id) t.line->pendingWrite = 0;
+}
+
+void World::abortTransfer(uint64_t id, uint32_t error) {
+  if (!id) return;
+  Transfer& t = *transfers_.at(id);
+  if (t.write) t.line->txGeneration++;
+  complete(t, false, error);
+}
+
+SerialLine& World::addSerialPort(const std::string& name, LinePeer* peer) {
+  std::lock_guard lock(mutex_);
+  auto& l = lines_[name];
+  if (!l) l = std::make_unique<SerialLine>();
+  l->name = name;
+  l->peer = peer;
+  return *l;
+}
+
+void World::removeSerialPort(const std::string& name) {
+  std::lock_guard lock(mutex_);
+  auto it = lines_.find(name);
+  if (it == lines_.end()) return;
+  SerialLine& l = *it->second;
+  abortTransfer(l.pendingRead, kErrorBadCommand);
+  abortTransfer(l.pendingWrite, kErrorBadCommand);
+  l.peer = nullptr;
+  l.present = false;
+  l.name = "(removed " + name + ")";
+  // The record stays for open handles and the transcript; the name is free.
+  lines_[l.name] = std::move(it->second);
+  lines_.erase(name);
+}
+
+SerialLine* World::line(const std::string& name) {
+  std::lock_guard lock(mutex_);
+  auto it = lines_.find(name);
+  return it == lines_.end() ? nullptr : it->second.get();
+}
+
+// ---------------------------------------------------------------- faults
+
+void World::failCall(Call call, int succeedFirst) {
+  std::lock_guard lock(mutex_);
+  faults_[call].push_back(succeedFirst);
+}
+
+bool World::shouldFail(Call call) {
+  auto it = faults_.find(call);
+  if (it == faults_.end() || it->second.empty()) return false;
+  int& left = it->second.front();
+  if (left > 0) {
+    --left;
+    return false;
+  }
+  it->second.erase(it->second.begin());
+  return true;
+}
+
+// ---------------------------------------------------------------- transcript
+
+std::string World::hostBytes(const std::string& port) const {
+  std::lock_guard lock(mutex_);
+  std::string s;
+  for (const auto& e : transcript_) {
+    if (e.port == port && e.kind == Event::HostByte) s.push_back(static_cast<char>(e.value));
+  }
+  return s;
+}
+
+std::string World::peerBytes(const std::string& port) const {
+  std::lock_guard lock(mutex_);
+  std::string s;
+  for (const auto& e : transcript_) {
+    if (e.port == port && e.kind == Event::PeerByte) s.push_back(static_cast<char>(e.value));
+  }
+  return s;
+}
+
+std::vector<Entry> World::entries(const std::string& port, Event kind) const {
+  std::lock_guard lock(mutex_);
+  std::vector<Entry> out;
+  for (const auto& e : transcript_) {
+    if (e.port == port && e.kind == kind) out.push_back(e);
+  }
+  return out;
+}
+
+int World::openHandles() const {
+  std::lock_guard lock(mutex_);
+  return static_cast<int>(objects_.size());
+}
+
+int World::unfinishedTransfers() const {
+  std::lock_guard lock(mutex_);
+  return static_cast<int>(transfers_.size());
+}
+
+}  // namespace vw

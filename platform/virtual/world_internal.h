@@ -1,0 +1,41 @@
+// What world.cpp and seam.cpp share of the world's inner records.
+#pragma once
+
+#include "platform/virtual/world.h"
+
+namespace vw {
+
+enum Kind { kEvent, kMutex, kSerial };
+
+struct World::Object {
+  int kind = kEvent;
+  bool signalled = false;  // events
+  int owner = -1;          // mutexes: owning thread id
+  int depth = 0;
+  SerialLine* line = nullptr;  // serial devices
+};
+
+struct World::Transfer {
+  uint64_t id = 0;
+  SerialLine* line = nullptr;
+  bool write = false;
+  char* buffer = nullptr;  // reads
+  uint32_t count = 0;
+  uint32_t done = 0;
+  bool finished = false;
+  bool ok = false;
+  uint32_t error = 0;
+  Object* event = nullptr;
+  bool signals = true;
+};
+
+struct World::VThread {
+  int id = 0;
+  std::thread thread;
+  bool finished = false;
+  bool blocked = false;
+  std::function<bool()> ready;
+  std::optional<TimeUs> deadline;
+};
+
+}  // namespace vw

@@ -1,0 +1,26 @@
+// Puts a module model on the far side of a virtual serial line.
+#pragma once
+
+#include "platform/virtual/world.h"
+#include "sim/module.h"
+
+class ModulePeer : public vw::LinePeer {
+ public:
+  explicit ModulePeer(sim::Module& module) : module_(module) {}
+  vw::PeerSettings lineSettings() const override {
+    const sim::SerialConfig c = module_.lineSettings();
+    return {c.baudRate, c.byteSize, c.parity, c.stopBits};
+  }
+  void receive(vw::TimeUs at, uint8_t byte) override { module_.receive(at, byte); }
+  void hostBreak(vw::TimeUs at, bool on) override { module_.hostBreak(at, on); }
+  void hostModemLines(vw::TimeUs at, bool dtr, bool rts) override {
+    module_.hostModemLines(at, dtr, rts);
+  }
+  void advance(vw::TimeUs now) override { module_.advance(now); }
+  std::optional<vw::TimeUs> nextWake() const override { return module_.nextWake(); }
+  std::string takeOutput() override { return module_.takeOutput(); }
+  bool cts() const override { return module_.cts(); }
+
+ private:
+  sim::Module& module_;
+};
