@@ -10,17 +10,21 @@ namespace {
 
 constexpr uint32_t kQueryLength = 5;  // "AT", two letters, CR
 
-int32_t checkPort(const SerialPort* port) { return isValidPort(port) ? 0 : ErrBadHandle; }
+int32_t checkPort(const SerialPort* port) {
+  return isValidPort(port) ? 0 : ErrBadHandle;
+}
 
 int32_t queryHex(SerialPort* port, const char* command, uint32_t size, uint32_t* value) {
   char reply[kHex32ReplySize] = {};
   const int32_t result = transact(port, command, kQueryLength, reply, size, nullptr);
-  if (result == 0) *value = parseHex32(reply, nullptr);
+  if (result == 0)
+    *value = parseHex32(reply, nullptr);
   return result;
 }
 
 int32_t sendFormatted(SerialPort* port, const char* text, int length, uint32_t bufferSize) {
-  if (length <= 0 || static_cast<uint32_t>(length) >= bufferSize) return ErrArgument;
+  if (length <= 0 || static_cast<uint32_t>(length) >= bufferSize)
+    return ErrArgument;
   return sendCommandExpectOk(port, text, static_cast<uint32_t>(length));
 }
 
@@ -28,11 +32,14 @@ int32_t sendFormatted(SerialPort* port, const char* text, int length, uint32_t b
 
 int32_t transact(SerialPort* port, const char* command, uint32_t commandLength, char* buffer,
                  uint32_t size, uint32_t* outLength) {
-  if (!isValidPort(port)) return ErrBadHandle;
-  if (!command || !buffer || size == 0) return ErrArgument;
+  if (!isValidPort(port))
+    return ErrBadHandle;
+  if (!command || !buffer || size == 0)
+    return ErrArgument;
   os::lockMutex(port->lock);
   int32_t result = writeBytes(port, command, commandLength);
-  if (result == 0) result = readLine(port, buffer, size, outLength);
+  if (result == 0)
+    result = readLine(port, buffer, size, outLength);
   os::unlockMutex(port->lock);
   return result;
 }
@@ -40,56 +47,73 @@ int32_t transact(SerialPort* port, const char* command, uint32_t commandLength, 
 int32_t sendCommandExpectOk(SerialPort* port, const char* command, uint32_t commandLength) {
   char reply[kOkReplySize] = {};
   const int32_t result = transact(port, command, commandLength, reply, kOkReplySize, nullptr);
-  if (result != 0) return result;
+  if (result != 0)
+    return result;
   return std::strcmp(reply, "OK") == 0 ? 0 : ErrNotOk;
 }
 
 int32_t sendCommand5ExpectOk(SerialPort* port, const char* command) {
-  if (int32_t r = checkPort(port)) return r;
-  if (!command) return ErrArgument;
+  if (int32_t r = checkPort(port))
+    return r;
+  if (!command)
+    return ErrArgument;
   return sendCommandExpectOk(port, command, kQueryLength);
 }
 
 int32_t queryHex32(SerialPort* port, const char* command, uint32_t* out) {
-  if (int32_t r = checkPort(port)) return r;
-  if (!command || !out) return ErrArgument;
+  if (int32_t r = checkPort(port))
+    return r;
+  if (!command || !out)
+    return ErrArgument;
   return queryHex(port, command, kHex32ReplySize, out);
 }
 
 int32_t queryHex16(SerialPort* port, const char* command, uint16_t* out) {
-  if (int32_t r = checkPort(port)) return r;
-  if (!command || !out) return ErrArgument;
+  if (int32_t r = checkPort(port))
+    return r;
+  if (!command || !out)
+    return ErrArgument;
   uint32_t value = 0;
   const int32_t result = queryHex(port, command, kHex16ReplySize, &value);
-  if (result == 0) *out = static_cast<uint16_t>(value);
+  if (result == 0)
+    *out = static_cast<uint16_t>(value);
   return result;
 }
 
 int32_t queryHex8(SerialPort* port, const char* command, uint8_t* out) {
-  if (int32_t r = checkPort(port)) return r;
-  if (!command || !out) return ErrArgument;
+  if (int32_t r = checkPort(port))
+    return r;
+  if (!command || !out)
+    return ErrArgument;
   uint32_t value = 0;
   const int32_t result = queryHex(port, command, kHex8ReplySize, &value);
-  if (result == 0) *out = static_cast<uint8_t>(value);
+  if (result == 0)
+    *out = static_cast<uint8_t>(value);
   return result;
 }
 
 int32_t queryExtendedPanId(SerialPort* port, uint64_t* out) {
-  if (int32_t r = checkPort(port)) return r;
-  if (!out) return ErrArgument;
+  if (int32_t r = checkPort(port))
+    return r;
+  if (!out)
+    return ErrArgument;
   char reply[kPanIdReplySize] = {};
   const int32_t result = transact(port, "ATID\r", kQueryLength, reply, kPanIdReplySize, nullptr);
-  if (result != 0) return result;
+  if (result != 0)
+    return result;
   uint64_t value = 0;
-  if (!scanHex64(reply, &value)) return ErrRead;
+  if (!scanHex64(reply, &value))
+    return ErrRead;
   *out = value;
   return 0;
 }
 
 int32_t queryText(SerialPort* port, const char* command, char* buffer, uint32_t size,
                   uint32_t* outLength) {
-  if (int32_t r = checkPort(port)) return r;
-  if (!command || !buffer || size == 0) return ErrArgument;
+  if (int32_t r = checkPort(port))
+    return r;
+  if (!command || !buffer || size == 0)
+    return ErrArgument;
   return transact(port, command, kQueryLength, buffer, size, outLength);
 }
 
@@ -102,10 +126,12 @@ int32_t queryTpText(SerialPort* port, char* buffer) {
 }
 
 int32_t readGuardTime(SerialPort* port) {
-  if (int32_t r = checkPort(port)) return r;
+  if (int32_t r = checkPort(port))
+    return r;
   uint32_t gt = 0;
   const int32_t result = queryHex(port, "ATGT\r", kHex32ReplySize, &gt);
-  if (result != 0) return result;
+  if (result != 0)
+    return result;
   port->guardTime = gt;
   const uint32_t delay = gt + 30;  // wraps for absurd GTs, and then the floor holds
   port->guardDelayMs = delay >= kMinimumGuardDelayMs ? delay : kMinimumGuardDelayMs;
@@ -113,51 +139,77 @@ int32_t readGuardTime(SerialPort* port) {
 }
 
 int32_t setRegister8(SerialPort* port, const char* name, uint8_t value) {
-  if (int32_t r = checkPort(port)) return r;
-  if (!name) return ErrArgument;
+  if (int32_t r = checkPort(port))
+    return r;
+  if (!name)
+    return ErrArgument;
   char text[32];
   const int length = std::snprintf(text, sizeof text, "%.*s%X\r", 4, name, unsigned{value});
   return sendFormatted(port, text, length, sizeof text);
 }
 
 int32_t setBaudCode(SerialPort* port, uint32_t code) {
-  if (int32_t r = checkPort(port)) return r;
+  if (int32_t r = checkPort(port))
+    return r;
   char text[64];
   const int length = std::snprintf(text, sizeof text, "%.*s%X\r", 4, "ATBD", unsigned{code});
   return sendFormatted(port, text, length, sizeof text);
 }
 
 int32_t setChannelMask(SerialPort* port, uint16_t mask) {
-  if (int32_t r = checkPort(port)) return r;
+  if (int32_t r = checkPort(port))
+    return r;
   char text[64];
   const int length = std::snprintf(text, sizeof text, "%.*s%X\r", 4, "ATSC", unsigned{mask});
   return sendFormatted(port, text, length, sizeof text);
 }
 
-int32_t setNetworkReset(SerialPort* port, uint8_t value) { return setRegister8(port, "ATNR", value); }
-int32_t setSleepMode(SerialPort* port, uint8_t value) { return setRegister8(port, "ATSM", value); }
-int32_t setD6(SerialPort* port, uint8_t value) { return setRegister8(port, "ATD6", value); }
-int32_t setD7(SerialPort* port, uint8_t value) { return setRegister8(port, "ATD7", value); }
-int32_t setStopBitsCode(SerialPort* port, uint8_t value) { return setRegister8(port, "ATSB", value); }
-int32_t setParityCode(SerialPort* port, uint8_t value) { return setRegister8(port, "ATNB", value); }
-int32_t setPowerMode(SerialPort* port, uint8_t value) { return setRegister8(port, "ATPM", value); }
-int32_t setPowerLevel(SerialPort* port, uint8_t value) { return setRegister8(port, "ATPL", value); }
+int32_t setNetworkReset(SerialPort* port, uint8_t value) {
+  return setRegister8(port, "ATNR", value);
+}
+int32_t setSleepMode(SerialPort* port, uint8_t value) {
+  return setRegister8(port, "ATSM", value);
+}
+int32_t setD6(SerialPort* port, uint8_t value) {
+  return setRegister8(port, "ATD6", value);
+}
+int32_t setD7(SerialPort* port, uint8_t value) {
+  return setRegister8(port, "ATD7", value);
+}
+int32_t setStopBitsCode(SerialPort* port, uint8_t value) {
+  return setRegister8(port, "ATSB", value);
+}
+int32_t setParityCode(SerialPort* port, uint8_t value) {
+  return setRegister8(port, "ATNB", value);
+}
+int32_t setPowerMode(SerialPort* port, uint8_t value) {
+  return setRegister8(port, "ATPM", value);
+}
+int32_t setPowerLevel(SerialPort* port, uint8_t value) {
+  return setRegister8(port, "ATPL", value);
+}
 
 int32_t enterCommandMode(SerialPort* port) {
-  if (int32_t r = checkPort(port)) return r;
-  if (port->inCommandMode == 1) return 0;
+  if (int32_t r = checkPort(port))
+    return r;
+  if (port->inCommandMode == 1)
+    return 0;
   os::sleepMs(port->guardDelayMs);  // outside the lock: nothing else writes meanwhile
   const int32_t result = sendCommandExpectOk(port, "+++", 3);
-  if (result != 0) return result;
+  if (result != 0)
+    return result;
   port->inCommandMode = 1;
   return 0;
 }
 
 int32_t exitCommandMode(SerialPort* port) {
-  if (int32_t r = checkPort(port)) return r;
-  if (port->inCommandMode == 0) return 0;
+  if (int32_t r = checkPort(port))
+    return r;
+  if (port->inCommandMode == 0)
+    return 0;
   const int32_t result = sendCommandExpectOk(port, "ATCN\r", kQueryLength);
-  if (result != 0) return result;
+  if (result != 0)
+    return result;
   port->inCommandMode = 0;
   return 0;
 }

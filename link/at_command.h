@@ -34,7 +34,7 @@ int32_t queryExtendedPanId(SerialPort* port, uint64_t* out);
 int32_t queryText(SerialPort* port, const char* command, char* buffer, uint32_t size,
                   uint32_t* outLength);
 int32_t queryNodeIdentifier(SerialPort* port, char* buffer, uint32_t* outLength);  // 21 bytes
-int32_t queryTpText(SerialPort* port, char* buffer);                                // 16 bytes
+int32_t queryTpText(SerialPort* port, char* buffer);                               // 16 bytes
 
 // "ATGT\r" into guardTime; guardDelayMs becomes GT + 30, at least 1120.
 int32_t readGuardTime(SerialPort* port);
@@ -43,14 +43,14 @@ int32_t readGuardTime(SerialPort* port);
 int32_t setRegister8(SerialPort* port, const char* name, uint8_t value);
 int32_t setBaudCode(SerialPort* port, uint32_t code);
 int32_t setChannelMask(SerialPort* port, uint16_t mask);
-int32_t setNetworkReset(SerialPort* port, uint8_t value);   // ATNR
-int32_t setSleepMode(SerialPort* port, uint8_t value);      // ATSM
-int32_t setD6(SerialPort* port, uint8_t value);             // ATD6
-int32_t setD7(SerialPort* port, uint8_t value);             // ATD7
-int32_t setStopBitsCode(SerialPort* port, uint8_t value);   // ATSB
-int32_t setParityCode(SerialPort* port, uint8_t value);     // ATNB
-int32_t setPowerMode(SerialPort* port, uint8_t value);      // ATPM
-int32_t setPowerLevel(SerialPort* port, uint8_t value);     // ATPL
+int32_t setNetworkReset(SerialPort* port, uint8_t value);  // ATNR
+int32_t setSleepMode(SerialPort* port, uint8_t value);     // ATSM
+int32_t setD6(SerialPort* port, uint8_t value);            // ATD6
+int32_t setD7(SerialPort* port, uint8_t value);            // ATD7
+int32_t setStopBitsCode(SerialPort* port, uint8_t value);  // ATSB
+int32_t setParityCode(SerialPort* port, uint8_t value);    // ATNB
+int32_t setPowerMode(SerialPort* port, uint8_t value);     // ATPM
+int32_t setPowerLevel(SerialPort* port, uint8_t value);    // ATPL
 
 int32_t enterCommandMode(SerialPort* port);
 int32_t exitCommandMode(SerialPort* port);

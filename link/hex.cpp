@@ -3,20 +3,28 @@
 namespace {
 
 int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
   return -1;
 }
 
-bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool isSpace(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 // Skips white space, sign and "0x"; returns the first digit's position.
 const char* skipPrefix(const char* p, bool* negative) {
-  while (isSpace(*p)) ++p;
+  while (isSpace(*p))
+    ++p;
   *negative = *p == '-';
-  if (*p == '-' || *p == '+') ++p;
-  if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && hexDigit(p[2]) >= 0) p += 2;
+  if (*p == '-' || *p == '+')
+    ++p;
+  if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && hexDigit(p[2]) >= 0)
+    p += 2;
   return p;
 }
 
@@ -26,7 +34,8 @@ uint32_t parseHex32(const char* text, const char** end) {
   bool negative = false;
   const char* p = skipPrefix(text, &negative);
   if (hexDigit(*p) < 0) {
-    if (end) *end = text;
+    if (end)
+      *end = text;
     return 0;
   }
   uint64_t value = 0;
@@ -38,8 +47,10 @@ uint32_t parseHex32(const char* text, const char** end) {
       value = 0xFFFFFFFFu;
     }
   }
-  if (end) *end = p;
-  if (overflow) return 0xFFFFFFFFu;
+  if (end)
+    *end = p;
+  if (overflow)
+    return 0xFFFFFFFFu;
   const auto v = static_cast<uint32_t>(value);
   return negative ? 0u - v : v;
 }
@@ -47,7 +58,8 @@ uint32_t parseHex32(const char* text, const char** end) {
 bool scanHex64(const char* text, uint64_t* value) {
   bool negative = false;
   const char* p = skipPrefix(text, &negative);
-  if (hexDigit(*p) < 0) return false;
+  if (hexDigit(*p) < 0)
+    return false;
   uint64_t v = 0;
   for (; hexDigit(*p) >= 0; ++p) {
     const auto d = static_cast<uint64_t>(hexDigit(*p));

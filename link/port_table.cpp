@@ -26,7 +26,8 @@ SerialPort* portRecord(uint32_t portNumber) {
 void formatDeviceName(uint32_t portNumber, wchar_t* name, uint32_t size) {
   const wchar_t prefix[] = L"\\\\.\\COM";
   uint32_t i = 0;
-  for (; prefix[i] && i + 1 < size; ++i) name[i] = prefix[i];
+  for (; prefix[i] && i + 1 < size; ++i)
+    name[i] = prefix[i];
   // The number goes out as an 8-bit value, which 1..255 always fits.
   const uint32_t n = portNumber & 0xFF;
   wchar_t digits[3];
@@ -36,7 +37,8 @@ void formatDeviceName(uint32_t portNumber, wchar_t* name, uint32_t size) {
     digits[count++] = static_cast<wchar_t>(L'0' + rest % 10);
     rest /= 10;
   } while (rest && count < 3);
-  while (count && i + 1 < size) name[i++] = digits[--count];
+  while (count && i + 1 < size)
+    name[i++] = digits[--count];
   name[i] = 0;
 }
 
@@ -52,7 +54,8 @@ SerialPort* openPort(uint32_t portNumber, os::Handle cancelEvent) {
     return nullptr;
   }
   port.lock = os::createMutex();
-  if (!port.lock) return nullptr;
+  if (!port.lock)
+    return nullptr;
   port.cancelEvent = cancelEvent;
   port.writeWait[0] = os::createEvent();
   if (!port.writeWait[0]) {
@@ -86,8 +89,10 @@ SerialPort* openPort(uint32_t portNumber, os::Handle cancelEvent) {
 }
 
 void closePort(SerialPort* port) {
-  if (!port) return;
-  if (port->lock) os::lockMutex(port->lock);
+  if (!port)
+    return;
+  if (port->lock)
+    os::lockMutex(port->lock);
   if (port->handle) {
     os::purgeSerial(port->handle, os::kPurgeAll);
     closeAndClear(port->handle);
@@ -105,7 +110,8 @@ void closePort(SerialPort* port) {
 }
 
 bool isValidPort(const SerialPort* port) {
-  if (!port) return false;
+  if (!port)
+    return false;
   const SerialPort* first = &portTable[1];
   const SerialPort* end = &portTable[kPortTableSize];
   // Compare as addresses: a pointer from elsewhere must not be dereferenced.
@@ -113,6 +119,7 @@ bool isValidPort(const SerialPort* port) {
   if (p < reinterpret_cast<uintptr_t>(first) || p >= reinterpret_cast<uintptr_t>(end)) {
     return false;
   }
-  if ((p - reinterpret_cast<uintptr_t>(first)) % sizeof(SerialPort) != 0) return false;
+  if ((p - reinterpret_cast<uintptr_t>(first)) % sizeof(SerialPort) != 0)
+    return false;
   return port->handle != nullptr;
 }

@@ -7,8 +7,8 @@
 #include "platform/os.h"
 
 struct SerialPort {
-  os::Handle lock = nullptr;    // held for one command transaction
-  os::Handle handle = nullptr;  // the device; null means closed
+  os::Handle lock = nullptr;         // held for one command transaction
+  os::Handle handle = nullptr;       // the device; null means closed
   os::Handle cancelEvent = nullptr;  // the pane's, borrowed
   os::Handle writeWait[2] = {};      // {writeEvent, cancelEvent}
   os::Handle readWait[2] = {};       // {readEvent, cancelEvent}

@@ -9,7 +9,8 @@ constexpr char kCr = '\r';
 
 bool ctsIsUp(SerialPort* port, bool& up) {
   uint32_t status = 0;
-  if (!os::getModemStatus(port->handle, status)) return false;
+  if (!os::getModemStatus(port->handle, status))
+    return false;
   up = (status & os::kModemCtsOn) != 0;
   return true;
 }
@@ -28,7 +29,8 @@ int32_t awaitTransfer(SerialPort* port, os::Handle* waitPair, os::Transfer& tran
   const int index = os::waitAny(waitPair, port->waitCount, port->ioTimeoutMs);
   if (index == 0) {
     uint32_t count = 0;
-    if (!os::finishTransfer(port->handle, transfer, count)) return ErrTimeout;
+    if (!os::finishTransfer(port->handle, transfer, count))
+      return ErrTimeout;
     return count == 0 ? nothingMoved : 0;
   }
   cancelAndSettle(port, transfer);
@@ -39,8 +41,10 @@ bool pollCtsWithoutBreak(SerialPort* port) {
   const uint32_t t0 = os::tickCount();
   while (os::tickCount() - t0 <= port->ctsWaitMs) {
     bool up = false;
-    if (!ctsIsUp(port, up)) return false;
-    if (up) return true;
+    if (!ctsIsUp(port, up))
+      return false;
+    if (up)
+      return true;
     os::sleepMs(0);
   }
   return false;
@@ -48,18 +52,24 @@ bool pollCtsWithoutBreak(SerialPort* port) {
 
 }  // namespace
 
-bool purgePort(SerialPort* port) { return os::purgeSerial(port->handle, os::kPurgeAll); }
+bool purgePort(SerialPort* port) {
+  return os::purgeSerial(port->handle, os::kPurgeAll);
+}
 
 bool waitForCts(SerialPort* port, uint32_t limitMs) {
   bool up = false;
-  if (!ctsIsUp(port, up)) return false;
-  if (up) return true;
+  if (!ctsIsUp(port, up))
+    return false;
+  if (up)
+    return true;
   os::setBreak(port->handle);
   os::sleepMs(1);
   const uint32_t t0 = os::tickCount();
   for (;;) {
-    if (os::tickCount() - t0 > limitMs) break;
-    if (!ctsIsUp(port, up)) break;
+    if (os::tickCount() - t0 > limitMs)
+      break;
+    if (!ctsIsUp(port, up))
+      break;
     if (up) {
       os::clearBreak(port->handle);
       return true;
@@ -76,9 +86,11 @@ bool waitWriteReady(SerialPort* port) {
 
 int32_t writeBytes(SerialPort* port, const char* bytes, uint32_t count) {
   os::resetEvent(port->writeWait[0]);
-  if (!waitWriteReady(port)) return ErrWrite;
+  if (!waitWriteReady(port))
+    return ErrWrite;
   os::Transfer transfer{};
-  if (!os::startWrite(port->handle, bytes, count, transfer, port->writeWait[0])) return ErrWrite;
+  if (!os::startWrite(port->handle, bytes, count, transfer, port->writeWait[0]))
+    return ErrWrite;
   return awaitTransfer(port, port->writeWait, transfer, ErrWrite);
 }
 
@@ -88,23 +100,30 @@ int32_t readLine(SerialPort* port, char* buffer, uint32_t size, uint32_t* outLen
     char byte = 0;
     os::resetEvent(port->readWait[0]);
     os::Transfer transfer{};
-    if (!os::startRead(port->handle, &byte, 1, transfer, port->readWait[0])) return ErrRead;
+    if (!os::startRead(port->handle, &byte, 1, transfer, port->readWait[0]))
+      return ErrRead;
     const int32_t result = awaitTransfer(port, port->readWait, transfer, ErrRead);
-    if (result != 0) return result;
-    if (byte == kCr) break;
+    if (result != 0)
+      return result;
+    if (byte == kCr)
+      break;
     buffer[i++] = byte;
   }
-  if (i == size) i = size - 1;  // the terminator takes the last place
+  if (i == size)
+    i = size - 1;  // the terminator takes the last place
   buffer[i] = 0;
-  if (i == 0) return ErrRead;
-  if (outLength) *outLength = i;
+  if (i == 0)
+    return ErrRead;
+  if (outLength)
+    *outLength = i;
   return 0;
 }
 
 bool writeRaw(SerialPort* port, const char* bytes, uint32_t count) {
   os::resetEvent(port->writeWait[0]);
   os::Transfer transfer{};
-  if (!os::startWrite(port->handle, bytes, count, transfer, port->writeWait[0])) return false;
+  if (!os::startWrite(port->handle, bytes, count, transfer, port->writeWait[0]))
+    return false;
   if (os::waitAny(port->writeWait, port->waitCount, port->ioTimeoutMs) != 0) {
     cancelAndSettle(port, transfer);
     return false;
@@ -117,7 +136,8 @@ bool readLineRaw(SerialPort* port, char* buffer, uint32_t size, uint32_t* outCou
   os::resetEvent(port->readWait[0]);
   uint32_t stored = 0;
   while (stored + 1 < size) {
-    if (!pollCtsWithoutBreak(port)) return false;
+    if (!pollCtsWithoutBreak(port))
+      return false;
     os::Transfer transfer{};
     if (!os::startRead(port->handle, buffer + stored, 1, transfer, port->readWait[0])) {
       return false;
@@ -126,11 +146,14 @@ bool readLineRaw(SerialPort* port, char* buffer, uint32_t size, uint32_t* outCou
       os::cancelTransfers(port->handle);
     }
     uint32_t moved = 0;
-    if (!os::finishTransfer(port->handle, transfer, moved)) return false;
-    if (buffer[stored++] == kCr) break;
+    if (!os::finishTransfer(port->handle, transfer, moved))
+      return false;
+    if (buffer[stored++] == kCr)
+      break;
   }
   buffer[stored] = 0;
-  if (outCount) *outCount = stored;
+  if (outCount)
+    *outCount = stored;
   return true;
 }
 
@@ -138,7 +161,8 @@ bool readBlockTimed(SerialPort* port, char* buffer, uint32_t count, uint32_t* ou
   *outCount = 0;
   os::resetEvent(port->readWait[0]);
   os::Transfer transfer{};
-  if (!os::startReadUnsignalled(port->handle, buffer, count, transfer)) return false;
+  if (!os::startReadUnsignalled(port->handle, buffer, count, transfer))
+    return false;
   if (os::waitAny(port->readWait, port->waitCount, port->ioTimeoutMs) != 0) {
     os::cancelTransfers(port->handle);
   }

@@ -138,8 +138,7 @@ struct Transfer {
 
 // Each start returns true when the transfer was issued (finished at once or
 // pending); false with the last error set otherwise.
-bool startWrite(Handle device, const void* bytes, uint32_t count, Transfer& transfer,
-                Handle event);
+bool startWrite(Handle device, const void* bytes, uint32_t count, Transfer& transfer, Handle event);
 bool startRead(Handle device, void* bytes, uint32_t count, Transfer& transfer, Handle event);
 // A read whose completion signals no event: only a cancel or the result
 // fetch ends it from the caller's side.

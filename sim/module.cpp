@@ -10,11 +10,10 @@ constexpr uint32_t kStandardRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 576
 
 const std::map<std::string, uint64_t>& defaultRegisters() {
   static const std::map<std::string, uint64_t> regs = {
-      {"VR", 0x10A5},     {"HV", 0x1744},     {"ID", 0x3332},     {"OI", 0xFFFF},
-      {"SL", 0x40A1B2C3}, {"SH", 0x0013A200}, {"DL", 0},          {"DH", 0},
-      {"SC", 0x1FFE},     {"BD", 3},          {"NB", 0},          {"SB", 0},
-      {"PL", 4},          {"PM", 1},          {"SM", 0},          {"D7", 1},
-      {"D6", 0},          {"GT", 0x3E8},      {"AI", 0},          {"NR", 0},
+      {"VR", 0x10A5},     {"HV", 0x1744}, {"ID", 0x3332}, {"OI", 0xFFFF}, {"SL", 0x40A1B2C3},
+      {"SH", 0x0013A200}, {"DL", 0},      {"DH", 0},      {"SC", 0x1FFE}, {"BD", 3},
+      {"NB", 0},          {"SB", 0},      {"PL", 4},      {"PM", 1},      {"SM", 0},
+      {"D7", 1},          {"D6", 0},      {"GT", 0x3E8},  {"AI", 0},      {"NR", 0},
   };
   return regs;
 }
@@ -26,20 +25,24 @@ std::string hex(uint64_t v) {
 }
 
 bool parseHex(const std::string& text, uint64_t* value) {
-  if (text.empty() || text.size() > 16) return false;
+  if (text.empty() || text.size() > 16)
+    return false;
   uint64_t v = 0;
   for (char c : text) {
-    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-    v = v * 16 + static_cast<uint64_t>(std::isdigit(static_cast<unsigned char>(c))
-                                           ? c - '0'
-                                           : std::toupper(static_cast<unsigned char>(c)) - 'A' + 10);
+    if (!std::isxdigit(static_cast<unsigned char>(c)))
+      return false;
+    v = v * 16 +
+        static_cast<uint64_t>(std::isdigit(static_cast<unsigned char>(c))
+                                  ? c - '0'
+                                  : std::toupper(static_cast<unsigned char>(c)) - 'A' + 10);
   }
   *value = v;
   return true;
 }
 
 std::string upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char& c : s)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
 }
 
@@ -62,7 +65,8 @@ TimeUs byteTimeUs(const SerialConfig& c) {
 
 Module::Module(ModuleConfig config) : config_(std::move(config)) {
   working_ = defaultRegisters();
-  for (const auto& [name, value] : config_.registers) working_[name] = value;
+  for (const auto& [name, value] : config_.registers)
+    working_[name] = value;
   stored_ = working_;
   applySerialSettings();
 }
@@ -106,13 +110,15 @@ void Module::receive(TimeUs at, uint8_t byte) {
   lastRx_ = at;
   const bool startsOrContinuesPlus = plusCount_ > 0 ? plusCount_ < 3 : silentBefore;
   if (byte == '+' && lineBuffer_.empty() && startsOrContinuesPlus) {
-    if (++plusCount_ == 3) guardDue_ = at + guardUs;
+    if (++plusCount_ == 3)
+      guardDue_ = at + guardUs;
     return;
   }
   // Any other byte, or a fourth '+', breaks the escape sequence.
   plusCount_ = 0;
   guardDue_.reset();
-  if (!commandMode_) return;  // transparent data: nowhere to go yet
+  if (!commandMode_)
+    return;  // transparent data: nowhere to go yet
   if (byte == '\r') {
     handleLine(at, lineBuffer_);
     lineBuffer_.clear();
@@ -127,10 +133,15 @@ void Module::hostModemLines(TimeUs, bool, bool) {}
 
 void Module::advance(TimeUs now) {
   if (guardDue_ && now >= *guardDue_) {
-    commandMode_ = true;
     plusCount_ = 0;
     lineBuffer_.clear();
-    pending_.emplace(*guardDue_, "OK\r");
+    if (auto it = faults.replaceReply.find("+++"); it != faults.replaceReply.end()) {
+      pending_.emplace(*guardDue_, it->second);
+      faults.replaceReply.erase(it);
+    } else {
+      commandMode_ = true;
+      pending_.emplace(*guardDue_, "OK\r");
+    }
     guardDue_.reset();
   }
   while (!pending_.empty() && pending_.begin()->first <= now) {
@@ -146,10 +157,13 @@ void Module::advance(TimeUs now) {
 std::optional<TimeUs> Module::nextWake() const {
   std::optional<TimeUs> next = guardDue_;
   auto consider = [&next](TimeUs t) {
-    if (!next || t < *next) next = t;
+    if (!next || t < *next)
+      next = t;
   };
-  if (!pending_.empty()) consider(pending_.begin()->first);
-  if (settingsDue_) consider(*settingsDue_);
+  if (!pending_.empty())
+    consider(pending_.begin()->first);
+  if (settingsDue_)
+    consider(*settingsDue_);
   return next;
 }
 
@@ -167,7 +181,8 @@ void Module::handleLine(TimeUs at, const std::string& line) {
   log_.push_back(line);
   const std::string letters = line.size() >= 4 ? upper(line.substr(2, 2)) : "";
   if (auto it = faults.withholdReply.find(letters); it != faults.withholdReply.end()) {
-    if (--it->second <= 0) faults.withholdReply.erase(it);
+    if (--it->second <= 0)
+      faults.withholdReply.erase(it);
     return;
   }
   std::string text = answer(line);
@@ -187,28 +202,37 @@ void Module::handleLine(TimeUs at, const std::string& line) {
 
 std::string Module::answer(const std::string& line) {
   const std::string command = upper(line);
-  if (command == "AT") return "OK";
-  if (command.size() < 4 || command.compare(0, 2, "AT") != 0) return "ERROR";
+  if (command == "AT")
+    return "OK";
+  if (command.size() < 4 || command.compare(0, 2, "AT") != 0)
+    return "ERROR";
   const std::string letters = command.substr(2, 2);
   std::string param = line.substr(4);
-  while (!param.empty() && param.front() == ' ') param.erase(0, 1);
+  while (!param.empty() && param.front() == ' ')
+    param.erase(0, 1);
 
-  if (letters == "CN" || letters == "AC") return param.empty() ? "OK" : "ERROR";
+  if (letters == "CN" || letters == "AC")
+    return param.empty() ? "OK" : "ERROR";
   if (letters == "WR") {
     stored_ = working_;
     return "OK";
   }
   if (letters == "NI") {
-    if (param.empty()) return config_.nodeId;
+    if (param.empty())
+      return config_.nodeId;
     config_.nodeId = param.substr(0, 20);
     return "OK";
   }
-  if (letters == "TP") return param.empty() ? config_.tp : "ERROR";
+  if (letters == "TP")
+    return param.empty() ? config_.tp : "ERROR";
   auto it = working_.find(letters);
-  if (it == working_.end()) return "ERROR";
-  if (param.empty()) return hex(it->second);
+  if (it == working_.end())
+    return "ERROR";
+  if (param.empty())
+    return hex(it->second);
   uint64_t value = 0;
-  if (!parseHex(param, &value)) return "ERROR";
+  if (!parseHex(param, &value))
+    return "ERROR";
   it->second = value;
   return "OK";
 }

@@ -35,7 +35,7 @@ struct ModuleConfig {
 
 // What a test can make the module do wrong.
 struct Faults {
-  std::map<std::string, std::string> replaceReply;  // command letters -> reply, once
+  std::map<std::string, std::string> replaceReply;  // command letters or "+++" -> reply, once
   std::map<std::string, int> withholdReply;         // command letters -> times
   bool ctsHeldLow = false;
 };
@@ -64,6 +64,8 @@ class Module {
   // Commands understood, in order of arrival (without CR), for assertions.
   const std::vector<std::string>& commandLog() const { return log_; }
   void powerCycle();
+  // Bytes the module sends at a given time, unasked.
+  void inject(TimeUs at, const std::string& bytes) { pending_.emplace(at, bytes); }
 
  private:
   void handleLine(TimeUs at, const std::string& line);
@@ -78,8 +80,8 @@ class Module {
   bool commandMode_ = false;
   std::optional<TimeUs> lastRx_;
   int plusCount_ = 0;
-  std::optional<TimeUs> guardDue_;      // "+++" answered when silence lasts until then
-  std::optional<TimeUs> settingsDue_;   // new line settings take effect then
+  std::optional<TimeUs> guardDue_;     // "+++" answered when silence lasts until then
+  std::optional<TimeUs> settingsDue_;  // new line settings take effect then
   std::string lineBuffer_;
   std::multimap<TimeUs, std::string> pending_;  // replies not yet due
   std::string out_;

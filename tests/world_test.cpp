@@ -12,7 +12,8 @@ namespace {
 
 os::Handle openCom(const char* name) {
   std::wstring wide = L"\\\\.\\";
-  for (const char* p = name; *p; ++p) wide.push_back(static_cast<wchar_t>(*p));
+  for (const char* p = name; *p; ++p)
+    wide.push_back(static_cast<wchar_t>(*p));
   return os::openSerial(wide.c_str());
 }
 
@@ -42,7 +43,8 @@ std::string readSome(os::Handle h, uint32_t count, uint32_t timeoutMs) {
   std::string buf(count, '\0');
   os::Transfer t{};
   EXPECT_TRUE(os::startRead(h, buf.data(), count, t, ev));
-  if (os::waitAny(&ev, 1, timeoutMs) != 0) os::cancelTransfers(h);
+  if (os::waitAny(&ev, 1, timeoutMs) != 0)
+    os::cancelTransfers(h);
   uint32_t n = 0;
   os::finishTransfer(h, t, n);
   os::closeHandle(ev);

@@ -5,28 +5,58 @@
 namespace os {
 namespace {
 thread_local uint32_t tlLastError = 0;
-vw::World& world() { return vw::World::current(); }
+vw::World& world() {
+  return vw::World::current();
+}
 }  // namespace
 
-uint32_t tickCount() { return world().tickCount(); }
-void sleepMs(uint32_t ms) { world().sleepMs(ms); }
-uint32_t lastError() { return tlLastError; }
-void setLastError(uint32_t code) { tlLastError = code; }
+uint32_t tickCount() {
+  return world().tickCount();
+}
+void sleepMs(uint32_t ms) {
+  world().sleepMs(ms);
+}
+uint32_t lastError() {
+  return tlLastError;
+}
+void setLastError(uint32_t code) {
+  tlLastError = code;
+}
 
-Handle createEvent() { return world().createEvent(); }
-bool setEvent(Handle event) { return world().setEvent(event); }
-bool resetEvent(Handle event) { return world().resetEvent(event); }
-bool isEventSet(Handle event) { return world().isEventSet(event); }
-Handle createMutex() { return world().createMutex(); }
-bool lockMutex(Handle mutex) { return world().lockMutex(mutex); }
-bool unlockMutex(Handle mutex) { return world().unlockMutex(mutex); }
-bool closeHandle(Handle handle) { return world().closeHandle(handle); }
+Handle createEvent() {
+  return world().createEvent();
+}
+bool setEvent(Handle event) {
+  return world().setEvent(event);
+}
+bool resetEvent(Handle event) {
+  return world().resetEvent(event);
+}
+bool isEventSet(Handle event) {
+  return world().isEventSet(event);
+}
+Handle createMutex() {
+  return world().createMutex();
+}
+bool lockMutex(Handle mutex) {
+  return world().lockMutex(mutex);
+}
+bool unlockMutex(Handle mutex) {
+  return world().unlockMutex(mutex);
+}
+bool closeHandle(Handle handle) {
+  return world().closeHandle(handle);
+}
 int waitAny(const Handle* handles, uint32_t count, uint32_t timeoutMs) {
   return world().waitAny(handles, count, timeoutMs);
 }
 
-Handle openSerial(const wchar_t* deviceName) { return world().openSerial(deviceName); }
-bool purgeSerial(Handle device, uint32_t flags) { return world().purgeSerial(device, flags); }
+Handle openSerial(const wchar_t* deviceName) {
+  return world().openSerial(deviceName);
+}
+bool purgeSerial(Handle device, uint32_t flags) {
+  return world().purgeSerial(device, flags);
+}
 bool setSerialTimeouts(Handle device, const Timeouts& timeouts) {
   return world().setSerialTimeouts(device, timeouts);
 }
@@ -45,8 +75,12 @@ bool escapeSerial(Handle device, uint32_t function) {
 bool getModemStatus(Handle device, uint32_t& status) {
   return world().getModemStatus(device, status);
 }
-bool setBreak(Handle device) { return world().setBreak(device, true); }
-bool clearBreak(Handle device) { return world().setBreak(device, false); }
+bool setBreak(Handle device) {
+  return world().setBreak(device, true);
+}
+bool clearBreak(Handle device) {
+  return world().setBreak(device, false);
+}
 
 bool startWrite(Handle device, const void* bytes, uint32_t count, Transfer& transfer,
                 Handle event) {
@@ -62,6 +96,8 @@ bool startReadUnsignalled(Handle device, void* bytes, uint32_t count, Transfer& 
 bool finishTransfer(Handle device, Transfer& transfer, uint32_t& count) {
   return world().finishTransfer(device, transfer, count);
 }
-bool cancelTransfers(Handle device) { return world().cancelTransfers(device); }
+bool cancelTransfers(Handle device) {
+  return world().cancelTransfers(device);
+}
 
 }  // namespace os

@@ -19,7 +19,9 @@ uint64_t transferId(const os::Transfer& t) {
   return id;
 }
 
-void setTransferId(os::Transfer& t, uint64_t id) { std::memcpy(t.opaque, &id, sizeof id); }
+void setTransferId(os::Transfer& t, uint64_t id) {
+  std::memcpy(t.opaque, &id, sizeof id);
+}
 
 // The driver's "return what is there" read time-outs.
 bool returnsAtOnce(const os::Timeouts& t) {
@@ -36,7 +38,8 @@ bool fail(uint32_t error) {
 
 World::Object* World::object(os::Handle h, int kind) {
   auto* o = static_cast<Object*>(h);
-  if (!h || !objects_.count(o) || o->kind != kind) return nullptr;
+  if (!h || !objects_.count(o) || o->kind != kind)
+    return nullptr;
   return o;
 }
 
@@ -65,7 +68,8 @@ void World::sleepMs(uint32_t ms) {
 
 os::Handle World::createEvent() {
   std::lock_guard lock(mutex_);
-  if (shouldFail(Call::CreateEvent)) return fail(os::kErrorInvalidParameter), nullptr;
+  if (shouldFail(Call::CreateEvent))
+    return fail(os::kErrorInvalidParameter), nullptr;
   auto* o = new Object{kEvent};
   objects_.insert(o);
   return o;
@@ -74,7 +78,8 @@ os::Handle World::createEvent() {
 bool World::setEvent(os::Handle h) {
   std::lock_guard lock(mutex_);
   Object* o = object(h, kEvent);
-  if (!o) return fail(os::kErrorInvalidHandle);
+  if (!o)
+    return fail(os::kErrorInvalidHandle);
   o->signalled = true;
   return true;
 }
@@ -82,7 +87,8 @@ bool World::setEvent(os::Handle h) {
 bool World::resetEvent(os::Handle h) {
   std::lock_guard lock(mutex_);
   Object* o = object(h, kEvent);
-  if (!o) return fail(os::kErrorInvalidHandle);
+  if (!o)
+    return fail(os::kErrorInvalidHandle);
   o->signalled = false;
   return true;
 }
@@ -95,7 +101,8 @@ bool World::isEventSet(os::Handle h) {
 
 os::Handle World::createMutex() {
   std::lock_guard lock(mutex_);
-  if (shouldFail(Call::CreateMutex)) return fail(os::kErrorInvalidParameter), nullptr;
+  if (shouldFail(Call::CreateMutex))
+    return fail(os::kErrorInvalidParameter), nullptr;
   auto* o = new Object{kMutex};
   objects_.insert(o);
   return o;
@@ -104,11 +111,14 @@ os::Handle World::createMutex() {
 bool World::lockMutex(os::Handle h) {
   Lock lock(mutex_);
   Object* o = object(h, kMutex);
-  if (!o) return fail(os::kErrorInvalidHandle);
+  if (!o)
+    return fail(os::kErrorInvalidHandle);
   const int me = self()->id;
   if (o->owner != me && o->owner != -1) {
-    block(lock, [this, o] { return objects_.count(o) && o->owner == -1; }, std::nullopt);
-    if (!objects_.count(o)) return fail(os::kErrorInvalidHandle);
+    block(
+        lock, [this, o] { return objects_.count(o) && o->owner == -1; }, std::nullopt);
+    if (!objects_.count(o))
+      return fail(os::kErrorInvalidHandle);
   }
   o->owner = me;
   o->depth++;
@@ -118,16 +128,20 @@ bool World::lockMutex(os::Handle h) {
 bool World::unlockMutex(os::Handle h) {
   std::lock_guard lock(mutex_);
   Object* o = object(h, kMutex);
-  if (!o) return fail(os::kErrorInvalidHandle);
-  if (o->owner != self()->id) return fail(kErrorNotOwner);
-  if (--o->depth == 0) o->owner = -1;
+  if (!o)
+    return fail(os::kErrorInvalidHandle);
+  if (o->owner != self()->id)
+    return fail(kErrorNotOwner);
+  if (--o->depth == 0)
+    o->owner = -1;
   return true;
 }
 
 bool World::closeHandle(os::Handle h) {
   std::lock_guard lock(mutex_);
   auto* o = static_cast<Object*>(h);
-  if (!h || !objects_.count(o)) return fail(os::kErrorInvalidHandle);
+  if (!h || !objects_.count(o))
+    return fail(os::kErrorInvalidHandle);
   if (o->kind == kSerial) {
     SerialLine& l = *o->line;
     abortTransfer(l.pendingRead, os::kErrorOperationAborted);
@@ -143,24 +157,30 @@ bool World::closeHandle(os::Handle h) {
 
 int World::waitAny(const os::Handle* handles, uint32_t count, uint32_t timeoutMs) {
   Lock lock(mutex_);
-  if (shouldFail(Call::WaitAny)) return fail(os::kErrorInvalidParameter), os::kWaitFailed;
-  if (!handles || count < 1 || count > 2) return fail(os::kErrorInvalidParameter), os::kWaitFailed;
+  if (shouldFail(Call::WaitAny))
+    return fail(os::kErrorInvalidParameter), os::kWaitFailed;
+  if (!handles || count < 1 || count > 2)
+    return fail(os::kErrorInvalidParameter), os::kWaitFailed;
   std::vector<Object*> objs;
   for (uint32_t i = 0; i < count; ++i) {
     Object* o = object(handles[i], kEvent);
-    if (!o) return fail(os::kErrorInvalidHandle), os::kWaitFailed;
+    if (!o)
+      return fail(os::kErrorInvalidHandle), os::kWaitFailed;
     objs.push_back(o);
   }
   auto signalled = [this, objs]() -> int {
     for (size_t i = 0; i < objs.size(); ++i) {
-      if (objects_.count(objs[i]) && objs[i]->signalled) return static_cast<int>(i);
+      if (objects_.count(objs[i]) && objs[i]->signalled)
+        return static_cast<int>(i);
     }
     return -1;
   };
   if (signalled() < 0) {
     std::optional<TimeUs> deadline;
-    if (timeoutMs != kInfinite) deadline = now_ + TimeUs{timeoutMs} * 1000;
-    block(lock, [signalled] { return signalled() >= 0; }, deadline);
+    if (timeoutMs != kInfinite)
+      deadline = now_ + TimeUs{timeoutMs} * 1000;
+    block(
+        lock, [signalled] { return signalled() >= 0; }, deadline);
   }
   const int index = signalled();
   return index >= 0 ? index : os::kWaitTimeout;
@@ -171,14 +191,16 @@ int World::waitAny(const os::Handle* handles, uint32_t count, uint32_t timeoutMs
 os::Handle World::openSerial(const wchar_t* name) {
   std::lock_guard lock(mutex_);
   std::string narrow;
-  for (const wchar_t* p = name; p && *p; ++p) narrow.push_back(static_cast<char>(*p));
+  for (const wchar_t* p = name; p && *p; ++p)
+    narrow.push_back(static_cast<char>(*p));
   const std::string prefix = "\\\\.\\";
   auto it = narrow.rfind(prefix, 0) == 0 ? lines_.find(narrow.substr(prefix.size())) : lines_.end();
   if (it == lines_.end() || shouldFail(Call::OpenSerial)) {
     return fail(os::kErrorFileNotFound), nullptr;
   }
   SerialLine& l = *it->second;
-  if (l.open) return fail(os::kErrorAccessDenied), nullptr;
+  if (l.open)
+    return fail(os::kErrorAccessDenied), nullptr;
   l.open = true;
   l.input.clear();
   l.hostBusyUntil = now_;
@@ -197,24 +219,31 @@ os::Handle World::openSerial(const wchar_t* name) {
 bool World::purgeSerial(os::Handle h, uint32_t flags) {
   std::lock_guard lock(mutex_);
   SerialLine* l = serialOf(h);
-  if (!l) return false;
-  if (shouldFail(Call::Purge)) return fail(os::kErrorInvalidParameter);
+  if (!l)
+    return false;
+  if (shouldFail(Call::Purge))
+    return fail(os::kErrorInvalidParameter);
   record(*l, Event::Purge, flags);
-  if (flags & os::kPurgeTxAbort) abortTransfer(l->pendingWrite, os::kErrorOperationAborted);
-  if (flags & os::kPurgeRxAbort) abortTransfer(l->pendingRead, os::kErrorOperationAborted);
+  if (flags & os::kPurgeTxAbort)
+    abortTransfer(l->pendingWrite, os::kErrorOperationAborted);
+  if (flags & os::kPurgeRxAbort)
+    abortTransfer(l->pendingRead, os::kErrorOperationAborted);
   if (flags & os::kPurgeTxClear) {
     l->txGeneration++;
     l->hostBusyUntil = now_;
   }
-  if (flags & os::kPurgeRxClear) l->input.clear();
+  if (flags & os::kPurgeRxClear)
+    l->input.clear();
   return true;
 }
 
 bool World::setSerialTimeouts(os::Handle h, const os::Timeouts& t) {
   std::lock_guard lock(mutex_);
   SerialLine* l = serialOf(h);
-  if (!l) return false;
-  if (shouldFail(Call::SetTimeouts)) return fail(os::kErrorInvalidParameter);
+  if (!l)
+    return false;
+  if (shouldFail(Call::SetTimeouts))
+    return fail(os::kErrorInvalidParameter);
   l->timeouts = t;
   record(*l, Event::Timeouts, t.writeTotalConstantMs);
   return true;
@@ -223,8 +252,10 @@ bool World::setSerialTimeouts(os::Handle h, const os::Timeouts& t) {
 bool World::setSerialQueues(os::Handle h, uint32_t in, uint32_t out) {
   std::lock_guard lock(mutex_);
   SerialLine* l = serialOf(h);
-  if (!l) return false;
-  if (shouldFail(Call::SetQueues)) return fail(os::kErrorInvalidParameter);
+  if (!l)
+    return false;
+  if (shouldFail(Call::SetQueues))
+    return fail(os::kErrorInvalidParameter);
   l->inQueue = in;
   l->outQueue = out;
   record(*l, Event::Queues, in);
@@ -234,7 +265,8 @@ bool World::setSerialQueues(os::Handle h, uint32_t in, uint32_t out) {
 bool World::getLineSettings(os::Handle h, os::LineSettings& s) {
   std::lock_guard lock(mutex_);
   SerialLine* l = serialOf(h);
-  if (!l) return false;
+  if (!l)
+    return false;
   s = l->settings;
   return true;
 }
@@ -242,9 +274,9 @@ bool World::getLineSettings(os::Handle h, os::LineSettings& s) {
 bool World::setLineSettings(os::Handle h, const os::LineSettings& s) {
   std::lock_guard lock(mutex_);
   SerialLine* l = serialOf(h);
-  if (!l) return false;
-  if (shouldFail(Call::SetLineSettings) || s.baudRate == 0 || s.byteSize < 5 ||
-      s.byteSize > 8) {
+  if (!l)
+    return false;
+  if (shouldFail(Call::SetLineSettings) || s.baudRate == 0 || s.byteSize < 5 || s.byteSize > 8) {
     return fail(os::kErrorInvalidParameter);
   }
   l->settings = s;
@@ -257,8 +289,10 @@ bool World::setLineSettings(os::Handle h, const os::LineSettings& s) {
 bool World::escapeSerial(os::Handle h, uint32_t function) {
   std::lock_guard lock(mutex_);
   SerialLine* l = serialOf(h);
-  if (!l) return false;
-  if (shouldFail(Call::Escape)) return fail(os::kErrorInvalidParameter);
+  if (!l)
+    return false;
+  if (shouldFail(Call::Escape))
+    return fail(os::kErrorInvalidParameter);
   switch (function) {
     case os::kEscapeSetDtr:
     case os::kEscapeClrDtr:
@@ -273,45 +307,55 @@ bool World::escapeSerial(os::Handle h, uint32_t function) {
     default:
       return fail(os::kErrorInvalidParameter);
   }
-  if (l->peer) l->peer->hostModemLines(now_, l->dtr, l->rts);
+  if (l->peer)
+    l->peer->hostModemLines(now_, l->dtr, l->rts);
   return true;
 }
 
 bool World::getModemStatus(os::Handle h, uint32_t& status) {
   std::lock_guard lock(mutex_);
   SerialLine* l = serialOf(h);
-  if (!l) return false;
-  if (shouldFail(Call::ModemStatus)) return fail(os::kErrorInvalidParameter);
+  if (!l)
+    return false;
+  if (shouldFail(Call::ModemStatus))
+    return fail(os::kErrorInvalidParameter);
   status = 0;
-  if (l->peer) status = os::kModemDsrOn | (l->peer->cts() ? os::kModemCtsOn : 0);
+  if (l->peer)
+    status = os::kModemDsrOn | (l->peer->cts() ? os::kModemCtsOn : 0);
   return true;
 }
 
 bool World::setBreak(os::Handle h, bool on) {
   std::lock_guard lock(mutex_);
   SerialLine* l = serialOf(h);
-  if (!l) return false;
+  if (!l)
+    return false;
   l->breakOn = on;
   record(*l, on ? Event::BreakOn : Event::BreakOff, 0);
-  if (l->peer) l->peer->hostBreak(now_, on);
+  if (l->peer)
+    l->peer->hostBreak(now_, on);
   return true;
 }
 
-bool World::startTransfer(os::Handle h, bool write, void* bytes, uint32_t count,
-                          os::Transfer& t, os::Handle event, bool signals) {
+bool World::startTransfer(os::Handle h, bool write, void* bytes, uint32_t count, os::Transfer& t,
+                          os::Handle event, bool signals) {
   std::lock_guard lock(mutex_);
   SerialLine* l = serialOf(h);
-  if (!l) return false;
+  if (!l)
+    return false;
   if (shouldFail(write ? Call::StartWrite : Call::StartRead)) {
     return fail(os::kErrorInvalidParameter);
   }
   Object* ev = signals ? object(event, kEvent) : nullptr;
-  if ((signals && !ev) || (count && !bytes)) return fail(os::kErrorInvalidParameter);
+  if ((signals && !ev) || (count && !bytes))
+    return fail(os::kErrorInvalidParameter);
   // One transfer per direction: overlapping ones are a fault of the caller.
-  if (write ? l->pendingWrite : l->pendingRead) return fail(os::kErrorInvalidParameter);
+  if (write ? l->pendingWrite : l->pendingRead)
+    return fail(os::kErrorInvalidParameter);
 
   // Like ReadFile and WriteFile, a start clears the transfer's event.
-  if (ev) ev->signalled = false;
+  if (ev)
+    ev->signalled = false;
   auto tr = std::make_unique<Transfer>();
   Transfer& x = *tr;
   x.id = nextTransferId_++;
@@ -329,7 +373,8 @@ bool World::startTransfer(os::Handle h, bool write, void* bytes, uint32_t count,
     complete(x, true, 0);
   } else if (!write) {
     serviceRead(*l);
-    if (!x.finished && returnsAtOnce(l->timeouts)) complete(x, true, 0);
+    if (!x.finished && returnsAtOnce(l->timeouts))
+      complete(x, true, 0);
   } else {
     const PeerSettings hs = hostSettings(*l);
     const uint64_t gen = l->txGeneration;
@@ -342,14 +387,17 @@ bool World::startTransfer(os::Handle h, bool write, void* bytes, uint32_t count,
       const uint64_t id = x.id;
       const bool last = i + 1 == count;
       events_.push_back({arrive, seq_++, [this, l, b, hs, gen, id, last] {
-                           if (l->txGeneration != gen) return;
+                           if (l->txGeneration != gen)
+                             return;
                            if (l->peer) {
                              l->peer->receive(now_, l->peer->lineSettings() == hs ? b : garble(b));
                            }
                            auto it = transfers_.find(id);
-                           if (it == transfers_.end() || it->second->finished) return;
+                           if (it == transfers_.end() || it->second->finished)
+                             return;
                            it->second->done++;
-                           if (last) complete(*it->second, true, 0);
+                           if (last)
+                             complete(*it->second, true, 0);
                          }});
     }
   }
@@ -358,22 +406,28 @@ bool World::startTransfer(os::Handle h, bool write, void* bytes, uint32_t count,
 
 bool World::finishTransfer(os::Handle h, os::Transfer& t, uint32_t& count) {
   Lock lock(mutex_);
-  if (shouldFail(Call::FinishTransfer)) return fail(os::kErrorInvalidParameter);
+  const bool injected = shouldFail(Call::FinishTransfer);
   auto it = transfers_.find(transferId(t));
-  if (!object(h, kSerial) || it == transfers_.end()) return fail(os::kErrorInvalidParameter);
+  if (!object(h, kSerial) || it == transfers_.end())
+    return fail(os::kErrorInvalidParameter);
   Transfer* x = it->second.get();
-  if (!x->finished) block(lock, [x] { return x->finished; }, std::nullopt);
+  if (!x->finished)
+    block(
+        lock, [x] { return x->finished; }, std::nullopt);
   count = x->done;
   const bool ok = x->ok;
   const uint32_t error = x->error;
   transfers_.erase(x->id);
+  if (injected)
+    return fail(os::kErrorInvalidParameter);
   return ok ? true : fail(error);
 }
 
 bool World::cancelTransfers(os::Handle h) {
   std::lock_guard lock(mutex_);
   SerialLine* l = serialOf(h);
-  if (!l) return false;
+  if (!l)
+    return false;
   abortTransfer(l->pendingRead, os::kErrorOperationAborted);
   abortTransfer(l->pendingWrite, os::kErrorOperationAborted);
   return true;

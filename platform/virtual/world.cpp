@@ -28,14 +28,17 @@ TimeUs byteTimeUs(const PeerSettings& s) {
   return (halfBits * 1000000 + 2 * baud - 1) / (2 * baud);
 }
 
-uint8_t garble(uint8_t byte) { return static_cast<uint8_t>((byte ^ 0xA5) + 0x3B); }
+uint8_t garble(uint8_t byte) {
+  return static_cast<uint8_t>((byte ^ 0xA5) + 0x3B);
+}
 
 namespace {
 thread_local World::VThread* tlThread = nullptr;
 }
 
 World::World() {
-  if (gWorld) fatal("only one world at a time");
+  if (gWorld)
+    fatal("only one world at a time");
   gWorld = this;
   auto main = std::make_unique<VThread>();
   main->id = 0;
@@ -46,18 +49,22 @@ World::World() {
 World::~World() {
   // Let every thread of the test run to its end, so none outlives the world.
   for (auto& [id, t] : threads_) {
-    if (id != 0 && !t->finished) join(id);
+    if (id != 0 && !t->finished)
+      join(id);
   }
   for (auto& [id, t] : threads_) {
-    if (t->thread.joinable()) t->thread.join();
+    if (t->thread.joinable())
+      t->thread.join();
   }
-  for (Object* o : objects_) delete o;
+  for (Object* o : objects_)
+    delete o;
   tlThread = nullptr;
   gWorld = nullptr;
 }
 
 World& World::current() {
-  if (!gWorld) fatal("no world: a test must create one before using the seam");
+  if (!gWorld)
+    fatal("no world: a test must create one before using the seam");
   return *gWorld;
 }
 
@@ -84,7 +91,8 @@ void World::after(TimeUs delay, std::function<void()> action) {
 }
 
 World::VThread* World::self() {
-  if (!tlThread) fatal("a thread the world does not know called the seam");
+  if (!tlThread)
+    fatal("a thread the world does not know called the seam");
   return tlThread;
 }
 
@@ -115,15 +123,19 @@ int World::spawn(std::function<void()> body) {
 void World::join(int id) {
   Lock lock(mutex_);
   auto it = threads_.find(id);
-  if (it == threads_.end() || id == 0) fatal("join of an unknown thread");
+  if (it == threads_.end() || id == 0)
+    fatal("join of an unknown thread");
   VThread* t = it->second.get();
-  block(lock, [t] { return t->finished; }, std::nullopt);
+  block(
+      lock, [t] { return t->finished; }, std::nullopt);
   lock.unlock();
-  if (t->thread.joinable()) t->thread.join();
+  if (t->thread.joinable())
+    t->thread.join();
 }
 
 bool World::isReady(VThread* t) const {
-  if (t->ready && t->ready()) return true;
+  if (t->ready && t->ready())
+    return true;
   return t->deadline && *t->deadline <= now_;
 }
 
@@ -157,28 +169,36 @@ void World::handOff(Lock& lock, VThread* me, bool exiting) {
       next->blocked = false;
       running_ = next->id;
       cv_.notify_all();
-      if (exiting) return;
+      if (exiting)
+        return;
       cv_.wait(lock, [&] { return running_ == me->id; });
       return;
     }
-    if (!advanceClock()) fatal("every thread waits for ever and nothing is scheduled");
+    if (!advanceClock())
+      fatal("every thread waits for ever and nothing is scheduled");
   }
 }
 
 bool World::advanceClock() {
   std::optional<TimeUs> next;
   auto consider = [&next](TimeUs t) {
-    if (!next || t < *next) next = t;
+    if (!next || t < *next)
+      next = t;
   };
-  for (const auto& e : events_) consider(e.at);
+  for (const auto& e : events_)
+    consider(e.at);
   for (const auto& [id, t] : threads_) {
-    if (t->blocked && !t->finished && t->deadline) consider(*t->deadline);
+    if (t->blocked && !t->finished && t->deadline)
+      consider(*t->deadline);
   }
   for (const auto& [name, l] : lines_) {
-    if (!l->peer) continue;
-    if (auto w = l->peer->nextWake(); w && *w > now_) consider(*w);
+    if (!l->peer)
+      continue;
+    if (auto w = l->peer->nextWake(); w && *w > now_)
+      consider(*w);
   }
-  if (!next) return false;
+  if (!next)
+    return false;
   now_ = std::max(now_, *next);
   runDue();
   return true;
@@ -190,7 +210,8 @@ void World::runDue() {
     auto due = std::min_element(events_.begin(), events_.end(), [](const auto& a, const auto& b) {
       return a.at != b.at ? a.at < b.at : a.seq < b.seq;
     });
-    if (due == events_.end() || due->at > now_) return;
+    if (due == events_.end() || due->at > now_)
+      return;
     auto action = std::move(due->action);
     events_.erase(due);
     action();
@@ -199,10 +220,12 @@ void World::runDue() {
 
 void World::pollPeers() {
   for (auto& [name, l] : lines_) {
-    if (!l->peer) continue;
+    if (!l->peer)
+      continue;
     l->peer->advance(now_);
     std::string out = l->peer->takeOutput();
-    if (!out.empty()) sendFromPeer(*l, out);
+    if (!out.empty())
+      sendFromPeer(*l, out);
   }
 }
 
@@ -237,42 +260,52 @@ void World::sendFromPeer(SerialLine& line, const std::string& bytes) {
 }
 
 void World::deliverToHost(SerialLine& line, uint8_t byte) {
-  if (!line.open) return;
-  if (line.input.size() >= line.inQueue) return;  // overrun: the byte is lost
+  if (!line.open)
+    return;
+  if (line.input.size() >= line.inQueue)
+    return;  // overrun: the byte is lost
   line.input.push_back(static_cast<char>(byte));
   serviceRead(line);
 }
 
 void World::serviceRead(SerialLine& line) {
-  if (!line.pendingRead) return;
+  if (!line.pendingRead)
+    return;
   Transfer& t = *transfers_.at(line.pendingRead);
   const uint32_t take = std::min<uint32_t>(t.count - t.done, line.input.size());
   std::memcpy(t.buffer + t.done, line.input.data(), take);
   line.input.erase(0, take);
   t.done += take;
-  if (t.done == t.count) complete(t, true, 0);
+  if (t.done == t.count)
+    complete(t, true, 0);
 }
 
 void World::complete(Transfer& t, bool ok, uint32_t error) {
   t.finished = true;
   t.ok = ok;
   t.error = error;
-  if (t.signals && t.event && objects_.count(t.event)) t.event->signalled = true;
-  if (t.line->pendingRead == t.id) t.line->pendingRead = 0;
-  if (t.line->pendingWrite == t.id) t.line->pendingWrite = 0;
+  if (t.signals && t.event && objects_.count(t.event))
+    t.event->signalled = true;
+  if (t.line->pendingRead == t.id)
+    t.line->pendingRead = 0;
+  if (t.line->pendingWrite == t.id)
+    t.line->pendingWrite = 0;
 }
 
 void World::abortTransfer(uint64_t id, uint32_t error) {
-  if (!id) return;
+  if (!id)
+    return;
   Transfer& t = *transfers_.at(id);
-  if (t.write) t.line->txGeneration++;
+  if (t.write)
+    t.line->txGeneration++;
   complete(t, false, error);
 }
 
 SerialLine& World::addSerialPort(const std::string& name, LinePeer* peer) {
   std::lock_guard lock(mutex_);
   auto& l = lines_[name];
-  if (!l) l = std::make_unique<SerialLine>();
+  if (!l)
+    l = std::make_unique<SerialLine>();
   l->name = name;
   l->peer = peer;
   return *l;
@@ -281,7 +314,8 @@ SerialLine& World::addSerialPort(const std::string& name, LinePeer* peer) {
 void World::removeSerialPort(const std::string& name) {
   std::lock_guard lock(mutex_);
   auto it = lines_.find(name);
-  if (it == lines_.end()) return;
+  if (it == lines_.end())
+    return;
   SerialLine& l = *it->second;
   abortTransfer(l.pendingRead, kErrorBadCommand);
   abortTransfer(l.pendingWrite, kErrorBadCommand);
@@ -308,7 +342,8 @@ void World::failCall(Call call, int succeedFirst) {
 
 bool World::shouldFail(Call call) {
   auto it = faults_.find(call);
-  if (it == faults_.end() || it->second.empty()) return false;
+  if (it == faults_.end() || it->second.empty())
+    return false;
   int& left = it->second.front();
   if (left > 0) {
     --left;
@@ -324,7 +359,8 @@ std::string World::hostBytes(const std::string& port) const {
   std::lock_guard lock(mutex_);
   std::string s;
   for (const auto& e : transcript_) {
-    if (e.port == port && e.kind == Event::HostByte) s.push_back(static_cast<char>(e.value));
+    if (e.port == port && e.kind == Event::HostByte)
+      s.push_back(static_cast<char>(e.value));
   }
   return s;
 }
@@ -333,7 +369,8 @@ std::string World::peerBytes(const std::string& port) const {
   std::lock_guard lock(mutex_);
   std::string s;
   for (const auto& e : transcript_) {
-    if (e.port == port && e.kind == Event::PeerByte) s.push_back(static_cast<char>(e.value));
+    if (e.port == port && e.kind == Event::PeerByte)
+      s.push_back(static_cast<char>(e.value));
   }
   return s;
 }
@@ -342,7 +379,8 @@ std::vector<Entry> World::entries(const std::string& port, Event kind) const {
   std::lock_guard lock(mutex_);
   std::vector<Entry> out;
   for (const auto& e : transcript_) {
-    if (e.port == port && e.kind == kind) out.push_back(e);
+    if (e.port == port && e.kind == kind)
+      out.push_back(e);
   }
   return out;
 }

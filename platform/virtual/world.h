@@ -26,7 +26,9 @@ namespace vw {
 
 using TimeUs = uint64_t;
 
-constexpr TimeUs ms(uint64_t m) { return m * 1000; }
+constexpr TimeUs ms(uint64_t m) {
+  return m * 1000;
+}
 
 // The line settings a peer talks at; a host at other settings and the peer
 // see each other's bytes garbled.
@@ -61,14 +63,14 @@ class LinePeer {
 enum class Event {
   Open,
   Close,
-  HostByte,    // a byte the host started to send (value: the byte)
-  PeerByte,    // a byte the peer started to send
+  HostByte,  // a byte the host started to send (value: the byte)
+  PeerByte,  // a byte the peer started to send
   BreakOn,
   BreakOff,
-  Purge,       // value: the flags
-  Dtr,         // value: 1 up, 0 down
+  Purge,  // value: the flags
+  Dtr,    // value: 1 up, 0 down
   Rts,
-  Settings,    // the host applied line settings
+  Settings,  // the host applied line settings
   Timeouts,
   Queues,
 };
@@ -113,7 +115,7 @@ struct SerialLine {
   uint64_t txGeneration = 0;
   TimeUs hostBusyUntil = 0, peerBusyUntil = 0;
   uint64_t pendingRead = 0, pendingWrite = 0;  // transfer ids
-  bool present = true;  // false once the device was unplugged
+  bool present = true;                         // false once the device was unplugged
 };
 
 class World {
@@ -178,8 +180,8 @@ class World {
   bool escapeSerial(os::Handle h, uint32_t function);
   bool getModemStatus(os::Handle h, uint32_t& status);
   bool setBreak(os::Handle h, bool on);
-  bool startTransfer(os::Handle h, bool write, void* bytes, uint32_t count,
-                     os::Transfer& t, os::Handle event, bool signals);
+  bool startTransfer(os::Handle h, bool write, void* bytes, uint32_t count, os::Transfer& t,
+                     os::Handle event, bool signals);
   bool finishTransfer(os::Handle h, os::Transfer& t, uint32_t& count);
   bool cancelTransfers(os::Handle h);
 
