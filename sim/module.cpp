@@ -127,6 +127,8 @@ void Module::receive(TimeUs at, uint8_t byte) {
   }
 }
 
+bool Module::cts(TimeUs) const { return !faults.ctsHeldLow; }
+
 void Module::hostBreak(TimeUs, bool) {}
 
 void Module::hostModemLines(TimeUs, bool, bool) {}

@@ -52,7 +52,7 @@ class Module {
   void advance(TimeUs now);
   std::optional<TimeUs> nextWake() const;
   std::string takeOutput();
-  bool cts() const { return !faults.ctsHeldLow; }
+  bool cts(TimeUs now) const;
 
   // ---- inspection and control by tests ----
   Faults faults;

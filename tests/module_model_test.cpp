@@ -116,9 +116,9 @@ TEST_F(ModuleModel, FaultsReplaceOrWithholdOneReply) {
   module.faults.withholdReply["VR"] = 1;
   EXPECT_EQ(command(t, "ATVR\r"), "");
   EXPECT_EQ(command(t, "ATVR\r"), "10A5\r");
-  EXPECT_TRUE(module.cts());
+  EXPECT_TRUE(module.cts(t));
   module.faults.ctsHeldLow = true;
-  EXPECT_FALSE(module.cts());
+  EXPECT_FALSE(module.cts(t));
 }
 
 TEST(ModuleSerialCodes, MapToLineSettings) {

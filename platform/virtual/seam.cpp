@@ -321,7 +321,7 @@ bool World::getModemStatus(os::Handle h, uint32_t& status) {
     return fail(os::kErrorInvalidParameter);
   status = 0;
   if (l->peer)
-    status = os::kModemDsrOn | (l->peer->cts() ? os::kModemCtsOn : 0);
+    status = os::kModemDsrOn | (l->peer->cts(now_) ? os::kModemCtsOn : 0);
   return true;
 }
 

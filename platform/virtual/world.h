@@ -57,7 +57,7 @@ class LinePeer {
   virtual void advance(TimeUs now) = 0;
   virtual std::optional<TimeUs> nextWake() const = 0;
   virtual std::string takeOutput() = 0;
-  virtual bool cts() const = 0;
+  virtual bool cts(TimeUs now) const = 0;
 };
 
 enum class Event {

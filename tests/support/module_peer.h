@@ -19,7 +19,7 @@ class ModulePeer : public vw::LinePeer {
   void advance(vw::TimeUs now) override { module_.advance(now); }
   std::optional<vw::TimeUs> nextWake() const override { return module_.nextWake(); }
   std::string takeOutput() override { return module_.takeOutput(); }
-  bool cts() const override { return module_.cts(); }
+  bool cts(vw::TimeUs now) const override { return module_.cts(now); }
 
  private:
   sim::Module& module_;

@@ -1,0 +1,27 @@
+// What module/ and link/ ask of the screen and of the runner. The Windows
+// program implements these on its dialogs; native tests record them.
+#pragma once
+
+#include <cstdint>
+
+#include "module/pane.h"
+
+// Empties the pane's value fields and the selection of its combo boxes.
+void clearPaneDisplay(PaneRecord* pane);
+// Draws the whole pane with its colours, then applies the button rules.
+void displayPane(PaneRecord* pane);
+// Refills a channel list with "11" up to min(channelLimit, 26).
+void fillChannelList(WindowHandle channelCombo, int32_t channelLimit);
+// The "NLCONF" error box; returns when the user has closed it.
+int showError(const wchar_t* format, ...);
+
+bool isWindowHandle(WindowHandle window);
+// Brings the reset prompt up (foreground, shown, painted) or hides it.
+void showResetPrompt(WindowHandle prompt);
+void hideResetPrompt(WindowHandle prompt);
+void enableControl(WindowHandle control, bool enable);
+void selectComboEntry(WindowHandle combo, int32_t index);
+// Copies a control's text, NUL-terminated; returns its length.
+uint32_t controlText(WindowHandle control, wchar_t* buffer, uint32_t size);
+// Tells the progress dialog that the pane's operation has ended.
+void postOperationDone(WindowHandle progressDialog, PaneRecord* pane);
