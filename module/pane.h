@@ -6,9 +6,9 @@
 #include <cstdint>
 
 #include "link/port_table.h"
+#include "module/view_hooks.h"
 
-using WindowHandle = void*;  // HWND on Windows
-using ColorRef = uint32_t;   // 0x00BBGGRR
+using ColorRef = uint32_t;  // 0x00BBGGRR
 
 constexpr ColorRef kColorBlack = 0x000000;
 constexpr ColorRef kColorRed = 0x0000FF;

@@ -4,7 +4,8 @@
 
 #include <cstdint>
 
-#include "module/pane.h"
+using WindowHandle = void*;  // HWND on Windows
+struct PaneRecord;
 
 // Empties the pane's value fields and the selection of its combo boxes.
 void clearPaneDisplay(PaneRecord* pane);

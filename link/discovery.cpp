@@ -1,0 +1,172 @@
+#include "link/discovery.h"
+
+#include "link/hex.h"
+#include "link/transfer.h"
+#include "module/pane.h"
+
+namespace {
+
+constexpr uint32_t kQueueBytes = 16384;
+constexpr uint32_t kResetWindowMs = 10000;
+constexpr uint32_t kPulseBaudRate = 38400;
+constexpr uint32_t kCommandBaudRate = 9600;
+
+// A version request frame; answered or not, it is only there to stir a
+// module that listens for frames before the break pulses.
+constexpr char kRequestFrame[11] = {0x7E,
+                                    0x00,
+                                    0x04,
+                                    0x08,
+                                    0x01,
+                                    0x56,
+                                    0x52,
+                                    0x4E,
+                                    static_cast<char>(0xE4),
+                                    static_cast<char>(0x91),
+                                    0x18};
+
+bool applySettings(SerialPort* port) {
+  return os::setLineSettings(port->handle, port->serialSettings);
+}
+
+bool configurePort(SerialPort* port) {
+  os::Timeouts timeouts{};
+  timeouts.writeTotalMultiplierMs = 1000;
+  timeouts.writeTotalConstantMs = 16000;
+  if (!os::setSerialTimeouts(port->handle, timeouts))
+    return false;
+  if (!os::setSerialQueues(port->handle, kQueueBytes, kQueueBytes))
+    return false;
+  port->serialSettings = defaultLineSettings();
+  if (!applySettings(port))
+    return false;
+  return purgePort(port) && os::escapeSerial(port->handle, os::kEscapeSetDtr) &&
+         os::escapeSerial(port->handle, os::kEscapeSetRts) && purgePort(port);
+}
+
+bool answersAtOnce(SerialPort* port) {
+  writeRaw(port, "+++", 3);
+  char reply[16] = {};
+  uint32_t count = 0;
+  readLineRaw(port, reply, sizeof reply, &count);
+  return count == 3 && reply[0] == 'O' && reply[1] == 'K' && reply[2] == '\r';
+}
+
+bool setBaudRate(SerialPort* port, uint32_t rate) {
+  port->serialSettings.baudRate = rate;
+  return applySettings(port) && purgePort(port);
+}
+
+// Break pulses, each one read window long, until the module that the user
+// resets answers with a byte. A cancelled pane gets no more pulses: its
+// reads end at once, and the pulses would only hammer the line.
+bool pulseUntilModuleSpeaks(SerialPort* port) {
+  const uint32_t t0 = os::tickCount();
+  while (os::tickCount() - t0 < kResetWindowMs) {
+    if (port->cancelEvent && os::isEventSet(port->cancelEvent))
+      return false;
+    os::setBreak(port->handle);
+    char byte = 0;
+    uint32_t count = 0;
+    readBlockTimed(port, &byte, 1, &count);
+    os::clearBreak(port->handle);
+    if (count > 0)
+      return true;
+  }
+  return false;
+}
+
+struct SettingsReplies {
+  char baud[10] = {};
+  char parity[3] = {};
+  char stopBits[3] = {};
+};
+
+void querySettings(SerialPort* port, SettingsReplies& r) {
+  writeRaw(port, "ATBD\r", 5);
+  readLineRaw(port, r.baud, sizeof r.baud, nullptr);
+  writeRaw(port, "ATNB\r", 5);
+  readLineRaw(port, r.parity, sizeof r.parity, nullptr);
+  writeRaw(port, "ATSB\r", 5);
+  readLineRaw(port, r.stopBits, sizeof r.stopBits, nullptr);
+  char ignored[4] = {};
+  writeRaw(port, "ATCN\r", 5);
+  readLineRaw(port, ignored, sizeof ignored, nullptr);
+}
+
+// A reply is good when its hexadecimal digits run up to its CR.
+bool parseReply(const char* reply, uint32_t* value) {
+  const char* end = nullptr;
+  *value = parseHex32(reply, &end);
+  return *end == '\r';
+}
+
+}  // namespace
+
+uint32_t discoveryBaudRate(uint32_t code) {
+  if (code >= 128)
+    return code;
+  return code < 8 ? baudRateOfCode(code) : kCommandBaudRate;
+}
+
+os::LineSettings defaultLineSettings() {
+  os::LineSettings s{};
+  s.baudRate = kCommandBaudRate;
+  s.binary = true;
+  s.dtrControl = os::kDtrControlEnable;
+  s.dsrSensitivity = true;
+  s.rtsControl = os::kRtsControlEnable;
+  s.xonLim = 8192;
+  s.xoffLim = 2048;
+  s.byteSize = 8;
+  s.parity = os::kNoParity;
+  s.stopBits = os::kOneStopBit;
+  s.xonChar = 0x11;
+  s.xoffChar = 0x13;
+  return s;
+}
+
+bool discoverSerialSettings(SerialPort* port, WindowHandle resetPrompt) {
+  if (!configurePort(port))
+    return false;
+  if (answersAtOnce(port))
+    return true;
+
+  writeRaw(port, kRequestFrame, sizeof kRequestFrame);
+  char discarded[4];
+  uint32_t count = 0;
+  readBlockTimed(port, discarded, sizeof discarded, &count);
+
+  if (!setBaudRate(port, kPulseBaudRate))
+    return false;
+  const bool prompt = isWindowHandle(resetPrompt);
+  if (prompt)
+    showResetPrompt(resetPrompt);
+  const bool spoke = pulseUntilModuleSpeaks(port);
+  if (prompt)
+    hideResetPrompt(resetPrompt);
+  if (!spoke)
+    return false;
+
+  if (!setBaudRate(port, kCommandBaudRate))
+    return false;
+  SettingsReplies replies;
+  querySettings(port, replies);
+  if (!os::escapeSerial(port->handle, os::kEscapeClrDtr) || !purgePort(port))
+    return false;
+
+  uint32_t baud = 0, parity = 0, stopBits = 0;
+  if (!parseReply(replies.baud, &baud))
+    return false;
+  if (!parseReply(replies.parity, &parity))
+    return false;
+  if (!parseReply(replies.stopBits, &stopBits))
+    return false;
+  port->serialSettings.baudRate = discoveryBaudRate(baud);
+  port->serialSettings.parity = parityOfCode(static_cast<uint8_t>(parity));
+  port->serialSettings.stopBits = stopBitsOfCode(static_cast<uint8_t>(stopBits));
+  if (!applySettings(port))
+    return false;
+  os::escapeSerial(port->handle, os::kEscapeSetDtr);
+  return true;
+}

@@ -1,0 +1,13 @@
+// Writing a pane's changed values into its module.
+#pragma once
+
+#include "module/pane.h"
+
+constexpr uint32_t kWriteIoTimeoutMs = 3600;
+constexpr uint32_t kAssociationLimitMs = 12000;
+constexpr uint32_t kAssociationPollMs = 240;
+
+int32_t writeBody(PaneRecord* pane);
+int32_t writeChanged(PaneRecord* pane);
+int32_t changeChannel(PaneRecord* pane);
+int32_t waitForAssociation(PaneRecord* pane);

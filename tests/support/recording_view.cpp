@@ -1,0 +1,103 @@
+#include "tests/support/recording_view.h"
+
+#include <cstdarg>
+#include <cwchar>
+
+#include "module/view_hooks.h"
+
+RecordingView& view() {
+  static RecordingView v;
+  return v;
+}
+
+int RecordingView::count(const std::string& call) const {
+  int n = 0;
+  for (const auto& c : calls)
+    n += c == call;
+  return n;
+}
+
+void RecordingView::clear() {
+  *this = RecordingView{};
+}
+
+namespace {
+
+const char* paneName(const PaneRecord* pane) {
+  return pane == &masterPane ? "master" : (pane == &slavePane ? "slave" : "other");
+}
+
+WindowHandle fake(int id) {
+  return reinterpret_cast<WindowHandle>(static_cast<uintptr_t>(id));
+}
+
+}  // namespace
+
+void bindFakeControls(PaneRecord* pane, int base) {
+  pane->portCombo = fake(base + 0);
+  pane->channelCombo = fake(base + 7);
+  pane->flowControlCombo = fake(base + 15);
+  pane->powerSaveCombo = pane->isMaster ? nullptr : fake(base + 13);
+  pane->progressDialog = fake(base + 90);
+  pane->resetPrompt = fake(base + 91);
+  view().windows.insert(pane->resetPrompt);
+}
+
+void clearPaneDisplay(PaneRecord* pane) {
+  view().calls.push_back(std::string("clearPaneDisplay ") + paneName(pane));
+}
+
+void displayPane(PaneRecord* pane) {
+  view().calls.push_back(std::string("displayPane ") + paneName(pane));
+}
+
+void fillChannelList(WindowHandle channelCombo, int32_t channelLimit) {
+  view().calls.push_back("fillChannelList");
+  view().channelLimits[channelCombo] = channelLimit;
+}
+
+int showError(const wchar_t* format, ...) {
+  wchar_t text[4096];
+  va_list args;
+  va_start(args, format);
+  std::vswprintf(text, 4096, format, args);
+  va_end(args);
+  view().calls.push_back("showError");
+  view().errors.push_back(text);
+  if (view().onError)
+    view().onError(text);
+  return 1;
+}
+
+bool isWindowHandle(WindowHandle window) {
+  return window && view().windows.count(window);
+}
+
+void showResetPrompt(WindowHandle) {
+  view().calls.push_back("showResetPrompt");
+}
+
+void hideResetPrompt(WindowHandle) {
+  view().calls.push_back("hideResetPrompt");
+}
+
+void enableControl(WindowHandle control, bool enable) {
+  view().enabled[control] = enable;
+}
+
+void selectComboEntry(WindowHandle combo, int32_t index) {
+  view().selection[combo] = index;
+}
+
+uint32_t controlText(WindowHandle control, wchar_t* buffer, uint32_t size) {
+  const std::wstring& text = view().texts[control];
+  const size_t n = text.size() < size ? text.size() : size - 1;
+  text.copy(buffer, n);
+  buffer[n] = 0;
+  return static_cast<uint32_t>(n);
+}
+
+void postOperationDone(WindowHandle, PaneRecord* pane) {
+  view().calls.push_back(std::string("postOperationDone ") + paneName(pane));
+  view().operationsDone.push_back(pane);
+}

@@ -1,0 +1,31 @@
+// The view hooks as native tests see them: every call recorded, controls
+// kept as plain values.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "module/pane.h"
+
+struct RecordingView {
+  std::vector<std::string> calls;    // e.g. "clearPaneDisplay master", "showResetPrompt"
+  std::vector<std::wstring> errors;  // texts of the error boxes, in order
+  std::set<WindowHandle> windows;    // what isWindowHandle answers true for
+  std::map<WindowHandle, std::wstring> texts;
+  std::map<WindowHandle, bool> enabled;
+  std::map<WindowHandle, int32_t> selection;
+  std::map<WindowHandle, int32_t> channelLimits;
+  std::vector<PaneRecord*> operationsDone;
+  std::function<void(const std::wstring&)> onError;  // e.g. to check the time of a box
+
+  int count(const std::string& call) const;
+  void clear();
+};
+
+RecordingView& view();
+
+// Fake window handles for a pane's controls, and its port list's text.
+void bindFakeControls(PaneRecord* pane, int base);
