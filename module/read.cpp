@@ -28,9 +28,10 @@ bool nodeIdFits(const PaneRecord* pane) {
   return std::strcmp(pane->nodeId, pane->isMaster ? kMasterNodeId : kSlaveNodeId) == 0;
 }
 
-// Both Read and Shown take what the module reports.
+// Both Read and Shown take what the module reports. value is read only
+// here, after the query that fills it has run.
 template <typename T>
-int32_t queryPair(int32_t result, T value, T& read, T& shown) {
+int32_t queryPair(int32_t result, const T& value, T& read, T& shown) {
   if (result == 0)
     read = shown = value;
   return result;

@@ -383,12 +383,13 @@ bool World::startTransfer(os::Handle h, bool write, void* bytes, uint32_t count,
       const TimeUs start = std::max(now_, l->hostBusyUntil);
       const TimeUs arrive = start + byteTimeUs(hs);
       l->hostBusyUntil = arrive;
-      transcript_.push_back({start, l->name, Event::HostByte, b, hs});
       const uint64_t id = x.id;
       const bool last = i + 1 == count;
-      events_.push_back({arrive, seq_++, [this, l, b, hs, gen, id, last] {
+      // Recorded once on the line: a purge or cancel may still stop it.
+      events_.push_back({arrive, seq_++, [this, l, b, hs, gen, id, last, start] {
                            if (l->txGeneration != gen)
                              return;
+                           transcript_.push_back({start, l->name, Event::HostByte, b, hs});
                            if (l->peer) {
                              l->peer->receive(now_, l->peer->lineSettings() == hs ? b : garble(b));
                            }

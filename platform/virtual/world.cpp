@@ -266,6 +266,8 @@ void World::deliverToHost(SerialLine& line, uint8_t byte) {
     return;  // overrun: the byte is lost
   line.input.push_back(static_cast<char>(byte));
   serviceRead(line);
+  if (onHostReceived)
+    onHostReceived(line.name, byte);
 }
 
 void World::serviceRead(SerialLine& line) {

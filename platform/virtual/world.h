@@ -150,6 +150,10 @@ class World {
   // The call fails once, after `succeedFirst` more successful calls.
   void failCall(Call call, int succeedFirst = 0);
 
+  // Called (inside the world) after each byte reaches the host's input
+  // queue; lets a test act at an exact point of the traffic.
+  std::function<void(const std::string& port, uint8_t byte)> onHostReceived;
+
   // ---- what happened ----
   const std::vector<Entry>& transcript() const { return transcript_; }
   std::string hostBytes(const std::string& port) const;

@@ -1,0 +1,188 @@
+// Reading a module into its pane, against module models in virtual time.
+#include "module/read.h"
+
+#include "link/at_command.h"
+#include "tests/support/pane_fixture.h"
+
+namespace {
+
+using Commands = std::vector<std::string>;
+
+const Commands kMasterRead = {"+++",  "+++",  "ATGT", "ATVR", "ATID", "ATOI", "ATHV", "ATTP",
+                              "ATNI", "ATSL", "ATSH", "ATDL", "ATDH", "ATSC", "ATBD", "ATNB",
+                              "ATSB", "ATPL", "ATPM", "ATD7", "ATD6", "ATCN"};
+
+class Read : public PaneTest {
+ protected:
+  int32_t read(PaneRecord* pane) {
+    prepareOperation(pane);
+    return readBody(pane);
+  }
+  // Sets the pane's cancel event when the host has received `crs` line ends
+  // on `port`, in the same instant as the last one completes its read.
+  void cancelAtLineEnd(PaneRecord* pane, const std::string& port, int crs, bool before = false) {
+    prepareOperation(pane);
+    world.onHostReceived = [this, pane, port, crs, before, seen = 0](const std::string& p,
+                                                                     uint8_t byte) mutable {
+      if (p != port)
+        return;
+      // `before`: at the first byte of the next line instead, mid-transfer.
+      if (before ? seen == crs : byte == '\r' && seen + 1 == crs)
+        os::setEvent(pane->cancelEvent);
+      if (byte == '\r')
+        ++seen;
+    };
+  }
+};
+
+TEST_F(Read, MasterIsReadCompletelyAndShown) {
+  master->setReg("SC", 0x0300);
+  master->setReg("BD", 3);
+  ASSERT_EQ(read(&masterPane), 0);
+  EXPECT_EQ(commands("COM3"), kMasterRead) << "never ATSM on the master";
+  EXPECT_STREQ(masterPane.nodeId, "KOV-NL001/M");
+  EXPECT_EQ(masterPane.firmwareVersion, 0x2041);
+  EXPECT_EQ(masterPane.panIdRead, 0x1234u);
+  EXPECT_EQ(masterPane.panIdShown, 0x1234u);
+  EXPECT_EQ(masterPane.serialLow, 0x40000001u);
+  EXPECT_EQ(masterPane.destLowShown, 0x40000002u);
+  EXPECT_EQ(masterPane.channelRead, 19) << "the lowest bit of 0x300";
+  EXPECT_EQ(masterPane.channelLimit, 26);
+  EXPECT_EQ(masterPane.baudCodeShown, 3u);
+  EXPECT_EQ(masterPane.sleepModeRead, 0) << "untouched on the master";
+  EXPECT_EQ(masterPane.port, nullptr);
+  EXPECT_EQ(view().calls,
+            (std::vector<std::string>{"clearPaneDisplay master", "fillChannelList",
+                                      "displayPane master", "postOperationDone master"}));
+  EXPECT_EQ(view().channelLimits[masterPane.channelCombo], 26);
+  EXPECT_TRUE(world.entries("COM3", vw::Event::BreakOn).empty()) << "quick path: no break";
+  EXPECT_FALSE(master->inCommandMode()) << "left in transparent mode";
+}
+
+TEST_F(Read, SlaveReadAddsSleepMode) {
+  slave->setReg("SM", 0);
+  ASSERT_EQ(read(&slavePane), 0);
+  Commands expected = kMasterRead;
+  expected.insert(expected.begin() + 19, "ATSM");
+  EXPECT_EQ(commands("COM4"), expected);
+  EXPECT_EQ(slavePane.sleepModeRead, 0);
+  EXPECT_EQ(slavePane.powerSaveRead, 1);
+  EXPECT_EQ(slavePane.sleepModeLabel, kLabelNoSleep);
+}
+
+TEST_F(Read, WrongRoleEndsTheReadButLeavesCommandMode) {
+  master->setReg("VR", 0x2241);  // a slave's firmware in the master pane
+  EXPECT_EQ(read(&masterPane), ResultNotMaster);
+  EXPECT_EQ(commands("COM3"), (Commands{"+++", "+++", "ATGT", "ATVR", "ATCN"}));
+  EXPECT_EQ(masterPane.firmwareVersion, 0x2241);
+  EXPECT_EQ(masterPane.nodeId[0], 0);
+  EXPECT_EQ(view().count("displayPane master"), 0);
+  EXPECT_EQ(view().count("postOperationDone master"), 1);
+
+  slave->setReg("VR", 0x2041);
+  EXPECT_EQ(read(&slavePane), ResultNotSlave);
+}
+
+TEST_F(Read, EitherRoleModuleIsDecidedByItsNodeId) {
+  master->setReg("VR", 0x4010);
+  EXPECT_EQ(read(&masterPane), 0);
+  slave->setReg("VR", 0x4010);
+  slave->setReg("SM", 0);
+  makeModules(masterConfig(), masterConfig());  // a master's node id in the slave pane
+  slave->setReg("VR", 0x4010);
+  EXPECT_EQ(read(&slavePane), ResultNotSlave);
+  EXPECT_STREQ(slavePane.nodeId, "KOV-NL001/M") << "kept for the message";
+  EXPECT_EQ(commands("COM4").back(), "ATCN");
+}
+
+TEST_F(Read, NodeIdMustMatchExactly) {
+  for (const char* id : {"kov-nl001/m", "KOV-NL001/M ", "KOV-NL001/", "KOV-NL001/MKOV-NL001/MXX"}) {
+    auto config = masterConfig();
+    config.nodeId = id;
+    makeModules(config, slaveConfig());
+    EXPECT_EQ(read(&masterPane), ResultNotMaster) << id;
+  }
+  EXPECT_EQ(std::string(masterPane.nodeId), "KOV-NL001/MKOV-NL001") << "cut to 20 characters";
+}
+
+TEST_F(Read, EmptyNodeIdIsALinkError) {
+  auto config = masterConfig();
+  config.nodeId = "";
+  makeModules(config, slaveConfig());
+  EXPECT_EQ(read(&masterPane), ErrRead);
+  EXPECT_EQ(commands("COM3").back(), "ATCN");
+}
+
+TEST_F(Read, CancelAtACheckLeavesCommandModeCleanly) {
+  cancelAtLineEnd(&masterPane, "COM3", 7);  // the line end of the ATHV reply
+  EXPECT_EQ(read(&masterPane), ResultCancelled);
+  EXPECT_EQ(commands("COM3"), (Commands{"+++", "+++", "ATGT", "ATVR", "ATID", "ATOI", "ATHV"}))
+      << "ATCN cannot go out: the cancel ends its wait too";
+  EXPECT_EQ(masterPane.hardwareVersion, 0x1744) << "values read so far stay";
+  EXPECT_EQ(masterPane.temperatureText[0], 0);
+}
+
+TEST_F(Read, CancelDuringATransferIsALinkError) {
+  cancelAtLineEnd(&masterPane, "COM3", 6, true);  // first byte of the ATHV reply
+  EXPECT_EQ(read(&masterPane), ErrCancelled);
+  EXPECT_EQ(masterPane.hardwareVersion, 0xFFFF);
+}
+
+TEST_F(Read, CancelBeforeTheEscapeSendsNothingMore) {
+  prepareOperation(&masterPane);
+  ASSERT_EQ(openPanePort(&masterPane), 0);
+  os::setEvent(masterPane.cancelEvent);
+  EXPECT_EQ(readAndVerify(&masterPane), ResultCancelled);
+  EXPECT_TRUE(world.hostBytes("COM3").empty());
+  closePort(masterPane.port);
+  masterPane.port = nullptr;
+}
+
+TEST_F(Read, ComparisonWarnsInOrderButTheReadStands) {
+  slave->setReg("SM", 0);
+  ASSERT_EQ(read(&slavePane), 0);
+  EXPECT_TRUE(view().errors.empty()) << "the other pane was empty";
+  master->setReg("ID", 0x9999);
+  master->setReg("DL", 0x12345678);
+  ASSERT_EQ(read(&masterPane), 0);
+  EXPECT_EQ(view().errors, (std::vector<std::wstring>{L"Extended PAN ID is not match.",
+                                                      L"Destination address is not correct."}));
+  EXPECT_EQ(view().count("displayPane master"), 1);
+}
+
+TEST_F(Read, MatchingPairGivesNoWarning) {
+  slave->setReg("SM", 0);
+  ASSERT_EQ(read(&slavePane), 0);
+  ASSERT_EQ(read(&masterPane), 0);
+  EXPECT_TRUE(view().errors.empty());
+}
+
+TEST_F(Read, PortNumberComesFromThePortListEntry) {
+  EXPECT_EQ(portNumberFromText(L"Simulated Module Port (COM5)"), 5);
+  EXPECT_EQ(portNumberFromText(L"COM10"), 10);
+  EXPECT_EQ(portNumberFromText(L"USB Serial (COM 7)"), 7) << "white space is skipped";
+  EXPECT_EQ(portNumberFromText(L"com5"), -1) << "case-sensitive";
+  EXPECT_EQ(portNumberFromText(L""), -1);
+  EXPECT_EQ(portNumberFromText(L"COMX"), 0);
+  EXPECT_EQ(portNumberFromText(L"COM99999999999"), -1) << "saturates";
+
+  // 0 fails before the cancel check, 256 after it.
+  prepareOperation(&masterPane);
+  os::setEvent(masterPane.cancelEvent);
+  view().texts[masterPane.portCombo] = L"COM0";
+  EXPECT_EQ(openPanePort(&masterPane), ErrNoPort);
+  view().texts[masterPane.portCombo] = L"COM256";
+  EXPECT_EQ(openPanePort(&masterPane), ResultCancelled);
+  os::resetEvent(masterPane.cancelEvent);
+  EXPECT_EQ(openPanePort(&masterPane), ErrNoPort);
+  EXPECT_EQ(masterPane.portNumber, 256);
+}
+
+TEST_F(Read, MissingPortEndsTheReadWithItsMessagePosted) {
+  view().texts[masterPane.portCombo] = L"COM9";
+  EXPECT_EQ(read(&masterPane), ErrNoPort);
+  EXPECT_EQ(view().calls,
+            (std::vector<std::string>{"clearPaneDisplay master", "postOperationDone master"}));
+}
+
+}  // namespace

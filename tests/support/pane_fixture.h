@@ -1,0 +1,102 @@
+// Two modules on COM3 (master pane) and COM4 (slave pane) of a virtual
+// world, with both panes bound to recorded controls, as an operation of
+// the runner would find them (a cancel event each).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "link/port_table.h"
+#include "module/pane.h"
+#include "platform/virtual/world.h"
+#include "sim/module.h"
+#include "tests/support/module_peer.h"
+#include "tests/support/recording_view.h"
+
+inline sim::ModuleConfig masterConfig() {
+  sim::ModuleConfig c;
+  c.registers = {{"VR", 0x2041},     {"SH", 0x0013A200}, {"SL", 0x40000001}, {"DH", 0x0013A200},
+                 {"DL", 0x40000002}, {"ID", 0x1234},     {"SC", 0x0200}};
+  c.nodeId = "KOV-NL001/M";
+  return c;
+}
+
+inline sim::ModuleConfig slaveConfig() {
+  sim::ModuleConfig c;
+  c.registers = {{"VR", 0x2241},     {"SH", 0x0013A200}, {"SL", 0x40000002}, {"DH", 0x0013A200},
+                 {"DL", 0x40000001}, {"ID", 0x1234},     {"SC", 0x0200},     {"SM", 4}};
+  c.nodeId = "KOV-NL001/S";
+  return c;
+}
+
+class PaneTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    view().clear();
+    masterPane = PaneRecord{};
+    slavePane = PaneRecord{};
+    masterPane.isMaster = 1;
+    resetPane(&masterPane);
+    resetPane(&slavePane);
+    bindFakeControls(&masterPane, 3000);
+    bindFakeControls(&slavePane, 4000);
+    view().texts[masterPane.portCombo] = L"Simulated Module Port (COM3)";
+    view().texts[slavePane.portCombo] = L"Simulated Module Port (COM4)";
+    makeModules(masterConfig(), slaveConfig());
+  }
+
+  void TearDown() override {
+    for (PaneRecord* p : {&masterPane, &slavePane}) {
+      EXPECT_EQ(p->port, nullptr) << "a port was left open";
+      closePort(p->port);
+      p->port = nullptr;
+      if (p->cancelEvent)
+        os::closeHandle(p->cancelEvent);
+      p->cancelEvent = nullptr;
+    }
+    EXPECT_EQ(world.openHandles(), 0) << "a handle leaked";
+    EXPECT_EQ(world.unfinishedTransfers(), 0);
+  }
+
+  void makeModules(const sim::ModuleConfig& m, const sim::ModuleConfig& s) {
+    master = std::make_unique<sim::Module>(m);
+    slave = std::make_unique<sim::Module>(s);
+    masterPeer = std::make_unique<ModulePeer>(*master);
+    slavePeer = std::make_unique<ModulePeer>(*slave);
+    world.addSerialPort("COM3", masterPeer.get());
+    world.addSerialPort("COM4", slavePeer.get());
+  }
+
+  // As the runner does before it starts a body.
+  void prepareOperation(PaneRecord* pane) {
+    if (!pane->cancelEvent)
+      pane->cancelEvent = os::createEvent();
+  }
+
+  // The commands the host sent on a port, one string each, CR removed and
+  // "+++" kept as it is.
+  std::vector<std::string> commands(const std::string& port) const {
+    std::vector<std::string> out;
+    std::string current;
+    for (char c : world.hostBytes(port)) {
+      current += c;
+      if (c == '\r' || current == "+++") {
+        if (c == '\r')
+          current.pop_back();
+        out.push_back(current);
+        current.clear();
+      }
+    }
+    if (!current.empty())
+      out.push_back(current);
+    return out;
+  }
+
+  double nowMs() const { return static_cast<double>(world.now()) / 1000.0; }
+
+  vw::World world;
+  std::unique_ptr<sim::Module> master, slave;
+  std::unique_ptr<ModulePeer> masterPeer, slavePeer;
+};
