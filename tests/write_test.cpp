@@ -1,0 +1,164 @@
+// Writing a pane's changes into its module, against module models.
+#include "module/write.h"
+
+#include "link/at_command.h"
+#include "module/read.h"
+#include "tests/support/pane_fixture.h"
+
+namespace {
+
+using Commands = std::vector<std::string>;
+
+const Commands kVerifyingRead = {"+++",  "ATGT", "ATVR", "ATID", "ATOI", "ATHV", "ATTP",
+                                 "ATNI", "ATSL", "ATSH", "ATDL", "ATDH", "ATSC", "ATBD",
+                                 "ATNB", "ATSB", "ATPL", "ATPM", "ATD7", "ATD6", "ATCN"};
+
+Commands concat(Commands a, const Commands& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+class Write : public PaneTest {
+ protected:
+  // Reads the pane first, as the user must before Write is offered.
+  void readFirst(PaneRecord* pane, const std::string& port) {
+    prepareOperation(pane);
+    ASSERT_EQ(readBody(pane), 0);
+    sentBefore = commands(port).size();
+    view().calls.clear();
+  }
+  int32_t write(PaneRecord* pane) { return writeBody(pane); }
+  Commands sentSinceRead(const std::string& port) const {
+    Commands all = commands(port);
+    return Commands(all.begin() + static_cast<long>(sentBefore), all.end());
+  }
+  // Start times of the host's "ATAI" commands, in ms.
+  std::vector<double> pollTimes(const std::string& port) const {
+    std::vector<double> times;
+    std::string text;
+    for (const auto& e : world.entries(port, vw::Event::HostByte)) {
+      if (text.empty())
+        times.push_back(e.at / 1000.0);
+      text += static_cast<char>(e.value);
+      if (e.value == '\r') {
+        if (text != "ATAI\r")
+          times.pop_back();
+        text.clear();
+      }
+    }
+    return times;
+  }
+
+  size_t sentBefore = 0;
+};
+
+TEST_F(Write, NothingChangedStillStoresAndVerifies) {
+  readFirst(&masterPane, "COM3");
+  ASSERT_EQ(write(&masterPane), 0);
+  EXPECT_EQ(sentSinceRead("COM3"), concat({"+++", "ATWR", "ATCN"}, kVerifyingRead));
+  EXPECT_EQ(view().calls,
+            (std::vector<std::string>{"displayPane master", "postOperationDone master"}))
+      << "no discovery, no channel list refill";
+  EXPECT_EQ(masterPane.port, nullptr);
+}
+
+TEST_F(Write, OnlyChangedFieldsGoOutInTheirOrder) {
+  readFirst(&masterPane, "COM3");
+  masterPane.d7ConfigShown = 4;  // flow control off
+  masterPane.d6ConfigShown = 0;
+  masterPane.powerLevelShown = 2;
+  masterPane.parityCodeShown = 1;
+  masterPane.baudCodeShown = 5;
+  ASSERT_EQ(write(&masterPane), 0);
+  EXPECT_EQ(
+      sentSinceRead("COM3"),
+      concat({"+++", "ATBD5", "ATNB1", "ATPL2", "ATD74", "ATD60", "ATWR", "ATCN"}, kVerifyingRead));
+  EXPECT_EQ(master->storedReg("BD"), 5u);
+  EXPECT_EQ(master->storedReg("PL"), 2u);
+  // The verifying read ran at the module's new settings.
+  os::LineSettings line = world.line("COM3")->settings;
+  EXPECT_EQ(line.baudRate, 38400u);
+  EXPECT_EQ(line.parity, os::kEvenParity);
+  EXPECT_EQ(masterPane.baudCodeRead, 5u);
+  EXPECT_EQ(masterPane.powerLevelRead, 2);
+  EXPECT_STREQ(masterPane.nodeId, "KOV-NL001/M");
+}
+
+TEST_F(Write, MasterNeverSendsSleepMode) {
+  readFirst(&masterPane, "COM3");
+  masterPane.sleepModeShown = 4;  // cannot happen through the pane; must still not go out
+  ASSERT_EQ(write(&masterPane), 0);
+  for (const auto& c : sentSinceRead("COM3"))
+    EXPECT_NE(c.substr(0, 4), "ATSM");
+}
+
+TEST_F(Write, SlaveSleepModeIsWritten) {
+  readFirst(&slavePane, "COM4");
+  applyCyclicSleepRule(&slavePane);
+  ASSERT_EQ(write(&slavePane), 0);
+  const Commands sent = sentSinceRead("COM4");
+  ASSERT_GE(sent.size(), 3u);
+  EXPECT_EQ(Commands(sent.begin(), sent.begin() + 3), (Commands{"+++", "ATSM4", "ATWR"}));
+}
+
+TEST_F(Write, ChannelChangePollsAssociationEvery240Ms) {
+  readFirst(&masterPane, "COM3");
+  masterPane.channelShown = 15;
+  ASSERT_EQ(write(&masterPane), 0);
+  const Commands sent = sentSinceRead("COM3");
+  ASSERT_GE(sent.size(), 5u);
+  EXPECT_EQ(Commands(sent.begin(), sent.begin() + 5),
+            (Commands{"+++", "ATSC10", "ATAC", "ATNR0", "ATAI"}));
+  EXPECT_EQ(master->storedReg("SC"), 0x10u);
+  EXPECT_EQ(masterPane.channelRead, 15);
+}
+
+TEST_F(Write, FailingFieldStopsTheSeriesWithoutStoring) {
+  readFirst(&masterPane, "COM3");
+  masterPane.baudCodeShown = 4;
+  masterPane.parityCodeShown = 2;
+  masterPane.powerLevelShown = 1;
+  master->faults.replaceReply["NB"] = "ERROR\r";
+  EXPECT_EQ(write(&masterPane), ErrNotOk);
+  EXPECT_EQ(sentSinceRead("COM3"), (Commands{"+++", "ATBD4", "ATNB2", "ATCN"}));
+  EXPECT_EQ(masterPane.baudCodeRead, 4u) << "sent before the failure";
+  EXPECT_EQ(masterPane.parityCodeRead, 0) << "the failing field keeps its old value";
+  EXPECT_EQ(masterPane.powerLevelRead, 4) << "never sent";
+  EXPECT_STREQ(masterPane.nodeId, "KOV-NL001/M") << "no second read";
+  EXPECT_EQ(view().count("displayPane master"), 0);
+  EXPECT_EQ(world.line("COM3")->settings.baudRate, 9600u) << "the host did not follow";
+}
+
+TEST_F(Write, FailedVerifyingReadEmptiesTheNodeId) {
+  readFirst(&masterPane, "COM3");
+  master->faults.withholdReply["GT"] = 1;
+  EXPECT_EQ(write(&masterPane), ErrTimeout);
+  EXPECT_EQ(masterPane.nodeId[0], 0);
+  EXPECT_EQ(view().count("displayPane master"), 0);
+}
+
+TEST_F(Write, WritePhaseWaitsLongerForReplies) {
+  readFirst(&masterPane, "COM3");
+  master->faults.withholdReply["WR"] = 1;
+  const vw::TimeUs start = world.now();
+  EXPECT_EQ(write(&masterPane), ErrTimeout);
+  // guard delay, "+++" and its OK after the guard time, ATWR, then 3.6 s of silence
+  const double ms = (world.now() - start) / 1000.0;
+  EXPECT_GT(ms, 1120 + 1000 + 3600);
+  EXPECT_LT(ms, 1120 + 1000 + 3600 + 50);
+  EXPECT_EQ(portRecord(3)->ioTimeoutMs, 1200u) << "put back after the write phase";
+}
+
+TEST_F(Write, UnchangedOddBaudCodeRunsTheHostAt9600) {
+  master->setReg("BD", 0x1C200);  // a rate the pane cannot name
+  // The module talks at 115200 after that; the host finds it by reset only,
+  // so read at 9600 first and change the code behind the pane's back.
+  master->setReg("BD", 3);
+  readFirst(&masterPane, "COM3");
+  masterPane.baudCodeRead = masterPane.baudCodeShown = 0x1C200;
+  master->faults.withholdReply["GT"] = 1;  // end after the host switch
+  write(&masterPane);
+  EXPECT_EQ(world.line("COM3")->settings.baudRate, 9600u);
+}
+
+}  // namespace
