@@ -1,0 +1,62 @@
+// Identifiers of the program's resources and controls. Shared by the
+// resource script and the code; each number is defined once.
+#pragma once
+
+// Resources.
+#define IDI_NLCONF 108
+#define IDD_MAIN 109
+#define IDD_LINK_RESULT 110
+#define IDD_RESET_PROMPT 111
+#define IDD_PROGRESS 112
+
+// Centre column of the main dialog (Exit is IDOK, 1).
+#define IDC_COPY_TO_SLAVE 1000
+#define IDC_COPY_TO_MASTER 1001
+#define IDC_SET_DEFAULT 1002
+#define IDC_LINK_TEST 1003
+
+// Link test result and progress dialogs.
+#define IDC_RESULT_LABEL 2000
+#define IDC_PROGRESS_LABEL 2001
+
+// Master pane; a pane's controls are its port list's id plus an offset.
+#define IDC_MASTER_PORT 3000
+#define IDC_MASTER_READ 3001
+#define IDC_MASTER_WRITE 3002
+#define IDC_MASTER_NODE_ID 3003
+#define IDC_MASTER_PAN_ID 3004
+#define IDC_MASTER_DEST_HIGH 3005
+#define IDC_MASTER_DEST_LOW 3006
+#define IDC_MASTER_CHANNEL 3007
+#define IDC_MASTER_BAUD 3008
+#define IDC_MASTER_PARITY 3009
+#define IDC_MASTER_STOP_BITS 3010
+#define IDC_MASTER_POWER_LEVEL 3011
+#define IDC_MASTER_BOOST_MODE 3012
+#define IDC_MASTER_FLOW_CONTROL 3013
+#define IDC_MASTER_RTS 3014
+#define IDC_MASTER_CTS 3015
+
+// Slave pane.
+#define IDC_SLAVE_PORT 4000
+#define IDC_SLAVE_READ 4001
+#define IDC_SLAVE_WRITE 4002
+#define IDC_SLAVE_NODE_ID 4003
+#define IDC_SLAVE_PAN_ID 4004
+#define IDC_SLAVE_DEST_HIGH 4005
+#define IDC_SLAVE_DEST_LOW 4006
+#define IDC_SLAVE_CHANNEL 4007
+#define IDC_SLAVE_BAUD 4008
+#define IDC_SLAVE_PARITY 4009
+#define IDC_SLAVE_STOP_BITS 4010
+#define IDC_SLAVE_POWER_LEVEL 4011
+#define IDC_SLAVE_BOOST_MODE 4012
+#define IDC_SLAVE_POWER_SAVE 4013
+#define IDC_SLAVE_SLEEP_MODE 4014
+#define IDC_SLAVE_FLOW_CONTROL 4015
+#define IDC_SLAVE_RTS 4016
+#define IDC_SLAVE_CTS 4017
+
+// Private messages of the progress dialog.
+#define MSG_OPERATION_DONE 0x6000
+#define MSG_START_FAILED 0x6001
