@@ -1,0 +1,29 @@
+// The process's frame: hidden top-level window, message loop, the main
+// dialog's creation and teardown, the shared GDI objects and message boxes.
+#pragma once
+
+#include <windows.h>
+
+extern HWND mainWindow;  // hidden, class "NlConf"
+extern HWND loopDialog;  // offered every message through IsDialogMessageW
+extern HWND dialogOwner;
+extern HWND mainDialog;  // set by the dialog's WM_INITDIALOG
+
+extern HICON smallIcon;
+extern HICON largeIcon;
+extern HCURSOR arrowCursor;
+extern HCURSOR waitCursor;
+extern COLORREF buttonFaceColor;
+extern HBRUSH buttonFaceBrush;
+extern COLORREF whiteColor;
+extern HBRUSH whiteBrush;
+
+LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+HWND createMainDialog(HWND owner);
+INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+void destroyMainDialog(HWND dialog);
+
+constexpr int kMessageBufferChars = 4096;
+int showMessage(HWND owner, UINT type, const wchar_t* caption, const wchar_t* format, ...);
+void reportStartupFailure(const wchar_t* caption, const wchar_t* format, ...);
+// showError is declared with the view hooks (module/view_hooks.h).

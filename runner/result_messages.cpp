@@ -1,0 +1,1 @@
+// The message that each operation result calls for.

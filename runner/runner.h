@@ -1,0 +1,18 @@
+// Runs a pane's Read or Write on a worker thread behind a modal progress
+// dialog with a Cancel button, and turns its result into a message.
+#pragma once
+
+#include <windows.h>
+
+#include "module/pane.h"
+
+void runOperation(HWND owner, PaneRecord* pane);
+INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+int32_t startOperation(PaneRecord* pane);
+int32_t joinOperation(PaneRecord* pane);
+INT_PTR CALLBACK resetPromptProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Gives one static control a font of its own; 1 when it is in place.
+int applyFont(FontHolder* holder, HWND control, const LOGFONTW* description);
+void releaseFont(FontHolder* holder, HWND control);
+
