@@ -1,49 +1,23 @@
 #include "sim/module.h"
 
-#include <cctype>
-#include <cstdio>
+#include <algorithm>
+
+#include "sim/radio.h"
+#include "sim/registers.h"
 
 namespace sim {
 namespace {
 
 constexpr uint32_t kStandardRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+constexpr uint64_t kCyclicSleep = 4;
+// Sent once after a reset under break: alternating bits, and neither a hex
+// digit nor CR, so a host that kept it would fail to parse the next reply
+// rather than misread it.
+constexpr char kHello = 0x55;
 
-const std::map<std::string, uint64_t>& defaultRegisters() {
-  static const std::map<std::string, uint64_t> regs = {
-      {"VR", 0x10A5},     {"HV", 0x1744}, {"ID", 0x3332}, {"OI", 0xFFFF}, {"SL", 0x40A1B2C3},
-      {"SH", 0x0013A200}, {"DL", 0},      {"DH", 0},      {"SC", 0x1FFE}, {"BD", 3},
-      {"NB", 0},          {"SB", 0},      {"PL", 4},      {"PM", 1},      {"SM", 0},
-      {"D7", 1},          {"D6", 0},      {"GT", 0x3E8},  {"AI", 0},      {"NR", 0},
-  };
-  return regs;
-}
-
-std::string hex(uint64_t v) {
-  char text[24];
-  std::snprintf(text, sizeof text, "%llX", static_cast<unsigned long long>(v));
-  return text;
-}
-
-bool parseHex(const std::string& text, uint64_t* value) {
-  if (text.empty() || text.size() > 16)
-    return false;
-  uint64_t v = 0;
-  for (char c : text) {
-    if (!std::isxdigit(static_cast<unsigned char>(c)))
-      return false;
-    v = v * 16 +
-        static_cast<uint64_t>(std::isdigit(static_cast<unsigned char>(c))
-                                  ? c - '0'
-                                  : std::toupper(static_cast<unsigned char>(c)) - 'A' + 10);
-  }
-  *value = v;
-  return true;
-}
-
-std::string upper(std::string s) {
-  for (char& c : s)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
+void consider(std::optional<TimeUs>& next, std::optional<TimeUs> t) {
+  if (t && (!next || *t < *next))
+    next = t;
 }
 
 }  // namespace
@@ -68,10 +42,21 @@ Module::Module(ModuleConfig config) : config_(std::move(config)) {
   for (const auto& [name, value] : config_.registers)
     working_[name] = value;
   stored_ = working_;
+  nodeId_ = storedNodeId_ = config_.nodeId;
+  activeUntil_ = config_.awakeAfterTrafficUs;  // awake for a while after power-up
   applySerialSettings();
 }
 
+Module::~Module() {
+  if (radio_)
+    radio_->detach(*this);
+}
+
+// ---------------------------------------------------------------- registers
+
 uint64_t Module::reg(const std::string& name) const {
+  if (name == "AI")
+    return associationIndication(now_);
   auto it = working_.find(name);
   return it == working_.end() ? 0 : it->second;
 }
@@ -88,155 +73,276 @@ void Module::setReg(const std::string& name, uint64_t value) {
 }
 
 void Module::applySerialSettings() {
-  line_ = serialConfigOf(reg("BD"), reg("NB"), reg("SB"));
+  line_ = recoveryLine_ ? SerialConfig{} : serialConfigOf(reg("BD"), reg("NB"), reg("SB"));
 }
 
-void Module::powerCycle() {
+uint64_t Module::associationIndication(TimeUs now) const {
+  if (!joinStart_)
+    return 0;
+  const bool joined = !faults.neverAssociates && now >= *joinStart_ + config_.associationTimeUs;
+  return joined ? 0 : 0xFF;
+}
+
+int Module::channel() const {
+  const uint64_t mask = reg("SC") & 0xFFFF;
+  for (int bit = 0; bit < 16; ++bit) {
+    if (mask & (uint64_t{1} << bit))
+      return 11 + bit;
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------- restarts
+
+void Module::restart(TimeUs at) {
   working_ = stored_;
+  nodeId_ = storedNodeId_;
   commandMode_ = false;
+  recoveryLine_ = false;
   plusCount_ = 0;
-  guardDue_.reset();
+  escapeDue_.reset();
   settingsDue_.reset();
   lineBuffer_.clear();
+  frame_.clear();
+  frameDue_.reset();
   pending_.clear();
+  incoming_.clear();
   out_.clear();
   lastRx_.reset();
+  joinStart_.reset();
+  networkChanged_ = false;
+  bootUntil_ = at + config_.bootUs;
+  txBusyUntil_ = at;
+  activeUntil_ = bootUntil_ + config_.awakeAfterTrafficUs;
   applySerialSettings();
 }
 
-void Module::receive(TimeUs at, uint8_t byte) {
-  const TimeUs guardUs = reg("GT") * 1000;
-  const bool silentBefore = !lastRx_ || at - *lastRx_ >= guardUs;
-  lastRx_ = at;
-  const bool startsOrContinuesPlus = plusCount_ > 0 ? plusCount_ < 3 : silentBefore;
-  if (byte == '+' && lineBuffer_.empty() && startsOrContinuesPlus) {
-    if (++plusCount_ == 3)
-      guardDue_ = at + guardUs;
+void Module::powerCycle() {
+  restart(now_);
+}
+
+void Module::pressResetKey(TimeUs at) {
+  advance(at);
+  const bool underBreak = breakSince_.has_value();
+  restart(at);
+  if (!underBreak)
+    return;
+  commandMode_ = true;
+  recoveryLine_ = true;
+  applySerialSettings();
+  pending_.emplace(bootUntil_, std::string(1, kHello));
+}
+
+// ---------------------------------------------------------------- sleep
+
+bool Module::sleepsCyclically() const {
+  return reg("SM") == kCyclicSleep;
+}
+
+bool Module::awake(TimeUs now) const {
+  if (!sleepsCyclically() || commandMode_ || now < activeUntil_)
+    return true;
+  return breakSince_ && now >= *breakSince_ + config_.wakeUpUs;
+}
+
+bool Module::cts(TimeUs now) const {
+  return !faults.ctsHeldLow && now >= bootUntil_ && awake(now);
+}
+
+void Module::noteTraffic(TimeUs until) {
+  activeUntil_ = std::max(activeUntil_, until + config_.awakeAfterTrafficUs);
+}
+
+// Asleep at t, the module looks for radio data at its next poll, or when a
+// held break has woken it, whichever comes first.
+TimeUs Module::firstAwakeFrom(TimeUs t) const {
+  if (awake(t))
+    return t;
+  const TimeUs period = config_.sleepPeriodUs;
+  TimeUs poll = t;
+  if (period > 0) {
+    const TimeUs asleepFor = t - activeUntil_;
+    poll = activeUntil_ + (asleepFor + period - 1) / period * period;
+  }
+  if (breakSince_)
+    poll = std::min(poll, std::max(t, *breakSince_ + config_.wakeUpUs));
+  return poll;
+}
+
+// Radio data waits while the serial line carries commands.
+std::optional<TimeUs> Module::deliveryTime(TimeUs arrival) const {
+  if (commandMode_ || settingsDue_)
+    return std::nullopt;
+  return firstAwakeFrom(std::max(arrival, bootUntil_));
+}
+
+void Module::acceptFrame(TimeUs arrival, const std::string& payload) {
+  size_t held = 0;
+  for (const auto& [at, bytes] : incoming_)
+    held += bytes.size();
+  if (held + payload.size() > config_.receiveBufferBytes)
+    return;  // the buffer is full: the frame is lost
+  incoming_.emplace(arrival, payload);
+}
+
+// ---------------------------------------------------------------- the line
+
+void Module::hostModemLines(TimeUs, bool, bool) {}
+
+void Module::hostBreak(TimeUs at, bool on) {
+  advance(at);
+  if (on) {
+    if (!breakSince_)
+      breakSince_ = at;
     return;
   }
-  // Any other byte, or a fourth '+', breaks the escape sequence.
+  if (breakSince_ && awake(at))
+    noteTraffic(at);
+  breakSince_.reset();
+}
+
+bool Module::startsOrContinuesEscape(TimeUs at, uint8_t byte) const {
+  if (byte != '+' || !lineBuffer_.empty())
+    return false;
+  if (plusCount_ > 0)
+    return plusCount_ < 3;
+  return !lastRx_ || at - *lastRx_ >= reg("GT") * 1000;
+}
+
+void Module::receive(TimeUs at, uint8_t byte) {
+  advance(at);
+  if (at < bootUntil_ || !awake(at))
+    return;  // restarting or asleep: the byte is lost
+  noteTraffic(at);
+  const bool escapeByte = startsOrContinuesEscape(at, byte);
+  lastRx_ = at;
+  if (escapeByte) {
+    ++plusCount_;
+    escapeDue_ = at + reg("GT") * 1000;
+    return;
+  }
+  // Any other byte, or a fourth '+', shows the pluses were data.
+  releasePluses(at);
+  take(at, byte);
+}
+
+void Module::releasePluses(TimeUs at) {
+  const int count = plusCount_;
   plusCount_ = 0;
-  guardDue_.reset();
-  if (!commandMode_)
-    return;  // transparent data: nowhere to go yet
+  escapeDue_.reset();
+  for (int i = 0; i < count; ++i)
+    take(at, '+');
+}
+
+void Module::take(TimeUs at, uint8_t byte) {
+  if (!commandMode_) {
+    takeData(at, byte);
+    return;
+  }
   if (byte == '\r') {
-    handleLine(at, lineBuffer_);
+    const std::string line = lineBuffer_;
     lineBuffer_.clear();
+    handleLine(at, line);
   } else {
     lineBuffer_.push_back(static_cast<char>(byte));
   }
 }
 
-bool Module::cts(TimeUs) const { return !faults.ctsHeldLow; }
+void Module::takeData(TimeUs at, uint8_t byte) {
+  frame_.push_back(static_cast<char>(byte));
+  if (byte == '\r' || frame_.size() >= config_.maxFrameBytes)
+    sendFrame(at);
+  else
+    frameDue_ = at + config_.packetGapBytes * byteTimeUs(line_);
+}
 
-void Module::hostBreak(TimeUs, bool) {}
+void Module::sendFrame(TimeUs at) {
+  if (radio_ && !frame_.empty())
+    radio_->transmit(*this, at, frame_);
+  frame_.clear();
+  frameDue_.reset();
+}
 
-void Module::hostModemLines(TimeUs, bool, bool) {}
+// ---------------------------------------------------------------- time
 
-void Module::advance(TimeUs now) {
-  if (guardDue_ && now >= *guardDue_) {
-    plusCount_ = 0;
-    lineBuffer_.clear();
-    if (auto it = faults.replaceReply.find("+++"); it != faults.replaceReply.end()) {
-      pending_.emplace(*guardDue_, it->second);
-      faults.replaceReply.erase(it);
-    } else {
-      commandMode_ = true;
-      pending_.emplace(*guardDue_, "OK\r");
-    }
-    guardDue_.reset();
-  }
-  while (!pending_.empty() && pending_.begin()->first <= now) {
-    out_ += pending_.begin()->second;
-    pending_.erase(pending_.begin());
-  }
-  if (settingsDue_ && now >= *settingsDue_) {
-    settingsDue_.reset();
-    applySerialSettings();
-  }
+std::optional<TimeUs> Module::nextDue() const {
+  std::optional<TimeUs> next = escapeDue_;
+  if (!pending_.empty())
+    consider(next, pending_.begin()->first);
+  consider(next, settingsDue_);
+  consider(next, frameDue_);
+  if (!incoming_.empty())
+    consider(next, deliveryTime(incoming_.begin()->first));
+  return next;
 }
 
 std::optional<TimeUs> Module::nextWake() const {
-  std::optional<TimeUs> next = guardDue_;
-  auto consider = [&next](TimeUs t) {
-    if (!next || t < *next)
-      next = t;
-  };
-  if (!pending_.empty())
-    consider(pending_.begin()->first);
-  if (settingsDue_)
-    consider(*settingsDue_);
-  return next;
+  return nextDue();
+}
+
+void Module::advance(TimeUs now) {
+  now_ = std::max(now_, now);
+  for (auto due = nextDue(); due && *due <= now_; due = nextDue())
+    runDue(*due);
+}
+
+// Runs everything due by t; each step consumes what it handles.
+void Module::runDue(TimeUs t) {
+  if (escapeDue_ && *escapeDue_ <= t)
+    runEscape(*escapeDue_);
+  while (!pending_.empty() && pending_.begin()->first <= t) {
+    const auto first = pending_.begin();
+    const TimeUs at = first->first;
+    const std::string text = first->second;
+    pending_.erase(first);
+    emit(at, text);
+  }
+  if (settingsDue_ && *settingsDue_ <= t) {
+    settingsDue_.reset();
+    recoveryLine_ = false;
+    applySerialSettings();
+  }
+  if (frameDue_ && *frameDue_ <= t)
+    sendFrame(*frameDue_);
+  if (!incoming_.empty()) {
+    const auto first = incoming_.begin();
+    if (auto when = deliveryTime(first->first); when && *when <= t) {
+      const std::string payload = first->second;
+      incoming_.erase(first);
+      emit(*when, payload);
+    }
+  }
+}
+
+void Module::runEscape(TimeUs t) {
+  if (plusCount_ < 3) {
+    releasePluses(t);  // too few: they were data
+    return;
+  }
+  plusCount_ = 0;
+  escapeDue_.reset();
+  sendFrame(t);
+  lineBuffer_.clear();
+  if (auto it = faults.replaceReply.find("+++"); it != faults.replaceReply.end()) {
+    pending_.emplace(t, it->second);
+    faults.replaceReply.erase(it);
+    return;
+  }
+  commandMode_ = true;
+  pending_.emplace(t, "OK\r");
+}
+
+void Module::emit(TimeUs t, const std::string& bytes) {
+  out_ += bytes;
+  const TimeUs start = std::max(t, txBusyUntil_);
+  txBusyUntil_ = start + bytes.size() * byteTimeUs(line_);
+  noteTraffic(txBusyUntil_);
 }
 
 std::string Module::takeOutput() {
   std::string out;
   out.swap(out_);
   return out;
-}
-
-void Module::reply(TimeUs at, const std::string& text) {
-  pending_.emplace(at + config_.replyLatencyUs, text + "\r");
-}
-
-void Module::handleLine(TimeUs at, const std::string& line) {
-  log_.push_back(line);
-  const std::string letters = line.size() >= 4 ? upper(line.substr(2, 2)) : "";
-  if (auto it = faults.withholdReply.find(letters); it != faults.withholdReply.end()) {
-    if (--it->second <= 0)
-      faults.withholdReply.erase(it);
-    return;
-  }
-  std::string text = answer(line);
-  if (auto it = faults.replaceReply.find(letters); it != faults.replaceReply.end()) {
-    text = it->second;
-    faults.replaceReply.erase(it);
-    pending_.emplace(at + config_.replyLatencyUs, text);  // sent as given, CR or not
-    return;
-  }
-  reply(at, text);
-  if (letters == "CN" && text == "OK") {
-    commandMode_ = false;
-    // The new settings apply once "OK" has gone out at the old ones.
-    settingsDue_ = at + config_.replyLatencyUs + 3 * byteTimeUs(line_);
-  }
-}
-
-std::string Module::answer(const std::string& line) {
-  const std::string command = upper(line);
-  if (command == "AT")
-    return "OK";
-  if (command.size() < 4 || command.compare(0, 2, "AT") != 0)
-    return "ERROR";
-  const std::string letters = command.substr(2, 2);
-  std::string param = line.substr(4);
-  while (!param.empty() && param.front() == ' ')
-    param.erase(0, 1);
-
-  if (letters == "CN" || letters == "AC")
-    return param.empty() ? "OK" : "ERROR";
-  if (letters == "WR") {
-    stored_ = working_;
-    return "OK";
-  }
-  if (letters == "NI") {
-    if (param.empty())
-      return config_.nodeId;
-    config_.nodeId = param.substr(0, 20);
-    return "OK";
-  }
-  if (letters == "TP")
-    return param.empty() ? config_.tp : "ERROR";
-  auto it = working_.find(letters);
-  if (it == working_.end())
-    return "ERROR";
-  if (param.empty())
-    return hex(it->second);
-  uint64_t value = 0;
-  if (!parseHex(param, &value))
-    return "ERROR";
-  it->second = value;
-  return "OK";
 }
 
 }  // namespace sim

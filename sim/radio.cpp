@@ -1,0 +1,71 @@
+#include "sim/radio.h"
+
+#include <algorithm>
+
+namespace sim {
+
+Radio::~Radio() {
+  for (Module* m : modules_)
+    m->radio_ = nullptr;
+}
+
+void Radio::attach(Module& module) {
+  if (module.radio_ == this)
+    return;
+  if (module.radio_)
+    module.radio_->detach(module);
+  modules_.push_back(&module);
+  module.radio_ = this;
+}
+
+void Radio::detach(Module& module) {
+  modules_.erase(std::remove(modules_.begin(), modules_.end(), &module), modules_.end());
+  if (module.radio_ == this)
+    module.radio_ = nullptr;
+}
+
+bool Radio::reaches(const Module& from, const Module& to) {
+  return &from != &to && to.reg("SH") == from.reg("DH") && to.reg("SL") == from.reg("DL") &&
+         to.reg("ID") == from.reg("ID") && from.channel() != 0 && to.channel() == from.channel();
+}
+
+bool Radio::loseNext() {
+  if (faults.cut)
+    return true;
+  if (faults.dropNext <= 0)
+    return false;
+  --faults.dropNext;
+  return true;
+}
+
+// One bit of the middle byte flips: the frame keeps its length.
+bool Radio::damageNext(std::string& payload) {
+  if (faults.corruptNext <= 0)
+    return false;
+  --faults.corruptNext;
+  payload[payload.size() / 2] ^= 0x01;
+  return true;
+}
+
+void Radio::transmit(const Module& sender, TimeUs at, const std::string& payload) {
+  if (payload.empty())
+    return;
+  ++counts_.sent;
+  if (loseNext()) {
+    ++counts_.lost;
+    return;
+  }
+  std::string carried = payload;
+  if (damageNext(carried))
+    ++counts_.corrupted;
+  // Never in the same instant: a receiver may already have been advanced to it.
+  const TimeUs arrival = at + std::max<TimeUs>(config_.latencyUs, 1);
+  for (Module* m : modules_) {
+    if (!reaches(sender, *m))
+      continue;
+    m->acceptFrame(arrival, carried);
+    ++counts_.arrivals;
+  }
+}
+
+}  // namespace sim
