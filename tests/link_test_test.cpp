@@ -11,6 +11,7 @@ class LinkTransfer : public PaneTest {
  protected:
   void SetUp() override {
     PaneTest::SetUp();
+    radio.faults.cut = true;  // the receiving module says only what a test makes it say
     sender = openPort(3, nullptr);
     receiver = openPort(4, nullptr);
     ASSERT_NE(sender, nullptr);
@@ -67,6 +68,77 @@ TEST_F(LinkVerdict, MissingMasterPortLeavesTheSlaveUnopened) {
   view().texts[masterPane.portCombo] = L"COM9";
   EXPECT_EQ(testLink(), 0);
   EXPECT_TRUE(world.entries("COM4", vw::Event::Open).empty());
+}
+
+}  // namespace
+
+namespace {
+
+class LinkOverRadio : public PaneTest {
+ protected:
+  // Drops the frame that follows the `lines`-th line the host of `port` receives.
+  void dropAfterLine(const std::string& port, int lines) {
+    world.onHostReceived = [this, port, lines, seen = 0](const std::string& p,
+                                                         uint8_t byte) mutable {
+      if (p == port && byte == '\r' && ++seen == lines)
+        radio.faults.dropNext = 1;
+    };
+  }
+  int linesWritten(const std::string& port) const {
+    int n = 0;
+    for (char c : world.hostBytes(port))
+      n += c == '\r';
+    return n;
+  }
+  void expectPortsClosedAndRestored() {
+    EXPECT_EQ(masterPane.port, nullptr);
+    EXPECT_EQ(slavePane.port, nullptr);
+    EXPECT_FALSE(isValidPort(portRecord(3)));
+    EXPECT_FALSE(isValidPort(portRecord(4)));
+    EXPECT_EQ(portRecord(3)->ioTimeoutMs, 1200u);
+    EXPECT_EQ(portRecord(4)->ioTimeoutMs, 1200u);
+  }
+};
+
+TEST_F(LinkOverRadio, LinkedPairPassesBothWays) {
+  EXPECT_EQ(testLink(), 1);
+  EXPECT_EQ(world.hostBytes("COM4"),
+            std::string(kLinkTextDigits) + kLinkTextDigits + kLinkTextLetters)
+      << "the slave sends transfers 1, 2 and 4";
+  EXPECT_EQ(world.hostBytes("COM3"), std::string(kLinkTextLetters) + kLinkTextDigits);
+  EXPECT_EQ(radio.counts().arrivals, 5u);
+  expectPortsClosedAndRestored();
+}
+
+TEST_F(LinkOverRadio, FirstTransferMayBeLost) {
+  radio.faults.dropNext = 1;
+  EXPECT_EQ(testLink(), 1);
+  EXPECT_EQ(radio.counts().lost, 1u);
+}
+
+TEST_F(LinkOverRadio, FailureAtTheThirdSkipsTheRest) {
+  dropAfterLine("COM3", 2);  // the master has received transfers 1 and 2
+  const vw::TimeUs start = world.now();
+  EXPECT_EQ(testLink(), 0);
+  EXPECT_EQ(linesWritten("COM4"), 2) << "transfer 4 never started";
+  EXPECT_EQ(linesWritten("COM3"), 1) << "transfer 5 never started";
+  EXPECT_GT((world.now() - start) / 1000.0, 4800) << "the lost line was awaited 4.8 s";
+  expectPortsClosedAndRestored();
+}
+
+TEST_F(LinkOverRadio, CutRadioFails) {
+  radio.faults.cut = true;
+  EXPECT_EQ(testLink(), 0);
+  expectPortsClosedAndRestored();
+}
+
+TEST_F(LinkOverRadio, CorruptedLineFails) {
+  world.onHostReceived = [this, seen = 0](const std::string& p, uint8_t byte) mutable {
+    if (p == "COM3" && byte == '\r' && ++seen == 1)
+      radio.faults.corruptNext = 1;
+  };
+  EXPECT_EQ(testLink(), 0);
+  EXPECT_EQ(radio.counts().corrupted, 1u);
 }
 
 }  // namespace

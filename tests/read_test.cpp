@@ -186,3 +186,66 @@ TEST_F(Read, MissingPortEndsTheReadWithItsMessagePosted) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Read, ModuleAtOtherSettingsIsReadAfterTheResetKey) {
+  makeModules(masterConfig(), sim::presets::slave());
+  slave->setReg("BD", 5);
+  slave->setReg("NB", 1);
+  slave->setReg("SB", 1);
+  world.at(vw::ms(4000), [this] { slave->pressResetKey(world.now()); });
+  ASSERT_EQ(read(&slavePane), 0);
+  EXPECT_STREQ(slavePane.nodeId, "KOV-NL001/S");
+  EXPECT_EQ(slavePane.baudCodeRead, 5u);
+  EXPECT_EQ(view().count("showResetPrompt"), 1);
+  EXPECT_EQ(view().count("hideResetPrompt"), 1);
+  const os::LineSettings line = world.line("COM4")->settings;
+  EXPECT_EQ(line.baudRate, 38400u);
+  EXPECT_EQ(line.parity, os::kEvenParity);
+  EXPECT_EQ(line.stopBits, os::kTwoStopBits);
+  EXPECT_EQ(slavePane.port, nullptr);
+}
+
+TEST_F(Read, NoKeyPressIsNoPort) {
+  slave->setReg("BD", 7);
+  EXPECT_EQ(read(&slavePane), ErrNoPort);
+  EXPECT_EQ(view().count("hideResetPrompt"), 1);
+  EXPECT_EQ(slavePane.nodeId[0], 0);
+}
+
+TEST_F(Read, PresetsFailTheirChecks) {
+  struct Case {
+    sim::ModuleConfig config;
+    bool masterPaneUsed;
+    int32_t result;
+  } cases[] = {
+      {sim::presets::masterWithSlaveRole(), true, ResultNotMaster},
+      {sim::presets::slaveWithMasterRole(), false, ResultNotSlave},
+      {sim::presets::masterWithSharedRole(), true, 0},
+      {sim::presets::slaveWithSharedRole(), false, 0},
+      {sim::presets::masterWithWrongNodeId(), true, ResultNotMaster},
+      {sim::presets::slaveWithWrongNodeId(), false, ResultNotSlave},
+  };
+  for (const Case& c : cases) {
+    masterPane.nodeId[0] = slavePane.nodeId[0] = 0;
+    if (c.masterPaneUsed) {
+      makeModules(c.config, sim::presets::slave());
+    } else {
+      makeModules(sim::presets::master(), c.config);
+    }
+    EXPECT_EQ(read(c.masterPaneUsed ? &masterPane : &slavePane), c.result) << c.config.nodeId;
+  }
+}
+
+TEST_F(Read, MismatchedPresetPairWarnsTwiceInOrder) {
+  auto slaveConfig = sim::presets::slaveWithWrongDestination();
+  slaveConfig.registers["ID"] = sim::presets::master().registers.at("ID") + 1;
+  makeModules(sim::presets::master(), slaveConfig);
+  ASSERT_EQ(read(&masterPane), 0);
+  ASSERT_EQ(read(&slavePane), 0);
+  EXPECT_EQ(view().errors, (std::vector<std::wstring>{L"Extended PAN ID is not match.",
+                                                      L"Destination address is not correct."}));
+}
+
+}  // namespace

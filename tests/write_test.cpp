@@ -162,3 +162,97 @@ TEST_F(Write, UnchangedOddBaudCodeRunsTheHostAt9600) {
 }
 
 }  // namespace
+
+namespace {
+
+class WriteChannel : public Write {
+ protected:
+  // The host's "ATNR0" line end: the wait for association starts after its reply.
+  double networkResetMs(const std::string& port) const {
+    std::string text;
+    double start = 0;
+    for (const auto& e : world.entries(port, vw::Event::HostByte)) {
+      if (text.empty())
+        start = e.at / 1000.0;
+      text += static_cast<char>(e.value);
+      if (e.value == '\r') {
+        if (text == "ATNR0\r")
+          return start;
+        text.clear();
+      }
+    }
+    return -1;
+  }
+};
+
+TEST_F(WriteChannel, PollsEvery240MsUntilJoined) {
+  readFirst(&masterPane, "COM3");
+  masterPane.channelShown = 12;
+  ASSERT_EQ(write(&masterPane), 0);
+  const std::vector<double> polls = pollTimes("COM3");
+  ASSERT_EQ(polls.size(), 3u) << "a 700 ms join seen at the third poll";
+  EXPECT_NEAR(polls[0] - networkResetMs("COM3"), 6 + 5 + 240, 4);
+  for (size_t i = 1; i < polls.size(); ++i) {
+    EXPECT_NEAR(polls[i] - polls[i - 1], 240 + 10.4, 3) << "a pause, then one transaction";
+  }
+  EXPECT_EQ(masterPane.channelRead, 12);
+}
+
+TEST_F(WriteChannel, JoinedAtTheFirstPoll) {
+  auto config = masterConfig();
+  config.associationTimeUs = 0;
+  makeModules(config, slaveConfig());
+  readFirst(&masterPane, "COM3");
+  masterPane.channelShown = 26;
+  ASSERT_EQ(write(&masterPane), 0);
+  EXPECT_EQ(pollTimes("COM3").size(), 1u);
+  EXPECT_EQ(master->storedReg("SC"), 0x8000u);
+}
+
+TEST_F(WriteChannel, MasterThatNeverJoinsTimesOutAfter12s) {
+  readFirst(&masterPane, "COM3");
+  master->faults.neverAssociates = true;
+  masterPane.channelShown = 12;
+  masterPane.powerLevelShown = 1;
+  EXPECT_EQ(write(&masterPane), ResultJoinTimeout);
+  const std::vector<double> polls = pollTimes("COM3");
+  ASSERT_FALSE(polls.empty());
+  EXPECT_GT(polls.back() - networkResetMs("COM3"), 12000);
+  EXPECT_LT(polls.back() - networkResetMs("COM3"), 12000 + 240 + 20);
+  EXPECT_GT(polls.size(), 40u);
+  const Commands sent = sentSinceRead("COM3");
+  EXPECT_EQ(sent.back(), "ATCN");
+  for (const auto& c : sent) {
+    EXPECT_NE(c, "ATWR");
+    EXPECT_NE(c, "ATPL1") << "nothing after the channel";
+  }
+  EXPECT_EQ(masterPane.channelRead, 20) << "the old channel stays";
+}
+
+TEST_F(WriteChannel, SleepingSlaveNeedNotReportItsJoin) {
+  auto config = slaveConfig();
+  config.registers["SM"] = 4;
+  makeModules(masterConfig(), config);
+  readFirst(&slavePane, "COM4");
+  ASSERT_EQ(slavePane.sleepModeRead, 4);
+  slave->faults.neverAssociates = true;
+  slavePane.channelShown = 12;
+  slavePane.powerLevelShown = 1;
+  const vw::TimeUs start = world.now();
+  ASSERT_EQ(write(&slavePane), 0);
+  EXPECT_GT((world.now() - start) / 1000.0, 12000);
+  EXPECT_EQ(slave->storedReg("PL"), 1u) << "the later fields went out";
+  EXPECT_EQ(slave->storedReg("SC"), 0x2u);
+}
+
+TEST_F(WriteChannel, RejectedApplyDoesNotStopTheChange) {
+  readFirst(&masterPane, "COM3");
+  master->faults.replaceReply["AC"] = "ERROR\r";
+  masterPane.channelShown = 13;
+  ASSERT_EQ(write(&masterPane), 0);
+  const Commands sent = sentSinceRead("COM3");
+  EXPECT_EQ(Commands(sent.begin(), sent.begin() + 4), (Commands{"+++", "ATSC4", "ATAC", "ATNR0"}));
+  EXPECT_EQ(masterPane.channelRead, 13);
+}
+
+}  // namespace

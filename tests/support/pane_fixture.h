@@ -12,6 +12,8 @@
 #include "module/pane.h"
 #include "platform/virtual/world.h"
 #include "sim/module.h"
+#include "sim/presets.h"
+#include "sim/radio.h"
 #include "tests/support/module_peer.h"
 #include "tests/support/recording_view.h"
 
@@ -65,6 +67,8 @@ class PaneTest : public ::testing::Test {
   void makeModules(const sim::ModuleConfig& m, const sim::ModuleConfig& s) {
     master = std::make_unique<sim::Module>(m);
     slave = std::make_unique<sim::Module>(s);
+    radio.attach(*master);
+    radio.attach(*slave);
     masterPeer = std::make_unique<ModulePeer>(*master);
     slavePeer = std::make_unique<ModulePeer>(*slave);
     world.addSerialPort("COM3", masterPeer.get());
@@ -99,6 +103,7 @@ class PaneTest : public ::testing::Test {
   double nowMs() const { return static_cast<double>(world.now()) / 1000.0; }
 
   vw::World world;
+  sim::Radio radio;
   std::unique_ptr<sim::Module> master, slave;
   std::unique_ptr<ModulePeer> masterPeer, slavePeer;
 };
