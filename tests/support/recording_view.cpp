@@ -75,6 +75,8 @@ bool isWindowHandle(WindowHandle window) {
 
 void showResetPrompt(WindowHandle) {
   view().calls.push_back("showResetPrompt");
+  if (view().onResetPrompt)
+    view().onResetPrompt();
 }
 
 void hideResetPrompt(WindowHandle) {

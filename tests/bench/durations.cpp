@@ -1,0 +1,188 @@
+// How long the module operations take, in virtual time, against their floor:
+// the guard delays the program keeps, the module's guard time after each
+// "+++", the fixed read windows, and the bytes on the line at their rate.
+// A report for people, not a test: it asserts nothing and prints a table.
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "link/discovery.h"
+#include "link/port_table.h"
+#include "module/link_test.h"
+#include "module/pane.h"
+#include "module/read.h"
+#include "module/write.h"
+#include "platform/virtual/world.h"
+#include "sim/presets.h"
+#include "sim/radio.h"
+#include "tests/support/module_peer.h"
+#include "tests/support/recording_view.h"
+
+namespace {
+
+constexpr double kGuardDelayMs = 1120;
+constexpr double kModuleGuardMs = 1000;  // GT 0x3E8 of the presets
+constexpr double kReadWindowMs = 1200;
+constexpr double kPollMs = 240;
+
+struct Bench {
+  vw::World world;
+  sim::Radio radio;
+  std::unique_ptr<sim::Module> master, slave;
+  std::unique_ptr<ModulePeer> masterPeer, slavePeer;
+
+  explicit Bench(uint64_t baudCode) {
+    view().clear();
+    masterPane = PaneRecord{};
+    slavePane = PaneRecord{};
+    masterPane.isMaster = 1;
+    resetPane(&masterPane);
+    resetPane(&slavePane);
+    bindFakeControls(&masterPane, 3000);
+    bindFakeControls(&slavePane, 4000);
+    view().texts[masterPane.portCombo] = L"COM3";
+    view().texts[slavePane.portCombo] = L"COM4";
+    auto m = sim::presets::master();
+    auto s = sim::presets::slave();
+    m.registers["BD"] = s.registers["BD"] = baudCode;
+    master = std::make_unique<sim::Module>(m);
+    slave = std::make_unique<sim::Module>(s);
+    radio.attach(*master);
+    radio.attach(*slave);
+    masterPeer = std::make_unique<ModulePeer>(*master);
+    slavePeer = std::make_unique<ModulePeer>(*slave);
+    world.addSerialPort("COM3", masterPeer.get());
+    world.addSerialPort("COM4", slavePeer.get());
+    // The user presses the reset key as soon as asked.
+    view().onResetPrompt = [this] {
+      sim::Module* module = next == &masterPane ? master.get() : slave.get();
+      world.after(vw::ms(1), [this, module] { module->pressResetKey(world.now()); });
+    };
+    masterPane.cancelEvent = os::createEvent();
+    slavePane.cancelEvent = os::createEvent();
+  }
+  ~Bench() {
+    for (PaneRecord* p : {&masterPane, &slavePane}) {
+      os::closeHandle(p->cancelEvent);
+      p->cancelEvent = nullptr;
+    }
+  }
+
+  PaneRecord* next = &masterPane;  // whose module the user resets
+
+  // Every byte on the line, each at the rate it went at.
+  double lineMs(vw::TimeUs since) const {
+    double us = 0;
+    for (const auto& e : world.transcript()) {
+      if (e.at < since)
+        continue;
+      if (e.kind == vw::Event::HostByte || e.kind == vw::Event::PeerByte) {
+        us += static_cast<double>(vw::byteTimeUs(e.settings));
+      }
+    }
+    return us / 1000.0;
+  }
+};
+
+void report(const char* operation, uint32_t baud, double tookMs, double floorMs, int result) {
+  std::printf("%-30s %7u %10.1f %10.1f %6.2f  %s\n", operation, baud, tookMs, floorMs,
+              tookMs / floorMs, result == 0 ? "ok" : "FAILED");
+}
+
+// Runs one operation on a fresh bench and reports it.
+void measure(const char* name, uint64_t baudCode, uint32_t baud,
+             const std::function<int(Bench&)>& prepare, const std::function<int(Bench&)>& run,
+             const std::function<double(Bench&, vw::TimeUs)>& floor) {
+  Bench b(baudCode);
+  if (prepare(b) != 0) {
+    std::printf("%-30s %7u  could not prepare\n", name, baud);
+    return;
+  }
+  const vw::TimeUs start = b.world.now();
+  const int result = run(b);
+  report(name, baud, (b.world.now() - start) / 1000.0, floor(b, start), result);
+}
+
+int readMaster(Bench&) {
+  return readBody(&masterPane);
+}
+
+}  // namespace
+
+int main() {
+  std::printf("%-30s %7s %10s %10s %6s\n", "operation (virtual time)", "baud", "took ms",
+              "floor ms", "ratio");
+  const struct {
+    uint64_t code;
+    uint32_t baud;
+  } rates[] = {{3, 9600}, {7, 115200}};
+  auto none = [](Bench&) { return 0; };
+  for (const auto& r : rates) {
+    const bool quick = r.baud == 9600;
+    // Discovery: at 9600 the quick "+++"; otherwise the quick try's read
+    // window, the frame's window and one pulse window before the settings.
+    measure(
+        "discovery", r.code, r.baud, [](Bench&) { return openPanePort(&masterPane); },
+        [](Bench&) {
+          const bool ok = discoverSerialSettings(masterPane.port, masterPane.resetPrompt);
+          closePort(masterPane.port);
+          masterPane.port = nullptr;
+          return ok ? 0 : 1;
+        },
+        [quick](Bench& b, vw::TimeUs since) {
+          return b.lineMs(since) + (quick ? kModuleGuardMs : 3 * kReadWindowMs);
+        });
+    measure("read", r.code, r.baud, none, readMaster, [quick](Bench& b, vw::TimeUs since) {
+      const double discovery = quick ? kModuleGuardMs : 3 * kReadWindowMs;
+      return b.lineMs(since) + discovery + kGuardDelayMs + kModuleGuardMs;
+    });
+    auto readFirst = [](Bench& b) {
+      const int result = readBody(&masterPane);
+      b.world.at(b.world.now(), [] {});
+      return result;
+    };
+    const double escapeMs = kGuardDelayMs + kModuleGuardMs;
+    measure(
+        "write, power level", r.code, r.baud,
+        [readFirst](Bench& b) {
+          const int result = readFirst(b);
+          masterPane.powerLevelShown = 1;
+          return result;
+        },
+        [](Bench&) { return writeBody(&masterPane); },
+        [escapeMs](Bench& b, vw::TimeUs since) { return b.lineMs(since) + 2 * escapeMs; });
+    measure(
+        "write, channel change", r.code, r.baud,
+        [readFirst](Bench& b) {
+          const int result = readFirst(b);
+          masterPane.channelShown = 12;
+          return result;
+        },
+        [](Bench&) { return writeBody(&masterPane); },
+        [escapeMs](Bench& b, vw::TimeUs since) {
+          // One poll pause at least; the module's join (700 ms) is its own.
+          return b.lineMs(since) + 2 * escapeMs + kPollMs;
+        });
+    // Both panes are read first, as the user must before Link Test is offered;
+    // that leaves the host ports at the modules' settings.
+    measure(
+        "link test", r.code, r.baud,
+        [](Bench& b) {
+          b.world.at(b.world.now(), [] {});
+          if (readBody(&masterPane) != 0)
+            return 1;
+          b.next = &slavePane;
+          return readBody(&slavePane);
+        },
+        [](Bench&) { return testLink() == 1 ? 0 : 1; },
+        [](Bench& b, vw::TimeUs since) { return b.lineMs(since); });
+  }
+  std::printf(
+      "\nfloor: guard delay %.0f ms before each \"+++\", module guard time %.0f ms after it,\n"
+      "fixed read windows of %.0f ms where the procedure has them, one %.0f ms poll pause\n"
+      "after a channel change, and every byte on the line at its rate. The link test's\n"
+      "floor counts only its bytes; the radio's latency comes on top.\n",
+      kGuardDelayMs, kModuleGuardMs, kReadWindowMs, kPollMs);
+  return 0;
+}
