@@ -14,6 +14,7 @@
 #include "sim/presets.h"
 #include "sim/radio.h"
 #include "tests/support/module_peer.h"
+#include "tests/support/virtual_serial.h"
 
 namespace {
 
@@ -311,47 +312,6 @@ TEST(RadioLifetime, ModulesAndRadiosMayGoInEitherOrder) {
 }
 
 // ---------------------------------------------------------------- on virtual lines
-
-os::Handle openCom(const char* name) {
-  std::wstring wide = L"\\\\.\\";
-  for (const char* p = name; *p; ++p)
-    wide.push_back(static_cast<wchar_t>(*p));
-  return os::openSerial(wide.c_str());
-}
-
-void setLine(os::Handle h, uint32_t baud, uint8_t parity = os::kNoParity,
-             uint8_t stop = os::kOneStopBit) {
-  os::LineSettings s{};
-  s.baudRate = baud;
-  s.byteSize = 8;
-  s.parity = parity;
-  s.stopBits = stop;
-  ASSERT_TRUE(os::setLineSettings(h, s));
-}
-
-void writeAll(os::Handle h, const std::string& text) {
-  os::Handle ev = os::createEvent();
-  os::Transfer t{};
-  EXPECT_TRUE(os::startWrite(h, text.data(), static_cast<uint32_t>(text.size()), t, ev));
-  uint32_t n = 0;
-  EXPECT_TRUE(os::finishTransfer(h, t, n));
-  EXPECT_EQ(n, text.size());
-  os::closeHandle(ev);
-}
-
-std::string readSome(os::Handle h, uint32_t count, uint32_t timeoutMs) {
-  os::Handle ev = os::createEvent();
-  std::string buf(count, '\0');
-  os::Transfer t{};
-  EXPECT_TRUE(os::startRead(h, buf.data(), count, t, ev));
-  if (os::waitAny(&ev, 1, timeoutMs) != 0)
-    os::cancelTransfers(h);
-  uint32_t n = 0;
-  os::finishTransfer(h, t, n);
-  os::closeHandle(ev);
-  buf.resize(n);
-  return buf;
-}
 
 bool ctsUp(os::Handle h) {
   uint32_t status = 0;
