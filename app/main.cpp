@@ -1,2 +1,68 @@
+// Process entry: locale, the hidden window's class and window, and the one
+// message loop of the GUI thread.
 #include <windows.h>
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }
+
+#include <clocale>
+
+#include "app/shell.h"
+#include "resources/resource_ids.h"
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"NlConf";
+constexpr int kExitNoClass = -1;
+constexpr int kExitNoWindow = -2;
+// GetMessageW failed; it cannot with no window filter, but must not spin.
+constexpr int kExitLoopFailed = -3;
+
+bool registerMainClass(HINSTANCE instance) {
+  WNDCLASSW windowClass = {};
+  windowClass.style = CS_HREDRAW | CS_VREDRAW;
+  windowClass.lpfnWndProc = mainWindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_NLCONF));
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.lpszClassName = kClassName;
+  return RegisterClassW(&windowClass) != 0;
+}
+
+HWND createHiddenWindow(HINSTANCE instance) {
+  // Never shown: it only owns the main dialog and ends the loop.
+  return CreateWindowExW(0, kClassName, L"", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 0,
+                         0, nullptr, nullptr, instance, nullptr);
+}
+
+int runMessageLoop() {
+  MSG message = {};
+  for (;;) {
+    const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+    if (got == 0) {
+      return int(message.wParam);
+    }
+    if (got == -1) {
+      return kExitLoopFailed;
+    }
+    if (IsWindow(loopDialog) && IsDialogMessageW(loopDialog, &message)) {
+      continue;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  // Also decides how %hs widens the modules' narrow texts.
+  _wsetlocale(LC_ALL, L"");
+  if (!registerMainClass(instance)) {
+    reportStartupFailure(kClassName, L"RegisterClass");
+    return kExitNoClass;
+  }
+  mainWindow = createHiddenWindow(instance);
+  if (mainWindow == nullptr) {
+    reportStartupFailure(kClassName, L"CreateWindow");
+    return kExitNoWindow;
+  }
+  return runMessageLoop();
+}

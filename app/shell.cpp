@@ -1,1 +1,201 @@
-// Being written.
+// The hidden top-level window, the main dialog's creation, routing and
+// teardown, and the message boxes.
+#include "app/shell.h"
+
+#include <cstdarg>
+
+#include "app/text_format.h"
+#include "module/view_hooks.h"
+#include "resources/resource_ids.h"
+#include "ui/main_dialog.h"
+
+HWND mainWindow = nullptr;
+HWND loopDialog = nullptr;
+HWND dialogOwner = nullptr;
+HWND mainDialog = nullptr;
+
+HICON smallIcon = nullptr;
+HICON largeIcon = nullptr;
+HCURSOR arrowCursor = nullptr;
+HCURSOR waitCursor = nullptr;
+COLORREF buttonFaceColor = 0;
+HBRUSH buttonFaceBrush = nullptr;
+COLORREF whiteColor = 0;
+HBRUSH whiteBrush = nullptr;
+
+namespace {
+
+constexpr wchar_t kDialogCaption[] = L"NLCONF";
+
+int showMessageV(HWND owner, UINT type, const wchar_t* caption, const wchar_t* format,
+                 va_list arguments) {
+  // On the stack: the worker thread and the GUI thread may both show a box.
+  wchar_t text[kMessageBufferChars];
+  formatBounded(text, kMessageBufferChars, format, arguments);
+  return MessageBoxW(owner, text, caption, type);
+}
+
+void releaseSharedObjects() {
+  if (buttonFaceBrush != nullptr) {
+    DeleteObject(buttonFaceBrush);
+    buttonFaceBrush = nullptr;
+  }
+  if (largeIcon != nullptr) {
+    DestroyIcon(largeIcon);
+    largeIcon = nullptr;
+  }
+  if (smallIcon != nullptr) {
+    DestroyIcon(smallIcon);
+    smallIcon = nullptr;
+  }
+}
+
+void closeDialogOwner() {
+  if (dialogOwner != nullptr) {
+    PostMessageW(dialogOwner, WM_CLOSE, 0, 0);
+    dialogOwner = nullptr;
+  }
+}
+
+HWND failDialogCreation(const wchar_t* failureText) {
+  const DWORD error = GetLastError();
+  showMessage(dialogOwner, MB_OK | MB_ICONWARNING, kDialogCaption, failureText, long(error));
+  releaseSharedObjects();
+  closeDialogOwner();
+  return nullptr;
+}
+
+HICON loadProgramIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
+  return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_NLCONF), IMAGE_ICON,
+                                       GetSystemMetrics(widthMetric),
+                                       GetSystemMetrics(heightMetric), LR_SHARED));
+}
+
+}  // namespace
+
+int showMessage(HWND owner, UINT type, const wchar_t* caption, const wchar_t* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  const int result = showMessageV(owner, type, caption, format, arguments);
+  va_end(arguments);
+  return result;
+}
+
+int showError(const wchar_t* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  const int result =
+      showMessageV(mainDialog, MB_OK | MB_ICONERROR, kDialogCaption, format, arguments);
+  va_end(arguments);
+  return result;
+}
+
+void reportStartupFailure(const wchar_t* caption, const wchar_t* format, ...) {
+  // Taken first: formatting may touch the thread's last error.
+  const DWORD error = GetLastError();
+  wchar_t operation[kMessageBufferChars];
+  va_list arguments;
+  va_start(arguments, format);
+  formatBounded(operation, kMessageBufferChars, format, arguments);
+  va_end(arguments);
+  wchar_t text[kMessageBufferChars];
+  composeStartupFailureText(text, kMessageBufferChars, operation, error);
+  showMessage(nullptr, MB_OK | MB_ICONWARNING, caption, L"%s", text);
+}
+
+LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      // Posted, so the dialog is made from the loop once CreateWindowExW is done.
+      PostMessageW(window, WM_COMMAND, IDD_MAIN, 0);
+      return 0;
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDD_MAIN) {
+        loopDialog = createMainDialog(window);
+        return 0;
+      }
+      return DefWindowProcW(window, message, wParam, lParam);
+    case WM_CLOSE:
+      DestroyWindow(window);
+      mainWindow = nullptr;
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+HWND createMainDialog(HWND owner) {
+  dialogOwner = owner;
+  const HINSTANCE instance = GetModuleHandleW(nullptr);
+  if (instance == nullptr) {
+    return failDialogCreation(L"GetModuleHandle failed.\r\nError: %ld");
+  }
+  smallIcon = loadProgramIcon(instance, SM_CXSMICON, SM_CYSMICON);
+  if (smallIcon == nullptr) {
+    return failDialogCreation(L"LoadImage failed.\r\nError: %ld");
+  }
+  largeIcon = loadProgramIcon(instance, SM_CXICON, SM_CYICON);
+  if (largeIcon == nullptr) {
+    return failDialogCreation(L"LoadImage failed.\r\nError: %ld");
+  }
+  arrowCursor = LoadCursorW(nullptr, IDC_ARROW);
+  if (arrowCursor == nullptr) {
+    return failDialogCreation(L"LoadCursor failed.\r\nError: %ld");
+  }
+  waitCursor = LoadCursorW(nullptr, IDC_WAIT);
+  if (waitCursor == nullptr) {
+    return failDialogCreation(L"LoadCursor failed.\r\nError: %ld");
+  }
+  buttonFaceColor = GetSysColor(COLOR_BTNFACE);
+  buttonFaceBrush = CreateSolidBrush(buttonFaceColor);
+  if (buttonFaceBrush == nullptr) {
+    return failDialogCreation(L"CreateSolidBrush failed.\r\nError: %ld");
+  }
+  whiteColor = RGB(255, 255, 255);
+  whiteBrush = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+  if (whiteBrush == nullptr) {
+    return failDialogCreation(L"GetStockObject failed.\r\nError: %ld");
+  }
+  const HWND dialog =
+      CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), owner, mainDialogProc, 0);
+  if (dialog == nullptr) {
+    return failDialogCreation(L"CreateDialog failed.\r\nError: %ld");
+  }
+  ShowWindow(dialog, SW_SHOWNORMAL);
+  return dialog;
+}
+
+INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      return initMainDialog(dialog);
+    case WM_COMMAND:
+      return onMainDialogCommand(dialog, wParam);
+    case WM_CTLCOLOREDIT:
+      return reinterpret_cast<INT_PTR>(
+          onCtlColorEdit(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
+    case WM_CTLCOLORSTATIC:
+      return reinterpret_cast<INT_PTR>(
+          onCtlColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
+    case WM_DEVICECHANGE:
+      onDeviceChange(wParam, lParam);
+      return TRUE;
+    case WM_CLOSE:
+      destroyMainDialog(dialog);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+void destroyMainDialog(HWND dialog) {
+  if (dialog != nullptr) {
+    DestroyWindow(dialog);
+    mainDialog = nullptr;
+  }
+  releaseSharedObjects();
+  closeDialogOwner();
+}

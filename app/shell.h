@@ -23,7 +23,11 @@ HWND createMainDialog(HWND owner);
 INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 void destroyMainDialog(HWND dialog);
 
+// Every box text is formatted into this many characters, terminator
+// included; a longer text is cut and ends in "..." (app/text_format.h).
 constexpr int kMessageBufferChars = 4096;
 int showMessage(HWND owner, UINT type, const wchar_t* caption, const wchar_t* format, ...);
+// Warning box without owner: the formatted operation name, the thread's last
+// error number and its system text, or "(no description)" when it has none.
 void reportStartupFailure(const wchar_t* caption, const wchar_t* format, ...);
 // showError is declared with the view hooks (module/view_hooks.h).

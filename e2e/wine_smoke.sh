@@ -140,5 +140,20 @@ elif [[ $passed -eq 0 && $failed -eq 0 ]]; then
   echo "FAIL serial_smoke: no check ran"
   failed=1
 fi
+# The display texts, formatted by the Windows C runtime itself.
+rules_exe=$2/e2e/ui_rules_check.exe
+bounded timeout -k 5 "$SMOKE_LIMIT_S" wine "$rules_exe" </dev/null >"$work/rules.raw" 2>&1
+rules_status=$?
+tr -d '\r' <"$work/rules.raw" >"$work/rules.out"
+cat "$work/rules.out"
+rules_passed=$(grep -c '^PASS ' "$work/rules.out")
+rules_failed=$(grep -c '^FAIL ' "$work/rules.out")
+passed=$((passed + rules_passed))
+failed=$((failed + rules_failed))
+if [[ $rules_status -ne 0 && $rules_failed -eq 0 ]] || ((rules_passed + rules_failed == 0)); then
+  echo "FAIL ui_rules_check: exit status $rules_status, $rules_passed checks passed"
+  failed=$((failed + 1))
+fi
+
 summary "$passed" "$failed" "$skipped"
 [[ $failed -eq 0 ]]

@@ -1,1 +1,267 @@
-// Being written.
+#include "runner/runner.h"
+
+#include <process.h>
+
+#include "link/errors.h"
+#include "resources/resource_ids.h"
+#include "runner/result_messages.h"
+#include "ui/device_changes.h"
+#include "ui/main_dialog.h"
+
+namespace {
+
+// Only one operation runs at a time (its dialog is modal), so one
+// description serves every run; the portable record cannot hold it.
+LOGFONTW progressFont;
+
+void fillProgressFont(LOGFONTW* font) {
+  *font = LOGFONTW{};
+  font->lfHeight = -16;
+  font->lfWeight = FW_NORMAL;
+  font->lfCharSet = DEFAULT_CHARSET;
+  font->lfOutPrecision = OUT_CHARACTER_PRECIS;
+  font->lfClipPrecision = CLIP_CHARACTER_PRECIS;
+  font->lfQuality = DEFAULT_QUALITY;
+  font->lfPitchAndFamily = FIXED_PITCH;
+}
+
+HINSTANCE programInstance() {
+  return GetModuleHandleW(nullptr);
+}
+
+HWND windowOf(WindowHandle handle) {
+  return static_cast<HWND>(handle);
+}
+
+unsigned __stdcall workerEntry(void* argument) {
+  auto* pane = static_cast<PaneRecord*>(argument);
+  return static_cast<unsigned>(pane->workerBody(pane));
+}
+
+void closeHandleField(os::Handle* field) {
+  if (*field) {
+    CloseHandle(*field);
+    *field = nullptr;
+  }
+}
+
+// A body must not send to a window after posting that it is done; should one
+// ever do so, serving sent messages here keeps both threads from waiting on
+// each other for good.
+void waitForWorker(HANDLE thread) {
+  for (;;) {
+    const DWORD woken = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE);
+    if (woken != WAIT_OBJECT_0 + 1)
+      return;
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+}
+
+PaneRecord* paneOfDialog(HWND dialog) {
+  return reinterpret_cast<PaneRecord*>(GetWindowLongPtrW(dialog, DWLP_USER));
+}
+
+INT_PTR onProgressInit(HWND dialog, PaneRecord* pane) {
+  // The pointer needs the full width on 64-bit Windows.
+  SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(pane));
+  pane->progressDialog = dialog;
+  pane->progressLabel = GetDlgItem(dialog, IDC_PROGRESS_LABEL);
+  applyFont(&pane->progressFontHolder, windowOf(pane->progressLabel), &progressFont);
+  const int32_t code = startOperation(pane);
+  if (code != 0 && !PostMessageW(dialog, MSG_START_FAILED, static_cast<WPARAM>(code),
+                                 reinterpret_cast<LPARAM>(pane))) {
+    // Nothing runs that could end the dialog later, so end it now.
+    releaseFont(&pane->progressFontHolder, windowOf(pane->progressLabel));
+    EndDialog(dialog, code);
+  }
+  return TRUE;
+}
+
+INT_PTR onProgressCancel(HWND dialog) {
+  PaneRecord* pane = paneOfDialog(dialog);
+  if (pane && pane->cancelEvent)
+    SetEvent(pane->cancelEvent);
+  HWND button = GetDlgItem(dialog, IDCANCEL);
+  EnableWindow(button, FALSE);
+  UpdateWindow(button);
+  return TRUE;
+}
+
+INT_PTR onOperationDone(HWND dialog, PaneRecord* pane) {
+  const int32_t result = joinOperation(pane);
+  releaseFont(&pane->progressFontHolder, windowOf(pane->progressLabel));
+  EndDialog(dialog, result);
+  return TRUE;
+}
+
+INT_PTR onStartFailed(HWND dialog, int32_t code, PaneRecord* pane) {
+  releaseFont(&pane->progressFontHolder, windowOf(pane->progressLabel));
+  EndDialog(dialog, code);
+  return TRUE;
+}
+
+// The dialog normally ends through a join or a failed start; whatever ended
+// it, nothing of the operation may outlive it.
+int32_t settleOperation(PaneRecord* pane, int32_t result) {
+  if (pane->workerThread) {
+    if (pane->cancelEvent)
+      SetEvent(pane->cancelEvent);
+    result = joinOperation(pane);
+  }
+  pane->workerBody = nullptr;
+  pane->progressText = nullptr;
+  if (pane->resetPrompt) {
+    if (IsWindow(windowOf(pane->resetPrompt)))
+      DestroyWindow(windowOf(pane->resetPrompt));
+    pane->resetPrompt = nullptr;
+  }
+  closeHandleField(&pane->cancelEvent);
+  discardFont(&pane->progressFontHolder);
+  return result;
+}
+
+void emptyPane(PaneRecord* pane) {
+  clearPaneDisplay(pane);
+  resetPane(pane);
+}
+
+void reportResult(PaneRecord* pane, int32_t result) {
+  const ResultMessage message = resultMessage(result);
+  if (message.paneReset == PaneReset::BeforeMessage)
+    emptyPane(pane);
+  if (message.format && message.namesNodeId) {
+    char nodeId[kNodeIdSize];
+    copyNodeIdForMessage(pane, nodeId);
+    showError(message.format, nodeId);
+  } else if (message.format) {
+    showError(message.format);
+  }
+  if (message.paneReset == PaneReset::AfterMessage)
+    emptyPane(pane);
+}
+
+}  // namespace
+
+void runOperation(HWND owner, PaneRecord* pane) {
+  if (!pane)
+    return;
+  fillProgressFont(&progressFont);
+  const INT_PTR ended = DialogBoxParamW(programInstance(), MAKEINTRESOURCEW(IDD_PROGRESS), owner,
+                                        progressDialogProc, reinterpret_cast<LPARAM>(pane));
+  int32_t result = settleOperation(pane, static_cast<int32_t>(ended));
+  // The runner stopped an operation whose port departed through its cancel
+  // event; the user did not cancel, and is told of the lost port.
+  if (result == ResultCancelled && hasDeferredPortChange(pane))
+    result = ErrBadHandle;
+  reportResult(pane, result);
+  // A failure may have emptied the pane (a reset before a failing step, or
+  // the clearing above); the buttons must not offer what it no longer holds.
+  if (result != 0)
+    applyButtonRules();
+  finishDeferredDeviceChanges(pane);
+}
+
+INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      return onProgressInit(dialog, reinterpret_cast<PaneRecord*>(lParam));
+    case WM_COMMAND:
+      return wParam == IDCANCEL ? onProgressCancel(dialog) : FALSE;
+    case MSG_OPERATION_DONE:
+      return onOperationDone(dialog,
+                             lParam ? reinterpret_cast<PaneRecord*>(lParam) : paneOfDialog(dialog));
+    case MSG_START_FAILED:
+      return onStartFailed(dialog, static_cast<int32_t>(wParam),
+                           reinterpret_cast<PaneRecord*>(lParam));
+    default:
+      return FALSE;
+  }
+}
+
+int32_t startOperation(PaneRecord* pane) {
+  pane->cancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!pane->cancelEvent)
+    return ResultNoEvent;
+  HWND dialog = windowOf(pane->progressDialog);
+  if (pane->progressText) {
+    SetDlgItemTextW(dialog, IDC_PROGRESS_LABEL, pane->progressText);
+    UpdateWindow(windowOf(pane->progressLabel));
+  }
+  pane->resetPrompt = CreateDialogParamW(programInstance(), MAKEINTRESOURCEW(IDD_RESET_PROMPT),
+                                         dialog, resetPromptProc, 0);
+  const uintptr_t thread =
+      pane->workerBody ? _beginthreadex(nullptr, 0, workerEntry, pane, 0, nullptr) : 0;
+  if (!thread) {
+    closeHandleField(&pane->cancelEvent);
+    return ResultNoThread;
+  }
+  pane->workerThread = reinterpret_cast<HANDLE>(thread);
+  return 0;
+}
+
+int32_t joinOperation(PaneRecord* pane) {
+  DWORD code = 0xFFFFFFFF;
+  if (pane->workerThread) {
+    waitForWorker(pane->workerThread);
+    if (!GetExitCodeThread(pane->workerThread, &code))
+      code = 0xFFFFFFFF;
+    closeHandleField(&pane->workerThread);
+  }
+  pane->workerBody = nullptr;
+  pane->progressText = nullptr;
+  if (pane->resetPrompt) {
+    PostMessageW(windowOf(pane->resetPrompt), WM_CLOSE, 0, 0);
+    pane->resetPrompt = nullptr;
+  }
+  closeHandleField(&pane->cancelEvent);
+  return static_cast<int32_t>(code);
+}
+
+INT_PTR CALLBACK resetPromptProc(HWND, UINT message, WPARAM, LPARAM) {
+  return message == WM_INITDIALOG ? TRUE : FALSE;
+}
+
+int applyFont(FontHolder* holder, HWND control, const LOGFONTW* description) {
+  if (!holder || !control || !description)
+    return 0;
+  if (holder->createdFont)
+    return 1;
+  HFONT font = CreateFontIndirectW(description);
+  if (!font)
+    return 0;
+  holder->createdFont = font;
+  HDC dc = GetDC(control);
+  if (!dc) {
+    DeleteObject(font);
+    holder->createdFont = nullptr;
+    return 0;
+  }
+  holder->previousFont = SelectObject(dc, font);
+  // Through the queue, so the control picks it up without a forced redraw.
+  if (holder->previousFont)
+    PostMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  ReleaseDC(control, dc);
+  return holder->previousFont ? 1 : 0;
+}
+
+void releaseFont(FontHolder* holder, HWND control) {
+  if (!holder || !control || !holder->createdFont)
+    return;
+  if (holder->previousFont) {
+    HDC dc = GetDC(control);
+    if (dc) {
+      SelectObject(dc, static_cast<HGDIOBJ>(holder->previousFont));
+      ReleaseDC(control, dc);
+    }
+  }
+  DeleteObject(static_cast<HGDIOBJ>(holder->createdFont));
+  holder->createdFont = nullptr;
+}
+
+void discardFont(FontHolder* holder) {
+  if (!holder || !holder->createdFont)
+    return;
+  DeleteObject(static_cast<HGDIOBJ>(holder->createdFont));
+  holder->createdFont = nullptr;
+}

@@ -15,4 +15,6 @@ INT_PTR CALLBACK resetPromptProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 // Gives one static control a font of its own; 1 when it is in place.
 int applyFont(FontHolder* holder, HWND control, const LOGFONTW* description);
 void releaseFont(FontHolder* holder, HWND control);
-
+// Deletes a font still held after its control is gone (a dialog that ended
+// without passing through its own release).
+void discardFont(FontHolder* holder);

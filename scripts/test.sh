@@ -24,6 +24,24 @@ step() {  # step NAME COMMAND...: a build step that must succeed
   fi
 }
 
+# wine_check NAME SCRIPT ARGS...: a Wine check whose last line says
+# "<label>: N passed, M failed".
+wine_check() {
+  local name=$1
+  shift
+  echo "== $name"
+  "$@" 2>&1 | tee "$log/$name.log"
+  local line
+  line=$(grep -E ': [0-9]+ passed, [0-9]+ failed' "$log/$name.log" | tail -1)
+  if [ -n "$line" ]; then
+    passed=$((passed + $(sed -nE 's/.*: ([0-9]+) passed.*/\1/p' <<<"$line")))
+    failed=$((failed + $(sed -nE 's/.* ([0-9]+) failed.*/\1/p' <<<"$line")))
+  else
+    echo "== $name printed no summary"
+    failed=$((failed + 1))
+  fi
+}
+
 native_ok=0
 windows_ok=0
 step configure-native cmake --preset native &&
@@ -46,15 +64,9 @@ if ((native_ok)); then
 fi
 
 if ((native_ok && windows_ok)); then
-  echo "== Windows tests under Wine"
-  e2e/wine_smoke.sh build/native build/windows 2>&1 | tee "$log/wine-smoke.log"
-  line=$(grep -E '^wine smoke: [0-9]+ passed, [0-9]+ failed' "$log/wine-smoke.log" | tail -1)
-  if [ -n "$line" ]; then
-    passed=$((passed + $(sed -nE 's/.*: ([0-9]+) passed.*/\1/p' <<<"$line")))
-    failed=$((failed + $(sed -nE 's/.* ([0-9]+) failed.*/\1/p' <<<"$line")))
-  else
-    failed=$((failed + 1))
-  fi
+  wine_check wine-smoke e2e/wine_smoke.sh build/native build/windows
+  wine_check runner-checks e2e/runner_checks.sh build/windows
+  wine_check app-smoke e2e/app_smoke.sh build/windows "$log/app-smoke.png"
 fi
 
 echo "$passed passed, $failed failed"

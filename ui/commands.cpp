@@ -1,1 +1,222 @@
-// Being written.
+#include "ui/main_dialog.h"
+
+#include <initializer_list>
+
+#include "app/shell.h"
+#include "module/read.h"
+#include "module/write.h"
+#include "runner/runner.h"
+
+namespace {
+
+HWND asWindow(WindowHandle handle) {
+  return static_cast<HWND>(handle);
+}
+
+// The colour is in the record before the text changes, so the repaint that
+// the change causes asks for the new one.
+void showText(WindowHandle field, const wchar_t* text) {
+  SetWindowTextW(asWindow(field), text ? text : L"");
+  UpdateWindow(asWindow(field));
+}
+
+void showHexField(PaneRecord* pane, Field field, WindowHandle control, uint64_t value) {
+  recolorField(pane, field);
+  wchar_t text[kDisplayTextChars];
+  if (field == Field::PanId)
+    formatPanIdText(value, text, kDisplayTextChars);
+  else
+    formatAddressHalfText(static_cast<uint32_t>(value), text, kDisplayTextChars);
+  showText(control, text);
+}
+
+void showChoice(PaneRecord* pane, Field field, WindowHandle combo, int32_t position) {
+  recolorField(pane, field);
+  selectComboEntry(combo, position);
+}
+
+void setButton(WindowHandle button, bool enabled) {
+  EnableWindow(asWindow(button), enabled ? TRUE : FALSE);
+  UpdateWindow(asWindow(button));
+}
+
+int32_t portCount(WindowHandle combo) {
+  const LRESULT count = SendMessageW(asWindow(combo), CB_GETCOUNT, 0, 0);
+  return count > 0 ? static_cast<int32_t>(count) : 0;
+}
+
+int32_t selectedPosition(WindowHandle combo) {
+  return static_cast<int32_t>(SendMessageW(asWindow(combo), CB_GETCURSEL, 0, 0));
+}
+
+void runPaneOperation(PaneRecord* pane, WorkerBody body, const wchar_t* progressText) {
+  pane->workerBody = body;
+  pane->progressText = progressText;
+  runOperation(mainDialog, pane);
+}
+
+void setDefaultsOfPanesWithData() {
+  for (PaneRecord* pane : {&masterPane, &slavePane}) {
+    if (holdsModuleData(pane)) {
+      setDefaults(pane);
+      displayPane(pane);
+    }
+  }
+}
+
+void onChoice(const Command& command, WindowHandle combo) {
+  PaneRecord* pane = command.pane;
+  storeChoice(pane, command.kind, selectedPosition(combo));
+  if (command.kind == CommandKind::FlowControl) {
+    applyFlowControlRule(pane);
+    displayFlowFields(pane);
+  } else if (command.kind == CommandKind::PowerSave) {
+    if (pane->powerSaveShown == 1)
+      applyNoSleepRule(pane);
+    else
+      applyCyclicSleepRule(pane);
+    displayPowerSaveFields(pane);
+  }
+}
+
+WindowHandle comboOfChoice(const Command& command) {
+  const PaneRecord* pane = command.pane;
+  switch (command.kind) {
+    case CommandKind::Channel:
+      return pane->channelCombo;
+    case CommandKind::Baud:
+      return pane->baudCombo;
+    case CommandKind::Parity:
+      return pane->parityCombo;
+    case CommandKind::StopBits:
+      return pane->stopBitsCombo;
+    case CommandKind::PowerLevel:
+      return pane->powerLevelCombo;
+    case CommandKind::BoostMode:
+      return pane->boostModeCombo;
+    case CommandKind::PowerSave:
+      return pane->powerSaveCombo;
+    case CommandKind::FlowControl:
+      return pane->flowControlCombo;
+    default:
+      return nullptr;
+  }
+}
+
+HBRUSH colorField(HDC dc, COLORREF color, COLORREF background, HBRUSH brush) {
+  SetTextColor(dc, color);
+  SetBkColor(dc, background);
+  return brush;
+}
+
+}  // namespace
+
+INT_PTR onMainDialogCommand(HWND dialog, WPARAM wParam) {
+  const Command command = decodeCommand(static_cast<uint64_t>(wParam));
+  switch (command.kind) {
+    case CommandKind::Ignored:
+      return FALSE;
+    case CommandKind::Close:
+      PostMessageW(dialog, WM_CLOSE, 0, 0);
+      break;
+    case CommandKind::CopyToSlave:
+      copyPaneSettings(&slavePane, &masterPane);
+      displayLinkFields(&slavePane);
+      break;
+    case CommandKind::CopyToMaster:
+      copyPaneSettings(&masterPane, &slavePane);
+      displayLinkFields(&masterPane);
+      break;
+    case CommandKind::SetDefault:
+      setDefaultsOfPanesWithData();
+      break;
+    case CommandKind::LinkTest:
+      runLinkTest();
+      break;
+    case CommandKind::Read:
+      runPaneOperation(command.pane, readBody, L"Reading parameters...");
+      break;
+    case CommandKind::Write:
+      runPaneOperation(command.pane, writeBody, L"Writing parameters...");
+      break;
+    default:
+      onChoice(command, comboOfChoice(command));
+      break;
+  }
+  return TRUE;
+}
+
+void displayPane(PaneRecord* pane) {
+  SetWindowTextA(asWindow(pane->nodeIdField), pane->nodeId);
+  UpdateWindow(asWindow(pane->nodeIdField));
+  displayLinkFields(pane);
+  showChoice(pane, Field::PowerLevel, pane->powerLevelCombo,
+             listPosition(pane->powerLevelShown, powerLevelChoices));
+  showChoice(pane, Field::BoostMode, pane->boostModeCombo,
+             listPosition(pane->boostModeShown, boostModeChoices));
+  if (pane->isMaster)
+    displayFlowFields(pane);
+  else
+    displayPowerSaveFields(pane);
+  applyButtonRules();
+}
+
+void displayLinkFields(PaneRecord* pane) {
+  showHexField(pane, Field::PanId, pane->panIdField, pane->panIdShown);
+  showHexField(pane, Field::DestLow, pane->destLowField, pane->destLowShown);
+  showHexField(pane, Field::DestHigh, pane->destHighField, pane->destHighShown);
+  showChoice(pane, Field::Channel, pane->channelCombo, channelPosition(pane->channelShown));
+  showChoice(pane, Field::Baud, pane->baudCombo, listPosition(pane->baudCodeShown, baudChoices));
+  showChoice(pane, Field::Parity, pane->parityCombo,
+             listPosition(pane->parityCodeShown, parityChoices));
+  showChoice(pane, Field::StopBits, pane->stopBitsCombo,
+             listPosition(pane->stopBitsCodeShown, stopBitsChoices));
+}
+
+void displayPowerSaveFields(PaneRecord* pane) {
+  showChoice(pane, Field::PowerSave, pane->powerSaveCombo,
+             listPosition(pane->powerSaveShown, powerSaveChoices));
+  recolorField(pane, Field::SleepMode);
+  showText(pane->sleepModeField, pane->sleepModeLabel);
+  displayFlowFields(pane);
+}
+
+void displayFlowFields(PaneRecord* pane) {
+  showChoice(pane, Field::FlowControl, pane->flowControlCombo,
+             listPosition(pane->flowControlShown, flowControlChoices));
+  recolorField(pane, Field::Rts);
+  showText(pane->rtsField, pane->rtsLabel);
+  recolorField(pane, Field::Cts);
+  showText(pane->ctsField, pane->ctsLabel);
+}
+
+void applyButtonRules() {
+  const ButtonStates s = buttonStates(&masterPane, &slavePane, portCount(masterPane.portCombo),
+                                      portCount(slavePane.portCombo));
+  setButton(masterPane.readButton, s.masterRead);
+  setButton(masterPane.writeButton, s.masterWrite);
+  setButton(slavePane.readButton, s.slaveRead);
+  setButton(slavePane.writeButton, s.slaveWrite);
+  setButton(copyToSlaveButton, s.copyToSlave);
+  setButton(copyToMasterButton, s.copyToMaster);
+  setButton(linkTestButton, s.linkTest);
+  setButton(setDefaultButton, s.setDefault);
+}
+
+HBRUSH onCtlColorStatic(HDC dc, HWND control) {
+  ColorRef color = kColorBlack;
+  if (staticFieldColor(&masterPane, control, &color) ||
+      staticFieldColor(&slavePane, control, &color)) {
+    return colorField(dc, color, buttonFaceColor, buttonFaceBrush);
+  }
+  return nullptr;
+}
+
+HBRUSH onCtlColorEdit(HDC dc, HWND control) {
+  ColorRef color = kColorBlack;
+  if (comboFieldColor(&masterPane, control, &color) ||
+      comboFieldColor(&slavePane, control, &color)) {
+    return colorField(dc, color, whiteColor, whiteBrush);
+  }
+  return nullptr;
+}

@@ -1,1 +1,109 @@
-// Being written.
+// The link test's screen side: the hourglass while it runs, then the verdict
+// in large coloured letters in a small modal dialog.
+#include "app/shell.h"
+#include "module/link_test.h"
+#include "resources/resource_ids.h"
+#include "runner/runner.h"
+#include "ui/main_dialog.h"
+
+namespace {
+
+constexpr COLORREF kLinkOkColor = 0xFF0000;  // blue
+constexpr COLORREF kLinkNgColor = 0x0000FF;  // red
+
+// Valid while the dialog is shown; it is modal, so there is only one.
+struct LinkResultDialog {
+  HWND resultDialog = nullptr;
+  HWND resultLabel = nullptr;
+  const wchar_t* resultTitle = nullptr;
+  const wchar_t* resultText = nullptr;
+  COLORREF resultTextColor = 0;
+  COLORREF resultBkColor = 0;
+  HBRUSH resultBkBrush = nullptr;
+  LOGFONTW resultFont = {};
+  FontHolder resultFontHolder;
+};
+
+LinkResultDialog linkResult;
+
+void fillResultFont(LOGFONTW* font) {
+  *font = LOGFONTW{};
+  font->lfHeight = -48;
+  font->lfWeight = FW_HEAVY;
+  font->lfCharSet = DEFAULT_CHARSET;
+  font->lfOutPrecision = OUT_CHARACTER_PRECIS;
+  font->lfClipPrecision = CLIP_CHARACTER_PRECIS;
+  font->lfQuality = DEFAULT_QUALITY;
+  font->lfPitchAndFamily = DEFAULT_PITCH;
+}
+
+INT_PTR onResultInit(HWND dialog) {
+  linkResult.resultDialog = dialog;
+  linkResult.resultLabel = GetDlgItem(dialog, IDC_RESULT_LABEL);
+  applyFont(&linkResult.resultFontHolder, linkResult.resultLabel, &linkResult.resultFont);
+  SetWindowTextW(dialog, linkResult.resultTitle);
+  SetWindowTextW(linkResult.resultLabel, linkResult.resultText);
+  return TRUE;
+}
+
+INT_PTR endResultDialog(HWND dialog, INT_PTR result) {
+  releaseFont(&linkResult.resultFontHolder, linkResult.resultLabel);
+  EndDialog(dialog, result);
+  return TRUE;
+}
+
+INT_PTR onResultLabelColor(HDC dc, HWND control) {
+  if (!control || control != linkResult.resultLabel)
+    return FALSE;
+  SetTextColor(dc, linkResult.resultTextColor);
+  SetBkColor(dc, linkResult.resultBkColor);
+  return reinterpret_cast<INT_PTR>(linkResult.resultBkBrush);
+}
+
+}  // namespace
+
+void runLinkTest() {
+  SetCursor(waitCursor);
+  const int32_t verdict = testLink();
+  SetCursor(arrowCursor);
+  if (verdict)
+    showLinkResult(mainDialog, L"Link OK.", kLinkOkColor);
+  else
+    showLinkResult(mainDialog, L"Link NG.", kLinkNgColor);
+}
+
+INT_PTR showLinkResult(HWND owner, const wchar_t* text, COLORREF color) {
+  fillResultFont(&linkResult.resultFont);
+  linkResult.resultBkColor = GetSysColor(COLOR_BTNFACE);
+  linkResult.resultBkBrush = CreateSolidBrush(linkResult.resultBkColor);
+  if (!linkResult.resultBkBrush)
+    return -1;
+  linkResult.resultText = text;
+  linkResult.resultTitle = L"Link Test";
+  linkResult.resultTextColor = color;
+  const INT_PTR result = DialogBoxParamW(
+      GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_LINK_RESULT), owner, linkResultProc, 0);
+  discardFont(&linkResult.resultFontHolder);
+  DeleteObject(linkResult.resultBkBrush);
+  linkResult.resultBkBrush = nullptr;
+  linkResult.resultDialog = nullptr;
+  linkResult.resultLabel = nullptr;
+  return result;
+}
+
+INT_PTR CALLBACK linkResultProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      return onResultInit(dialog);
+    case WM_COMMAND:
+      if (wParam == IDOK)
+        return endResultDialog(dialog, 0);
+      if (wParam == IDCANCEL)
+        return endResultDialog(dialog, 1);
+      return FALSE;
+    case WM_CTLCOLORSTATIC:
+      return onResultLabelColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+    default:
+      return FALSE;
+  }
+}

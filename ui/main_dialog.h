@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "module/pane.h"
+#include "ui/rules.h"
 
 extern HWND copyToSlaveButton;
 extern HWND copyToMasterButton;
@@ -21,7 +22,7 @@ void fillChoiceList(HWND combo, const wchar_t* const* entries, int count);
 
 // Commands and display.
 INT_PTR onMainDialogCommand(HWND dialog, WPARAM wParam);
-void copyPaneSettings(PaneRecord* destination, const PaneRecord* source);
+// copyPaneSettings is portable (ui/rules.h).
 void displayLinkFields(PaneRecord* pane);
 void displayPowerSaveFields(PaneRecord* pane);
 void displayFlowFields(PaneRecord* pane);
@@ -30,18 +31,16 @@ HBRUSH onCtlColorStatic(HDC dc, HWND control);
 HBRUSH onCtlColorEdit(HDC dc, HWND control);
 // displayPane is a view hook.
 
-// Port lists.
-struct PortEntry {
-  uint32_t portNumber = 0;
-  wchar_t friendlyName[256] = {};
-};
-constexpr int kMaxPortEntries = 256;
+// Port lists (PortEntry is in ui/rules.h).
 // Fills entries with the usable serial ports, in the system's order.
 int enumerateSerialPorts(PortEntry* entries, int capacity);
 void refillPortList(HWND combo);
 void onDeviceChange(WPARAM event, LPARAM header);
 void addPortEntry(uint32_t portNumber);
 void removePortEntry(uint32_t portNumber);
+// Called once a pane's operation has ended (after the join and its message):
+// carries out a port change that came while it ran, then the button rules.
+void finishDeferredDeviceChanges(PaneRecord* pane);
 
 // The link test's screen side.
 void runLinkTest();

@@ -1,1 +1,398 @@
-// Being written.
+#include "ui/rules.h"
+
+#include <initializer_list>
+
+#include "module/read.h"
+#include "module/view_hooks.h"
+
+namespace {
+
+const wchar_t* const kChannelTexts[] = {L"11", L"12", L"13", L"14", L"15", L"16", L"17", L"18",
+                                        L"19", L"20", L"21", L"22", L"23", L"24", L"25", L"26"};
+const wchar_t* const kBaudTexts[] = {L"1200",  L"2400",  L"4800",  L"9600",
+                                     L"19200", L"38400", L"57600", L"115200"};
+const wchar_t* const kParityTexts[] = {L"No Parity", L"Even Parity", L"Odd Parity", L"Mark Parity"};
+const wchar_t* const kStopBitsTexts[] = {L"One Stop Bit", L"Two Stop Bits"};
+const wchar_t* const kPowerLevelTexts[] = {L"Lowest", L"Low", L"Medium", L"High", L"Highest"};
+const wchar_t* const kBoostModeTexts[] = {L"Disable", L"Enable"};
+const wchar_t* const kPowerSaveTexts[] = {L"On", L"Off"};
+const wchar_t* const kFlowControlTexts[] = {L"Disable", L"Enable"};
+
+template <int32_t N>
+constexpr ChoiceList listOf(const wchar_t* const (&entries)[N]) {
+  return ChoiceList{entries, N};
+}
+
+constexpr uint32_t kCommandIdMask = 0xFFFF;
+constexpr uint32_t kNotifyShift = 16;
+constexpr uint32_t kNotifyClicked = 0;    // BN_CLICKED, and accelerators
+constexpr uint32_t kNotifySelChange = 1;  // CBN_SELCHANGE
+constexpr uint32_t kMasterBaseId = 3000;
+constexpr uint32_t kSlaveBaseId = 4000;
+
+bool isWhiteSpace(wchar_t c) {
+  return c == L' ' || (c >= L'\t' && c <= L'\r');
+}
+
+// As the C library's wcstoul with base 10 where long has 32 bits: white
+// space, a sign, digits; saturates at 2^32 - 1, a minus negates.
+uint32_t decimalAsWcstoul(const wchar_t* text) {
+  const wchar_t* p = text;
+  while (isWhiteSpace(*p))
+    ++p;
+  const bool negative = *p == L'-';
+  if (*p == L'-' || *p == L'+')
+    ++p;
+  uint64_t value = 0;
+  for (; *p >= L'0' && *p <= L'9'; ++p) {
+    value = value * 10 + static_cast<uint64_t>(*p - L'0');
+    if (value > UINT32_MAX)
+      return UINT32_MAX;
+  }
+  const auto v = static_cast<uint32_t>(value);
+  return negative ? 0u - v : v;
+}
+
+bool containsCom(const wchar_t* text) {
+  for (const wchar_t* p = text; *p; ++p) {
+    if (p[0] == L'C' && p[1] == L'O' && p[2] == L'M')
+      return true;
+  }
+  return false;
+}
+
+PaneRecord* paneOfBaseId(uint32_t baseId) {
+  return baseId == kMasterBaseId ? &masterPane : &slavePane;
+}
+
+Command buttonCommand(uint32_t id) {
+  switch (id) {
+    case 1:  // Exit, or Enter with no push button focused
+    case 2:  // Escape
+      return {CommandKind::Close, nullptr};
+    case 1000:
+      return {CommandKind::CopyToSlave, nullptr};
+    case 1001:
+      return {CommandKind::CopyToMaster, nullptr};
+    case 1002:
+      return {CommandKind::SetDefault, nullptr};
+    case 1003:
+      return {CommandKind::LinkTest, nullptr};
+    case kMasterBaseId + 1:
+      return {CommandKind::Read, &masterPane};
+    case kMasterBaseId + 2:
+      return {CommandKind::Write, &masterPane};
+    case kSlaveBaseId + 1:
+      return {CommandKind::Read, &slavePane};
+    case kSlaveBaseId + 2:
+      return {CommandKind::Write, &slavePane};
+    default:
+      return {};
+  }
+}
+
+// The two panes number their mode combo boxes differently: the slave's
+// Power Save takes the master's Flow Control slot.
+CommandKind choiceOfOffset(uint32_t offset, bool master) {
+  switch (offset) {
+    case 7:
+      return CommandKind::Channel;
+    case 8:
+      return CommandKind::Baud;
+    case 9:
+      return CommandKind::Parity;
+    case 10:
+      return CommandKind::StopBits;
+    case 11:
+      return CommandKind::PowerLevel;
+    case 12:
+      return CommandKind::BoostMode;
+    case 13:
+      return master ? CommandKind::FlowControl : CommandKind::PowerSave;
+    case 15:
+      return master ? CommandKind::Ignored : CommandKind::FlowControl;
+    default:
+      return CommandKind::Ignored;
+  }
+}
+
+Command selectionCommand(uint32_t id) {
+  const bool inMaster = id >= kMasterBaseId && id < kMasterBaseId + 100;
+  const bool inSlave = id >= kSlaveBaseId && id < kSlaveBaseId + 100;
+  if (!inMaster && !inSlave)
+    return {};
+  const uint32_t base = inMaster ? kMasterBaseId : kSlaveBaseId;
+  const CommandKind kind = choiceOfOffset(id - base, inMaster);
+  if (kind == CommandKind::Ignored)
+    return {};
+  return {kind, paneOfBaseId(base)};
+}
+
+}  // namespace
+
+const ChoiceList channelChoices = listOf(kChannelTexts);
+const ChoiceList baudChoices = listOf(kBaudTexts);
+const ChoiceList parityChoices = listOf(kParityTexts);
+const ChoiceList stopBitsChoices = listOf(kStopBitsTexts);
+const ChoiceList powerLevelChoices = listOf(kPowerLevelTexts);
+const ChoiceList boostModeChoices = listOf(kBoostModeTexts);
+const ChoiceList powerSaveChoices = listOf(kPowerSaveTexts);
+const ChoiceList flowControlChoices = listOf(kFlowControlTexts);
+
+// ---- buttons ----------------------------------------------------------------
+
+bool holdsModuleData(const PaneRecord* pane) {
+  return pane->nodeId[0] != 0;
+}
+
+bool modulesFormLink(const PaneRecord* master, const PaneRecord* slave) {
+  return master->panIdRead == slave->panIdRead && master->serialLow == slave->destLowRead &&
+         master->serialHigh == slave->destHighRead && master->destLowRead == slave->serialLow &&
+         master->destHighRead == slave->serialHigh && master->baudCodeRead == slave->baudCodeRead &&
+         master->parityCodeRead == slave->parityCodeRead &&
+         master->stopBitsCodeRead == slave->stopBitsCodeRead;
+}
+
+ButtonStates buttonStates(const PaneRecord* master, const PaneRecord* slave,
+                          int32_t masterPortCount, int32_t slavePortCount) {
+  const bool masterData = holdsModuleData(master);
+  const bool slaveData = holdsModuleData(slave);
+  const bool bothData = masterData && slaveData;
+  ButtonStates s;
+  s.masterRead = masterPortCount > 0;
+  s.masterWrite = masterData;
+  s.slaveRead = slavePortCount > 0;
+  s.slaveWrite = slaveData;
+  s.copyToSlave = bothData;
+  s.copyToMaster = bothData;
+  s.linkTest = bothData && modulesFormLink(master, slave);
+  s.setDefault = masterData || slaveData;
+  return s;
+}
+
+// ---- colours ----------------------------------------------------------------
+
+ColorRef fieldColor(uint64_t shown, uint64_t read) {
+  return shown == read ? kColorBlack : kColorRed;
+}
+
+ColorRef recolorField(PaneRecord* pane, Field field) {
+  PaneRecord& p = *pane;
+  switch (field) {
+    case Field::PanId:
+      return p.panIdColor = fieldColor(p.panIdShown, p.panIdRead);
+    case Field::DestLow:
+      return p.destLowColor = fieldColor(p.destLowShown, p.destLowRead);
+    case Field::DestHigh:
+      return p.destHighColor = fieldColor(p.destHighShown, p.destHighRead);
+    case Field::Channel:
+      return p.channelColor = fieldColor(p.channelShown, p.channelRead);
+    case Field::Baud:
+      return p.baudColor = fieldColor(p.baudCodeShown, p.baudCodeRead);
+    case Field::Parity:
+      return p.parityColor = fieldColor(p.parityCodeShown, p.parityCodeRead);
+    case Field::StopBits:
+      return p.stopBitsColor = fieldColor(p.stopBitsCodeShown, p.stopBitsCodeRead);
+    case Field::PowerLevel:
+      return p.powerLevelColor = fieldColor(p.powerLevelShown, p.powerLevelRead);
+    case Field::BoostMode:
+      return p.boostModeColor = fieldColor(p.boostModeShown, p.boostModeRead);
+    case Field::PowerSave:
+      return p.powerSaveColor = fieldColor(p.powerSaveShown, p.powerSaveRead);
+    case Field::SleepMode:
+      return p.sleepModeColor = fieldColor(p.sleepModeShown, p.sleepModeRead);
+    case Field::FlowControl:
+      return p.flowControlColor = fieldColor(p.flowControlShown, p.flowControlRead);
+    case Field::Rts:
+      return p.rtsColor = fieldColor(p.d7ConfigShown, p.d7ConfigRead);
+    case Field::Cts:
+      return p.ctsColor = fieldColor(p.d6ConfigShown, p.d6ConfigRead);
+  }
+  return kColorBlack;
+}
+
+void recolorLinkFields(PaneRecord* pane) {
+  for (Field f : {Field::PanId, Field::DestLow, Field::DestHigh, Field::Channel, Field::Baud,
+                  Field::Parity, Field::StopBits}) {
+    recolorField(pane, f);
+  }
+}
+
+void recolorPowerSaveFields(PaneRecord* pane) {
+  recolorField(pane, Field::PowerSave);
+  recolorField(pane, Field::SleepMode);
+}
+
+void recolorFlowFields(PaneRecord* pane) {
+  recolorField(pane, Field::FlowControl);
+  recolorField(pane, Field::Rts);
+  recolorField(pane, Field::Cts);
+}
+
+bool staticFieldColor(const PaneRecord* pane, WindowHandle control, ColorRef* color) {
+  if (!control)
+    return false;
+  const PaneRecord& p = *pane;
+  const struct {
+    WindowHandle control;
+    ColorRef color;
+  } fields[] = {{p.panIdField, p.panIdColor},     {p.destHighField, p.destHighColor},
+                {p.destLowField, p.destLowColor}, {p.sleepModeField, p.sleepModeColor},
+                {p.rtsField, p.rtsColor},         {p.ctsField, p.ctsColor}};
+  for (const auto& f : fields) {
+    if (f.control == control) {
+      *color = f.color;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool comboFieldColor(const PaneRecord* pane, WindowHandle control, ColorRef* color) {
+  if (!control)
+    return false;
+  const PaneRecord& p = *pane;
+  const struct {
+    WindowHandle control;
+    ColorRef color;
+  } fields[] = {{p.channelCombo, p.channelColor},       {p.baudCombo, p.baudColor},
+                {p.parityCombo, p.parityColor},         {p.stopBitsCombo, p.stopBitsColor},
+                {p.powerLevelCombo, p.powerLevelColor}, {p.boostModeCombo, p.boostModeColor},
+                {p.powerSaveCombo, p.powerSaveColor},   {p.flowControlCombo, p.flowControlColor}};
+  for (const auto& f : fields) {
+    if (f.control == control) {
+      *color = f.color;
+      return true;
+    }
+  }
+  return false;
+}
+
+// ---- commands ---------------------------------------------------------------
+
+Command decodeCommand(uint64_t wParam) {
+  if (wParam > UINT32_MAX)
+    return {};
+  const auto value = static_cast<uint32_t>(wParam);
+  const uint32_t id = value & kCommandIdMask;
+  const uint32_t notify = value >> kNotifyShift;
+  if (notify == kNotifyClicked)
+    return buttonCommand(id);
+  if (notify == kNotifySelChange)
+    return selectionCommand(id);
+  return {};
+}
+
+void storeChoice(PaneRecord* pane, CommandKind kind, int32_t position) {
+  const auto code = static_cast<uint32_t>(position);
+  const auto byte = static_cast<uint8_t>(code);
+  switch (kind) {
+    case CommandKind::Channel:
+      pane->channelShown = static_cast<uint8_t>(code + kFirstChannel);
+      recolorField(pane, Field::Channel);
+      break;
+    case CommandKind::Baud:
+      pane->baudCodeShown = code;
+      recolorField(pane, Field::Baud);
+      break;
+    case CommandKind::Parity:
+      pane->parityCodeShown = byte;
+      recolorField(pane, Field::Parity);
+      break;
+    case CommandKind::StopBits:
+      pane->stopBitsCodeShown = byte;
+      recolorField(pane, Field::StopBits);
+      break;
+    case CommandKind::PowerLevel:
+      pane->powerLevelShown = byte;
+      recolorField(pane, Field::PowerLevel);
+      break;
+    case CommandKind::BoostMode:
+      pane->boostModeShown = byte;
+      recolorField(pane, Field::BoostMode);
+      break;
+    case CommandKind::PowerSave:
+      pane->powerSaveShown = byte;
+      recolorField(pane, Field::PowerSave);
+      break;
+    case CommandKind::FlowControl:
+      pane->flowControlShown = byte;
+      recolorField(pane, Field::FlowControl);
+      break;
+    default:
+      break;
+  }
+}
+
+// ---- choice lists and positions ---------------------------------------------
+
+int32_t channelPosition(uint8_t channelShown) {
+  const int32_t position = static_cast<int32_t>(channelShown) - kFirstChannel;
+  return position >= 0 && position < channelChoices.count ? position : kNoSelection;
+}
+
+int32_t listPosition(uint32_t shown, const ChoiceList& list) {
+  return shown < static_cast<uint32_t>(list.count) ? static_cast<int32_t>(shown) : kNoSelection;
+}
+
+int32_t channelEntryCount(int32_t channelLimit) {
+  // The limit counts as unsigned: a negative one allows every channel.
+  const auto limit = static_cast<uint32_t>(channelLimit);
+  if (limit < kFirstChannel)
+    return 0;
+  const uint32_t allowed = limit - kFirstChannel + 1;
+  const auto all = static_cast<uint32_t>(channelChoices.count);
+  return static_cast<int32_t>(allowed < all ? allowed : all);
+}
+
+void copyPaneSettings(PaneRecord* destination, const PaneRecord* source) {
+  destination->channelShown = source->channelShown;
+  selectComboEntry(destination->channelCombo, channelPosition(destination->channelShown));
+  destination->baudCodeShown = source->baudCodeShown;
+  selectComboEntry(destination->baudCombo, listPosition(destination->baudCodeShown, baudChoices));
+  destination->parityCodeShown = source->parityCodeShown;
+  selectComboEntry(destination->parityCombo,
+                   listPosition(destination->parityCodeShown, parityChoices));
+  destination->stopBitsCodeShown = source->stopBitsCodeShown;
+  selectComboEntry(destination->stopBitsCombo,
+                   listPosition(destination->stopBitsCodeShown, stopBitsChoices));
+}
+
+// ---- port list entries ------------------------------------------------------
+
+bool friendlyNamePortNumber(const wchar_t* name, uint32_t* portNumber) {
+  if (!name || !containsCom(name))
+    return false;
+  *portNumber = static_cast<uint32_t>(portNumberFromText(name));
+  return true;
+}
+
+bool makePortEntry(const wchar_t* friendlyName, PortEntry* entry) {
+  uint32_t number = 0;
+  if (!friendlyNamePortNumber(friendlyName, &number))
+    return false;
+  uint32_t length = 0;
+  while (friendlyName[length] && length + 1 < kFriendlyNameChars)
+    entry->friendlyName[length] = friendlyName[length], ++length;
+  entry->friendlyName[length] = 0;
+  if (friendlyName[length]) {
+    // Cut: the entry's text must still name the same port, since a Read
+    // takes the number from the text shown.
+    uint32_t cutNumber = 0;
+    if (!friendlyNamePortNumber(entry->friendlyName, &cutNumber) || cutNumber != number)
+      return false;
+  }
+  entry->portNumber = number;
+  return true;
+}
+
+bool broadcastPortNumber(const wchar_t* name, uint32_t* portNumber) {
+  if (!name)
+    return false;
+  for (int i = 0; i < 3; ++i) {
+    if (!name[i])
+      return false;
+  }
+  *portNumber = decimalAsWcstoul(name + 3);
+  return true;
+}

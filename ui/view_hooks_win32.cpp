@@ -1,1 +1,64 @@
-// Being written.
+// The view hooks of module/ on the main dialog's controls. They also run on
+// the worker thread; the calls then reach the GUI thread as sent messages,
+// which it serves inside the progress dialog's loop.
+#include <windows.h>
+
+#include <climits>
+
+#include "module/view_hooks.h"
+#include "resources/resource_ids.h"
+
+namespace {
+
+HWND asWindow(WindowHandle handle) {
+  return static_cast<HWND>(handle);
+}
+
+}  // namespace
+
+bool isWindowHandle(WindowHandle window) {
+  return window && IsWindow(asWindow(window));
+}
+
+void showResetPrompt(WindowHandle prompt) {
+  if (!isWindowHandle(prompt))
+    return;
+  SetForegroundWindow(asWindow(prompt));
+  ShowWindow(asWindow(prompt), SW_SHOWNORMAL);
+  UpdateWindow(asWindow(prompt));
+}
+
+void hideResetPrompt(WindowHandle prompt) {
+  if (!isWindowHandle(prompt))
+    return;
+  ShowWindow(asWindow(prompt), SW_HIDE);
+  UpdateWindow(asWindow(prompt));
+}
+
+void enableControl(WindowHandle control, bool enable) {
+  EnableWindow(asWindow(control), enable ? TRUE : FALSE);
+  UpdateWindow(asWindow(control));
+}
+
+void selectComboEntry(WindowHandle combo, int32_t index) {
+  // A position outside the list (-1 among them) leaves no selection.
+  SendMessageW(asWindow(combo), CB_SETCURSEL, static_cast<WPARAM>(static_cast<INT_PTR>(index)), 0);
+  UpdateWindow(asWindow(combo));
+}
+
+uint32_t controlText(WindowHandle control, wchar_t* buffer, uint32_t size) {
+  if (!buffer || size == 0)
+    return 0;
+  buffer[0] = 0;
+  const int limit = size > INT_MAX ? INT_MAX : static_cast<int>(size);
+  const int length = GetWindowTextW(asWindow(control), buffer, limit);
+  if (length <= 0) {
+    buffer[0] = 0;
+    return 0;
+  }
+  return static_cast<uint32_t>(length);
+}
+
+void postOperationDone(WindowHandle progressDialog, PaneRecord* pane) {
+  PostMessageW(asWindow(progressDialog), MSG_OPERATION_DONE, 0, reinterpret_cast<LPARAM>(pane));
+}

@@ -1,0 +1,173 @@
+#include "actions.h"
+
+#include "finder.h"
+
+namespace {
+
+constexpr DWORD kFocusLimitMs = 2000;
+constexpr DWORD kPollMs = 20;
+
+std::string lastError(const char* what) {
+  return std::string(what) + " failed (error " + std::to_string(GetLastError()) + ")";
+}
+
+HWND focusOf(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+  if (!GetGUIThreadInfo(thread, &info))
+    return nullptr;
+  return info.hwndFocus;
+}
+
+// Brought to the front, as a user's click on its caption would.
+bool toFront(HWND root) {
+  SetForegroundWindow(root);
+  const DWORD started = GetTickCount();
+  while (GetForegroundWindow() != root) {
+    if (GetTickCount() - started >= kFocusLimitMs)
+      return false;
+    Sleep(kPollMs);
+  }
+  return true;
+}
+
+INPUT keyInput(WORD virtualKey, bool up) {
+  INPUT input{};
+  input.type = INPUT_KEYBOARD;
+  input.ki.wVk = virtualKey;
+  input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC));
+  input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+  return input;
+}
+
+INPUT mouseInput(DWORD flags, LONG x, LONG y) {
+  INPUT input{};
+  input.type = INPUT_MOUSE;
+  input.mi.dx = x;
+  input.mi.dy = y;
+  input.mi.dwFlags = flags;
+  return input;
+}
+
+bool postKey(HWND target, WORD virtualKey, std::string* why) {
+  const UINT scan = MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC);
+  const LPARAM down = 1 | (static_cast<LPARAM>(scan) << 16);
+  const LPARAM up = down | (LPARAM{1} << 30) | (LPARAM{1} << 31);
+  if (!PostMessageW(target, WM_KEYDOWN, virtualKey, down) ||
+      !PostMessageW(target, WM_KEYUP, virtualKey, up)) {
+    *why = lastError("PostMessage");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool operable(HWND control, std::string* why) {
+  const HWND root = GetAncestor(control, GA_ROOT);
+  if (!IsWindowVisible(control)) {
+    *why = "the control is not visible";
+    return false;
+  }
+  if (!IsWindowEnabled(control)) {
+    *why = "the control is disabled";
+    return false;
+  }
+  if (root && !IsWindowEnabled(root)) {
+    *why = "its dialog is disabled (a modal dialog is open over it)";
+    return false;
+  }
+  return true;
+}
+
+bool settle(HWND window, DWORD timeoutMs) {
+  DWORD_PTR ignored = 0;
+  return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &ignored) != 0;
+}
+
+bool clickButton(HWND button, std::string* why) {
+  if (!operable(button, why))
+    return false;
+  if (!PostMessageW(button, BM_CLICK, 0, 0)) {
+    *why = lastError("PostMessage BM_CLICK");
+    return false;
+  }
+  return true;
+}
+
+bool mouseClick(HWND control, std::string* why) {
+  if (!operable(control, why))
+    return false;
+  if (!toFront(GetAncestor(control, GA_ROOT))) {
+    *why = "the dialog did not come to the front";
+    return false;
+  }
+  RECT rect{};
+  GetWindowRect(control, &rect);
+  const LONG x = (rect.left + rect.right) / 2;
+  const LONG y = (rect.top + rect.bottom) / 2;
+  const HWND hit = WindowFromPoint(POINT{x, y});
+  if (hit != control && !IsChild(control, hit)) {
+    *why = "another window is at the control's centre";
+    return false;
+  }
+  const LONG ax = MulDiv(x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+  const LONG ay = MulDiv(y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+  INPUT inputs[] = {mouseInput(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, ax, ay),
+                    mouseInput(MOUSEEVENTF_LEFTDOWN, 0, 0), mouseInput(MOUSEEVENTF_LEFTUP, 0, 0)};
+  if (SendInput(3, inputs, sizeof(INPUT)) != 3) {
+    *why = lastError("SendInput");
+    return false;
+  }
+  return true;
+}
+
+bool selectEntry(HWND combo, int index, std::string* why) {
+  if (!operable(combo, why))
+    return false;
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0, SMTO_NORMAL, 5000,
+                           &result) ||
+      static_cast<LRESULT>(result) != index) {
+    *why = "CB_SETCURSEL did not select entry " + std::to_string(index);
+    return false;
+  }
+  const WPARAM command = MAKEWPARAM(GetDlgCtrlID(combo), CBN_SELCHANGE);
+  if (!SendMessageTimeoutW(GetParent(combo), WM_COMMAND, command, reinterpret_cast<LPARAM>(combo),
+                           SMTO_NORMAL, 10000, &result)) {
+    *why = "the dialog did not take CBN_SELCHANGE within 10 s";
+    return false;
+  }
+  return true;
+}
+
+bool pressKey(HWND dialog, WORD virtualKey, bool throughInput, std::string* why) {
+  if (!IsWindowEnabled(dialog)) {
+    *why = "the dialog is disabled (a modal dialog is open over it)";
+    return false;
+  }
+  if (!throughInput) {
+    const HWND focus = focusOf(dialog);
+    const bool inDialog = focus && (focus == dialog || IsChild(dialog, focus));
+    return postKey(inDialog ? focus : dialog, virtualKey, why);
+  }
+  if (!toFront(dialog)) {
+    *why = "the dialog did not come to the front";
+    return false;
+  }
+  INPUT inputs[] = {keyInput(virtualKey, false), keyInput(virtualKey, true)};
+  if (SendInput(2, inputs, sizeof(INPUT)) != 2) {
+    *why = lastError("SendInput");
+    return false;
+  }
+  return true;
+}
+
+bool closeWindow(HWND window, std::string* why) {
+  if (!PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0)) {
+    *why = lastError("PostMessage WM_SYSCOMMAND");
+    return false;
+  }
+  return true;
+}

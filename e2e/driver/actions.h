@@ -1,0 +1,33 @@
+// What a user does to the program's windows, done from outside its process.
+// Every action first checks that a user could do it: the control shown and
+// enabled, and its dialog enabled (a modal dialog over it disables it).
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+bool operable(HWND control, std::string* why);
+
+// A round trip through the window's thread: every message posted to it
+// before has been handled, or it sits in a modal loop that serves messages.
+// False when the thread does not answer within timeoutMs (for example while
+// the link test runs on it) or the window is gone.
+bool settle(HWND window, DWORD timeoutMs);
+
+// BM_CLICK, posted: the button runs its own press and release and sends
+// WM_COMMAND (id, BN_CLICKED) to its dialog, as for a click. Posted, so a
+// command that opens a modal dialog does not block the driver.
+bool clickButton(HWND button, std::string* why);
+// A real left click on the control's centre through the input queue: the
+// dialog is brought to the front first.
+bool mouseClick(HWND control, std::string* why);
+// Selects the entry and tells the dialog, as the combo box does when the
+// user picks an entry: WM_COMMAND (id, CBN_SELCHANGE).
+bool selectEntry(HWND combo, int index, std::string* why);
+// A key pressed and released. Posted to the focused control of the dialog's
+// thread, so the program's IsDialogMessage sees it as it sees the keyboard;
+// or, with throughInput, sent as keyboard input to the foreground dialog.
+bool pressKey(HWND dialog, WORD virtualKey, bool throughInput, std::string* why);
+// The close box: WM_SYSCOMMAND SC_CLOSE, posted.
+bool closeWindow(HWND window, std::string* why);

@@ -1,0 +1,475 @@
+// The runner and the link test's result dialog on real windows, under Wine:
+// the program's runner.cpp and link_result.cpp with its dialog templates,
+// driven by stand-in worker bodies, with the view hooks recorded here.
+// Prints "PASS <name>", "FAIL <name>: <detail>" or "SKIP <name>: <reason>".
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "app/shell.h"
+#include "resources/resource_ids.h"
+#include "runner/runner.h"
+#include "ui/main_dialog.h"
+
+// What link_result.cpp takes from the shell.
+HWND mainDialog = nullptr;
+HCURSOR arrowCursor = nullptr;
+HCURSOR waitCursor = nullptr;
+
+namespace {
+
+constexpr DWORD kCancelWaitMs = 5000;
+constexpr DWORD kDialogFindMs = 5000;
+constexpr DWORD kSendLimitMs = 5000;
+
+int failures = 0;
+
+void check(const std::string& name, bool ok, const std::string& detail = "") {
+  if (ok) {
+    std::printf("PASS %s\n", name.c_str());
+  } else {
+    ++failures;
+    std::printf("FAIL %s: %s\n", name.c_str(), detail.c_str());
+  }
+  std::fflush(stdout);
+}
+
+void skip(const std::string& name, const std::string& reason) {
+  std::printf("SKIP %s: %s\n", name.c_str(), reason.c_str());
+  std::fflush(stdout);
+}
+
+std::string narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text)
+    out.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
+  return out;
+}
+
+std::wstring windowText(HWND window) {
+  wchar_t text[256] = {};
+  GetWindowTextW(window, text, 256);
+  return text;
+}
+
+std::string yes(bool value) {
+  return value ? "yes" : "no";
+}
+
+std::string hex(COLORREF color) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%06lX", static_cast<unsigned long>(color));
+  return text;
+}
+
+// ---- what the hooks saw ------------------------------------------------------
+
+struct Seen {
+  std::vector<std::string> events;  // "clear", "box", "rules", "deferred", in order
+  std::vector<std::wstring> boxes;
+  bool nodeIdEmptyAtBox = false;
+  bool operationFieldsClearAtDeferred = false;
+};
+
+Seen seen;
+PaneRecord pane;
+
+void forget() {
+  seen = Seen{};
+}
+
+std::string eventList() {
+  std::string list;
+  for (const std::string& event : seen.events)
+    list += (list.empty() ? "" : ",") + event;
+  return list;
+}
+
+bool operationFieldsClear(const PaneRecord* record) {
+  return !record->cancelEvent && !record->workerThread && !record->workerBody &&
+         !record->progressText && !record->resetPrompt && !record->progressFontHolder.createdFont;
+}
+
+// ---- what each stand-in body saw, on the worker thread --------------------------
+
+struct BodyView {
+  std::wstring label;
+  bool promptIsWindow = false;
+  bool promptVisible = true;
+  bool promptOwnedByProgress = false;
+  bool ownerDisabled = false;
+  HFONT labelFont = nullptr;
+  void* heldFont = nullptr;
+  HWND prompt = nullptr;
+  bool cancelSeen = false;
+  bool cancelButtonDisabled = false;
+  bool sendAfterDoneServed = false;
+  HANDLE cancelEvent = nullptr;
+  HANDLE workerThread = nullptr;
+};
+
+BodyView body;
+HWND ownerWindow = nullptr;
+
+// The font is posted to the label; give the GUI thread time to deliver it.
+HFONT labelFontWithin(HWND label, DWORD limitMs) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    DWORD_PTR font = 0;
+    SendMessageTimeoutW(label, WM_GETFONT, 0, 0, SMTO_NORMAL, kSendLimitMs, &font);
+    if (font && reinterpret_cast<HFONT>(font) == pane.progressFontHolder.createdFont)
+      return reinterpret_cast<HFONT>(font);
+    if (GetTickCount() - start > limitMs)
+      return reinterpret_cast<HFONT>(font);
+    Sleep(20);
+  }
+}
+
+void lookAtDialog(PaneRecord* record) {
+  HWND label = static_cast<HWND>(record->progressLabel);
+  wchar_t text[64] = {};
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(label, WM_GETTEXT, 64, reinterpret_cast<LPARAM>(text), SMTO_NORMAL,
+                      kSendLimitMs, &ignored);
+  body.label = text;
+  body.prompt = static_cast<HWND>(record->resetPrompt);
+  body.promptIsWindow = IsWindow(body.prompt);
+  body.promptVisible = IsWindowVisible(body.prompt);
+  body.promptOwnedByProgress = GetWindow(body.prompt, GW_OWNER) == record->progressDialog;
+  body.ownerDisabled = !IsWindowEnabled(ownerWindow);
+  body.labelFont = labelFontWithin(label, 2000);
+  body.heldFont = record->progressFontHolder.createdFont;
+  // The thread's handle is stored once the start returns; by now it has.
+  body.cancelEvent = record->cancelEvent;
+  body.workerThread = record->workerThread;
+}
+
+// A closed handle is no longer a handle (asked before anything new is made).
+bool closed(HANDLE handle) {
+  DWORD flags = 0;
+  return handle && !GetHandleInformation(handle, &flags);
+}
+
+int32_t plainResult = 0;
+const char* plainNodeId = "";
+
+int32_t plainBody(PaneRecord* record) {
+  lookAtDialog(record);
+  std::strcpy(record->nodeId, plainNodeId);
+  postOperationDone(record->progressDialog, record);
+  return plainResult;
+}
+
+// Cancel clicked, then Escape; the body ends only once it has seen the event.
+int32_t cancelledBody(PaneRecord* record) {
+  lookAtDialog(record);
+  std::strcpy(record->nodeId, "KOV-NL001/M");
+  HWND dialog = static_cast<HWND>(record->progressDialog);
+  HWND button = GetDlgItem(dialog, IDCANCEL);
+  PostMessageW(button, BM_CLICK, 0, 0);
+  body.cancelSeen = WaitForSingleObject(record->cancelEvent, kCancelWaitMs) == WAIT_OBJECT_0;
+  PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+  Sleep(200);
+  body.cancelButtonDisabled = !IsWindowEnabled(button);
+  postOperationDone(record->progressDialog, record);
+  return body.cancelSeen ? ResultCancelled : 0;
+}
+
+// Breaks the rule of posting last: the GUI thread must still serve this.
+int32_t sendsAfterDoneBody(PaneRecord* record) {
+  lookAtDialog(record);
+  postOperationDone(record->progressDialog, record);
+  Sleep(100);  // let the GUI thread reach its wait for this thread
+  DWORD_PTR length = 0;
+  body.sendAfterDoneServed =
+      SendMessageTimeoutW(static_cast<HWND>(record->progressLabel), WM_GETTEXTLENGTH, 0, 0,
+                          SMTO_NORMAL, kSendLimitMs, &length) != 0;
+  return 0;
+}
+
+void runWith(WorkerBody workerBody, const wchar_t* progressText) {
+  forget();
+  body = BodyView{};
+  pane.workerBody = workerBody;
+  pane.progressText = progressText;
+  runOperation(ownerWindow, &pane);
+}
+
+// ---- the progress dialog and its results -------------------------------------------
+
+void checkSuccess() {
+  plainResult = 0;
+  plainNodeId = "KOV-NL001/M";
+  runWith(plainBody, L"Reading parameters...");
+  check("success shows no box and leaves the pane", seen.boxes.empty() && pane.nodeId[0] != 0,
+        "boxes " + std::to_string(seen.boxes.size()));
+  check("progress label shows the operation's text", body.label == L"Reading parameters...",
+        narrow(body.label));
+  check("reset prompt exists hidden, owned by the progress dialog",
+        body.promptIsWindow && !body.promptVisible && body.promptOwnedByProgress,
+        "window " + yes(body.promptIsWindow) + ", visible " + yes(body.promptVisible) + ", owned " +
+            yes(body.promptOwnedByProgress));
+  check("owner is disabled while the operation runs", body.ownerDisabled);
+  check("label wears the holder's font while the operation runs",
+        body.heldFont && body.labelFont == body.heldFont);
+  // Asked after the run: by now the font must be gone.
+  check("progress font is deleted after the operation",
+        GetObjectType(static_cast<HGDIOBJ>(body.heldFont)) == 0);
+  check("reset prompt is gone after the operation", !IsWindow(body.prompt));
+  check("operation fields are clear after success", operationFieldsClear(&pane));
+  check("cancel event and thread handle are closed after the operation",
+        closed(body.cancelEvent) && closed(body.workerThread),
+        "event " + yes(closed(body.cancelEvent)) + ", thread " + yes(closed(body.workerThread)));
+  check("success leaves the button rules to the body and then finishes device changes",
+        eventList() == "deferred", eventList());
+  check("deferred device changes see no operation running", seen.operationFieldsClearAtDeferred);
+}
+
+void checkTemplateText() {
+  plainResult = 0;
+  runWith(plainBody, nullptr);
+  check("without a progress text the label keeps its template text", body.label == L"Static",
+        narrow(body.label));
+}
+
+void checkCancel() {
+  runWith(cancelledBody, L"Writing parameters...");
+  check("cancel button sets the cancel event", body.cancelSeen);
+  check("cancel button is disabled after a cancel", body.cancelButtonDisabled);
+  check("cancelled operation says so once",
+        seen.boxes.size() == 1 && seen.boxes[0] == L"Cancelled.",
+        seen.boxes.empty() ? "no box" : narrow(seen.boxes[0]));
+  check("cancelled pane is cleared and reset before the box",
+        eventList() == "clear,box,rules,deferred" && seen.nodeIdEmptyAtBox, eventList());
+  check("operation fields are clear after a cancel", operationFieldsClear(&pane));
+}
+
+void checkNotMaster() {
+  plainResult = ResultNotMaster;
+  plainNodeId = "KOV-NL001/S";
+  runWith(plainBody, L"Reading parameters...");
+  check("wrong role names the module read",
+        seen.boxes.size() == 1 && seen.boxes[0] == L"Network ID \"KOV-NL001/S\" is not a master.",
+        seen.boxes.empty() ? "no box" : narrow(seen.boxes[0]));
+  check("wrong role clears and resets the pane after the box",
+        eventList() == "box,clear,rules,deferred" && !seen.nodeIdEmptyAtBox && pane.nodeId[0] == 0,
+        eventList());
+}
+
+void checkLinkError() {
+  plainResult = -10;  // a serial wait ended by the cancel event
+  plainNodeId = "KOV-NL001/M";
+  runWith(plainBody, L"Reading parameters...");
+  check("link error shows a communication error and keeps the pane",
+        seen.boxes.size() == 1 && seen.boxes[0] == L"Communication error." &&
+            std::strcmp(pane.nodeId, "KOV-NL001/M") == 0 && eventList() == "box,rules,deferred",
+        eventList());
+}
+
+void checkNoBody() {
+  runWith(nullptr, L"Reading parameters...");
+  check("no body to run is reported as a thread that could not start",
+        seen.boxes.size() == 1 && seen.boxes[0] == L"Could not create thread.",
+        seen.boxes.empty() ? "no box" : narrow(seen.boxes[0]));
+  check("operation fields are clear after a failed start", operationFieldsClear(&pane));
+}
+
+void checkSendAfterDone() {
+  runWith(sendsAfterDoneBody, L"Reading parameters...");
+  check("a body that sends after posting done is still served",
+        body.sendAfterDoneServed && operationFieldsClear(&pane));
+}
+
+void checkNoHandleLeaks() {
+  plainResult = 0;
+  plainNodeId = "KOV-NL001/M";
+  runWith(plainBody, L"Reading parameters...");  // first-use allocations
+  DWORD handlesBefore = 0;
+  GetProcessHandleCount(GetCurrentProcess(), &handlesBefore);
+  const DWORD gdiBefore = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+  for (int i = 0; i < 6; ++i) {
+    plainResult = (i % 2) ? 0 : ResultNotSlave;
+    runWith(plainBody, L"Reading parameters...");
+  }
+  DWORD handlesAfter = 0;
+  GetProcessHandleCount(GetCurrentProcess(), &handlesAfter);
+  const DWORD gdiAfter = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+  if (handlesBefore == 0)
+    skip("six operations leave the process's handle count as it was",
+         "GetProcessHandleCount answers 0");
+  else
+    check("six operations leave the process's handle count as it was",
+          handlesAfter == handlesBefore,
+          std::to_string(handlesBefore) + " before, " + std::to_string(handlesAfter) + " after");
+  if (gdiBefore == 0)
+    skip("six operations leave the GDI object count as it was", "GetGuiResources answers 0");
+  else
+    check("six operations leave the GDI object count as it was", gdiAfter == gdiBefore,
+          std::to_string(gdiBefore) + " before, " + std::to_string(gdiAfter) + " after");
+}
+
+// ---- the link test's result dialog ------------------------------------------------
+
+struct ResultDialogView {
+  DWORD guiThread = 0;
+  UINT endWith = 0;  // message that ends the dialog
+  WPARAM endParam = 0;
+  bool found = false;
+  std::wstring caption;
+  std::wstring text;
+  LOGFONTW font = {};
+  HFONT labelFont = nullptr;
+  HBRUSH brush = nullptr;
+  COLORREF textColor = 0;
+  COLORREF bkColor = 0;
+  bool otherControlUncoloured = false;
+};
+
+BOOL CALLBACK findLinkResult(HWND window, LPARAM found) {
+  if (windowText(window) == L"Link Test" && GetDlgItem(window, IDC_RESULT_LABEL)) {
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+DWORD WINAPI inspectLinkResult(void* argument) {
+  auto* view = static_cast<ResultDialogView*>(argument);
+  HWND dialog = nullptr;
+  for (DWORD waited = 0; !dialog && waited < kDialogFindMs; waited += 20) {
+    EnumThreadWindows(view->guiThread, findLinkResult, reinterpret_cast<LPARAM>(&dialog));
+    if (!dialog)
+      Sleep(20);
+  }
+  if (!dialog)
+    return 1;
+  view->found = true;
+  Sleep(200);  // the label's font arrives through the queue
+  HWND label = GetDlgItem(dialog, IDC_RESULT_LABEL);
+  view->caption = windowText(dialog);
+  view->text = windowText(label);
+  view->labelFont = reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0));
+  if (view->labelFont)
+    GetObjectW(view->labelFont, sizeof view->font, &view->font);
+  HDC dc = CreateCompatibleDC(nullptr);
+  view->brush = reinterpret_cast<HBRUSH>(SendMessageW(
+      dialog, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(label)));
+  view->textColor = GetTextColor(dc);
+  view->bkColor = GetBkColor(dc);
+  // Other controls get the dialog manager's default, not the verdict's colours.
+  SetTextColor(dc, 0x123456);
+  const auto otherBrush =
+      reinterpret_cast<HBRUSH>(SendMessageW(dialog, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                                            reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK))));
+  view->otherControlUncoloured = otherBrush != view->brush && GetTextColor(dc) != view->textColor;
+  DeleteDC(dc);
+  PostMessageW(dialog, view->endWith, view->endParam, 0);
+  return 0;
+}
+
+void checkLinkResult(const char* how, UINT endWith, WPARAM endParam, INT_PTR expected,
+                     const wchar_t* text, COLORREF color) {
+  ResultDialogView view;
+  view.guiThread = GetCurrentThreadId();
+  view.endWith = endWith;
+  view.endParam = endParam;
+  HANDLE inspector = CreateThread(nullptr, 0, inspectLinkResult, &view, 0, nullptr);
+  const INT_PTR result = showLinkResult(ownerWindow, text, color);
+  WaitForSingleObject(inspector, INFINITE);
+  CloseHandle(inspector);
+  const std::string name = std::string("link result \"") + narrow(text) + "\" " + how;
+  if (!view.found) {
+    check(name + ": dialog shown", false, "no dialog titled \"Link Test\"");
+    return;
+  }
+  check(name + ": caption and verdict", view.caption == L"Link Test" && view.text == text,
+        narrow(view.caption) + " / " + narrow(view.text));
+  check(name + ": heavy 48-pixel font",
+        view.labelFont && view.font.lfHeight == -48 && view.font.lfWeight == FW_HEAVY,
+        "height " + std::to_string(view.font.lfHeight) + ", weight " +
+            std::to_string(view.font.lfWeight));
+  check(name + ": verdict colour on the button face",
+        view.brush && view.textColor == color && view.bkColor == GetSysColor(COLOR_BTNFACE) &&
+            view.otherControlUncoloured,
+        "brush " + yes(view.brush != nullptr) + ", text " + hex(view.textColor) + ", background " +
+            hex(view.bkColor) + ", other control plain " + yes(view.otherControlUncoloured));
+  check(name + ": dialog result", result == expected, std::to_string(result));
+  check(name + ": font and brush deleted afterwards",
+        GetObjectType(view.labelFont) == 0 && GetObjectType(view.brush) == 0);
+}
+
+}  // namespace
+
+// ---- the view hooks and the main dialog's calls, recorded ---------------------------------
+
+void clearPaneDisplay(PaneRecord*) {
+  seen.events.push_back("clear");
+}
+void displayPane(PaneRecord*) {}
+void fillChannelList(WindowHandle, int32_t) {}
+int showError(const wchar_t* format, ...) {
+  wchar_t text[kMessageBufferChars] = {};
+  va_list args;
+  va_start(args, format);
+  _vsnwprintf(text, kMessageBufferChars - 1, format, args);
+  va_end(args);
+  seen.events.push_back("box");
+  seen.boxes.push_back(text);
+  seen.nodeIdEmptyAtBox = pane.nodeId[0] == 0;
+  return IDOK;
+}
+bool isWindowHandle(WindowHandle window) {
+  return IsWindow(static_cast<HWND>(window));
+}
+void showResetPrompt(WindowHandle) {}
+void hideResetPrompt(WindowHandle) {}
+void enableControl(WindowHandle, bool) {}
+void selectComboEntry(WindowHandle, int32_t) {}
+uint32_t controlText(WindowHandle, wchar_t* buffer, uint32_t size) {
+  if (size)
+    buffer[0] = 0;
+  return 0;
+}
+void postOperationDone(WindowHandle progressDialog, PaneRecord* record) {
+  PostMessageW(static_cast<HWND>(progressDialog), MSG_OPERATION_DONE, 0,
+               reinterpret_cast<LPARAM>(record));
+}
+void applyButtonRules() {
+  seen.events.push_back("rules");
+}
+bool hasDeferredPortChange(const PaneRecord*) {
+  return false;
+}
+void finishDeferredDeviceChanges(PaneRecord* record) {
+  seen.events.push_back("deferred");
+  seen.operationFieldsClearAtDeferred = operationFieldsClear(record);
+}
+
+int main() {
+  _wsetlocale(LC_ALL, L"");
+  ownerWindow = CreateWindowExW(0, L"STATIC", L"runner check owner", WS_POPUP, 0, 0, 10, 10,
+                                nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  if (!ownerWindow) {
+    check("owner window", false, "CreateWindowExW failed: " + std::to_string(GetLastError()));
+    return 1;
+  }
+  checkSuccess();
+  checkTemplateText();
+  checkCancel();
+  checkNotMaster();
+  checkLinkError();
+  checkNoBody();
+  checkSendAfterDone();
+  checkNoHandleLeaks();
+  checkLinkResult("closed with OK", WM_COMMAND, IDOK, 0, L"Link OK.", 0xFF0000);
+  checkLinkResult("closed with Escape", WM_COMMAND, IDCANCEL, 1, L"Link NG.", 0x0000FF);
+  checkLinkResult("closed with the close box", WM_CLOSE, 0, 1, L"Link NG.", 0x0000FF);
+  DestroyWindow(ownerWindow);
+  std::printf("runner check: %d failed\n", failures);
+  return failures == 0 ? 0 : 1;
+}

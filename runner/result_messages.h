@@ -1,0 +1,25 @@
+// The message box that an operation's result calls for, and when the pane
+// is cleared and reset around it. Portable, so native tests cover it.
+#pragma once
+
+#include <cstdint>
+
+#include "module/pane.h"
+
+enum class PaneReset : uint8_t {
+  Keep,           // display and record stay as the body left them
+  BeforeMessage,  // clear and reset first, then show the box
+  AfterMessage,   // show the box (it names the module read), then clear
+};
+
+struct ResultMessage {
+  const wchar_t* format = nullptr;  // null: the result needs no box
+  bool namesNodeId = false;         // the format takes the nodeId as its one "%hs"
+  PaneReset paneReset = PaneReset::Keep;
+};
+
+ResultMessage resultMessage(int32_t result);
+
+// The pane's nodeId as a terminated copy, safe to format even when the
+// record's buffer was filled to its last byte.
+void copyNodeIdForMessage(const PaneRecord* pane, char (&nodeId)[kNodeIdSize]);

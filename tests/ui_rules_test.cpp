@@ -1,0 +1,799 @@
+// The main dialog's rules that need no window: buttons, colours, texts,
+// commands, list positions, port names, and what a port change does to the
+// panes while an operation runs.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "link/port_table.h"
+#include "module/pane.h"
+#include "module/read.h"
+#include "platform/virtual/world.h"
+#include "sim/module.h"
+#include "tests/support/module_peer.h"
+#include "tests/support/recording_view.h"
+#include "ui/device_changes.h"
+#include "ui/rules.h"
+
+namespace {
+
+// Two panes as a read of a matching pair of modules leaves them: every Shown
+// value equal to its Read value, and each module addressing the other.
+void makeLinkedPair() {
+  masterPane = PaneRecord{};
+  slavePane = PaneRecord{};
+  masterPane.isMaster = 1;
+  for (PaneRecord* p : {&masterPane, &slavePane}) {
+    std::snprintf(p->nodeId, kNodeIdSize, "%s", p->isMaster ? kMasterNodeId : kSlaveNodeId);
+    p->panIdRead = p->panIdShown = 0x1234;
+    p->channelRead = p->channelShown = 20;
+    p->baudCodeRead = p->baudCodeShown = 3;
+    p->parityCodeRead = p->parityCodeShown = 0;
+    p->stopBitsCodeRead = p->stopBitsCodeShown = 0;
+    p->powerLevelRead = p->powerLevelShown = 4;
+    p->boostModeRead = p->boostModeShown = 1;
+    p->flowControlRead = p->flowControlShown = 1;
+    p->d7ConfigRead = p->d7ConfigShown = 1;
+    p->d6ConfigRead = p->d6ConfigShown = 1;
+    p->serialHigh = 0x0013A200;
+    p->destHighRead = p->destHighShown = 0x0013A200;
+  }
+  slavePane.powerSaveRead = slavePane.powerSaveShown = 0;
+  slavePane.sleepModeRead = slavePane.sleepModeShown = 4;
+  masterPane.serialLow = 0x40000001;
+  slavePane.serialLow = 0x40000002;
+  masterPane.destLowRead = masterPane.destLowShown = 0x40000002;
+  slavePane.destLowRead = slavePane.destLowShown = 0x40000001;
+}
+
+ButtonStates statesWithPorts(int32_t ports) {
+  return buttonStates(&masterPane, &slavePane, ports, ports);
+}
+
+std::wstring panIdText(uint64_t value) {
+  wchar_t text[kDisplayTextChars];
+  formatPanIdText(value, text, kDisplayTextChars);
+  return text;
+}
+
+std::wstring addressText(uint32_t value) {
+  wchar_t text[kDisplayTextChars];
+  formatAddressHalfText(value, text, kDisplayTextChars);
+  return text;
+}
+
+WindowHandle fakeWindow(int id) {
+  return reinterpret_cast<WindowHandle>(static_cast<uintptr_t>(id));
+}
+
+// Every control of a pane gets a distinct fake handle: base + its offset.
+void bindAllControls(PaneRecord* pane, int base) {
+  pane->portCombo = fakeWindow(base);
+  pane->readButton = fakeWindow(base + 1);
+  pane->writeButton = fakeWindow(base + 2);
+  pane->nodeIdField = fakeWindow(base + 3);
+  pane->panIdField = fakeWindow(base + 4);
+  pane->destHighField = fakeWindow(base + 5);
+  pane->destLowField = fakeWindow(base + 6);
+  pane->channelCombo = fakeWindow(base + 7);
+  pane->baudCombo = fakeWindow(base + 8);
+  pane->parityCombo = fakeWindow(base + 9);
+  pane->stopBitsCombo = fakeWindow(base + 10);
+  pane->powerLevelCombo = fakeWindow(base + 11);
+  pane->boostModeCombo = fakeWindow(base + 12);
+  const int next = pane->isMaster ? base + 13 : base + 15;
+  if (!pane->isMaster) {
+    pane->powerSaveCombo = fakeWindow(base + 13);
+    pane->sleepModeField = fakeWindow(base + 14);
+  }
+  pane->flowControlCombo = fakeWindow(next);
+  pane->rtsField = fakeWindow(next + 1);
+  pane->ctsField = fakeWindow(next + 2);
+}
+
+class UiRules : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    view().clear();
+    makeLinkedPair();
+  }
+};
+
+// ---- buttons ----------------------------------------------------------------
+
+using UiButtonRules = UiRules;
+
+TEST_F(UiButtonRules, FreshPanesOfferOnlyReadAndOnlyWhereAPortIsListed) {
+  resetPane(&masterPane);
+  resetPane(&slavePane);
+  ButtonStates s = buttonStates(&masterPane, &slavePane, 1, 0);
+  EXPECT_TRUE(s.masterRead);
+  EXPECT_FALSE(s.slaveRead) << "the slave's list is empty";
+  EXPECT_FALSE(s.masterWrite);
+  EXPECT_FALSE(s.slaveWrite);
+  EXPECT_FALSE(s.copyToSlave);
+  EXPECT_FALSE(s.copyToMaster);
+  EXPECT_FALSE(s.linkTest) << "two reset panes agree in every value, yet hold no modules";
+  EXPECT_FALSE(s.setDefault);
+  s = buttonStates(&masterPane, &slavePane, 0, 0);
+  EXPECT_FALSE(s.masterRead);
+}
+
+TEST_F(UiButtonRules, OnePaneWithDataOffersItsWriteAndSetDefaultOnly) {
+  resetPane(&slavePane);
+  const ButtonStates s = statesWithPorts(2);
+  EXPECT_TRUE(s.masterWrite);
+  EXPECT_FALSE(s.slaveWrite);
+  EXPECT_TRUE(s.setDefault);
+  EXPECT_FALSE(s.copyToSlave);
+  EXPECT_FALSE(s.copyToMaster);
+  EXPECT_FALSE(s.linkTest);
+}
+
+TEST_F(UiButtonRules, BothPanesWithModulesThatAddressEachOtherOfferEverything) {
+  const ButtonStates s = statesWithPorts(2);
+  EXPECT_TRUE(s.masterRead && s.slaveRead && s.masterWrite && s.slaveWrite);
+  EXPECT_TRUE(s.copyToSlave && s.copyToMaster && s.setDefault);
+  EXPECT_TRUE(s.linkTest);
+}
+
+TEST_F(UiButtonRules, LinkTestNeedsEveryLinkConditionOnTheReadGroup) {
+  struct Break {
+    const char* what;
+    std::function<void()> apply;
+  };
+  const std::vector<Break> breaks = {
+      {"PAN IDs differ", [] { slavePane.panIdRead = 0x1235; }},
+      {"PAN IDs differ in the top bit", [] { slavePane.panIdRead |= 1ull << 63; }},
+      {"slave's DL is not the master's SL", [] { slavePane.destLowRead = 0x40000003; }},
+      {"slave's DH is not the master's SH", [] { slavePane.destHighRead = 0; }},
+      {"master's DL is not the slave's SL", [] { masterPane.destLowRead = 0x40000001; }},
+      {"master's DH is not the slave's SH", [] { masterPane.destHighRead = 1; }},
+      {"baud codes differ", [] { slavePane.baudCodeRead = 4; }},
+      {"baud codes differ beyond 8 bits", [] { slavePane.baudCodeRead = 0x103; }},
+      {"parities differ", [] { slavePane.parityCodeRead = 1; }},
+      {"stop bits differ", [] { masterPane.stopBitsCodeRead = 1; }},
+  };
+  for (const Break& b : breaks) {
+    makeLinkedPair();
+    b.apply();
+    EXPECT_FALSE(statesWithPorts(2).linkTest) << b.what;
+    EXPECT_TRUE(statesWithPorts(2).copyToSlave) << "copy does not care: " << b.what;
+  }
+}
+
+TEST_F(UiButtonRules, LinkTestIgnoresWhatThePanesShowAndTheRadioParameters) {
+  slavePane.panIdShown = 0x9999;
+  slavePane.destLowShown = 0;
+  masterPane.baudCodeShown = 7;
+  slavePane.parityCodeShown = 2;
+  slavePane.channelRead = 11;
+  masterPane.powerLevelRead = 0;
+  slavePane.boostModeRead = 0;
+  slavePane.d7ConfigRead = 4;
+  EXPECT_TRUE(statesWithPorts(1).linkTest);
+}
+
+// ---- colours ----------------------------------------------------------------
+
+using UiFieldColors = UiRules;
+
+struct FieldCase {
+  Field field;
+  const char* name;
+  ColorRef PaneRecord::*color;
+  std::function<void(PaneRecord&)> changeShown;
+};
+
+const std::vector<FieldCase>& fieldCases() {
+  static const std::vector<FieldCase> cases = {
+      {Field::PanId, "PAN ID", &PaneRecord::panIdColor,
+       [](PaneRecord& p) { p.panIdShown ^= 1ull << 40; }},
+      {Field::DestLow, "DL", &PaneRecord::destLowColor,
+       [](PaneRecord& p) { p.destLowShown ^= 1u << 31; }},
+      {Field::DestHigh, "DH", &PaneRecord::destHighColor,
+       [](PaneRecord& p) { p.destHighShown ^= 1; }},
+      {Field::Channel, "channel", &PaneRecord::channelColor,
+       [](PaneRecord& p) { p.channelShown = 21; }},
+      {Field::Baud, "baud", &PaneRecord::baudColor,
+       [](PaneRecord& p) { p.baudCodeShown ^= 1u << 20; }},
+      {Field::Parity, "parity", &PaneRecord::parityColor,
+       [](PaneRecord& p) { p.parityCodeShown = 3; }},
+      {Field::StopBits, "stop bits", &PaneRecord::stopBitsColor,
+       [](PaneRecord& p) { p.stopBitsCodeShown = 1; }},
+      {Field::PowerLevel, "power level", &PaneRecord::powerLevelColor,
+       [](PaneRecord& p) { p.powerLevelShown = 0; }},
+      {Field::BoostMode, "boost", &PaneRecord::boostModeColor,
+       [](PaneRecord& p) { p.boostModeShown = 0; }},
+      {Field::PowerSave, "power save", &PaneRecord::powerSaveColor,
+       [](PaneRecord& p) { p.powerSaveShown = 1; }},
+      {Field::SleepMode, "sleep mode", &PaneRecord::sleepModeColor,
+       [](PaneRecord& p) { p.sleepModeShown = 0; }},
+      {Field::FlowControl, "flow control", &PaneRecord::flowControlColor,
+       [](PaneRecord& p) { p.flowControlShown = 0; }},
+      {Field::Rts, "RTS (D7)", &PaneRecord::rtsColor, [](PaneRecord& p) { p.d7ConfigShown = 4; }},
+      {Field::Cts, "CTS (D6)", &PaneRecord::ctsColor, [](PaneRecord& p) { p.d6ConfigShown = 0; }},
+  };
+  return cases;
+}
+
+void recolorEveryField(PaneRecord* pane) {
+  for (const FieldCase& c : fieldCases())
+    recolorField(pane, c.field);
+}
+
+TEST_F(UiFieldColors, AChangedShownValueTurnsItsOwnFieldRedAndNoOther) {
+  for (const FieldCase& changed : fieldCases()) {
+    makeLinkedPair();
+    changed.changeShown(slavePane);
+    recolorEveryField(&slavePane);
+    for (const FieldCase& c : fieldCases()) {
+      EXPECT_EQ(slavePane.*c.color, c.field == changed.field ? kColorRed : kColorBlack)
+          << c.name << " after a change of " << changed.name;
+    }
+  }
+}
+
+TEST_F(UiFieldColors, PickingTheReadValueAgainTurnsTheFieldBlack) {
+  storeChoice(&masterPane, CommandKind::Baud, 5);
+  EXPECT_EQ(masterPane.baudColor, kColorRed);
+  storeChoice(&masterPane, CommandKind::Baud, 3);
+  EXPECT_EQ(masterPane.baudColor, kColorBlack);
+  EXPECT_EQ(kColorRed, 0x0000FFu) << "red in a COLORREF is its low byte";
+}
+
+TEST_F(UiFieldColors, EachDisplayStepRecoloursExactlyTheFieldsItDraws) {
+  for (const FieldCase& c : fieldCases())
+    c.changeShown(slavePane);  // every field now differs, all still black
+  recolorLinkFields(&slavePane);
+  EXPECT_EQ(slavePane.panIdColor, kColorRed);
+  EXPECT_EQ(slavePane.destLowColor, kColorRed);
+  EXPECT_EQ(slavePane.destHighColor, kColorRed);
+  EXPECT_EQ(slavePane.channelColor, kColorRed);
+  EXPECT_EQ(slavePane.baudColor, kColorRed);
+  EXPECT_EQ(slavePane.parityColor, kColorRed);
+  EXPECT_EQ(slavePane.stopBitsColor, kColorRed);
+  EXPECT_EQ(slavePane.powerLevelColor, kColorBlack) << "not a link field";
+  EXPECT_EQ(slavePane.flowControlColor, kColorBlack) << "not a link field";
+  recolorFlowFields(&slavePane);
+  EXPECT_EQ(slavePane.flowControlColor, kColorRed);
+  EXPECT_EQ(slavePane.rtsColor, kColorRed);
+  EXPECT_EQ(slavePane.ctsColor, kColorRed);
+  EXPECT_EQ(slavePane.powerSaveColor, kColorBlack) << "not a flow field";
+  recolorPowerSaveFields(&slavePane);
+  EXPECT_EQ(slavePane.powerSaveColor, kColorRed);
+  EXPECT_EQ(slavePane.sleepModeColor, kColorRed);
+  EXPECT_EQ(slavePane.boostModeColor, kColorBlack) << "drawn by displayPane itself";
+}
+
+TEST_F(UiFieldColors, ColourRequestsFindEachPaintedControlsOwnColour) {
+  bindAllControls(&masterPane, 3000);
+  bindAllControls(&slavePane, 4000);
+  for (const FieldCase& c : fieldCases())
+    c.changeShown(slavePane);
+  recolorEveryField(&slavePane);
+  recolorEveryField(&masterPane);
+
+  ColorRef color = 0x123456;
+  const std::vector<std::pair<int, bool>> statics = {{4004, true}, {4005, true}, {4006, true},
+                                                     {4014, true}, {4016, true}, {4017, true}};
+  for (const auto& [id, red] : statics) {
+    color = 0x123456;
+    ASSERT_TRUE(staticFieldColor(&slavePane, fakeWindow(id), &color)) << id;
+    EXPECT_EQ(color, red ? kColorRed : kColorBlack) << id;
+    EXPECT_FALSE(comboFieldColor(&slavePane, fakeWindow(id), &color)) << id << " is no combo";
+  }
+  for (int id : {4007, 4008, 4009, 4010, 4011, 4012, 4013, 4015}) {
+    color = 0x123456;
+    ASSERT_TRUE(comboFieldColor(&slavePane, fakeWindow(id), &color)) << id;
+    EXPECT_EQ(color, kColorRed) << id;
+    EXPECT_FALSE(staticFieldColor(&slavePane, fakeWindow(id), &color)) << id << " is no static";
+  }
+  for (int id : {3004, 3005, 3006, 3014, 3015}) {
+    ASSERT_TRUE(staticFieldColor(&masterPane, fakeWindow(id), &color)) << id;
+    EXPECT_EQ(color, kColorBlack) << id << " belongs to the master, which is unchanged";
+  }
+  for (int id : {4000, 4003, 4001, 3000, 3003, 3013}) {
+    EXPECT_FALSE(staticFieldColor(&slavePane, fakeWindow(id), &color))
+        << id << " is not a coloured static of the slave";
+  }
+  EXPECT_FALSE(comboFieldColor(&slavePane, fakeWindow(4000), &color)) << "port list";
+  EXPECT_FALSE(comboFieldColor(&masterPane, fakeWindow(3000), &color)) << "port list";
+  // The master has no sleep mode field and no power save combo: null handles
+  // must not match a null control.
+  EXPECT_FALSE(staticFieldColor(&masterPane, nullptr, &color));
+  EXPECT_FALSE(comboFieldColor(&masterPane, nullptr, &color));
+}
+
+// ---- texts ------------------------------------------------------------------
+
+using UiDisplayTexts = UiRules;
+
+TEST_F(UiDisplayTexts, PanIdIsUpperCaseHexWithoutLeadingZeros) {
+  EXPECT_EQ(panIdText(0), L"0");
+  EXPECT_EQ(panIdText(0x1234), L"1234");
+  EXPECT_EQ(panIdText(0xabcdef), L"ABCDEF");
+  EXPECT_EQ(panIdText(0x0013A20040000001ull), L"13A20040000001");
+  EXPECT_EQ(panIdText(UINT64_MAX), L"FFFFFFFFFFFFFFFF") << "a reset PAN ID, 16 digits";
+  EXPECT_EQ(panIdText(0x8000000000000000ull), L"8000000000000000");
+}
+
+TEST_F(UiDisplayTexts, AddressHalvesAreAlwaysEightDigits) {
+  EXPECT_EQ(addressText(0xFFFF), L"0000FFFF");
+  EXPECT_EQ(addressText(0), L"00000000");
+  EXPECT_EQ(addressText(0xDEADBEEF), L"DEADBEEF");
+  EXPECT_EQ(addressText(0x0013A200), L"0013A200");
+}
+
+TEST_F(UiDisplayTexts, TextsAgreeWithTheCLibrarysFormatting) {
+  for (uint64_t v : {0ull, 1ull, 0xFull, 0x10ull, 0xFFFFFFFFull, 0x100000000ull,
+                     0x0123456789ABCDEFull, 0xFEDCBA9876543210ull}) {
+    wchar_t expected[32];
+    std::swprintf(expected, 32, L"%llX", static_cast<unsigned long long>(v));
+    EXPECT_EQ(panIdText(v), expected);
+    std::swprintf(expected, 32, L"%08X", static_cast<unsigned>(v & 0xFFFFFFFF));
+    EXPECT_EQ(addressText(static_cast<uint32_t>(v)), expected);
+  }
+}
+
+TEST_F(UiDisplayTexts, ABufferTooSmallGetsAnEmptyTextNotAnOverrun) {
+  wchar_t text[6] = {L'x', L'x', L'x', L'x', L'x', L'#'};
+  EXPECT_EQ(formatPanIdText(0x12345, text, 5), 0u);
+  EXPECT_EQ(text[0], 0);
+  EXPECT_EQ(text[5], L'#');
+  EXPECT_EQ(formatAddressHalfText(1, text, 8), 0u) << "eight digits need nine characters";
+  EXPECT_EQ(formatAddressHalfText(1, text, 0), 0u);
+  wchar_t exact[9];
+  EXPECT_EQ(formatAddressHalfText(0xABC, exact, 9), 8u);
+  EXPECT_EQ(std::wstring(exact), L"00000ABC");
+}
+
+// ---- commands ---------------------------------------------------------------
+
+using UiCommands = UiRules;
+
+constexpr uint64_t selChange(int id) {
+  return 65536u + static_cast<uint64_t>(id);
+}
+
+TEST_F(UiCommands, ButtonsAndKeysMapToTheirCommands) {
+  struct Case {
+    uint64_t wParam;
+    CommandKind kind;
+    PaneRecord* pane;
+  };
+  const std::vector<Case> cases = {
+      {1, CommandKind::Close, nullptr},          {2, CommandKind::Close, nullptr},
+      {1000, CommandKind::CopyToSlave, nullptr}, {1001, CommandKind::CopyToMaster, nullptr},
+      {1002, CommandKind::SetDefault, nullptr},  {1003, CommandKind::LinkTest, nullptr},
+      {3001, CommandKind::Read, &masterPane},    {3002, CommandKind::Write, &masterPane},
+      {4001, CommandKind::Read, &slavePane},     {4002, CommandKind::Write, &slavePane},
+  };
+  for (const Case& c : cases) {
+    const Command command = decodeCommand(c.wParam);
+    EXPECT_EQ(command.kind, c.kind) << c.wParam;
+    EXPECT_EQ(command.pane, c.pane) << c.wParam;
+  }
+}
+
+TEST_F(UiCommands, SelectionChangesOfTheParameterCombosMapToTheirPaneAndField) {
+  struct Case {
+    uint64_t wParam;
+    CommandKind kind;
+    PaneRecord* pane;
+  };
+  const std::vector<Case> cases = {
+      {68543, CommandKind::Channel, &masterPane},     {69543, CommandKind::Channel, &slavePane},
+      {68544, CommandKind::Baud, &masterPane},        {69544, CommandKind::Baud, &slavePane},
+      {68545, CommandKind::Parity, &masterPane},      {69545, CommandKind::Parity, &slavePane},
+      {68546, CommandKind::StopBits, &masterPane},    {69546, CommandKind::StopBits, &slavePane},
+      {68547, CommandKind::PowerLevel, &masterPane},  {69547, CommandKind::PowerLevel, &slavePane},
+      {68548, CommandKind::BoostMode, &masterPane},   {69548, CommandKind::BoostMode, &slavePane},
+      {68549, CommandKind::FlowControl, &masterPane}, {69551, CommandKind::FlowControl, &slavePane},
+      {69549, CommandKind::PowerSave, &slavePane},
+  };
+  for (const Case& c : cases) {
+    const Command command = decodeCommand(c.wParam);
+    EXPECT_EQ(command.kind, c.kind) << c.wParam;
+    EXPECT_EQ(command.pane, c.pane) << c.wParam;
+  }
+}
+
+TEST_F(UiCommands, EverythingElseIsIgnored) {
+  const std::vector<uint64_t> ignored = {
+      0,
+      3,
+      109,
+      999,
+      1004,
+      2000,
+      2001,
+      3000,
+      4000,  // clicks on the port lists
+      selChange(3000),
+      selChange(4000),  // a port pick changes nothing by itself
+      selChange(4014),
+      4014,  // the slave's sleep mode field
+      3003,
+      3007,
+      4013,
+      4015,  // notification 0 on fields and combos
+      selChange(3014),
+      selChange(3015),  // the master's RTS and CTS fields
+      selChange(4016),
+      selChange(4017),
+      selChange(3016),
+      selChange(4018),
+      selChange(3001),
+      selChange(1000),
+      selChange(1),
+      selChange(2),
+      (7u << 16) | 3007,  // CBN_DROPDOWN
+      (3u << 16) | 4008,  // CBN_SETFOCUS
+      (8u << 16) | 4015,  // CBN_CLOSEUP
+      (1ull << 32) | 1,   // beyond the 32 bits of a command
+      (1ull << 32) | selChange(3007),
+  };
+  for (uint64_t wParam : ignored) {
+    const Command command = decodeCommand(wParam);
+    EXPECT_EQ(command.kind, CommandKind::Ignored) << wParam;
+    EXPECT_EQ(command.pane, nullptr) << wParam;
+  }
+}
+
+TEST_F(UiCommands, APickStoresItsPositionAsTheShownCodeAndNothingElse) {
+  const PaneRecord before = slavePane;
+  storeChoice(&slavePane, CommandKind::Channel, 15);
+  EXPECT_EQ(slavePane.channelShown, 26);
+  EXPECT_EQ(slavePane.channelColor, kColorRed);
+  storeChoice(&slavePane, CommandKind::Parity, 2);
+  EXPECT_EQ(slavePane.parityCodeShown, 2);
+  storeChoice(&slavePane, CommandKind::StopBits, 1);
+  EXPECT_EQ(slavePane.stopBitsCodeShown, 1);
+  storeChoice(&slavePane, CommandKind::PowerLevel, 0);
+  EXPECT_EQ(slavePane.powerLevelShown, 0);
+  storeChoice(&slavePane, CommandKind::BoostMode, 0);
+  EXPECT_EQ(slavePane.boostModeShown, 0);
+  storeChoice(&slavePane, CommandKind::PowerSave, 1);
+  EXPECT_EQ(slavePane.powerSaveShown, 1);
+  EXPECT_EQ(slavePane.sleepModeShown, before.sleepModeShown) << "the rule is the caller's";
+  storeChoice(&slavePane, CommandKind::FlowControl, 0);
+  EXPECT_EQ(slavePane.flowControlShown, 0);
+  EXPECT_EQ(slavePane.d7ConfigShown, before.d7ConfigShown) << "the rule is the caller's";
+  EXPECT_EQ(slavePane.rtsColor, kColorBlack) << "recoloured by the display, not the pick";
+  EXPECT_EQ(slavePane.baudCodeShown, before.baudCodeShown);
+  EXPECT_EQ(slavePane.channelRead, before.channelRead) << "the Read group stays";
+  EXPECT_EQ(slavePane.flowControlRead, before.flowControlRead);
+  EXPECT_EQ(masterPane.channelShown, 20) << "the other pane stays";
+}
+
+TEST_F(UiCommands, APickWithoutSelectionStoresTheCodeOfNoEntry) {
+  storeChoice(&masterPane, CommandKind::Baud, kNoSelection);
+  EXPECT_EQ(masterPane.baudCodeShown, UINT32_MAX);
+  EXPECT_EQ(masterPane.baudColor, kColorRed);
+  storeChoice(&masterPane, CommandKind::Channel, kNoSelection);
+  EXPECT_EQ(masterPane.channelShown, 10);
+  EXPECT_EQ(listPosition(masterPane.baudCodeShown, baudChoices), kNoSelection);
+  EXPECT_EQ(channelPosition(masterPane.channelShown), kNoSelection);
+}
+
+// ---- lists and positions ----------------------------------------------------
+
+using UiComboPositions = UiRules;
+
+TEST_F(UiComboPositions, EachListsPositionIsTheModulesCode) {
+  EXPECT_EQ(channelChoices.count, 16);
+  EXPECT_EQ(std::wstring(channelChoices.entries[channelPosition(20)]), L"20");
+  EXPECT_EQ(std::wstring(baudChoices.entries[3]), L"9600");
+  EXPECT_EQ(std::wstring(baudChoices.entries[baudChoices.count - 1]), L"115200");
+  EXPECT_EQ(std::wstring(parityChoices.entries[3]), L"Mark Parity");
+  EXPECT_EQ(std::wstring(stopBitsChoices.entries[1]), L"Two Stop Bits");
+  EXPECT_EQ(std::wstring(powerLevelChoices.entries[4]), L"Highest");
+  EXPECT_EQ(std::wstring(boostModeChoices.entries[1]), L"Enable");
+  EXPECT_EQ(std::wstring(powerSaveChoices.entries[0]), L"On") << "0 is cyclic sleep";
+  EXPECT_EQ(std::wstring(flowControlChoices.entries[0]), L"Disable");
+}
+
+TEST_F(UiComboPositions, ValuesOutsideAListSelectNothing) {
+  EXPECT_EQ(channelPosition(11), 0);
+  EXPECT_EQ(channelPosition(26), 15);
+  EXPECT_EQ(channelPosition(10), kNoSelection);
+  EXPECT_EQ(channelPosition(27), kNoSelection);
+  EXPECT_EQ(channelPosition(0), kNoSelection);
+  EXPECT_EQ(channelPosition(0xFF), kNoSelection) << "a reset channel";
+  EXPECT_EQ(listPosition(7, baudChoices), 7);
+  EXPECT_EQ(listPosition(8, baudChoices), kNoSelection) << "a baud code beyond the list";
+  EXPECT_EQ(listPosition(UINT32_MAX, baudChoices), kNoSelection) << "a reset baud code";
+  EXPECT_EQ(listPosition(3, parityChoices), 3);
+  EXPECT_EQ(listPosition(4, parityChoices), kNoSelection);
+  EXPECT_EQ(listPosition(0xFF, flowControlChoices), kNoSelection);
+  EXPECT_EQ(listPosition(1, powerSaveChoices), 1);
+  EXPECT_EQ(listPosition(2, powerSaveChoices), kNoSelection);
+}
+
+TEST_F(UiComboPositions, ChannelLimitBoundsTheChannelList) {
+  EXPECT_EQ(channelEntryCount(11), 1);
+  EXPECT_EQ(channelEntryCount(20), 10);
+  EXPECT_EQ(channelEntryCount(26), 16);
+  EXPECT_EQ(channelEntryCount(255), 16);
+  EXPECT_EQ(channelEntryCount(10), 0);
+  EXPECT_EQ(channelEntryCount(0), 0);
+  EXPECT_EQ(channelEntryCount(-1), 16) << "counted as unsigned";
+}
+
+TEST_F(UiComboPositions, CopyTakesChannelAndSerialSettingsOnly) {
+  bindAllControls(&masterPane, 3000);
+  bindAllControls(&slavePane, 4000);
+  masterPane.channelShown = 25;
+  masterPane.baudCodeShown = 7;
+  masterPane.parityCodeShown = 2;
+  masterPane.stopBitsCodeShown = 1;
+  masterPane.panIdShown = 0x4321;
+  masterPane.destLowShown = 5;
+  masterPane.powerLevelShown = 1;
+  masterPane.boostModeShown = 0;
+  masterPane.flowControlShown = 0;
+  const PaneRecord master = masterPane;
+  const PaneRecord slave = slavePane;
+  copyPaneSettings(&slavePane, &masterPane);
+  EXPECT_EQ(slavePane.channelShown, 25);
+  EXPECT_EQ(slavePane.baudCodeShown, 7u);
+  EXPECT_EQ(slavePane.parityCodeShown, 2);
+  EXPECT_EQ(slavePane.stopBitsCodeShown, 1);
+  EXPECT_EQ(view().selection.at(slavePane.channelCombo), 14);
+  EXPECT_EQ(view().selection.at(slavePane.baudCombo), 7);
+  EXPECT_EQ(view().selection.at(slavePane.parityCombo), 2);
+  EXPECT_EQ(view().selection.at(slavePane.stopBitsCombo), 1);
+  EXPECT_EQ(slavePane.panIdShown, slave.panIdShown);
+  EXPECT_EQ(slavePane.destLowShown, slave.destLowShown);
+  EXPECT_EQ(slavePane.powerLevelShown, slave.powerLevelShown);
+  EXPECT_EQ(slavePane.boostModeShown, slave.boostModeShown);
+  EXPECT_EQ(slavePane.flowControlShown, slave.flowControlShown);
+  EXPECT_EQ(slavePane.channelRead, slave.channelRead) << "the Read group stays";
+  EXPECT_EQ(view().selection.count(slavePane.powerLevelCombo), 0u);
+  EXPECT_EQ(view().selection.count(masterPane.channelCombo), 0u) << "the source is not touched";
+  EXPECT_EQ(masterPane.channelShown, master.channelShown);
+}
+
+TEST_F(UiComboPositions, CopyOfAResetPaneLeavesTheCombosWithoutSelection) {
+  bindAllControls(&masterPane, 3000);
+  bindAllControls(&slavePane, 4000);
+  resetPane(&slavePane);
+  copyPaneSettings(&masterPane, &slavePane);
+  EXPECT_EQ(masterPane.channelShown, 0xFF);
+  EXPECT_EQ(view().selection.at(masterPane.channelCombo), kNoSelection);
+  EXPECT_EQ(view().selection.at(masterPane.baudCombo), kNoSelection);
+  EXPECT_EQ(view().selection.at(masterPane.parityCombo), kNoSelection);
+  EXPECT_EQ(view().selection.at(masterPane.stopBitsCombo), kNoSelection);
+}
+
+// ---- port names -------------------------------------------------------------
+
+TEST(UiPortNames, TheNumberFollowsTheFirstCapitalCom) {
+  uint32_t n = 99;
+  ASSERT_TRUE(friendlyNamePortNumber(L"USB Serial Port (COM3)", &n));
+  EXPECT_EQ(n, 3u);
+  ASSERT_TRUE(friendlyNamePortNumber(L"Communications Port (COM1)", &n));
+  EXPECT_EQ(n, 1u) << "\"Communications\" is no capital COM";
+  ASSERT_TRUE(friendlyNamePortNumber(L"Bluetooth COM", &n));
+  EXPECT_EQ(n, 0u) << "no digits give 0";
+  ASSERT_TRUE(friendlyNamePortNumber(L"Port (COM12) (COM3)", &n));
+  EXPECT_EQ(n, 12u);
+  EXPECT_FALSE(friendlyNamePortNumber(L"Printer Port (LPT1)", &n));
+  EXPECT_FALSE(friendlyNamePortNumber(L"modem (com4)", &n)) << "lower case does not count";
+  EXPECT_FALSE(friendlyNamePortNumber(L"", &n));
+  EXPECT_FALSE(friendlyNamePortNumber(L"CO", &n));
+  EXPECT_FALSE(friendlyNamePortNumber(nullptr, &n));
+}
+
+TEST(UiPortNames, ReadAsTheReadBodyReadsTheEntryItShows) {
+  // The list's item data and the number a Read opens must be the same.
+  for (const wchar_t* name : {L"USB Serial Port (COM3)", L"X (COM 7)", L"COM255", L"COM00012",
+                              L"Communications Port (COM1)", L"(COM+4)"}) {
+    uint32_t n = 0;
+    ASSERT_TRUE(friendlyNamePortNumber(name, &n));
+    EXPECT_EQ(n, static_cast<uint32_t>(portNumberFromText(name)));
+  }
+}
+
+TEST(UiPortNames, AShortNameIsKeptWhole) {
+  PortEntry entry;
+  ASSERT_TRUE(makePortEntry(L"Simulated Module Port (COM5)", &entry));
+  EXPECT_EQ(entry.portNumber, 5u);
+  EXPECT_EQ(std::wstring(entry.friendlyName), L"Simulated Module Port (COM5)");
+  EXPECT_FALSE(makePortEntry(L"No port here", &entry));
+}
+
+TEST(UiPortNames, AnOverlongNameIsCutOnlyWhenItsPortSurvives) {
+  PortEntry entry;
+  const std::wstring exact = L"(COM9)" + std::wstring(249, L'x');
+  ASSERT_EQ(exact.size(), 255u);
+  ASSERT_TRUE(makePortEntry(exact.c_str(), &entry));
+  EXPECT_EQ(std::wstring(entry.friendlyName), exact) << "255 characters fit";
+
+  const std::wstring longTail = L"Port (COM7) " + std::wstring(400, L'x');
+  ASSERT_TRUE(makePortEntry(longTail.c_str(), &entry));
+  EXPECT_EQ(entry.portNumber, 7u);
+  EXPECT_EQ(std::wstring(entry.friendlyName), longTail.substr(0, 255));
+
+  const std::wstring comAtEnd = std::wstring(300, L'x') + L" (COM7)";
+  EXPECT_FALSE(makePortEntry(comAtEnd.c_str(), &entry)) << "the cut would lose the port";
+
+  // "COM12" cut after its first digit would name COM1.
+  const std::wstring splitDigits = std::wstring(251, L'x') + L"COM12" + std::wstring(10, L'x');
+  EXPECT_FALSE(makePortEntry(splitDigits.c_str(), &entry));
+  const std::wstring digitsFit = std::wstring(250, L'x') + L"COM12" + std::wstring(10, L'x');
+  ASSERT_TRUE(makePortEntry(digitsFit.c_str(), &entry));
+  EXPECT_EQ(entry.portNumber, 12u);
+}
+
+TEST(UiPortNames, BroadcastNamesAreReadFromTheirFourthCharacter) {
+  uint32_t n = 99;
+  ASSERT_TRUE(broadcastPortNumber(L"COM7", &n));
+  EXPECT_EQ(n, 7u);
+  ASSERT_TRUE(broadcastPortNumber(L"COM12", &n));
+  EXPECT_EQ(n, 12u);
+  ASSERT_TRUE(broadcastPortNumber(L"XYZ3", &n));
+  EXPECT_EQ(n, 3u) << "the first three characters are not checked";
+  ASSERT_TRUE(broadcastPortNumber(L"COM", &n));
+  EXPECT_EQ(n, 0u);
+  ASSERT_TRUE(broadcastPortNumber(L"COM99999999999", &n));
+  EXPECT_EQ(n, UINT32_MAX) << "saturates as wcstoul does";
+  EXPECT_FALSE(broadcastPortNumber(L"CO", &n)) << "nothing may be read past the name";
+  EXPECT_FALSE(broadcastPortNumber(L"", &n));
+  EXPECT_FALSE(broadcastPortNumber(nullptr, &n));
+}
+
+// ---- port changes -----------------------------------------------------------
+
+class UiPortChanges : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    view().clear();
+    makeLinkedPair();
+    bindAllControls(&masterPane, 3000);
+    bindAllControls(&slavePane, 4000);
+    masterPane.portNumber = 5;
+    slavePane.portNumber = 6;
+    world.addSerialPort("COM5", &masterPeer);
+    world.addSerialPort("COM6", &slavePeer);
+    finishDeferredPortChanges();  // nothing left over from another test
+    view().clear();
+  }
+
+  void TearDown() override {
+    for (PaneRecord* p : {&masterPane, &slavePane}) {
+      closePort(p->port);
+      p->port = nullptr;
+      endOperation(p);
+    }
+    finishDeferredPortChanges();
+    EXPECT_EQ(world.openHandles(), 0) << "a handle leaked";
+  }
+
+  // As the runner holds a pane from its start to its join.
+  void startOperation(PaneRecord* pane) { pane->cancelEvent = os::createEvent(); }
+  void endOperation(PaneRecord* pane) {
+    if (pane->cancelEvent)
+      os::closeHandle(pane->cancelEvent);
+    pane->cancelEvent = nullptr;
+  }
+
+  bool holds(const PaneRecord& pane) const { return pane.nodeId[0] != 0; }
+
+  vw::World world;
+  sim::Module masterModule;
+  sim::Module slaveModule;
+  ModulePeer masterPeer{masterModule};
+  ModulePeer slavePeer{slaveModule};
+};
+
+TEST_F(UiPortChanges, AnIdlePaneThatUsedThePortIsEmptiedAtOnce) {
+  resetPaneForPortChange(&masterPane, 5);
+  resetPaneForPortChange(&slavePane, 5);
+  EXPECT_FALSE(holds(masterPane));
+  EXPECT_EQ(masterPane.baudCodeRead, UINT32_MAX);
+  EXPECT_EQ(view().count("clearPaneDisplay master"), 1);
+  EXPECT_TRUE(holds(slavePane)) << "the slave used COM6";
+  EXPECT_EQ(view().count("clearPaneDisplay slave"), 0);
+  EXPECT_EQ(masterPane.portNumber, 5) << "kept, so a return of the port empties it again";
+  EXPECT_FALSE(finishDeferredPortChanges()) << "nothing was put off";
+}
+
+TEST_F(UiPortChanges, ARunningOperationIsStoppedAndItsPaneEmptiedOnlyAfterItsEnd) {
+  startOperation(&masterPane);
+  resetPaneForPortChange(&masterPane, 5);
+  EXPECT_TRUE(os::isEventSet(masterPane.cancelEvent)) << "every serial wait ends at once";
+  EXPECT_TRUE(holds(masterPane)) << "the worker may still be writing the record";
+  EXPECT_EQ(masterPane.baudCodeRead, 3u);
+  EXPECT_EQ(view().count("clearPaneDisplay master"), 0);
+  EXPECT_TRUE(hasDeferredPortChange(&masterPane));
+  EXPECT_FALSE(finishDeferredPortChanges()) << "not while the operation runs";
+  EXPECT_TRUE(holds(masterPane));
+
+  endOperation(&masterPane);
+  EXPECT_TRUE(finishDeferredPortChanges());
+  EXPECT_FALSE(holds(masterPane));
+  EXPECT_EQ(view().count("clearPaneDisplay master"), 1);
+  EXPECT_FALSE(hasDeferredPortChange(&masterPane));
+  EXPECT_FALSE(finishDeferredPortChanges()) << "done once";
+  EXPECT_EQ(view().count("clearPaneDisplay master"), 1);
+}
+
+TEST_F(UiPortChanges, TheIdlePaneWaitsWhileTheOtherPanesWorkerReadsIt) {
+  startOperation(&slavePane);
+  resetPaneForPortChange(&masterPane, 5);
+  resetPaneForPortChange(&slavePane, 5);
+  EXPECT_FALSE(os::isEventSet(slavePane.cancelEvent)) << "the slave's port did not change";
+  EXPECT_TRUE(holds(masterPane));
+  EXPECT_TRUE(holds(slavePane));
+  endOperation(&slavePane);
+  EXPECT_TRUE(finishDeferredPortChanges());
+  EXPECT_FALSE(holds(masterPane));
+  EXPECT_TRUE(holds(slavePane));
+  EXPECT_EQ(view().count("clearPaneDisplay slave"), 0);
+}
+
+TEST_F(UiPortChanges, AThreadAloneAlsoMarksARunningOperation) {
+  slavePane.workerThread = reinterpret_cast<os::Handle>(static_cast<uintptr_t>(1));
+  EXPECT_TRUE(operationRunning(&slavePane));
+  EXPECT_TRUE(anyOperationRunning());
+  resetPaneForPortChange(&slavePane, 6);
+  EXPECT_TRUE(holds(slavePane));
+  slavePane.workerThread = nullptr;
+  EXPECT_TRUE(finishDeferredPortChanges());
+  EXPECT_FALSE(holds(slavePane));
+}
+
+TEST_F(UiPortChanges, ADepartedPortHeldByAnIdlePaneIsClosed) {
+  masterPane.port = openPort(5, nullptr);
+  ASSERT_NE(masterPane.port, nullptr);
+  releaseDepartedPort(&masterPane, 6);
+  EXPECT_NE(masterPane.port, nullptr) << "another port departed";
+  releaseDepartedPort(&masterPane, 5);
+  EXPECT_EQ(masterPane.port, nullptr);
+  EXPECT_EQ(world.openHandles(), 0);
+}
+
+TEST_F(UiPortChanges, ADepartedPortIsNeverClosedUnderARunningWorker) {
+  startOperation(&masterPane);
+  masterPane.port = openPort(5, masterPane.cancelEvent);
+  ASSERT_NE(masterPane.port, nullptr);
+  SerialPort* port = masterPane.port;
+  releaseDepartedPort(&masterPane, 5);
+  EXPECT_EQ(masterPane.port, port);
+  EXPECT_TRUE(isValidPort(port)) << "still open for the worker";
+  EXPECT_TRUE(os::isEventSet(masterPane.cancelEvent));
+  // The worker closes its own port at its end.
+  closePort(masterPane.port);
+  masterPane.port = nullptr;
+  endOperation(&masterPane);
+  finishDeferredPortChanges();
+  EXPECT_EQ(world.openHandles(), 0);
+}
+
+TEST_F(UiPortChanges, APortStillOpenAfterTheOperationIsClosedWithTheDeferredChanges) {
+  startOperation(&masterPane);
+  masterPane.port = openPort(5, masterPane.cancelEvent);
+  ASSERT_NE(masterPane.port, nullptr);
+  releaseDepartedPort(&masterPane, 5);
+  endOperation(&masterPane);
+  finishDeferredPortChanges();
+  EXPECT_EQ(masterPane.port, nullptr);
+  EXPECT_EQ(world.openHandles(), 0);
+}
+
+TEST_F(UiPortChanges, ButtonRulesPutOffDuringAnOperationAreDueAtItsEnd) {
+  startOperation(&masterPane);
+  deferButtonRules();
+  EXPECT_FALSE(finishDeferredPortChanges());
+  endOperation(&masterPane);
+  EXPECT_TRUE(finishDeferredPortChanges());
+  EXPECT_FALSE(finishDeferredPortChanges());
+}
+
+}  // namespace

@@ -1,0 +1,161 @@
+// What the main dialog decides without a window: which buttons a pair of
+// panes allows, the colour of each value, the texts of the value fields,
+// what a WM_COMMAND asks for, and what a port list entry is. Built in both
+// builds, so the Windows program formats its texts with this very code.
+#pragma once
+
+#include <cstdint>
+
+#include "module/pane.h"
+
+// ---- buttons ----------------------------------------------------------------
+
+struct ButtonStates {
+  bool masterRead = false;
+  bool masterWrite = false;
+  bool slaveRead = false;
+  bool slaveWrite = false;
+  bool copyToSlave = false;
+  bool copyToMaster = false;
+  bool linkTest = false;
+  bool setDefault = false;
+};
+
+bool holdsModuleData(const PaneRecord* pane);
+// The modules address each other and talk alike, judged by what they hold
+// (the Read group), not by what the panes show.
+bool modulesFormLink(const PaneRecord* master, const PaneRecord* slave);
+ButtonStates buttonStates(const PaneRecord* master, const PaneRecord* slave,
+                          int32_t masterPortCount, int32_t slavePortCount);
+
+// ---- colours ----------------------------------------------------------------
+
+ColorRef fieldColor(uint64_t shown, uint64_t read);
+
+// The coloured fields, one per FieldColor of the record.
+enum class Field {
+  PanId,
+  DestLow,
+  DestHigh,
+  Channel,
+  Baud,
+  Parity,
+  StopBits,
+  PowerLevel,
+  BoostMode,
+  PowerSave,
+  SleepMode,
+  FlowControl,
+  Rts,
+  Cts,
+};
+
+// Compares the field's Shown value with its Read value, stores the colour
+// in the record and returns it.
+ColorRef recolorField(PaneRecord* pane, Field field);
+// The display steps recolour what they draw.
+void recolorLinkFields(PaneRecord* pane);
+void recolorPowerSaveFields(PaneRecord* pane);
+void recolorFlowFields(PaneRecord* pane);
+
+// The colour of a control that the colour messages paint: static value
+// fields and the parameter combo boxes. False for any other control.
+bool staticFieldColor(const PaneRecord* pane, WindowHandle control, ColorRef* color);
+bool comboFieldColor(const PaneRecord* pane, WindowHandle control, ColorRef* color);
+
+// ---- texts ------------------------------------------------------------------
+
+constexpr uint32_t kDisplayTextChars = 17;
+
+// Upper-case hexadecimal without leading zeros ("0", "1234"). Returns the
+// length, or 0 with an empty text when size is too small.
+uint32_t formatPanIdText(uint64_t panId, wchar_t* text, uint32_t size);
+// Exactly eight upper-case hexadecimal digits ("0000FFFF").
+uint32_t formatAddressHalfText(uint32_t half, wchar_t* text, uint32_t size);
+
+// ---- commands ---------------------------------------------------------------
+
+enum class CommandKind {
+  Ignored,
+  Close,
+  CopyToSlave,
+  CopyToMaster,
+  SetDefault,
+  LinkTest,
+  Read,
+  Write,
+  Channel,
+  Baud,
+  Parity,
+  StopBits,
+  PowerLevel,
+  BoostMode,
+  PowerSave,
+  FlowControl,
+};
+
+struct Command {
+  CommandKind kind = CommandKind::Ignored;
+  PaneRecord* pane = nullptr;  // the pane a Read, Write or choice is for
+};
+
+// The whole wParam counts: notification in the high word, identifier in
+// the low word; anything beyond 32 bits makes it no command.
+Command decodeCommand(uint64_t wParam);
+
+// Stores the user's pick of a parameter combo box (its selected position,
+// -1 for none) as the Shown value and recolours that field. Nothing else:
+// the mode rules are the caller's.
+void storeChoice(PaneRecord* pane, CommandKind kind, int32_t position);
+
+// ---- choice lists and positions ---------------------------------------------
+
+// A parameter combo box's fixed entries; a position is the module's code
+// (for the channel, the channel minus 11).
+struct ChoiceList {
+  const wchar_t* const* entries;
+  int32_t count;
+};
+extern const ChoiceList channelChoices;
+extern const ChoiceList baudChoices;
+extern const ChoiceList parityChoices;
+extern const ChoiceList stopBitsChoices;
+extern const ChoiceList powerLevelChoices;
+extern const ChoiceList boostModeChoices;
+extern const ChoiceList powerSaveChoices;
+extern const ChoiceList flowControlChoices;
+
+constexpr int32_t kNoSelection = -1;
+constexpr uint8_t kFirstChannel = 11;
+
+// Where a Shown value sits in its list, or kNoSelection when it is not in it.
+int32_t channelPosition(uint8_t channelShown);
+int32_t listPosition(uint32_t shown, const ChoiceList& list);
+// How many channel entries a channelLimit allows: "11" up to the limit.
+int32_t channelEntryCount(int32_t channelLimit);
+
+// Copies channel and serial settings (nothing else) and selects them in the
+// destination's combo boxes.
+void copyPaneSettings(PaneRecord* destination, const PaneRecord* source);
+
+// ---- port list entries ------------------------------------------------------
+
+constexpr uint32_t kFriendlyNameChars = 256;  // 255 and the terminator
+
+struct PortEntry {
+  uint32_t portNumber = 0;
+  wchar_t friendlyName[kFriendlyNameChars] = {};
+};
+constexpr int kMaxPortEntries = 256;
+
+// The decimal number after the first capital "COM", read as wcstoul reads
+// it (no digits give 0). False when the name holds no "COM".
+bool friendlyNamePortNumber(const wchar_t* name, uint32_t* portNumber);
+// A port list entry for a device's friendly name. A name too long for the
+// entry is cut when its COM number survives the cut unchanged, and refused
+// (false) otherwise, as is a name without "COM".
+bool makePortEntry(const wchar_t* friendlyName, PortEntry* entry);
+// The number in a port broadcast's name ("COM7" gives 7), read as wcstoul
+// reads it after the first three characters. False for a name too short to
+// hold them.
+bool broadcastPortNumber(const wchar_t* name, uint32_t* portNumber);
