@@ -67,6 +67,8 @@ if ((native_ok && windows_ok)); then
   wine_check wine-smoke e2e/wine_smoke.sh build/native build/windows
   wine_check runner-checks e2e/runner_checks.sh build/windows
   wine_check app-smoke e2e/app_smoke.sh build/windows "$log/app-smoke.png"
+  wine_check simports-wine e2e/simports_wine.sh build/native build/windows
+  wine_check devices-smoke e2e/devices_smoke.sh build/windows "$log/devices-smoke"
 fi
 
 echo "$passed passed, $failed failed"

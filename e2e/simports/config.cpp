@@ -248,29 +248,29 @@ std::string presetNames() {
   return names;
 }
 
-bool parsePortSpec(const std::string& text, PortSpec& spec, std::string& error) {
+bool parsePortSetup(const std::string& text, PortSetup& setup, std::string& error) {
   const size_t eq = text.find('=');
   if (eq == std::string::npos) {
     error = "port '" + text + "' is not N=preset";
     return false;
   }
-  if (!parsePortName(text.substr(0, eq), spec.number)) {
+  if (!parsePortName(text.substr(0, eq), setup.number)) {
     error = "port number '" + text.substr(0, eq) + "' is not 1 to 255";
     return false;
   }
   const std::string rest = text.substr(eq + 1);
   const size_t colon = rest.find(':');
-  spec.preset = lower(rest.substr(0, colon));
+  setup.preset = lower(rest.substr(0, colon));
   const Preset* preset = nullptr;
   for (const Preset& p : kPresets) {
-    if (spec.preset == p.name)
+    if (setup.preset == p.name)
       preset = &p;
   }
   if (preset == nullptr) {
-    error = "no preset '" + spec.preset + "' (there are: " + presetNames() + ")";
+    error = "no preset '" + setup.preset + "' (there are: " + presetNames() + ")";
     return false;
   }
-  spec.config = preset->make();
+  setup.config = preset->make();
   if (colon == std::string::npos)
     return true;
   std::string overrides = rest.substr(colon + 1);
@@ -278,7 +278,7 @@ bool parsePortSpec(const std::string& text, PortSpec& spec, std::string& error) 
   while (start <= overrides.size()) {
     const size_t comma = overrides.find(',', start);
     const std::string item = overrides.substr(start, comma - start);
-    if (!applyOverride(item, spec.config, error))
+    if (!applyOverride(item, setup.config, error))
       return false;
     if (comma == std::string::npos)
       break;
@@ -309,16 +309,16 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
       }
       options.timeLimitS = static_cast<uint32_t>(s);
     } else if (arg == "--port") {
-      PortSpec spec;
-      if (!parsePortSpec(value, spec, error))
+      PortSetup setup;
+      if (!parsePortSetup(value, setup, error))
         return false;
-      for (const PortSpec& other : options.ports) {
-        if (other.number == spec.number) {
-          error = "COM" + std::to_string(spec.number) + " given twice";
+      for (const PortSetup& other : options.ports) {
+        if (other.number == setup.number) {
+          error = "COM" + std::to_string(setup.number) + " given twice";
           return false;
         }
       }
-      options.ports.push_back(spec);
+      options.ports.push_back(setup);
     } else {
       error = "unknown option '" + arg + "'";
       return false;

@@ -14,21 +14,21 @@ namespace simports {
 // "--port 6=slave:baud=5,nb=1,sb=1": COM6 holds the slave preset at 38400,
 // even parity, two stop bits. After the colon: any register by its two
 // letters (hexadecimal values, "baud" for BD), ni=<node id>, tp=<text>.
-struct PortSpec {
+struct PortSetup {
   uint32_t number = 0;
   std::string preset;
   sim::ModuleConfig config;
 };
 
-bool parsePortSpec(const std::string& text, PortSpec& spec, std::string& error);
-// The preset names parsePortSpec takes, comma-separated, for usage texts.
+bool parsePortSetup(const std::string& text, PortSetup& setup, std::string& error);
+// The preset names parsePortSetup takes, comma-separated, for usage texts.
 std::string presetNames();
 
 struct Options {
   std::string dosdevices;
   std::string runDir;
   std::string transcriptDir;
-  std::vector<PortSpec> ports;
+  std::vector<PortSetup> ports;
   uint32_t timeLimitS = 0;  // 0: until signalled
 };
 

@@ -39,6 +39,7 @@ constexpr TimeUs kTickUs = 2000;  // CTS follows the model at least this often
 constexpr TimeUs kClientLimitUs = 2000000;
 constexpr size_t kMaxClients = 8;
 constexpr size_t kMaxLine = 1024;
+constexpr size_t kMaxToHost = 65536;  // beyond this a host that does not read loses bytes
 constexpr const char kControlFifo[] = "control";
 constexpr const char kControlSocket[] = "control.sock";
 
@@ -163,7 +164,7 @@ void removeLink(const std::string& link, const std::string& target) {
 // ---------------------------------------------------------------- ports
 
 struct Port {
-  PortSpec spec;
+  PortSetup setup;
   std::unique_ptr<sim::Module> module;
   std::unique_ptr<Transcript> transcript;
   std::unique_ptr<LineEngine> engine;
@@ -195,7 +196,7 @@ class Server {
   std::string runPath(const char* name) const { return options_.runDir + "/" + name; }
   bool createTable();
   bool createControl();
-  bool createPort(const PortSpec& spec, uint32_t slot);
+  bool createPort(const PortSetup& setup, uint32_t slot);
   void publishSlot(Port& port);
   Port* portOf(uint32_t number);
 
@@ -308,7 +309,7 @@ bool Server::createControl() {
 void Server::publishSlot(Port& port) {
   Slot& s = table_->slots[port.slot];
   s.state.store(kSlotFree);
-  s.port.store(port.spec.number);
+  s.port.store(port.setup.number);
   s.rdev.store(port.pty.rdev);
   s.modemOut.store(0);
   s.breakOn.store(0);
@@ -322,14 +323,14 @@ void Server::publishSlot(Port& port) {
   s.state.store(kSlotPlugged);  // last: the shim matches the slave from here on
 }
 
-bool Server::createPort(const PortSpec& spec, uint32_t slot) {
+bool Server::createPort(const PortSetup& setup, uint32_t slot) {
   auto port = std::make_unique<Port>();
-  port->spec = spec;
+  port->setup = setup;
   port->slot = slot;
-  port->link = options_.dosdevices + "/com" + std::to_string(spec.number);
+  port->link = options_.dosdevices + "/com" + std::to_string(setup.number);
   // Not "COM5.log": Windows, and Wine, take any "COMn.ext" for the device.
   const std::string transcriptPath =
-      options_.transcriptDir + "/transcript-" + portName(spec.number) + ".log";
+      options_.transcriptDir + "/transcript-" + portName(setup.number) + ".log";
   std::FILE* file = std::fopen(transcriptPath.c_str(), "w");
   if (file == nullptr) {
     std::fprintf(stderr, "simports: %s: %s\n", transcriptPath.c_str(), std::strerror(errno));
@@ -338,15 +339,15 @@ bool Server::createPort(const PortSpec& spec, uint32_t slot) {
   port->transcript = std::make_unique<Transcript>(file);
   std::string error;
   if (!openPty(port->pty, error)) {
-    std::fprintf(stderr, "simports: %s: %s\n", portName(spec.number).c_str(), error.c_str());
+    std::fprintf(stderr, "simports: %s: %s\n", portName(setup.number).c_str(), error.c_str());
     return false;
   }
-  port->module = std::make_unique<sim::Module>(spec.config);
+  port->module = std::make_unique<sim::Module>(setup.config);
   radio_.attach(*port->module);
   const sim::SerialConfig host = hostConfigOf(port->pty.baud, port->pty.cflag);
   port->engine = std::make_unique<LineEngine>(*port->module, *port->transcript, host);
   publishSlot(*port);
-  port->transcript->event(now(), portName(spec.number) + " " + spec.preset + " module at " +
+  port->transcript->event(now(), portName(setup.number) + " " + setup.preset + " module at " +
                                      describe(port->module->lineSettings()) + " on " +
                                      port->pty.path + ", host " + describe(host));
   if (!makeLink(port->link, port->pty.path, error)) {
@@ -366,8 +367,8 @@ bool Server::start() {
       return false;
   }
   for (const auto& port : ports_) {
-    std::printf("%s -> %s (%s, module at %s)\n", portName(port->spec.number).c_str(),
-                port->pty.path.c_str(), port->spec.preset.c_str(),
+    std::printf("%s -> %s (%s, module at %s)\n", portName(port->setup.number).c_str(),
+                port->pty.path.c_str(), port->setup.preset.c_str(),
                 describe(port->module->lineSettings()).c_str());
   }
   std::printf("ready\n");
@@ -396,7 +397,7 @@ Server::~Server() {
 
 Port* Server::portOf(uint32_t number) {
   for (auto& port : ports_) {
-    if (port->spec.number == number)
+    if (port->setup.number == number)
       return port.get();
   }
   return nullptr;
@@ -503,6 +504,11 @@ void Server::service(Port& port, TimeUs at) {
   if (port.engine->plugged())
     port.toHost += out;
   flushToHost(port);
+  if (port.toHost.size() > kMaxToHost) {
+    port.transcript->event(
+        at, "host does not read: " + std::to_string(port.toHost.size()) + " bytes lost");
+    port.toHost.clear();
+  }
   publishModemIn(port, at);
 }
 
@@ -655,7 +661,7 @@ std::string Server::executeFault(const Command& c, Port& port, TimeUs at) {
 // pseudo-terminal is hung up under the host, whose I/O then fails.
 std::string Server::unplug(Port& port, TimeUs at) {
   if (!port.engine->plugged())
-    return "error: " + portName(port.spec.number) + " is already unplugged";
+    return "error: " + portName(port.setup.number) + " is already unplugged";
   port.engine->unplug(at);
   table_->slots[port.slot].state.store(kSlotUnplugged);
   removeLink(port.link, port.pty.path);
@@ -668,7 +674,7 @@ std::string Server::unplug(Port& port, TimeUs at) {
 
 std::string Server::plug(Port& port, TimeUs at) {
   if (port.engine->plugged())
-    return "error: " + portName(port.spec.number) + " is plugged in";
+    return "error: " + portName(port.setup.number) + " is plugged in";
   std::string error;
   if (!openPty(port.pty, error))
     return "error: " + error;
@@ -703,13 +709,13 @@ std::string Server::status(TimeUs at) {
     std::snprintf(line, sizeof line,
                   "\n%s %s %s module %s host %s cts %d dtr %d rts %d break %d "
                   "command-mode %d commands %zu",
-                  portName(port->spec.number).c_str(), e.plugged() ? "plugged" : "unplugged",
+                  portName(port->setup.number).c_str(), e.plugged() ? "plugged" : "unplugged",
                   e.plugged() ? port->pty.path.c_str() : "-", describe(m.lineSettings()).c_str(),
                   describe(e.hostConfig()).c_str(), e.cts(at) ? 1 : 0, e.dtr() ? 1 : 0,
                   e.rts() ? 1 : 0, e.breakOn() ? 1 : 0, m.inCommandMode() ? 1 : 0,
                   m.commandLog().size());
     text += line;
-    text += "\n" + portName(port->spec.number) + " calls " + counters(*port);
+    text += "\n" + portName(port->setup.number) + " calls " + counters(*port);
   }
   const sim::RadioCounts& r = radio_.counts();
   text += "\nradio sent " + std::to_string(r.sent) + " lost " + std::to_string(r.lost) +

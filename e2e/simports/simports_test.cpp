@@ -217,24 +217,24 @@ TEST(HostConfig, ReadsSizeParityAndStopBitsFromCflag) {
   EXPECT_EQ(hostConfigOf(9600, CS5 | CSTOPB).stopBits, 1) << "one and a half";
 }
 
-TEST(PortSpec, OverridesSetTheModulesLine) {
-  simports::PortSpec spec;
+TEST(PortSetup, OverridesSetTheModulesLine) {
+  simports::PortSetup setup;
   std::string error;
-  ASSERT_TRUE(simports::parsePortSpec("6=slave:baud=5,nb=1,sb=1", spec, error)) << error;
-  EXPECT_EQ(spec.number, 6u);
-  EXPECT_EQ(sim::Module(spec.config).lineSettings(), line(38400, 2, 2));
-  ASSERT_TRUE(simports::parsePortSpec("COM12=master:ni=ABC,GT=64", spec, error)) << error;
-  EXPECT_EQ(spec.number, 12u);
-  EXPECT_EQ(spec.config.nodeId, "ABC");
-  EXPECT_EQ(spec.config.registers.at("GT"), 0x64u);
+  ASSERT_TRUE(simports::parsePortSetup("6=slave:baud=5,nb=1,sb=1", setup, error)) << error;
+  EXPECT_EQ(setup.number, 6u);
+  EXPECT_EQ(sim::Module(setup.config).lineSettings(), line(38400, 2, 2));
+  ASSERT_TRUE(simports::parsePortSetup("COM12=master:ni=ABC,GT=64", setup, error)) << error;
+  EXPECT_EQ(setup.number, 12u);
+  EXPECT_EQ(setup.config.nodeId, "ABC");
+  EXPECT_EQ(setup.config.registers.at("GT"), 0x64u);
 }
 
-TEST(PortSpec, RefusesWhatItCannotBuild) {
-  simports::PortSpec spec;
+TEST(PortSetup, RefusesWhatItCannotBuild) {
+  simports::PortSetup setup;
   for (const char* bad : {"5", "0=master", "256=master", "5=nosuch", "5=master:", "5=master:zz=1",
                           "5=master:nb=1FF", "5=master:bd=xyz", "5=master:ni="}) {
     std::string error;
-    EXPECT_FALSE(simports::parsePortSpec(bad, spec, error)) << bad;
+    EXPECT_FALSE(simports::parsePortSetup(bad, setup, error)) << bad;
     EXPECT_FALSE(error.empty()) << bad;
   }
 }
