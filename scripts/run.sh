@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Sets up what is missing, builds NLCONF, and opens it under Wine with a
+# simulated master module on COM5 and a simulated slave on COM6 — on your
+# display if $DISPLAY is set, otherwise on a private Xvfb display, where a
+# screenshot is taken.
+#
+#   scripts/run.sh                     run until NLCONF is closed (or Ctrl-C)
+#   scripts/run.sh --screenshot FILE   where the screenshot goes
+#
+# While it runs, another terminal can act on the modules, e.g.:
+#   build/native/e2e/simports/simports-ctl build/demo/run press COM6   (reset key)
+#   build/native/e2e/simports/simports-ctl build/demo/run radio cut on
+# (the full list: e2e/simports/README.md). Module presets can be changed with
+# NLCONF_MASTER / NLCONF_SLAVE, e.g. NLCONF_SLAVE="slave:baud=5,nb=1,sb=1".
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+shot=build/demo/nlconf.png
+while (($#)); do
+  case $1 in
+    --screenshot) shot=$2; shift 2 ;;
+    *) echo "usage: scripts/run.sh [--screenshot FILE]"; exit 2 ;;
+  esac
+done
+
+scripts/setup.sh || exit 1
+echo "building..."
+{ cmake --preset native && cmake --build --preset native &&
+  cmake --preset windows && cmake --build --preset windows; } >build-run.log 2>&1 ||
+  { tail -n 30 build-run.log; echo "build failed (build-run.log)"; exit 1; }
+rm -f build-run.log
+
+demo=$root/build/demo
+rm -rf "$demo"
+mkdir -p "$demo/transcripts"
+own_display=0
+[[ -n ${DISPLAY:-} ]] && own_display=1
+saved_display=${DISPLAY:-}
+
+# shellcheck source=../e2e/devices/rig.sh
+source e2e/devices/rig.sh
+simports_pid=""
+finish() {
+  [[ -n $simports_pid ]] && kill -TERM "$simports_pid" 2>/dev/null
+  # rig_cleanup removes its work dir: keep the screenshot and transcripts out of it.
+  rig_cleanup
+}
+trap finish EXIT
+trap 'exit 130' INT TERM
+
+rig_init "$demo/rig" "$root/build/windows" || exit 1
+if ((own_display)); then
+  export DISPLAY=$saved_display
+else
+  rig_start_display || exit 1
+fi
+echo "preparing a Wine prefix (about 10 s)..."
+rig_boot_prefix || exit 1
+rig_ports add 5 "Simulated Module Port (COM5)" 6 "Simulated Module Port (COM6)" >/dev/null || exit 1
+
+mkdir -p "$demo/run"
+build/native/e2e/simports/simports --dosdevices "$WINEPREFIX/dosdevices" --run-dir "$demo/run" \
+  --transcripts "$demo/transcripts" --port "5=${NLCONF_MASTER:-master}" \
+  --port "6=${NLCONF_SLAVE:-slave}" </dev/null >"$demo/simports.out" 2>"$demo/simports.err" &
+simports_pid=$!
+for ((i = 0; i < 100; i++)); do
+  grep -q '^ready' "$demo/simports.out" && break
+  sleep 0.1
+done
+grep -q '^ready' "$demo/simports.out" || { cat "$demo/simports.err"; echo "simports failed"; exit 1; }
+
+LD_PRELOAD=$root/build/native/e2e/simports/modemshim.so NLCONF_SIMPORTS_DIR=$demo/run \
+  rig_start nlconf nlconf.exe
+if ! drv wait main 30000 >/dev/null; then
+  echo "NLCONF did not come up"
+  exit 1
+fi
+# Both lists start on the first port; the slave's module is on the second.
+drv select 4000 "Simulated Module Port (COM6)" >/dev/null
+echo "NLCONF is running: master on COM5, slave on COM6; transcripts in build/demo/transcripts"
+if ((!own_display)); then
+  sleep 1
+  mkdir -p "$(dirname "$shot")"
+  rig_shot "$shot" && echo "screenshot: $shot"
+  if [[ ! -t 0 ]]; then
+    drv close main >/dev/null
+    echo "NLCONF ended with exit code $(rig_exit_status nlconf 20)"
+    exit 0
+  fi
+  echo "no display: NLCONF runs on Xvfb $DISPLAY; press Enter to end it"
+  read -r _
+  drv close main >/dev/null
+fi
+status=$(rig_exit_status nlconf 100000)
+echo "NLCONF ended with exit code $status"
