@@ -69,6 +69,7 @@ if ((native_ok && windows_ok)); then
   wine_check app-smoke e2e/app_smoke.sh build/windows "$log/app-smoke.png"
   wine_check simports-wine e2e/simports_wine.sh build/native build/windows
   wine_check devices-smoke e2e/devices_smoke.sh build/windows "$log/devices-smoke"
+  wine_check journeys e2e/journeys/run.sh build/native build/windows "$log/journeys"
 fi
 
 echo "$passed passed, $failed failed"

@@ -1,0 +1,29 @@
+# shellcheck shell=bash
+# A slave at 38400, even parity, two stop bits does not answer at 9600: the
+# program asks for the reset key, the user presses it while the prompt is
+# up, and the slave's values appear.
+journey_read_slave_reset_key() {
+  jr_begin "$1" 5=master 6=slave:baud=5,nb=1,sb=1 || return
+  drv select 4000 "Simulated Module Port (COM6)" >/dev/null
+  drv click 4001 >/dev/null
+  drv wait prompt 15000 >/dev/null
+  expect prompt-asks-for-the-key "visible Please press the reset key." "$(drv prompt)"
+  jr_shot prompt
+  expect key-pressed-under-break "ok: pressed under break" "$(jr_press_when_prompted COM6)"
+  expect read-ends-without-a-box "done" "$(jr_outcome 20000)"
+  expect prompt-gone-after-the-read absent-or-hidden "$(drv prompt | sed -E 's/^(absent|hidden).*/absent-or-hidden/')"
+  expect values-shown "4003 KOV-NL001/S
+4004 4E4C303031
+4005 0013A200
+4006 40B0A001
+4007 15
+4008 38400
+4009 Even Parity
+4010 Two Stop Bits" "$(jr_values 4003 4004 4005 4006 4007 4008 4009 4010)"
+  expect serial-fields-black $'4008 black\n4009 black\n4010 black' "$(jr_colors 4008 4009 4010)"
+  # The queries ran at the module's own settings once the key had told them.
+  expect_match queries-at-38400-8E2 'host>   "ATNI\\r" .* 38400 8E2$' \
+    "$(grep -F 'host>   "ATNI\r"' "$(jr_transcript COM6)")"
+  jr_exit_with exit-ends-with-0 drv click 1
+  jr_end
+}

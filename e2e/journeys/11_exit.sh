@@ -1,0 +1,30 @@
+# shellcheck shell=bash
+# Four ways out, each ending the program with exit status 0: the Exit
+# button, Enter with the focus in the Master COM Port list (no default
+# button, so Enter is the command of Exit), Escape, and the close box.
+journey_exit() {
+  jr_begin "$1" 5=master 6=slave || return
+  jr_exit_with exit-button-ends-with-0 drv click 1
+
+  exit_fresh_program enter || return
+  # The dialog starts with the focus in its first control; a focused list
+  # shows its entry highlighted, white on the selection colour.
+  expect focus-in-master-port-list "3000 white" "$(jr_colors 3000)"
+  jr_exit_with enter-ends-with-0 drv key enter --input
+
+  exit_fresh_program escape || return
+  jr_exit_with escape-ends-with-0 drv key escape --input
+
+  exit_fresh_program close-box || return
+  jr_exit_with close-box-ends-with-0 drv close
+  jr_end
+}
+
+exit_fresh_program() {
+  wait "${RIG_PIDS[nlconf]}" 2>/dev/null
+  jr_start_nlconf
+  if ! drv wait main "$JR_APPEAR_MS" >/dev/null; then
+    fail "$1-start" "no main dialog within $JR_APPEAR_MS ms"
+    return 1
+  fi
+}
