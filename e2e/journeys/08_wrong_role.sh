@@ -11,6 +11,7 @@ journey_wrong_role() {
   expect then-done "done" "$(jr_ok_then_outcome 20000)"
   expect pane-cleared "$(jr_cleared_values 3000)" "$(jr_pane_values 3000)"
   expect no-write-for-a-wrong-module "3002 disabled" "$(drv state 3002)"
+  expect port-closed-after-the-refusal 0 "$(jr_pty_fds)"
   expect_match left-command-mode 'host> "ATNI\\r".*host> "ATCN\\r"' "$(jr_lines COM5 | tr '\n' ' ')"
 
   drv select 3000 "$JR_COM_NAME (COM6)" >/dev/null
@@ -18,6 +19,7 @@ journey_wrong_role() {
   expect plain-slave-turned-away-by-role "box: Network ID \"\" is not a master." "$(jr_outcome 20000)"
   expect plain-slave-then-done "done" "$(jr_ok_then_outcome 20000)"
   expect plain-slave-pane-cleared "$(jr_cleared_values 3000)" "$(jr_pane_values 3000)"
+  expect plain-slave-port-closed 0 "$(jr_pty_fds)"
   # Nothing asked after the version but the way out of command mode.
   expect plain-slave-asked-no-further "$(printf 'host> "%s\\r"\n' ATGT ATVR ATCN)" \
     "$(jr_lines COM6 | grep '^host> "AT')"

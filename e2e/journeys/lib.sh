@@ -330,15 +330,20 @@ jr_ok_then_outcome() {
 # One line per control: "<id> <text>" for a field, "<id> <selected entry>"
 # for a combo box ("-1" when nothing is selected).
 jr_values() {
-  local id kind script=""
+  local id script="" kinds=()
   for id in "$@"; do
-    kind=text
-    jr_is_combo "$id" && kind=selected
-    script+="$kind $id"$'\n'
+    if jr_is_combo "$id"; then
+      kinds+=(selected)
+    else
+      kinds+=(text)
+    fi
+    script+="${kinds[-1]} $id"$'\n'
   done
   local out
   out=$(drv_script <<<"$script")
-  paste -d' ' <(printf '%s\n' "$@") <(sed -E 's/^[0-9]+ //' <<<"$out")
+  # A selection reads "<position> <entry>"; the user sees the entry.
+  paste -d' ' <(printf '%s\n' "$@") <(printf '%s\n' "${kinds[@]}") <(printf '%s\n' "$out") |
+    sed -E 's/^([0-9]+) selected [0-9]+ /\1 /; s/^([0-9]+) (selected|text) /\1 /'
 }
 
 # Combo boxes of either pane, by identifier.
@@ -442,7 +447,17 @@ jr_press_when_prompted() {
   [[ $reply == "ok: pressed under break" ]]
 }
 
-# Host lines of a transcript, "<direction> <bytes>" without time and settings.
+# Milliseconds on the module's clock from the last transcript line matching
+# the first regex to the next line matching the second; empty if none.
+jr_gap_ms() {
+  awk -v a="$2" -v b="$3" '
+    $0 ~ a { t = $1; found = 0; next }
+    t != "" && !found && $0 ~ b { gap = int(($1 - t) * 1000 + 0.5); found = 1 }
+    END { if (found) print gap }' "$(jr_transcript "$1")"
+}
+
+# The transcript's traffic, "<direction> <bytes>" per line, without time
+# and line settings.
 jr_lines() {
   sed -nE 's/^ *[0-9.]+ (host>|module>) +("([^"\\]|\\.)*").*/\1 \2/p' "$(jr_transcript "$1")"
 }

@@ -54,7 +54,7 @@ echo "display $DISPLAY, prefix booted, ports COM5 and COM6 registered in $((SECO
 
 wanted() {
   local file=$1 want
-  (($# == 1)) && [[ ${#selection[@]} -eq 0 ]] && return 0
+  ((${#selection[@]} == 0)) && return 0
   for want in "${selection[@]}"; do
     [[ $file == "$want"_* || $file == *_"$want" || $file == "$want" ]] && return 0
   done
