@@ -59,17 +59,14 @@ if ldd "$shim_lib" | grep -q 'libasan\|libubsan'; then
   give_up "$shim_lib links a sanitizer runtime"
 fi
 
-work=$(mktemp -d) || give_up "mktemp failed"
-export WINEPREFIX=$work/prefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export HOME=${HOME:-$work}
-unset DISPLAY WAYLAND_DISPLAY LD_PRELOAD
+# shellcheck source=e2e/wine_env.sh
+source "$(dirname "${BASH_SOURCE[0]}")/wine_env.sh"
+wine_env_init
+unset LD_PRELOAD
 run_dir=$work/run
 transcripts=$work/transcripts
 mkdir -p "$run_dir" "$transcripts"
 simports_pid=""
-server_tag=""
 
 stop_simports() {
   [[ -n $simports_pid ]] || return 0
@@ -84,28 +81,7 @@ stop_simports() {
   return $status
 }
 
-cleanup() {
-  stop_simports
-  if [[ -d $WINEPREFIX ]]; then
-    timeout 20 wineserver -k >/dev/null 2>&1
-    timeout 20 wineserver -w >/dev/null 2>&1
-  fi
-  if [[ -n $server_tag ]]; then
-    for dir in /tmp/wine-*/"$server_tag" "/tmp/.wine-$(id -u)/$server_tag"; do
-      [[ -d $dir ]] || continue
-      rm -rf "$dir"
-      rmdir "$(dirname "$dir")" 2>/dev/null
-    done
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM HUP
-
-bounded() {
-  "$@" &
-  wait "$!"
-}
+wine_env_on_cleanup stop_simports
 
 windows_path() {
   local p=$1
@@ -113,17 +89,7 @@ windows_path() {
 }
 
 started=$SECONDS
-mkdir -p "$WINEPREFIX"
-read -r prefix_dev prefix_ino < <(stat -c '%d %i' "$WINEPREFIX")
-server_tag=$(printf 'server-%x-%x' "$prefix_dev" "$prefix_ino")
-# A server that outlives each Wine process keeps mountmgr from rewriting the
-# COM links after the boot.
-timeout 30 wineserver -p </dev/null >"$work/wineserver.log" 2>&1 ||
-  give_up "wineserver did not start: $(tail -n 5 "$work/wineserver.log")"
-if ! bounded timeout -k 10 "$BOOT_LIMIT_S" wineboot -i </dev/null >"$work/wineboot.log" 2>&1; then
-  tail -n 20 "$work/wineboot.log"
-  give_up "wineboot -i failed or took over $BOOT_LIMIT_S s"
-fi
+wine_env_boot "$BOOT_LIMIT_S"
 echo "wine prefix booted in $((SECONDS - started)) s"
 
 dosdevices=$WINEPREFIX/dosdevices

@@ -41,59 +41,18 @@ for tool in wine wineboot wineserver timeout; do
   command -v "$tool" >/dev/null || give_up "$tool not installed"
 done
 
-work=$(mktemp -d) || give_up "mktemp failed"
-export WINEPREFIX=$work/prefix
-export WINEDEBUG=-all
-# No Mono or Gecko install prompts: the smoke test needs neither.
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export HOME=${HOME:-$work}
-unset DISPLAY WAYLAND_DISPLAY
+# shellcheck source=e2e/wine_env.sh
+source "$(dirname "${BASH_SOURCE[0]}")/wine_env.sh"
+wine_env_init
 peer_pid=""
-server_tag=""
-
-cleanup() {
-  if [[ -n $peer_pid ]] && kill -0 "$peer_pid" 2>/dev/null; then
-    kill -TERM "$peer_pid" 2>/dev/null
-    timeout 5 tail --pid="$peer_pid" -f /dev/null || kill -KILL "$peer_pid" 2>/dev/null
-  fi
-  if [[ -d $WINEPREFIX ]]; then
-    timeout 20 wineserver -k >/dev/null 2>&1
-    timeout 20 wineserver -w >/dev/null 2>&1
-  fi
-  # The server's socket directory outlives it; only this prefix's goes.
-  if [[ -n $server_tag ]]; then
-    for dir in /tmp/wine-*/"$server_tag" "/tmp/.wine-$(id -u)/$server_tag"; do
-      [[ -d $dir ]] || continue
-      rm -rf "$dir"
-      rmdir "$(dirname "$dir")" 2>/dev/null
-    done
-  fi
-  rm -rf "$work"
+stop_peer() {
+  stop_pid "$peer_pid"
 }
-trap cleanup EXIT
-trap 'exit 130' INT TERM HUP
-
-# In the background, so a signal to this script is acted on at once rather
-# than when the foreground command ends.
-bounded() {
-  "$@" &
-  wait "$!"
-}
+wine_env_on_cleanup stop_peer
 
 started=$SECONDS
 
-# A server that outlives each Wine process keeps mountmgr from running again
-# after the boot, so nothing rewrites the COM link that pty_peer makes.
-mkdir -p "$WINEPREFIX"
-# Wine names the server directory after the prefix's device and inode.
-read -r prefix_dev prefix_ino < <(stat -c '%d %i' "$WINEPREFIX")
-server_tag=$(printf 'server-%x-%x' "$prefix_dev" "$prefix_ino")
-timeout 30 wineserver -p </dev/null >"$work/wineserver.log" 2>&1 ||
-  give_up "wineserver did not start: $(tail -n 5 "$work/wineserver.log")"
-if ! bounded timeout -k 10 "$BOOT_LIMIT_S" wineboot -i </dev/null >"$work/wineboot.log" 2>&1; then
-  tail -n 20 "$work/wineboot.log"
-  give_up "wineboot -i failed or took over $BOOT_LIMIT_S s"
-fi
+wine_env_boot "$BOOT_LIMIT_S"
 echo "wine prefix booted in $((SECONDS - started)) s"
 
 : >"$work/peer.out"
