@@ -22,8 +22,16 @@ int32_t queryHex(SerialPort* port, const char* command, uint32_t size, uint32_t*
   return result;
 }
 
-int32_t sendFormatted(SerialPort* port, const char* text, int length, uint32_t bufferSize) {
-  if (length <= 0 || static_cast<uint32_t>(length) >= bufferSize)
+// "AT", two letters (the first four characters of name), the value in
+// upper-case hexadecimal without leading zeros, and CR; it must be "OK"ed.
+int32_t sendSetter(SerialPort* port, const char* name, uint32_t value) {
+  if (int32_t r = checkPort(port))
+    return r;
+  if (!name)
+    return ErrArgument;
+  char text[32];
+  const int length = std::snprintf(text, sizeof text, "%.*s%X\r", 4, name, unsigned{value});
+  if (length <= 0 || static_cast<size_t>(length) >= sizeof text)
     return ErrArgument;
   return sendCommandExpectOk(port, text, static_cast<uint32_t>(length));
 }
@@ -139,29 +147,15 @@ int32_t readGuardTime(SerialPort* port) {
 }
 
 int32_t setRegister8(SerialPort* port, const char* name, uint8_t value) {
-  if (int32_t r = checkPort(port))
-    return r;
-  if (!name)
-    return ErrArgument;
-  char text[32];
-  const int length = std::snprintf(text, sizeof text, "%.*s%X\r", 4, name, unsigned{value});
-  return sendFormatted(port, text, length, sizeof text);
+  return sendSetter(port, name, value);
 }
 
 int32_t setBaudCode(SerialPort* port, uint32_t code) {
-  if (int32_t r = checkPort(port))
-    return r;
-  char text[64];
-  const int length = std::snprintf(text, sizeof text, "%.*s%X\r", 4, "ATBD", unsigned{code});
-  return sendFormatted(port, text, length, sizeof text);
+  return sendSetter(port, "ATBD", code);
 }
 
 int32_t setChannelMask(SerialPort* port, uint16_t mask) {
-  if (int32_t r = checkPort(port))
-    return r;
-  char text[64];
-  const int length = std::snprintf(text, sizeof text, "%.*s%X\r", 4, "ATSC", unsigned{mask});
-  return sendFormatted(port, text, length, sizeof text);
+  return sendSetter(port, "ATSC", mask);
 }
 
 int32_t setNetworkReset(SerialPort* port, uint8_t value) {
