@@ -12,6 +12,11 @@ journey_edit_copy_defaults() {
   expect picked-baud-red "3008 red" "$(jr_colors 3008)"
   jr_pick 3008 9600
   expect baud-picked-back-black "3008 black" "$(jr_colors 3008)"
+  # Taken while the dialog is idle: right after an operation ends, a read of
+  # the controls can come back empty.
+  local master_before
+  master_before=$(jr_pane_values 3000)
+  expect master-snapshot-holds-the-read-module "3003 KOV-NL001/M" "$(head -n 1 <<<"$master_before")"
 
   drv select 4000 "$JR_COM_NAME (COM6)" >/dev/null
   drv click 4001 >/dev/null
@@ -19,8 +24,6 @@ journey_edit_copy_defaults() {
   expect slave-read-ends-without-a-box "done" "$(jr_outcome 20000)"
   expect slave-values $'4007 16\n4008 19200\n4009 Odd Parity\n4010 One Stop Bit' \
     "$(jr_values 4007 4008 4009 4010)"
-  local master_before
-  master_before=$(jr_pane_values 3000)
 
   drv click 1000 >/dev/null
   jr_shot after-copy
