@@ -7,6 +7,11 @@
 //  - The line settings the host asks for (tcsetattr, TCSETS*) are recorded,
 //    and reads of them (tcgetattr, TCGETS*) give back the data bits, parity
 //    and stop bits asked for, which a pseudo-terminal would otherwise drop.
+//  - Flushing the output (tcflush TCOFLUSH) is left out: a write the host
+//    saw complete has left a real adapter, while on a pseudo-terminal it can
+//    still wait for simports to take it, and the flush would lose it.
+//  - A test can pause the host inside the read that takes a chosen carriage
+//    return (see Slot::holdAfterCr), to act while the host is at that point.
 //
 // Only descriptors whose device is a slave listed in the table of the run
 // directory named by NLCONF_SIMPORTS_DIR are touched; every other call goes
@@ -68,6 +73,8 @@ using IoctlFn = int (*)(int, unsigned long, ...);
 using TcsetattrFn = int (*)(int, int, const termios*);
 using TcgetattrFn = int (*)(int, termios*);
 using TcsendbreakFn = int (*)(int, int);
+using ReadFn = ssize_t (*)(int, void*, size_t);
+using TcflushFn = int (*)(int, int);
 
 // Looked up on first use; two threads racing here store the same address.
 template <typename Fn>
@@ -80,7 +87,8 @@ Fn nextSymbol(std::atomic<void*>& cache, const char* name) {
   return reinterpret_cast<Fn>(fn);
 }
 
-std::atomic<void*> gIoctl{nullptr}, gTcsetattr{nullptr}, gTcgetattr{nullptr}, gTcsendbreak{nullptr};
+std::atomic<void*> gIoctl{nullptr}, gTcsetattr{nullptr}, gTcgetattr{nullptr}, gTcsendbreak{nullptr},
+    gRead{nullptr}, gTcflush{nullptr};
 
 IoctlFn realIoctl() {
   return nextSymbol<IoctlFn>(gIoctl, "ioctl");
@@ -93,6 +101,12 @@ TcgetattrFn realTcgetattr() {
 }
 TcsendbreakFn realTcsendbreak() {
   return nextSymbol<TcsendbreakFn>(gTcsendbreak, "tcsendbreak");
+}
+ReadFn realRead() {
+  return nextSymbol<ReadFn>(gRead, "read");
+}
+TcflushFn realTcflush() {
+  return nextSymbol<TcflushFn>(gTcflush, "tcflush");
 }
 
 // ---------------------------------------------------------------- the table
@@ -384,9 +398,61 @@ bool interesting(unsigned long request) {
          isGets(request) || isSets(request);
 }
 
+// ---------------------------------------------------------------- held reads
+
+// Whether this read took the carriage return the armed pause waits for.
+bool takesAwaitedCr(Slot& slot, const char* bytes, ssize_t n) {
+  for (ssize_t i = 0; i < n; ++i) {
+    if (bytes[i] != '\r')
+      continue;
+    uint32_t left = slot.holdAfterCr.load();
+    while (left != 0 && !slot.holdAfterCr.compare_exchange_weak(left, left - 1)) {
+    }
+    if (left == 1)
+      return true;
+  }
+  return false;
+}
+
+void sleepMs(uint32_t ms) {
+  timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+void holdRead(Slot& slot, uint32_t index) {
+  const int saved = errno;
+  notify(slot, index, simports::kEventHold, 1, static_cast<uint32_t>(getpid()));
+  uint32_t waited = 0;
+  while (slot.holdRelease.load() == 0 && waited < simports::kHoldLimitMs) {
+    sleepMs(1);
+    ++waited;
+  }
+  slot.holdRelease.store(0);
+  notify(slot, index, simports::kEventHold, 0, waited);
+  errno = saved;
+}
+
 }  // namespace
 
 extern "C" {
+
+__attribute__((visibility("default"))) ssize_t read(int fd, void* buffer, size_t size) {
+  ReadFn real = realRead();
+  if (real == nullptr) {
+    errno = ENOSYS;
+    return -1;
+  }
+  const ssize_t n = real(fd, buffer, size);
+  Table* t = n > 0 ? table() : nullptr;
+  if (t == nullptr || t->holdsArmed.load() == 0)
+    return n;
+  uint32_t index = 0;
+  Slot* slot = slotOf(fd, &index);
+  if (slot != nullptr && takesAwaitedCr(*slot, static_cast<const char*>(buffer), n))
+    holdRead(*slot, index);
+  return n;
+}
 
 __attribute__((visibility("default"))) int ioctl(int fd, unsigned long request, ...) noexcept {
   va_list args;
@@ -464,6 +530,24 @@ __attribute__((visibility("default"))) int tcgetattr(int fd, termios* t) noexcep
   count(*slot, simports::kCountTcgetattr);
   t->c_cflag = patchedCflag(*slot, t->c_cflag);
   return result;
+}
+
+__attribute__((visibility("default"))) int tcflush(int fd, int queue) noexcept {
+  TcflushFn real = realTcflush();
+  if (real == nullptr) {
+    errno = ENOSYS;
+    return -1;
+  }
+  uint32_t index = 0;
+  Slot* slot = queue == TCOFLUSH || queue == TCIOFLUSH ? slotOf(fd, &index) : nullptr;
+  if (slot == nullptr)
+    return real(fd, queue);
+  if (unplugged(*slot)) {
+    errno = EIO;
+    return -1;
+  }
+  count(*slot, simports::kCountTcoflushKept);
+  return queue == TCIOFLUSH ? real(fd, TCIFLUSH) : 0;
 }
 
 __attribute__((visibility("default"))) int tcsendbreak(int fd, int duration) noexcept {

@@ -13,48 +13,38 @@ journey_cancel() {
   jr_end
 }
 
-# Before "+++" the reader sleeps out the guard time, deaf to Cancel. The
-# module answered the first "+++" (the quick test at 9600) with two "OK"
-# lines, so the reply to the second one already waits in the port: the next
-# thing that looks at the event is the check before the first query, unless
-# Wine completes the "+++" write or read after the wait for it has begun, in
-# which case the cancel ends that transfer instead. The transcript tells
-# which happened: "+++" and then "ATCN" (command mode was entered and left
-# again, no query) is the check; "+++" alone is the transfer. Each must give
-# its own message; the check is tried again until it has been seen (about
-# seven tries in ten reach it).
+# The check before the first query, right after the reply "OK" to "+++"
+# that enters command mode. Under Wine every serial read completes
+# asynchronously, so a Cancel clicked before that reply has been taken ends
+# the read (a transfer, not a step). The port therefore pauses the program
+# inside the read that takes the reply's carriage return (the second of the
+# Read: the first ends the quick test's "OK"), Cancel is clicked while it
+# waits there, and then the read goes on: the reply is complete, the next
+# thing that sees the cancel is the check. The module's traffic shows it:
+# command mode entered and left again ("ATCN") without any query.
 cancel_at_a_step() {
-  local attempt tail message
-  for attempt in 1 2 3 4 5 6; do
-    ((attempt > 1)) && sleep 2.2  # the module's own "OK" to the last "+++" comes 1 s late
-    jr_ctl fault COM5 replace +++ 'OK\rOK\r' >/dev/null
-    drv click 3001 >/dev/null
-    if ! jr_wait_transcript COM5 'module> "OK\\rOK\\r"' 10000 "$attempt"; then
-      fail at-a-step-quick-test "no reply to the quick test within 10 s"
-      return
-    fi
-    drv click 2 --in progress >/dev/null
-    message=$(jr_outcome 20000)
-    ((attempt == 1)) && jr_shot cancelled
-    # What the host sent after the quick test's double "OK".
-    tail=$(jr_lines COM5 | awk '/^module> "OK\\rOK\\r"$/ { sent = ""; next }
-      /^host> / { sub(/^host> "/, ""); sub(/"$/, ""); sent = sent $0 } END { print sent }')
-    if [[ $tail == '+++ATCN\r' ]]; then
-      expect at-a-step-cancelled "box: Cancelled." "$message"
-      expect at-a-step-then-done "done" "$(jr_ok_then_outcome 20000)"
-      expect at-a-step-pane-cleared "$(jr_cleared_values 3000)" "$(jr_pane_values 3000)"
-      expect at-a-step-port-closed 0 "$(jr_pty_fds)"
-      return
-    fi
-    drv msgbox-ok >/dev/null
-    if [[ $tail == '+++' && $message == "box: Communication error." ]]; then
-      note "attempt $attempt: the cancel ended the \"+++\" transfer (Communication error., as a cancelled transfer gives); again"
-    else
-      fail at-a-step-cancelled "attempt $attempt: host sent [$tail] after the quick test, then [$message]"
-      return
-    fi
-  done
-  fail at-a-step-cancelled "in 6 attempts the cancel never reached the check before the first query"
+  local message sent
+  jr_ctl hold COM5 2 >/dev/null
+  drv click 3001 >/dev/null
+  if ! jr_wait_transcript COM5 'hold: host read held' 15000; then
+    jr_ctl release COM5 >/dev/null
+    fail at-a-step-held "the program never took the reply to \"+++\" within 15 s"
+    return
+  fi
+  pass at-a-step-held
+  check at-a-step-clicked-while-held drv click 2 --in progress
+  jr_ctl release COM5 >/dev/null
+  message=$(jr_outcome 20000)
+  jr_shot cancelled
+  expect at-a-step-cancelled "box: Cancelled." "$message"
+  # What the host sent from the pause's arming on, joined.
+  sent=$(awk '/hold: armed/ { on = 1; next }
+    on && /^ *[0-9.]+ host> / { sub(/^[^"]*"/, ""); sub(/" \[.*$/, ""); s = s $0 } END { print s }' \
+    "$(jr_transcript COM5)")
+  expect at-a-step-no-query '++++++ATCN\r' "$sent"
+  expect at-a-step-then-done "done" "$(jr_ok_then_outcome 20000)"
+  expect at-a-step-pane-cleared "$(jr_cleared_values 3000)" "$(jr_pane_values 3000)"
+  expect at-a-step-port-closed 0 "$(jr_pty_fds)"
 }
 
 # The module keeps its answer to "ATNI": the reader waits for its first
@@ -63,7 +53,7 @@ cancel_at_a_step() {
 # leaves command mode ("ATCN") at once after a cancel, and only 1.2 s after
 # "ATNI" when its wait runs out (measured without Cancel next).
 cancel_while_waiting_for_a_reply() {
-  sleep 2.2
+  jr_module_rests
   jr_ctl fault COM5 withhold NI >/dev/null
   local before seen clicked gap
   before=$(jr_count COM5 'host> +"ATNI')

@@ -186,6 +186,7 @@ jr_start_nlconf() {
   rm -f "$RIG_WORK/nlconf.status"
   (
     export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;cfgmgr32=n,b"
+    [[ -n ${JR_WINEDEBUG:-} ]] && export WINEDEBUG=$JR_WINEDEBUG
     [[ $loader == */wine64 ]] && export WINELOADER=$loader
     # shellcheck disable=SC2016 # expanded by the inner shell
     timeout -k 5 "$RIG_PROGRAM_LIMIT_S" bash -c 'LD_PRELOAD=$1 NLCONF_SIMPORTS_DIR=$2 exec "${@:3}"' \

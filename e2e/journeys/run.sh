@@ -10,7 +10,9 @@
 # journey_name; naming journeys (by name or number) runs only those. A
 # failing journey keeps its screenshots, port transcripts, driver log and
 # program output in <out dir>/<journey>/; JOURNEYS_KEEP=all keeps every
-# journey's. Every process started here is stopped on the way out. Ends with
+# journey's; JR_WINEDEBUG (for example +file,+timestamp) puts a Wine trace of
+# the program into its nlconf.err. Every process started here is stopped on
+# the way out. Ends with
 # "journeys: N passed, M failed", counting checks.
 set -uo pipefail
 

@@ -397,7 +397,8 @@ bool parseCommand(const std::string& line, Command& c, std::string& error) {
   };
   static constexpr Named kPortVerbs[] = {{"press", Verb::kPress},   {"power", Verb::kPower},
                                          {"fault", Verb::kFault},   {"set", Verb::kSet},
-                                         {"unplug", Verb::kUnplug}, {"plug", Verb::kPlug}};
+                                         {"unplug", Verb::kUnplug}, {"plug", Verb::kPlug},
+                                         {"hold", Verb::kHold},     {"release", Verb::kRelease}};
   const Named* found = nullptr;
   for (const Named& n : kPortVerbs) {
     if (verb == n.name)
@@ -429,6 +430,15 @@ bool parseCommand(const std::string& line, Command& c, std::string& error) {
       }
       error = "press takes a port and optionally after-break <ms>";
       return false;
+    case Verb::kHold: {
+      uint64_t n = 0;
+      if (w.size() == 3 && parseDecimal(w[2], 1000, n) && n > 0) {
+        c.number = n;
+        return true;
+      }
+      error = "hold takes a port and which carriage return from now, 1 to 1000";
+      return false;
+    }
     default:
       return w.size() == 2 || (error = verb + " takes only a port", false);
   }

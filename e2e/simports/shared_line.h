@@ -19,7 +19,7 @@ constexpr const char kTableFile[] = "lines";
 constexpr const char kEventSocket[] = "events.sock";
 
 constexpr uint32_t kTableMagic = 0x4E4C5350;  // "NLSP"
-constexpr uint32_t kTableVersion = 1;
+constexpr uint32_t kTableVersion = 2;
 constexpr uint32_t kSlotCount = 16;
 
 enum SlotState : uint32_t {
@@ -43,14 +43,15 @@ enum CallCounter : uint32_t {
   kCountTcgetsIoctl,  // TCGETS/TCGETS2
   kCountTcsetsIoctl,  // TCSETS*/TCSETS2*
   kCountTcsendbreak,
-  kCountRefused,  // modem calls refused because the port is unplugged
+  kCountRefused,       // modem calls refused because the port is unplugged
+  kCountTcoflushKept,  // output flushes left out
   kCounterCount,
 };
 
 constexpr const char* kCounterNames[kCounterCount] = {
-    "TIOCMGET",     "TIOCMBIS",    "TIOCMBIC",          "TIOCMSET",  "TIOCSBRK",
-    "TIOCCBRK",     "TCSBRK",      "tcgetattr",         "tcsetattr", "ioctl-TCGETS",
-    "ioctl-TCSETS", "tcsendbreak", "refused-unplugged",
+    "TIOCMGET",     "TIOCMBIS",    "TIOCMBIC",          "TIOCMSET",      "TIOCSBRK",
+    "TIOCCBRK",     "TCSBRK",      "tcgetattr",         "tcsetattr",     "ioctl-TCGETS",
+    "ioctl-TCSETS", "tcsendbreak", "refused-unplugged", "tcoflush-kept",
 };
 
 struct Slot {
@@ -68,13 +69,22 @@ struct Slot {
   std::atomic<uint32_t> baud;     // bits per second
   std::atomic<uint32_t> hostSeq;  // bumped after every host-side change
   std::atomic<uint32_t> counters[kCounterCount];
+  // A pause a test sets to stop the host at a known point: the host's read
+  // that takes the holdAfterCr-th carriage return from now does not return
+  // until holdRelease is set (or kHoldLimitMs has passed). 0: nothing armed.
+  std::atomic<uint32_t> holdAfterCr;
+  std::atomic<uint32_t> holdRelease;
 };
 
 struct Table {
   std::atomic<uint32_t> magic;
   std::atomic<uint32_t> version;
+  std::atomic<uint32_t> holdsArmed;  // set by simports while any pause is armed or held
   Slot slots[kSlotCount];
 };
+
+// A forgotten release must not leave the program stuck for ever.
+constexpr uint32_t kHoldLimitMs = 30000;
 
 static_assert(std::atomic<uint32_t>::is_always_lock_free);
 static_assert(std::atomic<uint64_t>::is_always_lock_free);
@@ -83,6 +93,7 @@ enum EventKind : uint32_t {
   kEventBreak = 1,     // a: 1 on, 0 off
   kEventModem = 2,     // a: the TIOCM_DTR/TIOCM_RTS bits now
   kEventSettings = 3,  // a: baud, b: cflag bits
+  kEventHold = 4,      // a: 1 a read is held (b: its process), 0 it went on (b: ms held)
 };
 
 // One datagram per host-side change.

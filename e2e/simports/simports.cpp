@@ -56,7 +56,7 @@ void usage() {
                "  fault COMn replace <XX|+++> <reply, \\r \\xHH escapes> | withhold <XX> [n]\n"
                "             | cts-low [ms] | cts-ok | never-associates on|off | clear\n"
                "  radio cut on|off | radio drop <n> | radio corrupt <n>\n"
-               "  unplug COMn | plug COMn | status | quit\n",
+               "  unplug COMn | plug COMn | hold COMn <nth CR> | release COMn | status | quit\n",
                presetNames().c_str(), kRunDirEnv, kControlFifo);
 }
 
@@ -214,6 +214,8 @@ class Server {
   std::string execute(const std::string& line);
   std::string executePortCommand(const Command& c, Port& port, TimeUs at);
   std::string executeFault(const Command& c, Port& port, TimeUs at);
+  std::string armHold(Port& port, uint64_t nthCr, TimeUs at);
+  std::string releaseHold(Port& port, TimeUs at);
   std::string unplug(Port& port, TimeUs at);
   std::string plug(Port& port, TimeUs at);
   std::string status(TimeUs at);
@@ -316,6 +318,8 @@ void Server::publishSlot(Port& port) {
   s.cflag.store(port.pty.cflag);
   s.baud.store(port.pty.baud);
   s.modemIn.store(0);
+  s.holdAfterCr.store(0);
+  s.holdRelease.store(0);
   port.modemOut = port.breakOn = 0;
   port.baud = port.pty.baud;
   port.cflag = port.pty.cflag;
@@ -438,6 +442,11 @@ void Server::applyEvent(const Event& e) {
       port->baud = e.a;
       port->cflag = e.b;
       port->engine->hostSettings(at, hostConfigOf(e.a, e.b));
+      break;
+    case kEventHold:
+      port->transcript->event(at,
+                              e.a ? "hold: host read held in process " + std::to_string(e.b)
+                                  : "hold: host read went on after " + std::to_string(e.b) + " ms");
       break;
     default:
       break;
@@ -624,6 +633,10 @@ std::string Server::executePortCommand(const Command& c, Port& port, TimeUs at) 
       return unplug(port, at);
     case Verb::kPlug:
       return plug(port, at);
+    case Verb::kHold:
+      return armHold(port, *c.number, at);
+    case Verb::kRelease:
+      return releaseHold(port, at);
     default:
       return "error: not a port command";
   }
@@ -654,6 +667,29 @@ std::string Server::executeFault(const Command& c, Port& port, TimeUs at) {
     port.transcript->event(at, "fault: all cleared");
   }
   publishModemIn(port, at);
+  return "ok";
+}
+
+std::string Server::armHold(Port& port, uint64_t nthCr, TimeUs at) {
+  Slot& s = table_->slots[port.slot];
+  s.holdRelease.store(0);
+  s.holdAfterCr.store(static_cast<uint32_t>(nthCr));
+  table_->holdsArmed.store(1);
+  port.transcript->event(at, "hold: armed for the host's read of carriage return " +
+                                 std::to_string(nthCr) + " from now");
+  return "ok";
+}
+
+// The flag stays up while any port still has a pause to come.
+std::string Server::releaseHold(Port& port, TimeUs at) {
+  Slot& s = table_->slots[port.slot];
+  s.holdAfterCr.store(0);
+  s.holdRelease.store(1);
+  bool armed = false;
+  for (const auto& p : ports_)
+    armed = armed || table_->slots[p->slot].holdAfterCr.load() != 0;
+  table_->holdsArmed.store(armed ? 1 : 0);
+  port.transcript->event(at, "hold: released");
   return "ok";
 }
 

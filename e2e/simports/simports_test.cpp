@@ -258,6 +258,12 @@ TEST(ControlLine, ReadsCommandsWithTheirArguments) {
   ASSERT_TRUE(simports::parseCommand("set COM5 bd 5", c, error)) << error;
   EXPECT_EQ(c.what, "BD");
   EXPECT_EQ(c.number, 5u);
+  ASSERT_TRUE(simports::parseCommand("hold COM5 2", c, error)) << error;
+  EXPECT_EQ(c.verb, simports::Verb::kHold);
+  EXPECT_EQ(c.number, 2u);
+  ASSERT_TRUE(simports::parseCommand("release com5", c, error)) << error;
+  EXPECT_EQ(c.verb, simports::Verb::kRelease);
+  EXPECT_EQ(c.port, 5u);
 }
 
 TEST(ControlLine, RefusesIncompleteOrUnknownCommands) {
@@ -265,7 +271,8 @@ TEST(ControlLine, RefusesIncompleteOrUnknownCommands) {
   for (const char* bad :
        {"", "press", "press COM0", "jump COM5", "fault COM5 replace V 1",
         "fault COM5 withhold VR 0", "fault COM5 cts-low soon", "set COM5 BD zz", "set COM5 QQ 1",
-        "radio drop many", "status now", "fault COM5 replace VR bad\\q"}) {
+        "radio drop many", "status now", "fault COM5 replace VR bad\\q", "hold COM5", "hold COM5 0",
+        "hold COM5 x", "release COM5 now"}) {
     std::string error;
     EXPECT_FALSE(simports::parseCommand(bad, c, error)) << bad;
     EXPECT_FALSE(error.empty()) << bad;
