@@ -17,18 +17,8 @@ readonly CHECK_LIMIT_S=60
 readonly APP_LIMIT_S=120
 readonly EXIT_LIMIT_S=20
 
-passed=0
-failed=0
-
-pass() {
-  echo "PASS $1"
-  passed=$((passed + 1))
-}
-
-fail() {
-  echo "FAIL $1: $2"
-  failed=$((failed + 1))
-}
+# shellcheck source=e2e/check_counts.sh
+source "$(dirname "${BASH_SOURCE[0]}")/check_counts.sh"
 
 summary() {
   echo "app smoke: $passed passed, $failed failed"

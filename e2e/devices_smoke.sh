@@ -25,18 +25,8 @@ readonly APPEAR_LIMIT_MS=30000
 readonly LOG_LIMIT_S=5
 readonly EXIT_LIMIT_S=20
 
-passed=0
-failed=0
-
-pass() {
-  echo "PASS $1"
-  passed=$((passed + 1))
-}
-
-fail() {
-  echo "FAIL $1: $2"
-  failed=$((failed + 1))
-}
+# shellcheck source=e2e/check_counts.sh
+source "$(dirname "${BASH_SOURCE[0]}")/check_counts.sh"
 
 summary() {
   echo "devices smoke: $passed passed, $failed failed"

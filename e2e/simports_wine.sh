@@ -19,18 +19,8 @@ readonly PROGRAM_LIMIT_S=120
 readonly SIMPORTS_LIMIT_S=$((BOOT_LIMIT_S + PROGRAM_LIMIT_S + 60))
 readonly STOP_LIMIT_S=5
 
-passed=0
-failed=0
-
-pass() {
-  echo "PASS $1"
-  passed=$((passed + 1))
-}
-
-fail() {
-  echo "FAIL $1: $2"
-  failed=$((failed + 1))
-}
+# shellcheck source=e2e/check_counts.sh
+source "$(dirname "${BASH_SOURCE[0]}")/check_counts.sh"
 
 give_up() {
   echo "FAIL simports-wine-setup: $*"
