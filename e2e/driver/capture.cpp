@@ -10,6 +10,8 @@ constexpr int kFrameInset = 2;
 constexpr int kMinSide = 3;
 constexpr DWORD kSettleLimitMs = 2000;
 constexpr DWORD kSettlePauseMs = 60;
+constexpr DWORD kLookLimitMs = 5000;
+constexpr DWORD kLookPauseMs = 100;
 
 RECT clientOnScreen(HWND control) {
   RECT client{};
@@ -169,9 +171,7 @@ bool capturePrint(HWND control, Capture* capture, std::string* why) {
   return true;
 }
 
-}  // namespace
-
-bool captureText(HWND control, CaptureMethod method, Capture* capture, std::string* why) {
+bool captureOnce(HWND control, CaptureMethod method, Capture* capture, std::string* why) {
   if (!IsWindowVisible(control) || IsIconic(GetAncestor(control, GA_ROOT))) {
     *why = "the control is not visible";
     return false;
@@ -190,4 +190,27 @@ bool captureText(HWND control, CaptureMethod method, Capture* capture, std::stri
     return false;
   }
   return captureScreen(capture, why);
+}
+
+}  // namespace
+
+// A window that has just appeared may still be mapped, moved or painted on a
+// busy machine: a user would look again, so the capture does too, for a while.
+bool captureText(HWND control, CaptureMethod method, Capture* capture, std::string* why) {
+  const DWORD started = GetTickCount();
+  int looks = 0;
+  for (;;) {
+    Capture attempt;
+    ++looks;
+    if (captureOnce(control, method, &attempt, why)) {
+      attempt.looks = looks;
+      *capture = std::move(attempt);
+      return true;
+    }
+    if (!IsWindow(control) || GetTickCount() - started >= kLookLimitMs) {
+      *why += " (looked " + std::to_string(looks) + " times)";
+      return false;
+    }
+    Sleep(kLookPauseMs);
+  }
 }

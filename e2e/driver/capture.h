@@ -19,9 +19,11 @@ struct Capture {
   int height = 0;
   std::vector<Rgb> pixels;
   int attempts = 0;  // screen captures until two in a row agreed
+  int looks = 0;     // tries until the text area could be seen at all
 };
 
 // The control's text area: its client area less a frame's width, and for a
 // combo box less the drop-down button. Fails (with the reason) when the
-// area is covered by another window, hidden, or not captured.
+// area is covered by another window, hidden, or not captured, and stays so
+// for a few seconds.
 bool captureText(HWND control, CaptureMethod method, Capture* capture, std::string* why);

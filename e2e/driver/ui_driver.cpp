@@ -464,7 +464,8 @@ int reportColor(HWND control, CaptureMethod method, const std::string& name) {
   if (r.unexplained > 0)
     line += " (mostly " + hexColor(r.commonUnexplained) + ")";
   line += " area=" + std::to_string(capture.width) + "x" + std::to_string(capture.height) +
-          " captures=" + std::to_string(capture.attempts);
+          " captures=" + std::to_string(capture.attempts) +
+          " looks=" + std::to_string(capture.looks);
   out(line);
   return kDone;
 }

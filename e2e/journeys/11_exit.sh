@@ -27,4 +27,6 @@ exit_fresh_program() {
     fail "$1-start" "no main dialog within $JR_APPEAR_MS ms"
     return 1
   fi
+  # Shown is not yet settled: the focus and first paint come after.
+  drv sync main >/dev/null
 }

@@ -44,7 +44,7 @@ pass() {
 }
 
 fail() {
-  echo "FAIL $JR_NAME/$1: $2"
+  echo "FAIL $JR_NAME/$1: $2$(jr_driver_complaint)"
   JR_FAILED=$((JR_FAILED + 1))
   JR_JOURNEY_FAILED=1
   # The screen as it was at the first fault is the one worth keeping.
@@ -52,6 +52,16 @@ fail() {
     JR_SHOT_TAKEN=1
     rig_shot "$JR_DIR/at-first-failure.png"
   fi
+}
+
+# What the driver said when its last command failed: its complaints go to
+# the driver log, not into the values a check compares.
+jr_driver_complaint() {
+  local log=${RIG_WORK:-}/driver.log last
+  [[ -f $log ]] || return 0
+  last=$(tail -n 50 "$log" | awk '/^ui_driver: / { why = $0 } /^\(exit / { status = $2; if (status != "0)") shown = why; else shown = ""; why = "" } END { print shown }')
+  [[ -n $last ]] && printf ' (%s)' "$last"
+  return 0
 }
 
 # A failure outside any journey's run (before it could begin).
