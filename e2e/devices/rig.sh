@@ -160,11 +160,27 @@ rig_shot() {
   timeout 30 import -window root "$1" >/dev/null 2>&1
 }
 
+# A process and everything under it, deepest first.
+rig_tree() {
+  local child
+  for child in $(pgrep -P "$1"); do
+    rig_tree "$child"
+  done
+  echo "$1"
+}
+
+# A started program runs under a subshell and timeout: stopping only the
+# subshell would leave the program up, with its ports and boxes, to confuse
+# whatever runs next.
 rig_stop_pid() {
-  local pid=$1
+  local pid=$1 tree p
   [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null || return 0
-  kill -TERM "$pid" 2>/dev/null
-  timeout 5 tail --pid="$pid" -f /dev/null || kill -KILL "$pid" 2>/dev/null
+  tree=$(rig_tree "$pid")
+  # shellcheck disable=SC2086 # one pid per word
+  kill -TERM $tree 2>/dev/null
+  for p in $tree; do
+    timeout 5 tail --pid="$p" -f /dev/null || kill -KILL "$p" 2>/dev/null
+  done
 }
 
 rig_cleanup() {

@@ -207,6 +207,14 @@ jr_start_nlconf() {
   RIG_PIDS[nlconf]=$!
 }
 
+# Processes of nlconf.exe in this run's prefix.
+jr_programs_left() {
+  local pid
+  for pid in $(pgrep -u "$(id -u)" -f 'nlconf\.exe'); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+  done
+}
+
 # Open descriptors of pseudo-terminals in the program's process and in the
 # prefix's wineserver, which keeps its own for every open handle: both are
 # 0 when no port is open, and a handle that was never closed shows here.
@@ -269,6 +277,14 @@ jr_end() {
   fi
   wait "${RIG_PIDS[nlconf]}" 2>/dev/null
   unset 'RIG_PIDS[nlconf]'
+  # A program left up would hold its boxes and ports into the next journey.
+  local left
+  left=$(jr_programs_left | paste -sd' ')
+  if [[ -n $left ]]; then
+    fail program-stopped "still running after the journey: pid $left"
+    # shellcheck disable=SC2086 # one pid per word
+    kill -KILL $left 2>/dev/null
+  fi
   jr_stop_simports
   # Wine reports a crash on standard error even with its debug output off.
   if grep -qiE 'unhandled|page fault|exception|assertion' "$RIG_WORK/nlconf.err"; then

@@ -107,16 +107,23 @@ void LineEngine::hostWrote(TimeUs at, const std::string& bytes) {
 // ---------------------------------------------------------------- time
 
 std::optional<TimeUs> LineEngine::nextInternal() const {
-  std::optional<TimeUs> next;
+  std::optional<TimeUs> next = module_.nextWake();
   if (!toModule_.empty())
-    next = toModule_.front().due;
+    earliest(next, toModule_.front().due);
   for (const Timer& t : timers_)
     earliest(next, t.due);
   return next;
 }
 
+// The loop may wake long after the module had something to do: it is run
+// one wake at a time, so that what it sends leaves when it was sent and at
+// the settings it had then, not at those of a later "ATCN".
 void LineEngine::catchUp(TimeUs until) {
   for (auto due = nextInternal(); due && *due <= until; due = nextInternal()) {
+    if (const auto wake = module_.nextWake(); wake && *wake == *due) {
+      runModule(*due);
+      continue;
+    }
     if (!toModule_.empty() && toModule_.front().due == *due) {
       const InFlight b = toModule_.front();
       toModule_.pop_front();
@@ -149,13 +156,17 @@ void LineEngine::runTimer(const Timer& timer) {
   releaseCts(t);
 }
 
-std::string LineEngine::run(TimeUs now) {
-  catchUp(now);
-  const TimeUs t = clamp(now);
+void LineEngine::runModule(TimeUs at) {
+  const TimeUs t = clamp(at);
   module_.advance(t);
   fed_ = t;
   takeModuleOutput(t);
-  return deliverToHost(t);
+}
+
+std::string LineEngine::run(TimeUs now) {
+  catchUp(now);
+  runModule(now);
+  return deliverToHost(clamp(now));
 }
 
 void LineEngine::takeModuleOutput(TimeUs now) {

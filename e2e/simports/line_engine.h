@@ -78,6 +78,7 @@ class LineEngine {
   std::optional<TimeUs> nextInternal() const;
   void deliverToModule(const InFlight& b);
   void runTimer(const Timer& t);
+  void runModule(TimeUs at);
   void takeModuleOutput(TimeUs now);
   std::string deliverToHost(TimeUs now);
 

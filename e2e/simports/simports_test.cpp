@@ -141,6 +141,22 @@ TEST_F(Line, ModuleBytesReachAHostAtOtherSettingsGarbled) {
   EXPECT_EQ(static_cast<uint8_t>(text()[0]), vw::garble('K'));
 }
 
+// A loaded machine wakes simports late: the replies up to "ATCN" must still
+// leave at the old settings, and what follows at the new ones.
+TEST_F(Line, ReplyToAtcnLeavesAtTheOldSettingsHoweverLateTheLoopWakes) {
+  escape(0);
+  received.clear();
+  engine.hostWrote(2 * kSecond, "ATBD4\rATCN\r");
+  collect(3 * kSecond);  // one wake for both commands, their replies and the switch
+  EXPECT_EQ(text(), "OK\rOK\r");
+  EXPECT_FALSE(transcriptHas("garbled"));
+  EXPECT_EQ(module.lineSettings(), line(19200));
+  engine.hostSettings(3 * kSecond, line(19200));
+  received.clear();
+  escape(4 * kSecond);
+  EXPECT_EQ(text(), "OK\r") << "the module talks at 19200 now";
+}
+
 TEST_F(SlowModuleLine, ResetKeyUnderBreakBringsTheModuleTo9600) {
   engine.hostSettings(0, line(38400));  // the pulse rate
   engine.hostBreak(100 * kMs, true);
