@@ -13,13 +13,8 @@ readonly BOOT_LIMIT_S=180
 readonly DISPLAY_LIMIT_S=10
 readonly CHECK_LIMIT_S=120
 
-passed=0
-failed=0
-
-fail() {
-  echo "FAIL $1: $2"
-  failed=$((failed + 1))
-}
+# shellcheck source=e2e/check_counts.sh
+source "$(dirname "${BASH_SOURCE[0]}")/check_counts.sh"
 
 summary() {
   echo "runner checks: $passed passed, $failed failed"
