@@ -60,12 +60,12 @@ int main() {
   checkPanId(0, "0");
   checkPanId(0x1234, "1234");
   checkPanId(0xABCDEF, "ABCDEF");
-  checkPanId(0x0013A20040000001ull, "13A20040000001");
+  checkPanId(0x02004E4C40000001ull, "2004E4C40000001");
   checkPanId(0x8000000000000000ull, "8000000000000000");
   checkPanId(UINT64_MAX, "FFFFFFFFFFFFFFFF");
   checkAddressHalf(0xFFFF, "0000FFFF");
   checkAddressHalf(0, "00000000");
-  checkAddressHalf(0x0013A200, "0013A200");
+  checkAddressHalf(0x02004E4C, "02004E4C");
   checkAddressHalf(0xDEADBEEF, "DEADBEEF");
   std::printf("ui rules check: %d failed\n", failures);
   return failures ? 1 : 0;

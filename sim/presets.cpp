@@ -3,7 +3,7 @@
 namespace sim::presets {
 namespace {
 
-constexpr uint64_t kSerialHigh = 0x0013A200;
+constexpr uint64_t kSerialHigh = 0x02004E4C;
 constexpr uint64_t kMasterSerialLow = 0x40B0A001;
 constexpr uint64_t kSlaveSerialLow = 0x40B0A002;
 constexpr uint64_t kPanId = 0x4E4C303031;  // "NL001"

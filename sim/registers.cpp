@@ -37,7 +37,7 @@ const RegisterInfo* findRegister(const std::string& letters) {
 const std::map<std::string, uint64_t>& defaultRegisters() {
   static const std::map<std::string, uint64_t> regs = {
       {"VR", 0x10A5},     {"HV", 0x1744}, {"ID", 0x3332}, {"OI", 0xFFFF}, {"SL", 0x40A1B2C3},
-      {"SH", 0x0013A200}, {"DL", 0},      {"DH", 0},      {"SC", 0x1FFE}, {"BD", 3},
+      {"SH", 0x02004E4C}, {"DL", 0},      {"DH", 0},      {"SC", 0x1FFE}, {"BD", 3},
       {"NB", 0},          {"SB", 0},      {"PL", 4},      {"PM", 1},      {"SM", 0},
       {"D7", 1},          {"D6", 0},      {"GT", 0x3E8},
   };

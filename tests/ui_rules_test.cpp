@@ -39,8 +39,8 @@ void makeLinkedPair() {
     p->flowControlRead = p->flowControlShown = 1;
     p->d7ConfigRead = p->d7ConfigShown = 1;
     p->d6ConfigRead = p->d6ConfigShown = 1;
-    p->serialHigh = 0x0013A200;
-    p->destHighRead = p->destHighShown = 0x0013A200;
+    p->serialHigh = 0x02004E4C;
+    p->destHighRead = p->destHighShown = 0x02004E4C;
   }
   slavePane.powerSaveRead = slavePane.powerSaveShown = 0;
   slavePane.sleepModeRead = slavePane.sleepModeShown = 4;
@@ -317,7 +317,7 @@ TEST_F(UiDisplayTexts, PanIdIsUpperCaseHexWithoutLeadingZeros) {
   EXPECT_EQ(panIdText(0), L"0");
   EXPECT_EQ(panIdText(0x1234), L"1234");
   EXPECT_EQ(panIdText(0xabcdef), L"ABCDEF");
-  EXPECT_EQ(panIdText(0x0013A20040000001ull), L"13A20040000001");
+  EXPECT_EQ(panIdText(0x02004E4C40000001ull), L"2004E4C40000001");
   EXPECT_EQ(panIdText(UINT64_MAX), L"FFFFFFFFFFFFFFFF") << "a reset PAN ID, 16 digits";
   EXPECT_EQ(panIdText(0x8000000000000000ull), L"8000000000000000");
 }
@@ -326,7 +326,7 @@ TEST_F(UiDisplayTexts, AddressHalvesAreAlwaysEightDigits) {
   EXPECT_EQ(addressText(0xFFFF), L"0000FFFF");
   EXPECT_EQ(addressText(0), L"00000000");
   EXPECT_EQ(addressText(0xDEADBEEF), L"DEADBEEF");
-  EXPECT_EQ(addressText(0x0013A200), L"0013A200");
+  EXPECT_EQ(addressText(0x02004E4C), L"02004E4C");
 }
 
 TEST_F(UiDisplayTexts, TextsAgreeWithTheCLibrarysFormatting) {

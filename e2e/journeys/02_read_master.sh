@@ -10,7 +10,7 @@ journey_read_master() {
   jr_shot after-read
   expect values-shown "3003 KOV-NL001/M
 3004 4E4C303031
-3005 0013A200
+3005 02004E4C
 3006 40B0A002
 3007 15
 3008 9600

@@ -14,7 +14,7 @@ journey_read_slave_reset_key() {
   expect prompt-gone-after-the-read absent-or-hidden "$(drv prompt | sed -E 's/^(absent|hidden).*/absent-or-hidden/')"
   expect values-shown "4003 KOV-NL001/S
 4004 4E4C303031
-4005 0013A200
+4005 02004E4C
 4006 40B0A001
 4007 15
 4008 38400

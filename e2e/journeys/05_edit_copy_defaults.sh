@@ -39,7 +39,7 @@ journey_edit_copy_defaults() {
   drv click 1002 >/dev/null
   jr_shot after-set-default
   expect slave-defaults "4004 4E4C303031
-4005 0013A200
+4005 02004E4C
 4006 40B0A001
 4007 20
 4008 9600

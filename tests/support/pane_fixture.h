@@ -19,8 +19,8 @@
 
 inline sim::ModuleConfig masterConfig() {
   sim::ModuleConfig c;
-  c.registers = {{"VR", 0x2041},     {"SH", 0x0013A200}, {"SL", 0x40000001},
-                 {"DH", 0x0013A200}, {"DL", 0x40000002}, {"ID", 0x1234},
+  c.registers = {{"VR", 0x2041},     {"SH", 0x02004E4C}, {"SL", 0x40000001},
+                 {"DH", 0x02004E4C}, {"DL", 0x40000002}, {"ID", 0x1234},
                  {"SC", 0x0200},     {"D7", 1},          {"D6", 1}};
   c.nodeId = "KOV-NL001/M";
   return c;
@@ -28,7 +28,7 @@ inline sim::ModuleConfig masterConfig() {
 
 inline sim::ModuleConfig slaveConfig() {
   sim::ModuleConfig c;
-  c.registers = {{"VR", 0x2241},     {"SH", 0x0013A200}, {"SL", 0x40000002}, {"DH", 0x0013A200},
+  c.registers = {{"VR", 0x2241},     {"SH", 0x02004E4C}, {"SL", 0x40000002}, {"DH", 0x02004E4C},
                  {"DL", 0x40000001}, {"ID", 0x1234},     {"SC", 0x0200},     {"SM", 0},
                  {"D7", 1},          {"D6", 1}};
   c.nodeId = "KOV-NL001/S";
