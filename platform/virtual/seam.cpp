@@ -43,7 +43,18 @@ World::Object* World::object(os::Handle h, int kind) {
   return o;
 }
 
+void World::noteCall() {
+  constexpr uint64_t kSpinLimit = 200000;
+  if (now_ != spinTime_) {
+    spinTime_ = now_;
+    spinCalls_ = 0;
+  } else if (++spinCalls_ > kSpinLimit) {
+    fatal("a thread spins: calls without end while the clock stands still");
+  }
+}
+
 SerialLine* World::serialOf(os::Handle h) {
+  noteCall();
   Object* o = object(h, kSerial);
   if (!o) {
     os::setLastError(os::kErrorInvalidHandle);
@@ -58,6 +69,7 @@ SerialLine* World::serialOf(os::Handle h) {
 
 uint32_t World::tickCount() {
   std::lock_guard lock(mutex_);
+  noteCall();
   return tickOrigin_ + static_cast<uint32_t>(now_ / 1000);
 }
 
@@ -113,12 +125,16 @@ bool World::lockMutex(os::Handle h) {
   Object* o = object(h, kMutex);
   if (!o)
     return fail(os::kErrorInvalidHandle);
+  if (shouldFail(Call::LockMutex))
+    return fail(os::kErrorInvalidParameter);
   const int me = self()->id;
   if (o->owner != me && o->owner != -1) {
+    o->waiters++;
     block(
-        lock, [this, o] { return objects_.count(o) && o->owner == -1; }, std::nullopt);
+        lock, [this, o] { return !objects_.count(o) || o->owner == -1; }, std::nullopt);
     if (!objects_.count(o))
       return fail(os::kErrorInvalidHandle);
+    o->waiters--;
   }
   o->owner = me;
   o->depth++;
@@ -142,6 +158,10 @@ bool World::closeHandle(os::Handle h) {
   auto* o = static_cast<Object*>(h);
   if (!h || !objects_.count(o))
     return fail(os::kErrorInvalidHandle);
+  if (o->kind == kMutex && o->owner != -1)
+    violations_.push_back("a mutex was closed while locked");
+  if (o->kind == kMutex && o->waiters > 0)
+    violations_.push_back("a mutex was closed while a thread waited for it");
   if (o->kind == kSerial) {
     SerialLine& l = *o->line;
     abortTransfer(l.pendingRead, os::kErrorOperationAborted);

@@ -13,13 +13,13 @@ constexpr uint32_t kErrorBadCommand = 22;
 
 World* gWorld = nullptr;
 
-[[noreturn]] void fatal(const char* what) {
+}  // namespace
+
+void fatal(const char* what) {
   std::fprintf(stderr, "virtual world: %s\n", what);
   std::fflush(stderr);
   std::abort();
 }
-
-}  // namespace
 
 TimeUs byteTimeUs(const PeerSettings& s) {
   uint64_t halfBits = 2 * (1 + uint64_t{s.byteSize} + (s.parity != os::kNoParity ? 1 : 0));

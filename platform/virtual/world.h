@@ -87,6 +87,7 @@ struct Entry {
 enum class Call {
   CreateEvent,
   CreateMutex,
+  LockMutex,
   OpenSerial,
   StartWrite,
   StartRead,
@@ -160,6 +161,9 @@ class World {
   std::string peerBytes(const std::string& port) const;
   std::vector<Entry> entries(const std::string& port, Event kind) const;
   int openHandles() const;
+  // What the code under test did that real Windows would punish at random
+  // (a mutex closed while locked or waited on); a test expects none.
+  const std::vector<std::string>& violations() const { return violations_; }
   // Transfers started and not yet fetched with finishTransfer.
   int unfinishedTransfers() const;
 
@@ -204,6 +208,9 @@ class World {
   using Lock = std::unique_lock<std::recursive_mutex>;
 
   bool shouldFail(Call call);
+  // Counts seam calls made while the clock stands still; a loop of calls
+  // that fail at once would otherwise hang the test instead of failing it.
+  void noteCall();
   Object* object(os::Handle h, int kind);
   SerialLine* serialOf(os::Handle h);
   VThread* self();
@@ -239,6 +246,9 @@ class World {
   std::map<std::string, std::unique_ptr<SerialLine>> lines_;
   std::map<Call, std::vector<int>> faults_;
   std::vector<Entry> transcript_;
+  std::vector<std::string> violations_;
+  TimeUs spinTime_ = 0;
+  uint64_t spinCalls_ = 0;
 };
 
 }  // namespace vw

@@ -7,11 +7,15 @@ namespace vw {
 
 enum Kind { kEvent, kMutex, kSerial };
 
+// Ends the test run: the world cannot go on (a deadlock, a spin, misuse).
+[[noreturn]] void fatal(const char* what);
+
 struct World::Object {
   int kind = kEvent;
   bool signalled = false;  // events
   int owner = -1;          // mutexes: owning thread id
   int depth = 0;
+  int waiters = 0;
   SerialLine* line = nullptr;  // serial devices
 };
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "link/at_command.h"
 #include "link/port_table.h"
@@ -32,6 +33,7 @@ class LinkTest : public ::testing::Test {
   void TearDown() override {
     closePort(port);
     os::closeHandle(cancel);
+    EXPECT_EQ(world.violations(), std::vector<std::string>{});
     EXPECT_EQ(world.openHandles(), 0) << "a handle leaked";
     EXPECT_EQ(world.unfinishedTransfers(), 0) << "a transfer record was abandoned";
   }

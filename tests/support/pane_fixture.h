@@ -60,6 +60,7 @@ class PaneTest : public ::testing::Test {
         os::closeHandle(p->cancelEvent);
       p->cancelEvent = nullptr;
     }
+    EXPECT_EQ(world.violations(), std::vector<std::string>{});
     EXPECT_EQ(world.openHandles(), 0) << "a handle leaked";
     EXPECT_EQ(world.unfinishedTransfers(), 0);
   }
