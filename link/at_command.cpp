@@ -38,26 +38,42 @@ int32_t sendSetter(SerialPort* port, const char* name, uint32_t value) {
 
 }  // namespace
 
+// The port is counted as a user of its lock before it looks whether a close
+// has begun, so a close never lets the lock go under this thread.
+int32_t exchangeUnderLock(SerialPort* port, const char* command, uint32_t commandLength,
+                          char* buffer, uint32_t size, uint32_t* outLength) {
+  if (port->closing.load() || !os::lockMutex(port->lock))
+    return ErrBadHandle;
+  int32_t result = ErrBadHandle;
+  if (port->handle) {  // it may have closed while this waited
+    result = writeBytes(port, command, commandLength);
+    if (result == 0)
+      result = readLine(port, buffer, size, outLength);
+  }
+  os::unlockMutex(port->lock);
+  return result;
+}
+
 int32_t transact(SerialPort* port, const char* command, uint32_t commandLength, char* buffer,
                  uint32_t size, uint32_t* outLength) {
   if (!isValidPort(port))
     return ErrBadHandle;
   if (!command || !buffer || size == 0)
     return ErrArgument;
-  os::lockMutex(port->lock);
-  int32_t result = writeBytes(port, command, commandLength);
-  if (result == 0)
-    result = readLine(port, buffer, size, outLength);
-  os::unlockMutex(port->lock);
+  port->lockUsers.fetch_add(1);
+  const int32_t result = exchangeUnderLock(port, command, commandLength, buffer, size, outLength);
+  port->lockUsers.fetch_sub(1);
   return result;
 }
 
 int32_t sendCommandExpectOk(SerialPort* port, const char* command, uint32_t commandLength) {
   char reply[kOkReplySize] = {};
-  const int32_t result = transact(port, command, commandLength, reply, kOkReplySize, nullptr);
+  uint32_t length = 0;
+  const int32_t result = transact(port, command, commandLength, reply, kOkReplySize, &length);
   if (result != 0)
     return result;
-  return std::strcmp(reply, "OK") == 0 ? 0 : ErrNotOk;
+  // Over the length received: a NUL inside the reply must not end the test early.
+  return length == 2 && std::memcmp(reply, "OK", 2) == 0 ? 0 : ErrNotOk;
 }
 
 int32_t sendCommand5ExpectOk(SerialPort* port, const char* command) {
@@ -141,7 +157,7 @@ int32_t readGuardTime(SerialPort* port) {
   if (result != 0)
     return result;
   port->guardTime = gt;
-  const uint32_t delay = gt + 30;  // wraps for absurd GTs, and then the floor holds
+  const uint32_t delay = (gt < kLongestGuardTimeMs ? gt : kLongestGuardTimeMs) + 30;
   port->guardDelayMs = delay >= kMinimumGuardDelayMs ? delay : kMinimumGuardDelayMs;
   return 0;
 }
@@ -201,7 +217,13 @@ int32_t exitCommandMode(SerialPort* port) {
     return r;
   if (port->inCommandMode == 0)
     return 0;
+  // The cancel that ended a sequence stays set, but the way out must still
+  // go out whole: a module left in command mode applies a cancelled write's
+  // setters on its own and passes no data. The port's I/O time-out bounds it.
+  const uint32_t waitCount = port->waitCount;
+  port->waitCount = 1;
   const int32_t result = sendCommandExpectOk(port, "ATCN\r", kQueryLength);
+  port->waitCount = waitCount;
   if (result != 0)
     return result;
   port->inCommandMode = 0;

@@ -1,8 +1,8 @@
 #include "link/discovery.h"
 
 #include "link/hex.h"
+#include "link/serial_codes.h"
 #include "link/transfer.h"
-#include "module/pane.h"
 
 namespace {
 
@@ -59,17 +59,23 @@ bool setBaudRate(SerialPort* port, uint32_t rate) {
 
 // Break pulses, each one read window long, until the module that the user
 // resets answers with a byte. A cancelled pane gets no more pulses: its
-// reads end at once, and the pulses would only hammer the line.
+// reads end at once, and the pulses would only hammer the line. Neither does
+// a device that has gone: every call would fail at once, and the loop would
+// spin until the window closes.
 bool pulseUntilModuleSpeaks(SerialPort* port) {
   const uint32_t t0 = os::tickCount();
   while (os::tickCount() - t0 < kResetWindowMs) {
     if (port->cancelEvent && os::isEventSet(port->cancelEvent))
       return false;
-    os::setBreak(port->handle);
+    if (!os::setBreak(port->handle))
+      return false;
     char byte = 0;
     uint32_t count = 0;
-    readBlockTimed(port, &byte, 1, &count);
+    bool issued = false;
+    readBlockTimed(port, &byte, 1, &count, &issued);
     os::clearBreak(port->handle);
+    if (!issued)
+      return false;
     if (count > 0)
       return true;
   }
@@ -102,12 +108,6 @@ bool parseReply(const char* reply, uint32_t* value) {
 }
 
 }  // namespace
-
-uint32_t discoveryBaudRate(uint32_t code) {
-  if (code >= 128)
-    return code;
-  return code < 8 ? baudRateOfCode(code) : kCommandBaudRate;
-}
 
 os::LineSettings defaultLineSettings() {
   os::LineSettings s{};
@@ -162,7 +162,7 @@ bool discoverSerialSettings(SerialPort* port, WindowHandle resetPrompt) {
     return false;
   if (!parseReply(replies.stopBits, &stopBits))
     return false;
-  port->serialSettings.baudRate = discoveryBaudRate(baud);
+  port->serialSettings.baudRate = baudRateOfCode(baud);
   port->serialSettings.parity = parityOfCode(static_cast<uint8_t>(parity));
   port->serialSettings.stopBits = stopBitsOfCode(static_cast<uint8_t>(stopBits));
   if (!applySettings(port))

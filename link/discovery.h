@@ -3,11 +3,7 @@
 #pragma once
 
 #include "link/port_table.h"
-#include "module/view_hooks.h"
-
-// The rate a module's "ATBD" reply stands for: codes 0..7 the standard
-// rates, 8..127 9600, from 128 on the value itself.
-uint32_t discoveryBaudRate(uint32_t code);
+#include "link/reset_prompt.h"
 
 // The line settings every discovery starts from.
 os::LineSettings defaultLineSettings();

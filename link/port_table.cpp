@@ -75,7 +75,12 @@ SerialPort* openPort(uint32_t portNumber, os::Handle cancelEvent) {
   port.guardDelayMs = kDefaultGuardDelayMs;
   port.inCommandMode = 0;
 
-  os::lockMutex(port.lock);
+  if (!os::lockMutex(port.lock)) {
+    const uint32_t error = os::lastError();
+    closePort(&port);
+    os::setLastError(error);
+    return nullptr;
+  }
   openDevice(port);
   os::unlockMutex(port.lock);
   if (!port.handle) {
@@ -89,10 +94,9 @@ SerialPort* openPort(uint32_t portNumber, os::Handle cancelEvent) {
 }
 
 void closePort(SerialPort* port) {
-  if (!port)
-    return;
-  if (port->lock)
-    os::lockMutex(port->lock);
+  if (!port || port->closing.exchange(true))
+    return;  // another thread is closing it already
+  const bool locked = port->lock && os::lockMutex(port->lock);
   if (port->handle) {
     os::purgeSerial(port->handle, os::kPurgeAll);
     closeAndClear(port->handle);
@@ -103,10 +107,15 @@ void closePort(SerialPort* port) {
   port->writeWait[1] = nullptr;
   port->readWait[1] = nullptr;
   port->inCommandMode = 0;
-  if (port->lock) {
+  if (locked)
     os::unlockMutex(port->lock);
-    closeAndClear(port->lock);
-  }
+  // A transaction that was already waiting takes the lock, finds the port
+  // closed and lets go; closing the lock under it would leave it waiting on
+  // nothing.
+  while (port->lockUsers.load() != 0)
+    os::sleepMs(1);
+  closeAndClear(port->lock);
+  port->closing.store(false);
 }
 
 bool isValidPort(const SerialPort* port) {

@@ -2,6 +2,7 @@
 // alone designates the record and a second open of it is refused.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/os.h"
@@ -20,6 +21,10 @@ struct SerialPort {
   os::LineSettings serialSettings{};
   uint32_t portNumber = 0;
   uint32_t inCommandMode = 0;
+  // Threads that may touch `lock`, and a close in progress: the close lets
+  // the lock go only when nobody can still be waiting for it.
+  std::atomic<uint32_t> lockUsers{0};
+  std::atomic<bool> closing{false};
 };
 
 constexpr uint32_t kPortTableSize = 256;
@@ -33,6 +38,8 @@ SerialPort* portRecord(uint32_t portNumber);
 // Null on failure, with the last error set: ERROR_INVALID_PARAMETER for a
 // number outside 1..255, ERROR_ACCESS_DENIED when the record is open.
 SerialPort* openPort(uint32_t portNumber, os::Handle cancelEvent);
+// Safe from any thread: a transaction in progress ends first, and one that
+// waits for the lock is let through to find the port closed.
 void closePort(SerialPort* port);
 bool isValidPort(const SerialPort* port);
 

@@ -96,22 +96,27 @@ int32_t writeBytes(SerialPort* port, const char* bytes, uint32_t count) {
 
 int32_t readLine(SerialPort* port, char* buffer, uint32_t size, uint32_t* outLength) {
   uint32_t i = 0;
+  int32_t result = 0;
   while (i < size) {
     char byte = 0;
     os::resetEvent(port->readWait[0]);
     os::Transfer transfer{};
-    if (!os::startRead(port->handle, &byte, 1, transfer, port->readWait[0]))
-      return ErrRead;
-    const int32_t result = awaitTransfer(port, port->readWait, transfer, ErrRead);
-    if (result != 0)
-      return result;
-    if (byte == kCr)
+    if (!os::startRead(port->handle, &byte, 1, transfer, port->readWait[0])) {
+      result = ErrRead;
+      break;
+    }
+    result = awaitTransfer(port, port->readWait, transfer, ErrRead);
+    if (result != 0 || byte == kCr)
       break;
     buffer[i++] = byte;
   }
   if (i == size)
     i = size - 1;  // the terminator takes the last place
+  // Terminated on every way out: a line cut short must never read on into
+  // what an earlier line left in the buffer.
   buffer[i] = 0;
+  if (result != 0)
+    return result;
   if (i == 0)
     return ErrRead;
   if (outLength)
@@ -157,12 +162,17 @@ bool readLineRaw(SerialPort* port, char* buffer, uint32_t size, uint32_t* outCou
   return true;
 }
 
-bool readBlockTimed(SerialPort* port, char* buffer, uint32_t count, uint32_t* outCount) {
+bool readBlockTimed(SerialPort* port, char* buffer, uint32_t count, uint32_t* outCount,
+                    bool* issued) {
   *outCount = 0;
+  if (issued)
+    *issued = false;
   os::resetEvent(port->readWait[0]);
   os::Transfer transfer{};
   if (!os::startReadUnsignalled(port->handle, buffer, count, transfer))
     return false;
+  if (issued)
+    *issued = true;
   if (os::waitAny(port->readWait, port->waitCount, port->ioTimeoutMs) != 0) {
     os::cancelTransfers(port->handle);
   }

@@ -26,5 +26,7 @@ bool writeRaw(SerialPort* port, const char* bytes, uint32_t count);
 // Keeps the CR; at most size - 1 bytes (size at least 2).
 bool readLineRaw(SerialPort* port, char* buffer, uint32_t size, uint32_t* outCount);
 // Gives the read a fixed window of ioTimeoutMs, even when its bytes come
-// sooner; outCount is what arrived within it.
-bool readBlockTimed(SerialPort* port, char* buffer, uint32_t count, uint32_t* outCount);
+// sooner; outCount is what arrived within it. issued (if given) tells a read
+// that could not even start from one that brought nothing.
+bool readBlockTimed(SerialPort* port, char* buffer, uint32_t count, uint32_t* outCount,
+                    bool* issued = nullptr);

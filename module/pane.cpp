@@ -15,7 +15,6 @@ namespace {
 
 constexpr uint8_t kNone8 = 0xFF;
 constexpr uint8_t kDefaultChannel = 20;
-constexpr uint8_t kFirstChannel = 11;
 constexpr uint8_t kSleepModeCyclic = 4;
 constexpr uint8_t kD7FlowControl = 1;
 constexpr uint8_t kD7HighLevelOut = 4;
@@ -121,29 +120,13 @@ uint8_t channelFromMask(uint16_t mask) {
 }
 
 uint16_t maskFromChannel(uint8_t channel) {
-  return static_cast<uint16_t>(1u << ((channel - kFirstChannel) & 15));
+  if (channel < kFirstChannel || channel > kLastChannel)
+    return 0;
+  return static_cast<uint16_t>(1u << (channel - kFirstChannel));
 }
 
-uint32_t baudRateOfCode(uint32_t code) {
-  static const uint32_t rates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-  return code < 8 ? rates[code] : 9600;
-}
-
-uint8_t parityOfCode(uint8_t code) {
-  switch (code) {
-    case 1:
-      return os::kEvenParity;
-    case 2:
-      return os::kOddParity;
-    case 3:
-      return os::kMarkParity;
-    default:
-      return os::kNoParity;
-  }
-}
-
-uint8_t stopBitsOfCode(uint8_t code) {
-  return code == 1 ? os::kTwoStopBits : os::kOneStopBit;
+bool channelOffered(const PaneRecord* pane, uint8_t channel) {
+  return channel >= kFirstChannel && channel <= kLastChannel && channel <= pane->channelLimit;
 }
 
 bool isCancelled(const PaneRecord* pane) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "link/port_table.h"
+#include "link/serial_codes.h"
 #include "module/view_hooks.h"
 
 using ColorRef = uint32_t;  // 0x00BBGGRR
@@ -21,6 +22,16 @@ constexpr int32_t ResultCancelled = 258;
 constexpr int32_t ResultNotMaster = 272;
 constexpr int32_t ResultNotSlave = 273;
 constexpr int32_t ResultJoinTimeout = 512;
+
+// Every code is a position in its choice list (the channel, minus 11); these
+// are the lists' bounds, so that nothing outside them reaches a module.
+constexpr uint8_t kFirstChannel = 11;
+constexpr uint8_t kLastChannel = 26;
+constexpr uint32_t kBaudCodeCount = 8;
+constexpr uint8_t kParityCodeCount = 4;
+constexpr uint8_t kStopBitsCodeCount = 2;
+constexpr uint8_t kPowerLevelCount = 5;
+constexpr uint8_t kBoostModeCount = 2;
 
 constexpr uint32_t kNodeIdSize = 21;
 constexpr uint32_t kTemperatureTextSize = 16;
@@ -150,12 +161,10 @@ void deriveModeState(PaneRecord* pane);
 // Bit n of the SC mask is channel 11 + n; the lowest set bit counts, and
 // an empty mask means channel 20.
 uint8_t channelFromMask(uint16_t mask);
+// 0, no channel at all, for a channel outside 11..26.
 uint16_t maskFromChannel(uint8_t channel);
-
-// Module codes to the host port's settings (any unknown code: the default).
-uint32_t baudRateOfCode(uint32_t code);
-uint8_t parityOfCode(uint8_t code);
-uint8_t stopBitsOfCode(uint8_t code);
+// A channel the pane's list offers: 11 up to its limit (26 at most).
+bool channelOffered(const PaneRecord* pane, uint8_t channel);
 
 bool isCancelled(const PaneRecord* pane);
 PaneRecord* otherPane(const PaneRecord* pane);

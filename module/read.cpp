@@ -24,128 +24,114 @@ int32_t wrongRole(const PaneRecord* pane) {
   return pane->isMaster ? ResultNotMaster : ResultNotSlave;
 }
 
-bool nodeIdFits(const PaneRecord* pane) {
-  return std::strcmp(pane->nodeId, pane->isMaster ? kMasterNodeId : kSlaveNodeId) == 0;
+// Over the length received: a NUL inside the reply must not end the
+// comparison early.
+bool nodeIdFits(const PaneRecord* pane, uint32_t length) {
+  const char* expected = pane->isMaster ? kMasterNodeId : kSlaveNodeId;
+  return length == std::strlen(expected) && std::memcmp(pane->nodeId, expected, length) == 0;
 }
 
-// Both Read and Shown take what the module reports. value is read only
-// here, after the query that fills it has run.
-template <typename T>
-int32_t queryPair(int32_t result, const T& value, T& read, T& shown) {
-  if (result == 0)
-    read = shown = value;
-  return result;
+// ---- the steps of the query series ------------------------------------------
+// Each runs one query and stores what it got; a value is stored only once
+// its query has succeeded.
+
+int32_t guardTimeStep(PaneRecord* pane, const char*) {
+  return readGuardTime(pane->port);
 }
 
-int32_t readIdentity(PaneRecord* pane) {
-  SerialPort* port = pane->port;
-  if (isCancelled(pane))
-    return ResultCancelled;
-  if (int32_t r = readGuardTime(port))
+int32_t roleStep(PaneRecord* pane, const char* command) {
+  if (int32_t r = queryHex16(pane->port, command, &pane->firmwareVersion))
     return r;
-  if (isCancelled(pane))
-    return ResultCancelled;
-  if (int32_t r = queryHex16(port, "ATVR\r", &pane->firmwareVersion))
+  return roleFits(pane) ? 0 : wrongRole(pane);
+}
+
+int32_t panIdStep(PaneRecord* pane, const char*) {
+  uint64_t value = 0;
+  if (int32_t r = queryExtendedPanId(pane->port, &value))
     return r;
-  if (!roleFits(pane))
-    return wrongRole(pane);
-  if (isCancelled(pane))
-    return ResultCancelled;
-  uint64_t panId = 0;
-  if (int32_t r =
-          queryPair(queryExtendedPanId(port, &panId), panId, pane->panIdRead, pane->panIdShown)) {
-    return r;
-  }
-  if (isCancelled(pane))
-    return ResultCancelled;
-  uint16_t oi = 0;
-  if (int32_t r = queryPair(queryHex16(port, "ATOI\r", &oi), oi, pane->operatingPanIdRead,
-                            pane->operatingPanIdShown)) {
-    return r;
-  }
-  if (isCancelled(pane))
-    return ResultCancelled;
-  if (int32_t r = queryHex16(port, "ATHV\r", &pane->hardwareVersion))
-    return r;
-  if (isCancelled(pane))
-    return ResultCancelled;
-  if (int32_t r = queryTpText(port, pane->temperatureText))
-    return r;
-  if (isCancelled(pane))
-    return ResultCancelled;
-  uint32_t length = 0;
-  if (int32_t r = queryNodeIdentifier(port, pane->nodeId, &length))
-    return r;
-  if (!nodeIdFits(pane))
-    return wrongRole(pane);
+  pane->panIdRead = pane->panIdShown = value;
   return 0;
 }
 
-int32_t readAddresses(PaneRecord* pane) {
-  SerialPort* port = pane->port;
-  if (isCancelled(pane))
-    return ResultCancelled;
-  if (int32_t r = queryHex32(port, "ATSL\r", &pane->serialLow))
-    return r;
-  if (isCancelled(pane))
-    return ResultCancelled;
-  if (int32_t r = queryHex32(port, "ATSH\r", &pane->serialHigh))
-    return r;
-  uint32_t value = 0;
-  if (isCancelled(pane))
-    return ResultCancelled;
-  if (int32_t r = queryPair(queryHex32(port, "ATDL\r", &value), value, pane->destLowRead,
-                            pane->destLowShown)) {
-    return r;
-  }
-  if (isCancelled(pane))
-    return ResultCancelled;
-  return queryPair(queryHex32(port, "ATDH\r", &value), value, pane->destHighRead,
-                   pane->destHighShown);
+template <typename T>
+int32_t queryInto(SerialPort* port, const char* command, T* out) {
+  if constexpr (sizeof(T) == 1)
+    return queryHex8(port, command, out);
+  else if constexpr (sizeof(T) == 2)
+    return queryHex16(port, command, out);
+  else
+    return queryHex32(port, command, out);
 }
 
-int32_t readByte(PaneRecord* pane, const char* command, uint8_t& read, uint8_t& shown) {
-  if (isCancelled(pane))
-    return ResultCancelled;
-  uint8_t value = 0;
-  return queryPair(queryHex8(pane->port, command, &value), value, read, shown);
+// A value the pane only keeps.
+template <auto Field>
+int32_t keepStep(PaneRecord* pane, const char* command) {
+  return queryInto(pane->port, command, &(pane->*Field));
 }
 
-int32_t readSettings(PaneRecord* pane) {
-  SerialPort* port = pane->port;
-  if (isCancelled(pane))
-    return ResultCancelled;
+// A parameter: both Read and Shown take what the module reports.
+template <auto Read, auto Shown>
+int32_t pairStep(PaneRecord* pane, const char* command) {
+  auto value = pane->*Read;
+  if (int32_t r = queryInto(pane->port, command, &value))
+    return r;
+  pane->*Read = pane->*Shown = value;
+  return 0;
+}
+
+int32_t temperatureStep(PaneRecord* pane, const char*) {
+  return queryTpText(pane->port, pane->temperatureText);
+}
+
+// The identifier is only ever what this read received, whole: a reply cut
+// short leaves the pane without one.
+int32_t nodeIdStep(PaneRecord* pane, const char*) {
+  char received[kNodeIdSize] = {};
+  uint32_t length = 0;
+  if (int32_t r = queryNodeIdentifier(pane->port, received, &length))
+    return r;
+  std::memcpy(pane->nodeId, received, sizeof received);
+  return nodeIdFits(pane, length) ? 0 : wrongRole(pane);
+}
+
+int32_t channelStep(PaneRecord* pane, const char* command) {
   uint16_t mask = 0;
-  if (int32_t r = queryHex16(port, "ATSC\r", &mask))
+  if (int32_t r = queryHex16(pane->port, command, &mask))
     return r;
   pane->channelRead = pane->channelShown = channelFromMask(mask);
-  if (isCancelled(pane))
-    return ResultCancelled;
-  uint32_t baud = 0;
-  if (int32_t r = queryPair(queryHex32(port, "ATBD\r", &baud), baud, pane->baudCodeRead,
-                            pane->baudCodeShown)) {
-    return r;
-  }
-  if (int32_t r = readByte(pane, "ATNB\r", pane->parityCodeRead, pane->parityCodeShown))
-    return r;
-  if (int32_t r = readByte(pane, "ATSB\r", pane->stopBitsCodeRead, pane->stopBitsCodeShown)) {
-    return r;
-  }
-  if (int32_t r = readByte(pane, "ATPL\r", pane->powerLevelRead, pane->powerLevelShown))
-    return r;
-  if (int32_t r = readByte(pane, "ATPM\r", pane->boostModeRead, pane->boostModeShown))
-    return r;
-  if (!pane->isMaster) {
-    if (int32_t r = readByte(pane, "ATSM\r", pane->sleepModeRead, pane->sleepModeShown))
-      return r;
-  }
-  if (int32_t r = readByte(pane, "ATD7\r", pane->d7ConfigRead, pane->d7ConfigShown))
-    return r;
-  if (int32_t r = readByte(pane, "ATD6\r", pane->d6ConfigRead, pane->d6ConfigShown))
-    return r;
-  pane->channelLimit = 26;
   return 0;
 }
+
+struct ReadStep {
+  const char* command;
+  int32_t (*run)(PaneRecord* pane, const char* command);
+  bool slaveOnly;
+};
+
+// The query series, in the order the module is asked. A cancel check comes
+// before every step that runs; the first failing step ends the series.
+constexpr ReadStep kReadSteps[] = {
+    {"ATGT\r", guardTimeStep, false},
+    {"ATVR\r", roleStep, false},
+    {"ATID\r", panIdStep, false},
+    {"ATOI\r", pairStep<&PaneRecord::operatingPanIdRead, &PaneRecord::operatingPanIdShown>, false},
+    {"ATHV\r", keepStep<&PaneRecord::hardwareVersion>, false},
+    {"ATTP\r", temperatureStep, false},
+    {"ATNI\r", nodeIdStep, false},
+    {"ATSL\r", keepStep<&PaneRecord::serialLow>, false},
+    {"ATSH\r", keepStep<&PaneRecord::serialHigh>, false},
+    {"ATDL\r", pairStep<&PaneRecord::destLowRead, &PaneRecord::destLowShown>, false},
+    {"ATDH\r", pairStep<&PaneRecord::destHighRead, &PaneRecord::destHighShown>, false},
+    {"ATSC\r", channelStep, false},
+    {"ATBD\r", pairStep<&PaneRecord::baudCodeRead, &PaneRecord::baudCodeShown>, false},
+    {"ATNB\r", pairStep<&PaneRecord::parityCodeRead, &PaneRecord::parityCodeShown>, false},
+    {"ATSB\r", pairStep<&PaneRecord::stopBitsCodeRead, &PaneRecord::stopBitsCodeShown>, false},
+    {"ATPL\r", pairStep<&PaneRecord::powerLevelRead, &PaneRecord::powerLevelShown>, false},
+    {"ATPM\r", pairStep<&PaneRecord::boostModeRead, &PaneRecord::boostModeShown>, false},
+    {"ATSM\r", pairStep<&PaneRecord::sleepModeRead, &PaneRecord::sleepModeShown>, true},
+    {"ATD7\r", pairStep<&PaneRecord::d7ConfigRead, &PaneRecord::d7ConfigShown>, false},
+    {"ATD6\r", pairStep<&PaneRecord::d6ConfigRead, &PaneRecord::d6ConfigShown>, false},
+};
 
 // Warnings only: the read stands whatever the other module holds.
 void compareWithOtherPane(const PaneRecord* pane) {
@@ -202,12 +188,15 @@ int32_t openPanePort(PaneRecord* pane) {
 }
 
 int32_t readSequence(PaneRecord* pane) {
-  if (int32_t r = readIdentity(pane))
-    return r;
-  if (int32_t r = readAddresses(pane))
-    return r;
-  if (int32_t r = readSettings(pane))
-    return r;
+  for (const ReadStep& step : kReadSteps) {
+    if (step.slaveOnly && pane->isMaster)
+      continue;
+    if (isCancelled(pane))
+      return ResultCancelled;
+    if (int32_t r = step.run(pane, step.command))
+      return r;
+  }
+  pane->channelLimit = 26;
   deriveModeState(pane);
   return 0;
 }

@@ -1,10 +1,12 @@
-// What module/ and link/ ask of the screen and of the runner. The Windows
-// program implements these on its dialogs; native tests record them.
+// What module/ asks of the screen and of the runner (the reset prompt, which
+// link/ needs too, comes from below). The Windows program implements these
+// on its dialogs; native tests record them.
 #pragma once
 
 #include <cstdint>
 
-using WindowHandle = void*;  // HWND on Windows
+#include "link/reset_prompt.h"
+
 struct PaneRecord;
 
 // Empties the pane's value fields and the selection of its combo boxes.
@@ -16,10 +18,6 @@ void fillChannelList(WindowHandle channelCombo, int32_t channelLimit);
 // The "NLCONF" error box; returns when the user has closed it.
 int showError(const wchar_t* format, ...);
 
-bool isWindowHandle(WindowHandle window);
-// Brings the reset prompt up (foreground, shown, painted) or hides it.
-void showResetPrompt(WindowHandle prompt);
-void hideResetPrompt(WindowHandle prompt);
 void enableControl(WindowHandle control, bool enable);
 void selectComboEntry(WindowHandle combo, int32_t index);
 // Copies a control's text, NUL-terminated; returns its length.

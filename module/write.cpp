@@ -7,23 +7,65 @@
 
 namespace {
 
-// Sends one byte-sized field when it differs; the Read side follows the
-// module only once the module has said "OK".
-int32_t writeByteField(PaneRecord* pane, const char* name, uint8_t shown, uint8_t& read) {
+constexpr uint8_t kNoSleep = 0;
+constexpr uint8_t kCyclicSleep = 4;
+
+template <uint8_t Count>
+bool below(uint8_t value) {
+  return value < Count;
+}
+
+template <uint8_t A, uint8_t B>
+bool eitherOf(uint8_t value) {
+  return value == A || value == B;
+}
+
+// A byte-sized setting, sent when its Shown value differs from its Read one.
+// The mode fields are offered only as the pairs that the pane's rules set.
+struct ByteField {
+  const char* name;
+  uint8_t PaneRecord::*shown;
+  uint8_t PaneRecord::*read;
+  bool (*offered)(uint8_t value);
+  bool slaveOnly;
+};
+
+// In the order the module is given them, after the channel and the baud code.
+constexpr ByteField kByteFields[] = {
+    {"ATNB", &PaneRecord::parityCodeShown, &PaneRecord::parityCodeRead, below<kParityCodeCount>,
+     false},
+    {"ATSB", &PaneRecord::stopBitsCodeShown, &PaneRecord::stopBitsCodeRead,
+     below<kStopBitsCodeCount>, false},
+    {"ATPL", &PaneRecord::powerLevelShown, &PaneRecord::powerLevelRead, below<kPowerLevelCount>,
+     false},
+    {"ATPM", &PaneRecord::boostModeShown, &PaneRecord::boostModeRead, below<kBoostModeCount>,
+     false},
+    {"ATSM", &PaneRecord::sleepModeShown, &PaneRecord::sleepModeRead,
+     eitherOf<kNoSleep, kCyclicSleep>, true},
+    {"ATD7", &PaneRecord::d7ConfigShown, &PaneRecord::d7ConfigRead, eitherOf<1, 4>, false},
+    {"ATD6", &PaneRecord::d6ConfigShown, &PaneRecord::d6ConfigRead, eitherOf<0, 1>, false},
+};
+
+// A value that is no entry of its list (a marker of a value never read, a
+// code the pane cannot name) is never sent: the module keeps its own, and
+// the verifying read shows it. The Read side follows the module only once
+// the module has said "OK".
+int32_t writeByteField(PaneRecord* pane, const ByteField& field) {
   if (isCancelled(pane))
     return ResultCancelled;
-  if (shown == read)
+  const uint8_t shown = pane->*field.shown;
+  if (shown == pane->*field.read || !field.offered(shown))
     return 0;
-  if (int32_t r = setRegister8(pane->port, name, shown))
+  if (int32_t r = setRegister8(pane->port, field.name, shown))
     return r;
-  read = shown;
+  pane->*field.read = shown;
   return 0;
 }
 
 int32_t writeChannel(PaneRecord* pane) {
   if (isCancelled(pane))
     return ResultCancelled;
-  if (pane->channelShown == pane->channelRead)
+  if (pane->channelShown == pane->channelRead || !channelOffered(pane, pane->channelShown))
     return 0;
   if (int32_t r = changeChannel(pane))
     return r;
@@ -34,7 +76,7 @@ int32_t writeChannel(PaneRecord* pane) {
 int32_t writeBaud(PaneRecord* pane) {
   if (isCancelled(pane))
     return ResultCancelled;
-  if (pane->baudCodeShown == pane->baudCodeRead)
+  if (pane->baudCodeShown == pane->baudCodeRead || pane->baudCodeShown >= kBaudCodeCount)
     return 0;
   if (int32_t r = setBaudCode(pane->port, pane->baudCodeShown))
     return r;
@@ -52,13 +94,29 @@ int32_t writeSession(PaneRecord* pane) {
   return written != 0 ? written : exit;
 }
 
-// The module now talks at what it was given; the host follows.
-void followModuleSettings(PaneRecord* pane) {
+// The serial codes the module was talking at when the Write began.
+struct SerialCodes {
+  uint32_t baud;
+  uint8_t parity;
+  uint8_t stopBits;
+};
+
+SerialCodes serialCodesRead(const PaneRecord* pane) {
+  return {pane->baudCodeRead, pane->parityCodeRead, pane->stopBitsCodeRead};
+}
+
+// The module now talks at what it was given; the host follows what changed
+// and keeps the rest as it found it talking (a rate that discovery took from
+// the module, say, which no code of the pane names).
+void followModuleSettings(PaneRecord* pane, const SerialCodes& before) {
   SerialPort* port = pane->port;
   os::getLineSettings(port->handle, port->serialSettings);
-  port->serialSettings.baudRate = baudRateOfCode(pane->baudCodeRead);
-  port->serialSettings.parity = parityOfCode(pane->parityCodeRead);
-  port->serialSettings.stopBits = stopBitsOfCode(pane->stopBitsCodeRead);
+  if (pane->baudCodeRead != before.baud)
+    port->serialSettings.baudRate = baudRateOfCode(pane->baudCodeRead);
+  if (pane->parityCodeRead != before.parity)
+    port->serialSettings.parity = parityOfCode(pane->parityCodeRead);
+  if (pane->stopBitsCodeRead != before.stopBits)
+    port->serialSettings.stopBits = stopBitsOfCode(pane->stopBitsCodeRead);
   os::setLineSettings(port->handle, port->serialSettings);
 }
 
@@ -70,27 +128,12 @@ int32_t writeChanged(PaneRecord* pane) {
     return r;
   if (int32_t r = writeBaud(pane))
     return r;
-  if (int32_t r = writeByteField(pane, "ATNB", pane->parityCodeShown, pane->parityCodeRead)) {
-    return r;
-  }
-  if (int32_t r = writeByteField(pane, "ATSB", pane->stopBitsCodeShown, pane->stopBitsCodeRead)) {
-    return r;
-  }
-  if (int32_t r = writeByteField(pane, "ATPL", pane->powerLevelShown, pane->powerLevelRead)) {
-    return r;
-  }
-  if (int32_t r = writeByteField(pane, "ATPM", pane->boostModeShown, pane->boostModeRead)) {
-    return r;
-  }
-  if (!pane->isMaster) {
-    if (int32_t r = writeByteField(pane, "ATSM", pane->sleepModeShown, pane->sleepModeRead)) {
+  for (const ByteField& field : kByteFields) {
+    if (field.slaveOnly && pane->isMaster)
+      continue;
+    if (int32_t r = writeByteField(pane, field))
       return r;
-    }
   }
-  if (int32_t r = writeByteField(pane, "ATD7", pane->d7ConfigShown, pane->d7ConfigRead))
-    return r;
-  if (int32_t r = writeByteField(pane, "ATD6", pane->d6ConfigShown, pane->d6ConfigRead))
-    return r;
   if (isCancelled(pane))
     return ResultCancelled;
   return sendCommand5ExpectOk(pane->port, "ATWR\r");
@@ -99,7 +142,10 @@ int32_t writeChanged(PaneRecord* pane) {
 int32_t changeChannel(PaneRecord* pane) {
   if (isCancelled(pane))
     return ResultCancelled;
-  if (int32_t r = setChannelMask(pane->port, maskFromChannel(pane->channelShown)))
+  const uint16_t mask = maskFromChannel(pane->channelShown);
+  if (mask == 0)
+    return ErrArgument;  // no channel: nothing the module could join
+  if (int32_t r = setChannelMask(pane->port, mask))
     return r;
   if (isCancelled(pane))
     return ResultCancelled;
@@ -134,11 +180,12 @@ int32_t writeBody(PaneRecord* pane) {
   if (result == 0) {
     SerialPort* port = pane->port;
     const uint32_t savedTimeout = port->ioTimeoutMs;
+    const SerialCodes before = serialCodesRead(pane);
     port->ioTimeoutMs = kWriteIoTimeoutMs;
     result = writeSession(pane);
     port->ioTimeoutMs = savedTimeout;
     if (result == 0 && isValidPort(pane->port)) {
-      followModuleSettings(pane);
+      followModuleSettings(pane, before);
       result = readAndVerify(pane);
       if (result != 0) {
         pane->nodeId[0] = 0;

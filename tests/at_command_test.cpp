@@ -22,7 +22,9 @@ class AtCommands : public LinkTest {
 
 TEST_F(AtCommands, OnlyExactlyOkIsOk) {
   EXPECT_EQ(sendCommand5ExpectOk(port, "ATWR\r"), 0);
-  for (const char* reply : {"ERROR\r", "OKAY\r", "OK \r", "ok\r", "OK1\r"}) {
+  using namespace std::string_literals;
+  for (const std::string& reply :
+       {"ERROR\r"s, "OKAY\r"s, "OK \r"s, "ok\r"s, "OK1\r"s, "OK\0!\r"s}) {
     module.faults.replaceReply["WR"] = reply;
     EXPECT_EQ(sendCommand5ExpectOk(port, "ATWR\r"), ErrNotOk) << reply;
   }
@@ -154,6 +156,10 @@ TEST_F(AtCommands, GuardTimeSetsTheGuardDelayWithAFloor) {
   EXPECT_EQ(readGuardTime(port), ErrTimeout);
   EXPECT_EQ(port->guardTime, 0x5DCu) << "unchanged on error";
   EXPECT_EQ(port->guardDelayMs, 1530u);
+  // A garbled reply must not make the next "+++" sleep for days.
+  module.faults.replaceReply["GT"] = "7FFFFFFF\r";
+  ASSERT_EQ(readGuardTime(port), 0);
+  EXPECT_EQ(port->guardDelayMs, kLongestGuardTimeMs + 30);
 }
 
 TEST_F(AtCommands, SettersSendExactBytes) {
@@ -260,6 +266,32 @@ TEST_F(LinkTest, CloseWaitsForARunningTransaction) {
   EXPECT_EQ(result, 0) << "the transaction finished before the close";
   EXPECT_EQ(vr, 0x10A5u);
   EXPECT_FALSE(isValidPort(port));
+}
+
+TEST_F(LinkTest, AFailedLockIsAnErrorAndSendsNothing) {
+  world.failCall(vw::Call::LockMutex);
+  uint16_t vr = 0;
+  EXPECT_EQ(queryHex16(port, "ATVR\r", &vr), ErrBadHandle);
+  EXPECT_TRUE(world.hostBytes(kPortName).empty());
+}
+
+TEST_F(LinkTest, CloseLetsATransactionWaitingForTheLockEndFirst) {
+  enterCommandModeNow();
+  int32_t first = 1, second = 1;
+  uint16_t vr = 0;
+  uint32_t sl = 0;
+  const int a = world.spawn([&] { first = queryHex16(port, "ATVR\r", &vr); });
+  const int b = world.spawn([&] {
+    os::sleepMs(1);  // the first holds the lock now
+    second = queryHex32(port, "ATSL\r", &sl);
+  });
+  os::sleepMs(2);  // and the second waits for it
+  closePort(port);
+  world.join(a);
+  world.join(b);
+  EXPECT_EQ(first, 0);
+  EXPECT_EQ(second, ErrBadHandle) << "it found the port closed";
+  EXPECT_EQ(world.hostBytes(kPortName), "+++ATVR\r");
 }
 
 }  // namespace

@@ -100,8 +100,8 @@ TEST_F(Discovery, BaudRepliesAreReadByTheirOwnTable) {
     EXPECT_EQ(hostLine().baudRate, rate) << code;
     os::sleepMs(2000);
   }
-  EXPECT_EQ(discoveryBaudRate(8), 9600u);
-  EXPECT_EQ(discoveryBaudRate(127), 9600u);
+  EXPECT_EQ(baudRateOfCode(8), 9600u);
+  EXPECT_EQ(baudRateOfCode(127), 9600u);
 }
 
 TEST_F(Discovery, RepliesThatAreNotADigitBeforeCrFail) {
@@ -136,6 +136,14 @@ TEST_F(Discovery, CancelEndsThePulsesAtOnce) {
   world.at(vw::ms(3000), [this] { os::setEvent(cancel); });
   EXPECT_FALSE(discoverSerialSettings(port, prompt));
   EXPECT_LT(world.now(), vw::ms(3001)) << "no pulses after the cancel";
+  EXPECT_EQ(view().calls.back(), "hideResetPrompt");
+}
+
+TEST_F(Discovery, UnpluggedDuringThePulsesItGivesUpAtOnce) {
+  moduleAt(5, 0, 0);
+  world.at(vw::ms(3000), [this] { world.removeSerialPort(kPortName); });
+  EXPECT_FALSE(discoverSerialSettings(port, prompt));
+  EXPECT_LT(world.now(), vw::ms(3000 + 1200 + 1)) << "not a pulse after the one cut short";
   EXPECT_EQ(view().calls.back(), "hideResetPrompt");
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "sim/module.h"
+#include "sim/presets.h"
 
 namespace {
 
@@ -170,6 +171,15 @@ TEST(ModuleSerialCodes, MapToLineSettings) {
   EXPECT_EQ(sim::serialConfigOf(3, 2, 0).parity, 1) << "NB 2 is odd";
   EXPECT_EQ(sim::serialConfigOf(3, 3, 0).parity, 3) << "NB 3 is mark";
   EXPECT_EQ(sim::serialConfigOf(3, 0, 1).stopBits, 2);
+}
+
+TEST(ModulePresets, SerialNumbersAreLocallyAdministered) {
+  // Invented numbers only: a real maker's block must not be stood in for.
+  for (const auto& c : {sim::presets::master(), sim::presets::slave()}) {
+    EXPECT_EQ(c.registers.at("SH") >> 24, 0x02u);
+    EXPECT_EQ(c.registers.at("DH") >> 24, 0x02u);
+  }
+  EXPECT_EQ(sim::Module().reg("SH") >> 24, 0x02u);
 }
 
 // ---------------------------------------------------------------- reset key

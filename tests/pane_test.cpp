@@ -142,6 +142,8 @@ TEST(PaneMaps, ChannelAndMask) {
   EXPECT_EQ(maskFromChannel(26), 0x8000);
   for (uint8_t ch = 11; ch <= 26; ++ch)
     EXPECT_EQ(channelFromMask(maskFromChannel(ch)), ch);
+  for (uint8_t ch : {0, 10, 27, 42, 0xFF})
+    EXPECT_EQ(maskFromChannel(ch), 0) << "no wrap onto a channel nobody chose: " << int{ch};
 }
 
 TEST(PaneMaps, SerialCodes) {
@@ -149,7 +151,7 @@ TEST(PaneMaps, SerialCodes) {
   EXPECT_EQ(baudRateOfCode(5), 38400u);
   EXPECT_EQ(baudRateOfCode(7), 115200u);
   EXPECT_EQ(baudRateOfCode(8), 9600u);
-  EXPECT_EQ(baudRateOfCode(0xFFFFFFFF), 9600u);
+  EXPECT_EQ(baudRateOfCode(0x1C200), 115200u) << "from 128 on the code is the rate";
   EXPECT_EQ(parityOfCode(1), os::kEvenParity);
   EXPECT_EQ(parityOfCode(2), os::kOddParity);
   EXPECT_EQ(parityOfCode(3), os::kMarkParity);

@@ -54,10 +54,10 @@ TEST(PortTable, SecondOpenIsRefusedAndTheFirstKeepsWorking) {
   os::Handle cancel = os::createEvent();
   SerialPort* p = openPort(7, cancel);
   ASSERT_NE(p, nullptr);
-  const SerialPort before = *p;
+  const os::Handle handleBefore = p->handle;
   EXPECT_EQ(openPort(7, nullptr), nullptr);
   EXPECT_EQ(os::lastError(), os::kErrorAccessDenied);
-  EXPECT_EQ(p->handle, before.handle);
+  EXPECT_EQ(p->handle, handleBefore);
   EXPECT_EQ(p->cancelEvent, cancel);
   EXPECT_EQ(p->waitCount, 2u);
   EXPECT_TRUE(os::purgeSerial(p->handle, os::kPurgeAll)) << "the first open still works";
@@ -146,7 +146,8 @@ TEST(PortTable, ValidityNeedsARecordOfTheTableThatIsOpen) {
   EXPECT_FALSE(isValidPort(nullptr));
   EXPECT_FALSE(isValidPort(portRecord(0)));
   EXPECT_FALSE(isValidPort(portRecord(2))) << "closed";
-  SerialPort outside = *p;
+  SerialPort outside;
+  outside.handle = p->handle;
   EXPECT_FALSE(isValidPort(&outside)) << "a copy outside the table";
   const auto* inside = reinterpret_cast<const SerialPort*>(reinterpret_cast<const char*>(p) + 8);
   EXPECT_FALSE(isValidPort(inside)) << "not the start of a record";

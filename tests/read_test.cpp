@@ -105,6 +105,20 @@ TEST_F(Read, NodeIdMustMatchExactly) {
   EXPECT_EQ(std::string(masterPane.nodeId), "KOV-NL001/MKOV-NL001") << "cut to 20 characters";
 }
 
+TEST_F(Read, ANodeIdCutShortIsNoNodeId) {
+  ASSERT_EQ(read(&masterPane), 0);
+  os::sleepMs(1500);                         // the module's guard time, before the next quick "+++"
+  master->faults.replaceReply["NI"] = "XY";  // and then silence
+  EXPECT_EQ(read(&masterPane), ErrTimeout);
+  EXPECT_STREQ(masterPane.nodeId, "") << "nothing of the earlier identifier shows through";
+}
+
+TEST_F(Read, NodeIdIsComparedOverAllItsBytes) {
+  master->faults.replaceReply["NI"] = std::string("KOV-NL001/M\0XX\r", 15);
+  EXPECT_EQ(read(&masterPane), ResultNotMaster);
+  EXPECT_EQ(commands("COM3").back(), "ATCN");
+}
+
 TEST_F(Read, EmptyNodeIdIsALinkError) {
   auto config = masterConfig();
   config.nodeId = "";
@@ -116,8 +130,10 @@ TEST_F(Read, EmptyNodeIdIsALinkError) {
 TEST_F(Read, CancelAtACheckLeavesCommandModeCleanly) {
   cancelAtLineEnd(&masterPane, "COM3", 7);  // the line end of the ATHV reply
   EXPECT_EQ(read(&masterPane), ResultCancelled);
-  EXPECT_EQ(commands("COM3"), (Commands{"+++", "+++", "ATGT", "ATVR", "ATID", "ATOI", "ATHV"}))
-      << "ATCN cannot go out: the cancel ends its wait too";
+  EXPECT_EQ(commands("COM3"),
+            (Commands{"+++", "+++", "ATGT", "ATVR", "ATID", "ATOI", "ATHV", "ATCN"}))
+      << "the cancel that stays set must not stop the way out";
+  EXPECT_FALSE(master->inCommandMode());
   EXPECT_EQ(masterPane.hardwareVersion, 0x1744) << "values read so far stay";
   EXPECT_EQ(masterPane.temperatureText[0], 0);
 }

@@ -537,6 +537,7 @@ TEST_F(UiComboPositions, CopyTakesChannelAndSerialSettingsOnly) {
   masterPane.powerLevelShown = 1;
   masterPane.boostModeShown = 0;
   masterPane.flowControlShown = 0;
+  slavePane.channelLimit = 26;
   const PaneRecord master = masterPane;
   const PaneRecord slave = slavePane;
   copyPaneSettings(&slavePane, &masterPane);
@@ -559,16 +560,23 @@ TEST_F(UiComboPositions, CopyTakesChannelAndSerialSettingsOnly) {
   EXPECT_EQ(masterPane.channelShown, master.channelShown);
 }
 
-TEST_F(UiComboPositions, CopyOfAResetPaneLeavesTheCombosWithoutSelection) {
+TEST_F(UiComboPositions, ValuesNeverReadOrUnnamedAreNotCopied) {
   bindAllControls(&masterPane, 3000);
   bindAllControls(&slavePane, 4000);
-  resetPane(&slavePane);
+  masterPane.channelLimit = 26;
+  masterPane.channelShown = 20;
+  masterPane.baudCodeShown = 3;
+  masterPane.parityCodeShown = 0;
+  masterPane.stopBitsCodeShown = 0;
+  resetPane(&slavePane);  // a read that failed before these fields
   copyPaneSettings(&masterPane, &slavePane);
-  EXPECT_EQ(masterPane.channelShown, 0xFF);
-  EXPECT_EQ(view().selection.at(masterPane.channelCombo), kNoSelection);
-  EXPECT_EQ(view().selection.at(masterPane.baudCombo), kNoSelection);
-  EXPECT_EQ(view().selection.at(masterPane.parityCombo), kNoSelection);
-  EXPECT_EQ(view().selection.at(masterPane.stopBitsCombo), kNoSelection);
+  slavePane.baudCodeShown = 0x1C200;  // a rate the list cannot name
+  copyPaneSettings(&masterPane, &slavePane);
+  EXPECT_EQ(masterPane.channelShown, 20);
+  EXPECT_EQ(masterPane.baudCodeShown, 3u);
+  EXPECT_EQ(masterPane.parityCodeShown, 0);
+  EXPECT_EQ(masterPane.stopBitsCodeShown, 0);
+  EXPECT_TRUE(view().selection.empty()) << "no combo box was touched";
 }
 
 // ---- port names -------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include "link/at_command.h"
 #include "module/read.h"
 #include "tests/support/pane_fixture.h"
+#include "ui/rules.h"
 
 namespace {
 
@@ -149,16 +150,62 @@ TEST_F(Write, WritePhaseWaitsLongerForReplies) {
   EXPECT_EQ(portRecord(3)->ioTimeoutMs, 1200u) << "put back after the write phase";
 }
 
-TEST_F(Write, UnchangedOddBaudCodeRunsTheHostAt9600) {
-  master->setReg("BD", 0x1C200);  // a rate the pane cannot name
-  // The module talks at 115200 after that; the host finds it by reset only,
-  // so read at 9600 first and change the code behind the pane's back.
-  master->setReg("BD", 3);
+TEST_F(Write, HostKeepsTalkingAtWhatTheWriteLeftAlone) {
+  // A rate that only discovery names (the code is the rate), and a baud
+  // reply that is no number (read as code 0, "1200"): neither module
+  // changes its rate when only the power level is written.
+  struct Case {
+    uint64_t bd;
+    const char* baudReply;
+    uint32_t rate;
+  } cases[] = {{0x1C200, nullptr, 115200}, {3, "xyz\r", 9600}};
+  for (const Case& c : cases) {
+    makeModules(masterConfig(), slaveConfig());
+    master->setReg("BD", c.bd);
+    if (c.baudReply)
+      master->faults.replaceReply["BD"] = c.baudReply;
+    else  // found by the reset key
+      world.at(world.now() + vw::ms(4000), [this] { master->pressResetKey(world.now()); });
+    readFirst(&masterPane, "COM3");
+    masterPane.powerLevelShown = 1;
+    EXPECT_EQ(write(&masterPane), 0) << c.rate;
+    EXPECT_EQ(world.line("COM3")->settings.baudRate, c.rate);
+    EXPECT_STREQ(masterPane.nodeId, "KOV-NL001/M") << "the verifying read found the module";
+    EXPECT_EQ(master->storedReg("PL"), 1u);
+  }
+}
+
+TEST_F(Write, CancelledWriteStillLeavesCommandMode) {
   readFirst(&masterPane, "COM3");
-  masterPane.baudCodeRead = masterPane.baudCodeShown = 0x1C200;
-  master->faults.withholdReply["GT"] = 1;  // end after the host switch
-  write(&masterPane);
-  EXPECT_EQ(world.line("COM3")->settings.baudRate, 9600u);
+  masterPane.baudCodeShown = 5;
+  masterPane.powerLevelShown = 1;
+  // Cancel once the module has taken the baud code, before the next field.
+  int lineEnds = 0;
+  world.onHostReceived = [&](const std::string& port, uint8_t byte) {
+    if (port == "COM3" && byte == '\r' && ++lineEnds == 2)  // "+++" and "ATBD5" answered
+      os::setEvent(masterPane.cancelEvent);
+  };
+  EXPECT_EQ(write(&masterPane), ResultCancelled);
+  EXPECT_EQ(sentSinceRead("COM3"), (Commands{"+++", "ATBD5", "ATCN"}));
+  EXPECT_FALSE(master->inCommandMode());
+  EXPECT_EQ(master->storedReg("BD"), 3u) << "nothing stored without ATWR";
+}
+
+TEST_F(Write, NothingOutsideAListReachesTheModule) {
+  readFirst(&masterPane, "COM3");
+  prepareOperation(&slavePane);
+  slave->faults.withholdReply["SL"] = 1;  // the read fails after the node id
+  ASSERT_EQ(readBody(&slavePane), ErrTimeout);
+  ASSERT_STREQ(slavePane.nodeId, "KOV-NL001/S") << "the pane still counts as holding data";
+  copyPaneSettings(&masterPane, &slavePane);
+  // Values no list offers, however they got there.
+  masterPane.powerLevelShown = 5;
+  masterPane.boostModeShown = 0xFF;
+  masterPane.d7ConfigShown = 0;
+  masterPane.d6ConfigShown = 4;
+  ASSERT_EQ(write(&masterPane), 0);
+  EXPECT_EQ(sentSinceRead("COM3"), concat({"+++", "ATWR", "ATCN"}, kVerifyingRead));
+  EXPECT_EQ(master->storedReg("SC"), 0x200u) << "the channel the user saw";
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "ui/rules.h"
 
 #include <initializer_list>
+#include <iterator>
 
 #include "module/read.h"
 #include "module/view_hooks.h"
@@ -17,6 +18,14 @@ const wchar_t* const kPowerLevelTexts[] = {L"Lowest", L"Low", L"Medium", L"High"
 const wchar_t* const kBoostModeTexts[] = {L"Disable", L"Enable"};
 const wchar_t* const kPowerSaveTexts[] = {L"On", L"Off"};
 const wchar_t* const kFlowControlTexts[] = {L"Disable", L"Enable"};
+
+// What a Write may send is bounded by these very lists.
+static_assert(std::size(kChannelTexts) == kLastChannel - kFirstChannel + 1);
+static_assert(std::size(kBaudTexts) == kBaudCodeCount);
+static_assert(std::size(kParityTexts) == kParityCodeCount);
+static_assert(std::size(kStopBitsTexts) == kStopBitsCodeCount);
+static_assert(std::size(kPowerLevelTexts) == kPowerLevelCount);
+static_assert(std::size(kBoostModeTexts) == kBoostModeCount);
 
 template <int32_t N>
 constexpr ChoiceList listOf(const wchar_t* const (&entries)[N]) {
@@ -138,6 +147,21 @@ const ChoiceList powerLevelChoices = listOf(kPowerLevelTexts);
 const ChoiceList boostModeChoices = listOf(kBoostModeTexts);
 const ChoiceList powerSaveChoices = listOf(kPowerSaveTexts);
 const ChoiceList flowControlChoices = listOf(kFlowControlTexts);
+
+namespace {
+
+// A reset marker or a code the pane cannot name would reach the other
+// module with its next Write: only an entry of the list is copied.
+template <typename T>
+void copyListChoice(T source, T& destination, WindowHandle combo, const ChoiceList& list) {
+  const int32_t position = listPosition(source, list);
+  if (position == kNoSelection)
+    return;
+  destination = source;
+  selectComboEntry(combo, position);
+}
+
+}  // namespace
 
 // ---- buttons ----------------------------------------------------------------
 
@@ -346,16 +370,16 @@ int32_t channelEntryCount(int32_t channelLimit) {
 }
 
 void copyPaneSettings(PaneRecord* destination, const PaneRecord* source) {
-  destination->channelShown = source->channelShown;
-  selectComboEntry(destination->channelCombo, channelPosition(destination->channelShown));
-  destination->baudCodeShown = source->baudCodeShown;
-  selectComboEntry(destination->baudCombo, listPosition(destination->baudCodeShown, baudChoices));
-  destination->parityCodeShown = source->parityCodeShown;
-  selectComboEntry(destination->parityCombo,
-                   listPosition(destination->parityCodeShown, parityChoices));
-  destination->stopBitsCodeShown = source->stopBitsCodeShown;
-  selectComboEntry(destination->stopBitsCombo,
-                   listPosition(destination->stopBitsCodeShown, stopBitsChoices));
+  if (channelOffered(destination, source->channelShown)) {
+    destination->channelShown = source->channelShown;
+    selectComboEntry(destination->channelCombo, channelPosition(destination->channelShown));
+  }
+  copyListChoice(source->baudCodeShown, destination->baudCodeShown, destination->baudCombo,
+                 baudChoices);
+  copyListChoice(source->parityCodeShown, destination->parityCodeShown, destination->parityCombo,
+                 parityChoices);
+  copyListChoice(source->stopBitsCodeShown, destination->stopBitsCodeShown,
+                 destination->stopBitsCombo, stopBitsChoices);
 }
 
 // ---- port list entries ------------------------------------------------------

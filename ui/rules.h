@@ -126,7 +126,6 @@ extern const ChoiceList powerSaveChoices;
 extern const ChoiceList flowControlChoices;
 
 constexpr int32_t kNoSelection = -1;
-constexpr uint8_t kFirstChannel = 11;
 
 // Where a Shown value sits in its list, or kNoSelection when it is not in it.
 int32_t channelPosition(uint8_t channelShown);
@@ -135,7 +134,8 @@ int32_t listPosition(uint32_t shown, const ChoiceList& list);
 int32_t channelEntryCount(int32_t channelLimit);
 
 // Copies channel and serial settings (nothing else) and selects them in the
-// destination's combo boxes.
+// destination's combo boxes. A value that is no entry of its list (one never
+// read, or a code the pane cannot name) is not copied.
 void copyPaneSettings(PaneRecord* destination, const PaneRecord* source);
 
 // ---- port list entries ------------------------------------------------------
