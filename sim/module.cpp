@@ -102,6 +102,7 @@ void Module::restart(TimeUs at) {
   plusCount_ = 0;
   escapeDue_.reset();
   settingsDue_.reset();
+  commandModeDue_.reset();
   lineBuffer_.clear();
   frame_.clear();
   frameDue_.reset();
@@ -130,6 +131,7 @@ void Module::pressResetKey(TimeUs at) {
   commandMode_ = true;
   recoveryLine_ = true;
   applySerialSettings();
+  noteCommandActivity(bootUntil_);
   pending_.emplace(bootUntil_, std::string(1, kHello));
 }
 
@@ -147,6 +149,10 @@ bool Module::awake(TimeUs now) const {
 
 bool Module::cts(TimeUs now) const {
   return !faults.ctsHeldLow && now >= bootUntil_ && awake(now);
+}
+
+bool Module::dsr(TimeUs now) const {
+  return !faults.dsrLow && now >= bootUntil_;
 }
 
 void Module::noteTraffic(TimeUs until) {
@@ -270,6 +276,7 @@ std::optional<TimeUs> Module::nextDue() const {
   if (!pending_.empty())
     consider(next, pending_.begin()->first);
   consider(next, settingsDue_);
+  consider(next, commandModeDue_);
   consider(next, frameDue_);
   if (!incoming_.empty())
     consider(next, deliveryTime(incoming_.begin()->first));
@@ -297,6 +304,8 @@ void Module::runDue(TimeUs t) {
     pending_.erase(first);
     emit(at, text);
   }
+  if (commandModeDue_ && *commandModeDue_ <= t)
+    commandModeTimedOut(*commandModeDue_);
   if (settingsDue_ && *settingsDue_ <= t) {
     settingsDue_.reset();
     recoveryLine_ = false;
@@ -329,6 +338,7 @@ void Module::runEscape(TimeUs t) {
     return;
   }
   commandMode_ = true;
+  noteCommandActivity(t);
   pending_.emplace(t, "OK\r");
 }
 

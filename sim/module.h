@@ -47,6 +47,7 @@ struct Faults {
   std::map<std::string, std::string> replaceReply;  // command letters or "+++" -> reply, once
   std::map<std::string, int> withholdReply;         // command letters -> times
   bool ctsHeldLow = false;
+  bool dsrLow = false;           // DSR not driven (a cable or adapter without it)
   bool neverAssociates = false;  // a join, once started, never completes
 };
 
@@ -68,6 +69,8 @@ class Module {
   std::optional<TimeUs> nextWake() const;
   std::string takeOutput();
   bool cts(TimeUs now) const;
+  // Up while the module runs (not while it restarts).
+  bool dsr(TimeUs now) const;
 
   // ---- what a user does to it ----
   // Under a held break the module comes back in command mode at 9600 8-N-1
@@ -114,6 +117,9 @@ class Module {
   std::string answerRegister(const std::string& letters, const std::string& param);
   std::string answerNetworkReset(TimeUs at, const std::string& param);
   void leaveCommandMode(TimeUs at);
+  // Command mode ends on its own after CT (hundreds of ms) without a command.
+  void noteCommandActivity(TimeUs at);
+  void commandModeTimedOut(TimeUs at);
   void reply(TimeUs at, const std::string& text);
   void applySerialSettings();
   void applyNetworkChanges(TimeUs at);
@@ -136,8 +142,9 @@ class Module {
   TimeUs bootUntil_ = 0;
   std::optional<TimeUs> lastRx_;
   int plusCount_ = 0;
-  std::optional<TimeUs> escapeDue_;    // the pluses are settled when silence lasts until then
-  std::optional<TimeUs> settingsDue_;  // new line settings take effect then
+  std::optional<TimeUs> escapeDue_;       // the pluses are settled when silence lasts until then
+  std::optional<TimeUs> settingsDue_;     // new line settings take effect then
+  std::optional<TimeUs> commandModeDue_;  // command mode times out then
   std::string lineBuffer_;
   std::string frame_;  // transparent data not yet sent over the radio
   std::optional<TimeUs> frameDue_;

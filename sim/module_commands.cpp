@@ -31,6 +31,7 @@ void Module::reply(TimeUs at, const std::string& text) {
 
 void Module::handleLine(TimeUs at, const std::string& line) {
   log_.push_back(line);
+  noteCommandActivity(at);
   const std::string letters = line.size() >= 4 ? upper(line.substr(2, 2)) : "";
   if (auto it = faults.withholdReply.find(letters); it != faults.withholdReply.end()) {
     if (--it->second <= 0)
@@ -51,9 +52,24 @@ void Module::handleLine(TimeUs at, const std::string& line) {
 
 void Module::leaveCommandMode(TimeUs at) {
   commandMode_ = false;
+  commandModeDue_.reset();
   applyNetworkChanges(at);
   // The new settings apply once "OK" has gone out at the old ones.
   settingsDue_ = at + config_.replyLatencyUs + kCnReplyBytes * byteTimeUs(line_);
+}
+
+void Module::noteCommandActivity(TimeUs at) {
+  if (commandMode_)
+    commandModeDue_ = at + reg("CT") * 100000;
+}
+
+// As if told "ATCN", but without a reply: what the module was given applies.
+void Module::commandModeTimedOut(TimeUs at) {
+  commandMode_ = false;
+  commandModeDue_.reset();
+  lineBuffer_.clear();
+  applyNetworkChanges(at);
+  settingsDue_ = at;
 }
 
 // A new channel or PAN ID takes effect on "ATAC" or "ATCN": the module

@@ -29,6 +29,11 @@ bool Radio::reaches(const Module& from, const Module& to) {
          to.reg("ID") == from.reg("ID") && from.channel() != 0 && to.channel() == from.channel();
 }
 
+// A module that is still joining its network neither sends nor hears.
+bool Radio::joined(const Module& module, TimeUs at) {
+  return module.associationIndication(at) == 0;
+}
+
 bool Radio::loseNext() {
   if (faults.cut)
     return true;
@@ -51,7 +56,7 @@ void Radio::transmit(const Module& sender, TimeUs at, const std::string& payload
   if (payload.empty())
     return;
   ++counts_.sent;
-  if (loseNext()) {
+  if (!joined(sender, at) || loseNext()) {
     ++counts_.lost;
     return;
   }
@@ -61,7 +66,7 @@ void Radio::transmit(const Module& sender, TimeUs at, const std::string& payload
   // Never in the same instant: a receiver may already have been advanced to it.
   const TimeUs arrival = at + std::max<TimeUs>(config_.latencyUs, 1);
   for (Module* m : modules_) {
-    if (!reaches(sender, *m))
+    if (!reaches(sender, *m) || !joined(*m, arrival))
       continue;
     m->acceptFrame(arrival, carried);
     ++counts_.arrivals;

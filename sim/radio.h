@@ -1,8 +1,8 @@
 // The air between modules. A module in transparent mode hands it each frame
 // of serial data; the radio brings the frame, after its latency, to every
 // attached module whose serial number is the sender's destination and that
-// shares the sender's PAN ID and channel. Losses and damage are the test's
-// to order, so runs repeat exactly.
+// shares the sender's PAN ID and channel, while neither is joining. Losses and damage are the
+// test's to order, so runs repeat exactly.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +25,7 @@ struct RadioFaults {
 
 struct RadioCounts {
   uint64_t sent = 0;       // frames handed to the radio
-  uint64_t lost = 0;       // dropped or cut
+  uint64_t lost = 0;       // dropped, cut, or sent while joining
   uint64_t corrupted = 0;  // damaged on their way
   uint64_t arrivals = 0;   // frames brought to a receiver (one frame may reach several)
 };
@@ -49,6 +49,7 @@ class Radio {
 
  private:
   static bool reaches(const Module& from, const Module& to);
+  static bool joined(const Module& module, TimeUs at);
   bool loseNext();
   bool damageNext(std::string& payload);
 

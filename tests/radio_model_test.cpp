@@ -342,12 +342,12 @@ TEST(ModulesOnVirtualLines, LinesCrossTheRadioBothWaysAtEachModuleSettings) {
   EXPECT_EQ(readSome(s, 17, 1000), kDigits);
   writeAll(s, kLetters);
   EXPECT_EQ(readSome(m, 17, 1000), kLetters);
-  // A host at other settings than its module reads the line garbled.
+  // A host at a quarter of its module's rate reads fewer bytes, and wrong ones.
   setLine(s, 9600);
   writeAll(m, kDigits);
   const std::string garbled = readSome(s, 17, 1000);
-  EXPECT_EQ(garbled.size(), 17u);
-  EXPECT_NE(garbled, kDigits);
+  EXPECT_LT(garbled.size(), 17u);
+  EXPECT_EQ(garbled.find("0123"), std::string::npos);
   os::closeHandle(m);
   os::closeHandle(s);
   EXPECT_EQ(world.openHandles(), 0);
@@ -371,7 +371,7 @@ TEST(ModulesOnVirtualLines, SleepingModuleRaisesCtsUnderABreakAndTakesAnEscape) 
   os::sleepMs(1120);
   writeAll(h, "+++");
   EXPECT_EQ(readSome(h, 3, 1200), "OK\r");
-  os::sleepMs(60000);
+  os::sleepMs(9000);
   EXPECT_TRUE(ctsUp(h)) << "awake in command mode";
   os::closeHandle(h);
 }
@@ -390,6 +390,7 @@ TEST(ModulesOnVirtualLines, ResetKeyUnderBreakAnswersTheSettingsQueries) {
   world.at(vw::ms(700), [&module, &world] { module.pressResetKey(world.now()); });
   EXPECT_EQ(readSome(h, 1, 1200).size(), 1u) << "a byte while the break is held";
   EXPECT_LE(world.now(), vw::ms(800));
+  os::sleepMs(5);  // the rest of what a 38400 receiver makes of one byte at 9600
   ASSERT_TRUE(os::clearBreak(h));
   setLine(h, 9600);
   ASSERT_TRUE(os::purgeSerial(h, os::kPurgeAll));

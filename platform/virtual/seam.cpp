@@ -164,8 +164,13 @@ bool World::closeHandle(os::Handle h) {
     violations_.push_back("a mutex was closed while a thread waited for it");
   if (o->kind == kSerial) {
     SerialLine& l = *o->line;
-    abortTransfer(l.pendingRead, os::kErrorOperationAborted);
-    abortTransfer(l.pendingWrite, os::kErrorOperationAborted);
+    if (l.breakOn) {
+      violations_.push_back("a port was closed with its break still on");
+      l.breakOn = false;
+    }
+    abortTransfer(l.pendingRead, os::kErrorOperationAborted, true);
+    abortTransfer(l.pendingWrite, os::kErrorOperationAborted, true);
+    stopHostTx(l, true);
     l.input.clear();
     l.open = false;
     record(l, Event::Close, 0);
@@ -245,13 +250,11 @@ bool World::purgeSerial(os::Handle h, uint32_t flags) {
     return fail(os::kErrorInvalidParameter);
   record(*l, Event::Purge, flags);
   if (flags & os::kPurgeTxAbort)
-    abortTransfer(l->pendingWrite, os::kErrorOperationAborted);
+    abortTransfer(l->pendingWrite, os::kErrorOperationAborted, true);
   if (flags & os::kPurgeRxAbort)
-    abortTransfer(l->pendingRead, os::kErrorOperationAborted);
-  if (flags & os::kPurgeTxClear) {
-    l->txGeneration++;
-    l->hostBusyUntil = now_;
-  }
+    abortTransfer(l->pendingRead, os::kErrorOperationAborted, true);
+  if (flags & os::kPurgeTxClear)
+    stopHostTx(*l, true);
   if (flags & os::kPurgeRxClear)
     l->input.clear();
   return true;
@@ -340,8 +343,10 @@ bool World::getModemStatus(os::Handle h, uint32_t& status) {
   if (shouldFail(Call::ModemStatus))
     return fail(os::kErrorInvalidParameter);
   status = 0;
-  if (l->peer)
-    status = os::kModemDsrOn | (l->peer->cts(now_) ? os::kModemCtsOn : 0);
+  if (l->peer) {
+    status =
+        (l->peer->dsr(now_) ? os::kModemDsrOn : 0) | (l->peer->cts(now_) ? os::kModemCtsOn : 0);
+  }
   return true;
 }
 
@@ -396,31 +401,7 @@ bool World::startTransfer(os::Handle h, bool write, void* bytes, uint32_t count,
     if (!x.finished && returnsAtOnce(l->timeouts))
       complete(x, true, 0);
   } else {
-    const PeerSettings hs = hostSettings(*l);
-    const uint64_t gen = l->txGeneration;
-    for (uint32_t i = 0; i < count; ++i) {
-      const auto b = static_cast<uint8_t>(x.buffer[i]);
-      const TimeUs start = std::max(now_, l->hostBusyUntil);
-      const TimeUs arrive = start + byteTimeUs(hs);
-      l->hostBusyUntil = arrive;
-      const uint64_t id = x.id;
-      const bool last = i + 1 == count;
-      // Recorded once on the line: a purge or cancel may still stop it.
-      events_.push_back({arrive, seq_++, [this, l, b, hs, gen, id, last, start] {
-                           if (l->txGeneration != gen)
-                             return;
-                           transcript_.push_back({start, l->name, Event::HostByte, b, hs});
-                           if (l->peer) {
-                             l->peer->receive(now_, l->peer->lineSettings() == hs ? b : garble(b));
-                           }
-                           auto it = transfers_.find(id);
-                           if (it == transfers_.end() || it->second->finished)
-                             return;
-                           it->second->done++;
-                           if (last)
-                             complete(*it->second, true, 0);
-                         }});
-    }
+    sendFromHost(*l, x);
   }
   return true;
 }
@@ -449,8 +430,8 @@ bool World::cancelTransfers(os::Handle h) {
   SerialLine* l = serialOf(h);
   if (!l)
     return false;
-  abortTransfer(l->pendingRead, os::kErrorOperationAborted);
-  abortTransfer(l->pendingWrite, os::kErrorOperationAborted);
+  abortTransfer(l->pendingRead, os::kErrorOperationAborted, true);
+  abortTransfer(l->pendingWrite, os::kErrorOperationAborted, true);
   return true;
 }
 

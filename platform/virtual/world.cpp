@@ -246,28 +246,82 @@ void World::record(const SerialLine& line, Event kind, uint32_t value, const Pee
 
 void World::sendFromPeer(SerialLine& line, const std::string& bytes) {
   const PeerSettings ps = line.peer->lineSettings();
-  for (char c : bytes) {
-    const TimeUs start = std::max(now_, line.peerBusyUntil);
-    const TimeUs arrive = start + byteTimeUs(ps);
-    line.peerBusyUntil = arrive;
-    transcript_.push_back({start, line.name, Event::PeerByte, static_cast<uint8_t>(c), ps});
-    SerialLine* l = &line;
-    events_.push_back({arrive, seq_++, [this, l, c, ps] {
-                         const auto b = static_cast<uint8_t>(c);
-                         deliverToHost(*l, hostSettings(*l) == ps ? b : garble(b));
-                       }});
+  const TimeUs first = std::max(now_, line.peerBusyUntil);
+  const TimeUs byteUs = byteTimeUs(ps);
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    transcript_.push_back(
+        {first + i * byteUs, line.name, Event::PeerByte, static_cast<uint8_t>(bytes[i]), ps});
   }
+  line.peerBusyUntil = first + bytes.size() * byteUs;
+  // The host's UART samples the burst at the settings it has when it starts.
+  SerialLine* l = &line;
+  events_.push_back(
+      {first, seq_++, [this, l, bytes, ps, first] {
+         for (const Received& r : receiveBurst(bytes, ps, hostSettings(*l)))
+           events_.push_back({first + r.at, seq_++, [this, l, r] { deliverToHost(*l, r); }});
+       }});
 }
 
-void World::deliverToHost(SerialLine& line, uint8_t byte) {
+void World::deliverToHost(SerialLine& line, const Received& r) {
   if (!line.open)
+    return;
+  // A host that asks for DSR takes nothing while the line is down.
+  if (line.settings.dsrSensitivity && !(line.peer && line.peer->dsr(now_)))
     return;
   if (line.input.size() >= line.inQueue)
     return;  // overrun: the byte is lost
-  line.input.push_back(static_cast<char>(byte));
+  line.framingErrors += r.framingError;
+  line.parityErrors += r.parityError;
+  line.input.push_back(static_cast<char>(r.byte));
   serviceRead(line);
   if (onHostReceived)
-    onHostReceived(line.name, byte);
+    onHostReceived(line.name, r.byte);
+}
+
+// Each byte is on the transcript once it has gone out whole; the peer's
+// UART samples the burst at the settings it has when the burst starts.
+void World::sendFromHost(SerialLine& line, Transfer& x) {
+  const PeerSettings hs = hostSettings(line);
+  auto burst = std::make_shared<TxBurst>();
+  burst->bytes.assign(x.buffer, x.count);
+  burst->first = std::max(now_, line.hostBusyUntil);
+  burst->byteUs = byteTimeUs(hs);
+  burst->cutoff = x.count;
+  x.burst = burst;
+  line.lastBurst = burst;
+  line.hostBusyUntil = burst->first + x.count * burst->byteUs;
+  SerialLine* l = &line;
+  const uint64_t id = x.id;
+  for (size_t i = 0; i < x.count; ++i) {
+    const TimeUs start = burst->first + i * burst->byteUs;
+    events_.push_back({start + burst->byteUs, seq_++, [this, l, burst, hs, id, i, start] {
+                         if (i >= burst->cutoff)
+                           return;
+                         transcript_.push_back({start, l->name, Event::HostByte,
+                                                static_cast<uint8_t>(burst->bytes[i]), hs});
+                         auto it = transfers_.find(id);
+                         if (it == transfers_.end() || it->second->finished)
+                           return;
+                         it->second->done++;
+                         if (i + 1 == burst->bytes.size())
+                           complete(*it->second, true, 0);
+                       }});
+  }
+  events_.push_back({burst->first, seq_++, [this, l, burst, hs] {
+                       if (!l->peer)
+                         return;
+                       for (const Received& r :
+                            receiveBurst(burst->bytes, hs, l->peer->lineSettings())) {
+                         // The module's UART hands its firmware no byte that
+                         // failed its framing or parity.
+                         if (r.framingError || r.parityError)
+                           continue;
+                         events_.push_back({burst->first + r.at, seq_++, [this, l, burst, r] {
+                                              if (r.senderIndex < burst->cutoff && l->peer)
+                                                l->peer->receive(now_, r.byte);
+                                            }});
+                       }
+                     }});
 }
 
 void World::serviceRead(SerialLine& line) {
@@ -294,12 +348,26 @@ void World::complete(Transfer& t, bool ok, uint32_t error) {
     t.line->pendingWrite = 0;
 }
 
-void World::abortTransfer(uint64_t id, uint32_t error) {
+void World::stopHostTx(SerialLine& line, bool keepFifo) {
+  TxBurst* b = line.lastBurst.get();
+  if (!b)
+    return;
+  size_t started = 0;
+  if (now_ >= b->first)
+    started = std::min<size_t>(b->bytes.size(), (now_ - b->first) / b->byteUs + 1);
+  const size_t keep = keepFifo && now_ >= b->first ? started + kTxFifoBytes : started;
+  b->cutoff = std::min(b->cutoff, keep);
+  line.hostBusyUntil = std::max(now_, b->first + b->cutoff * b->byteUs);
+}
+
+void World::abortTransfer(uint64_t id, uint32_t error, bool keepFifo) {
   if (!id)
     return;
   Transfer& t = *transfers_.at(id);
-  if (t.write)
-    t.line->txGeneration++;
+  if (t.write) {
+    stopHostTx(*t.line, keepFifo);
+    t.done = static_cast<uint32_t>(std::min<size_t>(t.burst->cutoff, t.count));
+  }
   complete(t, false, error);
 }
 
@@ -319,10 +387,12 @@ void World::removeSerialPort(const std::string& name) {
   if (it == lines_.end())
     return;
   SerialLine& l = *it->second;
-  abortTransfer(l.pendingRead, kErrorBadCommand);
-  abortTransfer(l.pendingWrite, kErrorBadCommand);
+  abortTransfer(l.pendingRead, kErrorBadCommand, false);
+  abortTransfer(l.pendingWrite, kErrorBadCommand, false);
+  stopHostTx(l, false);
   l.peer = nullptr;
   l.present = false;
+  l.breakOn = false;  // there is no line left to hold in break
   l.name = "(removed " + name + ")";
   // The record stays for open handles and the transcript; the name is free.
   lines_[l.name] = std::move(it->second);
@@ -390,6 +460,24 @@ std::vector<Entry> World::entries(const std::string& port, Event kind) const {
 int World::openHandles() const {
   std::lock_guard lock(mutex_);
   return static_cast<int>(objects_.size());
+}
+
+std::vector<std::string> World::leftovers() const {
+  std::lock_guard lock(mutex_);
+  std::map<int, int> byKind;
+  for (const Object* o : objects_)
+    byKind[o->kind]++;
+  const char* names[] = {"event", "mutex", "serial port"};
+  std::vector<std::string> out;
+  for (const auto& [kind, count] : byKind)
+    out.push_back(std::to_string(count) + " " + names[kind] + " handle(s) open");
+  if (!transfers_.empty())
+    out.push_back(std::to_string(transfers_.size()) + " transfer(s) never fetched");
+  for (const auto& [name, l] : lines_) {
+    if (l->breakOn)
+      out.push_back("break still on at " + name);
+  }
+  return out;
 }
 
 int World::unfinishedTransfers() const {

@@ -1,6 +1,9 @@
 // What world.cpp and seam.cpp share of the world's inner records.
 #pragma once
 
+#include <memory>
+
+#include "platform/virtual/uart.h"
 #include "platform/virtual/world.h"
 
 namespace vw {
@@ -19,6 +22,15 @@ struct World::Object {
   SerialLine* line = nullptr;  // serial devices
 };
 
+// One write of the host as it goes out: byte i starts at first + i * byteUs,
+// and only the bytes before cutoff reach the line.
+struct TxBurst {
+  std::string bytes;
+  TimeUs first = 0;
+  TimeUs byteUs = 0;
+  size_t cutoff = 0;
+};
+
 struct World::Transfer {
   uint64_t id = 0;
   SerialLine* line = nullptr;
@@ -31,6 +43,7 @@ struct World::Transfer {
   uint32_t error = 0;
   Object* event = nullptr;
   bool signals = true;
+  std::shared_ptr<TxBurst> burst;  // writes
 };
 
 struct World::VThread {

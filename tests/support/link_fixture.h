@@ -34,8 +34,7 @@ class LinkTest : public ::testing::Test {
     closePort(port);
     os::closeHandle(cancel);
     EXPECT_EQ(world.violations(), std::vector<std::string>{});
-    EXPECT_EQ(world.openHandles(), 0) << "a handle leaked";
-    EXPECT_EQ(world.unfinishedTransfers(), 0) << "a transfer record was abandoned";
+    EXPECT_EQ(world.leftovers(), std::vector<std::string>{});
   }
 
   // Lets the module answer "+++" so that commands are understood.

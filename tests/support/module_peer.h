@@ -20,6 +20,7 @@ class ModulePeer : public vw::LinePeer {
   std::optional<vw::TimeUs> nextWake() const override { return module_.nextWake(); }
   std::string takeOutput() override { return module_.takeOutput(); }
   bool cts(vw::TimeUs now) const override { return module_.cts(now); }
+  bool dsr(vw::TimeUs now) const override { return module_.dsr(now); }
 
  private:
   sim::Module& module_;

@@ -61,8 +61,7 @@ class PaneTest : public ::testing::Test {
       p->cancelEvent = nullptr;
     }
     EXPECT_EQ(world.violations(), std::vector<std::string>{});
-    EXPECT_EQ(world.openHandles(), 0) << "a handle leaked";
-    EXPECT_EQ(world.unfinishedTransfers(), 0);
+    EXPECT_EQ(world.leftovers(), std::vector<std::string>{});
   }
 
   void makeModules(const sim::ModuleConfig& m, const sim::ModuleConfig& s) {
