@@ -36,7 +36,14 @@ int32_t sendSetter(SerialPort* port, const char* name, uint32_t value) {
   return sendCommandExpectOk(port, text, static_cast<uint32_t>(length));
 }
 
-}  // namespace
+// One "OK" command whose transfers end on completion or time-out only.
+int32_t sendWithoutCancel(SerialPort* port, const char* command, uint32_t length) {
+  const uint32_t waitCount = port->waitCount;
+  port->waitCount = 1;
+  const int32_t result = sendCommandExpectOk(port, command, length);
+  port->waitCount = waitCount;
+  return result;
+}
 
 // The port is counted as a user of its lock before it looks whether a close
 // has begun, so a close never lets the lock go under this thread.
@@ -53,6 +60,8 @@ int32_t exchangeUnderLock(SerialPort* port, const char* command, uint32_t comman
   os::unlockMutex(port->lock);
   return result;
 }
+
+}  // namespace
 
 int32_t transact(SerialPort* port, const char* command, uint32_t commandLength, char* buffer,
                  uint32_t size, uint32_t* outLength) {
@@ -205,7 +214,11 @@ int32_t enterCommandMode(SerialPort* port) {
   if (port->inCommandMode == 1)
     return 0;
   os::sleepMs(port->guardDelayMs);  // outside the lock: nothing else writes meanwhile
-  const int32_t result = sendCommandExpectOk(port, "+++", 3);
+  if (cancelRequested(port))
+    return ErrCancelled;
+  // Once "+++" is out the module answers it: the answer is awaited whatever
+  // a cancel says, so that the sequence knows to leave command mode again.
+  const int32_t result = sendWithoutCancel(port, "+++", 3);
   if (result != 0)
     return result;
   port->inCommandMode = 1;
@@ -220,10 +233,7 @@ int32_t exitCommandMode(SerialPort* port) {
   // The cancel that ended a sequence stays set, but the way out must still
   // go out whole: a module left in command mode applies a cancelled write's
   // setters on its own and passes no data. The port's I/O time-out bounds it.
-  const uint32_t waitCount = port->waitCount;
-  port->waitCount = 1;
-  const int32_t result = sendCommandExpectOk(port, "ATCN\r", kQueryLength);
-  port->waitCount = waitCount;
+  const int32_t result = sendWithoutCancel(port, "ATCN\r", kQueryLength);
   if (result != 0)
     return result;
   port->inCommandMode = 0;

@@ -129,8 +129,12 @@ os::LineSettings defaultLineSettings() {
 bool discoverSerialSettings(SerialPort* port, WindowHandle resetPrompt) {
   if (!configurePort(port))
     return false;
-  if (answersAtOnce(port))
+  if (answersAtOnce(port)) {
+    // The module took the "+++": the port says so, so that every way out of
+    // the read that follows leaves command mode again.
+    port->inCommandMode = 1;
     return true;
+  }
 
   writeRaw(port, kRequestFrame, sizeof kRequestFrame);
   char discarded[4];

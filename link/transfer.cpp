@@ -56,6 +56,10 @@ bool purgePort(SerialPort* port) {
   return os::purgeSerial(port->handle, os::kPurgeAll);
 }
 
+bool cancelRequested(const SerialPort* port) {
+  return port->waitCount == 2 && port->writeWait[1] && os::isEventSet(port->writeWait[1]);
+}
+
 bool waitForCts(SerialPort* port, uint32_t limitMs) {
   bool up = false;
   if (!ctsIsUp(port, up))
@@ -86,8 +90,12 @@ bool waitWriteReady(SerialPort* port) {
 
 int32_t writeBytes(SerialPort* port, const char* bytes, uint32_t count) {
   os::resetEvent(port->writeWait[0]);
+  if (cancelRequested(port))
+    return ErrCancelled;
   if (!waitWriteReady(port))
     return ErrWrite;
+  if (cancelRequested(port))
+    return ErrCancelled;
   os::Transfer transfer{};
   if (!os::startWrite(port->handle, bytes, count, transfer, port->writeWait[0]))
     return ErrWrite;

@@ -8,12 +8,15 @@
 #include "link/port_table.h"
 
 bool purgePort(SerialPort* port);
+// True once the pane's cancelEvent is set, while the port's waits watch it.
+bool cancelRequested(const SerialPort* port);
 // True when CTS is or comes up within limitMs; the line is held in break
 // while waiting, and the break is cleared on every way out.
 bool waitForCts(SerialPort* port, uint32_t limitMs);
 bool waitWriteReady(SerialPort* port);
 
-// 0, ErrWrite, ErrTimeout or ErrCancelled.
+// 0, ErrWrite, ErrTimeout or ErrCancelled. A cancelled port writes nothing:
+// what is handed to the driver goes out whatever the wait then says.
 int32_t writeBytes(SerialPort* port, const char* bytes, uint32_t count);
 // Reads up to CR (consumed, not stored) into a NUL-terminated buffer of
 // `size` (at least 1). A longer line keeps size - 1 characters and leaves the

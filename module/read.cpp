@@ -203,14 +203,14 @@ int32_t readSequence(PaneRecord* pane) {
 
 int32_t readAndVerify(PaneRecord* pane) {
   resetPane(pane);
-  if (isCancelled(pane))
-    return ResultCancelled;
-  if (int32_t r = enterCommandMode(pane->port))
-    return r;
-  const int32_t sequence = readSequence(pane);
+  int32_t result = isCancelled(pane) ? ResultCancelled : enterCommandMode(pane->port);
+  if (result == 0)
+    result = readSequence(pane);
+  // Every way out leaves command mode: also a cancel before the "+++", when
+  // discovery's own "+++" put the module there.
   const int32_t exit = exitCommandMode(pane->port);
-  if (sequence != 0)
-    return sequence;
+  if (result != 0)
+    return result;
   if (exit != 0)
     return exit;
   compareWithOtherPane(pane);

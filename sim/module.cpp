@@ -337,9 +337,15 @@ void Module::runEscape(TimeUs t) {
     faults.replaceReply.erase(it);
     return;
   }
+  if (faults.scriptedReply) {
+    if (auto reply = faults.scriptedReply("+++")) {
+      pending_.emplace(t, *reply);
+      return;
+    }
+  }
   commandMode_ = true;
   noteCommandActivity(t);
-  pending_.emplace(t, "OK\r");
+  pending_.emplace(t + faults.replyDelayUs, "OK\r");
 }
 
 void Module::emit(TimeUs t, const std::string& bytes) {

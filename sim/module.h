@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -49,6 +50,10 @@ struct Faults {
   bool ctsHeldLow = false;
   bool dsrLow = false;           // DSR not driven (a cable or adapter without it)
   bool neverAssociates = false;  // a join, once started, never completes
+  TimeUs replyDelayUs = 0;       // every reply comes this much later
+  // Asked with every command line (without CR) and every "+++"; a reply it
+  // gives is sent as given instead of the module's own. Fuzzing drives it.
+  std::function<std::optional<std::string>(const std::string& command)> scriptedReply;
 };
 
 class Radio;

@@ -26,7 +26,7 @@ std::string parameterOf(const std::string& line) {
 }  // namespace
 
 void Module::reply(TimeUs at, const std::string& text) {
-  pending_.emplace(at + config_.replyLatencyUs, text + "\r");
+  pending_.emplace(at + config_.replyLatencyUs + faults.replyDelayUs, text + "\r");
 }
 
 void Module::handleLine(TimeUs at, const std::string& line) {
@@ -38,14 +38,19 @@ void Module::handleLine(TimeUs at, const std::string& line) {
       faults.withholdReply.erase(it);
     return;
   }
-  std::string text = answer(at, line);
-  if (auto it = faults.replaceReply.find(letters); it != faults.replaceReply.end()) {
-    text = it->second;
+  // The command takes effect whatever the module then says about it.
+  const std::string text = answer(at, line);
+  std::optional<std::string> replaced;
+  if (faults.scriptedReply)
+    replaced = faults.scriptedReply(line);
+  if (auto it = faults.replaceReply.find(letters); !replaced && it != faults.replaceReply.end()) {
+    replaced = it->second;
     faults.replaceReply.erase(it);
-    pending_.emplace(at + config_.replyLatencyUs, text);  // sent as given, CR or not
-    return;
   }
-  reply(at, text);
+  if (replaced)  // sent as given, CR or not
+    pending_.emplace(at + config_.replyLatencyUs + faults.replyDelayUs, *replaced);
+  else
+    reply(at, text);
   if (letters == "CN" && text == "OK")
     leaveCommandMode(at);
 }

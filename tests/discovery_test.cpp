@@ -43,7 +43,7 @@ TEST_F(Discovery, ModuleAt9600AnswersAtOnce) {
   EXPECT_EQ(world.line(kPortName)->inQueue, 16384u);
   EXPECT_EQ(world.line(kPortName)->timeouts.writeTotalConstantMs, 16000u);
   EXPECT_TRUE(module.inCommandMode()) << "left in command mode for the read";
-  EXPECT_EQ(port->inCommandMode, 0u) << "the port does not know it";
+  EXPECT_EQ(port->inCommandMode, 1u) << "and the port knows it";
 }
 
 TEST_F(Discovery, ResetKeyFindsAModuleAtOtherSettings) {

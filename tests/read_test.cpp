@@ -2,15 +2,17 @@
 #include "module/read.h"
 
 #include "link/at_command.h"
+#include "link/discovery.h"
 #include "tests/support/pane_fixture.h"
 
 namespace {
 
 using Commands = std::vector<std::string>;
 
-const Commands kMasterRead = {"+++",  "+++",  "ATGT", "ATVR", "ATID", "ATOI", "ATHV", "ATTP",
-                              "ATNI", "ATSL", "ATSH", "ATDL", "ATDH", "ATSC", "ATBD", "ATNB",
-                              "ATSB", "ATPL", "ATPM", "ATD7", "ATD6", "ATCN"};
+// Discovery's quick "+++" leaves the module in command mode: no second one.
+const Commands kMasterRead = {"+++",  "ATGT", "ATVR", "ATID", "ATOI", "ATHV", "ATTP",
+                              "ATNI", "ATSL", "ATSH", "ATDL", "ATDH", "ATSC", "ATBD",
+                              "ATNB", "ATSB", "ATPL", "ATPM", "ATD7", "ATD6", "ATCN"};
 
 class Read : public PaneTest {
  protected:
@@ -63,7 +65,7 @@ TEST_F(Read, SlaveReadAddsSleepMode) {
   slave->setReg("SM", 0);
   ASSERT_EQ(read(&slavePane), 0);
   Commands expected = kMasterRead;
-  expected.insert(expected.begin() + 19, "ATSM");
+  expected.insert(expected.begin() + 18, "ATSM");
   EXPECT_EQ(commands("COM4"), expected);
   EXPECT_EQ(slavePane.sleepModeRead, 0);
   EXPECT_EQ(slavePane.powerSaveRead, 1);
@@ -73,7 +75,7 @@ TEST_F(Read, SlaveReadAddsSleepMode) {
 TEST_F(Read, WrongRoleEndsTheReadButLeavesCommandMode) {
   master->setReg("VR", 0x2241);  // a slave's firmware in the master pane
   EXPECT_EQ(read(&masterPane), ResultNotMaster);
-  EXPECT_EQ(commands("COM3"), (Commands{"+++", "+++", "ATGT", "ATVR", "ATCN"}));
+  EXPECT_EQ(commands("COM3"), (Commands{"+++", "ATGT", "ATVR", "ATCN"}));
   EXPECT_EQ(masterPane.firmwareVersion, 0x2241);
   EXPECT_EQ(masterPane.nodeId[0], 0);
   EXPECT_EQ(view().count("displayPane master"), 0);
@@ -128,10 +130,9 @@ TEST_F(Read, EmptyNodeIdIsALinkError) {
 }
 
 TEST_F(Read, CancelAtACheckLeavesCommandModeCleanly) {
-  cancelAtLineEnd(&masterPane, "COM3", 7);  // the line end of the ATHV reply
+  cancelAtLineEnd(&masterPane, "COM3", 6);  // the line end of the ATHV reply
   EXPECT_EQ(read(&masterPane), ResultCancelled);
-  EXPECT_EQ(commands("COM3"),
-            (Commands{"+++", "+++", "ATGT", "ATVR", "ATID", "ATOI", "ATHV", "ATCN"}))
+  EXPECT_EQ(commands("COM3"), (Commands{"+++", "ATGT", "ATVR", "ATID", "ATOI", "ATHV", "ATCN"}))
       << "the cancel that stays set must not stop the way out";
   EXPECT_FALSE(master->inCommandMode());
   EXPECT_EQ(masterPane.hardwareVersion, 0x1744) << "values read so far stay";
@@ -139,9 +140,22 @@ TEST_F(Read, CancelAtACheckLeavesCommandModeCleanly) {
 }
 
 TEST_F(Read, CancelDuringATransferIsALinkError) {
-  cancelAtLineEnd(&masterPane, "COM3", 6, true);  // first byte of the ATHV reply
+  cancelAtLineEnd(&masterPane, "COM3", 5, true);  // first byte of the ATHV reply
   EXPECT_EQ(read(&masterPane), ErrCancelled);
   EXPECT_EQ(masterPane.hardwareVersion, 0xFFFF);
+}
+
+TEST_F(Read, CancelRightAfterDiscoveryStillLeavesCommandMode) {
+  prepareOperation(&masterPane);
+  view().onResetPrompt = nullptr;
+  ASSERT_EQ(openPanePort(&masterPane), 0);
+  ASSERT_TRUE(discoverSerialSettings(masterPane.port, masterPane.resetPrompt));
+  os::setEvent(masterPane.cancelEvent);
+  EXPECT_EQ(readAndVerify(&masterPane), ResultCancelled);
+  EXPECT_EQ(commands("COM3"), (Commands{"+++", "ATCN"}));
+  EXPECT_FALSE(master->inCommandMode());
+  closePort(masterPane.port);
+  masterPane.port = nullptr;
 }
 
 TEST_F(Read, CancelBeforeTheEscapeSendsNothingMore) {

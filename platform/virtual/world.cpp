@@ -330,6 +330,8 @@ void World::serviceRead(SerialLine& line) {
   Transfer& t = *transfers_.at(line.pendingRead);
   const uint32_t take = std::min<uint32_t>(t.count - t.done, line.input.size());
   std::memcpy(t.buffer + t.done, line.input.data(), take);
+  for (uint32_t i = 0; i < take; ++i)
+    record(line, Event::HostRead, static_cast<uint8_t>(line.input[i]));
   line.input.erase(0, take);
   t.done += take;
   if (t.done == t.count)

@@ -74,6 +74,7 @@ enum class Event {
   Close,
   HostByte,  // a byte the host started to send (value: the byte)
   PeerByte,  // a byte the peer started to send
+  HostRead,  // a byte a read of the host took from its input (value: the byte)
   BreakOn,
   BreakOff,
   Purge,  // value: the flags

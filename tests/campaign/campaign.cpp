@@ -1,0 +1,343 @@
+// The seeded fault campaign: each seed draws modules, an operation and the
+// faults to throw at it, runs the program's real code in the virtual world
+// and checks the invariants. Any run replays exactly from its seed.
+//
+//   nlconf_campaign [--runs N] [--first S]   seeds S .. S+N-1 (default 0, 1000)
+//   nlconf_campaign --seed S                 one run, with its plan and line
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "sim/presets.h"
+#include "tests/campaign/invariants.h"
+#include "tests/campaign/stand.h"
+#include "tests/support/recording_view.h"
+
+namespace {
+
+using stand::Operation;
+using vw::ms;
+using vw::TimeUs;
+
+// Draws from the seed; std::mt19937_64 is the same everywhere, the standard
+// distributions are not, so the draws are made by hand.
+class Draw {
+ public:
+  explicit Draw(uint64_t seed) : rng_(seed) {}
+  uint64_t below(uint64_t n) { return n ? rng_() % n : 0; }
+  bool chance(unsigned percent) { return below(100) < percent; }
+  TimeUs within(uint64_t maxMs) { return below(maxMs * 1000); }
+  template <typename T, size_t N>
+  const T& oneOf(const T (&items)[N]) {
+    return items[below(N)];
+  }
+
+ private:
+  std::mt19937_64 rng_;
+};
+
+const char* const kReplyLetters[] = {"+++", "GT", "VR", "ID", "OI", "HV", "TP", "NI", "SL",
+                                     "SH",  "DL", "DH", "SC", "BD", "NB", "SB", "PL", "PM",
+                                     "SM",  "D7", "D6", "CN", "WR", "AC", "NR", "AI", "SC"};
+const char* const kReplies[] = {"OK\r",
+                                "ERROR\r",
+                                "\r",
+                                "0\r",
+                                "FFFFFFFF\r",
+                                "xyz\r",
+                                "OK",
+                                "KOV-NL001/M\r",
+                                "KOV-NL001/S\r",
+                                "OK\rOK\r",
+                                "12345678901234567\r"};
+const vw::Call kCalls[] = {
+    vw::Call::CreateEvent,    vw::Call::CreateMutex, vw::Call::LockMutex,
+    vw::Call::OpenSerial,     vw::Call::StartWrite,  vw::Call::StartRead,
+    vw::Call::FinishTransfer, vw::Call::ModemStatus, vw::Call::SetLineSettings,
+    vw::Call::SetTimeouts,    vw::Call::SetQueues,   vw::Call::Purge,
+    vw::Call::Escape,         vw::Call::WaitAny};
+
+struct Run {
+  uint64_t seed = 0;
+  bool trace = false;
+  std::vector<std::string> plan;  // what was drawn, in words
+  stand::Allowances allowances;
+};
+
+std::string randomBytes(Draw& d, size_t most) {
+  std::string s(d.below(most) + 1, '\0');
+  for (char& c : s)
+    c = static_cast<char>(d.below(256));
+  return s;
+}
+
+// The modules' serial settings: 9600 8-N-1 mostly, any other now and then.
+sim::ModuleConfig module(sim::ModuleConfig c, uint64_t bd, uint64_t nb, uint64_t sb, bool sleepy) {
+  c.registers["BD"] = bd;
+  c.registers["NB"] = nb;
+  c.registers["SB"] = sb;
+  if (sleepy)
+    c.registers["SM"] = 4;
+  return c;
+}
+
+// A read that the user would do first, fault-free, pressing the reset key
+// as soon as asked.
+bool prepare(stand::Stand& s, PaneRecord* pane) {
+  view().onResetPrompt = [&s, pane] {
+    s.world.after(ms(1), [&s, pane] { s.moduleOf(pane).pressResetKey(s.world.now()); });
+  };
+  const bool ok = s.run(Operation::Read, pane) == 0;
+  s.world.at(s.world.now() + ms(1500), [] {});  // the module's guard time passes
+  os::sleepMs(1500);
+  return ok;
+}
+
+void armReplyFaults(Draw& d, sim::Module& m, Run& run) {
+  const int count = static_cast<int>(d.below(3)) + 1;
+  for (int i = 0; i < count; ++i) {
+    const std::string letters = d.oneOf(kReplyLetters);
+    switch (d.below(4)) {
+      case 0:
+        m.faults.withholdReply[letters] = static_cast<int>(d.below(2)) + 1;
+        run.plan.push_back("reply to " + letters + " withheld");
+        break;
+      case 1:
+        m.faults.replaceReply[letters] = d.oneOf(kReplies);
+        run.plan.push_back("reply to " + letters + " replaced");
+        run.allowances.repliesAltered = true;
+        break;
+      case 2:
+        m.faults.replaceReply[letters] = randomBytes(d, 12);
+        run.plan.push_back("reply to " + letters + " garbled");
+        run.allowances.repliesAltered = true;
+        break;
+      default:
+        m.faults.replaceReply[letters] = std::string("OK\r").substr(0, d.below(2) + 1);
+        run.plan.push_back("reply to " + letters + " cut");
+        run.allowances.repliesAltered = true;
+        break;
+    }
+  }
+}
+
+// Faults from the moment the operation starts (t0), drawn from the seed.
+void armFaults(Draw& d, stand::Stand& s, PaneRecord* pane, Operation op, Run& run) {
+  const TimeUs t0 = s.world.now();
+  sim::Module& m = s.moduleOf(pane);
+  if (d.chance(12)) {
+    const vw::Call call = d.oneOf(kCalls);
+    const int after = static_cast<int>(d.below(300));
+    s.world.failCall(call, after);
+    run.plan.push_back("OS call " + std::to_string(static_cast<int>(call)) + " fails after " +
+                       std::to_string(after));
+    run.allowances.mayStayInCommandMode = true;
+  }
+  if (op != Operation::LinkTest && d.chance(25))
+    armReplyFaults(d, m, run);
+  if (d.chance(6)) {
+    m.faults.replyDelayUs = 500000 + d.within(2000);  // some beyond the host's patience
+    run.plan.push_back("replies late by " + std::to_string(m.faults.replyDelayUs / 1000) + " ms");
+    run.allowances.mayStayInCommandMode = true;
+  }
+  if (d.chance(6)) {
+    for (int i = 0, n = static_cast<int>(d.below(4)) + 1; i < n; ++i)
+      m.inject(t0 + d.within(8000), randomBytes(d, 6));
+    run.plan.push_back("noise from the module's side");
+    run.allowances.repliesAltered = true;
+  }
+  if (d.chance(6)) {
+    const TimeUs at = t0 + d.within(8000), until = at + d.within(30000);
+    s.world.at(at, [&m] { m.faults.ctsHeldLow = true; });
+    s.world.at(until, [&m] { m.faults.ctsHeldLow = false; });
+    run.plan.push_back("CTS held low for a while");
+    run.allowances.mayStayInCommandMode = true;
+  }
+  if (d.chance(5)) {
+    s.world.at(t0 + d.within(8000), [&m] { m.faults.dsrLow = true; });
+    run.plan.push_back("DSR dropped");
+  }
+  if (op != Operation::LinkTest && d.chance(15)) {
+    if (d.chance(50)) {
+      const TimeUs at = t0 + d.within(8000);
+      s.world.at(at, [pane] {
+        if (pane->cancelEvent)
+          os::setEvent(pane->cancelEvent);
+      });
+      run.plan.push_back("cancel at " + std::to_string(at / 1000) + " ms");
+    } else {
+      // At a line end: the checks between steps see it, not only the waits.
+      const int crs = static_cast<int>(d.below(30)) + 1;
+      const std::string port = stand::Stand::portOf(pane);
+      s.world.onHostReceived = [pane, port, crs, seen = 0](const std::string& p,
+                                                           uint8_t byte) mutable {
+        if (p == port && byte == '\r' && ++seen == crs && pane->cancelEvent)
+          os::setEvent(pane->cancelEvent);
+      };
+      run.plan.push_back("cancel at line end " + std::to_string(crs));
+    }
+  }
+  if (d.chance(5)) {
+    PaneRecord* gone = op == Operation::LinkTest && d.chance(50) ? &slavePane : pane;
+    s.world.at(t0 + d.within(8000), [&s, gone] { s.unplug(gone); });
+    run.plan.push_back("port unplugged");
+    run.allowances.mayStayInCommandMode = true;
+  }
+  if (d.chance(8)) {
+    m.faults.neverAssociates = true;
+    run.plan.push_back("association never completes");
+  }
+  if (d.chance(6)) {
+    if (d.chance(50))
+      s.radio.faults.cut = true;
+    else
+      s.radio.faults.dropNext = static_cast<int>(d.below(4)) + 1;
+    run.plan.push_back("radio cut or lossy");
+  }
+}
+
+// The changes a Write makes, drawn: a channel, a baud code, other fields.
+void drawChanges(Draw& d, PaneRecord* pane, Run& run) {
+  if (d.chance(40)) {
+    pane->channelShown = static_cast<uint8_t>(11 + d.below(16));
+    run.plan.push_back("write channel " + std::to_string(pane->channelShown));
+  }
+  if (d.chance(30)) {
+    pane->baudCodeShown = static_cast<uint32_t>(d.below(8));
+    run.plan.push_back("write baud code " + std::to_string(pane->baudCodeShown));
+  }
+  if (d.chance(50)) {
+    pane->powerLevelShown = static_cast<uint8_t>(d.below(5));
+    pane->parityCodeShown = static_cast<uint8_t>(d.below(4));
+    run.plan.push_back("write power level and parity");
+  }
+}
+
+void printLine(const vw::World& world, const std::string& port) {
+  std::string text;
+  char side = 0;
+  auto flush = [&] {
+    if (!text.empty())
+      std::printf("  %s %s %s\n", port.c_str(), side == 'h' ? "host>" : "peer<", text.c_str());
+    text.clear();
+  };
+  for (const vw::Entry& e : world.transcript()) {
+    if (e.port != port || (e.kind != vw::Event::HostByte && e.kind != vw::Event::PeerByte))
+      continue;
+    const char now = e.kind == vw::Event::HostByte ? 'h' : 'p';
+    if (now != side)
+      flush();
+    side = now;
+    const auto c = static_cast<unsigned char>(e.value);
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "\\x%02X", c);
+    text += c == '\r' ? std::string("\\r") : (c >= 32 && c < 127 ? std::string(1, c) : hex);
+    if (c == '\r')
+      flush();
+  }
+  flush();
+}
+
+std::vector<std::string> runSeed(uint64_t seed, bool trace) {
+  Draw d(seed);
+  Run run;
+  run.seed = seed;
+  const Operation op = d.oneOf(
+      {Operation::Read, Operation::Read, Operation::Write, Operation::Write, Operation::LinkTest});
+  PaneRecord* pane = d.chance(50) ? &masterPane : &slavePane;
+  const bool standard = d.chance(70);
+  const uint64_t bd =
+      standard ? 3 : d.oneOf({0ull, 1ull, 2ull, 3ull, 4ull, 5ull, 6ull, 7ull, 0x1C200ull});
+  const uint64_t nb = standard ? 0 : d.below(4), sb = standard ? 0 : d.below(2);
+  const bool sleepy = d.chance(20);
+  stand::Stand s(module(sim::presets::master(), bd, nb, sb, false),
+                 module(sim::presets::slave(), bd, nb, sb, sleepy));
+  run.plan.push_back(std::string(op == Operation::Read    ? "read"
+                                 : op == Operation::Write ? "write"
+                                                          : "link test") +
+                     (pane == &masterPane ? " master" : " slave") + ", BD " + std::to_string(bd) +
+                     " NB " + std::to_string(nb) + " SB " + std::to_string(sb) +
+                     (sleepy ? ", slave sleeps" : ""));
+  bool prepared = true;
+  if (op == Operation::Write)
+    prepared = prepare(s, pane);
+  if (op == Operation::LinkTest)
+    prepared = prepare(s, &masterPane) && prepare(s, &slavePane);
+  if (!prepared) {
+    if (trace) {
+      std::printf("seed %llu: %s\n", static_cast<unsigned long long>(seed), run.plan[0].c_str());
+      printLine(s.world, "COM3");
+      printLine(s.world, "COM4");
+    }
+    return {"the fault-free preparation failed"};
+  }
+  const bool needsKey = !(bd == 3 && nb == 0 && sb == 0);
+  const bool pressKey = !needsKey || d.chance(80);
+  const TimeUs keyDelay = d.within(9000);
+  view().onResetPrompt = [&s, pane, pressKey, keyDelay] {
+    if (pressKey)
+      s.world.after(keyDelay + 1, [&s, pane] { s.moduleOf(pane).pressResetKey(s.world.now()); });
+  };
+  if (op == Operation::Write)
+    drawChanges(d, pane, run);
+  const bool anyFaults = d.chance(75);
+  const size_t planned = run.plan.size();
+  if (anyFaults)
+    armFaults(d, s, pane, op, run);
+  // Nothing was drawn against it, and a read can find the module: it must work.
+  run.allowances.faultFree = run.plan.size() == planned && pressKey;
+  stand::Outcome o{op, pane, 0, s.world.now()};
+  o.result = s.run(op, pane);
+  s.world.onHostReceived = nullptr;
+  std::vector<std::string> broken = stand::brokenInvariants(s, o, run.allowances);
+  if (trace) {
+    std::printf("seed %llu\n", static_cast<unsigned long long>(seed));
+    for (const auto& p : run.plan)
+      std::printf("  plan: %s\n", p.c_str());
+    std::printf("  result %d after %.1f ms\n", o.result, (s.world.now() - o.startedAt) / 1000.0);
+    printLine(s.world, "COM3");
+    printLine(s.world, "COM4");
+    for (const auto& b : broken)
+      std::printf("  BROKEN: %s\n", b.c_str());
+  }
+  return broken;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  uint64_t first = 0, runs = 1000;
+  bool one = false;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--seed") == 0) {
+      first = std::strtoull(argv[i + 1], nullptr, 10);
+      one = true;
+    } else if (std::strcmp(argv[i], "--first") == 0) {
+      first = std::strtoull(argv[i + 1], nullptr, 10);
+    } else if (std::strcmp(argv[i], "--runs") == 0) {
+      runs = std::strtoull(argv[i + 1], nullptr, 10);
+    }
+  }
+  if (one)
+    return runSeed(first, true).empty() ? 0 : 1;
+  const auto start = std::chrono::steady_clock::now();
+  uint64_t failures = 0;
+  for (uint64_t seed = first; seed < first + runs; ++seed) {
+    const std::vector<std::string> broken = runSeed(seed, false);
+    if (broken.empty())
+      continue;
+    if (++failures <= 20)
+      std::printf("seed %llu: %s (replay: --seed %llu)\n", static_cast<unsigned long long>(seed),
+                  broken.front().c_str(), static_cast<unsigned long long>(seed));
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("campaign: %llu runs from seed %llu, %llu broken, %.0f runs/s\n",
+              static_cast<unsigned long long>(runs), static_cast<unsigned long long>(first),
+              static_cast<unsigned long long>(failures), runs / seconds);
+  return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,178 @@
+#include "tests/campaign/invariants.h"
+
+#include <map>
+#include <utility>
+
+#include "link/errors.h"
+#include "link/port_table.h"
+
+namespace stand {
+namespace {
+
+using Broken = std::vector<std::string>;
+
+bool definedResult(Operation operation, int32_t result) {
+  if (operation == Operation::LinkTest)
+    return result == 0 || result == 1;
+  switch (result) {
+    case 0:
+    case ErrBadHandle:
+    case ErrNoPort:
+    case ErrWrite:
+    case ErrRead:
+    case ErrTimeout:
+    case ErrNotOk:
+    case ErrCancelled:
+    case ResultCancelled:
+    case ResultNotMaster:
+    case ResultNotSlave:
+      return true;
+    case ResultJoinTimeout:
+      return operation == Operation::Write;
+    default:
+      return false;
+  }
+}
+
+// Whether, by what the program read, the module is in command mode: a clean
+// "OK" right after one of its "+++", and no "ATCN" sent since.
+bool programKnowsCommandMode(const vw::World& world, const std::string& port, vw::TimeUs since) {
+  std::string sent, read;
+  bool escaped = false, known = false;
+  for (const vw::Entry& e : world.transcript()) {
+    if (e.port != port || e.at < since)
+      continue;
+    if (e.kind == vw::Event::HostByte) {
+      sent.push_back(static_cast<char>(e.value));
+      if (sent.size() > 5)
+        sent.erase(0, sent.size() - 5);
+      if (sent.size() >= 3 && sent.compare(sent.size() - 3, 3, "+++") == 0) {
+        escaped = true;
+        read.clear();
+      }
+      if (sent == "ATCN\r")
+        known = false;
+    } else if (e.kind == vw::Event::HostRead && escaped) {
+      read.push_back(static_cast<char>(e.value));
+      if (read.size() == 3) {
+        known = known || read == "OK\r";
+        escaped = false;
+      }
+    }
+  }
+  return known;
+}
+
+bool isHex(const std::string& text, uint64_t* value) {
+  if (text.empty() || text.size() > 8)
+    return false;
+  uint64_t v = 0;
+  for (char c : text) {
+    const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    if (d < 0)
+      return false;
+    v = v * 16 + static_cast<uint64_t>(d);
+  }
+  *value = v;
+  return true;
+}
+
+// A value a setter may carry: an entry of the pane's lists, as upper-case hex.
+bool offeredSetting(const std::string& letters, uint64_t v) {
+  static const std::map<std::string, bool (*)(uint64_t)> rules = {
+      {"SC", [](uint64_t m) { return m != 0 && m <= 0xFFFF && (m & (m - 1)) == 0; }},
+      {"BD", [](uint64_t c) { return c <= 7; }},
+      {"NB", [](uint64_t c) { return c <= 3; }},
+      {"SB", [](uint64_t c) { return c <= 1; }},
+      {"PL", [](uint64_t c) { return c <= 4; }},
+      {"PM", [](uint64_t c) { return c <= 1; }},
+      {"SM", [](uint64_t c) { return c == 0 || c == 4; }},
+      {"D7", [](uint64_t c) { return c == 1 || c == 4; }},
+      {"D6", [](uint64_t c) { return c <= 1; }},
+      {"NR", [](uint64_t c) { return c == 0; }},
+  };
+  auto it = rules.find(letters);
+  return it != rules.end() && it->second(v);
+}
+
+void checkSetters(const vw::World& world, const std::string& port, Broken& broken) {
+  std::string line;
+  for (char c : world.hostBytes(port)) {
+    if (c != '\r') {
+      line.push_back(c);
+      continue;
+    }
+    if (line.size() > 4 && line.compare(0, 2, "AT") == 0) {
+      uint64_t value = 0;
+      const std::string letters = line.substr(2, 2);
+      if (!isHex(line.substr(4), &value) || !offeredSetting(letters, value))
+        broken.push_back(port + " was sent " + line + ", which no list offers");
+    }
+    line.clear();
+  }
+}
+
+template <typename A, typename B>
+void expectSame(const char* what, A pane, B module, Broken& broken) {
+  if (static_cast<uint64_t>(pane) != static_cast<uint64_t>(module))
+    broken.push_back(std::string("the pane shows ") + what + " the module does not hold");
+}
+
+// After a successful read the pane holds exactly what the module holds.
+void checkValues(const PaneRecord* p, const sim::Module& m, Broken& broken) {
+  if (m.nodeId() != p->nodeId)
+    broken.push_back("the pane's node identifier is not the module's");
+  expectSame("a firmware version", p->firmwareVersion, m.reg("VR") & 0xFFFF, broken);
+  expectSame("a serial number", p->serialLow, m.reg("SL"), broken);
+  expectSame("a serial number", p->serialHigh, m.reg("SH"), broken);
+  expectSame("a PAN ID", p->panIdRead, m.reg("ID"), broken);
+  expectSame("a destination", p->destLowRead, m.reg("DL"), broken);
+  expectSame("a destination", p->destHighRead, m.reg("DH"), broken);
+  expectSame("a channel", p->channelRead, m.channel() ? m.channel() : 20, broken);
+  expectSame("a baud code", p->baudCodeRead, m.reg("BD"), broken);
+  expectSame("a parity code", p->parityCodeRead, m.reg("NB") & 0xFF, broken);
+  expectSame("a stop-bit code", p->stopBitsCodeRead, m.reg("SB") & 0xFF, broken);
+  expectSame("a power level", p->powerLevelRead, m.reg("PL") & 0xFF, broken);
+  expectSame("a boost mode", p->boostModeRead, m.reg("PM") & 0xFF, broken);
+  expectSame("a D7 setting", p->d7ConfigRead, m.reg("D7") & 0xFF, broken);
+  expectSame("a D6 setting", p->d6ConfigRead, m.reg("D6") & 0xFF, broken);
+  if (!p->isMaster)
+    expectSame("a sleep mode", p->sleepModeRead, m.reg("SM") & 0xFF, broken);
+}
+
+}  // namespace
+
+std::vector<std::string> brokenInvariants(Stand& stand, const Outcome& o, const Allowances& a) {
+  Broken broken;
+  const std::string port = Stand::portOf(o.pane);
+  sim::Module& module = stand.moduleOf(o.pane);
+  if (!definedResult(o.operation, o.result))
+    broken.push_back("result " + std::to_string(o.result) + " is no defined code");
+  if (a.faultFree && o.result != (o.operation == Operation::LinkTest ? 1 : 0))
+    broken.push_back("a run without faults failed with " + std::to_string(o.result));
+  if (!a.mayStayInCommandMode && module.inCommandMode() &&
+      programKnowsCommandMode(stand.world, port, o.startedAt)) {
+    broken.push_back("the module was left in command mode");
+  }
+  if (o.operation != Operation::LinkTest && !a.repliesAltered) {
+    if (o.result == 0)
+      checkValues(o.pane, module, broken);
+    else if (o.pane->nodeId[0] && module.nodeId() != o.pane->nodeId)
+      broken.push_back("a failed read left a node identifier the module never gave");
+  }
+  checkSetters(stand.world, port, broken);
+  for (const std::string& left : stand.world.leftovers())
+    broken.push_back("left behind: " + left);
+  for (const std::string& v : stand.world.violations())
+    broken.push_back(v);
+  for (const PaneRecord* pane : {&masterPane, &slavePane}) {
+    if (pane->port || isValidPort(portRecord(pane == &masterPane ? 3 : 4)))
+      broken.push_back("a port was left open");
+  }
+  if (stand.world.now() - o.startedAt > kLongestOperationUs)
+    broken.push_back("the operation took " + std::to_string(stand.world.now() - o.startedAt) +
+                     " us of virtual time");
+  return broken;
+}
+
+}  // namespace stand

@@ -1,0 +1,84 @@
+#include "tests/campaign/stand.h"
+
+#include <algorithm>
+
+#include "module/link_test.h"
+#include "module/read.h"
+#include "module/write.h"
+#include "tests/support/recording_view.h"
+
+namespace stand {
+
+Stand::Stand(const sim::ModuleConfig& masterConfig, const sim::ModuleConfig& slaveConfig) {
+  view().clear();
+  masterPane = PaneRecord{};
+  slavePane = PaneRecord{};
+  masterPane.isMaster = 1;
+  resetPane(&masterPane);
+  resetPane(&slavePane);
+  bindFakeControls(&masterPane, 3000);
+  bindFakeControls(&slavePane, 4000);
+  view().texts[masterPane.portCombo] = L"Simulated Module Port (COM3)";
+  view().texts[slavePane.portCombo] = L"Simulated Module Port (COM4)";
+  master = std::make_unique<sim::Module>(masterConfig);
+  slave = std::make_unique<sim::Module>(slaveConfig);
+  radio.attach(*master);
+  radio.attach(*slave);
+  masterPeer_ = std::make_unique<ModulePeer>(*master);
+  slavePeer_ = std::make_unique<ModulePeer>(*slave);
+  world.addSerialPort("COM3", masterPeer_.get());
+  world.addSerialPort("COM4", slavePeer_.get());
+}
+
+Stand::~Stand() {
+  // A port an operation left open would outlive this world in the table.
+  for (PaneRecord* pane : {&masterPane, &slavePane}) {
+    closePort(pane->port);
+    pane->port = nullptr;
+  }
+}
+
+sim::Module& Stand::moduleOf(const PaneRecord* pane) {
+  return pane == &masterPane ? *master : *slave;
+}
+
+std::string Stand::portOf(const PaneRecord* pane) {
+  return pane == &masterPane ? "COM3" : "COM4";
+}
+
+void Stand::unplug(PaneRecord* pane) {
+  world.removeSerialPort(portOf(pane));
+  if (pane->cancelEvent)
+    os::setEvent(pane->cancelEvent);  // as the device broadcast does
+}
+
+void Stand::scriptReplies(sim::Module& module, const uint8_t* data, size_t size) {
+  module.faults.scriptedReply =
+      [data, size, at = size_t{0}](const std::string&) mutable -> std::optional<std::string> {
+    if (at >= size)
+      return std::nullopt;
+    const size_t length = data[at++];
+    if (length == 255)
+      return std::nullopt;
+    const size_t take = std::min(length, size - at);
+    std::string reply(reinterpret_cast<const char*>(data + at), take);
+    at += take;
+    return reply;
+  };
+}
+
+int32_t Stand::run(Operation operation, PaneRecord* pane) {
+  if (operation == Operation::LinkTest)
+    return testLink();  // on the calling thread, without a cancel event
+  pane->cancelEvent = os::createEvent();
+  int32_t result = -1;
+  const int worker = world.spawn([pane, operation, &result] {
+    result = operation == Operation::Read ? readBody(pane) : writeBody(pane);
+  });
+  world.join(worker);
+  os::closeHandle(pane->cancelEvent);
+  pane->cancelEvent = nullptr;
+  return result;
+}
+
+}  // namespace stand
