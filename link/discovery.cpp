@@ -10,6 +10,7 @@ constexpr uint32_t kQueueBytes = 16384;
 constexpr uint32_t kResetWindowMs = 10000;
 constexpr uint32_t kPulseBaudRate = 38400;
 constexpr uint32_t kCommandBaudRate = 9600;
+constexpr uint32_t kLineSettleMs = 10;  // ten bytes at 9600
 
 // A version request frame; answered or not, it is only there to stir a
 // module that listens for frames before the break pulses.
@@ -152,6 +153,10 @@ bool discoverSerialSettings(SerialPort* port, WindowHandle resetPrompt) {
   if (!spoke)
     return false;
 
+  // The byte that ended the pulses may still be on the line (one byte at the
+  // module's 9600 is several at 38400): let it pass before the purge, or its
+  // tail would be taken for the first reply.
+  os::sleepMs(kLineSettleMs);
   if (!setBaudRate(port, kCommandBaudRate))
     return false;
   SettingsReplies replies;

@@ -85,6 +85,7 @@ class Module {
 
   // ---- inspection and control by tests ----
   Faults faults;
+  const ModuleConfig& config() const { return config_; }
   bool inCommandMode() const { return commandMode_; }
   bool awake(TimeUs now) const;
   uint64_t reg(const std::string& name) const;

@@ -139,6 +139,18 @@ TEST_F(Discovery, CancelEndsThePulsesAtOnce) {
   EXPECT_EQ(view().calls.back(), "hideResetPrompt");
 }
 
+TEST_F(Discovery, AResetByteAtTheEndOfAPulseIsLetPassBeforeTheQueries) {
+  moduleAt(5, 0, 0);
+  // The key goes down so that the module's byte starts half a millisecond
+  // before the first pulse's window closes: at 38400 the window takes the
+  // first of the bytes it makes of it, the rest come after.
+  view().onResetPrompt = [this] {
+    pressResetKeyAt(world.now() + vw::ms(1200) - module.config().bootUs - 500);
+  };
+  ASSERT_TRUE(discoverSerialSettings(port, prompt));
+  EXPECT_EQ(hostLine().baudRate, 38400u);
+}
+
 TEST_F(Discovery, UnpluggedDuringThePulsesItGivesUpAtOnce) {
   moduleAt(5, 0, 0);
   world.at(vw::ms(3000), [this] { world.removeSerialPort(kPortName); });
