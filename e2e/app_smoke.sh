@@ -37,8 +37,8 @@ fi
 build=$1
 shot=${2:-$build/../test-logs/app-smoke.png}
 app_exe=$build/app/nlconf.exe
-probe_exe=$build/e2e/ui_probe.exe
-format_exe=$build/e2e/app_format_check.exe
+probe_exe=$build/e2e/checks/ui_probe.exe
+format_exe=$build/e2e/checks/app_format_check.exe
 for file in "$app_exe" "$probe_exe" "$format_exe"; do
   [[ -f $file ]] || give_up "no $file (build the windows preset)"
 done

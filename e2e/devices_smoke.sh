@@ -103,8 +103,8 @@ for tool in wine wineboot wineserver timeout Xvfb import; do
   command -v "$tool" >/dev/null || give_up "$tool not installed"
 done
 mkdir -p "$out" || give_up "cannot make $out"
-# shellcheck source=devices/rig.sh
-source "$here/devices/rig.sh"
+# shellcheck source=rig/rig.sh
+source "$here/rig/rig.sh"
 
 work=$(mktemp -d) || give_up "mktemp failed"
 save_and_clean() {

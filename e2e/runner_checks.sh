@@ -30,8 +30,8 @@ if [[ $# -ne 1 ]]; then
   echo "usage: $0 <windows build dir>" >&2
   exit 2
 fi
-format_exe=$1/e2e/runner_format_check.exe
-check_exe=$1/e2e/runner_check.exe
+format_exe=$1/e2e/checks/runner_format_check.exe
+check_exe=$1/e2e/checks/runner_check.exe
 for file in "$format_exe" "$check_exe"; do
   [[ -f $file ]] || give_up "no $file (build the windows preset)"
 done

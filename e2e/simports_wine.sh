@@ -32,10 +32,10 @@ if [[ $# -ne 2 ]]; then
   echo "usage: $0 <native build dir> <windows build dir>" >&2
   exit 2
 fi
-simports_bin=$1/e2e/simports/simports
-ctl_bin=$1/e2e/simports/simports-ctl
-shim_lib=$1/e2e/simports/modemshim.so
-program_exe=$2/e2e/simports/link_over_wine.exe
+simports_bin=$1/e2e/rig/simports/simports
+ctl_bin=$1/e2e/rig/simports/simports-ctl
+shim_lib=$1/e2e/rig/simports/modemshim.so
+program_exe=$2/e2e/checks/link_over_wine.exe
 for f in "$simports_bin" "$ctl_bin"; do
   [[ -x $f ]] || give_up "no $f (build the native preset)"
 done

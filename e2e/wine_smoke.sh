@@ -34,7 +34,7 @@ if [[ $# -ne 2 ]]; then
   exit 2
 fi
 peer_bin=$1/e2e/pty_peer
-smoke_exe=$2/e2e/serial_smoke.exe
+smoke_exe=$2/e2e/checks/serial_smoke.exe
 [[ -x $peer_bin ]] || give_up "no pty_peer at $peer_bin (build the native preset)"
 [[ -f $smoke_exe ]] || give_up "no serial_smoke.exe at $smoke_exe (build the windows preset)"
 for tool in wine wineboot wineserver timeout; do
@@ -100,7 +100,7 @@ elif [[ $passed -eq 0 && $failed -eq 0 ]]; then
   failed=1
 fi
 # The display texts, formatted by the Windows C runtime itself.
-rules_exe=$2/e2e/ui_rules_check.exe
+rules_exe=$2/e2e/checks/ui_rules_check.exe
 bounded timeout -k 5 "$SMOKE_LIMIT_S" wine "$rules_exe" </dev/null >"$work/rules.raw" 2>&1
 rules_status=$?
 tr -d '\r' <"$work/rules.raw" >"$work/rules.out"

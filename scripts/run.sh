@@ -8,9 +8,9 @@
 #   scripts/run.sh --screenshot FILE   where the screenshot goes
 #
 # While it runs, another terminal can act on the modules, e.g.:
-#   build/native/e2e/simports/simports-ctl build/demo/run press COM6   (reset key)
-#   build/native/e2e/simports/simports-ctl build/demo/run radio cut on
-# (the full list: e2e/simports/README.md). Module presets can be changed with
+#   build/native/e2e/rig/simports/simports-ctl build/demo/run press COM6   (reset key)
+#   build/native/e2e/rig/simports/simports-ctl build/demo/run radio cut on
+# (the full list: e2e/rig/simports/README.md). Module presets can be changed with
 # NLCONF_MASTER / NLCONF_SLAVE, e.g. NLCONF_SLAVE="slave:baud=5,nb=1,sb=1".
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -38,8 +38,8 @@ own_display=0
 [[ -n ${DISPLAY:-} ]] && own_display=1
 saved_display=${DISPLAY:-}
 
-# shellcheck source=../e2e/devices/rig.sh
-source e2e/devices/rig.sh
+# shellcheck source=../e2e/rig/rig.sh
+source e2e/rig/rig.sh
 simports_pid=""
 finish() {
   [[ -n $simports_pid ]] && kill -TERM "$simports_pid" 2>/dev/null
@@ -60,7 +60,7 @@ rig_boot_prefix || exit 1
 rig_ports add 5 "Simulated Module Port (COM5)" 6 "Simulated Module Port (COM6)" >/dev/null || exit 1
 
 mkdir -p "$demo/run"
-build/native/e2e/simports/simports --dosdevices "$WINEPREFIX/dosdevices" --run-dir "$demo/run" \
+build/native/e2e/rig/simports/simports --dosdevices "$WINEPREFIX/dosdevices" --run-dir "$demo/run" \
   --transcripts "$demo/transcripts" --port "5=${NLCONF_MASTER:-master}" \
   --port "6=${NLCONF_SLAVE:-slave}" </dev/null >"$demo/simports.out" 2>"$demo/simports.err" &
 simports_pid=$!
@@ -70,7 +70,7 @@ for ((i = 0; i < 100; i++)); do
 done
 grep -q '^ready' "$demo/simports.out" || { cat "$demo/simports.err"; echo "simports failed"; exit 1; }
 
-LD_PRELOAD=$root/build/native/e2e/simports/modemshim.so NLCONF_SIMPORTS_DIR=$demo/run \
+LD_PRELOAD=$root/build/native/e2e/rig/simports/modemshim.so NLCONF_SIMPORTS_DIR=$demo/run \
   rig_start nlconf nlconf.exe
 if ! drv wait main 30000 >/dev/null; then
   echo "NLCONF did not come up"

@@ -1,6 +1,6 @@
 # shellcheck shell=bash
 # What the user journeys share: one Xvfb and one Wine prefix for the whole
-# run (e2e/devices/rig.sh), and per journey fresh module models (simports)
+# run (e2e/rig/rig.sh), and per journey fresh module models (simports)
 # and a fresh nlconf.exe with the modem shim in its process only.
 #
 #   jr_setup <native build> <windows build> <out dir>   once, before any journey
@@ -15,8 +15,8 @@
 #
 # Every wait is bounded; rig_cleanup (run.sh's trap) stops whatever is left.
 
-# shellcheck source=../devices/rig.sh
-source "$(dirname "${BASH_SOURCE[0]}")/../devices/rig.sh"
+# shellcheck source=../rig/rig.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../rig/rig.sh"
 
 readonly JR_APPEAR_MS=30000
 readonly JR_READY_LIMIT_S=10
@@ -120,7 +120,7 @@ jr_setup() {
   done
   local f
   for f in simports simports-ctl modemshim.so; do
-    [[ -e $JR_NATIVE/e2e/simports/$f ]] || { echo "no $JR_NATIVE/e2e/simports/$f (build the native preset)"; return 1; }
+    [[ -e $JR_NATIVE/e2e/rig/simports/$f ]] || { echo "no $JR_NATIVE/e2e/rig/simports/$f (build the native preset)"; return 1; }
   done
   mkdir -p "$JR_OUT" || return 1
   local work
@@ -167,7 +167,7 @@ jr_begin() {
   for spec in "$@"; do
     args+=(--port "$spec")
   done
-  "$JR_NATIVE/e2e/simports/simports" --dosdevices "$WINEPREFIX/dosdevices" --run-dir "$run" \
+  "$JR_NATIVE/e2e/rig/simports/simports" --dosdevices "$WINEPREFIX/dosdevices" --run-dir "$run" \
     --transcripts "$RIG_WORK/$JR_NAME/transcripts" --time-limit "$JR_SIMPORTS_LIMIT_S" "${args[@]}" \
     </dev/null >"$RIG_WORK/$JR_NAME/simports.out" 2>"$RIG_WORK/$JR_NAME/simports.err" &
   JR_SIMPORTS_PID=$!
@@ -192,7 +192,7 @@ jr_begin() {
 jr_start_nlconf() {
   local loader shim run=$RIG_WORK/$JR_NAME/run
   loader=$(jr_wine_loader)
-  shim=$(cd "$JR_NATIVE/e2e/simports" && pwd)/modemshim.so
+  shim=$(cd "$JR_NATIVE/e2e/rig/simports" && pwd)/modemshim.so
   rm -f "$RIG_WORK/nlconf.status"
   (
     export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;cfgmgr32=n,b"
@@ -229,7 +229,7 @@ jr_pty_fds() {
 }
 
 jr_ctl() {
-  timeout 10 "$JR_NATIVE/e2e/simports/simports-ctl" "$RIG_WORK/$JR_NAME/run" "$@"
+  timeout 10 "$JR_NATIVE/e2e/rig/simports/simports-ctl" "$RIG_WORK/$JR_NAME/run" "$@"
 }
 
 jr_transcript() {

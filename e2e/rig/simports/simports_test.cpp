@@ -5,8 +5,8 @@
 
 #include <termios.h>
 
-#include "e2e/simports/config.h"
-#include "e2e/simports/line_engine.h"
+#include "e2e/rig/simports/config.h"
+#include "e2e/rig/simports/line_engine.h"
 #include "platform/virtual/world.h"
 #include "sim/presets.h"
 

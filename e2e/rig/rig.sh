@@ -44,7 +44,7 @@ rig_init() {
   export HOME=${HOME:-$RIG_WORK}
   unset WAYLAND_DISPLAY
   local file
-  for file in app/nlconf.exe e2e/devices/cfgmgr32.dll e2e/devices/ports_check.exe \
+  for file in app/nlconf.exe e2e/rig/cfgmgr32.dll e2e/checks/ports_check.exe \
     e2e/driver/ui_driver.exe e2e/driver/driver_target.exe; do
     [[ -f $build/$file ]] || { echo "no $build/$file (build the windows preset)"; return 1; }
     cp "$build/$file" "$RIG_RUN/" || return 1
@@ -95,7 +95,7 @@ rig_boot_prefix() {
 }
 
 rig_ports() {
-  rig_bounded timeout -k 5 120 "$RIG_DIR/ports.sh" "$WINEPREFIX" "$@"
+  rig_bounded timeout -k 5 120 "$RIG_DIR/port_devices.sh" "$WINEPREFIX" "$@"
 }
 
 rig_port_state() {

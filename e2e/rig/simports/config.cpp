@@ -1,4 +1,4 @@
-#include "e2e/simports/config.h"
+#include "e2e/rig/simports/config.h"
 
 #include <cctype>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Module models in real time behind pseudo-terminals, one per COM port, for
 // programs under Wine. See usage() for the command line and the control
-// channel; e2e/modemshim.cpp is the other half, inside the Wine processes.
+// channel; modemshim.cpp is the other half, inside the Wine processes.
 //
 // One single-threaded loop: the models have no locks.
 #include <fcntl.h>
@@ -24,10 +24,10 @@
 #include <string>
 #include <vector>
 
-#include "e2e/simports/config.h"
-#include "e2e/simports/line_engine.h"
-#include "e2e/simports/shared_line.h"
-#include "e2e/simports/transcript.h"
+#include "e2e/rig/simports/config.h"
+#include "e2e/rig/simports/line_engine.h"
+#include "e2e/rig/simports/shared_line.h"
+#include "e2e/rig/simports/transcript.h"
 #include "sim/radio.h"
 #include "sim/registers.h"
 
