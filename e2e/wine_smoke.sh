@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs serial_smoke.exe under Wine against pty_peer, which Wine sees as COM5.
+# Runs serial_smoke.exe under Wine against an echo line of simports, which
+# Wine sees as COM5.
 #
 #   e2e/wine_smoke.sh <native build dir> <windows build dir>
 #
@@ -33,9 +34,9 @@ if [[ $# -ne 2 ]]; then
   echo "usage: $0 <native build dir> <windows build dir>" >&2
   exit 2
 fi
-peer_bin=$1/e2e/pty_peer
+peer_bin=$1/e2e/rig/simports/simports
 smoke_exe=$2/e2e/checks/serial_smoke.exe
-[[ -x $peer_bin ]] || give_up "no pty_peer at $peer_bin (build the native preset)"
+[[ -x $peer_bin ]] || give_up "no simports at $peer_bin (build the native preset)"
 [[ -f $smoke_exe ]] || give_up "no serial_smoke.exe at $smoke_exe (build the windows preset)"
 for tool in wine wineboot wineserver timeout; do
   command -v "$tool" >/dev/null || give_up "$tool not installed"
@@ -56,7 +57,9 @@ wine_env_boot "$BOOT_LIMIT_S"
 echo "wine prefix booted in $((SECONDS - started)) s"
 
 : >"$work/peer.out"
-"$peer_bin" "$WINEPREFIX/dosdevices" "$PORT" </dev/null >"$work/peer.out" 2>"$work/peer.err" &
+mkdir -p "$work/run"
+"$peer_bin" --dosdevices "$WINEPREFIX/dosdevices" --run-dir "$work/run" --transcripts "$work" \
+  --port "$PORT=echo" </dev/null >"$work/peer.out" 2>"$work/peer.err" &
 peer_pid=$!
 for ((i = 0; i < READY_LIMIT_S * 10; i++)); do
   grep -q '^ready' "$work/peer.out" && break
@@ -65,7 +68,7 @@ for ((i = 0; i < READY_LIMIT_S * 10; i++)); do
 done
 if ! grep -q '^ready' "$work/peer.out"; then
   cat "$work/peer.err"
-  give_up "pty_peer did not get ready within $READY_LIMIT_S s"
+  give_up "simports did not get ready within $READY_LIMIT_S s"
 fi
 cat "$work/peer.out"
 
@@ -80,7 +83,7 @@ if [[ -s $work/smoke.err ]]; then
   tr -d '\r' <"$work/smoke.err"
 fi
 if [[ -s $work/peer.err ]]; then
-  echo "--- pty_peer stderr"
+  echo "--- simports stderr"
   cat "$work/peer.err"
 fi
 echo "serial_smoke ran $((SECONDS - run_started)) s, exit status $status;" \
