@@ -31,8 +31,8 @@ shift 3
 selection=("$@")
 
 readonly CHECK_LIMIT_S=120
-readonly EXIT_LIMIT_S=20
-readonly APPEAR_MS=30000
+# shellcheck disable=SC2034 # the steps' own limits
+readonly EXIT_LIMIT_S=20 APPEAR_MS=30000
 
 # shellcheck source=rig/rig.sh
 source "$here/rig/rig.sh"
@@ -225,6 +225,7 @@ step_end() {
     fi
     rig_stop "$name"
   done
+  drv_stop
   # A program left up would hold its boxes and ports into the next step.
   local left
   left=$(programs_left | paste -sd' ')

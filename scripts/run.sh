@@ -55,6 +55,7 @@ rig_boot_prefix || exit 1
 rig_ports add 5 "Simulated Module Port (COM5)" 6 "Simulated Module Port (COM6)" >/dev/null || exit 1
 rig_modules_start "$demo" "5=${NLCONF_MASTER:-master}" "6=${NLCONF_SLAVE:-slave}" || exit 1
 rig_start nlconf nlconf.exe
+drv_start
 if ! drv wait main 30000 >/dev/null; then
   echo "NLCONF did not come up: $(tail -n 3 "$RIG_LOGS/nlconf.err")"
   exit 1
@@ -73,6 +74,7 @@ if ((!own_display)); then
   fi
   echo "no display: NLCONF runs on Xvfb $DISPLAY; press Enter to end it"
   read -r _
+  drv_start
   drv close main >/dev/null
 fi
 status=$(rig_exit_status nlconf 100000)

@@ -6,6 +6,7 @@
 # delivered across processes.
 selfcheck_ui_driver() {
   local target_log=$RIG_LOGS/target.out
+  drv_start
   rig_start target driver_target.exe
   if ! drv wait main "$APPEAR_MS" >/dev/null; then
     fail target-appears "no stand-in dialog within $APPEAR_MS ms: $(tr -d '\r' <"$RIG_LOGS/target.err" | tail -n 3)"
@@ -75,19 +76,11 @@ selfcheck_ui_driver() {
   expect_count escape-as-keyboard-input-cancels-the-result "$target_log" '^result returned 1$' 2
 
   expect_status mistyped-option-is-refused 2 drv click 3001 --mous
-  expect script-mode-runs-each-line $'1234\n2 Gamma Port (COM3)\n3001 enabled' "$(
-    drv_script <<'SCRIPT'
-# comments and blank lines are passed over
-
-text 3004
-selected 3000
-state 3001
-SCRIPT
-  )"
-  expect_status script-mode-stops-at-a-failure 1 drv_script <<'SCRIPT'
-click 3002
-text 3004
-SCRIPT
+  # One process answers every command, a failed one too, and goes on.
+  expect_status serve-refuses-unbalanced-quotes 2 drv_line 'text "3004'
+  expect serve-passes-over-comments-and-blank-lines 1234 "$(drv_line $'# a comment\n\ntext 3004')"
+  expect serve-answers-after-failures $'1234\n2 Gamma Port (COM3)\n3001 enabled' \
+    "$(drv text 3004; drv selected 3000; drv state 3001)"
 
   drv close >/dev/null
   expect_line close-box-sends-sc-close "$target_log" '^syscommand close$'

@@ -28,6 +28,7 @@ jr_driver_complaint() {
 
 jr_begin() {
   local n devices=()
+  drv_start
   for n in ${JR_DEVICES-5 6}; do
     devices+=("$n" "$JR_COM_NAME (COM$n)")
   done
@@ -91,36 +92,10 @@ jr_shot() {
 
 # ---------------------------------------------------------------- the user's view
 
-# Kinds of the program's visible top-level windows, one per line.
-jr_visible_kinds() {
-  drv windows 2>/dev/null | tr -d '\r' | awk '$3 == "visible" { print $2 }'
-}
-
 # Until an operation has ended or stops at a message box: prints
 # "box: <text>", "done" (no progress dialog and no box) or "timeout".
 jr_outcome() {
-  local limit_ms=${1:-20000} started kinds
-  started=$(now_ms)
-  while (($(now_ms) - started < limit_ms)); do
-    kinds=$(jr_visible_kinds)
-    if grep -qx msgbox <<<"$kinds"; then
-      echo "box: $(drv msgbox)"
-      return 0
-    fi
-    if ! grep -qx progress <<<"$kinds"; then
-      # The box of a result comes right after the progress dialog ends: once
-      # the main thread has answered, it is up if it is coming.
-      drv sync main >/dev/null 2>&1
-      if grep -qx msgbox <<<"$(jr_visible_kinds)"; then
-        echo "box: $(drv msgbox)"
-      else
-        echo "done"
-      fi
-      return 0
-    fi
-    sleep 0.1
-  done
-  echo timeout
+  drv outcome "${1:-20000}"
 }
 
 # Presses OK on the box, then the next outcome.
@@ -132,20 +107,17 @@ jr_ok_then_outcome() {
 # One line per control: "<id> <text>" for a field, "<id> <selected entry>"
 # for a combo box ("-1" when nothing is selected).
 jr_values() {
-  local id script="" kinds=()
+  local id value
   for id in "$@"; do
     if jr_is_combo "$id"; then
-      kinds+=(selected)
+      value=$(drv selected "$id")
+      # A selection reads "<position> <entry>"; the user sees the entry.
+      [[ $value == -1 ]] || value=${value#* }
     else
-      kinds+=(text)
+      value=$(drv text "$id")
     fi
-    script+="${kinds[-1]} $id"$'\n'
+    echo "$id $value"
   done
-  local out
-  out=$(drv_script <<<"$script")
-  # A selection reads "<position> <entry>"; the user sees the entry.
-  paste -d' ' <(printf '%s\n' "$@") <(printf '%s\n' "${kinds[@]}") <(printf '%s\n' "$out") |
-    sed -E 's/^([0-9]+) selected [0-9]+ /\1 /; s/^([0-9]+) (selected|text) /\1 /'
 }
 
 # Combo boxes of either pane, by identifier.
@@ -160,9 +132,10 @@ jr_is_combo() {
 
 # "<id> <colour>" per control, from the screen's pixels.
 jr_colors() {
-  local out
-  out=$(printf 'color %s\n' "$@" | drv_script)
-  paste -d' ' <(printf '%s\n' "$@") <(cut -d' ' -f1 <<<"$out")
+  local id
+  for id in "$@"; do
+    echo "$id $(drv color "$id" | cut -d' ' -f1)"
+  done
 }
 
 # Every value control of a pane, base 3000 or 4000.

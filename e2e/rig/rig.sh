@@ -24,8 +24,8 @@
 #   rig_run <name> <s> <exe> [args]  the same in the foreground, within <s> seconds
 #   rig_exit_status <name> <s>     waits up to <s> s; prints the exit status or "running"
 #   rig_stop <name>                stops a program started with rig_start
-#   drv <ui_driver arguments>      one driver command; its output, and its exit status
-#   drv_script <<<"commands"       several, one per line, one Wine start
+#   drv_start / drv_stop           the UI driver, one process serving every command
+#   drv <ui_driver command words>  one command; its output, and its status
 #   rig_shot <file.png>            a screenshot of the display
 #   rig_cleanup                    stops everything started here, removes the work dir
 #
@@ -54,6 +54,9 @@ RIG_SERVER_TAG=""
 RIG_MODULES_PID=""
 RIG_MODULES_RUN=""
 RIG_PORTS_NOW=""
+RIG_DRIVER_PID=""
+RIG_DRIVER_IN=""
+RIG_DRIVER_OUT=""
 RIG_STUB="cfgmgr32=n,b"
 declare -A RIG_PIDS=()
 
@@ -98,7 +101,10 @@ rig_init() {
 # In the background, so that a signal to the script is acted on at once;
 # standard input stays the caller's (a background job's would be /dev/null).
 rig_bounded() {
-  "$@" <&0 &
+  (
+    rig__close_driver
+    exec "$@"
+  ) <&0 &
   wait "$!"
 }
 
@@ -189,10 +195,12 @@ rig_modules_start() {
     args+=(--port "$spec")
   done
   : >"$dir/simports.out"
-  "$RIG_NATIVE/e2e/rig/simports/simports" --dosdevices "$WINEPREFIX/dosdevices" \
-    --run-dir "$RIG_MODULES_RUN" --transcripts "$dir/transcripts" \
-    --time-limit "$RIG_MODULES_LIMIT_S" "${args[@]}" </dev/null >"$dir/simports.out" \
-    2>"$dir/simports.err" &
+  (
+    rig__close_driver
+    exec "$RIG_NATIVE/e2e/rig/simports/simports" --dosdevices "$WINEPREFIX/dosdevices" \
+      --run-dir "$RIG_MODULES_RUN" --transcripts "$dir/transcripts" \
+      --time-limit "$RIG_MODULES_LIMIT_S" "${args[@]}"
+  ) </dev/null >"$dir/simports.out" 2>"$dir/simports.err" &
   RIG_MODULES_PID=$!
   for ((i = 0; i < RIG_READY_LIMIT_S * 10; i++)); do
     grep -q '^ready' "$dir/simports.out" && return 0
@@ -209,7 +217,7 @@ rig_modules_stop() {
   [[ -n $RIG_MODULES_PID ]] || return 0
   if kill -0 "$RIG_MODULES_PID" 2>/dev/null; then
     kill -TERM "$RIG_MODULES_PID" 2>/dev/null
-    timeout 5 tail --pid="$RIG_MODULES_PID" -f /dev/null || kill -KILL "$RIG_MODULES_PID" 2>/dev/null
+    rig__gone "$RIG_MODULES_PID" || kill -KILL "$RIG_MODULES_PID" 2>/dev/null
   fi
   wait "$RIG_MODULES_PID" 2>/dev/null
   local status=$?
@@ -259,6 +267,7 @@ rig__spawn() {
   shift 2
   rm -f "$RIG_LOGS/$name.status"
   (
+    rig__close_driver
     (rig__exec "$limit" "$@") </dev/null >>"$RIG_LOGS/$name.out" 2>>"$RIG_LOGS/$name.err"
     echo $? >"$RIG_LOGS/$name.status"
   ) &
@@ -275,7 +284,7 @@ rig_start() {
 rig_run() {
   local name=$1 limit=$2 status
   shift 2
-  (rig__exec "$limit" "$@") </dev/null >"$RIG_LOGS/$name.raw" 2>"$RIG_LOGS/$name.err" &
+  (rig__close_driver; rig__exec "$limit" "$@") </dev/null >"$RIG_LOGS/$name.raw" 2>"$RIG_LOGS/$name.err" &
   wait "$!"
   status=$?
   tr -d '\r' <"$RIG_LOGS/$name.raw" >"$RIG_LOGS/$name.out"
@@ -294,6 +303,12 @@ rig_exit_status() {
   else
     echo running
   fi
+}
+
+# Whether the process ends within 5 s; tail looks every 20 ms, not every
+# second as by default.
+rig__gone() {
+  timeout 5 tail --pid="$1" -s 0.02 -f /dev/null 2>/dev/null
 }
 
 # A process and everything under it, deepest first.
@@ -315,7 +330,7 @@ rig__stop_pid() {
   # shellcheck disable=SC2086 # one pid per word
   kill -TERM $tree 2>/dev/null
   for p in $tree; do
-    timeout 5 tail --pid="$p" -f /dev/null || kill -KILL "$p" 2>/dev/null
+    rig__gone "$p" || kill -KILL "$p" 2>/dev/null
   done
 }
 
@@ -328,32 +343,87 @@ rig_stop() {
 
 # ---------------------------------------------------------------- the driver
 
+# One ui_driver.exe serves every command until drv_stop: it reads a command
+# per line and answers with output lines and "\end <status>[ <complaint>]".
+drv_start() {
+  drv_stop
+  local fifos=$RIG_WORK/driver
+  rm -rf "$fifos"
+  if ! mkdir -p "$fifos" || ! mkfifo "$fifos/in" "$fifos/out"; then
+    return 1
+  fi
+  (
+    rig__close_driver
+    exec timeout -k 5 "$RIG_PROGRAM_LIMIT_S" wine "$RIG_RUN/ui_driver.exe" - <"$fifos/in" \
+      >"$fifos/out" 2>>"$RIG_LOGS/driver.err"
+  ) &
+  RIG_DRIVER_PID=$!
+  # Read and write: neither open waits for the other side.
+  exec {RIG_DRIVER_IN}<>"$fifos/in" {RIG_DRIVER_OUT}<>"$fifos/out"
+}
+
+# Its input closed, the driver ends by itself.
+drv_stop() {
+  [[ -n $RIG_DRIVER_PID ]] || return 0
+  rig__close_driver
+  rig__gone "$RIG_DRIVER_PID" || rig__stop_pid "$RIG_DRIVER_PID"
+  wait "$RIG_DRIVER_PID" 2>/dev/null
+  RIG_DRIVER_PID=""
+}
+
+rig__close_driver() {
+  [[ -n $RIG_DRIVER_IN ]] && exec {RIG_DRIVER_IN}>&- {RIG_DRIVER_OUT}<&-
+  RIG_DRIVER_IN=""
+  RIG_DRIVER_OUT=""
+}
+
+# drv WORDS...: one command, each word quoted for the driver.
 drv() {
-  drv__logged "$@" </dev/null
+  local word line=""
+  for word in "$@"; do
+    word=${word//\\/\\\\}
+    line+=" \"${word//\"/\\\"}\""
+  done
+  drv_line "${line# }"
 }
 
-# The driver's script mode: one command per line of this function's input.
-drv_script() {
-  local script
-  script=$(cat)
-  printf '%s\n' "$script" | sed 's/^/  | /' >>"$RIG_LOGS/driver.log"
-  printf '%s\n' "$script" | drv__logged -
-}
-
-drv__logged() {
-  local status
-  {
-    printf '$ ui_driver'
-    printf ' %q' "$@"
-    echo
-  } >>"$RIG_LOGS/driver.log"
-  # Both only append to the transcript, so their lines interleave whole.
-  # shellcheck disable=SC2094
-  rig_bounded timeout -k 5 "$RIG_DRIVER_LIMIT_S" wine "$RIG_RUN/ui_driver.exe" "$@" \
-    2>>"$RIG_LOGS/driver.log" | tee -a "$RIG_LOGS/driver.log"
-  status=${PIPESTATUS[0]}
-  echo "(exit $status)" >>"$RIG_LOGS/driver.log"
-  return "$status"
+# drv_line LINE: one line as it is; prints the answer's output and returns
+# its status, or 3 when the driver does not answer within its limit.
+drv_line() {
+  local micro=${EPOCHREALTIME#*.}
+  printf '%(%H:%M:%S)T.%s $ %s\n' -1 "${micro:0:3}" "$1" >>"$RIG_LOGS/driver.log"
+  if [[ -z $RIG_DRIVER_PID ]] || ! kill -0 "$RIG_DRIVER_PID" 2>/dev/null; then
+    echo "ui_driver: not running (drv_start)" >>"$RIG_LOGS/driver.log"
+    echo "(exit 2)" >>"$RIG_LOGS/driver.log"
+    return 2
+  fi
+  printf '%s\n' "$1" >&"$RIG_DRIVER_IN"
+  local part acc="" waited=0 status
+  while ((waited < RIG_DRIVER_LIMIT_S)); do
+    if ! IFS= read -r -t 1 -u "$RIG_DRIVER_OUT" part; then
+      # A second without a whole line: keep what came, and look again.
+      acc+=$part
+      waited=$((waited + 1))
+      kill -0 "$RIG_DRIVER_PID" 2>/dev/null || break
+      continue
+    fi
+    part=$acc$part
+    acc=""
+    if [[ $part == '\end '* ]]; then
+      part=${part#\\end }
+      status=${part%% *}
+      [[ $part == *' '* ]] && echo "ui_driver: ${part#* }" >>"$RIG_LOGS/driver.log"
+      echo "(exit $status)" >>"$RIG_LOGS/driver.log"
+      return "$status"
+    fi
+    printf '%s\n' "$part"
+    printf '%s\n' "$part" >>"$RIG_LOGS/driver.log"
+  done
+  echo "ui_driver: no answer within $RIG_DRIVER_LIMIT_S s, or gone" >>"$RIG_LOGS/driver.log"
+  echo "(exit 3)" >>"$RIG_LOGS/driver.log"
+  # A late answer would pass for the next command's.
+  rig__stop_pid "$RIG_DRIVER_PID"
+  return 3
 }
 
 # ---------------------------------------------------------------- the rest
@@ -363,6 +433,7 @@ rig_shot() {
 }
 
 rig_cleanup() {
+  drv_stop
   rig_modules_stop
   if [[ -n $WINEPREFIX && -d $WINEPREFIX ]]; then
     timeout 20 wineserver -k >/dev/null 2>&1
