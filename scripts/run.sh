@@ -38,6 +38,8 @@ own_display=0
 [[ -n ${DISPLAY:-} ]] && own_display=1
 saved_display=${DISPLAY:-}
 
+# A demo session may last a working day.
+RIG_PROGRAM_LIMIT_S=28800
 # shellcheck source=../e2e/rig/rig.sh
 source e2e/rig/rig.sh
 trap rig_cleanup EXIT

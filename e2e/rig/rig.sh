@@ -33,16 +33,17 @@
 # transcripts go to $RIG_LOGS (default <work dir>/logs), which the harness
 # points at each step's own folder. RIG_STUB= (empty) before rig_start or
 # rig_run lets Wine's own cfgmgr32 answer; RIG_WINEDEBUG sets the programs'
-# WINEDEBUG. Every Wine call is time-bounded; the caller sets its own traps,
+# WINEDEBUG; RIG_PROGRAM_LIMIT_S (600 unless set before sourcing) bounds
+# each program, the driver and simports. Every Wine call is time-bounded; the caller sets its own traps,
 # e.g. "trap rig_cleanup EXIT".
 
 readonly RIG_BOOT_LIMIT_S=180
 readonly RIG_DISPLAY_LIMIT_S=10
 readonly RIG_DRIVER_LIMIT_S=60
-readonly RIG_PROGRAM_LIMIT_S=600
-readonly RIG_KEEPER_LIMIT_S=3600
 readonly RIG_READY_LIMIT_S=10
-readonly RIG_MODULES_LIMIT_S=600
+# A program's and simports' lives; scripts/run.sh allows a long session.
+: "${RIG_PROGRAM_LIMIT_S:=600}"
+readonly RIG_KEEPER_LIMIT_S=$((RIG_PROGRAM_LIMIT_S + 3600))
 RIG_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 RIG_WORK=""
@@ -199,7 +200,7 @@ rig_modules_start() {
     rig__close_driver
     exec "$RIG_NATIVE/e2e/rig/simports/simports" --dosdevices "$WINEPREFIX/dosdevices" \
       --run-dir "$RIG_MODULES_RUN" --transcripts "$dir/transcripts" \
-      --time-limit "$RIG_MODULES_LIMIT_S" "${args[@]}"
+      --time-limit "$RIG_PROGRAM_LIMIT_S" "${args[@]}"
   ) </dev/null >"$dir/simports.out" 2>"$dir/simports.err" &
   RIG_MODULES_PID=$!
   for ((i = 0; i < RIG_READY_LIMIT_S * 10; i++)); do
