@@ -1,8 +1,146 @@
 #!/usr/bin/env bash
-# Prints how long each module operation takes in virtual time, beside its floor.
-set -euo pipefail
+# How long the module operations take, beside their floor: the guard delays
+# the program keeps, the module's guard time after each "+++", the fixed read
+# windows and the bytes on the line at their rate. A report for people, not
+# a test.
+#
+#   scripts/bench.sh          in virtual time against simulated modules
+#                             (tests/bench/durations.cpp)
+#   scripts/bench.sh --wine   through nlconf.exe's window under Wine, against
+#                             simports' modules in real time: each operation
+#                             three times from a fresh start, the minimum and
+#                             median wall time from the click to what the user
+#                             sees, beside the same floor, and their ratios
+set -uo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
-cmake --preset native >/dev/null
-cmake --build --preset native --target nlconf_durations >/dev/null
-build/native/tests/nlconf_durations
+
+case ${1:-} in
+  "") wine=0 ;;
+  --wine) wine=1 ;;
+  *)
+    echo "usage: scripts/bench.sh [--wine]" >&2
+    exit 2
+    ;;
+esac
+
+build() {
+  cmake --preset "$1" >/dev/null && cmake --build --preset "$1" "${@:2}" >/dev/null
+}
+
+scripts/setup.sh >/dev/null || exit 1
+build native --target nlconf_durations || { echo "build failed"; exit 1; }
+((wine)) || exec build/native/tests/nlconf_durations
+if ! build native || ! build windows; then
+  echo "build failed"
+  exit 1
+fi
+virtual=$(build/native/tests/nlconf_durations) || exit 1
+
+readonly RUNS=3
+readonly OPERATION_LIMIT_MS=60000
+readonly COM5="Simulated Module Port (COM5)" COM6="Simulated Module Port (COM6)"
+
+# floor OPERATION BAUD: the virtual bench's floor for it, in ms.
+floor() {
+  awk -v op="$1" -v baud="$2" '{ name = substr($0, 1, 30); sub(/ +$/, "", name) }
+    name == op && $(NF - 4) == baud { print $(NF - 2) }' <<<"$virtual"
+}
+
+# shellcheck source=../e2e/rig/rig.sh
+source e2e/rig/rig.sh
+trap rig_cleanup EXIT
+trap 'exit 130' INT TERM
+rig_init "$(mktemp -d)" "$PWD/build/native" "$PWD/build/windows" || exit 1
+rig_start_display && rig_boot_prefix || exit 1
+rig_keep_wine_up
+rig_ports add 5 "$COM5" 6 "$COM6" >/dev/null || exit 1
+rig_port_state
+
+# session PORT-SPEC...: fresh modules and a fresh program, its main dialog up.
+session() {
+  rig_stop nlconf
+  drv_stop
+  rig_modules_start "$RIG_LOGS/modules" "$@" >/dev/null || return 1
+  rig_start nlconf nlconf.exe
+  drv_start
+  drv wait main 30000 >/dev/null
+}
+
+# read_pane BASE COMn BAUD: Read, the reset key pressed as soon as the
+# program pulses break for it (at 115200); prints the time it took.
+read_pane() {
+  local base=$1 port=$2 baud=$3
+  if ((base == 4000)); then
+    drv select 4000 "$COM6" >/dev/null || return 1
+  fi
+  if ((baud != 9600)); then
+    rig_ctl press "$port" after-break 1 >/dev/null || return 1
+  fi
+  drv click $((base + 1)) >/dev/null || return 1
+  [[ $(drv outcome "$OPERATION_LIMIT_MS") == "done" ]] && drv took
+}
+
+# write_field ID ENTRY: the master read, one field changed, Write.
+write_field() {
+  session 5=master 6=slave && read_pane 3000 COM5 9600 >/dev/null &&
+    drv select "$1" "$2" >/dev/null && drv click 3002 >/dev/null &&
+    [[ $(drv outcome "$OPERATION_LIMIT_MS") == "done" ]] && drv took
+}
+
+# link BAUD: both panes read, then Link Test until its verdict shows.
+link() {
+  local code=3
+  ((${1} == 115200)) && code=7
+  session "5=master:baud=$code" "6=slave:baud=$code" &&
+    read_pane 3000 COM5 "$1" >/dev/null && read_pane 4000 COM6 "$1" >/dev/null &&
+    drv click 1003 >/dev/null && drv wait linkresult "$OPERATION_LIMIT_MS" >/dev/null &&
+    [[ $(drv linkresult) == "Link OK. blue" ]] && drv took
+}
+
+read_master() {
+  local code=3
+  ((${1} == 115200)) && code=7
+  session "5=master:baud=$code" 6=slave && read_pane 3000 COM5 "$1"
+}
+
+# row LABEL OPERATION BAUD COMMAND...: the command RUNS times, each printing
+# the milliseconds it took (nothing when the operation failed).
+row() {
+  local label=$1 operation=$2 baud=$3 i ms times=() failed=0
+  shift 3
+  for ((i = 0; i < RUNS; i++)); do
+    # Not in a subshell: the rig must know what it started.
+    "$@" >"$RIG_WORK/took"
+    ms=$(tail -n 1 "$RIG_WORK/took")
+    if [[ $ms =~ ^[0-9]+$ ]]; then
+      times+=("$ms")
+    else
+      failed=$((failed + 1))
+    fi
+  done
+  local base
+  base=$(floor "$operation" "$baud")
+  if ((${#times[@]} == 0)) || [[ -z $base ]]; then
+    printf '%-24s %7s  no measurement (%d of %d runs failed)\n' "$label" "$baud" "$failed" "$RUNS"
+    return
+  fi
+  mapfile -t times < <(printf '%s\n' "${times[@]}" | sort -n)
+  local min=${times[0]} median=${times[$((${#times[@]} / 2))]} note=""
+  ((failed == 0)) || note="  ($failed of $RUNS runs failed)"
+  awk -v l="$label" -v b="$baud" -v mn="$min" -v md="$median" -v f="$base" -v n="$note" \
+    'BEGIN { printf "%-24s %7s %9d %9d %9.1f %8.2f %8.2f%s\n", l, b, mn, md, f, mn / f, md / f, n }'
+}
+
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+printf '%-24s %7s %9s %9s %9s %8s %8s\n' "operation (under Wine)" baud "min ms" "median ms" \
+  "floor ms" "min/flr" "med/flr"
+row "read" read 9600 read_master 9600
+row "read, by the reset key" read 115200 read_master 115200
+row "write, power level" "write, power level" 9600 write_field 3011 Low
+row "write, channel change" "write, channel change" 9600 write_field 3007 12
+row "link test" "link test" 9600 link 9600
+row "link test" "link test" 115200 link 115200
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "Wall time from the click (the driver's BM_CLICK) to what the user sees: the progress"
+echo "dialog gone with no box, or the link verdict shown; $RUNS runs each, each from a fresh"
+echo "program and fresh modules. Floors as in plain scripts/bench.sh, in virtual time."

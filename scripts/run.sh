@@ -8,9 +8,9 @@
 #   scripts/run.sh --screenshot FILE   where the screenshot goes
 #
 # While it runs, another terminal can act on the modules, e.g.:
-#   build/native/e2e/simports/simports-ctl build/demo/run press COM6   (reset key)
-#   build/native/e2e/simports/simports-ctl build/demo/run radio cut on
-# (the full list: e2e/simports/README.md). Module presets can be changed with
+#   build/native/e2e/rig/simports/simports-ctl build/demo/run press COM6   (reset key)
+#   build/native/e2e/rig/simports/simports-ctl build/demo/run radio cut on
+# (the full list: e2e/rig/simports/README.md). Module presets can be changed with
 # NLCONF_MASTER / NLCONF_SLAVE, e.g. NLCONF_SLAVE="slave:baud=5,nb=1,sb=1".
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -33,23 +33,20 @@ rm -f build-run.log
 
 demo=$root/build/demo
 rm -rf "$demo"
-mkdir -p "$demo/transcripts"
+mkdir -p "$demo"
 own_display=0
 [[ -n ${DISPLAY:-} ]] && own_display=1
 saved_display=${DISPLAY:-}
 
-# shellcheck source=../e2e/devices/rig.sh
-source e2e/devices/rig.sh
-simports_pid=""
-finish() {
-  [[ -n $simports_pid ]] && kill -TERM "$simports_pid" 2>/dev/null
-  # rig_cleanup removes its work dir: keep the screenshot and transcripts out of it.
-  rig_cleanup
-}
-trap finish EXIT
+# A demo session may last a working day.
+RIG_PROGRAM_LIMIT_S=28800
+# shellcheck source=../e2e/rig/rig.sh
+source e2e/rig/rig.sh
+trap rig_cleanup EXIT
 trap 'exit 130' INT TERM
 
-rig_init "$demo/rig" "$root/build/windows" || exit 1
+# The work dir goes at the end; the transcripts and screenshot stay.
+rig_init "$demo/rig" "$root/build/native" "$root/build/windows" || exit 1
 if ((own_display)); then
   export DISPLAY=$saved_display
 else
@@ -58,22 +55,11 @@ fi
 echo "preparing a Wine prefix (about 10 s)..."
 rig_boot_prefix || exit 1
 rig_ports add 5 "Simulated Module Port (COM5)" 6 "Simulated Module Port (COM6)" >/dev/null || exit 1
-
-mkdir -p "$demo/run"
-build/native/e2e/simports/simports --dosdevices "$WINEPREFIX/dosdevices" --run-dir "$demo/run" \
-  --transcripts "$demo/transcripts" --port "5=${NLCONF_MASTER:-master}" \
-  --port "6=${NLCONF_SLAVE:-slave}" </dev/null >"$demo/simports.out" 2>"$demo/simports.err" &
-simports_pid=$!
-for ((i = 0; i < 100; i++)); do
-  grep -q '^ready' "$demo/simports.out" && break
-  sleep 0.1
-done
-grep -q '^ready' "$demo/simports.out" || { cat "$demo/simports.err"; echo "simports failed"; exit 1; }
-
-LD_PRELOAD=$root/build/native/e2e/simports/modemshim.so NLCONF_SIMPORTS_DIR=$demo/run \
-  rig_start nlconf nlconf.exe
+rig_modules_start "$demo" "5=${NLCONF_MASTER:-master}" "6=${NLCONF_SLAVE:-slave}" || exit 1
+rig_start nlconf nlconf.exe
+drv_start
 if ! drv wait main 30000 >/dev/null; then
-  echo "NLCONF did not come up"
+  echo "NLCONF did not come up: $(tail -n 3 "$RIG_LOGS/nlconf.err")"
   exit 1
 fi
 # Both lists start on the first port; the slave's module is on the second.
@@ -90,6 +76,7 @@ if ((!own_display)); then
   fi
   echo "no display: NLCONF runs on Xvfb $DISPLAY; press Enter to end it"
   read -r _
+  drv_start
   drv close main >/dev/null
 fi
 status=$(rig_exit_status nlconf 100000)

@@ -1,16 +1,33 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds the native and the Windows preset, runs the
 # native tests and the Windows tests under Wine, and ends with one line:
-# "N passed, M failed".
+# "N passed, M failed", after each step's wall time.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-
-scripts/setup.sh || { echo "setup failed"; echo "0 passed, 1 failed"; exit 1; }
+script_started=$SECONDS
 
 passed=0
 failed=0
 log=build/test-logs
 mkdir -p "$log"
+declare -a times=()
+
+now_ms() {
+  date +%s%3N
+}
+
+# timed NAME COMMAND...: runs it, and notes and prints its wall time.
+timed() {
+  local name=$1 started status seconds
+  shift
+  started=$(now_ms)
+  "$@"
+  status=$?
+  seconds=$(awk -v ms=$(($(now_ms) - started)) 'BEGIN { printf "%.1f", ms / 1000 }')
+  echo "== $name: $seconds s"
+  times+=("$(printf '%-18s %6s s' "$name" "$seconds")")
+  return $status
+}
 
 step() {  # step NAME COMMAND...: a build step that must succeed
   local name=$1
@@ -24,34 +41,10 @@ step() {  # step NAME COMMAND...: a build step that must succeed
   fi
 }
 
-# wine_check NAME SCRIPT ARGS...: a Wine check whose last line says
-# "<label>: N passed, M failed".
-wine_check() {
-  local name=$1
-  shift
-  echo "== $name"
-  "$@" 2>&1 | tee "$log/$name.log"
-  local line
-  line=$(grep -E ': [0-9]+ passed, [0-9]+ failed' "$log/$name.log" | tail -1)
-  if [ -n "$line" ]; then
-    passed=$((passed + $(sed -nE 's/.*: ([0-9]+) passed.*/\1/p' <<<"$line")))
-    failed=$((failed + $(sed -nE 's/.* ([0-9]+) failed.*/\1/p' <<<"$line")))
-  else
-    echo "== $name printed no summary"
-    failed=$((failed + 1))
-  fi
-}
-
-native_ok=0
-windows_ok=0
-step configure-native cmake --preset native &&
-  step build-native cmake --build --preset native && native_ok=1
-step configure-windows cmake --preset windows &&
-  step build-windows cmake --build --preset windows && windows_ok=1
-
-if ((native_ok)); then
+native_tests() {
   echo "== native tests"
   ctest --preset native 2>&1 | tee "$log/ctest.log" | grep -vE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed' || true
+  local summary total bad
   summary=$(grep -E 'tests passed, [0-9]+ tests failed out of' "$log/ctest.log" | tail -1)
   total=$(sed -nE 's/.*out of ([0-9]+).*/\1/p' <<<"$summary")
   bad=$(sed -nE 's/.* ([0-9]+) tests failed.*/\1/p' <<<"$summary")
@@ -61,16 +54,35 @@ if ((native_ok)); then
   else
     failed=$((failed + 1))
   fi
-fi
+}
 
-if ((native_ok && windows_ok)); then
-  wine_check wine-smoke e2e/wine_smoke.sh build/native build/windows
-  wine_check runner-checks e2e/runner_checks.sh build/windows
-  wine_check app-smoke e2e/app_smoke.sh build/windows "$log/app-smoke.png"
-  wine_check simports-wine e2e/simports_wine.sh build/native build/windows
-  wine_check devices-smoke e2e/devices_smoke.sh build/windows "$log/devices-smoke"
-  wine_check journeys e2e/journeys/run.sh build/native build/windows "$log/journeys"
-fi
+# The harness ends with "e2e: N passed, M failed[, K skipped]".
+wine_tests() {
+  echo "== wine"
+  e2e/harness.sh build/native build/windows "$log/e2e" 2>&1 | tee "$log/e2e.log"
+  local line
+  line=$(grep -E '^e2e: [0-9]+ passed, [0-9]+ failed' "$log/e2e.log" | tail -1)
+  if [ -n "$line" ]; then
+    passed=$((passed + $(sed -nE 's/^e2e: ([0-9]+) passed.*/\1/p' <<<"$line")))
+    failed=$((failed + $(sed -nE 's/.* ([0-9]+) failed.*/\1/p' <<<"$line")))
+  else
+    echo "== the harness printed no summary"
+    failed=$((failed + 1))
+  fi
+}
 
+timed setup scripts/setup.sh || { echo "setup failed"; echo "0 passed, 1 failed"; exit 1; }
+native_ok=0
+windows_ok=0
+timed configure-native step configure-native cmake --preset native &&
+  timed build-native step build-native cmake --build --preset native && native_ok=1
+timed configure-windows step configure-windows cmake --preset windows &&
+  timed build-windows step build-windows cmake --build --preset windows && windows_ok=1
+((native_ok)) && timed native-tests native_tests
+((native_ok && windows_ok)) && timed wine wine_tests
+
+echo "-- wall time per step"
+printf '%s\n' "${times[@]}"
+echo "whole test command: $((SECONDS - script_started)) s"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

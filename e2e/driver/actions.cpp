@@ -82,15 +82,23 @@ bool operable(HWND control, std::string* why) {
 }
 
 bool settle(HWND window, DWORD timeoutMs) {
+  const DWORD started = GetTickCount();
   DWORD_PTR ignored = 0;
-  return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &ignored) != 0;
+  if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &ignored))
+    return false;
+  // A message loop answers sent messages while it looks for posted ones,
+  // and only then does what it does when it finds none, such as a modal
+  // dialog's first show: a second round trip comes back after that.
+  const DWORD spent = GetTickCount() - started;
+  const DWORD left = spent < timeoutMs ? timeoutMs - spent : 1;
+  return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, left, &ignored) != 0;
 }
 
 bool clickButton(HWND button, std::string* why) {
   if (!operable(button, why))
     return false;
-  if (!PostMessageW(button, BM_CLICK, 0, 0)) {
-    *why = lastError("PostMessage BM_CLICK");
+  if (!SendNotifyMessageW(button, BM_CLICK, 0, 0)) {
+    *why = lastError("SendNotifyMessage BM_CLICK");
     return false;
   }
   return true;

@@ -9,15 +9,19 @@
 
 bool operable(HWND control, std::string* why);
 
-// A round trip through the window's thread: every message posted to it
-// before has been handled, or it sits in a modal loop that serves messages.
-// False when the thread does not answer within timeoutMs (for example while
-// the link test runs on it) or the window is gone.
+// Round trips through the window's thread: every message sent to it before
+// has been handled, or it sits in a modal loop that serves messages, and
+// what that loop does once its queue is empty is done. Posted messages may
+// still wait: a thread takes sent ones first. False
+// when the thread does not answer within timeoutMs (for example while the
+// link test runs on it) or the window is gone.
 bool settle(HWND window, DWORD timeoutMs);
 
-// BM_CLICK, posted: the button runs its own press and release and sends
-// WM_COMMAND (id, BN_CLICKED) to its dialog, as for a click. Posted, so a
-// command that opens a modal dialog does not block the driver.
+// BM_CLICK, sent without waiting for it: the button runs its own press and
+// release and sends WM_COMMAND (id, BN_CLICKED) to its dialog, as for a
+// click. Not waited for, so a command that opens a modal dialog does not
+// block the driver; sent, so that a settle() after it comes back only once
+// the click has been handled (or its modal dialog is up).
 bool clickButton(HWND button, std::string* why);
 // A real left click on the control's centre through the input queue: the
 // dialog is brought to the front first.

@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr DWORD kPollMs = 50;
+constexpr DWORD kPollMs = 10;
 constexpr UINT kTextLimitMs = 2000;
 constexpr wchar_t kDialogClass[] = L"#32770";
 constexpr wchar_t kCaption[] = L"NLCONF";

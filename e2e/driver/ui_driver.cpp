@@ -1,8 +1,12 @@
 // Drives the program's dialogs from outside, as a user would, for the Wine
-// journeys. One command per call, or, with "-" as the only argument, one
-// command per line of standard input (words split at blanks, "double
-// quotes" keep blanks, \" and \\ inside quotes, # starts a comment line),
-// stopping at the first that fails.
+// journeys. One command per call; or, with "-" as the only argument, one
+// driver for a whole journey: it reads a command per line of standard input
+// (words split at blanks, "double quotes" keep blanks, \" and \\ inside
+// quotes; blank lines and lines starting with # are passed over) and answers
+// each with its output lines, then the line "\end <status>", followed by
+// the complaint when the status is not 0. No output line starts with "\e":
+// texts are printed with their backslashes doubled. It ends at the end of
+// its input.
 //
 // WINDOW is main (the default), progress, prompt, msgbox, linkresult,
 // caption=TEXT or class=NAME; --in WINDOW picks the dialog that holds the
@@ -32,6 +36,13 @@
 //   devicechange arrive|remove NAME [--via send|broadcast|post]
 //                                  WM_DEVICECHANGE with a DEV_BROADCAST_PORT_W
 //   sync [WINDOW]                  until WINDOW's thread has handled what came before
+//   outcome [MS]                   until the operation the last action began has ended
+//                                  (20000): "box: <text>" when a message box is up,
+//                                  "done" when the progress dialog is gone and no box
+//                                  came, "timeout"
+//   took                           milliseconds from the last action (click, select,
+//                                  key, close, msgbox-ok, devicechange) to what the last
+//                                  outcome, wait or wait-gone saw
 //
 // Actions refuse what a user could not do: a hidden or disabled control, a
 // dialog under a modal one, a window without a close box. After an action
@@ -68,6 +79,15 @@ constexpr int kTimedOut = 3;
 constexpr DWORD kDefaultWaitMs = 10000;
 constexpr DWORD kSettleMs = 2000;
 constexpr DWORD kBroadcastLimitMs = 10000;
+constexpr DWORD kOutcomeWaitMs = 20000;
+constexpr DWORD kOutcomePollMs = 10;
+
+// In serve mode a complaint goes into the answer's last line.
+bool serving = false;
+std::string complaint;
+// For "took": when the last action began, and when a wait last saw its end.
+ULONGLONG actionTick = 0;
+ULONGLONG seenTick = 0;
 
 struct Args {
   std::vector<std::string> words;                            // positional
@@ -111,19 +131,32 @@ bool parseArgs(const std::vector<std::string>& raw, Args* args) {
   return true;
 }
 
+int complain(int status, const std::string& why) {
+  complaint = why;
+  if (!serving)
+    std::fprintf(stderr, "ui_driver: %s\n", why.c_str());
+  return status;
+}
+
 int notPossible(const std::string& why) {
-  std::fprintf(stderr, "ui_driver: %s\n", why.c_str());
-  return kNotPossible;
+  return complain(kNotPossible, why);
 }
 
 int timedOut(const std::string& why) {
-  std::fprintf(stderr, "ui_driver: %s\n", why.c_str());
-  return kTimedOut;
+  return complain(kTimedOut, why);
 }
 
 int badCommand(const std::string& why) {
-  std::fprintf(stderr, "ui_driver: %s\n", why.c_str());
-  return kBadCommand;
+  return complain(kBadCommand, why);
+}
+
+void actionBegins() {
+  actionTick = GetTickCount64();
+  seenTick = 0;
+}
+
+void seen() {
+  seenTick = GetTickCount64();
 }
 
 void out(const std::string& line) {
@@ -187,12 +220,35 @@ int withControl(const Args& args, HWND* control) {
   return kDone;
 }
 
+// A modal loop shows its dialog once its queue first goes empty: until then
+// the dialog exists hidden. Only the reset prompt is hidden on purpose.
+void waitForPendingShows(DWORD ms) {
+  const ULONGLONG deadline = GetTickCount64() + ms;
+  for (;;) {
+    bool pending = false;
+    for (HWND window : topLevelWindows()) {
+      const Kind kind = classify(window);
+      pending =
+          pending ||
+          ((kind == Kind::kProgress || kind == Kind::kMessageBox || kind == Kind::kLinkResult) &&
+           !IsWindowVisible(window));
+    }
+    if (!pending || GetTickCount64() >= deadline)
+      return;
+    Sleep(kOutcomePollMs);
+  }
+}
+
+// After an action: the program's thread has taken it, and what it opened
+// is shown.
 std::string settleNote(HWND window) {
   const DWORD started = GetTickCount();
   if (!IsWindow(window))
     return " (window gone)";
-  if (settle(window, kSettleMs))
+  if (settle(window, kSettleMs)) {
+    waitForPendingShows(kSettleMs);
     return "";
+  }
   const DWORD error = GetLastError();
   // Gone while we waited: the command closed it.
   if (!IsWindow(window))
@@ -227,12 +283,14 @@ int cmdWait(const Args& args, bool gone) {
   if (gone) {
     if (!waitGone(query, ms))
       return timedOut(queryName(query) + " still there after " + limit);
+    seen();
     out("gone " + queryName(query) + " after " + std::to_string(GetTickCount() - started) + " ms");
     return kDone;
   }
   const HWND window = waitWindow(query, ms);
   if (!window)
     return timedOut("no " + queryName(query) + " within " + limit);
+  seen();
   out("found " + queryName(query) + " " + hex(window) + " after " +
       std::to_string(GetTickCount() - started) + " ms");
   return kDone;
@@ -244,6 +302,7 @@ int cmdClick(const Args& args) {
     return status;
   std::string why;
   const bool mouse = args.has("--mouse");
+  actionBegins();
   if (!(mouse ? mouseClick(control, &why) : clickButton(control, &why)))
     return notPossible("cannot click " + args.words[1] + ": " + why);
   out("clicked " + args.words[1] + settleNote(GetAncestor(control, GA_ROOT)));
@@ -299,6 +358,7 @@ int cmdSelect(const Args& args, bool byIndex) {
     return notPossible("no entry \"" + args.words[2] + "\" in combo box " + args.words[1] + " (" +
                        std::to_string(count) + " entries)");
   std::string why;
+  actionBegins();
   if (!selectEntry(control, static_cast<int>(index), &why))
     return notPossible("cannot select in " + args.words[1] + ": " + why);
   out("selected " + std::to_string(index) + " in " + args.words[1]);
@@ -351,6 +411,7 @@ int cmdKey(const Args& args) {
   if (!dialog)
     return notPossible(why);
   const std::string where = kindName(classify(dialog));
+  actionBegins();
   if (!pressKey(dialog, key, args.has("--input"), &why))
     return notPossible("cannot press " + args.words[1] + ": " + why);
   out("pressed " + args.words[1] + " in " + where + settleNote(dialog));
@@ -370,6 +431,7 @@ int cmdClose(const Args& args) {
   if (!IsWindowEnabled(window))
     return notPossible(queryName(query) + " is disabled (a modal dialog is open over it)");
   std::string why;
+  actionBegins();
   if (!closeWindow(window, &why))
     return notPossible(why);
   out("closed " + queryName(query) + settleNote(window));
@@ -491,6 +553,7 @@ int cmdMsgbox(const Args&, bool pressOk) {
   if (!button)
     return notPossible("the message box has no OK button");
   std::string why;
+  actionBegins();
   if (!clickButton(button, &why))
     return notPossible("cannot press OK: " + why);
   const DWORD started = GetTickCount();
@@ -602,6 +665,7 @@ int cmdDeviceChange(const Args& args) {
   std::vector<BYTE> broadcast = portBroadcast(wide(args.words[2]));
   const std::string what =
       std::string(arrive ? "DBT_DEVICEARRIVAL " : "DBT_DEVICEREMOVECOMPLETE ") + args.words[2];
+  actionBegins();
   return deliver(via, event, reinterpret_cast<LPARAM>(broadcast.data()), what);
 }
 
@@ -616,6 +680,53 @@ int cmdSync(const Args& args) {
   if (!settle(window, kDefaultWaitMs))
     return timedOut(name + " did not answer within " + std::to_string(kDefaultWaitMs) + " ms");
   out("synced " + queryName(query));
+  return kDone;
+}
+
+bool boxUp(std::string* text) {
+  const HWND box = findWindow(WindowQuery{Kind::kMessageBox, {}}, false);
+  if (box)
+    *text = "box: " + escaped(staticText(box));
+  return box != nullptr;
+}
+
+// An operation ends with a message box, or with its progress dialog gone
+// (not only hidden: it is hidden before its first show, too); the box of a
+// result comes right after that dialog ends, so once the main thread has
+// answered, it is up if it is coming.
+int cmdOutcome(const Args& args) {
+  DWORD ms = 0;
+  if (!waitTime(args, 1, &ms))
+    return badCommand("outcome: want a time in ms");
+  if (args.words.size() < 2)
+    ms = kOutcomeWaitMs;
+  const ULONGLONG started = GetTickCount64();
+  std::string text;
+  for (;;) {
+    if (boxUp(&text))
+      break;
+    if (!findWindow(WindowQuery{Kind::kProgress, {}}, true)) {
+      if (const HWND main = findWindow(WindowQuery{Kind::kMain, {}}, true))
+        settle(main, kDefaultWaitMs);
+      if (!boxUp(&text))
+        text = "done";
+      break;
+    }
+    if (GetTickCount64() - started >= ms) {
+      out("timeout");
+      return timedOut("the operation went on for " + std::to_string(ms) + " ms");
+    }
+    Sleep(kOutcomePollMs);
+  }
+  seen();
+  out(text);
+  return kDone;
+}
+
+int cmdTook(const Args&) {
+  if (actionTick == 0 || seenTick == 0)
+    return notPossible("took: no action, or nothing seen since it");
+  out(std::to_string(seenTick - actionTick));
   return kDone;
 }
 
@@ -648,6 +759,8 @@ const Command kCommands[] = {
     {"linkresult", cmdLinkResult, ""},
     {"devicechange", cmdDeviceChange, " --via "},
     {"sync", cmdSync, ""},
+    {"outcome", cmdOutcome, ""},
+    {"took", cmdTook, ""},
 };
 
 int run(const std::vector<std::string>& raw) {
@@ -693,16 +806,17 @@ bool splitLine(const std::string& line, std::vector<std::string>* words) {
   return !quoted;
 }
 
-int runScript() {
+int serve() {
+  serving = true;
   std::string line;
   while (std::getline(std::cin, line)) {
     std::vector<std::string> words;
-    if (!splitLine(line, &words))
-      return badCommand("unbalanced quotes in: " + line);
-    if (words.empty() || words[0][0] == '#')
+    const bool balanced = splitLine(line, &words);
+    if (balanced && (words.empty() || words[0][0] == '#'))
       continue;
-    if (const int status = run(words))
-      return status;
+    complaint.clear();
+    const int status = balanced ? run(words) : badCommand("unbalanced quotes in: " + line);
+    out("\\end " + std::to_string(status) + (status != kDone ? " " + complaint : ""));
   }
   return kDone;
 }
@@ -718,6 +832,6 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 1; i < argc; ++i)
     raw.push_back(utf8(argv[i]));
   if (raw.size() == 1 && raw[0] == "-")
-    return runScript();
+    return serve();
   return run(raw);
 }

@@ -2,7 +2,7 @@
 # Two ports present at start: both lists offer them, only Read and Exit can
 # be pressed.
 journey_ports_present() {
-  jr_begin "$1" 5=master 6=slave || return
+  jr_begin 5=master 6=slave || return
   local two=$'0 Simulated Module Port (COM5)\n1 Simulated Module Port (COM6)'
   expect master-list-holds-both-ports "$two" "$(drv items 3000)"
   expect slave-list-holds-both-ports "$two" "$(drv items 4000)"
@@ -12,5 +12,4 @@ journey_ports_present() {
   expect both-panes-start-empty "$(jr_cleared_values 3000; jr_cleared_values 4000)" \
     "$(jr_pane_values 3000; jr_pane_values 4000)"
   jr_exit_with exit-ends-with-0 drv click 1
-  jr_end
 }

@@ -3,7 +3,7 @@
 # (the module holds the combination of mode values the pane shows), the
 # whole channel list offered, Write and Set Default enabled.
 journey_read_master() {
-  jr_begin "$1" 5=master:d6=1 6=slave || return
+  jr_begin 5=master:d6=1 6=slave || return
   drv click 3001 >/dev/null
   expect progress-says-reading "present Reading parameters... cancel=enabled" "$(drv progress)"
   expect read-ends-without-a-box "done" "$(jr_outcome 20000)"
@@ -29,5 +29,4 @@ journey_read_master() {
   expect slave-pane-untouched "$(jr_cleared_values 4000)" "$(jr_pane_values 4000)"
   expect_match module-left-command-mode 'host>   "ATCN\\r".*' "$(grep -E 'host>' "$(jr_transcript COM5)" | tail -n 1)"
   jr_exit_with exit-ends-with-0 drv click 1
-  jr_end
 }

@@ -3,7 +3,7 @@
 # program asks for the reset key, the user presses it while the prompt is
 # up, and the slave's values appear.
 journey_read_slave_reset_key() {
-  jr_begin "$1" 5=master 6=slave:baud=5,nb=1,sb=1 || return
+  jr_begin 5=master 6=slave:baud=5,nb=1,sb=1 || return
   drv select 4000 "Simulated Module Port (COM6)" >/dev/null
   drv click 4001 >/dev/null
   drv wait prompt 15000 >/dev/null
@@ -25,5 +25,4 @@ journey_read_slave_reset_key() {
   expect_match queries-at-38400-8E2 'host>   "ATNI\\r" .* 38400 8E2$' \
     "$(grep -F 'host>   "ATNI\r"' "$(jr_transcript COM6)")"
   jr_exit_with exit-ends-with-0 drv click 1
-  jr_end
 }

@@ -5,15 +5,10 @@
 # first; Link Test then stays disabled. Read the master first, then the
 # slave, which is the one compared.
 journey_pair_warnings() {
-  rig_ports add 7 "$JR_COM_NAME (COM7)" 8 "$JR_COM_NAME (COM8)" >/dev/null ||
-    { jr_fail_outside "$1" ports "ports.sh add 7 8 failed"; return; }
   # COM8: another network's PAN ID and the wrong destination.
-  if jr_begin "$1" 5=master 6=slave 7=slave-with-wrong-destination \
-    8=slave-with-other-pan-id:dl=40B0A011; then
-    pair_warnings_body
-  fi
-  jr_end
-  rig_ports remove 7 8 >/dev/null
+  JR_DEVICES="5 6 7 8" jr_begin 5=master 6=slave 7=slave-with-wrong-destination \
+    8=slave-with-other-pan-id:dl=40B0A011 || return
+  pair_warnings_body
 }
 
 pair_warnings_body() {

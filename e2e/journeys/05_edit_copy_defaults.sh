@@ -5,7 +5,7 @@
 # Cyclic Sleep, Flow Control locked on "Enable").
 journey_edit_copy_defaults() {
   # The slave: channel 16, 19200 baud, odd parity; it needs the reset key.
-  jr_begin "$1" 5=master:d6=1 6=slave:sc=20,baud=4,nb=2,d6=1 || return
+  jr_begin 5=master:d6=1 6=slave:sc=20,baud=4,nb=2,d6=1 || return
   jr_read_clean 3000 master
   jr_pick 3008 19200
   expect picked-baud-shown $'3008 19200' "$(jr_values 3008)"
@@ -60,5 +60,4 @@ journey_edit_copy_defaults() {
   expect master-defaults $'3007 20\n3008 9600\n3013 Enable' "$(jr_values 3007 3008 3013)"
   expect master-channel-default-red $'3007 red\n3008 black' "$(jr_colors 3007 3008)"
   jr_exit_with exit-ends-with-0 drv click 1
-  jr_end
 }

@@ -4,7 +4,7 @@
 # baud rate moves the module and the host port with it, and the read-back at
 # the new rate succeeds.
 journey_write() {
-  jr_begin "$1" 5=master 6=slave || return
+  jr_begin 5=master 6=slave || return
   jr_read_clean 3000 master
   jr_pick 3007 20
   expect new-channel-red "3007 red" "$(jr_colors 3007)"
@@ -35,5 +35,4 @@ journey_write() {
   expect baud-shown $'3008 19200\n3007 20\n3003 KOV-NL001/M' "$(jr_values 3008 3007 3003)"
   expect after-baud-write-every-field-black "$(jr_pane_all black 3000)" "$(jr_pane_colors 3000)"
   jr_exit_with exit-ends-with-0 drv click 1
-  jr_end
 }

@@ -4,7 +4,7 @@
 # a plain slave is turned away by its role byte before that, so the quote is
 # empty. Either way the pane is cleared afterwards.
 journey_wrong_role() {
-  jr_begin "$1" 5=slave-with-shared-role 6=slave || return
+  jr_begin 5=slave-with-shared-role 6=slave || return
   drv click 3001 >/dev/null
   expect shared-role-slave-named "box: Network ID \"KOV-NL001/S\" is not a master." "$(jr_outcome 20000)"
   jr_shot not-a-master
@@ -24,5 +24,4 @@ journey_wrong_role() {
   expect plain-slave-asked-no-further "$(printf 'host> "%s\\r"\n' ATGT ATVR ATCN)" \
     "$(jr_lines COM6 | grep '^host> "AT')"
   jr_exit_with exit-ends-with-0 drv click 1
-  jr_end
 }

@@ -4,13 +4,12 @@
 # between two steps gives "Cancelled." and clears the pane. What decides is
 # where the reader is when the user clicks.
 journey_cancel() {
-  jr_begin "$1" 5=master 6=slave:baud=5,nb=1,sb=1 || return
+  jr_begin 5=master 6=slave:baud=5,nb=1,sb=1 || return
   cancel_at_a_step
   cancel_while_waiting_for_a_reply
   no_cancel_same_wait
   cancel_under_the_reset_prompt
   jr_exit_with exit-ends-with-0 drv click 1
-  jr_end
 }
 
 # The check before the first query, right after the reply "OK" to "+++"
@@ -24,16 +23,16 @@ journey_cancel() {
 # command mode entered and left again ("ATCN") without any query.
 cancel_at_a_step() {
   local message sent
-  jr_ctl hold COM5 2 >/dev/null
+  rig_ctl hold COM5 2 >/dev/null
   drv click 3001 >/dev/null
   if ! jr_wait_transcript COM5 'hold: host read held' 15000; then
-    jr_ctl release COM5 >/dev/null
+    rig_ctl release COM5 >/dev/null
     fail at-a-step-held "the program never took the reply to \"+++\" within 15 s"
     return
   fi
   pass at-a-step-held
   check at-a-step-clicked-while-held drv click 2 --in progress
-  jr_ctl release COM5 >/dev/null
+  rig_ctl release COM5 >/dev/null
   message=$(jr_outcome 20000)
   jr_shot cancelled
   expect at-a-step-cancelled "box: Cancelled." "$message"
@@ -54,7 +53,7 @@ cancel_at_a_step() {
 # "ATNI" when its wait runs out (measured without Cancel next).
 cancel_while_waiting_for_a_reply() {
   jr_module_rests
-  jr_ctl fault COM5 withhold NI >/dev/null
+  rig_ctl fault COM5 withhold NI >/dev/null
   local before seen clicked gap
   before=$(jr_count COM5 'host> +"ATNI')
   drv click 3001 >/dev/null
@@ -80,7 +79,7 @@ cancel_while_waiting_for_a_reply() {
 # The same withheld reply without Cancel: the reply time-out ends it.
 no_cancel_same_wait() {
   jr_module_rests
-  jr_ctl fault COM5 withhold NI >/dev/null
+  rig_ctl fault COM5 withhold NI >/dev/null
   local before gap
   before=$(jr_count COM5 'host> +"ATNI')
   drv click 3001 >/dev/null

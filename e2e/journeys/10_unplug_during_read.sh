@@ -6,7 +6,7 @@
 # twice: while the reader sleeps out the guard time before "+++" (the
 # removal comes while the Read still runs), and while it waits for a reply.
 journey_unplug_during_read() {
-  jr_begin "$1" 5=master 6=slave || return
+  jr_begin 5=master 6=slave || return
   local com5="$JR_COM_NAME (COM5)" com6="$JR_COM_NAME (COM6)"
 
   drv click 3001 >/dev/null
@@ -18,7 +18,7 @@ journey_unplug_during_read() {
   plug_com5_and_read guard
 
   jr_module_rests
-  jr_ctl fault COM5 withhold NI >/dev/null
+  rig_ctl fault COM5 withhold NI >/dev/null
   local asked
   asked=$(jr_count COM5 'host> +"ATNI')
   drv click 3001 >/dev/null
@@ -29,13 +29,12 @@ journey_unplug_during_read() {
   fi
   plug_com5_and_read reply
   jr_exit_with exit-ends-with-0 drv click 1
-  jr_end
 }
 
 # As Windows does it: the device goes, then the removal is broadcast.
 unplug_com5() {
   local when=$1
-  expect "$when-unplugged" ok "$(jr_ctl unplug COM5)"
+  expect "$when-unplugged" ok "$(rig_ctl unplug COM5)"
   expect_match "$when-removal-delivered" '^broadcast' "$(drv devicechange remove COM5 --via broadcast)"
   rig_ports remove 5 >/dev/null
   expect "$when-communication-error" "box: Communication error." "$(jr_outcome 20000)"
@@ -50,7 +49,7 @@ unplug_com5() {
 
 plug_com5_and_read() {
   local when=$1
-  expect_match "$when-plugged" '^ok' "$(jr_ctl plug COM5)"
+  expect_match "$when-plugged" '^ok' "$(rig_ctl plug COM5)"
   rig_ports add 5 "$com5" >/dev/null
   expect_match "$when-arrival-delivered" '^broadcast' "$(drv devicechange arrive COM5 --via broadcast)"
   expect "$when-port-back-in-both-lists" $'0 '"$com6"$'\n1 '"$com5"$'\n0 '"$com6"$'\n1 '"$com5" \

@@ -3,7 +3,7 @@
 # button, Enter with the focus in the Master COM Port list (no default
 # button, so Enter is the command of Exit), Escape, and the close box.
 journey_exit() {
-  jr_begin "$1" 5=master 6=slave || return
+  jr_begin 5=master 6=slave || return
   jr_exit_with exit-button-ends-with-0 drv click 1
 
   exit_fresh_program enter || return
@@ -17,16 +17,11 @@ journey_exit() {
 
   exit_fresh_program close-box || return
   jr_exit_with close-box-ends-with-0 drv close
-  jr_end
 }
 
 exit_fresh_program() {
-  wait "${RIG_PIDS[nlconf]}" 2>/dev/null
-  jr_start_nlconf
-  if ! drv wait main "$JR_APPEAR_MS" >/dev/null; then
-    fail "$1-start" "no main dialog within $JR_APPEAR_MS ms"
-    return 1
-  fi
+  rig_stop nlconf
+  jr_start_nlconf || return 1
   # Shown is not yet settled: the focus and first paint come after.
   drv sync main >/dev/null
 }

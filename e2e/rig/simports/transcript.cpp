@@ -1,4 +1,4 @@
-#include "e2e/simports/transcript.h"
+#include "e2e/rig/simports/transcript.h"
 
 namespace simports {
 namespace {

@@ -1,6 +1,7 @@
 // Smoke test of the Win32 binding of the OS seam, run under Wine against a
-// pseudo-terminal whose far end is pty_peer. Talks to the port only through
-// os::; <windows.h> serves the DCB checks and telling Wine apart. Prints
+// pseudo-terminal whose far end is an echo line of simports. Talks to the
+// port only through os::; <windows.h> serves the DCB checks and telling Wine
+// apart. Prints
 // "PASS <name>", "FAIL <name>: <detail>" or "SKIP <name>: <reason>" per check.
 //
 //   serial_smoke <port number>
@@ -481,7 +482,7 @@ char parityLetter(uint8_t parity) {
   return parity < sizeof kLetters - 1 ? kLetters[parity] : '?';
 }
 
-// As pty_peer reports a line: "19200 8 E 2".
+// As the echo line reports a line: "19200 8 E 2".
 std::string lineText(uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits) {
   const char* stop = stopBits == os::kTwoStopBits    ? "2"
                      : stopBits == os::kOne5StopBits ? "1.5"

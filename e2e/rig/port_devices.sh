@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Serial port devices of a Wine prefix, as the Ports device class lists them.
 #
-#   ports.sh <prefix> add <n> <friendly name> [<n> <friendly name>]...
-#   ports.sh <prefix> remove <n>...      the unplug: the device is gone
-#   ports.sh <prefix> clear              every device this script made
-#   ports.sh <prefix> list               "COM<n> <friendly name>" per device
+#   port_devices.sh <prefix> add <n> <friendly name> [<n> <friendly name>]...
+#   port_devices.sh <prefix> remove <n>...      the unplug: the device is gone
+#   port_devices.sh <prefix> clear              every device this script made
+#   port_devices.sh <prefix> list               "COM<n> <friendly name>" per device
 #
 # A device is the key HKLM\System\CurrentControlSet\Enum\ROOT\PORTS\<nnnn>
 # (nnnn: the port number in four digits) with the Ports class GUID and its
@@ -28,7 +28,7 @@ usage() {
 }
 
 fail() {
-  echo "ports.sh: $*" >&2
+  echo "port_devices.sh: $*" >&2
   exit 1
 }
 
@@ -45,7 +45,7 @@ instance() {
 
 check_number() {
   if ! [[ $1 =~ ^[0-9]+$ ]] || ((10#$1 < 1 || 10#$1 > 255)); then
-    echo "ports.sh: port number $1 is not 1 to 255" >&2
+    echo "port_devices.sh: port number $1 is not 1 to 255" >&2
     exit 2
   fi
 }

@@ -35,7 +35,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "e2e/simports/shared_line.h"
+#include "e2e/rig/simports/shared_line.h"
 
 namespace {
 

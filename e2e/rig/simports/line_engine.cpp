@@ -1,4 +1,4 @@
-#include "e2e/simports/line_engine.h"
+#include "e2e/rig/simports/line_engine.h"
 
 #include <termios.h>
 

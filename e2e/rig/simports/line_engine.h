@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "e2e/simports/transcript.h"
+#include "e2e/rig/simports/transcript.h"
 #include "sim/module.h"
 
 namespace simports {

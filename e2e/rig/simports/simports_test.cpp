@@ -5,8 +5,8 @@
 
 #include <termios.h>
 
-#include "e2e/simports/config.h"
-#include "e2e/simports/line_engine.h"
+#include "e2e/rig/simports/config.h"
+#include "e2e/rig/simports/line_engine.h"
 #include "platform/virtual/world.h"
 #include "sim/presets.h"
 
@@ -248,7 +248,7 @@ TEST(PortSetup, OverridesSetTheModulesLine) {
 TEST(PortSetup, RefusesWhatItCannotBuild) {
   simports::PortSetup setup;
   for (const char* bad : {"5", "0=master", "256=master", "5=nosuch", "5=master:", "5=master:zz=1",
-                          "5=master:nb=1FF", "5=master:bd=xyz", "5=master:ni="}) {
+                          "5=master:nb=1FF", "5=master:bd=xyz", "5=master:ni=", "5=echo:bd=3"}) {
     std::string error;
     EXPECT_FALSE(simports::parsePortSetup(bad, setup, error)) << bad;
     EXPECT_FALSE(error.empty()) << bad;

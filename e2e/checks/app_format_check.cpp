@@ -1,7 +1,7 @@
 // The message boxes' texts as the Windows build formats them: which argument
 // kinds %s and %hs take, what a text too long for its buffer becomes, and the
 // start-up failure text with and without a system description. Run under
-// Wine by app_smoke.sh; prints "PASS <name>" or "FAIL <name>: <detail>".
+// Wine by the harness; prints "PASS <name>" or "FAIL <name>: <detail>".
 #include <windows.h>
 
 #include <clocale>

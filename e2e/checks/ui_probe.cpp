@@ -1,5 +1,5 @@
 // Looks at a running nlconf.exe from outside, as a user would, and ends it
-// with the Escape key. Run under Wine by app_smoke.sh, in two steps so that
+// with the Escape key. Run under Wine by journey 00, in two steps so that
 // the script can take a screenshot in between:
 //
 //   ui_probe examine   waits for the main dialog and checks what it shows

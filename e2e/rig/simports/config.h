@@ -14,9 +14,12 @@ namespace simports {
 // "--port 6=slave:baud=5,nb=1,sb=1": COM6 holds the slave preset at 38400,
 // even parity, two stop bits. After the colon: any register by its two
 // letters (hexadecimal values, "baud" for BD), ni=<node id>, tp=<text>.
+// "--port 4=echo": no module, but a far end that answers a small line
+// protocol at once, for checks of the serial binding itself (simports.cpp).
 struct PortSetup {
   uint32_t number = 0;
   std::string preset;
+  bool echo = false;
   sim::ModuleConfig config;
 };
 

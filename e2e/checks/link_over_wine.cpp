@@ -9,7 +9,7 @@
 // this program presses the reset key and sets faults through the one, and
 // reads from the other what reached the model. Prints "PASS <name>",
 // "FAIL <name>: <detail>" and "INFO ..." lines, and ends with
-// "simports wine: N passed, M failed".
+// "link over wine: N passed, M failed".
 #include <windows.h>
 
 #include <cstdarg>
@@ -507,6 +507,6 @@ int wmain(int argc, wchar_t** argv) {
     closePort(portB);
   }
   CloseHandle(cancel);
-  std::printf("simports wine: %d passed, %d failed\n", report.passed, report.failed);
+  std::printf("link over wine: %d passed, %d failed\n", report.passed, report.failed);
   return report.failed == 0 ? 0 : 1;
 }

@@ -1,6 +1,12 @@
 // Module models in real time behind pseudo-terminals, one per COM port, for
 // programs under Wine. See usage() for the command line and the control
-// channel; e2e/modemshim.cpp is the other half, inside the Wine processes.
+// channel; modemshim.cpp is the other half, inside the Wine processes.
+//
+// A port may hold an echo line instead of a module: requests end with '\r';
+// "ECHO <text>" is answered "<text>\r", "SPEED?" with the line as the
+// pseudo-terminal holds it ("19200 8 N 1\r"), "DRIBBLE" with the 16 bytes
+// "0123456789abcdef", "SILENT" and anything else with nothing. It answers at
+// once and needs no shim: serial_smoke checks the Win32 binding with it.
 //
 // One single-threaded loop: the models have no locks.
 #include <fcntl.h>
@@ -24,10 +30,10 @@
 #include <string>
 #include <vector>
 
-#include "e2e/simports/config.h"
-#include "e2e/simports/line_engine.h"
-#include "e2e/simports/shared_line.h"
-#include "e2e/simports/transcript.h"
+#include "e2e/rig/simports/config.h"
+#include "e2e/rig/simports/line_engine.h"
+#include "e2e/rig/simports/shared_line.h"
+#include "e2e/rig/simports/transcript.h"
 #include "sim/radio.h"
 #include "sim/registers.h"
 
@@ -42,12 +48,13 @@ constexpr size_t kMaxLine = 1024;
 constexpr size_t kMaxToHost = 65536;  // beyond this a host that does not read loses bytes
 constexpr const char kControlFifo[] = "control";
 constexpr const char kControlSocket[] = "control.sock";
+constexpr const char kDribble[] = "0123456789abcdef";
 
 void usage() {
   std::fprintf(stderr,
                "usage: simports --dosdevices DIR --run-dir DIR --transcripts DIR\n"
                "                [--time-limit S] --port N=PRESET[:OVERRIDES] ...\n"
-               "  presets: %s\n"
+               "  presets: %s; or echo, a line that answers ECHO, SPEED?, DRIBBLE\n"
                "  overrides: XX=<hex> for register XX (baud=BD), ni=<node id>, tp=<text>,\n"
                "             comma-separated, e.g. --port 6=slave:baud=5,nb=1,sb=1\n"
                "Wine processes need LD_PRELOAD=<modem shim> and %s=<run dir>.\n"
@@ -165,9 +172,10 @@ void removeLink(const std::string& link, const std::string& target) {
 
 struct Port {
   PortSetup setup;
-  std::unique_ptr<sim::Module> module;
+  std::unique_ptr<sim::Module> module;  // none on an echo line
   std::unique_ptr<Transcript> transcript;
-  std::unique_ptr<LineEngine> engine;
+  std::unique_ptr<LineEngine> engine;  // none on an echo line
+  std::string request;                 // an echo line's request so far
   Pty pty;
   uint32_t slot = 0;
   std::string link;
@@ -204,6 +212,7 @@ class Server {
   void applyEvent(const Event& e);
   void reconcile(Port& port, TimeUs at);
   void readHost(Port& port, TimeUs at);
+  void answerEcho(Port& port, TimeUs at, const std::string& bytes);
   void service(Port& port, TimeUs at);
   void flushToHost(Port& port);
   void publishModemIn(Port& port, TimeUs at);
@@ -346,14 +355,18 @@ bool Server::createPort(const PortSetup& setup, uint32_t slot) {
     std::fprintf(stderr, "simports: %s: %s\n", portName(setup.number).c_str(), error.c_str());
     return false;
   }
-  port->module = std::make_unique<sim::Module>(setup.config);
-  radio_.attach(*port->module);
   const sim::SerialConfig host = hostConfigOf(port->pty.baud, port->pty.cflag);
-  port->engine = std::make_unique<LineEngine>(*port->module, *port->transcript, host);
-  publishSlot(*port);
-  port->transcript->event(now(), portName(setup.number) + " " + setup.preset + " module at " +
-                                     describe(port->module->lineSettings()) + " on " +
-                                     port->pty.path + ", host " + describe(host));
+  if (setup.echo) {
+    port->transcript->event(now(), portName(setup.number) + " echo line on " + port->pty.path);
+  } else {
+    port->module = std::make_unique<sim::Module>(setup.config);
+    radio_.attach(*port->module);
+    port->engine = std::make_unique<LineEngine>(*port->module, *port->transcript, host);
+    publishSlot(*port);
+    port->transcript->event(now(), portName(setup.number) + " " + setup.preset + " module at " +
+                                       describe(port->module->lineSettings()) + " on " +
+                                       port->pty.path + ", host " + describe(host));
+  }
   if (!makeLink(port->link, port->pty.path, error)) {
     std::fprintf(stderr, "simports: %s\n", error.c_str());
     ports_.push_back(std::move(port));  // so the destructor closes it
@@ -371,9 +384,10 @@ bool Server::start() {
       return false;
   }
   for (const auto& port : ports_) {
-    std::printf("%s -> %s (%s, module at %s)\n", portName(port->setup.number).c_str(),
-                port->pty.path.c_str(), port->setup.preset.c_str(),
-                describe(port->module->lineSettings()).c_str());
+    const std::string what =
+        port->module ? "module at " + describe(port->module->lineSettings()) : "answers at once";
+    std::printf("%s -> %s (%s, %s)\n", portName(port->setup.number).c_str(), port->pty.path.c_str(),
+                port->setup.preset.c_str(), what.c_str());
   }
   std::printf("ready\n");
   std::fflush(stdout);
@@ -423,7 +437,7 @@ void Server::drainEvents() {
 void Server::applyEvent(const Event& e) {
   Port* port = nullptr;
   for (auto& p : ports_) {
-    if (p->slot == e.slot && p->pty.rdev == e.rdev && p->engine->plugged())
+    if (p->engine && p->slot == e.slot && p->pty.rdev == e.rdev && p->engine->plugged())
       port = p.get();
   }
   if (port == nullptr)
@@ -456,7 +470,7 @@ void Server::applyEvent(const Event& e) {
 // A datagram that never came (the shim sends without waiting) still shows
 // in the table; apply what it would have said, late.
 void Server::reconcile(Port& port, TimeUs at) {
-  if (!port.engine->plugged())
+  if (!port.engine || !port.engine->plugged())
     return;
   Slot& s = table_->slots[port.slot];
   const uint32_t brk = s.breakOn.load(), out = s.modemOut.load();
@@ -482,7 +496,54 @@ void Server::readHost(Port& port, TimeUs at) {
     const ssize_t n = read(port.pty.master, chunk, sizeof chunk);
     if (n <= 0)
       return;
-    port.engine->hostWrote(at, std::string(chunk, static_cast<size_t>(n)));
+    if (port.engine)
+      port.engine->hostWrote(at, std::string(chunk, static_cast<size_t>(n)));
+    else
+      answerEcho(port, at, std::string(chunk, static_cast<size_t>(n)));
+  }
+}
+
+// The pseudo-terminal drops parity and data bits (the host's own read-back
+// may differ): what it holds is what the line carries without the shim.
+std::string lineAsHeld(const Pty& pty) {
+  termios tio{};
+  if (tcgetattr(pty.slave, &tio) != 0)
+    return "ERROR";
+  const tcflag_t c = tio.c_cflag;
+  const unsigned bits = (c & CSIZE) == CS5   ? 5
+                        : (c & CSIZE) == CS6 ? 6
+                        : (c & CSIZE) == CS7 ? 7
+                                             : 8;
+  char parity = 'N';
+  if (c & PARENB)
+    parity = (c & CMSPAR) ? ((c & PARODD) ? 'M' : 'S') : ((c & PARODD) ? 'O' : 'E');
+  char text[64];
+  std::snprintf(text, sizeof text, "%u %u %c %u", baudOfSpeed(cfgetospeed(&tio)), bits, parity,
+                (c & CSTOPB) ? 2u : 1u);
+  return text;
+}
+
+void Server::answerEcho(Port& port, TimeUs at, const std::string& bytes) {
+  for (char byte : bytes) {
+    if (byte != '\r') {
+      port.request += byte;
+      if (port.request.size() > kMaxLine) {
+        port.transcript->event(at, "echo: request too long, dropped");
+        port.request.clear();
+      }
+      continue;
+    }
+    std::string reply;
+    if (port.request.rfind("ECHO ", 0) == 0)
+      reply = port.request.substr(5) + "\r";
+    else if (port.request == "SPEED?")
+      reply = lineAsHeld(port.pty) + "\r";
+    else if (port.request == "DRIBBLE")
+      reply = kDribble;
+    port.transcript->event(at, "echo: \"" + port.request + "\" answered with " +
+                                   std::to_string(reply.size()) + " bytes");
+    port.toHost += reply;
+    port.request.clear();
   }
 }
 
@@ -509,6 +570,10 @@ void Server::publishModemIn(Port& port, TimeUs at) {
 }
 
 void Server::service(Port& port, TimeUs at) {
+  if (!port.engine) {
+    flushToHost(port);
+    return;
+  }
   const std::string out = port.engine->run(at);
   if (port.engine->plugged())
     port.toHost += out;
@@ -601,8 +666,8 @@ std::string Server::execute(const std::string& line) {
       break;
   }
   Port* port = portOf(c.port);
-  if (port == nullptr)
-    return "error: " + portName(c.port) + " is not simulated here";
+  if (port == nullptr || !port->engine)
+    return "error: " + portName(c.port) + " holds no module here";
   service(*port, at);  // everything up to now happens before the command
   return executePortCommand(c, *port, at);
 }
@@ -739,6 +804,10 @@ std::string Server::counters(const Port& port) const {
 std::string Server::status(TimeUs at) {
   std::string text = "ok";
   for (auto& port : ports_) {
+    if (!port->engine) {
+      text += "\n" + portName(port->setup.number) + " echo line " + port->pty.path;
+      continue;
+    }
     const LineEngine& e = *port->engine;
     const sim::Module& m = *port->module;
     char line[512];
@@ -772,7 +841,7 @@ int Server::loop() {
     }
     TimeUs wake = t + kTickUs;
     for (auto& port : ports_) {
-      if (auto due = port->engine->nextDue(); due && *due < wake)
+      if (auto due = port->engine ? port->engine->nextDue() : std::nullopt; due && *due < wake)
         wake = *due;
     }
     std::vector<pollfd> fds = {

@@ -1,4 +1,4 @@
-#include "e2e/simports/config.h"
+#include "e2e/rig/simports/config.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -261,13 +261,19 @@ bool parsePortSetup(const std::string& text, PortSetup& setup, std::string& erro
   const std::string rest = text.substr(eq + 1);
   const size_t colon = rest.find(':');
   setup.preset = lower(rest.substr(0, colon));
+  setup.echo = setup.preset == "echo";
+  if (setup.echo) {
+    if (colon != std::string::npos)
+      error = "an echo line takes no settings";
+    return colon == std::string::npos;
+  }
   const Preset* preset = nullptr;
   for (const Preset& p : kPresets) {
     if (setup.preset == p.name)
       preset = &p;
   }
   if (preset == nullptr) {
-    error = "no preset '" + setup.preset + "' (there are: " + presetNames() + ")";
+    error = "no preset '" + setup.preset + "' (there are: " + presetNames() + ", echo)";
     return false;
   }
   setup.config = preset->make();

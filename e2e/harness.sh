@@ -1,0 +1,355 @@
+#!/usr/bin/env bash
+# The Windows tests under Wine, as one run: one Xvfb display and one Wine
+# prefix for everything; then the console checks (e2e/checks), the rig's own
+# checks and the user's journeys (e2e/journeys), each a step with fresh
+# module models and a fresh program where it needs them.
+#
+#   e2e/harness.sh <native build> <windows build> <out dir> [step...]
+#
+# Naming steps (by name, a journey also by its number) runs only those. A
+# failing step keeps its evidence in <out dir>/<step>/: the screen at the
+# first failure, the programs' output, the driver's transcript and the
+# modules' transcripts; E2E_KEEP=all keeps every step's. RIG_WINEDEBUG (for
+# example +file,+timestamp) puts a Wine trace into each program's .err.
+# Every process started here is stopped on the way out. Prints each step's
+# time, and ends with "e2e: N passed, M failed", counting checks.
+set -uo pipefail
+
+if [[ $# -lt 3 ]]; then
+  echo "usage: $0 <native build> <windows build> <out dir> [step...]" >&2
+  exit 2
+fi
+here=$(cd "$(dirname "$0")" && pwd)
+native=$(cd "$1" 2>/dev/null && pwd) || { echo "no native build dir $1"; exit 2; }
+windows=$(cd "$2" 2>/dev/null && pwd) || { echo "no windows build dir $2"; exit 2; }
+if ! mkdir -p "$3"; then
+  echo "cannot make $3"
+  exit 2
+fi
+E2E_OUT=$(cd "$3" && pwd)
+shift 3
+selection=("$@")
+
+readonly CHECK_LIMIT_S=120
+# shellcheck disable=SC2034 # the steps' own limits
+readonly EXIT_LIMIT_S=20 APPEAR_MS=30000
+
+# shellcheck source=rig/rig.sh
+source "$here/rig/rig.sh"
+# shellcheck source=journeys/lib.sh
+source "$here/journeys/lib.sh"
+# shellcheck source=rig/selfcheck.sh
+source "$here/rig/selfcheck.sh"
+# shellcheck source=driver/selfcheck.sh
+source "$here/driver/selfcheck.sh"
+
+# ---------------------------------------------------------------- checks
+
+PASSED=0
+FAILED=0
+SKIPPED=0
+STEP=""
+STEP_FAILED=0
+STEP_SHOT=0
+declare -a STEP_TIMES=() FAILED_STEPS=()
+
+pass() {
+  echo "PASS $STEP/$1"
+  PASSED=$((PASSED + 1))
+}
+
+fail() {
+  echo "FAIL $STEP/$1: $2$(jr_driver_complaint)"
+  FAILED=$((FAILED + 1))
+  step__failed
+}
+
+# The screen as it was at the first fault is the one worth keeping.
+step__failed() {
+  STEP_FAILED=1
+  if ((STEP_SHOT == 0)) && [[ -n $STEP ]]; then
+    STEP_SHOT=1
+    rig_shot "$RIG_LOGS/at-first-failure.png"
+  fi
+}
+
+note() {
+  echo "INFO $STEP: $*"
+}
+
+# expect NAME EXPECTED ACTUAL
+expect() {
+  if [[ $3 == "$2" ]]; then
+    pass "$1"
+  else
+    fail "$1" "expected [${2//$'\n'/|}], got [${3//$'\n'/|}]"
+  fi
+}
+
+# expect_match NAME EXTENDED-REGEX ACTUAL
+expect_match() {
+  if [[ $3 =~ $2 ]]; then
+    pass "$1"
+  else
+    fail "$1" "expected /$2/, got [${3//$'\n'/|}]"
+  fi
+}
+
+# check NAME COMMAND...: the command succeeds (its output is dropped).
+check() {
+  local name=$1
+  shift
+  local output status
+  output=$("$@" 2>&1)
+  status=$?
+  if ((status == 0)); then
+    pass "$name"
+  else
+    fail "$name" "exit status $status: $(tail -n 3 <<<"$output" | tr '\n' '|')"
+  fi
+}
+
+# expect_status NAME STATUS COMMAND...: the command's exit status.
+expect_status() {
+  local name=$1 want=$2
+  shift 2
+  "$@" >/dev/null
+  local got=$?
+  if [[ $got -eq $want ]]; then
+    pass "$name"
+  else
+    fail "$name" "exit status $got, expected $want"
+  fi
+}
+
+lines_matching() {
+  tr -d '\r' <"$1" 2>/dev/null | grep -Ec -- "$2"
+}
+
+# expect_count NAME FILE REGEX N: N matching lines, given 5 s to come.
+expect_count() {
+  local i
+  for ((i = 0; i < 50; i++)); do
+    (($(lines_matching "$2" "$3") >= $4)) && break
+    sleep 0.1
+  done
+  expect "$1" "$4" "$(lines_matching "$2" "$3")"
+}
+
+# expect_line NAME FILE REGEX: a matching line, given 5 s to come.
+expect_line() {
+  local i
+  for ((i = 0; i < 50; i++)); do
+    (($(lines_matching "$2" "$3") >= 1)) && { pass "$1"; return; }
+    sleep 0.1
+  done
+  fail "$1" "no line /$3/ in $(basename "$2"): $(tr -d '\r' <"$2" | tail -n 3 | tr '\n' '|')"
+}
+
+# run_check NAME LIMIT EXE [ARGS]: a console check under Wine; its PASS,
+# FAIL and SKIP lines shown under the step's name and counted.
+run_check() {
+  local name=$1 limit=$2
+  shift 2
+  rig_run "$name" "$limit" "$@"
+  local status=$? label=$STEP/
+  [[ $name == "$STEP" ]] || label="$STEP/$name: "
+  sed -E "s#^(PASS|FAIL|SKIP) #\\1 $label#" "$RIG_LOGS/$name.out"
+  local ok bad skipped
+  ok=$(grep -c '^PASS ' "$RIG_LOGS/$name.out")
+  bad=$(grep -c '^FAIL ' "$RIG_LOGS/$name.out")
+  skipped=$(grep -c '^SKIP ' "$RIG_LOGS/$name.out")
+  PASSED=$((PASSED + ok))
+  FAILED=$((FAILED + bad))
+  SKIPPED=$((SKIPPED + skipped))
+  ((bad == 0)) || step__failed
+  if [[ $status -eq 124 || $status -eq 137 ]]; then
+    fail "$name" "no end within $limit s; the check after the last line above hung"
+  elif [[ $status -ne 0 && $bad -eq 0 ]]; then
+    fail "$name" "exit status $status without a FAIL line; $(tr -d '\r' <"$RIG_LOGS/$name.err" | tail -n 3)"
+  elif [[ $ok -eq 0 && $bad -eq 0 ]]; then
+    fail "$name" "no check ran"
+  fi
+}
+
+# ---------------------------------------------------------------- steps
+
+wanted() {
+  local name=$1 want
+  ((${#selection[@]} == 0)) && return 0
+  for want in "${selection[@]}"; do
+    [[ $name == "$want" || $name == "$want"_* || $name == *_"$want" ]] && return 0
+  done
+  return 1
+}
+
+now_ms() {
+  date +%s%3N
+}
+
+# step NAME FUNCTION [ARGS]: one step, its programs and modules stopped and
+# its evidence kept (on a failure) whatever the function leaves.
+step() {
+  local name=$1
+  shift
+  wanted "$name" || return 0
+  STEP=$name
+  STEP_FAILED=0
+  STEP_SHOT=0
+  RIG_LOGS=$RIG_WORK/steps/$name
+  mkdir -p "$RIG_LOGS"
+  echo "== $name"
+  local started
+  started=$(now_ms)
+  "$@"
+  step_end "$started"
+}
+
+# nlconf.exe processes of this run's prefix.
+programs_left() {
+  local pid
+  for pid in $(pgrep -u "$(id -u)" -f 'nlconf\.exe'); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+  done
+}
+
+step_end() {
+  local started=$1 name
+  for name in "${!RIG_PIDS[@]}"; do
+    [[ $name == keep-wine-up ]] && continue
+    # A step that stopped half-way may leave a box up: the program goes the
+    # hard way then, which is no part of what is checked.
+    if [[ $(rig_exit_status "$name" 0) == running ]] && ((STEP_SHOT == 0)); then
+      STEP_SHOT=1
+      rig_shot "$RIG_LOGS/at-end.png"
+    fi
+    rig_stop "$name"
+  done
+  drv_stop
+  # A program left up would hold its boxes and ports into the next step.
+  local left
+  left=$(programs_left | paste -sd' ')
+  if [[ -n $left ]]; then
+    fail program-stopped "still running after the step: pid $left"
+    # shellcheck disable=SC2086 # one pid per word
+    kill -KILL $left 2>/dev/null
+  fi
+  rig_modules_stop
+  # Wine reports a crash on standard error even with its debug output off.
+  local crash
+  crash=$(grep -hiE 'unhandled|page fault|exception|assertion' "$RIG_LOGS/nlconf.err" 2>/dev/null)
+  [[ -z $crash ]] || fail program-crashed "$(head -n 3 <<<"$crash" | tr '\n' '|')"
+  local kept="" seconds verdict=passed
+  if ((STEP_FAILED)) || [[ ${E2E_KEEP:-} == all ]]; then
+    rm -rf "${E2E_OUT:?}/$STEP"
+    cp -r "$RIG_LOGS" "$E2E_OUT/$STEP" && kept=" (kept in $E2E_OUT/$STEP)"
+  fi
+  ((STEP_FAILED)) && verdict=FAILED && FAILED_STEPS+=("$STEP")
+  seconds=$(awk -v ms=$(($(now_ms) - started)) 'BEGIN { printf "%.1f", ms / 1000 }')
+  echo "== $STEP $verdict in $seconds s$kept"
+  STEP_TIMES+=("$(printf '%-28s %-7s %6s s' "$STEP" "$verdict" "$seconds")")
+  rm -rf "$RIG_LOGS"
+  RIG_LOGS=$RIG_WORK/logs
+  STEP=""
+}
+
+summary() {
+  if ((${#STEP_TIMES[@]})); then
+    echo "-- step times"
+    printf '%s\n' "${STEP_TIMES[@]}"
+  fi
+  if ((${#FAILED_STEPS[@]})); then
+    echo "failing steps: ${FAILED_STEPS[*]} (evidence in $E2E_OUT/<step>/)"
+  fi
+  local skipped=""
+  ((SKIPPED == 0)) || skipped=", $SKIPPED skipped"
+  echo "e2e: $PASSED passed, $FAILED failed$skipped"
+}
+
+finish() {
+  local status=$?
+  ((status == 130)) && STEP=${STEP:-harness} fail interrupted "stopped by a signal"
+  # A step cut short still loses its processes, not its evidence.
+  [[ -n $STEP ]] && step_end "$(now_ms)"
+  rig_cleanup
+  summary
+  exit $((status != 0 || FAILED != 0))
+}
+trap finish EXIT
+trap 'exit 130' INT TERM HUP
+
+# ---------------------------------------------------------------- console checks
+
+check_alone() {
+  run_check "$STEP" "$CHECK_LIMIT_S" "$STEP.exe"
+}
+
+# The Win32 binding on a plain line that answers at once.
+check_serial_smoke() {
+  rig_modules_start "$RIG_LOGS" 5=echo || { fail echo-line "no echo line on COM5"; return; }
+  run_check serial_smoke 60 serial_smoke.exe 5
+}
+
+windows_path() {
+  echo "Z:${1//\//\\}"
+}
+
+# The link code against a master at 9600 8N1 and a slave at 38400 8E2; then
+# simports itself: its status, and its links gone once it is stopped.
+check_link_over_wine() {
+  if ! rig_modules_start "$RIG_LOGS" 5=master 6=slave:baud=5,nb=1,sb=1; then
+    fail modules "no modules on COM5 and COM6"
+    return
+  fi
+  run_check link_over_wine "$CHECK_LIMIT_S" link_over_wine.exe \
+    "$(windows_path "$RIG_MODULES_RUN/control")" "$(windows_path "$RIG_LOGS/transcripts")" 5 6
+  if rig_ctl status >"$RIG_LOGS/status.out" 2>&1; then
+    sed 's/^/INFO simports status: /' "$RIG_LOGS/status.out"
+    pass "simports answers on its control socket"
+  else
+    fail simports-ctl "no status from simports: $(tail -n 2 "$RIG_LOGS/status.out")"
+  fi
+  rig_modules_stop
+  local status=$? left="" n
+  for n in 5 6; do
+    [[ -L $WINEPREFIX/dosdevices/com$n ]] && left+=" com$n"
+  done
+  if [[ $status -eq 0 && -z $left ]]; then
+    pass "simports stops on SIGTERM and removes its links"
+  else
+    fail simports-stop "exit status $status, links left:${left:- none}"
+  fi
+}
+
+# ---------------------------------------------------------------- the run
+
+started=$(now_ms)
+work=$(mktemp -d) || exit 1
+if ! rig_init "$work" "$native" "$windows" || ! rig_start_display || ! rig_boot_prefix; then
+  STEP=setup fail rig "no display or Wine prefix (see above)"
+  exit 1
+fi
+rig_keep_wine_up
+echo "display $DISPLAY, prefix booted in $((($(now_ms) - started) / 1000)) s"
+
+step ui_rules_check check_alone
+step runner_format_check check_alone
+step app_format_check check_alone
+step runner_check check_alone
+step serial_smoke check_serial_smoke
+step link_over_wine check_link_over_wine
+step port_devices selfcheck_port_devices
+step ui_driver selfcheck_ui_driver
+for file in "$here"/journeys/[0-9][0-9]_*.sh; do
+  base=$(basename "$file" .sh)
+  wanted "$base" || continue
+  # shellcheck source=/dev/null
+  source "$file"
+  name=${base#[0-9][0-9]_}
+  if declare -F "journey_$name" >/dev/null; then
+    step "$base" "journey_$name"
+  else
+    STEP=$base fail defined "$file defines no journey_$name"
+  fi
+done
+echo "whole run $((($(now_ms) - started) / 1000)) s"
