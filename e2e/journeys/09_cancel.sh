@@ -12,22 +12,23 @@ journey_cancel() {
   jr_exit_with exit-ends-with-0 drv click 1
 }
 
-# The check before the first query, right after the reply "OK" to "+++"
-# that enters command mode. Under Wine every serial read completes
-# asynchronously, so a Cancel clicked before that reply has been taken ends
-# the read (a transfer, not a step). The port therefore pauses the program
-# inside the read that takes the reply's carriage return (the second of the
-# Read: the first ends the quick test's "OK"), Cancel is clicked while it
-# waits there, and then the read goes on: the reply is complete, the next
-# thing that sees the cancel is the check. The module's traffic shows it:
-# command mode entered and left again ("ATCN") without any query.
+# The check between the first two queries. The quick test's "+++" leaves
+# the module in command mode, and the Read goes on with "ATGT". Under Wine
+# every serial read completes asynchronously, so a Cancel clicked before a
+# reply has been taken ends the read (a transfer, not a step). The port
+# therefore pauses the program inside the read that takes the carriage
+# return of the "ATGT" reply (the second of the Read: the first ends the
+# quick test's "OK"), Cancel is clicked while it waits there, and then the
+# read goes on: the reply is complete, the next thing that sees the cancel
+# is the check. The module's traffic shows it: one query, then command mode
+# left ("ATCN").
 cancel_at_a_step() {
   local message sent
   rig_ctl hold COM5 2 >/dev/null
   drv click 3001 >/dev/null
   if ! jr_wait_transcript COM5 'hold: host read held' 15000; then
     rig_ctl release COM5 >/dev/null
-    fail at-a-step-held "the program never took the reply to \"+++\" within 15 s"
+    fail at-a-step-held "the program never took the reply to \"ATGT\" within 15 s"
     return
   fi
   pass at-a-step-held
@@ -40,7 +41,7 @@ cancel_at_a_step() {
   sent=$(awk '/hold: armed/ { on = 1; next }
     on && /^ *[0-9.]+ host> / { sub(/^[^"]*"/, ""); sub(/" \[.*$/, ""); s = s $0 } END { print s }' \
     "$(jr_transcript COM5)")
-  expect at-a-step-no-query '++++++ATCN\r' "$sent"
+  expect at-a-step-one-query '+++ATGT\rATCN\r' "$sent"
   expect at-a-step-then-done "done" "$(jr_ok_then_outcome 20000)"
   expect at-a-step-pane-cleared "$(jr_cleared_values 3000)" "$(jr_pane_values 3000)"
   expect at-a-step-port-closed 0 "$(jr_pty_fds)"
