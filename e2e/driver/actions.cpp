@@ -122,9 +122,18 @@ bool mouseClick(HWND control, std::string* why) {
   }
   const LONG ax = MulDiv(x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
   const LONG ay = MulDiv(y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
-  INPUT inputs[] = {mouseInput(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, ax, ay),
-                    mouseInput(MOUSEEVENTF_LEFTDOWN, 0, 0), mouseInput(MOUSEEVENTF_LEFTUP, 0, 0)};
-  if (SendInput(3, inputs, sizeof(INPUT)) != 3) {
+  // The pointer must be there before the button goes down: Wine hands the
+  // move to X and may take the press while the pointer is still elsewhere.
+  INPUT move = mouseInput(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, ax, ay);
+  if (SendInput(1, &move, sizeof(INPUT)) != 1) {
+    *why = lastError("SendInput");
+    return false;
+  }
+  POINT at{};
+  for (int i = 0; i < 100 && (!GetCursorPos(&at) || at.x != x || at.y != y); ++i)
+    Sleep(2);
+  INPUT press[] = {mouseInput(MOUSEEVENTF_LEFTDOWN, 0, 0), mouseInput(MOUSEEVENTF_LEFTUP, 0, 0)};
+  if (SendInput(2, press, sizeof(INPUT)) != 2) {
     *why = lastError("SendInput");
     return false;
   }
