@@ -22,19 +22,22 @@ void consider(std::optional<TimeUs>& next, std::optional<TimeUs> t) {
 
 }  // namespace
 
+// The module's own table: BD 0..7 the standard rates, from 0x80 on the rate
+// itself, anything else 9600; NB 1 even, 2 odd, 3 mark; SB 1 two stop bits.
 SerialConfig serialConfigOf(uint64_t bd, uint64_t nb, uint64_t sb) {
   SerialConfig c;
   c.baudRate = bd < 8 ? kStandardRates[bd] : (bd >= 0x80 ? static_cast<uint32_t>(bd) : 9600);
-  const uint8_t parities[] = {0, 2, 1, 3};  // NB 1 even, 2 odd, 3 mark
-  c.parity = nb < 4 ? parities[nb] : 0;
-  c.stopBits = sb == 1 ? 2 : 0;
+  const Parity parities[] = {Parity::None, Parity::Even, Parity::Odd, Parity::Mark};
+  c.parity = nb < 4 ? parities[nb] : Parity::None;
+  c.stopHalfBits = sb == 1 ? 4 : 2;
   return c;
 }
 
 TimeUs byteTimeUs(const SerialConfig& c) {
-  const uint64_t bits = 1 + c.byteSize + (c.parity ? 1 : 0) + (c.stopBits == 2 ? 2 : 1);
+  const uint64_t halfBits =
+      2 * (1 + c.byteSize + (c.parity != Parity::None ? 1 : 0)) + c.stopHalfBits;
   const uint64_t baud = c.baudRate ? c.baudRate : 1;
-  return (bits * 1000000 + baud - 1) / baud;
+  return (halfBits * 1000000 + 2 * baud - 1) / (2 * baud);
 }
 
 Module::Module(ModuleConfig config) : config_(std::move(config)) {

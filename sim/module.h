@@ -16,15 +16,18 @@ namespace sim {
 
 using TimeUs = uint64_t;
 
+// A serial line as it is on the wire.
+enum class Parity : uint8_t { None, Odd, Even, Mark, Space };
+
 struct SerialConfig {
   uint32_t baudRate = 9600;
   uint8_t byteSize = 8;
-  uint8_t parity = 0;    // 0 none, 1 odd, 2 even, 3 mark (host numbering)
-  uint8_t stopBits = 0;  // 0 one, 2 two (host numbering)
+  Parity parity = Parity::None;
+  uint8_t stopHalfBits = 2;  // 2 one stop bit, 3 one and a half, 4 two
   bool operator==(const SerialConfig&) const = default;
 };
 
-// The module's BD/NB/SB codes as line settings.
+// What the module's "BD", "NB" and "SB" codes make of its line.
 SerialConfig serialConfigOf(uint64_t bd, uint64_t nb, uint64_t sb);
 TimeUs byteTimeUs(const SerialConfig& c);
 

@@ -5,8 +5,11 @@
 #include <memory>
 #include <string>
 
+#include "platform/virtual/world.h"
 #include "sim/module.h"
 #include "sim/presets.h"
+#include "tests/support/module_peer.h"
+#include "tests/support/virtual_serial.h"
 
 namespace {
 
@@ -159,18 +162,49 @@ TEST_F(ModuleModel, NewSerialSettingsApplyOnlyAfterLeaving) {
   EXPECT_EQ(command(t, "ATBD5\r"), "OK\r");
   EXPECT_EQ(command(t, "ATNB1\r"), "OK\r");
   EXPECT_EQ(command(t, "ATSB1\r"), "OK\r");
-  EXPECT_EQ(module().lineSettings(), (sim::SerialConfig{9600, 8, 0, 0})) << "still the old ones";
+  EXPECT_EQ(module().lineSettings(), (sim::SerialConfig{9600, 8, sim::Parity::None, 2}))
+      << "still the old ones";
   EXPECT_EQ(command(t, "ATCN\r"), "OK\r");
-  EXPECT_EQ(module().lineSettings(), (sim::SerialConfig{38400, 8, 2, 2}));
+  EXPECT_EQ(module().lineSettings(), (sim::SerialConfig{38400, 8, sim::Parity::Even, 4}));
 }
 
-TEST(ModuleSerialCodes, MapToLineSettings) {
-  EXPECT_EQ(sim::serialConfigOf(7, 0, 0).baudRate, 115200u);
-  EXPECT_EQ(sim::serialConfigOf(0xA, 0, 0).baudRate, 9600u);
-  EXPECT_EQ(sim::serialConfigOf(0x1C200, 0, 0).baudRate, 115200u);
-  EXPECT_EQ(sim::serialConfigOf(3, 2, 0).parity, 1) << "NB 2 is odd";
-  EXPECT_EQ(sim::serialConfigOf(3, 3, 0).parity, 3) << "NB 3 is mark";
-  EXPECT_EQ(sim::serialConfigOf(3, 0, 1).stopBits, 2);
+// What the codes mean, seen on the wire by a host's UART: the parity of the
+// bits it receives, and how long each byte takes.
+TEST(ModuleSerialCodes, MeanWhatTheLineCarries) {
+  struct Case {
+    uint64_t bd, nb, sb;
+    uint32_t hostRate;
+    uint8_t hostParity;
+    bool parityErrors;
+    vw::TimeUs byteUs;
+  } cases[] = {
+      {3, 1, 0, 9600, os::kEvenParity, false, 1146},  // NB 1: even parity
+      {3, 1, 0, 9600, os::kOddParity, true, 1146},
+      {3, 2, 0, 9600, os::kOddParity, false, 1146},   // NB 2: odd
+      {3, 3, 0, 9600, os::kMarkParity, false, 1146},  // NB 3: mark
+      {3, 3, 0, 9600, os::kSpaceParity, true, 1146},
+      {3, 0, 1, 9600, os::kNoParity, false, 1146},        // SB 1: two stop bits
+      {7, 0, 0, 115200, os::kNoParity, false, 87},        // BD 7: 115200
+      {0x1C200, 0, 0, 115200, os::kNoParity, false, 87},  // from 0x80 on: the rate itself
+      {0, 0, 0, 1200, os::kNoParity, false, 8334},        // BD 0: 1200
+  };
+  for (const Case& c : cases) {
+    vw::World world;
+    sim::ModuleConfig config;
+    config.registers = {{"BD", c.bd}, {"NB", c.nb}, {"SB", c.sb}};
+    sim::Module module(config);
+    ModulePeer peer(module);
+    world.addSerialPort("COM1", &peer);
+    os::Handle h = openCom("COM1");
+    setLine(h, c.hostRate, c.hostParity);
+    module.inject(world.now() + vw::ms(1), "ATVR\r");  // the bits 'T' and 'A' differ in parity
+    EXPECT_EQ(readSome(h, 5, 200), "ATVR\r") << c.bd << " " << c.nb << " " << c.sb;
+    EXPECT_EQ(world.line("COM1")->parityErrors > 0, c.parityErrors) << c.nb;
+    const auto sent = world.entries("COM1", vw::Event::PeerByte);
+    ASSERT_EQ(sent.size(), 5u);
+    EXPECT_EQ(sent[1].at - sent[0].at, c.byteUs) << c.bd << " " << c.sb;
+    os::closeHandle(h);
+  }
 }
 
 TEST(ModulePresets, SerialNumbersAreLocallyAdministered) {
@@ -191,8 +225,8 @@ class ResetKey : public ModuleModel {
     c.registers = {{"BD", 5}, {"NB", 1}, {"SB", 1}};  // 38400, even parity, two stop bits
     use(c);
   }
-  const sim::SerialConfig stored{38400, 8, 2, 2};
-  const sim::SerialConfig recovery{9600, 8, 0, 0};
+  const sim::SerialConfig stored{38400, 8, sim::Parity::Even, 4};
+  const sim::SerialConfig recovery{9600, 8, sim::Parity::None, 2};
 };
 
 TEST_F(ResetKey, UnderBreakItSpeaksAndTakesCommandsAt9600UntilLeaving) {

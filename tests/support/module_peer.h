@@ -4,13 +4,20 @@
 #include "platform/virtual/world.h"
 #include "sim/module.h"
 
+// The module's line in the terms of the host's serial settings.
+inline vw::PeerSettings peerSettingsOf(const sim::SerialConfig& c) {
+  const uint8_t parities[] = {os::kNoParity, os::kOddParity, os::kEvenParity, os::kMarkParity,
+                              os::kSpaceParity};
+  const uint8_t stop = c.stopHalfBits == 4   ? os::kTwoStopBits
+                       : c.stopHalfBits == 3 ? os::kOne5StopBits
+                                             : os::kOneStopBit;
+  return {c.baudRate, c.byteSize, parities[static_cast<int>(c.parity)], stop};
+}
+
 class ModulePeer : public vw::LinePeer {
  public:
   explicit ModulePeer(sim::Module& module) : module_(module) {}
-  vw::PeerSettings lineSettings() const override {
-    const sim::SerialConfig c = module_.lineSettings();
-    return {c.baudRate, c.byteSize, c.parity, c.stopBits};
-  }
+  vw::PeerSettings lineSettings() const override { return peerSettingsOf(module_.lineSettings()); }
   void receive(vw::TimeUs at, uint8_t byte) override { module_.receive(at, byte); }
   void hostBreak(vw::TimeUs at, bool on) override { module_.hostBreak(at, on); }
   void hostModemLines(vw::TimeUs at, bool dtr, bool rts) override {

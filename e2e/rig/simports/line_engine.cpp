@@ -22,14 +22,13 @@ uint8_t byteSizeOf(uint32_t cflag) {
   }
 }
 
-// Host numbering: 0 none, 1 odd, 2 even, 3 mark, 4 space.
-uint8_t parityOf(uint32_t cflag) {
+sim::Parity parityOf(uint32_t cflag) {
   if ((cflag & PARENB) == 0)
-    return 0;
+    return sim::Parity::None;
   const bool odd = (cflag & PARODD) != 0;
   if ((cflag & CMSPAR) != 0)
-    return odd ? 3 : 4;
-  return odd ? 1 : 2;
+    return odd ? sim::Parity::Mark : sim::Parity::Space;
+  return odd ? sim::Parity::Odd : sim::Parity::Even;
 }
 
 void earliest(std::optional<TimeUs>& next, std::optional<TimeUs> t) {
@@ -45,7 +44,7 @@ sim::SerialConfig hostConfigOf(uint32_t baud, uint32_t cflag) {
   c.byteSize = byteSizeOf(cflag);
   c.parity = parityOf(cflag);
   // Two stop bits with five data bits are one and a half, as on a UART.
-  c.stopBits = (cflag & CSTOPB) == 0 ? 0 : (c.byteSize == 5 ? 1 : 2);
+  c.stopHalfBits = (cflag & CSTOPB) == 0 ? 2 : (c.byteSize == 5 ? 3 : 4);
   return c;
 }
 

@@ -18,11 +18,12 @@ using simports::TimeUs;
 constexpr TimeUs kMs = 1000;
 constexpr TimeUs kSecond = 1000000;
 
-sim::SerialConfig line(uint32_t baud, uint8_t parity = 0, uint8_t stopBits = 0) {
+sim::SerialConfig line(uint32_t baud, sim::Parity parity = sim::Parity::None,
+                       uint8_t stopHalfBits = 2) {
   sim::SerialConfig c;
   c.baudRate = baud;
   c.parity = parity;
-  c.stopBits = stopBits;
+  c.stopHalfBits = stopHalfBits;
   return c;
 }
 
@@ -116,7 +117,8 @@ TEST_F(Line, HostBytesReachTheModuleAtTheHostsRate) {
 }
 
 TEST_F(Line, HostAtAnyOtherSettingIsNotUnderstood) {
-  const sim::SerialConfig wrong[] = {line(38400), line(9600, 2), line(9600, 0, 2)};
+  const sim::SerialConfig wrong[] = {line(38400), line(9600, sim::Parity::Even),
+                                     line(9600, sim::Parity::None, 4)};
   TimeUs t = 0;
   for (const sim::SerialConfig& host : wrong) {
     engine.hostSettings(t, host);
@@ -134,7 +136,7 @@ TEST_F(Line, ModuleBytesReachAHostAtOtherSettingsGarbled) {
   engine.hostWrote(2 * kSecond, "ATNI\r");
   runUntil(2 * kSecond + 6 * kMs);  // the command is in; the reply not yet out
   EXPECT_EQ(module.commandLog().size(), 1u);
-  engine.hostSettings(2 * kSecond + 6 * kMs, line(9600, 1));
+  engine.hostSettings(2 * kSecond + 6 * kMs, line(9600, sim::Parity::Odd));
   runUntil(3 * kSecond);
   const std::string name = "KOV-NL001/M\r";
   ASSERT_EQ(text().size(), name.size());
@@ -178,7 +180,7 @@ TEST_F(SlowModuleLine, ResetKeyWithoutBreakKeepsTheStoredSettings) {
   engine.pressResetKey(400 * kMs);
   runUntil(1 * kSecond);
   EXPECT_EQ(text(), "");
-  EXPECT_EQ(module.lineSettings(), line(38400, 2, 2));
+  EXPECT_EQ(module.lineSettings(), line(38400, sim::Parity::Even, 4));
 }
 
 TEST_F(SlowModuleLine, ArmedKeyIsPressedTheGivenTimeAfterTheNextBreak) {
@@ -225,12 +227,12 @@ TEST_F(Line, UnplugLosesBytesInFlightAndPlugPowersTheModuleUp) {
 TEST(HostConfig, ReadsSizeParityAndStopBitsFromCflag) {
   using simports::hostConfigOf;
   EXPECT_EQ(hostConfigOf(9600, CS8), line(9600));
-  EXPECT_EQ(hostConfigOf(38400, CS8 | PARENB | CSTOPB), line(38400, 2, 2));
-  EXPECT_EQ(hostConfigOf(19200, CS8 | PARENB | PARODD), line(19200, 1));
-  EXPECT_EQ(hostConfigOf(9600, CS8 | PARENB | PARODD | CMSPAR), line(9600, 3));
-  EXPECT_EQ(hostConfigOf(9600, CS8 | PARENB | CMSPAR), line(9600, 4));
+  EXPECT_EQ(hostConfigOf(38400, CS8 | PARENB | CSTOPB), line(38400, sim::Parity::Even, 4));
+  EXPECT_EQ(hostConfigOf(19200, CS8 | PARENB | PARODD), line(19200, sim::Parity::Odd));
+  EXPECT_EQ(hostConfigOf(9600, CS8 | PARENB | PARODD | CMSPAR), line(9600, sim::Parity::Mark));
+  EXPECT_EQ(hostConfigOf(9600, CS8 | PARENB | CMSPAR), line(9600, sim::Parity::Space));
   EXPECT_EQ(hostConfigOf(9600, CS7).byteSize, 7);
-  EXPECT_EQ(hostConfigOf(9600, CS5 | CSTOPB).stopBits, 1) << "one and a half";
+  EXPECT_EQ(hostConfigOf(9600, CS5 | CSTOPB).stopHalfBits, 3) << "one and a half";
 }
 
 TEST(PortSetup, OverridesSetTheModulesLine) {
@@ -238,7 +240,7 @@ TEST(PortSetup, OverridesSetTheModulesLine) {
   std::string error;
   ASSERT_TRUE(simports::parsePortSetup("6=slave:baud=5,nb=1,sb=1", setup, error)) << error;
   EXPECT_EQ(setup.number, 6u);
-  EXPECT_EQ(sim::Module(setup.config).lineSettings(), line(38400, 2, 2));
+  EXPECT_EQ(sim::Module(setup.config).lineSettings(), line(38400, sim::Parity::Even, 4));
   ASSERT_TRUE(simports::parsePortSetup("COM12=master:ni=ABC,GT=64", setup, error)) << error;
   EXPECT_EQ(setup.number, 12u);
   EXPECT_EQ(setup.config.nodeId, "ABC");

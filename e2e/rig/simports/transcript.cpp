@@ -5,18 +5,19 @@ namespace {
 
 constexpr TimeUs kIdleUs = 20000;
 
-char parityLetter(uint8_t parity) {
+char parityLetter(sim::Parity parity) {
   static const char kLetters[] = "NOEMS";
-  return parity < 5 ? kLetters[parity] : '?';
+  const auto i = static_cast<size_t>(parity);
+  return i < 5 ? kLetters[i] : '?';
 }
 
-const char* stopText(uint8_t stopBits) {
-  switch (stopBits) {
-    case 0:
-      return "1";
-    case 1:
-      return "1.5";
+const char* stopText(uint8_t stopHalfBits) {
+  switch (stopHalfBits) {
     case 2:
+      return "1";
+    case 3:
+      return "1.5";
+    case 4:
       return "2";
     default:
       return "?";
@@ -68,7 +69,7 @@ std::string hexBytes(const std::string& bytes) {
 std::string describe(const sim::SerialConfig& c) {
   char text[48];
   std::snprintf(text, sizeof text, "%u %u%c%s", c.baudRate, unsigned{c.byteSize},
-                parityLetter(c.parity), stopText(c.stopBits));
+                parityLetter(c.parity), stopText(c.stopHalfBits));
   return text;
 }
 
