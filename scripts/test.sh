@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Sets up what is missing, builds the native and the Windows preset, runs the
-# native tests and the Windows tests under Wine, and ends with one line:
-# "N passed, M failed", after each step's wall time.
+# Sets up what is missing, builds the native, the Windows and the fuzz
+# preset, runs the native tests, a fixed slice of the fault campaign, every
+# fuzz target over its corpus and the Windows tests under Wine, and ends with
+# one line: "N passed, M failed", after each step's wall time.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 script_started=$SECONDS
@@ -56,6 +57,29 @@ native_tests() {
   fi
 }
 
+# A fixed slice of the fault campaign and every fuzz target over its corpus,
+# in the clang build with AddressSanitizer and UndefinedBehaviorSanitizer.
+campaign_and_fuzz() {
+  echo "== campaign and fuzz corpora"
+  local target name
+  if build/fuzz/tests/campaign/nlconf_campaign --runs 3000 2>&1 | tee "$log/campaign.log" | tail -n 3; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+  fi
+  for target in build/fuzz/tests/fuzz/fuzz_*; do
+    name=$(basename "$target")
+    if "$target" "tests/fuzz/corpus/${name#fuzz_}" -runs=0 >"$log/$name.log" 2>&1; then
+      echo "$name: corpus passes"
+      passed=$((passed + 1))
+    else
+      tail -n 20 "$log/$name.log"
+      echo "$name: FAILED (see $log/$name.log)"
+      failed=$((failed + 1))
+    fi
+  done
+}
+
 # The harness ends with "e2e: N passed, M failed[, K skipped]".
 wine_tests() {
   echo "== wine"
@@ -78,6 +102,8 @@ timed configure-native step configure-native cmake --preset native &&
   timed build-native step build-native cmake --build --preset native && native_ok=1
 timed configure-windows step configure-windows cmake --preset windows &&
   timed build-windows step build-windows cmake --build --preset windows && windows_ok=1
+timed configure-fuzz step configure-fuzz cmake --preset fuzz &&
+  timed build-fuzz step build-fuzz cmake --build --preset fuzz && timed campaign-fuzz campaign_and_fuzz
 ((native_ok)) && timed native-tests native_tests
 ((native_ok && windows_ok)) && timed wine wine_tests
 
