@@ -645,8 +645,10 @@ TEST(UiPortNames, BroadcastNamesAreReadFromTheirFourthCharacter) {
   EXPECT_EQ(n, 7u);
   ASSERT_TRUE(broadcastPortNumber(L"COM12", &n));
   EXPECT_EQ(n, 12u);
-  ASSERT_TRUE(broadcastPortNumber(L"XYZ3", &n));
-  EXPECT_EQ(n, 3u) << "the first three characters are not checked";
+  n = 99;
+  EXPECT_FALSE(broadcastPortNumber(L"LPT1", &n)) << "a printer port is no COM port";
+  EXPECT_FALSE(broadcastPortNumber(L"com1", &n));
+  EXPECT_EQ(n, 99u);
   ASSERT_TRUE(broadcastPortNumber(L"COM", &n));
   EXPECT_EQ(n, 0u);
   ASSERT_TRUE(broadcastPortNumber(L"COM99999999999", &n));

@@ -199,6 +199,10 @@ void onDeviceChange(WPARAM event, LPARAM header) {
   uint32_t n = 0;
   if (!broadcastName(broadcast, name, kBroadcastNameChars) || !broadcastPortNumber(name, &n))
     return;
+  // A repeated arrival (or one after a missed removal) is news to nobody:
+  // the port is listed, and its pane keeps what it holds.
+  if (event == DBT_DEVICEARRIVAL && positionOfPort(asWindow(masterPane.portCombo), n) >= 0)
+    return;
   // What an ended operation left pending goes first, in case nobody took it.
   if (!anyOperationRunning())
     finishDeferredDeviceChanges(nullptr);
@@ -216,6 +220,8 @@ void onDeviceChange(WPARAM event, LPARAM header) {
 }
 
 void addPortEntry(uint32_t portNumber) {
+  if (positionOfPort(asWindow(masterPane.portCombo), portNumber) >= 0)
+    return;  // listed already: once is enough
   PortEntries ports;
   for (int i = 0; i < ports.count; ++i) {
     const PortEntry& entry = ports.entries[i];

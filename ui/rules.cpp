@@ -411,12 +411,9 @@ bool makePortEntry(const wchar_t* friendlyName, PortEntry* entry) {
 }
 
 bool broadcastPortNumber(const wchar_t* name, uint32_t* portNumber) {
-  if (!name)
+  // Printer ports are ports too: "LPT1" must not act on COM1.
+  if (!name || name[0] != L'C' || name[1] != L'O' || name[2] != L'M')
     return false;
-  for (int i = 0; i < 3; ++i) {
-    if (!name[i])
-      return false;
-  }
   *portNumber = decimalAsWcstoul(name + 3);
   return true;
 }

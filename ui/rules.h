@@ -156,6 +156,5 @@ bool friendlyNamePortNumber(const wchar_t* name, uint32_t* portNumber);
 // (false) otherwise, as is a name without "COM".
 bool makePortEntry(const wchar_t* friendlyName, PortEntry* entry);
 // The number in a port broadcast's name ("COM7" gives 7), read as wcstoul
-// reads it after the first three characters. False for a name too short to
-// hold them.
+// reads it after "COM". False for a name that does not begin with "COM".
 bool broadcastPortNumber(const wchar_t* name, uint32_t* portNumber);
