@@ -321,6 +321,28 @@ check_link_over_wine() {
   fi
 }
 
+# The dialogs' texts with Wine's own fonts, then with Japanese gothic fonts
+# standing in for a Japanese system's: the proportional one for the
+# templates' "MS UI Gothic", the fixed one for "MS Gothic". The stand-ins go
+# again afterwards.
+readonly FONT_REPLACEMENTS='HKCU\Software\Wine\Fonts\Replacements'
+check_text_fit() {
+  run_check default-fonts "$CHECK_LIMIT_S" text_fit_check.exe
+  if ! fc-list | grep -q 'IPAPGothic'; then
+    fail japanese-font "no IPA gothic fonts installed (fonts-ipafont-gothic)"
+    return
+  fi
+  local face stand_in
+  for face in 'MS UI Gothic=IPAPGothic' 'MS Gothic=IPAGothic'; do
+    stand_in=${face#*=}
+    face=${face%=*}
+    rig_bounded timeout -k 5 60 wine reg add "$FONT_REPLACEMENTS" /v "$face" /d "$stand_in" /f \
+      </dev/null >/dev/null 2>&1 || fail japanese-font "could not map $face to $stand_in"
+  done
+  run_check japanese-fonts "$CHECK_LIMIT_S" text_fit_check.exe
+  rig_bounded timeout -k 5 60 wine reg delete "$FONT_REPLACEMENTS" /f </dev/null >/dev/null 2>&1
+}
+
 # ---------------------------------------------------------------- the run
 
 started=$(now_ms)
@@ -336,6 +358,7 @@ step ui_rules_check check_alone
 step runner_format_check check_alone
 step app_format_check check_alone
 step runner_check check_alone
+step text_fit check_text_fit
 step serial_smoke check_serial_smoke
 step link_over_wine check_link_over_wine
 step port_devices selfcheck_port_devices

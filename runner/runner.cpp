@@ -67,6 +67,10 @@ INT_PTR onProgressInit(HWND dialog, PaneRecord* pane) {
   SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(pane));
   pane->progressDialog = dialog;
   pane->progressLabel = GetDlgItem(dialog, IDC_PROGRESS_LABEL);
+  wchar_t templateText[32] = {};
+  GetWindowTextW(windowOf(pane->progressLabel), templateText, 32);
+  fitFontToText(windowOf(pane->progressLabel), &progressFont,
+                pane->progressText ? pane->progressText : templateText);
   applyFont(&pane->progressFontHolder, windowOf(pane->progressLabel), &progressFont);
   const int32_t code = startOperation(pane);
   if (code != 0 && !PostMessageW(dialog, MSG_START_FAILED, static_cast<WPARAM>(code),
@@ -160,6 +164,9 @@ void runOperation(HWND owner, PaneRecord* pane) {
   if (result != 0)
     applyButtonRules();
   finishDeferredDeviceChanges(pane);
+  // The dialog takes the focus back to where it was: a button the
+  // operation's end may have disabled.
+  keepKeyboardFocus(pane);
 }
 
 INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -220,6 +227,41 @@ int32_t joinOperation(PaneRecord* pane) {
 
 INT_PTR CALLBACK resetPromptProc(HWND, UINT message, WPARAM, LPARAM) {
   return message == WM_INITDIALOG ? TRUE : FALSE;
+}
+
+namespace {
+
+constexpr LONG kSmallestFontPixels = 8;
+
+bool textFits(HDC dc, const LOGFONTW& description, const wchar_t* text, const RECT& area) {
+  HFONT font = CreateFontIndirectW(&description);
+  if (!font)
+    return true;  // nothing to measure with: leave the description as it is
+  HGDIOBJ before = SelectObject(dc, font);
+  SIZE size{};
+  const BOOL measured = GetTextExtentPoint32W(dc, text, lstrlenW(text), &size);
+  SelectObject(dc, before);
+  DeleteObject(font);
+  return !measured || (size.cx <= area.right - area.left && size.cy <= area.bottom - area.top);
+}
+
+}  // namespace
+
+void fitFontToText(HWND control, LOGFONTW* description, const wchar_t* text) {
+  RECT area{};
+  if (!control || !description || !text || !GetClientRect(control, &area))
+    return;
+  HDC dc = GetDC(control);
+  if (!dc)
+    return;
+  LONG pixels = description->lfHeight < 0 ? -description->lfHeight : description->lfHeight;
+  for (; pixels > kSmallestFontPixels; --pixels) {
+    description->lfHeight = -pixels;
+    if (textFits(dc, *description, text, area))
+      break;
+  }
+  description->lfHeight = -pixels;
+  ReleaseDC(control, dc);
 }
 
 int applyFont(FontHolder* holder, HWND control, const LOGFONTW* description) {

@@ -12,6 +12,10 @@ int32_t startOperation(PaneRecord* pane);
 int32_t joinOperation(PaneRecord* pane);
 INT_PTR CALLBACK resetPromptProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Lowers the description's height, a pixel at a time, until text drawn in it
+// fits the control's client area: the described font is the largest, and
+// what fits depends on the fonts of the system it runs on.
+void fitFontToText(HWND control, LOGFONTW* description, const wchar_t* text);
 // Gives one static control a font of its own; 1 when it is in place.
 int applyFont(FontHolder* holder, HWND control, const LOGFONTW* description);
 void releaseFont(FontHolder* holder, HWND control);

@@ -5,6 +5,7 @@
 #include "app/shell.h"
 #include "module/read.h"
 #include "module/write.h"
+#include "resources/resource_ids.h"
 #include "runner/runner.h"
 
 namespace {
@@ -47,6 +48,18 @@ int32_t portCount(WindowHandle combo) {
 
 int32_t selectedPosition(WindowHandle combo) {
   return static_cast<int32_t>(SendMessageW(asWindow(combo), CB_GETCURSEL, 0, 0));
+}
+
+// The pane a control of the main dialog belongs to; null for the others.
+PaneRecord* paneOfControl(HWND control) {
+  if (!control || GetParent(control) != mainDialog)
+    return nullptr;
+  const int id = GetDlgCtrlID(control);
+  if (id >= IDC_MASTER_PORT && id < IDC_MASTER_PORT + 100)
+    return &masterPane;
+  if (id >= IDC_SLAVE_PORT && id < IDC_SLAVE_PORT + 100)
+    return &slavePane;
+  return nullptr;
 }
 
 void runPaneOperation(PaneRecord* pane, WorkerBody body, const wchar_t* progressText) {
@@ -191,6 +204,7 @@ void displayFlowFields(PaneRecord* pane) {
 }
 
 void applyButtonRules() {
+  PaneRecord* focusPane = paneOfControl(GetFocus());
   const ButtonStates s = buttonStates(&masterPane, &slavePane, portCount(masterPane.portCombo),
                                       portCount(slavePane.portCombo));
   setButton(masterPane.readButton, s.masterRead);
@@ -201,6 +215,20 @@ void applyButtonRules() {
   setButton(copyToMasterButton, s.copyToMaster);
   setButton(linkTestButton, s.linkTest);
   setButton(setDefaultButton, s.setDefault);
+  keepKeyboardFocus(focusPane ? focusPane : &masterPane);
+}
+
+void keepKeyboardFocus(PaneRecord* pane) {
+  // Off the GUI thread (a worker's display) or behind another window
+  // (a message box, the progress dialog) there is nothing to keep.
+  if (!pane || !mainDialog || GetActiveWindow() != mainDialog)
+    return;
+  HWND focus = GetFocus();
+  if (focus && focus != mainDialog && IsWindowEnabled(focus))
+    return;
+  HWND read = asWindow(pane->readButton);
+  HWND target = IsWindowEnabled(read) ? read : asWindow(pane->portCombo);
+  SendMessageW(mainDialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
 }
 
 HBRUSH onCtlColorStatic(HDC dc, HWND control) {

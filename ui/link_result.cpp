@@ -40,6 +40,7 @@ void fillResultFont(LOGFONTW* font) {
 INT_PTR onResultInit(HWND dialog) {
   linkResult.resultDialog = dialog;
   linkResult.resultLabel = GetDlgItem(dialog, IDC_RESULT_LABEL);
+  fitFontToText(linkResult.resultLabel, &linkResult.resultFont, linkResult.resultText);
   applyFont(&linkResult.resultFontHolder, linkResult.resultLabel, &linkResult.resultFont);
   SetWindowTextW(dialog, linkResult.resultTitle);
   SetWindowTextW(linkResult.resultLabel, linkResult.resultText);

@@ -27,6 +27,10 @@ void displayLinkFields(PaneRecord* pane);
 void displayPowerSaveFields(PaneRecord* pane);
 void displayFlowFields(PaneRecord* pane);
 void applyButtonRules();
+// On the GUI thread, while the dialog is active: a focus that the rules left
+// on a disabled control, or nowhere, moves to the pane's Read button, or to
+// its port list when Read is disabled too; Tab and Enter work again.
+void keepKeyboardFocus(PaneRecord* pane);
 HBRUSH onCtlColorStatic(HDC dc, HWND control);
 HBRUSH onCtlColorEdit(HDC dc, HWND control);
 // displayPane is a view hook.

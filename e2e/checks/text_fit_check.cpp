@@ -1,0 +1,237 @@
+// Every text of the program's dialogs against the control it is drawn in,
+// measured with the font it is drawn in on this system: the main dialog with
+// the longest values a pane shows, the link verdicts, the progress dialog
+// with both operations' texts, the reset prompt. A text that does not fit is
+// cut on screen ("ading parameters.", "ink OK").
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/shell.h"
+#include "module/pane.h"
+#include "resources/resource_ids.h"
+#include "runner/runner.h"
+#include "ui/main_dialog.h"
+
+namespace {
+
+int failures = 0;
+
+std::string narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text)
+    out.push_back(c < 128 ? static_cast<char>(c) : '?');
+  return out;
+}
+
+std::wstring textOf(HWND window) {
+  wchar_t text[512] = {};
+  GetWindowTextW(window, text, 512);
+  return text;
+}
+
+std::wstring classOf(HWND window) {
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  return name;
+}
+
+void report(bool fits, const std::string& what, const SIZE& need, const SIZE& room) {
+  std::printf("%s %s: %ld x %ld px in %ld x %ld\n", fits ? "PASS" : "FAIL", what.c_str(), need.cx,
+              need.cy, room.cx, room.cy);
+  failures += fits ? 0 : 1;
+}
+
+// The text's extent in the control's own font, laid out as the control lays
+// it out: on one line, or broken at words within the client width.
+SIZE extentIn(HWND control, const std::wstring& text, bool oneLine, UINT prefix, LONG width) {
+  HDC dc = GetDC(control);
+  HFONT font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+  HGDIOBJ before = SelectObject(dc, font ? font : GetStockObject(SYSTEM_FONT));
+  RECT rect{0, 0, width, 0};
+  const UINT format = DT_CALCRECT | prefix | (oneLine ? DT_SINGLELINE : DT_WORDBREAK);
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rect, format);
+  SelectObject(dc, before);
+  ReleaseDC(control, dc);
+  return {rect.right - rect.left, rect.bottom - rect.top};
+}
+
+void checkControl(HWND control, const std::string& dialog) {
+  const std::wstring text = textOf(control);
+  const std::wstring kind = classOf(control);
+  const LONG style = GetWindowLongW(control, GWL_STYLE);
+  if (text.empty() || !IsWindowVisible(control))
+    return;
+  RECT client{};
+  GetClientRect(control, &client);
+  SIZE room{client.right, client.bottom};
+  bool oneLine = true;
+  UINT prefix = 0;
+  if (_wcsicmp(kind.c_str(), L"Static") == 0) {
+    const LONG type = style & SS_TYPEMASK;
+    if (type > SS_RIGHT && type != SS_SIMPLE && type != SS_LEFTNOWORDWRAP)
+      return;  // icons, frames, pictures
+    oneLine = (style & SS_CENTERIMAGE) || type == SS_SIMPLE || type == SS_LEFTNOWORDWRAP;
+    prefix = (style & SS_NOPREFIX) ? DT_NOPREFIX : 0;
+  } else if (_wcsicmp(kind.c_str(), L"Button") == 0) {
+    const LONG type = style & BS_TYPEMASK;
+    // A group box's caption sits on its frame, a push button's inside its edges.
+    const LONG margin = type == BS_GROUPBOX ? 2 * GetSystemMetrics(SM_CXEDGE) + 8
+                                            : 2 * GetSystemMetrics(SM_CXEDGE) + 2;
+    room.cx -= margin;
+    if (type == BS_GROUPBOX)
+      room.cy = LONG_MAX;
+  } else {
+    return;  // combo boxes draw their entries themselves
+  }
+  const SIZE need = extentIn(control, text, oneLine, prefix, room.cx);
+  report(need.cx <= room.cx && need.cy <= room.cy,
+         dialog + " control " + std::to_string(GetDlgCtrlID(control)) + " \"" + narrow(text) + "\"",
+         need, room);
+}
+
+// The caption between the window's icon and its close box, in the caption font.
+void checkCaption(HWND window, const std::string& dialog) {
+  const std::wstring text = textOf(window);
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+  HFONT font = CreateFontIndirectW(&metrics.lfCaptionFont);
+  HDC dc = GetDC(window);
+  HGDIOBJ before = SelectObject(dc, font);
+  SIZE need{};
+  GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &need);
+  SelectObject(dc, before);
+  ReleaseDC(window, dc);
+  DeleteObject(font);
+  RECT frame{};
+  GetWindowRect(window, &frame);
+  const LONG buttons = metrics.iCaptionWidth * 3 + GetSystemMetrics(SM_CXSMICON) + 16;
+  const SIZE room{frame.right - frame.left - buttons, metrics.iCaptionHeight};
+  report(need.cx <= room.cx, dialog + " caption \"" + narrow(text) + "\"", need, room);
+}
+
+BOOL CALLBACK checkChild(HWND child, LPARAM dialog) {
+  checkControl(child, *reinterpret_cast<const std::string*>(dialog));
+  return TRUE;
+}
+
+void checkDialog(HWND dialog, const std::string& name) {
+  checkCaption(dialog, name);
+  EnumChildWindows(dialog, checkChild, reinterpret_cast<LPARAM>(&name));
+}
+
+// ---- the main dialog (109) with what a pane shows at its widest --------------
+
+void showPane(PaneRecord* pane, const char* nodeId, bool flowControl) {
+  std::strcpy(pane->nodeId, nodeId);
+  pane->panIdRead = pane->panIdShown = 0xFFFFFFFFFFFFFFFFull;  // sixteen digits
+  pane->destLowRead = pane->destLowShown = 0x88888888;
+  pane->destHighRead = pane->destHighShown = 0x88888888;
+  pane->channelRead = pane->channelShown = 26;
+  pane->channelLimit = 26;
+  pane->baudCodeRead = pane->baudCodeShown = 7;
+  pane->parityCodeRead = pane->parityCodeShown = 3;
+  pane->stopBitsCodeRead = pane->stopBitsCodeShown = 1;
+  pane->powerLevelRead = pane->powerLevelShown = 4;
+  pane->boostModeRead = pane->boostModeShown = 1;
+  pane->d7ConfigRead = flowControl ? 1 : 4;
+  pane->d6ConfigRead = flowControl ? 1 : 0;
+  pane->sleepModeRead = flowControl ? 4 : 0;
+  deriveModeState(pane);
+  displayPane(pane);
+}
+
+void checkMainDialog() {
+  for (bool flowControl : {true, false}) {
+    showPane(&masterPane, "KOV-NL001/M", flowControl);
+    showPane(&slavePane, "KOV-NL001/S", flowControl);
+    checkDialog(mainDialog, flowControl ? "main dialog, flow control" : "main dialog, no flow");
+  }
+}
+
+// ---- the link verdicts (110) -------------------------------------------------
+
+struct Inspection {
+  const wchar_t* caption;
+  std::string name;
+  DWORD guiThread;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK findByCaption(HWND window, LPARAM inspection) {
+  auto* in = reinterpret_cast<Inspection*>(inspection);
+  if (IsWindowVisible(window) && textOf(window) == in->caption) {
+    in->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Looks at the verdict once its font has arrived, then closes it.
+DWORD WINAPI inspectVerdict(void* argument) {
+  auto* in = static_cast<Inspection*>(argument);
+  for (int i = 0; i < 250 && !in->found; ++i) {
+    EnumThreadWindows(in->guiThread, findByCaption, reinterpret_cast<LPARAM>(in));
+    Sleep(20);
+  }
+  if (!in->found)
+    return 1;
+  Sleep(200);  // the label's font comes through the queue
+  checkDialog(in->found, in->name);
+  PostMessageW(in->found, WM_COMMAND, IDOK, 0);
+  return 0;
+}
+
+void checkVerdict(const wchar_t* text, COLORREF color) {
+  Inspection in{L"Link Test", "link result " + narrow(text), GetCurrentThreadId()};
+  HANDLE inspector = CreateThread(nullptr, 0, inspectVerdict, &in, 0, nullptr);
+  showLinkResult(mainDialog, text, color);
+  WaitForSingleObject(inspector, INFINITE);
+  CloseHandle(inspector);
+  if (!in.found)
+    report(false, in.name + " shown", {}, {});
+}
+
+// ---- the progress dialog (112) and the reset prompt (111) --------------------
+
+std::string operationName;
+
+// The body looks at both dialogs from the worker thread, as the user sees
+// them while an operation runs, and ends.
+int32_t inspectingBody(PaneRecord* pane) {
+  Sleep(300);  // the label's font comes through the queue
+  checkDialog(static_cast<HWND>(pane->progressDialog), "progress " + operationName);
+  HWND prompt = static_cast<HWND>(pane->resetPrompt);
+  ShowWindow(prompt, SW_SHOWNOACTIVATE);
+  checkDialog(prompt, "reset prompt");
+  ShowWindow(prompt, SW_HIDE);
+  postOperationDone(pane->progressDialog, pane);
+  return 0;
+}
+
+void checkProgress(const wchar_t* text) {
+  operationName = narrow(text);
+  masterPane.workerBody = inspectingBody;
+  masterPane.progressText = text;
+  runOperation(mainDialog, &masterPane);
+}
+
+}  // namespace
+
+int main() {
+  if (!createMainDialog(nullptr)) {
+    std::printf("FAIL the main dialog could not be created\n");
+    return 1;
+  }
+  checkMainDialog();
+  checkVerdict(L"Link OK.", 0xFF0000);
+  checkVerdict(L"Link NG.", 0x0000FF);
+  checkProgress(L"Reading parameters...");
+  checkProgress(L"Writing parameters...");
+  DestroyWindow(mainDialog);
+  std::printf("text fit: %d failed\n", failures);
+  return failures ? 1 : 0;
+}
