@@ -46,6 +46,8 @@ constexpr uint16_t kComboBoxAtom = 0x85;
 constexpr uint16_t RT_ICON = 3;
 constexpr uint16_t RT_DIALOG = 5;
 constexpr uint16_t RT_GROUP_ICON = 14;
+constexpr uint16_t RT_VERSION = 16;
+constexpr uint16_t VS_VERSION_INFO = 1;
 constexpr uint32_t IDOK = 1;
 constexpr uint32_t IDCANCEL = 2;
 constexpr uint32_t IDC_STATIC = 0xFFFFFFFF;
@@ -630,6 +632,27 @@ TEST(IconResource, GroupOfTwoSixteenColourImages) {
     EXPECT_EQ(image->data.size(), 40 + 16 * 4 + size_t(height) * (colourRow + maskRow));
   }
   EXPECT_EQ(sizes, (std::vector<int>{32, 16}));
+}
+
+// What Explorer shows of the program: its name and the build's one version.
+TEST(VersionResource, NamesTheProductAndItsVersion) {
+  const Resource* version = findResource(win::RT_VERSION, win::VS_VERSION_INFO);
+  ASSERT_NE(version, nullptr) << "no version resource";
+  const std::u16string text(reinterpret_cast<const char16_t*>(version->data.data()),
+                            version->data.size() / 2);
+  auto value = [&text](const std::u16string& key) {
+    const size_t at = text.find(key + u'\0');
+    if (at == std::u16string::npos)
+      return std::u16string();
+    size_t start = at + key.size() + 1;
+    while (start < text.size() && text[start] == 0)
+      ++start;  // padding to the next 32-bit boundary
+    return text.substr(start, text.find(u'\0', start) - start);
+  };
+  EXPECT_EQ(value(u"ProductName"), u"NLCONF");
+  const std::string expected = NLCONF_VERSION;
+  EXPECT_EQ(value(u"FileVersion"), std::u16string(expected.begin(), expected.end()));
+  EXPECT_FALSE(value(u"FileDescription").empty());
 }
 
 }  // namespace
