@@ -11,15 +11,6 @@ std::string lastError(const char* what) {
   return std::string(what) + " failed (error " + std::to_string(GetLastError()) + ")";
 }
 
-HWND focusOf(HWND window) {
-  GUITHREADINFO info{};
-  info.cbSize = sizeof info;
-  const DWORD thread = GetWindowThreadProcessId(window, nullptr);
-  if (!GetGUIThreadInfo(thread, &info))
-    return nullptr;
-  return info.hwndFocus;
-}
-
 // Brought to the front, as a user's click on its caption would.
 bool toFront(HWND root) {
   SetForegroundWindow(root);
@@ -63,6 +54,15 @@ bool postKey(HWND target, WORD virtualKey, std::string* why) {
 }
 
 }  // namespace
+
+HWND focusOf(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+  if (!GetGUIThreadInfo(thread, &info))
+    return nullptr;
+  return info.hwndFocus;
+}
 
 bool operable(HWND control, std::string* why) {
   const HWND root = GetAncestor(control, GA_ROOT);

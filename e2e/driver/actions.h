@@ -8,6 +8,8 @@
 #include <string>
 
 bool operable(HWND control, std::string* why);
+// The window that has the keyboard focus in the thread of `window`, or null.
+HWND focusOf(HWND window);
 
 // Round trips through the window's thread: every message sent to it before
 // has been handled, or it sits in a modal loop that serves messages, and

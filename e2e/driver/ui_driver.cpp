@@ -26,6 +26,9 @@
 //   selected ID                    "<index> <text>" of a combo box, or "-1"
 //   items ID                       "<index> <text>" per entry
 //   state ID...                    "<id> enabled|disabled[ hidden]" per control
+//   focus [WINDOW]                 the identifier of the control that has the
+//                                  keyboard focus in WINDOW's thread, "dialog"
+//                                  for the dialog itself, or "none"
 //   color ID [--print]             the text's colour from the screen's pixels:
 //                                  black|red|blue|grey|white|none|other, then counts
 //   msgbox                         the text of the message box
@@ -506,6 +509,24 @@ int cmdState(const Args& args) {
   return kDone;
 }
 
+int cmdFocus(const Args& args) {
+  WindowQuery query;
+  const std::string name = args.words.size() > 1 ? args.words[1] : "main";
+  if (!parseQuery(name, &query))
+    return badCommand("focus: unknown window \"" + name + "\"");
+  const HWND window = findWindow(query, false);
+  if (!window)
+    return notPossible("no visible " + queryName(query) + " window");
+  const HWND focus = focusOf(window);
+  if (!focus)
+    out("none");
+  else if (focus == window)
+    out("dialog");
+  else
+    out(std::to_string(GetDlgCtrlID(focus)));
+  return kDone;
+}
+
 Rgb fromColorref(COLORREF color) {
   return Rgb{GetRValue(color), GetGValue(color), GetBValue(color)};
 }
@@ -751,6 +772,7 @@ const Command kCommands[] = {
     {"selected", cmdSelected, " --in "},
     {"items", cmdItems, " --in "},
     {"state", cmdState, " --in "},
+    {"focus", cmdFocus, ""},
     {"color", cmdColor, " --in --print "},
     {"msgbox", [](const Args& a) { return cmdMsgbox(a, false); }, ""},
     {"msgbox-ok", [](const Args& a) { return cmdMsgbox(a, true); }, ""},

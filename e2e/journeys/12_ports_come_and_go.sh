@@ -2,7 +2,8 @@
 # USB serial adapters come and go while the program runs: both COM Port
 # lists hold the ports by friendly name, only the Read buttons are enabled,
 # arrivals and removals change both lists and move a selection that lost
-# its port, a port that is not started is not listed, and the last removal
+# its port, a port that is not started is not listed, a port is never listed
+# twice, a printer port's name acts on no COM port, and the last removal
 # leaves nothing to read.
 journey_ports_come_and_go() {
   local com5="$JR_COM_NAME (COM5)" com7="$JR_COM_NAME (COM7)"
@@ -26,6 +27,12 @@ journey_ports_come_and_go() {
   expect arrival-adds-to-master "$three" "$(drv items 3000)"
   expect arrival-adds-to-slave "$three" "$(drv items 4000)"
   expect arrival-keeps-the-selection "0 $com5" "$(drv selected 3000)"
+  drv devicechange arrive COM9 >/dev/null
+  expect repeated-arrival-lists-it-once "$three" "$(drv items 3000)"
+  expect repeated-arrival-lists-it-once-in-slave "$three" "$(drv items 4000)"
+  # A printer port's name is no COM port's: LPT7 must not take COM7 away.
+  drv devicechange remove LPT7 >/dev/null
+  expect printer-port-leaves-com7 "$three" "$(drv items 3000)"
 
   rig_ports remove 5 && drv devicechange remove COM5 --via broadcast >/dev/null
   local left=$'0 '"$com7"$'\n1 '"$com9"
