@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds NLCONF, and opens it under Wine with a
-# simulated master module on COM5 and a simulated slave on COM6 — on your
-# display if $DISPLAY is set, otherwise on a private Xvfb display, where a
-# screenshot is taken.
+# simulated master module on COM5 and a simulated slave on COM6.
 #
-#   scripts/run.sh                     run until NLCONF is closed (or Ctrl-C)
-#   scripts/run.sh --screenshot FILE   where the screenshot goes
+#   scripts/run.sh           with $DISPLAY set: NLCONF on your display, until
+#                            you close it. Without one: a guided tour of its
+#                            main job on a private Xvfb display (read both
+#                            modules, change the channel, write, Link Test),
+#                            a picture after each step in build/demo/ and a
+#                            few lines on what each shows and what went over
+#                            each line
+#   scripts/run.sh --tour    the same tour on your display, then NLCONF stays
+#                            open for you
 #
 # While it runs, another terminal can act on the modules, e.g.:
 #   build/native/e2e/rig/simports/simports-ctl build/demo/run press COM6   (reset key)
@@ -16,11 +21,11 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-shot=build/demo/nlconf.png
+tour=0
 while (($#)); do
   case $1 in
-    --screenshot) shot=$2; shift 2 ;;
-    *) echo "usage: scripts/run.sh [--screenshot FILE]"; exit 2 ;;
+    --tour) tour=1; shift ;;
+    *) echo "usage: scripts/run.sh [--tour]"; exit 2 ;;
   esac
 done
 
@@ -65,19 +70,16 @@ fi
 # Both lists start on the first port; the slave's module is on the second.
 drv select 4000 "Simulated Module Port (COM6)" >/dev/null
 echo "NLCONF is running: master on COM5, slave on COM6; transcripts in build/demo/transcripts"
-if ((!own_display)); then
-  sleep 1
-  mkdir -p "$(dirname "$shot")"
-  rig_shot "$shot" && echo "screenshot: $shot"
-  if [[ ! -t 0 ]]; then
+if ((tour || !own_display)); then
+  # shellcheck source=../e2e/rig/tour.sh
+  source e2e/rig/tour.sh
+  TOUR_DIR=$demo TOUR_TRANSCRIPTS=$demo/transcripts tour_run
+  toured=$?
+  if ((!own_display)); then
     drv close main >/dev/null
     echo "NLCONF ended with exit code $(rig_exit_status nlconf 20)"
-    exit 0
+    exit $((toured == 0 ? 0 : 1))
   fi
-  echo "no display: NLCONF runs on Xvfb $DISPLAY; press Enter to end it"
-  read -r _
-  drv_start
-  drv close main >/dev/null
 fi
 status=$(rig_exit_status nlconf 100000)
 echo "NLCONF ended with exit code $status"

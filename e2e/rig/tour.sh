@@ -1,0 +1,98 @@
+# shellcheck shell=bash
+# A short guided tour of NLCONF's main job, driven through its window as a
+# user would: read both modules, change the channel (red) and copy it to the
+# slave, write both, run the Link Test. A picture after each step in
+# TOUR_DIR, then what each shows and what went over each line. Sourced by
+# scripts/run.sh after the rig (e2e/rig/rig.sh) has started NLCONF, its
+# driver and the modules on COM5 and COM6 with transcripts in
+# TOUR_TRANSCRIPTS.
+
+declare -a TOUR_LINES=()
+TOUR_FAILED=0
+
+tour__lines() {
+  local log=$TOUR_TRANSCRIPTS/transcript-$1.log
+  [[ -f $log ]] && wc -l <"$log" || echo 0
+}
+
+# What the host sent on PORT since line FROM of its transcript, in words.
+tour__sent() {
+  local port=$1 from=$2 commands count
+  commands=$(tail -n +"$((from + 1))" "$TOUR_TRANSCRIPTS/transcript-$port.log" |
+    sed -nE 's/.* host> +"([^"]*)".*/\1/p' | sed 's/\\r$//')
+  count=$(grep -c . <<<"$commands")
+  ((count == 0)) && { echo "$port: nothing"; return; }
+  if ((count > 8)); then
+    commands="$(head -n 4 <<<"$commands" | paste -sd' ') ... $(tail -n 2 <<<"$commands" | paste -sd' ')"
+  else
+    commands=$(paste -sd' ' <<<"$commands")
+  fi
+  echo "$port: $count lines from the host: $commands"
+}
+
+# tour__step NAME "WHAT IT SHOWS" COMMAND...: runs the step, takes its
+# picture, and notes what the lines carried meanwhile.
+tour__step() {
+  local name=$1 shows=$2 com5 com6 picture
+  shift 2
+  com5=$(tour__lines COM5)
+  com6=$(tour__lines COM6)
+  if ! "$@"; then
+    echo "tour: $name did not go as it should (driver log: $RIG_LOGS/driver.log)"
+    TOUR_FAILED=1
+  fi
+  sleep 0.3  # the last repaint
+  picture=$TOUR_DIR/$name.png
+  rig_shot "$picture"
+  TOUR_LINES+=("$picture" "  $shows" "  $(tour__sent COM5 "$com5")" "  $(tour__sent COM6 "$com6")")
+}
+
+# Clicks a button whose operation runs behind the progress dialog; true when
+# it ends without a message box.
+tour__operation() {
+  drv click "$1" >/dev/null && [[ $(drv outcome 30000) == done ]]
+}
+
+# A pick in the drop-down list tells the dialog first and paints after; the
+# driver selects first, so it picks twice to paint the field as a user sees it.
+tour__change_channel() {
+  drv select 3007 "$1" >/dev/null && drv select 3007 "$1" >/dev/null && drv click 1000 >/dev/null
+}
+
+tour__start_write() {
+  drv click 3002 >/dev/null && drv wait progress 10000 >/dev/null
+}
+
+tour__finish_writes() {
+  [[ $(drv outcome 30000) == done ]] && tour__operation 4002
+}
+
+tour__link_test() {
+  drv click 1003 >/dev/null && drv wait linkresult 30000 >/dev/null &&
+    [[ $(drv linkresult) == "Link OK. blue"* ]]
+}
+
+tour__close_verdict() {
+  drv click 1 --in linkresult >/dev/null
+}
+
+# Runs the tour; prints what each picture shows. False if a step failed.
+tour_run() {
+  mkdir -p "$TOUR_DIR"
+  tour__step 01-master-read "the master read: its values; RTS in red, as the module's D7/D6 are no pair the pane offers" \
+    tour__operation 3001
+  tour__step 02-slave-read "the slave read too: both modules address each other, Link Test offered" \
+    tour__operation 4001
+  tour__step 03-channel-changed "channel 12 chosen on the master and copied to the slave: red until written" \
+    tour__change_channel 12
+  tour__step 04-writing "the master's Write has begun, behind its progress dialog (its lines come with the next step)" \
+    tour__start_write
+  tour__step 05-written "both written (each joins its network on the new channel), read back: all black" \
+    tour__finish_writes
+  tour__step 06-link-test "the Link Test: text through the radio both ways, \"Link OK.\" in blue" \
+    tour__link_test
+  tour__close_verdict
+  echo "-- the tour, in $TOUR_DIR:"
+  printf '%s\n' "${TOUR_LINES[@]}"
+  ((TOUR_FAILED == 0))
+}
