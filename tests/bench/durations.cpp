@@ -4,7 +4,6 @@
 // A report for people, not a test: it asserts nothing and prints a table.
 #include <cstdio>
 #include <functional>
-#include <memory>
 #include <string>
 
 #include "link/discovery.h"
@@ -13,10 +12,8 @@
 #include "module/pane.h"
 #include "module/read.h"
 #include "module/write.h"
-#include "platform/virtual/world.h"
 #include "sim/presets.h"
-#include "sim/radio.h"
-#include "tests/support/module_peer.h"
+#include "tests/campaign/stand.h"
 #include "tests/support/recording_view.h"
 
 namespace {
@@ -26,34 +23,15 @@ constexpr double kModuleGuardMs = 1000;  // GT 0x3E8 of the presets
 constexpr double kReadWindowMs = 1200;
 constexpr double kPollMs = 240;
 
-struct Bench {
-  vw::World world;
-  sim::Radio radio;
-  std::unique_ptr<sim::Module> master, slave;
-  std::unique_ptr<ModulePeer> masterPeer, slavePeer;
+sim::ModuleConfig atBaud(sim::ModuleConfig config, uint64_t baudCode) {
+  config.registers["BD"] = baudCode;
+  return config;
+}
 
-  explicit Bench(uint64_t baudCode) {
-    view().clear();
-    masterPane = PaneRecord{};
-    slavePane = PaneRecord{};
-    masterPane.isMaster = 1;
-    resetPane(&masterPane);
-    resetPane(&slavePane);
-    bindFakeControls(&masterPane, 3000);
-    bindFakeControls(&slavePane, 4000);
-    view().texts[masterPane.portCombo] = L"COM3";
-    view().texts[slavePane.portCombo] = L"COM4";
-    auto m = sim::presets::master();
-    auto s = sim::presets::slave();
-    m.registers["BD"] = s.registers["BD"] = baudCode;
-    master = std::make_unique<sim::Module>(m);
-    slave = std::make_unique<sim::Module>(s);
-    radio.attach(*master);
-    radio.attach(*slave);
-    masterPeer = std::make_unique<ModulePeer>(*master);
-    slavePeer = std::make_unique<ModulePeer>(*slave);
-    world.addSerialPort("COM3", masterPeer.get());
-    world.addSerialPort("COM4", slavePeer.get());
+struct Bench : stand::Stand {
+  explicit Bench(uint64_t baudCode)
+      : stand::Stand(atBaud(sim::presets::master(), baudCode),
+                     atBaud(sim::presets::slave(), baudCode)) {
     // The user presses the reset key as soon as asked.
     view().onResetPrompt = [this] {
       sim::Module* module = next == &masterPane ? master.get() : slave.get();

@@ -5,6 +5,7 @@
 
 #include "link/errors.h"
 #include "link/port_table.h"
+#include "sim/registers.h"
 
 namespace stand {
 namespace {
@@ -63,20 +64,6 @@ bool programKnowsCommandMode(const vw::World& world, const std::string& port, vw
   return known;
 }
 
-bool isHex(const std::string& text, uint64_t* value) {
-  if (text.empty() || text.size() > 8)
-    return false;
-  uint64_t v = 0;
-  for (char c : text) {
-    const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-    if (d < 0)
-      return false;
-    v = v * 16 + static_cast<uint64_t>(d);
-  }
-  *value = v;
-  return true;
-}
-
 // A value a setter may carry: an entry of the pane's lists, as upper-case hex.
 bool offeredSetting(const std::string& letters, uint64_t v) {
   static const std::map<std::string, bool (*)(uint64_t)> rules = {
@@ -105,7 +92,7 @@ void checkSetters(const vw::World& world, const std::string& port, Broken& broke
     if (line.size() > 4 && line.compare(0, 2, "AT") == 0) {
       uint64_t value = 0;
       const std::string letters = line.substr(2, 2);
-      if (!isHex(line.substr(4), &value) || !offeredSetting(letters, value))
+      if (!sim::parseHexParam(line.substr(4), &value) || !offeredSetting(letters, value))
         broken.push_back(port + " was sent " + line + ", which no list offers");
     }
     line.clear();

@@ -10,16 +10,7 @@
 namespace stand {
 
 Stand::Stand(const sim::ModuleConfig& masterConfig, const sim::ModuleConfig& slaveConfig) {
-  view().clear();
-  masterPane = PaneRecord{};
-  slavePane = PaneRecord{};
-  masterPane.isMaster = 1;
-  resetPane(&masterPane);
-  resetPane(&slavePane);
-  bindFakeControls(&masterPane, 3000);
-  bindFakeControls(&slavePane, 4000);
-  view().texts[masterPane.portCombo] = L"Simulated Module Port (COM3)";
-  view().texts[slavePane.portCombo] = L"Simulated Module Port (COM4)";
+  prepareTestPanes();
   master = std::make_unique<sim::Module>(masterConfig);
   slave = std::make_unique<sim::Module>(slaveConfig);
   radio.attach(*master);

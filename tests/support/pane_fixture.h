@@ -38,16 +38,7 @@ inline sim::ModuleConfig slaveConfig() {
 class PaneTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    view().clear();
-    masterPane = PaneRecord{};
-    slavePane = PaneRecord{};
-    masterPane.isMaster = 1;
-    resetPane(&masterPane);
-    resetPane(&slavePane);
-    bindFakeControls(&masterPane, 3000);
-    bindFakeControls(&slavePane, 4000);
-    view().texts[masterPane.portCombo] = L"Simulated Module Port (COM3)";
-    view().texts[slavePane.portCombo] = L"Simulated Module Port (COM4)";
+    prepareTestPanes();
     makeModules(masterConfig(), slaveConfig());
   }
 

@@ -43,6 +43,19 @@ void bindFakeControls(PaneRecord* pane, int base) {
   view().windows.insert(pane->resetPrompt);
 }
 
+void prepareTestPanes() {
+  view().clear();
+  masterPane = PaneRecord{};
+  slavePane = PaneRecord{};
+  masterPane.isMaster = 1;
+  resetPane(&masterPane);
+  resetPane(&slavePane);
+  bindFakeControls(&masterPane, 3000);
+  bindFakeControls(&slavePane, 4000);
+  view().texts[masterPane.portCombo] = L"Simulated Module Port (COM3)";
+  view().texts[slavePane.portCombo] = L"Simulated Module Port (COM4)";
+}
+
 void clearPaneDisplay(PaneRecord* pane) {
   view().calls.push_back(std::string("clearPaneDisplay ") + paneName(pane));
 }

@@ -30,3 +30,7 @@ RecordingView& view();
 
 // Fake window handles for a pane's controls, and its port list's text.
 void bindFakeControls(PaneRecord* pane, int base);
+// Both panes as the main dialog leaves them, on a cleared view: roles set,
+// reset, controls bound to fakes, the port lists showing COM3 (master) and
+// COM4 (slave).
+void prepareTestPanes();
