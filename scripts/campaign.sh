@@ -5,7 +5,8 @@
 #
 #   scripts/campaign.sh [RUNS]
 #   scripts/campaign.sh --coverage [RUNS]   line coverage of link/ and module/
-#                                           under the campaign and the fuzz corpus
+#                                           under the native tests, the campaign
+#                                           and the fuzz corpora
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -15,18 +16,19 @@ if [[ ${1:-} == --coverage ]]; then
   runs=${1:-20000}
   cmake --preset coverage >/dev/null
   cmake --build --preset coverage >/dev/null
-  dir=build/coverage/profiles
+  dir=$PWD/build/coverage/profiles
   rm -rf "$dir" && mkdir -p "$dir"
+  LLVM_PROFILE_FILE="$dir/test-%p.profraw" ctest --preset coverage >/dev/null
   LLVM_PROFILE_FILE="$dir/campaign.profraw" \
     build/coverage/tests/campaign/nlconf_campaign --runs "$runs" | tail -n 1
+  objects=(-object build/coverage/tests/nlconf_tests)
   for target in build/coverage/tests/fuzz/fuzz_*; do
     name=$(basename "$target")
+    objects+=(-object "$target")
     LLVM_PROFILE_FILE="$dir/$name.profraw" "$target" "tests/fuzz/corpus/${name#fuzz_}" \
       "build/fuzz/corpus/${name#fuzz_}" -runs=0 >/dev/null 2>&1 || true
   done
   llvm-profdata-14 merge -o "$dir/all.profdata" "$dir"/*.profraw
-  objects=()
-  for target in build/coverage/tests/fuzz/fuzz_*; do objects+=(-object "$target"); done
   llvm-cov-14 report build/coverage/tests/campaign/nlconf_campaign "${objects[@]}" \
     -instr-profile="$dir/all.profdata" link/*.cpp module/*.cpp
   exit 0

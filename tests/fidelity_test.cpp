@@ -28,7 +28,7 @@ class Fidelity : public PaneTest {
 TEST_F(Fidelity, ACancelledWriteStillSendsWhatTheFifoHeld) {
   SerialPort* port = openMaster();
   const std::string long40(40, 'x');
-  world.after(vw::ms(2), [this] { os::setEvent(masterPane.cancelEvent); });
+  world.after(vw::ms(2), [] { os::setEvent(masterPane.cancelEvent); });
   EXPECT_EQ(writeBytes(port, long40.data(), 40), ErrCancelled);
   os::sleepMs(100);
   EXPECT_EQ(world.hostBytes("COM3"), std::string(2 + vw::kTxFifoBytes, 'x'));

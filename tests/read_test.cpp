@@ -24,8 +24,8 @@ class Read : public PaneTest {
   // on `port`, in the same instant as the last one completes its read.
   void cancelAtLineEnd(PaneRecord* pane, const std::string& port, int crs, bool before = false) {
     prepareOperation(pane);
-    world.onHostReceived = [this, pane, port, crs, before, seen = 0](const std::string& p,
-                                                                     uint8_t byte) mutable {
+    world.onHostReceived = [pane, port, crs, before, seen = 0](const std::string& p,
+                                                               uint8_t byte) mutable {
       if (p != port)
         return;
       // `before`: at the first byte of the next line instead, mid-transfer.

@@ -202,6 +202,10 @@ void armFaults(Draw& d, stand::Stand& s, PaneRecord* pane, Operation op, Run& ru
 
 // The changes a Write makes, drawn: a channel, a baud code, other fields.
 void drawChanges(Draw& d, PaneRecord* pane, Run& run) {
+  if (d.chance(15)) {
+    setDefaults(pane);  // Set Default
+    run.plan.push_back("write the defaults");
+  }
   if (d.chance(40)) {
     pane->channelShown = static_cast<uint8_t>(11 + d.below(16));
     run.plan.push_back("write channel " + std::to_string(pane->channelShown));
@@ -254,15 +258,39 @@ std::vector<std::string> runSeed(uint64_t seed, bool trace) {
       standard ? 3 : d.oneOf({0ull, 1ull, 2ull, 3ull, 4ull, 5ull, 6ull, 7ull, 0x1C200ull});
   const uint64_t nb = standard ? 0 : d.below(4), sb = standard ? 0 : d.below(2);
   const bool sleepy = d.chance(20);
-  stand::Stand s(module(sim::presets::master(), bd, nb, sb, false),
-                 module(sim::presets::slave(), bd, nb, sb, sleepy));
+  sim::ModuleConfig masterConfig = sim::presets::master();
+  sim::ModuleConfig slaveConfig = sim::presets::slave();
+  // A read may meet a module that does not belong in its pane, and a module
+  // that does not pair with the other one.
+  const bool misplaced = op == Operation::Read && d.chance(15);
+  if (misplaced) {
+    using Preset = sim::ModuleConfig (*)();
+    const Preset masters[] = {sim::presets::masterWithSlaveRole, sim::presets::masterWithSharedRole,
+                              sim::presets::masterWithWrongNodeId};
+    const Preset slaves[] = {sim::presets::slaveWithMasterRole, sim::presets::slaveWithSharedRole,
+                             sim::presets::slaveWithWrongNodeId};
+    if (pane == &masterPane)
+      masterConfig = d.oneOf(masters)();
+    else
+      slaveConfig = d.oneOf(slaves)();
+  }
+  if (op == Operation::Read && d.chance(10)) {
+    slaveConfig = d.chance(50) ? sim::presets::slaveWithWrongDestination()
+                               : sim::presets::slaveWithOtherPanId();
+  }
+  stand::Stand s(module(masterConfig, bd, nb, sb, false), module(slaveConfig, bd, nb, sb, sleepy));
   run.plan.push_back(std::string(op == Operation::Read    ? "read"
                                  : op == Operation::Write ? "write"
                                                           : "link test") +
                      (pane == &masterPane ? " master" : " slave") + ", BD " + std::to_string(bd) +
                      " NB " + std::to_string(nb) + " SB " + std::to_string(sb) +
-                     (sleepy ? ", slave sleeps" : ""));
+                     (sleepy ? ", slave sleeps" : "") +
+                     (misplaced ? ", a module that does not belong in its pane" : ""));
   bool prepared = true;
+  if (op == Operation::Read && d.chance(30)) {  // the other pane holds data: a comparison
+    prepared = prepare(s, pane == &masterPane ? &slavePane : &masterPane);
+    run.plan.push_back("the other pane read first");
+  }
   if (op == Operation::Write)
     prepared = prepare(s, pane);
   if (op == Operation::LinkTest)
@@ -289,7 +317,7 @@ std::vector<std::string> runSeed(uint64_t seed, bool trace) {
   if (anyFaults)
     armFaults(d, s, pane, op, run);
   // Nothing was drawn against it, and a read can find the module: it must work.
-  run.allowances.faultFree = run.plan.size() == planned && pressKey;
+  run.allowances.faultFree = run.plan.size() == planned && pressKey && !misplaced;
   stand::Outcome o{op, pane, 0, s.world.now()};
   o.result = s.run(op, pane);
   s.world.onHostReceived = nullptr;
