@@ -482,9 +482,4 @@ std::vector<std::string> World::leftovers() const {
   return out;
 }
 
-int World::unfinishedTransfers() const {
-  std::lock_guard lock(mutex_);
-  return static_cast<int>(transfers_.size());
-}
-
 }  // namespace vw

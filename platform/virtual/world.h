@@ -179,8 +179,6 @@ class World {
   // (a mutex closed while locked or waited on, a port closed with its break
   // still on); a test expects none.
   const std::vector<std::string>& violations() const { return violations_; }
-  // Transfers started and not yet fetched with finishTransfer.
-  int unfinishedTransfers() const;
 
   // ---- the seam, used by os_virtual.cpp ----
   uint32_t tickCount();
