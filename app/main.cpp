@@ -53,6 +53,9 @@ int runMessageLoop() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  // Before anything loads a library by name: a DLL planted in the program's
+  // folder or the current directory must never run.
+  restrictLibrarySearchToSystem();
   // Also decides how %hs widens the modules' narrow texts.
   _wsetlocale(LC_ALL, L"");
   if (!registerMainClass(instance)) {

@@ -3,6 +3,7 @@
 #include "app/shell.h"
 
 #include <cstdarg>
+#include <cwchar>
 
 #include "app/text_format.h"
 #include "module/view_hooks.h"
@@ -198,4 +199,32 @@ void destroyMainDialog(HWND dialog) {
   }
   releaseSharedObjects();
   closeDialogOwner();
+}
+
+void restrictLibrarySearchToSystem() {
+  // Through kernel32 itself: a static import would keep the program from
+  // starting on a Windows 7 without the update that added the call.
+  using SetDirectoriesFn = BOOL(WINAPI*)(DWORD flags);
+  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  const FARPROC proc = kernel ? GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
+  if (proc) {
+    reinterpret_cast<SetDirectoriesFn>(reinterpret_cast<void (*)()>(proc))(
+        LOAD_LIBRARY_SEARCH_SYSTEM32);
+  } else {
+    SetDllDirectoryW(L"");  // at least not the current directory
+  }
+}
+
+HMODULE loadSystemLibrary(const wchar_t* name) {
+  HMODULE library = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (library || GetLastError() != ERROR_INVALID_PARAMETER)
+    return library;
+  // A system that does not know the flag: the same folder by its full path.
+  wchar_t path[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+  if (length == 0 || length + 1 + std::wcslen(name) >= MAX_PATH)
+    return nullptr;
+  path[length] = L'\\';
+  std::wcscpy(path + length + 1, name);
+  return LoadLibraryW(path);
 }

@@ -30,4 +30,11 @@ int showMessage(HWND owner, UINT type, const wchar_t* caption, const wchar_t* fo
 // Warning box without owner: the formatted operation name, the thread's last
 // error number and its system text, or "(no description)" when it has none.
 void reportStartupFailure(const wchar_t* caption, const wchar_t* format, ...);
+// Library loads by name look in the system folder only, from now on; call
+// first thing, before anything loads a library.
+void restrictLibrarySearchToSystem();
+// A system library from the system folder, never from the program's folder
+// or the current directory. Null on failure, with the last error set.
+HMODULE loadSystemLibrary(const wchar_t* name);
+
 // showError is declared with the view hooks (module/view_hooks.h).

@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <new>
 
+#include "app/shell.h"
 #include "ui/device_changes.h"
 #include "ui/main_dialog.h"
 
@@ -27,6 +28,8 @@ constexpr size_t kBroadcastNameChars = 64;
 using DevNodeStatusFn = ULONG(WINAPI*)(PULONG status, PULONG problem, DWORD devInst, ULONG flags);
 
 // cfgmgr32.dll is loaded on first use and kept for the life of the process.
+// It is no known DLL: by its bare name the loader would look in the
+// program's own folder first and run whatever lies there.
 HMODULE configManager = nullptr;
 DevNodeStatusFn getDevNodeStatus = nullptr;
 
@@ -34,7 +37,7 @@ bool resolveDevNodeStatus() {
   if (getDevNodeStatus)
     return true;
   if (!configManager)
-    configManager = LoadLibraryA("cfgmgr32.dll");
+    configManager = loadSystemLibrary(L"cfgmgr32.dll");
   if (!configManager)
     return false;
   const FARPROC proc = GetProcAddress(configManager, "CM_Get_DevNode_Status");

@@ -1,11 +1,11 @@
 // Shows the serial ports as the program finds them: the present devices of
 // the Ports class with their friendly names, and what CM_Get_DevNode_Status
-// of the cfgmgr32.dll that LoadLibraryA finds says about each.
+// of the cfgmgr32.dll in system32 says about each.
 //
 //   ports_check [--stub] [NAME=STATE ...]
 //
-// Prints one "port ..." line per device. --stub checks that cfgmgr32.dll was
-// loaded from this program's own directory (the test stand-in, not Wine's).
+// Prints one "port ..." line per device. --stub checks that the cfgmgr32.dll
+// loaded from system32 is the test stand-in, not Wine's.
 // Each NAME=STATE checks the device with that friendly name: STATE is
 // started, not-started, fail (status not readable) or absent (not listed).
 // Prints "PASS <check>" or "FAIL <check>: <detail>"; exit status 1 when a
@@ -73,10 +73,11 @@ std::wstring instanceId(HDEVINFO set, SP_DEVINFO_DATA* element) {
   return buffer;
 }
 
-// Wine names a DLL found beside the program by that path even when it loads
-// its builtin instead; only the stub exports NlconfTestStub.
+// From system32, as the program loads it. Wine names the DLL there by that
+// path even when it loads its builtin instead; only the stub exports
+// NlconfTestStub.
 DevNodeStatusFn resolveStatus(std::wstring* from, bool* isStub) {
-  HMODULE library = LoadLibraryA("cfgmgr32.dll");
+  HMODULE library = LoadLibraryExW(L"cfgmgr32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (!library)
     return nullptr;
   wchar_t path[MAX_PATH] = {};
@@ -117,10 +118,10 @@ std::wstring directoryOf(const std::wstring& path) {
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
-std::wstring ownDirectory() {
+std::wstring systemDirectory() {
   wchar_t path[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return directoryOf(path);
+  GetSystemDirectoryW(path, MAX_PATH);
+  return path;
 }
 
 struct Tally {
@@ -136,12 +137,12 @@ struct Tally {
 };
 
 void checkStub(Tally& tally, const std::wstring& from, bool isStub) {
-  const bool beside =
-      !from.empty() && _wcsicmp(directoryOf(from).c_str(), ownDirectory().c_str()) == 0;
+  const bool inSystem =
+      !from.empty() && _wcsicmp(directoryOf(from).c_str(), systemDirectory().c_str()) == 0;
   std::string detail = from.empty() ? "cfgmgr32.dll not loaded" : "loaded from " + utf8(from);
   if (!isStub)
     detail += ", without the stub's marker export (Wine's builtin: check WINEDLLOVERRIDES)";
-  tally.report("cfgmgr32-is-the-test-stub", beside && isStub, detail);
+  tally.report("cfgmgr32-is-the-test-stub", inSystem && isStub, detail);
 }
 
 const Device* findDevice(const std::vector<Device>& devices, const std::wstring& name) {

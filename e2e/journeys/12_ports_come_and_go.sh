@@ -9,7 +9,7 @@ journey_ports_come_and_go() {
   local com5="$JR_COM_NAME (COM5)" com7="$JR_COM_NAME (COM7)"
   local com9="$JR_COM_NAME (COM9)" com11="$JR_COM_NAME (COM11)"
   local two=$'0 '"$com5"$'\n1 '"$com7"
-  : >"$RIG_RUN/cfgmgr32_calls.log"
+  : >"$RIG_STUB_DIR/cfgmgr32_calls.log"
   JR_DEVICES="5 7" jr_begin || return
   pass nlconf-appears
   drv windows | grep ' main ' | sed 's/^/INFO main dialog: /'
@@ -19,7 +19,7 @@ journey_ports_come_and_go() {
   expect slave-selects-the-first "0 $com5" "$(drv selected 4000)"
   expect only-read-enabled $'3001 enabled\n4001 enabled\n3002 disabled\n4002 disabled\n1000 disabled\n1001 disabled\n1002 disabled\n1003 disabled\n1 enabled' \
     "$(drv state 3001 4001 3002 4002 1000 1001 1002 1003 1)"
-  expect_line nlconf-asked-the-stub "$RIG_RUN/cfgmgr32_calls.log" '^ROOT\\PORTS\\0007 COM7 started$'
+  expect_line nlconf-asked-the-stub "$RIG_STUB_DIR/cfgmgr32_calls.log" '^ROOT\\PORTS\\0007 COM7 started$'
   jr_shot start
 
   rig_ports add 9 "$com9" && drv devicechange arrive COM9 >/dev/null
@@ -44,7 +44,7 @@ journey_ports_come_and_go() {
   rig_port_state "COM11 not-started"
   rig_ports add 11 "$com11" && drv devicechange arrive COM11 >/dev/null
   expect not-started-port-is-not-listed "$left" "$(drv items 3000)"
-  expect_line not-started-port-was-asked "$RIG_RUN/cfgmgr32_calls.log" '^ROOT\\PORTS\\0011 COM11 not-started$'
+  expect_line not-started-port-was-asked "$RIG_STUB_DIR/cfgmgr32_calls.log" '^ROOT\\PORTS\\0011 COM11 not-started$'
   rig_ports remove 11 && drv devicechange remove COM11 >/dev/null
   expect unlisted-removal-changes-nothing "$left" "$(drv items 4000)"
   rig_port_state

@@ -1,7 +1,7 @@
 // Test-only stand-in for cfgmgr32.dll: Wine reports every device as not
 // started, so without this no port would ever be listed. Loaded instead of
-// Wine's own with WINEDLLOVERRIDES="cfgmgr32=n,b" and the DLL beside the
-// program.
+// Wine's own with WINEDLLOVERRIDES="cfgmgr32=n,b" and the DLL in the
+// prefix's system32, where a real one lives.
 //
 // Each call maps the device node to its port: the instance identifier (asked
 // of setupapi, which owns the node numbers of its device lists) names the
@@ -16,7 +16,8 @@
 // Blank lines and lines starting with '#' are ignored. Every call is
 // appended to cfgmgr32_calls.log beside this DLL, e.g.
 // "ROOT\PORTS\0005 COM5 started", so a test can see that the program asked
-// and that this DLL, not Wine's, answered.
+// and that this DLL, not Wine's, answered. Every load appends the loading
+// program's path to cfgmgr32_loads.log beside this DLL.
 #include <windows.h>
 
 #include <cstdio>
@@ -215,8 +216,30 @@ extern "C" DWORD WINAPI NlconfTestStub() {
   return 1;
 }
 
+// The mark of every load: cfgmgr32_loads.log beside this DLL gains the
+// loading program's path, so a test sees which copy a program loaded.
+void markLoad() {
+  wchar_t path[kPathChars];
+  wchar_t program[kPathChars] = {};
+  if (!besideSelf(L"cfgmgr32_loads.log", path))
+    return;
+  GetModuleFileNameW(nullptr, program, kPathChars - 1);
+  HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return;
+  char line[kPathChars * 3 + 8];
+  const int length = std::snprintf(line, sizeof line, "%ls\r\n", program);
+  DWORD written = 0;
+  if (length > 0)
+    WriteFile(file, line, static_cast<DWORD>(length), &written, nullptr);
+  CloseHandle(file);
+}
+
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
-  if (reason == DLL_PROCESS_ATTACH)
+  if (reason == DLL_PROCESS_ATTACH) {
     self = instance;
+    markLoad();
+  }
   return TRUE;
 }

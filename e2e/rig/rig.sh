@@ -59,6 +59,8 @@ RIG_DRIVER_PID=""
 RIG_DRIVER_IN=""
 RIG_DRIVER_OUT=""
 RIG_STUB="cfgmgr32=n,b"
+# The prefix's system32: the test cfgmgr32.dll, its state and its call log.
+RIG_STUB_DIR=""
 declare -A RIG_PIDS=()
 
 rig_init() {
@@ -88,8 +90,13 @@ rig_init() {
     echo "the modem shim links a sanitizer runtime"
     return 1
   fi
-  # Beside each other, so that the programs load the test cfgmgr32.dll.
-  for file in app/nlconf.exe rig/cfgmgr32.dll driver/ui_driver.exe driver/driver_target.exe \
+  # The test cfgmgr32.dll goes where a real one lives, into the prefix's
+  # system32 at boot: the program loads system libraries from there only.
+  mkdir -p "$RIG_WORK/stub" || return 1
+  [[ -f $windows/e2e/rig/cfgmgr32.dll ]] || { echo "no $windows/e2e/rig/cfgmgr32.dll"; return 1; }
+  cp "$windows/e2e/rig/cfgmgr32.dll" "$RIG_WORK/stub/" || return 1
+  RIG_STUB_DIR=$WINEPREFIX/drive_c/windows/system32
+  for file in app/nlconf.exe driver/ui_driver.exe driver/driver_target.exe \
     checks/serial_smoke.exe checks/link_over_wine.exe checks/runner_check.exe \
     checks/runner_format_check.exe checks/ui_rules_check.exe checks/app_format_check.exe \
     checks/ui_probe.exe checks/ports_check.exe checks/text_fit_check.exe; do
@@ -148,6 +155,9 @@ rig_boot_prefix() {
   # caption and icon.
   rig_bounded timeout -k 5 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
     </dev/null >/dev/null 2>&1 || { echo "could not set unmanaged windows"; return 1; }
+  cp "$RIG_WORK/stub/cfgmgr32.dll" "$RIG_STUB_DIR/cfgmgr32.dll" ||
+    { echo "could not put the test cfgmgr32.dll into system32"; return 1; }
+}
 }
 
 # Wine ends its desktop and device services when its last program ends, and
@@ -181,7 +191,7 @@ rig_ports_set() {
 }
 
 rig_port_state() {
-  printf '%s\r\n' "$@" >"$RIG_RUN/cfgmgr32_state.txt"
+  printf '%s\r\n' "$@" >"$RIG_STUB_DIR/cfgmgr32_state.txt"
 }
 
 # ---------------------------------------------------------------- module ports

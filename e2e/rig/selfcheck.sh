@@ -11,7 +11,7 @@ selfcheck_port_devices() {
     return
   fi
   expect port-devices-lists-what-it-added "COM5 $com5"$'\n'"COM7 $com7" "$(rig_ports list)"
-  : >"$RIG_RUN/cfgmgr32_calls.log"
+  : >"$RIG_STUB_DIR/cfgmgr32_calls.log"
 
   rig_port_state
   run_check all-started 60 ports_check.exe --stub "$com5=started" "$com7=started" \
@@ -31,5 +31,5 @@ selfcheck_port_devices() {
   rig_ports remove 7 || fail port-devices-remove "port_devices.sh remove 7 failed"
   run_check after-unplug 60 ports_check.exe "$com5=started" "$com7=absent"
   rig_ports add 7 "$com7" || fail port-devices-add-again "port_devices.sh add 7 failed"
-  expect_line stub-logs-each-answer "$RIG_RUN/cfgmgr32_calls.log" '^ROOT\\PORTS\\0007 COM7 not-started$'
+  expect_line stub-logs-each-answer "$RIG_STUB_DIR/cfgmgr32_calls.log" '^ROOT\\PORTS\\0007 COM7 not-started$'
 }
