@@ -122,6 +122,19 @@ HBRUSH colorField(HDC dc, COLORREF color, COLORREF background, HBRUSH brush) {
   return brush;
 }
 
+// The enabled push button of the dialog, other than Exit, that has the
+// focus; 0 when there is none.
+int focusedPushButton(HWND dialog) {
+  HWND focus = GetFocus();
+  if (!focus || GetParent(focus) != dialog || !IsWindowEnabled(focus))
+    return 0;
+  const LRESULT code = SendMessageW(focus, WM_GETDLGCODE, 0, 0);
+  if (!(code & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)))
+    return 0;
+  const int id = GetDlgCtrlID(focus);
+  return id == IDOK ? 0 : id;
+}
+
 }  // namespace
 
 INT_PTR onMainDialogCommand(HWND dialog, WPARAM wParam) {
@@ -130,6 +143,13 @@ INT_PTR onMainDialogCommand(HWND dialog, WPARAM wParam) {
     case CommandKind::Ignored:
       return FALSE;
     case CommandKind::Close:
+      // Enter presses the push button that has the focus, as Windows does
+      // for the button it has made the default; Wine does not for a button
+      // focused by a click, and sends Exit's command instead.
+      if (wParam == IDOK) {
+        if (const int button = focusedPushButton(dialog))
+          return onMainDialogCommand(dialog, static_cast<WPARAM>(button));
+      }
       PostMessageW(dialog, WM_CLOSE, 0, 0);
       break;
     case CommandKind::CopyToSlave:
@@ -228,7 +248,9 @@ void keepKeyboardFocus(PaneRecord* pane) {
     return;
   HWND read = asWindow(pane->readButton);
   HWND target = IsWindowEnabled(read) ? read : asWindow(pane->portCombo);
-  SendMessageW(mainDialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
+  // Not WM_NEXTDLGCTL: that would also make Read the default button, and
+  // Enter on a combo box would then start a Read over unwritten values.
+  SetFocus(target);
 }
 
 HBRUSH onCtlColorStatic(HDC dc, HWND control) {

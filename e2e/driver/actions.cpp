@@ -104,6 +104,17 @@ bool clickButton(HWND button, std::string* why) {
   return true;
 }
 
+// Seen from another process, a group box around the control is hit first;
+// the program's own hit test passes through it (it answers HTTRANSPARENT).
+bool hitsControl(HWND control, POINT at) {
+  const HWND hit = WindowFromPoint(at);
+  if (hit == control || IsChild(control, hit))
+    return true;
+  const bool groupBox = _wcsicmp(className(hit).c_str(), L"Button") == 0 &&
+                        (GetWindowLongW(hit, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX;
+  return groupBox && GetParent(hit) == GetParent(control);
+}
+
 bool mouseClick(HWND control, std::string* why) {
   if (!operable(control, why))
     return false;
@@ -115,8 +126,7 @@ bool mouseClick(HWND control, std::string* why) {
   GetWindowRect(control, &rect);
   const LONG x = (rect.left + rect.right) / 2;
   const LONG y = (rect.top + rect.bottom) / 2;
-  const HWND hit = WindowFromPoint(POINT{x, y});
-  if (hit != control && !IsChild(control, hit)) {
+  if (!hitsControl(control, POINT{x, y})) {
     *why = "another window is at the control's centre";
     return false;
   }

@@ -19,7 +19,7 @@
 //   click ID [--mouse]             BM_CLICK, or a real mouse click on its centre
 //   select ID TEXT                 pick the entry, CBN_SELCHANGE follows
 //   select-index ID N              the same by position
-//   key enter|escape|tab|space [--input]
+//   key enter|escape|tab|space|down [--input]
 //                                  posted to the focus, or as keyboard input
 //   close [WINDOW]                 the close box (WM_SYSCOMMAND SC_CLOSE)
 //   text ID                        the control's text
@@ -373,8 +373,11 @@ bool keyOf(const std::string& name, WORD* key) {
     const char* name;
     WORD key;
   };
-  static const Key kKeys[] = {
-      {"enter", VK_RETURN}, {"escape", VK_ESCAPE}, {"tab", VK_TAB}, {"space", VK_SPACE}};
+  static const Key kKeys[] = {{"enter", VK_RETURN},
+                              {"escape", VK_ESCAPE},
+                              {"tab", VK_TAB},
+                              {"space", VK_SPACE},
+                              {"down", VK_DOWN}};
   for (const Key& k : kKeys) {
     if (name == k.name) {
       *key = k.key;
@@ -408,7 +411,7 @@ HWND keyTarget(const Args& args, std::string* why) {
 int cmdKey(const Args& args) {
   WORD key = 0;
   if (args.words.size() < 2 || !keyOf(args.words[1], &key))
-    return badCommand("key: want enter, escape, tab or space");
+    return badCommand("key: want enter, escape, tab, space or down");
   std::string why;
   const HWND dialog = keyTarget(args, &why);
   if (!dialog)

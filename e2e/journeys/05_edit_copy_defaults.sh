@@ -25,7 +25,7 @@ journey_edit_copy_defaults() {
   expect slave-values $'4007 16\n4008 19200\n4009 Odd Parity\n4010 One Stop Bit' \
     "$(jr_values 4007 4008 4009 4010)"
 
-  drv click 1000 >/dev/null
+  drv click 1000 --mouse >/dev/null
   jr_shot after-copy
   expect copy-takes-master-settings $'4007 15\n4008 9600\n4009 No Parity\n4010 One Stop Bit' \
     "$(jr_values 4007 4008 4009 4010)"
@@ -35,6 +35,12 @@ journey_edit_copy_defaults() {
   expect copy-leaves-master-values "$master_before" "$(jr_pane_values 3000)"
   # shellcheck disable=SC2086
   expect copy-leaves-master-black "$(jr_pane_all black 3000)" "$(jr_pane_colors 3000)"
+  # Enter presses the push button that has the focus: Copy, after its click.
+  jr_pick 3008 19200
+  check enter-presses-the-focused-button drv key enter --input
+  expect enter-copied-again $'4008 19200' "$(jr_values 4008)"
+  expect enter-did-not-close running "$(rig_exit_status nlconf 1)"
+  jr_pick 3008 9600
 
   drv click 1002 >/dev/null
   jr_shot after-set-default

@@ -2,7 +2,8 @@
 # A keyboard user never loses the focus: with it on a Write button that the
 # button rules then disable (the port pulled out, or a Write that ends in
 # "Cancelled." and empties the pane), it moves to the pane's Read button, and
-# Tab and Enter go on working. All keys are real keyboard input.
+# Tab and Enter go on working, without Read becoming the button that Enter
+# presses from a list box. All keys are real keyboard input.
 journey_keyboard_keeps_a_focus() {
   jr_begin 5=master 6=slave || return
   local com6="$JR_COM_NAME (COM6)"
@@ -43,7 +44,13 @@ journey_keyboard_keeps_a_focus() {
   expect cancel-disables-write '4002 disabled' "$(drv state 4002)"
   expect focus-after-cancel 4001 "$(drv focus)"
   jr_shot after-cancel
-  jr_exit_with exit-ends-with-0 drv click 1
+  # Moving the focus made Read no default button: a port picked with the
+  # arrow keys in the list the mouse went to, Enter still closes like Exit.
+  drv click 4000 --mouse >/dev/null
+  drv click 4000 --mouse >/dev/null
+  expect combo-has-the-focus 4000 "$(drv focus)"
+  check arrow-picks-a-port drv key down --input
+  jr_exit_with enter-on-a-list-ends-with-0 drv key enter --input
 }
 
 # As a keyboard user gets there: Tab to the pane's Read, Enter to read it,
