@@ -202,10 +202,9 @@ void onDeviceChange(WPARAM event, LPARAM header) {
   uint32_t n = 0;
   if (!broadcastName(broadcast, name, kBroadcastNameChars) || !broadcastPortNumber(name, &n))
     return;
-  // A repeated arrival (or one after a missed removal) is news to nobody:
-  // the port is listed, and its pane keeps what it holds.
-  if (event == DBT_DEVICEARRIVAL && positionOfPort(asWindow(masterPane.portCombo), n) >= 0)
-    return;
+  // A repeated arrival is what a missed removal looks like, with perhaps
+  // another module behind the port now: its pane is reset all the same, and
+  // the port stays listed once.
   // What an ended operation left pending goes first, in case nobody took it.
   if (!anyOperationRunning())
     finishDeferredDeviceChanges(nullptr);
