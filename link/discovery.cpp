@@ -61,15 +61,16 @@ bool setBaudRate(SerialPort* port, uint32_t rate) {
 // Break pulses, each one read window long, until the module that the user
 // resets answers with a byte. A cancelled pane gets no more pulses: its
 // reads end at once, and the pulses would only hammer the line. Neither does
-// a device that has gone: every call would fail at once, and the loop would
-// spin until the window closes.
+// a device that has gone, which shows as a read window that cannot be
+// issued: every call would fail at once, and the loop would spin until the
+// window closes. A refused break is no such sign: a driver without break
+// support still hears a module that speaks on its own.
 bool pulseUntilModuleSpeaks(SerialPort* port) {
   const uint32_t t0 = os::tickCount();
   while (os::tickCount() - t0 < kResetWindowMs) {
     if (port->cancelEvent && os::isEventSet(port->cancelEvent))
       return false;
-    if (!os::setBreak(port->handle))
-      return false;
+    os::setBreak(port->handle);
     char byte = 0;
     uint32_t count = 0;
     bool issued = false;

@@ -49,7 +49,8 @@ SerialPort* openPort(uint32_t portNumber, os::Handle cancelEvent) {
   }
   SerialPort& port = portTable[portNumber];
   port.portNumber = portNumber;
-  if (port.handle) {
+  // A close still under way would take the new lock for the old one's.
+  if (port.handle || port.closing.load()) {
     os::setLastError(os::kErrorAccessDenied);
     return nullptr;
   }

@@ -36,10 +36,15 @@ constexpr uint32_t kDefaultGuardDelayMs = 1120;
 SerialPort* portRecord(uint32_t portNumber);
 
 // Null on failure, with the last error set: ERROR_INVALID_PARAMETER for a
-// number outside 1..255, ERROR_ACCESS_DENIED when the record is open.
+// number outside 1..255, ERROR_ACCESS_DENIED when the record is open or
+// another thread is still closing it.
 SerialPort* openPort(uint32_t portNumber, os::Handle cancelEvent);
-// Safe from any thread: a transaction in progress ends first, and one that
-// waits for the lock is let through to find the port closed.
+// Only command transactions take the port's lock: one in progress ends
+// first, and one that waits for it is let through to find the port closed.
+// Nothing else is guarded (discovery's raw transfers, the link test's
+// transfers, a Write's line settings): the caller makes sure that none of
+// those runs on another thread. A second, concurrent close returns at once,
+// before the first has finished.
 void closePort(SerialPort* port);
 bool isValidPort(const SerialPort* port);
 

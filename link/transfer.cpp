@@ -45,7 +45,7 @@ bool pollCtsWithoutBreak(SerialPort* port) {
       return false;
     if (up)
       return true;
-    os::sleepMs(0);
+    os::pauseBetweenLooks();
   }
   return false;
 }

@@ -22,6 +22,10 @@ constexpr uint32_t kErrorIoPending = 997;
 // Milliseconds; wraps after 49.7 days, so compare with unsigned differences.
 uint32_t tickCount();
 void sleepMs(uint32_t ms);
+// Gives up the core for about half a millisecond, between looks at a line
+// that must be noticed within a millisecond: Sleep(0) would spin a core,
+// and Sleep(1) can take a whole 15.6 ms timer tick.
+void pauseBetweenLooks();
 
 // ---- the calling thread's last error ----------------------------------------
 uint32_t lastError();

@@ -159,6 +159,21 @@ TEST_F(Discovery, UnpluggedDuringThePulsesItGivesUpAtOnce) {
   EXPECT_EQ(view().calls.back(), "hideResetPrompt");
 }
 
+// The module's own byte at 9600 while each pulse's break is refused: the
+// read windows go on, and one of them hears it.
+TEST_F(Discovery, ADriverWithoutBreakStillListensForTheModule) {
+  moduleAt(5, 0, 0);
+  for (int i = 0; i < 20; ++i)
+    world.failCall(vw::Call::SetBreak);
+  view().onResetPrompt = [this] {
+    moduleAt(3, 0, 0);
+    module.inject(world.now() + vw::ms(4000), "\x55");
+  };
+  discoverSerialSettings(port, prompt);
+  EXPECT_NE(world.hostBytes(kPortName).find("ATBD\r"), std::string::npos)
+      << "the settings were asked after the module spoke";
+}
+
 TEST_F(Discovery, FailingSetupCallShowsNoPrompt) {
   for (vw::Call call : {vw::Call::SetTimeouts, vw::Call::SetQueues, vw::Call::SetLineSettings,
                         vw::Call::Purge, vw::Call::Escape}) {

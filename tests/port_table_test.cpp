@@ -64,6 +64,15 @@ TEST(PortTable, SecondOpenIsRefusedAndTheFirstKeepsWorking) {
   closePort(p);
   os::closeHandle(cancel);
   EXPECT_EQ(world.openHandles(), 0);
+  // Another thread's close that has let go of the device but not yet of the
+  // lock: an open now would lose its new lock to that close.
+  p->closing = true;
+  EXPECT_EQ(openPort(7, nullptr), nullptr);
+  EXPECT_EQ(os::lastError(), os::kErrorAccessDenied);
+  EXPECT_EQ(world.openHandles(), 0);
+  p->closing = false;
+  EXPECT_EQ(openPort(7, nullptr), p) << "once the close is done";
+  closePort(p);
 }
 
 TEST(PortTable, DefaultsAndWaitCountFollowTheCancelEvent) {

@@ -16,6 +16,9 @@ uint32_t tickCount() {
 void sleepMs(uint32_t ms) {
   world().sleepMs(ms);
 }
+void pauseBetweenLooks() {
+  world().pauseBetweenLooks();
+}
 uint32_t lastError() {
   return tlLastError;
 }

@@ -12,6 +12,7 @@ constexpr uint32_t kErrorNotOwner = 288;
 constexpr uint32_t kErrorBadCommand = 22;
 constexpr uint32_t kInfinite = 0xFFFFFFFF;
 constexpr TimeUs kYieldUs = 100;  // Sleep(0) still lets virtual time pass
+constexpr TimeUs kLookPauseUs = 500;
 
 uint64_t transferId(const os::Transfer& t) {
   uint64_t id = 0;
@@ -76,6 +77,11 @@ uint32_t World::tickCount() {
 void World::sleepMs(uint32_t ms) {
   Lock lock(mutex_);
   block(lock, nullptr, now_ + (ms ? TimeUs{ms} * 1000 : kYieldUs));
+}
+
+void World::pauseBetweenLooks() {
+  Lock lock(mutex_);
+  block(lock, nullptr, now_ + kLookPauseUs);
 }
 
 os::Handle World::createEvent() {
@@ -355,6 +361,8 @@ bool World::setBreak(os::Handle h, bool on) {
   SerialLine* l = serialOf(h);
   if (!l)
     return false;
+  if (on && shouldFail(Call::SetBreak))
+    return fail(os::kErrorInvalidParameter);
   l->breakOn = on;
   record(*l, on ? Event::BreakOn : Event::BreakOff, 0);
   if (l->peer)

@@ -109,6 +109,7 @@ enum class Call {
   Purge,
   Escape,
   WaitAny,
+  SetBreak,  // as a driver without break support refuses it
 };
 
 class World;
@@ -183,6 +184,7 @@ class World {
   // ---- the seam, used by os_virtual.cpp ----
   uint32_t tickCount();
   void sleepMs(uint32_t ms);
+  void pauseBetweenLooks();
   os::Handle createEvent();
   bool setEvent(os::Handle h);
   bool resetEvent(os::Handle h);

@@ -59,7 +59,7 @@ const vw::Call kCalls[] = {
     vw::Call::OpenSerial,     vw::Call::StartWrite,  vw::Call::StartRead,
     vw::Call::FinishTransfer, vw::Call::ModemStatus, vw::Call::SetLineSettings,
     vw::Call::SetTimeouts,    vw::Call::SetQueues,   vw::Call::Purge,
-    vw::Call::Escape,         vw::Call::WaitAny};
+    vw::Call::Escape,         vw::Call::WaitAny,     vw::Call::SetBreak};
 
 struct Run {
   uint64_t seed = 0;
