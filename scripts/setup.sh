@@ -7,6 +7,8 @@ packages=(
   cmake make g++ libgtest-dev clang-format
   g++-mingw-w64-x86-64-posix
   wine wine64 xvfb xauth imagemagick
+  # Wine's own fonts: the captions' minimise, maximise and close glyphs
+  fonts-wine
   # the fault campaign's and the fuzz targets' build, and line coverage
   clang libclang-rt-14-dev llvm-14
   # a Japanese gothic font, for the dialogs' texts as a Japanese system draws them

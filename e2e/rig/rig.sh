@@ -157,7 +157,11 @@ rig_boot_prefix() {
     </dev/null >/dev/null 2>&1 || { echo "could not set unmanaged windows"; return 1; }
   cp "$RIG_WORK/stub/cfgmgr32.dll" "$RIG_STUB_DIR/cfgmgr32.dll" ||
     { echo "could not put the test cfgmgr32.dll into system32"; return 1; }
-}
+  # Debian's Wine does not look in its own font folder (fonts-wine): Marlett,
+  # which draws the captions' minimise, maximise and close glyphs, goes
+  # where Windows keeps it.
+  cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" ||
+    { echo "no Marlett font (fonts-wine)"; return 1; }
 }
 
 # Wine ends its desktop and device services when its last program ends, and
