@@ -139,6 +139,16 @@ rig_boot_prefix() {
   read -r dev ino < <(stat -c '%d %i' "$WINEPREFIX")
   # Wine names the server directory after the prefix's device and inode.
   RIG_SERVER_TAG=$(printf 'server-%x-%x' "$dev" "$ino")
+  # Without a window manager on the display, Wine waits up to 2 s at every
+  # hide of a managed window (a dialog that ends, the reset prompt), and
+  # draws no frames: unmanaged windows take no such wait and show their
+  # caption and icon. Written before the server loads the registry: a
+  # "wine reg add" after the boot was one more program started while the
+  # boot's services went down, and on a loaded machine it could miss its
+  # time limit.
+  printf '%s\n' 'WINE REGISTRY Version 2' '#arch=win64' '' \
+    '[Software\\Wine\\X11 Driver] 0' '"Managed"="N"' >"$WINEPREFIX/user.reg" ||
+    { echo "could not write the prefix's user registry"; return 1; }
   # One server for the whole run: it keeps the registry, and keeps mountmgr
   # from running again after the boot and rewriting the COM links.
   timeout 30 wineserver -p </dev/null >"$RIG_WORK/wineserver.log" 2>&1 ||
@@ -149,12 +159,6 @@ rig_boot_prefix() {
     echo "wineboot -i failed or took over $RIG_BOOT_LIMIT_S s"
     return 1
   fi
-  # Without a window manager on the display, Wine waits up to 2 s at every
-  # hide of a managed window (a dialog that ends, the reset prompt), and
-  # draws no frames: unmanaged windows take no such wait and show their
-  # caption and icon.
-  rig_bounded timeout -k 5 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
-    </dev/null >/dev/null 2>&1 || { echo "could not set unmanaged windows"; return 1; }
   cp "$RIG_WORK/stub/cfgmgr32.dll" "$RIG_STUB_DIR/cfgmgr32.dll" ||
     { echo "could not put the test cfgmgr32.dll into system32"; return 1; }
   # Debian's Wine does not look in its own font folder (fonts-wine): Marlett,
