@@ -343,6 +343,25 @@ check_text_fit() {
   rig_bounded timeout -k 5 60 wine reg delete "$FONT_REPLACEMENTS" /f </dev/null >/dev/null 2>&1
 }
 
+# The same at the scalings of today's laptops (125 %, 150 %, 200 %), and back
+# to 96 DPI for the steps that follow.
+readonly DESKTOP_KEY='HKCU\Control Panel\Desktop'
+set_dpi() {
+  rig_bounded timeout -k 5 60 wine reg add "$DESKTOP_KEY" /v LogPixels /t REG_DWORD /d "$1" /f \
+    </dev/null >/dev/null 2>&1
+}
+check_text_fit_dpi() {
+  local dpi
+  for dpi in 120 144 192; do
+    if set_dpi "$dpi"; then
+      run_check "dpi-$dpi" "$CHECK_LIMIT_S" text_fit_check.exe
+    else
+      fail "dpi-$dpi" "could not set LogPixels"
+    fi
+  done
+  set_dpi 96 || fail dpi-96 "could not set LogPixels back"
+}
+
 # ---------------------------------------------------------------- the run
 
 started=$(now_ms)
@@ -359,6 +378,7 @@ step runner_format_check check_alone
 step app_format_check check_alone
 step runner_check check_alone
 step text_fit check_text_fit
+step text_fit_dpi check_text_fit_dpi
 step serial_smoke check_serial_smoke
 step link_over_wine check_link_over_wine
 step port_devices selfcheck_port_devices

@@ -16,7 +16,7 @@ LOGFONTW progressFont;
 
 void fillProgressFont(LOGFONTW* font) {
   *font = LOGFONTW{};
-  font->lfHeight = -16;
+  font->lfHeight = -pixelsOnDisplay(16);
   font->lfWeight = FW_NORMAL;
   font->lfCharSet = DEFAULT_CHARSET;
   font->lfOutPrecision = OUT_CHARACTER_PRECIS;
@@ -246,6 +246,15 @@ bool textFits(HDC dc, const LOGFONTW& description, const wchar_t* text, const RE
 }
 
 }  // namespace
+
+LONG pixelsOnDisplay(LONG pixelsAt96Dpi) {
+  constexpr int kBaseDpi = 96;
+  HDC screen = GetDC(nullptr);
+  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : kBaseDpi;
+  if (screen)
+    ReleaseDC(nullptr, screen);
+  return MulDiv(pixelsAt96Dpi, dpi > 0 ? dpi : kBaseDpi, kBaseDpi);
+}
 
 void fitFontToText(HWND control, LOGFONTW* description, const wchar_t* text) {
   RECT area{};

@@ -16,6 +16,9 @@ INT_PTR CALLBACK resetPromptProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 // fits the control's client area: the described font is the largest, and
 // what fits depends on the fonts of the system it runs on.
 void fitFontToText(HWND control, LOGFONTW* description, const wchar_t* text);
+// A size in pixels at 96 DPI, as many pixels on the display: the dialogs
+// grow with the display's DPI, and fonts sized in pixels must grow with them.
+LONG pixelsOnDisplay(LONG pixelsAt96Dpi);
 // Gives one static control a font of its own; 1 when it is in place.
 int applyFont(FontHolder* holder, HWND control, const LOGFONTW* description);
 void releaseFont(FontHolder* holder, HWND control);

@@ -47,6 +47,7 @@ constexpr uint16_t RT_ICON = 3;
 constexpr uint16_t RT_DIALOG = 5;
 constexpr uint16_t RT_GROUP_ICON = 14;
 constexpr uint16_t RT_VERSION = 16;
+constexpr uint16_t RT_MANIFEST = 24;
 constexpr uint16_t VS_VERSION_INFO = 1;
 constexpr uint32_t IDOK = 1;
 constexpr uint32_t IDCANCEL = 2;
@@ -653,6 +654,16 @@ TEST(VersionResource, NamesTheProductAndItsVersion) {
   const std::string expected = NLCONF_VERSION;
   EXPECT_EQ(value(u"FileVersion"), std::u16string(expected.begin(), expected.end()));
   EXPECT_FALSE(value(u"FileDescription").empty());
+}
+
+// Sharp at any scaling, but no visual styles: themed controls would ignore
+// the colours that mark the changed values.
+TEST(ManifestResource, DeclaresDpiAwarenessAndNoCommonControls) {
+  const Resource* manifest = findResource(win::RT_MANIFEST, 1);
+  ASSERT_NE(manifest, nullptr) << "no application manifest";
+  const std::string text(manifest->data.begin(), manifest->data.end());
+  EXPECT_NE(text.find(">true</dpiAware>"), std::string::npos);
+  EXPECT_EQ(text.find("Common-Controls"), std::string::npos);
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ LinkResultDialog linkResult;
 
 void fillResultFont(LOGFONTW* font) {
   *font = LOGFONTW{};
-  font->lfHeight = -48;
+  font->lfHeight = -pixelsOnDisplay(48);
   font->lfWeight = FW_HEAVY;
   font->lfCharSet = DEFAULT_CHARSET;
   font->lfOutPrecision = OUT_CHARACTER_PRECIS;
