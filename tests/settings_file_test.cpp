@@ -1,0 +1,219 @@
+// Settings files: what a user saves comes back the same, what a file names
+// goes through the dialog's lists and rules, and a faulty file changes
+// nothing and says where it is wrong.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "module/settings_file.h"
+#include "tests/support/recording_view.h"
+#include "version.h"
+
+namespace {
+
+// As a Read leaves a pane: every value from the module, then the mode rules.
+void readInto(PaneRecord* p, const char* nodeId, uint8_t channel, uint32_t baud, bool flowControl,
+              bool cyclicSleep) {
+  std::strcpy(p->nodeId, nodeId);
+  p->panIdRead = p->panIdShown = 0x4E4C303031;
+  p->destHighRead = p->destHighShown = 0x02004E4C;
+  p->destLowRead = p->destLowShown = 0x40B0A002;
+  p->channelLimit = 26;
+  p->channelRead = p->channelShown = channel;
+  p->baudCodeRead = p->baudCodeShown = baud;
+  p->parityCodeRead = p->parityCodeShown = 0;
+  p->stopBitsCodeRead = p->stopBitsCodeShown = 0;
+  p->powerLevelRead = p->powerLevelShown = 4;
+  p->boostModeRead = p->boostModeShown = 1;
+  p->d7ConfigRead = flowControl ? 1 : 4;
+  p->d6ConfigRead = flowControl ? 1 : 0;
+  if (!p->isMaster)
+    p->sleepModeRead = cyclicSleep ? 4 : 0;
+  deriveModeState(p);
+}
+
+struct Parsed {
+  bool ok = false;
+  SettingsFile file;
+  uint32_t line = 0;
+  std::wstring message;
+};
+
+Parsed parse(const std::string& text) {
+  Parsed r;
+  wchar_t message[kSettingsMessageChars];
+  r.ok = parseSettingsFile(reinterpret_cast<const uint8_t*>(text.data()), text.size(), L"pair.ini",
+                           &r.file, &r.line, message);
+  r.message = message;
+  return r;
+}
+
+std::string format() {
+  char out[4096];
+  return std::string(out, formatSettingsFile(&masterPane, &slavePane, out, sizeof out));
+}
+
+// The Shown values a Write would send.
+std::string shown(const PaneRecord& p) {
+  return std::to_string(p.channelShown) + " " + std::to_string(p.baudCodeShown) + " " +
+         std::to_string(p.parityCodeShown) + " " + std::to_string(p.stopBitsCodeShown) + " " +
+         std::to_string(p.powerLevelShown) + " " + std::to_string(p.boostModeShown) + " " +
+         std::to_string(p.powerSaveShown) + " " + std::to_string(p.sleepModeShown) + " " +
+         std::to_string(p.flowControlShown) + " " + std::to_string(p.d7ConfigShown) + " " +
+         std::to_string(p.d6ConfigShown);
+}
+
+class SettingsFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override { prepareTestPanes(); }
+  PendingSettings pending;
+  wchar_t message[kSettingsMessageChars] = {};
+
+  bool load(const std::string& text) {
+    const Parsed p = parse(text);
+    EXPECT_TRUE(p.ok) << std::string(p.message.begin(), p.message.end());
+    return p.ok && loadSettings(p.file, L"pair.ini", &pending, message);
+  }
+};
+
+// Each pane kind with choices far from the defaults: saved, then loaded into
+// a pair read with other values, every choice arrives.
+TEST_F(SettingsFileTest, WhatIsSavedLoadsBackForEachPaneKind) {
+  readInto(&masterPane, "KOV-NL001/M", 13, 7, false, false);
+  masterPane.parityCodeShown = 3;
+  masterPane.stopBitsCodeShown = 1;
+  masterPane.powerLevelShown = 0;
+  masterPane.boostModeShown = 0;
+  readInto(&slavePane, "KOV-NL001/S", 25, 0, true, true);
+  applyNoSleepRule(&slavePane);
+  slavePane.flowControlShown = 0;
+  applyFlowControlRule(&slavePane);
+  const std::string saved = format();
+  EXPECT_EQ(saved.rfind("; NLCONF " NLCONF_VERSION_TEXT " settings\r\n", 0), 0u) << saved;
+  EXPECT_NE(saved.find("; Master: Node Identifier KOV-NL001/M, PAN ID 4E4C303031, Destination "
+                       "02004E4C 40B0A002\r\n"),
+            std::string::npos)
+      << saved;
+  EXPECT_NE(saved.find("[Slave]\r\nChannel = 25\r\nBaud Rate = 1200\r\n"), std::string::npos);
+  const std::string wantMaster = shown(masterPane), wantSlave = shown(slavePane);
+
+  readInto(&masterPane, "KOV-NL001/M", 20, 3, true, false);
+  readInto(&slavePane, "KOV-NL001/S", 20, 3, true, true);
+  ASSERT_TRUE(load(saved));
+  EXPECT_EQ(shown(masterPane), wantMaster);
+  EXPECT_EQ(shown(slavePane), wantSlave);
+  EXPECT_EQ(masterPane.channelRead, 20) << "nothing reaches a module before a Write";
+  EXPECT_EQ(view().count("displayPane master") + view().count("displayPane slave"), 2);
+}
+
+TEST_F(SettingsFileTest, OnlyPanesWithReadValuesAreSavedAndOddValuesKeepTheFileLoadable) {
+  EXPECT_EQ(format(), "") << "nothing to save";
+  readInto(&slavePane, "K\xE9Y\nX", 20, 9, true, true);  // a node id no file line may hold
+  const std::string saved = format();
+  EXPECT_EQ(saved.find("[Master]"), std::string::npos);
+  EXPECT_NE(saved.find("Node Identifier K?Y?X,"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("; Baud Rate:"), std::string::npos) << "code 9 has no entry to save";
+  const Parsed p = parse(saved);
+  ASSERT_TRUE(p.ok);
+  EXPECT_FALSE(p.file.slave.named[SettingBaudRate]);
+  EXPECT_TRUE(p.file.slave.named[SettingPowerSave]);
+}
+
+TEST_F(SettingsFileTest, WhatAPersonWritesIsRead) {
+  const Parsed p = parse(
+      "\xEF\xBB\xBF# written by hand\r\n\r\n  [ slave ]  \r\n  power save=OFF\r\n"
+      "; a comment\nFLOW CONTROL   =   disable\t\nchannel = 11");
+  ASSERT_TRUE(p.ok) << std::string(p.message.begin(), p.message.end());
+  EXPECT_FALSE(p.file.master.present);
+  EXPECT_TRUE(p.file.slave.present);
+  EXPECT_EQ(p.file.slave.position[SettingPowerSave], 1);
+  EXPECT_EQ(p.file.slave.position[SettingFlowControl], 0);
+  EXPECT_EQ(p.file.slave.position[SettingChannel], 0);
+  EXPECT_FALSE(p.file.slave.named[SettingBaudRate]);
+}
+
+// Every kind of fault: the whole file refused, with its line and the fault.
+TEST_F(SettingsFileTest, AFaultyFileIsRefusedWithItsLine) {
+  const struct {
+    std::string text;
+    uint32_t line;
+    std::wstring says;
+  } cases[] = {
+      {"[Master]\n[Pair]\n", 2, L"there is no section \"Pair\""},
+      {"[Master]\n[Slave]\n[master]\n", 3, L"[Master] comes a second time (first on line 1)"},
+      {"[Slave]\nColour = Red\n", 2,
+       L"has no setting \"Colour\"; its settings are Channel, Baud Rate, Parity, Stop Bits, "
+       L"Power Level, Boost Mode, Power Save, Flow Control"},
+      {"[Master]\nPower Save = Off\n", 2, L"the master has no Power Save"},
+      {"[Slave]\nParity = Odd Parity\n\nparity = Odd Parity\n", 4,
+       L"Parity comes a second time in [Slave] (first on line 2)"},
+      {"[Master]\nBaud Rate = 9601\n", 2,
+       L"Baud Rate cannot be \"9601\"; its entries are 1200, 2400, 4800, 9600, 19200, 38400, "
+       L"57600, 115200"},
+      {"[Master]\nChannel = 27\n", 2, L"Channel cannot be \"27\""},
+      {"[Slave]\nFlow Control = Disable\nPower Save = On\n", 3,
+       L"Flow Control cannot be Disable with Power Save On"},
+      {"[Master]\nChannel 12\n", 2, L"neither a [section], a comment nor"},
+      {"Channel = 12\n", 1, L"before any [Master] or [Slave] section"},
+      {"\n[Master\n", 2, L"closing \"]\""},
+      {std::string("[Master]\nChannel = 1\0002\n", 23), 2, L"a NUL byte"},
+      {"[Master]\n\nChannel = \xC0\xB1\n", 3, L"not UTF-8"},      // overlong
+      {"[Master]\r\nChannel = \xED\xA0\x80\n", 2, L"not UTF-8"},  // a surrogate
+      {"; cut \xE2\x82", 1, L"not UTF-8"},
+      {std::string(kSettingsFileLimit - 2, '\n') + "; more than fits", 65535, L"beyond 64 KiB"},
+  };
+  for (const auto& c : cases) {
+    const Parsed p = parse(c.text);
+    const std::string said(p.message.begin(), p.message.end());
+    EXPECT_FALSE(p.ok) << c.text.substr(0, 40);
+    EXPECT_EQ(p.line, c.line) << said;
+    EXPECT_EQ(p.message.rfind(L"pair.ini, line " + std::to_wstring(c.line) + L": ", 0), 0u) << said;
+    EXPECT_NE(p.message.find(c.says), std::wstring::npos) << said;
+    EXPECT_NE(p.message.find(L"Nothing of the file was loaded."), std::wstring::npos) << said;
+  }
+}
+
+TEST_F(SettingsFileTest, ASectionForAPaneWithoutValuesWaitsForItsRead) {
+  readInto(&masterPane, "KOV-NL001/M", 20, 3, true, false);
+  ASSERT_TRUE(load("[Master]\nChannel = 12\n[Slave]\nChannel = 14\nPower Save = Off\n"));
+  EXPECT_EQ(masterPane.channelShown, 12);
+  EXPECT_EQ(slavePane.channelShown, 0xFF) << "the slave holds nothing yet";
+  EXPECT_EQ(std::wstring(message), L"The Slave settings wait for the slave's next Read.");
+
+  readInto(&slavePane, "KOV-NL001/S", 20, 3, true, true);
+  ASSERT_TRUE(applyPendingSettings(&slavePane, &pending, message));
+  EXPECT_EQ(slavePane.channelShown, 14);
+  EXPECT_EQ(slavePane.powerSaveShown, 1);
+  EXPECT_EQ(slavePane.sleepModeShown, 0);
+  EXPECT_EQ(view().enabled[slavePane.flowControlCombo], true) << "as the user's pick of Off";
+  EXPECT_FALSE(pending.slave.present) << "applied once, then no longer waiting";
+
+  // A later load replaces what waits, and a waiting channel the module's
+  // list cannot take is not applied, nor anything else of its section.
+  resetPane(&slavePane);
+  ASSERT_TRUE(load("[Slave]\nChannel = 26\nBaud Rate = 1200\n"));
+  ASSERT_TRUE(load("[Slave]\nChannel = 25\nBaud Rate = 1200\n"));
+  readInto(&slavePane, "KOV-NL001/S", 20, 3, true, true);
+  slavePane.channelLimit = 24;
+  EXPECT_FALSE(applyPendingSettings(&slavePane, &pending, message));
+  EXPECT_EQ(slavePane.baudCodeShown, 3u);
+  EXPECT_NE(std::wstring(message).find(L"Channel 25 is beyond the slave's channel list, which ends "
+                                       L"at 24"),
+            std::wstring::npos);
+}
+
+// The slave shows Power Save On: a file that only turns its flow control off
+// asks for what no user could pick, and the master's section goes too.
+TEST_F(SettingsFileTest, ASectionThatDoesNotFitItsPaneLoadsNothing) {
+  readInto(&masterPane, "KOV-NL001/M", 20, 3, true, false);
+  readInto(&slavePane, "KOV-NL001/S", 20, 3, true, true);
+  const std::string before = shown(masterPane) + shown(slavePane);
+  EXPECT_FALSE(load("[Master]\nChannel = 12\n[Slave]\nFlow Control = Disable\n"));
+  EXPECT_EQ(shown(masterPane) + shown(slavePane), before);
+  EXPECT_NE(std::wstring(message).find(L"[Slave] section (line 3) does not fit"),
+            std::wstring::npos);
+  EXPECT_EQ(view().count("displayPane master"), 0);
+}
+
+}  // namespace
