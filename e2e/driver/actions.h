@@ -37,3 +37,13 @@ bool selectEntry(HWND combo, int index, std::string* why);
 bool pressKey(HWND dialog, WORD virtualKey, bool throughInput, std::string* why);
 // The close box: WM_SYSCOMMAND SC_CLOSE, posted.
 bool closeWindow(HWND window, std::string* why);
+// Ctrl with a key, as keyboard input to the dialog brought to the front.
+bool pressCtrlKey(HWND dialog, WORD virtualKey, std::string* why);
+// A system menu command, posted as the menu posts it.
+bool postSysCommand(HWND window, WPARAM command, std::string* why);
+// WM_SETTEXT, as typing a whole text into an edit control ends.
+bool setText(HWND control, const std::wstring& text, std::string* why);
+// One file dropped on the window: a DROPFILES block in the program's own
+// memory (an HDROP is the receiver's memory, as the shell makes it there)
+// and WM_DROPFILES posted. The program frees it with DragFinish.
+bool dropFile(HWND window, const std::wstring& path, std::string* why);

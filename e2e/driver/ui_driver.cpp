@@ -21,6 +21,11 @@
 //   select-index ID N              the same by position
 //   key enter|escape|tab|space [--input]
 //                                  posted to the focus, or as keyboard input
+//   key ctrl+s|ctrl+o              Ctrl and the key as keyboard input
+//   syscommand ID                  WM_SYSCOMMAND ID posted to the main dialog,
+//                                  as its system menu does
+//   settext ID TEXT [--in WINDOW]  the control's whole text, as if typed
+//   drop PATH                      the file dropped on the main dialog
 //   close [WINDOW]                 the close box (WM_SYSCOMMAND SC_CLOSE)
 //   text ID                        the control's text
 //   selected ID                    "<index> <text>" of a combo box, or "-1"
@@ -405,7 +410,21 @@ HWND keyTarget(const Args& args, std::string* why) {
   return nullptr;
 }
 
+int cmdCtrlKey(const Args& args, WORD key) {
+  std::string why;
+  const HWND dialog = keyTarget(args, &why);
+  if (!dialog)
+    return notPossible(why);
+  actionBegins();
+  if (!pressCtrlKey(dialog, key, &why))
+    return notPossible("cannot press " + args.words[1] + ": " + why);
+  out("pressed " + args.words[1] + " in " + kindName(classify(dialog)) + settleNote(dialog));
+  return kDone;
+}
+
 int cmdKey(const Args& args) {
+  if (args.words.size() > 1 && (args.words[1] == "ctrl+s" || args.words[1] == "ctrl+o"))
+    return cmdCtrlKey(args, args.words[1] == "ctrl+s" ? 'S' : 'O');
   WORD key = 0;
   if (args.words.size() < 2 || !keyOf(args.words[1], &key))
     return badCommand("key: want enter, escape, tab or space");
@@ -418,6 +437,49 @@ int cmdKey(const Args& args) {
   if (!pressKey(dialog, key, args.has("--input"), &why))
     return notPossible("cannot press " + args.words[1] + ": " + why);
   out("pressed " + args.words[1] + " in " + where + settleNote(dialog));
+  return kDone;
+}
+
+int cmdSysCommand(const Args& args) {
+  long id = 0;
+  if (args.words.size() < 2 || !number(args.words[1], &id) || id <= 0)
+    return badCommand("syscommand: want a command number");
+  HWND dialog = nullptr;
+  std::string why;
+  if (!dialogOf(args, &dialog, &why))
+    return notPossible(why);
+  actionBegins();
+  if (!postSysCommand(dialog, static_cast<WPARAM>(id), &why))
+    return notPossible("syscommand " + args.words[1] + ": " + why);
+  out("posted syscommand " + args.words[1] + settleNote(dialog));
+  return kDone;
+}
+
+int cmdSetText(const Args& args) {
+  HWND control = nullptr;
+  if (args.words.size() < 3)
+    return badCommand("settext: want a control identifier and a text");
+  if (const int status = withControl(args, &control))
+    return status;
+  std::string why;
+  actionBegins();
+  if (!setText(control, wide(args.words[2]), &why))
+    return notPossible("cannot set the text of " + args.words[1] + ": " + why);
+  out("set " + args.words[1]);
+  return kDone;
+}
+
+int cmdDrop(const Args& args) {
+  if (args.words.size() < 2)
+    return badCommand("drop: want a path");
+  HWND dialog = nullptr;
+  std::string why;
+  if (!dialogOf(args, &dialog, &why))
+    return notPossible(why);
+  actionBegins();
+  if (!dropFile(dialog, wide(args.words[1]), &why))
+    return notPossible("cannot drop " + args.words[1] + ": " + why);
+  out("dropped" + settleNote(dialog));
   return kDone;
 }
 
@@ -768,6 +830,9 @@ const Command kCommands[] = {
     {"select-index", [](const Args& a) { return cmdSelect(a, true); }, " --in "},
     {"key", cmdKey, " --in --input "},
     {"close", cmdClose, ""},
+    {"syscommand", cmdSysCommand, ""},
+    {"settext", cmdSetText, " --in "},
+    {"drop", cmdDrop, ""},
     {"text", cmdText, " --in "},
     {"selected", cmdSelected, " --in "},
     {"items", cmdItems, " --in "},
