@@ -24,6 +24,7 @@ constexpr int32_t kPowerSaveOn = 0;
 constexpr int32_t kPowerSaveOff = 1;
 constexpr int32_t kFlowControlDisable = 0;
 constexpr size_t kEchoedCharacters = 40;
+constexpr size_t kShownNameChars = 160;
 
 const wchar_t* sectionName(bool master) {
   return master ? L"Master" : L"Slave";
@@ -77,6 +78,19 @@ void addCodePoint(Text& t, uint32_t c) {
     return;
   }
   put(t, c);
+}
+
+// A long path keeps its end, where the file's own name is, and leaves room
+// for what is wrong.
+void addFileName(Text& t, const wchar_t* name) {
+  size_t length = 0;
+  while (name && name[length])
+    ++length;
+  if (length > kShownNameChars) {
+    add(t, L"...");
+    name += length - kShownNameChars;
+  }
+  add(t, name);
 }
 
 // ---- bytes --------------------------------------------------------------------
@@ -210,7 +224,7 @@ struct Parse {
 Text refusal(Parse& parse, uint32_t line) {
   *parse.line = line;
   Text t = startText(parse.message);
-  add(t, parse.fileName);
+  addFileName(t, parse.fileName);
   add(t, L", line ");
   addNumber(t, line);
   add(t, L": ");
@@ -585,9 +599,15 @@ void applySection(PaneRecord* p, const PaneSettings& s) {
 
 namespace {
 
+// The end of a long path, where the file's own name is.
 void copyName(wchar_t* to, const wchar_t* from, size_t size) {
+  size_t length = 0;
+  while (from && from[length])
+    ++length;
+  if (length >= size)
+    from += length - (size - 1);
   size_t i = 0;
-  for (; from && from[i] && i + 1 < size; ++i)
+  for (; from && from[i]; ++i)
     to[i] = from[i];
   to[i] = 0;
 }
@@ -614,7 +634,7 @@ bool loadSettings(const SettingsFile& file, const wchar_t* fileName, PendingSett
   } targets[] = {{&masterPane, file.master}, {&slavePane, file.slave}};
   Text t = startText(message);
   if (!file.master.present && !file.slave.present) {
-    add(t, fileName);
+    addFileName(t, fileName);
     add(t, L" holds no [Master] or [Slave] section: nothing was loaded.");
     return false;
   }
@@ -625,7 +645,7 @@ bool loadSettings(const SettingsFile& file, const wchar_t* fileName, PendingSett
       continue;
     }
     add(t, L"Nothing of ");
-    add(t, fileName);
+    addFileName(t, fileName);
     add(t, L" was loaded: its [");
     add(t, sectionName(target.pane->isMaster != 0));
     add(t, L"] section (line ");
@@ -661,7 +681,7 @@ bool applyPendingSettings(PaneRecord* pane, PendingSettings* pending, wchar_t* m
     add(t, L"The ");
     add(t, sectionName(pane->isMaster != 0));
     add(t, L" settings of ");
-    add(t, pending->fileName);
+    addFileName(t, pending->fileName);
     add(t, L" were not applied: ");
     add(t, reason);
     add(t, L". Nothing of them was applied.");

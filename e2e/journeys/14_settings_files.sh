@@ -1,8 +1,9 @@
 # shellcheck shell=bash
 # Settings files: a pair read and saved with Ctrl+S; the program started
 # again with a file written by hand, which waits for each pane's Read, shows
-# red and reaches the modules with Write; a dropped file with a bad line
-# changes nothing and says where; a Save over a read-only file keeps it.
+# red and reaches the modules with Write; the saved file loaded with Ctrl+O;
+# a dropped file with a bad line changes nothing and says where; a Save over
+# a read-only file keeps it.
 
 readonly SF_SAVE=272 SF_DIALOG_NAME=1148  # IDM_SAVE_SETTINGS; the file dialogs' name box
 
@@ -73,12 +74,20 @@ journey_settings_files() {
     "$(jr_values 3007 3011 4007 4015)"
   expect written-values-black "$(jr_pane_all black 3000)" "$(jr_pane_colors 3000)"
 
+  # Ctrl+O and the Open dialog: the first pair's file, red against the modules.
+  drv key ctrl+o >/dev/null
+  sf_pick "Load Settings" "$(sf_win_path "$dir/pair.ini")"
+  drv wait-gone "caption=Load Settings" 10000 >/dev/null
+  expect load-shows-the-saved-pair $'3007 15\n4011 Highest\n3007 red\n4011 red' \
+    "$(jr_values 3007 4011; jr_colors 3007 4011)"
+
   # A dropped file with a bad line: its message, and nothing changes.
   before=$(jr_pane_values 3000; jr_pane_values 4000)
   printf '[Master]\nChannel = 12\nBaud Rate = 9601\n' >"$dir/bad.ini"
   drv drop "$(sf_win_path "$dir/bad.ini")" >/dev/null
   expect_match drop-names-file-and-line 'bad\.ini, line 3: Baud Rate cannot be "9601"' \
     "$(drv wait msgbox 10000 >/dev/null; drv msgbox)"
+  jr_shot drop-refused
   drv msgbox-ok >/dev/null
   expect drop-changes-nothing "$before" "$(jr_pane_values 3000; jr_pane_values 4000)"
 
