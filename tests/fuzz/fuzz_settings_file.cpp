@@ -96,6 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
               "a pane the file did not name changed");
     require(!holdsReadValues(p.pane) || channelOffered(p.pane, p.pane->channelShown),
             "a channel beyond the pane's list");
+    require(p.pane->isMaster || p.pane->powerSaveShown != 0 || p.pane->flowControlShown == 1,
+            "flow control off in cyclic sleep, which no user can pick");
   }
   return 0;
 }
