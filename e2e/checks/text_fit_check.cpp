@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <cwchar>
 #include <string>
 
 #include "app/shell.h"
@@ -202,15 +201,13 @@ void checkVerdict(const wchar_t* text, COLORREF color) {
 
 void checkMenuCommands(bool saveOffered) {
   HMENU menu = GetSystemMenu(mainDialog, FALSE);
-  wchar_t text[128] = {};
-  for (UINT id : {IDM_SAVE_SETTINGS, IDM_LOAD_SETTINGS}) {
-    const bool present = GetMenuStringW(menu, id, text, 128, MF_BYCOMMAND) > 0;
-    report(present && std::wcschr(text, L'\t'), "system menu entry \"" + narrow(text) + "\"", {},
-           {});
-  }
+  wchar_t save[64] = {}, load[64] = {};
+  const bool present = GetMenuStringW(menu, IDM_SAVE_SETTINGS, save, 64, MF_BYCOMMAND) &&
+                       GetMenuStringW(menu, IDM_LOAD_SETTINGS, load, 64, MF_BYCOMMAND);
   const bool grey = GetMenuState(menu, IDM_SAVE_SETTINGS, MF_BYCOMMAND) & MF_GRAYED;
-  report(grey != saveOffered,
-         std::string("Save Settings ") + (saveOffered ? "offered with values" : "greyed without"),
+  report(present && grey != saveOffered,
+         "system menu \"" + narrow(save) + "\", \"" + narrow(load) + "\", Save " +
+             (saveOffered ? "offered with values" : "greyed without"),
          {}, {});
 }
 

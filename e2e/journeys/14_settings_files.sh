@@ -21,10 +21,6 @@ journey_settings_files() {
   local dir=$RIG_LOGS/settings before
   mkdir -p "$dir"
   jr_begin 5=master 6=slave || return
-  drv syscommand "$SF_SAVE" >/dev/null
-  drv wait "caption=Save Settings" 1500 >/dev/null
-  expect nothing-read-nothing-to-save 3 "$?"
-
   jr_read_clean 3000 master
   drv select 4000 "$JR_COM_NAME (COM6)" >/dev/null
   jr_read_clean 4000 slave
