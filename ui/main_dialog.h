@@ -56,6 +56,9 @@ HACCEL createMenuAccelerators();
 void updateMenuCommands();
 // True for a command of the system menu or its keys, which it carries out.
 bool onMenuCommand(UINT id);
+bool anyPaneHoldsValues();
+void saveSettings();
+void pickAndLoadSettings();
 void loadSettingsFile(const wchar_t* path);
 // After a pane's successful Read: what a loaded file keeps waiting for it.
 void applyWaitingSettings(PaneRecord* pane);

@@ -1,7 +1,6 @@
-// The settings files on the main dialog: the system menu entries and their
-// keys, the standard file dialogs, the command line and dropped files, and
-// the one-step replace of a saved file. What a file means is portable
-// (module/settings_file.h); this side moves bytes and shows messages.
+// The settings files on the main dialog: the standard file dialogs, the
+// command line and dropped files, and the one-step replace of a saved file. What a file means is
+// portable (module/settings_file.h); this side moves bytes and shows messages.
 #include <windows.h>
 // After windows.h:
 #include <commdlg.h>
@@ -14,18 +13,6 @@
 
 namespace {
 
-// The main dialog's commands beyond its buttons: an entry of its system
-// menu and a key with Ctrl each. One more command is one more line here.
-struct MenuCommand {
-  UINT id;
-  const wchar_t* text;
-  WORD key;
-};
-const MenuCommand kMenuCommands[] = {
-    {IDM_SAVE_SETTINGS, L"Save Settings...\tCtrl+S", 'S'},
-    {IDM_LOAD_SETTINGS, L"Load Settings...\tCtrl+O", 'O'},
-};
-
 constexpr DWORD kPathChars = 4096;
 constexpr wchar_t kFilter[] = L"Settings (*.ini)\0*.ini\0All Files (*.*)\0*.*\0";
 
@@ -33,10 +20,6 @@ PendingSettings pendingSettings;
 wchar_t startupFile[kPathChars];
 // One byte beyond the limit, so that a longer file shows as longer.
 uint8_t fileBytes[kSettingsFileLimit + 1];
-
-bool anyPaneHoldsValues() {
-  return holdsReadValues(&masterPane) || holdsReadValues(&slavePane);
-}
 
 // The system's words for an error; the number alone when it has none.
 void showSystemError(const wchar_t* format, const wchar_t* path, DWORD error) {
@@ -113,6 +96,12 @@ bool pickFile(bool save, wchar_t* path) {
   return picked != FALSE;
 }
 
+}  // namespace
+
+bool anyPaneHoldsValues() {
+  return holdsReadValues(&masterPane) || holdsReadValues(&slavePane);
+}
+
 void saveSettings() {
   if (!anyPaneHoldsValues())
     return;
@@ -158,48 +147,6 @@ void pickAndLoadSettings() {
   static wchar_t path[kPathChars];
   if (pickFile(false, path))
     loadSettingsFile(path);
-}
-
-}  // namespace
-
-void addMenuCommands(HWND dialog) {
-  HMENU menu = GetSystemMenu(dialog, FALSE);
-  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-  for (const MenuCommand& command : kMenuCommands)
-    AppendMenuW(menu, MF_STRING, command.id, command.text);
-  DragAcceptFiles(dialog, TRUE);
-}
-
-HACCEL createMenuAccelerators() {
-  ACCEL keys[sizeof kMenuCommands / sizeof kMenuCommands[0]];
-  int count = 0;
-  for (const MenuCommand& command : kMenuCommands)
-    keys[count++] = ACCEL{FVIRTKEY | FCONTROL, command.key, static_cast<WORD>(command.id)};
-  return CreateAcceleratorTableW(keys, count);
-}
-
-void updateMenuCommands() {
-  if (!mainDialog)
-    return;
-  EnableMenuItem(GetSystemMenu(mainDialog, FALSE), IDM_SAVE_SETTINGS,
-                 MF_BYCOMMAND | (anyPaneHoldsValues() ? MF_ENABLED : MF_GRAYED));
-}
-
-bool onMenuCommand(UINT id) {
-  // Nothing starts while an operation or a message box holds the dialog.
-  const bool idle = mainDialog && IsWindowEnabled(mainDialog);
-  switch (id) {
-    case IDM_SAVE_SETTINGS:
-      if (idle)
-        saveSettings();
-      return true;
-    case IDM_LOAD_SETTINGS:
-      if (idle)
-        pickAndLoadSettings();
-      return true;
-    default:
-      return false;
-  }
 }
 
 void loadSettingsFile(const wchar_t* path) {
