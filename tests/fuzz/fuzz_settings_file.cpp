@@ -1,7 +1,8 @@
 // Arbitrary bytes as a settings file, loaded into a pair of which one or both
 // panes hold read values: refused with a line number and nothing changed, or
 // applied whole (every choice it names shows, the rest stays, a section for
-// a pane without values waits), and what is then saved reads back.
+// a pane without values waits, and is applied whole or not at all at its
+// pane's Read), and what is then saved reads back.
 #include <string>
 
 #include "module/settings_file.h"
@@ -94,9 +95,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     else
       require(same(p.before, p.after) && !p.waiting.present,
               "a pane the file did not name changed");
-    require(!holdsReadValues(p.pane) || channelOffered(p.pane, p.pane->channelShown),
+  }
+  // What waits, at its pane's Read, against that module's channel list.
+  for (PaneRecord* pane : {&masterPane, &slavePane}) {
+    PaneSettings& waiting = pane->isMaster ? pending.master : pending.slave;
+    const PaneSettings section = waiting;
+    if (section.present) {
+      readPaneAs(pane, "KOV-NL001", 11, 11 + (knobs >> 4), knobs & 1, knobs & 2);
+      const SettingsFile read = savedChoices();
+      const bool applied = applyPendingSettings(pane, &pending, message);
+      const SettingsFile now = savedChoices();
+      if (applied)
+        requireApplied(section, pane->isMaster ? read.master : read.slave,
+                       pane->isMaster ? now.master : now.slave);
+      else
+        require(message[0] && same(read, now), "a waiting section not applied changed a pane");
+      require(!waiting.present, "a section still waits after its pane's Read");
+    }
+    require(!holdsReadValues(pane) || channelOffered(pane, pane->channelShown),
             "a channel beyond the pane's list");
-    require(p.pane->isMaster || p.pane->powerSaveShown != 0 || p.pane->flowControlShown == 1,
+    require(pane->isMaster || pane->powerSaveShown != 0 || pane->flowControlShown == 1,
             "flow control off in cyclic sleep, which no user can pick");
   }
   return 0;
