@@ -156,16 +156,4 @@ TEST_F(SettingsFileTest, ASectionForAPaneWithoutValuesWaitsForItsRead) {
             std::wstring::npos);
 }
 
-// The slave shows Power Save On: a file that only turns its flow control off
-// asks for what no user could pick, and the master's section goes too.
-TEST_F(SettingsFileTest, ASectionThatDoesNotFitItsPaneLoadsNothing) {
-  readPaneAs(&masterPane, "KOV-NL001/M", 20, 26, true, false);
-  readPaneAs(&slavePane, "KOV-NL001/S", 20, 26, true, true);
-  EXPECT_FALSE(load("[Master]\nChannel = 12\n[Slave]\nFlow Control = Disable\n"));
-  EXPECT_EQ(masterPane.channelShown, 20);
-  EXPECT_EQ(slavePane.flowControlShown, 1);
-  EXPECT_NE(std::wstring(message).find(L"[Slave] section (line 3) does not fit"),
-            std::wstring::npos);
-}
-
 }  // namespace

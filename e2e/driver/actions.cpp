@@ -194,18 +194,6 @@ bool closeWindow(HWND window, std::string* why) {
   return true;
 }
 
-bool postSysCommand(HWND window, WPARAM command, std::string* why) {
-  if (!IsWindowEnabled(window)) {
-    *why = "the window is disabled (a modal dialog is open over it)";
-    return false;
-  }
-  if (!PostMessageW(window, WM_SYSCOMMAND, command, 0)) {
-    *why = lastError("PostMessage WM_SYSCOMMAND");
-    return false;
-  }
-  return true;
-}
-
 bool setText(HWND control, const std::wstring& text, std::string* why) {
   if (!operable(control, why))
     return false;

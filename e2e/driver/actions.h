@@ -38,8 +38,6 @@ bool selectEntry(HWND combo, int index, std::string* why);
 bool pressKey(HWND dialog, WORD virtualKey, bool throughInput, std::string* why, bool ctrl = false);
 // The close box: WM_SYSCOMMAND SC_CLOSE, posted.
 bool closeWindow(HWND window, std::string* why);
-// A system menu command, posted as the menu posts it.
-bool postSysCommand(HWND window, WPARAM command, std::string* why);
 // WM_SETTEXT, as typing a whole text into an edit control ends.
 bool setText(HWND control, const std::wstring& text, std::string* why);
 // One file dropped on the window: a DROPFILES block in the program's own

@@ -22,8 +22,6 @@
 //   key enter|escape|tab|space [--input]
 //                                  posted to the focus, or as keyboard input
 //   key ctrl+s|ctrl+o              Ctrl and the key as keyboard input
-//   syscommand ID                  WM_SYSCOMMAND ID posted to the main dialog,
-//                                  as its system menu does
 //   settext ID TEXT [--in WINDOW]  the control's whole text, as if typed
 //   drop PATH                      the file dropped on the main dialog
 //   close [WINDOW]                 the close box (WM_SYSCOMMAND SC_CLOSE)
@@ -429,21 +427,6 @@ int cmdKey(const Args& args) {
   return kDone;
 }
 
-int cmdSysCommand(const Args& args) {
-  long id = 0;
-  if (args.words.size() < 2 || !number(args.words[1], &id) || id <= 0)
-    return badCommand("syscommand: want a command number");
-  HWND dialog = nullptr;
-  std::string why;
-  if (!dialogOf(args, &dialog, &why))
-    return notPossible(why);
-  actionBegins();
-  if (!postSysCommand(dialog, static_cast<WPARAM>(id), &why))
-    return notPossible("syscommand " + args.words[1] + ": " + why);
-  out("posted syscommand " + args.words[1] + settleNote(dialog));
-  return kDone;
-}
-
 int cmdSetText(const Args& args) {
   HWND control = nullptr;
   if (args.words.size() < 3)
@@ -819,7 +802,6 @@ const Command kCommands[] = {
     {"select-index", [](const Args& a) { return cmdSelect(a, true); }, " --in "},
     {"key", cmdKey, " --in --input "},
     {"close", cmdClose, ""},
-    {"syscommand", cmdSysCommand, ""},
     {"settext", cmdSetText, " --in "},
     {"drop", cmdDrop, ""},
     {"text", cmdText, " --in "},

@@ -5,7 +5,7 @@
 # a dropped file with a bad line changes nothing and says where; a Save over
 # a read-only file keeps it.
 
-readonly SF_SAVE=272 SF_DIALOG_NAME=1148  # IDM_SAVE_SETTINGS; the file dialogs' name box
+readonly SF_DIALOG_NAME=1148  # the file dialogs' name box
 
 sf_win_path() { echo "Z:${1//\//\\}"; }
 
@@ -82,7 +82,7 @@ KOV-NL001/M, .*\\[Master\\]"$'\r\n'"Channel = $channel"$'\r\n' "$(cat "$dir/pair
   # A Save over a read-only file: the system's reason, the old file whole.
   printf '; kept as it was\r\n' >"$dir/locked.ini"
   chmod a-w "$dir/locked.ini"
-  drv syscommand "$SF_SAVE" >/dev/null
+  drv key ctrl+s >/dev/null
   sf_pick "Save Settings" "$(sf_win_path "$dir/locked.ini")"
   # The dialog asks before it lets a file be replaced.
   drv wait "caption=Save Settings" 3000 >/dev/null && drv click 6 --in "caption=Save Settings" >/dev/null
