@@ -6,6 +6,7 @@
 
 #include "app/shell.h"
 #include "resources/resource_ids.h"
+#include "ui/main_dialog.h"
 
 namespace {
 
@@ -32,17 +33,24 @@ HWND createHiddenWindow(HINSTANCE instance) {
                          0, nullptr, nullptr, instance, nullptr);
 }
 
+// The main dialog's keys for its system menu, for it and its controls only.
+bool translatedForDialog(HACCEL keys, MSG* message) {
+  return keys && (message->hwnd == loopDialog || IsChild(loopDialog, message->hwnd)) &&
+         TranslateAcceleratorW(loopDialog, keys, message);
+}
+
 int runMessageLoop() {
+  HACCEL keys = createMenuAccelerators();
   MSG message = {};
   for (;;) {
     const BOOL got = GetMessageW(&message, nullptr, 0, 0);
-    if (got == 0) {
-      return int(message.wParam);
+    if (got == 0 || got == -1) {
+      if (keys)
+        DestroyAcceleratorTable(keys);
+      return got == 0 ? int(message.wParam) : kExitLoopFailed;
     }
-    if (got == -1) {
-      return kExitLoopFailed;
-    }
-    if (IsWindow(loopDialog) && IsDialogMessageW(loopDialog, &message)) {
+    if (IsWindow(loopDialog) &&
+        (translatedForDialog(keys, &message) || IsDialogMessageW(loopDialog, &message))) {
       continue;
     }
     TranslateMessage(&message);
@@ -52,12 +60,13 @@ int runMessageLoop() {
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
   // Before anything loads a library by name: a DLL planted in the program's
   // folder or the current directory must never run.
   restrictLibrarySearchToSystem();
   // Also decides how %hs widens the modules' narrow texts.
   _wsetlocale(LC_ALL, L"");
+  rememberStartupSettingsFile(commandLine);
   if (!registerMainClass(instance)) {
     reportStartupFailure(kClassName, L"RegisterClass");
     return kExitNoClass;

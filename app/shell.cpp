@@ -113,6 +113,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:
       if (LOWORD(wParam) == IDD_MAIN) {
         loopDialog = createMainDialog(window);
+        postStartupSettingsLoad(loopDialog);
         return 0;
       }
       return DefWindowProcW(window, message, wParam, lParam);
@@ -174,7 +175,18 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_INITDIALOG:
       return initMainDialog(dialog);
     case WM_COMMAND:
+      // An accelerator's command: 1 in the high word, no control.
+      if (HIWORD(wParam) == 1 && lParam == 0 && onMenuCommand(LOWORD(wParam)))
+        return TRUE;
       return onMainDialogCommand(dialog, wParam);
+    case WM_SYSCOMMAND:
+      return onMenuCommand(static_cast<UINT>(wParam & 0xFFF0)) ? TRUE : FALSE;
+    case WM_DROPFILES:
+      onDropFiles(reinterpret_cast<HDROP>(wParam));
+      return TRUE;
+    case MSG_LOAD_SETTINGS:
+      loadStartupSettings();
+      return TRUE;
     case WM_CTLCOLOREDIT:
       return reinterpret_cast<INT_PTR>(
           onCtlColorEdit(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));

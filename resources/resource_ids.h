@@ -60,3 +60,9 @@
 // Private messages of the progress dialog.
 #define MSG_OPERATION_DONE 0x6000
 #define MSG_START_FAILED 0x6001
+// The main dialog loads the settings file named on the command line.
+#define MSG_LOAD_SETTINGS 0x6002
+
+// The main dialog's system menu commands: multiples of 16 below 0xF000.
+#define IDM_SAVE_SETTINGS 0x0110
+#define IDM_LOAD_SETTINGS 0x0120

@@ -147,9 +147,9 @@ void reportResult(PaneRecord* pane, int32_t result) {
 
 }  // namespace
 
-void runOperation(HWND owner, PaneRecord* pane) {
+int32_t runOperation(HWND owner, PaneRecord* pane) {
   if (!pane)
-    return;
+    return ErrArgument;
   fillProgressFont(&progressFont);
   const INT_PTR ended = DialogBoxParamW(programInstance(), MAKEINTRESOURCEW(IDD_PROGRESS), owner,
                                         progressDialogProc, reinterpret_cast<LPARAM>(pane));
@@ -167,6 +167,7 @@ void runOperation(HWND owner, PaneRecord* pane) {
   // The dialog takes the focus back to where it was: a button the
   // operation's end may have disabled.
   keepKeyboardFocus(pane);
+  return result;
 }
 
 INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -6,7 +6,8 @@
 
 #include "module/pane.h"
 
-void runOperation(HWND owner, PaneRecord* pane);
+// The operation's result, after its message.
+int32_t runOperation(HWND owner, PaneRecord* pane);
 INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 int32_t startOperation(PaneRecord* pane);
 int32_t joinOperation(PaneRecord* pane);

@@ -62,10 +62,10 @@ PaneRecord* paneOfControl(HWND control) {
   return nullptr;
 }
 
-void runPaneOperation(PaneRecord* pane, WorkerBody body, const wchar_t* progressText) {
+int32_t runPaneOperation(PaneRecord* pane, WorkerBody body, const wchar_t* progressText) {
   pane->workerBody = body;
   pane->progressText = progressText;
-  runOperation(mainDialog, pane);
+  return runOperation(mainDialog, pane);
 }
 
 void setDefaultsOfPanesWithData() {
@@ -167,7 +167,8 @@ INT_PTR onMainDialogCommand(HWND dialog, WPARAM wParam) {
       runLinkTest();
       break;
     case CommandKind::Read:
-      runPaneOperation(command.pane, readBody, L"Reading parameters...");
+      if (runPaneOperation(command.pane, readBody, L"Reading parameters...") == 0)
+        applyWaitingSettings(command.pane);
       break;
     case CommandKind::Write:
       runPaneOperation(command.pane, writeBody, L"Writing parameters...");
@@ -235,6 +236,7 @@ void applyButtonRules() {
   setButton(copyToMasterButton, s.copyToMaster);
   setButton(linkTestButton, s.linkTest);
   setButton(setDefaultButton, s.setDefault);
+  updateMenuCommands();
   keepKeyboardFocus(focusPane ? focusPane : &masterPane);
 }
 

@@ -61,6 +61,7 @@ BOOL initMainDialog(HWND dialog) {
   setupPaneControls(dialog, &slavePane, IDC_SLAVE_PORT);
   clearPaneDisplay(&masterPane);
   clearPaneDisplay(&slavePane);
+  addMenuCommands(dialog);
   applyButtonRules();
   return TRUE;
 }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <windows.h>
+// After windows.h:
+#include <shellapi.h>
 
 #include <cstdint>
 
@@ -45,6 +47,26 @@ void removePortEntry(uint32_t portNumber);
 // Called once a pane's operation has ended (after the join and its message):
 // carries out a port change that came while it ran, then the button rules.
 void finishDeferredDeviceChanges(PaneRecord* pane);
+
+// Settings files: the system menu's entries and their Ctrl keys (handled in
+// the message loop, before the dialog's own keys), the command line's file
+// and dropped files. Save is greyed while no pane holds read values.
+void addMenuCommands(HWND dialog);
+HACCEL createMenuAccelerators();
+void updateMenuCommands();
+// True for a command of the system menu or its keys, which it carries out.
+bool onMenuCommand(UINT id);
+bool anyPaneHoldsValues();
+void saveSettings();
+void pickAndLoadSettings();
+void loadSettingsFile(const wchar_t* path);
+// After a pane's successful Read: what a loaded file keeps waiting for it.
+void applyWaitingSettings(PaneRecord* pane);
+void onDropFiles(HDROP drop);
+void rememberStartupSettingsFile(const wchar_t* commandLine);
+// Once the dialog is up, it loads the command line's file (if one was named).
+void postStartupSettingsLoad(HWND dialog);
+void loadStartupSettings();
 
 // The link test's screen side.
 void runLinkTest();

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "module/choice_lists.h"
 #include "module/pane.h"
 
 // ---- buttons ----------------------------------------------------------------
@@ -109,21 +110,6 @@ Command decodeCommand(uint64_t wParam);
 void storeChoice(PaneRecord* pane, CommandKind kind, int32_t position);
 
 // ---- choice lists and positions ---------------------------------------------
-
-// A parameter combo box's fixed entries; a position is the module's code
-// (for the channel, the channel minus 11).
-struct ChoiceList {
-  const wchar_t* const* entries;
-  int32_t count;
-};
-extern const ChoiceList channelChoices;
-extern const ChoiceList baudChoices;
-extern const ChoiceList parityChoices;
-extern const ChoiceList stopBitsChoices;
-extern const ChoiceList powerLevelChoices;
-extern const ChoiceList boostModeChoices;
-extern const ChoiceList powerSaveChoices;
-extern const ChoiceList flowControlChoices;
 
 constexpr int32_t kNoSelection = -1;
 

@@ -1,7 +1,8 @@
 // Every text of the program's dialogs against the control it is drawn in,
 // measured with the font it is drawn in on this system: the main dialog with
 // the longest values a pane shows, the link verdicts, the progress dialog
-// with both operations' texts, the reset prompt. A text that does not fit is
+// with both operations' texts, the reset prompt, the boxes of a settings
+// file's load; and the system menu's settings entries. A text that does not fit is
 // cut on screen ("ading parameters.", "ink OK").
 #include <windows.h>
 
@@ -22,7 +23,7 @@ int failures = 0;
 std::string narrow(const std::wstring& text) {
   std::string out;
   for (wchar_t c : text)
-    out.push_back(c < 128 ? static_cast<char>(c) : '?');
+    out.push_back(c < 32 ? ' ' : (c < 128 ? static_cast<char>(c) : '?'));
   return out;
 }
 
@@ -159,11 +160,12 @@ struct Inspection {
   std::string name;
   DWORD guiThread;
   HWND found = nullptr;
+  HWND skip = nullptr;  // the main dialog, whose caption a message box shares
 };
 
 BOOL CALLBACK findByCaption(HWND window, LPARAM inspection) {
   auto* in = reinterpret_cast<Inspection*>(inspection);
-  if (IsWindowVisible(window) && textOf(window) == in->caption) {
+  if (window != in->skip && IsWindowVisible(window) && textOf(window) == in->caption) {
     in->found = window;
     return FALSE;
   }
@@ -193,6 +195,47 @@ void checkVerdict(const wchar_t* text, COLORREF color) {
   CloseHandle(inspector);
   if (!in.found)
     report(false, in.name + " shown", {}, {});
+}
+
+// ---- the settings files: the system menu and the boxes of a load ---------------
+
+void checkMenuCommands(bool saveOffered) {
+  HMENU menu = GetSystemMenu(mainDialog, FALSE);
+  wchar_t save[64] = {}, load[64] = {};
+  const bool present = GetMenuStringW(menu, IDM_SAVE_SETTINGS, save, 64, MF_BYCOMMAND) &&
+                       GetMenuStringW(menu, IDM_LOAD_SETTINGS, load, 64, MF_BYCOMMAND);
+  const bool grey = GetMenuState(menu, IDM_SAVE_SETTINGS, MF_BYCOMMAND) & MF_GRAYED;
+  report(present && grey != saveOffered,
+         "system menu \"" + narrow(save) + "\", \"" + narrow(load) + "\", Save " +
+             (saveOffered ? "offered with values" : "greyed without"),
+         {}, {});
+}
+
+void checkLoadBox(const std::wstring& path, const std::string& name) {
+  Inspection in{L"NLCONF", name, GetCurrentThreadId()};
+  in.skip = mainDialog;
+  HANDLE inspector = CreateThread(nullptr, 0, inspectVerdict, &in, 0, nullptr);
+  loadSettingsFile(path.c_str());
+  WaitForSingleObject(inspector, INFINITE);
+  CloseHandle(inspector);
+  if (!in.found)
+    report(false, name + " shown", {}, {});
+}
+
+// The boxes with the longest texts a load shows, for files where users keep them.
+void checkLoadMessages() {
+  wchar_t folder[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, folder);
+  const std::wstring file = std::wstring(folder) + L"KOV-NL001 pair for line 4.ini";
+  const char text[] = "[Master]\r\nChannel = 12\r\n[Slave]\r\nColour = Red\r\n";
+  HANDLE out = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(out, text, sizeof text - 1, &written, nullptr);
+  CloseHandle(out);
+  checkLoadBox(file, "refused settings file");
+  checkLoadBox(L"C:\\users\\Public\\Documents\\NLCONF settings\\batch 2026-12\\pair.ini",
+               "settings file not found");
+  DeleteFileW(file.c_str());
 }
 
 // ---- the progress dialog (112) and the reset prompt (111) --------------------
@@ -226,7 +269,10 @@ int main() {
     std::printf("FAIL the main dialog could not be created\n");
     return 1;
   }
+  checkMenuCommands(false);
+  checkLoadMessages();
   checkMainDialog();
+  checkMenuCommands(true);
   checkVerdict(L"Link OK.", 0xFF0000);
   checkVerdict(L"Link NG.", 0x0000FF);
   checkProgress(L"Reading parameters...");

@@ -1,5 +1,7 @@
 #include "actions.h"
 
+#include <shlobj.h>
+
 #include "finder.h"
 
 namespace {
@@ -169,7 +171,7 @@ bool selectEntry(HWND combo, int index, std::string* why) {
   return true;
 }
 
-bool pressKey(HWND dialog, WORD virtualKey, bool throughInput, std::string* why) {
+bool pressKey(HWND dialog, WORD virtualKey, bool throughInput, std::string* why, bool ctrl) {
   if (!IsWindowEnabled(dialog)) {
     *why = "the dialog is disabled (a modal dialog is open over it)";
     return false;
@@ -183,8 +185,11 @@ bool pressKey(HWND dialog, WORD virtualKey, bool throughInput, std::string* why)
     *why = "the dialog did not come to the front";
     return false;
   }
-  INPUT inputs[] = {keyInput(virtualKey, false), keyInput(virtualKey, true)};
-  if (SendInput(2, inputs, sizeof(INPUT)) != 2) {
+  INPUT inputs[] = {keyInput(VK_CONTROL, false), keyInput(virtualKey, false),
+                    keyInput(virtualKey, true), keyInput(VK_CONTROL, true)};
+  // Without Ctrl, only the key's own two.
+  const UINT count = ctrl ? 4 : 2;
+  if (SendInput(count, ctrl ? inputs : inputs + 1, sizeof(INPUT)) != count) {
     *why = lastError("SendInput");
     return false;
   }
@@ -194,6 +199,49 @@ bool pressKey(HWND dialog, WORD virtualKey, bool throughInput, std::string* why)
 bool closeWindow(HWND window, std::string* why) {
   if (!PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0)) {
     *why = lastError("PostMessage WM_SYSCOMMAND");
+    return false;
+  }
+  return true;
+}
+
+bool setText(HWND control, const std::wstring& text, std::string* why) {
+  if (!operable(control, why))
+    return false;
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                           SMTO_NORMAL, kFocusLimitMs, &result) ||
+      !result) {
+    *why = lastError("WM_SETTEXT");
+    return false;
+  }
+  return true;
+}
+
+bool dropFile(HWND window, const std::wstring& path, std::string* why) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid);
+  if (!process) {
+    *why = lastError("OpenProcess");
+    return false;
+  }
+  // DROPFILES, then the names, each ended by a NUL, and one more NUL.
+  std::wstring names = path + L'\0' + L'\0';
+  DROPFILES header{};
+  header.pFiles = sizeof header;
+  header.fWide = TRUE;
+  std::string block(reinterpret_cast<const char*>(&header), sizeof header);
+  block.append(reinterpret_cast<const char*>(names.data()), names.size() * sizeof(wchar_t));
+  void* remote = VirtualAllocEx(process, nullptr, block.size(), MEM_COMMIT, PAGE_READWRITE);
+  const bool written =
+      remote && WriteProcessMemory(process, remote, block.data(), block.size(), nullptr);
+  CloseHandle(process);
+  if (!written) {
+    *why = lastError("writing the drop into the program");
+    return false;
+  }
+  if (!PostMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0)) {
+    *why = lastError("PostMessage WM_DROPFILES");
     return false;
   }
   return true;

@@ -33,7 +33,14 @@ bool mouseClick(HWND control, std::string* why);
 bool selectEntry(HWND combo, int index, std::string* why);
 // A key pressed and released. Posted to the focused control of the dialog's
 // thread, so the program's IsDialogMessage sees it as it sees the keyboard;
-// or, with throughInput, sent as keyboard input to the foreground dialog.
-bool pressKey(HWND dialog, WORD virtualKey, bool throughInput, std::string* why);
+// or, with throughInput, sent as keyboard input to the foreground dialog,
+// with Ctrl held if asked.
+bool pressKey(HWND dialog, WORD virtualKey, bool throughInput, std::string* why, bool ctrl = false);
 // The close box: WM_SYSCOMMAND SC_CLOSE, posted.
 bool closeWindow(HWND window, std::string* why);
+// WM_SETTEXT, as typing a whole text into an edit control ends.
+bool setText(HWND control, const std::wstring& text, std::string* why);
+// One file dropped on the window: a DROPFILES block in the program's own
+// memory (an HDROP is the receiver's memory, as the shell makes it there)
+// and WM_DROPFILES posted. The program frees it with DragFinish.
+bool dropFile(HWND window, const std::wstring& path, std::string* why);

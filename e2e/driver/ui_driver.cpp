@@ -21,6 +21,9 @@
 //   select-index ID N              the same by position
 //   key enter|escape|tab|space|down [--input]
 //                                  posted to the focus, or as keyboard input
+//   key ctrl+s|ctrl+o              Ctrl and the key as keyboard input
+//   settext ID TEXT [--in WINDOW]  the control's whole text, as if typed
+//   drop PATH                      the file dropped on the main dialog
 //   close [WINDOW]                 the close box (WM_SYSCOMMAND SC_CLOSE)
 //   text ID                        the control's text
 //   selected ID                    "<index> <text>" of a combo box, or "-1"
@@ -368,19 +371,19 @@ int cmdSelect(const Args& args, bool byIndex) {
   return kDone;
 }
 
-bool keyOf(const std::string& name, WORD* key) {
+// Keys with Ctrl go as keyboard input: a posted key carries no Ctrl.
+bool keyOf(const std::string& name, WORD* key, bool* ctrl) {
   struct Key {
     const char* name;
     WORD key;
   };
-  static const Key kKeys[] = {{"enter", VK_RETURN},
-                              {"escape", VK_ESCAPE},
-                              {"tab", VK_TAB},
-                              {"space", VK_SPACE},
-                              {"down", VK_DOWN}};
+  static const Key kKeys[] = {{"enter", VK_RETURN}, {"escape", VK_ESCAPE}, {"tab", VK_TAB},
+                              {"space", VK_SPACE},  {"down", VK_DOWN},     {"ctrl+s", 'S'},
+                              {"ctrl+o", 'O'}};
   for (const Key& k : kKeys) {
     if (name == k.name) {
       *key = k.key;
+      *ctrl = name.rfind("ctrl+", 0) == 0;
       return true;
     }
   }
@@ -410,17 +413,46 @@ HWND keyTarget(const Args& args, std::string* why) {
 
 int cmdKey(const Args& args) {
   WORD key = 0;
-  if (args.words.size() < 2 || !keyOf(args.words[1], &key))
-    return badCommand("key: want enter, escape, tab, space or down");
+  bool ctrl = false;
+  if (args.words.size() < 2 || !keyOf(args.words[1], &key, &ctrl))
+    return badCommand("key: want enter, escape, tab, space, down, ctrl+s or ctrl+o");
   std::string why;
   const HWND dialog = keyTarget(args, &why);
   if (!dialog)
     return notPossible(why);
   const std::string where = kindName(classify(dialog));
   actionBegins();
-  if (!pressKey(dialog, key, args.has("--input"), &why))
+  if (!pressKey(dialog, key, ctrl || args.has("--input"), &why, ctrl))
     return notPossible("cannot press " + args.words[1] + ": " + why);
   out("pressed " + args.words[1] + " in " + where + settleNote(dialog));
+  return kDone;
+}
+
+int cmdSetText(const Args& args) {
+  HWND control = nullptr;
+  if (args.words.size() < 3)
+    return badCommand("settext: want a control identifier and a text");
+  if (const int status = withControl(args, &control))
+    return status;
+  std::string why;
+  actionBegins();
+  if (!setText(control, wide(args.words[2]), &why))
+    return notPossible("cannot set the text of " + args.words[1] + ": " + why);
+  out("set " + args.words[1]);
+  return kDone;
+}
+
+int cmdDrop(const Args& args) {
+  if (args.words.size() < 2)
+    return badCommand("drop: want a path");
+  HWND dialog = nullptr;
+  std::string why;
+  if (!dialogOf(args, &dialog, &why))
+    return notPossible(why);
+  actionBegins();
+  if (!dropFile(dialog, wide(args.words[1]), &why))
+    return notPossible("cannot drop " + args.words[1] + ": " + why);
+  out("dropped" + settleNote(dialog));
   return kDone;
 }
 
@@ -771,6 +803,8 @@ const Command kCommands[] = {
     {"select-index", [](const Args& a) { return cmdSelect(a, true); }, " --in "},
     {"key", cmdKey, " --in --input "},
     {"close", cmdClose, ""},
+    {"settext", cmdSetText, " --in "},
+    {"drop", cmdDrop, ""},
     {"text", cmdText, " --in "},
     {"selected", cmdSelected, " --in "},
     {"items", cmdItems, " --in "},

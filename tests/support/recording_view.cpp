@@ -1,6 +1,7 @@
 #include "tests/support/recording_view.h"
 
 #include <cstdarg>
+#include <cstring>
 #include <cwchar>
 
 #include "module/view_hooks.h"
@@ -115,4 +116,22 @@ uint32_t controlText(WindowHandle control, wchar_t* buffer, uint32_t size) {
 void postOperationDone(WindowHandle, PaneRecord* pane) {
   view().calls.push_back(std::string("postOperationDone ") + paneName(pane));
   view().operationsDone.push_back(pane);
+}
+
+void readPaneAs(PaneRecord* p, const char* nodeId, uint8_t channel, int32_t channelLimit,
+                bool flowControl, bool cyclicSleep) {
+  std::strncpy(p->nodeId, nodeId, kNodeIdSize - 1);
+  p->panIdRead = p->panIdShown = 0x4E4C303031;
+  p->destHighRead = p->destHighShown = 0x02004E4C;
+  p->destLowRead = p->destLowShown = 0x40B0A002;
+  p->channelLimit = channelLimit;
+  p->channelRead = p->channelShown = channel;
+  p->baudCodeRead = p->baudCodeShown = 3;
+  p->parityCodeRead = p->parityCodeShown = p->stopBitsCodeRead = p->stopBitsCodeShown = 0;
+  p->powerLevelRead = p->powerLevelShown = 4;
+  p->boostModeRead = p->boostModeShown = 1;
+  p->d7ConfigRead = flowControl ? 1 : 4;
+  p->d6ConfigRead = flowControl ? 1 : 0;
+  p->sleepModeRead = !p->isMaster && cyclicSleep ? 4 : 0;
+  deriveModeState(p);
 }

@@ -34,3 +34,7 @@ void bindFakeControls(PaneRecord* pane, int base);
 // reset, controls bound to fakes, the port lists showing COM3 (master) and
 // COM4 (slave).
 void prepareTestPanes();
+// A pane as a Read of its module leaves it (the mode rules applied): 9600
+// 8N1, power Highest, boost on, channel list up to channelLimit.
+void readPaneAs(PaneRecord* pane, const char* nodeId, uint8_t channel, int32_t channelLimit,
+                bool flowControl, bool cyclicSleep);

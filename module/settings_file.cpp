@@ -1,0 +1,692 @@
+#include "module/settings_file.h"
+
+#include "module/choice_lists.h"
+#include "module/view_hooks.h"
+#include "resources/pane_labels.h"
+#include "version.h"
+
+namespace {
+
+struct SettingInfo {
+  const wchar_t* key;
+  const ChoiceList* list;
+};
+
+// Keys are the dialog's labels, values the entries of its lists.
+const SettingInfo kSettings[kSettingCount] = {
+    {L"" LABEL_CHANNEL, &channelChoices},        {L"" LABEL_BAUD_RATE, &baudChoices},
+    {L"" LABEL_PARITY, &parityChoices},          {L"" LABEL_STOP_BITS, &stopBitsChoices},
+    {L"" LABEL_POWER_LEVEL, &powerLevelChoices}, {L"" LABEL_BOOST_MODE, &boostModeChoices},
+    {L"" LABEL_POWER_SAVE, &powerSaveChoices},   {L"" LABEL_FLOW_CONTROL, &flowControlChoices},
+};
+
+constexpr int32_t kPowerSaveOn = 0;
+constexpr int32_t kPowerSaveOff = 1;
+constexpr int32_t kFlowControlDisable = 0;
+constexpr size_t kEchoedCharacters = 40;
+constexpr size_t kShownNameChars = 160;
+
+const wchar_t* sectionName(bool master) {
+  return master ? L"Master" : L"Slave";
+}
+
+const wchar_t* paneName(bool master) {
+  return master ? L"master" : L"slave";
+}
+
+// ---- bounded wide text --------------------------------------------------------
+
+struct Text {
+  wchar_t* out;
+  uint32_t size;
+  uint32_t length;
+};
+
+Text startText(wchar_t* out) {
+  out[0] = 0;
+  return Text{out, kSettingsMessageChars, 0};
+}
+
+void put(Text& t, uint32_t c) {
+  if (t.length + 1 >= t.size)
+    return;
+  t.out[t.length++] = static_cast<wchar_t>(c);
+  t.out[t.length] = 0;
+}
+
+void add(Text& t, const wchar_t* s) {
+  while (s && *s)
+    put(t, static_cast<uint32_t>(*s++));
+}
+
+void addNumber(Text& t, uint32_t n) {
+  wchar_t digits[10];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<wchar_t>(L'0' + n % 10);
+    n /= 10;
+  } while (n);
+  while (count)
+    put(t, static_cast<uint32_t>(digits[--count]));
+}
+
+void addCodePoint(Text& t, uint32_t c) {
+  if (sizeof(wchar_t) == 2 && c >= 0x10000) {
+    c -= 0x10000;
+    put(t, 0xD800 + (c >> 10));
+    put(t, 0xDC00 + (c & 0x3FF));
+    return;
+  }
+  put(t, c);
+}
+
+// A long path keeps its end, where the file's own name is, and leaves room
+// for what is wrong.
+void addFileName(Text& t, const wchar_t* name) {
+  size_t length = 0;
+  while (name && name[length])
+    ++length;
+  if (length > kShownNameChars) {
+    add(t, L"...");
+    name += length - kShownNameChars;
+  }
+  add(t, name);
+}
+
+// ---- bytes --------------------------------------------------------------------
+
+struct Span {
+  const uint8_t* p;
+  size_t n;
+};
+
+bool isContinuation(uint8_t b) {
+  return (b & 0xC0) == 0x80;
+}
+
+// Length of the well-formed UTF-8 sequence at p, 0 when there is none:
+// no overlong forms, no surrogates, nothing beyond U+10FFFF.
+size_t utf8Sequence(const uint8_t* p, size_t n, uint32_t* codePoint) {
+  const uint8_t b = p[0];
+  if (b < 0x80) {
+    *codePoint = b;
+    return 1;
+  }
+  size_t length = 0;
+  uint8_t low = 0x80, high = 0xBF;
+  if (b >= 0xC2 && b <= 0xDF) {
+    length = 2;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    length = 3;
+    low = b == 0xE0 ? 0xA0 : 0x80;
+    high = b == 0xED ? 0x9F : 0xBF;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    length = 4;
+    low = b == 0xF0 ? 0x90 : 0x80;
+    high = b == 0xF4 ? 0x8F : 0xBF;
+  } else {
+    return 0;
+  }
+  if (n < length || p[1] < low || p[1] > high)
+    return 0;
+  uint32_t c = b & (0xFF >> (length + 1));
+  for (size_t i = 1; i < length; ++i) {
+    if (!isContinuation(p[i]))
+      return 0;
+    c = (c << 6) | (p[i] & 0x3F);
+  }
+  *codePoint = c;
+  return length;
+}
+
+// What the file said, quoted and cut to a length a message box can take.
+void addQuoted(Text& t, Span s) {
+  put(t, L'"');
+  size_t at = 0, shown = 0;
+  while (at < s.n && shown < kEchoedCharacters) {
+    uint32_t c = 0;
+    const size_t length = utf8Sequence(s.p + at, s.n - at, &c);
+    if (length == 0)
+      break;  // the file was checked whole before any line is read
+    addCodePoint(t, c);
+    at += length;
+    ++shown;
+  }
+  if (at < s.n)
+    add(t, L"...");
+  put(t, L'"');
+}
+
+bool isBlank(uint8_t b) {
+  return b == ' ' || b == '\t';
+}
+
+Span trimmed(Span s) {
+  while (s.n && isBlank(s.p[0]))
+    ++s.p, --s.n;
+  while (s.n && isBlank(s.p[s.n - 1]))
+    --s.n;
+  return s;
+}
+
+uint32_t lowerAscii(uint32_t c) {
+  return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+}
+
+// Without regard to case; the lists and keys are ASCII.
+bool sameText(Span s, const wchar_t* w) {
+  size_t i = 0;
+  for (; i < s.n; ++i) {
+    if (!w[i] || lowerAscii(s.p[i]) != lowerAscii(static_cast<uint32_t>(w[i])))
+      return false;
+  }
+  return w[i] == 0;
+}
+
+int32_t entryOf(Span value, const ChoiceList& list) {
+  for (int32_t i = 0; i < list.count; ++i) {
+    if (sameText(value, list.entries[i]))
+      return i;
+  }
+  return -1;
+}
+
+void addList(Text& t, const ChoiceList& list) {
+  for (int32_t i = 0; i < list.count; ++i) {
+    if (i)
+      add(t, L", ");
+    add(t, list.entries[i]);
+  }
+}
+
+void addKeys(Text& t, bool master) {
+  bool first = true;
+  for (int s = 0; s < kSettingCount; ++s) {
+    if (master && s == SettingPowerSave)
+      continue;
+    add(t, first ? L"" : L", ");
+    add(t, kSettings[s].key);
+    first = false;
+  }
+}
+
+// ---- parsing ------------------------------------------------------------------
+
+struct Parse {
+  const wchar_t* fileName;
+  wchar_t* message;
+  uint32_t* line;
+  SettingsFile file;
+  PaneSettings* section = nullptr;
+};
+
+// Starts the refusal's message; the caller says what is wrong and ends it.
+Text refusal(Parse& parse, uint32_t line) {
+  *parse.line = line;
+  Text t = startText(parse.message);
+  addFileName(t, parse.fileName);
+  add(t, L", line ");
+  addNumber(t, line);
+  add(t, L": ");
+  return t;
+}
+
+bool refused(Text& t) {
+  add(t, L".\r\n\r\nNothing of the file was loaded.");
+  return false;
+}
+
+bool refuse(Parse& parse, uint32_t line, const wchar_t* what) {
+  Text t = refusal(parse, line);
+  add(t, what);
+  return refused(t);
+}
+
+bool startSection(Parse& parse, Span line, uint32_t number) {
+  if (line.p[line.n - 1] != ']')
+    return refuse(parse, number, L"a section name needs its closing \"]\"");
+  const Span name = trimmed(Span{line.p + 1, line.n - 2});
+  PaneSettings* section = nullptr;
+  if (sameText(name, L"Master"))
+    section = &parse.file.master;
+  else if (sameText(name, L"Slave"))
+    section = &parse.file.slave;
+  if (!section) {
+    Text t = refusal(parse, number);
+    add(t, L"there is no section ");
+    addQuoted(t, name);
+    add(t, L"; the sections are [Master] and [Slave]");
+    return refused(t);
+  }
+  if (section->present) {
+    Text t = refusal(parse, number);
+    add(t, L"[");
+    add(t, sectionName(section == &parse.file.master));
+    add(t, L"] comes a second time (first on line ");
+    addNumber(t, section->sectionLine);
+    add(t, L")");
+    return refused(t);
+  }
+  section->present = true;
+  section->sectionLine = number;
+  parse.section = section;
+  return true;
+}
+
+int settingOfKey(Span key, bool master) {
+  for (int s = 0; s < kSettingCount; ++s) {
+    if (sameText(key, kSettings[s].key) && !(master && s == SettingPowerSave))
+      return s;
+  }
+  return -1;
+}
+
+bool refuseUnknownKey(Parse& parse, Span key, bool master, uint32_t number) {
+  Text t = refusal(parse, number);
+  if (master && sameText(key, kSettings[SettingPowerSave].key)) {
+    add(t, L"the master has no Power Save; only the slave has one");
+    return refused(t);
+  }
+  add(t, L"[");
+  add(t, sectionName(master));
+  add(t, L"] has no setting ");
+  addQuoted(t, key);
+  add(t, L"; its settings are ");
+  addKeys(t, master);
+  return refused(t);
+}
+
+// The one pair of choices that the dialog's rules never let a user make.
+bool refuseImpossiblePair(Parse& parse, const PaneSettings& s, uint32_t number) {
+  if (s.named[SettingPowerSave] && s.position[SettingPowerSave] == kPowerSaveOn &&
+      s.named[SettingFlowControl] && s.position[SettingFlowControl] == kFlowControlDisable) {
+    return refuse(parse, number,
+                  L"Flow Control cannot be Disable with Power Save On: a slave in cyclic sleep "
+                  L"needs flow control");
+  }
+  return true;
+}
+
+bool takeSetting(Parse& parse, Span line, size_t equals, uint32_t number) {
+  if (!parse.section)
+    return refuse(parse, number, L"a setting comes before any [Master] or [Slave] section");
+  PaneSettings& s = *parse.section;
+  const bool master = parse.section == &parse.file.master;
+  const Span key = trimmed(Span{line.p, equals});
+  const Span value = trimmed(Span{line.p + equals + 1, line.n - equals - 1});
+  const int setting = settingOfKey(key, master);
+  if (setting < 0)
+    return refuseUnknownKey(parse, key, master, number);
+  const SettingInfo& info = kSettings[setting];
+  if (s.named[setting]) {
+    Text t = refusal(parse, number);
+    add(t, info.key);
+    add(t, L" comes a second time in [");
+    add(t, sectionName(master));
+    add(t, L"] (first on line ");
+    addNumber(t, s.line[setting]);
+    add(t, L")");
+    return refused(t);
+  }
+  const int32_t position = entryOf(value, *info.list);
+  if (position < 0) {
+    Text t = refusal(parse, number);
+    add(t, info.key);
+    add(t, L" cannot be ");
+    addQuoted(t, value);
+    add(t, L"; its entries are ");
+    addList(t, *info.list);
+    return refused(t);
+  }
+  s.named[setting] = true;
+  s.position[setting] = position;
+  s.line[setting] = number;
+  return refuseImpossiblePair(parse, s, number);
+}
+
+bool takeLine(Parse& parse, Span line, uint32_t number) {
+  line = trimmed(line);
+  if (line.n == 0 || line.p[0] == ';' || line.p[0] == '#')
+    return true;
+  if (line.p[0] == '[')
+    return startSection(parse, line, number);
+  for (size_t i = 0; i < line.n; ++i) {
+    if (line.p[i] == '=')
+      return takeSetting(parse, line, i, number);
+  }
+  return refuse(parse, number,
+                L"this line is neither a [section], a comment nor \"Setting = Value\"");
+}
+
+// Size, NUL bytes and UTF-8 are the whole file's: checked before any line
+// means anything.
+bool checkBytes(Parse& parse, const uint8_t* bytes, size_t size) {
+  uint32_t number = 1;
+  if (size > kSettingsFileLimit) {
+    for (size_t i = 0; i < kSettingsFileLimit; ++i)
+      number += bytes[i] == '\n';
+    return refuse(parse, number,
+                  L"the file goes on beyond 64 KiB, more than a settings file holds");
+  }
+  for (size_t i = 0; i < size;) {
+    uint32_t c = 0;
+    if (bytes[i] == 0)
+      return refuse(parse, number, L"a NUL byte: this is no text file");
+    const size_t length = utf8Sequence(bytes + i, size - i, &c);
+    if (length == 0)
+      return refuse(parse, number, L"this is not UTF-8 text");
+    number += c == '\n';
+    i += length;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool parseSettingsFile(const uint8_t* bytes, size_t size, const wchar_t* fileName,
+                       SettingsFile* file, uint32_t* line, wchar_t* message) {
+  Parse parse{fileName ? fileName : L"", message, line, SettingsFile{}};
+  message[0] = 0;
+  *line = 0;
+  if (!bytes)
+    size = 0;
+  if (!checkBytes(parse, bytes, size))
+    return false;
+  size_t at = size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF ? 3 : 0;
+  for (uint32_t number = 1; at < size; ++number) {
+    size_t end = at;
+    while (end < size && bytes[end] != '\n')
+      ++end;
+    Span text{bytes + at, end - at};
+    if (text.n && text.p[text.n - 1] == '\r')
+      --text.n;
+    if (!takeLine(parse, text, number))
+      return false;
+    at = end + 1;
+  }
+  *file = parse.file;
+  return true;
+}
+
+// ---- formatting ---------------------------------------------------------------
+
+namespace {
+
+struct Bytes {
+  char* out;
+  size_t capacity;
+  size_t length;
+  bool fits;
+};
+
+void addByte(Bytes& b, char c) {
+  if (b.length + 1 > b.capacity) {
+    b.fits = false;
+    return;
+  }
+  b.out[b.length++] = c;
+}
+
+void addBytes(Bytes& b, const char* s) {
+  while (*s)
+    addByte(b, *s++);
+}
+
+// The entries and keys are ASCII.
+void addWide(Bytes& b, const wchar_t* s) {
+  while (*s)
+    addByte(b, static_cast<char>(*s++));
+}
+
+void addHex(Bytes& b, uint64_t value, int digits) {
+  for (int i = digits - 1; i >= 0; --i)
+    addByte(b, "0123456789ABCDEF"[(value >> (4 * i)) & 0xF]);
+}
+
+int hexDigits(uint64_t value) {
+  int digits = 1;
+  while (digits < 16 && (value >> (4 * digits)) != 0)
+    ++digits;
+  return digits;
+}
+
+int32_t positionIn(uint32_t code, const ChoiceList& list) {
+  return code < static_cast<uint32_t>(list.count) ? static_cast<int32_t>(code) : -1;
+}
+
+int32_t shownPosition(const PaneRecord* p, int setting) {
+  const ChoiceList& list = *kSettings[setting].list;
+  switch (setting) {
+    case SettingChannel:
+      return p->channelShown < kFirstChannel ? -1
+                                             : positionIn(p->channelShown - kFirstChannel, list);
+    case SettingBaudRate:
+      return positionIn(p->baudCodeShown, list);
+    case SettingParity:
+      return positionIn(p->parityCodeShown, list);
+    case SettingStopBits:
+      return positionIn(p->stopBitsCodeShown, list);
+    case SettingPowerLevel:
+      return positionIn(p->powerLevelShown, list);
+    case SettingBoostMode:
+      return positionIn(p->boostModeShown, list);
+    case SettingPowerSave:
+      return positionIn(p->powerSaveShown, list);
+    default:
+      return positionIn(p->flowControlShown, list);
+  }
+}
+
+// A node identifier is the module's 8-bit text: only printable ASCII goes
+// into the file, so that the file stays UTF-8 and one line.
+void addModuleComment(Bytes& b, const PaneRecord* p) {
+  addBytes(b, p->isMaster ? "; Master: Node Identifier " : "; Slave: Node Identifier ");
+  for (const char* c = p->nodeId; *c && c < p->nodeId + kNodeIdSize; ++c)
+    addByte(b, *c >= 0x20 && *c < 0x7F ? *c : '?');
+  addBytes(b, ", PAN ID ");
+  addHex(b, p->panIdShown, hexDigits(p->panIdShown));
+  addBytes(b, ", Destination ");
+  addHex(b, p->destHighShown, 8);
+  addByte(b, ' ');
+  addHex(b, p->destLowShown, 8);
+  addBytes(b, "\r\n");
+}
+
+void addSection(Bytes& b, const PaneRecord* p) {
+  addBytes(b, p->isMaster ? "[Master]\r\n" : "[Slave]\r\n");
+  for (int s = 0; s < kSettingCount; ++s) {
+    if (p->isMaster && s == SettingPowerSave)
+      continue;
+    const int32_t position = shownPosition(p, s);
+    addBytes(b, position < 0 ? "; " : "");
+    addWide(b, kSettings[s].key);
+    if (position < 0) {
+      // A code the module reported that the list cannot name: left out, so
+      // that a load leaves the pane's value alone.
+      addBytes(b, ": the module's value is no entry of the list\r\n");
+      continue;
+    }
+    addBytes(b, " = ");
+    addWide(b, kSettings[s].list->entries[position]);
+    addBytes(b, "\r\n");
+  }
+}
+
+}  // namespace
+
+bool holdsReadValues(const PaneRecord* pane) {
+  return pane->nodeId[0] != 0;
+}
+
+size_t formatSettingsFile(const PaneRecord* master, const PaneRecord* slave, char* out,
+                          size_t capacity) {
+  const PaneRecord* panes[] = {master, slave};
+  if (!holdsReadValues(master) && !holdsReadValues(slave))
+    return 0;
+  Bytes b{out, capacity, 0, true};
+  addBytes(b, "; NLCONF " NLCONF_VERSION_TEXT " settings\r\n");
+  for (const PaneRecord* p : panes) {
+    if (holdsReadValues(p))
+      addModuleComment(b, p);
+  }
+  for (const PaneRecord* p : panes) {
+    if (holdsReadValues(p))
+      addSection(b, p);
+  }
+  return b.fits ? b.length : 0;
+}
+
+// ---- applying -----------------------------------------------------------------
+
+bool sectionFitsPane(const PaneRecord* pane, const PaneSettings& s, wchar_t* reason) {
+  Text t = startText(reason);
+  const bool master = pane->isMaster != 0;
+  if (!holdsReadValues(pane)) {
+    add(t, L"the ");
+    add(t, paneName(master));
+    add(t, L" holds no read values");
+    return false;
+  }
+  if (s.named[SettingChannel]) {
+    const auto channel = static_cast<uint8_t>(s.position[SettingChannel] + kFirstChannel);
+    if (!channelOffered(pane, channel)) {
+      add(t, L"Channel ");
+      addNumber(t, channel);
+      add(t, L" is beyond the ");
+      add(t, paneName(master));
+      add(t, L"'s channel list, which ends at ");
+      addNumber(t, static_cast<uint32_t>(pane->channelLimit));
+      return false;
+    }
+  }
+  if (!master && s.named[SettingFlowControl] && !s.named[SettingPowerSave] &&
+      s.position[SettingFlowControl] == kFlowControlDisable &&
+      pane->powerSaveShown == kPowerSaveOn) {
+    add(t, L"Flow Control cannot be Disable while the slave shows Power Save On");
+    return false;
+  }
+  return true;
+}
+
+void applySection(PaneRecord* p, const PaneSettings& s) {
+  const int32_t* at = s.position;
+  if (s.named[SettingChannel])
+    p->channelShown = static_cast<uint8_t>(at[SettingChannel] + kFirstChannel);
+  if (s.named[SettingBaudRate])
+    p->baudCodeShown = static_cast<uint32_t>(at[SettingBaudRate]);
+  if (s.named[SettingParity])
+    p->parityCodeShown = static_cast<uint8_t>(at[SettingParity]);
+  if (s.named[SettingStopBits])
+    p->stopBitsCodeShown = static_cast<uint8_t>(at[SettingStopBits]);
+  if (s.named[SettingPowerLevel])
+    p->powerLevelShown = static_cast<uint8_t>(at[SettingPowerLevel]);
+  if (s.named[SettingBoostMode])
+    p->boostModeShown = static_cast<uint8_t>(at[SettingBoostMode]);
+  // In the order a user would pick them: Power Save decides whether Flow
+  // Control may be picked at all.
+  if (!p->isMaster && s.named[SettingPowerSave]) {
+    if (at[SettingPowerSave] == kPowerSaveOff)
+      applyNoSleepRule(p);
+    else
+      applyCyclicSleepRule(p);
+  }
+  if (s.named[SettingFlowControl]) {
+    p->flowControlShown = static_cast<uint8_t>(at[SettingFlowControl]);
+    applyFlowControlRule(p);
+  }
+  displayPane(p);
+}
+
+namespace {
+
+// The end of a long path, where the file's own name is.
+void copyName(wchar_t* to, const wchar_t* from, size_t size) {
+  size_t length = 0;
+  while (from && from[length])
+    ++length;
+  if (length >= size)
+    from += length - (size - 1);
+  size_t i = 0;
+  for (; from && from[i]; ++i)
+    to[i] = from[i];
+  to[i] = 0;
+}
+
+void addWaiting(Text& t, bool master, bool slave) {
+  if (master && slave) {
+    add(t, L"The Master and the Slave settings wait for each pane's next Read.");
+  } else if (master || slave) {
+    add(t, L"The ");
+    add(t, sectionName(master));
+    add(t, L" settings wait for the ");
+    add(t, paneName(master));
+    add(t, L"'s next Read.");
+  }
+}
+
+}  // namespace
+
+bool loadSettings(const SettingsFile& file, const wchar_t* fileName, PendingSettings* pending,
+                  wchar_t* message) {
+  struct Target {
+    PaneRecord* pane;
+    const PaneSettings& section;
+  } targets[] = {{&masterPane, file.master}, {&slavePane, file.slave}};
+  Text t = startText(message);
+  if (!file.master.present && !file.slave.present) {
+    addFileName(t, fileName);
+    add(t, L" holds no [Master] or [Slave] section: nothing was loaded.");
+    return false;
+  }
+  for (const Target& target : targets) {
+    wchar_t reason[kSettingsMessageChars];
+    if (!target.section.present || !holdsReadValues(target.pane) ||
+        sectionFitsPane(target.pane, target.section, reason)) {
+      continue;
+    }
+    add(t, L"Nothing of ");
+    addFileName(t, fileName);
+    add(t, L" was loaded: its [");
+    add(t, sectionName(target.pane->isMaster != 0));
+    add(t, L"] section (line ");
+    addNumber(t, target.section.sectionLine);
+    add(t, L") does not fit: ");
+    add(t, reason);
+    add(t, L".");
+    return false;
+  }
+  *pending = PendingSettings{};
+  copyName(pending->fileName, fileName, sizeof pending->fileName / sizeof(wchar_t));
+  for (const Target& target : targets) {
+    if (!target.section.present)
+      continue;
+    if (holdsReadValues(target.pane))
+      applySection(target.pane, target.section);
+    else
+      (target.pane->isMaster ? pending->master : pending->slave) = target.section;
+  }
+  addWaiting(t, pending->master.present, pending->slave.present);
+  return true;
+}
+
+bool applyPendingSettings(PaneRecord* pane, PendingSettings* pending, wchar_t* message) {
+  Text t = startText(message);
+  PaneSettings& waiting = pane->isMaster ? pending->master : pending->slave;
+  if (!waiting.present)
+    return true;
+  const PaneSettings section = waiting;
+  waiting = PaneSettings{};
+  wchar_t reason[kSettingsMessageChars];
+  if (!sectionFitsPane(pane, section, reason)) {
+    add(t, L"The ");
+    add(t, sectionName(pane->isMaster != 0));
+    add(t, L" settings of ");
+    addFileName(t, pending->fileName);
+    add(t, L" were not applied: ");
+    add(t, reason);
+    add(t, L". Nothing of them was applied.");
+    return false;
+  }
+  applySection(pane, section);
+  return true;
+}

@@ -1,0 +1,80 @@
+// Settings files: a pair's choices as .ini text that a person can read and
+// edit. Bytes in, the choices of each pane out, checked against the very
+// lists and rules of the dialog, or a refusal with its line; and the panes'
+// choices back out as text. A file is applied whole or not at all.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "module/pane.h"
+
+constexpr size_t kSettingsFileLimit = 64 * 1024;
+
+// The choices a section may name, in the dialog's order.
+enum Setting : uint8_t {
+  SettingChannel,
+  SettingBaudRate,
+  SettingParity,
+  SettingStopBits,
+  SettingPowerLevel,
+  SettingBoostMode,
+  SettingPowerSave,  // slave only
+  SettingFlowControl,
+  kSettingCount,
+};
+
+// One section: which choices it names, each as its position in its list
+// (for the channel: channel - 11), and where it stood in the file.
+struct PaneSettings {
+  bool present = false;
+  uint32_t sectionLine = 0;
+  bool named[kSettingCount] = {};
+  int32_t position[kSettingCount] = {};
+  uint32_t line[kSettingCount] = {};
+};
+
+struct SettingsFile {
+  PaneSettings master;
+  PaneSettings slave;
+};
+
+// Messages are made in buffers of this many characters, terminator included.
+constexpr uint32_t kSettingsMessageChars = 1024;
+
+// Parses a file's bytes. True with its choices; false with the line (from 1)
+// and a message that names the file, the line and what is wrong, and file
+// left as it was.
+bool parseSettingsFile(const uint8_t* bytes, size_t size, const wchar_t* fileName,
+                       SettingsFile* file, uint32_t* line, wchar_t* message);
+
+// Every choice of each pane that holds read values, after comment lines
+// naming the program and the modules. Returns the length in bytes, 0 when no
+// pane holds read values or the text does not fit.
+size_t formatSettingsFile(const PaneRecord* master, const PaneRecord* slave, char* out,
+                          size_t capacity);
+bool holdsReadValues(const PaneRecord* pane);
+
+// Sections that wait for their pane's next successful Read.
+struct PendingSettings {
+  PaneSettings master;
+  PaneSettings slave;
+  wchar_t fileName[261] = {};
+};
+
+// Applies a parsed file to the panes that hold read values and keeps the
+// other sections waiting, replacing whatever waited. When a section does not
+// fit its pane (its channel list, what the pane shows), nothing is applied,
+// nothing waits anew and false comes back. message: what waits, why nothing
+// was loaded, or empty when there is nothing to say.
+bool loadSettings(const SettingsFile& file, const wchar_t* fileName, PendingSettings* pending,
+                  wchar_t* message);
+// Right after the pane's successful Read: applies what waits for it, if it
+// still fits (the channel list comes from the module). Either way it waits
+// no longer. False with a message when it could not be applied.
+bool applyPendingSettings(PaneRecord* pane, PendingSettings* pending, wchar_t* message);
+
+// For the tests: whether a section fits the pane now (reason when not), and
+// applying it as the user's picks would, with the mode rules and a redraw.
+bool sectionFitsPane(const PaneRecord* pane, const PaneSettings& section, wchar_t* reason);
+void applySection(PaneRecord* pane, const PaneSettings& section);

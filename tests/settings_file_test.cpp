@@ -1,0 +1,159 @@
+// Settings files: what a user saves comes back the same, what a file names
+// goes through the dialog's lists and rules, and a faulty file changes
+// nothing and says where it is wrong.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "module/settings_file.h"
+#include "tests/support/recording_view.h"
+#include "version.h"
+
+namespace {
+
+struct Parsed {
+  bool ok = false;
+  SettingsFile file;
+  uint32_t line = 0;
+  std::wstring message;
+};
+
+Parsed parse(const std::string& text) {
+  Parsed r;
+  wchar_t message[kSettingsMessageChars];
+  r.ok = parseSettingsFile(reinterpret_cast<const uint8_t*>(text.data()), text.size(), L"pair.ini",
+                           &r.file, &r.line, message);
+  r.message = message;
+  return r;
+}
+
+std::string format() {
+  char out[4096];
+  return std::string(out, formatSettingsFile(&masterPane, &slavePane, out, sizeof out));
+}
+
+// The Shown values a Write would send.
+std::vector<int> shown(const PaneRecord& p) {
+  return {p.channelShown,     int(p.baudCodeShown), p.parityCodeShown, p.stopBitsCodeShown,
+          p.powerLevelShown,  p.boostModeShown,     p.powerSaveShown,  p.sleepModeShown,
+          p.flowControlShown, p.d7ConfigShown,      p.d6ConfigShown};
+}
+
+class SettingsFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override { prepareTestPanes(); }
+  PendingSettings pending;
+  wchar_t message[kSettingsMessageChars] = {};
+
+  bool load(const std::string& text) {
+    const Parsed p = parse(text);
+    EXPECT_TRUE(p.ok) << std::string(p.message.begin(), p.message.end());
+    return p.ok && loadSettings(p.file, L"pair.ini", &pending, message);
+  }
+};
+
+// Each pane kind with choices far from what is read: saved, edited as a
+// person might (a byte-order mark, LF, lower case), loaded into the pair as
+// read: every choice arrives, and only in the panes.
+TEST_F(SettingsFileTest, WhatIsSavedLoadsBackForEachPaneKind) {
+  readPaneAs(&masterPane, "KOV-NL001/M", 13, 26, false, false);
+  readPaneAs(&slavePane, "KOV-NL001/S", 25, 26, true, true);
+  masterPane.baudCodeShown = 7;
+  masterPane.parityCodeShown = masterPane.stopBitsCodeShown = 1;
+  masterPane.powerLevelShown = masterPane.boostModeShown = 0;
+  applyNoSleepRule(&slavePane);
+  slavePane.flowControlShown = 0;
+  applyFlowControlRule(&slavePane);
+  const std::string saved = format();
+  EXPECT_EQ(saved.rfind("; NLCONF " NLCONF_VERSION_TEXT " settings\r\n; Master: Node Identifier "
+                        "KOV-NL001/M, PAN ID 4E4C303031, Destination 02004E4C 40B0A002\r\n",
+                        0),
+            0u)
+      << saved;
+  EXPECT_NE(saved.find("[Slave]\r\nChannel = 25\r\n"), std::string::npos) << saved;
+  const std::vector<int> wantMaster = shown(masterPane), wantSlave = shown(slavePane);
+
+  readPaneAs(&masterPane, "KOV-NL001/M", 20, 26, true, false);
+  readPaneAs(&slavePane, "KOV-NL001/S", 20, 26, true, true);
+  std::string byHand = "\xEF\xBB\xBF";
+  for (char c : saved)
+    byHand += c == '\r' ? "" : std::string(1, static_cast<char>(std::tolower(c)));
+  ASSERT_TRUE(load(byHand));
+  EXPECT_EQ(shown(masterPane), wantMaster);
+  EXPECT_EQ(shown(slavePane), wantSlave);
+  EXPECT_EQ(masterPane.channelRead, 20) << "nothing reaches a module before a Write";
+  EXPECT_EQ(view().count("displayPane master") + view().count("displayPane slave"), 2);
+}
+
+TEST_F(SettingsFileTest, OnlyPanesWithReadValuesAreSavedAndOddValuesKeepTheFileLoadable) {
+  EXPECT_EQ(format(), "") << "nothing to save";
+  readPaneAs(&slavePane, "K\xE9Y\nX", 20, 26, true, true);  // a node id no file line may hold
+  slavePane.baudCodeShown = 9;                              // a code no entry names
+  const std::string saved = format();
+  EXPECT_EQ(saved.find("[Master]"), std::string::npos);
+  EXPECT_NE(saved.find("Node Identifier K?Y?X,"), std::string::npos) << saved;
+  const Parsed p = parse(saved);
+  ASSERT_TRUE(p.ok);
+  EXPECT_FALSE(p.file.slave.named[SettingBaudRate]);
+  EXPECT_TRUE(p.file.slave.named[SettingPowerSave]);
+}
+
+// Every kind of fault: the whole file refused, with its line and the fault.
+TEST_F(SettingsFileTest, AFaultyFileIsRefusedWithItsLine) {
+  const struct {
+    std::string text;
+    uint32_t line;
+    std::wstring says;
+  } cases[] = {
+      {"[Master]\n[Pair]\n", 2, L"there is no section \"Pair\""},
+      {"[Master]\n[Slave]\n[master]\n", 3, L"[Master] comes a second time (first on line 1)"},
+      {"[Slave]\nColour = Red\n", 2,
+       L"has no setting \"Colour\"; its settings are Channel, Baud Rate, Parity, Stop Bits, "
+       L"Power Level, Boost Mode, Power Save, Flow Control"},
+      {"[Master]\nPower Save = Off\n", 2, L"the master has no Power Save"},
+      {"[Slave]\nParity = Odd Parity\n\nparity = Odd Parity\n", 4,
+       L"Parity comes a second time in [Slave] (first on line 2)"},
+      {"[Master]\nBaud Rate = 9601\n", 2,
+       L"Baud Rate cannot be \"9601\"; its entries are 1200, 2400, 4800, 9600, 19200, 38400, "
+       L"57600, 115200"},
+      {"[Slave]\nFlow Control = Disable\nPower Save = On\n", 3,
+       L"Flow Control cannot be Disable with Power Save On"},
+      {"[Master]\nChannel 12\n", 2, L"neither a [section], a comment nor"},
+      {"Channel = 12\n", 1, L"before any [Master] or [Slave] section"},
+      {"\n[Master\n", 2, L"closing \"]\""},
+      {std::string("[Master]\nChannel = 1\0002\n", 23), 2, L"a NUL byte"},
+      {"[Master]\n\nChannel = \xC0\xB1\n", 3, L"not UTF-8"},  // overlong
+      {"; cut \xE2\x82", 1, L"not UTF-8"},
+      {std::string(kSettingsFileLimit - 2, '\n') + "; more", 65535, L"beyond 64 KiB"},
+  };
+  for (const auto& c : cases) {
+    const Parsed p = parse(c.text);
+    const std::string said(p.message.begin(), p.message.end());
+    EXPECT_FALSE(p.ok) << c.text.substr(0, 40);
+    EXPECT_EQ(p.line, c.line) << said;
+    EXPECT_EQ(p.message.rfind(L"pair.ini, line " + std::to_wstring(c.line) + L": ", 0), 0u) << said;
+    EXPECT_NE(p.message.find(c.says), std::wstring::npos) << said;
+  }
+}
+
+TEST_F(SettingsFileTest, ASectionForAPaneWithoutValuesWaitsForItsRead) {
+  readPaneAs(&masterPane, "KOV-NL001/M", 20, 26, true, false);
+  ASSERT_TRUE(load("[Master]\nChannel = 12\n[Slave]\nChannel = 14\nPower Save = Off\n"));
+  EXPECT_EQ(masterPane.channelShown, 12);
+  EXPECT_EQ(slavePane.channelShown, 0xFF) << "the slave holds nothing yet";
+  EXPECT_EQ(std::wstring(message), L"The Slave settings wait for the slave's next Read.");
+
+  // A waiting channel the module's list cannot take is not applied, nor
+  // anything else of its section.
+  ASSERT_TRUE(load("[Slave]\nChannel = 25\nBaud Rate = 1200\n"));
+  readPaneAs(&slavePane, "KOV-NL001/S", 20, 24, true, true);
+  EXPECT_FALSE(applyPendingSettings(&slavePane, &pending, message));
+  EXPECT_EQ(slavePane.baudCodeShown, 3u);
+  EXPECT_NE(std::wstring(message).find(L"Channel 25 is beyond the slave's channel list, which ends "
+                                       L"at 24"),
+            std::wstring::npos);
+}
+
+}  // namespace
