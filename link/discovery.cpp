@@ -1,6 +1,7 @@
 #include "link/discovery.h"
 
 #include "link/hex.h"
+#include "link/line_log.h"
 #include "link/serial_codes.h"
 #include "link/transfer.h"
 
@@ -27,7 +28,12 @@ constexpr char kRequestFrame[11] = {0x7E,
                                     0x18};
 
 bool applySettings(SerialPort* port) {
-  return os::setLineSettings(port->handle, port->serialSettings);
+  if (!os::setLineSettings(port->handle, port->serialSettings)) {
+    logEvent(port, "line settings refused");
+    return false;
+  }
+  logLineSettings(port);
+  return true;
 }
 
 bool configurePort(SerialPort* port) {
@@ -70,11 +76,13 @@ bool pulseUntilModuleSpeaks(SerialPort* port) {
       return false;
     if (!os::setBreak(port->handle))
       return false;
+    logEvent(port, "break on");
     char byte = 0;
     uint32_t count = 0;
     bool issued = false;
     readBlockTimed(port, &byte, 1, &count, &issued);
     os::clearBreak(port->handle);
+    logEvent(port, "break off");
     if (!issued)
       return false;
     if (count > 0)
@@ -145,6 +153,7 @@ bool discoverSerialSettings(SerialPort* port, WindowHandle resetPrompt) {
   if (!setBaudRate(port, kPulseBaudRate))
     return false;
   const bool prompt = isWindowHandle(resetPrompt);
+  logEvent(port, "reset key asked");
   if (prompt)
     showResetPrompt(resetPrompt);
   const bool spoke = pulseUntilModuleSpeaks(port);

@@ -22,6 +22,9 @@ constexpr uint32_t kErrorIoPending = 997;
 // Milliseconds; wraps after 49.7 days, so compare with unsigned differences.
 uint32_t tickCount();
 void sleepMs(uint32_t ms);
+// The local time of day in milliseconds since midnight, for the line log's
+// stamps; the virtual world's day starts with its clock.
+uint32_t timeOfDayMs();
 
 // ---- the calling thread's last error ----------------------------------------
 uint32_t lastError();

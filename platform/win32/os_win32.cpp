@@ -114,6 +114,12 @@ void sleepMs(uint32_t ms) {
   Sleep(ms);
 }
 
+uint32_t timeOfDayMs() {
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  return ((now.wHour * 60u + now.wMinute) * 60u + now.wSecond) * 1000u + now.wMilliseconds;
+}
+
 uint32_t lastError() {
   return GetLastError();
 }
