@@ -6,6 +6,8 @@
 
 #include "app/shell.h"
 #include "resources/resource_ids.h"
+#include "ui/extra_commands.h"
+#include "ui/line_log_window.h"
 
 namespace {
 
@@ -42,7 +44,13 @@ int runMessageLoop() {
     if (got == -1) {
       return kExitLoopFailed;
     }
+    if (translateExtraKeys(&message)) {
+      continue;
+    }
     if (IsWindow(loopDialog) && IsDialogMessageW(loopDialog, &message)) {
+      continue;
+    }
+    if (lineLogDialogMessage(&message)) {
       continue;
     }
     TranslateMessage(&message);
@@ -55,6 +63,7 @@ int runMessageLoop() {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // Also decides how %hs widens the modules' narrow texts.
   _wsetlocale(LC_ALL, L"");
+  startLineLog();
   if (!registerMainClass(instance)) {
     reportStartupFailure(kClassName, L"RegisterClass");
     return kExitNoClass;

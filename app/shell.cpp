@@ -7,6 +7,8 @@
 #include "app/text_format.h"
 #include "module/view_hooks.h"
 #include "resources/resource_ids.h"
+#include "ui/extra_commands.h"
+#include "ui/line_log_window.h"
 #include "ui/main_dialog.h"
 
 HWND mainWindow = nullptr;
@@ -173,7 +175,12 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_INITDIALOG:
       return initMainDialog(dialog);
     case WM_COMMAND:
+      // An accelerator's command says 1 in its high word.
+      if (HIWORD(wParam) == 1 && runExtraCommand(dialog, LOWORD(wParam)))
+        return TRUE;
       return onMainDialogCommand(dialog, wParam);
+    case WM_SYSCOMMAND:
+      return runExtraCommand(dialog, static_cast<UINT>(wParam & 0xFFF0)) ? TRUE : FALSE;
     case WM_CTLCOLOREDIT:
       return reinterpret_cast<INT_PTR>(
           onCtlColorEdit(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
@@ -192,6 +199,8 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 }
 
 void destroyMainDialog(HWND dialog) {
+  destroyLineLogWindow();
+  releaseExtraCommands();
   if (dialog != nullptr) {
     DestroyWindow(dialog);
     mainDialog = nullptr;

@@ -6,7 +6,10 @@
 
 #include "module/pane.h"
 
-void runOperation(HWND owner, PaneRecord* pane);
+// operation ("Read", "Write") names it in the line log.
+void runOperation(HWND owner, PaneRecord* pane, const char* operation = "Operation");
+// The port a pane's operation will open, from its list's text; 0 for none.
+uint32_t portNumberShown(PaneRecord* pane);
 INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 int32_t startOperation(PaneRecord* pane);
 int32_t joinOperation(PaneRecord* pane);

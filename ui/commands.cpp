@@ -62,10 +62,11 @@ PaneRecord* paneOfControl(HWND control) {
   return nullptr;
 }
 
-void runPaneOperation(PaneRecord* pane, WorkerBody body, const wchar_t* progressText) {
+void runPaneOperation(PaneRecord* pane, WorkerBody body, const wchar_t* progressText,
+                      const char* operation) {
   pane->workerBody = body;
   pane->progressText = progressText;
-  runOperation(mainDialog, pane);
+  runOperation(mainDialog, pane, operation);
 }
 
 void setDefaultsOfPanesWithData() {
@@ -147,10 +148,10 @@ INT_PTR onMainDialogCommand(HWND dialog, WPARAM wParam) {
       runLinkTest();
       break;
     case CommandKind::Read:
-      runPaneOperation(command.pane, readBody, L"Reading parameters...");
+      runPaneOperation(command.pane, readBody, L"Reading parameters...", "Read");
       break;
     case CommandKind::Write:
-      runPaneOperation(command.pane, writeBody, L"Writing parameters...");
+      runPaneOperation(command.pane, writeBody, L"Writing parameters...", "Write");
       break;
     default:
       onChoice(command, comboOfChoice(command));

@@ -4,6 +4,7 @@
 
 #include "app/shell.h"
 #include "resources/resource_ids.h"
+#include "ui/extra_commands.h"
 
 HWND copyToSlaveButton = nullptr;
 HWND copyToMasterButton = nullptr;
@@ -62,6 +63,7 @@ BOOL initMainDialog(HWND dialog) {
   clearPaneDisplay(&masterPane);
   clearPaneDisplay(&slavePane);
   applyButtonRules();
+  addExtraCommands(dialog);
   return TRUE;
 }
 

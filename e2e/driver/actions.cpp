@@ -159,7 +159,7 @@ bool selectEntry(HWND combo, int index, std::string* why) {
   return true;
 }
 
-bool pressKey(HWND dialog, WORD virtualKey, bool throughInput, std::string* why) {
+bool pressKey(HWND dialog, WORD virtualKey, bool throughInput, std::string* why, bool control) {
   if (!IsWindowEnabled(dialog)) {
     *why = "the dialog is disabled (a modal dialog is open over it)";
     return false;
@@ -173,8 +173,12 @@ bool pressKey(HWND dialog, WORD virtualKey, bool throughInput, std::string* why)
     *why = "the dialog did not come to the front";
     return false;
   }
-  INPUT inputs[] = {keyInput(virtualKey, false), keyInput(virtualKey, true)};
-  if (SendInput(2, inputs, sizeof(INPUT)) != 2) {
+  INPUT inputs[] = {keyInput(VK_CONTROL, false), keyInput(virtualKey, false),
+                    keyInput(virtualKey, true), keyInput(VK_CONTROL, true)};
+  // Without Ctrl, only the middle two.
+  INPUT* first = control ? inputs : inputs + 1;
+  const UINT count = control ? 4 : 2;
+  if (SendInput(count, first, sizeof(INPUT)) != count) {
     *why = lastError("SendInput");
     return false;
   }
@@ -187,4 +191,27 @@ bool closeWindow(HWND window, std::string* why) {
     return false;
   }
   return true;
+}
+
+bool pickSystemMenu(HWND window, UINT id, std::string* why) {
+  if (!PostMessageW(window, WM_SYSCOMMAND, id, 0)) {
+    *why = lastError("PostMessage WM_SYSCOMMAND");
+    return false;
+  }
+  return true;
+}
+
+bool clipboardText(std::wstring* text) {
+  if (!OpenClipboard(nullptr))
+    return false;
+  bool found = false;
+  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+    if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+      *text = chars;
+      found = true;
+      GlobalUnlock(data);
+    }
+  }
+  CloseClipboard();
+  return found;
 }

@@ -33,7 +33,13 @@ bool mouseClick(HWND control, std::string* why);
 bool selectEntry(HWND combo, int index, std::string* why);
 // A key pressed and released. Posted to the focused control of the dialog's
 // thread, so the program's IsDialogMessage sees it as it sees the keyboard;
-// or, with throughInput, sent as keyboard input to the foreground dialog.
-bool pressKey(HWND dialog, WORD virtualKey, bool throughInput, std::string* why);
+// or, with throughInput, sent as keyboard input to the foreground dialog
+// (with Ctrl held, if asked: only real input carries the key state).
+bool pressKey(HWND dialog, WORD virtualKey, bool throughInput, std::string* why,
+              bool control = false);
+// A system menu entry picked: WM_SYSCOMMAND with its identifier.
+bool pickSystemMenu(HWND window, UINT id, std::string* why);
+// The clipboard's text, as a paste would take it; false when it holds none.
+bool clipboardText(std::wstring* text);
 // The close box: WM_SYSCOMMAND SC_CLOSE, posted.
 bool closeWindow(HWND window, std::string* why);

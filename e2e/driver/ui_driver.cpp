@@ -19,8 +19,11 @@
 //   click ID [--mouse]             BM_CLICK, or a real mouse click on its centre
 //   select ID TEXT                 pick the entry, CBN_SELCHANGE follows
 //   select-index ID N              the same by position
-//   key enter|escape|tab|space [--input]
+//   key enter|escape|tab|space|ctrl+LETTER [--input] [--in WINDOW]
 //                                  posted to the focus, or as keyboard input
+//                                  (ctrl+ only as input, which carries Ctrl)
+//   sysmenu ID [WINDOW]            the system menu entry ID picked
+//   clipboard                      the clipboard's text
 //   close [WINDOW]                 the close box (WM_SYSCOMMAND SC_CLOSE)
 //   text ID                        the control's text
 //   selected ID                    "<index> <text>" of a combo box, or "-1"
@@ -59,6 +62,7 @@
 // After windows.h:
 #include <dbt.h>
 
+#include <cctype>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -368,7 +372,12 @@ int cmdSelect(const Args& args, bool byIndex) {
   return kDone;
 }
 
-bool keyOf(const std::string& name, WORD* key) {
+bool keyOf(const std::string& name, WORD* key, bool* control) {
+  *control = name.size() == 6 && name.rfind("ctrl+", 0) == 0 && std::isalpha(name[5]);
+  if (*control) {
+    *key = static_cast<WORD>(std::toupper(name[5]));
+    return true;
+  }
   struct Key {
     const char* name;
     WORD key;
@@ -407,17 +416,51 @@ HWND keyTarget(const Args& args, std::string* why) {
 
 int cmdKey(const Args& args) {
   WORD key = 0;
-  if (args.words.size() < 2 || !keyOf(args.words[1], &key))
-    return badCommand("key: want enter, escape, tab or space");
+  bool control = false;
+  if (args.words.size() < 2 || !keyOf(args.words[1], &key, &control))
+    return badCommand("key: want enter, escape, tab, space or ctrl+LETTER");
+  if (control && !args.has("--input"))
+    return badCommand("key: ctrl+ needs --input");
   std::string why;
   const HWND dialog = keyTarget(args, &why);
   if (!dialog)
     return notPossible(why);
   const std::string where = kindName(classify(dialog));
   actionBegins();
-  if (!pressKey(dialog, key, args.has("--input"), &why))
+  if (!pressKey(dialog, key, args.has("--input"), &why, control))
     return notPossible("cannot press " + args.words[1] + ": " + why);
   out("pressed " + args.words[1] + " in " + where + settleNote(dialog));
+  return kDone;
+}
+
+int cmdSysmenu(const Args& args) {
+  long id = 0;
+  if (args.words.size() < 2 || !number(args.words[1], &id) || id <= 0 || id >= 0xF000)
+    return badCommand("sysmenu: want a menu identifier below 0xF000");
+  WindowQuery query;
+  const std::string name = args.words.size() > 2 ? args.words[2] : "main";
+  if (!parseQuery(name, &query))
+    return badCommand("sysmenu: unknown window \"" + name + "\"");
+  const HWND window = findWindow(query, false);
+  if (!window)
+    return notPossible("no visible " + queryName(query) + " window");
+  if (!(GetWindowLongPtrW(window, GWL_STYLE) & WS_SYSMENU))
+    return notPossible(queryName(query) + " has no system menu");
+  if (!IsWindowEnabled(window))
+    return notPossible(queryName(query) + " is disabled (a modal dialog is open over it)");
+  std::string why;
+  actionBegins();
+  if (!pickSystemMenu(window, static_cast<UINT>(id), &why))
+    return notPossible(why);
+  out("picked " + std::to_string(id) + " in " + queryName(query) + settleNote(window));
+  return kDone;
+}
+
+int cmdClipboard(const Args&) {
+  std::wstring text;
+  if (!clipboardText(&text))
+    return notPossible("no text on the clipboard");
+  out(escaped(text));
   return kDone;
 }
 
@@ -768,6 +811,8 @@ const Command kCommands[] = {
     {"select-index", [](const Args& a) { return cmdSelect(a, true); }, " --in "},
     {"key", cmdKey, " --in --input "},
     {"close", cmdClose, ""},
+    {"sysmenu", cmdSysmenu, ""},
+    {"clipboard", cmdClipboard, ""},
     {"text", cmdText, " --in "},
     {"selected", cmdSelected, " --in "},
     {"items", cmdItems, " --in "},
