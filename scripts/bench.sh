@@ -42,8 +42,8 @@ readonly COM5="Simulated Module Port (COM5)" COM6="Simulated Module Port (COM6)"
 
 # floor OPERATION BAUD: the virtual bench's floor for it, in ms.
 floor() {
-  awk -v op="$1" -v baud="$2" '{ name = substr($0, 1, 30); sub(/ +$/, "", name) }
-    name == op && $(NF - 4) == baud { print $(NF - 2) }' <<<"$virtual"
+  awk -v op="$1" -v baud="$2" '{ name = substr($0, 1, 30); sub(/ +$/, "", name)
+    split(substr($0, 31), f) } name == op && f[1] == baud { print f[3] }' <<<"$virtual"
 }
 
 # shellcheck source=../e2e/rig/rig.sh
