@@ -63,7 +63,9 @@ int runMessageLoop() {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // Also decides how %hs widens the modules' narrow texts.
   _wsetlocale(LC_ALL, L"");
+#ifndef NLCONF_UNLOGGED
   startLineLog();
+#endif
   if (!registerMainClass(instance)) {
     reportStartupFailure(kClassName, L"RegisterClass");
     return kExitNoClass;

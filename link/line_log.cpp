@@ -42,12 +42,17 @@ void putByte(LineText& line, unsigned char byte) {
   line.text[line.length++] = '>';
 }
 
-// "12:03:04.120 COM5 "
+// "12:03:04.120 COM5 "; an operation whose list named no port says so.
 void startLine(LineText& line, uint32_t portNumber) {
   const uint32_t ms = os::timeOfDayMs();
   char head[40];
-  std::snprintf(head, sizeof head, "%02u:%02u:%02u.%03u COM%u ", ms / 3600000u, ms / 60000u % 60u,
-                ms / 1000u % 60u, ms % 1000u, portNumber);
+  const int n = std::snprintf(head, sizeof head, "%02u:%02u:%02u.%03u ", ms / 3600000u,
+                              ms / 60000u % 60u, ms / 1000u % 60u, ms % 1000u);
+  const size_t used = n > 0 ? static_cast<size_t>(n) : 0;
+  if (portNumber)
+    std::snprintf(head + used, sizeof head - used, "COM%u ", portNumber);
+  else
+    std::snprintf(head + used, sizeof head - used, "(no port) ");
   line.length = 0;
   put(line, head);
 }

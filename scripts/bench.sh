@@ -10,7 +10,9 @@
 #                             simports' modules in real time: each operation
 #                             three times from a fresh start, the minimum and
 #                             median wall time from the click to what the user
-#                             sees, beside the same floor, and their ratios
+#                             sees, beside the same floor, and their ratios;
+#                             then as often with the line log recording and its
+#                             window open, and the change of the medians
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,7 +32,7 @@ build() {
 scripts/setup.sh >/dev/null || exit 1
 build native --target nlconf_durations || { echo "build failed"; exit 1; }
 ((wine)) || exec build/native/tests/nlconf_durations
-if ! build native || ! build windows; then
+if ! build native || ! build windows || ! build windows --target nlconf_unlogged; then
   echo "build failed"
   exit 1
 fi
@@ -55,15 +57,25 @@ rig_start_display && rig_boot_prefix || exit 1
 rig_keep_wine_up
 rig_ports add 5 "$COM5" 6 "$COM6" >/dev/null || exit 1
 rig_port_state
+cp build/windows/app/nlconf_unlogged.exe "$RIG_RUN/" || exit 1
 
-# session PORT-SPEC...: fresh modules and a fresh program, its main dialog up.
+# session PORT-SPEC...: fresh modules and a fresh program, its main dialog up;
+# with LOGGED=1 the line log records and its window is open throughout.
+LOGGED=0
 session() {
   rig_stop nlconf
   drv_stop
   rig_modules_start "$RIG_LOGS/modules" "$@" >/dev/null || return 1
-  rig_start nlconf nlconf.exe
+  if ((LOGGED)); then
+    rig_start nlconf nlconf.exe
+  else
+    rig_start nlconf nlconf_unlogged.exe
+  fi
   drv_start
-  drv wait main 30000 >/dev/null
+  drv wait main 30000 >/dev/null || return 1
+  if ((LOGGED)); then
+    drv key ctrl+l --input >/dev/null && drv wait "caption=NLCONF - Line Log" 5000 >/dev/null
+  fi
 }
 
 # read_pane BASE COMn BAUD: Read, the reset key pressed as soon as the
@@ -103,37 +115,46 @@ read_master() {
   session "5=master:baud=$code" 6=slave && read_pane 3000 COM5 "$1"
 }
 
-# row LABEL OPERATION BAUD COMMAND...: the command RUNS times, each printing
-# the milliseconds it took (nothing when the operation failed).
+# row LABEL OPERATION BAUD COMMAND...: the command RUNS times without the
+# line log and RUNS times with it, in turns, each printing the milliseconds
+# it took (nothing when the operation failed).
 row() {
-  local label=$1 operation=$2 baud=$3 i ms times=() failed=0
+  local label=$1 operation=$2 baud=$3 i ms plain=() logged=() failed=0
   shift 3
-  for ((i = 0; i < RUNS; i++)); do
+  for ((i = 0; i < 2 * RUNS; i++)); do
+    LOGGED=$((i % 2))
     # Not in a subshell: the rig must know what it started.
     "$@" >"$RIG_WORK/took"
     ms=$(tail -n 1 "$RIG_WORK/took")
-    if [[ $ms =~ ^[0-9]+$ ]]; then
-      times+=("$ms")
-    else
+    if [[ ! $ms =~ ^[0-9]+$ ]]; then
       failed=$((failed + 1))
+    elif ((LOGGED)); then
+      logged+=("$ms")
+    else
+      plain+=("$ms")
     fi
   done
   local base
   base=$(floor "$operation" "$baud")
-  if ((${#times[@]} == 0)) || [[ -z $base ]]; then
-    printf '%-24s %7s  no measurement (%d of %d runs failed)\n' "$label" "$baud" "$failed" "$RUNS"
+  if ((${#plain[@]} == 0 || ${#logged[@]} == 0)) || [[ -z $base ]]; then
+    printf '%-24s %7s  no measurement (%d of %d runs failed)\n' "$label" "$baud" "$failed" \
+      $((2 * RUNS))
     return
   fi
-  mapfile -t times < <(printf '%s\n' "${times[@]}" | sort -n)
-  local min=${times[0]} median=${times[$((${#times[@]} / 2))]} note=""
-  ((failed == 0)) || note="  ($failed of $RUNS runs failed)"
+  mapfile -t plain < <(printf '%s\n' "${plain[@]}" | sort -n)
+  mapfile -t logged < <(printf '%s\n' "${logged[@]}" | sort -n)
+  local min=${plain[0]} median=${plain[$((${#plain[@]} / 2))]} note=""
+  local lmin=${logged[0]} lmedian=${logged[$((${#logged[@]} / 2))]}
+  ((failed == 0)) || note="  ($failed of $((2 * RUNS)) runs failed)"
   awk -v l="$label" -v b="$baud" -v mn="$min" -v md="$median" -v f="$base" -v n="$note" \
-    'BEGIN { printf "%-24s %7s %9d %9d %9.1f %8.2f %8.2f%s\n", l, b, mn, md, f, mn / f, md / f, n }'
+    -v lmn="$lmin" -v lmd="$lmedian" \
+    'BEGIN { printf "%-24s %7s %9d %9d %9.1f %8.2f %8.2f %9d %9d %+7.2f%%%s\n", l, b, mn, md, f,
+             mn / f, md / f, lmn, lmd, 100 * (lmd - md) / md, n }'
 }
 
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '%-24s %7s %9s %9s %9s %8s %8s\n' "operation (under Wine)" baud "min ms" "median ms" \
-  "floor ms" "min/flr" "med/flr"
+printf '%-24s %7s %9s %9s %9s %8s %8s %9s %9s %8s\n' "operation (under Wine)" baud "min ms" \
+  "median ms" "floor ms" "min/flr" "med/flr" "log min" "log med" "change"
 row "read" read 9600 read_master 9600
 row "read, by the reset key" read 115200 read_master 115200
 row "write, power level" "write, power level" 9600 write_field 3011 Low
@@ -144,3 +165,5 @@ echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "Wall time from the click (the driver's BM_CLICK) to what the user sees: the progress"
 echo "dialog gone with no box, or the link verdict shown; $RUNS runs each, each from a fresh"
 echo "program and fresh modules. Floors as in plain scripts/bench.sh, in virtual time."
+echo "\"log min\", \"log med\": the same with the line log recording and its window open"
+echo "(the runs alternate); \"change\": of the median with the log against without it."

@@ -26,6 +26,7 @@
 //   clipboard                      the clipboard's text
 //   close [WINDOW]                 the close box (WM_SYSCOMMAND SC_CLOSE)
 //   text ID                        the control's text
+//   type ID TEXT                   the field's text replaced by TEXT
 //   selected ID                    "<index> <text>" of a combo box, or "-1"
 //   items ID                       "<index> <text>" per entry
 //   state ID...                    "<id> enabled|disabled[ hidden]" per control
@@ -497,6 +498,25 @@ int cmdText(const Args& args) {
   return kDone;
 }
 
+// What a user types into a field, all at once.
+int cmdType(const Args& args) {
+  HWND control = nullptr;
+  if (args.words.size() < 3)
+    return badCommand("type: want a control identifier and a text");
+  if (const int status = withControl(args, &control))
+    return status;
+  std::string why;
+  if (!operable(control, &why))
+    return notPossible(why);
+  const std::wstring text = wide(args.words[2]);
+  DWORD_PTR ignored = 0;
+  if (!SendMessageTimeoutW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                           SMTO_ABORTIFHUNG, kSettleMs, &ignored))
+    return notPossible("control " + args.words[1] + " did not take the text");
+  out("typed into " + args.words[1]);
+  return kDone;
+}
+
 int cmdSelected(const Args& args) {
   HWND control = nullptr;
   if (const int status = withControl(args, &control))
@@ -814,6 +834,7 @@ const Command kCommands[] = {
     {"sysmenu", cmdSysmenu, ""},
     {"clipboard", cmdClipboard, ""},
     {"text", cmdText, " --in "},
+    {"type", cmdType, " --in "},
     {"selected", cmdSelected, " --in "},
     {"items", cmdItems, " --in "},
     {"state", cmdState, " --in "},

@@ -7,13 +7,18 @@
 
 readonly JR_LOG_WINDOW="caption=NLCONF - Line Log"
 
+# The log's lines as shown.
+jr_log_shown() {
+  drv text 100 --in "$JR_LOG_WINDOW" | sed 's/\\r\\n/\n/g' | sed '/^$/d'
+}
+
 # The log's lines, without their time stamps.
 jr_log() {
-  drv text 100 --in "$JR_LOG_WINDOW" | sed 's/\\r\\n/\n/g' | sed -E '/^$/d; s/^[0-9:.]+ //'
+  jr_log_shown | sed -E 's/^[0-9:.]+ //'
 }
 
 # The log once a line matching the regex has come (the window catches up
-# five times a second), or as it stands after 5 s.
+# twice a second), or as it stands after 5 s.
 jr_log_after() {
   local i text
   for ((i = 0; i < 50; i++)); do
@@ -104,6 +109,18 @@ COM6 < 0123456789abcdef' "$(grep -E '^COM[56] [<>] ' <<<"$log" | tail -n 6)"
   shown=$(drv text 100 --in "$JR_LOG_WINDOW")
   expect_match log-holds-the-verdict 'Link Test: Link OK' "$shown"
   expect ctrl-a-ctrl-c-copy-the-log "$shown" "$(drv clipboard)"
+
+  # Save... keeps what the log shows in a file of the user's choosing, and
+  # leaves nothing else beside it.
+  local saved="$RIG_LOGS/saved/line log.txt"
+  mkdir -p "$RIG_LOGS/saved"
+  drv click 101 --in "$JR_LOG_WINDOW" >/dev/null
+  expect_match save-asks-where "^found" "$(drv wait "caption=Save As" 10000)"
+  drv type 1148 "Z:${saved//\//\\}" --in "caption=Save As" >/dev/null
+  drv click 1 --in "caption=Save As" >/dev/null
+  drv wait-gone "caption=Save As" 10000 >/dev/null
+  expect saved-as-shown "$(jr_log_shown)" "$(tr -d '\r' <"$saved" 2>&1)"
+  expect only-the-file-saved "line log.txt" "$(ls "$RIG_LOGS/saved")"
 
   jr_log_clear
   drv key escape --in "$JR_LOG_WINDOW" >/dev/null
