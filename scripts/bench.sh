@@ -11,8 +11,9 @@
 #                             three times from a fresh start, the minimum and
 #                             median wall time from the click to what the user
 #                             sees, beside the same floor, and their ratios;
-#                             then as often with the line log recording and its
-#                             window open, and the change of the medians
+#                             then as often with the line log recording, its
+#                             window closed and open, and the change of the
+#                             medians
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -60,7 +61,7 @@ rig_port_state
 cp build/windows/app/nlconf_unlogged.exe "$RIG_RUN/" || exit 1
 
 # session PORT-SPEC...: fresh modules and a fresh program, its main dialog up;
-# with LOGGED=1 the line log records and its window is open throughout.
+# with LOGGED=1 the line log records, with 2 its window is open throughout too.
 LOGGED=0
 session() {
   rig_stop nlconf
@@ -73,7 +74,7 @@ session() {
   fi
   drv_start
   drv wait main 30000 >/dev/null || return 1
-  if ((LOGGED)); then
+  if ((LOGGED == 2)); then
     drv key ctrl+l --input >/dev/null && drv wait "caption=NLCONF - Line Log" 5000 >/dev/null
   fi
 }
@@ -115,46 +116,52 @@ read_master() {
   session "5=master:baud=$code" 6=slave && read_pane 3000 COM5 "$1"
 }
 
+# median TIMES...: the middle one, sorted (the upper of the two middle ones).
+median() {
+  printf '%s\n' "$@" | sort -n | awk '{ t[NR] = $1 } END { print t[int(NR / 2) + 1] }'
+}
+
 # row LABEL OPERATION BAUD COMMAND...: the command RUNS times without the
-# line log and RUNS times with it, in turns, each printing the milliseconds
-# it took (nothing when the operation failed).
+# line log, with it and with its window open, in turns, each printing the
+# milliseconds it took (nothing when the operation failed).
 row() {
-  local label=$1 operation=$2 baud=$3 i ms plain=() logged=() failed=0
+  local label=$1 operation=$2 baud=$3 i ms failed=0
+  local -a plain=() logged=() shown=()
   shift 3
-  for ((i = 0; i < 2 * RUNS; i++)); do
-    LOGGED=$((i % 2))
+  for ((i = 0; i < 3 * RUNS; i++)); do
+    LOGGED=$((i % 3))
     # Not in a subshell: the rig must know what it started.
     "$@" >"$RIG_WORK/took"
     ms=$(tail -n 1 "$RIG_WORK/took")
     if [[ ! $ms =~ ^[0-9]+$ ]]; then
       failed=$((failed + 1))
-    elif ((LOGGED)); then
+    elif ((LOGGED == 0)); then
+      plain+=("$ms")
+    elif ((LOGGED == 1)); then
       logged+=("$ms")
     else
-      plain+=("$ms")
+      shown+=("$ms")
     fi
   done
-  local base
+  local base note=""
   base=$(floor "$operation" "$baud")
-  if ((${#plain[@]} == 0 || ${#logged[@]} == 0)) || [[ -z $base ]]; then
+  if ((${#plain[@]} == 0 || ${#logged[@]} == 0 || ${#shown[@]} == 0)) || [[ -z $base ]]; then
     printf '%-24s %7s  no measurement (%d of %d runs failed)\n' "$label" "$baud" "$failed" \
-      $((2 * RUNS))
+      $((3 * RUNS))
     return
   fi
-  mapfile -t plain < <(printf '%s\n' "${plain[@]}" | sort -n)
-  mapfile -t logged < <(printf '%s\n' "${logged[@]}" | sort -n)
-  local min=${plain[0]} median=${plain[$((${#plain[@]} / 2))]} note=""
-  local lmin=${logged[0]} lmedian=${logged[$((${#logged[@]} / 2))]}
-  ((failed == 0)) || note="  ($failed of $((2 * RUNS)) runs failed)"
-  awk -v l="$label" -v b="$baud" -v mn="$min" -v md="$median" -v f="$base" -v n="$note" \
-    -v lmn="$lmin" -v lmd="$lmedian" \
-    'BEGIN { printf "%-24s %7s %9d %9d %9.1f %8.2f %8.2f %9d %9d %+7.2f%%%s\n", l, b, mn, md, f,
-             mn / f, md / f, lmn, lmd, 100 * (lmd - md) / md, n }'
+  ((failed == 0)) || note="  ($failed of $((3 * RUNS)) runs failed)"
+  local min
+  min=$(printf '%s\n' "${plain[@]}" | sort -n | head -n 1)
+  awk -v l="$label" -v b="$baud" -v mn="$min" -v md="$(median "${plain[@]}")" -v f="$base" \
+    -v lg="$(median "${logged[@]}")" -v sh="$(median "${shown[@]}")" -v n="$note" \
+    'BEGIN { printf "%-24s %7s %9d %9d %9.1f %8.2f %9d %+7.2f%% %9d %+7.2f%%%s\n", l, b, mn, md, f,
+             md / f, lg, 100 * (lg - md) / md, sh, 100 * (sh - md) / md, n }'
 }
 
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '%-24s %7s %9s %9s %9s %8s %8s %9s %9s %8s\n' "operation (under Wine)" baud "min ms" \
-  "median ms" "floor ms" "min/flr" "med/flr" "log min" "log med" "change"
+printf '%-24s %7s %9s %9s %9s %8s %9s %8s %9s %8s\n' "operation (under Wine)" baud "min ms" \
+  "median ms" "floor ms" "med/flr" "logged" "change" "shown" "change"
 row "read" read 9600 read_master 9600
 row "read, by the reset key" read 115200 read_master 115200
 row "write, power level" "write, power level" 9600 write_field 3011 Low
@@ -165,5 +172,5 @@ echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "Wall time from the click (the driver's BM_CLICK) to what the user sees: the progress"
 echo "dialog gone with no box, or the link verdict shown; $RUNS runs each, each from a fresh"
 echo "program and fresh modules. Floors as in plain scripts/bench.sh, in virtual time."
-echo "\"log min\", \"log med\": the same with the line log recording and its window open"
-echo "(the runs alternate); \"change\": of the median with the log against without it."
+echo "Without the line log (nlconf_unlogged.exe), then medians with it recording (\"logged\")"
+echo "and with its window open too (\"shown\"), the runs in turns; \"change\": against the first."

@@ -373,6 +373,11 @@ void showLineLogWindow(HWND dialog) {
   SetTimer(logWindow.window, kRefreshTimer, kRefreshMs, nullptr);
 }
 
+void deferLineLogRefresh() {
+  if (logWindow.window && IsWindowVisible(logWindow.window))
+    SetTimer(logWindow.window, kRefreshTimer, kRefreshMs, nullptr);
+}
+
 bool lineLogDialogMessage(MSG* message) {
   return logWindow.window && IsWindowVisible(logWindow.window) &&
          IsDialogMessageW(logWindow.window, message);

@@ -9,6 +9,9 @@
 void startLineLog();
 // Creates the window on first use, then shows it and brings it up.
 void showLineLogWindow(HWND dialog);
+// Puts the next catching up a full interval off: a verdict the user waits
+// for is shown first (the GUI thread was busy, and the refresh is due).
+void deferLineLogRefresh();
 // For the message loop: Tab, Escape and the like in the window.
 bool lineLogDialogMessage(MSG* message);
 void destroyLineLogWindow();

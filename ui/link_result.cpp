@@ -7,6 +7,7 @@
 #include "module/link_test.h"
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
+#include "ui/line_log_window.h"
 #include "ui/main_dialog.h"
 
 namespace {
@@ -77,6 +78,7 @@ void runLinkTest() {
   const int32_t verdict = testLink();
   SetCursor(arrowCursor);
   logNote(masterPort, verdict ? "Link Test: Link OK." : "Link Test: Link NG.");
+  deferLineLogRefresh();
   if (verdict)
     showLinkResult(mainDialog, L"Link OK.", kLinkOkColor);
   else
