@@ -6,6 +6,8 @@
 
 #include "app/shell.h"
 #include "resources/resource_ids.h"
+#include "ui/extra_commands.h"
+#include "ui/line_log_window.h"
 #include "ui/main_dialog.h"
 
 namespace {
@@ -33,24 +35,18 @@ HWND createHiddenWindow(HINSTANCE instance) {
                          0, nullptr, nullptr, instance, nullptr);
 }
 
-// The main dialog's keys for its system menu, for it and its controls only.
-bool translatedForDialog(HACCEL keys, MSG* message) {
-  return keys && (message->hwnd == loopDialog || IsChild(loopDialog, message->hwnd)) &&
-         TranslateAcceleratorW(loopDialog, keys, message);
-}
-
 int runMessageLoop() {
-  HACCEL keys = createMenuAccelerators();
   MSG message = {};
   for (;;) {
     const BOOL got = GetMessageW(&message, nullptr, 0, 0);
-    if (got == 0 || got == -1) {
-      if (keys)
-        DestroyAcceleratorTable(keys);
+    if (got == 0 || got == -1)
       return got == 0 ? int(message.wParam) : kExitLoopFailed;
+    if (translateExtraKeys(&message))
+      continue;
+    if (IsWindow(loopDialog) && IsDialogMessageW(loopDialog, &message)) {
+      continue;
     }
-    if (IsWindow(loopDialog) &&
-        (translatedForDialog(keys, &message) || IsDialogMessageW(loopDialog, &message))) {
+    if (lineLogDialogMessage(&message)) {
       continue;
     }
     TranslateMessage(&message);
@@ -67,6 +63,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
   // Also decides how %hs widens the modules' narrow texts.
   _wsetlocale(LC_ALL, L"");
   rememberStartupSettingsFile(commandLine);
+#ifndef NLCONF_UNLOGGED
+  startLineLog();
+#endif
   if (!registerMainClass(instance)) {
     reportStartupFailure(kClassName, L"RegisterClass");
     return kExitNoClass;

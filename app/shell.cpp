@@ -8,6 +8,8 @@
 #include "app/text_format.h"
 #include "module/view_hooks.h"
 #include "resources/resource_ids.h"
+#include "ui/extra_commands.h"
+#include "ui/line_log_window.h"
 #include "ui/main_dialog.h"
 
 HWND mainWindow = nullptr;
@@ -176,11 +178,11 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       return initMainDialog(dialog);
     case WM_COMMAND:
       // An accelerator's command: 1 in the high word, no control.
-      if (HIWORD(wParam) == 1 && lParam == 0 && onMenuCommand(LOWORD(wParam)))
+      if (HIWORD(wParam) == 1 && lParam == 0 && runExtraCommand(dialog, LOWORD(wParam)))
         return TRUE;
       return onMainDialogCommand(dialog, wParam);
     case WM_SYSCOMMAND:
-      return onMenuCommand(static_cast<UINT>(wParam & 0xFFF0)) ? TRUE : FALSE;
+      return runExtraCommand(dialog, static_cast<UINT>(wParam & 0xFFF0)) ? TRUE : FALSE;
     case WM_DROPFILES:
       onDropFiles(reinterpret_cast<HDROP>(wParam));
       return TRUE;
@@ -205,6 +207,8 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 }
 
 void destroyMainDialog(HWND dialog) {
+  destroyLineLogWindow();
+  releaseExtraCommands();
   if (dialog != nullptr) {
     DestroyWindow(dialog);
     mainDialog = nullptr;

@@ -1,6 +1,7 @@
 #include "link/discovery.h"
 
 #include "link/hex.h"
+#include "link/line_log.h"
 #include "link/serial_codes.h"
 #include "link/transfer.h"
 
@@ -27,7 +28,12 @@ constexpr char kRequestFrame[11] = {0x7E,
                                     0x18};
 
 bool applySettings(SerialPort* port) {
-  return os::setLineSettings(port->handle, port->serialSettings);
+  if (!os::setLineSettings(port->handle, port->serialSettings)) {
+    logEvent(port, "line settings refused");
+    return false;
+  }
+  logLineSettings(port);
+  return true;
 }
 
 bool configurePort(SerialPort* port) {
@@ -70,12 +76,15 @@ bool pulseUntilModuleSpeaks(SerialPort* port) {
   while (os::tickCount() - t0 < kResetWindowMs) {
     if (port->cancelEvent && os::isEventSet(port->cancelEvent))
       return false;
-    os::setBreak(port->handle);
+    const bool broke = os::setBreak(port->handle);
+    logEvent(port, broke ? "break on" : "break refused");
     char byte = 0;
     uint32_t count = 0;
     bool issued = false;
     readBlockTimed(port, &byte, 1, &count, &issued);
     os::clearBreak(port->handle);
+    if (broke)
+      logEvent(port, "break off");
     if (!issued)
       return false;
     if (count > 0)
@@ -146,6 +155,7 @@ bool discoverSerialSettings(SerialPort* port, WindowHandle resetPrompt) {
   if (!setBaudRate(port, kPulseBaudRate))
     return false;
   const bool prompt = isWindowHandle(resetPrompt);
+  logEvent(port, "reset key asked");
   if (prompt)
     showResetPrompt(resetPrompt);
   const bool spoke = pulseUntilModuleSpeaks(port);

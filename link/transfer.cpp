@@ -1,6 +1,7 @@
 #include "link/transfer.h"
 
 #include "link/errors.h"
+#include "link/line_log.h"
 
 namespace {
 
@@ -23,10 +24,24 @@ void cancelAndSettle(SerialPort* port, os::Transfer& transfer) {
   os::finishTransfer(port->handle, transfer, ignored);
 }
 
-// The wait shared by writeBytes and readLine.
+// How a wait for a transfer ended, for the line log.
+void logWaitEnd(SerialPort* port, int index, bool reading) {
+  if (index == 1)
+    logEvent(port, "cancelled");
+  else if (index == os::kWaitTimeout && reading)
+    logNoReply(port);
+  else if (index == os::kWaitTimeout)
+    logEvent(port, "write not done in time");
+  else if (index != 0)
+    logEvent(port, "wait failed");
+}
+
+// The wait shared by writeBytes and readLine; waitIndex tells the log how
+// it ended.
 int32_t awaitTransfer(SerialPort* port, os::Handle* waitPair, os::Transfer& transfer,
-                      int32_t nothingMoved) {
+                      int32_t nothingMoved, int& waitIndex) {
   const int index = os::waitAny(waitPair, port->waitCount, port->ioTimeoutMs);
+  waitIndex = index;
   if (index == 0) {
     uint32_t count = 0;
     if (!os::finishTransfer(port->handle, transfer, count))
@@ -67,6 +82,7 @@ bool waitForCts(SerialPort* port, uint32_t limitMs) {
   if (up)
     return true;
   os::setBreak(port->handle);
+  logEvent(port, "break on (waiting for CTS)");
   os::sleepMs(1);
   const uint32_t t0 = os::tickCount();
   for (;;) {
@@ -76,11 +92,13 @@ bool waitForCts(SerialPort* port, uint32_t limitMs) {
       break;
     if (up) {
       os::clearBreak(port->handle);
+      logEvent(port, "break off");
       return true;
     }
     os::sleepMs(1);
   }
   os::clearBreak(port->handle);
+  logEvent(port, "break off, CTS stayed down");
   return false;
 }
 
@@ -90,34 +108,53 @@ bool waitWriteReady(SerialPort* port) {
 
 int32_t writeBytes(SerialPort* port, const char* bytes, uint32_t count) {
   os::resetEvent(port->writeWait[0]);
-  if (cancelRequested(port))
+  if (cancelRequested(port)) {
+    logEvent(port, "cancelled");
     return ErrCancelled;
+  }
   if (!waitWriteReady(port))
     return ErrWrite;
-  if (cancelRequested(port))
+  if (cancelRequested(port)) {
+    logEvent(port, "cancelled");
     return ErrCancelled;
+  }
   os::Transfer transfer{};
-  if (!os::startWrite(port->handle, bytes, count, transfer, port->writeWait[0]))
+  if (!os::startWrite(port->handle, bytes, count, transfer, port->writeWait[0])) {
+    logEvent(port, "write failed");
     return ErrWrite;
-  return awaitTransfer(port, port->writeWait, transfer, ErrWrite);
+  }
+  logSent(port, bytes, count);
+  int waitIndex = 0;
+  const int32_t result = awaitTransfer(port, port->writeWait, transfer, ErrWrite, waitIndex);
+  logWaitEnd(port, waitIndex, false);
+  return result;
 }
 
 int32_t readLine(SerialPort* port, char* buffer, uint32_t size, uint32_t* outLength) {
   uint32_t i = 0;
   int32_t result = 0;
+  int waitIndex = 0;
+  bool endedByCr = false;
   while (i < size) {
     char byte = 0;
     os::resetEvent(port->readWait[0]);
     os::Transfer transfer{};
     if (!os::startRead(port->handle, &byte, 1, transfer, port->readWait[0])) {
       result = ErrRead;
+      waitIndex = os::kWaitFailed;
       break;
     }
-    result = awaitTransfer(port, port->readWait, transfer, ErrRead);
-    if (result != 0 || byte == kCr)
+    result = awaitTransfer(port, port->readWait, transfer, ErrRead, waitIndex);
+    endedByCr = result == 0 && byte == kCr;
+    if (result != 0 || endedByCr)
       break;
     buffer[i++] = byte;
   }
+  if (i > 0)
+    logReceived(port, buffer, i);
+  else if (endedByCr)
+    logReceived(port, "\r", 1);  // an empty reply is a reply too
+  logWaitEnd(port, waitIndex, true);
   if (i == size)
     i = size - 1;  // the terminator takes the last place
   // Terminated on every way out: a line cut short must never read on into
@@ -135,10 +172,15 @@ int32_t readLine(SerialPort* port, char* buffer, uint32_t size, uint32_t* outLen
 bool writeRaw(SerialPort* port, const char* bytes, uint32_t count) {
   os::resetEvent(port->writeWait[0]);
   os::Transfer transfer{};
-  if (!os::startWrite(port->handle, bytes, count, transfer, port->writeWait[0]))
+  if (!os::startWrite(port->handle, bytes, count, transfer, port->writeWait[0])) {
+    logEvent(port, "write failed");
     return false;
-  if (os::waitAny(port->writeWait, port->waitCount, port->ioTimeoutMs) != 0) {
+  }
+  logSent(port, bytes, count);
+  const int index = os::waitAny(port->writeWait, port->waitCount, port->ioTimeoutMs);
+  if (index != 0) {
     cancelAndSettle(port, transfer);
+    logWaitEnd(port, index, false);
     return false;
   }
   uint32_t moved = 0;
@@ -148,22 +190,32 @@ bool writeRaw(SerialPort* port, const char* bytes, uint32_t count) {
 bool readLineRaw(SerialPort* port, char* buffer, uint32_t size, uint32_t* outCount) {
   os::resetEvent(port->readWait[0]);
   uint32_t stored = 0;
-  while (stored + 1 < size) {
-    if (!pollCtsWithoutBreak(port))
-      return false;
+  int waitIndex = 0;
+  bool ok = true;
+  while (ok && stored + 1 < size) {
+    if (!pollCtsWithoutBreak(port)) {
+      logEvent(port, "CTS stayed down");
+      ok = false;
+      break;
+    }
     os::Transfer transfer{};
     if (!os::startRead(port->handle, buffer + stored, 1, transfer, port->readWait[0])) {
-      return false;
+      ok = false;
+      break;
     }
-    if (os::waitAny(port->readWait, port->waitCount, port->ioTimeoutMs) != 0) {
+    waitIndex = os::waitAny(port->readWait, port->waitCount, port->ioTimeoutMs);
+    if (waitIndex != 0) {
       os::cancelTransfers(port->handle);
     }
     uint32_t moved = 0;
-    if (!os::finishTransfer(port->handle, transfer, moved))
-      return false;
-    if (buffer[stored++] == kCr)
+    ok = os::finishTransfer(port->handle, transfer, moved);
+    if (ok && buffer[stored++] == kCr)
       break;
   }
+  logReceived(port, buffer, stored);
+  logWaitEnd(port, waitIndex, true);
+  if (!ok)
+    return false;
   buffer[stored] = 0;
   if (outCount)
     *outCount = stored;
@@ -181,11 +233,16 @@ bool readBlockTimed(SerialPort* port, char* buffer, uint32_t count, uint32_t* ou
     return false;
   if (issued)
     *issued = true;
-  if (os::waitAny(port->readWait, port->waitCount, port->ioTimeoutMs) != 0) {
+  const int index = os::waitAny(port->readWait, port->waitCount, port->ioTimeoutMs);
+  if (index != 0) {
     os::cancelTransfers(port->handle);
   }
   uint32_t moved = 0;
   const bool ok = os::finishTransfer(port->handle, transfer, moved);
   *outCount = moved;
+  logReceived(port, buffer, moved);
+  // The window always runs out; it says something only when it brought nothing.
+  if (moved == 0 || index != os::kWaitTimeout)
+    logWaitEnd(port, index, true);
   return ok;
 }

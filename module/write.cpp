@@ -1,6 +1,7 @@
 #include "module/write.h"
 
 #include "link/at_command.h"
+#include "link/line_log.h"
 #include "link/transfer.h"
 #include "module/read.h"
 #include "module/view_hooks.h"
@@ -117,7 +118,10 @@ void followModuleSettings(PaneRecord* pane, const SerialCodes& before) {
     port->serialSettings.parity = parityOfCode(pane->parityCodeRead);
   if (pane->stopBitsCodeRead != before.stopBits)
     port->serialSettings.stopBits = stopBitsOfCode(pane->stopBitsCodeRead);
-  os::setLineSettings(port->handle, port->serialSettings);
+  if (os::setLineSettings(port->handle, port->serialSettings))
+    logLineSettings(port);
+  else
+    logEvent(port, "line settings refused");
 }
 
 }  // namespace

@@ -26,6 +26,9 @@ void sleepMs(uint32_t ms);
 // that must be noticed within a millisecond: Sleep(0) would spin a core,
 // and Sleep(1) can take a whole 15.6 ms timer tick.
 void pauseBetweenLooks();
+// The local time of day in milliseconds since midnight, for the line log's
+// stamps; the virtual world's day starts with its clock.
+uint32_t timeOfDayMs();
 
 // ---- the calling thread's last error ----------------------------------------
 uint32_t lastError();

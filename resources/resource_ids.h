@@ -66,3 +66,4 @@
 // The main dialog's system menu commands: multiples of 16 below 0xF000.
 #define IDM_SAVE_SETTINGS 0x0110
 #define IDM_LOAD_SETTINGS 0x0120
+#define IDM_LINE_LOG 0x0130

@@ -23,3 +23,9 @@ ResultMessage resultMessage(int32_t result);
 // The pane's nodeId as a terminated copy, safe to format even when the
 // record's buffer was filled to its last byte.
 void copyNodeIdForMessage(const PaneRecord* pane, char (&nodeId)[kNodeIdSize]);
+
+// The line log's note of what the user was told at the end of an operation
+// on a port: "Read: Communication error.", the node identifier in place of
+// the format's "%hs"; "Read: done." when the result needs no box.
+void logOperationEnd(uint32_t portNumber, const char* operation, int32_t result,
+                     const PaneRecord* pane);

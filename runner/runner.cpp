@@ -2,7 +2,12 @@
 
 #include <process.h>
 
+#include <cstdio>
+
 #include "link/errors.h"
+#include "link/line_log.h"
+#include "module/read.h"
+#include "module/view_hooks.h"
 #include "resources/resource_ids.h"
 #include "runner/result_messages.h"
 #include "ui/device_changes.h"
@@ -145,11 +150,28 @@ void reportResult(PaneRecord* pane, int32_t result) {
     emptyPane(pane);
 }
 
+void logOperationStart(uint32_t portNumber, const char* operation) {
+  if (!lineLogActive())
+    return;
+  char text[64];
+  std::snprintf(text, sizeof text, "%s started", operation);
+  logNote(portNumber, text);
+}
+
 }  // namespace
 
-int32_t runOperation(HWND owner, PaneRecord* pane) {
+uint32_t portNumberShown(PaneRecord* pane) {
+  wchar_t text[512] = {};
+  controlText(pane->portCombo, text, 512);
+  const int32_t number = portNumberFromText(text);
+  return number > 0 && number < static_cast<int32_t>(kPortTableSize) ? uint32_t(number) : 0;
+}
+
+int32_t runOperation(HWND owner, PaneRecord* pane, const char* operation) {
   if (!pane)
     return ErrArgument;
+  const uint32_t portNumber = portNumberShown(pane);
+  logOperationStart(portNumber, operation);
   fillProgressFont(&progressFont);
   const INT_PTR ended = DialogBoxParamW(programInstance(), MAKEINTRESOURCEW(IDD_PROGRESS), owner,
                                         progressDialogProc, reinterpret_cast<LPARAM>(pane));
@@ -158,6 +180,8 @@ int32_t runOperation(HWND owner, PaneRecord* pane) {
   // event; the user did not cancel, and is told of the lost port.
   if (result == ResultCancelled && hasDeferredPortChange(pane))
     result = ErrBadHandle;
+  // Before the box, so that the log already says what the box says.
+  logOperationEnd(portNumber, operation, result, pane);
   reportResult(pane, result);
   // A failure may have emptied the pane (a reset before a failing step, or
   // the clearing above); the buttons must not offer what it no longer holds.

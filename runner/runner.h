@@ -6,8 +6,11 @@
 
 #include "module/pane.h"
 
-// The operation's result, after its message.
-int32_t runOperation(HWND owner, PaneRecord* pane);
+// The operation's result, after its message; operation ("Read", "Write")
+// names it in the line log.
+int32_t runOperation(HWND owner, PaneRecord* pane, const char* operation = "Operation");
+// The port a pane's operation will open, from its list's text; 0 for none.
+uint32_t portNumberShown(PaneRecord* pane);
 INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 int32_t startOperation(PaneRecord* pane);
 int32_t joinOperation(PaneRecord* pane);

@@ -10,7 +10,10 @@
 #                             simports' modules in real time: each operation
 #                             three times from a fresh start, the minimum and
 #                             median wall time from the click to what the user
-#                             sees, beside the same floor, and their ratios
+#                             sees, beside the same floor, and their ratios;
+#                             then as often with the line log recording, its
+#                             window closed and open, and the change of the
+#                             medians
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,7 +33,7 @@ build() {
 scripts/setup.sh >/dev/null || exit 1
 build native --target nlconf_durations || { echo "build failed"; exit 1; }
 ((wine)) || exec build/native/tests/nlconf_durations
-if ! build native || ! build windows; then
+if ! build native || ! build windows || ! build windows --target nlconf_unlogged; then
   echo "build failed"
   exit 1
 fi
@@ -42,8 +45,8 @@ readonly COM5="Simulated Module Port (COM5)" COM6="Simulated Module Port (COM6)"
 
 # floor OPERATION BAUD: the virtual bench's floor for it, in ms.
 floor() {
-  awk -v op="$1" -v baud="$2" '{ name = substr($0, 1, 30); sub(/ +$/, "", name) }
-    name == op && $(NF - 4) == baud { print $(NF - 2) }' <<<"$virtual"
+  awk -v op="$1" -v baud="$2" '{ name = substr($0, 1, 30); sub(/ +$/, "", name)
+    split(substr($0, 31), f) } name == op && f[1] == baud { print f[3] }' <<<"$virtual"
 }
 
 # shellcheck source=../e2e/rig/rig.sh
@@ -55,15 +58,25 @@ rig_start_display && rig_boot_prefix || exit 1
 rig_keep_wine_up
 rig_ports add 5 "$COM5" 6 "$COM6" >/dev/null || exit 1
 rig_port_state
+cp build/windows/app/nlconf_unlogged.exe "$RIG_RUN/" || exit 1
 
-# session PORT-SPEC...: fresh modules and a fresh program, its main dialog up.
+# session PORT-SPEC...: fresh modules and a fresh program, its main dialog up;
+# with LOGGED=1 the line log records, with 2 its window is open throughout too.
+LOGGED=0
 session() {
   rig_stop nlconf
   drv_stop
   rig_modules_start "$RIG_LOGS/modules" "$@" >/dev/null || return 1
-  rig_start nlconf nlconf.exe
+  if ((LOGGED)); then
+    rig_start nlconf nlconf.exe
+  else
+    rig_start nlconf nlconf_unlogged.exe
+  fi
   drv_start
-  drv wait main 30000 >/dev/null
+  drv wait main 30000 >/dev/null || return 1
+  if ((LOGGED == 2)); then
+    drv key ctrl+l --input >/dev/null && drv wait "caption=NLCONF - Line Log" 5000 >/dev/null
+  fi
 }
 
 # read_pane BASE COMn BAUD: Read, the reset key pressed as soon as the
@@ -103,37 +116,52 @@ read_master() {
   session "5=master:baud=$code" 6=slave && read_pane 3000 COM5 "$1"
 }
 
-# row LABEL OPERATION BAUD COMMAND...: the command RUNS times, each printing
-# the milliseconds it took (nothing when the operation failed).
+# median TIMES...: the middle one, sorted (the upper of the two middle ones).
+median() {
+  printf '%s\n' "$@" | sort -n | awk '{ t[NR] = $1 } END { print t[int(NR / 2) + 1] }'
+}
+
+# row LABEL OPERATION BAUD COMMAND...: the command RUNS times without the
+# line log, with it and with its window open, in turns, each printing the
+# milliseconds it took (nothing when the operation failed).
 row() {
-  local label=$1 operation=$2 baud=$3 i ms times=() failed=0
+  local label=$1 operation=$2 baud=$3 i ms failed=0
+  local -a plain=() logged=() shown=()
   shift 3
-  for ((i = 0; i < RUNS; i++)); do
+  for ((i = 0; i < 3 * RUNS; i++)); do
+    LOGGED=$((i % 3))
     # Not in a subshell: the rig must know what it started.
     "$@" >"$RIG_WORK/took"
     ms=$(tail -n 1 "$RIG_WORK/took")
-    if [[ $ms =~ ^[0-9]+$ ]]; then
-      times+=("$ms")
-    else
+    if [[ ! $ms =~ ^[0-9]+$ ]]; then
       failed=$((failed + 1))
+    elif ((LOGGED == 0)); then
+      plain+=("$ms")
+    elif ((LOGGED == 1)); then
+      logged+=("$ms")
+    else
+      shown+=("$ms")
     fi
   done
-  local base
+  local base note=""
   base=$(floor "$operation" "$baud")
-  if ((${#times[@]} == 0)) || [[ -z $base ]]; then
-    printf '%-24s %7s  no measurement (%d of %d runs failed)\n' "$label" "$baud" "$failed" "$RUNS"
+  if ((${#plain[@]} == 0 || ${#logged[@]} == 0 || ${#shown[@]} == 0)) || [[ -z $base ]]; then
+    printf '%-24s %7s  no measurement (%d of %d runs failed)\n' "$label" "$baud" "$failed" \
+      $((3 * RUNS))
     return
   fi
-  mapfile -t times < <(printf '%s\n' "${times[@]}" | sort -n)
-  local min=${times[0]} median=${times[$((${#times[@]} / 2))]} note=""
-  ((failed == 0)) || note="  ($failed of $RUNS runs failed)"
-  awk -v l="$label" -v b="$baud" -v mn="$min" -v md="$median" -v f="$base" -v n="$note" \
-    'BEGIN { printf "%-24s %7s %9d %9d %9.1f %8.2f %8.2f%s\n", l, b, mn, md, f, mn / f, md / f, n }'
+  ((failed == 0)) || note="  ($failed of $((3 * RUNS)) runs failed)"
+  local min
+  min=$(printf '%s\n' "${plain[@]}" | sort -n | head -n 1)
+  awk -v l="$label" -v b="$baud" -v mn="$min" -v md="$(median "${plain[@]}")" -v f="$base" \
+    -v lg="$(median "${logged[@]}")" -v sh="$(median "${shown[@]}")" -v n="$note" \
+    'BEGIN { printf "%-24s %7s %9d %9d %9.1f %8.2f %9d %+7.2f%% %9d %+7.2f%%%s\n", l, b, mn, md, f,
+             md / f, lg, 100 * (lg - md) / md, sh, 100 * (sh - md) / md, n }'
 }
 
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '%-24s %7s %9s %9s %9s %8s %8s\n' "operation (under Wine)" baud "min ms" "median ms" \
-  "floor ms" "min/flr" "med/flr"
+printf '%-24s %7s %9s %9s %9s %8s %9s %8s %9s %8s\n' "operation (under Wine)" baud "min ms" \
+  "median ms" "floor ms" "med/flr" "logged" "change" "shown" "change"
 row "read" read 9600 read_master 9600
 row "read, by the reset key" read 115200 read_master 115200
 row "write, power level" "write, power level" 9600 write_field 3011 Low
@@ -144,3 +172,5 @@ echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "Wall time from the click (the driver's BM_CLICK) to what the user sees: the progress"
 echo "dialog gone with no box, or the link verdict shown; $RUNS runs each, each from a fresh"
 echo "program and fresh modules. Floors as in plain scripts/bench.sh, in virtual time."
+echo "Without the line log (nlconf_unlogged.exe), then medians with it recording (\"logged\")"
+echo "and with its window open too (\"shown\"), the runs in turns; \"change\": against the first."

@@ -7,6 +7,7 @@
 #include "module/write.h"
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
+#include "ui/extra_commands.h"
 
 namespace {
 
@@ -62,10 +63,11 @@ PaneRecord* paneOfControl(HWND control) {
   return nullptr;
 }
 
-int32_t runPaneOperation(PaneRecord* pane, WorkerBody body, const wchar_t* progressText) {
+int32_t runPaneOperation(PaneRecord* pane, WorkerBody body, const wchar_t* progressText,
+                         const char* operation) {
   pane->workerBody = body;
   pane->progressText = progressText;
-  return runOperation(mainDialog, pane);
+  return runOperation(mainDialog, pane, operation);
 }
 
 void setDefaultsOfPanesWithData() {
@@ -167,11 +169,11 @@ INT_PTR onMainDialogCommand(HWND dialog, WPARAM wParam) {
       runLinkTest();
       break;
     case CommandKind::Read:
-      if (runPaneOperation(command.pane, readBody, L"Reading parameters...") == 0)
+      if (runPaneOperation(command.pane, readBody, L"Reading parameters...", "Read") == 0)
         applyWaitingSettings(command.pane);
       break;
     case CommandKind::Write:
-      runPaneOperation(command.pane, writeBody, L"Writing parameters...");
+      runPaneOperation(command.pane, writeBody, L"Writing parameters...", "Write");
       break;
     default:
       onChoice(command, comboOfChoice(command));
@@ -236,7 +238,7 @@ void applyButtonRules() {
   setButton(copyToMasterButton, s.copyToMaster);
   setButton(linkTestButton, s.linkTest);
   setButton(setDefaultButton, s.setDefault);
-  updateMenuCommands();
+  updateExtraCommands();
   keepKeyboardFocus(focusPane ? focusPane : &masterPane);
 }
 

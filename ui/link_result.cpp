@@ -1,9 +1,13 @@
 // The link test's screen side: the hourglass while it runs, then the verdict
 // in large coloured letters in a small modal dialog.
+#include <cstdio>
+
 #include "app/shell.h"
+#include "link/line_log.h"
 #include "module/link_test.h"
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
+#include "ui/line_log_window.h"
 #include "ui/main_dialog.h"
 
 namespace {
@@ -64,9 +68,17 @@ INT_PTR onResultLabelColor(HDC dc, HWND control) {
 }  // namespace
 
 void runLinkTest() {
+  const uint32_t masterPort = portNumberShown(&masterPane);
+  if (lineLogActive()) {
+    char text[64];
+    std::snprintf(text, sizeof text, "Link Test with COM%u started", portNumberShown(&slavePane));
+    logNote(masterPort, text);
+  }
   SetCursor(waitCursor);
   const int32_t verdict = testLink();
   SetCursor(arrowCursor);
+  logNote(masterPort, verdict ? "Link Test: Link OK." : "Link Test: Link NG.");
+  deferLineLogRefresh();
   if (verdict)
     showLinkResult(mainDialog, L"Link OK.", kLinkOkColor);
   else

@@ -2,8 +2,11 @@
 
 #include <initializer_list>
 
+#include <shellapi.h>
+
 #include "app/shell.h"
 #include "resources/resource_ids.h"
+#include "ui/extra_commands.h"
 
 HWND copyToSlaveButton = nullptr;
 HWND copyToMasterButton = nullptr;
@@ -61,7 +64,8 @@ BOOL initMainDialog(HWND dialog) {
   setupPaneControls(dialog, &slavePane, IDC_SLAVE_PORT);
   clearPaneDisplay(&masterPane);
   clearPaneDisplay(&slavePane);
-  addMenuCommands(dialog);
+  addExtraCommands(dialog);
+  DragAcceptFiles(dialog, TRUE);
   applyButtonRules();
   return TRUE;
 }

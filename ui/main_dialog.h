@@ -48,14 +48,8 @@ void removePortEntry(uint32_t portNumber);
 // carries out a port change that came while it ran, then the button rules.
 void finishDeferredDeviceChanges(PaneRecord* pane);
 
-// Settings files: the system menu's entries and their Ctrl keys (handled in
-// the message loop, before the dialog's own keys), the command line's file
-// and dropped files. Save is greyed while no pane holds read values.
-void addMenuCommands(HWND dialog);
-HACCEL createMenuAccelerators();
-void updateMenuCommands();
-// True for a command of the system menu or its keys, which it carries out.
-bool onMenuCommand(UINT id);
+// Settings files: the system menu's entries (ui/extra_commands.h), the
+// command line's file and dropped files.
 bool anyPaneHoldsValues();
 void saveSettings();
 void pickAndLoadSettings();

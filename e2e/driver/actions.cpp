@@ -171,7 +171,7 @@ bool selectEntry(HWND combo, int index, std::string* why) {
   return true;
 }
 
-bool pressKey(HWND dialog, WORD virtualKey, bool throughInput, std::string* why, bool ctrl) {
+bool pressKey(HWND dialog, WORD virtualKey, bool throughInput, std::string* why, bool control) {
   if (!IsWindowEnabled(dialog)) {
     *why = "the dialog is disabled (a modal dialog is open over it)";
     return false;
@@ -187,9 +187,10 @@ bool pressKey(HWND dialog, WORD virtualKey, bool throughInput, std::string* why,
   }
   INPUT inputs[] = {keyInput(VK_CONTROL, false), keyInput(virtualKey, false),
                     keyInput(virtualKey, true), keyInput(VK_CONTROL, true)};
-  // Without Ctrl, only the key's own two.
-  const UINT count = ctrl ? 4 : 2;
-  if (SendInput(count, ctrl ? inputs : inputs + 1, sizeof(INPUT)) != count) {
+  // Without Ctrl, only the middle two.
+  INPUT* first = control ? inputs : inputs + 1;
+  const UINT count = control ? 4 : 2;
+  if (SendInput(count, first, sizeof(INPUT)) != count) {
     *why = lastError("SendInput");
     return false;
   }
@@ -212,6 +213,14 @@ bool setText(HWND control, const std::wstring& text, std::string* why) {
                            SMTO_NORMAL, kFocusLimitMs, &result) ||
       !result) {
     *why = lastError("WM_SETTEXT");
+    return false;
+  }
+  return true;
+}
+
+bool pickSystemMenu(HWND window, UINT id, std::string* why) {
+  if (!PostMessageW(window, WM_SYSCOMMAND, id, 0)) {
+    *why = lastError("PostMessage WM_SYSCOMMAND");
     return false;
   }
   return true;
@@ -245,4 +254,19 @@ bool dropFile(HWND window, const std::wstring& path, std::string* why) {
     return false;
   }
   return true;
+}
+
+bool clipboardText(std::wstring* text) {
+  if (!OpenClipboard(nullptr))
+    return false;
+  bool found = false;
+  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+    if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+      *text = chars;
+      found = true;
+      GlobalUnlock(data);
+    }
+  }
+  CloseClipboard();
+  return found;
 }

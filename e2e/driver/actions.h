@@ -33,9 +33,14 @@ bool mouseClick(HWND control, std::string* why);
 bool selectEntry(HWND combo, int index, std::string* why);
 // A key pressed and released. Posted to the focused control of the dialog's
 // thread, so the program's IsDialogMessage sees it as it sees the keyboard;
-// or, with throughInput, sent as keyboard input to the foreground dialog,
-// with Ctrl held if asked.
-bool pressKey(HWND dialog, WORD virtualKey, bool throughInput, std::string* why, bool ctrl = false);
+// or, with throughInput, sent as keyboard input to the foreground dialog
+// (with Ctrl held, if asked: only real input carries the key state).
+bool pressKey(HWND dialog, WORD virtualKey, bool throughInput, std::string* why,
+              bool control = false);
+// A system menu entry picked: WM_SYSCOMMAND with its identifier.
+bool pickSystemMenu(HWND window, UINT id, std::string* why);
+// The clipboard's text, as a paste would take it; false when it holds none.
+bool clipboardText(std::wstring* text);
 // The close box: WM_SYSCOMMAND SC_CLOSE, posted.
 bool closeWindow(HWND window, std::string* why);
 // WM_SETTEXT, as typing a whole text into an edit control ends.

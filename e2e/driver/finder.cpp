@@ -1,6 +1,7 @@
 #include "finder.h"
 
 #include <cwchar>
+#include <vector>
 
 #include "resource_ids.h"
 
@@ -159,16 +160,19 @@ std::wstring className(HWND window) {
 }
 
 std::wstring controlText(HWND control, bool* answered) {
-  wchar_t text[4096] = {};
+  // As long as the control says its text is (a log runs to many pages).
+  DWORD_PTR length = 0;
+  SendMessageTimeoutW(control, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kTextLimitMs, &length);
+  std::vector<wchar_t> text(length + 4096, L'\0');
   DWORD_PTR copied = 0;
-  const bool ok = SendMessageTimeoutW(control, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text),
-                                      SMTO_ABORTIFHUNG, kTextLimitMs, &copied) != 0;
+  const bool ok =
+      SendMessageTimeoutW(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                          SMTO_ABORTIFHUNG, kTextLimitMs, &copied) != 0;
   if (answered)
     *answered = ok;
-  if (ok)
-    return text;
-  InternalGetWindowText(control, text, 4096);
-  return text;
+  if (!ok)
+    InternalGetWindowText(control, text.data(), static_cast<int>(text.size()));
+  return text.data();
 }
 
 std::wstring staticText(HWND dialog) {

@@ -19,13 +19,16 @@
 //   click ID [--mouse]             BM_CLICK, or a real mouse click on its centre
 //   select ID TEXT                 pick the entry, CBN_SELCHANGE follows
 //   select-index ID N              the same by position
-//   key enter|escape|tab|space|down [--input]
+//   key enter|escape|tab|space|down|ctrl+LETTER [--input] [--in WINDOW]
 //                                  posted to the focus, or as keyboard input
-//   key ctrl+s|ctrl+o              Ctrl and the key as keyboard input
+//                                  (ctrl+ always as input, which carries Ctrl)
 //   settext ID TEXT [--in WINDOW]  the control's whole text, as if typed
 //   drop PATH                      the file dropped on the main dialog
+//   sysmenu ID [WINDOW]            the system menu entry ID picked
+//   clipboard                      the clipboard's text
 //   close [WINDOW]                 the close box (WM_SYSCOMMAND SC_CLOSE)
 //   text ID                        the control's text
+//   type ID TEXT                   the field's text replaced by TEXT
 //   selected ID                    "<index> <text>" of a combo box, or "-1"
 //   items ID                       "<index> <text>" per entry
 //   state ID...                    "<id> enabled|disabled[ hidden]" per control
@@ -62,6 +65,7 @@
 // After windows.h:
 #include <dbt.h>
 
+#include <cctype>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -371,19 +375,24 @@ int cmdSelect(const Args& args, bool byIndex) {
   return kDone;
 }
 
-// Keys with Ctrl go as keyboard input: a posted key carries no Ctrl.
-bool keyOf(const std::string& name, WORD* key, bool* ctrl) {
+bool keyOf(const std::string& name, WORD* key, bool* control) {
+  *control = name.size() == 6 && name.rfind("ctrl+", 0) == 0 && std::isalpha(name[5]);
+  if (*control) {
+    *key = static_cast<WORD>(std::toupper(name[5]));
+    return true;
+  }
   struct Key {
     const char* name;
     WORD key;
   };
-  static const Key kKeys[] = {{"enter", VK_RETURN}, {"escape", VK_ESCAPE}, {"tab", VK_TAB},
-                              {"space", VK_SPACE},  {"down", VK_DOWN},     {"ctrl+s", 'S'},
-                              {"ctrl+o", 'O'}};
+  static const Key kKeys[] = {{"enter", VK_RETURN},
+                              {"escape", VK_ESCAPE},
+                              {"tab", VK_TAB},
+                              {"space", VK_SPACE},
+                              {"down", VK_DOWN}};
   for (const Key& k : kKeys) {
     if (name == k.name) {
       *key = k.key;
-      *ctrl = name.rfind("ctrl+", 0) == 0;
       return true;
     }
   }
@@ -413,16 +422,16 @@ HWND keyTarget(const Args& args, std::string* why) {
 
 int cmdKey(const Args& args) {
   WORD key = 0;
-  bool ctrl = false;
-  if (args.words.size() < 2 || !keyOf(args.words[1], &key, &ctrl))
-    return badCommand("key: want enter, escape, tab, space, down, ctrl+s or ctrl+o");
+  bool control = false;
+  if (args.words.size() < 2 || !keyOf(args.words[1], &key, &control))
+    return badCommand("key: want enter, escape, tab, space, down or ctrl+LETTER");
   std::string why;
   const HWND dialog = keyTarget(args, &why);
   if (!dialog)
     return notPossible(why);
   const std::string where = kindName(classify(dialog));
   actionBegins();
-  if (!pressKey(dialog, key, ctrl || args.has("--input"), &why, ctrl))
+  if (!pressKey(dialog, key, control || args.has("--input"), &why, control))
     return notPossible("cannot press " + args.words[1] + ": " + why);
   out("pressed " + args.words[1] + " in " + where + settleNote(dialog));
   return kDone;
@@ -456,6 +465,37 @@ int cmdDrop(const Args& args) {
   return kDone;
 }
 
+int cmdSysmenu(const Args& args) {
+  long id = 0;
+  if (args.words.size() < 2 || !number(args.words[1], &id) || id <= 0 || id >= 0xF000)
+    return badCommand("sysmenu: want a menu identifier below 0xF000");
+  WindowQuery query;
+  const std::string name = args.words.size() > 2 ? args.words[2] : "main";
+  if (!parseQuery(name, &query))
+    return badCommand("sysmenu: unknown window \"" + name + "\"");
+  const HWND window = findWindow(query, false);
+  if (!window)
+    return notPossible("no visible " + queryName(query) + " window");
+  if (!(GetWindowLongPtrW(window, GWL_STYLE) & WS_SYSMENU))
+    return notPossible(queryName(query) + " has no system menu");
+  if (!IsWindowEnabled(window))
+    return notPossible(queryName(query) + " is disabled (a modal dialog is open over it)");
+  std::string why;
+  actionBegins();
+  if (!pickSystemMenu(window, static_cast<UINT>(id), &why))
+    return notPossible(why);
+  out("picked " + std::to_string(id) + " in " + queryName(query) + settleNote(window));
+  return kDone;
+}
+
+int cmdClipboard(const Args&) {
+  std::wstring text;
+  if (!clipboardText(&text))
+    return notPossible("no text on the clipboard");
+  out(escaped(text));
+  return kDone;
+}
+
 int cmdClose(const Args& args) {
   WindowQuery query;
   const std::string name = args.words.size() > 1 ? args.words[1] : "main";
@@ -486,6 +526,25 @@ int cmdText(const Args& args) {
     std::fprintf(stderr, "ui_driver: control %s did not answer; its stored text follows\n",
                  args.words[1].c_str());
   out(escaped(text));
+  return kDone;
+}
+
+// What a user types into a field, all at once.
+int cmdType(const Args& args) {
+  HWND control = nullptr;
+  if (args.words.size() < 3)
+    return badCommand("type: want a control identifier and a text");
+  if (const int status = withControl(args, &control))
+    return status;
+  std::string why;
+  if (!operable(control, &why))
+    return notPossible(why);
+  const std::wstring text = wide(args.words[2]);
+  DWORD_PTR ignored = 0;
+  if (!SendMessageTimeoutW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                           SMTO_ABORTIFHUNG, kSettleMs, &ignored))
+    return notPossible("control " + args.words[1] + " did not take the text");
+  out("typed into " + args.words[1]);
   return kDone;
 }
 
@@ -805,7 +864,10 @@ const Command kCommands[] = {
     {"close", cmdClose, ""},
     {"settext", cmdSetText, " --in "},
     {"drop", cmdDrop, ""},
+    {"sysmenu", cmdSysmenu, ""},
+    {"clipboard", cmdClipboard, ""},
     {"text", cmdText, " --in "},
+    {"type", cmdType, " --in "},
     {"selected", cmdSelected, " --in "},
     {"items", cmdItems, " --in "},
     {"state", cmdState, " --in "},

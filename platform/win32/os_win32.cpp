@@ -133,6 +133,12 @@ void pauseBetweenLooks() {
   CloseHandle(timer);
 }
 
+uint32_t timeOfDayMs() {
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  return ((now.wHour * 60u + now.wMinute) * 60u + now.wSecond) * 1000u + now.wMilliseconds;
+}
+
 uint32_t lastError() {
   return GetLastError();
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "link/discovery.h"
+#include "link/line_log.h"
 #include "link/port_table.h"
 #include "module/link_test.h"
 #include "module/pane.h"
@@ -63,23 +64,44 @@ struct Bench : stand::Stand {
   }
 };
 
-void report(const char* operation, uint32_t baud, double tookMs, double floorMs, int result) {
-  std::printf("%-30s %7u %10.1f %10.1f %6.2f  %s\n", operation, baud, tookMs, floorMs,
-              tookMs / floorMs, result == 0 ? "ok" : "FAILED");
+struct Measured {
+  double tookMs = 0;
+  double floorMs = 0;
+  int result = 1;
+};
+
+// Runs one operation on a fresh bench; with the line log recording or not.
+Measured runOnce(uint64_t baudCode, bool logged, const std::function<int(Bench&)>& prepare,
+                 const std::function<int(Bench&)>& run,
+                 const std::function<double(Bench&, vw::TimeUs)>& floor) {
+  Bench b(baudCode);
+  LineLogBuffer record;
+  setLineLogSink(logged ? appendToLineLog : nullptr, logged ? &record : nullptr);
+  Measured m;
+  if (prepare(b) == 0) {
+    const vw::TimeUs start = b.world.now();
+    m.result = run(b);
+    m.tookMs = (b.world.now() - start) / 1000.0;
+    m.floorMs = floor(b, start);
+  }
+  setLineLogSink(nullptr, nullptr);
+  return m;
 }
 
-// Runs one operation on a fresh bench and reports it.
+// The operation without the line log, beside its floor, then with it.
 void measure(const char* name, uint64_t baudCode, uint32_t baud,
              const std::function<int(Bench&)>& prepare, const std::function<int(Bench&)>& run,
              const std::function<double(Bench&, vw::TimeUs)>& floor) {
-  Bench b(baudCode);
-  if (prepare(b) != 0) {
+  const Measured plain = runOnce(baudCode, false, prepare, run, floor);
+  const Measured logged = runOnce(baudCode, true, prepare, run, floor);
+  if (plain.floorMs == 0 || logged.floorMs == 0) {
     std::printf("%-30s %7u  could not prepare\n", name, baud);
     return;
   }
-  const vw::TimeUs start = b.world.now();
-  const int result = run(b);
-  report(name, baud, (b.world.now() - start) / 1000.0, floor(b, start), result);
+  std::printf("%-30s %7u %10.1f %10.1f %6.2f  %-6s %10.1f %+7.2f%%  %s\n", name, baud, plain.tookMs,
+              plain.floorMs, plain.tookMs / plain.floorMs, plain.result == 0 ? "ok" : "FAILED",
+              logged.tookMs, 100.0 * (logged.tookMs - plain.tookMs) / plain.tookMs,
+              logged.result == 0 ? "ok" : "FAILED");
 }
 
 int readMaster(Bench&) {
@@ -89,8 +111,8 @@ int readMaster(Bench&) {
 }  // namespace
 
 int main() {
-  std::printf("%-30s %7s %10s %10s %6s\n", "operation (virtual time)", "baud", "took ms",
-              "floor ms", "ratio");
+  std::printf("%-30s %7s %10s %10s %6s  %-6s %10s %8s\n", "operation (virtual time)", "baud",
+              "took ms", "floor ms", "ratio", "", "logged ms", "change");
   const struct {
     uint64_t code;
     uint32_t baud;
@@ -162,7 +184,8 @@ int main() {
       "\nfloor: guard delay %.0f ms before each \"+++\", module guard time %.0f ms after it,\n"
       "fixed read windows of %.0f ms where the procedure has them, one %.0f ms poll pause\n"
       "after a channel change, and every byte on the line at its rate. The link test's\n"
-      "floor counts only its bytes; the radio's latency comes on top.\n",
+      "floor counts only its bytes; the radio's latency comes on top. \"logged ms\": the\n"
+      "same operation again with the line log recording every line into its record.\n",
       kGuardDelayMs, kModuleGuardMs, kReadWindowMs, kPollMs);
   return 0;
 }

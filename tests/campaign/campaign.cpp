@@ -3,7 +3,7 @@
 // and checks the invariants. Any run replays exactly from its seed.
 //
 //   nlconf_campaign [--runs N] [--first S]   seeds S .. S+N-1 (default 0, 1000)
-//   nlconf_campaign --seed S                 one run, with its plan and line
+//   nlconf_campaign --seed S                 one run, its line log as it goes, its plan and line
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "link/line_log.h"
 #include "sim/presets.h"
 #include "tests/campaign/invariants.h"
 #include "tests/campaign/stand.h"
@@ -246,6 +247,12 @@ void printLine(const vw::World& world, const std::string& port) {
   flush();
 }
 
+// A replay prints the program's own line log as it goes, so that even a run
+// that never ends shows how far it got.
+void printLogLine(void*, const char* line, uint32_t length) {
+  std::printf("  log %.*s\n", static_cast<int>(length), line);
+}
+
 std::vector<std::string> runSeed(uint64_t seed, bool trace) {
   Draw d(seed);
   Run run;
@@ -350,8 +357,10 @@ int main(int argc, char** argv) {
       runs = std::strtoull(argv[i + 1], nullptr, 10);
     }
   }
-  if (one)
+  if (one) {
+    setLineLogSink(printLogLine, nullptr);
     return runSeed(first, true).empty() ? 0 : 1;
+  }
   const auto start = std::chrono::steady_clock::now();
   uint64_t failures = 0;
   for (uint64_t seed = first; seed < first + runs; ++seed) {

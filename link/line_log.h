@@ -1,0 +1,54 @@
+// The line log: one text line for each thing that goes over a port, such as
+// "12:03:04.120 COM5 > ATGT", "COM5 < 2EE" or "COM5 break on". The link
+// layer records where things happen; whoever wants the lines sets a sink.
+// Without a sink nothing is formatted and nothing is kept.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+struct SerialPort;
+
+// Gets each finished line, without a line end, on the thread that used the
+// port. It must return at once: the caller may be in the middle of a transfer.
+using LineLogSink = void (*)(void* context, const char* line, uint32_t length);
+// Set before any port is used, or with no transfer running.
+void setLineLogSink(LineLogSink sink, void* context);
+bool lineLogActive();
+
+// Bytes handed to the driver; a CR ends a line and is not shown.
+void logSent(const SerialPort* port, const char* bytes, uint32_t count);
+// Bytes a read took from the line; each CR ends a line, and so does the end.
+void logReceived(const SerialPort* port, const char* bytes, uint32_t count);
+// "COM5 = 9600 8-N-1": the settings the port now runs at.
+void logLineSettings(const SerialPort* port);
+// A plain event: "break on", "reset key asked", "cancelled".
+void logEvent(const SerialPort* port, const char* what);
+// A read that the port's time-out ended: "no reply within 1200 ms".
+void logNoReply(const SerialPort* port);
+// Text for the user (an operation's start or result), escaped like bytes.
+void logNote(uint32_t portNumber, const char* text);
+
+// ---- the bounded record ------------------------------------------------------
+constexpr uint32_t kLineLogCapacity = 5000;
+
+// The last kLineLogCapacity lines. Lines are numbered from 0 as they come;
+// a clear only moves the first number kept.
+struct LineLogBuffer {
+  std::mutex lock;
+  std::string lines[kLineLogCapacity];
+  uint64_t next = 0;       // the number the next line gets
+  uint64_t clearedAt = 0;  // lines below this were cleared by the user
+};
+
+// The sink for a LineLogBuffer given as context.
+void appendToLineLog(void* buffer, const char* line, uint32_t length);
+// What a view needs to catch up from line `from`: the lines from there on,
+// each ended by CR LF, in `text`. When lines it never saw were dropped,
+// `restart` says so and `text` is the whole record, opened by a line that
+// counts the dropped ones. Returns the number to catch up from next time.
+uint64_t copyLineLog(LineLogBuffer& buffer, uint64_t from, std::string& text, bool& restart);
+void clearLineLog(LineLogBuffer& buffer);
+// Line numbers below this are gone (dropped or cleared).
+uint64_t firstLineKept(LineLogBuffer& buffer);

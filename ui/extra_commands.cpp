@@ -1,0 +1,92 @@
+#include "ui/extra_commands.h"
+
+#include "resources/resource_ids.h"
+#include "ui/line_log_window.h"
+#include "ui/main_dialog.h"
+
+namespace {
+
+struct ExtraCommand {
+  UINT id;
+  const wchar_t* menuText;
+  WORD key;  // with Ctrl
+  void (*run)(HWND dialog);
+  // Nothing that changes the panes starts while an operation or a message
+  // box holds the dialog; looking at the log does.
+  bool needsIdleDialog;
+};
+
+void runSaveSettings(HWND) {
+  saveSettings();
+}
+
+void runLoadSettings(HWND) {
+  pickAndLoadSettings();
+}
+
+constexpr ExtraCommand kExtraCommands[] = {
+    {IDM_SAVE_SETTINGS, L"Save Settings...\tCtrl+S", 'S', runSaveSettings, true},
+    {IDM_LOAD_SETTINGS, L"Load Settings...\tCtrl+O", 'O', runLoadSettings, true},
+    {IDM_LINE_LOG, L"Line Log...\tCtrl+L", 'L', showLineLogWindow, false},
+};
+constexpr int kExtraCount = sizeof kExtraCommands / sizeof kExtraCommands[0];
+
+HACCEL extraKeys = nullptr;
+HWND keysTarget = nullptr;
+
+bool isKeyMessage(UINT message) {
+  return message == WM_KEYDOWN || message == WM_SYSKEYDOWN;
+}
+
+}  // namespace
+
+void addExtraCommands(HWND dialog) {
+  keysTarget = dialog;
+  HMENU menu = GetSystemMenu(dialog, FALSE);
+  if (menu) {
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    for (const ExtraCommand& c : kExtraCommands)
+      AppendMenuW(menu, MF_STRING, c.id, c.menuText);
+  }
+  if (extraKeys)
+    return;
+  ACCEL keys[kExtraCount];
+  for (int i = 0; i < kExtraCount; ++i)
+    keys[i] =
+        ACCEL{FCONTROL | FVIRTKEY, kExtraCommands[i].key, static_cast<WORD>(kExtraCommands[i].id)};
+  extraKeys = CreateAcceleratorTableW(keys, kExtraCount);
+}
+
+void updateExtraCommands() {
+  if (!keysTarget || !IsWindow(keysTarget))
+    return;
+  EnableMenuItem(GetSystemMenu(keysTarget, FALSE), IDM_SAVE_SETTINGS,
+                 MF_BYCOMMAND | (anyPaneHoldsValues() ? MF_ENABLED : MF_GRAYED));
+}
+
+bool translateExtraKeys(MSG* message) {
+  if (!extraKeys || !keysTarget || !IsWindow(keysTarget) || !isKeyMessage(message->message))
+    return false;
+  // Every window of the loop's thread is the program's: the keys work in
+  // the main dialog and in the windows beside it alike.
+  return TranslateAcceleratorW(keysTarget, extraKeys, message) != 0;
+}
+
+bool runExtraCommand(HWND dialog, UINT id) {
+  for (const ExtraCommand& c : kExtraCommands) {
+    if (c.id == id) {
+      if (!c.needsIdleDialog || IsWindowEnabled(dialog))
+        c.run(dialog);
+      return true;
+    }
+  }
+  return false;
+}
+
+void releaseExtraCommands() {
+  if (extraKeys) {
+    DestroyAcceleratorTable(extraKeys);
+    extraKeys = nullptr;
+  }
+  keysTarget = nullptr;
+}

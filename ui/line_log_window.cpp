@@ -1,0 +1,397 @@
+#include "ui/line_log_window.h"
+
+#include <commdlg.h>
+
+#include <string>
+
+#include "link/line_log.h"
+#include "resources/resource_ids.h"
+
+namespace {
+
+constexpr wchar_t kClassName[] = L"NlConfLineLog";
+constexpr wchar_t kCaption[] = L"NLCONF - Line Log";
+constexpr int kTextId = 100;
+constexpr int kSaveId = 101;
+constexpr int kClearId = 102;  // Close is IDCANCEL, so Escape closes too
+constexpr UINT_PTR kRefreshTimer = 1;
+// Live enough to watch the reset key's pulses, and rare enough that the edit
+// control's work (tens of milliseconds an append under a loaded Wine) takes
+// little from the GUI thread while an operation runs.
+constexpr UINT kRefreshMs = 500;
+constexpr int kMargin = 8;
+constexpr int kButtonWidth = 80;
+constexpr int kButtonHeight = 24;
+constexpr int kWidth = 600;
+constexpr int kNarrowest = 360;
+
+// The program's one record; the worker appends to it, the window reads it.
+LineLogBuffer programLineLog;
+
+struct LineLogWindow {
+  HWND window = nullptr;
+  HWND text = nullptr;
+  HFONT textFont = nullptr;
+  WNDPROC textProc = nullptr;
+  uint64_t shownUpTo = 0;  // the next line of the record the text lacks
+  int dpi = 96;
+};
+
+LineLogWindow logWindow;
+
+int scaled(int pixels) {
+  return MulDiv(pixels, logWindow.dpi, 96);
+}
+
+// ---- the text ------------------------------------------------------------------
+
+std::wstring widened(const std::string& text) {
+  return std::wstring(text.begin(), text.end());  // the log is ASCII: it escapes the rest
+}
+
+bool viewAtEnd(HWND text) {
+  SCROLLINFO info{};
+  info.cbSize = sizeof info;
+  info.fMask = SIF_ALL;
+  if (!GetScrollInfo(text, SB_VERT, &info) || info.nMax <= static_cast<int>(info.nPage))
+    return true;
+  return info.nPos + static_cast<int>(info.nPage) >= info.nMax;
+}
+
+void appendText(HWND text, const std::wstring& more) {
+  DWORD start = 0, end = 0;
+  SendMessageW(text, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+  const int length = GetWindowTextLengthW(text);
+  SendMessageW(text, EM_SETSEL, length, length);
+  SendMessageW(text, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(more.c_str()));
+  SendMessageW(text, EM_SETSEL, start, end);  // the user's selection stays
+}
+
+// Catches up with the record. The view follows the end unless the user has
+// scrolled up, and then stays on the lines the user is reading.
+void refreshText() {
+  std::string lines;
+  bool restart = false;
+  const uint64_t next = copyLineLog(programLineLog, logWindow.shownUpTo, lines, restart);
+  if (lines.empty() && !restart)
+    return;
+  logWindow.shownUpTo = next;
+  HWND text = logWindow.text;
+  const bool follow = viewAtEnd(text);
+  const LRESULT firstLine = SendMessageW(text, EM_GETFIRSTVISIBLELINE, 0, 0);
+  const int column = GetScrollPos(text, SB_HORZ);
+  SendMessageW(text, WM_SETREDRAW, FALSE, 0);
+  if (restart)
+    SetWindowTextW(text, widened(lines).c_str());
+  else
+    appendText(text, widened(lines));
+  if (follow) {
+    SendMessageW(text, WM_VSCROLL, SB_BOTTOM, 0);
+  } else {
+    const LRESULT nowFirst = SendMessageW(text, EM_GETFIRSTVISIBLELINE, 0, 0);
+    SendMessageW(text, EM_LINESCROLL, 0, firstLine - nowFirst);
+  }
+  // Appending moved the caret to the end, and the view sideways with it.
+  if (GetScrollPos(text, SB_HORZ) != column)
+    SendMessageW(text, WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, column), 0);
+  SendMessageW(text, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(text, nullptr, TRUE);
+}
+
+void clearText() {
+  clearLineLog(programLineLog);
+  logWindow.shownUpTo = firstLineKept(programLineLog);
+  SetWindowTextW(logWindow.text, L"");
+  refreshText();
+}
+
+// The classic edit control has no Ctrl+A of its own.
+LRESULT CALLBACK textProc(HWND text, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_KEYDOWN && wParam == 'A' && GetKeyState(VK_CONTROL) < 0) {
+    SendMessageW(text, EM_SETSEL, 0, -1);
+    return 0;
+  }
+  if (message == WM_CHAR && wParam == 1)  // the Ctrl+A character: no beep
+    return 0;
+  return CallWindowProcW(logWindow.textProc, text, message, wParam, lParam);
+}
+
+// ---- saving ----------------------------------------------------------------------
+
+using SaveDialogFunction = BOOL(WINAPI*)(OPENFILENAMEW*);
+
+// From the system folder only: a comdlg32.dll beside the program is not ours.
+SaveDialogFunction saveDialogFunction() {
+  static SaveDialogFunction function = nullptr;
+  if (function)
+    return function;
+  wchar_t path[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+  if (length == 0 || length + 14 >= MAX_PATH)
+    return nullptr;
+  lstrcatW(path, L"\\comdlg32.dll");
+  if (HMODULE library = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)) {
+    function = reinterpret_cast<SaveDialogFunction>(
+        reinterpret_cast<void*>(GetProcAddress(library, "GetSaveFileNameW")));
+  }
+  return function;
+}
+
+bool askWhereToSave(HWND owner, wchar_t* path, DWORD size) {
+  const SaveDialogFunction getSaveFileName = saveDialogFunction();
+  if (!getSaveFileName)
+    return false;
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = owner;
+  dialog.lpstrFilter = L"Text files (*.txt)\0*.txt\0All files (*.*)\0*.*\0";
+  dialog.lpstrFile = path;
+  dialog.nMaxFile = size;
+  dialog.lpstrDefExt = L"txt";
+  dialog.Flags =
+      OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
+  return getSaveFileName(&dialog) != FALSE;
+}
+
+bool writeAll(HANDLE file, const std::string& bytes) {
+  DWORD written = 0;
+  return WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size() && FlushFileBuffers(file);
+}
+
+// Written beside the target first and then put in its place in one step, so
+// that a file the user keeps is never left half written. 0 or the error.
+DWORD replaceFileWith(const wchar_t* path, const std::string& bytes) {
+  std::wstring folder(path);
+  const size_t slash = folder.find_last_of(L"\\/");
+  folder = slash == std::wstring::npos ? L"." : folder.substr(0, slash + 1);
+  wchar_t temporary[MAX_PATH];
+  if (!GetTempFileNameW(folder.c_str(), L"nlc", 0, temporary))
+    return GetLastError();
+  HANDLE file = CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+  if (file != INVALID_HANDLE_VALUE) {
+    if (!writeAll(file, bytes))
+      error = GetLastError();
+    CloseHandle(file);
+  }
+  if (!error && !MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    error = GetLastError();
+  if (error)
+    DeleteFileW(temporary);
+  return error;
+}
+
+void reportSaveFailure(HWND owner, const wchar_t* path, DWORD error) {
+  wchar_t reason[512] = L"(no description)";
+  FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                 reason, 512, nullptr);
+  std::wstring text = L"The line log could not be saved to\r\n";
+  text += path;
+  text += L"\r\n\r\n(" + std::to_wstring(error) + L") " + reason;
+  MessageBoxW(owner, text.c_str(), kCaption, MB_OK | MB_ICONERROR);
+}
+
+void saveLog(HWND owner) {
+  wchar_t path[MAX_PATH] = L"nlconf-line-log.txt";
+  if (!askWhereToSave(owner, path, MAX_PATH))
+    return;
+  // What the record holds now, with its count of dropped lines.
+  std::string lines;
+  bool restart = false;
+  copyLineLog(programLineLog, 0, lines, restart);
+  if (const DWORD error = replaceFileWith(path, lines))
+    reportSaveFailure(owner, path, error);
+}
+
+// ---- the window --------------------------------------------------------------------
+
+HWND makeChild(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style, int id) {
+  HWND child = CreateWindowExW(0, className, text, WS_CHILD | WS_VISIBLE | WS_TABSTOP | style, 0, 0,
+                               0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                               GetModuleHandleW(nullptr), nullptr);
+  SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), 0);
+  return child;
+}
+
+HFONT createTextFont() {
+  LOGFONTW font{};
+  font.lfHeight = -scaled(13);
+  font.lfWeight = FW_NORMAL;
+  font.lfCharSet = DEFAULT_CHARSET;
+  font.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
+  lstrcpyW(font.lfFaceName, L"Courier New");
+  return CreateFontIndirectW(&font);
+}
+
+void createChildren(HWND window) {
+  logWindow.text = makeChild(window, L"Edit", L"",
+                             WS_BORDER | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY |
+                                 ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_NOHIDESEL,
+                             kTextId);
+  SendMessageW(logWindow.text, EM_SETLIMITTEXT, 0, 0);  // the record's bound is the limit
+  logWindow.textFont = createTextFont();
+  if (logWindow.textFont)
+    SendMessageW(logWindow.text, WM_SETFONT, reinterpret_cast<WPARAM>(logWindow.textFont), 0);
+  logWindow.textProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(logWindow.text, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(textProc)));
+  makeChild(window, L"Button", L"Save...", BS_PUSHBUTTON, kSaveId);
+  makeChild(window, L"Button", L"Clear", BS_PUSHBUTTON, kClearId);
+  makeChild(window, L"Button", L"Close", BS_PUSHBUTTON, IDCANCEL);
+}
+
+void layOut(HWND window, int width, int height) {
+  const int margin = scaled(kMargin), bw = scaled(kButtonWidth), bh = scaled(kButtonHeight);
+  const int buttonsTop = height - margin - bh;
+  MoveWindow(logWindow.text, margin, margin, width - 2 * margin, buttonsTop - 2 * margin, TRUE);
+  int x = width - margin - bw;
+  for (int id : {IDCANCEL, kClearId, kSaveId}) {
+    MoveWindow(GetDlgItem(window, id), x, buttonsTop, bw, bh, TRUE);
+    x -= bw + margin;
+  }
+}
+
+void hideWindow(HWND window) {
+  KillTimer(window, kRefreshTimer);
+  ShowWindow(window, SW_HIDE);
+}
+
+LRESULT onCommand(HWND window, WORD id) {
+  switch (id) {
+    case kSaveId:
+      saveLog(window);
+      break;
+    case kClearId:
+      clearText();
+      break;
+    case IDCANCEL:
+      hideWindow(window);
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+LRESULT CALLBACK lineLogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      createChildren(window);
+      return 0;
+    case WM_SIZE:
+      layOut(window, LOWORD(lParam), HIWORD(lParam));
+      return 0;
+    case WM_GETMINMAXINFO:
+      reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {scaled(kNarrowest), scaled(200)};
+      return 0;
+    case WM_SETFOCUS:
+      SetFocus(logWindow.text);
+      return 0;
+    case WM_TIMER:
+      if (wParam == kRefreshTimer && !IsIconic(window))
+        refreshText();
+      return 0;
+    case WM_COMMAND:
+      return onCommand(window, LOWORD(wParam));
+    case WM_CLOSE:
+      hideWindow(window);
+      return 0;
+    case WM_DESTROY:
+      KillTimer(window, kRefreshTimer);
+      return 0;
+    default:
+      return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+bool registerLineLogClass() {
+  static bool registered = false;
+  if (registered)
+    return true;
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = lineLogProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hIcon = LoadIconW(windowClass.hInstance, MAKEINTRESOURCEW(IDI_NLCONF));
+  windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+  windowClass.lpszClassName = kClassName;
+  registered = RegisterClassW(&windowClass) != 0;
+  return registered;
+}
+
+// Beside the dialog, on the side with more room; at the screen's edge, over
+// the dialog's, when there is not room enough on either side. It has no
+// owner, so that whichever of the two the user clicks comes to the front.
+RECT placeBeside(HWND dialog) {
+  RECT owner{};
+  GetWindowRect(dialog, &owner);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  GetMonitorInfoW(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor);
+  const RECT work = monitor.rcWork;
+  const int gap = scaled(kMargin);
+  const int right = work.right - owner.right - gap, left = owner.left - work.left - gap;
+  const int room = right >= left ? right : left;
+  const int width = room >= scaled(kNarrowest) && room < scaled(kWidth) ? room : scaled(kWidth);
+  int x = 0;
+  if (right >= left)
+    x = owner.right + gap + width <= work.right ? owner.right + gap : work.right - width;
+  else
+    x = owner.left - gap - width >= work.left ? owner.left - gap - width : work.left;
+  return RECT{x, owner.top, x + width, owner.bottom};
+}
+
+HWND createLineLogWindow(HWND dialog) {
+  if (!registerLineLogClass())
+    return nullptr;
+  HDC screen = GetDC(nullptr);
+  logWindow.dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+  if (screen)
+    ReleaseDC(nullptr, screen);
+  const RECT r = placeBeside(dialog);
+  return CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, kCaption, WS_OVERLAPPEDWINDOW, r.left,
+                         r.top, r.right - r.left, r.bottom - r.top, nullptr, nullptr,
+                         GetModuleHandleW(nullptr), nullptr);
+}
+
+}  // namespace
+
+void startLineLog() {
+  setLineLogSink(appendToLineLog, &programLineLog);
+}
+
+void showLineLogWindow(HWND dialog) {
+  if (!logWindow.window)
+    logWindow.window = createLineLogWindow(dialog);
+  if (!logWindow.window)
+    return;
+  refreshText();
+  ShowWindow(logWindow.window, SW_SHOWNORMAL);
+  SetForegroundWindow(logWindow.window);
+  SetFocus(logWindow.text);
+  SetTimer(logWindow.window, kRefreshTimer, kRefreshMs, nullptr);
+}
+
+void deferLineLogRefresh() {
+  if (logWindow.window && IsWindowVisible(logWindow.window))
+    SetTimer(logWindow.window, kRefreshTimer, kRefreshMs, nullptr);
+}
+
+bool lineLogDialogMessage(MSG* message) {
+  return logWindow.window && IsWindowVisible(logWindow.window) &&
+         IsDialogMessageW(logWindow.window, message);
+}
+
+void destroyLineLogWindow() {
+  if (logWindow.window) {
+    DestroyWindow(logWindow.window);
+    logWindow.window = nullptr;
+  }
+  if (logWindow.textFont) {
+    DeleteObject(logWindow.textFont);
+    logWindow.textFont = nullptr;
+  }
+  logWindow.text = nullptr;
+  logWindow.shownUpTo = 0;
+}

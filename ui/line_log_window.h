@@ -1,0 +1,17 @@
+// The line log's window: "NLCONF - Line Log", beside the main dialog, with
+// the record as read-only fixed-pitch text, Save..., Clear and Close. The
+// record is kept from start-up on, whether the window is open or not.
+#pragma once
+
+#include <windows.h>
+
+// Points the link layer's sink at the program's record; before any port opens.
+void startLineLog();
+// Creates the window on first use, then shows it and brings it up.
+void showLineLogWindow(HWND dialog);
+// Puts the next catching up a full interval off: a verdict the user waits
+// for is shown first (the GUI thread was busy, and the refresh is due).
+void deferLineLogRefresh();
+// For the message loop: Tab, Escape and the like in the window.
+bool lineLogDialogMessage(MSG* message);
+void destroyLineLogWindow();
