@@ -11,6 +11,8 @@ packages=(
   fonts-wine
   # the fault campaign's and the fuzz targets' build, and line coverage
   clang libclang-rt-14-dev llvm-14
+  # the release archive and its guide in HTML
+  zip unzip python3 python3-markdown
   # a Japanese gothic font, for the dialogs' texts as a Japanese system draws them
   fonts-ipafont-gothic fontconfig
 )

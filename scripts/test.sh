@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds the native, the Windows and the fuzz
 # preset, runs the native tests, a fixed slice of the fault campaign, every
-# fuzz target over its corpus and the Windows tests under Wine, and ends with
-# one line: "N passed, M failed", after each step's wall time.
+# fuzz target over its corpus and the Windows tests under Wine, makes and
+# checks the release archive, and ends with one line: "N passed, M failed",
+# after each step's wall time.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 script_started=$SECONDS
@@ -106,6 +107,13 @@ timed configure-fuzz step configure-fuzz cmake --preset fuzz &&
   timed build-fuzz step build-fuzz cmake --build --preset fuzz && timed campaign-fuzz campaign_and_fuzz
 ((native_ok)) && timed native-tests native_tests
 ((native_ok && windows_ok)) && timed wine wine_tests
+# The release archive: made, opened, and its contents checked.
+if ((windows_ok)); then
+  if timed package step package scripts/package.sh --check; then
+    passed=$((passed + 1))
+    tail -n 1 "$log/package.log"
+  fi
+fi
 
 echo "-- wall time per step"
 printf '%s\n' "${times[@]}"

@@ -1,10 +1,10 @@
 # shellcheck shell=bash
 # A short guided tour of NLCONF's main job, driven through its window as a
 # user would: read both modules, change the channel (red) and copy it to the
-# slave, write both, run the Link Test. A picture after each step in
-# TOUR_DIR, then what each shows and what went over each line. Sourced by
-# scripts/run.sh after the rig (e2e/rig/rig.sh) has started NLCONF, its
-# driver and the modules on COM5 and COM6 with transcripts in
+# slave, write both, run the Link Test, open the line log. A picture after
+# each step in TOUR_DIR, then what each shows and what went over each line.
+# Sourced by scripts/run.sh after the rig (e2e/rig/rig.sh) has started
+# NLCONF, its driver and the modules on COM5 and COM6 with transcripts in
 # TOUR_TRANSCRIPTS.
 
 declare -a TOUR_LINES=()
@@ -76,6 +76,14 @@ tour__close_verdict() {
   drv click 1 --in linkresult >/dev/null
 }
 
+tour__open_line_log() {
+  drv key ctrl+l --input >/dev/null && drv wait "caption=NLCONF - Line Log" 5000 >/dev/null
+}
+
+tour__close_line_log() {
+  drv key escape --in "caption=NLCONF - Line Log" >/dev/null
+}
+
 # Runs the tour; prints what each picture shows. False if a step failed.
 tour_run() {
   mkdir -p "$TOUR_DIR"
@@ -92,6 +100,9 @@ tour_run() {
   tour__step 06-link-test "the Link Test: text through the radio both ways, \"Link OK.\" in blue" \
     tour__link_test
   tour__close_verdict
+  tour__step 07-line-log "the line log (Ctrl+L): what went over each line, the Link Test's text last" \
+    tour__open_line_log
+  tour__close_line_log
   echo "-- the tour, in $TOUR_DIR:"
   printf '%s\n' "${TOUR_LINES[@]}"
   ((TOUR_FAILED == 0))

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Makes build/dist/NLCONF-<version>-win64.zip from the windows build: the
+# program and the user's guide (as HTML, with its pictures). The version is
+# the one on the project() line of CMakeLists.txt.
+#
+#   scripts/package.sh           build/windows must be built
+#   scripts/package.sh --check   and then opens the archive and checks what it holds
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+version=$(sed -nE 's/^project\(nlconf VERSION ([0-9]+\.[0-9]+\.[0-9]+).*/\1/p' CMakeLists.txt)
+[[ -n $version ]] || { echo "package: no version on the project() line"; exit 1; }
+exe=build/windows/app/nlconf.exe
+[[ -f $exe ]] || { echo "package: no $exe (build the windows preset)"; exit 1; }
+name=NLCONF-$version-win64
+dist=build/dist
+stage=$dist/$name
+archive=$dist/$name.zip
+
+rm -rf "$stage" "$archive"
+mkdir -p "$stage/pictures"
+cp "$exe" "$stage/"
+cp docs/pictures/*.png "$stage/pictures/"
+{
+  printf '<!DOCTYPE html>\n<html lang="en">\n<head>\n<meta charset="utf-8">\n'
+  printf '<title>NLCONF %s user'"'"'s guide</title>\n' "$version"
+  printf '<style>body{font-family:sans-serif;max-width:60em;margin:auto;padding:1em}'
+  printf 'table{border-collapse:collapse}td,th{border:1px solid #999;padding:.3em;vertical-align:top}'
+  printf 'img{max-width:100%%}</style>\n</head>\n<body>\n'
+  # Debian's own Python, which has the markdown package, whatever else is on PATH.
+  /usr/bin/python3 -m markdown -x tables -x fenced_code docs/guide.md
+  printf '</body>\n</html>\n'
+} >"$stage/guide.html"
+# A stable order and no extra attributes: the same build gives the same zip.
+(cd "$dist" && find "$name" -type f | LC_ALL=C sort | zip -q -X -D "$name.zip" -@)
+rm -rf "$stage"
+echo "$archive"
+
+[[ ${1:-} == --check ]] || exit 0
+check=$(mktemp -d)
+trap 'rm -rf "$check"' EXIT
+unzip -q "$archive" -d "$check"
+cmp -s "$exe" "$check/$name/nlconf.exe" || { echo "package: nlconf.exe differs from the build"; exit 1; }
+grep -q '<h1>NLCONF user' "$check/$name/guide.html" || { echo "package: guide.html has no title"; exit 1; }
+for picture in $(grep -o 'src="pictures/[^"]*"' "$check/$name/guide.html" | sed 's/src="//; s/"$//'); do
+  [[ -s $check/$name/$picture ]] || { echo "package: the guide shows $picture, the archive lacks it"; exit 1; }
+done
+echo "package: $archive holds nlconf.exe and the guide with its pictures"

@@ -1,0 +1,79 @@
+// The guide's table of messages against the messages the program has: a
+// message added, changed or dropped in the code must be in the guide as
+// the user sees it, and the guide must name no message the program lacks.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+
+namespace {
+
+const std::filesystem::path kSource = NLCONF_SOURCE_DIR;
+
+std::string fileText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// As the guide writes it: line ends as spaces, quotes plain, what the
+// program fills in as "…".
+std::string asInGuide(std::string literal) {
+  literal = std::regex_replace(literal, std::regex(R"(\\r\\n)"), " ");
+  literal = std::regex_replace(literal, std::regex(R"(\\")"), "\"");
+  return std::regex_replace(literal, std::regex("%[a-z]+"), "…");
+}
+
+void collect(const std::string& text, const std::regex& pattern, std::set<std::string>* into) {
+  for (std::sregex_iterator it(text.begin(), text.end(), pattern), end; it != end; ++it) {
+    const std::string message = asInGuide((*it)[1].str());
+    if (message != "…")  // a text composed elsewhere, passed through
+      into->insert(message);
+  }
+}
+
+// Every message box text written out whole in the program's code.
+std::set<std::string> programMessages() {
+  const std::regex boxed(
+      R"re((?:showError|showSystemError|failDialogCreation|showLinkResult)\((?:\s*mainDialog,)?\s*L"((?:[^"\\]|\\.)*)")re");
+  const std::regex resultText(R"re(wchar_t k\w+(?:Text|Format)\[\] = L"((?:[^"\\]|\\.)*)")re");
+  std::set<std::string> messages;
+  for (const char* folder : {"app", "ui", "runner", "module", "link"}) {
+    for (const auto& entry : std::filesystem::directory_iterator(kSource / folder)) {
+      if (entry.path().extension() == ".cpp")
+        collect(fileText(entry.path()), boxed, &messages);
+    }
+  }
+  collect(fileText(kSource / "runner/result_messages.cpp"), resultText, &messages);
+  return messages;
+}
+
+// The first column of the guide's message table, written out whole.
+std::set<std::string> guideMessages() {
+  const std::string guide = fileText(kSource / "docs/guide.md");
+  const size_t table = guide.find("| Message | What it means | What to do |");
+  const size_t composed = guide.find("Messages that NLCONF puts together from parts");
+  std::set<std::string> messages;
+  const std::string rows = guide.substr(table, composed - table);
+  const std::regex row(R"(\n\| `([^`]+)` \|)");
+  for (std::sregex_iterator it(rows.begin(), rows.end(), row), end; it != end; ++it)
+    messages.insert((*it)[1].str());
+  return messages;
+}
+
+TEST(Guide, ItsMessageTableIsTheProgramsMessages) {
+  const std::set<std::string> program = programMessages();
+  const std::set<std::string> guide = guideMessages();
+  ASSERT_GT(program.size(), 10u) << "the program's messages were not found";
+  for (const std::string& message : program)
+    EXPECT_TRUE(guide.count(message)) << "not in the guide's table: " << message;
+  for (const std::string& message : guide)
+    EXPECT_TRUE(program.count(message)) << "in the guide, but the program has no: " << message;
+}
+
+}  // namespace
