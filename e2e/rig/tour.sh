@@ -1,7 +1,8 @@
 # shellcheck shell=bash
 # A short guided tour of NLCONF's main job, driven through its window as a
 # user would: read both modules, change the channel (red) and copy it to the
-# slave, write both, run the Link Test, open the line log. A picture after
+# slave, write both, run the Link Test, open the line log; then a Link Test
+# without radio and a Read that asks for the reset key. A picture after
 # each step in TOUR_DIR, then what each shows and what went over each line.
 # Sourced by scripts/run.sh after the rig (e2e/rig/rig.sh) has started
 # NLCONF, its driver and the modules on COM5 and COM6 with transcripts in
@@ -84,6 +85,33 @@ tour__close_line_log() {
   drv key escape --in "caption=NLCONF - Line Log" >/dev/null
 }
 
+# The slave now keeps 38400 baud, even parity, from its next start on: its
+# Read asks for the reset key.
+tour__ask_for_reset_key() {
+  rig_ctl set COM6 BD 5 >/dev/null && rig_ctl set COM6 NB 2 >/dev/null &&
+    rig_ctl power COM6 >/dev/null && drv click 4001 >/dev/null && drv wait prompt 15000 >/dev/null
+}
+
+# A press between two break pulses only restarts the module: try again.
+tour__press_reset_key() {
+  local try
+  for try in 1 2 3; do
+    [[ $(rig_ctl press COM6) == "ok: pressed under break" ]] && break
+    sleep 0.3
+  done
+  [[ $(drv outcome 30000) == done ]]
+}
+
+tour__link_test_with_radio_cut() {
+  rig_ctl radio cut on >/dev/null && drv click 1003 >/dev/null &&
+    drv wait linkresult 30000 >/dev/null && [[ $(drv linkresult) == "Link NG. red"* ]]
+}
+
+tour__radio_back() {
+  tour__close_verdict
+  rig_ctl radio cut off >/dev/null
+}
+
 # Runs the tour; prints what each picture shows. False if a step failed.
 tour_run() {
   mkdir -p "$TOUR_DIR"
@@ -103,6 +131,12 @@ tour_run() {
   tour__step 07-line-log "the line log (Ctrl+L): what went over each line, the Link Test's text last" \
     tour__open_line_log
   tour__close_line_log
+  tour__step 08-link-ng "the radio cut: the Link Test says \"Link NG.\" in red" \
+    tour__link_test_with_radio_cut
+  tour__radio_back
+  tour__step 09-reset-prompt "the slave restarted at 38400 baud: its Read asks for the reset key" \
+    tour__ask_for_reset_key
+  tour__press_reset_key || TOUR_FAILED=1
   echo "-- the tour, in $TOUR_DIR:"
   printf '%s\n' "${TOUR_LINES[@]}"
   ((TOUR_FAILED == 0))
