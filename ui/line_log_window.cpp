@@ -6,6 +6,7 @@
 
 #include "link/line_log.h"
 #include "resources/resource_ids.h"
+#include "ui/main_dialog.h"
 
 namespace {
 
@@ -118,29 +119,7 @@ LRESULT CALLBACK textProc(HWND text, UINT message, WPARAM wParam, LPARAM lParam)
 
 // ---- saving ----------------------------------------------------------------------
 
-using SaveDialogFunction = BOOL(WINAPI*)(OPENFILENAMEW*);
-
-// From the system folder only: a comdlg32.dll beside the program is not ours.
-SaveDialogFunction saveDialogFunction() {
-  static SaveDialogFunction function = nullptr;
-  if (function)
-    return function;
-  wchar_t path[MAX_PATH];
-  const UINT length = GetSystemDirectoryW(path, MAX_PATH);
-  if (length == 0 || length + 14 >= MAX_PATH)
-    return nullptr;
-  lstrcatW(path, L"\\comdlg32.dll");
-  if (HMODULE library = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)) {
-    function = reinterpret_cast<SaveDialogFunction>(
-        reinterpret_cast<void*>(GetProcAddress(library, "GetSaveFileNameW")));
-  }
-  return function;
-}
-
 bool askWhereToSave(HWND owner, wchar_t* path, DWORD size) {
-  const SaveDialogFunction getSaveFileName = saveDialogFunction();
-  if (!getSaveFileName)
-    return false;
   OPENFILENAMEW dialog{};
   dialog.lStructSize = sizeof dialog;
   dialog.hwndOwner = owner;
@@ -150,37 +129,7 @@ bool askWhereToSave(HWND owner, wchar_t* path, DWORD size) {
   dialog.lpstrDefExt = L"txt";
   dialog.Flags =
       OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
-  return getSaveFileName(&dialog) != FALSE;
-}
-
-bool writeAll(HANDLE file, const std::string& bytes) {
-  DWORD written = 0;
-  return WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-         written == bytes.size() && FlushFileBuffers(file);
-}
-
-// Written beside the target first and then put in its place in one step, so
-// that a file the user keeps is never left half written. 0 or the error.
-DWORD replaceFileWith(const wchar_t* path, const std::string& bytes) {
-  std::wstring folder(path);
-  const size_t slash = folder.find_last_of(L"\\/");
-  folder = slash == std::wstring::npos ? L"." : folder.substr(0, slash + 1);
-  wchar_t temporary[MAX_PATH];
-  if (!GetTempFileNameW(folder.c_str(), L"nlc", 0, temporary))
-    return GetLastError();
-  HANDLE file = CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  DWORD error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-  if (file != INVALID_HANDLE_VALUE) {
-    if (!writeAll(file, bytes))
-      error = GetLastError();
-    CloseHandle(file);
-  }
-  if (!error && !MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    error = GetLastError();
-  if (error)
-    DeleteFileW(temporary);
-  return error;
+  return GetSaveFileNameW(&dialog) != FALSE;
 }
 
 void reportSaveFailure(HWND owner, const wchar_t* path, DWORD error) {
@@ -201,7 +150,7 @@ void saveLog(HWND owner) {
   std::string lines;
   bool restart = false;
   copyLineLog(programLineLog, 0, lines, restart);
-  if (const DWORD error = replaceFileWith(path, lines))
+  if (const DWORD error = replaceFile(path, lines.data(), static_cast<DWORD>(lines.size())))
     reportSaveFailure(owner, path, error);
 }
 

@@ -48,6 +48,11 @@ void removePortEntry(uint32_t portNumber);
 // carries out a port change that came while it ran, then the button rules.
 void finishDeferredDeviceChanges(PaneRecord* pane);
 
+// Writes bytes to a new file beside the target and puts it in the
+// target's place in one step: the old file stays whole until then, and on
+// any failure it stays as it was. Returns 0 or the system's error.
+DWORD replaceFile(const wchar_t* path, const char* bytes, DWORD size);
+
 // Settings files: the system menu's entries (ui/extra_commands.h), the
 // command line's file and dropped files.
 bool anyPaneHoldsValues();

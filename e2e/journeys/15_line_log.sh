@@ -29,9 +29,15 @@ jr_log_after() {
   printf '%s\n' "$text"
 }
 
-# The port's traffic as its transcript has it, in the log's terms.
+# The port's traffic as its transcript has it, in the log's terms. One
+# write that reached the module in pieces (a "+++" on a busy machine) is
+# one line in the log: host pieces are joined up to their CR.
 jr_wire() {
-  jr_lines "$1" | sed -E "s/^host> \"(.*)\"\$/$1 > \\1/; s/^module> \"(.*)\"\$/$1 < \\1/; s/\\\\r\$//"
+  jr_lines "$1" | awk '
+    /^host> "/ && open { sub(/"$/, "", held); held = held substr($0, 8); open = $0 !~ /\\r"$/; next }
+    { if (held != "") print held; held = $0; open = $0 ~ /^host> "/ && $0 !~ /\\r"$/ }
+    END { if (held != "") print held }' |
+    sed -E "s/^host> \"(.*)\"\$/$1 > \\1/; s/^module> \"(.*)\"\$/$1 < \\1/; s/\\\\r\$//"
 }
 
 # The lines after the last that matches the regex.
