@@ -9,6 +9,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -24,7 +25,7 @@ std::string fileText(const std::filesystem::path& path) {
 // As the guide writes it: line ends as spaces, quotes plain, what the
 // program fills in as "…".
 std::string asInGuide(std::string literal) {
-  literal = std::regex_replace(literal, std::regex(R"(\\r\\n)"), " ");
+  literal = std::regex_replace(literal, std::regex(R"((?:\\r\\n)+)"), " ");
   literal = std::regex_replace(literal, std::regex(R"(\\")"), "\"");
   return std::regex_replace(literal, std::regex("%[a-z]+"), "…");
 }
@@ -66,6 +67,45 @@ std::set<std::string> guideMessages() {
   return messages;
 }
 
+// Every wide string literal of the program's code, as the guide writes it.
+std::vector<std::string> programLiterals() {
+  const std::regex literal(R"re(L"((?:[^"\\]|\\.)*)")re");
+  std::vector<std::string> literals;
+  for (const char* folder : {"app", "ui", "runner", "module", "link"}) {
+    for (const auto& entry : std::filesystem::directory_iterator(kSource / folder)) {
+      if (entry.path().extension() != ".cpp")
+        continue;
+      const std::string text = fileText(entry.path());
+      for (std::sregex_iterator it(text.begin(), text.end(), literal), end; it != end; ++it)
+        literals.push_back(asInGuide((*it)[1].str()));
+    }
+  }
+  return literals;
+}
+
+// What the guide quotes of the messages put together from parts: each piece
+// between two "…" must be written in the code.
+std::vector<std::string> composedPieces() {
+  const std::string guide = fileText(kSource / "docs/guide.md");
+  const std::string rows =
+      guide.substr(guide.find("Messages that NLCONF puts together from parts"));
+  const std::regex quoted("`([^`]+)`");
+  std::vector<std::string> pieces;
+  for (std::sregex_iterator it(rows.begin(), rows.end(), quoted), end; it != end; ++it) {
+    std::stringstream message((*it)[1].str());
+    std::string piece;
+    while (std::getline(message, piece, '\xE2')) {
+      // "…" is E2 80 A6 in UTF-8.
+      if (piece.rfind("\x80\xA6", 0) == 0)
+        piece.erase(0, 2);
+      piece = std::regex_replace(piece, std::regex(R"(^\s+|\s+$)"), "");
+      if (!piece.empty())
+        pieces.push_back(piece);
+    }
+  }
+  return pieces;
+}
+
 TEST(Guide, ItsMessageTableIsTheProgramsMessages) {
   const std::set<std::string> program = programMessages();
   const std::set<std::string> guide = guideMessages();
@@ -74,6 +114,18 @@ TEST(Guide, ItsMessageTableIsTheProgramsMessages) {
     EXPECT_TRUE(guide.count(message)) << "not in the guide's table: " << message;
   for (const std::string& message : guide)
     EXPECT_TRUE(program.count(message)) << "in the guide, but the program has no: " << message;
+}
+
+TEST(Guide, WhatItQuotesOfComposedMessagesIsInTheCode) {
+  const std::vector<std::string> literals = programLiterals();
+  const std::vector<std::string> pieces = composedPieces();
+  ASSERT_GT(pieces.size(), 10u) << "the guide's second table was not found";
+  for (const std::string& piece : pieces) {
+    bool found = false;
+    for (const std::string& literal : literals)
+      found = found || literal.find(piece) != std::string::npos;
+    EXPECT_TRUE(found) << "the guide quotes what the code does not write: " << piece;
+  }
 }
 
 }  // namespace
