@@ -40,3 +40,12 @@ const ChoiceList powerLevelChoices = listOf(kPowerLevelTexts);
 const ChoiceList boostModeChoices = listOf(kBoostModeTexts);
 const ChoiceList powerSaveChoices = listOf(kPowerSaveTexts);
 const ChoiceList flowControlChoices = listOf(kFlowControlTexts);
+
+int32_t channelPosition(uint8_t channelShown) {
+  const int32_t position = static_cast<int32_t>(channelShown) - kFirstChannel;
+  return position >= 0 && position < channelChoices.count ? position : kNoSelection;
+}
+
+int32_t listPosition(uint32_t shown, const ChoiceList& list) {
+  return shown < static_cast<uint32_t>(list.count) ? static_cast<int32_t>(shown) : kNoSelection;
+}

@@ -17,3 +17,9 @@ extern const ChoiceList powerLevelChoices;
 extern const ChoiceList boostModeChoices;
 extern const ChoiceList powerSaveChoices;
 extern const ChoiceList flowControlChoices;
+
+constexpr int32_t kNoSelection = -1;
+
+// Where a Shown value sits in its list, or kNoSelection when it is not in it.
+int32_t channelPosition(uint8_t channelShown);
+int32_t listPosition(uint32_t shown, const ChoiceList& list);

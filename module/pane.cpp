@@ -137,3 +137,7 @@ bool isCancelled(const PaneRecord* pane) {
 PaneRecord* otherPane(const PaneRecord* pane) {
   return pane->isMaster ? &slavePane : &masterPane;
 }
+
+bool holdsModuleData(const PaneRecord* pane) {
+  return pane->nodeId[0] != 0;
+}

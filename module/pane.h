@@ -167,4 +167,6 @@ uint16_t maskFromChannel(uint8_t channel);
 bool channelOffered(const PaneRecord* pane, uint8_t channel);
 
 bool isCancelled(const PaneRecord* pane);
+// An empty node identifier: nothing was read into the pane.
+bool holdsModuleData(const PaneRecord* pane);
 PaneRecord* otherPane(const PaneRecord* pane);

@@ -450,30 +450,25 @@ int hexDigits(uint64_t value) {
   return digits;
 }
 
-int32_t positionIn(uint32_t code, const ChoiceList& list) {
-  return code < static_cast<uint32_t>(list.count) ? static_cast<int32_t>(code) : -1;
-}
-
 int32_t shownPosition(const PaneRecord* p, int setting) {
   const ChoiceList& list = *kSettings[setting].list;
   switch (setting) {
     case SettingChannel:
-      return p->channelShown < kFirstChannel ? -1
-                                             : positionIn(p->channelShown - kFirstChannel, list);
+      return channelPosition(p->channelShown);
     case SettingBaudRate:
-      return positionIn(p->baudCodeShown, list);
+      return listPosition(p->baudCodeShown, list);
     case SettingParity:
-      return positionIn(p->parityCodeShown, list);
+      return listPosition(p->parityCodeShown, list);
     case SettingStopBits:
-      return positionIn(p->stopBitsCodeShown, list);
+      return listPosition(p->stopBitsCodeShown, list);
     case SettingPowerLevel:
-      return positionIn(p->powerLevelShown, list);
+      return listPosition(p->powerLevelShown, list);
     case SettingBoostMode:
-      return positionIn(p->boostModeShown, list);
+      return listPosition(p->boostModeShown, list);
     case SettingPowerSave:
-      return positionIn(p->powerSaveShown, list);
+      return listPosition(p->powerSaveShown, list);
     default:
-      return positionIn(p->flowControlShown, list);
+      return listPosition(p->flowControlShown, list);
   }
 }
 
@@ -514,23 +509,19 @@ void addSection(Bytes& b, const PaneRecord* p) {
 
 }  // namespace
 
-bool holdsReadValues(const PaneRecord* pane) {
-  return pane->nodeId[0] != 0;
-}
-
 size_t formatSettingsFile(const PaneRecord* master, const PaneRecord* slave, char* out,
                           size_t capacity) {
   const PaneRecord* panes[] = {master, slave};
-  if (!holdsReadValues(master) && !holdsReadValues(slave))
+  if (!holdsModuleData(master) && !holdsModuleData(slave))
     return 0;
   Bytes b{out, capacity, 0, true};
   addBytes(b, "; NLCONF " NLCONF_VERSION_TEXT " settings\r\n");
   for (const PaneRecord* p : panes) {
-    if (holdsReadValues(p))
+    if (holdsModuleData(p))
       addModuleComment(b, p);
   }
   for (const PaneRecord* p : panes) {
-    if (holdsReadValues(p))
+    if (holdsModuleData(p))
       addSection(b, p);
   }
   return b.fits ? b.length : 0;
@@ -541,7 +532,7 @@ size_t formatSettingsFile(const PaneRecord* master, const PaneRecord* slave, cha
 bool sectionFitsPane(const PaneRecord* pane, const PaneSettings& s, wchar_t* reason) {
   Text t = startText(reason);
   const bool master = pane->isMaster != 0;
-  if (!holdsReadValues(pane)) {
+  if (!holdsModuleData(pane)) {
     add(t, L"the ");
     add(t, paneName(master));
     add(t, L" holds no read values");
@@ -640,7 +631,7 @@ bool loadSettings(const SettingsFile& file, const wchar_t* fileName, PendingSett
   }
   for (const Target& target : targets) {
     wchar_t reason[kSettingsMessageChars];
-    if (!target.section.present || !holdsReadValues(target.pane) ||
+    if (!target.section.present || !holdsModuleData(target.pane) ||
         sectionFitsPane(target.pane, target.section, reason)) {
       continue;
     }
@@ -660,7 +651,7 @@ bool loadSettings(const SettingsFile& file, const wchar_t* fileName, PendingSett
   for (const Target& target : targets) {
     if (!target.section.present)
       continue;
-    if (holdsReadValues(target.pane))
+    if (holdsModuleData(target.pane))
       applySection(target.pane, target.section);
     else
       (target.pane->isMaster ? pending->master : pending->slave) = target.section;

@@ -53,7 +53,6 @@ bool parseSettingsFile(const uint8_t* bytes, size_t size, const wchar_t* fileNam
 // pane holds read values or the text does not fit.
 size_t formatSettingsFile(const PaneRecord* master, const PaneRecord* slave, char* out,
                           size_t capacity);
-bool holdsReadValues(const PaneRecord* pane);
 
 // Sections that wait for their pane's next successful Read.
 struct PendingSettings {

@@ -3,6 +3,7 @@
 // the user sees it, and the guide must name no message the program lacks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -14,6 +15,7 @@
 namespace {
 
 const std::filesystem::path kSource = NLCONF_SOURCE_DIR;
+const std::string kElision = "…";
 
 std::string fileText(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -30,6 +32,18 @@ std::string asInGuide(std::string literal) {
   return std::regex_replace(literal, std::regex("%[a-z]+"), "…");
 }
 
+// The program's code, one text per source file.
+std::vector<std::string> productCode() {
+  std::vector<std::string> files;
+  for (const char* folder : {"app", "ui", "runner", "module", "link"}) {
+    for (const auto& entry : std::filesystem::directory_iterator(kSource / folder)) {
+      if (entry.path().extension() == ".cpp")
+        files.push_back(fileText(entry.path()));
+    }
+  }
+  return files;
+}
+
 void collect(const std::string& text, const std::regex& pattern, std::set<std::string>* into) {
   for (std::sregex_iterator it(text.begin(), text.end(), pattern), end; it != end; ++it) {
     const std::string message = asInGuide((*it)[1].str());
@@ -44,12 +58,8 @@ std::set<std::string> programMessages() {
       R"re((?:showError|showSystemError|failDialogCreation|showLinkResult)\((?:\s*mainDialog,)?\s*L"((?:[^"\\]|\\.)*)")re");
   const std::regex resultText(R"re(wchar_t k\w+(?:Text|Format)\[\] = L"((?:[^"\\]|\\.)*)")re");
   std::set<std::string> messages;
-  for (const char* folder : {"app", "ui", "runner", "module", "link"}) {
-    for (const auto& entry : std::filesystem::directory_iterator(kSource / folder)) {
-      if (entry.path().extension() == ".cpp")
-        collect(fileText(entry.path()), boxed, &messages);
-    }
-  }
+  for (const std::string& code : productCode())
+    collect(code, boxed, &messages);
   collect(fileText(kSource / "runner/result_messages.cpp"), resultText, &messages);
   return messages;
 }
@@ -71,14 +81,9 @@ std::set<std::string> guideMessages() {
 std::vector<std::string> programLiterals() {
   const std::regex literal(R"re(L"((?:[^"\\]|\\.)*)")re");
   std::vector<std::string> literals;
-  for (const char* folder : {"app", "ui", "runner", "module", "link"}) {
-    for (const auto& entry : std::filesystem::directory_iterator(kSource / folder)) {
-      if (entry.path().extension() != ".cpp")
-        continue;
-      const std::string text = fileText(entry.path());
-      for (std::sregex_iterator it(text.begin(), text.end(), literal), end; it != end; ++it)
-        literals.push_back(asInGuide((*it)[1].str()));
-    }
+  for (const std::string& code : productCode()) {
+    for (std::sregex_iterator it(code.begin(), code.end(), literal), end; it != end; ++it)
+      literals.push_back(asInGuide((*it)[1].str()));
   }
   return literals;
 }
@@ -92,13 +97,11 @@ std::vector<std::string> composedPieces() {
   const std::regex quoted("`([^`]+)`");
   std::vector<std::string> pieces;
   for (std::sregex_iterator it(rows.begin(), rows.end(), quoted), end; it != end; ++it) {
-    std::stringstream message((*it)[1].str());
-    std::string piece;
-    while (std::getline(message, piece, '\xE2')) {
-      // "…" is E2 80 A6 in UTF-8.
-      if (piece.rfind("\x80\xA6", 0) == 0)
-        piece.erase(0, 2);
-      piece = std::regex_replace(piece, std::regex(R"(^\s+|\s+$)"), "");
+    const std::string message = (*it)[1].str();
+    for (size_t at = 0, stop; at <= message.size(); at = stop + kElision.size()) {
+      stop = std::min(message.find(kElision, at), message.size());
+      const std::string piece =
+          std::regex_replace(message.substr(at, stop - at), std::regex(R"(^\s+|\s+$)"), "");
       if (!piece.empty())
         pieces.push_back(piece);
     }

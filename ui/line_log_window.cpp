@@ -6,6 +6,7 @@
 
 #include "link/line_log.h"
 #include "resources/resource_ids.h"
+#include "runner/runner.h"
 #include "ui/main_dialog.h"
 
 namespace {
@@ -35,14 +36,9 @@ struct LineLogWindow {
   HFONT textFont = nullptr;
   WNDPROC textProc = nullptr;
   uint64_t shownUpTo = 0;  // the next line of the record the text lacks
-  int dpi = 96;
 };
 
 LineLogWindow logWindow;
-
-int scaled(int pixels) {
-  return MulDiv(pixels, logWindow.dpi, 96);
-}
 
 // ---- the text ------------------------------------------------------------------
 
@@ -166,7 +162,7 @@ HWND makeChild(HWND parent, const wchar_t* className, const wchar_t* text, DWORD
 
 HFONT createTextFont() {
   LOGFONTW font{};
-  font.lfHeight = -scaled(13);
+  font.lfHeight = -pixelsOnDisplay(13);
   font.lfWeight = FW_NORMAL;
   font.lfCharSet = DEFAULT_CHARSET;
   font.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
@@ -191,7 +187,8 @@ void createChildren(HWND window) {
 }
 
 void layOut(HWND window, int width, int height) {
-  const int margin = scaled(kMargin), bw = scaled(kButtonWidth), bh = scaled(kButtonHeight);
+  const int margin = pixelsOnDisplay(kMargin), bw = pixelsOnDisplay(kButtonWidth),
+            bh = pixelsOnDisplay(kButtonHeight);
   const int buttonsTop = height - margin - bh;
   MoveWindow(logWindow.text, margin, margin, width - 2 * margin, buttonsTop - 2 * margin, TRUE);
   int x = width - margin - bw;
@@ -232,7 +229,8 @@ LRESULT CALLBACK lineLogProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
       layOut(window, LOWORD(lParam), HIWORD(lParam));
       return 0;
     case WM_GETMINMAXINFO:
-      reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {scaled(kNarrowest), scaled(200)};
+      reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {pixelsOnDisplay(kNarrowest),
+                                                               pixelsOnDisplay(200)};
       return 0;
     case WM_SETFOCUS:
       SetFocus(logWindow.text);
@@ -279,10 +277,12 @@ RECT placeBeside(HWND dialog) {
   monitor.cbSize = sizeof monitor;
   GetMonitorInfoW(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor);
   const RECT work = monitor.rcWork;
-  const int gap = scaled(kMargin);
+  const int gap = pixelsOnDisplay(kMargin);
   const int right = work.right - owner.right - gap, left = owner.left - work.left - gap;
   const int room = right >= left ? right : left;
-  const int width = room >= scaled(kNarrowest) && room < scaled(kWidth) ? room : scaled(kWidth);
+  const int width = room >= pixelsOnDisplay(kNarrowest) && room < pixelsOnDisplay(kWidth)
+                        ? room
+                        : pixelsOnDisplay(kWidth);
   int x = 0;
   if (right >= left)
     x = owner.right + gap + width <= work.right ? owner.right + gap : work.right - width;
@@ -294,10 +294,6 @@ RECT placeBeside(HWND dialog) {
 HWND createLineLogWindow(HWND dialog) {
   if (!registerLineLogClass())
     return nullptr;
-  HDC screen = GetDC(nullptr);
-  logWindow.dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-  if (screen)
-    ReleaseDC(nullptr, screen);
   const RECT r = placeBeside(dialog);
   return CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, kCaption, WS_OVERLAPPEDWINDOW, r.left,
                          r.top, r.right - r.left, r.bottom - r.top, nullptr, nullptr,

@@ -131,10 +131,6 @@ void copyListChoice(T source, T& destination, WindowHandle combo, const ChoiceLi
 
 // ---- buttons ----------------------------------------------------------------
 
-bool holdsModuleData(const PaneRecord* pane) {
-  return pane->nodeId[0] != 0;
-}
-
 bool modulesFormLink(const PaneRecord* master, const PaneRecord* slave) {
   return master->panIdRead == slave->panIdRead && master->serialLow == slave->destLowRead &&
          master->serialHigh == slave->destHighRead && master->destLowRead == slave->serialLow &&
@@ -315,15 +311,6 @@ void storeChoice(PaneRecord* pane, CommandKind kind, int32_t position) {
 }
 
 // ---- choice lists and positions ---------------------------------------------
-
-int32_t channelPosition(uint8_t channelShown) {
-  const int32_t position = static_cast<int32_t>(channelShown) - kFirstChannel;
-  return position >= 0 && position < channelChoices.count ? position : kNoSelection;
-}
-
-int32_t listPosition(uint32_t shown, const ChoiceList& list) {
-  return shown < static_cast<uint32_t>(list.count) ? static_cast<int32_t>(shown) : kNoSelection;
-}
 
 int32_t channelEntryCount(int32_t channelLimit) {
   // The limit counts as unsigned: a negative one allows every channel.

@@ -22,7 +22,6 @@ struct ButtonStates {
   bool setDefault = false;
 };
 
-bool holdsModuleData(const PaneRecord* pane);
 // The modules address each other and talk alike, judged by what they hold
 // (the Read group), not by what the panes show.
 bool modulesFormLink(const PaneRecord* master, const PaneRecord* slave);
@@ -111,11 +110,6 @@ void storeChoice(PaneRecord* pane, CommandKind kind, int32_t position);
 
 // ---- choice lists and positions ---------------------------------------------
 
-constexpr int32_t kNoSelection = -1;
-
-// Where a Shown value sits in its list, or kNoSelection when it is not in it.
-int32_t channelPosition(uint8_t channelShown);
-int32_t listPosition(uint32_t shown, const ChoiceList& list);
 // How many channel entries a channelLimit allows: "11" up to the limit.
 int32_t channelEntryCount(int32_t channelLimit);
 

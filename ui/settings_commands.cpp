@@ -56,7 +56,7 @@ bool pickFile(bool save, wchar_t* path) {
 }  // namespace
 
 bool anyPaneHoldsValues() {
-  return holdsReadValues(&masterPane) || holdsReadValues(&slavePane);
+  return holdsModuleData(&masterPane) || holdsModuleData(&slavePane);
 }
 
 void saveSettings() {

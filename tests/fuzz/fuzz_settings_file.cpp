@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } panes[] = {{&masterPane, file.master, before.master, after.master, pending.master},
                {&slavePane, file.slave, before.slave, after.slave, pending.slave}};
   for (const auto& p : panes) {
-    if (!holdsReadValues(p.pane))
+    if (!holdsModuleData(p.pane))
       require(same(p.waiting, p.loaded), "a section that should wait does not");
     else if (p.loaded.present)
       requireApplied(p.loaded, p.before, p.after);
@@ -112,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         require(message[0] && same(read, now), "a waiting section not applied changed a pane");
       require(!waiting.present, "a section still waits after its pane's Read");
     }
-    require(!holdsReadValues(pane) || channelOffered(pane, pane->channelShown),
+    require(!holdsModuleData(pane) || channelOffered(pane, pane->channelShown),
             "a channel beyond the pane's list");
     require(pane->isMaster || pane->powerSaveShown != 0 || pane->flowControlShown == 1,
             "flow control off in cyclic sleep, which no user can pick");
