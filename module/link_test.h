@@ -2,13 +2,24 @@
 #pragma once
 
 #include "link/port_table.h"
+#include "module/pane.h"
 
 constexpr uint32_t kLinkTextLength = 17;
 constexpr uint32_t kLinkIoTimeoutMs = 4800;
 extern const char kLinkTextDigits[];   // "0123456789abcdef\r"
 extern const char kLinkTextLetters[];  // "abcdefghijklmnop\r"
 
+constexpr int32_t kLinkFail = 0;
+constexpr int32_t kLinkPass = 1;
+constexpr int32_t kLinkCancelled = ResultCancelled;
+
 // 1 when the 16 characters before the text's CR came out of the receiver.
 int32_t linkTransfer(SerialPort* sender, SerialPort* receiver, const char* text);
-// 1 (pass) or 0 (fail); both panes' ports are closed again afterwards.
+
+// kLinkPass, kLinkFail, or kLinkCancelled once a pane's cancel event is set
+// (it ends every wait of that pane's port at once). Both panes' ports are
+// closed again afterwards.
 int32_t testLink();
+// The Link Test as an operation's body on the worker thread: the pane's
+// progress dialog is told when it has ended; the verdict is the exit code.
+int32_t linkTestBody(PaneRecord* pane);
