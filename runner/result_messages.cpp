@@ -73,3 +73,10 @@ void logOperationEnd(uint32_t portNumber, const char* operation, int32_t result,
                            (message.format ? narrowMessage(message, pane) : std::string("done."));
   logNote(portNumber, text.c_str());
 }
+
+std::wstring paneCaption(const PaneRecord* pane, uint32_t portNumber) {
+  std::wstring caption = pane->isMaster ? L"Master" : L"Slave";
+  if (portNumber != 0)
+    caption += L" - COM" + std::to_wstring(portNumber);
+  return caption;
+}

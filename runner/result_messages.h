@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "module/pane.h"
 
@@ -29,3 +30,8 @@ void copyNodeIdForMessage(const PaneRecord* pane, char (&nodeId)[kNodeIdSize]);
 // the format's "%hs"; "Read: done." when the result needs no box.
 void logOperationEnd(uint32_t portNumber, const char* operation, int32_t result,
                      const PaneRecord* pane);
+
+// The caption of a pane's progress dialog and reset prompt, so that the user
+// knows which module they are about: "Master - COM5"; the pane alone when
+// its list names no port.
+std::wstring paneCaption(const PaneRecord* pane, uint32_t portNumber);

@@ -18,6 +18,11 @@ namespace {
 // Only one operation runs at a time (its dialog is modal), so one
 // description serves every run; the portable record cannot hold it.
 LOGFONTW progressFont;
+// The same holds for what a run names in its captions, and for the pane
+// whose port the body uses too and which watches the run's cancel event.
+std::wstring progressCaption;
+std::wstring promptCaption;
+PaneRecord* partnerPane = nullptr;
 
 void fillProgressFont(LOGFONTW* font) {
   *font = LOGFONTW{};
@@ -50,6 +55,13 @@ void closeHandleField(os::Handle* field) {
   }
 }
 
+// The partner only borrows the event: it must not outlive it there.
+void closeCancelEvent(PaneRecord* pane) {
+  if (partnerPane && partnerPane != pane && partnerPane->cancelEvent == pane->cancelEvent)
+    partnerPane->cancelEvent = nullptr;
+  closeHandleField(&pane->cancelEvent);
+}
+
 // A body must not send to a window after posting that it is done; should one
 // ever do so, serving sent messages here keeps both threads from waiting on
 // each other for good.
@@ -63,6 +75,45 @@ void waitForWorker(HANDLE thread) {
   }
 }
 
+BOOL CALLBACK shiftChild(HWND child, LPARAM by) {
+  RECT place{};
+  GetWindowRect(child, &place);
+  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&place), 2);
+  SetWindowPos(child, nullptr, place.left + static_cast<LONG>(by), place.top, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  return TRUE;
+}
+
+// A caption that names both panes can be wider than the template: the
+// dialog grows about its centre, its controls staying centred, rather than
+// cut the caption short.
+void widenToCaption(HWND dialog, const std::wstring& text) {
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  if (text.empty() || !SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
+    return;
+  HFONT font = CreateFontIndirectW(&metrics.lfCaptionFont);
+  HDC dc = font ? GetDC(dialog) : nullptr;
+  SIZE need{};
+  if (dc) {
+    HGDIOBJ before = SelectObject(dc, font);
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &need);
+    SelectObject(dc, before);
+    ReleaseDC(dialog, dc);
+  }
+  if (font)
+    DeleteObject(font);
+  RECT frame{};
+  if (need.cx == 0 || !GetWindowRect(dialog, &frame))
+    return;
+  const LONG grow = need.cx + pixelsOnDisplay(24) - (frame.right - frame.left);
+  if (grow <= 0)
+    return;
+  EnumChildWindows(dialog, shiftChild, grow / 2);
+  SetWindowPos(dialog, nullptr, frame.left - grow / 2, frame.top, frame.right - frame.left + grow,
+               frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 PaneRecord* paneOfDialog(HWND dialog) {
   return reinterpret_cast<PaneRecord*>(GetWindowLongPtrW(dialog, DWLP_USER));
 }
@@ -72,6 +123,10 @@ INT_PTR onProgressInit(HWND dialog, PaneRecord* pane) {
   SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(pane));
   pane->progressDialog = dialog;
   pane->progressLabel = GetDlgItem(dialog, IDC_PROGRESS_LABEL);
+  if (!progressCaption.empty()) {
+    SetWindowTextW(dialog, progressCaption.c_str());
+    widenToCaption(dialog, progressCaption);
+  }
   wchar_t templateText[32] = {};
   GetWindowTextW(windowOf(pane->progressLabel), templateText, 32);
   fitFontToText(windowOf(pane->progressLabel), &progressFont,
@@ -125,7 +180,7 @@ int32_t settleOperation(PaneRecord* pane, int32_t result) {
       DestroyWindow(windowOf(pane->resetPrompt));
     pane->resetPrompt = nullptr;
   }
-  closeHandleField(&pane->cancelEvent);
+  closeCancelEvent(pane);
   discardFont(&pane->progressFontHolder);
   return result;
 }
@@ -167,15 +222,29 @@ uint32_t portNumberShown(PaneRecord* pane) {
   return number > 0 && number < static_cast<int32_t>(kPortTableSize) ? uint32_t(number) : 0;
 }
 
+int32_t runOnWorker(HWND owner, PaneRecord* pane, PaneRecord* partner) {
+  if (!pane)
+    return ErrArgument;
+  const uint32_t portNumber = portNumberShown(pane);
+  promptCaption = paneCaption(pane, portNumber);
+  progressCaption = promptCaption;
+  if (partner)
+    progressCaption += L", " + paneCaption(partner, portNumberShown(partner));
+  partnerPane = partner != pane ? partner : nullptr;
+  fillProgressFont(&progressFont);
+  const INT_PTR ended = DialogBoxParamW(programInstance(), MAKEINTRESOURCEW(IDD_PROGRESS), owner,
+                                        progressDialogProc, reinterpret_cast<LPARAM>(pane));
+  const int32_t result = settleOperation(pane, static_cast<int32_t>(ended));
+  partnerPane = nullptr;
+  return result;
+}
+
 int32_t runOperation(HWND owner, PaneRecord* pane, const char* operation) {
   if (!pane)
     return ErrArgument;
   const uint32_t portNumber = portNumberShown(pane);
   logOperationStart(portNumber, operation);
-  fillProgressFont(&progressFont);
-  const INT_PTR ended = DialogBoxParamW(programInstance(), MAKEINTRESOURCEW(IDD_PROGRESS), owner,
-                                        progressDialogProc, reinterpret_cast<LPARAM>(pane));
-  int32_t result = settleOperation(pane, static_cast<int32_t>(ended));
+  int32_t result = runOnWorker(owner, pane, nullptr);
   // The runner stopped an operation whose port departed through its cancel
   // event; the user did not cancel, and is told of the lost port.
   if (result == ResultCancelled && hasDeferredPortChange(pane))
@@ -215,6 +284,8 @@ int32_t startOperation(PaneRecord* pane) {
   pane->cancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (!pane->cancelEvent)
     return ResultNoEvent;
+  if (partnerPane && partnerPane != pane)
+    partnerPane->cancelEvent = pane->cancelEvent;
   HWND dialog = windowOf(pane->progressDialog);
   if (pane->progressText) {
     SetDlgItemTextW(dialog, IDC_PROGRESS_LABEL, pane->progressText);
@@ -222,10 +293,12 @@ int32_t startOperation(PaneRecord* pane) {
   }
   pane->resetPrompt = CreateDialogParamW(programInstance(), MAKEINTRESOURCEW(IDD_RESET_PROMPT),
                                          dialog, resetPromptProc, 0);
+  if (pane->resetPrompt && !promptCaption.empty())
+    SetWindowTextW(windowOf(pane->resetPrompt), promptCaption.c_str());
   const uintptr_t thread =
       pane->workerBody ? _beginthreadex(nullptr, 0, workerEntry, pane, 0, nullptr) : 0;
   if (!thread) {
-    closeHandleField(&pane->cancelEvent);
+    closeCancelEvent(pane);
     return ResultNoThread;
   }
   pane->workerThread = reinterpret_cast<HANDLE>(thread);
@@ -246,12 +319,61 @@ int32_t joinOperation(PaneRecord* pane) {
     PostMessageW(windowOf(pane->resetPrompt), WM_CLOSE, 0, 0);
     pane->resetPrompt = nullptr;
   }
-  closeHandleField(&pane->cancelEvent);
+  closeCancelEvent(pane);
   return static_cast<int32_t>(code);
 }
 
-INT_PTR CALLBACK resetPromptProc(HWND, UINT message, WPARAM, LPARAM) {
-  return message == WM_INITDIALOG ? TRUE : FALSE;
+// Escape in the prompt is the Cancel it stands beside. The prompt keeps the
+// focus itself, not on its text, so that it gets the key (the modal loop
+// runs the dialog keys of the progress dialog only); WM_COMMAND comes too
+// once the prompt is closed, and then means nothing.
+INT_PTR CALLBACK resetPromptProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG:
+      return TRUE;
+    case WM_ACTIVATE:
+      if (LOWORD(wParam) == WA_INACTIVE)
+        return FALSE;
+      SetFocus(dialog);
+      return TRUE;
+    case WM_SETFOCUS:
+      return TRUE;  // the dialog manager would pass it on to the text
+    case WM_KEYDOWN:
+    case WM_COMMAND:
+      if ((message == WM_KEYDOWN && wParam == VK_ESCAPE) ||
+          (message == WM_COMMAND && wParam == IDCANCEL && IsWindowVisible(dialog))) {
+        SendMessageW(GetWindow(dialog, GW_OWNER), WM_COMMAND, IDCANCEL, 0);
+        return TRUE;
+      }
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+void placeResetPrompt(HWND prompt) {
+  HWND owner = GetWindow(prompt, GW_OWNER);
+  RECT around{};
+  RECT own{};
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  if (!owner || !GetWindowRect(owner, &around) || !GetWindowRect(prompt, &own) ||
+      !GetMonitorInfoW(MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST), &monitor)) {
+    return;
+  }
+  const RECT work = monitor.rcWork;
+  const LONG width = own.right - own.left;
+  const LONG height = own.bottom - own.top;
+  const LONG gap = pixelsOnDisplay(8);
+  LONG x = (around.left + around.right - width) / 2;
+  LONG y = around.top - gap - height;  // above, where it hides none of the dialog
+  if (y < work.top)
+    y = around.bottom + gap;
+  if (y + height > work.bottom)
+    y = work.top;  // no room either side: at least the dialog's lower part stays free
+  x = x + width > work.right ? work.right - width : x;
+  x = x < work.left ? work.left : x;
+  SetWindowPos(prompt, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 namespace {

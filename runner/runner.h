@@ -9,12 +9,19 @@
 // The operation's result, after its message; operation ("Read", "Write")
 // names it in the line log.
 int32_t runOperation(HWND owner, PaneRecord* pane, const char* operation = "Operation");
+// The pane's body behind the progress dialog, to its end: its result, with
+// nothing of the run left and no message shown. A partner pane, whose port
+// the body uses too, watches the run's cancel event for its length; the
+// captions name both.
+int32_t runOnWorker(HWND owner, PaneRecord* pane, PaneRecord* partner);
 // The port a pane's operation will open, from its list's text; 0 for none.
 uint32_t portNumberShown(PaneRecord* pane);
 INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 int32_t startOperation(PaneRecord* pane);
 int32_t joinOperation(PaneRecord* pane);
 INT_PTR CALLBACK resetPromptProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// Beside its owner, the progress dialog, so that its Cancel stays in sight.
+void placeResetPrompt(HWND prompt);
 
 // Lowers the description's height, a pixel at a time, until text drawn in it
 // fits the control's client area: the described font is the largest, and

@@ -1,5 +1,5 @@
-// The link test's screen side: the hourglass while it runs, then the verdict
-// in large coloured letters in a small modal dialog.
+// The link test's screen side: the test on the worker behind the progress
+// dialog, then the verdict in large coloured letters in a small modal dialog.
 #include <cstdio>
 
 #include "app/shell.h"
@@ -7,6 +7,7 @@
 #include "module/link_test.h"
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
+#include "ui/device_changes.h"
 #include "ui/line_log_window.h"
 #include "ui/main_dialog.h"
 
@@ -74,15 +75,27 @@ void runLinkTest() {
     std::snprintf(text, sizeof text, "Link Test with COM%u started", portNumberShown(&slavePane));
     logNote(masterPort, text);
   }
-  SetCursor(waitCursor);
-  const int32_t verdict = testLink();
-  SetCursor(arrowCursor);
-  logNote(masterPort, verdict ? "Link Test: Link OK." : "Link Test: Link NG.");
+  masterPane.workerBody = linkTestBody;
+  masterPane.progressText = L"Link Test...";
+  int32_t verdict = runOnWorker(mainDialog, &masterPane, &slavePane);
+  // A port that went away stopped the test through the cancel event: the
+  // link did not work, and the user did not cancel.
+  if (verdict == kLinkCancelled &&
+      (hasDeferredPortChange(&masterPane) || hasDeferredPortChange(&slavePane))) {
+    verdict = kLinkFail;
+  }
+  // The user who cancelled knows: no verdict and no box. Anything else that
+  // kept the test from passing is the link's failure.
+  logNote(masterPort, verdict == kLinkPass        ? "Link Test: Link OK."
+                      : verdict == kLinkCancelled ? "Link Test: cancelled."
+                                                  : "Link Test: Link NG.");
   deferLineLogRefresh();
-  if (verdict)
+  if (verdict == kLinkPass)
     showLinkResult(mainDialog, L"Link OK.", kLinkOkColor);
-  else
+  else if (verdict != kLinkCancelled)
     showLinkResult(mainDialog, L"Link NG.", kLinkNgColor);
+  finishDeferredDeviceChanges(&masterPane);
+  keepKeyboardFocus(&masterPane);
 }
 
 INT_PTR showLinkResult(HWND owner, const wchar_t* text, COLORREF color) {

@@ -7,6 +7,7 @@
 
 #include "module/view_hooks.h"
 #include "resources/resource_ids.h"
+#include "runner/runner.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ bool isWindowHandle(WindowHandle window) {
 void showResetPrompt(WindowHandle prompt) {
   if (!isWindowHandle(prompt))
     return;
+  placeResetPrompt(asWindow(prompt));
   SetForegroundWindow(asWindow(prompt));
   ShowWindow(asWindow(prompt), SW_SHOWNORMAL);
   UpdateWindow(asWindow(prompt));

@@ -93,7 +93,8 @@ void checkControl(HWND control, const std::string& dialog) {
          need, room);
 }
 
-// The caption between the window's icon and its close box, in the caption font.
+// The caption between the window's icon and its close box (a window without
+// a system menu has neither), in the caption font.
 void checkCaption(HWND window, const std::string& dialog) {
   const std::wstring text = textOf(window);
   NONCLIENTMETRICSW metrics{};
@@ -109,7 +110,9 @@ void checkCaption(HWND window, const std::string& dialog) {
   DeleteObject(font);
   RECT frame{};
   GetWindowRect(window, &frame);
-  const LONG buttons = metrics.iCaptionWidth * 3 + GetSystemMetrics(SM_CXSMICON) + 16;
+  const bool systemMenu = GetWindowLongW(window, GWL_STYLE) & WS_SYSMENU;
+  const LONG buttons =
+      (systemMenu ? metrics.iCaptionWidth * 3 + GetSystemMetrics(SM_CXSMICON) : 0) + 16;
   const SIZE room{frame.right - frame.left - buttons, metrics.iCaptionHeight};
   report(need.cx <= room.cx, dialog + " caption \"" + narrow(text) + "\"", need, room);
 }
@@ -262,6 +265,20 @@ void checkProgress(const wchar_t* text) {
   runOperation(mainDialog, &masterPane);
 }
 
+// The Link Test's caption names both panes, on the longest port numbers.
+void checkLinkTestProgress() {
+  for (PaneRecord* pane : {&masterPane, &slavePane}) {
+    HWND combo = static_cast<HWND>(pane->portCombo);
+    const LRESULT at =
+        SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"Serial Port (COM255)"));
+    SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(at), 0);
+  }
+  operationName = "Link Test...";
+  masterPane.workerBody = inspectingBody;
+  masterPane.progressText = L"Link Test...";
+  runOnWorker(mainDialog, &masterPane, &slavePane);
+}
+
 }  // namespace
 
 int main() {
@@ -277,6 +294,7 @@ int main() {
   checkVerdict(L"Link NG.", 0x0000FF);
   checkProgress(L"Reading parameters...");
   checkProgress(L"Writing parameters...");
+  checkLinkTestProgress();
   DestroyWindow(mainDialog);
   std::printf("text fit: %d failed\n", failures);
   return failures ? 1 : 0;

@@ -117,10 +117,10 @@ bool hitsControl(HWND control, POINT at) {
   return groupBox && GetParent(hit) == GetParent(control);
 }
 
-bool mouseClick(HWND control, std::string* why) {
+bool mouseClick(HWND control, std::string* why, bool raise) {
   if (!operable(control, why))
     return false;
-  if (!toFront(GetAncestor(control, GA_ROOT))) {
+  if (raise && !toFront(GetAncestor(control, GA_ROOT))) {
     *why = "the dialog did not come to the front";
     return false;
   }

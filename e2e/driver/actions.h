@@ -26,8 +26,9 @@ bool settle(HWND window, DWORD timeoutMs);
 // the click has been handled (or its modal dialog is up).
 bool clickButton(HWND button, std::string* why);
 // A real left click on the control's centre through the input queue: the
-// dialog is brought to the front first.
-bool mouseClick(HWND control, std::string* why);
+// dialog is brought to the front first, unless the click is to land as the
+// screen stands (where another window covers it, it fails).
+bool mouseClick(HWND control, std::string* why, bool raise = true);
 // Selects the entry and tells the dialog, as the combo box does when the
 // user picks an entry: WM_COMMAND (id, CBN_SELCHANGE).
 bool selectEntry(HWND combo, int index, std::string* why);

@@ -20,6 +20,12 @@ bool isOurCaption(HWND window) {
   return _wcsicmp(caption(window).c_str(), kCaption) == 0;
 }
 
+// The reset prompt's caption names the module it asks about ("Slave - COM6").
+bool namesAPane(HWND window) {
+  const std::wstring text = caption(window);
+  return text.rfind(L"Master", 0) == 0 || text.rfind(L"Slave", 0) == 0;
+}
+
 BOOL CALLBACK collect(HWND window, LPARAM context) {
   reinterpret_cast<std::vector<HWND>*>(context)->push_back(window);
   return TRUE;
@@ -106,9 +112,9 @@ Kind classify(HWND window) {
     return Kind::kProgress;
   if (GetDlgItem(window, IDC_RESULT_LABEL))
     return Kind::kLinkResult;
-  if (!isOurCaption(window))
-    return Kind::kOther;
-  return hasButton(window) ? Kind::kMessageBox : Kind::kPrompt;
+  if (hasButton(window))
+    return isOurCaption(window) ? Kind::kMessageBox : Kind::kOther;
+  return isOurCaption(window) || namesAPane(window) ? Kind::kPrompt : Kind::kOther;
 }
 
 std::vector<HWND> topLevelWindows() {

@@ -10,7 +10,7 @@
 enum class Kind {
   kMain,        // "NLCONF" with the Read button 3001
   kProgress,    // the progress dialog: label 2001 and Cancel
-  kPrompt,      // "NLCONF" without any button: the reset prompt
+  kPrompt,      // without any button, captioned "NLCONF" or by its pane: the reset prompt
   kMessageBox,  // "NLCONF" (or "NlConf") with a button and a text
   kLinkResult,  // "Link Test" with the verdict label 2000
   kCaption,     // any top-level window with this exact caption

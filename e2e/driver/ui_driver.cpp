@@ -16,7 +16,9 @@
 //                                  kind, visible, enabled, pid, rect, class, caption
 //   wait WINDOW [MS]               until a visible WINDOW exists (10000)
 //   wait-gone WINDOW [MS]          until no visible WINDOW exists (10000)
-//   click ID [--mouse]             BM_CLICK, or a real mouse click on its centre
+//   click ID [--mouse [--as-seen]] BM_CLICK, or a real mouse click on its centre
+//                                  (its dialog brought to the front first, unless
+//                                  --as-seen: then only where nothing covers it)
 //   select ID TEXT                 pick the entry, CBN_SELCHANGE follows
 //   select-index ID N              the same by position
 //   key enter|escape|tab|space|down|ctrl+LETTER [--input] [--in WINDOW]
@@ -313,7 +315,7 @@ int cmdClick(const Args& args) {
   std::string why;
   const bool mouse = args.has("--mouse");
   actionBegins();
-  if (!(mouse ? mouseClick(control, &why) : clickButton(control, &why)))
+  if (!(mouse ? mouseClick(control, &why, !args.has("--as-seen")) : clickButton(control, &why)))
     return notPossible("cannot click " + args.words[1] + ": " + why);
   out("clicked " + args.words[1] + settleNote(GetAncestor(control, GA_ROOT)));
   return kDone;
@@ -857,7 +859,7 @@ const Command kCommands[] = {
     {"windows", cmdWindows, ""},
     {"wait", [](const Args& a) { return cmdWait(a, false); }, ""},
     {"wait-gone", [](const Args& a) { return cmdWait(a, true); }, ""},
-    {"click", cmdClick, " --in --mouse "},
+    {"click", cmdClick, " --in --mouse --as-seen "},
     {"select", [](const Args& a) { return cmdSelect(a, false); }, " --in "},
     {"select-index", [](const Args& a) { return cmdSelect(a, true); }, " --in "},
     {"key", cmdKey, " --in --input "},

@@ -8,6 +8,8 @@ journey_read_slave_reset_key() {
   drv click 4001 >/dev/null
   drv wait prompt 15000 >/dev/null
   expect prompt-asks-for-the-key "visible Please press the reset key." "$(drv prompt)"
+  expect prompt-names-pane-and-port "Slave - COM6" "$(jr_caption prompt)"
+  expect progress-names-pane-and-port "Slave - COM6" "$(jr_caption progress)"
   jr_shot prompt
   expect key-pressed-under-break "ok: pressed under break" "$(jr_press_when_prompted COM6)"
   expect read-ends-without-a-box "done" "$(jr_outcome 20000)"
@@ -24,5 +26,32 @@ journey_read_slave_reset_key() {
   # The queries ran at the module's own settings once the key had told them.
   expect_match queries-at-38400-8E2 'host>   "ATNI\\r" .* 38400 8E2$' \
     "$(grep -F 'host>   "ATNI\r"' "$(jr_transcript COM6)")"
+  cancel_beside_the_prompt
   jr_exit_with exit-ends-with-0 drv click 1
+}
+
+# The prompt leaves Cancel in sight: a real click on it ends the Read, and
+# so does Escape in the prompt, well before the key's 10 s are over.
+cancel_beside_the_prompt() {
+  local by_click by_escape took
+  drv click 4001 >/dev/null
+  drv wait prompt 15000 >/dev/null
+  check cancel-clickable-beside-the-prompt drv click 2 --in progress --mouse --as-seen
+  by_click=$(jr_outcome 20000)
+  drv msgbox-ok >/dev/null
+  drv click 4001 >/dev/null
+  drv wait prompt 15000 >/dev/null
+  check escape-pressed-in-the-prompt drv key escape --in prompt --input
+  by_escape=$(jr_outcome 20000)
+  took=$(drv took)
+  jr_shot escape-in-the-prompt
+  expect_match escape-ends-the-read-with-a-box '^box: ' "$by_escape"
+  expect escape-cancels-as-cancel-does "$by_click" "$by_escape"
+  if ((took < 3000)); then
+    pass escape-ends-the-read-at-once
+  else
+    fail escape-ends-the-read-at-once "the box came ${took} ms after Escape"
+  fi
+  drv msgbox-ok >/dev/null
+  expect cancelled-prompt-gone absent-or-hidden "$(drv prompt | sed -E 's/^(absent|hidden).*/absent-or-hidden/')"
 }

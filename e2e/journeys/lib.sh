@@ -191,6 +191,11 @@ jr_all() {
   done
 }
 
+# The caption of the program's visible window of that kind (progress, prompt).
+jr_caption() {
+  drv windows | awk -v k=" $1 visible " 'index($0, k) { sub(/.*caption="/, ""); sub(/"$/, ""); print; exit }'
+}
+
 # Reads a pane that needs no reset key; checks that it ends without a box.
 jr_read_clean() {
   local base=$1 what=$2
