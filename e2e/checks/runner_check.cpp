@@ -275,6 +275,29 @@ void checkLinkError() {
         eventList());
 }
 
+// The Link Test's run: the slave pane's port watches the master's event for
+// the run's length, and holds nothing of it afterwards.
+PaneRecord partner;
+bool partnerWatched = false;
+
+int32_t partnerBody(PaneRecord* record) {
+  partnerWatched = partner.cancelEvent && partner.cancelEvent == record->cancelEvent;
+  postOperationDone(record->progressDialog, record);
+  return 1;
+}
+
+void checkPartner() {
+  forget();
+  pane.workerBody = partnerBody;
+  pane.progressText = L"Link Test...";
+  const int32_t result = runOnWorker(ownerWindow, &pane, &partner);
+  check("a partner watches the run's cancel event and lets go of it afterwards",
+        partnerWatched && !partner.cancelEvent && operationFieldsClear(&pane) && result == 1 &&
+            seen.boxes.empty(),
+        "watched " + yes(partnerWatched) + ", left " + yes(partner.cancelEvent != nullptr) +
+            ", result " + std::to_string(result));
+}
+
 void checkNoBody() {
   runWith(nullptr, L"Reading parameters...");
   check("no body to run is reported as a thread that could not start",
@@ -473,6 +496,7 @@ int main() {
   checkNotMaster();
   checkLinkError();
   checkNoBody();
+  checkPartner();
   checkSendAfterDone();
   checkNoHandleLeaks();
   checkLinkResult("closed with OK", WM_COMMAND, IDOK, 0, L"Link OK.", 0xFF0000);

@@ -162,9 +162,13 @@ void armFaults(Draw& d, stand::Stand& s, PaneRecord* pane, Operation op, Run& ru
     s.world.at(t0 + d.within(8000), [&m] { m.faults.dsrLow = true; });
     run.plan.push_back("DSR dropped");
   }
-  if (op != Operation::LinkTest && d.chance(15)) {
+  if (d.chance(15)) {
+    run.allowances.cancelled = true;
+    // A Link Test that works is over in a fraction of a second, with a few
+    // lines each way: its cancels come early to land within it.
+    const bool brief = op == Operation::LinkTest;
     if (d.chance(50)) {
-      const TimeUs at = t0 + d.within(8000);
+      const TimeUs at = t0 + d.within(brief && d.chance(50) ? 300 : 8000);
       s.world.at(at, [pane] {
         if (pane->cancelEvent)
           os::setEvent(pane->cancelEvent);
@@ -172,7 +176,7 @@ void armFaults(Draw& d, stand::Stand& s, PaneRecord* pane, Operation op, Run& ru
       run.plan.push_back("cancel at " + std::to_string(at / 1000) + " ms");
     } else {
       // At a line end: the checks between steps see it, not only the waits.
-      const int crs = static_cast<int>(d.below(30)) + 1;
+      const int crs = static_cast<int>(d.below(brief ? 3 : 30)) + 1;
       const std::string port = stand::Stand::portOf(pane);
       s.world.onHostReceived = [pane, port, crs, seen = 0](const std::string& p,
                                                            uint8_t byte) mutable {
@@ -186,6 +190,7 @@ void armFaults(Draw& d, stand::Stand& s, PaneRecord* pane, Operation op, Run& ru
     PaneRecord* gone = op == Operation::LinkTest && d.chance(50) ? &slavePane : pane;
     s.world.at(t0 + d.within(8000), [&s, gone] { s.unplug(gone); });
     run.plan.push_back("port unplugged");
+    run.allowances.cancelled = true;  // the program stops the operation as on Cancel
     run.allowances.mayStayInCommandMode = true;
   }
   if (d.chance(8)) {

@@ -14,7 +14,7 @@ using Broken = std::vector<std::string>;
 
 bool definedResult(Operation operation, int32_t result) {
   if (operation == Operation::LinkTest)
-    return result == 0 || result == 1;
+    return result == 0 || result == 1 || result == ResultCancelled;
   switch (result) {
     case 0:
     case ErrBadHandle:
@@ -135,6 +135,8 @@ std::vector<std::string> brokenInvariants(Stand& stand, const Outcome& o, const 
   sim::Module& module = stand.moduleOf(o.pane);
   if (!definedResult(o.operation, o.result))
     broken.push_back("result " + std::to_string(o.result) + " is no defined code");
+  if (!a.cancelled && (o.result == ResultCancelled || o.result == ErrCancelled))
+    broken.push_back("cancelled (" + std::to_string(o.result) + ") without a cancel");
   if (a.faultFree && o.result != (o.operation == Operation::LinkTest ? 1 : 0))
     broken.push_back("a run without faults failed with " + std::to_string(o.result));
   if (!a.mayStayInCommandMode && module.inCommandMode() &&

@@ -17,6 +17,7 @@ struct Allowances {
   // or the module's answer to "+++" may come after the program stopped waiting.
   bool mayStayInCommandMode = false;
   bool faultFree = false;  // nothing went wrong: the operation must succeed
+  bool cancelled = false;  // a cancel (or an unplug, which sets the event) was drawn
 };
 
 struct Outcome {

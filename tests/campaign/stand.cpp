@@ -59,16 +59,23 @@ void Stand::scriptReplies(sim::Module& module, const uint8_t* data, size_t size)
 }
 
 int32_t Stand::run(Operation operation, PaneRecord* pane) {
+  // The Link Test runs on the master's operation; the slave's port watches
+  // the same event.
+  PaneRecord* owner = operation == Operation::LinkTest ? &masterPane : pane;
+  owner->cancelEvent = os::createEvent();
   if (operation == Operation::LinkTest)
-    return testLink();  // on the calling thread, without a cancel event
-  pane->cancelEvent = os::createEvent();
+    slavePane.cancelEvent = owner->cancelEvent;
   int32_t result = -1;
-  const int worker = world.spawn([pane, operation, &result] {
-    result = operation == Operation::Read ? readBody(pane) : writeBody(pane);
+  const int worker = world.spawn([owner, operation, &result] {
+    result = operation == Operation::Read    ? readBody(owner)
+             : operation == Operation::Write ? writeBody(owner)
+                                             : linkTestBody(owner);
   });
   world.join(worker);
-  os::closeHandle(pane->cancelEvent);
-  pane->cancelEvent = nullptr;
+  if (operation == Operation::LinkTest)
+    slavePane.cancelEvent = nullptr;
+  os::closeHandle(owner->cancelEvent);
+  owner->cancelEvent = nullptr;
   return result;
 }
 

@@ -27,7 +27,8 @@ class Stand {
   Stand& operator=(const Stand&) = delete;
 
   // The pane's operation to its end; its OperationResult (the link test: 1
-  // pass, 0 fail). Virtual time runs meanwhile, with whatever is scheduled.
+  // pass, 0 fail, 258 cancelled). Virtual time runs meanwhile, with whatever
+  // is scheduled.
   int32_t run(Operation operation, PaneRecord* pane);
 
   sim::Module& moduleOf(const PaneRecord* pane);
