@@ -41,6 +41,7 @@ journey_link_test() {
   cancel_ends_the_test
   expect panes-unchanged-by-the-test $'3003 KOV-NL001/M\n4003 KOV-NL001/S\n1003 enabled' \
     "$(jr_values 3003 4003; drv state 1003)"
+  unplug_during_the_test
   jr_exit_with exit-ends-with-0 drv click 1
 }
 
@@ -91,4 +92,18 @@ cancel_ends_the_test() {
   expect cancelled-shows-no-verdict absent "$(drv linkresult)"
   expect cancelled-sends-nothing-more "$((sent + 1))" "$(jr_count COM6 'host> +"0123456789abcdef')"
   expect cancelled-closes-both-ports 0 "$(jr_pty_fds)"
+}
+
+# The slave's port goes away while the test waits: that is no Cancel of the
+# user's, and the test says "Link NG." at once; the slave's pane empties.
+unplug_during_the_test() {
+  drv click 1003 >/dev/null
+  sleep 1.5
+  drv devicechange remove COM6 >/dev/null
+  expect_match unplugged-fails-at-once "^found" "$(drv wait linkresult 2000)"
+  expect unplugged-says-ng "Link NG. red" "$(drv linkresult)"
+  drv key enter >/dev/null
+  drv wait-gone linkresult 5000 >/dev/null
+  expect unplugged-slave-pane-emptied "4003 " "$(jr_values 4003)"
+  expect unplugged-closes-both-ports 0 "$(jr_pty_fds)"
 }
