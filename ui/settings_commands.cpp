@@ -25,9 +25,7 @@ PendingSettings pendingSettings;
 wchar_t startupFile[kPathChars];
 
 // The system's words for an error; the number alone when it has none.
-// extra fills a third %s of the format, if it has one.
-void showSystemError(const wchar_t* format, const wchar_t* path, DWORD error,
-                     const wchar_t* extra = L"") {
+void showSystemError(const wchar_t* format, const wchar_t* path, DWORD error) {
   wchar_t* text = nullptr;
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -35,7 +33,7 @@ void showSystemError(const wchar_t* format, const wchar_t* path, DWORD error,
       0, nullptr);
   wchar_t number[32];
   wsprintfW(number, L"Error %lu.", error);
-  showError(format, path, length && text ? text : number, extra);
+  showError(format, path, length && text ? text : number);
   if (text)
     LocalFree(text);
 }
@@ -194,20 +192,14 @@ void reportReadFault(const FileRead& read) {
       showError(L"The settings file %s is a folder. Pick a settings file (.ini).", path);
       break;
     case ReadFault::NotAFile:
-      showError(
-          L"The settings file %s is not a file (a device or a pipe). Pick a settings file "
-          L"(.ini).",
-          path);
+      showError(L"The settings file %s is not a file: a device or a pipe.", path);
       break;
     case ReadFault::OpenFailed:
       if (isRelative(path) &&
           (read.error == ERROR_FILE_NOT_FOUND || read.error == ERROR_PATH_NOT_FOUND)) {
         static wchar_t folder[kPathChars];
         folderOf(read.fullPath, folder);
-        showSystemError(
-            L"The settings file %s could not be opened:\r\n%s\r\nIt was looked for "
-            L"in the folder %s.",
-            path, read.error, folder);
+        showError(L"The settings file %s is not in the folder %s.", path, folder);
       } else {
         showSystemError(L"The settings file %s could not be opened:\r\n%s", path, read.error);
       }
@@ -234,10 +226,8 @@ FileRead* readFileBytes(const wchar_t* path) {
     // The thread lets go of the record when the system gives up on the path.
     CloseHandle(thread);
     SetCursor(cursor);
-    showError(
-        L"The settings file %s did not answer within %u seconds. Nothing was loaded; copy "
-        L"the file to this PC and load it from there.",
-        path, unsigned(kFileAnswerMs / 1000));
+    showError(L"The settings file %s did not answer within %u seconds: nothing was loaded.", path,
+              unsigned(kFileAnswerMs / 1000));
     release(read);
     return nullptr;
   } else {

@@ -105,7 +105,7 @@ KOV-NL001/M, .*\\[Master\\]"$'\r\n'"Channel = $channel"$'\r\n' "$(cat "$dir/pair
   rig_start nlconf nlconf.exe missing.ini
   popd >/dev/null || return
   drv wait main "$APPEAR_MS" >/dev/null
-  expect_match relative-name-says-where 'missing\.ini could not be opened:.*looked for in the folder Z:.*\\settings\\' \
+  expect_match relative-name-says-where 'missing\.ini is not in the folder Z:.*\\settings\\' \
     "$(drv wait msgbox 10000 >/dev/null; drv msgbox)"
   drv msgbox-ok >/dev/null
   jr_exit_with exit-after-missing-file drv click 1
