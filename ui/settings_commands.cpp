@@ -221,7 +221,7 @@ FileRead* readFileBytes(const wchar_t* path) {
   const HCURSOR cursor = SetCursor(waitCursor);
   HANDLE thread = CreateThread(nullptr, 0, readThread, read, 0, nullptr);
   if (!thread) {
-    readThread(read);  // both holds let go on this thread
+    readThread(read);  // the thread's hold goes here, ours below
   } else if (WaitForSingleObject(thread, kFileAnswerMs) != WAIT_OBJECT_0) {
     // The thread lets go of the record when the system gives up on the path.
     CloseHandle(thread);
