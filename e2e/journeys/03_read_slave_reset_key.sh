@@ -37,6 +37,7 @@ a_read_that_runs_out_leaves_nothing() {
   drv click 4001 >/dev/null
   expect unanswered-communication-error "box: Communication error." "$(jr_outcome 25000)"
   expect unanswered-then-done "done" "$(jr_ok_then_outcome 20000)"
+  jr_shot read-ran-out
   expect unanswered-pane-cleared "$(jr_cleared_values 4000)" "$(jr_pane_values 4000)"
   expect unanswered-only-read-offered $'4001 enabled\n4002 disabled\n1002 disabled' \
     "$(drv state 4001 4002 1002)"
