@@ -28,16 +28,12 @@ journey_read_slave_reset_key() {
   jr_exit_with exit-ends-with-0 drv click 1
 }
 
-# A red channel, then a Read whose prompt runs out without the key: the
-# pane is empty, and neither Write nor Set Default is offered to send or
-# bring back what the module read before held.
+# A red channel, then a Read whose prompt runs out: only Read is offered.
 a_read_that_runs_out_leaves_nothing() {
   jr_pick 4007 20
-  expect picked-channel-red "4007 red" "$(jr_colors 4007)"
   drv click 4001 >/dev/null
   expect unanswered-communication-error "box: Communication error." "$(jr_outcome 25000)"
   expect unanswered-then-done "done" "$(jr_ok_then_outcome 20000)"
-  jr_shot read-ran-out
   expect unanswered-pane-cleared "$(jr_cleared_values 4000)" "$(jr_pane_values 4000)"
   expect unanswered-only-read-offered $'4001 enabled\n4002 disabled\n1002 disabled' \
     "$(drv state 4001 4002 1002)"
