@@ -192,7 +192,10 @@ int32_t writeBody(PaneRecord* pane) {
       followModuleSettings(pane, before);
       result = readAndVerify(pane);
       if (result != 0) {
-        pane->nodeId[0] = 0;
+        // The module may hold what was written or not: the pane shows and
+        // offers nothing until the next Read.
+        clearPaneDisplay(pane);
+        resetPane(pane);
       } else {
         displayPane(pane);
       }

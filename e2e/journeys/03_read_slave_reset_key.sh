@@ -26,8 +26,20 @@ journey_read_slave_reset_key() {
   # The queries ran at the module's own settings once the key had told them.
   expect_match queries-at-38400-8E2 'host>   "ATNI\\r" .* 38400 8E2$' \
     "$(grep -F 'host>   "ATNI\r"' "$(jr_transcript COM6)")"
+  a_read_that_runs_out_leaves_nothing
   cancel_beside_the_prompt
   jr_exit_with exit-ends-with-0 drv click 1
+}
+
+# A red channel, then a Read whose prompt runs out: only Read is offered.
+a_read_that_runs_out_leaves_nothing() {
+  jr_pick 4007 20
+  drv click 4001 >/dev/null
+  expect unanswered-communication-error "box: Communication error." "$(jr_outcome 25000)"
+  expect unanswered-then-done "done" "$(jr_ok_then_outcome 20000)"
+  expect unanswered-pane-cleared "$(jr_cleared_values 4000)" "$(jr_pane_values 4000)"
+  expect unanswered-only-read-offered $'4001 enabled\n4002 disabled\n1002 disabled' \
+    "$(drv state 4001 4002 1002)"
 }
 
 # The prompt leaves Cancel in sight: a real click on it ends the Read, and
@@ -45,8 +57,8 @@ cancel_beside_the_prompt() {
   by_escape=$(jr_outcome 20000)
   took=$(drv took)
   jr_shot escape-in-the-prompt
-  expect_match escape-ends-the-read-with-a-box '^box: ' "$by_escape"
-  expect escape-cancels-as-cancel-does "$by_click" "$by_escape"
+  expect cancel-beside-the-prompt-cancels "box: Cancelled." "$by_click"
+  expect escape-in-the-prompt-cancels "box: Cancelled." "$by_escape"
   if ((took < 3000)); then
     pass escape-ends-the-read-at-once
   else

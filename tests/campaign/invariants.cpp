@@ -149,6 +149,11 @@ std::vector<std::string> brokenInvariants(Stand& stand, const Outcome& o, const 
     else if (o.pane->nodeId[0] && module.nodeId() != o.pane->nodeId)
       broken.push_back("a failed read left a node identifier the module never gave");
   }
+  // Only a refused module's identifier may stay, for the message that names it.
+  if (o.operation == Operation::Read && o.result != 0 && o.result != ResultNotMaster &&
+      o.result != ResultNotSlave && o.pane->nodeId[0]) {
+    broken.push_back("a failed read left module data in the pane");
+  }
   checkSetters(stand.world, port, broken);
   for (const std::string& left : stand.world.leftovers())
     broken.push_back("left behind: " + left);
