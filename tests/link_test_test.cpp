@@ -145,75 +145,34 @@ TEST_F(LinkOverRadio, CorruptedLineFails) {
 
 namespace {
 
-// Cancel, as the progress dialog's button gives it: one event that both
-// panes' ports watch.
-class LinkCancel : public PaneTest {
+// Cancel as the progress dialog gives it: one event that both ports watch.
+class LinkCancel : public LinkOverRadio {
  protected:
   void SetUp() override {
-    PaneTest::SetUp();
+    LinkOverRadio::SetUp();
     prepareOperation(&masterPane);
     slavePane.cancelEvent = masterPane.cancelEvent;  // borrowed, closed with the master's
+    world.after(vw::ms(1500), [this] { os::setEvent(masterPane.cancelEvent); });
   }
   void TearDown() override {
+    EXPECT_LT(nowMs() - cancelAtMs, 50) << "the wait ended at once";
+    expectPortsClosedAndRestored();
     slavePane.cancelEvent = nullptr;
-    PaneTest::TearDown();
+    LinkOverRadio::TearDown();
   }
-  void cancelAfter(double delayMs) {
-    world.after(vw::ms(delayMs), [this] {
-      cancelledAt = nowMs();
-      os::setEvent(masterPane.cancelEvent);
-    });
-  }
-  int lines(const std::string& port) const {
-    int n = 0;
-    for (char c : world.hostBytes(port))
-      n += c == '\r';
-    return n;
-  }
-  void expectNothingLeft() {
-    EXPECT_EQ(masterPane.port, nullptr);
-    EXPECT_EQ(slavePane.port, nullptr);
-    EXPECT_FALSE(isValidPort(portRecord(3)));
-    EXPECT_FALSE(isValidPort(portRecord(4)));
-    EXPECT_EQ(portRecord(3)->ioTimeoutMs, 1200u);
-    EXPECT_EQ(portRecord(4)->ioTimeoutMs, 1200u);
-  }
-  double cancelledAt = 0;
+  const double cancelAtMs = nowMs() + 1500;
 };
 
-TEST_F(LinkCancel, EndsTheMastersWaitAtOnce) {
-  radio.faults.cut = true;
-  cancelAfter(2000);  // the master waits 4.8 s for transfer 1's line
+TEST_F(LinkCancel, EndsTheMastersWait) {
+  radio.faults.cut = true;  // the master waits 4.8 s for transfer 1's line
   EXPECT_EQ(testLink(), kLinkCancelled);
-  EXPECT_LT(nowMs() - cancelledAt, 50);
-  EXPECT_EQ(lines("COM4"), 1) << "transfer 2 never started";
-  expectNothingLeft();
+  EXPECT_EQ(linesWritten("COM4"), 1) << "transfer 2 never started";
 }
 
-TEST_F(LinkCancel, EndsTheSlavesWaitAtOnce) {
-  // The master has received transfer 2 and sends transfer 3, which is lost:
-  // the slave waits when Cancel comes.
-  world.onHostReceived = [this, seen = 0](const std::string& p, uint8_t byte) mutable {
-    if (p == "COM3" && byte == '\r' && ++seen == 2) {
-      radio.faults.dropNext = 1;
-      cancelAfter(1000);
-    }
-  };
+TEST_F(LinkCancel, EndsTheSlavesWait) {
+  dropAfterLine("COM3", 2);  // transfer 3 is lost: the slave waits for it
   EXPECT_EQ(testLink(), kLinkCancelled);
-  EXPECT_LT(nowMs() - cancelledAt, 50);
-  EXPECT_EQ(lines("COM3"), 1) << "transfer 5 never started";
-  expectNothingLeft();
-}
-
-TEST_F(LinkCancel, BetweenTwoTransfersSendsNothingMore) {
-  // In the instant the master takes transfer 1's line, before transfer 2.
-  world.onHostReceived = [this](const std::string& p, uint8_t byte) {
-    if (p == "COM3" && byte == '\r')
-      os::setEvent(masterPane.cancelEvent);
-  };
-  EXPECT_EQ(testLink(), kLinkCancelled);
-  EXPECT_EQ(lines("COM4"), 1) << "transfer 2 never started";
-  expectNothingLeft();
+  EXPECT_EQ(linesWritten("COM3"), 1) << "transfer 5 never started";
 }
 
 }  // namespace

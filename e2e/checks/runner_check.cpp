@@ -275,29 +275,6 @@ void checkLinkError() {
         eventList());
 }
 
-// The Link Test's run: the slave pane's port watches the master's event for
-// the run's length, and holds nothing of it afterwards.
-PaneRecord partner;
-bool partnerWatched = false;
-
-int32_t partnerBody(PaneRecord* record) {
-  partnerWatched = partner.cancelEvent && partner.cancelEvent == record->cancelEvent;
-  postOperationDone(record->progressDialog, record);
-  return 1;
-}
-
-void checkPartner() {
-  forget();
-  pane.workerBody = partnerBody;
-  pane.progressText = L"Link Test...";
-  const int32_t result = runOnWorker(ownerWindow, &pane, &partner);
-  check("a partner watches the run's cancel event and lets go of it afterwards",
-        partnerWatched && !partner.cancelEvent && operationFieldsClear(&pane) && result == 1 &&
-            seen.boxes.empty(),
-        "watched " + yes(partnerWatched) + ", left " + yes(partner.cancelEvent != nullptr) +
-            ", result " + std::to_string(result));
-}
-
 void checkNoBody() {
   runWith(nullptr, L"Reading parameters...");
   check("no body to run is reported as a thread that could not start",
@@ -551,7 +528,6 @@ int main() {
   checkNotMaster();
   checkLinkError();
   checkNoBody();
-  checkPartner();
   checkSendAfterDone();
   checkNoHandleLeaks();
   checkReplaceFile();

@@ -267,12 +267,11 @@ void checkProgress(const wchar_t* text) {
 
 // The Link Test's caption names both panes, on the longest port numbers.
 void checkLinkTestProgress() {
-  for (PaneRecord* pane : {&masterPane, &slavePane}) {
-    HWND combo = static_cast<HWND>(pane->portCombo);
-    const LRESULT at =
-        SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"Serial Port (COM255)"));
-    SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(at), 0);
-  }
+  for (PaneRecord* pane : {&masterPane, &slavePane})
+    SendMessageW(static_cast<HWND>(pane->portCombo), CB_SETCURSEL,
+                 SendMessageW(static_cast<HWND>(pane->portCombo), CB_ADDSTRING, 0,
+                              reinterpret_cast<LPARAM>(L"Serial Port (COM255)")),
+                 0);
   operationName = "Link Test...";
   masterPane.workerBody = inspectingBody;
   masterPane.progressText = L"Link Test...";
