@@ -24,8 +24,12 @@ uint32_t tickCount();
 void sleepMs(uint32_t ms);
 // Gives up the core for about half a millisecond, between looks at a line
 // that must be noticed within a millisecond: Sleep(0) would spin a core,
-// and Sleep(1) can take a whole 15.6 ms timer tick.
-void pauseBetweenLooks();
+// and Sleep(1) can take a whole 15.6 ms timer tick. The pause is made once
+// for a whole poll (a kernel timer on Windows; making one for every look
+// costs more than the look) and closed with closeHandle. Null when it
+// cannot be made: the pauses then only yield the core.
+Handle createLookPause();
+void pauseBetweenLooks(Handle pause);
 // The local time of day in milliseconds since midnight, for the line log's
 // stamps; the virtual world's day starts with its clock.
 uint32_t timeOfDayMs();

@@ -16,8 +16,11 @@ uint32_t tickCount() {
 void sleepMs(uint32_t ms) {
   world().sleepMs(ms);
 }
-void pauseBetweenLooks() {
-  world().pauseBetweenLooks();
+Handle createLookPause() {
+  return world().createLookPause();
+}
+void pauseBetweenLooks(Handle pause) {
+  world().pauseBetweenLooks(pause);
 }
 
 // Read without counting as a call: a stamp must not make a wait look like a spin.
