@@ -30,9 +30,15 @@ void sleepMs(uint32_t ms);
 // cannot be made: the pauses then only yield the core.
 Handle createLookPause();
 void pauseBetweenLooks(Handle pause);
-// The local time of day in milliseconds since midnight, for the line log's
-// stamps; the virtual world's day starts with its clock.
-uint32_t timeOfDayMs();
+// The local date and time of day, for the line log's stamps; the virtual
+// world's clock starts at midnight of 1 January 2001.
+struct LocalTime {
+  uint16_t year = 0;
+  uint8_t month = 0;  // 1 to 12
+  uint8_t day = 0;    // 1 to 31
+  uint32_t msOfDay = 0;
+};
+LocalTime localTime();
 
 // ---- the calling thread's last error ----------------------------------------
 uint32_t lastError();

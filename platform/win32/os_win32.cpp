@@ -131,10 +131,15 @@ void pauseBetweenLooks(Handle pause) {
     Sleep(0);
 }
 
-uint32_t timeOfDayMs() {
+LocalTime localTime() {
   SYSTEMTIME now{};
   GetLocalTime(&now);
-  return ((now.wHour * 60u + now.wMinute) * 60u + now.wSecond) * 1000u + now.wMilliseconds;
+  LocalTime t;
+  t.year = now.wYear;
+  t.month = static_cast<uint8_t>(now.wMonth);
+  t.day = static_cast<uint8_t>(now.wDay);
+  t.msOfDay = ((now.wHour * 60u + now.wMinute) * 60u + now.wSecond) * 1000u + now.wMilliseconds;
+  return t;
 }
 
 uint32_t lastError() {
