@@ -252,18 +252,8 @@ void writeWaitsForCts(Report& report, const Rig& rig, SerialPort* port) {
                    " command " + std::to_string(command));
 }
 
-uint64_t processCpuMs() {
-  FILETIME created, ended, kernel, user;
-  if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user))
-    return 0;
-  const auto ms = [](FILETIME t) {
-    return ((uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime) / 10000;
-  };
-  return ms(kernel) + ms(user);
-}
-
 // Discovery's raw reads look at CTS every half millisecond while it is low:
-// they must see it rise at once, and cost little while it stays down.
+// they must see it rise at once.
 void rawReadFollowsCts(Report& report, const Rig& rig, SerialPort* port) {
   constexpr DWORD kLowMs = 2000;
   const uint32_t n = port->portNumber;
@@ -273,16 +263,11 @@ void rawReadFollowsCts(Report& report, const Rig& rig, SerialPort* port) {
   const DWORD t0 = GetTickCount();
   const bool low = control(rig, "fault " + portName(n) + " cts-low " + std::to_string(kLowMs)) &&
                    ctsIs(port, false, 1000);
-  const uint64_t cpu0 = processCpuMs();
   char reply[4] = {};
   readLineRaw(port, reply, sizeof reply, nullptr);
-  const DWORD took = GetTickCount() - t0;
-  const uint64_t cpu = processCpuMs() - cpu0;
+  const long reaction = static_cast<long>(GetTickCount() - t0) - static_cast<long>(kLowMs);
   port->ctsWaitMs = ctsWait;
   port->ioTimeoutMs = timeout;
-  const long reaction = static_cast<long>(took) - static_cast<long>(kLowMs);
-  info("raw read under %lu ms of CTS low: CTS seen %ld ms after it rose, %llu ms of CPU", kLowMs,
-       reaction, static_cast<unsigned long long>(cpu));
   report.check(low && reaction >= 0 && reaction < 100, "a raw read goes on as soon as CTS rises",
                low ? std::to_string(reaction) + " ms after" : "CTS not held low");
 }
