@@ -59,7 +59,8 @@ bool runUnheldKey(const MSG* message) {
 // the ones made from here.
 LRESULT CALLBACK modalKeysHook(int code, WPARAM wParam, LPARAM lParam) {
   static bool inside = false;
-  if (code >= 0 && !inside && keysTarget && IsWindow(keysTarget) && !IsWindowEnabled(keysTarget)) {
+  if (code == MSGF_DIALOGBOX && !inside && keysTarget && IsWindow(keysTarget) &&
+      !IsWindowEnabled(keysTarget)) {
     inside = true;
     MSG* message = reinterpret_cast<MSG*>(lParam);
     // The log window is no dialog of that loop: its keys go to it from here.
