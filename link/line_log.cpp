@@ -9,6 +9,9 @@ namespace {
 
 std::atomic<LineLogSink> sinkFunction{nullptr};
 std::atomic<void*> sinkContext{nullptr};
+// The date of the last line the sink got, as yyyymmdd; 0 before the first.
+std::atomic<uint32_t> dateLogged{0};
+constexpr char kDateLineStart[] = "---- ";
 
 // A long run of bytes without CR (noise) is cut into lines of this many, so
 // that no line grows without bound.
@@ -42,9 +45,26 @@ void putByte(LineText& line, unsigned char byte) {
   line.text[line.length++] = '>';
 }
 
+void emit(const LineText& line);
+
+// Before the first line of a day, so that a log kept across midnight or
+// for a report says when it was made.
+void logDateIfNew(const os::LocalTime& now) {
+  const uint32_t date = now.year * 10000u + now.month * 100u + now.day;
+  if (dateLogged.exchange(date) == date)
+    return;
+  LineText line;
+  const int n = std::snprintf(line.text, sizeof line.text, "%s%04u-%02u-%02u ----", kDateLineStart,
+                              unsigned{now.year}, unsigned{now.month}, unsigned{now.day});
+  line.length = n > 0 ? static_cast<uint32_t>(n) : 0;
+  emit(line);
+}
+
 // "12:03:04.120 COM5 "; an operation whose list named no port says so.
 void startLine(LineText& line, uint32_t portNumber) {
-  const uint32_t ms = os::timeOfDayMs();
+  const os::LocalTime now = os::localTime();
+  logDateIfNew(now);
+  const uint32_t ms = now.msOfDay;
   char head[40];
   const int n = std::snprintf(head, sizeof head, "%02u:%02u:%02u.%03u ", ms / 3600000u,
                               ms / 60000u % 60u, ms / 1000u % 60u, ms % 1000u);
@@ -89,6 +109,7 @@ void logBytes(const SerialPort* port, const char* marker, const char* bytes, uin
 }  // namespace
 
 void setLineLogSink(LineLogSink sink, void* context) {
+  dateLogged.store(0);
   sinkContext.store(context, std::memory_order_relaxed);
   sinkFunction.store(sink, std::memory_order_release);
 }
@@ -160,6 +181,41 @@ uint64_t firstKept(const LineLogBuffer& b) {
   return bound > b.clearedAt ? bound : b.clearedAt;
 }
 
+bool isDateLine(const std::string& line) {
+  return line.rfind(kDateLineStart, 0) == 0;
+}
+
+const std::string& lineAt(const LineLogBuffer& b, uint64_t n) {
+  return b.lines[n % kLineLogCapacity];
+}
+
+// What stands above the first line kept: how many were dropped, and the
+// date, unless that line gives it itself.
+std::string heading(const LineLogBuffer& b, uint32_t& lineCount) {
+  const uint64_t first = firstKept(b);
+  std::string top;
+  lineCount = 0;
+  if (const uint64_t dropped = first - b.clearedAt) {
+    char note[48];
+    std::snprintf(note, sizeof note, "(%llu older lines dropped)\r\n",
+                  static_cast<unsigned long long>(dropped));
+    top += note;
+    ++lineCount;
+  }
+  if (first < b.next && !isDateLine(lineAt(b, first)) && !b.dateGone.empty()) {
+    top += b.dateGone + "\r\n";
+    ++lineCount;
+  }
+  return top;
+}
+
+void appendLines(const LineLogBuffer& b, uint64_t from, std::string& text) {
+  for (uint64_t n = from; n < b.next; ++n) {
+    text += lineAt(b, n);
+    text += "\r\n";
+  }
+}
+
 }  // namespace
 
 void appendToLineLog(void* context, const char* line, uint32_t length) {
@@ -167,38 +223,54 @@ void appendToLineLog(void* context, const char* line, uint32_t length) {
   if (!buffer || !line)
     return;
   std::lock_guard guard(buffer->lock);
+  std::string& slot = buffer->lines[buffer->next % kLineLogCapacity];
+  // A cleared line's date was taken at the clear, and is older.
+  if (buffer->next >= kLineLogCapacity && buffer->next - kLineLogCapacity >= buffer->clearedAt &&
+      isDateLine(slot))
+    buffer->dateGone.swap(slot);
   // assign() reuses the slot's storage once the ring has gone round.
-  buffer->lines[buffer->next % kLineLogCapacity].assign(line, length);
+  slot.assign(line, length);
   ++buffer->next;
 }
 
-uint64_t copyLineLog(LineLogBuffer& buffer, uint64_t from, std::string& text, bool& restart) {
+std::string lineLogText(LineLogBuffer& buffer) {
   std::lock_guard guard(buffer.lock);
-  const uint64_t first = firstKept(buffer);
-  restart = from < first || from > buffer.next;
-  text.clear();
-  if (restart) {
-    from = first;
-    if (const uint64_t dropped = first - buffer.clearedAt) {
-      char note[48];
-      std::snprintf(note, sizeof note, "(%llu older lines dropped)\r\n",
-                    static_cast<unsigned long long>(dropped));
-      text += note;
-    }
-  }
-  for (uint64_t n = from; n < buffer.next; ++n) {
-    text += buffer.lines[n % kLineLogCapacity];
-    text += "\r\n";
-  }
-  return buffer.next;
+  uint32_t topLines = 0;
+  std::string text = heading(buffer, topLines);
+  appendLines(buffer, firstKept(buffer), text);
+  return text;
 }
 
 void clearLineLog(LineLogBuffer& buffer) {
   std::lock_guard guard(buffer.lock);
+  for (uint64_t n = buffer.next; n > firstKept(buffer); --n) {
+    if (isDateLine(lineAt(buffer, n - 1))) {
+      buffer.dateGone = lineAt(buffer, n - 1);
+      break;
+    }
+  }
   buffer.clearedAt = buffer.next;
 }
 
-uint64_t firstLineKept(LineLogBuffer& buffer) {
+bool updateLineLogView(LineLogBuffer& buffer, LineLogView& view, LineLogUpdate& update) {
   std::lock_guard guard(buffer.lock);
-  return firstKept(buffer);
+  const uint64_t first = firstKept(buffer);
+  update = LineLogUpdate{};
+  // Lines it shows were cleared, or lines it lacks are gone; an empty view
+  // starts with its heading.
+  const bool stale = view.from < buffer.clearedAt || view.upTo < first || view.upTo > buffer.next;
+  if (!stale && view.upTo == buffer.next && view.from >= first)
+    return false;
+  if (stale || view.from == view.upTo) {
+    update.restart = true;
+    update.more = heading(buffer, view.topLines);
+    view.from = first;
+  } else if (view.from < first) {
+    update.linesToReplace = view.topLines + static_cast<uint32_t>(first - view.from);
+    update.top = heading(buffer, view.topLines);
+    view.from = first;
+  }
+  appendLines(buffer, update.restart ? first : view.upTo, update.more);
+  view.upTo = buffer.next;
+  return true;
 }

@@ -1,7 +1,9 @@
 // The line log: one text line for each thing that goes over a port, such as
 // "12:03:04.120 COM5 > ATGT", "COM5 < 2EE" or "COM5 break on". The link
 // layer records where things happen; whoever wants the lines sets a sink.
-// Without a sink nothing is formatted and nothing is kept.
+// Without a sink nothing is formatted and nothing is kept. The stamps carry
+// the time of day only: a line "---- 2026-12-08 ----" goes before the first
+// line a sink gets and before the first of each new day.
 #pragma once
 
 #include <cstdint>
@@ -40,15 +42,33 @@ struct LineLogBuffer {
   std::string lines[kLineLogCapacity];
   uint64_t next = 0;       // the number the next line gets
   uint64_t clearedAt = 0;  // lines below this were cleared by the user
+  std::string dateGone;    // the newest date line among those dropped or cleared
 };
 
 // The sink for a LineLogBuffer given as context.
 void appendToLineLog(void* buffer, const char* line, uint32_t length);
-// What a view needs to catch up from line `from`: the lines from there on,
-// each ended by CR LF, in `text`. When lines it never saw were dropped,
-// `restart` says so and `text` is the whole record, opened by a line that
-// counts the dropped ones. Returns the number to catch up from next time.
-uint64_t copyLineLog(LineLogBuffer& buffer, uint64_t from, std::string& text, bool& restart);
+// The record as a reader gets it, each line ended by CR LF: a line that
+// counts the dropped lines, if any, and the date of the first line kept
+// when the date line that gave it is gone, above the lines kept.
+std::string lineLogText(LineLogBuffer& buffer);
 void clearLineLog(LineLogBuffer& buffer);
-// Line numbers below this are gone (dropped or cleared).
-uint64_t firstLineKept(LineLogBuffer& buffer);
+
+// A view of the record (a window's text): the lines [from, upTo) below
+// topLines lines of lineLogText's heading.
+struct LineLogView {
+  uint64_t from = 0;
+  uint64_t upTo = 0;
+  uint32_t topLines = 0;
+};
+// How a view's text catches up: all of it replaced by `more` (restart); or
+// its first `linesToReplace` lines replaced by `top` (the record dropped
+// lines the view shows) and `more` appended. Either way the view's text is
+// then lineLogText's, and never longer.
+struct LineLogUpdate {
+  bool restart = false;
+  uint32_t linesToReplace = 0;
+  std::string top;
+  std::string more;
+};
+// False when the view is up to date; otherwise fills `update` and moves `view`.
+bool updateLineLogView(LineLogBuffer& buffer, LineLogView& view, LineLogUpdate& update);

@@ -53,16 +53,23 @@ int32_t awaitTransfer(SerialPort* port, os::Handle* waitPair, os::Transfer& tran
 }
 
 bool pollCtsWithoutBreak(SerialPort* port) {
+  // Made at the first look that finds CTS down: most polls find it up.
+  os::Handle pause = nullptr;
+  bool pauseMade = false;
+  bool up = false;
   const uint32_t t0 = os::tickCount();
   while (os::tickCount() - t0 <= port->ctsWaitMs) {
-    bool up = false;
-    if (!ctsIsUp(port, up))
-      return false;
-    if (up)
-      return true;
-    os::pauseBetweenLooks();
+    if (!ctsIsUp(port, up) || up)
+      break;
+    if (!pauseMade) {
+      pause = os::createLookPause();
+      pauseMade = true;
+    }
+    os::pauseBetweenLooks(pause);
   }
-  return false;
+  if (pause)
+    os::closeHandle(pause);
+  return up;
 }
 
 }  // namespace

@@ -24,11 +24,21 @@ uint32_t tickCount();
 void sleepMs(uint32_t ms);
 // Gives up the core for about half a millisecond, between looks at a line
 // that must be noticed within a millisecond: Sleep(0) would spin a core,
-// and Sleep(1) can take a whole 15.6 ms timer tick.
-void pauseBetweenLooks();
-// The local time of day in milliseconds since midnight, for the line log's
-// stamps; the virtual world's day starts with its clock.
-uint32_t timeOfDayMs();
+// and Sleep(1) can take a whole 15.6 ms timer tick. The pause is made once
+// for a whole poll (a kernel timer on Windows; making one for every look
+// costs more than the look) and closed with closeHandle. Null when it
+// cannot be made: the pauses then only yield the core.
+Handle createLookPause();
+void pauseBetweenLooks(Handle pause);
+// The local date and time of day, for the line log's stamps; the virtual
+// world's clock starts at midnight of 1 January 2001.
+struct LocalTime {
+  uint16_t year = 0;
+  uint8_t month = 0;  // 1 to 12
+  uint8_t day = 0;    // 1 to 31
+  uint32_t msOfDay = 0;
+};
+LocalTime localTime();
 
 // ---- the calling thread's last error ----------------------------------------
 uint32_t lastError();

@@ -3,7 +3,7 @@
 # program and the user's guide (as HTML, with its pictures). The version is
 # the one on the project() line of CMakeLists.txt.
 #
-#   scripts/package.sh           build/windows must be built
+#   scripts/package.sh           builds what is missing or stale of build/windows first
 #   scripts/package.sh --check   and then opens the archive and checks what it holds
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,7 +11,16 @@ cd "$(dirname "$0")/.."
 version=$(sed -nE 's/^project\(nlconf VERSION ([0-9]+\.[0-9]+\.[0-9]+).*/\1/p' CMakeLists.txt)
 [[ -n $version ]] || { echo "package: no version on the project() line"; exit 1; }
 exe=build/windows/app/nlconf.exe
-[[ -f $exe ]] || { echo "package: no $exe (build the windows preset)"; exit 1; }
+# A fresh clone has no build yet, and an older build would ship stale.
+build_log=$(mktemp)
+if ! { [[ -f build/windows/CMakeCache.txt ]] || cmake --preset windows; } >"$build_log" 2>&1 ||
+  ! cmake --build build/windows --target nlconf -j "$(nproc)" >>"$build_log" 2>&1; then
+  tail -n 30 "$build_log"
+  rm -f "$build_log"
+  echo "package: the windows build failed"
+  exit 1
+fi
+rm -f "$build_log"
 name=NLCONF-$version-win64
 dist=build/dist
 stage=$dist/$name

@@ -16,7 +16,7 @@
 #   build/native/e2e/rig/simports/simports-ctl build/demo/run press COM6   (reset key)
 #   build/native/e2e/rig/simports/simports-ctl build/demo/run radio cut on
 # (the full list: e2e/rig/simports/README.md). Module presets can be changed with
-# NLCONF_MASTER / NLCONF_SLAVE, e.g. NLCONF_SLAVE="slave:baud=5,nb=1,sb=1".
+# NLCONF_MASTER / NLCONF_SLAVE, e.g. NLCONF_SLAVE="slave:d6=1,baud=5,nb=1,sb=1".
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -60,7 +60,10 @@ fi
 echo "preparing a Wine prefix (about 10 s)..."
 rig_boot_prefix || exit 1
 rig_ports add 5 "Simulated Module Port (COM5)" 6 "Simulated Module Port (COM6)" >/dev/null || exit 1
-rig_modules_start "$demo" "5=${NLCONF_MASTER:-master}" "6=${NLCONF_SLAVE:-slave}" || exit 1
+# Flow control on (D7 1, D6 1), as the Flow Control list offers it: the
+# presets alone hold D6 0, a pair that no entry names, and a plain Read
+# would show RTS in red.
+rig_modules_start "$demo" "5=${NLCONF_MASTER:-master:d6=1}" "6=${NLCONF_SLAVE:-slave:d6=1}" || exit 1
 rig_start nlconf nlconf.exe
 drv_start
 if ! drv wait main 30000 >/dev/null; then

@@ -14,9 +14,7 @@ namespace {
 constexpr size_t kStampChars = 13;  // "00:00:01.234 "
 
 std::vector<std::string> linesOf(LineLogBuffer& buffer) {
-  std::string text;
-  bool restart = false;
-  copyLineLog(buffer, 0, text, restart);
+  const std::string text = lineLogText(buffer);
   std::vector<std::string> lines;
   for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
     lines.push_back(text.substr(at, end - at));
@@ -84,8 +82,10 @@ TEST_F(LineLog, ReadListsExactlyWhatWentOverTheLineInOrder) {
 
   std::vector<std::string> traffic;
   uint32_t lastStamp = 0;
-  const std::vector<std::string> lines = linesOf(*buffer);
-  ASSERT_FALSE(lines.empty());
+  std::vector<std::string> lines = linesOf(*buffer);
+  ASSERT_GT(lines.size(), 2u);
+  EXPECT_EQ(lines.front(), "---- 2001-01-01 ----");
+  lines.erase(lines.begin());
   EXPECT_EQ(lines.front().substr(kStampChars), "COM3 = 9600 8-N-1");
   for (const std::string& line : lines) {
     // Virtual time, so the stamps say exactly when things happened.
@@ -144,11 +144,10 @@ TEST_F(LineLog, NoiseFloodStaysBoundedEscapedAndFaithful) {
 
   const std::vector<std::string> lines = linesOf(*buffer);
   ASSERT_GT(produced, kLineLogCapacity);
-  ASSERT_EQ(lines.size(), kLineLogCapacity + 1);
-  EXPECT_EQ(lines.front(),
-            "(" + std::to_string(produced - kLineLogCapacity) + " older lines dropped)");
+  ASSERT_EQ(lines.size(), kLineLogCapacity + 2);
+  EXPECT_EQ(lines[0], "(" + std::to_string(produced - kLineLogCapacity) + " older lines dropped)");
   std::string kept;
-  for (size_t i = 1; i < lines.size(); ++i) {
+  for (size_t i = 2; i < lines.size(); ++i) {
     for (char c : lines[i])
       ASSERT_TRUE(c >= 0x20 && c < 0x7F) << "line " << i << ": " << lines[i];
     if (lines[i].compare(kStampChars, 7, "COM3 < ") == 0)
@@ -162,6 +161,62 @@ TEST_F(LineLog, NoiseFloodStaysBoundedEscapedAndFaithful) {
   ASSERT_GT(heard.size(), kept.size());
   EXPECT_EQ(kept, heard.substr(heard.size() - kept.size()));
   EXPECT_EQ(lines.back().substr(kStampChars), "COM3 no reply within 1200 ms");
+}
+
+// A window's text as updateLineLogView tells it to change.
+void applyUpdate(std::string& shown, const LineLogUpdate& update) {
+  if (update.restart) {
+    shown = update.more;
+    return;
+  }
+  size_t cut = 0;
+  for (uint32_t i = 0; i < update.linesToReplace; ++i)
+    cut = shown.find("\r\n", cut) + 2;
+  shown = update.top + shown.substr(cut) + update.more;
+}
+
+// Across midnight, past the record's bound and through a clear, a view kept
+// up to date in steps shows what a Save writes: the date on top and where it
+// changes, never more than the record's lines.
+TEST(LineLogView, FollowsTheRecordWithItsDates) {
+  vw::World world;
+  auto buffer = std::make_unique<LineLogBuffer>();
+  setLineLogSink(appendToLineLog, buffer.get());
+  LineLogView view;
+  std::string shown;
+  auto catchUp = [&] {
+    LineLogUpdate update;
+    if (updateLineLogView(*buffer, view, update))
+      applyUpdate(shown, update);
+    ASSERT_EQ(shown, lineLogText(*buffer));
+  };
+  logNote(5, "first");
+  catchUp();
+  os::sleepMs(86400000 - 1);
+  logNote(5, "late");
+  os::sleepMs(1);
+  logNote(5, "early");
+  catchUp();
+  EXPECT_EQ(linesOf(*buffer),
+            (std::vector<std::string>{"---- 2001-01-01 ----", "00:00:00.000 COM5 first",
+                                      "23:59:59.999 COM5 late", "---- 2001-01-02 ----",
+                                      "00:00:00.000 COM5 early"}));
+  for (uint32_t n = 0; n < kLineLogCapacity + 1500; ++n) {
+    logNote(6, "x");
+    if (n % 700 == 0)
+      catchUp();
+  }
+  catchUp();
+  const std::vector<std::string> lines = linesOf(*buffer);
+  EXPECT_EQ(lines.size(), kLineLogCapacity + 2);
+  EXPECT_EQ(lines[1], "---- 2001-01-02 ----") << "the date stays on top";
+  clearLineLog(*buffer);
+  catchUp();
+  EXPECT_EQ(shown, "");
+  logNote(6, "after the clear");
+  catchUp();
+  EXPECT_EQ(shown, "---- 2001-01-02 ----\r\n00:00:00.000 COM6 after the clear\r\n");
+  setLineLogSink(nullptr, nullptr);
 }
 
 }  // namespace

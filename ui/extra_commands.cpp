@@ -33,9 +33,44 @@ constexpr int kExtraCount = sizeof kExtraCommands / sizeof kExtraCommands[0];
 
 HACCEL extraKeys = nullptr;
 HWND keysTarget = nullptr;
+HHOOK modalKeys = nullptr;
 
 bool isKeyMessage(UINT message) {
   return message == WM_KEYDOWN || message == WM_SYSKEYDOWN;
+}
+
+// The keys of the commands that need no idle dialog, for the modal loops
+// (an operation's progress, a message box) where the accelerators are not
+// translated.
+bool runUnheldKey(const MSG* message) {
+  if (message->message != WM_KEYDOWN || GetKeyState(VK_CONTROL) >= 0 || GetKeyState(VK_MENU) < 0)
+    return false;
+  for (const ExtraCommand& c : kExtraCommands) {
+    if (!c.needsIdleDialog && c.key == message->wParam) {
+      c.run(keysTarget);
+      return true;
+    }
+  }
+  return false;
+}
+
+// Dialog boxes' modal loops pass each message here first (MSGF_DIALOGBOX),
+// and so does IsDialogMessageW: the main loop's own calls go through, as do
+// the ones made from here.
+LRESULT CALLBACK modalKeysHook(int code, WPARAM wParam, LPARAM lParam) {
+  static bool inside = false;
+  if (code == MSGF_DIALOGBOX && !inside && keysTarget && IsWindow(keysTarget) &&
+      !IsWindowEnabled(keysTarget)) {
+    inside = true;
+    MSG* message = reinterpret_cast<MSG*>(lParam);
+    // The log window is no dialog of that loop: its keys go to it from here.
+    const bool taken =
+        translateLineLogKeys(message) || runUnheldKey(message) || lineLogDialogMessage(message);
+    inside = false;
+    if (taken)
+      return 1;
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 }  // namespace
@@ -48,6 +83,8 @@ void addExtraCommands(HWND dialog) {
     for (const ExtraCommand& c : kExtraCommands)
       AppendMenuW(menu, MF_STRING, c.id, c.menuText);
   }
+  if (!modalKeys)
+    modalKeys = SetWindowsHookExW(WH_MSGFILTER, modalKeysHook, nullptr, GetCurrentThreadId());
   if (extraKeys)
     return;
   ACCEL keys[kExtraCount];
@@ -65,6 +102,8 @@ void updateExtraCommands() {
 }
 
 bool translateExtraKeys(MSG* message) {
+  if (translateLineLogKeys(message))
+    return true;
   if (!extraKeys || !keysTarget || !IsWindow(keysTarget) || !isKeyMessage(message->message))
     return false;
   // Every window of the loop's thread is the program's: the keys work in
@@ -84,6 +123,10 @@ bool runExtraCommand(HWND dialog, UINT id) {
 }
 
 void releaseExtraCommands() {
+  if (modalKeys) {
+    UnhookWindowsHookEx(modalKeys);
+    modalKeys = nullptr;
+  }
   if (extraKeys) {
     DestroyAcceleratorTable(extraKeys);
     extraKeys = nullptr;

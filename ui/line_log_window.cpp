@@ -35,7 +35,7 @@ struct LineLogWindow {
   HWND text = nullptr;
   HFONT textFont = nullptr;
   WNDPROC textProc = nullptr;
-  uint64_t shownUpTo = 0;  // the next line of the record the text lacks
+  LineLogView shown;  // what of the record the text holds
 };
 
 LineLogWindow logWindow;
@@ -55,38 +55,60 @@ bool viewAtEnd(HWND text) {
   return info.nPos + static_cast<int>(info.nPage) >= info.nMax;
 }
 
-void appendText(HWND text, const std::wstring& more) {
-  DWORD start = 0, end = 0;
-  SendMessageW(text, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
-  const int length = GetWindowTextLengthW(text);
-  SendMessageW(text, EM_SETSEL, length, length);
-  SendMessageW(text, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(more.c_str()));
-  SendMessageW(text, EM_SETSEL, start, end);  // the user's selection stays
+void replaceRange(HWND text, LRESULT from, LRESULT to, const std::wstring& by) {
+  SendMessageW(text, EM_SETSEL, from, to);
+  SendMessageW(text, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(by.c_str()));
 }
 
-// Catches up with the record. The view follows the end unless the user has
-// scrolled up, and then stays on the lines the user is reading.
+// Drops what the record dropped from the top and appends what came; the
+// user's selection stays on the same characters. Returns how many lines
+// the top lost.
+LRESULT applyUpdate(HWND text, const LineLogUpdate& update) {
+  if (update.restart) {
+    SetWindowTextW(text, widened(update.more).c_str());
+    return 0;
+  }
+  DWORD start = 0, end = 0;
+  SendMessageW(text, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+  LRESULT shift = 0, linesLost = 0;
+  if (update.linesToReplace) {
+    const LRESULT cut = SendMessageW(text, EM_LINEINDEX, update.linesToReplace, 0);
+    const LRESULT before = SendMessageW(text, EM_GETLINECOUNT, 0, 0);
+    const std::wstring top = widened(update.top);
+    replaceRange(text, 0, cut < 0 ? GetWindowTextLengthW(text) : cut, top);
+    shift = static_cast<LRESULT>(top.size()) - (cut < 0 ? 0 : cut);
+    linesLost = before - SendMessageW(text, EM_GETLINECOUNT, 0, 0);
+  }
+  if (!update.more.empty()) {
+    const int length = GetWindowTextLengthW(text);
+    replaceRange(text, length, length, widened(update.more));
+  }
+  const auto moved = [shift](DWORD at) {
+    return static_cast<LRESULT>(at) + shift > 0 ? static_cast<LRESULT>(at) + shift : 0;
+  };
+  SendMessageW(text, EM_SETSEL, moved(start), moved(end));
+  return linesLost;
+}
+
+// Catches up with the record, no more than its lines. The view follows the
+// end unless the user has scrolled up, and then stays on the lines the user
+// is reading.
 void refreshText() {
-  std::string lines;
-  bool restart = false;
-  const uint64_t next = copyLineLog(programLineLog, logWindow.shownUpTo, lines, restart);
-  if (lines.empty() && !restart)
+  LineLogUpdate update;
+  if (!updateLineLogView(programLineLog, logWindow.shown, update))
     return;
-  logWindow.shownUpTo = next;
   HWND text = logWindow.text;
   const bool follow = viewAtEnd(text);
   const LRESULT firstLine = SendMessageW(text, EM_GETFIRSTVISIBLELINE, 0, 0);
   const int column = GetScrollPos(text, SB_HORZ);
   SendMessageW(text, WM_SETREDRAW, FALSE, 0);
-  if (restart)
-    SetWindowTextW(text, widened(lines).c_str());
-  else
-    appendText(text, widened(lines));
+  const LRESULT linesLost = applyUpdate(text, update);
   if (follow) {
     SendMessageW(text, WM_VSCROLL, SB_BOTTOM, 0);
   } else {
     const LRESULT nowFirst = SendMessageW(text, EM_GETFIRSTVISIBLELINE, 0, 0);
-    SendMessageW(text, EM_LINESCROLL, 0, firstLine - nowFirst);
+    const LRESULT wanted = firstLine > linesLost ? firstLine - linesLost : 0;
+    SendMessageW(text, EM_LINESCROLL, 0, wanted - nowFirst);
   }
   // Appending moved the caret to the end, and the view sideways with it.
   if (GetScrollPos(text, SB_HORZ) != column)
@@ -97,8 +119,6 @@ void refreshText() {
 
 void clearText() {
   clearLineLog(programLineLog);
-  logWindow.shownUpTo = firstLineKept(programLineLog);
-  SetWindowTextW(logWindow.text, L"");
   refreshText();
 }
 
@@ -142,10 +162,8 @@ void saveLog(HWND owner) {
   wchar_t path[MAX_PATH] = L"nlconf-line-log.txt";
   if (!askWhereToSave(owner, path, MAX_PATH))
     return;
-  // What the record holds now, with its count of dropped lines.
-  std::string lines;
-  bool restart = false;
-  copyLineLog(programLineLog, 0, lines, restart);
+  // What the record holds now, as the window shows it once caught up.
+  const std::string lines = lineLogText(programLineLog);
   if (const DWORD error = replaceFile(path, lines.data(), static_cast<DWORD>(lines.size())))
     reportSaveFailure(owner, path, error);
 }
@@ -267,9 +285,23 @@ bool registerLineLogClass() {
   return registered;
 }
 
-// Beside the dialog, on the side with more room; at the screen's edge, over
-// the dialog's, when there is not room enough on either side. It has no
-// owner, so that whichever of the two the user clicks comes to the front.
+// When the screen has room for the log beside the dialog, but not on the
+// side where the dialog stands, the dialog moves to the screen's nearer edge.
+void makeRoomBeside(HWND dialog, RECT& owner, const RECT& work, int gap) {
+  const int narrowest = pixelsOnDisplay(kNarrowest);
+  const int right = work.right - owner.right - gap, left = owner.left - work.left - gap;
+  const int width = owner.right - owner.left;
+  if (right >= narrowest || left >= narrowest || work.right - work.left - width - gap < narrowest)
+    return;
+  const int x = right >= left ? work.left : work.right - width;
+  SetWindowPos(dialog, nullptr, x, owner.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  OffsetRect(&owner, x - owner.left, 0);
+}
+
+// Beside the dialog, on the side with more room. On a screen too small for
+// that, at its narrowest at the screen's edge, over as little of the dialog
+// as it can. It has no owner, so that whichever of the two the user clicks
+// comes to the front.
 RECT placeBeside(HWND dialog) {
   RECT owner{};
   GetWindowRect(dialog, &owner);
@@ -278,11 +310,11 @@ RECT placeBeside(HWND dialog) {
   GetMonitorInfoW(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor);
   const RECT work = monitor.rcWork;
   const int gap = pixelsOnDisplay(kMargin);
+  makeRoomBeside(dialog, owner, work, gap);
   const int right = work.right - owner.right - gap, left = owner.left - work.left - gap;
   const int room = right >= left ? right : left;
-  const int width = room >= pixelsOnDisplay(kNarrowest) && room < pixelsOnDisplay(kWidth)
-                        ? room
-                        : pixelsOnDisplay(kWidth);
+  const int narrowest = pixelsOnDisplay(kNarrowest), widest = pixelsOnDisplay(kWidth);
+  const int width = room < narrowest ? narrowest : room < widest ? room : widest;
   int x = 0;
   if (right >= left)
     x = owner.right + gap + width <= work.right ? owner.right + gap : work.right - width;
@@ -328,6 +360,17 @@ bool lineLogDialogMessage(MSG* message) {
          IsDialogMessageW(logWindow.window, message);
 }
 
+bool translateLineLogKeys(const MSG* message) {
+  HWND window = logWindow.window;
+  if (!window || message->message != WM_KEYDOWN || message->wParam != 'S' ||
+      GetKeyState(VK_CONTROL) >= 0 || GetKeyState(VK_MENU) < 0)
+    return false;
+  if (message->hwnd != window && !IsChild(window, message->hwnd))
+    return false;
+  saveLog(window);
+  return true;
+}
+
 void destroyLineLogWindow() {
   if (logWindow.window) {
     DestroyWindow(logWindow.window);
@@ -338,5 +381,5 @@ void destroyLineLogWindow() {
     logWindow.textFont = nullptr;
   }
   logWindow.text = nullptr;
-  logWindow.shownUpTo = 0;
+  logWindow.shown = LineLogView{};
 }

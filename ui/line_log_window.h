@@ -14,4 +14,6 @@ void showLineLogWindow(HWND dialog);
 void deferLineLogRefresh();
 // For the message loop: Tab, Escape and the like in the window.
 bool lineLogDialogMessage(MSG* message);
+// Ctrl+S in the window saves the log, not the settings as elsewhere.
+bool translateLineLogKeys(const MSG* message);
 void destroyLineLogWindow();

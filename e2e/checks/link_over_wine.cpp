@@ -252,6 +252,26 @@ void writeWaitsForCts(Report& report, const Rig& rig, SerialPort* port) {
                    " command " + std::to_string(command));
 }
 
+// Discovery's raw reads look at CTS every half millisecond while it is low:
+// they must see it rise at once.
+void rawReadFollowsCts(Report& report, const Rig& rig, SerialPort* port) {
+  constexpr DWORD kLowMs = 2000;
+  const uint32_t n = port->portNumber;
+  const uint32_t ctsWait = port->ctsWaitMs, timeout = port->ioTimeoutMs;
+  port->ctsWaitMs = kLowMs + 2000;
+  port->ioTimeoutMs = 1;  // nothing comes: the read ends as soon as CTS is seen
+  const DWORD t0 = GetTickCount();
+  const bool low = control(rig, "fault " + portName(n) + " cts-low " + std::to_string(kLowMs)) &&
+                   ctsIs(port, false, 1000);
+  char reply[4] = {};
+  readLineRaw(port, reply, sizeof reply, nullptr);
+  const long reaction = static_cast<long>(GetTickCount() - t0) - static_cast<long>(kLowMs);
+  port->ctsWaitMs = ctsWait;
+  port->ioTimeoutMs = timeout;
+  report.check(low && reaction >= 0 && reaction < 100, "a raw read goes on as soon as CTS rises",
+               low ? std::to_string(reaction) + " ms after" : "CTS not held low");
+}
+
 void modemLinesReachTheModel(Report& report, const Rig& rig, SerialPort* port) {
   const uint32_t n = port->portNumber;
   struct Step {
@@ -491,6 +511,7 @@ int wmain(int argc, wchar_t** argv) {
     faultsReachTheModel(report, rig, portA);
     writeWaitsForCts(report, rig, portA);
     const int32_t r = exitCommandMode(portA);
+    rawReadFollowsCts(report, rig, portA);
     report.check(r == 0, "exit command mode at 9600", result(r));
     modemLinesReachTheModel(report, rig, portA);
     unplugAndPlug(report, rig, portA);  // closes the port

@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "app/shell.h"
+#include "link/line_log.h"
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
+#include "ui/line_log_window.h"
 #include "ui/main_dialog.h"
 
 // What link_result.cpp takes from the shell.
@@ -514,6 +516,30 @@ void checkReplaceFile() {
     folder.resize(folder.rfind(L'\\'));
 }
 
+// ---- the line log's window -------------------------------------------------------
+
+// An hour of reads logs far more than the record keeps: the window shows what
+// the record holds, no more.
+void checkLineLogWindowBound() {
+  startLineLog();
+  for (uint32_t i = 0; i < 3000; ++i)
+    logNote(5, "logged before the window opened");
+  showLineLogWindow(ownerWindow);
+  for (uint32_t i = 0; i < 4000; ++i)
+    logNote(5, "logged while it was open");
+  const DWORD t0 = GetTickCount();  // it catches up twice a second
+  for (MSG message; GetTickCount() - t0 < 1500; Sleep(10))
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+      DispatchMessageW(&message);
+  HWND text = GetDlgItem(FindWindowW(L"NlConfLineLog", nullptr), 100);
+  // The count of dropped lines, the date, and the empty line after the last line end.
+  const LRESULT lines = SendMessageW(text, EM_GETLINECOUNT, 0, 0);
+  check("line log window holds no more than the record's lines", lines == kLineLogCapacity + 3,
+        std::to_string(lines) + " lines");
+  destroyLineLogWindow();
+  setLineLogSink(nullptr, nullptr);
+}
+
 int main() {
   _wsetlocale(LC_ALL, L"");
   ownerWindow = CreateWindowExW(0, L"STATIC", L"runner check owner", WS_POPUP, 0, 0, 10, 10,
@@ -534,6 +560,7 @@ int main() {
   checkLinkResult("closed with OK", WM_COMMAND, IDOK, 0, L"Link OK.", 0xFF0000);
   checkLinkResult("closed with Escape", WM_COMMAND, IDCANCEL, 1, L"Link NG.", 0x0000FF);
   checkLinkResult("closed with the close box", WM_CLOSE, 0, 1, L"Link NG.", 0x0000FF);
+  checkLineLogWindowBound();
   DestroyWindow(ownerWindow);
   std::printf("runner check: %d failed\n", failures);
   return failures == 0 ? 0 : 1;

@@ -3,7 +3,8 @@
 # the read in the order it went over the line; reads a slave by its reset
 # key and finds the break pulses and the settings queries; runs the Link
 # Test and sees the text go both ways; cuts the radio and sees where the
-# Link Test went silent.
+# Link Test went silent. The log opens while an operation runs, says the
+# date, and Ctrl+S in it saves the log.
 
 readonly JR_LOG_WINDOW="caption=NLCONF - Line Log"
 
@@ -12,9 +13,9 @@ jr_log_shown() {
   drv text 100 --in "$JR_LOG_WINDOW" | sed 's/\\r\\n/\n/g' | sed '/^$/d'
 }
 
-# The log's lines, without their time stamps.
+# The log's lines, without their time stamps and date lines.
 jr_log() {
-  jr_log_shown | sed -E 's/^[0-9:.]+ //'
+  jr_log_shown | sed -E '/^---- /d; s/^[0-9:.]+ //'
 }
 
 # The log once a line matching the regex has come (the window catches up
@@ -45,6 +46,16 @@ jr_after_last() {
   awk -v last="$1" '$0 ~ last { n = NR } { line[NR] = $0 } END { for (i = n + 1; i <= NR; i++) print line[i] }'
 }
 
+# "apart" when the log and the main dialog do not overlap side to side.
+jr_log_beside_dialog() {
+  drv windows | awk '
+    / visible / && (/ main / || /caption="NLCONF - Line Log"/) {
+      match($0, /rect=[-0-9]+,[-0-9]+,[0-9]+x/); split(substr($0, RSTART + 5, RLENGTH - 6), r, ",")
+      if (/ main /) { dl = r[1]; dr = r[1] + r[3] } else { ll = r[1]; lr = r[1] + r[3] }
+    }
+    END { print (ll >= dr || lr <= dl) ? "apart" : "overlap: dialog " dl "-" dr ", log " ll "-" lr }'
+}
+
 jr_log_clear() {
   drv click 102 --in "$JR_LOG_WINDOW" >/dev/null
 }
@@ -53,6 +64,8 @@ journey_line_log() {
   jr_begin 5=master 6=slave || return
   drv key ctrl+l --input >/dev/null
   expect_match ctrl-l-opens-the-log "^found" "$(drv wait "$JR_LOG_WINDOW" 5000)"
+  # The rig's screen has room for both side by side.
+  expect log-beside-the-dialog apart "$(jr_log_beside_dialog)"
 
   jr_read_clean 3000 master
   local log
@@ -64,6 +77,7 @@ journey_line_log() {
     "$(grep -E '^COM5 [<>] ' <<<"$log" | tail -n 2)"
   expect master-read-framed $'COM5 Read started\nCOM5 = 9600 8-N-1\nCOM5 Read: done.' \
     "$(grep -vE '^COM5 [<>] ' <<<"$log")"
+  expect date-on-top "---- $(date +%F) ----" "$(jr_log_shown | head -n 1)"
   jr_shot master-read-logged
 
   jr_log_clear
@@ -71,7 +85,12 @@ journey_line_log() {
   # A slave that answers the first "+++" with ERROR is read by its reset key.
   expect_match error-set-up "^ok" "$(rig_ctl fault COM6 replace +++ 'ERROR\r')"
   drv select 4000 "$JR_COM_NAME (COM6)" >/dev/null
+  drv key escape --in "$JR_LOG_WINDOW" >/dev/null
+  drv wait-gone "$JR_LOG_WINDOW" 5000 >/dev/null
   drv click 4001 >/dev/null
+  drv wait prompt 15000 >/dev/null
+  drv key ctrl+l --input --in progress >/dev/null
+  expect_match ctrl-l-opens-the-log-during-a-read "^found" "$(drv wait "$JR_LOG_WINDOW" 5000)"
   expect key-pressed-under-break "ok: pressed under break" "$(jr_press_when_prompted COM6)"
   expect slave-read-ends-without-a-box "done" "$(jr_outcome 20000)"
   log=$(jr_log_after 'COM6 Read: done')
@@ -122,11 +141,11 @@ COM6 < 0123456789abcdef' "$(grep -E '^COM[56] [<>] ' <<<"$log" | tail -n 6)"
   done
   expect ctrl-a-ctrl-c-copy-the-log "$shown" "$copied"
 
-  # Save... keeps what the log shows in a file of the user's choosing, and
-  # leaves nothing else beside it.
+  # Ctrl+S in the log (Save... there) keeps what the log shows in a file of
+  # the user's choosing, and leaves nothing else beside it.
   local saved="$RIG_LOGS/saved/line log.txt"
   mkdir -p "$RIG_LOGS/saved"
-  drv click 101 --in "$JR_LOG_WINDOW" >/dev/null
+  drv key ctrl+s --input --in "$JR_LOG_WINDOW" >/dev/null
   expect_match save-asks-where "^found" "$(drv wait "caption=Save As" 10000)"
   # Saved only where the journey says: a name not typed would land in the
   # program's folder.

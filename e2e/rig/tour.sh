@@ -115,7 +115,7 @@ tour__radio_back() {
 # Runs the tour; prints what each picture shows. False if a step failed.
 tour_run() {
   mkdir -p "$TOUR_DIR"
-  tour__step 01-master-read "the master read: its values; RTS in red, as the module's D7/D6 are no pair the pane offers" \
+  tour__step 01-master-read "the master read: its values, all black" \
     tour__operation 3001
   tour__step 02-slave-read "the slave read too: both modules address each other, Link Test offered" \
     tour__operation 4001

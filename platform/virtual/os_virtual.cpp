@@ -16,13 +16,30 @@ uint32_t tickCount() {
 void sleepMs(uint32_t ms) {
   world().sleepMs(ms);
 }
-void pauseBetweenLooks() {
-  world().pauseBetweenLooks();
+Handle createLookPause() {
+  return world().createLookPause();
+}
+void pauseBetweenLooks(Handle pause) {
+  world().pauseBetweenLooks(pause);
 }
 
 // Read without counting as a call: a stamp must not make a wait look like a spin.
-uint32_t timeOfDayMs() {
-  return static_cast<uint32_t>(world().now() / 1000 % 86400000);
+LocalTime localTime() {
+  constexpr uint64_t kMsPerDay = 86400000;
+  const uint64_t ms = world().now() / 1000;
+  LocalTime t;
+  t.msOfDay = static_cast<uint32_t>(ms % kMsPerDay);
+  // Days since 1 March 2000 to a civil date (the Gregorian rules; 2000 is a leap year).
+  const uint64_t days = ms / kMsPerDay + 306;
+  const uint64_t era = days / 146097, dayOfEra = days % 146097;
+  const uint64_t yearOfEra =
+      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const uint64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const uint64_t monthFromMarch = (5 * dayOfYear + 2) / 153;
+  t.day = static_cast<uint8_t>(dayOfYear - (153 * monthFromMarch + 2) / 5 + 1);
+  t.month = static_cast<uint8_t>(monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9);
+  t.year = static_cast<uint16_t>(2000 + era * 400 + yearOfEra + (t.month <= 2 ? 1 : 0));
+  return t;
 }
 uint32_t lastError() {
   return tlLastError;

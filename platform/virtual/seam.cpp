@@ -79,9 +79,17 @@ void World::sleepMs(uint32_t ms) {
   block(lock, nullptr, now_ + (ms ? TimeUs{ms} * 1000 : kYieldUs));
 }
 
-void World::pauseBetweenLooks() {
+// A handle like any other, so that one left open shows among the leaks.
+os::Handle World::createLookPause() {
+  std::lock_guard lock(mutex_);
+  auto* o = new Object{kTimer};
+  objects_.insert(o);
+  return o;
+}
+
+void World::pauseBetweenLooks(os::Handle pause) {
   Lock lock(mutex_);
-  block(lock, nullptr, now_ + kLookPauseUs);
+  block(lock, nullptr, now_ + (object(pause, kTimer) ? kLookPauseUs : kYieldUs));
 }
 
 os::Handle World::createEvent() {

@@ -469,7 +469,7 @@ std::vector<std::string> World::leftovers() const {
   std::map<int, int> byKind;
   for (const Object* o : objects_)
     byKind[o->kind]++;
-  const char* names[] = {"event", "mutex", "serial port"};
+  const char* names[] = {"event", "mutex", "serial port", "timer"};
   std::vector<std::string> out;
   for (const auto& [kind, count] : byKind)
     out.push_back(std::to_string(count) + " " + names[kind] + " handle(s) open");

@@ -184,7 +184,8 @@ class World {
   // ---- the seam, used by os_virtual.cpp ----
   uint32_t tickCount();
   void sleepMs(uint32_t ms);
-  void pauseBetweenLooks();
+  os::Handle createLookPause();
+  void pauseBetweenLooks(os::Handle pause);
   os::Handle createEvent();
   bool setEvent(os::Handle h);
   bool resetEvent(os::Handle h);

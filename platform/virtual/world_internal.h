@@ -8,7 +8,7 @@
 
 namespace vw {
 
-enum Kind { kEvent, kMutex, kSerial };
+enum Kind { kEvent, kMutex, kSerial, kTimer };
 
 // Ends the test run: the world cannot go on (a deadlock, a spin, misuse).
 [[noreturn]] void fatal(const char* what);

@@ -114,29 +114,32 @@ void sleepMs(uint32_t ms) {
   Sleep(ms);
 }
 
-void pauseBetweenLooks() {
+Handle createLookPause() {
   // Windows 10 1803 and later; elsewhere the creation fails and the look
   // comes round again at once, as it always did.
-  constexpr DWORD kHighResolution = 0x2;   // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
-  constexpr LONGLONG kPause100ns = -5000;  // relative: half a millisecond
-  HANDLE timer = CreateWaitableTimerExW(nullptr, nullptr, kHighResolution, TIMER_ALL_ACCESS);
-  if (!timer) {
-    Sleep(0);
-    return;
-  }
-  LARGE_INTEGER due;
-  due.QuadPart = kPause100ns;
-  if (SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE))
-    WaitForSingleObject(timer, 2);
-  else
-    Sleep(0);
-  CloseHandle(timer);
+  constexpr DWORD kHighResolution = 0x2;  // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+  return CreateWaitableTimerExW(nullptr, nullptr, kHighResolution, TIMER_ALL_ACCESS);
 }
 
-uint32_t timeOfDayMs() {
+void pauseBetweenLooks(Handle pause) {
+  constexpr LONGLONG kPause100ns = -5000;  // relative: half a millisecond
+  LARGE_INTEGER due;
+  due.QuadPart = kPause100ns;
+  if (pause && SetWaitableTimer(pause, &due, 0, nullptr, nullptr, FALSE))
+    WaitForSingleObject(pause, 2);
+  else
+    Sleep(0);
+}
+
+LocalTime localTime() {
   SYSTEMTIME now{};
   GetLocalTime(&now);
-  return ((now.wHour * 60u + now.wMinute) * 60u + now.wSecond) * 1000u + now.wMilliseconds;
+  LocalTime t;
+  t.year = now.wYear;
+  t.month = static_cast<uint8_t>(now.wMonth);
+  t.day = static_cast<uint8_t>(now.wDay);
+  t.msOfDay = ((now.wHour * 60u + now.wMinute) * 60u + now.wSecond) * 1000u + now.wMilliseconds;
+  return t;
 }
 
 uint32_t lastError() {
