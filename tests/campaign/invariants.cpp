@@ -77,6 +77,9 @@ bool offeredSetting(const std::string& letters, uint64_t v) {
       {"D7", [](uint64_t c) { return c == 1 || c == 4; }},
       {"D6", [](uint64_t c) { return c <= 1; }},
       {"NR", [](uint64_t c) { return c == 0; }},
+      {"ID", [](uint64_t id) { return id != ~uint64_t{0}; }},
+      {"DH", [](uint64_t half) { return half <= 0xFFFFFFFF; }},
+      {"DL", [](uint64_t half) { return half <= 0xFFFFFFFF; }},
   };
   auto it = rules.find(letters);
   return it != rules.end() && it->second(v);
@@ -92,7 +95,9 @@ void checkSetters(const vw::World& world, const std::string& port, Broken& broke
     if (line.size() > 4 && line.compare(0, 2, "AT") == 0) {
       uint64_t value = 0;
       const std::string letters = line.substr(2, 2);
-      if (!sim::parseHexParam(line.substr(4), &value) || !offeredSetting(letters, value))
+      const bool addressHalf = letters == "DH" || letters == "DL";
+      if (!sim::parseHexParam(line.substr(4), &value) || !offeredSetting(letters, value) ||
+          (addressHalf && line.size() != 4 + 8))
         broken.push_back(port + " was sent " + line + ", which no list offers");
     }
     line.clear();
