@@ -133,10 +133,12 @@ constexpr ReadStep kReadSteps[] = {
     {"ATD6\r", pairStep<&PaneRecord::d6ConfigRead, &PaneRecord::d6ConfigShown>, false},
 };
 
+bool pairWarningsShown = true;
+
 // Warnings only: the read stands whatever the other module holds.
 void compareWithOtherPane(const PaneRecord* pane) {
   const PaneRecord* other = otherPane(pane);
-  if (other->nodeId[0] == 0)
+  if (other->nodeId[0] == 0 || !pairWarningsShown)
     return;
   if (pane->panIdShown != other->panIdRead)
     showError(L"Extended PAN ID is not match.");
@@ -217,7 +219,17 @@ int32_t readAndVerify(PaneRecord* pane) {
   return 0;
 }
 
+void showPairWarnings(bool shown) {
+  pairWarningsShown = shown;
+}
+
 int32_t readBody(PaneRecord* pane) {
+  const int32_t result = readPane(pane);
+  postOperationDone(pane->progressDialog, pane);
+  return result;
+}
+
+int32_t readPane(PaneRecord* pane) {
   clearPaneDisplay(pane);
   int32_t result = openPanePort(pane);
   if (result == 0) {
@@ -233,6 +245,5 @@ int32_t readBody(PaneRecord* pane) {
     closePort(pane->port);
     pane->port = nullptr;
   }
-  postOperationDone(pane->progressDialog, pane);
   return result;
 }

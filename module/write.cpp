@@ -230,6 +230,12 @@ int32_t waitForAssociation(PaneRecord* pane) {
 }
 
 int32_t writeBody(PaneRecord* pane) {
+  const int32_t result = writePane(pane);
+  postOperationDone(pane->progressDialog, pane);
+  return result;
+}
+
+int32_t writePane(PaneRecord* pane) {
   int32_t result = openPanePort(pane);
   if (result == 0) {
     SerialPort* port = pane->port;
@@ -250,6 +256,5 @@ int32_t writeBody(PaneRecord* pane) {
     closePort(pane->port);
     pane->port = nullptr;
   }
-  postOperationDone(pane->progressDialog, pane);
   return result;
 }
