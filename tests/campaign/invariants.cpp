@@ -5,6 +5,7 @@
 
 #include "link/errors.h"
 #include "link/port_table.h"
+#include "module/pair_run.h"
 #include "sim/registers.h"
 
 namespace stand {
@@ -29,7 +30,11 @@ bool definedResult(Operation operation, int32_t result) {
     case ResultNotSlave:
       return true;
     case ResultJoinTimeout:
-      return operation == Operation::Write;
+      return operation == Operation::Write || operation == Operation::PairRun;
+    case ResultProfileMisfit:
+    case ResultNotHeld:
+    case ResultLinkNg:
+      return operation == Operation::PairRun;
     default:
       return false;
   }
@@ -134,25 +139,49 @@ void checkValues(const PaneRecord* p, const sim::Module& m, Broken& broken) {
 
 }  // namespace
 
-std::vector<std::string> brokenInvariants(Stand& stand, const Outcome& o, const Allowances& a) {
-  Broken broken;
-  const std::string port = Stand::portOf(o.pane);
-  sim::Module& module = stand.moduleOf(o.pane);
-  if (!definedResult(o.operation, o.result))
-    broken.push_back("result " + std::to_string(o.result) + " is no defined code");
-  if (a.faultFree && o.result != (o.operation == Operation::LinkTest ? 1 : 0))
-    broken.push_back("a run without faults failed with " + std::to_string(o.result));
+namespace {
+
+// A pair run may have swapped the panes' ports: each pane's module is the
+// one on the port it used last.
+sim::Module& moduleOfPane(Stand& stand, const Outcome& o, const PaneRecord* pane) {
+  if (o.operation == Operation::PairRun && pane->portNumber == 3)
+    return *stand.master;
+  if (o.operation == Operation::PairRun && pane->portNumber == 4)
+    return *stand.slave;
+  return stand.moduleOf(pane);
+}
+
+void checkPane(Stand& stand, const Outcome& o, const Allowances& a, PaneRecord* pane,
+               Broken& broken) {
+  const std::string port = Stand::portOf(pane);
+  sim::Module& module = moduleOfPane(stand, o, pane);
   if (!a.mayStayInCommandMode && module.inCommandMode() &&
       programKnowsCommandMode(stand.world, port, o.startedAt)) {
     broken.push_back("the module was left in command mode");
   }
   if (o.operation != Operation::LinkTest && !a.repliesAltered) {
     if (o.result == 0)
-      checkValues(o.pane, module, broken);
-    else if (o.pane->nodeId[0] && module.nodeId() != o.pane->nodeId)
+      checkValues(pane, module, broken);
+    else if (pane->nodeId[0] && module.nodeId() != pane->nodeId)
       broken.push_back("a failed read left a node identifier the module never gave");
   }
   checkSetters(stand.world, port, broken);
+}
+
+}  // namespace
+
+std::vector<std::string> brokenInvariants(Stand& stand, const Outcome& o, const Allowances& a) {
+  Broken broken;
+  if (!definedResult(o.operation, o.result))
+    broken.push_back("result " + std::to_string(o.result) + " is no defined code");
+  if (a.faultFree && o.result != (o.operation == Operation::LinkTest ? 1 : 0))
+    broken.push_back("a run without faults failed with " + std::to_string(o.result));
+  if (o.operation == Operation::PairRun) {
+    checkPane(stand, o, a, &masterPane, broken);
+    checkPane(stand, o, a, &slavePane, broken);
+  } else {
+    checkPane(stand, o, a, o.pane, broken);
+  }
   for (const std::string& left : stand.world.leftovers())
     broken.push_back("left behind: " + left);
   for (const std::string& v : stand.world.violations())

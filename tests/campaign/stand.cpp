@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "module/link_test.h"
+#include "module/pair_run.h"
 #include "module/read.h"
 #include "module/write.h"
 #include "tests/support/recording_view.h"
@@ -58,9 +59,35 @@ void Stand::scriptReplies(sim::Module& module, const uint8_t* data, size_t size)
   };
 }
 
+namespace {
+
+// As the dialog does: the port lists' picks change places.
+bool swapPortTexts(void*) {
+  std::swap(view().texts[masterPane.portCombo], view().texts[slavePane.portCombo]);
+  return true;
+}
+
+}  // namespace
+
+int32_t Stand::runPair() {
+  os::Handle cancel = os::createEvent();
+  masterPane.cancelEvent = slavePane.cancelEvent = cancel;
+  PairRun run;
+  run.profile = profile;
+  run.swapPorts = swapPortTexts;
+  int32_t result = -1;
+  const int worker = world.spawn([&] { result = ::runPair(run, &pairResult); });
+  world.join(worker);
+  masterPane.cancelEvent = slavePane.cancelEvent = nullptr;
+  os::closeHandle(cancel);
+  return result;
+}
+
 int32_t Stand::run(Operation operation, PaneRecord* pane) {
   if (operation == Operation::LinkTest)
     return testLink();  // on the calling thread, without a cancel event
+  if (operation == Operation::PairRun)
+    return runPair();
   pane->cancelEvent = os::createEvent();
   int32_t result = -1;
   const int worker = world.spawn([pane, operation, &result] {
