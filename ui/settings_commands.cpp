@@ -17,6 +17,9 @@ constexpr DWORD kPathChars = 4096;
 constexpr wchar_t kFilter[] = L"Settings (*.ini)\0*.ini\0All Files (*.*)\0*.*\0";
 
 PendingSettings pendingSettings;
+// The last file loaded stays the profile until another or Unload Settings.
+SettingsFile profile;
+bool profileLoaded = false;
 wchar_t startupFile[kPathChars];
 // One byte beyond the limit, so that a longer file shows as longer.
 uint8_t fileBytes[kSettingsFileLimit + 1];
@@ -117,15 +120,40 @@ void loadSettingsFile(const wchar_t* path) {
     showError(L"%s", message);
     return;
   }
-  loadSettings(file, path, &pendingSettings, message);
+  const bool loaded = loadSettings(file, path, &pendingSettings, message);
+  if (loaded) {
+    profile = file;
+    profileLoaded = true;
+    showProfileInCaption(path);
+    rememberText(L"Profile", path);
+    if (file.pair.makePair)
+      makePairCommand();
+  }
   if (message[0])
     showError(L"%s", message);
 }
 
+const SettingsFile* loadedProfile() {
+  return profileLoaded ? &profile : nullptr;
+}
+
+void unloadProfile() {
+  profileLoaded = false;
+  pendingSettings = PendingSettings{};
+  showProfileInCaption(L"");
+  rememberText(L"Profile", L"");
+}
+
+// What waits from the load comes first; after it, the profile at every Read.
 void applyWaitingSettings(PaneRecord* pane) {
   wchar_t message[kSettingsMessageChars];
+  PaneSettings& waiting = pane->isMaster ? pendingSettings.master : pendingSettings.slave;
+  if (!waiting.present && profileLoaded)
+    waiting = pane->isMaster ? profile.master : profile.slave;
   if (!applyPendingSettings(pane, &pendingSettings, message))
     showError(L"%s", message);
+  if (profileLoaded && profile.pair.makePair)
+    makePairCommand();
 }
 
 void onDropFiles(HDROP drop) {
