@@ -84,9 +84,15 @@ bool fail(Run& r, PairStep step, int32_t result) {
   return false;
 }
 
-void noteIdentity(PairModule* m, const PaneRecord* pane) {
+// A failed read leaves the pane as it was before: only a read that passed
+// names the module, and one that found the wrong module its node identifier.
+void noteIdentity(PairModule* m, const PaneRecord* pane, int32_t result) {
+  *m = PairModule{};
   m->portNumber = pane->portNumber;
-  m->identified = holdsModuleData(pane);
+  const bool wrongRole = result == ResultNotMaster || result == ResultNotSlave;
+  if (result != 0 && !wrongRole)
+    return;
+  m->identified = result == 0;
   m->serialHigh = pane->serialHigh;
   m->serialLow = pane->serialLow;
   std::memcpy(m->nodeId, pane->nodeId, kNodeIdSize);
@@ -99,7 +105,7 @@ int32_t readStep(Run& r, PaneRecord* pane, PairStep step) {
   if (!begin(r, step))
     return ResultCancelled;
   const int32_t result = readPane(pane);
-  noteIdentity(pane->isMaster ? &r.out->master : &r.out->slave, pane);
+  noteIdentity(pane->isMaster ? &r.out->master : &r.out->slave, pane, result);
   if (result != 0) {
     clearPaneDisplay(pane);
     resetPane(pane);
@@ -208,8 +214,9 @@ bool linkStep(Run& r) {
   return r.out->linkVerdict == 1 || fail(r, PairStep::LinkTest, ResultLinkNg);
 }
 
+// Only a module this run has read: a pane may still hold the last pair's.
 void noteSettings(PairModule* m, const PaneRecord* pane) {
-  m->holdsSettings = holdsModuleData(pane);
+  m->holdsSettings = m->identified && holdsModuleData(pane);
   if (m->holdsSettings)
     m->settings = *pane;
 }

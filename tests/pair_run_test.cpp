@@ -138,6 +138,15 @@ TEST_F(PairRunTest, AFailedStepEndsTheRunWithItsMessage) {
   EXPECT_EQ(runIt(), ResultLinkNg);
   EXPECT_EQ(result.failedStep, PairStep::LinkTest);
   EXPECT_STREQ(resultMessage(result.result).format, L"Link NG.");
+
+  // The next pair's master does not answer: nothing of the last pair is
+  // reported as this one's.
+  os::sleepMs(1500);
+  master->faults.replaceReply["+++"] = "ERROR\r";  // and no reset key comes
+  EXPECT_EQ(runIt(), ErrNoPort);
+  EXPECT_EQ(result.failedStep, PairStep::ReadMaster);
+  EXPECT_FALSE(result.master.identified || result.master.holdsSettings);
+  EXPECT_FALSE(result.slave.identified || result.slave.holdsSettings);
 }
 
 TEST_F(PairRunTest, ModulesOnEachOthersPortsAreSwappedAndSaid) {
