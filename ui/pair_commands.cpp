@@ -212,6 +212,11 @@ DWORD appendRecordLine(const wchar_t* path, const wchar_t* message) {
                        static_cast<uint8_t>(now.wHour),
                        static_cast<uint8_t>(now.wMinute),
                        static_cast<uint8_t>(now.wSecond)};
+  // Windows opens no read-only file for writing; a file system that would
+  // (Wine's, for root) must not add to a record its owner has closed.
+  const DWORD attributes = GetFileAttributesW(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+    return ERROR_ACCESS_DENIED;
   HANDLE file = CreateFileW(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE)

@@ -98,5 +98,35 @@ for r in rows:
 EOF
 )"
   expect record-lines-end-in-crlf "4 4" "$(grep -c $'\r$' "$dir/pairs.csv") $(wc -l <"$dir/pairs.csv")"
+
+  # A record that cannot be written: the result shows, then the error.
+  chmod a-w "$dir/pairs.csv"
+  pn_run_pair unwritable-record
+  expect result-shows-without-record "FAIL red" "$PN_VERDICT"
+  expect_match record-failure-said 'could not be recorded in .*pairs\.csv' \
+    "$(drv wait msgbox 10000 >/dev/null; drv msgbox)"
+  drv msgbox-ok >/dev/null
+  expect record-unchanged "4" "$(wc -l <"$dir/pairs.csv")"
+  jr_exit_with exit-ends-with-0 drv click 1
+
+  # Started again without a word: the profile and the port picks are the
+  # last session's. A damaged memory means the defaults, and no box.
+  jr_start_nlconf
+  drv wait msgbox 10000 >/dev/null && drv msgbox-ok >/dev/null
+  expect remembered-profile-and-port 'caption="NLCONF - pair.ini" 1 Simulated Module Port (COM6)' \
+    "$(drv windows | grep -o 'caption="NLCONF - pair.ini"') $(drv selected 4000)"
+  jr_exit_with exit-after-memory drv click 1
+  (
+    rig__close_driver
+    loader=$(rig__loader)
+    [[ $loader == */wine64 ]] && export WINELOADER=$loader
+    WINEDEBUG=-all timeout 30 "$loader" reg.exe add 'HKCU\Software\NLCONF' /v 'Slave Port' \
+      /t REG_SZ /d junk /f
+    WINEDEBUG=-all timeout 30 "$loader" reg.exe add 'HKCU\Software\NLCONF' /v Profile \
+      /t REG_DWORD /d 7 /f
+  ) </dev/null >/dev/null 2>&1
+  jr_start_nlconf
+  expect damaged-memory-means-defaults "absent 0 Simulated Module Port (COM5)" \
+    "$(drv wait msgbox 3000 >/dev/null && echo box || echo absent) $(drv selected 4000)"
   jr_exit_with exit-ends-with-0 drv click 1
 }
