@@ -51,21 +51,20 @@ constexpr const char kControlSocket[] = "control.sock";
 constexpr const char kDribble[] = "0123456789abcdef";
 
 void usage() {
-  std::fprintf(
-      stderr,
-      "usage: simports --dosdevices DIR --run-dir DIR --transcripts DIR\n"
-      "                [--time-limit S] --port N=PRESET[:OVERRIDES] ...\n"
-      "  presets: %s; or echo, a line that answers ECHO, SPEED?, DRIBBLE\n"
-      "  overrides: XX=<hex> for register XX (baud=BD), ni=<node id>, tp=<text>,\n"
-      "             comma-separated, e.g. --port 6=slave:baud=5,nb=1,sb=1\n"
-      "Wine processes need LD_PRELOAD=<modem shim> and %s=<run dir>.\n"
-      "Control: one line to <run dir>/%s, or simports-ctl <run dir> <command>:\n"
-      "  press COMn [after-break <ms>] | power COMn | set COMn <XX> <hex> | set COMn NI <text>\n"
-      "  fault COMn replace <XX|+++> <reply, \\r \\xHH escapes> | withhold <XX> [n]\n"
-      "             | cts-low [ms] | cts-ok | never-associates on|off | clear\n"
-      "  radio cut on|off | radio drop <n> | radio corrupt <n>\n"
-      "  unplug COMn | plug COMn | hold COMn <nth CR> | release COMn | status | quit\n",
-      presetNames().c_str(), kRunDirEnv, kControlFifo);
+  std::fprintf(stderr,
+               "usage: simports --dosdevices DIR --run-dir DIR --transcripts DIR\n"
+               "                [--time-limit S] --port N=PRESET[:OVERRIDES] ...\n"
+               "  presets: %s; or echo, a line that answers ECHO, SPEED?, DRIBBLE\n"
+               "  overrides: XX=<hex> for register XX (baud=BD), ni=<node id>, tp=<text>,\n"
+               "             comma-separated, e.g. --port 6=slave:baud=5,nb=1,sb=1\n"
+               "Wine processes need LD_PRELOAD=<modem shim> and %s=<run dir>.\n"
+               "Control: one line to <run dir>/%s, or simports-ctl <run dir> <command>:\n"
+               "  press COMn [after-break <ms>] | power COMn | set COMn <XX> <hex>|NI <text>\n"
+               "  fault COMn replace <XX|+++> <reply, \\r \\xHH escapes> | withhold <XX> [n]\n"
+               "             | cts-low [ms] | cts-ok | never-associates on|off | clear\n"
+               "  radio cut on|off | radio drop <n> | radio corrupt <n>\n"
+               "  unplug COMn | plug COMn | hold COMn <nth CR> | release COMn | status | quit\n",
+               presetNames().c_str(), kRunDirEnv, kControlFifo);
 }
 
 uint64_t monotonicNs() {
