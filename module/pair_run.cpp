@@ -100,7 +100,8 @@ void noteIdentity(PairModule* m, const PaneRecord* pane, int32_t result) {
   m->firmwareVersion = pane->firmwareVersion;
 }
 
-// A pane whose read failed keeps nothing of it, as after a Read alone.
+// A pane whose read failed keeps nothing of it: nothing half read is
+// written or recorded.
 int32_t readStep(Run& r, PaneRecord* pane, PairStep step) {
   if (!begin(r, step))
     return ResultCancelled;

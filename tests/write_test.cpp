@@ -324,7 +324,7 @@ class WritePair : public Write {
   }
 };
 
-TEST_F(WritePair, MadePairIsWrittenAndReadsWithoutWarning) {
+TEST_F(WritePair, OnlyWhatMakePairChangedIsWritten) {
   ASSERT_EQ(view().errors, std::vector<std::wstring>{L"Extended PAN ID is not match."});
   makePair(&masterPane, &slavePane);
   EXPECT_EQ(slavePane.panIdShown, 0x1234u);
@@ -339,11 +339,6 @@ TEST_F(WritePair, MadePairIsWrittenAndReadsWithoutWarning) {
   EXPECT_EQ(Commands(sent.begin(), sent.begin() + 5),
             (Commands{"+++", "ATID1234", "ATAC", "ATNR0", "ATAI"}));
   EXPECT_EQ(slave->storedReg("ID"), 0x1234u);
-  view().errors.clear();
-  prepareOperation(&masterPane);
-  ASSERT_EQ(readBody(&masterPane), 0);
-  ASSERT_EQ(readBody(&slavePane), 0);
-  EXPECT_TRUE(view().errors.empty());
 }
 
 TEST_F(WritePair, RejoinThatNeverComesEndsTheWrite) {

@@ -116,15 +116,8 @@ EOF
   expect remembered-profile-and-port 'caption="NLCONF - pair.ini" 1 Simulated Module Port (COM6)' \
     "$(drv windows | grep -o 'caption="NLCONF - pair.ini"') $(drv selected 4000)"
   jr_exit_with exit-after-memory drv click 1
-  (
-    rig__close_driver
-    loader=$(rig__loader)
-    [[ $loader == */wine64 ]] && export WINELOADER=$loader
-    WINEDEBUG=-all timeout 30 "$loader" reg.exe add 'HKCU\Software\NLCONF' /v 'Slave Port' \
-      /t REG_SZ /d junk /f
-    WINEDEBUG=-all timeout 30 "$loader" reg.exe add 'HKCU\Software\NLCONF' /v Profile \
-      /t REG_DWORD /d 7 /f
-  ) </dev/null >/dev/null 2>&1
+  jr_reg add 'HKCU\Software\NLCONF' /v 'Slave Port' /t REG_SZ /d junk /f
+  jr_reg add 'HKCU\Software\NLCONF' /v Profile /t REG_DWORD /d 7 /f
   jr_start_nlconf
   expect damaged-memory-means-defaults "absent 0 Simulated Module Port (COM5)" \
     "$(drv wait msgbox 3000 >/dev/null && echo box || echo absent) $(drv selected 4000)"

@@ -26,21 +26,21 @@ jr_driver_complaint() {
   return 0
 }
 
-# What NLCONF remembers per user (ports, profile, record) must not carry
-# from one journey into the next.
-jr_forget_memory() {
+# reg.exe in the prefix, for what NLCONF remembers per user.
+jr_reg() {
   (
     rig__close_driver
     loader=$(rig__loader)
     [[ $loader == */wine64 ]] && export WINELOADER=$loader
-    WINEDEBUG=-all timeout 30 "$loader" reg.exe delete 'HKCU\Software\NLCONF' /f
+    WINEDEBUG=-all timeout 30 "$loader" reg.exe "$@"
   ) </dev/null >/dev/null 2>&1
   return 0
 }
 
 jr_begin() {
   local n devices=()
-  jr_forget_memory
+  # What NLCONF remembers must not carry from one journey into the next.
+  jr_reg delete 'HKCU\Software\NLCONF' /f
   drv_start
   for n in ${JR_DEVICES-5 6}; do
     devices+=("$n" "$JR_COM_NAME (COM$n)")

@@ -110,43 +110,22 @@ int readMaster(Bench&) {
 }
 
 // A pair run on modules that are no pair yet, with a profile that moves
-// both to another channel and pairs them; each step's time is kept.
-struct PairBench {
-  SettingsFile profile;
+// both to another channel and pairs them.
+int runPairOnce(SettingsFile& profile) {
+  const char text[] = "[Master]\nChannel = 14\n[Slave]\nChannel = 14\n[Pair]\nMake Pair = Yes\n";
+  uint32_t line = 0;
+  wchar_t message[kSettingsMessageChars];
+  parseSettingsFile(reinterpret_cast<const uint8_t*>(text), sizeof text - 1, L"pair.ini", &profile,
+                    &line, message);
+  PairRun run;
+  run.profile = &profile;
   PairRunResult result;
-  double stepSumMs = 0;
-  vw::TimeUs stepStart = 0;
-  PairStep step = PairStep::None;
-  Bench* bench = nullptr;
-
-  static void onStep(void* self, PairStep next) {
-    auto* p = static_cast<PairBench*>(self);
-    const vw::TimeUs now = p->bench->world.now();
-    if (p->step != PairStep::None)
-      p->stepSumMs += (now - p->stepStart) / 1000.0;
-    p->step = next;
-    p->stepStart = now;
-  }
-
-  int run(Bench& b) {
-    const char text[] = "[Master]\nChannel = 14\n[Slave]\nChannel = 14\n[Pair]\nMake Pair = Yes\n";
-    uint32_t line = 0;
-    wchar_t message[kSettingsMessageChars];
-    parseSettingsFile(reinterpret_cast<const uint8_t*>(text), sizeof text - 1, L"pair.ini",
-                      &profile, &line, message);
-    bench = &b;
-    PairRun run;
-    run.profile = &profile;
-    run.onStep = onStep;
-    run.context = this;
-    os::Handle slaveCancel = slavePane.cancelEvent;
-    slavePane.cancelEvent = masterPane.cancelEvent;
-    const int32_t r = runPair(run, &result);
-    slavePane.cancelEvent = slaveCancel;
-    onStep(this, PairStep::None);
-    return r;
-  }
-};
+  os::Handle slaveCancel = slavePane.cancelEvent;
+  slavePane.cancelEvent = masterPane.cancelEvent;
+  const int32_t r = runPair(run, &result);
+  slavePane.cancelEvent = slaveCancel;
+  return r;
+}
 
 }  // namespace
 
@@ -222,24 +201,22 @@ int main() {
   }
   // Each read a quick "+++" at 9600, each write two escapes (its own and its
   // read back's) and one poll pause for the rejoin, and every byte.
-  PairBench pair;
+  SettingsFile profile;
   const double escapeMs = kGuardDelayMs + kModuleGuardMs;
   Bench unpaired(3);
   unpaired.slave->setReg("ID", 0x4E4C303032);
   unpaired.slave->setReg("DL", 0x40B0A0FF);
   const vw::TimeUs start = unpaired.world.now();
-  const int result = pair.run(unpaired);
+  const int result = runPairOnce(profile);
   const double tookMs = (unpaired.world.now() - start) / 1000.0;
   const double floorMs = unpaired.lineMs(start) + 2 * kModuleGuardMs + 2 * (2 * escapeMs + kPollMs);
-  std::printf("%-30s %7u %10.1f %10.1f %6.2f  %-6s\n", "pair run (read, write, link)", 9600u,
-              tookMs, floorMs, tookMs / floorMs, result == 0 ? "ok" : "FAILED");
   // The floors leave out the modules' own joins, as for a single write.
   const double joinsMs =
       2 * static_cast<double>(unpaired.master->config().associationTimeUs) / 1000;
+  std::printf("%-30s %7u %10.1f %10.1f %6.2f  %-6s\n", "pair run (read, write, link)", 9600u,
+              tookMs, floorMs, tookMs / floorMs, result == 0 ? "ok" : "FAILED");
   std::printf("%-30s %7s %10s %10.1f %6.2f  floors and the modules' joins\n", "", "", "",
               floorMs + joinsMs, tookMs / (floorMs + joinsMs));
-  std::printf("%-30s %7s %10.1f %10s %+6.2f%%  added between the steps\n", "  its steps alone", "",
-              pair.stepSumMs, "", 100.0 * (tookMs - pair.stepSumMs) / pair.stepSumMs);
   std::printf(
       "\nfloor: guard delay %.0f ms before each \"+++\", module guard time %.0f ms after it,\n"
       "fixed read windows of %.0f ms where the procedure has them, one %.0f ms poll pause\n"

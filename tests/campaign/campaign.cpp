@@ -225,19 +225,13 @@ void drawChanges(Draw& d, PaneRecord* pane, Run& run) {
 }
 
 // A profile that makes a working pair of any two modules: one channel for
-// both, other values now and then, and the pairing whenever it is drawn or
-// needed (the slave presets drawn above may belong to another pair).
+// both, and the pairing (the slave drawn may belong to another pair).
 void drawProfile(Draw& d, SettingsFile& profile, Run& run) {
-  std::string text = "[Master]\nChannel = " + std::to_string(11 + d.below(16)) + "\n";
-  const std::string channel = text.substr(text.find('=') + 2);
-  if (d.chance(40))
-    text += "Power Level = " + std::string(d.oneOf({"Lowest", "Medium", "Highest"})) + "\n";
-  if (d.chance(20))
-    text += "Baud Rate = " + std::string(d.oneOf({"9600", "38400", "115200"})) + "\n";
-  text += "[Slave]\nChannel = " + channel;
-  if (d.chance(30))
-    text += "Power Save = " + std::string(d.oneOf({"On", "Off"})) + "\n";
-  text += "[Pair]\nMake Pair = Yes\n";
+  const std::string channel = "Channel = " + std::to_string(11 + d.below(16)) + "\n";
+  const std::string text = "[Master]\n" + channel +
+                           (d.chance(30) ? "Baud Rate = 38400\nPower Level = Low\n" : "") +
+                           "[Slave]\n" + channel + (d.chance(30) ? "Power Save = On\n" : "") +
+                           "[Pair]\nMake Pair = Yes\n";
   uint32_t line = 0;
   wchar_t message[kSettingsMessageChars];
   parseSettingsFile(reinterpret_cast<const uint8_t*>(text.data()), text.size(), L"profile.ini",
@@ -319,10 +313,8 @@ std::vector<std::string> runSeed(uint64_t seed, bool trace) {
   SettingsFile profile;
   if (op == Operation::PairRun)
     drawProfile(d, profile, run);
-  run.plan.push_back(std::string(op == Operation::Read       ? "read"
-                                 : op == Operation::Write    ? "write"
-                                 : op == Operation::LinkTest ? "link test"
-                                                             : "pair run") +
+  const char* const operationNames[] = {"read", "write", "link test", "pair run"};
+  run.plan.push_back(std::string(operationNames[static_cast<int>(op)]) +
                      (pane == &masterPane ? " master" : " slave") + ", BD " + std::to_string(bd) +
                      " NB " + std::to_string(nb) + " SB " + std::to_string(sb) +
                      (sleepy ? ", slave sleeps" : "") +

@@ -139,48 +139,31 @@ void checkValues(const PaneRecord* p, const sim::Module& m, Broken& broken) {
 
 }  // namespace
 
-namespace {
-
-// A pair run may have swapped the panes' ports: each pane's module is the
-// one on the port it used last.
-sim::Module& moduleOfPane(Stand& stand, const Outcome& o, const PaneRecord* pane) {
-  if (o.operation == Operation::PairRun && pane->portNumber == 3)
-    return *stand.master;
-  if (o.operation == Operation::PairRun && pane->portNumber == 4)
-    return *stand.slave;
-  return stand.moduleOf(pane);
-}
-
-void checkPane(Stand& stand, const Outcome& o, const Allowances& a, PaneRecord* pane,
-               Broken& broken) {
-  const std::string port = Stand::portOf(pane);
-  sim::Module& module = moduleOfPane(stand, o, pane);
-  if (!a.mayStayInCommandMode && module.inCommandMode() &&
-      programKnowsCommandMode(stand.world, port, o.startedAt)) {
-    broken.push_back("the module was left in command mode");
-  }
-  if (o.operation != Operation::LinkTest && !a.repliesAltered) {
-    if (o.result == 0)
-      checkValues(pane, module, broken);
-    else if (pane->nodeId[0] && module.nodeId() != pane->nodeId)
-      broken.push_back("a failed read left a node identifier the module never gave");
-  }
-  checkSetters(stand.world, port, broken);
-}
-
-}  // namespace
-
 std::vector<std::string> brokenInvariants(Stand& stand, const Outcome& o, const Allowances& a) {
   Broken broken;
   if (!definedResult(o.operation, o.result))
     broken.push_back("result " + std::to_string(o.result) + " is no defined code");
   if (a.faultFree && o.result != (o.operation == Operation::LinkTest ? 1 : 0))
     broken.push_back("a run without faults failed with " + std::to_string(o.result));
-  if (o.operation == Operation::PairRun) {
-    checkPane(stand, o, a, &masterPane, broken);
-    checkPane(stand, o, a, &slavePane, broken);
-  } else {
-    checkPane(stand, o, a, o.pane, broken);
+  // A pair run answers for both panes, each for the module on the port it
+  // used last (it may have swapped them).
+  const bool both = o.operation == Operation::PairRun;
+  for (PaneRecord* pane : both ? std::vector{&masterPane, &slavePane} : std::vector{o.pane}) {
+    const bool crossed = both && pane->portNumber == (pane == &masterPane ? 4 : 3);
+    const PaneRecord* place = crossed ? otherPane(pane) : pane;  // whose port it used
+    const std::string port = Stand::portOf(place);
+    sim::Module& module = stand.moduleOf(place);
+    if (!a.mayStayInCommandMode && module.inCommandMode() &&
+        programKnowsCommandMode(stand.world, port, o.startedAt)) {
+      broken.push_back("the module was left in command mode");
+    }
+    if (o.operation != Operation::LinkTest && !a.repliesAltered) {
+      if (o.result == 0)
+        checkValues(pane, module, broken);
+      else if (pane->nodeId[0] && module.nodeId() != pane->nodeId)
+        broken.push_back("a failed read left a node identifier the module never gave");
+    }
+    checkSetters(stand.world, port, broken);
   }
   for (const std::string& left : stand.world.leftovers())
     broken.push_back("left behind: " + left);

@@ -59,22 +59,15 @@ void Stand::scriptReplies(sim::Module& module, const uint8_t* data, size_t size)
   };
 }
 
-namespace {
-
-// As the dialog does: the port lists' picks change places.
-bool swapPortTexts(void*) {
-  std::swap(view().texts[masterPane.portCombo], view().texts[slavePane.portCombo]);
-  return true;
-}
-
-}  // namespace
-
 int32_t Stand::runPair() {
   os::Handle cancel = os::createEvent();
   masterPane.cancelEvent = slavePane.cancelEvent = cancel;
   PairRun run;
   run.profile = profile;
-  run.swapPorts = swapPortTexts;
+  run.swapPorts = [](void*) {  // as the dialog does: the port picks change places
+    std::swap(view().texts[masterPane.portCombo], view().texts[slavePane.portCombo]);
+    return true;
+  };
   int32_t result = -1;
   const int worker = world.spawn([&] { result = ::runPair(run, &pairResult); });
   world.join(worker);
