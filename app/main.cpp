@@ -62,7 +62,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
   restrictLibrarySearchToSystem();
   // Also decides how %hs widens the modules' narrow texts.
   _wsetlocale(LC_ALL, L"");
-  rememberStartupSettingsFile(commandLine);
+  rememberStartupArguments(commandLine);
 #ifndef NLCONF_UNLOGGED
   startLineLog();
 #endif

@@ -207,6 +207,11 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_DEVICECHANGE:
       onDeviceChange(wParam, lParam);
       return TRUE;
+    case WM_INITMENUPOPUP:
+      // The system menu offers what the panes allow at the moment it opens.
+      if (HIWORD(lParam))
+        updateExtraCommands();
+      return FALSE;
     case WM_CLOSE:
       destroyMainDialog(dialog);
       return TRUE;

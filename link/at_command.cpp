@@ -208,6 +208,40 @@ int32_t setPowerLevel(SerialPort* port, uint8_t value) {
   return setRegister8(port, "ATPL", value);
 }
 
+namespace {
+
+// The name, the value in upper-case hex (at least minDigits of them) and CR:
+// by hand, so that no C library's idea of a 64-bit format comes into it.
+int32_t sendWideSetter(SerialPort* port, const char* name, uint64_t value, int minDigits) {
+  if (int32_t r = checkPort(port))
+    return r;
+  char text[4 + 16 + 1];
+  std::memcpy(text, name, 4);
+  int digits = 1;
+  while (digits < 16 && (value >> (4 * digits)) != 0)
+    ++digits;
+  if (digits < minDigits)
+    digits = minDigits;
+  for (int i = 0; i < digits; ++i)
+    text[4 + i] = "0123456789ABCDEF"[(value >> (4 * (digits - 1 - i))) & 0xF];
+  text[4 + digits] = '\r';
+  return sendCommandExpectOk(port, text, static_cast<uint32_t>(4 + digits + 1));
+}
+
+}  // namespace
+
+int32_t setExtendedPanId(SerialPort* port, uint64_t panId) {
+  return sendWideSetter(port, "ATID", panId, 1);
+}
+
+int32_t setDestinationHigh(SerialPort* port, uint32_t half) {
+  return sendWideSetter(port, "ATDH", half, 8);
+}
+
+int32_t setDestinationLow(SerialPort* port, uint32_t half) {
+  return sendWideSetter(port, "ATDL", half, 8);
+}
+
 int32_t enterCommandMode(SerialPort* port) {
   if (int32_t r = checkPort(port))
     return r;

@@ -56,6 +56,11 @@ int32_t setStopBitsCode(SerialPort* port, uint8_t value);  // ATSB
 int32_t setParityCode(SerialPort* port, uint8_t value);    // ATNB
 int32_t setPowerMode(SerialPort* port, uint8_t value);     // ATPM
 int32_t setPowerLevel(SerialPort* port, uint8_t value);    // ATPL
+// "ATID" with the PAN ID as "ATID" answers it: hex without leading zeros.
+int32_t setExtendedPanId(SerialPort* port, uint64_t panId);
+// "ATDH" / "ATDL" with exactly eight hex digits.
+int32_t setDestinationHigh(SerialPort* port, uint32_t half);
+int32_t setDestinationLow(SerialPort* port, uint32_t half);
 
 int32_t enterCommandMode(SerialPort* port);
 int32_t exitCommandMode(SerialPort* port);

@@ -133,10 +133,12 @@ constexpr ReadStep kReadSteps[] = {
     {"ATD6\r", pairStep<&PaneRecord::d6ConfigRead, &PaneRecord::d6ConfigShown>, false},
 };
 
+bool pairWarningsShown = true;
+
 // Warnings only: the read stands whatever the other module holds.
 void compareWithOtherPane(const PaneRecord* pane) {
   const PaneRecord* other = otherPane(pane);
-  if (other->nodeId[0] == 0)
+  if (other->nodeId[0] == 0 || !pairWarningsShown)
     return;
   if (pane->panIdShown != other->panIdRead)
     showError(L"Extended PAN ID is not match.");
@@ -224,7 +226,17 @@ int32_t readAndVerify(PaneRecord* pane) {
   return 0;
 }
 
+void showPairWarnings(bool shown) {
+  pairWarningsShown = shown;
+}
+
 int32_t readBody(PaneRecord* pane) {
+  const int32_t result = readPane(pane);
+  postOperationDone(pane->progressDialog, pane);
+  return result;
+}
+
+int32_t readPane(PaneRecord* pane) {
   // The record goes with the display: a Read that ends short must leave
   // nothing of the module read before for Write or Set Default to bring back.
   clearPaneDisplay(pane);
@@ -245,6 +257,5 @@ int32_t readBody(PaneRecord* pane) {
   }
   if (result != 0)
     forgetPartialRead(pane, result);
-  postOperationDone(pane->progressDialog, pane);
   return result;
 }

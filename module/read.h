@@ -12,5 +12,10 @@ int32_t portNumberFromText(const wchar_t* text);
 
 int32_t openPanePort(PaneRecord* pane);
 int32_t readBody(PaneRecord* pane);
+// The read without the word to the runner, for a sequence that goes on.
+int32_t readPane(PaneRecord* pane);
 int32_t readAndVerify(PaneRecord* pane);
 int32_t readSequence(PaneRecord* pane);
+// Whether a read warns when the other pane's module does not pair with this
+// one; a pair run that is about to pair them says nothing.
+void showPairWarnings(bool shown);

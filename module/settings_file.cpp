@@ -236,6 +236,7 @@ struct Parse {
   uint32_t* line;
   SettingsFile file;
   PaneSettings* section = nullptr;
+  bool inPair = false;
 };
 
 // Starts the refusal's message; the caller says what is wrong and ends it.
@@ -260,10 +261,59 @@ bool refuse(Parse& parse, uint32_t line, const wchar_t* what) {
   return refused(t);
 }
 
+bool startPairSection(Parse& parse, uint32_t number) {
+  PairSettings& pair = parse.file.pair;
+  if (pair.present) {
+    Text t = refusal(parse, number);
+    add(t, L"[Pair] comes a second time (first on line ");
+    addNumber(t, pair.sectionLine);
+    add(t, L")");
+    return refused(t);
+  }
+  pair.present = true;
+  pair.sectionLine = number;
+  parse.section = nullptr;
+  parse.inPair = true;
+  return true;
+}
+
+// [Pair] knows one setting: Make Pair = Yes or No.
+bool takePairSetting(Parse& parse, Span key, Span value, uint32_t number) {
+  PairSettings& pair = parse.file.pair;
+  if (!sameText(key, L"Make Pair")) {
+    Text t = refusal(parse, number);
+    add(t, L"[Pair] has no setting ");
+    addQuoted(t, key);
+    add(t, L"; its setting is Make Pair");
+    return refused(t);
+  }
+  if (pair.named) {
+    Text t = refusal(parse, number);
+    add(t, L"Make Pair comes a second time in [Pair] (first on line ");
+    addNumber(t, pair.line);
+    add(t, L")");
+    return refused(t);
+  }
+  const bool yes = sameText(value, L"Yes");
+  if (!yes && !sameText(value, L"No")) {
+    Text t = refusal(parse, number);
+    add(t, L"Make Pair cannot be ");
+    addQuoted(t, value);
+    add(t, L"; its entries are Yes, No");
+    return refused(t);
+  }
+  pair.named = true;
+  pair.makePair = yes;
+  pair.line = number;
+  return true;
+}
+
 bool startSection(Parse& parse, Span line, uint32_t number) {
   if (line.p[line.n - 1] != ']')
     return refuse(parse, number, L"a section name needs its closing \"]\"");
   const Span name = trimmed(Span{line.p + 1, line.n - 2});
+  if (sameText(name, L"Pair"))
+    return startPairSection(parse, number);
   PaneSettings* section = nullptr;
   if (sameText(name, L"Master"))
     section = &parse.file.master;
@@ -273,7 +323,7 @@ bool startSection(Parse& parse, Span line, uint32_t number) {
     Text t = refusal(parse, number);
     add(t, L"there is no section ");
     addQuoted(t, name);
-    add(t, L"; the sections are [Master] and [Slave]");
+    add(t, L"; the sections are [Master], [Slave] and [Pair]");
     return refused(t);
   }
   if (section->present) {
@@ -288,6 +338,7 @@ bool startSection(Parse& parse, Span line, uint32_t number) {
   section->present = true;
   section->sectionLine = number;
   parse.section = section;
+  parse.inPair = false;
   return true;
 }
 
@@ -326,6 +377,10 @@ bool refuseImpossiblePair(Parse& parse, const PaneSettings& s, uint32_t number) 
 }
 
 bool takeSetting(Parse& parse, Span line, size_t equals, uint32_t number) {
+  if (parse.inPair) {
+    return takePairSetting(parse, trimmed(Span{line.p, equals}),
+                           trimmed(Span{line.p + equals + 1, line.n - equals - 1}), number);
+  }
   if (!parse.section)
     return refuse(parse, number, L"a setting comes before any [Master] or [Slave] section");
   PaneSettings& s = *parse.section;
@@ -760,7 +815,7 @@ bool loadSettings(const SettingsFile& file, const wchar_t* fileName, PendingSett
     const PaneSettings& section;
   } targets[] = {{&masterPane, file.master}, {&slavePane, file.slave}};
   Text t = startText(message);
-  if (!file.master.present && !file.slave.present) {
+  if (!file.master.present && !file.slave.present && !file.pair.present) {
     addFileName(t, fileName);
     add(t, L" holds no [Master] or [Slave] section: nothing was loaded.");
     return false;

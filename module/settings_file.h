@@ -34,9 +34,19 @@ struct PaneSettings {
   uint32_t line[kSettingCount] = {};
 };
 
+// The [Pair] section: whether a profile makes the two modules a pair.
+struct PairSettings {
+  bool present = false;
+  uint32_t sectionLine = 0;
+  bool named = false;
+  bool makePair = false;
+  uint32_t line = 0;
+};
+
 struct SettingsFile {
   PaneSettings master;
   PaneSettings slave;
+  PairSettings pair;
 };
 
 // Messages are made in buffers of this many characters, terminator included.

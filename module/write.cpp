@@ -63,15 +63,56 @@ int32_t writeByteField(PaneRecord* pane, const ByteField& field) {
   return 0;
 }
 
-int32_t writeChannel(PaneRecord* pane) {
+constexpr uint64_t kNoPanId = ~uint64_t{0};
+
+// The module takes a new PAN ID at once but joins with it only when told
+// to apply its network settings, which the channel step does.
+int32_t writePanId(PaneRecord* pane, bool* rejoin) {
   if (isCancelled(pane))
     return ResultCancelled;
-  if (pane->channelShown == pane->channelRead || !channelOffered(pane, pane->channelShown))
+  if (pane->panIdShown == pane->panIdRead || pane->panIdShown == kNoPanId)
     return 0;
-  if (int32_t r = changeChannel(pane))
+  if (int32_t r = setExtendedPanId(pane->port, pane->panIdShown))
     return r;
-  pane->channelRead = pane->channelShown;
+  *rejoin = true;
   return 0;
+}
+
+// A Read value changes only once the module has joined again with it.
+int32_t writeChannel(PaneRecord* pane, bool rejoin) {
+  if (isCancelled(pane))
+    return ResultCancelled;
+  const bool channel =
+      pane->channelShown != pane->channelRead && channelOffered(pane, pane->channelShown);
+  if (!channel && !rejoin)
+    return 0;
+  if (int32_t r = channel ? changeChannel(pane) : rejoinNetwork(pane))
+    return r;
+  if (channel)
+    pane->channelRead = pane->channelShown;
+  if (rejoin)
+    pane->panIdRead = pane->panIdShown;
+  return 0;
+}
+
+int32_t writeAddressHalf(PaneRecord* pane, uint32_t PaneRecord::*shown, uint32_t PaneRecord::*read,
+                         int32_t (*setter)(SerialPort* port, uint32_t half)) {
+  if (isCancelled(pane))
+    return ResultCancelled;
+  if (pane->*shown == pane->*read)
+    return 0;
+  if (int32_t r = setter(pane->port, pane->*shown))
+    return r;
+  pane->*read = pane->*shown;
+  return 0;
+}
+
+int32_t writeDestination(PaneRecord* pane) {
+  if (int32_t r = writeAddressHalf(pane, &PaneRecord::destHighShown, &PaneRecord::destHighRead,
+                                   setDestinationHigh))
+    return r;
+  return writeAddressHalf(pane, &PaneRecord::destLowShown, &PaneRecord::destLowRead,
+                          setDestinationLow);
 }
 
 int32_t writeBaud(PaneRecord* pane) {
@@ -128,7 +169,12 @@ void followModuleSettings(PaneRecord* pane, const SerialCodes& before) {
 
 int32_t writeChanged(PaneRecord* pane) {
   purgePort(pane->port);
-  if (int32_t r = writeChannel(pane))
+  bool rejoin = false;
+  if (int32_t r = writePanId(pane, &rejoin))
+    return r;
+  if (int32_t r = writeChannel(pane, rejoin))
+    return r;
+  if (int32_t r = writeDestination(pane))
     return r;
   if (int32_t r = writeBaud(pane))
     return r;
@@ -151,6 +197,10 @@ int32_t changeChannel(PaneRecord* pane) {
     return ErrArgument;  // no channel: nothing the module could join
   if (int32_t r = setChannelMask(pane->port, mask))
     return r;
+  return rejoinNetwork(pane);
+}
+
+int32_t rejoinNetwork(PaneRecord* pane) {
   if (isCancelled(pane))
     return ResultCancelled;
   sendCommand5ExpectOk(pane->port, "ATAC\r");  // the change goes on whatever it answers
@@ -180,6 +230,12 @@ int32_t waitForAssociation(PaneRecord* pane) {
 }
 
 int32_t writeBody(PaneRecord* pane) {
+  const int32_t result = writePane(pane);
+  postOperationDone(pane->progressDialog, pane);
+  return result;
+}
+
+int32_t writePane(PaneRecord* pane) {
   int32_t result = openPanePort(pane);
   if (result == 0) {
     SerialPort* port = pane->port;
@@ -203,6 +259,5 @@ int32_t writeBody(PaneRecord* pane) {
     closePort(pane->port);
     pane->port = nullptr;
   }
-  postOperationDone(pane->progressDialog, pane);
   return result;
 }

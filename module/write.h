@@ -8,6 +8,10 @@ constexpr uint32_t kAssociationLimitMs = 12000;
 constexpr uint32_t kAssociationPollMs = 240;
 
 int32_t writeBody(PaneRecord* pane);
+// The write without the word to the runner, for a sequence that goes on.
+int32_t writePane(PaneRecord* pane);
 int32_t writeChanged(PaneRecord* pane);
 int32_t changeChannel(PaneRecord* pane);
+// "ATAC", "ATNR0" and the wait for the module to join its network again.
+int32_t rejoinNetwork(PaneRecord* pane);
 int32_t waitForAssociation(PaneRecord* pane);

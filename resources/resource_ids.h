@@ -8,6 +8,7 @@
 #define IDD_LINK_RESULT 110
 #define IDD_RESET_PROMPT 111
 #define IDD_PROGRESS 112
+#define IDD_PAIR_RESULT 113
 
 // Centre column of the main dialog (Exit is IDOK, 1).
 #define IDC_COPY_TO_SLAVE 1000
@@ -18,6 +19,7 @@
 // Link test result and progress dialogs.
 #define IDC_RESULT_LABEL 2000
 #define IDC_PROGRESS_LABEL 2001
+#define IDC_PAIR_DETAILS 2002
 
 // Master pane; a pane's controls are its port list's id plus an offset.
 #define IDC_MASTER_PORT 3000
@@ -67,3 +69,7 @@
 #define IDM_SAVE_SETTINGS 0x0110
 #define IDM_LOAD_SETTINGS 0x0120
 #define IDM_LINE_LOG 0x0130
+#define IDM_MAKE_PAIR 0x0140
+#define IDM_RUN_PAIR 0x0150
+#define IDM_UNLOAD_SETTINGS 0x0160
+#define IDM_RECORD_TO 0x0170

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "link/line_log.h"
+#include "module/pair_run.h"
 
 namespace {
 
@@ -14,6 +15,9 @@ constexpr wchar_t kCancelledText[] = L"Cancelled.";
 constexpr wchar_t kNotMasterFormat[] = L"Network ID \"%hs\" is not a master.";
 constexpr wchar_t kNotSlaveFormat[] = L"Network ID \"%hs\" is not a slave.";
 constexpr wchar_t kCommunicationErrorText[] = L"Communication error.";
+constexpr wchar_t kProfileMisfitText[] = L"The profile does not fit the module.";
+constexpr wchar_t kNotHeldText[] = L"The module does not hold what was written.";
+constexpr wchar_t kLinkNgText[] = L"Link NG.";
 
 }  // namespace
 
@@ -31,6 +35,12 @@ ResultMessage resultMessage(int32_t result) {
       return {kNotMasterFormat, true, PaneReset::AfterMessage};
     case ResultNotSlave:
       return {kNotSlaveFormat, true, PaneReset::AfterMessage};
+    case ResultProfileMisfit:
+      return {kProfileMisfitText, false, PaneReset::Keep};
+    case ResultNotHeld:
+      return {kNotHeldText, false, PaneReset::Keep};
+    case ResultLinkNg:
+      return {kLinkNgText, false, PaneReset::Keep};
     default:
       // Link-layer errors (a cancelled serial wait included), the join
       // time-out, and an exit code that could not be fetched.

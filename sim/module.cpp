@@ -75,6 +75,10 @@ void Module::setReg(const std::string& name, uint64_t value) {
   applySerialSettings();
 }
 
+void Module::setNodeId(const std::string& nodeId) {
+  nodeId_ = storedNodeId_ = nodeId;
+}
+
 void Module::applySerialSettings() {
   line_ = recoveryLine_ ? SerialConfig{} : serialConfigOf(reg("BD"), reg("NB"), reg("SB"));
 }

@@ -94,6 +94,7 @@ class Module {
   uint64_t reg(const std::string& name) const;
   uint64_t storedReg(const std::string& name) const;
   void setReg(const std::string& name, uint64_t value);  // working and stored copy
+  void setNodeId(const std::string& nodeId);             // working and stored copy
   const std::string& nodeId() const { return nodeId_; }
   const std::string& storedNodeId() const { return storedNodeId_; }
   uint64_t associationIndication(TimeUs now) const;

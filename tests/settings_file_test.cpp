@@ -101,13 +101,28 @@ TEST_F(SettingsFileTest, OnlyPanesWithReadValuesAreSavedAndOddValuesKeepTheFileL
 }
 
 // Every kind of fault: the whole file refused, with its line and the fault.
+TEST_F(SettingsFileTest, APairSectionAsksForPairingAndOnlyIt) {
+  const Parsed yes = parse("[Pair]\r\n make pair = yes \r\n[Slave]\nChannel = 12\n");
+  ASSERT_TRUE(yes.ok);
+  EXPECT_TRUE(yes.file.pair.makePair);
+  EXPECT_TRUE(yes.file.slave.named[SettingChannel]) << "a section after [Pair] still counts";
+  const Parsed no = parse("[Pair]\nMake Pair = No\n");
+  ASSERT_TRUE(no.ok);
+  EXPECT_FALSE(no.file.pair.makePair);
+  EXPECT_TRUE(load("[Pair]\nMake Pair = Yes\n")) << "a profile may only pair";
+  EXPECT_FALSE(parse("[Master]\nChannel = 12\n").file.pair.present);
+}
+
 TEST_F(SettingsFileTest, AFaultyFileIsRefusedWithItsLine) {
   const struct {
     std::string text;
     uint32_t line;
     std::wstring says;
   } cases[] = {
-      {"[Master]\n[Pair]\n", 2, L"there is no section \"Pair\""},
+      {"[Master]\n[Pairs]\n", 2, L"there is no section \"Pairs\""},
+      {"[Pair]\nMake Pair = Maybe\n", 2, L"Make Pair cannot be \"Maybe\"; its entries are Yes, No"},
+      {"[Pair]\nMake Pair = Yes\n[pair]\n", 3, L"[Pair] comes a second time (first on line 1)"},
+      {"[Pair]\nChannel = 12\n", 2, L"[Pair] has no setting \"Channel\""},
       {"[Master]\n[Slave]\n[master]\n", 3, L"[Master] comes a second time (first on line 1)"},
       {"[Slave]\nColour = Red\n", 2,
        L"has no setting \"Colour\"; its settings are Channel, Baud Rate, Parity, Stop Bits, "

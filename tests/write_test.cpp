@@ -2,6 +2,7 @@
 #include "module/write.h"
 
 #include "link/at_command.h"
+#include "module/pair_run.h"
 #include "module/read.h"
 #include "tests/support/pane_fixture.h"
 #include "ui/rules.h"
@@ -25,13 +26,15 @@ class Write : public PaneTest {
   void readFirst(PaneRecord* pane, const std::string& port) {
     prepareOperation(pane);
     ASSERT_EQ(readBody(pane), 0);
-    sentBefore = commands(port).size();
+    sentBefore[port] = commands(port).size();
     view().calls.clear();
   }
   int32_t write(PaneRecord* pane) { return writeBody(pane); }
   Commands sentSinceRead(const std::string& port) const {
     Commands all = commands(port);
-    return Commands(all.begin() + static_cast<long>(sentBefore), all.end());
+    const auto before = sentBefore.find(port);
+    const size_t skip = before == sentBefore.end() ? 0 : before->second;
+    return Commands(all.begin() + static_cast<long>(skip), all.end());
   }
   // Start times of the host's "ATAI" commands, in ms.
   std::vector<double> pollTimes(const std::string& port) const {
@@ -50,7 +53,7 @@ class Write : public PaneTest {
     return times;
   }
 
-  size_t sentBefore = 0;
+  std::map<std::string, size_t> sentBefore;
 };
 
 TEST_F(Write, NothingChangedStillStoresAndVerifies) {
@@ -299,6 +302,54 @@ TEST_F(WriteChannel, RejectedApplyDoesNotStopTheChange) {
   const Commands sent = sentSinceRead("COM3");
   EXPECT_EQ(Commands(sent.begin(), sent.begin() + 4), (Commands{"+++", "ATSC4", "ATAC", "ATNR0"}));
   EXPECT_EQ(masterPane.channelRead, 13);
+}
+
+}  // namespace
+
+namespace {
+
+// Two modules that do not yet form a pair: another network, another peer.
+class WritePair : public Write {
+ protected:
+  void SetUp() override {
+    Write::SetUp();
+    auto m = masterConfig();
+    m.registers["DL"] = 0x40000077;
+    auto s = slaveConfig();
+    s.registers["ID"] = 0xABCDEF0123;
+    makeModules(m, s);
+    readFirst(&masterPane, "COM3");
+    readFirst(&slavePane, "COM4");
+  }
+};
+
+TEST_F(WritePair, OnlyWhatMakePairChangedIsWritten) {
+  ASSERT_EQ(view().errors, std::vector<std::wstring>{L"Extended PAN ID is not match."});
+  makePair(&masterPane, &slavePane);
+  EXPECT_EQ(slavePane.panIdShown, 0x1234u);
+  EXPECT_EQ(masterPane.destLowShown, 0x40000002u);
+  EXPECT_EQ(slavePane.destLowRead, 0x40000001u) << "nothing sent yet";
+  EXPECT_EQ(masterPane.channelShown, masterPane.channelRead) << "only the pairing changes";
+  ASSERT_EQ(write(&masterPane), 0);
+  ASSERT_EQ(write(&slavePane), 0);
+  EXPECT_EQ(sentSinceRead("COM3"), concat({"+++", "ATDL40000002", "ATWR", "ATCN"}, kVerifyingRead));
+  const Commands sent = sentSinceRead("COM4");
+  ASSERT_GE(sent.size(), 5u);
+  EXPECT_EQ(Commands(sent.begin(), sent.begin() + 5),
+            (Commands{"+++", "ATID1234", "ATAC", "ATNR0", "ATAI"}));
+  EXPECT_EQ(slave->storedReg("ID"), 0x1234u);
+}
+
+TEST_F(WritePair, RejoinThatNeverComesEndsTheWrite) {
+  makePair(&masterPane, &slavePane);
+  slave->faults.neverAssociates = true;
+  EXPECT_EQ(write(&slavePane), ResultJoinTimeout);
+  const Commands sent = sentSinceRead("COM4");
+  EXPECT_EQ(sent.back(), "ATCN");
+  for (const auto& c : sent)
+    EXPECT_NE(c, "ATWR");
+  EXPECT_EQ(slavePane.panIdRead, 0xABCDEF0123u) << "the old network stays the pane's";
+  EXPECT_EQ(slave->storedReg("ID"), 0xABCDEF0123u);
 }
 
 }  // namespace

@@ -140,6 +140,10 @@ int focusedPushButton(HWND dialog) {
 }  // namespace
 
 INT_PTR onMainDialogCommand(HWND dialog, WPARAM wParam) {
+  if (HIWORD(wParam) == CBN_SELCHANGE &&
+      (LOWORD(wParam) == IDC_MASTER_PORT || LOWORD(wParam) == IDC_SLAVE_PORT)) {
+    rememberPortPick(LOWORD(wParam) == IDC_MASTER_PORT ? &masterPane : &slavePane);
+  }
   const Command command = decodeCommand(static_cast<uint64_t>(wParam));
   switch (command.kind) {
     case CommandKind::Ignored:

@@ -9,7 +9,8 @@ namespace {
 struct ExtraCommand {
   UINT id;
   const wchar_t* menuText;
-  WORD key;  // with Ctrl
+  WORD key;  // 0: none
+  BYTE keyFlags;
   void (*run)(HWND dialog);
   // Nothing that changes the panes starts while an operation or a message
   // box holds the dialog; looking at the log does.
@@ -24,10 +25,33 @@ void runLoadSettings(HWND) {
   pickAndLoadSettings();
 }
 
+void runMakePair(HWND) {
+  makePairCommand();
+}
+
+void runRunPair(HWND) {
+  runPairCommand();
+}
+
+void runUnloadSettings(HWND) {
+  unloadProfile();
+  updateExtraCommands();
+}
+
+void runRecordTo(HWND) {
+  pickRecordFile();
+}
+
+constexpr BYTE kCtrl = FCONTROL | FVIRTKEY;
+
 constexpr ExtraCommand kExtraCommands[] = {
-    {IDM_SAVE_SETTINGS, L"Save Settings...\tCtrl+S", 'S', runSaveSettings, true},
-    {IDM_LOAD_SETTINGS, L"Load Settings...\tCtrl+O", 'O', runLoadSettings, true},
-    {IDM_LINE_LOG, L"Line Log...\tCtrl+L", 'L', showLineLogWindow, false},
+    {IDM_SAVE_SETTINGS, L"Save Settings...\tCtrl+S", 'S', kCtrl, runSaveSettings, true},
+    {IDM_LOAD_SETTINGS, L"Load Settings...\tCtrl+O", 'O', kCtrl, runLoadSettings, true},
+    {IDM_UNLOAD_SETTINGS, L"Unload Settings", 0, 0, runUnloadSettings, true},
+    {IDM_MAKE_PAIR, L"Make Pair", 0, 0, runMakePair, true},
+    {IDM_RUN_PAIR, L"Run Pair\tF5", VK_F5, FVIRTKEY, runRunPair, true},
+    {IDM_RECORD_TO, L"Record To...", 0, 0, runRecordTo, true},
+    {IDM_LINE_LOG, L"Line Log...\tCtrl+L", 'L', kCtrl, showLineLogWindow, false},
 };
 constexpr int kExtraCount = sizeof kExtraCommands / sizeof kExtraCommands[0];
 
@@ -88,17 +112,25 @@ void addExtraCommands(HWND dialog) {
   if (extraKeys)
     return;
   ACCEL keys[kExtraCount];
-  for (int i = 0; i < kExtraCount; ++i)
-    keys[i] =
-        ACCEL{FCONTROL | FVIRTKEY, kExtraCommands[i].key, static_cast<WORD>(kExtraCommands[i].id)};
-  extraKeys = CreateAcceleratorTableW(keys, kExtraCount);
+  int count = 0;
+  for (const ExtraCommand& c : kExtraCommands) {
+    if (c.key)
+      keys[count++] = ACCEL{c.keyFlags, c.key, static_cast<WORD>(c.id)};
+  }
+  extraKeys = CreateAcceleratorTableW(keys, count);
 }
 
 void updateExtraCommands() {
   if (!keysTarget || !IsWindow(keysTarget))
     return;
-  EnableMenuItem(GetSystemMenu(keysTarget, FALSE), IDM_SAVE_SETTINGS,
-                 MF_BYCOMMAND | (anyPaneHoldsValues() ? MF_ENABLED : MF_GRAYED));
+  HMENU menu = GetSystemMenu(keysTarget, FALSE);
+  const auto offer = [menu](UINT id, bool offered) {
+    EnableMenuItem(menu, id, MF_BYCOMMAND | (offered ? MF_ENABLED : MF_GRAYED));
+  };
+  offer(IDM_SAVE_SETTINGS, anyPaneHoldsValues());
+  offer(IDM_UNLOAD_SETTINGS, loadedProfile() != nullptr);
+  offer(IDM_MAKE_PAIR, makePairOffered());
+  offer(IDM_RUN_PAIR, runPairOffered());
 }
 
 bool translateExtraKeys(MSG* message) {

@@ -1,5 +1,5 @@
 // Commands beyond the dialog's buttons: entries of the main dialog's system
-// menu, each with its Ctrl key. They live in one table (extra_commands.cpp);
+// menu, each with its key. They live in one table (extra_commands.cpp);
 // a new command is a new row there.
 #pragma once
 
@@ -8,7 +8,8 @@
 // At WM_INITDIALOG: the system menu entries and the accelerator table.
 void addExtraCommands(HWND dialog);
 // After the button rules: Save Settings is greyed while no pane holds read
-// values.
+// values, Make Pair unless both do, Run Pair unless both have a port
+// picked, Unload Settings while no profile is loaded.
 void updateExtraCommands();
 // In the message loop, before IsDialogMessageW: true when a key of the table
 // was turned into its command.

@@ -64,6 +64,7 @@ BOOL initMainDialog(HWND dialog) {
   setupPaneControls(dialog, &slavePane, IDC_SLAVE_PORT);
   clearPaneDisplay(&masterPane);
   clearPaneDisplay(&slavePane);
+  takeRememberedPorts();
   addExtraCommands(dialog);
   DragAcceptFiles(dialog, TRUE);
   applyButtonRules();

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "module/pane.h"
+#include "module/settings_file.h"
 #include "ui/rules.h"
 
 extern HWND copyToSlaveButton;
@@ -43,6 +44,10 @@ int enumerateSerialPorts(PortEntry* entries, int capacity);
 void refillPortList(HWND combo);
 void onDeviceChange(WPARAM event, LPARAM header);
 void addPortEntry(uint32_t portNumber);
+// The port number of a list's pick, 0 for none; picking a port that is not
+// listed changes nothing and gives false.
+uint32_t pickedPort(HWND combo);
+bool pickPort(HWND combo, uint32_t portNumber);
 void removePortEntry(uint32_t portNumber);
 // Called once a pane's operation has ended (after the join and its message):
 // carries out a port change that came while it ran, then the button rules.
@@ -66,6 +71,29 @@ void rememberStartupSettingsFile(const wchar_t* commandLine);
 // Once the dialog is up, it loads the command line's file (if one was named).
 void postStartupSettingsLoad(HWND dialog);
 void loadStartupSettings();
+
+// The profile: the last settings file loaded, applied after every Read.
+const SettingsFile* loadedProfile();
+void unloadProfile();
+
+// Pairs in numbers (ui/pair_commands.cpp): the system menu's Make Pair,
+// Run Pair and Record To..., the command line's --record, and what NLCONF
+// remembers per user under HKEY_CURRENT_USER\Software\NLCONF.
+bool makePairOffered();
+bool runPairOffered();
+void makePairCommand();
+void runPairCommand();
+void pickRecordFile();
+// Splits the command line into the settings file and "--record FILE".
+void rememberStartupArguments(const wchar_t* commandLine);
+// At WM_INITDIALOG, once the port lists are filled: the remembered picks.
+void takeRememberedPorts();
+// A port list's pick changed (the user's, or a remembered port listed again).
+void rememberPortPick(PaneRecord* pane);
+// "NLCONF - pair.ini" while a profile is loaded, "NLCONF" otherwise.
+void showProfileInCaption(const wchar_t* path);
+void rememberText(const wchar_t* name, const wchar_t* value);
+bool rememberedText(const wchar_t* name, wchar_t* out, DWORD chars);
 
 // The link test's screen side.
 void runLinkTest();

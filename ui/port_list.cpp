@@ -265,3 +265,16 @@ void finishDeferredDeviceChanges(PaneRecord* pane) {
   if (finishDeferredPortChanges())
     applyButtonRules();
 }
+
+uint32_t pickedPort(HWND combo) {
+  uint32_t portNumber = 0;
+  return selectedPortNumber(combo, &portNumber) ? portNumber : 0;
+}
+
+bool pickPort(HWND combo, uint32_t portNumber) {
+  const int32_t position = positionOfPort(combo, portNumber);
+  if (position < 0)
+    return false;
+  selectPosition(combo, position);
+  return true;
+}

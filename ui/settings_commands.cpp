@@ -22,6 +22,9 @@ constexpr wchar_t kFilter[] = L"Settings (*.ini)\0*.ini\0All Files (*.*)\0*.*\0"
 constexpr DWORD kFileAnswerMs = 3000;
 
 PendingSettings pendingSettings;
+// The last file loaded stays the profile until another or Unload Settings.
+SettingsFile profile;
+bool profileLoaded = false;
 wchar_t startupFile[kPathChars];
 
 // The system's words for an error; the number alone when it has none.
@@ -263,17 +266,43 @@ void loadSettingsFile(const wchar_t* path) {
     showError(L"%s", message);
     return;
   }
+  const bool loaded = loadSettings(file, path, &pendingSettings, message);
+  if (loaded) {
+    profile = file;
+    profileLoaded = true;
+    showProfileInCaption(path);
+    rememberText(L"Profile", path);
+    if (file.pair.makePair)
+      makePairCommand();
+  }
   // Loaded with sections waiting is news, not a fault.
-  if (loadSettings(file, path, &pendingSettings, message) && message[0])
+  if (loaded && message[0])
     showInfo(L"%s", message);
   else if (message[0])
     showError(L"%s", message);
 }
 
+const SettingsFile* loadedProfile() {
+  return profileLoaded ? &profile : nullptr;
+}
+
+void unloadProfile() {
+  profileLoaded = false;
+  pendingSettings = PendingSettings{};
+  showProfileInCaption(L"");
+  rememberText(L"Profile", L"");
+}
+
+// What waits from the load comes first; after it, the profile at every Read.
 void applyWaitingSettings(PaneRecord* pane) {
   wchar_t message[kSettingsMessageChars];
+  PaneSettings& waiting = pane->isMaster ? pendingSettings.master : pendingSettings.slave;
+  if (!waiting.present && profileLoaded)
+    waiting = pane->isMaster ? profile.master : profile.slave;
   if (!applyPendingSettings(pane, &pendingSettings, message))
     showError(L"%s", message);
+  if (profileLoaded && profile.pair.makePair)
+    makePairCommand();
 }
 
 void onDropFiles(HDROP drop) {

@@ -26,6 +26,12 @@ bool namesAPane(HWND window) {
   return text.rfind(L"Master", 0) == 0 || text.rfind(L"Slave", 0) == 0;
 }
 
+// The main dialog names its loaded profile: "NLCONF - pair.ini".
+bool isMainCaption(HWND window) {
+  const std::wstring text = caption(window);
+  return isOurCaption(window) || text.rfind(L"NLCONF - ", 0) == 0;
+}
+
 BOOL CALLBACK collect(HWND window, LPARAM context) {
   reinterpret_cast<std::vector<HWND>*>(context)->push_back(window);
   return TRUE;
@@ -106,7 +112,7 @@ std::string queryName(const WindowQuery& query) {
 Kind classify(HWND window) {
   if (!isDialog(window))
     return Kind::kOther;
-  if (GetDlgItem(window, IDC_MASTER_READ) && isOurCaption(window))
+  if (GetDlgItem(window, IDC_MASTER_READ) && isMainCaption(window))
     return Kind::kMain;
   if (GetDlgItem(window, IDC_PROGRESS_LABEL))
     return Kind::kProgress;

@@ -21,7 +21,7 @@
 //                                  --as-seen: then only where nothing covers it)
 //   select ID TEXT                 pick the entry, CBN_SELCHANGE follows
 //   select-index ID N              the same by position
-//   key enter|escape|tab|space|down|ctrl+LETTER [--input] [--in WINDOW]
+//   key enter|escape|tab|space|down|f5|ctrl+LETTER [--input] [--in WINDOW]
 //                                  posted to the focus, or as keyboard input
 //                                  (ctrl+ always as input, which carries Ctrl)
 //   settext ID TEXT [--in WINDOW]  the control's whole text, as if typed
@@ -387,11 +387,8 @@ bool keyOf(const std::string& name, WORD* key, bool* control) {
     const char* name;
     WORD key;
   };
-  static const Key kKeys[] = {{"enter", VK_RETURN},
-                              {"escape", VK_ESCAPE},
-                              {"tab", VK_TAB},
-                              {"space", VK_SPACE},
-                              {"down", VK_DOWN}};
+  static const Key kKeys[] = {{"enter", VK_RETURN}, {"escape", VK_ESCAPE}, {"tab", VK_TAB},
+                              {"space", VK_SPACE},  {"down", VK_DOWN},     {"f5", VK_F5}};
   for (const Key& k : kKeys) {
     if (name == k.name) {
       *key = k.key;
@@ -426,7 +423,7 @@ int cmdKey(const Args& args) {
   WORD key = 0;
   bool control = false;
   if (args.words.size() < 2 || !keyOf(args.words[1], &key, &control))
-    return badCommand("key: want enter, escape, tab, space, down or ctrl+LETTER");
+    return badCommand("key: want enter, escape, tab, space, down, f5 or ctrl+LETTER");
   std::string why;
   const HWND dialog = keyTarget(args, &why);
   if (!dialog)

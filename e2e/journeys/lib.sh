@@ -26,8 +26,21 @@ jr_driver_complaint() {
   return 0
 }
 
+# reg.exe in the prefix, for what NLCONF remembers per user.
+jr_reg() {
+  (
+    rig__close_driver
+    loader=$(rig__loader)
+    [[ $loader == */wine64 ]] && export WINELOADER=$loader
+    WINEDEBUG=-all timeout 30 "$loader" reg.exe "$@"
+  ) </dev/null >/dev/null 2>&1
+  return 0
+}
+
 jr_begin() {
   local n devices=()
+  # What NLCONF remembers must not carry from one journey into the next.
+  jr_reg delete 'HKCU\Software\NLCONF' /f
   drv_start
   for n in ${JR_DEVICES-5 6}; do
     devices+=("$n" "$JR_COM_NAME (COM$n)")

@@ -10,6 +10,7 @@
 #include "link/line_log.h"
 #include "link/port_table.h"
 #include "module/link_test.h"
+#include "module/pair_run.h"
 #include "module/pane.h"
 #include "module/read.h"
 #include "module/write.h"
@@ -108,6 +109,24 @@ int readMaster(Bench&) {
   return readBody(&masterPane);
 }
 
+// A pair run on modules that are no pair yet, with a profile that moves
+// both to another channel and pairs them.
+int runPairOnce(SettingsFile& profile) {
+  const char text[] = "[Master]\nChannel = 14\n[Slave]\nChannel = 14\n[Pair]\nMake Pair = Yes\n";
+  uint32_t line = 0;
+  wchar_t message[kSettingsMessageChars];
+  parseSettingsFile(reinterpret_cast<const uint8_t*>(text), sizeof text - 1, L"pair.ini", &profile,
+                    &line, message);
+  PairRun run;
+  run.profile = &profile;
+  PairRunResult result;
+  os::Handle slaveCancel = slavePane.cancelEvent;
+  slavePane.cancelEvent = masterPane.cancelEvent;
+  const int32_t r = runPair(run, &result);
+  slavePane.cancelEvent = slaveCancel;
+  return r;
+}
+
 }  // namespace
 
 int main() {
@@ -180,6 +199,24 @@ int main() {
         [](Bench&) { return testLink() == 1 ? 0 : 1; },
         [](Bench& b, vw::TimeUs since) { return b.lineMs(since); });
   }
+  // Each read a quick "+++" at 9600, each write two escapes (its own and its
+  // read back's) and one poll pause for the rejoin, and every byte.
+  SettingsFile profile;
+  const double escapeMs = kGuardDelayMs + kModuleGuardMs;
+  Bench unpaired(3);
+  unpaired.slave->setReg("ID", 0x4E4C303032);
+  unpaired.slave->setReg("DL", 0x40B0A0FF);
+  const vw::TimeUs start = unpaired.world.now();
+  const int result = runPairOnce(profile);
+  const double tookMs = (unpaired.world.now() - start) / 1000.0;
+  const double floorMs = unpaired.lineMs(start) + 2 * kModuleGuardMs + 2 * (2 * escapeMs + kPollMs);
+  // The floors leave out the modules' own joins, as for a single write.
+  const double joinsMs =
+      2 * static_cast<double>(unpaired.master->config().associationTimeUs) / 1000;
+  std::printf("%-30s %7u %10.1f %10.1f %6.2f  %-6s\n", "pair run (read, write, link)", 9600u,
+              tookMs, floorMs, tookMs / floorMs, result == 0 ? "ok" : "FAILED");
+  std::printf("%-30s %7s %10s %10.1f %6.2f  floors and the modules' joins\n", "", "", "",
+              floorMs + joinsMs, tookMs / (floorMs + joinsMs));
   std::printf(
       "\nfloor: guard delay %.0f ms before each \"+++\", module guard time %.0f ms after it,\n"
       "fixed read windows of %.0f ms where the procedure has them, one %.0f ms poll pause\n"

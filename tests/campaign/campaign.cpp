@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "link/line_log.h"
+#include "module/pair_run.h"
+#include "module/settings_file.h"
 #include "sim/presets.h"
 #include "tests/campaign/invariants.h"
 #include "tests/campaign/stand.h"
@@ -227,6 +229,21 @@ void drawChanges(Draw& d, PaneRecord* pane, Run& run) {
   }
 }
 
+// A profile that makes a working pair of any two modules: one channel for
+// both, and the pairing (the slave drawn may belong to another pair).
+void drawProfile(Draw& d, SettingsFile& profile, Run& run) {
+  const std::string channel = "Channel = " + std::to_string(11 + d.below(16)) + "\n";
+  const std::string text = "[Master]\n" + channel +
+                           (d.chance(30) ? "Baud Rate = 38400\nPower Level = Low\n" : "") +
+                           "[Slave]\n" + channel + (d.chance(30) ? "Power Save = On\n" : "") +
+                           "[Pair]\nMake Pair = Yes\n";
+  uint32_t line = 0;
+  wchar_t message[kSettingsMessageChars];
+  parseSettingsFile(reinterpret_cast<const uint8_t*>(text.data()), text.size(), L"profile.ini",
+                    &profile, &line, message);
+  run.plan.push_back("profile: " + text);
+}
+
 void printLine(const vw::World& world, const std::string& port) {
   std::string text;
   char side = 0;
@@ -262,8 +279,8 @@ std::vector<std::string> runSeed(uint64_t seed, bool trace) {
   Draw d(seed);
   Run run;
   run.seed = seed;
-  const Operation op = d.oneOf(
-      {Operation::Read, Operation::Read, Operation::Write, Operation::Write, Operation::LinkTest});
+  const Operation op = d.oneOf({Operation::Read, Operation::Read, Operation::Write,
+                                Operation::Write, Operation::LinkTest, Operation::PairRun});
   PaneRecord* pane = d.chance(50) ? &masterPane : &slavePane;
   const bool standard = d.chance(70);
   const uint64_t bd =
@@ -286,18 +303,28 @@ std::vector<std::string> runSeed(uint64_t seed, bool trace) {
     else
       slaveConfig = d.oneOf(slaves)();
   }
-  if (op == Operation::Read && d.chance(10)) {
+  // Make Pair, alone before a Write or in a pair run, meets modules that are no pair.
+  const bool makesPair = op == Operation::Write && d.chance(25);
+  if ((op == Operation::Read && d.chance(10)) || makesPair ||
+      (op == Operation::PairRun && d.chance(50))) {
     slaveConfig = d.chance(50) ? sim::presets::slaveWithWrongDestination()
                                : sim::presets::slaveWithOtherPanId();
   }
-  stand::Stand s(module(masterConfig, bd, nb, sb, false), module(slaveConfig, bd, nb, sb, sleepy));
-  run.plan.push_back(std::string(op == Operation::Read    ? "read"
-                                 : op == Operation::Write ? "write"
-                                                          : "link test") +
+  const bool crossed = op == Operation::PairRun && d.chance(15);
+  if (crossed)
+    std::swap(masterConfig, slaveConfig);
+  stand::Stand s(module(masterConfig, bd, nb, sb, crossed && sleepy),
+                 module(slaveConfig, bd, nb, sb, !crossed && sleepy));
+  SettingsFile profile;
+  if (op == Operation::PairRun)
+    drawProfile(d, profile, run);
+  const char* const operationNames[] = {"read", "write", "link test", "pair run"};
+  run.plan.push_back(std::string(operationNames[static_cast<int>(op)]) +
                      (pane == &masterPane ? " master" : " slave") + ", BD " + std::to_string(bd) +
                      " NB " + std::to_string(nb) + " SB " + std::to_string(sb) +
                      (sleepy ? ", slave sleeps" : "") +
-                     (misplaced ? ", a module that does not belong in its pane" : ""));
+                     (misplaced ? ", a module that does not belong in its pane" : "") +
+                     (crossed ? ", modules on each other's ports" : ""));
   bool prepared = true;
   if (op == Operation::Read && d.chance(30)) {  // the other pane holds data: a comparison
     prepared = prepare(s, pane == &masterPane ? &slavePane : &masterPane);
@@ -305,6 +332,11 @@ std::vector<std::string> runSeed(uint64_t seed, bool trace) {
   }
   if (op == Operation::Write)
     prepared = prepare(s, pane);
+  if (makesPair) {
+    prepared = prepare(s, otherPane(pane)) && prepared;
+    makePair(&masterPane, &slavePane);
+    run.plan.push_back("make pair");
+  }
   if (op == Operation::LinkTest)
     prepared = prepare(s, &masterPane) && prepare(s, &slavePane);
   if (!prepared) {
@@ -318,9 +350,15 @@ std::vector<std::string> runSeed(uint64_t seed, bool trace) {
   const bool needsKey = !(bd == 3 && nb == 0 && sb == 0);
   const bool pressKey = !needsKey || d.chance(80);
   const TimeUs keyDelay = d.within(9000);
-  view().onResetPrompt = [&s, pane, pressKey, keyDelay] {
-    if (pressKey)
-      s.world.after(keyDelay + 1, [&s, pane] { s.moduleOf(pane).pressResetKey(s.world.now()); });
+  view().onResetPrompt = [&s, pane, op, pressKey, keyDelay] {
+    if (!pressKey)
+      return;
+    s.world.after(keyDelay + 1, [&s, pane, op] {
+      // A pair run reads either module: the user presses both keys.
+      if (op == Operation::PairRun)
+        s.moduleOf(otherPane(pane)).pressResetKey(s.world.now());
+      s.moduleOf(pane).pressResetKey(s.world.now());
+    });
   };
   if (op == Operation::Write)
     drawChanges(d, pane, run);
@@ -330,6 +368,7 @@ std::vector<std::string> runSeed(uint64_t seed, bool trace) {
     armFaults(d, s, pane, op, run);
   // Nothing was drawn against it, and a read can find the module: it must work.
   run.allowances.faultFree = run.plan.size() == planned && pressKey && !misplaced;
+  s.profile = &profile;
   stand::Outcome o{op, pane, 0, s.world.now()};
   o.result = s.run(op, pane);
   s.world.onHostReceived = nullptr;

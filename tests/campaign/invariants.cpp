@@ -5,6 +5,7 @@
 
 #include "link/errors.h"
 #include "link/port_table.h"
+#include "module/pair_run.h"
 #include "sim/registers.h"
 
 namespace stand {
@@ -29,7 +30,11 @@ bool definedResult(Operation operation, int32_t result) {
     case ResultNotSlave:
       return true;
     case ResultJoinTimeout:
-      return operation == Operation::Write;
+      return operation == Operation::Write || operation == Operation::PairRun;
+    case ResultProfileMisfit:
+    case ResultNotHeld:
+    case ResultLinkNg:
+      return operation == Operation::PairRun;
     default:
       return false;
   }
@@ -77,6 +82,9 @@ bool offeredSetting(const std::string& letters, uint64_t v) {
       {"D7", [](uint64_t c) { return c == 1 || c == 4; }},
       {"D6", [](uint64_t c) { return c <= 1; }},
       {"NR", [](uint64_t c) { return c == 0; }},
+      {"ID", [](uint64_t id) { return id != ~uint64_t{0}; }},
+      {"DH", [](uint64_t half) { return half <= 0xFFFFFFFF; }},
+      {"DL", [](uint64_t half) { return half <= 0xFFFFFFFF; }},
   };
   auto it = rules.find(letters);
   return it != rules.end() && it->second(v);
@@ -92,7 +100,9 @@ void checkSetters(const vw::World& world, const std::string& port, Broken& broke
     if (line.size() > 4 && line.compare(0, 2, "AT") == 0) {
       uint64_t value = 0;
       const std::string letters = line.substr(2, 2);
-      if (!sim::parseHexParam(line.substr(4), &value) || !offeredSetting(letters, value))
+      const bool addressHalf = letters == "DH" || letters == "DL";
+      if (!sim::parseHexParam(line.substr(4), &value) || !offeredSetting(letters, value) ||
+          (addressHalf && line.size() != 4 + 8))
         broken.push_back(port + " was sent " + line + ", which no list offers");
     }
     line.clear();
@@ -131,30 +141,37 @@ void checkValues(const PaneRecord* p, const sim::Module& m, Broken& broken) {
 
 std::vector<std::string> brokenInvariants(Stand& stand, const Outcome& o, const Allowances& a) {
   Broken broken;
-  const std::string port = Stand::portOf(o.pane);
-  sim::Module& module = stand.moduleOf(o.pane);
   if (!definedResult(o.operation, o.result))
     broken.push_back("result " + std::to_string(o.result) + " is no defined code");
   if (!a.cancelled && (o.result == ResultCancelled || o.result == ErrCancelled))
     broken.push_back("cancelled (" + std::to_string(o.result) + ") without a cancel");
   if (a.faultFree && o.result != (o.operation == Operation::LinkTest ? 1 : 0))
     broken.push_back("a run without faults failed with " + std::to_string(o.result));
-  if (!a.mayStayInCommandMode && module.inCommandMode() &&
-      programKnowsCommandMode(stand.world, port, o.startedAt)) {
-    broken.push_back("the module was left in command mode");
-  }
-  if (o.operation != Operation::LinkTest && !a.repliesAltered) {
-    if (o.result == 0)
-      checkValues(o.pane, module, broken);
-    else if (o.pane->nodeId[0] && module.nodeId() != o.pane->nodeId)
-      broken.push_back("a failed read left a node identifier the module never gave");
+  // A pair run answers for both panes, each for the module on the port it
+  // used last (it may have swapped them).
+  const bool both = o.operation == Operation::PairRun;
+  for (PaneRecord* pane : both ? std::vector{&masterPane, &slavePane} : std::vector{o.pane}) {
+    const bool crossed = both && pane->portNumber == (pane == &masterPane ? 4 : 3);
+    const PaneRecord* place = crossed ? otherPane(pane) : pane;  // whose port it used
+    const std::string port = Stand::portOf(place);
+    sim::Module& module = stand.moduleOf(place);
+    if (!a.mayStayInCommandMode && module.inCommandMode() &&
+        programKnowsCommandMode(stand.world, port, o.startedAt)) {
+      broken.push_back("the module was left in command mode");
+    }
+    if (o.operation != Operation::LinkTest && !a.repliesAltered) {
+      if (o.result == 0)
+        checkValues(pane, module, broken);
+      else if (pane->nodeId[0] && module.nodeId() != pane->nodeId)
+        broken.push_back("a failed read left a node identifier the module never gave");
+    }
+    checkSetters(stand.world, port, broken);
   }
   // Only a refused module's identifier may stay, for the message that names it.
   if (o.operation == Operation::Read && o.result != 0 && o.result != ResultNotMaster &&
       o.result != ResultNotSlave && o.pane->nodeId[0]) {
     broken.push_back("a failed read left module data in the pane");
   }
-  checkSetters(stand.world, port, broken);
   for (const std::string& left : stand.world.leftovers())
     broken.push_back("left behind: " + left);
   for (const std::string& v : stand.world.violations())

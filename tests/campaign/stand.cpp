@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "module/link_test.h"
+#include "module/pair_run.h"
 #include "module/read.h"
 #include "module/write.h"
 #include "tests/support/recording_view.h"
@@ -58,7 +59,26 @@ void Stand::scriptReplies(sim::Module& module, const uint8_t* data, size_t size)
   };
 }
 
+int32_t Stand::runPair() {
+  os::Handle cancel = os::createEvent();
+  masterPane.cancelEvent = slavePane.cancelEvent = cancel;
+  PairRun run;
+  run.profile = profile;
+  run.swapPorts = [](void*) {  // as the dialog does: the port picks change places
+    std::swap(view().texts[masterPane.portCombo], view().texts[slavePane.portCombo]);
+    return true;
+  };
+  int32_t result = -1;
+  const int worker = world.spawn([&] { result = ::runPair(run, &pairResult); });
+  world.join(worker);
+  masterPane.cancelEvent = slavePane.cancelEvent = nullptr;
+  os::closeHandle(cancel);
+  return result;
+}
+
 int32_t Stand::run(Operation operation, PaneRecord* pane) {
+  if (operation == Operation::PairRun)
+    return runPair();
   // The Link Test runs on the master's operation; the slave's port watches
   // the same event.
   PaneRecord* owner = operation == Operation::LinkTest ? &masterPane : pane;

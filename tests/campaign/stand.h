@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "module/pair_run.h"
 #include "module/pane.h"
 #include "platform/virtual/world.h"
 #include "sim/module.h"
@@ -17,7 +18,7 @@
 
 namespace stand {
 
-enum class Operation { Read, Write, LinkTest };
+enum class Operation { Read, Write, LinkTest, PairRun };
 
 class Stand {
  public:
@@ -28,7 +29,8 @@ class Stand {
 
   // The pane's operation to its end; its OperationResult (the link test: 1
   // pass, 0 fail, 258 cancelled). Virtual time runs meanwhile, with whatever
-  // is scheduled.
+  // is scheduled. A pair run is the panes' together, with one cancel event
+  // for both.
   int32_t run(Operation operation, PaneRecord* pane);
 
   sim::Module& moduleOf(const PaneRecord* pane);
@@ -42,9 +44,12 @@ class Stand {
 
   vw::World world;
   sim::Radio radio;
+  const SettingsFile* profile = nullptr;  // a pair run's
+  PairRunResult pairResult;
   std::unique_ptr<sim::Module> master, slave;
 
  private:
+  int32_t runPair();
   std::unique_ptr<ModulePeer> masterPeer_, slavePeer_;
 };
 

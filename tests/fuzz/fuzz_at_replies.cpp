@@ -42,6 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       queryNodeIdentifier(port, ni, &length),
       setRegister8(port, "ATPL", 3),
       setChannelMask(port, 0x10),
+      setExtendedPanId(port, 0x4E4C303032),
+      setDestinationHigh(port, 0x02004E4C),
+      setDestinationLow(port, 0x1),
       exitCommandMode(port),
   };
   for (int32_t r : results) {

@@ -1,5 +1,5 @@
 // Arbitrary replies through a whole Read and, when it succeeds, a Write that
-// changes the channel, the baud code and a field: the campaign's invariants
+// changes the channel, the baud code, the pairing and a field: the campaign's invariants
 // must hold after each.
 #include "sim/presets.h"
 #include "tests/campaign/invariants.h"
@@ -22,6 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   pane->channelShown = 12;
   pane->baudCodeShown = 5;
   pane->powerLevelShown = 1;
+  pane->panIdShown = pane->panIdRead + 1;
+  pane->destLowShown = pane->destLowRead ^ 1;
   stand::Outcome write{stand::Operation::Write, pane, 0, s.world.now()};
   write.result = s.run(stand::Operation::Write, pane);
   requireNone(stand::brokenInvariants(s, write, replies));

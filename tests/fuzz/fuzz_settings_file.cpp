@@ -2,7 +2,8 @@
 // panes hold read values: refused with a line number and nothing changed, or
 // applied whole (every choice it names shows, the rest stays, a section for
 // a pane without values waits, and is applied whole or not at all at its
-// pane's Read), and what is then saved reads back.
+// pane's Read), and what is then saved reads back. A [Pair] section added to
+// a file that has none changes nothing of what the rest means.
 #include <string>
 
 #include "module/settings_file.h"
@@ -73,6 +74,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             "a refusal that does not name the file and the line");
     require(same(savedChoices(), before), "a refused file changed a pane");
     return 0;
+  }
+  if (!file.pair.present && size + 64 < kSettingsFileLimit) {
+    std::string paired(reinterpret_cast<const char*>(data), size);
+    paired += "\n[Pair]\nMake Pair = Yes\n";
+    SettingsFile withPair;
+    require(parseSettingsFile(reinterpret_cast<const uint8_t*>(paired.data()), paired.size(),
+                              L"fuzz.ini", &withPair, &line, message) &&
+                same(withPair, file) && withPair.pair.makePair,
+            "a [Pair] section changed what the rest of a file means");
   }
   if (!loadSettings(file, L"fuzz.ini", &pending, message)) {
     require(message[0] != 0, "a file not loaded without a word why");

@@ -226,6 +226,10 @@ bool parseSet(const std::vector<std::string>& w, Command& c, std::string& error)
     return false;
   }
   c.what = upper(w[2]);
+  if (c.what == "NI") {  // another module plugged in: its node identifier
+    c.text = w[3];
+    return w[3].size() <= 20 || (error = "ni must have 1 to 20 characters", false);
+  }
   const sim::RegisterInfo* info = sim::findRegister(c.what);
   uint64_t v = 0;
   if (info == nullptr || !sim::parseHexParam(w[3], &v) || v > info->max) {

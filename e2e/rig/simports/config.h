@@ -44,7 +44,7 @@ enum class Verb {
   kFault,    // fault COMn replace <XX|+++> <text> | withhold <XX> [times] | cts-low [ms]
              //   | cts-ok | never-associates on|off | clear
   kRadio,    // radio cut on|off | drop <n> | corrupt <n>
-  kSet,      // set COMn <XX> <hex>
+  kSet,      // set COMn <XX> <hex>, or set COMn NI <text>
   kUnplug,   // unplug COMn
   kPlug,     // plug COMn
   kHold,     // hold COMn <n>: pause the host's read of the n-th CR from now

@@ -59,7 +59,7 @@ void usage() {
                "             comma-separated, e.g. --port 6=slave:baud=5,nb=1,sb=1\n"
                "Wine processes need LD_PRELOAD=<modem shim> and %s=<run dir>.\n"
                "Control: one line to <run dir>/%s, or simports-ctl <run dir> <command>:\n"
-               "  press COMn [after-break <ms>] | power COMn | set COMn <XX> <hex>\n"
+               "  press COMn [after-break <ms>] | power COMn | set COMn <XX> <hex>|NI <text>\n"
                "  fault COMn replace <XX|+++> <reply, \\r \\xHH escapes> | withhold <XX> [n]\n"
                "             | cts-low [ms] | cts-ok | never-associates on|off | clear\n"
                "  radio cut on|off | radio drop <n> | radio corrupt <n>\n"
@@ -688,6 +688,11 @@ std::string Server::executePortCommand(const Command& c, Port& port, TimeUs at) 
       engine.powerCycle(at);
       return "ok";
     case Verb::kSet:
+      if (c.what == "NI") {
+        port.module->setNodeId(c.text);
+        port.transcript->event(at, "node identifier set to " + c.text);
+        return "ok";
+      }
       port.module->setReg(c.what, *c.number);
       port.transcript->event(at, "register " + c.what + " set to " + sim::hexText(*c.number) +
                                      "; module at " + describe(port.module->lineSettings()));

@@ -1,0 +1,271 @@
+#include "module/pair_run.h"
+
+#include <cstring>
+
+#include "link/at_command.h"
+#include "module/link_test.h"
+#include "module/read.h"
+#include "module/view_hooks.h"
+#include "module/write.h"
+
+bool canMakePair(const PaneRecord* master, const PaneRecord* slave) {
+  return holdsModuleData(master) && holdsModuleData(slave);
+}
+
+void makePair(PaneRecord* master, PaneRecord* slave) {
+  if (!canMakePair(master, slave))
+    return;
+  slave->panIdShown = master->panIdRead;
+  master->destHighShown = slave->serialHigh;
+  master->destLowShown = slave->serialLow;
+  slave->destHighShown = master->serialHigh;
+  slave->destLowShown = master->serialLow;
+  displayPane(master);
+  displayPane(slave);
+}
+
+namespace {
+
+// What a Write sends, Shown against Read, one value each.
+struct WrittenValues {
+  uint64_t value[11];
+};
+constexpr const wchar_t* kWrittenNames[] = {
+    L"PAN ID",    L"Destination", L"Destination", L"Channel",    L"Baud Rate",    L"Parity",
+    L"Stop Bits", L"Power Level", L"Boost Mode",  L"Power Save", L"Flow Control",
+};
+
+WrittenValues shownValues(const PaneRecord* p) {
+  return {{p->panIdShown, p->destHighShown, p->destLowShown, p->channelShown, p->baudCodeShown,
+           p->parityCodeShown, p->stopBitsCodeShown, p->powerLevelShown, p->boostModeShown,
+           p->isMaster ? 0u : p->sleepModeShown,
+           uint64_t{p->d7ConfigShown} << 8 | p->d6ConfigShown}};
+}
+
+WrittenValues readValues(const PaneRecord* p) {
+  return {{p->panIdRead, p->destHighRead, p->destLowRead, p->channelRead, p->baudCodeRead,
+           p->parityCodeRead, p->stopBitsCodeRead, p->powerLevelRead, p->boostModeRead,
+           p->isMaster ? 0u : p->sleepModeRead, uint64_t{p->d7ConfigRead} << 8 | p->d6ConfigRead}};
+}
+
+void copyText(wchar_t* to, const wchar_t* a, const wchar_t* b = L"", const wchar_t* c = L"") {
+  size_t n = 0;
+  for (const wchar_t* part : {a, b, c}) {
+    for (; part && *part && n + 1 < kPairDetailChars; ++part)
+      to[n++] = *part;
+  }
+  to[n] = 0;
+}
+
+struct Run {
+  const PairRun& run;
+  PairRunResult* out;
+};
+
+bool cancelled() {
+  return isCancelled(&masterPane) || isCancelled(&slavePane);
+}
+
+// Announces the step; false (and the run's result set) when a cancel came.
+bool begin(Run& r, PairStep step) {
+  if (r.run.onStep)
+    r.run.onStep(r.run.context, step);
+  if (!cancelled())
+    return true;
+  r.out->result = ResultCancelled;
+  r.out->failedStep = step;
+  return false;
+}
+
+// A step that ended because of a cancel was cancelled, whatever its code.
+bool fail(Run& r, PairStep step, int32_t result) {
+  r.out->result = cancelled() ? ResultCancelled : result;
+  r.out->failedStep = step;
+  return false;
+}
+
+// A failed read leaves the pane as it was before: only a read that passed
+// names the module, and one that found the wrong module its node identifier.
+void noteIdentity(PairModule* m, const PaneRecord* pane, int32_t result) {
+  *m = PairModule{};
+  m->portNumber = pane->portNumber;
+  const bool wrongRole = result == ResultNotMaster || result == ResultNotSlave;
+  if (result != 0 && !wrongRole)
+    return;
+  m->identified = result == 0;
+  m->serialHigh = pane->serialHigh;
+  m->serialLow = pane->serialLow;
+  std::memcpy(m->nodeId, pane->nodeId, kNodeIdSize);
+  m->nodeId[kNodeIdSize - 1] = 0;
+  m->firmwareVersion = pane->firmwareVersion;
+}
+
+// A pane whose read failed keeps nothing of it: nothing half read is
+// written or recorded.
+int32_t readStep(Run& r, PaneRecord* pane, PairStep step) {
+  if (!begin(r, step))
+    return ResultCancelled;
+  const int32_t result = readPane(pane);
+  noteIdentity(pane->isMaster ? &r.out->master : &r.out->slave, pane, result);
+  if (result != 0) {
+    clearPaneDisplay(pane);
+    resetPane(pane);
+  }
+  return result;
+}
+
+bool readBoth(Run& r) {
+  int32_t master = readStep(r, &masterPane, PairStep::ReadMaster);
+  if (master == ResultCancelled && r.out->failedStep == PairStep::ReadMaster)
+    return false;
+  if (master != 0 && master != ResultNotMaster)
+    return fail(r, PairStep::ReadMaster, master);
+  int32_t slave = readStep(r, &slavePane, PairStep::ReadSlave);
+  if (slave == ResultCancelled && r.out->failedStep == PairStep::ReadSlave)
+    return false;
+  // Each module on the other's port: the pair was plugged in crosswise.
+  if (master == ResultNotMaster && slave == ResultNotSlave && r.run.swapPorts &&
+      r.run.swapPorts(r.run.context)) {
+    r.out->portsSwapped = true;
+    // The module now on the master's port has just been read: its "+++"
+    // needs the guard time's silence first.
+    os::sleepMs(kMinimumGuardDelayMs);
+    master = readStep(r, &masterPane, PairStep::ReadMaster);
+    if (r.out->failedStep != PairStep::None)
+      return false;
+    if (master != 0)
+      return fail(r, PairStep::ReadMaster, master);
+    slave = readStep(r, &slavePane, PairStep::ReadSlave);
+    if (r.out->failedStep != PairStep::None)
+      return false;
+  }
+  if (master != 0)
+    return fail(r, PairStep::ReadMaster, master);
+  return slave == 0 || fail(r, PairStep::ReadSlave, slave);
+}
+
+// Whole or not at all: both sections are checked before either is applied.
+bool applyProfile(Run& r) {
+  if (!begin(r, PairStep::ApplyProfile))
+    return false;
+  const SettingsFile* profile = r.run.profile;
+  if (!profile)
+    return true;
+  const struct {
+    PaneRecord* pane;
+    const PaneSettings& section;
+    const wchar_t* name;
+  } targets[] = {{&masterPane, profile->master, L"[Master]: "},
+                 {&slavePane, profile->slave, L"[Slave]: "}};
+  for (const auto& t : targets) {
+    wchar_t reason[kSettingsMessageChars];
+    if (t.section.present && !sectionFitsPane(t.pane, t.section, reason)) {
+      copyText(r.out->detail, t.name, reason);
+      return fail(r, PairStep::ApplyProfile, ResultProfileMisfit);
+    }
+  }
+  for (const auto& t : targets) {
+    if (t.section.present)
+      applySection(t.pane, t.section);
+  }
+  if (profile->pair.makePair)
+    makePair(&masterPane, &slavePane);
+  return true;
+}
+
+bool writeStep(Run& r, PaneRecord* pane, PairStep step) {
+  if (!paneShowsChanges(pane))
+    return true;
+  if (!begin(r, step))
+    return false;
+  const int32_t result = writePane(pane);
+  return result == 0 || fail(r, step, result);
+}
+
+// The Write's own second read is the module read back, at the settings it
+// now talks at: every value that was to change must be what it holds.
+bool holdsWhatWasWritten(Run& r, const PaneRecord* pane, const WrittenValues& before,
+                         const WrittenValues& intended) {
+  const WrittenValues now = readValues(pane);
+  for (size_t i = 0; i < sizeof now.value / sizeof now.value[0]; ++i) {
+    if (before.value[i] != intended.value[i] && now.value[i] != intended.value[i]) {
+      copyText(r.out->detail, pane->isMaster ? L"Master: " : L"Slave: ", kWrittenNames[i]);
+      return fail(r, PairStep::Check, ResultNotHeld);
+    }
+  }
+  return true;
+}
+
+bool writeAndCheck(Run& r) {
+  const WrittenValues masterBefore = readValues(&masterPane), slaveBefore = readValues(&slavePane);
+  const WrittenValues masterIntended = shownValues(&masterPane);
+  const WrittenValues slaveIntended = shownValues(&slavePane);
+  if (!writeStep(r, &masterPane, PairStep::WriteMaster) ||
+      !writeStep(r, &slavePane, PairStep::WriteSlave) || !begin(r, PairStep::Check)) {
+    return false;
+  }
+  return holdsWhatWasWritten(r, &masterPane, masterBefore, masterIntended) &&
+         holdsWhatWasWritten(r, &slavePane, slaveBefore, slaveIntended);
+}
+
+bool linkStep(Run& r) {
+  if (!begin(r, PairStep::LinkTest))
+    return false;
+  const int32_t verdict = testLink();
+  if (verdict == kLinkCancelled)
+    return fail(r, PairStep::LinkTest, ResultCancelled);
+  r.out->linkVerdict = verdict;
+  return verdict == kLinkPass || fail(r, PairStep::LinkTest, ResultLinkNg);
+}
+
+// Only a module this run has read: a pane may still hold the last pair's.
+void noteSettings(PairModule* m, const PaneRecord* pane) {
+  m->holdsSettings = m->identified && holdsModuleData(pane);
+  if (m->holdsSettings)
+    m->settings = *pane;
+}
+
+}  // namespace
+
+bool paneShowsChanges(const PaneRecord* pane) {
+  if (!holdsModuleData(pane))
+    return false;
+  const WrittenValues shown = shownValues(pane), read = readValues(pane);
+  return std::memcmp(&shown, &read, sizeof shown) != 0;
+}
+
+const wchar_t* pairStepName(PairStep step) {
+  switch (step) {
+    case PairStep::ReadMaster:
+      return L"Read Master";
+    case PairStep::ReadSlave:
+      return L"Read Slave";
+    case PairStep::ApplyProfile:
+      return L"Apply Profile";
+    case PairStep::WriteMaster:
+      return L"Write Master";
+    case PairStep::WriteSlave:
+      return L"Write Slave";
+    case PairStep::Check:
+      return L"Check";
+    case PairStep::LinkTest:
+      return L"Link Test";
+    default:
+      return L"";
+  }
+}
+
+int32_t runPair(const PairRun& run, PairRunResult* out) {
+  *out = PairRunResult{};
+  const uint32_t start = os::tickCount();
+  Run r{run, out};
+  // The modules are about to be paired: their differences are no news.
+  showPairWarnings(false);
+  if (readBoth(r) && applyProfile(r) && writeAndCheck(r))
+    linkStep(r);
+  showPairWarnings(true);
+  noteSettings(&out->master, &masterPane);
+  noteSettings(&out->slave, &slavePane);
+  out->durationMs = os::tickCount() - start;
+  return out->result;
+}

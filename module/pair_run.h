@@ -1,0 +1,79 @@
+// Making two modules a pair, and the production run that reads, sets up,
+// writes, checks and link-tests one pair after the other.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "module/pane.h"
+#include "module/settings_file.h"
+
+// Both panes hold read values.
+bool canMakePair(const PaneRecord* master, const PaneRecord* slave);
+// The slave takes the master's PAN ID and each destination becomes the
+// other module's serial number, as Shown values: red where they differ from
+// what was read, and nothing reaches a module until Write.
+void makePair(PaneRecord* master, PaneRecord* slave);
+
+// A pane's Shown values differ from what its module holds.
+bool paneShowsChanges(const PaneRecord* pane);
+
+// Results of a pair run beyond those of its steps.
+constexpr int32_t ResultProfileMisfit = 768;  // a profile section does not fit its module
+constexpr int32_t ResultNotHeld = 769;        // a module does not hold what was written
+constexpr int32_t ResultLinkNg = 770;         // the link test failed
+
+enum class PairStep : uint8_t {
+  None,
+  ReadMaster,
+  ReadSlave,
+  ApplyProfile,
+  WriteMaster,
+  WriteSlave,
+  Check,
+  LinkTest,
+};
+
+// "Read Master", "Apply Profile", ...; "" for None.
+const wchar_t* pairStepName(PairStep step);
+
+constexpr uint32_t kPairDetailChars = 256;
+
+// One module as the run found and left it.
+struct PairModule {
+  int32_t portNumber = -1;
+  bool identified = false;  // its read succeeded: the identity below is the module's
+  uint32_t serialHigh = 0;
+  uint32_t serialLow = 0;
+  char nodeId[kNodeIdSize] = {};
+  uint16_t firmwareVersion = 0;
+  bool holdsSettings = false;  // the settings below are what the module holds
+  PaneRecord settings;         // its Read group at the end
+};
+
+struct PairRunResult {
+  int32_t result = 0;  // 0: PASS
+  PairStep failedStep = PairStep::None;
+  wchar_t detail[kPairDetailChars] = {};  // what does not fit or is not held
+  bool portsSwapped = false;
+  int32_t linkVerdict = -1;  // 1 OK, 0 NG, -1 not run
+  uint32_t durationMs = 0;
+  PairModule master;
+  PairModule slave;
+};
+
+struct PairRun {
+  const SettingsFile* profile = nullptr;  // null: none loaded
+  // Told as each step begins, before its cancel check.
+  void (*onStep)(void* context, PairStep step) = nullptr;
+  // Swaps the two panes' port picks; false when it cannot.
+  bool (*swapPorts)(void* context) = nullptr;
+  void* context = nullptr;
+};
+
+// Read master, read slave (swapping the port picks when each module sits on
+// the other's port), apply the profile and the pairing it asks for, write
+// each pane that shows changes, check that the modules hold what was
+// written, and test the link. Both panes' cancel events end it after the
+// step in flight. Runs on the worker, as a Read does.
+int32_t runPair(const PairRun& run, PairRunResult* out);

@@ -1,0 +1,196 @@
+// Pairs in numbers: the run's steps in order against module models, Cancel
+// between any two of them, a failing step, crossed ports, and its record.
+#include "module/pair_run.h"
+
+#include <cstring>
+
+#include "link/errors.h"
+#include "module/pair_record.h"
+#include "module/read.h"
+#include "runner/result_messages.h"
+#include "tests/support/pane_fixture.h"
+
+namespace {
+
+using Steps = std::vector<PairStep>;
+const Steps kAllSteps = {PairStep::ReadMaster,  PairStep::ReadSlave,  PairStep::ApplyProfile,
+                         PairStep::WriteMaster, PairStep::WriteSlave, PairStep::Check,
+                         PairStep::LinkTest};
+
+class PairRunTest : public PaneTest {
+ protected:
+  void SetUp() override {
+    PaneTest::SetUp();
+    cancel = os::createEvent();
+  }
+  void TearDown() override {
+    masterPane.cancelEvent = cancel;
+    slavePane.cancelEvent = nullptr;
+    PaneTest::TearDown();
+  }
+  // Modules that are no pair yet, with settings other than the profile's.
+  void unpairedModules() {
+    auto m = masterConfig();
+    m.registers["DL"] = 0x40000077;
+    m.registers["PL"] = 2;
+    auto s = slaveConfig();
+    s.registers["ID"] = 0xABCDEF0123;
+    makeModules(m, s);
+  }
+  void useProfile(const std::string& text) {
+    uint32_t line = 0;
+    wchar_t message[kSettingsMessageChars];
+    ASSERT_TRUE(parseSettingsFile(reinterpret_cast<const uint8_t*>(text.data()), text.size(),
+                                  L"pair.ini", &profile, &line, message));
+    run.profile = &profile;
+  }
+  int32_t runIt() {
+    steps.clear();
+    masterPane.cancelEvent = slavePane.cancelEvent = cancel;  // one Cancel for the run
+    run.context = this;
+    run.onStep = [](void* self, PairStep step) {
+      auto* t = static_cast<PairRunTest*>(self);
+      t->steps.push_back(step);
+      if (step == t->cancelAt)
+        os::setEvent(t->cancel);
+    };
+    return runPair(run, &result);
+  }
+  std::vector<std::string> setters(const std::string& port) const {
+    std::vector<std::string> out;
+    for (const std::string& c : commands(port)) {
+      if (c.size() > 4 && c.rfind("AT", 0) == 0)
+        out.push_back(c);
+    }
+    return out;
+  }
+
+  SettingsFile profile;
+  PairRun run;
+  PairRunResult result;
+  Steps steps;
+  PairStep cancelAt = PairStep::None;
+  os::Handle cancel = nullptr;
+};
+
+TEST_F(PairRunTest, ProfileAndPairingAreWrittenCheckedAndLinked) {
+  unpairedModules();
+  useProfile(
+      "[Master]\nChannel = 14\nPower Level = Highest\n[Slave]\nChannel = 14\n"
+      "[Pair]\nMake Pair = Yes\n");
+  ASSERT_EQ(runIt(), 0) << resultMessage(result.result).format;
+  EXPECT_EQ(steps, kAllSteps);
+  EXPECT_EQ(result.linkVerdict, 1);
+  EXPECT_TRUE(view().errors.empty()) << "no warning while the run pairs them";
+  EXPECT_EQ(master->storedReg("SC"), 0x8u);
+  EXPECT_EQ(master->storedReg("PL"), 4u);
+  EXPECT_EQ(master->storedReg("DL"), 0x40000002u);
+  EXPECT_EQ(slave->storedReg("ID"), 0x1234u);
+  EXPECT_FALSE(master->inCommandMode() || slave->inCommandMode());
+  os::sleepMs(1500);  // the modules' guard time after the link test's text
+  ASSERT_EQ(readBody(&masterPane), 0);
+  ASSERT_EQ(readBody(&slavePane), 0);
+  EXPECT_TRUE(view().errors.empty()) << "a Read of the pair afterwards has nothing to warn of";
+  EXPECT_FALSE(paneShowsChanges(&masterPane) || paneShowsChanges(&slavePane));
+}
+
+TEST_F(PairRunTest, NothingIsWrittenThatTheProfileDoesNotAsk) {
+  ASSERT_EQ(runIt(), 0);  // a pair already, no profile
+  EXPECT_EQ(steps, (Steps{PairStep::ReadMaster, PairStep::ReadSlave, PairStep::ApplyProfile,
+                          PairStep::Check, PairStep::LinkTest}));
+  EXPECT_TRUE(setters("COM3").empty() && setters("COM4").empty());
+  useProfile("[Master]\nPower Level = Low\n");
+  os::sleepMs(1500);  // the modules' guard time after the link test's text
+  ASSERT_EQ(runIt(), 0);
+  EXPECT_TRUE(setters("COM4").empty()) << "the slave was not asked for anything";
+  EXPECT_EQ(setters("COM3"), std::vector<std::string>{"ATPL1"});
+}
+
+TEST_F(PairRunTest, CancelAtEveryStepBoundaryEndsTheRunThere) {
+  for (size_t k = 0; k < kAllSteps.size(); ++k) {
+    unpairedModules();
+    useProfile("[Master]\nChannel = 14\n[Slave]\nChannel = 14\n[Pair]\nMake Pair = Yes\n");
+    os::resetEvent(cancel);
+    cancelAt = kAllSteps[k];
+    EXPECT_EQ(runIt(), ResultCancelled);
+    EXPECT_EQ(result.failedStep, cancelAt);
+    EXPECT_EQ(steps, Steps(kAllSteps.begin(), kAllSteps.begin() + k + 1));
+    EXPECT_FALSE(master->inCommandMode() || slave->inCommandMode()) << k;
+    EXPECT_EQ(master->storedReg("SC") == 0x8, k > 3) << "written only once its step ran";
+    EXPECT_EQ(result.linkVerdict, -1);
+  }
+}
+
+TEST_F(PairRunTest, AFailedStepEndsTheRunWithItsMessage) {
+  unpairedModules();
+  useProfile("[Pair]\nMake Pair = Yes\n");
+  slave->faults.replaceReply["WR"] = "ERROR\r";
+  EXPECT_EQ(runIt(), ErrNotOk);
+  EXPECT_EQ(result.failedStep, PairStep::WriteSlave);
+  EXPECT_EQ(steps.back(), PairStep::WriteSlave);
+  EXPECT_STREQ(resultMessage(result.result).format, L"Communication error.");
+
+  radio.faults.cut = true;
+  EXPECT_EQ(runIt(), ResultLinkNg);
+  EXPECT_EQ(result.failedStep, PairStep::LinkTest);
+  EXPECT_STREQ(resultMessage(result.result).format, L"Link NG.");
+
+  // The next pair's master does not answer: nothing of the last pair is
+  // reported as this one's.
+  os::sleepMs(1500);
+  master->faults.replaceReply["+++"] = "ERROR\r";  // and no reset key comes
+  EXPECT_EQ(runIt(), ErrNoPort);
+  EXPECT_EQ(result.failedStep, PairStep::ReadMaster);
+  EXPECT_FALSE(result.master.identified || result.master.holdsSettings);
+  EXPECT_FALSE(result.slave.identified || result.slave.holdsSettings);
+}
+
+// A minimal RFC 4180 reader: what a spreadsheet makes of a line.
+std::vector<std::string> csvFields(const std::string& line) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"')
+      fields.back() += line[++i];
+    else if (c == '"')
+      quoted = !quoted;
+    else if (!quoted && c == ',')
+      fields.emplace_back();
+    else if (quoted || (c != '\r' && c != '\n'))
+      fields.back() += c;
+  }
+  return fields;
+}
+
+TEST_F(PairRunTest, CrossedPortsAreSwappedAndTheRecordReadsBack) {
+  makeModules(slaveConfig(), masterConfig());
+  run.swapPorts = [](void*) {
+    std::swap(view().texts[masterPane.portCombo], view().texts[slavePane.portCombo]);
+    return true;
+  };
+  ASSERT_EQ(runIt(), 0);
+  std::memcpy(result.slave.nodeId, "=1+2,\"x\"", 9);
+  char header[kPairRecordLineLimit], line[kPairRecordLineLimit];
+  const size_t h = formatPairRecordHeader(header, sizeof header);
+  const size_t n =
+      formatPairRecordLine(result, L"Zeile, \"\u00e4\"", {2026, 3, 4, 5, 6, 7}, line, sizeof line);
+  ASSERT_GT(n, 2u);
+  EXPECT_EQ(std::string(line + n - 2, 2), "\r\n");
+  const auto names = csvFields(std::string(header, h));
+  const auto fields = csvFields(std::string(line, n));
+  ASSERT_EQ(fields.size(), names.size());
+  std::map<std::string, std::string> row;
+  for (size_t i = 0; i < names.size(); ++i)
+    row[names[i]] = fields[i];
+  EXPECT_EQ(row["Date and Time"] + " " + row["Result"] + " " + row["Ports Swapped"],
+            "2026-03-04 05:06:07 PASS Yes");
+  EXPECT_EQ(row["Message"], "Zeile, \"\xC3\xA4\"");
+  EXPECT_EQ(row["Master Port"] + " " + row["Master Serial Number"] + " " + row["Master Channel"],
+            "COM4 02004E4C40000001 20");
+  EXPECT_EQ(row["Slave Power Save"] + " " + row["Slave Destination"], "Off 02004E4C40000001");
+  EXPECT_EQ(row["Slave Node Identifier"], "'=1+2,\"x\"") << "no formula from a module's text";
+  EXPECT_EQ(row["Link Test"] + " " + row["Duration ms"], "OK " + std::to_string(result.durationMs));
+}
+
+}  // namespace

@@ -1,0 +1,392 @@
+// Pairs in numbers on screen: Make Pair, Run Pair behind the progress dialog
+// with its result window and its record line, the record file's pick, and
+// what NLCONF remembers per user. The run itself is portable (module/).
+#include <windows.h>
+// After windows.h:
+#include <commdlg.h>
+#include <shellapi.h>
+
+#include "app/shell.h"
+#include "app/text_format.h"
+#include "module/pair_record.h"
+#include "module/pair_run.h"
+#include "resources/resource_ids.h"
+#include "runner/result_messages.h"
+#include "runner/runner.h"
+#include "ui/main_dialog.h"
+
+namespace {
+
+constexpr DWORD kPathChars = 4096;
+constexpr wchar_t kMemoryKey[] = L"Software\\NLCONF";
+constexpr wchar_t kMasterPortValue[] = L"Master Port";
+constexpr wchar_t kSlavePortValue[] = L"Slave Port";
+constexpr wchar_t kRecordValue[] = L"Record";
+constexpr COLORREF kPassColor = 0xFF0000;  // blue, as "Link OK."
+constexpr COLORREF kFailColor = 0x0000FF;  // red, as "Link NG."
+constexpr int kDetailsChars = 1024;
+
+wchar_t recordPath[kPathChars];
+PairRun pairRun;
+PairRunResult lastRun;
+
+// ---- memory -------------------------------------------------------------------
+// A value that is missing, of another type or too long is as good as none.
+
+bool rememberedNumber(const wchar_t* name, DWORD* value) {
+  DWORD bytes = sizeof *value;
+  return RegGetValueW(HKEY_CURRENT_USER, kMemoryKey, name, RRF_RT_REG_DWORD, nullptr, value,
+                      &bytes) == ERROR_SUCCESS;
+}
+
+void remember(const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, kMemoryKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
+    return;
+  }
+  RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), bytes);
+  RegCloseKey(key);
+}
+
+HWND windowOf(WindowHandle handle) {
+  return static_cast<HWND>(handle);
+}
+
+// ---- the run on the worker -----------------------------------------------------
+
+void showStep(void*, PairStep step) {
+  wchar_t text[64];
+  lstrcpynW(text, pairStepName(step), 48);
+  lstrcatW(text, L"...");
+  SetDlgItemTextW(windowOf(masterPane.progressDialog), IDC_PROGRESS_LABEL, text);
+}
+
+bool swapPortPicks(void*) {
+  HWND masterList = windowOf(masterPane.portCombo);
+  HWND slaveList = windowOf(slavePane.portCombo);
+  const uint32_t masterPort = pickedPort(masterList);
+  const uint32_t slavePort = pickedPort(slaveList);
+  if (!masterPort || !slavePort || !pickPort(masterList, slavePort) ||
+      !pickPort(slaveList, masterPort)) {
+    return false;
+  }
+  rememberPortPick(&masterPane);
+  rememberPortPick(&slavePane);
+  return true;
+}
+
+// One operation of the runner's for the pair: the master pane's Cancel and
+// reset prompt serve both panes while it runs.
+int32_t pairRunBody(PaneRecord* pane) {
+  slavePane.cancelEvent = pane->cancelEvent;
+  slavePane.resetPrompt = pane->resetPrompt;
+  runPair(pairRun, &lastRun);
+  slavePane.cancelEvent = nullptr;
+  slavePane.resetPrompt = nullptr;
+  postOperationDone(pane->progressDialog, pane);
+  return 0;  // the result window tells the run's result, not a message box
+}
+
+// ---- the result ------------------------------------------------------------------
+
+// What the result's message box would have said, the node identifier of the
+// step's module in it, and what does not fit or is not held.
+void failureMessage(wchar_t* out, size_t capacity) {
+  out[0] = 0;
+  if (lastRun.result == 0)
+    return;
+  const ResultMessage message = resultMessage(lastRun.result);
+  const PairModule& module =
+      lastRun.failedStep == PairStep::ReadMaster ? lastRun.master : lastRun.slave;
+  if (message.format && message.namesNodeId)
+    formatBoundedText(out, capacity, message.format, module.nodeId);
+  else if (message.format)
+    formatBoundedText(out, capacity, L"%s", message.format);
+  if (lastRun.detail[0]) {
+    const int length = lstrlenW(out);
+    formatBoundedText(out + length, capacity - static_cast<size_t>(length), L" (%s)",
+                      lastRun.detail);
+  }
+}
+
+void moduleLine(wchar_t* out, size_t capacity, const wchar_t* role, const PairModule& m) {
+  if (!m.identified) {
+    formatBoundedText(out, capacity, L"%s: not read\r\n", role);
+    return;
+  }
+  formatBoundedText(out, capacity, L"%s: %08lX%08lX  %hs\r\n", role,
+                    static_cast<unsigned long>(m.serialHigh),
+                    static_cast<unsigned long>(m.serialLow), m.nodeId);
+}
+
+void composeDetails(wchar_t* out, const wchar_t* message) {
+  out[0] = 0;
+  int length = 0;
+  if (lastRun.result != 0) {
+    length = formatBoundedText(out, kDetailsChars, L"%s: %s\r\n", pairStepName(lastRun.failedStep),
+                               message);
+  }
+  if (length < 0)
+    length = 0;
+  moduleLine(out + length, kDetailsChars - static_cast<size_t>(length), L"Master", lastRun.master);
+  length = lstrlenW(out);
+  moduleLine(out + length, kDetailsChars - static_cast<size_t>(length), L"Slave", lastRun.slave);
+  if (lastRun.portsSwapped)
+    lstrcatW(out, L"The modules were on each other's ports: the ports were swapped.");
+}
+
+struct ResultWindow {
+  const wchar_t* verdict = nullptr;
+  const wchar_t* details = nullptr;
+  COLORREF color = 0;
+  HBRUSH background = nullptr;
+  HWND label = nullptr;
+  LOGFONTW font = {};
+  FontHolder fontHolder;
+};
+
+ResultWindow resultWindow;
+
+INT_PTR CALLBACK pairResultProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      resultWindow.label = GetDlgItem(dialog, IDC_RESULT_LABEL);
+      fitFontToText(resultWindow.label, &resultWindow.font, resultWindow.verdict);
+      applyFont(&resultWindow.fontHolder, resultWindow.label, &resultWindow.font);
+      SetWindowTextW(resultWindow.label, resultWindow.verdict);
+      SetDlgItemTextW(dialog, IDC_PAIR_DETAILS, resultWindow.details);
+      return TRUE;
+    case WM_COMMAND:
+      if (wParam != IDOK && wParam != IDCANCEL)
+        return FALSE;
+      releaseFont(&resultWindow.fontHolder, resultWindow.label);
+      EndDialog(dialog, 0);
+      return TRUE;
+    case WM_CTLCOLORSTATIC:
+      if (reinterpret_cast<HWND>(lParam) != resultWindow.label)
+        return FALSE;
+      SetTextColor(reinterpret_cast<HDC>(wParam), resultWindow.color);
+      SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_BTNFACE));
+      return reinterpret_cast<INT_PTR>(resultWindow.background);
+    default:
+      return FALSE;
+  }
+}
+
+void showPairResult(const wchar_t* details) {
+  resultWindow = ResultWindow{};
+  resultWindow.verdict = lastRun.result == 0 ? L"PASS" : L"FAIL";
+  resultWindow.color = lastRun.result == 0 ? kPassColor : kFailColor;
+  resultWindow.details = details;
+  resultWindow.font.lfHeight = -pixelsOnDisplay(48);
+  resultWindow.font.lfWeight = FW_HEAVY;
+  resultWindow.font.lfCharSet = DEFAULT_CHARSET;
+  resultWindow.font.lfOutPrecision = OUT_CHARACTER_PRECIS;
+  resultWindow.font.lfClipPrecision = CLIP_CHARACTER_PRECIS;
+  resultWindow.background = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+  if (!resultWindow.background) {  // the verdict still shows, if plainly
+    static wchar_t text[kDetailsChars + 8];
+    formatBoundedText(text, kDetailsChars + 8, L"%s\r\n\r\n%s", resultWindow.verdict, details);
+    showError(L"%s", text);
+    return;
+  }
+  DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PAIR_RESULT), mainDialog,
+                  pairResultProc, 0);
+  discardFont(&resultWindow.fontHolder);
+  DeleteObject(resultWindow.background);
+  resultWindow.background = nullptr;
+}
+
+// ---- the record --------------------------------------------------------------------
+
+// One write of the whole line, to the end of a file opened for appending
+// and shared for reading, then flushed: a line is there whole or not at all.
+DWORD appendRecordLine(const wchar_t* path, const wchar_t* message) {
+  static char bytes[2 * kPairRecordLineLimit];
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  const LocalTime when{now.wYear,
+                       static_cast<uint8_t>(now.wMonth),
+                       static_cast<uint8_t>(now.wDay),
+                       static_cast<uint8_t>(now.wHour),
+                       static_cast<uint8_t>(now.wMinute),
+                       static_cast<uint8_t>(now.wSecond)};
+  // Windows opens no read-only file for writing; a file system that would
+  // (Wine's, for root) must not add to a record its owner has closed.
+  const DWORD attributes = GetFileAttributesW(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+    return ERROR_ACCESS_DENIED;
+  HANDLE file = CreateFileW(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return GetLastError();
+  LARGE_INTEGER size{};
+  DWORD error = GetFileSizeEx(file, &size) ? 0 : GetLastError();
+  size_t length = 0;
+  if (!error && size.QuadPart == 0)
+    length = formatPairRecordHeader(bytes, sizeof bytes);
+  const size_t line =
+      error ? 0
+            : formatPairRecordLine(lastRun, message, when, bytes + length, sizeof bytes - length);
+  if (!error && line == 0)
+    error = ERROR_INSUFFICIENT_BUFFER;
+  DWORD written = 0;
+  if (!error) {
+    length += line;
+    if (!WriteFile(file, bytes, static_cast<DWORD>(length), &written, nullptr))
+      error = GetLastError();
+    else if (written != length)
+      error = ERROR_WRITE_FAULT;
+    else if (!FlushFileBuffers(file))
+      error = GetLastError();
+  }
+  CloseHandle(file);
+  return error;
+}
+
+void reportRecordFailure(DWORD error) {
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&text),
+      0, nullptr);
+  showError(L"The run could not be recorded in %s:\r\n%s", recordPath,
+            length && text ? text : L"(no description)");
+  if (text)
+    LocalFree(text);
+}
+
+}  // namespace
+
+// ---- commands ------------------------------------------------------------------------
+
+bool makePairOffered() {
+  return canMakePair(&masterPane, &slavePane);
+}
+
+bool runPairOffered() {
+  return portNumberShown(&masterPane) != 0 && portNumberShown(&slavePane) != 0;
+}
+
+void makePairCommand() {
+  if (makePairOffered())
+    makePair(&masterPane, &slavePane);
+}
+
+void runPairCommand() {
+  if (!runPairOffered())
+    return;
+  pairRun = PairRun{};
+  pairRun.profile = loadedProfile();
+  pairRun.onStep = showStep;
+  pairRun.swapPorts = swapPortPicks;
+  lastRun = PairRunResult{};
+  masterPane.workerBody = pairRunBody;
+  masterPane.progressText = L"Apply Profile...";  // the longest step: the font fits them all
+  if (runOperation(mainDialog, &masterPane, "Run Pair") != 0)
+    return;  // it never started; the runner has said why
+  applyButtonRules();
+  static wchar_t message[kDetailsChars];
+  static wchar_t details[kDetailsChars];
+  failureMessage(message, kDetailsChars);
+  composeDetails(details, message);
+  const DWORD recordError = recordPath[0] ? appendRecordLine(recordPath, message) : 0;
+  showPairResult(details);
+  if (recordError)
+    reportRecordFailure(recordError);
+}
+
+void pickRecordFile() {
+  static wchar_t path[kPathChars];
+  lstrcpynW(path, recordPath, kPathChars);
+  OPENFILENAMEW dialog = {};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = mainDialog;
+  dialog.lpstrFilter = L"Records (*.csv)\0*.csv\0All Files (*.*)\0*.*\0";
+  dialog.lpstrFile = path;
+  dialog.nMaxFile = kPathChars;
+  dialog.lpstrDefExt = L"csv";
+  dialog.lpstrTitle = L"Record To";
+  // A record that exists is appended to, never overwritten.
+  dialog.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
+  if (!GetSaveFileNameW(&dialog)) {
+    if (CommDlgExtendedError() != 0)
+      showError(L"The file dialog could not be shown (error %lu).", CommDlgExtendedError());
+    return;
+  }
+  lstrcpynW(recordPath, path, kPathChars);
+  rememberText(kRecordValue, recordPath);
+}
+
+void rememberStartupArguments(const wchar_t* commandLine) {
+  rememberedText(kRecordValue, recordPath, kPathChars);
+  wchar_t profile[kPathChars] = {};
+  // The profile of the last session, unless the command line names one; a
+  // file that has gone since is no longer the profile.
+  if (rememberedText(L"Profile", profile + 1, kPathChars - 2) &&
+      GetFileAttributesW(profile + 1) != INVALID_FILE_ATTRIBUTES) {
+    profile[0] = L'"';
+    lstrcatW(profile, L"\"");
+  } else {
+    profile[0] = 0;
+  }
+  int count = 0;
+  wchar_t** arguments =
+      commandLine && commandLine[0] ? CommandLineToArgvW(GetCommandLineW(), &count) : nullptr;
+  for (int i = 1; arguments && i < count; ++i) {
+    if (lstrcmpiW(arguments[i], L"--record") == 0 && i + 1 < count) {
+      lstrcpynW(recordPath, arguments[++i], kPathChars);
+      rememberText(kRecordValue, recordPath);
+    } else if (lstrlenW(arguments[i]) < static_cast<int>(kPathChars) - 2) {
+      profile[0] = L'"';
+      lstrcpyW(profile + 1, arguments[i]);
+      lstrcatW(profile, L"\"");
+    }
+  }
+  if (arguments)
+    LocalFree(arguments);
+  rememberStartupSettingsFile(profile);
+}
+
+void takeRememberedPorts() {
+  DWORD port = 0;
+  if (rememberedNumber(kMasterPortValue, &port))
+    pickPort(windowOf(masterPane.portCombo), port);
+  if (rememberedNumber(kSlavePortValue, &port))
+    pickPort(windowOf(slavePane.portCombo), port);
+}
+
+void rememberPortPick(PaneRecord* pane) {
+  const DWORD port = pickedPort(windowOf(pane->portCombo));
+  if (port)
+    remember(pane->isMaster ? kMasterPortValue : kSlavePortValue, REG_DWORD, &port, sizeof port);
+}
+
+void showProfileInCaption(const wchar_t* path) {
+  const wchar_t* name = path;
+  for (const wchar_t* p = path; p && *p; ++p) {
+    if (*p == L'\\' || *p == L'/')
+      name = p + 1;
+  }
+  wchar_t caption[300];
+  if (name && name[0])
+    formatBoundedText(caption, 300, L"NLCONF - %s", name);
+  else
+    lstrcpyW(caption, L"NLCONF");
+  SetWindowTextW(mainDialog, caption);
+}
+
+void rememberText(const wchar_t* name, const wchar_t* value) {
+  remember(name, REG_SZ, value, static_cast<DWORD>((lstrlenW(value) + 1) * sizeof(wchar_t)));
+}
+
+bool rememberedText(const wchar_t* name, wchar_t* out, DWORD chars) {
+  DWORD bytes = chars * sizeof(wchar_t);
+  out[0] = 0;
+  if (RegGetValueW(HKEY_CURRENT_USER, kMemoryKey, name, RRF_RT_REG_SZ, nullptr, out, &bytes) !=
+      ERROR_SUCCESS) {
+    out[0] = 0;
+  }
+  return out[0] != 0;
+}
