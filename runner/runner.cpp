@@ -239,12 +239,12 @@ int32_t runOnWorker(HWND owner, PaneRecord* pane, PaneRecord* partner) {
   return result;
 }
 
-int32_t runOperation(HWND owner, PaneRecord* pane, const char* operation) {
+int32_t runOperation(HWND owner, PaneRecord* pane, const char* operation, PaneRecord* partner) {
   if (!pane)
     return ErrArgument;
   const uint32_t portNumber = portNumberShown(pane);
   logOperationStart(portNumber, operation);
-  int32_t result = runOnWorker(owner, pane, nullptr);
+  int32_t result = runOnWorker(owner, pane, partner);
   // The runner stopped an operation whose port departed through its cancel
   // event; the user did not cancel, and is told of the lost port.
   if (result == ResultCancelled && hasDeferredPortChange(pane))

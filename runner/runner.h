@@ -7,8 +7,10 @@
 #include "module/pane.h"
 
 // The operation's result, after its message; operation ("Read", "Write")
-// names it in the line log.
-int32_t runOperation(HWND owner, PaneRecord* pane, const char* operation = "Operation");
+// names it in the line log. A partner pane's port is used by the body too
+// (as runOnWorker's).
+int32_t runOperation(HWND owner, PaneRecord* pane, const char* operation = "Operation",
+                     PaneRecord* partner = nullptr);
 // The pane's body behind the progress dialog, to its end: its result, with
 // nothing of the run left and no message shown. A partner pane, whose port
 // the body uses too, watches the run's cancel event for its length; the

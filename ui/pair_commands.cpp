@@ -60,6 +60,10 @@ void showStep(void*, PairStep step) {
   lstrcpynW(text, pairStepName(step), 48);
   lstrcatW(text, L"...");
   SetDlgItemTextW(windowOf(masterPane.progressDialog), IDC_PROGRESS_LABEL, text);
+  // The one reset prompt asks for the module that the step reads.
+  PaneRecord* asked = step == PairStep::ReadSlave ? &slavePane : &masterPane;
+  SetWindowTextW(windowOf(masterPane.resetPrompt),
+                 paneCaption(asked, portNumberShown(asked)).c_str());
 }
 
 bool swapPortPicks(void*) {
@@ -76,13 +80,11 @@ bool swapPortPicks(void*) {
   return true;
 }
 
-// One operation of the runner's for the pair: the master pane's Cancel and
-// reset prompt serve both panes while it runs.
+// One operation of the runner's for the pair, the slave its partner: the
+// master pane's Cancel and reset prompt serve both panes while it runs.
 int32_t pairRunBody(PaneRecord* pane) {
-  slavePane.cancelEvent = pane->cancelEvent;
   slavePane.resetPrompt = pane->resetPrompt;
   runPair(pairRun, &lastRun);
-  slavePane.cancelEvent = nullptr;
   slavePane.resetPrompt = nullptr;
   postOperationDone(pane->progressDialog, pane);
   return 0;  // the result window tells the run's result, not a message box
@@ -284,7 +286,7 @@ void runPairCommand() {
   lastRun = PairRunResult{};
   masterPane.workerBody = pairRunBody;
   masterPane.progressText = L"Apply Profile...";  // the longest step: the font fits them all
-  if (runOperation(mainDialog, &masterPane, "Run Pair") != 0)
+  if (runOperation(mainDialog, &masterPane, "Run Pair", &slavePane) != 0)
     return;  // it never started; the runner has said why
   applyButtonRules();
   static wchar_t message[kDetailsChars];
