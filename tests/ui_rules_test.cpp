@@ -309,6 +309,31 @@ TEST_F(UiFieldColors, ColourRequestsFindEachPaintedControlsOwnColour) {
   EXPECT_FALSE(comboFieldColor(&masterPane, nullptr, &color));
 }
 
+// Exit asks about exactly the panes whose red values a module does not hold.
+TEST_F(UiFieldColors, ExitAsksAboutEachPaneWithRedValuesAndOnlyThose) {
+  EXPECT_EQ(exitQuestion(&masterPane, &slavePane), nullptr) << "nothing red: no question";
+  for (const FieldCase& c : fieldCases()) {
+    makeLinkedPair();
+    c.changeShown(slavePane);
+    recolorEveryField(&slavePane);
+    ASSERT_NE(exitQuestion(&masterPane, &slavePane), nullptr) << c.name;
+    EXPECT_STREQ(exitQuestion(&masterPane, &slavePane),
+                 L"The Slave's changes have not been written. Exit anyway?")
+        << c.name;
+  }
+  storeChoice(&masterPane, CommandKind::Channel, 0);
+  EXPECT_STREQ(exitQuestion(&masterPane, &slavePane),
+               L"The Master's and the Slave's changes have not been written. Exit anyway?");
+  storeChoice(&masterPane, CommandKind::Channel, 9);  // back to what was read
+  storeChoice(&masterPane, CommandKind::Baud, 5);
+  slavePane.nodeId[0] = 0;  // its port went away: nothing shown, nothing to lose
+  EXPECT_STREQ(exitQuestion(&masterPane, &slavePane),
+               L"The Master's changes have not been written. Exit anyway?");
+  masterPane.powerSaveColor = kColorRed;  // no such row in the master pane
+  storeChoice(&masterPane, CommandKind::Baud, 3);
+  EXPECT_EQ(exitQuestion(&masterPane, &slavePane), nullptr);
+}
+
 // ---- texts ------------------------------------------------------------------
 
 using UiDisplayTexts = UiRules;
