@@ -216,6 +216,13 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_DEVICECHANGE:
       onDeviceChange(wParam, lParam);
       return TRUE;
+    case WM_VSCROLL:
+    case WM_HSCROLL:
+      // The dialog's own bars; a scroll bar control would name itself.
+      if (lParam != 0)
+        return FALSE;
+      onMainDialogScroll(dialog, message == WM_VSCROLL ? SB_VERT : SB_HORZ, wParam);
+      return TRUE;
     case WM_CLOSE:
       if (userAgreesToExit(dialog))
         destroyMainDialog(dialog);
@@ -234,6 +241,17 @@ void destroyMainDialog(HWND dialog) {
   }
   releaseSharedObjects();
   closeDialogOwner();
+}
+
+void dispatchLoopMessage(MSG* message) {
+  const bool taken = translateExtraKeys(message) || scrollMainDialogByWheel(message) ||
+                     (IsWindow(loopDialog) && IsDialogMessageW(loopDialog, message)) ||
+                     lineLogDialogMessage(message);
+  if (!taken) {
+    TranslateMessage(message);
+    DispatchMessageW(message);
+  }
+  keepFocusInView(message);
 }
 
 void restrictLibrarySearchToSystem() {

@@ -17,6 +17,7 @@
 #include "tests/support/module_peer.h"
 #include "tests/support/recording_view.h"
 #include "ui/device_changes.h"
+#include "ui/dialog_fit.h"
 #include "ui/rules.h"
 
 namespace {
@@ -332,6 +333,55 @@ TEST_F(UiFieldColors, ExitAsksAboutEachPaneWithRedValuesAndOnlyThose) {
   masterPane.powerSaveColor = kColorRed;  // no such row in the master pane
   storeChoice(&masterPane, CommandKind::Baud, 3);
   EXPECT_EQ(exitQuestion(&masterPane, &slavePane), nullptr);
+}
+
+// ---- the dialog on its monitor ----------------------------------------------
+
+bool inside(const ScreenRect& r, const ScreenRect& area) {
+  return r.left >= area.left && r.top >= area.top && r.right <= area.right &&
+         r.bottom <= area.bottom;
+}
+
+TEST(UiDialogFit, AWindowThatFitsIsCentredInTheWorkAreaUnchanged) {
+  const ScreenRect work{0, 0, 1920, 1040};
+  const DialogPlacement p = placeDialog(898, 829, 17, 17, work);
+  EXPECT_FALSE(p.verticalBar || p.horizontalBar);
+  EXPECT_EQ(p.window.right - p.window.left, 898);
+  EXPECT_EQ(p.window.bottom - p.window.top, 829);
+  EXPECT_EQ(p.window.left, (1920 - 898) / 2);
+  EXPECT_EQ(p.window.top, (1040 - 829) / 2);
+}
+
+TEST(UiDialogFit, ATooTallWindowScrollsAndStaysInsideEvenAwayFromTheOrigin) {
+  // 1920 x 1080 at 150 % with a taskbar; a second monitor left of the first.
+  for (const ScreenRect work : {ScreenRect{0, 0, 1920, 1020}, ScreenRect{-1920, 60, 0, 1080}}) {
+    const DialogPlacement p = placeDialog(1344, 1321, 25, 25, work);
+    EXPECT_TRUE(p.verticalBar);
+    EXPECT_FALSE(p.horizontalBar) << "the bar's width still fits beside the layout";
+    EXPECT_EQ(p.window.right - p.window.left, 1344 + 25) << "no column lost to the bar";
+    EXPECT_EQ(p.window.bottom - p.window.top, work.bottom - work.top);
+    EXPECT_TRUE(inside(p.window, work));
+  }
+  // Where the vertical bar leaves too little width, both scroll.
+  const ScreenRect narrow{0, 0, 1000, 700};
+  const DialogPlacement p = placeDialog(990, 829, 17, 17, narrow);
+  EXPECT_TRUE(p.verticalBar && p.horizontalBar);
+  EXPECT_TRUE(inside(p.window, narrow));
+  // A horizontal bar alone can make the height too much.
+  const DialogPlacement q = placeDialog(1100, 690, 17, 17, narrow);
+  EXPECT_TRUE(q.verticalBar && q.horizontalBar);
+  EXPECT_TRUE(inside(q.window, narrow));
+}
+
+TEST(UiDialogFit, ScrollingShowsTheWholeControlAndMovesNoMoreThanNeeded) {
+  // A page of 600 over 1200 of content, now at 100.
+  EXPECT_EQ(scrollToShow(100, 600, 1200, 200, 240), 100) << "in view: stays";
+  EXPECT_EQ(scrollToShow(100, 600, 1200, 1100, 1140), 540) << "below: its end at the bottom";
+  EXPECT_EQ(scrollToShow(100, 600, 1200, 40, 80), 40) << "above: its start at the top";
+  EXPECT_EQ(scrollToShow(100, 600, 1200, 1150, 1210), 600) << "never past the end";
+  EXPECT_EQ(scrollToShow(100, 600, 1200, -8, 30), 0) << "never before the start";
+  EXPECT_EQ(scrollToShow(100, 600, 1200, 300, 1000), 300) << "too long: its start";
+  EXPECT_EQ(clampScroll(50, 800, 700), 0) << "content within the page";
 }
 
 // ---- texts ------------------------------------------------------------------

@@ -190,6 +190,7 @@ void refillPortList(HWND combo) {
     appendPortEntry(combo, ports.entries[i].friendlyName, ports.entries[i].portNumber);
   const int32_t count = entryCount(combo);
   selectPosition(combo, count == 0 ? kNoSelection : (noted < count ? noted : count - 1));
+  fitDroppedWidth(combo);
 }
 
 void onDeviceChange(WPARAM event, LPARAM header) {
@@ -231,6 +232,7 @@ void addPortEntry(uint32_t portNumber) {
       continue;
     for (PaneRecord* pane : {&masterPane, &slavePane}) {
       appendPortEntry(asWindow(pane->portCombo), entry.friendlyName, portNumber);
+      fitDroppedWidth(asWindow(pane->portCombo));
       UpdateWindow(asWindow(pane->portCombo));
     }
     return;

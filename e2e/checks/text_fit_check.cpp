@@ -3,10 +3,14 @@
 // the longest values a pane shows, the link verdicts, the progress dialog
 // with both operations' texts, the reset prompt, the boxes of a settings
 // file's load; and the system menu's settings entries. A text that does not fit is
-// cut on screen ("ading parameters.", "ink OK").
+// cut on screen ("ading parameters.", "ink OK"). With --taskbar N, first a
+// taskbar of N logical pixels is reserved at the bottom of the screen, and
+// at the end every control of the main dialog is reached with the keyboard
+// and two of them with a real mouse, the last one Exit.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -43,6 +47,11 @@ void report(bool fits, const std::string& what, const SIZE& need, const SIZE& ro
   std::printf("%s %s: %ld x %ld px in %ld x %ld\n", fits ? "PASS" : "FAIL", what.c_str(), need.cx,
               need.cy, room.cx, room.cy);
   failures += fits ? 0 : 1;
+}
+
+void verdict(bool good, const std::string& what) {
+  std::printf("%s %s\n", good ? "PASS" : "FAIL", what.c_str());
+  failures += good ? 0 : 1;
 }
 
 // The text's extent in the control's own font, laid out as the control lays
@@ -262,10 +271,214 @@ void checkProgress(const wchar_t* text) {
   runOperation(mainDialog, &masterPane);
 }
 
+// ---- the main dialog on the user's screen ------------------------------------
+
+RECT workArea{};
+DWORD guiThread = 0;
+bool reachDone = false;
+
+bool insideRect(const RECT& inner, const RECT& outer) {
+  return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+         inner.bottom <= outer.bottom;
+}
+
+std::string rectText(const RECT& r) {
+  return std::to_string(r.left) + "," + std::to_string(r.top) + " " +
+         std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top);
+}
+
+// As Windows' taskbar does it: the strip is no longer part of the work area.
+void reserveTaskbar(int logicalHeight) {
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  const int cx = GetSystemMetrics(SM_CXSCREEN), cy = GetSystemMetrics(SM_CYSCREEN);
+  workArea = RECT{0, 0, cx, cy - MulDiv(logicalHeight, dpi, 96)};
+  SystemParametersInfoW(SPI_SETWORKAREA, 0, &workArea, 0);
+  std::printf("INFO screen %dx%d at %d DPI, work area %s\n", cx, cy, dpi,
+              rectText(workArea).c_str());
+}
+
+// What the user sees of the dialog's client area, on the screen.
+RECT visibleClient(HWND dialog) {
+  RECT client{};
+  GetClientRect(dialog, &client);
+  MapWindowPoints(dialog, nullptr, reinterpret_cast<POINT*>(&client), 2);
+  IntersectRect(&client, &client, &workArea);
+  return client;
+}
+
+RECT screenRect(HWND control) {
+  RECT r{};
+  GetWindowRect(control, &r);
+  return r;
+}
+
+HWND focusNow() {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  GetGUIThreadInfo(guiThread, &info);
+  return info.hwndFocus;
+}
+
+bool waitFor(bool (*condition)(HWND), HWND window) {
+  for (int i = 0; i < 150; ++i) {
+    if (condition(window))
+      return true;
+    Sleep(20);
+  }
+  return false;
+}
+
+void send(INPUT input) {
+  SendInput(1, &input, sizeof input);
+  Sleep(30);
+}
+
+void key(WORD virtualKey) {
+  INPUT input{};
+  input.type = INPUT_KEYBOARD;
+  input.ki.wVk = virtualKey;
+  send(input);
+  input.ki.dwFlags = KEYEVENTF_KEYUP;
+  send(input);
+}
+
+void mouse(DWORD flags, POINT at = {}, int wheel = 0) {
+  INPUT input{};
+  input.type = INPUT_MOUSE;
+  input.mi.dwFlags = flags;
+  input.mi.dx = MulDiv(at.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+  input.mi.dy = MulDiv(at.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+  input.mi.mouseData = static_cast<DWORD>(wheel);
+  send(input);
+}
+
+POINT centreOf(HWND control) {
+  const RECT r = screenRect(control);
+  return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
+
+bool centreInView(HWND control) {
+  const RECT view = visibleClient(GetParent(control));
+  const POINT at = centreOf(control);
+  return PtInRect(&view, at) != 0;
+}
+
+// Tab from control to control until the focus comes round again: each
+// one is wholly in view when it has the focus.
+void reachByKeyboard(HWND dialog) {
+  static HWND before = nullptr;
+  before = focusNow();
+  int reached = 0;
+  for (int i = 0; i < 80; ++i) {
+    key(VK_TAB);
+    if (!waitFor([](HWND) { return focusNow() != before; }, nullptr)) {
+      verdict(false, "Tab moves the focus on from control " + std::to_string(GetDlgCtrlID(before)));
+      return;
+    }
+    before = focusNow();
+    Sleep(50);  // the scroll comes after the focus
+    const RECT view = visibleClient(dialog);
+    if (!insideRect(screenRect(before), view)) {
+      verdict(false, "control " + std::to_string(GetDlgCtrlID(before)) + " in view at " +
+                         rectText(screenRect(before)) + " once Tab gave it the focus");
+      return;
+    }
+    ++reached;
+    if (before == GetDlgItem(dialog, IDOK))
+      break;
+  }
+  verdict(reached > 20, "Tab reached " + std::to_string(reached) + " controls, each in view");
+}
+
+// The wheel over the dialog until the control shows, then a click on it.
+bool clickWithMouse(HWND dialog, HWND control) {
+  const RECT view = visibleClient(dialog);
+  mouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE,
+        {(view.left + view.right) / 2, (view.top + view.bottom) / 2});
+  for (int i = 0; i < 60 && !centreInView(control); ++i)
+    mouse(MOUSEEVENTF_WHEEL, {}, -WHEEL_DELTA);
+  const POINT at = centreOf(control);
+  const std::string name = "control " + std::to_string(GetDlgCtrlID(control));
+  if (!centreInView(control)) {
+    verdict(false, name + " at " + rectText(screenRect(control)) + " scrolled into " +
+                       rectText(visibleClient(dialog)) + " by the wheel");
+    return false;
+  }
+  // From another thread a group box is hit first: it answers HTTRANSPARENT
+  // to its own thread only.
+  const HWND hit = WindowFromPoint(at);
+  const bool groupBox = GetParent(hit) == dialog && classOf(hit) == L"Button" &&
+                        (GetWindowLongW(hit, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX;
+  if (hit != control && !IsChild(control, hit) && !groupBox) {
+    verdict(false, name + " under the mouse, not window " + std::to_string(GetDlgCtrlID(hit)));
+    return false;
+  }
+  // The press carries its place: X may still move the pointer after a
+  // move of its own.
+  const DWORD here = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+  mouse(here, at);
+  Sleep(100);
+  mouse(here | MOUSEEVENTF_LEFTDOWN, at);
+  mouse(here | MOUSEEVENTF_LEFTUP, at);
+  return true;
+}
+
+DWORD WINAPI reachControls(void* argument) {
+  HWND dialog = static_cast<HWND>(argument);
+  SetForegroundWindow(dialog);
+  waitFor([](HWND d) { return GetForegroundWindow() == d; }, dialog);
+  reachByKeyboard(dialog);
+  HWND flow = GetDlgItem(dialog, IDC_SLAVE_FLOW_CONTROL);
+  verdict(IsWindowEnabled(flow), "the slave's Flow Control enabled without power save");
+  if (clickWithMouse(dialog, flow)) {
+    const bool dropped =
+        waitFor([](HWND c) { return SendMessageW(c, CB_GETDROPPEDSTATE, 0, 0) != 0; }, flow);
+    verdict(dropped, "a click on the slave's Flow Control opens its list (focus on " +
+                         std::to_string(GetDlgCtrlID(focusNow())) + ")");
+    SendMessageW(flow, CB_SHOWDROPDOWN, FALSE, 0);
+  }
+  // Nothing read is shown any more: Exit asks nothing.
+  masterPane.nodeId[0] = slavePane.nodeId[0] = 0;
+  if (clickWithMouse(dialog, GetDlgItem(dialog, IDOK))) {
+    verdict(waitFor([](HWND d) { return !IsWindow(d); }, dialog),
+            "a click on Exit ends the dialog");
+  }
+  reachDone = true;
+  PostThreadMessageW(guiThread, WM_NULL, 0, 0);
+  return 0;
+}
+
+void checkOnScreen() {
+  HWND dialog = mainDialog;
+  const RECT frame = screenRect(dialog);
+  verdict(insideRect(frame, workArea), "main dialog at " + rectText(frame) + " in the work area");
+  // The slave's Flow Control takes clicks only while Power Save is off,
+  // as it is for a module that does not sleep.
+  showPane(&slavePane, "KOV-NL001/S", false);
+  guiThread = GetCurrentThreadId();
+  HANDLE reacher = CreateThread(nullptr, 0, reachControls, dialog, 0, nullptr);
+  MSG message{};
+  const DWORD started = GetTickCount();
+  while (!reachDone && GetTickCount() - started < 60000) {
+    if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+      dispatchLoopMessage(&message);
+    else
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+  }
+  verdict(WaitForSingleObject(reacher, 5000) == WAIT_OBJECT_0, "the controls reached in time");
+  CloseHandle(reacher);
+}
+
 }  // namespace
 
-int main() {
-  if (!createMainDialog(nullptr)) {
+int main(int argc, char** argv) {
+  const bool onScreen = argc == 3 && std::strcmp(argv[1], "--taskbar") == 0;
+  if (onScreen)
+    reserveTaskbar(std::atoi(argv[2]));
+  loopDialog = createMainDialog(nullptr);
+  if (!loopDialog) {
     std::printf("FAIL the main dialog could not be created\n");
     return 1;
   }
@@ -277,7 +490,10 @@ int main() {
   checkVerdict(L"Link NG.", 0x0000FF);
   checkProgress(L"Reading parameters...");
   checkProgress(L"Writing parameters...");
-  DestroyWindow(mainDialog);
+  if (onScreen)
+    checkOnScreen();
+  if (mainDialog)
+    DestroyWindow(mainDialog);
   std::printf("text fit: %d failed\n", failures);
   return failures ? 1 : 0;
 }
