@@ -162,6 +162,29 @@ void checkMainDialog() {
   }
 }
 
+// Two adapters of one kind differ only in the number at the end of a long
+// name: the drop-down shows each name whole, beside the list's scroll bar.
+void checkPortLists() {
+  const wchar_t* names[] = {L"Sample USB Serial Adapter with a long vendor name (COM3)",
+                            L"Sample USB Serial Adapter with a long vendor name (COM12)"};
+  for (PaneRecord* pane : {&masterPane, &slavePane}) {
+    HWND combo = static_cast<HWND>(pane->portCombo);
+    for (const wchar_t* name : names)
+      SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+    fitDroppedWidth(combo);
+    const LONG dropped = static_cast<LONG>(SendMessageW(combo, CB_GETDROPPEDWIDTH, 0, 0));
+    const LONG room =
+        dropped - GetSystemMetrics(SM_CXVSCROLL) - 2 * GetSystemMetrics(SM_CXBORDER) - 4;
+    for (const wchar_t* name : names) {
+      const SIZE need = extentIn(combo, name, true, DT_NOPREFIX, LONG_MAX);
+      report(need.cx <= room,
+             "port list " + std::to_string(GetDlgCtrlID(combo)) + " entry \"" + narrow(name) + "\"",
+             need, {room, need.cy});
+    }
+    refillPortList(combo);
+  }
+}
+
 // ---- the link verdicts (110) -------------------------------------------------
 
 struct Inspection {
@@ -485,6 +508,7 @@ int main(int argc, char** argv) {
   checkMenuCommands(false);
   checkLoadMessages();
   checkMainDialog();
+  checkPortLists();
   checkMenuCommands(true);
   checkVerdict(L"Link OK.", 0xFF0000);
   checkVerdict(L"Link NG.", 0x0000FF);
