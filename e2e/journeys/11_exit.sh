@@ -23,13 +23,13 @@ journey_exit() {
   exit_fresh_program unwritten || return
   jr_read_clean 3000 master
   jr_pick 3008 19200
-  drv key escape --input >/dev/null
+  drv key escape --input >/dev/null && drv wait msgbox >/dev/null
   expect escape-asks-before-a-pick-is-lost \
     "The Master's changes have not been written. Exit anyway?" "$(drv msgbox)"
   drv click "$no" --in msgbox >/dev/null && drv wait-gone msgbox >/dev/null
   expect no-keeps-the-program running "$(rig_exit_status nlconf 1)"
   expect no-keeps-the-red-pick $'3008 19200\n3008 red' "$(jr_values 3008; jr_colors 3008)"
-  drv key escape --input >/dev/null
+  drv key escape --input >/dev/null && drv wait msgbox >/dev/null
   jr_exit_with yes-ends-with-0 drv click "$yes" --in msgbox
 }
 
