@@ -24,5 +24,5 @@ journey_read_slave_reset_key() {
   # The queries ran at the module's own settings once the key had told them.
   expect_match queries-at-38400-8E2 'host>   "ATNI\\r" .* 38400 8E2$' \
     "$(grep -F 'host>   "ATNI\r"' "$(jr_transcript COM6)")"
-  jr_exit_with exit-ends-with-0 drv click 1
+  jr_exit_confirmed exit-ends-with-0 drv click 1
 }

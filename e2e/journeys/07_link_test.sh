@@ -26,5 +26,5 @@ journey_link_test() {
   expect close-box-closes-the-verdict "gone" "$(drv wait-gone linkresult 5000 | cut -d' ' -f1)"
   expect panes-unchanged-by-the-test $'3003 KOV-NL001/M\n4003 KOV-NL001/S\n1003 enabled' \
     "$(jr_values 3003 4003; drv state 1003)"
-  jr_exit_with exit-ends-with-0 drv click 1
+  jr_exit_confirmed exit-ends-with-0 drv click 1
 }

@@ -32,7 +32,7 @@ journey_settings_files() {
   channel=$(drv selected 3007 | cut -d' ' -f2)
   expect_match saved-as-shown "^; NLCONF [0-9.]+ settings"$'\r\n'"; Master: Node Identifier \
 KOV-NL001/M, .*\\[Master\\]"$'\r\n'"Channel = $channel"$'\r\n' "$(cat "$dir/pair.ini")"
-  jr_exit_with exit-after-save drv click 1
+  jr_exit_confirmed exit-after-save drv click 1
 
   # The batch flow: start with the file, plug in, Read both, Write both.
   printf '%s\r\n' '; for the pair on the bench' '[Master]' 'Channel = 25' 'Power Level = Low' \
@@ -91,5 +91,5 @@ KOV-NL001/M, .*\\[Master\\]"$'\r\n'"Channel = $channel"$'\r\n' "$(cat "$dir/pair
   drv msgbox-ok >/dev/null
   expect read-only-file-whole $'; kept as it was\r' "$(cat "$dir/locked.ini")"
   expect no-temporary-file-left "" "$(find "$dir" -name '*.tmp')"
-  jr_exit_with exit-ends-with-0 drv click 1
+  jr_exit_confirmed exit-ends-with-0 drv click 1
 }
