@@ -362,55 +362,32 @@ check_text_fit_dpi() {
   set_dpi 96 || fail dpi-96 "could not set LogPixels back"
 }
 
-# The dialog on the screens users have (size and scaling), each a Wine
-# virtual desktop of its own for the check alone, with a taskbar of 40
-# logical pixels that the check reserves: Wine on a bare X display has none.
-# The desktops go on a display of their own as large as the largest, since
-# X keeps the pointer within its screen.
+# The dialog on the screens users have, each a Wine virtual desktop for the
+# check alone, on a display of their own as large as the largest (X keeps
+# the pointer on its screen); the check reserves a 40-pixel taskbar, which
+# Wine on a bare X display does not have.
 readonly CHECK_DESKTOP_KEY='HKCU\Software\Wine\AppDefaults\text_fit_check.exe\Explorer'
-readonly DESKTOPS_KEY='HKCU\Software\Wine\Explorer\Desktops'
 wine_reg() {
   rig_bounded timeout -k 5 60 wine reg "$@" </dev/null >/dev/null 2>&1
 }
 check_screen_fit() {
-  local screen size own=$DISPLAY
-  start_large_display || { fail display "no 2560x1440 display"; return; }
+  local screen own=$DISPLAY first=$RIG_XVFB_PID large
+  rig_start_display 2560x1440 || { fail display "no second display"; return; }
+  large=$DISPLAY RIG_PIDS[large-display]=$RIG_XVFB_PID DISPLAY=$own RIG_XVFB_PID=$first
   for screen in 1366x768@96 1920x1080@120 1920x1080@144 2560x1440@168; do
-    size=${screen%@*}
-    if wine_reg add "$DESKTOPS_KEY" /v "nlconf-$screen" /d "$size" /f &&
-      wine_reg add "$CHECK_DESKTOP_KEY" /v Desktop /d "nlconf-$screen" /f &&
-      set_dpi "${screen#*@}"; then
-      DISPLAY=$LARGE_DISPLAY
-      run_check "$screen" "$CHECK_LIMIT_S" text_fit_check.exe --taskbar 40
-      DISPLAY=$own
+    if wine_reg add 'HKCU\Software\Wine\Explorer\Desktops' /v "$screen" /d "${screen%@*}" /f &&
+      wine_reg add "$CHECK_DESKTOP_KEY" /v Desktop /d "$screen" /f && set_dpi "${screen#*@}"; then
+      DISPLAY=$large run_check "$screen" "$CHECK_LIMIT_S" text_fit_check.exe --taskbar 40
     else
       fail "$screen" "could not set up the screen"
     fi
   done
-  wine_reg delete "$CHECK_DESKTOP_KEY" /f || fail desktop "could not set the desktop back"
-  set_dpi 96 || fail dpi-96 "could not set LogPixels back"
-  kill "$LARGE_XVFB_PID" 2>/dev/null
-  # Wine shows every later program the last desktop's size: one of the
-  # display's own size puts it right.
-  size=$(xwininfo -root | awk '/-geometry/ { sub(/[+-].*/, "", $2); print $2 }')
-  rig_bounded timeout -k 5 60 wine explorer "/desktop=nlconf-back,$size" cmd /c exit \
-    </dev/null >/dev/null 2>&1 || fail desktop "could not set the display's size back"
-}
-
-LARGE_XVFB_PID="" LARGE_DISPLAY=""
-start_large_display() {
-  local file=$RIG_WORK/large-display i
-  : >"$file"
-  # Bounded: it outlives the step only if the harness is killed.
-  timeout 900 Xvfb -displayfd 3 -screen 0 2560x1440x24 -nolisten tcp 3>"$file" \
-    >"$RIG_WORK/large-xvfb.log" 2>&1 &
-  LARGE_XVFB_PID=$!
-  for ((i = 0; i < 100; i++)); do
-    [[ -s $file ]] && break
-    sleep 0.1
-  done
-  [[ -s $file ]] || { tail -n 2 "$RIG_WORK/large-xvfb.log"; return 1; }
-  LARGE_DISPLAY=:$(head -n 1 "$file")
+  rig_stop large-display
+  wine_reg delete "$CHECK_DESKTOP_KEY" /f || fail back "could not drop the check's desktop"
+  set_dpi 96 || fail back "could not set LogPixels back"
+  # Later programs see the last desktop's size: one of this display's size.
+  rig_bounded timeout -k 5 60 wine explorer /desktop=back,1280x1024 cmd /c exit </dev/null \
+    >/dev/null 2>&1 || fail back "could not set the screen size back"
 }
 
 # ---------------------------------------------------------------- the run
