@@ -293,24 +293,6 @@ void checkProgress(const wchar_t* text) {
 RECT workArea{};
 DWORD guiThread = 0;
 
-std::string where(HWND window) {
-  RECT r{};
-  GetWindowRect(window, &r);
-  return std::to_string(r.left) + "," + std::to_string(r.top) + " " +
-         std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top);
-}
-
-// As a taskbar does: the strip at the bottom leaves the work area.
-void reserveTaskbar(int logicalHeight) {
-  HDC screen = GetDC(nullptr);
-  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
-  workArea = {0, 0, GetSystemMetrics(SM_CXSCREEN),
-              GetSystemMetrics(SM_CYSCREEN) - MulDiv(logicalHeight, dpi, 96)};
-  SystemParametersInfoW(SPI_SETWORKAREA, 0, &workArea, 0);
-  std::printf("INFO screen %ldx%d at %d DPI\n", workArea.right, GetSystemMetrics(SM_CYSCREEN), dpi);
-}
-
 // Wholly within the work area and, for a control, its dialog's client area.
 bool inView(HWND window, HWND dialog) {
   RECT view = workArea, client{}, r{}, both{};
@@ -341,36 +323,27 @@ HWND focusNow() {
 void send(DWORD type, DWORD flags, WORD key, POINT at = {}, int wheel = 0) {
   INPUT in{};
   in.type = type;
-  in.ki.wVk = key;
-  in.ki.dwFlags = flags;
-  if (type == INPUT_MOUSE) {
-    in.mi = {MulDiv(at.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1),
-             MulDiv(at.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1),
-             static_cast<DWORD>(wheel),
-             flags,
-             0,
-             0};
-  }
+  in.ki = {key, 0, flags, 0, 0};
+  const LONG x = MulDiv(at.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+  const LONG y = MulDiv(at.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+  if (type == INPUT_MOUSE)
+    in.mi = {x, y, static_cast<DWORD>(wheel), flags, 0, 0};
   SendInput(1, &in, sizeof in);
   Sleep(30);
 }
 
-// Tab from the first control up to Exit, the last: each one in view as
-// soon as it has the focus.
+// Tab from the first control up to Exit, the last: each in view as soon as
+// it has the focus.
 void reachByKeyboard(HWND dialog) {
   SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, 3000)), TRUE);
   int reached = 0;
   for (HWND focus = focusNow(); focus != GetDlgItem(dialog, IDOK) && reached < 80; ++reached) {
     send(INPUT_KEYBOARD, 0, VK_TAB);
     send(INPUT_KEYBOARD, KEYEVENTF_KEYUP, VK_TAB);
-    const HWND before = focus;
-    within3s([&] { return (focus = focusNow()) != before; });
+    within3s([&, before = focus] { return (focus = focusNow()) != before; });
     Sleep(50);  // the scroll follows the focus
-    if (!inView(focus, dialog)) {
-      verdict(false, "control " + std::to_string(GetDlgCtrlID(focus)) + " at " + where(focus) +
-                         " in view once Tab gave it the focus");
-      return;
-    }
+    if (!inView(focus, dialog))
+      return verdict(false, "control " + std::to_string(GetDlgCtrlID(focus)) + " in view by Tab");
   }
   verdict(reached > 20 && reached < 80, "Tab reached " + std::to_string(reached) + " controls");
 }
@@ -380,23 +353,18 @@ bool clickWithMouse(HWND dialog, int id) {
   HWND control = GetDlgItem(dialog, id);
   RECT r{};
   GetWindowRect(dialog, &r);
-  send(INPUT_MOUSE, MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, 0,
-       {(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+  const DWORD here = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+  send(INPUT_MOUSE, here, 0, {(r.left + r.right) / 2, (r.top + r.bottom) / 2});
   for (int i = 0; i < 60 && !inView(control, dialog); ++i)
     send(INPUT_MOUSE, MOUSEEVENTF_WHEEL, 0, {}, -WHEEL_DELTA);
-  if (!inView(control, dialog)) {
-    verdict(false, "control " + std::to_string(id) + " at " + where(control) + " in view by wheel");
-    return false;
-  }
+  const bool shown = inView(control, dialog);
+  verdict(shown, "control " + std::to_string(id) + " in view by the wheel");
   GetWindowRect(control, &r);
   const POINT at{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
   // Each event carries its place: X may still move the pointer late.
-  const DWORD here = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-  send(INPUT_MOUSE, here, 0, at);
-  Sleep(100);
-  send(INPUT_MOUSE, here | MOUSEEVENTF_LEFTDOWN, 0, at);
-  send(INPUT_MOUSE, here | MOUSEEVENTF_LEFTUP, 0, at);
-  return true;
+  for (DWORD flags : {here, here, here | MOUSEEVENTF_LEFTDOWN, here | MOUSEEVENTF_LEFTUP})
+    send(INPUT_MOUSE, shown ? flags : here, 0, at);
+  return shown;
 }
 
 DWORD WINAPI reachControls(void* argument) {
@@ -418,7 +386,12 @@ DWORD WINAPI reachControls(void* argument) {
 }
 
 void checkOnScreen() {
-  verdict(inView(mainDialog, nullptr), "main dialog at " + where(mainDialog) + " in the work area");
+  RECT r{};
+  GetWindowRect(mainDialog, &r);
+  std::printf("INFO screen %dx%d, work area %ldx%ld, main dialog at %ld,%ld %ldx%ld\n",
+              GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), workArea.right,
+              workArea.bottom, r.left, r.top, r.right - r.left, r.bottom - r.top);
+  verdict(inView(mainDialog, nullptr), "main dialog in the work area");
   showPane(&slavePane, "KOV-NL001/S", false);  // Flow Control takes clicks without power save
   guiThread = GetCurrentThreadId();
   HANDLE reacher = CreateThread(nullptr, 0, reachControls, mainDialog, 0, nullptr);
@@ -433,8 +406,13 @@ void checkOnScreen() {
 
 int main(int argc, char** argv) {
   const bool onScreen = argc == 3 && std::strcmp(argv[1], "--taskbar") == 0;
-  if (onScreen)
-    reserveTaskbar(std::atoi(argv[2]));
+  if (onScreen) {  // as a taskbar does: the strip leaves the work area
+    HDC screen = GetDC(nullptr);
+    const int strip = MulDiv(std::atoi(argv[2]), GetDeviceCaps(screen, LOGPIXELSY), 96);
+    ReleaseDC(nullptr, screen);
+    workArea = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN) - strip};
+    SystemParametersInfoW(SPI_SETWORKAREA, 0, &workArea, 0);
+  }
   loopDialog = createMainDialog(nullptr);
   if (!loopDialog) {
     std::printf("FAIL the main dialog could not be created\n");
