@@ -70,8 +70,10 @@ void scrollTo(int32_t x, int32_t y) {
   view.x = x;
   view.y = y;
   ScrollWindowEx(view.dialog, dx, dy, nullptr, nullptr, nullptr, nullptr, SW_SCROLLCHILDREN);
-  SetScrollPos(view.dialog, SB_HORZ, x, TRUE);
-  SetScrollPos(view.dialog, SB_VERT, y, TRUE);
+  if (dx != 0)
+    SetScrollPos(view.dialog, SB_HORZ, x, TRUE);
+  if (dy != 0)
+    SetScrollPos(view.dialog, SB_VERT, y, TRUE);
   // Group boxes paint through to the dialog: moved bits would leave
   // pieces of their frames behind.
   RedrawWindow(view.dialog, nullptr, nullptr,
@@ -79,8 +81,10 @@ void scrollTo(int32_t x, int32_t y) {
 }
 
 bool scrolls() {
+  if (!IsWindow(view.dialog))
+    return false;
   const SIZE p = page(view.dialog);
-  return view.dialog && (p.cx < view.contentWidth || p.cy < view.contentHeight);
+  return p.cx < view.contentWidth || p.cy < view.contentHeight;
 }
 
 }  // namespace
