@@ -41,16 +41,7 @@ int runMessageLoop() {
     const BOOL got = GetMessageW(&message, nullptr, 0, 0);
     if (got == 0 || got == -1)
       return got == 0 ? int(message.wParam) : kExitLoopFailed;
-    if (translateExtraKeys(&message))
-      continue;
-    if (IsWindow(loopDialog) && IsDialogMessageW(loopDialog, &message)) {
-      continue;
-    }
-    if (lineLogDialogMessage(&message)) {
-      continue;
-    }
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
+    dispatchLoopMessage(&message);
   }
 }
 

@@ -68,6 +68,24 @@ HWND failDialogCreation(const wchar_t* failureText) {
   return nullptr;
 }
 
+// Exit, Enter, Escape and the close box all come here. A second WM_CLOSE
+// (Enter pressed twice) can arrive while the question is up: it is the
+// same question, not a second one.
+bool userAgreesToExit(HWND dialog) {
+  static bool asking = false;
+  const wchar_t* question = exitQuestion(&masterPane, &slavePane);
+  if (!question)
+    return true;
+  if (asking)
+    return false;
+  asking = true;
+  // No is the default: a key held down must not throw the picks away.
+  const int answer =
+      MessageBoxW(dialog, question, kDialogCaption, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
+  asking = false;
+  return answer == IDYES;
+}
+
 HICON loadProgramIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
   return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_NLCONF), IMAGE_ICON,
                                        GetSystemMetrics(widthMetric),
@@ -212,8 +230,16 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
       if (HIWORD(lParam))
         updateExtraCommands();
       return FALSE;
+    case WM_VSCROLL:
+    case WM_HSCROLL:
+      // The dialog's own bars; a scroll bar control would name itself.
+      if (lParam != 0)
+        return FALSE;
+      onMainDialogScroll(dialog, message == WM_VSCROLL ? SB_VERT : SB_HORZ, wParam);
+      return TRUE;
     case WM_CLOSE:
-      destroyMainDialog(dialog);
+      if (userAgreesToExit(dialog))
+        destroyMainDialog(dialog);
       return TRUE;
     default:
       return FALSE;
@@ -229,6 +255,17 @@ void destroyMainDialog(HWND dialog) {
   }
   releaseSharedObjects();
   closeDialogOwner();
+}
+
+void dispatchLoopMessage(MSG* message) {
+  const bool taken = translateExtraKeys(message) || scrollMainDialogByWheel(message) ||
+                     (IsWindow(loopDialog) && IsDialogMessageW(loopDialog, message)) ||
+                     lineLogDialogMessage(message);
+  if (!taken) {
+    TranslateMessage(message);
+    DispatchMessageW(message);
+  }
+  keepFocusInView(message);
 }
 
 void restrictLibrarySearchToSystem() {

@@ -22,6 +22,10 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 HWND createMainDialog(HWND owner);
 INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 void destroyMainDialog(HWND dialog);
+// One message of the program's loop: the extra keys, the wheel over the
+// scrolling dialog, the dialogs' keyboard, then the window it is for; and
+// the focused control kept in view.
+void dispatchLoopMessage(MSG* message);
 
 // Every box text is formatted into this many characters, terminator
 // included; a longer text is cut and ends in "..." (app/text_format.h).

@@ -379,6 +379,34 @@ check_text_fit_dpi() {
   set_dpi 96 || fail dpi-96 "could not set LogPixels back"
 }
 
+# The dialog on the screens users have, each a Wine virtual desktop for the
+# check alone, on a display of their own as large as the largest (X keeps
+# the pointer on its screen); the check reserves a 40-pixel taskbar, which
+# Wine on a bare X display does not have.
+readonly CHECK_DESKTOP_KEY='HKCU\Software\Wine\AppDefaults\text_fit_check.exe\Explorer'
+wine_reg() {
+  rig_bounded timeout -k 5 60 wine reg "$@" </dev/null >/dev/null 2>&1
+}
+check_screen_fit() {
+  local screen own=$DISPLAY first=$RIG_XVFB_PID large
+  rig_start_display 2560x1440 || { fail display "no second display"; return; }
+  large=$DISPLAY RIG_PIDS[large-display]=$RIG_XVFB_PID DISPLAY=$own RIG_XVFB_PID=$first
+  for screen in 1366x768@96 1920x1080@120 1920x1080@144 2560x1440@168; do
+    if wine_reg add 'HKCU\Software\Wine\Explorer\Desktops' /v "$screen" /d "${screen%@*}" /f &&
+      wine_reg add "$CHECK_DESKTOP_KEY" /v Desktop /d "$screen" /f && set_dpi "${screen#*@}"; then
+      DISPLAY=$large run_check "$screen" "$CHECK_LIMIT_S" text_fit_check.exe --taskbar 40
+    else
+      fail "$screen" "could not set up the screen"
+    fi
+  done
+  rig_stop large-display
+  wine_reg delete "$CHECK_DESKTOP_KEY" /f || fail back "could not drop the check's desktop"
+  set_dpi 96 || fail back "could not set LogPixels back"
+  # Later programs see the last desktop's size: one of this display's size.
+  rig_bounded timeout -k 5 60 wine explorer /desktop=back,1280x1024 cmd /c exit </dev/null \
+    >/dev/null 2>&1 || fail back "could not set the screen size back"
+}
+
 # ---------------------------------------------------------------- the run
 
 started=$(now_ms)
@@ -396,6 +424,7 @@ step app_format_check check_alone
 step runner_check check_alone
 step text_fit check_text_fit
 step text_fit_dpi check_text_fit_dpi
+step screen_fit check_screen_fit
 step serial_smoke check_serial_smoke
 step link_over_wine check_link_over_wine
 step port_devices selfcheck_port_devices

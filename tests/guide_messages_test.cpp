@@ -56,11 +56,12 @@ void collect(const std::string& text, const std::regex& pattern, std::set<std::s
 std::set<std::string> programMessages() {
   const std::regex boxed(
       R"re((?:showError|showInfo|showSystemError|failDialogCreation|showLinkResult)\((?:\s*mainDialog,)?\s*L"((?:[^"\\]|\\.)*)")re");
-  const std::regex resultText(R"re(wchar_t k\w+(?:Text|Format)\[\] = L"((?:[^"\\]|\\.)*)")re");
+  const std::regex resultText(R"re(wchar_t k\w+(?:Text|Format)\[\] =\s*L"((?:[^"\\]|\\.)*)")re");
   std::set<std::string> messages;
   for (const std::string& code : productCode())
     collect(code, boxed, &messages);
-  collect(fileText(kSource / "runner/result_messages.cpp"), resultText, &messages);
+  for (const char* file : {"runner/result_messages.cpp", "ui/rules.cpp"})
+    collect(fileText(kSource / file), resultText, &messages);
   return messages;
 }
 

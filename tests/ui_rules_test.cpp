@@ -17,6 +17,7 @@
 #include "tests/support/module_peer.h"
 #include "tests/support/recording_view.h"
 #include "ui/device_changes.h"
+#include "ui/dialog_fit.h"
 #include "ui/rules.h"
 
 namespace {
@@ -307,6 +308,47 @@ TEST_F(UiFieldColors, ColourRequestsFindEachPaintedControlsOwnColour) {
   // must not match a null control.
   EXPECT_FALSE(staticFieldColor(&masterPane, nullptr, &color));
   EXPECT_FALSE(comboFieldColor(&masterPane, nullptr, &color));
+}
+
+// Exit asks about exactly the panes whose red values no module holds.
+TEST_F(UiFieldColors, ExitAsksAboutEachPaneWithRedValuesAndOnlyThose) {
+  EXPECT_EQ(exitQuestion(&masterPane, &slavePane), nullptr) << "nothing red: no question";
+  for (const FieldCase& c : fieldCases()) {
+    makeLinkedPair();
+    c.changeShown(slavePane);
+    recolorEveryField(&slavePane);
+    EXPECT_STREQ(exitQuestion(&masterPane, &slavePane),
+                 L"The Slave's changes have not been written. Exit anyway?")
+        << c.name;
+  }
+  storeChoice(&masterPane, CommandKind::Baud, 5);
+  EXPECT_STREQ(exitQuestion(&masterPane, &slavePane),
+               L"The Master's and the Slave's changes have not been written. Exit anyway?");
+  slavePane.nodeId[0] = 0;                // its port went away: nothing shown, nothing to lose
+  masterPane.powerSaveColor = kColorRed;  // no such row in the master pane
+  storeChoice(&masterPane, CommandKind::Baud, 3);
+  EXPECT_EQ(exitQuestion(&masterPane, &slavePane), nullptr);
+}
+
+// ---- the dialog on its monitor ----------------------------------------------
+
+TEST(UiDialogFit, CentredWhereItFitsElseAsLargeAsTheWorkAreaWithScrollBars) {
+  const DialogPlacement fits = placeDialog(898, 829, 17, 17, {0, 0, 1920, 1040});
+  EXPECT_FALSE(fits.verticalBar || fits.horizontalBar);
+  EXPECT_EQ(fits.window.left, 511);
+  EXPECT_EQ(fits.window.bottom, 105 + 829);
+  // 150 % above a taskbar, on a monitor left of the primary: the bar goes
+  // beside the layout and the window stays inside.
+  const DialogPlacement tall = placeDialog(1344, 1321, 25, 25, {-1920, 0, 0, 1020});
+  EXPECT_TRUE(tall.verticalBar && !tall.horizontalBar);
+  EXPECT_EQ(tall.window.left, -1920 + (1920 - 1369) / 2);
+  EXPECT_EQ(tall.window.bottom - tall.window.top, 1020);
+  // A bar that takes the last room calls for the other one.
+  for (const auto& [width, height] : {std::pair{990, 829}, std::pair{1100, 690}}) {
+    const DialogPlacement both = placeDialog(width, height, 17, 17, {0, 0, 1000, 700});
+    EXPECT_TRUE(both.verticalBar && both.horizontalBar) << width;
+    EXPECT_TRUE(both.window.right == 1000 && both.window.bottom == 700) << width;
+  }
 }
 
 // ---- texts ------------------------------------------------------------------

@@ -68,6 +68,7 @@ BOOL initMainDialog(HWND dialog) {
   addExtraCommands(dialog);
   DragAcceptFiles(dialog, TRUE);
   applyButtonRules();
+  fitMainDialog(dialog);
   return TRUE;
 }
 

@@ -38,10 +38,25 @@ HBRUSH onCtlColorStatic(HDC dc, HWND control);
 HBRUSH onCtlColorEdit(HDC dc, HWND control);
 // displayPane is a view hook.
 
+// The dialog on its monitor: whole and centred in the work area where it
+// fits, otherwise as large as the work area, with scroll bars, the wheel
+// scrolling it and the focused control kept in view.
+void fitMainDialog(HWND dialog);
+void onMainDialogScroll(HWND dialog, int bar, WPARAM request);
+// From the message loop: a wheel over the scrolling dialog scrolls it;
+// true when it took the message.
+bool scrollMainDialogByWheel(const MSG* message);
+// From the message loop, after each message: a control that took the
+// focus by the keyboard is scrolled into view.
+void keepFocusInView(const MSG* message);
+
 // Port lists (PortEntry is in ui/rules.h).
 // Fills entries with the usable serial ports, in the system's order.
 int enumerateSerialPorts(PortEntry* entries, int capacity);
 void refillPortList(HWND combo);
+// A port list's drop-down as wide as its longest entry, so that two ports
+// with long names of one kind are told apart by their numbers.
+void fitDroppedWidth(HWND combo);
 void onDeviceChange(WPARAM event, LPARAM header);
 void addPortEntry(uint32_t portNumber);
 // The port number of a list's pick, 0 for none; picking a port that is not

@@ -3,6 +3,7 @@
 #include <dbt.h>
 #include <setupapi.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <initializer_list>
 #include <new>
@@ -190,6 +191,7 @@ void refillPortList(HWND combo) {
     appendPortEntry(combo, ports.entries[i].friendlyName, ports.entries[i].portNumber);
   const int32_t count = entryCount(combo);
   selectPosition(combo, count == 0 ? kNoSelection : (noted < count ? noted : count - 1));
+  fitDroppedWidth(combo);
 }
 
 void onDeviceChange(WPARAM event, LPARAM header) {
@@ -231,6 +233,7 @@ void addPortEntry(uint32_t portNumber) {
       continue;
     for (PaneRecord* pane : {&masterPane, &slavePane}) {
       appendPortEntry(asWindow(pane->portCombo), entry.friendlyName, portNumber);
+      fitDroppedWidth(asWindow(pane->portCombo));
       UpdateWindow(asWindow(pane->portCombo));
     }
     return;
@@ -277,4 +280,32 @@ bool pickPort(HWND combo, uint32_t portNumber) {
     return false;
   selectPosition(combo, position);
   return true;
+}
+
+void fitDroppedWidth(HWND combo) {
+  HDC dc = GetDC(combo);
+  const HFONT font = reinterpret_cast<HFONT>(SendMessageW(combo, WM_GETFONT, 0, 0));
+  const HGDIOBJ before = SelectObject(dc, font ? font : GetStockObject(SYSTEM_FONT));
+  LONG widest = 0;
+  const LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    wchar_t text[kFriendlyNameChars] = {};
+    if (SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0) >= kFriendlyNameChars)
+      continue;  // no PortEntry name is that long
+    const LRESULT length =
+        SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+    SIZE extent{};
+    if (length > 0 && GetTextExtentPoint32W(dc, text, static_cast<int>(length), &extent))
+      widest = std::max(widest, extent.cx);
+  }
+  SelectObject(dc, before);
+  ReleaseDC(combo, dc);
+  // The list's frame and the item's inner margins, and room for its scroll
+  // bar should the list be longer than its drop-down.
+  const LONG frame = 4 * GetSystemMetrics(SM_CXEDGE) + 2 * GetSystemMetrics(SM_CXBORDER) + 4;
+  const LONG width = widest + frame + GetSystemMetrics(SM_CXVSCROLL);
+  RECT own{};
+  GetWindowRect(combo, &own);
+  SendMessageW(combo, CB_SETDROPPEDWIDTH,
+               static_cast<WPARAM>(std::max(width, own.right - own.left)), 0);
 }

@@ -254,6 +254,47 @@ bool comboFieldColor(const PaneRecord* pane, WindowHandle control, ColorRef* col
   return false;
 }
 
+// ---- unwritten values -------------------------------------------------------
+
+bool showsUnwrittenValues(const PaneRecord* pane) {
+  if (!holdsModuleData(pane))
+    return false;
+  const PaneRecord& p = *pane;
+  bool red = false;
+  for (ColorRef color : {p.panIdColor, p.destLowColor, p.destHighColor, p.channelColor, p.baudColor,
+                         p.parityColor, p.stopBitsColor, p.powerLevelColor, p.boostModeColor,
+                         p.flowControlColor, p.rtsColor, p.ctsColor}) {
+    red = red || color != kColorBlack;
+  }
+  // The master has no power save row: its colours there are never drawn.
+  if (!p.isMaster)
+    red = red || p.powerSaveColor != kColorBlack || p.sleepModeColor != kColorBlack;
+  return red;
+}
+
+namespace {
+
+constexpr wchar_t kBothUnwrittenText[] =
+    L"The Master's and the Slave's changes have not been written. Exit anyway?";
+constexpr wchar_t kMasterUnwrittenText[] =
+    L"The Master's changes have not been written. Exit anyway?";
+constexpr wchar_t kSlaveUnwrittenText[] =
+    L"The Slave's changes have not been written. Exit anyway?";
+
+}  // namespace
+
+const wchar_t* exitQuestion(const PaneRecord* master, const PaneRecord* slave) {
+  const bool inMaster = showsUnwrittenValues(master);
+  const bool inSlave = showsUnwrittenValues(slave);
+  if (inMaster && inSlave)
+    return kBothUnwrittenText;
+  if (inMaster)
+    return kMasterUnwrittenText;
+  if (inSlave)
+    return kSlaveUnwrittenText;
+  return nullptr;
+}
+
 // ---- commands ---------------------------------------------------------------
 
 Command decodeCommand(uint64_t wParam) {

@@ -63,6 +63,15 @@ void recolorFlowFields(PaneRecord* pane);
 bool staticFieldColor(const PaneRecord* pane, WindowHandle control, ColorRef* color);
 bool comboFieldColor(const PaneRecord* pane, WindowHandle control, ColorRef* color);
 
+// ---- unwritten values -------------------------------------------------------
+
+// A pane that holds module data and shows anything in red: what it shows
+// would be lost by ending the program.
+bool showsUnwrittenValues(const PaneRecord* pane);
+// The question to ask before the program ends, naming the panes with
+// unwritten values; null when ending loses nothing.
+const wchar_t* exitQuestion(const PaneRecord* master, const PaneRecord* slave);
+
 // ---- texts ------------------------------------------------------------------
 
 constexpr uint32_t kDisplayTextChars = 17;

@@ -3,10 +3,12 @@
 // the longest values a pane shows, the link verdicts, the progress dialog
 // with both operations' texts, the reset prompt, the boxes of a settings
 // file's load; and the system menu's settings entries. A text that does not fit is
-// cut on screen ("ading parameters.", "ink OK").
+// cut on screen ("ading parameters.", "ink OK"). With --taskbar N (logical
+// pixels, reserved first), the main dialog is then also reached on screen.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -43,6 +45,11 @@ void report(bool fits, const std::string& what, const SIZE& need, const SIZE& ro
   std::printf("%s %s: %ld x %ld px in %ld x %ld\n", fits ? "PASS" : "FAIL", what.c_str(), need.cx,
               need.cy, room.cx, room.cy);
   failures += fits ? 0 : 1;
+}
+
+void verdict(bool good, const std::string& what) {
+  std::printf("%s %s\n", good ? "PASS" : "FAIL", what.c_str());
+  failures += good ? 0 : 1;
 }
 
 // The text's extent in the control's own font, laid out as the control lays
@@ -154,6 +161,25 @@ void checkMainDialog() {
     showPane(&slavePane, "KOV-NL001/S", flowControl);
     checkDialog(mainDialog, flowControl ? "main dialog, flow control" : "main dialog, no flow");
   }
+}
+
+// Two adapters of one kind, long names that differ in their numbers only:
+// each whole in the drop-down, beside its scroll bar.
+void checkPortLists() {
+  for (const wchar_t* name : {L"Sample USB Serial Adapter with a long vendor name (COM3)",
+                              L"Sample USB Serial Adapter with a long vendor name (COM12)"}) {
+    for (PaneRecord* pane : {&masterPane, &slavePane}) {
+      HWND combo = static_cast<HWND>(pane->portCombo);
+      SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+      fitDroppedWidth(combo);
+      const SIZE need = extentIn(combo, name, true, DT_NOPREFIX, LONG_MAX);
+      const LONG room = static_cast<LONG>(SendMessageW(combo, CB_GETDROPPEDWIDTH, 0, 0)) -
+                        GetSystemMetrics(SM_CXVSCROLL) - 2 * GetSystemMetrics(SM_CXBORDER) - 4;
+      report(need.cx <= room, "port list entry \"" + narrow(name) + "\"", need, {room, need.cy});
+    }
+  }
+  refillPortList(static_cast<HWND>(masterPane.portCombo));
+  refillPortList(static_cast<HWND>(slavePane.portCombo));
 }
 
 // ---- the link verdicts (110) -------------------------------------------------
@@ -278,16 +304,140 @@ void checkLinkTestProgress() {
   runOnWorker(mainDialog, &masterPane, &slavePane);
 }
 
+// ---- the main dialog on the user's screen ------------------------------------
+
+RECT workArea{};
+DWORD guiThread = 0;
+
+// Wholly within the work area and, for a control, its dialog's client area.
+bool inView(HWND window, HWND dialog) {
+  RECT view = workArea, client{}, r{}, both{};
+  if (dialog) {
+    GetClientRect(dialog, &client);
+    MapWindowPoints(dialog, nullptr, reinterpret_cast<POINT*>(&client), 2);
+    IntersectRect(&view, &view, &client);
+  }
+  GetWindowRect(window, &r);
+  IntersectRect(&both, &r, &view);
+  return EqualRect(&both, &r) != 0;
+}
+
+template <typename Condition>
+bool within3s(Condition condition) {
+  for (int i = 0; i < 150 && !condition(); ++i)
+    Sleep(20);
+  return condition();
+}
+
+HWND focusNow() {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  GetGUIThreadInfo(guiThread, &info);
+  return info.hwndFocus;
+}
+
+void send(DWORD type, DWORD flags, WORD key, POINT at = {}, int wheel = 0) {
+  INPUT in{};
+  in.type = type;
+  in.ki = {key, 0, flags, 0, 0};
+  const LONG x = MulDiv(at.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+  const LONG y = MulDiv(at.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+  if (type == INPUT_MOUSE)
+    in.mi = {x, y, static_cast<DWORD>(wheel), flags, 0, 0};
+  SendInput(1, &in, sizeof in);
+  Sleep(30);
+}
+
+// Tab from the first control up to Exit, the last: each in view as soon as
+// it has the focus.
+void reachByKeyboard(HWND dialog) {
+  SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, 3000)), TRUE);
+  int reached = 0;
+  for (HWND focus = focusNow(); focus != GetDlgItem(dialog, IDOK) && reached < 80; ++reached) {
+    send(INPUT_KEYBOARD, 0, VK_TAB);
+    send(INPUT_KEYBOARD, KEYEVENTF_KEYUP, VK_TAB);
+    within3s([&, before = focus] { return (focus = focusNow()) != before; });
+    Sleep(50);  // the scroll follows the focus
+    if (!inView(focus, dialog))
+      return verdict(false, "control " + std::to_string(GetDlgCtrlID(focus)) + " in view by Tab");
+  }
+  verdict(reached > 20 && reached < 80, "Tab reached " + std::to_string(reached) + " controls");
+}
+
+// The wheel over the dialog until the control is in view, then a click.
+bool clickWithMouse(HWND dialog, int id) {
+  HWND control = GetDlgItem(dialog, id);
+  RECT r{};
+  GetWindowRect(dialog, &r);
+  const DWORD here = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+  send(INPUT_MOUSE, here, 0, {(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+  for (int i = 0; i < 60 && !inView(control, dialog); ++i)
+    send(INPUT_MOUSE, MOUSEEVENTF_WHEEL, 0, {}, -WHEEL_DELTA);
+  const bool shown = inView(control, dialog);
+  verdict(shown, "control " + std::to_string(id) + " in view by the wheel");
+  GetWindowRect(control, &r);
+  const POINT at{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+  // Each event carries its place: X may still move the pointer late.
+  for (DWORD flags : {here, here, here | MOUSEEVENTF_LEFTDOWN, here | MOUSEEVENTF_LEFTUP})
+    send(INPUT_MOUSE, shown ? flags : here, 0, at);
+  return shown;
+}
+
+DWORD WINAPI reachControls(void* argument) {
+  HWND dialog = static_cast<HWND>(argument);
+  SetForegroundWindow(dialog);
+  within3s([&] { return GetForegroundWindow() == dialog; });
+  reachByKeyboard(dialog);
+  HWND flow = GetDlgItem(dialog, IDC_SLAVE_FLOW_CONTROL);
+  if (clickWithMouse(dialog, IDC_SLAVE_FLOW_CONTROL)) {
+    verdict(within3s([&] { return SendMessageW(flow, CB_GETDROPPEDSTATE, 0, 0) != 0; }),
+            "a click on the slave's Flow Control opens its list");
+    SendMessageW(flow, CB_SHOWDROPDOWN, FALSE, 0);
+  }
+  masterPane.nodeId[0] = slavePane.nodeId[0] = 0;  // nothing to lose: Exit asks nothing
+  if (clickWithMouse(dialog, IDOK))
+    verdict(within3s([&] { return !IsWindow(dialog); }), "a click on Exit ends the dialog");
+  PostThreadMessageW(guiThread, WM_QUIT, 0, 0);
+  return 0;
+}
+
+void checkOnScreen() {
+  RECT r{};
+  GetWindowRect(mainDialog, &r);
+  std::printf("INFO screen %dx%d, work area %ldx%ld, main dialog at %ld,%ld %ldx%ld\n",
+              GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), workArea.right,
+              workArea.bottom, r.left, r.top, r.right - r.left, r.bottom - r.top);
+  verdict(inView(mainDialog, nullptr), "main dialog in the work area");
+  showPane(&slavePane, "KOV-NL001/S", false);  // Flow Control takes clicks without power save
+  guiThread = GetCurrentThreadId();
+  HANDLE reacher = CreateThread(nullptr, 0, reachControls, mainDialog, 0, nullptr);
+  MSG message{};
+  while (GetMessageW(&message, nullptr, 0, 0) > 0)
+    dispatchLoopMessage(&message);
+  WaitForSingleObject(reacher, INFINITE);
+  CloseHandle(reacher);
+}
+
 }  // namespace
 
-int main() {
-  if (!createMainDialog(nullptr)) {
+int main(int argc, char** argv) {
+  const bool onScreen = argc == 3 && std::strcmp(argv[1], "--taskbar") == 0;
+  if (onScreen) {  // as a taskbar does: the strip leaves the work area
+    HDC screen = GetDC(nullptr);
+    const int strip = MulDiv(std::atoi(argv[2]), GetDeviceCaps(screen, LOGPIXELSY), 96);
+    ReleaseDC(nullptr, screen);
+    workArea = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN) - strip};
+    SystemParametersInfoW(SPI_SETWORKAREA, 0, &workArea, 0);
+  }
+  loopDialog = createMainDialog(nullptr);
+  if (!loopDialog) {
     std::printf("FAIL the main dialog could not be created\n");
     return 1;
   }
   checkMenuCommands(false);
   checkLoadMessages();
   checkMainDialog();
+  checkPortLists();
   checkMenuCommands(true);
   checkVerdict(L"Link OK.", 0xFF0000);
   checkVerdict(L"Link NG.", 0x0000FF);
@@ -295,6 +445,12 @@ int main() {
   checkProgress(L"Writing parameters...");
   checkLinkTestProgress();
   DestroyWindow(mainDialog);
+}
+
+  if (onScreen)
+    checkOnScreen();
+  if (mainDialog)
+    DestroyWindow(mainDialog);
   std::printf("text fit: %d failed\n", failures);
   return failures ? 1 : 0;
 }

@@ -28,7 +28,7 @@ journey_read_slave_reset_key() {
     "$(grep -F 'host>   "ATNI\r"' "$(jr_transcript COM6)")"
   a_read_that_runs_out_leaves_nothing
   cancel_beside_the_prompt
-  jr_exit_with exit-ends-with-0 drv click 1
+  jr_exit_confirmed exit-ends-with-0 drv click 1
 }
 
 # A red channel, then a Read whose prompt runs out: only Read is offered.

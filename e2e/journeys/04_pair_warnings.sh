@@ -49,5 +49,5 @@ pair_warnings_body() {
   drv click 3001 >/dev/null
   expect master-again-pan-id-only "box: Extended PAN ID is not match." "$(jr_outcome 20000)"
   expect master-again-then-done "done" "$(jr_ok_then_outcome 20000)"
-  jr_exit_with exit-ends-with-0 drv click 1
+  jr_exit_confirmed exit-ends-with-0 drv click 1
 }

@@ -65,5 +65,5 @@ journey_edit_copy_defaults() {
     "$(jr_colors 4007 4008 4009 4010 4011 4012 4013 4014 4016 4017)"
   expect master-defaults $'3007 20\n3008 9600\n3013 Enable' "$(jr_values 3007 3008 3013)"
   expect master-channel-default-red $'3007 red\n3008 black' "$(jr_colors 3007 3008)"
-  jr_exit_with exit-ends-with-0 drv click 1
+  jr_exit_confirmed exit-ends-with-0 drv click 1
 }

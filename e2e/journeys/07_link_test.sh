@@ -35,7 +35,7 @@ journey_link_test() {
   expect panes-unchanged-by-the-test $'3003 KOV-NL001/M\n4003 KOV-NL001/S\n1003 enabled' \
     "$(jr_values 3003 4003; drv state 1003)"
   cancel_and_unplug
-  jr_exit_with exit-ends-with-0 drv click 1
+  jr_exit_confirmed exit-ends-with-0 drv click 1
 }
 
 # The driver's round trip to the window, and the line log, while it waits.

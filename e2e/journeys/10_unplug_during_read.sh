@@ -28,7 +28,7 @@ journey_unplug_during_read() {
     fail reply-ni-sent "no ATNI within 15 s"
   fi
   plug_com5_and_read reply
-  jr_exit_with exit-ends-with-0 drv click 1
+  jr_exit_confirmed exit-ends-with-0 drv click 1
 }
 
 # As Windows does it: the device goes, then the removal is broadcast.

@@ -40,7 +40,7 @@ KOV-NL001/M, .*\\[Master\\]"$'\r\n'"Channel = $channel"$'\r\n' "$(cat "$dir/pair
   drv drop "$(sf_win_path "$dir")" >/dev/null
   expect_match folder-is-a-folder 'settings is a folder' "$(drv wait msgbox 5000 >/dev/null; drv msgbox)"
   drv msgbox-ok >/dev/null
-  jr_exit_with exit-after-save drv click 1
+  jr_exit_confirmed exit-after-save drv click 1
 
   # The batch flow: start with the file, plug in, Read both, Write both.
   printf '%s\r\n' '; for the pair on the bench' '[Master]' 'Channel = 25' 'Power Level = Low' \
@@ -99,7 +99,7 @@ KOV-NL001/M, .*\\[Master\\]"$'\r\n'"Channel = $channel"$'\r\n' "$(cat "$dir/pair
   drv msgbox-ok >/dev/null
   expect read-only-file-whole $'; kept as it was\r' "$(cat "$dir/locked.ini")"
   expect no-temporary-file-left "" "$(find "$dir" -name '*.tmp')"
-  jr_exit_with exit-ends-with-0 drv click 1
+  jr_exit_confirmed exit-ends-with-0 drv click 1
 
   pushd "$dir" >/dev/null || return
   rig_start nlconf nlconf.exe missing.ini

@@ -177,5 +177,5 @@ COM6 > 0123456789abcdef
 COM5 no reply within 4800 ms
 COM5 Link Test: Link NG.' "$log"
   jr_shot link-silence-logged
-  jr_exit_with exit-ends-with-0 drv click 1
+  jr_exit_confirmed exit-ends-with-0 drv click 1
 }

@@ -224,6 +224,15 @@ jr_exit_with() {
   expect "$name" 0 "$(rig_exit_status nlconf "$EXIT_LIMIT_S")"
 }
 
+# The same after Reads: red values (a pick, or a mode the module holds
+# otherwise) make the program ask first, and the user says Yes.
+jr_exit_confirmed() {
+  "${@:2}" >/dev/null
+  [[ $(rig_exit_status nlconf 1) == running ]] && drv wait msgbox 5000 >/dev/null &&
+    [[ $(drv msgbox) == *" Exit anyway?" ]] && drv click 6 --in msgbox >/dev/null
+  expect "$1" 0 "$(rig_exit_status nlconf "$EXIT_LIMIT_S")"
+}
+
 # The user's part of a reset: waits for the prompt, then presses the key of
 # the module on PORT while the program holds the line in break (a press
 # between two pulses only restarts the module, as a real one would; the

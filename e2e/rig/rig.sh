@@ -7,7 +7,7 @@
 #
 #   rig_init <work dir> <native build> <windows build>
 #                                  tool paths; the Windows programs staged in $RIG_RUN
-#   rig_start_display              Xvfb 1280x1024, exports DISPLAY
+#   rig_start_display [WxH]        Xvfb 1280x1024 (or WxH), exports DISPLAY
 #   rig_boot_prefix                one wineserver for the run, wineboot, unmanaged windows
 #   rig_keep_wine_up               a windowless program that outlives every other one
 #   rig_ports add 5 "<name>" | remove 5 | list | clear
@@ -120,7 +120,7 @@ rig_bounded() {
 rig_start_display() {
   local fd_file=$RIG_WORK/display i
   : >"$fd_file"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fd_file" \
+  Xvfb -displayfd 3 -screen 0 "${1:-1280x1024}x24" -nolisten tcp 3>"$fd_file" \
     >"$RIG_WORK/xvfb.log" 2>&1 &
   RIG_XVFB_PID=$!
   for ((i = 0; i < RIG_DISPLAY_LIMIT_S * 10; i++)); do
