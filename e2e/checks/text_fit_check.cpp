@@ -444,9 +444,6 @@ int main(int argc, char** argv) {
   checkProgress(L"Reading parameters...");
   checkProgress(L"Writing parameters...");
   checkLinkTestProgress();
-  DestroyWindow(mainDialog);
-}
-
   if (onScreen)
     checkOnScreen();
   if (mainDialog)
