@@ -512,7 +512,9 @@ void checkReplaceFile() {
         "error " + std::to_string(onFolder) + ", " + std::to_string(filesIn(folder)) + " files");
   DeleteFileW((folder + L"\\pair.ini").c_str());
   RemoveDirectoryW((folder + L"\\sub").c_str());
-  while (folder.size() > 4 && RemoveDirectoryW(folder.c_str()))
+  // Up to the check's own folder: the temporary folder itself stays.
+  const size_t top = (std::wstring(L"\\\\?\\") + base).size();
+  while (folder.size() > top && RemoveDirectoryW(folder.c_str()))
     folder.resize(folder.rfind(L'\\'));
 }
 

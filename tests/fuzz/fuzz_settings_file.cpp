@@ -75,7 +75,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     require(same(savedChoices(), before), "a refused file changed a pane");
     return 0;
   }
-  if (!file.pair.present && size + 64 < kSettingsFileLimit) {
+  // Appended as UTF-8 text: only a file that is UTF-8 itself reads it so.
+  const bool utf16 =
+      size >= 2 && ((data[0] == 0xFF && data[1] == 0xFE) || (data[0] == 0xFE && data[1] == 0xFF));
+  if (!file.pair.present && !utf16 && size + 64 < kSettingsFileLimit) {
     std::string paired(reinterpret_cast<const char*>(data), size);
     paired += "\n[Pair]\nMake Pair = Yes\n";
     SettingsFile withPair;
