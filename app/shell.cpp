@@ -93,6 +93,15 @@ int showError(const wchar_t* format, ...) {
   return result;
 }
 
+int showInfo(const wchar_t* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  const int result =
+      showMessageV(mainDialog, MB_OK | MB_ICONINFORMATION, kDialogCaption, format, arguments);
+  va_end(arguments);
+  return result;
+}
+
 void reportStartupFailure(const wchar_t* caption, const wchar_t* format, ...) {
   // Taken first: formatting may touch the thread's last error.
   const DWORD error = GetLastError();

@@ -37,4 +37,6 @@ void restrictLibrarySearchToSystem();
 // or the current directory. Null on failure, with the last error set.
 HMODULE loadSystemLibrary(const wchar_t* name);
 
-// showError is declared with the view hooks (module/view_hooks.h).
+// showError is declared with the view hooks (module/view_hooks.h); this is
+// its information box, for news that is no fault.
+int showInfo(const wchar_t* format, ...);

@@ -9,7 +9,9 @@
 # Naming steps (by name, a journey also by its number) runs only those. A
 # failing step keeps its evidence in <out dir>/<step>/: the screen at the
 # first failure, the programs' output, the driver's transcript and the
-# modules' transcripts; E2E_KEEP=all keeps every step's. RIG_WINEDEBUG (for
+# modules' transcripts; E2E_KEEP=all keeps every step's. E2E_SHARD=K/N runs
+# only every Nth of the selected steps from the Kth (0-based), so that N runs
+# with their own display and prefix share the work. RIG_WINEDEBUG (for
 # example +file,+timestamp) puts a Wine trace into each program's .err.
 # Every process started here is stopped on the way out. Prints each step's
 # time, and ends with "e2e: N passed, M failed", counting checks.
@@ -174,6 +176,20 @@ run_check() {
 
 # ---------------------------------------------------------------- steps
 
+shard=${E2E_SHARD:-0/1}
+if [[ ! $shard =~ ^([0-9]+)/([1-9][0-9]*)$ ]] || ((BASH_REMATCH[1] >= BASH_REMATCH[2])); then
+  echo "E2E_SHARD is K/N with 0 <= K < N, not $shard" >&2
+  exit 2
+fi
+SHARD_INDEX=${BASH_REMATCH[1]}
+SHARD_COUNT=${BASH_REMATCH[2]}
+STEP_NUMBER=-1
+
+in_shard() {
+  STEP_NUMBER=$((STEP_NUMBER + 1))
+  ((STEP_NUMBER % SHARD_COUNT == SHARD_INDEX))
+}
+
 wanted() {
   local name=$1 want
   ((${#selection[@]} == 0)) && return 0
@@ -193,6 +209,7 @@ step() {
   local name=$1
   shift
   wanted "$name" || return 0
+  in_shard || return 0
   STEP=$name
   STEP_FAILED=0
   STEP_SHOT=0

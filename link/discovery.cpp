@@ -99,16 +99,29 @@ struct SettingsReplies {
   char stopBits[3] = {};
 };
 
-void querySettings(SerialPort* port, SettingsReplies& r) {
-  writeRaw(port, "ATBD\r", 5);
-  readLineRaw(port, r.baud, sizeof r.baud, nullptr);
-  writeRaw(port, "ATNB\r", 5);
-  readLineRaw(port, r.parity, sizeof r.parity, nullptr);
-  writeRaw(port, "ATSB\r", 5);
-  readLineRaw(port, r.stopBits, sizeof r.stopBits, nullptr);
+void askRaw(SerialPort* port, const char* command, char* reply, uint32_t size) {
+  if (cancelRequested(port))
+    return;  // the reply stays empty, and the settings are not taken
+  writeRaw(port, command, 5);
+  readLineRaw(port, reply, size, nullptr);
+}
+
+// The reset module is in command mode: its way out goes out whole even
+// after a cancel, as the query series' does, bounded by the I/O time-out.
+void leaveCommandModeRaw(SerialPort* port) {
+  const uint32_t waitCount = port->waitCount;
+  port->waitCount = 1;
   char ignored[4] = {};
   writeRaw(port, "ATCN\r", 5);
   readLineRaw(port, ignored, sizeof ignored, nullptr);
+  port->waitCount = waitCount;
+}
+
+void querySettings(SerialPort* port, SettingsReplies& r) {
+  askRaw(port, "ATBD\r", r.baud, sizeof r.baud);
+  askRaw(port, "ATNB\r", r.parity, sizeof r.parity);
+  askRaw(port, "ATSB\r", r.stopBits, sizeof r.stopBits);
+  leaveCommandModeRaw(port);
 }
 
 // A reply is good when its hexadecimal digits run up to its CR.
@@ -138,7 +151,7 @@ os::LineSettings defaultLineSettings() {
 }
 
 bool discoverSerialSettings(SerialPort* port, WindowHandle resetPrompt) {
-  if (!configurePort(port))
+  if (!configurePort(port) || cancelRequested(port))
     return false;
   if (answersAtOnce(port)) {
     // The module took the "+++": the port says so, so that every way out of
@@ -147,12 +160,16 @@ bool discoverSerialSettings(SerialPort* port, WindowHandle resetPrompt) {
     return true;
   }
 
+  // A cancel stops the search between its stages: the waits end at once on
+  // it, but the stages after them would still drive the line and the prompt.
+  if (cancelRequested(port))
+    return false;
   writeRaw(port, kRequestFrame, sizeof kRequestFrame);
   char discarded[4];
   uint32_t count = 0;
   readBlockTimed(port, discarded, sizeof discarded, &count);
 
-  if (!setBaudRate(port, kPulseBaudRate))
+  if (cancelRequested(port) || !setBaudRate(port, kPulseBaudRate))
     return false;
   const bool prompt = isWindowHandle(resetPrompt);
   logEvent(port, "reset key asked");

@@ -11,5 +11,6 @@ os::LineSettings defaultLineSettings();
 // True when the port now talks at the module's settings. resetPrompt is
 // shown while the user is asked for the reset key (if it is a window). After
 // the quick "+++" the module is in command mode and the port knows it; after
-// the reset key it is back in transparent mode.
+// the reset key it is back in transparent mode. A cancel of the port's pane
+// ends the search at its next stage, with false.
 bool discoverSerialSettings(SerialPort* port, WindowHandle resetPrompt);

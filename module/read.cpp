@@ -147,6 +147,13 @@ void compareWithOtherPane(const PaneRecord* pane) {
   }
 }
 
+// A refused module keeps its identifier for the message that names it; the
+// runner empties the pane after that message.
+void forgetPartialRead(PaneRecord* pane, int32_t result) {
+  if (result != ResultNotMaster && result != ResultNotSlave)
+    resetPane(pane);
+}
+
 }  // namespace
 
 int32_t portNumberFromText(const wchar_t* text) {
@@ -230,11 +237,14 @@ int32_t readBody(PaneRecord* pane) {
 }
 
 int32_t readPane(PaneRecord* pane) {
+  // The record goes with the display: a Read that ends short must leave
+  // nothing of the module read before for Write or Set Default to bring back.
   clearPaneDisplay(pane);
+  resetPane(pane);
   int32_t result = openPanePort(pane);
   if (result == 0) {
     if (!discoverSerialSettings(pane->port, pane->resetPrompt)) {
-      result = ErrNoPort;
+      result = isCancelled(pane) ? ResultCancelled : ErrNoPort;
     } else {
       result = readAndVerify(pane);
       if (result == 0) {
@@ -245,5 +255,7 @@ int32_t readPane(PaneRecord* pane) {
     closePort(pane->port);
     pane->port = nullptr;
   }
+  if (result != 0)
+    forgetPartialRead(pane, result);
   return result;
 }

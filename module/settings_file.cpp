@@ -169,6 +169,24 @@ Span trimmed(Span s) {
   return s;
 }
 
+bool isCommentMark(uint8_t b) {
+  return b == ';' || b == '#';
+}
+
+// What a line says, without its comment: a line that starts with ";" or
+// "#", or the rest of one from a ";" or "#" after white space (no key or
+// entry holds either). A comment may hold any bytes: editors write ANSI.
+Span contentOf(Span line) {
+  line = trimmed(line);
+  if (line.n && isCommentMark(line.p[0]))
+    return Span{line.p, 0};
+  for (size_t i = 1; i < line.n; ++i) {
+    if (isCommentMark(line.p[i]) && isBlank(line.p[i - 1]))
+      return trimmed(Span{line.p, i});
+  }
+  return line;
+}
+
 uint32_t lowerAscii(uint32_t c) {
   return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
 }
@@ -400,8 +418,8 @@ bool takeSetting(Parse& parse, Span line, size_t equals, uint32_t number) {
 }
 
 bool takeLine(Parse& parse, Span line, uint32_t number) {
-  line = trimmed(line);
-  if (line.n == 0 || line.p[0] == ';' || line.p[0] == '#')
+  line = contentOf(line);
+  if (line.n == 0)
     return true;
   if (line.p[0] == '[')
     return startSection(parse, line, number);
@@ -413,28 +431,104 @@ bool takeLine(Parse& parse, Span line, uint32_t number) {
                 L"this line is neither a [section], a comment nor \"Setting = Value\"");
 }
 
-// Size, NUL bytes and UTF-8 are the whole file's: checked before any line
-// means anything.
+// Size and NUL bytes are the whole file's, UTF-8 each line's outside its
+// comment: checked before any line means anything.
 bool checkBytes(Parse& parse, const uint8_t* bytes, size_t size) {
   uint32_t number = 1;
-  if (size > kSettingsFileLimit) {
-    for (size_t i = 0; i < kSettingsFileLimit; ++i)
-      number += bytes[i] == '\n';
-    return refuse(parse, number,
-                  L"the file goes on beyond 64 KiB, more than a settings file holds");
-  }
-  for (size_t i = 0; i < size;) {
-    uint32_t c = 0;
-    if (bytes[i] == 0)
-      return refuse(parse, number, L"a NUL byte: this is no text file");
-    const size_t length = utf8Sequence(bytes + i, size - i, &c);
-    if (length == 0)
-      return refuse(parse, number, L"this is not UTF-8 text");
-    number += c == '\n';
-    i += length;
+  for (size_t at = 0; at < size; ++number) {
+    size_t end = at;
+    while (end < size && bytes[end] != '\n') {
+      if (bytes[end] == 0)
+        return refuse(parse, number, L"a NUL byte: this is no text file");
+      ++end;
+    }
+    const Span content = contentOf(Span{bytes + at, end - at});
+    for (size_t i = 0; i < content.n;) {
+      uint32_t c = 0;
+      const size_t length = utf8Sequence(content.p + i, content.n - i, &c);
+      if (length == 0)
+        return refuse(parse, number, L"this line is not UTF-8 text: save the file as UTF-8");
+      i += length;
+    }
+    at = end + 1;
   }
   return true;
 }
+
+bool refuseOversize(Parse& parse, const uint8_t* bytes) {
+  uint32_t number = 1;
+  for (size_t i = 0; i < kSettingsFileLimit; ++i)
+    number += bytes[i] == '\n';
+  return refuse(parse, number, L"the file goes on beyond 64 KiB, more than a settings file holds");
+}
+
+// Notepad's "Unicode": UTF-16 with a byte-order mark, either byte order.
+bool isUtf16(const uint8_t* bytes, size_t size, bool* bigEndian) {
+  if (size < 2 ||
+      !((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF)))
+    return false;
+  *bigEndian = bytes[0] == 0xFE;
+  return true;
+}
+
+size_t putUtf8(uint8_t* out, uint32_t c) {
+  if (c < 0x80) {
+    out[0] = static_cast<uint8_t>(c);
+    return 1;
+  }
+  if (c < 0x800) {
+    out[0] = static_cast<uint8_t>(0xC0 | (c >> 6));
+    out[1] = static_cast<uint8_t>(0x80 | (c & 0x3F));
+    return 2;
+  }
+  if (c < 0x10000) {
+    out[0] = static_cast<uint8_t>(0xE0 | (c >> 12));
+    out[1] = static_cast<uint8_t>(0x80 | ((c >> 6) & 0x3F));
+    out[2] = static_cast<uint8_t>(0x80 | (c & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<uint8_t>(0xF0 | (c >> 18));
+  out[1] = static_cast<uint8_t>(0x80 | ((c >> 12) & 0x3F));
+  out[2] = static_cast<uint8_t>(0x80 | ((c >> 6) & 0x3F));
+  out[3] = static_cast<uint8_t>(0x80 | (c & 0x3F));
+  return 4;
+}
+
+// At most 3 bytes of UTF-8 for each 2 bytes of UTF-16.
+constexpr size_t kDecodedLimit = kSettingsFileLimit / 2 * 3;
+
+// The same text as UTF-8, line for line. What is no UTF-16 (a lone
+// surrogate, an odd last byte) becomes a byte that is no UTF-8 either, so
+// that it is refused where it matters and passes in a comment.
+size_t decodeUtf16(const uint8_t* bytes, size_t size, bool bigEndian, uint8_t* out) {
+  constexpr uint8_t kNotText = 0xFF;
+  auto unitAt = [&](size_t i) {
+    return bigEndian ? uint32_t(bytes[i] << 8 | bytes[i + 1])
+                     : uint32_t(bytes[i + 1] << 8 | bytes[i]);
+  };
+  size_t length = 0;
+  size_t i = 2;
+  for (; i + 1 < size; i += 2) {
+    uint32_t c = unitAt(i);
+    if (c >= 0xD800 && c <= 0xDBFF && i + 3 < size) {
+      const uint32_t low = unitAt(i + 2);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        i += 2;
+      }
+    }
+    if (c >= 0xD800 && c <= 0xDFFF)
+      out[length++] = kNotText;
+    else
+      length += putUtf8(out + length, c);
+  }
+  if (i < size)
+    out[length++] = kNotText;
+  return length;
+}
+
+// The decoded text of a UTF-16 file; the parse runs on the GUI thread only.
+uint8_t decoded[kDecodedLimit];
 
 }  // namespace
 
@@ -445,6 +539,13 @@ bool parseSettingsFile(const uint8_t* bytes, size_t size, const wchar_t* fileNam
   *line = 0;
   if (!bytes)
     size = 0;
+  if (size > kSettingsFileLimit)
+    return refuseOversize(parse, bytes);
+  bool bigEndian = false;
+  if (isUtf16(bytes, size, &bigEndian)) {
+    size = decodeUtf16(bytes, size, bigEndian, decoded);
+    bytes = decoded;
+  }
   if (!checkBytes(parse, bytes, size))
     return false;
   size_t at = size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF ? 3 : 0;
@@ -531,7 +632,8 @@ int32_t shownPosition(const PaneRecord* p, int setting) {
 // into the file, so that the file stays UTF-8 and one line.
 void addModuleComment(Bytes& b, const PaneRecord* p) {
   addBytes(b, p->isMaster ? "; Master: Node Identifier " : "; Slave: Node Identifier ");
-  for (const char* c = p->nodeId; *c && c < p->nodeId + kNodeIdSize; ++c)
+  // An identifier may fill its array without a terminator.
+  for (const char* c = p->nodeId; c < p->nodeId + kNodeIdSize && *c; ++c)
     addByte(b, *c >= 0x20 && *c < 0x7F ? *c : '?');
   addBytes(b, ", PAN ID ");
   addHex(b, p->panIdShown, hexDigits(p->panIdShown));
@@ -584,9 +686,11 @@ size_t formatSettingsFile(const PaneRecord* master, const PaneRecord* slave, cha
 
 // ---- applying -----------------------------------------------------------------
 
-bool sectionFitsPane(const PaneRecord* pane, const PaneSettings& s, wchar_t* reason) {
+bool sectionFitsPane(const PaneRecord* pane, const PaneSettings& s, wchar_t* reason,
+                     uint32_t* line) {
   Text t = startText(reason);
   const bool master = pane->isMaster != 0;
+  *line = s.sectionLine;
   if (!holdsModuleData(pane)) {
     add(t, L"the ");
     add(t, paneName(master));
@@ -596,6 +700,7 @@ bool sectionFitsPane(const PaneRecord* pane, const PaneSettings& s, wchar_t* rea
   if (s.named[SettingChannel]) {
     const auto channel = static_cast<uint8_t>(s.position[SettingChannel] + kFirstChannel);
     if (!channelOffered(pane, channel)) {
+      *line = s.line[SettingChannel];
       add(t, L"Channel ");
       addNumber(t, channel);
       add(t, L" is beyond the ");
@@ -608,6 +713,7 @@ bool sectionFitsPane(const PaneRecord* pane, const PaneSettings& s, wchar_t* rea
   if (!master && s.named[SettingFlowControl] && !s.named[SettingPowerSave] &&
       s.position[SettingFlowControl] == kFlowControlDisable &&
       pane->powerSaveShown == kPowerSaveOn) {
+    *line = s.line[SettingFlowControl];
     add(t, L"Flow Control cannot be Disable while the slave shows Power Save On");
     return false;
   }
@@ -658,14 +764,44 @@ void copyName(wchar_t* to, const wchar_t* from, size_t size) {
   to[i] = 0;
 }
 
-void addWaiting(Text& t, bool master, bool slave) {
-  if (master && slave) {
+void addLoaded(Text& t, const PendingSettings& p) {
+  const bool masterWaits = p.master.present, slaveWaits = p.slave.present;
+  if (masterWaits && slaveWaits) {
     add(t, L"The Master and the Slave settings wait for each pane's next Read.");
-  } else if (master || slave) {
+    return;
+  }
+  if (!masterWaits && !slaveWaits)
+    return;
+  const bool waiting = masterWaits;
+  if (waiting ? p.slaveApplied : p.masterApplied) {
     add(t, L"The ");
-    add(t, sectionName(master));
-    add(t, L" settings wait for the ");
-    add(t, paneName(master));
+    add(t, sectionName(!waiting));
+    add(t, L" settings were applied; the ");
+  } else {
+    add(t, L"The ");
+  }
+  add(t, sectionName(waiting));
+  add(t, L" settings wait for the ");
+  add(t, paneName(waiting));
+  add(t, L"'s next Read.");
+}
+
+// After one pane's section was refused: where the file's other section is.
+void addOtherSection(Text& t, const PendingSettings& p, bool master) {
+  const bool other = !master;
+  if (other ? p.masterApplied : p.slaveApplied) {
+    add(t, L" The ");
+    add(t, sectionName(other));
+    add(t, L" settings of ");
+    addFileName(t, p.fileName);
+    add(t, L" were applied and stay until Write; Read the ");
+    add(t, paneName(other));
+    add(t, L" again to drop them.");
+  } else if ((other ? p.master : p.slave).present) {
+    add(t, L" Its ");
+    add(t, sectionName(other));
+    add(t, L" settings still wait for the ");
+    add(t, paneName(other));
     add(t, L"'s next Read.");
   }
 }
@@ -686,19 +822,18 @@ bool loadSettings(const SettingsFile& file, const wchar_t* fileName, PendingSett
   }
   for (const Target& target : targets) {
     wchar_t reason[kSettingsMessageChars];
+    uint32_t line = 0;
     if (!target.section.present || !holdsModuleData(target.pane) ||
-        sectionFitsPane(target.pane, target.section, reason)) {
+        sectionFitsPane(target.pane, target.section, reason, &line)) {
       continue;
     }
-    add(t, L"Nothing of ");
+    // Worded as the parse's refusals: the same fault, found later.
     addFileName(t, fileName);
-    add(t, L" was loaded: its [");
-    add(t, sectionName(target.pane->isMaster != 0));
-    add(t, L"] section (line ");
-    addNumber(t, target.section.sectionLine);
-    add(t, L") does not fit: ");
+    add(t, L", line ");
+    addNumber(t, line);
+    add(t, L": ");
     add(t, reason);
-    add(t, L".");
+    add(t, L".\r\n\r\nNothing of the file was loaded.");
     return false;
   }
   *pending = PendingSettings{};
@@ -706,12 +841,15 @@ bool loadSettings(const SettingsFile& file, const wchar_t* fileName, PendingSett
   for (const Target& target : targets) {
     if (!target.section.present)
       continue;
-    if (holdsModuleData(target.pane))
+    const bool master = target.pane->isMaster != 0;
+    if (holdsModuleData(target.pane)) {
       applySection(target.pane, target.section);
-    else
-      (target.pane->isMaster ? pending->master : pending->slave) = target.section;
+      (master ? pending->masterApplied : pending->slaveApplied) = true;
+    } else {
+      (master ? pending->master : pending->slave) = target.section;
+    }
   }
-  addWaiting(t, pending->master.present, pending->slave.present);
+  addLoaded(t, *pending);
   return true;
 }
 
@@ -723,16 +861,22 @@ bool applyPendingSettings(PaneRecord* pane, PendingSettings* pending, wchar_t* m
   const PaneSettings section = waiting;
   waiting = PaneSettings{};
   wchar_t reason[kSettingsMessageChars];
-  if (!sectionFitsPane(pane, section, reason)) {
+  uint32_t line = 0;
+  const bool master = pane->isMaster != 0;
+  if (!sectionFitsPane(pane, section, reason, &line)) {
     add(t, L"The ");
-    add(t, sectionName(pane->isMaster != 0));
+    add(t, sectionName(master));
     add(t, L" settings of ");
     addFileName(t, pending->fileName);
-    add(t, L" were not applied: ");
+    add(t, L" were not applied: line ");
+    addNumber(t, line);
+    add(t, L": ");
     add(t, reason);
     add(t, L". Nothing of them was applied.");
+    addOtherSection(t, *pending, master);
     return false;
   }
   applySection(pane, section);
+  (master ? pending->masterApplied : pending->slaveApplied) = true;
   return true;
 }

@@ -68,6 +68,10 @@ size_t formatSettingsFile(const PaneRecord* master, const PaneRecord* slave, cha
 struct PendingSettings {
   PaneSettings master;
   PaneSettings slave;
+  // Sections of the same file already applied (at load or at their Read),
+  // so that a later refusal can say the file took effect in part.
+  bool masterApplied = false;
+  bool slaveApplied = false;
   wchar_t fileName[261] = {};
 };
 
@@ -83,7 +87,9 @@ bool loadSettings(const SettingsFile& file, const wchar_t* fileName, PendingSett
 // no longer. False with a message when it could not be applied.
 bool applyPendingSettings(PaneRecord* pane, PendingSettings* pending, wchar_t* message);
 
-// For the tests: whether a section fits the pane now (reason when not), and
-// applying it as the user's picks would, with the mode rules and a redraw.
-bool sectionFitsPane(const PaneRecord* pane, const PaneSettings& section, wchar_t* reason);
+// For the tests: whether a section fits the pane now (reason and the line
+// of the key that breaks it when not), and applying it as the user's picks
+// would, with the mode rules and a redraw.
+bool sectionFitsPane(const PaneRecord* pane, const PaneSettings& section, wchar_t* reason,
+                     uint32_t* line);
 void applySection(PaneRecord* pane, const PaneSettings& section);

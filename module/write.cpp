@@ -248,7 +248,10 @@ int32_t writePane(PaneRecord* pane) {
       followModuleSettings(pane, before);
       result = readAndVerify(pane);
       if (result != 0) {
-        pane->nodeId[0] = 0;
+        // The module may hold what was written or not: the pane shows and
+        // offers nothing until the next Read.
+        clearPaneDisplay(pane);
+        resetPane(pane);
       } else {
         displayPane(pane);
       }

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds the native, the Windows and the fuzz
 # preset, runs the native tests, a fixed slice of the fault campaign, every
-# fuzz target over its corpus and the Windows tests under Wine, makes and
-# checks the release archive, and ends with one line: "N passed, M failed",
-# after each step's wall time.
+# fuzz target over its corpus and the Windows tests under Wine (in two runs
+# side by side, started as soon as both builds stand, while the rest goes
+# on), makes and checks the release archive, and ends with one line:
+# "N passed, M failed", after each step's wall time.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 script_started=$SECONDS
@@ -81,32 +82,56 @@ campaign_and_fuzz() {
   done
 }
 
-# The harness ends with "e2e: N passed, M failed[, K skipped]".
-wine_tests() {
+# The Windows tests in two runs side by side, each with its own display and
+# Wine prefix: most of their time is spent waiting on the modules' clocks.
+# Each harness run ends with "e2e: N passed, M failed[, K skipped]".
+readonly WINE_SHARDS=2
+wine_started_ms=0
+start_wine_tests() {
+  local shard
+  wine_started_ms=$(now_ms)
+  for ((shard = 0; shard < WINE_SHARDS; shard++)); do
+    E2E_SHARD=$shard/$WINE_SHARDS e2e/harness.sh build/native build/windows "$log/e2e" \
+      >"$log/e2e-$shard.log" 2>&1 &
+    wine_pids+=($!)
+  done
+}
+
+finish_wine_tests() {
+  local shard line seconds
   echo "== wine"
-  e2e/harness.sh build/native build/windows "$log/e2e" 2>&1 | tee "$log/e2e.log"
-  local line
-  line=$(grep -E '^e2e: [0-9]+ passed, [0-9]+ failed' "$log/e2e.log" | tail -1)
-  if [ -n "$line" ]; then
-    passed=$((passed + $(sed -nE 's/^e2e: ([0-9]+) passed.*/\1/p' <<<"$line")))
-    failed=$((failed + $(sed -nE 's/.* ([0-9]+) failed.*/\1/p' <<<"$line")))
-  else
-    echo "== the harness printed no summary"
-    failed=$((failed + 1))
-  fi
+  wait "${wine_pids[@]}"
+  seconds=$(awk -v ms=$(($(now_ms) - wine_started_ms)) 'BEGIN { printf "%.1f", ms / 1000 }')
+  : >"$log/e2e.log"
+  for ((shard = 0; shard < WINE_SHARDS; shard++)); do
+    echo "-- wine run $((shard + 1)) of $WINE_SHARDS"
+    tee -a "$log/e2e.log" <"$log/e2e-$shard.log"
+    line=$(grep -E '^e2e: [0-9]+ passed, [0-9]+ failed' "$log/e2e-$shard.log" | tail -1)
+    if [ -n "$line" ]; then
+      passed=$((passed + $(sed -nE 's/^e2e: ([0-9]+) passed.*/\1/p' <<<"$line")))
+      failed=$((failed + $(sed -nE 's/.* ([0-9]+) failed.*/\1/p' <<<"$line")))
+    else
+      echo "== wine run $((shard + 1)) printed no summary"
+      failed=$((failed + 1))
+    fi
+  done
+  echo "== wine: $seconds s (side by side with the steps above)"
+  times+=("$(printf '%-18s %6s s' wine "$seconds")")
 }
 
 timed setup scripts/setup.sh || { echo "setup failed"; echo "0 passed, 1 failed"; exit 1; }
 native_ok=0
 windows_ok=0
+declare -a wine_pids=()
+trap 'kill -TERM "${wine_pids[@]}" 2>/dev/null; exit 130' INT TERM
 timed configure-native step configure-native cmake --preset native &&
   timed build-native step build-native cmake --build --preset native && native_ok=1
 timed configure-windows step configure-windows cmake --preset windows &&
   timed build-windows step build-windows cmake --build --preset windows && windows_ok=1
+((native_ok && windows_ok)) && start_wine_tests
 timed configure-fuzz step configure-fuzz cmake --preset fuzz &&
   timed build-fuzz step build-fuzz cmake --build --preset fuzz && timed campaign-fuzz campaign_and_fuzz
 ((native_ok)) && timed native-tests native_tests
-((native_ok && windows_ok)) && timed wine wine_tests
 # The release archive: made, opened, and its contents checked.
 if ((windows_ok)); then
   if timed package step package scripts/package.sh --check; then
@@ -114,6 +139,7 @@ if ((windows_ok)); then
     tail -n 1 "$log/package.log"
   fi
 fi
+((${#wine_pids[@]})) && finish_wine_tests
 
 echo "-- wall time per step"
 printf '%s\n' "${times[@]}"

@@ -4,6 +4,7 @@
 #include "link/at_command.h"
 #include "link/discovery.h"
 #include "tests/support/pane_fixture.h"
+#include "ui/rules.h"
 
 namespace {
 
@@ -135,8 +136,6 @@ TEST_F(Read, CancelAtACheckLeavesCommandModeCleanly) {
   EXPECT_EQ(commands("COM3"), (Commands{"+++", "ATGT", "ATVR", "ATID", "ATOI", "ATHV", "ATCN"}))
       << "the cancel that stays set must not stop the way out";
   EXPECT_FALSE(master->inCommandMode());
-  EXPECT_EQ(masterPane.hardwareVersion, 0x1744) << "values read so far stay";
-  EXPECT_EQ(masterPane.temperatureText[0], 0);
 }
 
 TEST_F(Read, CancelDuringATransferIsALinkError) {
@@ -235,6 +234,40 @@ TEST_F(Read, ModuleAtOtherSettingsIsReadAfterTheResetKey) {
   EXPECT_EQ(line.parity, os::kEvenParity);
   EXPECT_EQ(line.stopBits, os::kTwoStopBits);
   EXPECT_EQ(slavePane.port, nullptr);
+}
+
+// Whatever way a Read ends short, nothing stays for Write or Set Default.
+TEST_F(Read, AFailedReadLeavesNoModuleData) {
+  ASSERT_EQ(read(&masterPane), 0);
+  master->setReg("BD", 5);  // no longer talks at 9600
+  master->powerCycle();
+  EXPECT_EQ(read(&masterPane), ErrNoPort);
+  const ButtonStates buttons = buttonStates(&masterPane, &slavePane, 1, 1);
+  EXPECT_FALSE(buttons.masterWrite || buttons.setDefault);
+  slave->faults.withholdReply["SL"] = 1;  // cut short after the node identifier
+  EXPECT_EQ(read(&slavePane), ErrTimeout);
+  EXPECT_FALSE(holdsModuleData(&slavePane));
+}
+
+// Cancel during the quick test of a module at 38400 ends the search there.
+TEST_F(Read, CancelWhileTheModuleIsSoughtEndsTheSearch) {
+  slave->setReg("BD", 5);
+  prepareOperation(&slavePane);
+  const vw::TimeUs cancelAt = world.now() + vw::ms(500);
+  world.at(cancelAt, [this] { os::setEvent(slavePane.cancelEvent); });
+  EXPECT_EQ(readBody(&slavePane), ResultCancelled);
+  EXPECT_LE(world.now(), cancelAt + vw::ms(10)) << "stops at the cancel";
+  EXPECT_EQ(world.hostBytes("COM4"), "+++") << "no frame, no pulses";
+  EXPECT_EQ(view().count("showResetPrompt"), 0);
+}
+
+// A module the reset key put in command mode is still taken out of it.
+TEST_F(Read, CancelAfterTheResetKeyLeavesCommandMode) {
+  slave->setReg("BD", 5);
+  world.at(world.now() + vw::ms(4000), [this] { slave->pressResetKey(world.now()); });
+  cancelAtLineEnd(&slavePane, "COM4", 1);  // the baud reply
+  EXPECT_EQ(readBody(&slavePane), ResultCancelled);
+  EXPECT_FALSE(slave->inCommandMode());
 }
 
 TEST_F(Read, NoKeyPressIsNoPort) {

@@ -140,7 +140,8 @@ TEST_F(SettingsFileTest, AFaultyFileIsRefusedWithItsLine) {
       {"\n[Master\n", 2, L"closing \"]\""},
       {std::string("[Master]\nChannel = 1\0002\n", 23), 2, L"a NUL byte"},
       {"[Master]\n\nChannel = \xC0\xB1\n", 3, L"not UTF-8"},  // overlong
-      {"; cut \xE2\x82", 1, L"not UTF-8"},
+      {"[Slave]\n; caf\xE9\nChannel = 14 # caf\xE9\nParity = Even Parit\xE9\n", 4,
+       L"not UTF-8 text: save the file as UTF-8"},
       {std::string(kSettingsFileLimit - 2, '\n') + "; more", 65535, L"beyond 64 KiB"},
   };
   for (const auto& c : cases) {
@@ -153,22 +154,66 @@ TEST_F(SettingsFileTest, AFaultyFileIsRefusedWithItsLine) {
   }
 }
 
+// Notepad's "Unicode" in both byte orders, an ANSI comment and comments
+// after a value: the same choices as plain UTF-8.
+TEST_F(SettingsFileTest, FilesAsWindowsEditorsWriteThemLoad) {
+  const std::u16string text =
+      u"; caf\u00E9 \U0001F600\r\n[Slave] ; bench\r\nChannel = 14 ; pair 7\r\n"
+      u"Power Level = Low\t# quiet\r\n";
+  for (const bool bigEndian : {false, true}) {
+    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char16_t unit : text) {
+      const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+      bytes += bigEndian ? std::string{high, low} : std::string{low, high};
+    }
+    const Parsed p = parse(bytes);
+    ASSERT_TRUE(p.ok) << std::string(p.message.begin(), p.message.end());
+    EXPECT_EQ(p.file.slave.position[SettingChannel], 14 - 11);
+    EXPECT_EQ(p.file.slave.line[SettingPowerLevel], 4u);
+    // A refusal names the line as the editor counts it.
+    const Parsed refused = parse(bytes + std::string(bigEndian ? "\0P\0=" : "P\0=\0", 4));
+    EXPECT_EQ(refused.line, 5u) << std::string(refused.message.begin(), refused.message.end());
+  }
+  const Parsed ansi = parse("; \xC4nderung f\xFCr Paar 7\n[Slave]\nChannel = 14 ; \xB5\n");
+  ASSERT_TRUE(ansi.ok) << std::string(ansi.message.begin(), ansi.message.end());
+  EXPECT_EQ(ansi.file.slave.position[SettingChannel], 14 - 11);
+  EXPECT_FALSE(parse("[Slave]\nChannel = 14;7\n").ok) << "a comment starts after white space";
+}
+
 TEST_F(SettingsFileTest, ASectionForAPaneWithoutValuesWaitsForItsRead) {
   readPaneAs(&masterPane, "KOV-NL001/M", 20, 26, true, false);
-  ASSERT_TRUE(load("[Master]\nChannel = 12\n[Slave]\nChannel = 14\nPower Save = Off\n"));
-  EXPECT_EQ(masterPane.channelShown, 12);
+  ASSERT_TRUE(load("[Slave]\nChannel = 14\nPower Save = Off\n"));
   EXPECT_EQ(slavePane.channelShown, 0xFF) << "the slave holds nothing yet";
   EXPECT_EQ(std::wstring(message), L"The Slave settings wait for the slave's next Read.");
 
-  // A waiting channel the module's list cannot take is not applied, nor
-  // anything else of its section.
-  ASSERT_TRUE(load("[Slave]\nChannel = 25\nBaud Rate = 1200\n"));
+  // The master changes at once and the slave's half is refused later: both
+  // messages say what was applied and what was not.
+  ASSERT_TRUE(load("[Master]\nChannel = 12\n[Slave]\nChannel = 25\nBaud Rate = 1200\n"));
+  EXPECT_EQ(masterPane.channelShown, 12);
+  EXPECT_EQ(std::wstring(message),
+            L"The Master settings were applied; the Slave settings wait for the slave's next "
+            L"Read.");
   readPaneAs(&slavePane, "KOV-NL001/S", 20, 24, true, true);
   EXPECT_FALSE(applyPendingSettings(&slavePane, &pending, message));
   EXPECT_EQ(slavePane.baudCodeShown, 3u);
-  EXPECT_NE(std::wstring(message).find(L"Channel 25 is beyond the slave's channel list, which ends "
-                                       L"at 24"),
+  const std::wstring refusal = message;
+  EXPECT_NE(refusal.find(L"Channel 25 is beyond the slave's channel list, which ends at 24"),
             std::wstring::npos);
+  EXPECT_NE(refusal.find(L"The Master settings of pair.ini were applied"), std::wstring::npos)
+      << std::string(refusal.begin(), refusal.end());
+}
+
+// A combination the rules forbid only against what the pane shows: the
+// refusal names the key's line, and nothing changes.
+TEST_F(SettingsFileTest, ARefusalAtLoadNamesTheKeysLine) {
+  readPaneAs(&masterPane, "KOV-NL001/M", 20, 26, true, false);
+  readPaneAs(&slavePane, "KOV-NL001/S", 20, 26, true, true);
+  const Parsed p = parse("[Master]\nChannel = 12\n[Slave]\nChannel = 12\nFlow Control = Disable\n");
+  ASSERT_TRUE(p.ok);
+  EXPECT_FALSE(loadSettings(p.file, L"pair.ini", &pending, message));
+  EXPECT_EQ(std::wstring(message).rfind(L"pair.ini, line 5: Flow Control cannot be Disable", 0), 0u)
+      << std::string(message, message + wcslen(message));
+  EXPECT_EQ(masterPane.channelShown, 20);
 }
 
 }  // namespace

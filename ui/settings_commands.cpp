@@ -6,6 +6,8 @@
 #include <commdlg.h>
 #include <shellapi.h>
 
+#include <new>
+
 #include "app/shell.h"
 #include "module/settings_file.h"
 #include "resources/resource_ids.h"
@@ -16,10 +18,11 @@ namespace {
 constexpr DWORD kPathChars = 4096;
 constexpr wchar_t kFilter[] = L"Settings (*.ini)\0*.ini\0All Files (*.*)\0*.*\0";
 
+// Long enough to see as a wait, short enough not to look hung.
+constexpr DWORD kFileAnswerMs = 3000;
+
 PendingSettings pendingSettings;
 wchar_t startupFile[kPathChars];
-// One byte beyond the limit, so that a longer file shows as longer.
-uint8_t fileBytes[kSettingsFileLimit + 1];
 
 // The system's words for an error; the number alone when it has none.
 void showSystemError(const wchar_t* format, const wchar_t* path, DWORD error) {
@@ -60,14 +63,16 @@ bool anyPaneHoldsValues() {
 }
 
 void saveSettings() {
-  if (!anyPaneHoldsValues())
-    return;
-  static wchar_t path[kPathChars];
-  if (!pickFile(true, path))
-    return;
+  // Made before the dialog: its modal loop still handles device changes,
+  // which may empty a pane while it is open.
   static char text[8192];
   const size_t size = formatSettingsFile(&masterPane, &slavePane, text, sizeof text);
-  if (size == 0)
+  if (size == 0) {
+    showError(L"There is nothing to save: no pane holds read values. Read a module first.");
+    return;
+  }
+  static wchar_t path[kPathChars];
+  if (!pickFile(true, path))
     return;
   const DWORD error = replaceFile(path, text, static_cast<DWORD>(size));
   if (error) {
@@ -76,29 +81,168 @@ void saveSettings() {
   }
 }
 
-// Up to one byte beyond the limit; the parse says what is too much.
-bool readFileBytes(const wchar_t* path, DWORD* size) {
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+namespace {
+
+enum class ReadFault { None, Folder, NotAFile, OpenFailed, ReadFailed };
+
+// One load's open and read, done on a thread of its own so that a path
+// that does not answer (a network share, a device) cannot hold the dialog.
+// Whoever of the two is last to let go frees it.
+struct FileRead {
+  LONG holders = 2;
+  wchar_t path[kPathChars] = {};
+  wchar_t fullPath[kPathChars] = {};
+  ReadFault fault = ReadFault::None;
+  DWORD error = 0;
+  DWORD size = 0;
+  // One byte beyond the limit, so that a longer file shows as longer.
+  uint8_t bytes[kSettingsFileLimit + 1];
+};
+
+void release(FileRead* read) {
+  if (InterlockedDecrement(&read->holders) == 0)
+    delete read;
+}
+
+bool startsWith(const wchar_t* text, const wchar_t* start) {
+  while (*start) {
+    if (*text++ != *start++)
+      return false;
+  }
+  return true;
+}
+
+// Refused before it is opened: opening a serial port raises its modem
+// lines, and a device may never end a read.
+bool namesADevice(const wchar_t* fullPath) {
+  return startsWith(fullPath, L"\\\\.\\") || startsWith(fullPath, L"\\\\?\\GLOBALROOT");
+}
+
+void readWithin(FileRead* read) {
+  const DWORD length = GetFullPathNameW(read->path, kPathChars, read->fullPath, nullptr);
+  if (length == 0 || length >= kPathChars)
+    lstrcpynW(read->fullPath, read->path, kPathChars);
+  if (namesADevice(read->fullPath)) {
+    read->fault = ReadFault::NotAFile;
+    return;
+  }
+  const DWORD attributes = GetFileAttributesW(read->path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    read->fault = ReadFault::Folder;
+    return;
+  }
+  HANDLE file = CreateFileW(read->path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    showSystemError(L"The settings file %s could not be opened:\r\n%s", path, GetLastError());
-    return false;
+    read->fault = ReadFault::OpenFailed;
+    read->error = GetLastError();
+    return;
+  }
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    read->fault = ReadFault::NotAFile;
+    return;
   }
   DWORD total = 0, got = 0;
   BOOL ok = TRUE;
-  while (total < sizeof fileBytes &&
-         (ok = ReadFile(file, fileBytes + total, sizeof fileBytes - total, &got, nullptr)) && got) {
+  while (total < sizeof read->bytes &&
+         (ok = ReadFile(file, read->bytes + total, sizeof read->bytes - total, &got, nullptr)) &&
+         got) {
     total += got;
   }
-  const DWORD error = ok ? 0 : GetLastError();
-  CloseHandle(file);
-  if (error) {
-    showSystemError(L"The settings file %s could not be read:\r\n%s", path, error);
-    return false;
+  if (!ok) {
+    read->fault = ReadFault::ReadFailed;
+    read->error = GetLastError();
   }
-  *size = total;
-  return true;
+  CloseHandle(file);
+  read->size = total;
 }
+
+DWORD WINAPI readThread(void* parameter) {
+  auto* read = static_cast<FileRead*>(parameter);
+  readWithin(read);
+  release(read);
+  return 0;
+}
+
+bool isRelative(const wchar_t* path) {
+  const bool drive = ((path[0] | 0x20) >= L'a' && (path[0] | 0x20) <= L'z') && path[1] == L':' &&
+                     (path[2] == L'\\' || path[2] == L'/');
+  const bool root = path[0] == L'\\' || path[0] == L'/';
+  return !drive && !root;
+}
+
+// The folder a relative name was looked for in: the full path without its
+// last part.
+void folderOf(const wchar_t* fullPath, wchar_t* folder) {
+  lstrcpynW(folder, fullPath, kPathChars);
+  wchar_t* cut = nullptr;
+  for (wchar_t* p = folder; *p; ++p) {
+    if (*p == L'\\' || *p == L'/')
+      cut = p;
+  }
+  if (cut)
+    cut[1] = 0;
+}
+
+void reportReadFault(const FileRead& read) {
+  const wchar_t* path = read.path;
+  switch (read.fault) {
+    case ReadFault::Folder:
+      showError(L"The settings file %s is a folder. Pick a settings file (.ini).", path);
+      break;
+    case ReadFault::NotAFile:
+      showError(L"The settings file %s is not a file: a device or a pipe.", path);
+      break;
+    case ReadFault::OpenFailed:
+      if (isRelative(path) &&
+          (read.error == ERROR_FILE_NOT_FOUND || read.error == ERROR_PATH_NOT_FOUND)) {
+        static wchar_t folder[kPathChars];
+        folderOf(read.fullPath, folder);
+        showError(L"The settings file %s is not in the folder %s.", path, folder);
+      } else {
+        showSystemError(L"The settings file %s could not be opened:\r\n%s", path, read.error);
+      }
+      break;
+    default:
+      showSystemError(L"The settings file %s could not be read:\r\n%s", path, read.error);
+      break;
+  }
+}
+
+// The file's bytes, or null after a message; the caller releases them.
+FileRead* readFileBytes(const wchar_t* path) {
+  auto* read = new (std::nothrow) FileRead;
+  if (!read) {
+    showError(L"There is not enough memory to load %s.", path);
+    return nullptr;
+  }
+  lstrcpynW(read->path, path, kPathChars);
+  const HCURSOR cursor = SetCursor(waitCursor);
+  HANDLE thread = CreateThread(nullptr, 0, readThread, read, 0, nullptr);
+  if (!thread) {
+    readThread(read);  // the thread's hold goes here, ours below
+  } else if (WaitForSingleObject(thread, kFileAnswerMs) != WAIT_OBJECT_0) {
+    // The thread lets go of the record when the system gives up on the path.
+    CloseHandle(thread);
+    SetCursor(cursor);
+    showError(L"The settings file %s did not answer within %u seconds: nothing was loaded.", path,
+              unsigned(kFileAnswerMs / 1000));
+    release(read);
+    return nullptr;
+  } else {
+    CloseHandle(thread);
+  }
+  SetCursor(cursor);
+  if (read->fault != ReadFault::None) {
+    reportReadFault(*read);
+    release(read);
+    return nullptr;
+  }
+  return read;
+}
+
+}  // namespace
 
 void pickAndLoadSettings() {
   static wchar_t path[kPathChars];
@@ -107,18 +251,22 @@ void pickAndLoadSettings() {
 }
 
 void loadSettingsFile(const wchar_t* path) {
-  DWORD size = 0;
-  if (!readFileBytes(path, &size))
+  FileRead* read = readFileBytes(path);
+  if (!read)
     return;
   SettingsFile file;
   uint32_t line = 0;
   wchar_t message[kSettingsMessageChars];
-  if (!parseSettingsFile(fileBytes, size, path, &file, &line, message)) {
+  const bool parsed = parseSettingsFile(read->bytes, read->size, path, &file, &line, message);
+  release(read);
+  if (!parsed) {
     showError(L"%s", message);
     return;
   }
-  loadSettings(file, path, &pendingSettings, message);
-  if (message[0])
+  // Loaded with sections waiting is news, not a fault.
+  if (loadSettings(file, path, &pendingSettings, message) && message[0])
+    showInfo(L"%s", message);
+  else if (message[0])
     showError(L"%s", message);
 }
 

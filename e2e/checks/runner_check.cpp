@@ -459,6 +459,61 @@ void keepKeyboardFocus(PaneRecord*) {
   seen.events.push_back("focus");
 }
 
+std::string fileBytes(const std::wstring& path) {
+  HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  char bytes[64] = {};
+  DWORD got = 0;
+  if (file != INVALID_HANDLE_VALUE) {
+    ReadFile(file, bytes, sizeof bytes, &got, nullptr);
+    CloseHandle(file);
+  }
+  return std::string(bytes, got);
+}
+
+int filesIn(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  int count = 0;
+  if (find == INVALID_HANDLE_VALUE)
+    return -1;
+  do {
+    count += !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+  return count;
+}
+
+// The saves' replace: in a folder deeper than MAX_PATH, over a file that is
+// there, without a temporary file left.
+void checkReplaceFile() {
+  wchar_t base[MAX_PATH];
+  GetTempPathW(MAX_PATH, base);
+  std::wstring folder = std::wstring(L"\\\\?\\") + base + L"nlc-replace";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  while (folder.size() < MAX_PATH + 40) {
+    folder += L"\\" + std::wstring(60, L'd');
+    CreateDirectoryW(folder.c_str(), nullptr);
+  }
+  const std::wstring path = folder.substr(4) + L"\\pair.ini";
+  const DWORD first = replaceFile(path.c_str(), "first", 5);
+  const DWORD second = replaceFile(path.c_str(), "second", 6);
+  check("a save deeper than MAX_PATH", first == 0 && second == 0,
+        "errors " + std::to_string(first) + ", " + std::to_string(second));
+  check("a save replaces the file there", fileBytes(folder + L"\\pair.ini") == "second",
+        fileBytes(folder + L"\\pair.ini"));
+  check("a save leaves only the file", filesIn(folder) == 1,
+        std::to_string(filesIn(folder)) + " files");
+  CreateDirectoryW((folder + L"\\sub").c_str(), nullptr);
+  const DWORD onFolder = replaceFile((folder.substr(4) + L"\\sub").c_str(), "x", 1);
+  check("a save over a folder fails and leaves nothing", onFolder != 0 && filesIn(folder) == 1,
+        "error " + std::to_string(onFolder) + ", " + std::to_string(filesIn(folder)) + " files");
+  DeleteFileW((folder + L"\\pair.ini").c_str());
+  RemoveDirectoryW((folder + L"\\sub").c_str());
+  while (folder.size() > 4 && RemoveDirectoryW(folder.c_str()))
+    folder.resize(folder.rfind(L'\\'));
+}
+
 int main() {
   _wsetlocale(LC_ALL, L"");
   ownerWindow = CreateWindowExW(0, L"STATIC", L"runner check owner", WS_POPUP, 0, 0, 10, 10,
@@ -475,6 +530,7 @@ int main() {
   checkNoBody();
   checkSendAfterDone();
   checkNoHandleLeaks();
+  checkReplaceFile();
   checkLinkResult("closed with OK", WM_COMMAND, IDOK, 0, L"Link OK.", 0xFF0000);
   checkLinkResult("closed with Escape", WM_COMMAND, IDCANCEL, 1, L"Link NG.", 0x0000FF);
   checkLinkResult("closed with the close box", WM_CLOSE, 0, 1, L"Link NG.", 0x0000FF);

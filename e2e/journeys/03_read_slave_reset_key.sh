@@ -24,5 +24,17 @@ journey_read_slave_reset_key() {
   # The queries ran at the module's own settings once the key had told them.
   expect_match queries-at-38400-8E2 'host>   "ATNI\\r" .* 38400 8E2$' \
     "$(grep -F 'host>   "ATNI\r"' "$(jr_transcript COM6)")"
+  a_read_that_runs_out_leaves_nothing
   jr_exit_with exit-ends-with-0 drv click 1
+}
+
+# A red channel, then a Read whose prompt runs out: only Read is offered.
+a_read_that_runs_out_leaves_nothing() {
+  jr_pick 4007 20
+  drv click 4001 >/dev/null
+  expect unanswered-communication-error "box: Communication error." "$(jr_outcome 25000)"
+  expect unanswered-then-done "done" "$(jr_ok_then_outcome 20000)"
+  expect unanswered-pane-cleared "$(jr_cleared_values 4000)" "$(jr_pane_values 4000)"
+  expect unanswered-only-read-offered $'4001 enabled\n4002 disabled\n1002 disabled' \
+    "$(drv state 4001 4002 1002)"
 }

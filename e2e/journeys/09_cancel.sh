@@ -2,12 +2,14 @@
 # Cancel during a Read. Cancel only sets an event: a wait on the line ends
 # on it at once (a link error: "Communication error."), while a check
 # between two steps gives "Cancelled." and clears the pane. What decides is
-# where the reader is when the user clicks.
+# where the reader is when the user clicks. While the module is still being
+# sought, every stage looks: "Cancelled.".
 journey_cancel() {
   jr_begin 5=master 6=slave:baud=5,nb=1,sb=1 || return
   cancel_at_a_step
   cancel_while_waiting_for_a_reply
   no_cancel_same_wait
+  cancel_while_the_module_is_sought
   cancel_under_the_reset_prompt
   jr_exit_with exit-ends-with-0 drv click 1
 }
@@ -99,9 +101,24 @@ no_cancel_same_wait() {
   expect no-cancel-then-done "done" "$(jr_ok_then_outcome 20000)"
 }
 
-# Cancel under the prompt: no settings can be found once the reads end at
-# once, so the Read fails with a link error, whether the pulses go on to the
-# end of the 10 s or stop (the time is reported, not checked).
+# Cancel while the quick test waits for the slave at 38400 (it does not
+# answer at 9600): no frame, no pulse rate, no reset key asked, no break.
+cancel_while_the_module_is_sought() {
+  local sent before
+  drv select 4000 "$JR_COM_NAME (COM6)" >/dev/null
+  sent=$(jr_count COM6 'host> ')
+  before=$(jr_lines COM6 | wc -l)
+  drv click 4001 >/dev/null
+  jr_wait_transcript COM6 'host> ' 5000 "$((sent + 1))"
+  check sought-clicked drv click 2 --in progress
+  expect sought-cancelled "box: Cancelled." "$(jr_outcome 20000)"
+  expect sought-only-the-quick-test '+++' \
+    "$(jr_lines COM6 | tail -n +"$((before + 1))" | sed -nE 's/^host> "(.*)"$/\1/p' | tr -d '\n')"
+  expect sought-no-break 0 "$(jr_count COM6 'break on')"
+  expect sought-then-done "done" "$(jr_ok_then_outcome 20000)"
+}
+
+# Cancel under the prompt: the pulses stop at once and the Read is cancelled.
 cancel_under_the_reset_prompt() {
   drv select 4000 "$JR_COM_NAME (COM6)" >/dev/null
   drv click 4001 >/dev/null
@@ -112,7 +129,7 @@ cancel_under_the_reset_prompt() {
   local shown_at
   shown_at=$(now_ms)
   check prompt-cancel-clicked drv click 2 --in progress
-  expect prompt-cancel-communication-error "box: Communication error." "$(jr_outcome 20000)"
+  expect prompt-cancel-cancelled "box: Cancelled." "$(jr_outcome 20000)"
   note "box up $(($(now_ms) - shown_at)) ms after the prompt appeared"
   expect prompt-cancel-prompt-gone absent-or-hidden \
     "$(drv prompt | sed -E 's/^(absent|hidden).*/absent-or-hidden/')"

@@ -3,7 +3,8 @@
 # again with a file written by hand, which waits for each pane's Read, shows
 # red and reaches the modules with Write; the saved file loaded with Ctrl+O;
 # a dropped file with a bad line changes nothing and says where; a Save over
-# a read-only file keeps it.
+# a read-only file keeps it. A serial port or a folder named as the file is
+# refused at once, and a relative name not found says where it was looked for.
 
 readonly SF_DIALOG_NAME=1148  # the file dialogs' name box
 
@@ -32,6 +33,13 @@ journey_settings_files() {
   channel=$(drv selected 3007 | cut -d' ' -f2)
   expect_match saved-as-shown "^; NLCONF [0-9.]+ settings"$'\r\n'"; Master: Node Identifier \
 KOV-NL001/M, .*\\[Master\\]"$'\r\n'"Channel = $channel"$'\r\n' "$(cat "$dir/pair.ini")"
+  # Reading a serial port may never end (and opening it raises its lines).
+  drv drop '\\.\COM5' >/dev/null
+  expect_match port-is-not-a-file 'COM5 is not a file' "$(drv wait msgbox 5000 >/dev/null; drv msgbox)"
+  drv msgbox-ok >/dev/null
+  drv drop "$(sf_win_path "$dir")" >/dev/null
+  expect_match folder-is-a-folder 'settings is a folder' "$(drv wait msgbox 5000 >/dev/null; drv msgbox)"
+  drv msgbox-ok >/dev/null
   jr_exit_with exit-after-save drv click 1
 
   # The batch flow: start with the file, plug in, Read both, Write both.
@@ -92,4 +100,13 @@ KOV-NL001/M, .*\\[Master\\]"$'\r\n'"Channel = $channel"$'\r\n' "$(cat "$dir/pair
   expect read-only-file-whole $'; kept as it was\r' "$(cat "$dir/locked.ini")"
   expect no-temporary-file-left "" "$(find "$dir" -name '*.tmp')"
   jr_exit_with exit-ends-with-0 drv click 1
+
+  pushd "$dir" >/dev/null || return
+  rig_start nlconf nlconf.exe missing.ini
+  popd >/dev/null || return
+  drv wait main "$APPEAR_MS" >/dev/null
+  expect_match relative-name-says-where 'missing\.ini is not in the folder Z:.*\\settings\\' \
+    "$(drv wait msgbox 10000 >/dev/null; drv msgbox)"
+  drv msgbox-ok >/dev/null
+  jr_exit_with exit-after-missing-file drv click 1
 }

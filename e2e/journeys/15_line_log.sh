@@ -114,7 +114,13 @@ COM6 < 0123456789abcdef' "$(grep -E '^COM[56] [<>] ' <<<"$log" | tail -n 6)"
   local shown
   shown=$(drv text 100 --in "$JR_LOG_WINDOW")
   expect_match log-holds-the-verdict 'Link Test: Link OK' "$shown"
-  expect ctrl-a-ctrl-c-copy-the-log "$shown" "$(drv clipboard)"
+  # The keys are input: the copy happens when the window takes them.
+  local copied="" tries
+  for ((tries = 0; tries < 30; tries++)); do
+    copied=$(drv clipboard) && [[ $copied == "$shown" ]] && break
+    sleep 0.1
+  done
+  expect ctrl-a-ctrl-c-copy-the-log "$shown" "$copied"
 
   # Save... keeps what the log shows in a file of the user's choosing, and
   # leaves nothing else beside it.

@@ -165,6 +165,11 @@ void checkPane(Stand& stand, const Outcome& o, const Allowances& a, PaneRecord* 
     else if (pane->nodeId[0] && module.nodeId() != pane->nodeId)
       broken.push_back("a failed read left a node identifier the module never gave");
   }
+  // Only a refused module's identifier may stay, for the message that names it.
+  if (o.operation == Operation::Read && o.result != 0 && o.result != ResultNotMaster &&
+      o.result != ResultNotSlave && o.pane->nodeId[0]) {
+    broken.push_back("a failed read left module data in the pane");
+  }
   checkSetters(stand.world, port, broken);
 }
 
