@@ -152,7 +152,8 @@ bool applyProfile(Run& r) {
                  {&slavePane, profile->slave, L"[Slave]: "}};
   for (const auto& t : targets) {
     wchar_t reason[kSettingsMessageChars];
-    if (t.section.present && !sectionFitsPane(t.pane, t.section, reason)) {
+    uint32_t line = 0;
+    if (t.section.present && !sectionFitsPane(t.pane, t.section, reason, &line)) {
       copyText(r.out->detail, t.name, reason);
       return fail(r, PairStep::ApplyProfile, ResultProfileMisfit);
     }
