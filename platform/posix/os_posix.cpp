@@ -256,8 +256,13 @@ bool applyLine(int fd, const LineSettings& s) {
     return failWith(errno);
   if (!speed && !setOddRate(fd, s.baudRate))
     return false;
-  return setModemBit(fd, TIOCM_DTR, s.dtrControl == kDtrControlEnable) &&
-         setModemBit(fd, TIOCM_RTS, s.rtsControl == kRtsControlEnable);
+  // A line without modem lines (a pseudo-terminal) still carries bytes.
+  for (int bit : {TIOCM_DTR, TIOCM_RTS}) {
+    const bool on = (bit == TIOCM_DTR ? s.dtrControl : s.rtsControl) != 0;
+    if (!setModemBit(fd, bit, on) && errno != ENOTTY && errno != EINVAL)
+      return false;
+  }
+  return true;
 }
 
 // ---- transfers ------------------------------------------------------------------
