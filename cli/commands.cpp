@@ -560,19 +560,25 @@ std::string csvField(const std::string& text) {
 }
 
 // The record names each port as the user did, where that is no COM name.
-std::string withPortNames(std::string line) {
+std::string withPortNames(const std::string& line) {
+  std::string out = line;
   size_t from = 0;
   for (uint32_t slot : {kMasterSlot, kSlaveSlot}) {
-    const std::string com =
-        "," + logOutput.comName[slot].substr(0, logOutput.comName[slot].size() - 1) + ",";
-    const size_t at = logOutput.comName[slot].empty() ? std::string::npos : line.find(com, from);
+    std::string com = logOutput.comName[slot];  // "COM1 "
+    if (com.empty())
+      continue;
+    com.back() = ',';
+    com.insert(com.begin(), ',');
+    const size_t at = out.find(com, from);
     if (at == std::string::npos)
       continue;
-    const std::string field = "," + csvField(logOutput.shownName[slot]) + ",";
-    line.replace(at, com.size(), field);
+    std::string field = ",";
+    field.append(csvField(logOutput.shownName[slot]));
+    field.push_back(',');
+    out.replace(at, com.size(), field);
     from = at + field.size() - 1;
   }
-  return line;
+  return out;
 }
 
 // Appended whole, under a header when the file is new or empty.
