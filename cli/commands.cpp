@@ -694,7 +694,8 @@ int run(const std::vector<std::string>& args) {
   }
   const int code = dispatch(o);
   endLog();
-  std::fflush(stdout);
+  // Closed before the wait: whoever reads the results has them all now.
+  std::fclose(stdout);
   std::fflush(stderr);
   waitOutGuardTime();
   return code;
