@@ -114,6 +114,7 @@ TEST_F(Read, ReadTakingEitherRoleFollowsTheModule) {
   EXPECT_TRUE(firstAsSlave);
   EXPECT_EQ(byNodeId, 0);
   EXPECT_EQ(masterPane.isMaster, 0);
+  ASSERT_GT(commands("COM3").size(), 18u);
   EXPECT_EQ(commands("COM3")[18], "ATSM") << "read as the slave it is";
 }
 
