@@ -4,6 +4,7 @@
 // or a purge ends it at once through its wake-up descriptor.
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -17,7 +18,6 @@
 #include <cstring>
 #include <cwchar>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "platform/os.h"
@@ -70,7 +70,7 @@ struct Operation {
   std::atomic<bool> finished{false};
   uint32_t moved = 0;
   uint32_t error = 0;
-  std::thread thread;
+  pthread_t thread{};
 };
 
 struct Device : Object {
@@ -388,7 +388,8 @@ void runWrite(Operation* op) {
   }
 }
 
-void runOperation(Operation* op) {
+void* runOperation(void* context) {
+  auto* op = static_cast<Operation*>(context);
   if (op->reading)
     runRead(op);
   else
@@ -396,6 +397,7 @@ void runOperation(Operation* op) {
   op->finished.store(true);
   if (op->event)
     signalEvent(op->event);
+  return nullptr;
 }
 
 void wake(Operation* op) {
@@ -427,8 +429,19 @@ bool start(Device* device, Operation* op, Transfer& transfer) {
     std::lock_guard<std::mutex> hold(signalLock);
     op->event->set = false;  // as the OVERLAPPED's event is reset at the start
   }
+  // pthread_create rather than std::thread: a refusal is a result, not a throw.
+  const int error = pthread_create(&op->thread, nullptr, runOperation, op);
+  if (error != 0) {
+    {
+      std::lock_guard<std::mutex> hold(device->lock);
+      std::erase(device->operations, op);
+    }
+    close(op->wake);
+    delete op;
+    failWith(ENOMEM);  // out of threads, as Windows is out of resources
+    return false;
+  }
   operationOf(transfer) = op;
-  op->thread = std::thread(runOperation, op);
   return true;
 }
 
@@ -789,7 +802,7 @@ bool finishTransfer(Handle handle, Transfer& transfer, uint32_t& count) {
     threadError = kErrorInvalidParameter;
     return false;
   }
-  op->thread.join();
+  pthread_join(op->thread, nullptr);
   // A device closed under the transfer has forgotten it already.
   if (Device* device = op->device; device && as<Device>(handle, Kind::Device) == device) {
     std::lock_guard<std::mutex> hold(device->lock);

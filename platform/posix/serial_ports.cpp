@@ -42,6 +42,18 @@ std::string byIdNameOf(const std::string& devRoot, const std::string& ttyName) {
   return {};
 }
 
+// Where nothing names the adapter, its driver does; the serial core's own
+// "port" and "ctrl" devices stand between the tty and the UART's driver.
+std::string driverOf(fs::path device) {
+  for (int up = 0; up < 3; ++up, device /= "..") {
+    std::error_code ec;
+    const std::string name = fs::read_symlink(device / "driver", ec).filename().string();
+    if (!ec && !name.empty() && name != "port" && name != "ctrl")
+      return name;
+  }
+  return {};
+}
+
 }  // namespace
 
 std::vector<SerialPortEntry> listSerialPorts(const std::string& sysRoot,
@@ -55,13 +67,16 @@ std::vector<SerialPortEntry> listSerialPorts(const std::string& sysRoot,
     // Virtual terminals and unused legacy ports have no driver behind them.
     if (!fs::exists(device / "driver", missing))
       continue;
+    // A legacy port that the serial core found no UART behind.
+    if (firstLine(it->path() / "type") == "0")
+      continue;
     const std::string name = it->path().filename().string();
     SerialPortEntry entry{devRoot + "/" + name, byIdNameOf(devRoot, name)};
     const std::string product = productOf(device);
     if (!product.empty())
       entry.description = product;
     if (entry.description.empty())
-      entry.description = fs::read_symlink(device / "driver", missing).filename().string();
+      entry.description = driverOf(device);
     ports.push_back(entry);
   }
   std::sort(ports.begin(), ports.end(),
