@@ -106,6 +106,10 @@ journey_refused() {
   has err "bad.ini, line 3:"
   nlconf 2 write "$PORT5" --role master --set "Power Save=On"
   has err '--set "Power Save=On"'
+  nlconf 1 write "$PORT5" --set "Channel=12"
+  has err "write needs --role"
+  nlconf 0 --help
+  has out "6  Link NG, or a check after writing failed"
   # Refused before the port is touched: the module heard nothing.
   ctl status | grep -q "COM5 .* commands 0" || fail "the module was spoken to"
 }
