@@ -341,8 +341,8 @@ check_link_over_wine() {
 # nlconf-cli.exe prints what the Linux nlconf-cli prints, and ends the same,
 # for the same commands on the same modules.
 check_cli() {
-  if ! rig_modules_start "$RIG_LOGS" 5=master 6=slave; then
-    fail modules "no modules on COM5 and COM6"
+  if ! rig_modules_start "$RIG_LOGS" 5=master 6=slave 7=slave:baud=5,nb=1,sb=1; then
+    fail modules "no modules on COM5, COM6 and COM7"
     return
   fi
   local dev=$WINEPREFIX/dosdevices cmd i=0 status native_status
@@ -350,12 +350,15 @@ check_cli() {
   local -a args native_args commands=(
     "read COM5" "read COM6 --json" "write COM6 --role slave --set Channel=12 --dry-run"
     "write COM5 --role master $(windows_path "$RIG_LOGS/bad.ini")" "link-test COM5 COM6"
-    "pair COM5 COM6 --make-pair")
+    "pair COM5 COM6 --make-pair" "read COM7")
   for cmd in "${commands[@]}"; do
     i=$((i + 1))
     read -ra args <<<"$cmd"
+    # The module on COM7 talks at 38400 8E2: its reset key, pressed at the pulses.
+    [[ $cmd == *COM7* ]] && rig_ctl press COM7 after-break 1 >/dev/null
     rig_run "cli$i" 60 nlconf-cli.exe "${args[@]}"
     status=$?
+    [[ $cmd == *COM7* ]] && rig_ctl press COM7 after-break 1 >/dev/null
     native_args=("${args[@]/#COM/$dev/com}")
     native_args=("${native_args[@]/#Z:*/$RIG_LOGS/bad.ini}")
     LD_PRELOAD=$RIG_NATIVE/e2e/rig/simports/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 \
