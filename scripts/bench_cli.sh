@@ -4,7 +4,7 @@
 # its results (it closes standard output then, before it waits out the
 # module's guard time for the next command).
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 
 readonly RUNS=3
 { cmake --preset cli && cmake --build --preset cli && cmake --preset native &&

@@ -17,8 +17,10 @@ cli_exe=build/windows/cli/nlconf-cli.exe
 for file in "$exe" "$cli_exe"; do
   [[ -f $file ]] || { echo "package: no $file (build the windows preset)"; exit 1; }
 done
-cmake --preset cli >/dev/null && cmake --build --preset cli >/dev/null ||
-  { echo "package: the cli preset did not build"; exit 1; }
+if ! cmake --preset cli >/dev/null || ! cmake --build --preset cli >/dev/null; then
+  echo "package: the cli preset did not build"
+  exit 1
+fi
 cli=build/cli/cli/nlconf-cli
 linux=NLCONF-$version-linux-x86_64
 name=NLCONF-$version-win64
@@ -26,7 +28,7 @@ dist=build/dist
 stage=$dist/$name
 archive=$dist/$name.zip
 
-rm -rf "$stage" "$archive" "$dist/$linux" "$dist/$linux.tar.gz"
+rm -rf "$stage" "$archive" "${dist:?}/${linux:?}" "$dist/$linux.tar.gz"
 mkdir -p "$stage/pictures"
 cp "$exe" "$cli_exe" "$stage/"
 cp docs/pictures/*.png "$stage/pictures/"
@@ -46,7 +48,7 @@ mkdir -p "$dist/$linux"
 cp -r "$stage/guide.html" "$stage/pictures" "$cli" "$dist/$linux/"
 (cd "$dist" && find "$linux" -type f | LC_ALL=C sort |
   tar --owner=0 --group=0 --mtime=@0 -czf "$linux.tar.gz" -T -)
-rm -rf "$stage" "$dist/$linux"
+rm -rf "$stage" "${dist:?}/${linux:?}"
 echo "$archive"
 echo "$dist/$linux.tar.gz"
 
