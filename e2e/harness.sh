@@ -377,6 +377,16 @@ check_cli() {
     fi
   done
   rig_modules_stop
+  # ports: the Ports class's devices, by number, as the dialog lists them.
+  if rig_ports_set 6 "Simulated Module Port (COM6)" 5 "Simulated Module Port (COM5)" \
+    >/dev/null && rig_run cli-ports 60 nlconf-cli.exe ports; then
+    expect "nlconf-cli ports lists COM5 and COM6" \
+      "$(printf 'COM5\tSimulated Module Port (COM5)\nCOM6\tSimulated Module Port (COM6)')" \
+      "$(cat "$RIG_LOGS/cli-ports.out")"
+  else
+    fail cli-ports "no port devices, or nlconf-cli.exe ports failed"
+  fi
+  rig_ports_set >/dev/null || fail cli-ports "the port devices stayed"
 }
 
 # The dialogs' texts with Wine's own fonts, then with Japanese gothic fonts
