@@ -462,12 +462,13 @@ void closeDevice(Device* device) {
     bool running = false;
     {
       std::lock_guard<std::mutex> hold(device->lock);
-      for (Operation* op : device->operations) {
+      for (Operation* op : device->operations)
         running = running || !op->finished.load();
-        op->device = nullptr;
-      }
-      if (!running)
+      if (!running) {
+        for (Operation* op : device->operations)
+          op->device = nullptr;
         device->operations.clear();
+      }
     }
     if (!running)
       break;
