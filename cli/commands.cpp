@@ -183,10 +183,14 @@ std::string messageOf(int32_t result, const PaneRecord* pane) {
 }
 
 int failWith(int32_t result, const PaneRecord* pane) {
+  const uint32_t error = os::lastError();
   // A Ctrl+C that a step turned into its own failure was still a cancel.
   if (result != 0 && result != ResultCancelled && anyCancelled())
     result = ResultCancelled;
   std::fprintf(stderr, "%s\n", messageOf(result, pane).c_str());
+  // What the dialog leaves to the user's eyes, a script is told.
+  if (result == ErrNoPort && error == os::kErrorAccessDenied)
+    std::fprintf(stderr, "The port is in use by another program.\n");
   return exitCodeOf(result);
 }
 

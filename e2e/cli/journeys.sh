@@ -70,6 +70,14 @@ journey_read() {
   has out '"Channel": {"text": "15", "code": 15}'
   nlconf 4 read "$PORT5" --role slave
   has err "is not a slave."
+  # Another program holds the port: the same lock keeps a second NLCONF out.
+  flock "$PORT5" "$0" "$build" read_held "$PORT5" || fail "a held port was opened"
+}
+
+journey_read_held() {
+  PORT5=$1
+  nlconf 3 read "$PORT5"
+  has err "The port is in use by another program."
 }
 
 journey_reset_key() {
@@ -145,5 +153,5 @@ journey_cancel() {
   ctl status | grep -q "COM5 .* command-mode 0" || fail "the module stayed in command mode"
 }
 
-"journey_$journey"
+"journey_$journey" "${@:3}"
 echo "ok ($journey)"
