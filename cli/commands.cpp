@@ -341,6 +341,14 @@ bool printSettingsFile(const PaneRecord* pane) {
     if (text[i] != '\r')
       out += text[i];
   }
+  // The rest of what the pane shows read-only, as one more comment.
+  const size_t section = out.find("\n[");
+  if (section != std::string::npos) {
+    out.insert(section + 1, std::string(pane->isMaster ? "; Master" : "; Slave") +
+                                ": Serial Number " + hex(pane->serialHigh, 8) + " " +
+                                hex(pane->serialLow, 8) + ", Firmware " +
+                                hex(pane->firmwareVersion, 4) + "\n");
+  }
   std::fputs(out.c_str(), stdout);
   return true;
 }
