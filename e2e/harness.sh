@@ -341,8 +341,10 @@ check_link_over_wine() {
 # nlconf-cli.exe prints what the Linux nlconf-cli prints, and ends the same,
 # for the same commands on the same modules.
 check_cli() {
-  if ! rig_modules_start "$RIG_LOGS" 5=master 6=slave 7=slave:baud=5,nb=1,sb=1; then
-    fail modules "no modules on COM5, COM6 and COM7"
+  # COM8 and COM9: twin masters, one written from each system.
+  if ! rig_modules_start "$RIG_LOGS" 5=master 6=slave 7=slave:baud=5,nb=1,sb=1 8=master \
+    9=master; then
+    fail modules "no modules on COM5 to COM9"
     return
   fi
   local dev=$WINEPREFIX/dosdevices cmd i=0 status native_status
@@ -350,7 +352,7 @@ check_cli() {
   local -a args native_args commands=(
     "read COM5" "read COM6 --json" "write COM6 --role slave --set Channel=12 --dry-run"
     "write COM5 --role master $(windows_path "$RIG_LOGS/bad.ini")" "link-test COM5 COM6"
-    "pair COM5 COM6 --make-pair" "read COM7")
+    "pair COM5 COM6 --make-pair" "read COM7" "write COM8 --role master --set Channel=13")
   for cmd in "${commands[@]}"; do
     i=$((i + 1))
     read -ra args <<<"$cmd"
@@ -361,6 +363,7 @@ check_cli() {
     [[ $cmd == *COM7* ]] && rig_ctl press COM7 after-break 1 >/dev/null
     native_args=("${args[@]/#COM/$dev/com}")
     native_args=("${native_args[@]/#Z:*/$RIG_LOGS/bad.ini}")
+    native_args=("${native_args[@]/%com8/com9}")
     LD_PRELOAD=$RIG_NATIVE/e2e/rig/simports/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 \
       NLCONF_SIMPORTS_DIR=$RIG_MODULES_RUN timeout 60 "$RIG_NATIVE/cli/nlconf-cli" \
       "${native_args[@]}" >"$RIG_LOGS/cli$i.native.out" 2>"$RIG_LOGS/cli$i.native.err"
