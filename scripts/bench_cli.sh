@@ -26,6 +26,12 @@ floor() {
     split(substr($0, 31), f) } name == op && f[1] == baud { print f[3] }' <<<"$virtual"
 }
 
+# floor_ratio OPERATION: the virtual bench's own ratio for it at 9600.
+floor_ratio() {
+  awk -v op="$1" '{ name = substr($0, 1, 30); sub(/ +$/, "", name)
+    split(substr($0, 31), f) } name == op && f[1] == 9600 { print f[4] }' <<<"$virtual"
+}
+
 # timed ARGS...: fresh modules, then the program; prints its milliseconds.
 timed() {
   stop_modules
@@ -35,7 +41,7 @@ timed() {
   sim_pid=$!
   local i
   for ((i = 0; i < 100; i++)); do
-    grep -qx ready "$work/sim.out" && break
+    grep -qx ready "$work/sim.out" 2>/dev/null && break
     sleep 0.05
   done
   local start end
@@ -78,4 +84,6 @@ row "write, power level (read + write)" "$write_floor" write PORT --role master 
 row "write, channel (read + write)" "$channel_floor" write PORT --role master --set "Channel=12"
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "From the program's start to the end of its results, $RUNS runs each from fresh modules;"
-echo "a write's floor is the read's and the write's of the virtual bench together."
+echo "a write's floor is the read's and the write's of the virtual bench together. A channel"
+echo "change also waits for the module to join again, which no floor counts: in virtual time"
+echo "the program takes $(floor_ratio "write, channel change") times its floor there too."
