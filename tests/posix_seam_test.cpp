@@ -10,10 +10,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "platform/os.h"
 #include "platform/posix/device_paths.h"
+#include "platform/posix/serial_ports.h"
 
 extern char** environ;
 
@@ -208,6 +211,35 @@ TEST_F(PosixSeamModule, AnUnplugEndsAPendingReadWithAnError) {
   uint32_t status = 0;
   EXPECT_FALSE(os::getModemStatus(device, status));
   ctl("plug COM2");
+}
+
+// A USB adapter by its product, another by its by-id name, a legacy port
+// without a UART and a console without a driver left out.
+TEST(SerialPorts, ListsDevicesWithADriverByWhatNamesThem) {
+  namespace fs = std::filesystem;
+  const fs::path root = "/tmp/nlconf-ports-" + std::to_string(getpid());
+  const fs::path sys = root / "sys", dev = root / "dev";
+  fs::create_directories(sys / "drivers/ftdi_sio");
+  fs::create_directories(sys / "class/tty/tty1");
+  fs::create_directories(dev / "serial/by-id");
+  for (const char* at :
+       {"usb/1-1/1-1:1.0/ttyUSB0", "usb/1-2/1-2:1.0/ttyACM0", "serial8250/ttyS1"}) {
+    const fs::path device = sys / "devices" / at;
+    fs::create_directories(device);
+    fs::create_symlink(sys / "drivers/ftdi_sio", device / "driver");
+    fs::create_directories(sys / "class/tty" / device.filename());
+    fs::create_symlink(device, sys / "class/tty" / device.filename() / "device");
+  }
+  std::ofstream(sys / "devices/usb/1-1/product") << "USB Serial Adapter\n";
+  std::ofstream(sys / "class/tty/ttyS1/type") << "0\n";
+  fs::create_symlink("../../ttyACM0", dev / "serial/by-id/usb-Maker_Radio_Bridge_0001-if00");
+  const auto ports = os::posix::listSerialPorts(sys.string(), dev.string());
+  fs::remove_all(root);
+  ASSERT_EQ(ports.size(), 2u);
+  EXPECT_EQ(ports[0].path, dev.string() + "/ttyACM0");
+  EXPECT_EQ(ports[0].description, "usb-Maker_Radio_Bridge_0001-if00");
+  EXPECT_EQ(ports[1].path, dev.string() + "/ttyUSB0");
+  EXPECT_EQ(ports[1].description, "USB Serial Adapter");
 }
 
 }  // namespace
