@@ -219,14 +219,14 @@ TEST(SerialPorts, ListsDevicesWithADriverByWhatNamesThem) {
   namespace fs = std::filesystem;
   const fs::path root = "/tmp/nlconf-ports-" + std::to_string(getpid());
   const fs::path sys = root / "sys", dev = root / "dev";
-  fs::create_directories(sys / "drivers/ftdi_sio");
+  fs::create_directories(sys / "drivers/uart_bridge");
   fs::create_directories(sys / "class/tty/tty1");
   fs::create_directories(dev / "serial/by-id");
   for (const char* at :
        {"usb/1-1/1-1:1.0/ttyUSB0", "usb/1-2/1-2:1.0/ttyACM0", "serial8250/ttyS1"}) {
     const fs::path device = sys / "devices" / at;
     fs::create_directories(device);
-    fs::create_symlink(sys / "drivers/ftdi_sio", device / "driver");
+    fs::create_symlink(sys / "drivers/uart_bridge", device / "driver");
     fs::create_directories(sys / "class/tty" / device.filename());
     fs::create_symlink(device, sys / "class/tty" / device.filename() / "device");
   }
