@@ -338,6 +338,60 @@ check_link_over_wine() {
   fi
 }
 
+# nlconf-cli.exe prints what the Linux nlconf-cli prints, and ends the same,
+# for the same commands on the same modules.
+check_cli() {
+  # COM8 and COM9: twin masters, one written from each system.
+  if ! rig_modules_start "$RIG_LOGS" 5=master 6=slave 7=slave:baud=5,nb=1,sb=1 8=master \
+    9=master; then
+    fail modules "no modules on COM5 to COM9"
+    return
+  fi
+  local dev=$WINEPREFIX/dosdevices cmd i=0 status native_status
+  printf '[Master]\nChannel = 12\nBaud Rate = 12345\n' >"$RIG_LOGS/bad.ini"
+  local -a args native_args commands=(
+    "read COM5" "read COM6 --json" "write COM6 --role slave --set Channel=12 --dry-run"
+    "write COM5 --role master $(windows_path "$RIG_LOGS/bad.ini")" "link-test COM5 COM6"
+    "pair COM5 COM6 --make-pair" "read COM7" "write COM8 --role master --set Channel=13")
+  for cmd in "${commands[@]}"; do
+    i=$((i + 1))
+    read -ra args <<<"$cmd"
+    # The module on COM7 talks at 38400 8E2: its reset key, pressed at the pulses.
+    [[ $cmd == *COM7* ]] && rig_ctl press COM7 after-break 1 >/dev/null
+    rig_run "cli$i" 60 nlconf-cli.exe "${args[@]}"
+    status=$?
+    [[ $cmd == *COM7* ]] && rig_ctl press COM7 after-break 1 >/dev/null
+    native_args=("${args[@]/#COM/$dev/com}")
+    native_args=("${native_args[@]/#Z:*/$RIG_LOGS/bad.ini}")
+    native_args=("${native_args[@]/%com8/com9}")
+    LD_PRELOAD=$RIG_NATIVE/e2e/rig/simports/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 \
+      NLCONF_SIMPORTS_DIR=$RIG_MODULES_RUN timeout 60 "$RIG_NATIVE/cli/nlconf-cli" \
+      "${native_args[@]}" >"$RIG_LOGS/cli$i.native.out" 2>"$RIG_LOGS/cli$i.native.err"
+    native_status=$?
+    # A refusal names the file as each system spells it.
+    sed -i 's/^.*bad\.ini, line/bad.ini, line/' "$RIG_LOGS/cli$i.native.err" "$RIG_LOGS/cli$i.err"
+    tr -d '\r' <"$RIG_LOGS/cli$i.err" >"$RIG_LOGS/cli$i.err.lf"
+    if [[ -s $RIG_LOGS/cli$i.out || -s $RIG_LOGS/cli$i.err.lf ]] &&
+      [[ $status == "$native_status" ]] && cmp -s "$RIG_LOGS/cli$i.out" "$RIG_LOGS/cli$i.native.out" &&
+      cmp -s "$RIG_LOGS/cli$i.err.lf" "$RIG_LOGS/cli$i.native.err"; then
+      pass "nlconf-cli $cmd: the same on both systems (exit $status)"
+    else
+      fail "cli$i" "nlconf-cli $cmd: exit $status under Wine, $native_status on Linux; see cli$i.*"
+    fi
+  done
+  rig_modules_stop
+  # ports: the Ports class's devices, by number, as the dialog lists them.
+  if rig_ports_set 6 "Simulated Module Port (COM6)" 5 "Simulated Module Port (COM5)" \
+    >/dev/null && rig_run cli-ports 60 nlconf-cli.exe ports; then
+    expect "nlconf-cli ports lists COM5 and COM6" \
+      "$(printf 'COM5\tSimulated Module Port (COM5)\nCOM6\tSimulated Module Port (COM6)')" \
+      "$(cat "$RIG_LOGS/cli-ports.out")"
+  else
+    fail cli-ports "no port devices, or nlconf-cli.exe ports failed"
+  fi
+  rig_ports_set >/dev/null || fail cli-ports "the port devices stayed"
+}
+
 # The dialogs' texts with Wine's own fonts, then with Japanese gothic fonts
 # standing in for a Japanese system's: the proportional one for the
 # templates' "MS UI Gothic", the fixed one for "MS Gothic". The stand-ins go
@@ -427,6 +481,7 @@ step text_fit_dpi check_text_fit_dpi
 step screen_fit check_screen_fit
 step serial_smoke check_serial_smoke
 step link_over_wine check_link_over_wine
+step cli check_cli
 step port_devices selfcheck_port_devices
 step ui_driver selfcheck_ui_driver
 for file in "$here"/journeys/[0-9][0-9]_*.sh; do

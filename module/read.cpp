@@ -13,6 +13,16 @@ namespace {
 
 constexpr uint32_t kPortTextSize = 512;
 
+bool eitherRoleTaken = false;
+
+// A read that takes the module's role as found: the role byte places it, and
+// a module that may take either place goes by its node identifier.
+void takeRoleOfModule(PaneRecord* pane) {
+  const uint8_t role = static_cast<uint8_t>(pane->firmwareVersion >> 8);
+  if (role == 0x20 || role == 0x22)
+    pane->isMaster = role == 0x20 ? 1 : 0;
+}
+
 bool roleFits(const PaneRecord* pane) {
   const uint8_t role = static_cast<uint8_t>(pane->firmwareVersion >> 8);
   if (role == 0x40)
@@ -42,6 +52,8 @@ int32_t guardTimeStep(PaneRecord* pane, const char*) {
 int32_t roleStep(PaneRecord* pane, const char* command) {
   if (int32_t r = queryHex16(pane->port, command, &pane->firmwareVersion))
     return r;
+  if (eitherRoleTaken)
+    takeRoleOfModule(pane);
   return roleFits(pane) ? 0 : wrongRole(pane);
 }
 
@@ -91,6 +103,10 @@ int32_t nodeIdStep(PaneRecord* pane, const char*) {
   if (int32_t r = queryNodeIdentifier(pane->port, received, &length))
     return r;
   std::memcpy(pane->nodeId, received, sizeof received);
+  if (eitherRoleTaken && !nodeIdFits(pane, length) &&
+      static_cast<uint8_t>(pane->firmwareVersion >> 8) == 0x40) {
+    pane->isMaster = pane->isMaster ? 0 : 1;
+  }
   return nodeIdFits(pane, length) ? 0 : wrongRole(pane);
 }
 
@@ -224,6 +240,10 @@ int32_t readAndVerify(PaneRecord* pane) {
     return exit;
   compareWithOtherPane(pane);
   return 0;
+}
+
+void readTakesEitherRole(bool either) {
+  eitherRoleTaken = either;
 }
 
 void showPairWarnings(bool shown) {

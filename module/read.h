@@ -16,6 +16,9 @@ int32_t readBody(PaneRecord* pane);
 int32_t readPane(PaneRecord* pane);
 int32_t readAndVerify(PaneRecord* pane);
 int32_t readSequence(PaneRecord* pane);
+// Whether a read takes the module in whichever role it has (the pane's
+// isMaster follows it) instead of refusing the other role's module.
+void readTakesEitherRole(bool either);
 // Whether a read warns when the other pane's module does not pair with this
 // one; a pair run that is about to pair them says nothing.
 void showPairWarnings(bool shown);

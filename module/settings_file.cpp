@@ -566,6 +566,36 @@ bool parseSettingsFile(const uint8_t* bytes, size_t size, const wchar_t* fileNam
 
 // ---- formatting ---------------------------------------------------------------
 
+const wchar_t* settingKey(Setting setting) {
+  return kSettings[setting].key;
+}
+
+const ChoiceList& settingList(Setting setting) {
+  return *kSettings[setting].list;
+}
+
+int32_t shownSettingPosition(const PaneRecord* p, Setting setting) {
+  const ChoiceList& list = *kSettings[setting].list;
+  switch (setting) {
+    case SettingChannel:
+      return channelPosition(p->channelShown);
+    case SettingBaudRate:
+      return listPosition(p->baudCodeShown, list);
+    case SettingParity:
+      return listPosition(p->parityCodeShown, list);
+    case SettingStopBits:
+      return listPosition(p->stopBitsCodeShown, list);
+    case SettingPowerLevel:
+      return listPosition(p->powerLevelShown, list);
+    case SettingBoostMode:
+      return listPosition(p->boostModeShown, list);
+    case SettingPowerSave:
+      return listPosition(p->powerSaveShown, list);
+    default:
+      return listPosition(p->flowControlShown, list);
+  }
+}
+
 namespace {
 
 struct Bytes {
@@ -606,28 +636,6 @@ int hexDigits(uint64_t value) {
   return digits;
 }
 
-int32_t shownPosition(const PaneRecord* p, int setting) {
-  const ChoiceList& list = *kSettings[setting].list;
-  switch (setting) {
-    case SettingChannel:
-      return channelPosition(p->channelShown);
-    case SettingBaudRate:
-      return listPosition(p->baudCodeShown, list);
-    case SettingParity:
-      return listPosition(p->parityCodeShown, list);
-    case SettingStopBits:
-      return listPosition(p->stopBitsCodeShown, list);
-    case SettingPowerLevel:
-      return listPosition(p->powerLevelShown, list);
-    case SettingBoostMode:
-      return listPosition(p->boostModeShown, list);
-    case SettingPowerSave:
-      return listPosition(p->powerSaveShown, list);
-    default:
-      return listPosition(p->flowControlShown, list);
-  }
-}
-
 // A node identifier is the module's 8-bit text: only printable ASCII goes
 // into the file, so that the file stays UTF-8 and one line.
 void addModuleComment(Bytes& b, const PaneRecord* p) {
@@ -649,7 +657,7 @@ void addSection(Bytes& b, const PaneRecord* p) {
   for (int s = 0; s < kSettingCount; ++s) {
     if (p->isMaster && s == SettingPowerSave)
       continue;
-    const int32_t position = shownPosition(p, s);
+    const int32_t position = shownSettingPosition(p, static_cast<Setting>(s));
     addBytes(b, position < 0 ? "; " : "");
     addWide(b, kSettings[s].key);
     if (position < 0) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "module/choice_lists.h"
 #include "module/pane.h"
 
 constexpr size_t kSettingsFileLimit = 64 * 1024;
@@ -51,6 +52,12 @@ struct SettingsFile {
 
 // Messages are made in buffers of this many characters, terminator included.
 constexpr uint32_t kSettingsMessageChars = 1024;
+
+// A setting's key (the dialog's label) and its list; where the pane's Shown
+// value sits in that list, kNoSelection when it names no entry.
+const wchar_t* settingKey(Setting setting);
+const ChoiceList& settingList(Setting setting);
+int32_t shownSettingPosition(const PaneRecord* pane, Setting setting);
 
 // Parses a file's bytes. True with its choices; false with the line (from 1)
 // and a message that names the file, the line and what is wrong, and file

@@ -14,14 +14,21 @@
 #                             then as often with the line log recording, its
 #                             window closed and open, and the change of the
 #                             medians
+#   scripts/bench.sh --cli    through the Linux nlconf-cli (the cli preset's
+#                             optimised build) against simports' modules in
+#                             real time: each operation three times from fresh
+#                             modules, from the start of the program to the end
+#                             of its results, beside the same floors
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
+cli=0
 case ${1:-} in
   "") wine=0 ;;
   --wine) wine=1 ;;
+  --cli) wine=0 cli=1 ;;
   *)
-    echo "usage: scripts/bench.sh [--wine]" >&2
+    echo "usage: scripts/bench.sh [--wine | --cli]" >&2
     exit 2
     ;;
 esac
@@ -32,7 +39,10 @@ build() {
 
 scripts/setup.sh >/dev/null || exit 1
 build native --target nlconf_durations || { echo "build failed"; exit 1; }
-((wine)) || exec build/native/tests/nlconf_durations
+((wine || cli)) || exec build/native/tests/nlconf_durations
+if ((cli)); then
+  exec scripts/bench_cli.sh
+fi
 if ! build native || ! build windows || ! build windows --target nlconf_unlogged; then
   echo "build failed"
   exit 1

@@ -98,6 +98,26 @@ TEST_F(Read, EitherRoleModuleIsDecidedByItsNodeId) {
   EXPECT_EQ(commands("COM4").back(), "ATCN");
 }
 
+// The command line's read without --role: the module says what it is.
+TEST_F(Read, ReadTakingEitherRoleFollowsTheModule) {
+  makeModules(slaveConfig(), slaveConfig());  // a slave on the master pane's port
+  master->setReg("SM", 0);
+  readTakesEitherRole(true);
+  const int32_t bySlaveFirmware = read(&masterPane);
+  const bool firstAsSlave = masterPane.isMaster == 0;
+  masterPane.isMaster = 1;
+  master->setReg("VR", 0x4010);       // either role: its node identifier decides
+  os::sleepMs(kMinimumGuardDelayMs);  // the module's guard time before the next "+++"
+  const int32_t byNodeId = read(&masterPane);
+  readTakesEitherRole(false);
+  EXPECT_EQ(bySlaveFirmware, 0);
+  EXPECT_TRUE(firstAsSlave);
+  EXPECT_EQ(byNodeId, 0);
+  EXPECT_EQ(masterPane.isMaster, 0);
+  ASSERT_GT(commands("COM3").size(), 18u);
+  EXPECT_EQ(commands("COM3")[18], "ATSM") << "read as the slave it is";
+}
+
 TEST_F(Read, NodeIdMustMatchExactly) {
   for (const char* id : {"kov-nl001/m", "KOV-NL001/M ", "KOV-NL001/", "KOV-NL001/MKOV-NL001/MXX"}) {
     auto config = masterConfig();

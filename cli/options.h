@@ -1,0 +1,31 @@
+// The command line of nlconf-cli, parsed into one plain record.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace cli {
+
+enum class Command { None, Help, Version, Ports, Read, Write, LinkTest, Pair };
+enum class Role { Any, Master, Slave };
+
+struct Options {
+  Command command = Command::None;
+  std::vector<std::string> ports;  // PORT, or MASTER and SLAVE
+  std::string file;                // a settings file, "" for none
+  Role role = Role::Any;
+  bool json = false;
+  std::vector<std::string> sets;  // "KEY=VALUE" as given
+  bool dryRun = false;
+  bool makePair = false;
+  std::string record;
+  std::string log;
+  bool verbose = false;
+};
+
+// False with a message for a command line that means nothing.
+bool parseOptions(const std::vector<std::string>& args, Options* options, std::string* message);
+
+extern const char kUsage[];
+
+}  // namespace cli

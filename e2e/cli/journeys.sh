@@ -1,0 +1,157 @@
+#!/usr/bin/env bash
+# nlconf-cli on Linux against simulated modules behind pseudo-terminals, one
+# journey per command, with the modem-line library preloaded as a real
+# adapter's driver would answer. Also run with a Windows build under Wine
+# (e2e/harness.sh's cli step), where the ports are COM5 and COM6.
+#   journeys.sh <native build> <journey>
+set -u
+build=$1
+journey=$2
+cli=${NLCONF_CLI:-$build/cli/nlconf-cli}
+sim=$build/e2e/rig/simports
+work=$(mktemp -d "/tmp/nlconf-cli-$journey.XXXXXX")
+sim_pid=""
+
+cleanup() {
+  [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL ($journey): $*"
+  for f in "$work"/out "$work"/err; do [[ -f $f ]] && { echo "-- $f"; cat "$f"; }; done
+  exit 1
+}
+
+# modules 5=master 6=slave:...: the models, and PORT5/PORT6 for the program.
+modules() {
+  mkdir -p "$work/dev" "$work/run" "$work/tr"
+  local args=() p
+  for p in "$@"; do args+=(--port "$p"); done
+  env -u LD_PRELOAD "$sim/simports" --dosdevices "$work/dev" --run-dir "$work/run" \
+    --transcripts "$work/tr" --time-limit 120 "${args[@]}" >"$work/sim.out" 2>&1 &
+  sim_pid=$!
+  local i
+  for ((i = 0; i < 100; i++)); do
+    grep -qx ready "$work/sim.out" 2>/dev/null && break
+    sleep 0.05
+  done
+  grep -qx ready "$work/sim.out" || fail "simports did not start: $(cat "$work/sim.out")"
+  PORT5=$work/dev/com5
+  PORT6=$work/dev/com6
+}
+
+ctl() { "$sim/simports-ctl" "$work/run" "$@"; }
+
+# nlconf code args...: runs the program, its outputs in $work/out and $work/err.
+nlconf() {
+  local want=$1 got
+  shift
+  LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 \
+    NLCONF_SIMPORTS_DIR=$work/run timeout 60 "$cli" "$@" >"$work/out" 2>"$work/err"
+  got=$?
+  [[ $got == "$want" ]] || fail "nlconf-cli $* ended with $got, not $want"
+}
+
+has() { grep -qF -- "$2" "$work/$1" || fail "no \"$2\" in $1"; }
+
+journey_read() {
+  modules 5=master
+  nlconf 0 read "$PORT5"
+  has out "[Master]"
+  has out "Channel = 15"
+  cp "$work/out" "$work/read.ini"
+  # What read printed loads, and says what the module holds.
+  nlconf 0 write "$PORT5" --role master "$work/read.ini" --dry-run
+  has out "Nothing to write."
+  nlconf 0 read "$PORT5" --json
+  has out '"nodeIdentifier": "KOV-NL001/M"'
+  has out '"Channel": {"text": "15", "code": 15}'
+  nlconf 4 read "$PORT5" --role slave
+  has err "is not a slave."
+  # Another program holds the port: the same lock keeps a second NLCONF out.
+  flock "$PORT5" "$0" "$build" read_held "$PORT5" || fail "a held port was opened"
+}
+
+journey_read_held() {
+  PORT5=$1
+  nlconf 3 read "$PORT5"
+  has err "The port is in use by another program."
+}
+
+journey_reset_key() {
+  modules 6=slave:baud=5,nb=1,sb=1
+  (nlconf 0 read "$PORT6" --role slave) &
+  local reader=$! i
+  for ((i = 0; i < 200; i++)); do
+    grep -q "Please press the reset key." "$work/err" 2>/dev/null && break
+    sleep 0.05
+  done
+  ctl press COM6 >/dev/null || fail "no press"
+  wait "$reader" || exit 1
+  has out "Baud Rate = 38400"
+  has out "[Slave]"
+}
+
+journey_write() {
+  modules 6=slave
+  nlconf 0 write "$PORT6" --role slave --set "Channel=12" --set "Power Level = Low"
+  has out "Channel: 15 -> 12"
+  has out "Power Level: Highest -> Low"
+  printf '[Slave]\nPower Level = Lowest\n' >"$work/low.ini"
+  nlconf 0 write "$PORT6" --role slave "$work/low.ini" --dry-run
+  has out "Power Level: Low -> Lowest"
+  nlconf 0 read "$PORT6"
+  has out "Channel = 12"
+  has out "Power Level = Low"
+}
+
+journey_refused() {
+  modules 5=master
+  printf '[Master]\nChannel = 12\nBaud Rate = 12345\n' >"$work/bad.ini"
+  nlconf 2 write "$PORT5" --role master "$work/bad.ini"
+  has err "bad.ini, line 3:"
+  nlconf 2 write "$PORT5" --role master --set "Power Save=On"
+  has err '--set "Power Save=On"'
+  nlconf 1 write "$PORT5" --set "Channel=12"
+  has err "write needs --role"
+  nlconf 0 --help
+  has out "6  Link NG, or a check after writing failed"
+  # Refused before the port is touched: the module heard nothing.
+  ctl status | grep -q "COM5 .* commands 0" || fail "the module was spoken to"
+}
+
+journey_pair() {
+  modules 5=master 6=slave
+  printf '[Slave]\nPower Level = Low\n' >"$work/profile.ini"
+  nlconf 0 pair "$PORT5" "$PORT6" "$work/profile.ini" --make-pair --record "$work/runs.csv"
+  has out "PASS"
+  grep -q "^Date and Time," "$work/runs.csv" || fail "no header in the record"
+  grep -qF ",PASS,,,No,$PORT5," "$work/runs.csv" || fail "no PASS line naming $PORT5"
+  nlconf 0 link-test "$PORT5" "$PORT6"
+  has out "Link OK."
+}
+
+journey_cancel() {
+  modules 5=master
+  # Held inside the read of the third reply, well into the query series.
+  ctl hold COM5 3 >/dev/null
+  LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 \
+    NLCONF_SIMPORTS_DIR=$work/run "$cli" read "$PORT5" >"$work/out" 2>"$work/err" &
+  local reader=$! i code
+  for ((i = 0; i < 200; i++)); do
+    grep -q "hold: host read held" "$work/tr/transcript-COM5.log" 2>/dev/null && break
+    sleep 0.05
+  done
+  kill -INT "$reader"
+  ctl release COM5 >/dev/null
+  wait "$reader"
+  code=$?
+  [[ $code == 5 ]] || fail "Ctrl+C during a read ended with $code, not 5"
+  has err "Cancelled."
+  ctl status | grep -q "COM5 .* command-mode 0" || fail "the module stayed in command mode"
+}
+
+"journey_$journey" "${@:3}"
+echo "ok ($journey)"

@@ -1,0 +1,14 @@
+// Linux has no COM numbers: the program gives each device path it will use
+// a number of the port table, and the open of "\\.\COM<n>" opens that path.
+#pragma once
+
+#include <cstdint>
+
+namespace os::posix {
+
+// False for a number outside 1..255 or a path too long to keep.
+bool setDevicePath(uint32_t portNumber, const char* path);
+// The path given to the number, or null.
+const char* devicePath(uint32_t portNumber);
+
+}  // namespace os::posix

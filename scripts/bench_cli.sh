@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# scripts/bench.sh --cli: nlconf-cli on Linux in real time beside the floors
+# of the virtual bench. A program's time runs from its start to the end of
+# its results (it closes standard output then, before it waits out the
+# module's guard time for the next command).
+set -uo pipefail
+cd "$(dirname "$0")/.." || exit 1
+
+readonly RUNS=3
+{ cmake --preset cli && cmake --build --preset cli && cmake --preset native &&
+  cmake --build --preset native --target simports simports-ctl modemshim nlconf_durations; } \
+  >/dev/null || { echo "build failed"; exit 1; }
+virtual=$(build/native/tests/nlconf_durations) || exit 1
+cli=$PWD/build/cli/cli/nlconf-cli
+sim=$PWD/build/native/e2e/rig/simports
+work=$(mktemp -d)
+sim_pid=""
+stop_modules() {
+  [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  sim_pid=""
+}
+trap 'stop_modules; rm -rf "$work"' EXIT
+
+floor() {
+  awk -v op="$1" -v baud="$2" '{ name = substr($0, 1, 30); sub(/ +$/, "", name)
+    split(substr($0, 31), f) } name == op && f[1] == baud { print f[3] }' <<<"$virtual"
+}
+
+# floor_ratio OPERATION: the virtual bench's own ratio for it at 9600.
+floor_ratio() {
+  awk -v op="$1" '{ name = substr($0, 1, 30); sub(/ +$/, "", name)
+    split(substr($0, 31), f) } name == op && f[1] == 9600 { print f[4] }' <<<"$virtual"
+}
+
+# timed ARGS...: fresh modules, then the program; prints its milliseconds.
+timed() {
+  stop_modules
+  rm -rf "$work/m" && mkdir -p "$work/m/dev" "$work/m/run" "$work/m/tr"
+  "$sim/simports" --dosdevices "$work/m/dev" --run-dir "$work/m/run" --transcripts "$work/m/tr" \
+    --time-limit 120 --port 5=master >"$work/sim.out" 2>&1 &
+  sim_pid=$!
+  local i
+  for ((i = 0; i < 100; i++)); do
+    grep -qx ready "$work/sim.out" 2>/dev/null && break
+    sleep 0.05
+  done
+  local start end
+  start=$(date +%s%N)
+  end=$(LD_PRELOAD=$sim/modemshim.so NLCONF_SIMPORTS_DIR=$work/m/run \
+    "$cli" "${@/PORT/$work/m/dev/com5}" 2>"$work/err" | { cat >"$work/out"; date +%s%N; })
+  grep -q . "$work/out" || { echo "failed: $(cat "$work/err")" >&2; return 1; }
+  echo $(((end - start) / 1000000))
+}
+
+# row LABEL FLOOR ARGS...
+row() {
+  local label=$1 base=$2 i ms
+  local -a times=()
+  shift 2
+  for ((i = 0; i < RUNS; i++)); do
+    ms=$(timed "$@") && times+=("$ms")
+  done
+  if ((${#times[@]} == 0)); then
+    printf '%-34s no measurement\n' "$label"
+    return
+  fi
+  local sorted
+  sorted=$(printf '%s\n' "${times[@]}" | sort -n)
+  awk -v l="$label" -v mn="$(head -n 1 <<<"$sorted")" \
+    -v md="$(sed -n "$(((${#times[@]} + 1) / 2))p" <<<"$sorted")" -v f="$base" \
+    'BEGIN { printf "%-34s %9d %9d %9.1f %8.2f%s\n", l, mn, md, f, md / f,
+             md / f <= 1.05 ? "  ok" : "  over 1.05" }'
+}
+
+read_floor=$(floor read 9600)
+write_floor=$(awk -v r="$read_floor" -v w="$(floor "write, power level" 9600)" 'BEGIN { print r + w }')
+channel_floor=$(awk -v r="$read_floor" -v w="$(floor "write, channel change" 9600)" 'BEGIN { print r + w }')
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+printf '%-34s %9s %9s %9s %8s\n' "nlconf-cli (Linux, real time)" "min ms" "median ms" "floor ms" \
+  "med/flr"
+row "read PORT (9600)" "$read_floor" read PORT
+row "write, power level (read + write)" "$write_floor" write PORT --role master \
+  --set "Power Level=Low"
+row "write, channel (read + write)" "$channel_floor" write PORT --role master --set "Channel=12"
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "From the program's start to the end of its results, $RUNS runs each from fresh modules;"
+echo "a write's floor is the read's and the write's of the virtual bench together. A channel"
+echo "change also waits for the module to join again, which no floor counts: in virtual time"
+echo "the program takes $(floor_ratio "write, channel change") times its floor there too."

@@ -1,0 +1,245 @@
+// The termios binding of the OS seam against the rig's lines: an echo line
+// and a simulated module behind pseudo-terminals, with the modem-line
+// library preloaded (ctest sets LD_PRELOAD).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/os.h"
+#include "platform/posix/device_paths.h"
+#include "platform/posix/serial_ports.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr uint32_t kEcho = 1;
+constexpr uint32_t kModule = 2;
+
+// One rig for the whole program: the preloaded library maps the first
+// rig's table for good.
+class Rig : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    dir = "/tmp/nlconf-seam-" + std::to_string(getpid());
+    ASSERT_EQ(std::system(("mkdir -p " + dir + "/dev " + dir + "/run " + dir + "/tr").c_str()), 0);
+    setenv("NLCONF_SIMPORTS_DIR", (dir + "/run").c_str(), 1);
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    const std::string devs = dir + "/dev", run = dir + "/run", tr = dir + "/tr";
+    const char* argv[] = {NLCONF_SIMPORTS, "--dosdevices", devs.c_str(),   "--run-dir", run.c_str(),
+                          "--transcripts", tr.c_str(),     "--time-limit", "120",       "--port",
+                          "1=echo",        "--port",       "2=master",     nullptr};
+    // The library belongs in the program under test, not in the modules.
+    const std::string keep = getenv("LD_PRELOAD") ? getenv("LD_PRELOAD") : "";
+    unsetenv("LD_PRELOAD");
+    ASSERT_EQ(
+        posix_spawn(&server, NLCONF_SIMPORTS, &actions, nullptr, const_cast<char**>(argv), environ),
+        0);
+    setenv("LD_PRELOAD", keep.c_str(), 1);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    FILE* lines = fdopen(out[0], "r");
+    char line[256];
+    while (fgets(line, sizeof line, lines) && std::string(line) != "ready\n") {
+    }
+    fclose(lines);
+    os::posix::setDevicePath(kEcho, (dir + "/dev/com1").c_str());
+    os::posix::setDevicePath(kModule, (dir + "/dev/com2").c_str());
+  }
+  void TearDown() override {
+    kill(server, SIGTERM);
+    waitpid(server, nullptr, 0);
+    std::system(("rm -rf " + dir).c_str());
+  }
+  static inline std::string dir;
+  static inline pid_t server = 0;
+};
+
+[[maybe_unused]] const auto* const rig = ::testing::AddGlobalTestEnvironment(new Rig);
+
+class PosixSeam : public ::testing::Test {
+ protected:
+  static std::string ctl(const std::string& command) {
+    std::string text;
+    FILE* out =
+        popen((std::string(NLCONF_SIMPORTS_CTL) + " " + Rig::dir + "/run " + command).c_str(), "r");
+    char buffer[512];
+    while (out && fgets(buffer, sizeof buffer, out))
+      text += buffer;
+    if (out)
+      pclose(out);
+    return text;
+  }
+  void SetUp() override {
+    device = os::openSerial(kEcho == port ? L"\\\\.\\COM1" : L"\\\\.\\COM2");
+    ASSERT_NE(device, nullptr) << os::lastError();
+    os::LineSettings s{};
+    s.baudRate = 9600;
+    s.byteSize = 8;
+    ASSERT_TRUE(os::setLineSettings(device, s));
+    event = os::createEvent();
+  }
+  void TearDown() override {
+    os::closeHandle(event);
+    os::closeHandle(device);
+  }
+  // Starts a read of `count` and returns how long it took, its bytes and result.
+  uint32_t timedRead(const os::Timeouts& t, uint32_t count, std::string* got, bool* ok) {
+    os::setSerialTimeouts(device, t);
+    char buffer[64] = {};
+    os::Transfer transfer{};
+    const uint32_t t0 = os::tickCount();
+    EXPECT_TRUE(os::startRead(device, buffer, count, transfer, event));
+    uint32_t moved = 0;
+    *ok = os::finishTransfer(device, transfer, moved);
+    *got = std::string(buffer, moved);
+    return os::tickCount() - t0;
+  }
+  void send(const char* text) {
+    os::Transfer transfer{};
+    uint32_t moved = 0;
+    ASSERT_TRUE(
+        os::startWrite(device, text, static_cast<uint32_t>(std::strlen(text)), transfer, event));
+    ASSERT_TRUE(os::finishTransfer(device, transfer, moved));
+    ASSERT_EQ(moved, std::strlen(text));
+  }
+
+  uint32_t port = kEcho;
+  os::Handle device = nullptr;
+  os::Handle event = nullptr;
+};
+
+TEST_F(PosixSeam, ReadsEndAsTheirTimeoutsSay) {
+  std::string got;
+  bool ok = false;
+  send("ECHO abcdef\r");
+  // No time-outs: the read waits for all it asked for.
+  EXPECT_LT(timedRead({}, 4, &got, &ok), 1000u);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(got, "abcd");
+  // An interval ends it once the line goes quiet.
+  const uint32_t quiet = timedRead({50, 0, 0, 0, 0}, 20, &got, &ok);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(got, "ef\r");
+  EXPECT_LT(quiet, 500u);
+  // A total with nothing coming: success with no bytes, once it runs out.
+  const uint32_t total = timedRead({0, 10, 200, 0, 0}, 5, &got, &ok);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(got, "");
+  EXPECT_GE(total, 240u);
+  EXPECT_LT(total, 1000u);
+  // Interval at its maximum and nothing else: what is there, at once.
+  EXPECT_LT(timedRead({0xFFFFFFFF, 0, 0, 0, 0}, 5, &got, &ok), 100u);
+  EXPECT_TRUE(ok);
+}
+
+TEST_F(PosixSeam, CancelEndsAPendingReadAtOnceAndSignalsItsEvent) {
+  os::setSerialTimeouts(device, {});
+  char byte = 0;
+  os::Transfer transfer{};
+  ASSERT_TRUE(os::startRead(device, &byte, 1, transfer, event));
+  EXPECT_EQ(os::waitAny(&event, 1, 100), os::kWaitTimeout);
+  const uint32_t t0 = os::tickCount();
+  ASSERT_TRUE(os::cancelTransfers(device));
+  EXPECT_EQ(os::waitAny(&event, 1, 1000), 0);
+  uint32_t moved = 7;
+  EXPECT_FALSE(os::finishTransfer(device, transfer, moved));
+  EXPECT_EQ(os::lastError(), os::kErrorOperationAborted);
+  EXPECT_EQ(moved, 0u);
+  EXPECT_LT(os::tickCount() - t0, 200u);
+}
+
+TEST_F(PosixSeam, TheDeviceIsOursAlone) {
+  EXPECT_EQ(os::openSerial(L"\\\\.\\COM1"), nullptr);
+  EXPECT_EQ(os::lastError(), os::kErrorAccessDenied);
+}
+
+class PosixSeamModule : public PosixSeam {
+ protected:
+  PosixSeamModule() { port = kModule; }
+};
+
+TEST_F(PosixSeamModule, ModemLinesBreaksAndFramesReachTheModule) {
+  // The module raises CTS once it has booted.
+  uint32_t status = 0;
+  for (int i = 0; i < 100 && (status & os::kModemCtsOn) == 0; ++i) {
+    ASSERT_TRUE(os::getModemStatus(device, status));
+    os::sleepMs(10);
+  }
+  EXPECT_NE(status & os::kModemCtsOn, 0u);
+  ASSERT_TRUE(os::escapeSerial(device, os::kEscapeSetDtr));
+  ASSERT_TRUE(os::escapeSerial(device, os::kEscapeClrRts));
+  ASSERT_TRUE(os::setBreak(device));
+  os::LineSettings s{};
+  s.baudRate = 250000;  // no B constant: the kernel takes it as it is
+  s.byteSize = 8;
+  s.parity = os::kMarkParity;
+  s.stopBits = os::kTwoStopBits;
+  s.rtsControl = os::kRtsControlEnable;
+  ASSERT_TRUE(os::setLineSettings(device, s));
+  os::sleepMs(100);
+  std::string line = ctl("status");
+  EXPECT_NE(line.find("host 250000 8M2 cts"), std::string::npos) << line;
+  EXPECT_NE(line.find("dtr 0 rts 1 break 1"), std::string::npos) << line;
+  ASSERT_TRUE(os::clearBreak(device));
+  os::sleepMs(100);
+  EXPECT_NE(ctl("status").find("break 0"), std::string::npos);
+}
+
+TEST_F(PosixSeamModule, AnUnplugEndsAPendingReadWithAnError) {
+  os::setSerialTimeouts(device, {});
+  char byte = 0;
+  os::Transfer transfer{};
+  ASSERT_TRUE(os::startRead(device, &byte, 1, transfer, event));
+  ctl("unplug COM2");
+  EXPECT_EQ(os::waitAny(&event, 1, 2000), 0);
+  uint32_t moved = 0;
+  EXPECT_FALSE(os::finishTransfer(device, transfer, moved));
+  uint32_t status = 0;
+  EXPECT_FALSE(os::getModemStatus(device, status));
+  ctl("plug COM2");
+}
+
+// A USB adapter by its product, another by its by-id name, a legacy port
+// without a UART and a console without a driver left out.
+TEST(SerialPorts, ListsDevicesWithADriverByWhatNamesThem) {
+  namespace fs = std::filesystem;
+  const fs::path root = "/tmp/nlconf-ports-" + std::to_string(getpid());
+  const fs::path sys = root / "sys", dev = root / "dev";
+  fs::create_directories(sys / "drivers/uart_bridge");
+  fs::create_directories(sys / "class/tty/tty1");
+  fs::create_directories(dev / "serial/by-id");
+  for (const char* at :
+       {"usb/1-1/1-1:1.0/ttyUSB0", "usb/1-2/1-2:1.0/ttyACM0", "serial8250/ttyS1"}) {
+    const fs::path device = sys / "devices" / at;
+    fs::create_directories(device);
+    fs::create_symlink(sys / "drivers/uart_bridge", device / "driver");
+    fs::create_directories(sys / "class/tty" / device.filename());
+    fs::create_symlink(device, sys / "class/tty" / device.filename() / "device");
+  }
+  std::ofstream(sys / "devices/usb/1-1/product") << "USB Serial Adapter\n";
+  std::ofstream(sys / "class/tty/ttyS1/type") << "0\n";
+  fs::create_symlink("../../ttyACM0", dev / "serial/by-id/usb-Maker_Radio_Bridge_0001-if00");
+  const auto ports = os::posix::listSerialPorts(sys.string(), dev.string());
+  fs::remove_all(root);
+  ASSERT_EQ(ports.size(), 2u);
+  EXPECT_EQ(ports[0].path, dev.string() + "/ttyACM0");
+  EXPECT_EQ(ports[0].description, "usb-Maker_Radio_Bridge_0001-if00");
+  EXPECT_EQ(ports[1].path, dev.string() + "/ttyUSB0");
+  EXPECT_EQ(ports[1].description, "USB Serial Adapter");
+}
+
+}  // namespace
