@@ -494,20 +494,31 @@ void sleepMs(uint32_t ms) {
   }
 }
 
-void pauseBetweenLooks() {
+// nanosleep needs no object made beforehand.
+Handle createLookPause() {
+  return nullptr;
+}
+
+void pauseBetweenLooks(Handle) {
   timespec ts{0, 500000};
   nanosleep(&ts, nullptr);
 }
 
-uint32_t timeOfDayMs() {
+LocalTime localTime() {
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
   tm local{};
   localtime_r(&ts.tv_sec, &local);
-  return ((static_cast<uint32_t>(local.tm_hour) * 60u + static_cast<uint32_t>(local.tm_min)) * 60u +
-          static_cast<uint32_t>(local.tm_sec)) *
-             1000u +
-         static_cast<uint32_t>(ts.tv_nsec / 1000000);
+  LocalTime t;
+  t.year = static_cast<uint16_t>(local.tm_year + 1900);
+  t.month = static_cast<uint8_t>(local.tm_mon + 1);
+  t.day = static_cast<uint8_t>(local.tm_mday);
+  t.msOfDay =
+      ((static_cast<uint32_t>(local.tm_hour) * 60u + static_cast<uint32_t>(local.tm_min)) * 60u +
+       static_cast<uint32_t>(local.tm_sec)) *
+          1000u +
+      static_cast<uint32_t>(ts.tv_nsec / 1000000);
+  return t;
 }
 
 // ---- last error ----------------------------------------------------------------------
