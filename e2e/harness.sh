@@ -10,7 +10,7 @@
 # failing step keeps its evidence in <out dir>/<step>/: the screen at the
 # first failure, the programs' output, the driver's transcript and the
 # modules' transcripts; E2E_KEEP=all keeps every step's. E2E_SHARD=K/N runs
-# only every Nth of the selected steps from the Kth (0-based), so that N runs
+# only the Kth (0-based) of N parts of the selected steps, so that N runs
 # with their own display and prefix share the work. RIG_WINEDEBUG (for
 # example +file,+timestamp) puts a Wine trace into each program's .err.
 # Every process started here is stopped on the way out. Prints each step's
@@ -183,11 +183,29 @@ if [[ ! $shard =~ ^([0-9]+)/([1-9][0-9]*)$ ]] || ((BASH_REMATCH[1] >= BASH_REMAT
 fi
 SHARD_INDEX=${BASH_REMATCH[1]}
 SHARD_COUNT=${BASH_REMATCH[2]}
-STEP_NUMBER=-1
+declare -a SHARD_LOADS=()
+for ((i = 0; i < SHARD_COUNT; i++)); do SHARD_LOADS[i]=0; done
 
+# About how long a step takes, in seconds: the runs side by side share the
+# long ones out first come, first served.
+step_estimate() {
+  case $1 in
+    16_*) echo 90 ;;
+    cli | screen_fit) echo 60 ;;
+    03_* | 14_* | 15_* | 07_* | link_over_wine) echo 22 ;;
+    0[4-6]_* | 09_* | 10_* | 13_*) echo 12 ;;
+    *) echo 4 ;;
+  esac
+}
+
+# Each run works out the same sharing and keeps its own part of it.
 in_shard() {
-  STEP_NUMBER=$((STEP_NUMBER + 1))
-  ((STEP_NUMBER % SHARD_COUNT == SHARD_INDEX))
+  local least=0 i
+  for ((i = 1; i < SHARD_COUNT; i++)); do
+    ((SHARD_LOADS[i] < SHARD_LOADS[least])) && least=$i
+  done
+  SHARD_LOADS[least]=$((SHARD_LOADS[least] + $(step_estimate "$1")))
+  ((least == SHARD_INDEX))
 }
 
 wanted() {
@@ -209,7 +227,7 @@ step() {
   local name=$1
   shift
   wanted "$name" || return 0
-  in_shard || return 0
+  in_shard "$name" || return 0
   STEP=$name
   STEP_FAILED=0
   STEP_SHOT=0

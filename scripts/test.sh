@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds the native, the Windows and the fuzz
 # preset, runs the native tests, a fixed slice of the fault campaign, every
-# fuzz target over its corpus and the Windows tests under Wine (in two runs
+# fuzz target over its corpus and the Windows tests under Wine (in three runs
 # side by side, started as soon as both builds stand, while the rest goes
 # on), makes and checks the release archive, and ends with one line:
 # "N passed, M failed", after each step's wall time.
@@ -82,10 +82,10 @@ campaign_and_fuzz() {
   done
 }
 
-# The Windows tests in two runs side by side, each with its own display and
+# The Windows tests in three runs side by side, each with its own display and
 # Wine prefix: most of their time is spent waiting on the modules' clocks.
 # Each harness run ends with "e2e: N passed, M failed[, K skipped]".
-readonly WINE_SHARDS=2
+readonly WINE_SHARDS=3
 wine_started_ms=0
 start_wine_tests() {
   local shard
