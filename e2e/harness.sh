@@ -183,29 +183,46 @@ if [[ ! $shard =~ ^([0-9]+)/([1-9][0-9]*)$ ]] || ((BASH_REMATCH[1] >= BASH_REMAT
 fi
 SHARD_INDEX=${BASH_REMATCH[1]}
 SHARD_COUNT=${BASH_REMATCH[2]}
-declare -a SHARD_LOADS=()
-for ((i = 0; i < SHARD_COUNT; i++)); do SHARD_LOADS[i]=0; done
-
-# About how long a step takes, in seconds: the runs side by side share the
-# long ones out first come, first served.
+# About how long a step takes here, in seconds.
 step_estimate() {
   case $1 in
-    16_*) echo 90 ;;
-    cli | screen_fit) echo 60 ;;
-    03_* | 14_* | 15_* | 07_* | link_over_wine) echo 22 ;;
-    0[4-6]_* | 09_* | 10_* | 13_*) echo 12 ;;
-    *) echo 4 ;;
+    16_*) echo 88 ;;
+    cli) echo 66 ;;
+    screen_fit) echo 40 ;;
+    03_* | 14_*) echo 24 ;;
+    15_* | 07_* | link_over_wine) echo 20 ;;
+    05_* | 06_*) echo 14 ;;
+    04_* | 09_* | 10_* | 13_* | text_fit_dpi) echo 10 ;;
+    text_fit | 11_*) echo 6 ;;
+    *) echo 3 ;;
   esac
 }
 
-# Each run works out the same sharing and keeps its own part of it.
-in_shard() {
-  local least=0 i
-  for ((i = 1; i < SHARD_COUNT; i++)); do
-    ((SHARD_LOADS[i] < SHARD_LOADS[least])) && least=$i
+# The runs side by side share the selected steps out longest first, each to
+# the run with the least so far; every run works out the same sharing and
+# keeps its own part. A step the plan never saw runs in the first.
+PLANNING=0
+declare -a PLANNED=()
+declare -A SHARD_OF=()
+plan_shards() {
+  local -a loads=() sorted=()
+  local name least i
+  for ((i = 0; i < SHARD_COUNT; i++)); do loads[i]=0; done
+  mapfile -t sorted < <(for name in "${PLANNED[@]}"; do
+    printf '%s %s\n' "$(step_estimate "$name")" "$name"
+  done | sort -s -k1,1nr | cut -d' ' -f2)
+  for name in "${sorted[@]}"; do
+    least=0
+    for ((i = 1; i < SHARD_COUNT; i++)); do
+      ((loads[i] < loads[least])) && least=$i
+    done
+    SHARD_OF[$name]=$least
+    loads[least]=$((loads[least] + $(step_estimate "$name")))
   done
-  SHARD_LOADS[least]=$((SHARD_LOADS[least] + $(step_estimate "$1")))
-  ((least == SHARD_INDEX))
+}
+
+in_shard() {
+  ((${SHARD_OF[$1]:-0} == SHARD_INDEX))
 }
 
 wanted() {
@@ -227,6 +244,10 @@ step() {
   local name=$1
   shift
   wanted "$name" || return 0
+  if ((PLANNING)); then
+    PLANNED+=("$name")
+    return 0
+  fi
   in_shard "$name" || return 0
   STEP=$name
   STEP_FAILED=0
@@ -490,28 +511,36 @@ fi
 rig_keep_wine_up
 echo "display $DISPLAY, prefix booted in $((($(now_ms) - started) / 1000)) s"
 
-step ui_rules_check check_alone
-step runner_format_check check_alone
-step app_format_check check_alone
-step runner_check check_alone
-step text_fit check_text_fit
-step text_fit_dpi check_text_fit_dpi
-step screen_fit check_screen_fit
-step serial_smoke check_serial_smoke
-step link_over_wine check_link_over_wine
-step cli check_cli
-step port_devices selfcheck_port_devices
-step ui_driver selfcheck_ui_driver
-for file in "$here"/journeys/[0-9][0-9]_*.sh; do
-  base=$(basename "$file" .sh)
-  wanted "$base" || continue
-  # shellcheck source=/dev/null
-  source "$file"
-  name=${base#[0-9][0-9]_}
-  if declare -F "journey_$name" >/dev/null; then
-    step "$base" "journey_$name"
-  else
-    STEP=$base fail defined "$file defines no journey_$name"
-  fi
-done
+all_steps() {
+  step ui_rules_check check_alone
+  step runner_format_check check_alone
+  step app_format_check check_alone
+  step runner_check check_alone
+  step text_fit check_text_fit
+  step text_fit_dpi check_text_fit_dpi
+  step screen_fit check_screen_fit
+  step serial_smoke check_serial_smoke
+  step link_over_wine check_link_over_wine
+  step cli check_cli
+  step port_devices selfcheck_port_devices
+  step ui_driver selfcheck_ui_driver
+  for file in "$here"/journeys/[0-9][0-9]_*.sh; do
+    base=$(basename "$file" .sh)
+    wanted "$base" || continue
+    # shellcheck source=/dev/null
+    source "$file"
+    name=${base#[0-9][0-9]_}
+    if declare -F "journey_$name" >/dev/null; then
+      step "$base" "journey_$name"
+    else
+      ((PLANNING)) || STEP=$base fail defined "$file defines no journey_$name"
+    fi
+  done
+}
+
+PLANNING=1
+all_steps
+PLANNING=0
+plan_shards
+all_steps
 echo "whole run $((($(now_ms) - started) / 1000)) s"
