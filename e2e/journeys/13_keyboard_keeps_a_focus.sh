@@ -19,6 +19,9 @@ journey_keyboard_keeps_a_focus() {
   jr_shot after-removal
   expect focus-moves-to-read 3001 "$(drv focus)"
   check enter-presses-read drv key enter --input
+  # Keys are input, taken when the program gets to them: the Read must have
+  # begun before its end is awaited.
+  drv wait progress 5000 >/dev/null
   # The master pane now lists only the slave's port: its module is no master
   # (refused by its role byte, before its node identifier is asked).
   expect enter-reads-the-master-pane 'box: Network ID "" is not a master.' "$(jr_outcome 20000)"
@@ -59,6 +62,7 @@ focus_on_write() {
   local base=$1
   tab_to $((base + 1)) || return
   drv key enter --input >/dev/null
+  drv wait progress 5000 >/dev/null
   expect "$base-read-ends-without-a-box" "done" "$(jr_outcome 20000)"
   drv sync >/dev/null
   drv key tab --input >/dev/null
