@@ -13,6 +13,7 @@
 #include "module/pair_record.h"
 #include "module/pair_run.h"
 #include "module/read.h"
+#include "module/result_messages.h"
 #include "module/settings_file.h"
 #include "module/write.h"
 #include "version.h"
@@ -161,25 +162,9 @@ std::string nodeIdOf(const PaneRecord* pane) {
   return id;
 }
 
+// The dialog's own texts, so that a script sees what a user would.
 std::string messageOf(int32_t result, const PaneRecord* pane) {
-  switch (result) {
-    case 0:
-      return "";
-    case ResultCancelled:
-      return "Cancelled.";
-    case ResultNotMaster:
-      return "Network ID \"" + nodeIdOf(pane) + "\" is not a master.";
-    case ResultNotSlave:
-      return "Network ID \"" + nodeIdOf(pane) + "\" is not a slave.";
-    case ResultProfileMisfit:
-      return "The profile does not fit the module.";
-    case ResultNotHeld:
-      return "The module does not hold what was written.";
-    case ResultLinkNg:
-      return "Link NG.";
-    default:
-      return "Communication error.";
-  }
+  return resultText(result, pane);
 }
 
 int failWith(int32_t result, const PaneRecord* pane) {

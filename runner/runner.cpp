@@ -7,9 +7,9 @@
 #include "link/errors.h"
 #include "link/line_log.h"
 #include "module/read.h"
+#include "module/result_messages.h"
 #include "module/view_hooks.h"
 #include "resources/resource_ids.h"
-#include "runner/result_messages.h"
 #include "ui/device_changes.h"
 #include "ui/main_dialog.h"
 

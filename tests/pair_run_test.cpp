@@ -7,7 +7,7 @@
 #include "link/errors.h"
 #include "module/pair_record.h"
 #include "module/read.h"
-#include "runner/result_messages.h"
+#include "module/result_messages.h"
 #include "tests/support/pane_fixture.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // What the user is told after an operation, and when the pane is emptied.
-#include "runner/result_messages.h"
+#include "module/result_messages.h"
 
 #include <gtest/gtest.h>
 

@@ -10,8 +10,8 @@
 #include "app/text_format.h"
 #include "module/pair_record.h"
 #include "module/pair_run.h"
+#include "module/result_messages.h"
 #include "resources/resource_ids.h"
-#include "runner/result_messages.h"
 #include "runner/runner.h"
 #include "ui/main_dialog.h"
 

@@ -10,7 +10,7 @@
 #include <cwchar>
 #include <string>
 
-#include "runner/result_messages.h"
+#include "module/result_messages.h"
 
 namespace {
 

@@ -21,6 +21,10 @@ struct ResultMessage {
 
 ResultMessage resultMessage(int32_t result);
 
+// What the box says, as narrow text with the node identifier in place;
+// empty when the result needs no box. The command line prints the same.
+std::string resultText(int32_t result, const PaneRecord* pane);
+
 // The pane's nodeId as a terminated copy, safe to format even when the
 // record's buffer was filled to its last byte.
 void copyNodeIdForMessage(const PaneRecord* pane, char (&nodeId)[kNodeIdSize]);

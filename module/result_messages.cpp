@@ -1,4 +1,4 @@
-#include "runner/result_messages.h"
+#include "module/result_messages.h"
 
 #include <cstring>
 #include <string>
@@ -73,6 +73,11 @@ std::string narrowMessage(const ResultMessage& message, const PaneRecord* pane) 
 }
 
 }  // namespace
+
+std::string resultText(int32_t result, const PaneRecord* pane) {
+  const ResultMessage message = resultMessage(result);
+  return message.format ? narrowMessage(message, pane) : std::string();
+}
 
 void logOperationEnd(uint32_t portNumber, const char* operation, int32_t result,
                      const PaneRecord* pane) {
