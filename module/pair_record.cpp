@@ -1,41 +1,9 @@
 #include "module/pair_record.h"
 
+#include "module/bounded_text.h"
 #include "module/choice_lists.h"
 
 namespace {
-
-struct Line {
-  char* out;
-  size_t capacity;
-  size_t length;
-  bool fits;
-};
-
-void addByte(Line& l, char c) {
-  if (l.length + 1 > l.capacity) {
-    l.fits = false;
-    return;
-  }
-  l.out[l.length++] = c;
-}
-
-void addUtf8(Line& l, uint32_t c) {
-  if (c < 0x80) {
-    addByte(l, static_cast<char>(c));
-  } else if (c < 0x800) {
-    addByte(l, static_cast<char>(0xC0 | c >> 6));
-    addByte(l, static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    addByte(l, static_cast<char>(0xE0 | c >> 12));
-    addByte(l, static_cast<char>(0x80 | (c >> 6 & 0x3F)));
-    addByte(l, static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    addByte(l, static_cast<char>(0xF0 | c >> 18));
-    addByte(l, static_cast<char>(0x80 | (c >> 12 & 0x3F)));
-    addByte(l, static_cast<char>(0x80 | (c >> 6 & 0x3F)));
-    addByte(l, static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
 
 constexpr size_t kFieldChars = 512;
 
@@ -94,7 +62,7 @@ void putDecimal(Field& f, uint64_t value, int minDigits = 1) {
 // Quoted when it holds a comma, a quote or a line break, quotes doubled. A
 // module's text that a spreadsheet would take for a formula gets a leading
 // apostrophe, so that opening the record runs nothing.
-void addField(Line& l, const Field& f, bool first = false, bool fromModule = false) {
+void addField(BoundedText& l, const Field& f, bool first = false, bool fromModule = false) {
   if (!first)
     addByte(l, ',');
   bool quote = false;
@@ -115,13 +83,13 @@ void addField(Line& l, const Field& f, bool first = false, bool fromModule = fal
     addByte(l, '"');
 }
 
-void addAscii(Line& l, const char* s, bool first = false) {
+void addAscii(BoundedText& l, const char* s, bool first = false) {
   Field f;
   putAscii(f, s);
   addField(l, f, first);
 }
 
-void addChoice(Line& l, int32_t position, const ChoiceList& list) {
+void addChoice(BoundedText& l, int32_t position, const ChoiceList& list) {
   Field f;
   if (position >= 0 && position < list.count)
     putWide(f, list.entries[position]);
@@ -129,7 +97,7 @@ void addChoice(Line& l, int32_t position, const ChoiceList& list) {
 }
 
 // What the file of settings names each choice, as the module holds it.
-void addSettings(Line& l, const PairModule& m) {
+void addSettings(BoundedText& l, const PairModule& m) {
   const PaneRecord& p = m.settings;
   const bool known = m.holdsSettings;
   const int32_t none = kNoSelection;
@@ -155,7 +123,7 @@ void addSettings(Line& l, const PairModule& m) {
   addField(l, destination);
 }
 
-void addModule(Line& l, const PairModule& m) {
+void addModule(BoundedText& l, const PairModule& m) {
   Field port, serial, nodeId, firmware;
   if (m.portNumber > 0) {
     putAscii(port, "COM");
@@ -179,7 +147,7 @@ const char* const kModuleColumns[] = {
     "Power Save", "Flow Control",  "PAN ID",          "Destination",
 };
 
-void addModuleHeader(Line& l, const char* role) {
+void addModuleHeader(BoundedText& l, const char* role) {
   for (const char* column : kModuleColumns) {
     char name[48];
     size_t n = 0;
@@ -195,7 +163,7 @@ void addModuleHeader(Line& l, const char* role) {
 }  // namespace
 
 size_t formatPairRecordHeader(char* out, size_t capacity) {
-  Line l{out, capacity, 0, true};
+  BoundedText l{out, capacity, 0, true};
   addAscii(l, "Date and Time", true);
   for (const char* column : {"Result", "Failed Step", "Message", "Ports Swapped"})
     addAscii(l, column);
@@ -210,7 +178,7 @@ size_t formatPairRecordHeader(char* out, size_t capacity) {
 
 size_t formatPairRecordLine(const PairRunResult& run, const wchar_t* message, const LocalTime& when,
                             char* out, size_t capacity) {
-  Line l{out, capacity, 0, true};
+  BoundedText l{out, capacity, 0, true};
   Field time;
   putDecimal(time, when.year, 4);
   time.put('-');

@@ -1,5 +1,6 @@
 #include "module/settings_file.h"
 
+#include "module/bounded_text.h"
 #include "module/choice_lists.h"
 #include "module/view_hooks.h"
 #include "resources/pane_labels.h"
@@ -471,29 +472,6 @@ bool isUtf16(const uint8_t* bytes, size_t size, bool* bigEndian) {
   return true;
 }
 
-size_t putUtf8(uint8_t* out, uint32_t c) {
-  if (c < 0x80) {
-    out[0] = static_cast<uint8_t>(c);
-    return 1;
-  }
-  if (c < 0x800) {
-    out[0] = static_cast<uint8_t>(0xC0 | (c >> 6));
-    out[1] = static_cast<uint8_t>(0x80 | (c & 0x3F));
-    return 2;
-  }
-  if (c < 0x10000) {
-    out[0] = static_cast<uint8_t>(0xE0 | (c >> 12));
-    out[1] = static_cast<uint8_t>(0x80 | ((c >> 6) & 0x3F));
-    out[2] = static_cast<uint8_t>(0x80 | (c & 0x3F));
-    return 3;
-  }
-  out[0] = static_cast<uint8_t>(0xF0 | (c >> 18));
-  out[1] = static_cast<uint8_t>(0x80 | ((c >> 12) & 0x3F));
-  out[2] = static_cast<uint8_t>(0x80 | ((c >> 6) & 0x3F));
-  out[3] = static_cast<uint8_t>(0x80 | (c & 0x3F));
-  return 4;
-}
-
 // At most 3 bytes of UTF-8 for each 2 bytes of UTF-16.
 constexpr size_t kDecodedLimit = kSettingsFileLimit / 2 * 3;
 
@@ -598,33 +576,13 @@ int32_t shownSettingPosition(const PaneRecord* p, Setting setting) {
 
 namespace {
 
-struct Bytes {
-  char* out;
-  size_t capacity;
-  size_t length;
-  bool fits;
-};
-
-void addByte(Bytes& b, char c) {
-  if (b.length + 1 > b.capacity) {
-    b.fits = false;
-    return;
-  }
-  b.out[b.length++] = c;
-}
-
-void addBytes(Bytes& b, const char* s) {
-  while (*s)
-    addByte(b, *s++);
-}
-
 // The entries and keys are ASCII.
-void addWide(Bytes& b, const wchar_t* s) {
+void addWide(BoundedText& b, const wchar_t* s) {
   while (*s)
     addByte(b, static_cast<char>(*s++));
 }
 
-void addHex(Bytes& b, uint64_t value, int digits) {
+void addHex(BoundedText& b, uint64_t value, int digits) {
   for (int i = digits - 1; i >= 0; --i)
     addByte(b, "0123456789ABCDEF"[(value >> (4 * i)) & 0xF]);
 }
@@ -638,7 +596,7 @@ int hexDigits(uint64_t value) {
 
 // A node identifier is the module's 8-bit text: only printable ASCII goes
 // into the file, so that the file stays UTF-8 and one line.
-void addModuleComment(Bytes& b, const PaneRecord* p) {
+void addModuleComment(BoundedText& b, const PaneRecord* p) {
   addBytes(b, p->isMaster ? "; Master: Node Identifier " : "; Slave: Node Identifier ");
   // An identifier may fill its array without a terminator.
   for (const char* c = p->nodeId; c < p->nodeId + kNodeIdSize && *c; ++c)
@@ -652,7 +610,7 @@ void addModuleComment(Bytes& b, const PaneRecord* p) {
   addBytes(b, "\r\n");
 }
 
-void addSection(Bytes& b, const PaneRecord* p) {
+void addSection(BoundedText& b, const PaneRecord* p) {
   addBytes(b, p->isMaster ? "[Master]\r\n" : "[Slave]\r\n");
   for (int s = 0; s < kSettingCount; ++s) {
     if (p->isMaster && s == SettingPowerSave)
@@ -679,7 +637,7 @@ size_t formatSettingsFile(const PaneRecord* master, const PaneRecord* slave, cha
   const PaneRecord* panes[] = {master, slave};
   if (!holdsModuleData(master) && !holdsModuleData(slave))
     return 0;
-  Bytes b{out, capacity, 0, true};
+  BoundedText b{out, capacity, 0, true};
   addBytes(b, "; NLCONF " NLCONF_VERSION_TEXT " settings\r\n");
   for (const PaneRecord* p : panes) {
     if (holdsModuleData(p))
