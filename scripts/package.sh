@@ -195,23 +195,22 @@ complete_words() {
     _nlconf_cli nlconf-cli "${COMP_WORDS[-1]}" "${COMP_WORDS[-2]}" &&
     printf "%s\n" "${COMPREPLY[@]}"' _ "$check/root/usr/share/bash-completion/completions/nlconf-cli" "$@"
 }
-# Every KEY=VALUE that completes is one the program takes (it then goes on
-# to the port, which is not there: exit 3, where a refused value is 2).
-sets=$(complete_words nlconf-cli write P --role slave --set "" | sed 's/\\//g')
-[[ $(wc -l <<<"$sets") -ge 40 ]] || fail "write --set completes only: $sets"
-set_status() {
-  local status=0
-  "$check/root/usr/bin/nlconf-cli" write "$check/no-port" --role slave --set "$1" 2>/dev/null ||
-    status=$?
-  echo "$status"
+# What write --set completes is what the program takes: its refusals list
+# the keys and each key's entries.
+refusal() {
+  { "$check/root/usr/bin/nlconf-cli" write "$check/no-port" --role slave --set "$1" 2>&1 >/dev/null ||
+    true; } | sed -nE "s/.*its $2 are (.*)\.$/\1/p" | sed 's/, /\n/g'
 }
-[[ $(set_status "Parity=Sometimes") == 2 ]] || fail "a value no list holds is not refused"
-while IFS= read -r set; do
-  status=$(set_status "$set")
-  [[ $status == 3 ]] || fail "--set \"$set\" completes, but nlconf-cli ends with $status"
-done <<<"$sets"
+takes=$(refusal "No Such Key=1" settings | while IFS= read -r key; do
+  refusal "$key=?" entries | sed "s/^/$key=/"
+done | LC_ALL=C sort)
+offers=$(complete_words nlconf-cli write P --role slave --set "" | sed 's/\\//g' | LC_ALL=C sort)
+[[ $(wc -l <<<"$takes") -ge 40 && $offers == "$takes" ]] ||
+  fail "write --set completes what the program does not take, or misses some:" \
+    "$(diff <(echo "$offers") <(echo "$takes") | tr '\n' ' ')"
 if command -v lintian >/dev/null; then
-  lintian --fail-on error "$deb" || fail "lintian finds errors in $deb"
+  lintian --fail-on error "$deb" >"$check/lintian" 2>&1 ||
+    fail "lintian finds errors in $deb: $(grep -v 'root privileges' "$check/lintian")"
 fi
 echo "package: $archive holds nlconf.exe, nlconf-cli.exe and the guide with its pictures;" \
   "$dist/$linux.tar.gz and $deb hold nlconf-cli, its manual page, completion and documentation"
