@@ -57,6 +57,8 @@ _nlconf_cli_ports() {
   done < <("$program" ports 2>/dev/null)
   # Any other device, such as a pseudo-terminal, by its path.
   ((${#COMPREPLY[@]})) || _filedir
+  # /dev/serial/by-path names hold colons, where readline starts a word.
+  __ltrim_colon_completions "$cur"
 }
 
 _nlconf_cli() {

@@ -201,13 +201,20 @@ refusal() {
   { "$check/root/usr/bin/nlconf-cli" write "$check/no-port" --role slave --set "$1" 2>&1 >/dev/null ||
     true; } | sed -nE "s/.*its $2 are (.*)\.$/\1/p" | sed 's/, /\n/g'
 }
-takes=$(refusal "No Such Key=1" settings | while IFS= read -r key; do
+keys=$(refusal "No Such Key=1" settings)
+takes=$(while IFS= read -r key; do
   refusal "$key=?" entries | sed "s/^/$key=/"
-done | LC_ALL=C sort)
+done <<<"$keys" | LC_ALL=C sort)
 offers=$(complete_words nlconf-cli write P --role slave --set "" | sed 's/\\//g' | LC_ALL=C sort)
 [[ $(wc -l <<<"$takes") -ge 40 && $offers == "$takes" ]] ||
   fail "write --set completes what the program does not take, or misses some:" \
     "$(diff <(echo "$offers") <(echo "$takes") | tr '\n' ' ')"
+# The manual page lists them too (the channels as a range).
+while IFS= read -r key; do
+  entries=$(refusal "$key=?" entries | paste -sd , | sed 's/,/, /g')
+  [[ $key == Channel ]] || grep -qF -- "$entries" packaging/nlconf-cli.1 ||
+    fail "the manual page does not list $key: $entries"
+done <<<"$keys"
 if command -v lintian >/dev/null; then
   lintian --fail-on error "$deb" >"$check/lintian" 2>&1 ||
     fail "lintian finds errors in $deb: $(grep -v 'root privileges' "$check/lintian")"
