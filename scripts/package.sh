@@ -188,6 +188,8 @@ if command -v man >/dev/null; then
   [[ -z $warnings ]] || fail "the manual page does not render cleanly: $warnings"
 fi
 
+[[ -f /usr/share/bash-completion/bash_completion ]] ||
+  fail "bash-completion is not installed (scripts/setup.sh installs it)"
 # What bash offers after the words given, as the shell would insert it.
 complete_words() {
   bash -c 'source /usr/share/bash-completion/bash_completion && source "$1" && shift &&
