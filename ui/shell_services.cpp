@@ -111,24 +111,10 @@ bool isAnswerKey(const MSG* message) {
   }
 }
 
-// Enter means a push button: the focused one, which the dialog manager
-// presses. Anywhere else it used to reach Exit (IDOK) and end the session.
-bool enterMeansNothing(const MSG* message) {
-  if (message->message != WM_KEYDOWN || message->wParam != VK_RETURN)
-    return false;
-  HWND focus = GetFocus();
-  if (!focus || !IsChild(mainDialog, focus))
-    return true;
-  const LRESULT code =
-      SendMessageW(focus, WM_GETDLGCODE, message->wParam, reinterpret_cast<LPARAM>(message));
-  if (code & (DLGC_WANTALLKEYS | DLGC_WANTMESSAGE))
-    return false;  // a dropped list closes on Enter
-  return !(code & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) || !IsWindowEnabled(focus);
-}
-
 // Keys the main dialog must not act on: those that belong to a result
-// window just closed (a double tap, keys typed ahead while the machine was
-// busy), a held Enter's repeats and Enter away from a push button.
+// window just closed (a double or triple tap, keys typed ahead while the
+// machine was busy) and a held Enter's repeats. Either would otherwise
+// reach Exit, which Enter away from a push button means.
 bool strayKey(const MSG* message) {
   if (!mainDialog || !isAnswerKey(message) ||
       (message->hwnd != mainDialog && !IsChild(mainDialog, message->hwnd))) {
@@ -137,12 +123,16 @@ bool strayKey(const MSG* message) {
   if (resultClosed) {
     // Signed: keys typed before the window closed count as well.
     const LONG sinceResult = static_cast<LONG>(message->time - resultClosedAt);
-    if (sinceResult < static_cast<LONG>(GetDoubleClickTime()))
+    if (sinceResult < static_cast<LONG>(GetDoubleClickTime())) {
+      // Each tap of a quick series belongs to the one before it.
+      if (message->message == WM_KEYDOWN && sinceResult > 0)
+        resultClosedAt = message->time;
       return true;
+    }
     resultClosed = false;
   }
-  const bool repeat = message->message == WM_KEYDOWN && (message->lParam & (1L << 30));
-  return (repeat && message->wParam == VK_RETURN) || enterMeansNothing(message);
+  return message->message == WM_KEYDOWN && message->wParam == VK_RETURN &&
+         (message->lParam & (1L << 30));
 }
 
 HICON loadProgramIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
