@@ -30,7 +30,8 @@ const char kUsage[] =
     "  3  no port, or a communication error\n"
     "  4  the wrong role\n"
     "  5  cancelled\n"
-    "  6  Link NG, a check after writing failed, or too few packets received\n";
+    "  6  Link NG, or a check after writing failed, or a range test below\n"
+    "     --min-received\n";
 
 namespace {
 
