@@ -280,7 +280,7 @@ void setUpLegs(Runner& r) {
   if (r.run.way == RangeWay::FarLoopback) {
     r.legs[0].sender = r.legs[0].receiver = master;
     r.legs[0].limitMs = rangeRoundTripLimitMs(r.run.size, m);
-    r.legs[0].name = "master, back";
+    r.legs[0].name = "master and back";
     res.directionCount = 1;
   } else {
     SerialPort* slave = slavePane.port;
