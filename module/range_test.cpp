@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "link/errors.h"
 #include "link/line_log.h"
@@ -328,7 +329,7 @@ void RangeReceiver::expect(uint32_t sequence, uint32_t size) {
 
 RangeReceiver::Line RangeReceiver::take(char byte) {
   if (byte != kCr) {
-    if (length_ < kRangeMaxSize)
+    if (length_ + 1 < kRangeMaxSize)  // the CR is the packet's last byte
       line_[length_++] = byte;
     else
       overflow_ = true;
@@ -343,17 +344,24 @@ RangeReceiver::Line RangeReceiver::take(char byte) {
 RangeReceiver::Line RangeReceiver::classify() {
   const uint32_t size = length_ + 1;
   uint32_t sequence = 0, declared = 0, crc = 0;
-  if (overflow_ || size < kRangeMinSize || !readHex(line_, kSequenceDigits, &sequence) ||
+  if (overflow_ || size < kRangeMinSize || size > kRangeMaxSize ||
+      !readHex(line_, kSequenceDigits, &sequence) ||
       !readHex(line_ + kSequenceDigits, kSizeDigits, &declared) || declared != size ||
       !readHex(line_ + size - kCrcAt, kCrcDigits, &crc) || crc != crc16(line_, size - kCrcAt))
     return Line::Damaged;
+  // The whole line, not only its checksum: a damaged packet whose damage
+  // the checksum misses must still not count.
   const uint32_t behind = (expected_ - sequence) & kSequenceMask;
+  const bool ours = behind <= expected_;  // else another run's, or from before this one's first
+  char want[kRangeMaxSize];
+  makeRangePacket(ours ? expected_ - behind : sequence, size, want);
+  if (std::memcmp(line_, want, length_) != 0)
+    return Line::Damaged;
   if (behind == 0 && declared == size_ && !seen_[expected_]) {
     seen_[expected_] = true;
     return Line::Expected;
   }
-  // Another run's packet, or one from before this one's first.
-  if (behind == 0 || behind > expected_)
+  if (behind == 0 || !ours)
     return Line::Late;
   const uint32_t full = expected_ - behind;
   if (seen_[full])

@@ -11,6 +11,8 @@
 //   ...     filler letters
 //   CCCC    CRC-16/CCITT of everything before it, 4 hex digits
 //   CR
+// A line counts as a packet only when it is byte for byte the packet its
+// sequence number names.
 //
 // Ways:
 //   BothHere     master's port sends to the slave's, then the slave's to the
