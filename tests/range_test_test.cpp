@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "link/errors.h"
+#include "link/line_log.h"
 #include "tests/support/pane_fixture.h"
 
 namespace {
@@ -126,6 +127,33 @@ TEST_F(RangeTest, CancelAtAnyInstantKeepsWhatWasMeasured) {
       p->cancelEvent = nullptr;
     }
   }
+}
+
+TEST_F(RangeTest, EachPacketsFateReachesTheCallerAndTheLineLogOnce) {
+  radio.faults.dropNext = 1;
+  LineLogBuffer log;
+  setLineLogSink(appendToLineLog, &log);
+  std::vector<RangePacket> seen;
+  RangeResult r;
+  runRangeTest(
+      {RangeWay::BothHere, 5, kRangeDefaultSize}, &r,
+      [](void* context, const RangePacket& p, const RangeResult&) {
+        static_cast<std::vector<RangePacket>*>(context)->push_back(p);
+      },
+      &seen);
+  setLineLogSink(nullptr, nullptr);
+  ASSERT_EQ(seen.size(), 10u);
+  EXPECT_EQ(seen[0].fate, PacketFate::Lost);
+  EXPECT_EQ(seen[1].direction, 1u);
+  EXPECT_EQ(seen[9].sequence, 4u);
+  const std::string text = lineLogText(log);
+  size_t lines = 0;
+  for (size_t at = text.find("range packet"); at != std::string::npos;
+       at = text.find("range packet", at + 1))
+    ++lines;
+  EXPECT_EQ(lines, 10u);
+  EXPECT_NE(text.find("COM4 range packet 0 from master lost"), std::string::npos) << text;
+  EXPECT_EQ(text.find("COM3 > 0000"), std::string::npos) << "no byte lines for packets";
 }
 
 TEST_F(RangeTest, SizesOutsideOneFrameAreRefusedBeforeAnyPortOpens) {
