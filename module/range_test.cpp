@@ -378,6 +378,11 @@ int32_t runRangeTest(const RangeRun& run, RangeResult* result, RangePacketSink s
   result->way = run.way;
   if (run.size < kRangeMinSize || run.size > kRangeMaxSize)
     return result->code = ErrArgument;
+  // Until Stop needs a Stop: a cancel event on every pane it uses.
+  const bool stoppable =
+      masterPane.cancelEvent && (run.way == RangeWay::FarLoopback || slavePane.cancelEvent);
+  if (run.count == kRangeUntilStopped && !stoppable)
+    return result->code = ErrArgument;
   Runner r;
   r.run = run;
   r.result = result;

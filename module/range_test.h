@@ -108,7 +108,8 @@ using RangePacketSink = void (*)(void* context, const RangePacket& packet,
                                  const RangeResult& sofar);
 
 // The whole test over masterPane's (and for BothHere slavePane's) port.
-// Arguments out of range give ErrArgument before any port opens.
+// Arguments out of range, or until-stopped without a cancel event on each
+// pane used, give ErrArgument before any port opens.
 int32_t runRangeTest(const RangeRun& run, RangeResult* result, RangePacketSink sink = nullptr,
                      void* context = nullptr);
 

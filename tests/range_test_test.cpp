@@ -114,7 +114,7 @@ TEST_F(RangeTest, CancelAtAnyInstantKeepsWhatWasMeasured) {
       os::setEvent(masterPane.cancelEvent);
       os::setEvent(slavePane.cancelEvent);
     });
-    const RangeResult r = runRange(RangeWay::BothHere, 50);
+    const RangeResult r = runRange(RangeWay::BothHere, at % 2 ? 50 : kRangeUntilStopped);
     EXPECT_EQ(r.code, ResultCancelled) << "cancelled after " << at << " ms";
     EXPECT_LE(world.now() - cancelAt, vw::ms(1)) << "stopped at once, after " << at << " ms";
     for (PaneRecord* p : {&masterPane, &slavePane}) {
