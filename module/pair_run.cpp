@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "link/at_command.h"
+#include "link/errors.h"
 #include "module/link_test.h"
 #include "module/read.h"
 #include "module/view_hooks.h"
@@ -60,6 +61,7 @@ void copyText(wchar_t* to, const wchar_t* a, const wchar_t* b = L"", const wchar
 struct Run {
   const PairRun& run;
   PairRunResult* out;
+  os::Handle shield;  // a write's cancel event while it must finish: never set
 };
 
 bool cancelled() {
@@ -93,6 +95,9 @@ void noteIdentity(PairModule* m, const PaneRecord* pane, int32_t result) {
   if (result != 0 && !wrongRole)
     return;
   m->identified = result == 0;
+  m->named = wrongRole;
+  // No module has serial number 0: the read reset the pane's to that.
+  m->serialKnown = pane->serialHigh != 0 || pane->serialLow != 0;
   m->serialHigh = pane->serialHigh;
   m->serialLow = pane->serialLow;
   std::memcpy(m->nodeId, pane->nodeId, kNodeIdSize);
@@ -174,13 +179,28 @@ bool applyProfile(Run& r) {
   return true;
 }
 
+// The write's own waits and checks see the shield, not Cancel; its time
+// limits still end it when the module or the port fails.
 bool writeStep(Run& r, PaneRecord* pane, PairStep step) {
   if (!paneShowsChanges(pane))
     return true;
   if (!begin(r, step))
     return false;
+  const os::Handle cancel = pane->cancelEvent;
+  pane->cancelEvent = r.shield;
+  if (r.run.onFinishingWrite)
+    r.run.onFinishingWrite(r.run.context, step, true);
   const int32_t result = writePane(pane);
-  return result == 0 || fail(r, step, result);
+  pane->cancelEvent = cancel;
+  if (r.run.onFinishingWrite)
+    r.run.onFinishingWrite(r.run.context, step, false);
+  if (result != 0)
+    return fail(r, step, result);
+  if (!cancelled())
+    return true;
+  r.out->result = ResultCancelled;
+  r.out->failedStep = step;
+  return false;
 }
 
 // The Write's own second read is the module read back, at the settings it
@@ -256,17 +276,55 @@ const wchar_t* pairStepName(PairStep step) {
   }
 }
 
+namespace {
+
+// A cancel that came because a port left is that port's failure, as the
+// runner makes it for a single Read or Write.
+void blameDepartedPort(const PairRun& run, PairRunResult* out) {
+  if (out->result != ResultCancelled || !run.portDeparted)
+    return;
+  if (run.portDeparted(run.context, &masterPane) || run.portDeparted(run.context, &slavePane))
+    out->result = ErrBadHandle;
+}
+
+// The picks are the bench's again; the panes, which now name the other
+// module's port, keep nothing of the modules read on the swapped ones.
+void swapBack(const PairRun& run) {
+  run.swapPorts(run.context);
+  for (PaneRecord* pane : {&masterPane, &slavePane}) {
+    clearPaneDisplay(pane);
+    resetPane(pane);
+  }
+}
+
+}  // namespace
+
 int32_t runPair(const PairRun& run, PairRunResult* out) {
   *out = PairRunResult{};
+  if (const int32_t port = sharedPanePort()) {
+    out->result = ResultSamePort;
+    out->master.portNumber = out->slave.portNumber = port;
+    return out->result;
+  }
   const uint32_t start = os::tickCount();
-  Run r{run, out};
+  Run r{run, out, os::createEvent()};
+  if (!r.shield) {
+    out->result = ResultNoEvent;
+    return out->result;
+  }
   // The modules are about to be paired: their differences are no news.
   showPairWarnings(false);
+  readNamesRefusedModule(true);
   if (readBoth(r) && applyProfile(r) && writeAndCheck(r))
     linkStep(r);
+  readNamesRefusedModule(false);
   showPairWarnings(true);
+  os::closeHandle(r.shield);
   noteSettings(&out->master, &masterPane);
   noteSettings(&out->slave, &slavePane);
+  blameDepartedPort(run, out);
+  if (out->portsSwapped)
+    swapBack(run);
   out->durationMs = os::tickCount() - start;
   return out->result;
 }

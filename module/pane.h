@@ -19,6 +19,8 @@ constexpr ColorRef kColorRed = 0x0000FF;
 constexpr int32_t ResultNoEvent = 256;
 constexpr int32_t ResultNoThread = 257;
 constexpr int32_t ResultCancelled = 258;
+constexpr int32_t ResultSamePort =
+    260;  // both panes pick one port: refused before a byte (259 is STILL_ACTIVE)
 constexpr int32_t ResultNotMaster = 272;
 constexpr int32_t ResultNotSlave = 273;
 constexpr int32_t ResultJoinTimeout = 512;
