@@ -61,7 +61,6 @@ void copyText(wchar_t* to, const wchar_t* a, const wchar_t* b = L"", const wchar
 struct Run {
   const PairRun& run;
   PairRunResult* out;
-  os::Handle shield;  // a write's cancel event while it must finish: never set
 };
 
 bool cancelled() {
@@ -179,23 +178,25 @@ bool applyProfile(Run& r) {
   return true;
 }
 
-// The write's own waits and checks see the shield, not Cancel; its time
-// limits still end it when the module or the port fails.
+// Its time limits still end a write whose module or port fails; such a
+// failure is the write's own, even when a Cancel came meanwhile.
 bool writeStep(Run& r, PaneRecord* pane, PairStep step) {
   if (!paneShowsChanges(pane))
     return true;
   if (!begin(r, step))
     return false;
-  const os::Handle cancel = pane->cancelEvent;
-  pane->cancelEvent = r.shield;
+  pane->finishing = true;
   if (r.run.onFinishingWrite)
     r.run.onFinishingWrite(r.run.context, step, true);
   const int32_t result = writePane(pane);
-  pane->cancelEvent = cancel;
+  pane->finishing = false;
   if (r.run.onFinishingWrite)
     r.run.onFinishingWrite(r.run.context, step, false);
-  if (result != 0)
-    return fail(r, step, result);
+  if (result != 0) {
+    r.out->result = result;
+    r.out->failedStep = step;
+    return false;
+  }
   if (!cancelled())
     return true;
   r.out->result = ResultCancelled;
@@ -307,11 +308,7 @@ int32_t runPair(const PairRun& run, PairRunResult* out) {
     return out->result;
   }
   const uint32_t start = os::tickCount();
-  Run r{run, out, os::createEvent()};
-  if (!r.shield) {
-    out->result = ResultNoEvent;
-    return out->result;
-  }
+  Run r{run, out};
   // The modules are about to be paired: their differences are no news.
   showPairWarnings(false);
   readNamesRefusedModule(true);
@@ -319,7 +316,6 @@ int32_t runPair(const PairRun& run, PairRunResult* out) {
     linkStep(r);
   readNamesRefusedModule(false);
   showPairWarnings(true);
-  os::closeHandle(r.shield);
   noteSettings(&out->master, &masterPane);
   noteSettings(&out->slave, &slavePane);
   blameDepartedPort(run, out);

@@ -71,10 +71,11 @@ struct PairRun {
   const SettingsFile* profile = nullptr;  // null: none loaded
   // Told as each step begins, before its cancel check.
   void (*onStep)(void* context, PairStep step) = nullptr;
-  // Told as a module's write begins (true) and ends (false): from its first
-  // setting on, a write goes through "ATWR" and its checking read whatever
-  // Cancel says, so that no module runs settings it has not stored. A
-  // Cancel meanwhile is "finishing the write"; the run then ends Cancelled.
+  // Told as a module's write begins (true) and ends (false): once begun, a
+  // write goes through "ATWR" and its checking read whatever Cancel says,
+  // so that no module runs settings it has not stored; only its time limits
+  // end it early. A Cancel meanwhile is "finishing the write"; the run then
+  // ends Cancelled.
   void (*onFinishingWrite)(void* context, PairStep step, bool writing) = nullptr;
   // Swaps the two panes' port picks; false when it cannot. Called again
   // when a run that swapped ends, to put the bench's picks back.

@@ -136,6 +136,10 @@ struct PaneRecord {
   WindowHandle progressDialog = nullptr;
   WindowHandle resetPrompt = nullptr;
   os::Handle cancelEvent = nullptr;
+  // A write that must end through "ATWR" and its checking read: its steps
+  // and its port's waits do not see cancelEvent (only its time limits end
+  // it), and whoever set it looks at cancelEvent afterwards.
+  bool finishing = false;
   os::Handle workerThread = nullptr;
   WorkerBody workerBody = nullptr;
   const wchar_t* progressText = nullptr;

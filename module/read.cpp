@@ -226,7 +226,8 @@ int32_t openPanePort(PaneRecord* pane) {
     return ErrNoPort;
   if (isCancelled(pane))
     return ResultCancelled;
-  pane->port = openPort(static_cast<uint32_t>(pane->portNumber), pane->cancelEvent);
+  pane->port = openPort(static_cast<uint32_t>(pane->portNumber),
+                        pane->finishing ? nullptr : pane->cancelEvent);
   return pane->port ? 0 : ErrNoPort;
 }
 

@@ -6,6 +6,7 @@
 
 #include "link/errors.h"
 #include "module/pair_record.h"
+#include "module/pair_texts.h"
 #include "module/read.h"
 #include "module/result_messages.h"
 #include "tests/support/pane_fixture.h"
