@@ -10,6 +10,7 @@
 
 #include "module/pane.h"
 #include "module/settings_file.h"
+#include "runner/runner_hooks.h"
 #include "ui/rules.h"
 
 extern HWND copyToSlaveButton;
@@ -29,11 +30,7 @@ INT_PTR onMainDialogCommand(HWND dialog, WPARAM wParam);
 void displayLinkFields(PaneRecord* pane);
 void displayPowerSaveFields(PaneRecord* pane);
 void displayFlowFields(PaneRecord* pane);
-void applyButtonRules();
-// On the GUI thread, while the dialog is active: a focus that the rules left
-// on a disabled control, or nowhere, moves to the pane's Read button, or to
-// its port list when Read is disabled too; Tab and Enter work again.
-void keepKeyboardFocus(PaneRecord* pane);
+// applyButtonRules and keepKeyboardFocus: runner/runner_hooks.h.
 HBRUSH onCtlColorStatic(HDC dc, HWND control);
 HBRUSH onCtlColorEdit(HDC dc, HWND control);
 // displayPane is a view hook.
@@ -64,9 +61,7 @@ void addPortEntry(uint32_t portNumber);
 uint32_t pickedPort(HWND combo);
 bool pickPort(HWND combo, uint32_t portNumber);
 void removePortEntry(uint32_t portNumber);
-// Called once a pane's operation has ended (after the join and its message):
-// carries out a port change that came while it ran, then the button rules.
-void finishDeferredDeviceChanges(PaneRecord* pane);
+// finishDeferredDeviceChanges: runner/runner_hooks.h.
 
 // Writes bytes to a new file beside the target and puts it in the
 // target's place in one step: the old file stays whole until then, and on
@@ -82,13 +77,17 @@ void loadSettingsFile(const wchar_t* path);
 // After a pane's successful Read: what a loaded file keeps waiting for it.
 void applyWaitingSettings(PaneRecord* pane);
 void onDropFiles(HDROP drop);
-void rememberStartupSettingsFile(const wchar_t* commandLine);
+// The file to load once the dialog is up; remembered is true for the last
+// session's profile, whose failure to load says so.
+void rememberStartupSettingsFile(const wchar_t* path, bool remembered);
 // Once the dialog is up, it loads the command line's file (if one was named).
 void postStartupSettingsLoad(HWND dialog);
 void loadStartupSettings();
 
 // The profile: the last settings file loaded, applied after every Read.
 const SettingsFile* loadedProfile();
+// Its whole path; empty while no profile is loaded.
+const wchar_t* loadedProfilePath();
 void unloadProfile();
 
 // Pairs in numbers (ui/pair_commands.cpp): the system menu's Make Pair,
@@ -107,7 +106,15 @@ void takeRememberedPorts();
 void rememberPortPick(PaneRecord* pane);
 // "NLCONF - pair.ini" while a profile is loaded, "NLCONF" otherwise.
 void showProfileInCaption(const wchar_t* path);
+// The record's whole path; empty while no record is kept.
+const wchar_t* recordFilePath();
 void rememberText(const wchar_t* name, const wchar_t* value);
+
+// The status line under the panes (ui/session_status.cpp): the profile, the
+// record and this session's PASS and FAIL counts. After a change of profile
+// or record, show it again; after each Run Pair, count its result.
+void showSessionStatus();
+void notePairResult(bool pass);
 bool rememberedText(const wchar_t* name, wchar_t* out, DWORD chars);
 
 // The link test's screen side.
