@@ -103,6 +103,8 @@ TEST_F(RecordFileTest, RefusesAnotherHeaderAndWhatIsNoFile) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_EQ(appendPairRecord(fifo.c_str(), run, L"", context).result, RecordNotAFile);
   EXPECT_EQ(checkRecordFile("/dev/null").result, RecordNotAFile);
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  EXPECT_EQ(append().systemError, static_cast<uint32_t>(EACCES)) << "a record closed by its owner";
 
   const std::string missing = dir + "/no/such/dir/p.csv";
   const RecordOutcome none = checkRecordFile(missing.c_str());

@@ -59,6 +59,14 @@ Handle openFileToAppend(const char* path, bool create, uint32_t& error) {
     error = errnoCode();
     return nullptr;
   }
+  // A record its owner made read-only is closed, also to root, who could
+  // still write it.
+  struct stat s {};
+  if (fstat(fd, &s) == 0 && S_ISREG(s.st_mode) && (s.st_mode & 0222) == 0) {
+    close(fd);
+    error = EACCES;
+    return nullptr;
+  }
   error = 0;
   return handleOf(fd);
 }
