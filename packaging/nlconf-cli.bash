@@ -80,11 +80,12 @@ _nlconf_cli() {
     *) return ;;
   esac
 
-  local options="--log -v --quiet --json --help --"
+  local options="--log -v --json --help --"
   case $command in
     read) options+=" --role" ;;
-    write) options+=" --role --set --dry-run" ;;
-    pair) options+=" --make-pair --record" ;;
+    write) options+=" --role --set --dry-run --quiet" ;;
+    link-test) options+=" --quiet" ;;
+    pair) options+=" --make-pair --record --quiet" ;;
     range-test) options+=" --count --size --min-received" ;;
   esac
 

@@ -20,7 +20,10 @@ version=$(sed -nE 's/^project\(nlconf VERSION ([0-9]+\.[0-9]+\.[0-9]+).*/\1/p' C
 changelog_version=$(sed -nE '1s/^nlconf-cli \(([^)]*)\).*/\1/p' packaging/changelog)
 [[ $changelog_version == "$version" ]] ||
   { echo "package: packaging/changelog has no entry for $version (its first is $changelog_version)"; exit 1; }
-export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || echo 0)}
+# Outside a git checkout (an exported tree), the changelog's last entry dates them.
+changelog_time=$(date -d "$(sed -nE 's/^ -- .*>  (.*)/\1/p' packaging/changelog | head -n 1)" +%s) ||
+  { echo "package: packaging/changelog's entry has no date"; exit 1; }
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || echo "$changelog_time")}
 export TZ=UTC
 umask 022
 
