@@ -50,10 +50,13 @@ _nlconf_cli_reply_set() {
 }
 
 _nlconf_cli_ports() {
-  local cur=$1 program=$2 port
+  local cur=$1 program=$2 port name
   COMPREPLY=()
-  while IFS=$'\t' read -r port _; do
+  # The device, and its /dev/serial/by-id name where the list gives one:
+  # that stays the same whichever socket the adapter is in.
+  while IFS=$'\t' read -r port name; do
     [[ -n $port && $port == "$cur"* ]] && COMPREPLY+=("$port")
+    [[ $name == /dev/* && $name == "$cur"* ]] && COMPREPLY+=("$name")
   done < <("$program" ports 2>/dev/null)
   # Any other device, such as a pseudo-terminal, by its path.
   ((${#COMPREPLY[@]})) || _filedir
