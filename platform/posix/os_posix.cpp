@@ -95,6 +95,7 @@ struct Operation {
 };
 
 struct Device : Object {
+  uint32_t number = 0;  // in the device path table
   int fd = -1;
   int wake = -1;  // eventfd: a new transfer, a cancel, a purge or the close
   pthread_t thread{};
@@ -111,14 +112,26 @@ struct Device : Object {
   Timeouts timeouts{};
 };
 
+// A Windows port keeps its settings from one open to the next, and the link
+// layer counts on it (a Write opens the port that a Read left at the
+// module's rate); the device itself gets its own termios back at each close.
 struct DevicePathTable {
   std::mutex lock;
   char paths[256][kPathChars] = {};
+  LineSettings kept[256] = {};
+  bool keepsSettings[256] = {};
 };
 
 DevicePathTable& devicePaths() {
   static DevicePathTable table;
   return table;
+}
+
+bool keptSettings(uint32_t number, LineSettings& settings) {
+  DevicePathTable& table = devicePaths();
+  std::lock_guard<std::mutex> hold(table.lock);
+  settings = table.kept[number];
+  return table.keepsSettings[number];
 }
 
 template <typename T>
@@ -770,19 +783,32 @@ Handle openSerial(const wchar_t* deviceName) {
   }
   auto* device = new Device;
   device->kind = Kind::Device;
+  device->number = number;
   device->fd = fd;
   device->restore = ioctl(fd, kTcgets2, &device->saved) == 0;
   int bits = 0;
   device->modemLines = ioctl(fd, TIOCMGET, &bits) == 0 || (errno != ENOTTY && errno != EINVAL);
+  // What this program has not set yet is raw 9600 8-N-1, as a Windows port
+  // starts, whatever the line was left at (cooked, another rate); CLOCAL, so
+  // that a line without carrier never hangs up under the program. The modem
+  // lines stay as they are until the program sets them.
   termios t{};
   if (tcgetattr(fd, &t) == 0) {
-    // A line that loses carrier must not hang up under the program.
-    t.c_cflag |= CLOCAL;
-    tcsetattr(fd, TCSANOW, &t);
-    device->settings.baudRate = 9600;
-    device->settings.byteSize = 8;
-    device->settings.binary = true;
+    cfmakeraw(&t);
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    t.c_cflag |= CLOCAL | CREAD | CS8;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    cfsetspeed(&t, B9600);
+    if (tcsetattr(fd, TCSANOW, &t) == 0) {
+      device->settings.baudRate = 9600;
+      device->settings.byteSize = 8;
+      device->settings.binary = true;
+    }
   }
+  LineSettings kept{};
+  if (keptSettings(number, kept) && applyLine(device, kept))
+    device->settings = kept;
   device->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   // pthread_create rather than std::thread: a refusal is a result, not a throw.
   const int error =
@@ -848,6 +874,12 @@ bool setLineSettings(Handle handle, const LineSettings& settings) {
   }
   if (!applyLine(device, settings))
     return false;
+  {
+    DevicePathTable& table = devicePaths();
+    std::lock_guard<std::mutex> hold(table.lock);
+    table.kept[device->number] = settings;
+    table.keepsSettings[device->number] = true;
+  }
   std::lock_guard<std::mutex> hold(device->lock);
   device->settings = settings;
   return true;
@@ -965,6 +997,8 @@ bool setDevicePath(uint32_t portNumber, const char* path) {
     return false;
   DevicePathTable& table = devicePaths();
   std::lock_guard<std::mutex> hold(table.lock);
+  if (std::strcmp(table.paths[portNumber], path) != 0)
+    table.keepsSettings[portNumber] = false;
   std::strcpy(table.paths[portNumber], path);
   return true;
 }
