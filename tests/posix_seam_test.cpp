@@ -349,33 +349,48 @@ TEST(PlainLine, ThePortsOwnSettingsComeBackOnClose) {
   close(master);
 }
 
-// A USB adapter by its product, another by its by-id name, a legacy port
-// without a UART and a console without a driver left out.
-TEST(SerialPorts, ListsDevicesWithADriverByWhatNamesThem) {
+// Two identical USB adapters told apart by their by-id names, which carry
+// their serial numbers; a third without a by-id link by its product; a
+// legacy port without a UART and a console without a driver left out.
+TEST(SerialPorts, ListsDevicesWithADriverAndTellsIdenticalAdaptersApart) {
   namespace fs = std::filesystem;
   const fs::path root = "/tmp/nlconf-ports-" + std::to_string(getpid());
   const fs::path sys = root / "sys", dev = root / "dev";
   fs::create_directories(sys / "drivers/uart_bridge");
   fs::create_directories(sys / "class/tty/tty1");
   fs::create_directories(dev / "serial/by-id");
-  for (const char* at :
-       {"usb/1-1/1-1:1.0/ttyUSB0", "usb/1-2/1-2:1.0/ttyACM0", "serial8250/ttyS1"}) {
+  const char* serials[] = {"QX0001", "QX0002", "QX0003"};
+  int n = 0;
+  for (const char* at : {"usb/1-1/1-1:1.0/ttyUSB0", "usb/1-2/1-2:1.0/ttyUSB1",
+                         "usb/1-3/1-3:1.0/ttyUSB2", "serial8250/ttyS1"}) {
     const fs::path device = sys / "devices" / at;
     fs::create_directories(device);
     fs::create_symlink(sys / "drivers/uart_bridge", device / "driver");
     fs::create_directories(sys / "class/tty" / device.filename());
     fs::create_symlink(device, sys / "class/tty" / device.filename() / "device");
+    if (n < 3) {
+      std::ofstream(device.parent_path().parent_path() / "product") << "USB Serial Adapter\n";
+      std::ofstream(device.parent_path().parent_path() / "serial") << serials[n] << "\n";
+    }
+    if (n < 2)
+      fs::create_symlink(
+          "../../" + device.filename().string(),
+          dev / "serial/by-id" /
+              ("usb-Bench_USB_Serial_Adapter_" + std::string(serials[n]) + "-if00-port0"));
+    ++n;
   }
-  std::ofstream(sys / "devices/usb/1-1/product") << "USB Serial Adapter\n";
   std::ofstream(sys / "class/tty/ttyS1/type") << "0\n";
-  fs::create_symlink("../../ttyACM0", dev / "serial/by-id/usb-Maker_Radio_Bridge_0001-if00");
   const auto ports = os::posix::listSerialPorts(sys.string(), dev.string());
   fs::remove_all(root);
-  ASSERT_EQ(ports.size(), 2u);
-  EXPECT_EQ(ports[0].path, dev.string() + "/ttyACM0");
-  EXPECT_EQ(ports[0].description, "usb-Maker_Radio_Bridge_0001-if00");
-  EXPECT_EQ(ports[1].path, dev.string() + "/ttyUSB0");
-  EXPECT_EQ(ports[1].description, "USB Serial Adapter");
+  ASSERT_EQ(ports.size(), 3u);
+  EXPECT_EQ(ports[0].path, dev.string() + "/ttyUSB0");
+  EXPECT_EQ(ports[0].byIdPath,
+            dev.string() + "/serial/by-id/usb-Bench_USB_Serial_Adapter_QX0001-if00-port0");
+  EXPECT_EQ(ports[1].description, "usb-Bench_USB_Serial_Adapter_QX0002-if00-port0");
+  EXPECT_EQ(ports[1].serial, "QX0002");
+  EXPECT_EQ(ports[2].product, "USB Serial Adapter");
+  EXPECT_EQ(ports[2].description, "USB Serial Adapter");
+  EXPECT_EQ(ports[2].driver, "uart_bridge");
 }
 
 }  // namespace
