@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -506,6 +507,21 @@ void* serveDevice(void* context) {
   }
 }
 
+// The program's signals (Ctrl+C, a hang-up) are for its own threads: a
+// handler run on this one could wait for a lock it holds.
+int startIoThread(Device* device) {
+  sigset_t quiet, before;
+  sigemptyset(&quiet);
+  for (int signal :
+       {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGUSR1, SIGUSR2, SIGALRM, SIGCHLD, SIGWINCH})
+    sigaddset(&quiet, signal);
+  pthread_sigmask(SIG_BLOCK, &quiet, &before);
+  // pthread_create rather than std::thread: a refusal is a result, not a throw.
+  const int error = pthread_create(&device->thread, nullptr, serveDevice, device);
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  return error;
+}
+
 Operation*& operationOf(Transfer& transfer) {
   static_assert(sizeof(Operation*) <= sizeof(Transfer::opaque));
   return *reinterpret_cast<Operation**>(transfer.opaque);
@@ -810,9 +826,7 @@ Handle openSerial(const wchar_t* deviceName) {
   if (keptSettings(number, kept) && applyLine(device, kept))
     device->settings = kept;
   device->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  // pthread_create rather than std::thread: a refusal is a result, not a throw.
-  const int error =
-      device->wake < 0 ? errno : pthread_create(&device->thread, nullptr, serveDevice, device);
+  const int error = device->wake < 0 ? errno : startIoThread(device);
   if (error != 0) {
     if (device->wake >= 0)
       close(device->wake);
