@@ -6,18 +6,17 @@
 #include <commdlg.h>
 #include <shellapi.h>
 
-#include "app/shell.h"
-#include "app/text_format.h"
 #include "module/pair_record.h"
 #include "module/pair_run.h"
 #include "module/result_messages.h"
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
 #include "ui/main_dialog.h"
+#include "ui/shell_services.h"
+#include "ui/text_format.h"
 
 namespace {
 
-constexpr DWORD kPathChars = 4096;
 constexpr wchar_t kMemoryKey[] = L"Software\\NLCONF";
 constexpr wchar_t kMasterPortValue[] = L"Master Port";
 constexpr wchar_t kSlavePortValue[] = L"Slave Port";
