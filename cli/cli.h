@@ -41,8 +41,6 @@ bool bindPort(const std::string& name, uint32_t preferred, uint32_t* number, std
               std::string* message);
 
 bool stderrIsTerminal();
-// A file named in UTF-8; null when it cannot be opened.
-FILE* openFile(const std::string& name, const char* mode);
 
 // ---- text ---------------------------------------------------------------------------
 

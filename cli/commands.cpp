@@ -4,6 +4,7 @@
 
 #include "cli/cli.h"
 #include "cli/console_view.h"
+#include "cli/operands.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/session.h"
@@ -334,6 +335,10 @@ int run(const std::vector<std::string>& args) {
   if (o.command == Command::Version) {
     std::printf("nlconf-cli " NLCONF_VERSION_TEXT "\n");
     return ExitDone;
+  }
+  if (!checkFileOperands(o, &message)) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    return ExitRefused;
   }
   createCancelEvents();
   if (!startLog(o, &message)) {

@@ -89,10 +89,6 @@ bool stderrIsTerminal() {
   return _isatty(_fileno(stderr)) != 0;
 }
 
-FILE* openFile(const std::string& name, const char* mode) {
-  return _wfopen(widen(name).c_str(), widen(mode).c_str());
-}
-
 }  // namespace cli
 
 int wmain(int argc, wchar_t** argv) {

@@ -153,5 +153,95 @@ journey_cancel() {
   ctl status | grep -q "COM5 .* command-mode 0" || fail "the module stayed in command mode"
 }
 
+# ---- no operand can hang it, and every way of ending leaves the modules out
+# of command mode --------------------------------------------------------------
+
+# started: the program in the background, its outputs in $work/out and $work/err.
+started() {
+  LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 \
+    NLCONF_SIMPORTS_DIR=$work/run timeout 60 "$cli" "$@" >"$work/out" 2>"$work/err" &
+  pid=$!
+}
+
+out_of_command_mode() {
+  ctl status | grep -q "COM$1 .* command-mode 0" || fail "COM$1 was left in command mode ($2)"
+}
+
+# refused code name args...: exit `code` within a second, naming `name`.
+refused() {
+  local want=$1 name=$2 t0=$SECONDS
+  shift 2
+  nlconf "$want" "$@"
+  ((SECONDS - t0 <= 1)) || fail "nlconf-cli $* took $((SECONDS - t0)) s"
+  has err "$name"
+}
+
+journey_operands() {
+  modules 5=master 6=slave
+  mkfifo "$work/fifo"
+  printf '[Master]\nChannel = 12\n' >"$work/profile.ini"
+  refused 2 "$work/fifo is a FIFO" write "$PORT5" --role master "$work/fifo"
+  refused 2 "$work/fifo is a FIFO" read "$PORT5" --log "$work/fifo"
+  refused 2 "$work/fifo is a FIFO" pair "$PORT5" "$PORT6" --record "$work/fifo"
+  refused 2 "$work is a directory" read "$PORT5" --log "$work"
+  # The operands in the wrong order: the slave's port stands as the profile.
+  refused 2 "$PORT6 is a device" pair "$PORT5" "$work/profile.ini" "$PORT6"
+  ctl status | grep -q "COM5 .* commands 0" || fail "the master was spoken to"
+  ctl status | grep -q "COM6 .* commands 0" || fail "the slave was spoken to"
+}
+
+# A dropped session: SIGHUP twice (the shell's and the terminal's) inside the
+# query series is one Cancel.
+journey_hangup() {
+  modules 5=master
+  ctl hold COM5 3 >/dev/null
+  started read "$PORT5"
+  local i code
+  for ((i = 0; i < 200; i++)); do
+    grep -q "hold: host read held" "$work/tr/transcript-COM5.log" 2>/dev/null && break
+    sleep 0.05
+  done
+  kill -HUP "$pid"
+  kill -HUP "$pid"
+  ctl release COM5 >/dev/null
+  wait "$pid"
+  code=$?
+  [[ $code == 5 ]] || fail "a hang-up during a read ended with $code, not 5"
+  out_of_command_mode 5 "hang-up"
+}
+
+# The reader of the line log goes away at its first line: the pair run goes
+# on to its end and its record.
+journey_sigpipe() {
+  modules 5=master 6=slave
+  set -o pipefail
+  LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 \
+    NLCONF_SIMPORTS_DIR=$work/run timeout 60 "$cli" pair "$PORT5" "$PORT6" \
+    --record "$work/runs.csv" -v 2>&1 | head -1 >"$work/out"
+  local code=$?
+  set +o pipefail
+  ((code < 128)) || fail "a closed pipe ended the pair run with $code"
+  grep -qF ",PASS,,,No,$PORT5," "$work/runs.csv" || fail "no record line"
+  out_of_command_mode 5 "master"
+  out_of_command_mode 6 "slave"
+}
+
+# Ctrl+C before the quick "+++" is answered, around its answer and inside
+# the query series.
+journey_interrupt() {
+  modules 5=master
+  local at code
+  for at in 0.2 0.5 0.9 1.05 1.2; do
+    started read "$PORT5"
+    sleep "$at"
+    kill -INT "$pid"
+    wait "$pid"
+    code=$?
+    [[ $code == 5 ]] || fail "Ctrl+C $at s into a read ended with $code, not 5"
+    sleep 1.2 # a "+++" answered late has been answered by now
+    out_of_command_mode 5 "Ctrl+C at $at s"
+  done
+}
+
 "journey_$journey" "${@:3}"
 echo "ok ($journey)"
