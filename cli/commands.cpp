@@ -346,6 +346,7 @@ int run(const std::vector<std::string>& args) {
     return ExitRefused;
   }
   const int code = dispatch(o);
+  modulesReleased();
   endLog();
   // Closed before the wait: whoever reads the results has them all now.
   std::fclose(stdout);

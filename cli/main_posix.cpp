@@ -39,6 +39,8 @@ bool stderrIsTerminal() {
   return isatty(STDERR_FILENO) != 0;
 }
 
+void modulesReleased() {}
+
 }  // namespace cli
 
 namespace {

@@ -418,6 +418,16 @@ check_cli() {
       fail "cli$i" "nlconf-cli $cmd: exit $status under Wine, $native_status on Linux; see cli$i.*"
     fi
   done
+  # Ctrl+Break between the quick "+++" and its "OK": Cancel, and the module
+  # is taken out of command mode all the same.
+  rig_run cli-break 60 console_break.exe "$(windows_path "$RIG_LOGS/transcripts/transcript-COM5.log")" \
+    '"+++"' 400 nlconf-cli.exe read COM5
+  status=$?
+  if [[ $status == 5 ]] && rig_ctl status | grep -q "COM5 .* command-mode 0"; then
+    pass "nlconf-cli.exe read: Ctrl+Break before the module's OK cancels and leaves command mode"
+  else
+    fail cli-break "Ctrl+Break: exit $status; $(rig_ctl status | grep COM5 | head -1)"
+  fi
   rig_modules_stop
   # ports: the Ports class's devices, by number, as the dialog lists them.
   if rig_ports_set 6 "Simulated Module Port (COM6)" 5 "Simulated Module Port (COM5)" \
