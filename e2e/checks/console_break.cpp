@@ -46,6 +46,9 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "usage: console_break <file> <text> <delay ms> <program> [args...]\n");
     return 100;
   }
+  // A program started without a terminal has no console, and the break
+  // goes only to processes that share one.
+  AllocConsole();
   std::wstring line;
   for (int i = 4; i < argc; ++i)
     line += (i > 4 ? L" \"" : L"\"") + std::wstring(argv[i]) + L"\"";

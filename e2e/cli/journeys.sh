@@ -188,6 +188,11 @@ journey_operands() {
   refused 2 "$PORT6 is a device" pair "$PORT5" "$work/profile.ini" "$PORT6"
   ctl status | grep -q "COM5 .* commands 0" || fail "the master was spoken to"
   ctl status | grep -q "COM6 .* commands 0" || fail "the slave was spoken to"
+  # A plain file still serves, and a log replaces the one before.
+  yes stale | head -5000 >"$work/read.log"
+  nlconf 0 read "$PORT5" --log "$work/read.log"
+  ! grep -q stale "$work/read.log" || fail "the log kept an older log's lines"
+  grep -q "Read: done." "$work/read.log" || fail "no line log"
 }
 
 # A dropped session: SIGHUP twice (the shell's and the terminal's) inside the
