@@ -1,6 +1,6 @@
 #include "cli/operands.h"
 
-#include "platform/file_kind.h"
+#include "platform/plain_file.h"
 
 namespace cli {
 
@@ -9,7 +9,8 @@ namespace {
 bool isPlainOrNew(const std::string& name, const char* what, std::string* message) {
   if (name.empty())
     return true;
-  const os::FileKind kind = os::fileKindOf(name.c_str());
+  uint32_t error = 0;
+  const os::FileKind kind = os::pathKind(name.c_str(), error);
   if (kind == os::FileKind::Regular || kind == os::FileKind::Missing)
     return true;
   *message = std::string(what) + " " + name + " is " + os::fileKindText(kind) + ", not a file.";
