@@ -418,16 +418,28 @@ check_cli() {
       fail "cli$i" "nlconf-cli $cmd: exit $status under Wine, $native_status on Linux; see cli$i.*"
     fi
   done
-  # Ctrl+Break between the quick "+++" and its "OK": Cancel, and the module
-  # is taken out of command mode all the same.
-  rig_run cli-break 60 console_break.exe "$(windows_path "$RIG_LOGS/transcripts/transcript-COM5.log")" \
-    '"+++"' 400 nlconf-cli.exe read COM5
-  status=$?
+  # Ctrl+C between the quick "+++" and its "OK" (Wine makes the console's
+  # Ctrl+C of a SIGINT to the program's own process, not to timeout, which
+  # would pass it on twice): Cancel, and the module leaves command mode.
+  local transcript=$RIG_LOGS/transcripts/transcript-COM5.log before p program=""
+  before=$(grep -c '"+++"' "$transcript")
+  rig__spawn cli-cancel 60 nlconf-cli.exe read COM5
+  for ((i = 0; i < 300; i++)); do
+    (($(grep -c '"+++"' "$transcript") > before)) && break
+    sleep 0.02
+  done
+  sleep 0.4
+  for p in $(rig__tree "${RIG_PIDS[cli-cancel]}"); do
+    [[ $(cat "/proc/$p/comm" 2>/dev/null) == nlconf-cli.exe ]] && program=$p
+  done
+  [[ -n $program ]] && kill -INT "$program"
+  status=$(rig_exit_status cli-cancel 30)
   if [[ $status == 5 ]] && rig_ctl status | grep -q "COM5 .* command-mode 0"; then
-    pass "nlconf-cli.exe read: Ctrl+Break before the module's OK cancels and leaves command mode"
+    pass "nlconf-cli.exe read: Ctrl+C before the module's OK cancels and leaves command mode"
   else
-    fail cli-break "Ctrl+Break: exit $status; $(rig_ctl status | grep COM5 | head -1)"
+    fail cli-cancel "Ctrl+C: exit $status; $(rig_ctl status | grep COM5 | head -1)"
   fi
+  rig_stop cli-cancel
   rig_modules_stop
   # ports: the Ports class's devices, by number, as the dialog lists them.
   if rig_ports_set 6 "Simulated Module Port (COM6)" 5 "Simulated Module Port (COM5)" \
