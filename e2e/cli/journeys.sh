@@ -153,27 +153,19 @@ journey_cancel() {
   ctl status | grep -q "COM5 .* command-mode 0" || fail "the module stayed in command mode"
 }
 
-# ---- no operand can hang it, and every way of ending leaves the modules out
-# of command mode --------------------------------------------------------------
-
-# started: the program in the background, its outputs in $work/out and $work/err.
-started() {
-  LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 \
-    NLCONF_SIMPORTS_DIR=$work/run timeout 60 "$cli" "$@" >"$work/out" 2>"$work/err" &
-  pid=$!
-}
+# ---- no operand hangs it; every way of ending leaves command mode ----------
 
 out_of_command_mode() {
   ctl status | grep -q "COM$1 .* command-mode 0" || fail "COM$1 was left in command mode ($2)"
 }
 
-# refused code name args...: exit `code` within a second, naming `name`.
+# refused code text args...: exit `code` within a second, saying `text`.
 refused() {
-  local want=$1 name=$2 t0=$SECONDS
+  local want=$1 text=$2 t0=$SECONDS
   shift 2
   nlconf "$want" "$@"
   ((SECONDS - t0 <= 1)) || fail "nlconf-cli $* took $((SECONDS - t0)) s"
-  has err "$name"
+  has err "$text"
 }
 
 journey_operands() {
@@ -195,24 +187,33 @@ journey_operands() {
   grep -q "Read: done." "$work/read.log" || fail "no line log"
 }
 
-# A dropped session: SIGHUP twice (the shell's and the terminal's) inside the
-# query series is one Cancel.
-journey_hangup() {
-  modules 5=master
-  ctl hold COM5 3 >/dev/null
-  started read "$PORT5"
-  local i code
-  for ((i = 0; i < 200; i++)); do
-    grep -q "hold: host read held" "$work/tr/transcript-COM5.log" 2>/dev/null && break
-    sleep 0.05
-  done
-  kill -HUP "$pid"
-  kill -HUP "$pid"
-  ctl release COM5 >/dev/null
+# stopped SIGNAL SECONDS: a read so signalled that far in is cancelled, and
+# its module ends out of command mode. Under timeout(1), as a script bounds
+# a command, each signal reaches the program twice.
+stopped() {
+  LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 \
+    NLCONF_SIMPORTS_DIR=$work/run timeout 60 "$cli" read "$PORT5" >"$work/out" 2>"$work/err" &
+  local pid=$! code
+  sleep "$2"
+  kill -"$1" "$pid"
   wait "$pid"
   code=$?
-  [[ $code == 5 ]] || fail "a hang-up during a read ended with $code, not 5"
-  out_of_command_mode 5 "hang-up"
+  [[ $code == 5 ]] || fail "SIG$1 $2 s into a read ended with $code, not 5"
+  sleep 1.2 # a "+++" answered late has been answered by now
+  out_of_command_mode 5 "SIG$1 at $2 s"
+}
+
+# Before the quick "+++" is answered, around its answer, in the query series.
+journey_interrupt() {
+  modules 5=master
+  local at
+  for at in 0.2 0.5 0.9 1.05 1.2; do stopped INT "$at"; done
+}
+
+journey_hangup() {
+  modules 5=master
+  stopped HUP 0.5
+  stopped HUP 1.2
 }
 
 # The reader of the line log goes away at its first line: the pair run goes
@@ -229,23 +230,6 @@ journey_sigpipe() {
   grep -qF ",PASS,,,No,$PORT5," "$work/runs.csv" || fail "no record line"
   out_of_command_mode 5 "master"
   out_of_command_mode 6 "slave"
-}
-
-# Ctrl+C before the quick "+++" is answered, around its answer and inside
-# the query series.
-journey_interrupt() {
-  modules 5=master
-  local at code
-  for at in 0.2 0.5 0.9 1.05 1.2; do
-    started read "$PORT5"
-    sleep "$at"
-    kill -INT "$pid"
-    wait "$pid"
-    code=$?
-    [[ $code == 5 ]] || fail "Ctrl+C $at s into a read ended with $code, not 5"
-    sleep 1.2 # a "+++" answered late has been answered by now
-    out_of_command_mode 5 "Ctrl+C at $at s"
-  done
 }
 
 "journey_$journey" "${@:3}"
