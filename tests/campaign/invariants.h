@@ -25,7 +25,7 @@ struct Outcome {
   PaneRecord* pane = nullptr;
   int32_t result = 0;
   vw::TimeUs startedAt = 0;
-  vw::TimeUs endedAt = 0;  // the check may come later, once a late reply is in
+  vw::TimeUs endedAt = 0;  // 0: when checked; a check may wait for a late reply
 };
 
 constexpr vw::TimeUs kLongestOperationUs = 180 * 1000 * 1000;
