@@ -25,7 +25,8 @@ struct Outcome {
   PaneRecord* pane = nullptr;
   int32_t result = 0;
   vw::TimeUs startedAt = 0;
-  vw::TimeUs endedAt = 0;  // 0: when checked; a check may wait for a late reply
+  size_t commandsBefore = 0;  // both modules' command logs when it started
+  vw::TimeUs endedAt = 0;     // 0: when checked; a check may wait for a late reply
 };
 
 constexpr vw::TimeUs kLongestOperationUs = 180 * 1000 * 1000;
