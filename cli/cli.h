@@ -18,6 +18,7 @@ enum ExitCode : int {
   ExitWrongRole = 4,
   ExitCancelled = 5,
   ExitLinkOrCheck = 6,
+  ExitOutput = 7,
 };
 
 // Arguments as UTF-8; returns the exit code.
@@ -40,6 +41,10 @@ std::vector<PortEntry> listPorts();
 bool bindPort(const std::string& name, uint32_t preferred, uint32_t* number, std::string* shown,
               std::string* message);
 
+// Whether two names designate one port (the same device under two paths,
+// or one COM name spelt two ways). Nothing is opened.
+bool samePort(const std::string& a, const std::string& b);
+
 bool stderrIsTerminal();
 // A file named in UTF-8; null when it cannot be opened.
 FILE* openFile(const std::string& name, const char* mode);
@@ -47,6 +52,9 @@ FILE* openFile(const std::string& name, const char* mode);
 // ---- text ---------------------------------------------------------------------------
 
 std::wstring widen(const std::string& utf8);
+// The code point of the well-formed UTF-8 sequence at text[at] and its
+// length; 0 for a byte that starts none (overlong, surrogate, cut short).
+size_t decodeUtf8(const std::string& text, size_t at, uint32_t* codePoint);
 std::string narrow(const wchar_t* text);
 
 }  // namespace cli

@@ -49,7 +49,7 @@ nlconf() {
   local want=$1 got
   shift
   LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 \
-    NLCONF_SIMPORTS_DIR=$work/run timeout 60 "$cli" "$@" >"$work/out" 2>"$work/err"
+    NLCONF_SIMPORTS_DIR=$work/run timeout 60 "$cli" "$@" >"${NLCONF_OUT:-$work/out}" 2>"$work/err"
   got=$?
   [[ $got == "$want" ]] || fail "nlconf-cli $* ended with $got, not $want"
 }
@@ -151,6 +151,108 @@ journey_cancel() {
   [[ $code == 5 ]] || fail "Ctrl+C during a read ended with $code, not 5"
   has err "Cancelled."
   ctl status | grep -q "COM5 .* command-mode 0" || fail "the module stayed in command mode"
+}
+
+# ---- scripts' needs: no false success, arguments, JSON --------------------------------
+
+# jsonpy FILE EXPR: EXPR (python, the parsed document as d) holds.
+jsonpy() {
+  python3 -c 'import json,sys; d=json.load(open(sys.argv[1],encoding="utf-8")); sys.exit(0 if eval(sys.argv[2]) else 1)' \
+    "$work/$1" "$2" || fail "$1 is no JSON where $2"
+}
+
+untouched() { ctl status | grep -q "$1 .* commands 0" || fail "the module on $1 was spoken to"; }
+
+journey_full_output() {
+  modules 5=master
+  NLCONF_OUT=/dev/full nlconf 7 read "$PORT5" --json
+  NLCONF_OUT=/dev/full nlconf 7 ports --json
+  has err "Standard output could not be written"
+}
+
+journey_role_section() {
+  modules 6=slave
+  printf '[Master]\nChannel = 12\n' >"$work/master.ini"
+  nlconf 2 write "$PORT6" --role slave "$work/master.ini"
+  has err "master.ini has no [Slave] section."
+  : >"$work/empty.ini"
+  nlconf 2 write "$PORT6" --role slave "$work/empty.ini"
+  has err "empty.ini has no [Slave] section."
+  untouched COM6
+}
+
+journey_options() {
+  modules 5=master
+  cd "$work" || fail "no $work"
+  nlconf 1 read "$PORT5" --log --set x
+  has err "--log needs a value"
+  [[ ! -e $work/--set ]] || fail "a file named --set was made"
+  nlconf 1 read "$PORT5" --log
+  has err "--log needs a value."
+  nlconf 1 read "$PORT5" --bogus
+  has err 'Unknown option "--bogus". See nlconf-cli read --help.'
+  grep -q "^Usage" "$work/err" && fail "an unknown option dumped the usage"
+  nlconf 1 read "$PORT5" --set Channel=12
+  has err '"--set" is no option of read.'
+  # After --, what looks like an option is an operand.
+  nlconf 3 read -- --help
+  has err "No serial port --help"
+  untouched COM5
+  nlconf 0 help write
+  cp "$work/out" "$work/help-write"
+  has out "Power Level: Lowest, Low, Medium, High, Highest"
+  has out "Power Save: On, Off (slave only)"
+  nlconf 0 write --help
+  cmp -s "$work/out" "$work/help-write" || fail "write --help differs from help write"
+  nlconf 0 --help
+  has out "7  an output could not be written"
+}
+
+journey_json() {
+  modules 5=master 6=slave $'7=slave:id=1111,sl=99,ni=K"\\\x01\xe9/S'
+  nlconf 0 ports --json
+  jsonpy out 'isinstance(d, list)'
+  nlconf 0 read "$PORT5" --json
+  jsonpy out 'd["serialNumber"] and d["settings"]["Channel"]["text"] == "15"'
+  nlconf 0 pair "$PORT5" "$PORT6" --json --record "$work/runs.csv"
+  jsonpy out 'd["result"] == "PASS" and d["recorded"] and d["link"] == "OK" and not d["ports_swapped"]'
+  jsonpy out 'all(len(d[m]["serial"]) == 16 and int(d[m]["serial"], 16) for m in ("master", "slave"))'
+  jsonpy out 'd["master"]["node_id"] == "KOV-NL001/M" and d["slave"]["settings"]["Channel"] == "15"'
+  jsonpy out 'd["master"]["port"].endswith("/dev/com5")'
+  nlconf 0 link-test "$PORT5" "$PORT6" --json
+  jsonpy out 'd["link"] == "OK" and d["message"] is None'
+  nlconf 0 write "$PORT6" --role slave --set Channel=12 --json
+  jsonpy out 'd["written"] and d["changes"] == [{"key": "Channel", "from": "15", "to": "12"}]'
+  nlconf 0 write "$PORT6" --role slave --set Channel=12 --json
+  jsonpy out 'not d["written"] and d["changes"] == []'
+  nlconf 6 link-test "$PORT5" "$PORT6" --json
+  jsonpy out 'd["link"] == "NG" and any("channels differ" in f for f in d["no_pair"])'
+  # A module's text that is neither printable nor UTF-8 still makes valid JSON.
+  nlconf 4 pair "$PORT5" "$work/dev/com7" --json
+  jsonpy out 'd["result"] == "FAIL" and d["failed_step"] == "Read Slave"'
+}
+
+journey_text() {
+  modules 5=master 6=slave:id=2222
+  nlconf 6 link-test "$PORT5" "$PORT6"
+  has out "The modules are no pair:"
+  has out "The PAN IDs differ"
+  has out "Link NG."
+  nlconf 0 pair "$PORT5" "$PORT6" --make-pair
+  has out "Master $PORT5: serial number "
+  has out ", node identifier \"KOV-NL001/S\""
+  nlconf 0 write "$PORT6" --role slave --set Channel=13 --quiet
+  [[ $(cat "$work/out") == Written. ]] || fail "--quiet printed more than the result"
+}
+
+journey_same_port() {
+  modules 5=master
+  ln -s "$PORT5" "$work/other-name"
+  nlconf 1 pair "$PORT5" "$PORT5"
+  has err "$PORT5 is named for both the master and the slave."
+  nlconf 1 link-test "$PORT5" "$work/other-name"
+  has err "are one port"
+  untouched COM5
 }
 
 "journey_$journey" "${@:3}"
