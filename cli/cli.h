@@ -45,6 +45,12 @@ bool bindPort(const std::string& name, uint32_t preferred, uint32_t* number, std
 // or one COM name spelt two ways). Nothing is opened.
 bool samePort(const std::string& a, const std::string& b);
 
+// What a record line says of its run: the profile's whole path, this
+// computer's name, the user's name ("" where the system does not say).
+std::string wholePath(const std::string& name);
+std::string stationName();
+std::string operatorName();
+
 bool stderrIsTerminal();
 // A file named in UTF-8; null when it cannot be opened.
 FILE* openFile(const std::string& name, const char* mode);
@@ -52,9 +58,6 @@ FILE* openFile(const std::string& name, const char* mode);
 // ---- text ---------------------------------------------------------------------------
 
 std::wstring widen(const std::string& utf8);
-// The code point of the well-formed UTF-8 sequence at text[at] and its
-// length; 0 for a byte that starts none (overlong, surrogate, cut short).
-size_t decodeUtf8(const std::string& text, size_t at, uint32_t* codePoint);
 std::string narrow(const wchar_t* text);
 
 }  // namespace cli

@@ -15,6 +15,7 @@
 #include "module/pair_record.h"
 #include "module/pair_run.h"
 #include "module/read.h"
+#include "module/record_file.h"
 #include "module/result_messages.h"
 #include "module/settings_file.h"
 #include "module/write.h"
@@ -321,77 +322,64 @@ bool swapPorts(void*) {
   return true;
 }
 
-PairRecordContext recordContext() {
+std::string recordText(const RecordOutcome& outcome, const std::string& name) {
+  wchar_t text[kSettingsMessageChars] = {};
+  recordOutcomeText(outcome, name.c_str(), text, kSettingsMessageChars);
+  return narrow(text);
+}
+
+// Told before any module is touched, with the system's reason: a run
+// whose line cannot be kept must not write two modules first.
+bool recordAppendable(const std::string& name, std::string* message) {
+  const RecordOutcome outcome = checkRecordFile(name.c_str());
+  if (outcome.result == 0)
+    return true;
+  *message = recordText(outcome, name);
+  return false;
+}
+
+// Who made the line, with which profile, on which ports as used.
+struct RecordNames {
+  std::string profilePath;
+  std::string profileSha256;
+  std::string station = stationName();
+  std::string user = operatorName();
+  std::string masterPort;
+  std::string slavePort;
+};
+
+RecordOutcome appendRecord(const std::string& name, const PairRunResult& run,
+                           const std::string& message, const RecordNames& names) {
   PairRecordContext context;
+  context.version = NLCONF_VERSION_TEXT;
+  context.profilePath = names.profilePath.c_str();
+  context.profileSha256 = names.profileSha256.c_str();
+  context.station = names.station.c_str();
+  context.operatorName = names.user.c_str();
+  context.masterPort = names.masterPort.c_str();
+  context.slavePort = names.slavePort.c_str();
   context.when = recordTime(os::localTime());
-  return context;
+  return appendPairRecord(name.c_str(), run, widen(message).c_str(), context);
 }
 
-std::string csvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos)
-    return text;
-  std::string quoted = "\"";
-  for (char c : text)
-    quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return quoted + "\"";
-}
-
-// The record names each port as the user did, where that is no COM name.
-std::string withPortNames(const std::string& line) {
-  std::string out = line;
-  size_t from = 0;
-  for (uint32_t slot : {kMasterSlot, kSlaveSlot}) {
-    std::string com = comPortName(slot);  // "COM1 "
-    if (com.empty())
-      continue;
-    com.back() = ',';
-    com.insert(com.begin(), ',');
-    const size_t at = out.find(com, from);
-    if (at == std::string::npos)
-      continue;
-    std::string field = ",";
-    field.append(csvField(shownPortName(slot)));
-    field.push_back(',');
-    out.replace(at, com.size(), field);
-    from = at + field.size() - 1;
+// A module refused by its role check is named by what it answered, not by
+// the pane that the run emptied.
+std::string pairFailureMessage(const PairRunResult& r) {
+  const bool slaveFailed = r.failedStep == PairStep::ReadSlave;
+  PaneRecord named = slaveFailed ? slavePane : masterPane;
+  const PairModule& m = slaveFailed ? r.slave : r.master;
+  if (m.named || m.identified)
+    std::memcpy(named.nodeId, m.nodeId, kNodeIdSize);
+  std::string text = messageOf(r.result, &named);
+  if (r.detail[0]) {
+    text += ' ';
+    text += narrow(r.detail);
   }
-  return out;
-}
-
-// Appended whole, under a header when the file is new or empty.
-bool appendRecord(const std::string& name, const PairRunResult& run, const std::string& message) {
-  FILE* out = openFile(name, "ab");
-  if (!out)
-    return false;
-  std::fseek(out, 0, SEEK_END);
-  std::vector<char> line(kPairRecordLineLimit);
-  bool ok = true;
-  if (std::ftell(out) == 0) {
-    const size_t n = formatPairRecordHeader(line.data(), line.size());
-    ok = n > 0 && std::fwrite(line.data(), 1, n, out) == n;
-  }
-  const size_t n =
-      formatPairRecordLine(run, widen(message).c_str(), recordContext(), line.data(), line.size());
-  const std::string text = withPortNames(std::string(line.data(), n));
-  ok = ok && n > 0 && std::fwrite(text.data(), 1, text.size(), out) == text.size();
-  return std::fclose(out) == 0 && ok;
-}
-
-// Refused before any module is touched: a run whose line cannot be kept
-// must not write two modules first.
-bool recordOpens(const std::string& name, std::string* message) {
-  FILE* out = openFile(name, "ab");
-  if (!out) {
-    *message = "Cannot append to the record " + name + ": " + std::strerror(errno) + ".";
-    return false;
-  }
-  std::fclose(out);
-  return true;
+  return text;
 }
 
 void printPairResult(const Options& o, const PairRunResult& r, const std::string& message,
                      bool recorded) {
-  // The ports as the run used them: a swapped pair sits on each other's.
   const std::string& masterPort = r.portsSwapped ? o.ports[1] : o.ports[0];
   const std::string& slavePort = r.portsSwapped ? o.ports[0] : o.ports[1];
   const bool pass = r.result == 0;
@@ -425,15 +413,18 @@ void printPairResult(const Options& o, const PairRunResult& r, const std::string
 
 int pairCommand(const Options& o) {
   SettingsFile profile;
+  RecordNames names;
   std::string message;
-  if (!o.file.empty() && !loadFile(o.file, &profile, &message)) {
+  if (!o.file.empty() && !loadFile(o.file, &profile, &message, &names.profileSha256)) {
     std::fprintf(stderr, "%s\n", message.c_str());
     return ExitRefused;
   }
-  if (!o.record.empty() && !recordOpens(o.record, &message)) {
+  if (!o.record.empty() && !recordAppendable(o.record, &message)) {
     std::fprintf(stderr, "%s\n", message.c_str());
     return ExitRefused;
   }
+  if (!o.file.empty())
+    names.profilePath = wholePath(o.file);
   if (o.makePair)
     profile.pair.makePair = true;
   if (!prepareBoth(o)) {
@@ -446,20 +437,19 @@ int pairCommand(const Options& o) {
   run.swapPorts = swapPorts;
   static PairRunResult result;
   runPair(run, &result);
-  const PaneRecord* failedPane =
-      result.failedStep == PairStep::ReadSlave ? &slavePane : &masterPane;
-  std::string text = messageOf(result.result, failedPane);
-  if (result.detail[0]) {
-    text += ' ';
-    text += narrow(result.detail);
-  }
+  const std::string text = pairFailureMessage(result);
   int code = exitCodeOf(result.result);
-  errno = 0;
-  const bool recorded = !o.record.empty() && appendRecord(o.record, result, text);
-  const int error = errno;
-  printPairResult(o, result, text, recorded);
-  if (!o.record.empty() && !recorded)
-    code = outputFailed(code, "The record " + o.record, error);
+  // The ports as the run used them: a swapped pair sits on each other's.
+  names.masterPort = result.portsSwapped ? o.ports[1] : o.ports[0];
+  names.slavePort = result.portsSwapped ? o.ports[0] : o.ports[1];
+  RecordOutcome recorded;
+  if (!o.record.empty())
+    recorded = appendRecord(o.record, result, result.result == 0 ? "" : text, names);
+  printPairResult(o, result, text, !o.record.empty() && recorded.result == 0);
+  if (recorded.result != 0) {
+    std::fprintf(stderr, "%s\n", recordText(recorded, o.record).c_str());
+    code = code == ExitDone ? ExitOutput : code;
+  }
   releaseBoth();
   return code;
 }

@@ -34,16 +34,6 @@ bool bindPort(const std::string& name, uint32_t preferred, uint32_t* number, std
   return true;
 }
 
-bool samePort(const std::string& a, const std::string& b) {
-  struct stat sa {};
-  struct stat sb {};
-  if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0)
-    return a == b;
-  return S_ISCHR(sa.st_mode) && S_ISCHR(sb.st_mode)
-             ? sa.st_rdev == sb.st_rdev
-             : sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 bool stderrIsTerminal() {
   return isatty(STDERR_FILENO) != 0;
 }

@@ -85,14 +85,6 @@ bool bindPort(const std::string& name, uint32_t, uint32_t* number, std::string* 
   return true;
 }
 
-bool samePort(const std::string& a, const std::string& b) {
-  uint32_t na = 0, nb = 0;
-  std::string shown, message;
-  if (bindPort(a, 0, &na, &shown, &message) && bindPort(b, 0, &nb, &shown, &message))
-    return na == nb;
-  return _stricmp(a.c_str(), b.c_str()) == 0;
-}
-
 bool stderrIsTerminal() {
   return _isatty(_fileno(stderr)) != 0;
 }

@@ -2,9 +2,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "cli/cli.h"
 #include "cli/session.h"
+#include "module/bounded_text.h"
 #include "module/settings_file.h"
 
 namespace cli {
@@ -48,20 +50,26 @@ bool settingApplies(const PaneRecord* pane, int s) {
 // Well-formed UTF-8 passes as it is; a byte that is none keeps its value as
 // the code point U+00XX, so that nothing a module sent is lost or invalid.
 std::string jsonString(const std::string& text) {
+  static constexpr char kReplacement[] = "\xEF\xBF\xBD";
   std::string out = "\"";
-  for (size_t i = 0; i < text.size();) {
-    uint32_t c = 0;
-    const size_t n = decodeUtf8(text, i, &c);
-    const auto byte = static_cast<uint8_t>(text[i]);
-    if (n == 0 || c < 0x20 || c == 0x7F) {
-      out += "\\u00" + hex(n == 0 ? byte : c, 2);
+  const char* p = text.c_str();
+  const char* end = p + text.size();
+  while (p < end) {
+    const char* start = p;
+    const uint32_t c = takeUtf8(p);
+    const auto length = static_cast<size_t>(p - start);
+    const bool malformed = c == 0xFFFD && std::string_view(start, length) != kReplacement;
+    if (malformed) {
+      for (const char* b = start; b < p; ++b)
+        out += "\\u00" + hex(static_cast<uint8_t>(*b), 2);
+    } else if (c < 0x20 || c == 0x7F) {
+      out += "\\u00" + hex(c, 2);
     } else if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
     } else {
-      out.append(text, i, n);
+      out.append(start, length);
     }
-    i += n ? n : 1;
   }
   return out + "\"";
 }
@@ -242,10 +250,14 @@ PairModule moduleOf(const PaneRecord* pane, bool read) {
 std::string moduleJson(const std::string& port, const PairModule& m) {
   std::string object = "{";
   addJson(object, "port", jsonString(port));
-  const bool id = m.identified;
-  addJson(object, "serial", id ? jsonString(hex(m.serialHigh, 8) + hex(m.serialLow, 8)) : "null");
+  // A module refused by its role is named by what it answered.
+  const bool id = m.identified || m.named;
+  const bool serial = m.identified || m.serialKnown;
+  const bool firmware = m.identified || (m.named && m.firmwareVersion != 0xFFFF);
+  addJson(object, "serial",
+          serial ? jsonString(hex(m.serialHigh, 8) + hex(m.serialLow, 8)) : "null");
   addJson(object, "node_id", id ? jsonString(nodeIdText(m)) : "null");
-  addJson(object, "firmware", id ? jsonString(hex(m.firmwareVersion, 4)) : "null");
+  addJson(object, "firmware", firmware ? jsonString(hex(m.firmwareVersion, 4)) : "null");
   const PaneRecord* p = &m.settings;
   const bool held = m.holdsSettings;
   addJson(object, "settings", held ? heldSettingsJson(p) : "null");
@@ -257,9 +269,11 @@ std::string moduleJson(const std::string& port, const PairModule& m) {
 
 std::string moduleLine(const char* role, const std::string& port, const PairModule& m) {
   std::string line = std::string(role) + " " + port + ": ";
-  if (!m.identified)
+  if (!m.identified && !m.named)
     return line + "not identified";
-  return line + "serial number " + hex(m.serialHigh, 8) + hex(m.serialLow, 8) +
+  const bool serial = m.identified || m.serialKnown;
+  return line + "serial number " +
+         (serial ? hex(m.serialHigh, 8) + hex(m.serialLow, 8) : "unknown") +
          ", node identifier \"" + printable(nodeIdText(m)) + "\"";
 }
 

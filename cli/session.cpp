@@ -13,6 +13,7 @@
 #include "module/pair_run.h"
 #include "module/read.h"
 #include "module/result_messages.h"
+#include "module/sha256.h"
 
 namespace cli {
 
@@ -241,7 +242,8 @@ std::string firstLineOf(const wchar_t* message) {
 
 }  // namespace
 
-bool loadFile(const std::string& name, SettingsFile* file, std::string* message) {
+bool loadFile(const std::string& name, SettingsFile* file, std::string* message,
+              std::string* sha256) {
   FILE* in = openFile(name, "rb");
   if (!in) {
     *message = "Cannot open " + name + ": " + std::strerror(errno) + ".";
@@ -257,8 +259,14 @@ bool loadFile(const std::string& name, SettingsFile* file, std::string* message)
   }
   wchar_t text[kSettingsMessageChars] = {};
   uint32_t line = 0;
-  if (parseSettingsFile(bytes.data(), size, widen(name).c_str(), file, &line, text))
+  if (parseSettingsFile(bytes.data(), size, widen(name).c_str(), file, &line, text)) {
+    if (sha256) {
+      char hex[65];
+      sha256Hex(bytes.data(), size, hex);
+      *sha256 = hex;
+    }
     return true;
+  }
   *message = firstLineOf(text);
   return false;
 }

@@ -21,38 +21,13 @@ void putWide(std::wstring& out, uint32_t c) {
 
 }  // namespace
 
-size_t decodeUtf8(const std::string& text, size_t at, uint32_t* codePoint) {
-  const auto lead = static_cast<uint8_t>(text[at]);
-  if (lead < 0x80) {
-    *codePoint = lead;
-    return 1;
-  }
-  const size_t extra = (lead >> 5) == 6 ? 1 : (lead >> 4) == 14 ? 2 : (lead >> 3) == 30 ? 3 : 0;
-  if (extra == 0 || at + extra >= text.size())
-    return 0;
-  uint32_t c = lead & (0x3F >> extra);
-  for (size_t k = 1; k <= extra; ++k) {
-    const auto next = static_cast<uint8_t>(text[at + k]);
-    if ((next & 0xC0) != 0x80)
-      return 0;
-    c = (c << 6) | (next & 0x3F);
-  }
-  constexpr uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
-  if (c < kLeast[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-    return 0;
-  *codePoint = c;
-  return extra + 1;
-}
-
 // Bytes that are no UTF-8 come through as U+FFFD, so that a name is never cut.
 std::wstring widen(const std::string& utf8) {
   std::wstring out;
-  for (size_t i = 0; i < utf8.size();) {
-    uint32_t c = 0;
-    const size_t n = decodeUtf8(utf8, i, &c);
-    putWide(out, n ? c : 0xFFFD);
-    i += n ? n : 1;
-  }
+  const char* p = utf8.c_str();
+  const char* end = p + utf8.size();
+  while (p < end)
+    putWide(out, takeUtf8(p));
   return out;
 }
 

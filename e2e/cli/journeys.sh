@@ -127,7 +127,7 @@ journey_pair() {
   printf '[Slave]\nPower Level = Low\n' >"$work/profile.ini"
   nlconf 0 pair "$PORT5" "$PORT6" "$work/profile.ini" --make-pair --record "$work/runs.csv"
   has out "PASS"
-  grep -q "^Date and Time," "$work/runs.csv" || fail "no header in the record"
+  grep -q $'^\xEF\xBB\xBFDate and Time,' "$work/runs.csv" || fail "no header in the record"
   grep -qF ",PASS,,,No,$PORT5," "$work/runs.csv" || fail "no PASS line naming $PORT5"
   nlconf 0 link-test "$PORT5" "$PORT6"
   has out "Link OK."
@@ -243,6 +243,17 @@ journey_text() {
   has out ", node identifier \"KOV-NL001/S\""
   nlconf 0 write "$PORT6" --role slave --set Channel=13 --quiet
   [[ $(cat "$work/out") == Written. ]] || fail "--quiet printed more than the result"
+}
+
+journey_record() {
+  modules 5=master 6=slave
+  nlconf 2 pair "$PORT5" "$PORT6" --record /no/such/dir/p.csv
+  has err "/no/such/dir/p.csv"
+  printf 'Date,Result\r\n' >"$work/old.csv"
+  nlconf 2 pair "$PORT5" "$PORT6" --record "$work/old.csv"
+  has err "old.csv was not made by this version"
+  untouched COM5
+  untouched COM6
 }
 
 journey_same_port() {
