@@ -62,7 +62,7 @@ constexpr CommandSpec kCommands[] = {
 constexpr char kExitCodes[] =
     "Exit codes:\n"
     "  0  done\n"
-    "  1  usage\n"
+    "  1  usage (also one port named for both modules)\n"
     "  2  a file or value refused\n"
     "  3  no port, or a communication error\n"
     "  4  the wrong role\n"

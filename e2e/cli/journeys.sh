@@ -245,6 +245,25 @@ journey_text() {
   [[ $(cat "$work/out") == Written. ]] || fail "--quiet printed more than the result"
 }
 
+journey_cancel_write() {
+  modules 6=slave
+  # Held at the write's second command ("ATAC"), after the read's 21.
+  ctl hold COM6 23 >/dev/null
+  LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 NLCONF_SIMPORTS_DIR=$work/run \
+    "$cli" write "$PORT6" --role slave --set Channel=12 >"$work/out" 2>"$work/err" &
+  local writer=$! i code
+  for ((i = 0; i < 200; i++)); do
+    grep -q "hold: host read held" "$work/tr/transcript-COM6.log" 2>/dev/null && break
+    sleep 0.05
+  done
+  kill -INT "$writer"
+  ctl release COM6 >/dev/null
+  wait "$writer"
+  code=$?
+  [[ $code == 5 ]] || fail "Ctrl+C during a write ended with $code, not 5"
+  [[ ! -s $work/out ]] || fail "a cancelled write printed its changes as done"
+}
+
 journey_record() {
   modules 5=master 6=slave
   nlconf 2 pair "$PORT5" "$PORT6" --record /no/such/dir/p.csv
