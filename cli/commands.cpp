@@ -209,7 +209,8 @@ void releaseBoth() {
 struct PairDiagnosis {
   bool masterRead = false;
   bool slaveRead = false;
-  std::vector<std::string> findings;
+  std::vector<std::string> unread;    // why a module could not be read
+  std::vector<std::string> findings;  // what makes two read modules no pair
 };
 
 PairDiagnosis diagnosePair() {
@@ -222,7 +223,7 @@ PairDiagnosis diagnosePair() {
     if (result == ResultCancelled)
       return d;
     if (result != 0)
-      d.findings.push_back(messageOf(result, pane));
+      d.unread.push_back((pane == &masterPane ? "Master: " : "Slave: ") + messageOf(result, pane));
   }
   if (!d.masterRead || !d.slaveRead)
     return d;
@@ -255,20 +256,27 @@ void printLinkResult(const Options& o, int32_t verdict, const std::string& messa
   if (o.json) {
     std::string json = "{";
     addJson(json, "link", link ? jsonString(link) : "null");
-    addJson(json, "message", message.empty() ? "null" : jsonString(message));
+    std::string why = message;
+    for (size_t i = 0; d && i < d->unread.size(); ++i)
+      why += (why.empty() ? "" : " ") + d->unread[i];
+    addJson(json, "message", why.empty() ? "null" : jsonString(why));
     addJson(json, "master", moduleJson(o.ports[0], moduleOf(&masterPane, d && d->masterRead)));
     addJson(json, "slave", moduleJson(o.ports[1], moduleOf(&slavePane, d && d->slaveRead)));
     std::string findings = "[";
     for (size_t i = 0; d && i < d->findings.size(); ++i)
       addJsonItem(findings, jsonString(d->findings[i]));
-    addJson(json, "no_pair", d ? findings + "]" : "null");
+    addJson(json, "no_pair", d && d->unread.empty() ? findings + "]" : "null");
     printText(json + "}\n");
     return;
   }
   if (!link)
     return;
   std::string text;
-  if (d && !o.quiet) {
+  if (d && !o.quiet && !d->unread.empty()) {
+    text += "The modules could not both be read:\n";
+    for (const std::string& line : d->unread)
+      text += "  " + line + "\n";
+  } else if (d && !o.quiet) {
     text += d->findings.empty()
                 ? "The modules are a pair (PAN ID, destinations and channel match).\n"
                 : "The modules are no pair:\n";
