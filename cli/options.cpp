@@ -203,15 +203,11 @@ bool parseOptions(const std::vector<std::string>& args, Options* o, std::string*
     *message = "No command given." + seeHelp(nullptr);
     return false;
   }
-  if (isHelp(args[0]) && args.size() == 1) {
-    o->command = Command::Help;
-    return true;
-  }
   if (args[0] == "--version" && args.size() == 1) {
     o->command = Command::Version;
     return true;
   }
-  if (args[0] == "help")
+  if (args[0] == "help" || isHelp(args[0]))
     return parseHelpCommand(args, o, message);
   const CommandSpec* c = commandNamed(args[0]);
   if (!c) {
