@@ -9,13 +9,13 @@ namespace cli {
 
 namespace {
 
-struct OptionSpec {
+struct OptionEntry {
   const char* name;
   const char* value;  // what follows it, null for a flag
   const char* help;
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionEntry kOptions[] = {
     {"--role", "master|slave", "the module's role (read: refuse the other role's module)"},
     {"--json", nullptr, "one JSON object on standard output (UTF-8) instead of text"},
     {"--quiet", nullptr, "print only the result line"},
@@ -27,7 +27,7 @@ constexpr OptionSpec kOptions[] = {
     {"-v", nullptr, "the line log on standard error as it goes"},
 };
 
-struct CommandSpec {
+struct CommandEntry {
   const char* name;
   Command command;
   size_t minPorts;
@@ -38,7 +38,7 @@ struct CommandSpec {
   const char* summary;
 };
 
-constexpr CommandSpec kCommands[] = {
+constexpr CommandEntry kCommands[] = {
     {"ports", Command::Ports, 0, 0, nullptr, "--json", "nlconf-cli ports [--json]",
      "Lists the serial ports."},
     {"read", Command::Read, 1, 1, nullptr, "--role --json",
@@ -70,31 +70,31 @@ constexpr char kExitCodes[] =
     "  6  Link NG, or a check after writing failed\n"
     "  7  an output could not be written (the modules are done)\n";
 
-const CommandSpec* commandNamed(const std::string& name) {
-  for (const CommandSpec& c : kCommands) {
+const CommandEntry* commandNamed(const std::string& name) {
+  for (const CommandEntry& c : kCommands) {
     if (name == c.name)
       return &c;
   }
   return nullptr;
 }
 
-const CommandSpec* specOf(Command command) {
-  for (const CommandSpec& c : kCommands) {
+const CommandEntry* entryOf(Command command) {
+  for (const CommandEntry& c : kCommands) {
     if (c.command == command)
       return &c;
   }
   return nullptr;
 }
 
-const OptionSpec* optionNamed(const std::string& name) {
-  for (const OptionSpec& o : kOptions) {
+const OptionEntry* optionNamed(const std::string& name) {
+  for (const OptionEntry& o : kOptions) {
     if (name == o.name)
       return &o;
   }
   return nullptr;
 }
 
-bool allowed(const CommandSpec& c, const std::string& option) {
+bool allowed(const CommandEntry& c, const std::string& option) {
   if (option == "--log" || option == "-v")
     return true;
   const std::string list = std::string(" ") + c.options + " ";
@@ -142,7 +142,7 @@ void storeFlag(Options* o, const std::string& option) {
     o->verbose = true;
 }
 
-std::string seeHelp(const CommandSpec* c) {
+std::string seeHelp(const CommandEntry* c) {
   return c ? std::string(" See nlconf-cli ") + c->name + " --help."
            : std::string(" See nlconf-cli --help.");
 }
@@ -151,7 +151,7 @@ bool parseHelpCommand(const std::vector<std::string>& args, Options* o, std::str
   o->command = Command::Help;
   if (args.size() == 1)
     return true;
-  const CommandSpec* c = args.size() == 2 ? commandNamed(args[1]) : nullptr;
+  const CommandEntry* c = args.size() == 2 ? commandNamed(args[1]) : nullptr;
   if (!c) {
     *message = args.size() == 2 ? "There is no command \"" + args[1] + "\"." + seeHelp(nullptr)
                                 : "help takes one command." + seeHelp(nullptr);
@@ -178,7 +178,7 @@ bool takeValue(const std::vector<std::string>& args, size_t* i, const std::strin
   return true;
 }
 
-bool checkOperands(const CommandSpec& c, std::vector<std::string>& operands, Options* o,
+bool checkOperands(const CommandEntry& c, std::vector<std::string>& operands, Options* o,
                    std::string* message) {
   const size_t files = c.fileOperand ? 1 : 0;
   if (operands.size() < c.minPorts || operands.size() > c.maxPorts + files) {
@@ -209,7 +209,7 @@ bool parseOptions(const std::vector<std::string>& args, Options* o, std::string*
   }
   if (args[0] == "help" || isHelp(args[0]))
     return parseHelpCommand(args, o, message);
-  const CommandSpec* c = commandNamed(args[0]);
+  const CommandEntry* c = commandNamed(args[0]);
   if (!c) {
     *message = (looksLikeOption(args[0]) ? "A command comes first, not \"" + args[0] + "\"."
                                          : "Unknown command \"" + args[0] + "\".") +
@@ -235,7 +235,7 @@ bool parseOptions(const std::vector<std::string>& args, Options* o, std::string*
       o->helpFor = c->command;
       return true;
     }
-    const OptionSpec* option = optionNamed(a);
+    const OptionEntry* option = optionNamed(a);
     if (!option || !allowed(*c, a)) {
       *message = (option ? "\"" + a + "\" is no option of " + c->name + "."
                          : "Unknown option \"" + a + "\".") +
@@ -255,7 +255,7 @@ bool parseOptions(const std::vector<std::string>& args, Options* o, std::string*
 
 std::string usageText() {
   std::string text = "Usage:\n";
-  for (const CommandSpec& c : kCommands)
+  for (const CommandEntry& c : kCommands)
     text += std::string("  ") + c.usage + "\n";
   text +=
       "  nlconf-cli help COMMAND | COMMAND --help\n"
@@ -272,11 +272,11 @@ std::string usageText() {
 // One command's usage, summary and options; write's also lists every key
 // and value that a settings file or --set takes.
 std::string commandHelp(Command command) {
-  const CommandSpec* c = specOf(command);
+  const CommandEntry* c = entryOf(command);
   if (!c)
     return usageText();
   std::string text = std::string("Usage: ") + c->usage + "\n\n" + c->summary + "\n\nOptions:\n";
-  for (const OptionSpec& o : kOptions) {
+  for (const OptionEntry& o : kOptions) {
     if (!allowed(*c, o.name))
       continue;
     std::string left = std::string(o.name) + (o.value ? std::string(" ") + o.value : "");
