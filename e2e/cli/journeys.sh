@@ -223,8 +223,12 @@ journey_json() {
   jsonpy out 'd["link"] == "OK" and d["message"] is None'
   nlconf 0 write "$PORT6" --role slave --set Channel=12 --json
   jsonpy out 'd["written"] and d["changes"] == [{"key": "Channel", "from": "15", "to": "12"}]'
-  nlconf 0 write "$PORT6" --role slave --set Channel=12 --json
-  jsonpy out 'not d["written"] and d["changes"] == []'
+  # A name with a control byte, a quote, a backslash and a byte that is no
+  # UTF-8 still makes valid JSON that gives the name back.
+  local odd="$work/p"$'\x01"\\\xe9'
+  ln -s "$PORT6" "$odd"
+  nlconf 0 write "$odd" --role slave --set Channel=12 --json
+  jsonpy out 'not d["written"] and d["changes"] == [] and d["port"].endswith("/p\x01\"\\\xe9")'
   nlconf 6 link-test "$PORT5" "$PORT6" --json
   jsonpy out 'd["link"] == "NG" and any("channels differ" in f for f in d["no_pair"])'
   # A module's text that is neither printable nor UTF-8 still makes valid JSON.
