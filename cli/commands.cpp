@@ -8,6 +8,7 @@
 #include "cli/console_view.h"
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/range_test_command.h"
 #include "cli/session.h"
 #include "link/errors.h"
 #include "link/line_log.h"
@@ -489,6 +490,8 @@ int dispatch(const Options& o) {
       return writeCommand(o);
     case Command::LinkTest:
       return linkTestCommand(o);
+    case Command::RangeTest:
+      return rangeTestCommand(o);
     default:
       return pairCommand(o);
   }
@@ -507,10 +510,8 @@ int closeStandardOutput(int code) {
 
 // Two names of one port would have the run read one module as both.
 bool portsDistinct(const Options& o) {
-  if ((o.command != Command::LinkTest && o.command != Command::Pair) ||
-      !samePort(o.ports[0], o.ports[1])) {
+  if (o.ports.size() != 2 || !samePort(o.ports[0], o.ports[1]))
     return true;
-  }
   if (o.ports[0] == o.ports[1])
     std::fprintf(stderr, "%s is named for both the master and the slave.\n", o.ports[0].c_str());
   else

@@ -1,8 +1,11 @@
 #include "cli/options.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "cli/cli.h"
+#include "module/range_test.h"
 #include "module/settings_file.h"
 
 namespace cli {
@@ -23,6 +26,9 @@ constexpr OptionEntry kOptions[] = {
     {"--dry-run", nullptr, "show what would change, write nothing"},
     {"--make-pair", nullptr, "make the two modules a pair (PAN ID, destinations)"},
     {"--record", "FILE.csv", "append the run's line to this record"},
+    {"--count", "N", "packets each way"},
+    {"--size", "BYTES", "bytes a packet"},
+    {"--min-received", "PERCENT", "the share each way must reach, else exit 6"},
     {"--log", "FILE", "the line log (what goes over each port) into FILE"},
     {"-v", nullptr, "the line log on standard error as it goes"},
 };
@@ -57,6 +63,11 @@ constexpr CommandEntry kCommands[] = {
      "nlconf-cli pair MASTER SLAVE [FILE] [--make-pair] [--record FILE.csv] [--json] [--quiet]",
      "The production run: reads both, applies the profile FILE, writes, checks,\n"
      "tests the link; prints PASS or FAIL with both modules' serial numbers."},
+    {"range-test", Command::RangeTest, 1, 2, nullptr, "--count --size --min-received --json",
+     "nlconf-cli range-test MASTER [SLAVE] [--count N] [--size BYTES]\n"
+     "                      [--min-received PERCENT] [--json]",
+     "Sends numbered packets in transparent mode and counts them each way.\n"
+     "Without SLAVE: the far module has a loopback plug (round trips)."},
 };
 
 constexpr char kExitCodes[] =
@@ -67,7 +78,8 @@ constexpr char kExitCodes[] =
     "  3  no port, or a communication error\n"
     "  4  the wrong role\n"
     "  5  cancelled\n"
-    "  6  Link NG, or a check after writing failed\n"
+    "  6  Link NG, or a check after writing failed, or a range test below\n"
+    "     --min-received\n"
     "  7  an output could not be written (the modules are done)\n";
 
 const CommandEntry* commandNamed(const std::string& name) {
@@ -109,7 +121,52 @@ bool isHelp(const std::string& arg) {
   return arg == "--help" || arg == "-h";
 }
 
+// Digits only, with at most one decimal point where a fraction makes sense.
+bool parseNumber(const std::string& text, bool fraction, double* value) {
+  if (text.empty() || text.size() > 12)
+    return false;
+  bool point = false;
+  for (char c : text) {
+    if (c == '.' && fraction && !point)
+      point = true;
+    else if (c < '0' || c > '9')
+      return false;
+  }
+  if (text.front() == '.' || text.back() == '.')
+    return false;
+  *value = std::strtod(text.c_str(), nullptr);
+  return true;
+}
+
+bool storeRangeValue(Options* o, const std::string& option, const std::string& value,
+                     std::string* message) {
+  double v = 0;
+  if (option == "--count" && parseNumber(value, false, &v) && v >= 1 && v <= 1000000) {
+    o->count = static_cast<uint32_t>(v);
+    return true;
+  }
+  if (option == "--size" && parseNumber(value, false, &v) && v >= kRangeMinSize &&
+      v <= kRangeMaxSize) {
+    o->size = static_cast<uint32_t>(v);
+    return true;
+  }
+  if (option == "--min-received" && parseNumber(value, true, &v) && v <= 100) {
+    o->minReceived = v;
+    return true;
+  }
+  if (option == "--count")
+    *message = "--count takes a number of packets from 1 to 1000000, not \"" + value + "\".";
+  else if (option == "--size")
+    *message = "--size takes a number of bytes from " + std::to_string(kRangeMinSize) + " to " +
+               std::to_string(kRangeMaxSize) + ", not \"" + value + "\".";
+  else
+    *message = "--min-received takes a per cent from 0 to 100, not \"" + value + "\".";
+  return false;
+}
+
 bool store(Options* o, const std::string& option, const std::string& value, std::string* message) {
+  if (option == "--count" || option == "--size" || option == "--min-received")
+    return storeRangeValue(o, option, value, message);
   if (option == "--role") {
     if (value == "master") {
       o->role = Role::Master;
@@ -185,7 +242,9 @@ bool checkOperands(const CommandEntry& c, std::vector<std::string>& operands, Op
     *message = std::string("Wrong number of operands for ") + c.name + "." + seeHelp(&c);
     return false;
   }
-  o->ports.assign(operands.begin(), operands.begin() + static_cast<std::ptrdiff_t>(c.maxPorts));
+  // range-test's SLAVE is optional: fewer operands than maxPorts are all ports.
+  const size_t ports = std::min(operands.size(), c.maxPorts);
+  o->ports.assign(operands.begin(), operands.begin() + static_cast<std::ptrdiff_t>(ports));
   if (operands.size() > c.maxPorts)
     o->file = operands.back();
   if (o->command == Command::Write && o->role == Role::Any) {
@@ -280,10 +339,10 @@ std::string commandHelp(Command command) {
     if (!allowed(*c, o.name))
       continue;
     std::string left = std::string(o.name) + (o.value ? std::string(" ") + o.value : "");
-    left.resize(left.size() < 22 ? 22 : left.size() + 1, ' ');
+    left.resize(left.size() < 24 ? 24 : left.size() + 1, ' ');
     text += "  " + left + o.help + "\n";
   }
-  text += "  --                    end of the options\n";
+  text += "  --                      end of the options\n";
   if (command == Command::Write) {
     text += "\nKeys and values (--set \"KEY=VALUE\", or KEY = VALUE in a file):\n";
     for (int s = 0; s < kSettingCount; ++s) {

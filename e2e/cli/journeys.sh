@@ -153,13 +153,41 @@ journey_cancel() {
   ctl status | grep -q "COM5 .* command-mode 0" || fail "the module stayed in command mode"
 }
 
-# ---- scripts' needs: no false success, arguments, JSON --------------------------------
-
-# jsonpy FILE EXPR: EXPR (python, the parsed document as d) holds.
-jsonpy() {
-  python3 -c 'import json,sys; d=json.load(open(sys.argv[1],encoding="utf-8")); sys.exit(0 if eval(sys.argv[2]) else 1)' \
-    "$work/$1" "$2" || fail "$1 is no JSON where $2"
+# json EXPRESSION [ARG...]: a Python expression over the JSON in out (`j`,
+# the ARGs as `a`) holds.
+json() {
+  python3 -c 'import json, sys; j = json.load(open(sys.argv[1], encoding="utf-8")); a = sys.argv[3:]
+sys.exit(0 if eval(sys.argv[2]) else 1)' "$work/out" "$@" || fail "not so in the JSON: $1"
 }
+
+journey_range_test() {
+  modules 5=master 6=slave
+  # As for the link test, the ports keep the line settings a read left them.
+  nlconf 0 read "$PORT5" && nlconf 0 read "$PORT6"
+  ctl radio seed 5 >/dev/null && ctl radio loss 20 >/dev/null || fail "no loss set"
+  nlconf 6 range-test "$PORT5" "$PORT6" --json
+  json 'j["mode"] == "both" and j["round_trip_ms"] is None and len(j["directions"]) == 2'
+  json 'all(d["sent"] == 100 and d["received"] + d["lost"] == 100 for d in j["directions"])'
+  json 'all(55 <= d["received_percent"] <= 95 for d in j["directions"])'
+  json '[(d["from"], d["to"]) for d in j["directions"]] == [(a[0], a[1]), (a[1], a[0])]' \
+    "$PORT5" "$PORT6"
+  nlconf 0 range-test "$PORT5" "$PORT6" --count 10 --size 64 --min-received 30
+  has out "$PORT5 -> $PORT6: sent 10, received "
+  # A cut radio: nothing arrives, each packet's wait is its bytes and the turnaround.
+  ctl radio loss 0 >/dev/null && ctl radio cut on >/dev/null || fail "no cut"
+  local start=$SECONDS
+  nlconf 6 range-test "$PORT5" "$PORT6" --count 10 --json
+  json 'all(d["received"] == 0 and d["lost"] == 10 for d in j["directions"])'
+  ((SECONDS - start <= 15)) || fail "the cut radio's test took $((SECONDS - start)) s"
+  # The far module with a loopback plug: only the master here.
+  ctl radio cut off >/dev/null && ctl loopback COM6 on >/dev/null || fail "no plug"
+  nlconf 0 range-test "$PORT5" --count 20 --min-received 90 --json
+  json 'j["mode"] == "loopback" and j["directions"][0]["sent"] == 20'
+  json '0 < j["round_trip_ms"]["min"] <= j["round_trip_ms"]["median"] <= j["round_trip_ms"]["max"]'
+  ctl status | grep -q "COM5 .* command-mode 0" || fail "the master stayed in command mode"
+}
+
+# ---- scripts' needs: no false success, arguments, JSON --------------------------------
 
 untouched() { ctl status | grep -q "$1 .* commands 0" || fail "the module on $1 was spoken to"; }
 
@@ -211,29 +239,29 @@ journey_options() {
 journey_json() {
   modules 5=master 6=slave $'7=slave:id=1111,sl=99,ni=K"\\\x01\xe9/S'
   nlconf 0 ports --json
-  jsonpy out 'isinstance(d, list)'
+  json 'isinstance(j, list)'
   nlconf 0 read "$PORT5" --json
-  jsonpy out 'd["serialNumber"] and d["settings"]["Channel"]["text"] == "15"'
+  json 'j["serialNumber"] and j["settings"]["Channel"]["text"] == "15"'
   nlconf 0 pair "$PORT5" "$PORT6" --json --record "$work/runs.csv"
-  jsonpy out 'd["result"] == "PASS" and d["recorded"] and d["link"] == "OK" and not d["ports_swapped"]'
-  jsonpy out 'all(len(d[m]["serial"]) == 16 and int(d[m]["serial"], 16) for m in ("master", "slave"))'
-  jsonpy out 'd["master"]["node_id"] == "KOV-NL001/M" and d["slave"]["settings"]["Channel"] == "15"'
-  jsonpy out 'd["master"]["port"].endswith("/dev/com5")'
+  json 'j["result"] == "PASS" and j["recorded"] and j["link"] == "OK" and not j["ports_swapped"]'
+  json 'all(len(j[m]["serial"]) == 16 and int(j[m]["serial"], 16) for m in ("master", "slave"))'
+  json 'j["master"]["node_id"] == "KOV-NL001/M" and j["slave"]["settings"]["Channel"] == "15"'
+  json 'j["master"]["port"].endswith("/dev/com5")'
   nlconf 0 link-test "$PORT5" "$PORT6" --json
-  jsonpy out 'd["link"] == "OK" and d["message"] is None'
+  json 'j["link"] == "OK" and j["message"] is None'
   nlconf 0 write "$PORT6" --role slave --set Channel=12 --json
-  jsonpy out 'd["written"] and d["changes"] == [{"key": "Channel", "from": "15", "to": "12"}]'
+  json 'j["written"] and j["changes"] == [{"key": "Channel", "from": "15", "to": "12"}]'
   # A name with a control byte, a quote, a backslash and a byte that is no
   # UTF-8 still makes valid JSON that gives the name back.
   local odd="$work/p"$'\x01"\\\xe9'
   ln -s "$PORT6" "$odd"
   nlconf 0 write "$odd" --role slave --set Channel=12 --json
-  jsonpy out 'not d["written"] and d["changes"] == [] and d["port"].endswith("/p\x01\"\\\xe9")'
+  json 'not j["written"] and j["changes"] == [] and j["port"].endswith("/p\x01\"\\\xe9")'
   nlconf 6 link-test "$PORT5" "$PORT6" --json
-  jsonpy out 'd["link"] == "NG" and any("channels differ" in f for f in d["no_pair"])'
+  json 'j["link"] == "NG" and any("channels differ" in f for f in j["no_pair"])'
   # A module's text that is neither printable nor UTF-8 still makes valid JSON.
   nlconf 4 pair "$PORT5" "$work/dev/com7" --json
-  jsonpy out 'd["result"] == "FAIL" and d["failed_step"] == "Read Slave"'
+  json 'j["result"] == "FAIL" and j["failed_step"] == "Read Slave"'
 }
 
 journey_text() {
