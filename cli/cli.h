@@ -45,11 +45,8 @@ bool bindPort(const std::string& name, uint32_t preferred, uint32_t* number, std
 // or one COM name spelt two ways). Nothing is opened.
 bool samePort(const std::string& a, const std::string& b);
 
-// What a record line says of its run: the profile's whole path, this
-// computer's name, the user's name ("" where the system does not say).
+// A profile's whole path, as the record names it.
 std::string wholePath(const std::string& name);
-std::string stationName();
-std::string operatorName();
 
 bool stderrIsTerminal();
 // A file named in UTF-8; null when it cannot be opened.

@@ -15,6 +15,7 @@
 #include "module/link_test.h"
 #include "module/pair_record.h"
 #include "module/pair_run.h"
+#include "module/pair_texts.h"
 #include "module/read.h"
 #include "module/record_file.h"
 #include "module/result_messages.h"
@@ -347,44 +348,37 @@ bool recordAppendable(const std::string& name, std::string* message) {
   return false;
 }
 
-// Who made the line, with which profile, on which ports as used.
+// Who made the line, with which profile, on which ports as picked.
 struct RecordNames {
   std::string profilePath;
   std::string profileSha256;
-  std::string station = stationName();
-  std::string user = operatorName();
-  std::string masterPort;
-  std::string slavePort;
+  std::string masterPick;
+  std::string slavePick;
 };
+
+std::string systemName(size_t (*name)(char*, size_t)) {
+  char text[256];
+  const size_t length = name(text, sizeof text);
+  return std::string(text, length < sizeof text ? length : 0);
+}
 
 RecordOutcome appendRecord(const std::string& name, const PairRunResult& run,
                            const std::string& message, const RecordNames& names) {
+  const std::string station = systemName(os::computerName);
+  const std::string user = systemName(os::userName);
+  // A swapped run's line names the ports as used.
+  const std::string& masterPort = run.portsSwapped ? names.slavePick : names.masterPick;
+  const std::string& slavePort = run.portsSwapped ? names.masterPick : names.slavePick;
   PairRecordContext context;
   context.version = NLCONF_VERSION_TEXT;
   context.profilePath = names.profilePath.c_str();
   context.profileSha256 = names.profileSha256.c_str();
-  context.station = names.station.c_str();
-  context.operatorName = names.user.c_str();
-  context.masterPort = names.masterPort.c_str();
-  context.slavePort = names.slavePort.c_str();
+  context.station = station.c_str();
+  context.operatorName = user.c_str();
+  context.masterPort = masterPort.c_str();
+  context.slavePort = slavePort.c_str();
   context.when = recordTime(os::localTime());
   return appendPairRecord(name.c_str(), run, widen(message).c_str(), context);
-}
-
-// A module refused by its role check is named by what it answered, not by
-// the pane that the run emptied.
-std::string pairFailureMessage(const PairRunResult& r) {
-  const bool slaveFailed = r.failedStep == PairStep::ReadSlave;
-  PaneRecord named = slaveFailed ? slavePane : masterPane;
-  const PairModule& m = slaveFailed ? r.slave : r.master;
-  if (m.named || m.identified)
-    std::memcpy(named.nodeId, m.nodeId, kNodeIdSize);
-  std::string text = messageOf(r.result, &named);
-  if (r.detail[0]) {
-    text += ' ';
-    text += narrow(r.detail);
-  }
-  return text;
 }
 
 void printPairResult(const Options& o, const PairRunResult& r, const std::string& message,
@@ -406,17 +400,15 @@ void printPairResult(const Options& o, const PairRunResult& r, const std::string
     printText(json + "}\n");
     return;
   }
+  // The result window's text; --quiet keeps the verdict's one line.
+  const std::wstring picks[2] = {widen(o.ports[0]), widen(o.ports[1])};
   std::string text;
-  if (!o.quiet) {
-    text += moduleLine("Master", masterPort, r.master) + "\n";
-    text += moduleLine("Slave", slavePort, r.slave) + "\n";
-    if (r.portsSwapped)
-      text += "Ports Swapped.\n";
-  }
-  if (pass)
-    text += "PASS\n";
+  if (!o.quiet)
+    text = narrow(pairResultText(r, picks[0], picks[1], L"\n").c_str()) + "\n";
+  else if (pass)
+    text = "PASS\n";
   else
-    text += "FAIL: " + narrow(pairStepName(r.failedStep)) + ": " + message + "\n";
+    text = "FAIL: " + narrow(pairStepName(r.failedStep)) + ": " + message + "\n";
   printText(text);
 }
 
@@ -424,7 +416,7 @@ int pairCommand(const Options& o) {
   SettingsFile profile;
   RecordNames names;
   std::string message;
-  if (!o.file.empty() && !loadFile(o.file, &profile, &message, &names.profileSha256)) {
+  if (!o.file.empty() && !loadFile(o.file, &profile, &message)) {
     std::fprintf(stderr, "%s\n", message.c_str());
     return ExitRefused;
   }
@@ -432,8 +424,10 @@ int pairCommand(const Options& o) {
     std::fprintf(stderr, "%s\n", message.c_str());
     return ExitRefused;
   }
-  if (!o.file.empty())
+  if (!o.file.empty()) {
     names.profilePath = wholePath(o.file);
+    names.profileSha256 = profile.sha256;
+  }
   if (o.makePair)
     profile.pair.makePair = true;
   if (!prepareBoth(o)) {
@@ -446,11 +440,11 @@ int pairCommand(const Options& o) {
   run.swapPorts = swapPorts;
   static PairRunResult result;
   runPair(run, &result);
-  const std::string text = pairFailureMessage(result);
+  const std::string text =
+      narrow(pairFailureText(result, widen(o.ports[0]), widen(o.ports[1])).c_str());
   int code = exitCodeOf(result.result);
-  // The ports as the run used them: a swapped pair sits on each other's.
-  names.masterPort = result.portsSwapped ? o.ports[1] : o.ports[0];
-  names.slavePort = result.portsSwapped ? o.ports[0] : o.ports[1];
+  names.masterPick = o.ports[0];
+  names.slavePick = o.ports[1];
   RecordOutcome recorded;
   if (!o.record.empty())
     recorded = appendRecord(o.record, result, result.result == 0 ? "" : text, names);
@@ -512,11 +506,9 @@ int closeStandardOutput(int code) {
 bool portsDistinct(const Options& o) {
   if (o.ports.size() != 2 || !samePort(o.ports[0], o.ports[1]))
     return true;
-  if (o.ports[0] == o.ports[1])
-    std::fprintf(stderr, "%s is named for both the master and the slave.\n", o.ports[0].c_str());
-  else
-    std::fprintf(stderr, "%s and %s are one port, named for both the master and the slave.\n",
-                 o.ports[0].c_str(), o.ports[1].c_str());
+  const std::string both =
+      o.ports[0] == o.ports[1] ? o.ports[0] : o.ports[0] + " and " + o.ports[1];
+  std::fprintf(stderr, "%s\n", narrow(samePortText(widen(both)).c_str()).c_str());
   return false;
 }
 

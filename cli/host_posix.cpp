@@ -1,7 +1,6 @@
 // What nlconf-cli asks of Linux beside the seam: one port under two names,
-// and who and where a record line comes from.
+// and a profile's whole path for the record.
 #include <limits.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,16 +30,6 @@ std::string wholePath(const std::string& name) {
   if (name.empty() || name[0] == '/' || !getcwd(here, sizeof here))
     return name;
   return std::string(here) + "/" + name;
-}
-
-std::string stationName() {
-  char name[256] = {};
-  return gethostname(name, sizeof name - 1) == 0 ? name : "";
-}
-
-std::string operatorName() {
-  const passwd* user = getpwuid(geteuid());
-  return user && user->pw_name ? user->pw_name : "";
 }
 
 }  // namespace cli

@@ -1,5 +1,5 @@
 // What nlconf-cli asks of Windows beside the seam: one port under two
-// names, and who and where a record line comes from.
+// names, and a profile's whole path for the record.
 #include <windows.h>
 
 #include "cli/cli.h"
@@ -18,18 +18,6 @@ std::string wholePath(const std::string& name) {
   wchar_t path[32768];
   const DWORD length = GetFullPathNameW(widen(name).c_str(), 32768, path, nullptr);
   return length > 0 && length < 32768 ? narrow(path) : name;
-}
-
-std::string stationName() {
-  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
-  DWORD chars = MAX_COMPUTERNAME_LENGTH + 1;
-  return GetComputerNameW(name, &chars) ? narrow(name) : "";
-}
-
-std::string operatorName() {
-  wchar_t name[257];
-  DWORD chars = 257;
-  return GetUserNameW(name, &chars) ? narrow(name) : "";
 }
 
 }  // namespace cli

@@ -267,16 +267,6 @@ std::string moduleJson(const std::string& port, const PairModule& m) {
   return object + "}";
 }
 
-std::string moduleLine(const char* role, const std::string& port, const PairModule& m) {
-  std::string line = std::string(role) + " " + port + ": ";
-  if (!m.identified && !m.named)
-    return line + "not identified";
-  const bool serial = m.identified || m.serialKnown;
-  return line + "serial number " +
-         (serial ? hex(m.serialHigh, 8) + hex(m.serialLow, 8) : "unknown") +
-         ", node identifier \"" + printable(nodeIdText(m)) + "\"";
-}
-
 bool printText(const std::string& text) {
   return std::fputs(text.c_str(), stdout) >= 0;
 }

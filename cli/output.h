@@ -39,8 +39,6 @@ std::string changesJson(const std::vector<Change>& changes);
 // A module as a run or a read found it, for the pair's and the link test's output.
 PairModule moduleOf(const PaneRecord* pane, bool read);
 std::string moduleJson(const std::string& port, const PairModule& m);
-// "Master COM5: serial number ..., node identifier "..."".
-std::string moduleLine(const char* role, const std::string& port, const PairModule& m);
 bool printText(const std::string& text);
 
 }  // namespace cli

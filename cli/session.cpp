@@ -13,7 +13,6 @@
 #include "module/pair_run.h"
 #include "module/read.h"
 #include "module/result_messages.h"
-#include "module/sha256.h"
 
 namespace cli {
 
@@ -191,6 +190,8 @@ int exitCodeOf(int32_t result) {
       return ExitWrongRole;
     case ResultProfileMisfit:
       return ExitRefused;
+    case ResultSamePort:
+      return ExitUsage;
     case ResultNotHeld:
     case ResultLinkNg:
       return ExitLinkOrCheck;
@@ -242,8 +243,7 @@ std::string firstLineOf(const wchar_t* message) {
 
 }  // namespace
 
-bool loadFile(const std::string& name, SettingsFile* file, std::string* message,
-              std::string* sha256) {
+bool loadFile(const std::string& name, SettingsFile* file, std::string* message) {
   FILE* in = openFile(name, "rb");
   if (!in) {
     *message = "Cannot open " + name + ": " + std::strerror(errno) + ".";
@@ -259,14 +259,8 @@ bool loadFile(const std::string& name, SettingsFile* file, std::string* message,
   }
   wchar_t text[kSettingsMessageChars] = {};
   uint32_t line = 0;
-  if (parseSettingsFile(bytes.data(), size, widen(name).c_str(), file, &line, text)) {
-    if (sha256) {
-      char hex[65];
-      sha256Hex(bytes.data(), size, hex);
-      *sha256 = hex;
-    }
+  if (parseSettingsFile(bytes.data(), size, widen(name).c_str(), file, &line, text))
     return true;
-  }
   *message = firstLineOf(text);
   return false;
 }

@@ -46,9 +46,7 @@ int32_t settled(int32_t result);
 int failWith(int32_t result, const PaneRecord* pane);
 void logEnd(const PaneRecord* pane, const char* operation, int32_t result);
 
-// sha256: where given, the digest of the bytes loaded.
-bool loadFile(const std::string& name, SettingsFile* file, std::string* message,
-              std::string* sha256 = nullptr);
+bool loadFile(const std::string& name, SettingsFile* file, std::string* message);
 bool parseSet(const std::string& set, bool master, SettingsFile* file, std::string* message);
 
 }  // namespace cli

@@ -261,7 +261,8 @@ journey_json() {
   json 'j["link"] == "NG" and any("channels differ" in f for f in j["no_pair"])'
   # A module's text that is neither printable nor UTF-8 still makes valid JSON.
   nlconf 4 pair "$PORT5" "$work/dev/com7" --json
-  json 'j["result"] == "FAIL" and j["failed_step"] == "Read Slave"'
+  json 'j["result"] == "FAIL" and j["failed_step"] == "Read Slave" and "K\"\\??/S" in j["message"]'
+  json 'j["slave"]["node_id"] == "K\"\\\x01\xe9/S" and len(j["slave"]["serial"]) == 16'
 }
 
 journey_text() {
@@ -271,8 +272,8 @@ journey_text() {
   has out "The PAN IDs differ"
   has out "Link NG."
   nlconf 0 pair "$PORT5" "$PORT6" --make-pair
-  has out "Master $PORT5: serial number "
-  has out ", node identifier \"KOV-NL001/S\""
+  has out "Master ($PORT5): "
+  has out '"KOV-NL001/S"'
   nlconf 0 write "$PORT6" --role slave --set Channel=13 --quiet
   [[ $(cat "$work/out") == Written. ]] || fail "--quiet printed more than the result"
 }
@@ -311,9 +312,9 @@ journey_same_port() {
   modules 5=master
   ln -s "$PORT5" "$work/other-name"
   nlconf 1 pair "$PORT5" "$PORT5"
-  has err "$PORT5 is named for both the master and the slave."
+  has err "Master and Slave are both set to $PORT5: each module needs its own port."
   nlconf 1 link-test "$PORT5" "$work/other-name"
-  has err "are one port"
+  has err "$PORT5 and $work/other-name: each module"
   untouched COM5
 }
 
