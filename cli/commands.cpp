@@ -308,7 +308,12 @@ int linkTestCommand(const Options& o) {
       diagnosis = diagnosePair();
       diagnosed = true;
     }
-    if (anyCancelled()) {
+    if (verdict == kLinkSamePort) {
+      verdict = -1;
+      message = narrow(samePortText(widen(o.ports[0])).c_str());
+      std::fprintf(stderr, "%s\n", message.c_str());
+      code = ExitUsage;
+    } else if (anyCancelled()) {
       verdict = -1;
       diagnosed = false;
       code = failWith(ResultCancelled, &masterPane);
