@@ -69,6 +69,8 @@ INT_PTR onResultLabelColor(HDC dc, HWND control) {
 }  // namespace
 
 void runLinkTest() {
+  if (refuseOnePortForBoth())
+    return;
   const uint32_t masterPort = portNumberShown(&masterPane);
   if (lineLogActive()) {
     char text[64];

@@ -6,13 +6,20 @@
 #include <commdlg.h>
 #include <shellapi.h>
 
+#include <atomic>
+#include <string>
+
 #include "app/shell.h"
 #include "app/text_format.h"
+#include "link/errors.h"
+#include "link/line_log.h"
 #include "module/pair_record.h"
 #include "module/pair_run.h"
 #include "module/result_messages.h"
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
+#include "ui/device_changes.h"
+#include "ui/line_log_window.h"
 #include "ui/main_dialog.h"
 
 namespace {
@@ -25,6 +32,8 @@ constexpr wchar_t kRecordValue[] = L"Record";
 constexpr COLORREF kPassColor = 0xFF0000;  // blue, as "Link OK."
 constexpr COLORREF kFailColor = 0x0000FF;  // red, as "Link NG."
 constexpr int kDetailsChars = 1024;
+constexpr wchar_t kFinishingMasterText[] = L"Finishing Write Master...";
+constexpr wchar_t kFinishingSlaveText[] = L"Finishing Write Slave...";
 
 wchar_t recordPath[kPathChars];
 PairRun pairRun;
@@ -55,7 +64,24 @@ HWND windowOf(WindowHandle handle) {
 
 // ---- the run on the worker -----------------------------------------------------
 
+// The bench is the two picks as the run found them: a pair plugged in
+// crosswise is run on swapped picks, which go back to the bench afterwards.
+uint32_t benchMasterPort = 0;
+uint32_t benchSlavePort = 0;
+// Written by the worker, read by the Cancel on the GUI thread.
+std::atomic<PairStep> stepInFlight{PairStep::None};
+bool pairBodyRan = false;
+
+std::wstring portsCaption() {
+  return paneCaption(&masterPane, portNumberShown(&masterPane)) + L", " +
+         paneCaption(&slavePane, portNumberShown(&slavePane));
+}
+
 void showStep(void*, PairStep step) {
+  stepInFlight = step;
+  // After a Cancel the label keeps what the Cancel said until the run ends.
+  if (isCancelled(&masterPane))
+    return;
   wchar_t text[64];
   lstrcpynW(text, pairStepName(step), 48);
   lstrcatW(text, L"...");
@@ -66,6 +92,18 @@ void showStep(void*, PairStep step) {
                  paneCaption(asked, portNumberShown(asked)).c_str());
 }
 
+// A write in flight goes on through its store, so that the module keeps
+// only what it has stored: the user is told why the run does not end at once.
+void noteCancelDuringWrite(HWND progressDialog) {
+  const PairStep step = stepInFlight;
+  const wchar_t* text = step == PairStep::WriteMaster  ? kFinishingMasterText
+                        : step == PairStep::WriteSlave ? kFinishingSlaveText
+                                                       : nullptr;
+  if (text)
+    SetDlgItemTextW(progressDialog, IDC_PROGRESS_LABEL, text);
+}
+
+// For this run only: nothing is remembered, and the captions follow.
 bool swapPortPicks(void*) {
   HWND masterList = windowOf(masterPane.portCombo);
   HWND slaveList = windowOf(slavePane.portCombo);
@@ -75,19 +113,47 @@ bool swapPortPicks(void*) {
       !pickPort(slaveList, masterPort)) {
     return false;
   }
-  rememberPortPick(&masterPane);
-  rememberPortPick(&slavePane);
+  SetWindowTextW(windowOf(masterPane.progressDialog), portsCaption().c_str());
   return true;
+}
+
+// The panes of a swapped run hold modules that are not on their bench
+// ports: a Write on the bench pick would reach the other module.
+void restoreBenchPicks() {
+  pickPort(windowOf(masterPane.portCombo), benchMasterPort);
+  pickPort(windowOf(slavePane.portCombo), benchSlavePort);
+  if (!lastRun.portsSwapped)
+    return;
+  for (PaneRecord* pane : {&masterPane, &slavePane}) {
+    clearPaneDisplay(pane);
+    resetPane(pane);
+  }
+}
+
+// A port that departed stopped the run through its cancel event: the run
+// ends with the port's failure, not with the user's Cancel.
+void takeDepartedPort() {
+  if (lastRun.result != ResultCancelled)
+    return;
+  for (const PaneRecord* pane : {&masterPane, &slavePane}) {
+    if (hasDeferredPortChange(pane)) {
+      lastRun.result = ErrBadHandle;
+      formatBoundedText(lastRun.detail, kPairDetailChars, L"COM%ld removed",
+                        static_cast<long>(pane->portNumber));
+      return;
+    }
+  }
 }
 
 // One operation of the runner's for the pair, the slave its partner: the
 // master pane's Cancel and reset prompt serve both panes while it runs.
 int32_t pairRunBody(PaneRecord* pane) {
+  pairBodyRan = true;
   slavePane.resetPrompt = pane->resetPrompt;
   runPair(pairRun, &lastRun);
   slavePane.resetPrompt = nullptr;
   postOperationDone(pane->progressDialog, pane);
-  return 0;  // the result window tells the run's result, not a message box
+  return lastRun.result;
 }
 
 // ---- the result ------------------------------------------------------------------
@@ -112,13 +178,14 @@ void failureMessage(wchar_t* out, size_t capacity) {
   }
 }
 
+// The port as the run used it: after a swap, not the pane's pick.
 void moduleLine(wchar_t* out, size_t capacity, const wchar_t* role, const PairModule& m) {
   if (!m.identified) {
     formatBoundedText(out, capacity, L"%s: not read\r\n", role);
     return;
   }
-  formatBoundedText(out, capacity, L"%s: %08lX%08lX  %hs\r\n", role,
-                    static_cast<unsigned long>(m.serialHigh),
+  formatBoundedText(out, capacity, L"%s (COM%ld): %08lX%08lX  %hs\r\n", role,
+                    static_cast<long>(m.portNumber), static_cast<unsigned long>(m.serialHigh),
                     static_cast<unsigned long>(m.serialLow), m.nodeId);
 }
 
@@ -135,7 +202,26 @@ void composeDetails(wchar_t* out, const wchar_t* message) {
   length = lstrlenW(out);
   moduleLine(out + length, kDetailsChars - static_cast<size_t>(length), L"Slave", lastRun.slave);
   if (lastRun.portsSwapped)
-    lstrcatW(out, L"The modules were on each other's ports: the ports were swapped.");
+    lstrcatW(out, L"The modules were on each other's ports: swapped for this run only.");
+}
+
+// The line log ends the run with what the result window says.
+void logRunEnd(const wchar_t* message) {
+  if (!lineLogActive())
+    return;
+  wchar_t text[kDetailsChars];
+  if (lastRun.result == 0)
+    lstrcpyW(text, L"Run Pair: PASS");
+  else
+    formatBoundedText(text, kDetailsChars, L"Run Pair: FAIL - %s: %s",
+                      pairStepName(lastRun.failedStep), message);
+  static char bytes[3 * kDetailsChars];
+  if (WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof bytes, nullptr, nullptr) > 0) {
+    const int32_t port = lastRun.master.portNumber > 0 ? lastRun.master.portNumber
+                                                       : static_cast<int32_t>(benchMasterPort);
+    logNote(static_cast<uint32_t>(port), bytes);
+  }
+  deferLineLogRefresh();
 }
 
 struct ResultWindow {
@@ -276,27 +362,56 @@ void makePairCommand() {
     makePair(&masterPane, &slavePane);
 }
 
+// One port for both modules would read one module twice and ask for a
+// reset key no one can press in time: refused before a byte is sent.
+bool refuseOnePortForBoth() {
+  const uint32_t port = portNumberShown(&masterPane);
+  if (port == 0 || port != portNumberShown(&slavePane))
+    return false;
+  showError(L"Master and Slave are both set to COM%lu.\r\nPick each module's own port.",
+            static_cast<unsigned long>(port));
+  return true;
+}
+
 void runPairCommand() {
-  if (!runPairOffered())
+  if (!runPairOffered() || refuseOnePortForBoth())
     return;
   pairRun = PairRun{};
   pairRun.profile = loadedProfile();
   pairRun.onStep = showStep;
   pairRun.swapPorts = swapPortPicks;
   lastRun = PairRunResult{};
+  benchMasterPort = pickedPort(windowOf(masterPane.portCombo));
+  benchSlavePort = pickedPort(windowOf(slavePane.portCombo));
+  stepInFlight = PairStep::None;
+  pairBodyRan = false;
   masterPane.workerBody = pairRunBody;
-  masterPane.progressText = L"Apply Profile...";  // the longest step: the font fits them all
-  if (runOperation(mainDialog, &masterPane, "Run Pair", &slavePane) != 0)
-    return;  // it never started; the runner has said why
-  applyButtonRules();
+  // The longest text the label shows: the font fits them all.
+  masterPane.progressText = kFinishingMasterText;
+  logNote(benchMasterPort, "Run Pair started");
+  progressCancelNote = noteCancelDuringWrite;
+  const int32_t started = runOnWorker(mainDialog, &masterPane, &slavePane);
+  progressCancelNote = nullptr;
+  if (!pairBodyRan) {
+    restoreBenchPicks();
+    showError(L"%s", resultMessage(started).format ? resultMessage(started).format : L"");
+    finishDeferredDeviceChanges(&masterPane);
+    return;
+  }
+  takeDepartedPort();
+  restoreBenchPicks();
   static wchar_t message[kDetailsChars];
   static wchar_t details[kDetailsChars];
   failureMessage(message, kDetailsChars);
   composeDetails(details, message);
+  logRunEnd(message);
+  applyButtonRules();
+  finishDeferredDeviceChanges(&masterPane);
   const DWORD recordError = recordPath[0] ? appendRecordLine(recordPath, message) : 0;
   showPairResult(details);
   if (recordError)
     reportRecordFailure(recordError);
+  keepKeyboardFocus(&masterPane);
 }
 
 void pickRecordFile() {
