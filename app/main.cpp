@@ -9,6 +9,7 @@
 #include "ui/extra_commands.h"
 #include "ui/line_log_window.h"
 #include "ui/main_dialog.h"
+#include "ui/shell_services.h"
 
 namespace {
 

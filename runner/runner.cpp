@@ -10,8 +10,7 @@
 #include "module/result_messages.h"
 #include "module/view_hooks.h"
 #include "resources/resource_ids.h"
-#include "ui/device_changes.h"
-#include "ui/main_dialog.h"
+#include "runner/runner_hooks.h"
 
 namespace {
 

@@ -2,12 +2,12 @@
 
 #include <initializer_list>
 
-#include "app/shell.h"
 #include "module/read.h"
 #include "module/write.h"
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
 #include "ui/extra_commands.h"
+#include "ui/shell_services.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "module/pane.h"
+#include "runner/runner_hooks.h"
 
 // An operation owns the pane from the runner's start to its join.
 bool operationRunning(const PaneRecord* pane);
@@ -25,7 +26,7 @@ void releaseDepartedPort(PaneRecord* pane, uint32_t portNumber);
 // wait for its end.
 void deferButtonRules();
 
-bool hasDeferredPortChange(const PaneRecord* pane);
+// hasDeferredPortChange: runner/runner_hooks.h.
 // Carries out what was put off, once no operation runs; true when the
 // caller is to apply the button rules now.
 bool finishDeferredPortChanges();

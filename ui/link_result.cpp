@@ -2,7 +2,6 @@
 // dialog, then the verdict in large coloured letters in a small modal dialog.
 #include <cstdio>
 
-#include "app/shell.h"
 #include "link/line_log.h"
 #include "module/link_test.h"
 #include "resources/resource_ids.h"
@@ -10,6 +9,7 @@
 #include "ui/device_changes.h"
 #include "ui/line_log_window.h"
 #include "ui/main_dialog.h"
+#include "ui/shell_services.h"
 
 namespace {
 

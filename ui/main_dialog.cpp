@@ -4,9 +4,9 @@
 
 #include <shellapi.h>
 
-#include "app/shell.h"
 #include "resources/resource_ids.h"
 #include "ui/extra_commands.h"
+#include "ui/shell_services.h"
 
 HWND copyToSlaveButton = nullptr;
 HWND copyToMasterButton = nullptr;

@@ -10,6 +10,7 @@
 
 #include "module/pane.h"
 #include "module/settings_file.h"
+#include "runner/runner_hooks.h"
 #include "ui/rules.h"
 
 extern HWND copyToSlaveButton;
@@ -29,11 +30,7 @@ INT_PTR onMainDialogCommand(HWND dialog, WPARAM wParam);
 void displayLinkFields(PaneRecord* pane);
 void displayPowerSaveFields(PaneRecord* pane);
 void displayFlowFields(PaneRecord* pane);
-void applyButtonRules();
-// On the GUI thread, while the dialog is active: a focus that the rules left
-// on a disabled control, or nowhere, moves to the pane's Read button, or to
-// its port list when Read is disabled too; Tab and Enter work again.
-void keepKeyboardFocus(PaneRecord* pane);
+// applyButtonRules and keepKeyboardFocus: runner/runner_hooks.h.
 HBRUSH onCtlColorStatic(HDC dc, HWND control);
 HBRUSH onCtlColorEdit(HDC dc, HWND control);
 // displayPane is a view hook.
@@ -64,9 +61,7 @@ void addPortEntry(uint32_t portNumber);
 uint32_t pickedPort(HWND combo);
 bool pickPort(HWND combo, uint32_t portNumber);
 void removePortEntry(uint32_t portNumber);
-// Called once a pane's operation has ended (after the join and its message):
-// carries out a port change that came while it ran, then the button rules.
-void finishDeferredDeviceChanges(PaneRecord* pane);
+// finishDeferredDeviceChanges: runner/runner_hooks.h.
 
 // Writes bytes to a new file beside the target and puts it in the
 // target's place in one step: the old file stays whole until then, and on

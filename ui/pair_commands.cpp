@@ -9,8 +9,6 @@
 #include <atomic>
 #include <string>
 
-#include "app/shell.h"
-#include "app/text_format.h"
 #include "link/errors.h"
 #include "link/line_log.h"
 #include "module/pair_record.h"
@@ -21,10 +19,11 @@
 #include "ui/device_changes.h"
 #include "ui/line_log_window.h"
 #include "ui/main_dialog.h"
+#include "ui/shell_services.h"
+#include "ui/text_format.h"
 
 namespace {
 
-constexpr DWORD kPathChars = 4096;
 constexpr wchar_t kMemoryKey[] = L"Software\\NLCONF";
 constexpr wchar_t kMasterPortValue[] = L"Master Port";
 constexpr wchar_t kSlavePortValue[] = L"Slave Port";

@@ -8,9 +8,9 @@
 #include <initializer_list>
 #include <new>
 
-#include "app/shell.h"
 #include "ui/device_changes.h"
 #include "ui/main_dialog.h"
+#include "ui/shell_services.h"
 
 // True when the device runs, or the class installer accepted to enable it.
 bool ensureDeviceStarted(HDEVINFO set, SP_DEVINFO_DATA* element);

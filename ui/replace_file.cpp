@@ -1,10 +1,10 @@
 // The one way a file the user keeps is written.
 #include "ui/main_dialog.h"
+#include "ui/shell_services.h"
 
 namespace {
 
-// The dialogs accept this many characters; the system's long form takes more.
-constexpr DWORD kPathChars = 4096;
+// The system's long form takes more than the dialogs accept.
 constexpr DWORD kLongPrefixChars = 8;  // "\\?\UNC\"
 constexpr int kTempNameTries = 100;
 

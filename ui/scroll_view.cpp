@@ -2,9 +2,9 @@
 // area, and scrolled where the whole layout does not fit it.
 #include <algorithm>
 
-#include "app/shell.h"
 #include "ui/dialog_fit.h"
 #include "ui/main_dialog.h"
+#include "ui/shell_services.h"
 
 namespace {
 

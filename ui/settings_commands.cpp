@@ -8,14 +8,13 @@
 
 #include <new>
 
-#include "app/shell.h"
 #include "module/settings_file.h"
 #include "resources/resource_ids.h"
 #include "ui/main_dialog.h"
+#include "ui/shell_services.h"
 
 namespace {
 
-constexpr DWORD kPathChars = 4096;
 constexpr wchar_t kFilter[] = L"Settings (*.ini)\0*.ini\0All Files (*.*)\0*.*\0";
 
 // Long enough to see as a wait, short enough not to look hung.

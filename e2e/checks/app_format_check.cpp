@@ -9,8 +9,8 @@
 #include <cwchar>
 #include <string>
 
-#include "app/shell.h"
-#include "app/text_format.h"
+#include "ui/shell_services.h"
+#include "ui/text_format.h"
 
 namespace {
 

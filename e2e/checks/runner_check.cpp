@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "app/shell.h"
 #include "link/line_log.h"
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
 #include "ui/line_log_window.h"
 #include "ui/main_dialog.h"
+#include "ui/shell_services.h"
 
 // What link_result.cpp takes from the shell.
 HWND mainDialog = nullptr;

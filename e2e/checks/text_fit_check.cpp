@@ -12,11 +12,11 @@
 #include <cstring>
 #include <string>
 
-#include "app/shell.h"
 #include "module/pane.h"
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
 #include "ui/main_dialog.h"
+#include "ui/shell_services.h"
 
 namespace {
 

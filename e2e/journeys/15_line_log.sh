@@ -6,7 +6,7 @@
 # Link Test went silent. The log opens while an operation runs, says the
 # date, and Ctrl+S in it saves the log.
 
-readonly JR_LOG_WINDOW="caption=NLCONF - Line Log"
+JR_LOG_WINDOW="caption=NLCONF - Line Log"
 
 # The log's lines as shown.
 jr_log_shown() {

@@ -1,5 +1,5 @@
 // Bounded formatting of the message boxes' texts.
-#include "app/text_format.h"
+#include "ui/text_format.h"
 
 #include <cwchar>
 

@@ -1,0 +1,41 @@
+// What the dialogs share: the main dialog's creation, routing and teardown,
+// the shared GDI objects, the message boxes and system library loading.
+#pragma once
+
+#include <windows.h>
+
+extern HWND loopDialog;  // offered every message through IsDialogMessageW
+extern HWND dialogOwner;
+extern HWND mainDialog;  // set by the dialog's WM_INITDIALOG
+
+extern HICON smallIcon;
+extern HICON largeIcon;
+extern HCURSOR arrowCursor;
+extern HCURSOR waitCursor;
+extern COLORREF buttonFaceColor;
+extern HBRUSH buttonFaceBrush;
+extern COLORREF whiteColor;
+extern HBRUSH whiteBrush;
+
+// Room for a file's path, terminator included, wherever the program keeps one.
+constexpr DWORD kPathChars = 4096;
+
+HWND createMainDialog(HWND owner);
+INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+void destroyMainDialog(HWND dialog);
+// One message of the program's loop: the extra keys, the wheel over the
+// scrolling dialog, the dialogs' keyboard, then the window it is for; and
+// the focused control kept in view.
+void dispatchLoopMessage(MSG* message);
+
+// Every box text is formatted into this many characters, terminator
+// included; a longer text is cut and ends in "..." (ui/text_format.h).
+constexpr int kMessageBufferChars = 4096;
+int showMessage(HWND owner, UINT type, const wchar_t* caption, const wchar_t* format, ...);
+// showError is declared with the view hooks (module/view_hooks.h); this is
+// its information box, for news that is no fault.
+int showInfo(const wchar_t* format, ...);
+
+// A system library from the system folder, never from the program's folder
+// or the current directory. Null on failure, with the last error set.
+HMODULE loadSystemLibrary(const wchar_t* name);
