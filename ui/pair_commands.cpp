@@ -361,17 +361,6 @@ void makePairCommand() {
     makePair(&masterPane, &slavePane);
 }
 
-// One port for both modules would read one module twice and ask for a
-// reset key no one can press in time: refused before a byte is sent.
-bool refuseOnePortForBoth() {
-  const uint32_t port = portNumberShown(&masterPane);
-  if (port == 0 || port != portNumberShown(&slavePane))
-    return false;
-  showError(L"Master and Slave are both set to COM%lu.\r\nPick each module's own port.",
-            static_cast<unsigned long>(port));
-  return true;
-}
-
 void runPairCommand() {
   if (!runPairOffered() || refuseOnePortForBoth())
     return;

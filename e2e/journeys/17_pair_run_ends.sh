@@ -18,7 +18,7 @@ pe_one_port_for_both() {
   local com5="$JR_COM_NAME (COM5)"
   drv select 4000 "$com5" >/dev/null
   drv key f5 >/dev/null
-  expect_match one-port-refused-naming-it '^box: Master and Slave are both set to COM5\.' \
+  expect_match one-port-refused-naming-it '^box: Master and Slave are both set to COM5: ' \
     "$(jr_outcome 5000)"
   drv msgbox-ok >/dev/null
   expect one-port-no-byte-sent 0 "$(jr_count COM5 'host> ')"
