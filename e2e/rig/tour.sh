@@ -144,11 +144,11 @@ tour__run_pair() {
 tour__next_pair_crosswise() {
   drv key enter --in linkresult >/dev/null
   local reg
-  for reg in "VR 2241" "NI KOV-NL002/S" "SL 40B0A012" "SC 10"; do
+  for reg in "VR 2241" "NI KOV-NL001/S" "SL 40B0A012" "SC 10"; do
     # shellcheck disable=SC2086 # register and value are two words
     rig_ctl set COM5 $reg >/dev/null || return 1
   done
-  for reg in "VR 2041" "NI KOV-NL002/M" "SL 40B0A011" "SC 10"; do
+  for reg in "VR 2041" "NI KOV-NL001/M" "SL 40B0A011" "SC 10"; do
     # shellcheck disable=SC2086 # register and value are two words
     rig_ctl set COM6 $reg >/dev/null || return 1
   done
