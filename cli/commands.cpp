@@ -192,19 +192,10 @@ bool swapPorts(void*) {
   return true;
 }
 
-LocalTime localNow() {
-  const std::time_t now = std::time(nullptr);
-  const std::tm* t = std::localtime(&now);
-  LocalTime when;
-  if (t) {
-    when.year = static_cast<uint16_t>(t->tm_year + 1900);
-    when.month = static_cast<uint8_t>(t->tm_mon + 1);
-    when.day = static_cast<uint8_t>(t->tm_mday);
-    when.hour = static_cast<uint8_t>(t->tm_hour);
-    when.minute = static_cast<uint8_t>(t->tm_min);
-    when.second = static_cast<uint8_t>(t->tm_sec);
-  }
-  return when;
+PairRecordContext recordContext() {
+  PairRecordContext context;
+  context.when = recordTime(os::localTime());
+  return context;
 }
 
 std::string csvField(const std::string& text) {
@@ -251,7 +242,7 @@ bool appendRecord(const std::string& name, const PairRunResult& run, const std::
     ok = n > 0 && std::fwrite(line.data(), 1, n, out) == n;
   }
   const size_t n =
-      formatPairRecordLine(run, widen(message).c_str(), localNow(), line.data(), line.size());
+      formatPairRecordLine(run, widen(message).c_str(), recordContext(), line.data(), line.size());
   const std::string text = withPortNames(std::string(line.data(), n));
   ok = ok && n > 0 && std::fwrite(text.data(), 1, text.size(), out) == text.size();
   return std::fclose(out) == 0 && ok;

@@ -42,3 +42,24 @@ size_t putUtf8(uint8_t* out, uint32_t c) {
   out[3] = static_cast<uint8_t>(0x80 | (c & 0x3F));
   return 4;
 }
+
+uint32_t takeUtf8(const char*& p) {
+  const auto c = static_cast<uint8_t>(*p++);
+  const int more = c >= 0xF0 && c < 0xF5   ? 3
+                   : c >= 0xE0 && c < 0xF0 ? 2
+                   : c >= 0xC2 && c < 0xE0 ? 1
+                                           : 0;
+  if (c < 0x80)
+    return c;
+  if (more == 0)
+    return 0xFFFD;
+  uint32_t code = c & (0x3Fu >> more);
+  int i = 0;
+  for (; i < more && (static_cast<uint8_t>(p[i]) & 0xC0) == 0x80; ++i)
+    code = code << 6 | (static_cast<uint8_t>(p[i]) & 0x3F);
+  p += i;
+  const uint32_t least = more == 1 ? 0x80 : more == 2 ? 0x800 : 0x10000;
+  if (i < more || code < least || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000))
+    return 0xFFFD;
+  return code;
+}

@@ -43,7 +43,17 @@ void putAscii(Field& f, const char* s) {
     f.put(static_cast<unsigned char>(*s));
 }
 
+// A caller's UTF-8; a malformed sequence becomes U+FFFD.
+void putUtf8Text(Field& f, const char* s) {
+  while (s && *s)
+    f.put(takeUtf8(s));
+}
+
+// "0x" keeps a spreadsheet from reading the digits as a number (zeros
+// lost, digits past the 15th dropped, "1E05" as 100000).
 void putHex(Field& f, uint64_t value, int digits) {
+  f.put('0');
+  f.put('x');
   for (int i = digits - 1; i >= 0; --i)
     f.put(static_cast<unsigned char>("0123456789ABCDEF"[value >> (4 * i) & 0xF]));
 }
@@ -89,6 +99,12 @@ void addAscii(BoundedText& l, const char* s, bool first = false) {
   addField(l, f, first);
 }
 
+void addUtf8Field(BoundedText& l, const char* s, bool guarded) {
+  Field f;
+  putUtf8Text(f, s);
+  addField(l, f, false, guarded);
+}
+
 void addChoice(BoundedText& l, int32_t position, const ChoiceList& list) {
   Field f;
   if (position >= 0 && position < list.count)
@@ -123,18 +139,22 @@ void addSettings(BoundedText& l, const PairModule& m) {
   addField(l, destination);
 }
 
-void addModule(BoundedText& l, const PairModule& m) {
+void addModule(BoundedText& l, const PairModule& m, const char* portName) {
   Field port, serial, nodeId, firmware;
-  if (m.portNumber > 0) {
+  if (portName && *portName) {
+    putUtf8Text(port, portName);
+  } else if (m.portNumber > 0) {
     putAscii(port, "COM");
     putDecimal(port, static_cast<uint64_t>(m.portNumber));
   }
-  if (m.identified) {
+  if (m.identified || m.serialKnown)
     putHex(serial, uint64_t{m.serialHigh} << 32 | m.serialLow, 16);
+  if (m.identified || m.named) {
     putModuleText(nodeId, m.nodeId, kNodeIdSize);
-    putHex(firmware, m.firmwareVersion, 4);
+    if (m.firmwareVersion != 0xFFFF)
+      putHex(firmware, m.firmwareVersion, 4);
   }
-  addField(l, port);
+  addField(l, port, false, true);
   addField(l, serial);
   addField(l, nodeId, false, true);
   addField(l, firmware);
@@ -162,9 +182,25 @@ void addModuleHeader(BoundedText& l, const char* role) {
 
 }  // namespace
 
+LocalTime recordTime(const os::LocalTime& now) {
+  LocalTime t;
+  t.year = now.year;
+  t.month = now.month;
+  t.day = now.day;
+  const uint32_t seconds = now.msOfDay / 1000;
+  t.hour = static_cast<uint8_t>(seconds / 3600);
+  t.minute = static_cast<uint8_t>(seconds / 60 % 60);
+  t.second = static_cast<uint8_t>(seconds % 60);
+  t.utcOffsetMinutes = now.utcOffsetMinutes;
+  return t;
+}
+
 size_t formatPairRecordHeader(char* out, size_t capacity) {
   BoundedText l{out, capacity, 0, true};
   addAscii(l, "Date and Time", true);
+  for (const char* column :
+       {"Program Version", "Profile", "Profile SHA-256", "Station", "Operator"})
+    addAscii(l, column);
   for (const char* column : {"Result", "Failed Step", "Message", "Ports Swapped"})
     addAscii(l, column);
   addModuleHeader(l, "Master");
@@ -176,22 +212,33 @@ size_t formatPairRecordHeader(char* out, size_t capacity) {
   return l.fits ? l.length : 0;
 }
 
-size_t formatPairRecordLine(const PairRunResult& run, const wchar_t* message, const LocalTime& when,
-                            char* out, size_t capacity) {
+size_t formatPairRecordLine(const PairRunResult& run, const wchar_t* message,
+                            const PairRecordContext& context, char* out, size_t capacity) {
   BoundedText l{out, capacity, 0, true};
+  const LocalTime& when = context.when;
   Field time;
   putDecimal(time, when.year, 4);
   time.put('-');
   putDecimal(time, when.month, 2);
   time.put('-');
   putDecimal(time, when.day, 2);
-  time.put(' ');
+  time.put('T');
   putDecimal(time, when.hour, 2);
   time.put(':');
   putDecimal(time, when.minute, 2);
   time.put(':');
   putDecimal(time, when.second, 2);
+  const int offset = when.utcOffsetMinutes;
+  time.put(offset < 0 ? '-' : '+');
+  putDecimal(time, static_cast<uint64_t>(offset < 0 ? -offset : offset) / 60, 2);
+  time.put(':');
+  putDecimal(time, static_cast<uint64_t>(offset < 0 ? -offset : offset) % 60, 2);
   addField(l, time, true);
+  addUtf8Field(l, context.version, true);
+  addUtf8Field(l, context.profilePath, true);
+  addUtf8Field(l, context.profileSha256, true);
+  addUtf8Field(l, context.station, true);
+  addUtf8Field(l, context.operatorName, true);
   addAscii(l, run.result == 0 ? "PASS" : "FAIL");
   Field step, text;
   putWide(step, pairStepName(run.failedStep));
@@ -199,8 +246,9 @@ size_t formatPairRecordLine(const PairRunResult& run, const wchar_t* message, co
   addField(l, step);
   addField(l, text);
   addAscii(l, run.portsSwapped ? "Yes" : "No");
-  addModule(l, run.master);
-  addModule(l, run.slave);
+  // The picks are the bench; a swapped run found each module on the other's.
+  addModule(l, run.master, run.portsSwapped ? context.slavePort : context.masterPort);
+  addModule(l, run.slave, run.portsSwapped ? context.masterPort : context.slavePort);
   addAscii(l, run.linkVerdict == 1 ? "OK" : run.linkVerdict == 0 ? "NG" : "");
   Field duration;
   putDecimal(duration, run.durationMs);

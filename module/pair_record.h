@@ -6,18 +6,44 @@
 #include <cstdint>
 
 #include "module/pair_run.h"
+#include "platform/os.h"
 
 struct LocalTime {
   uint16_t year = 0;
   uint8_t month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  int16_t utcOffsetMinutes = 0;  // local time minus UTC: +540 in Tokyo
+};
+
+// The seam's clock reading as the record states it.
+LocalTime recordTime(const os::LocalTime& now);
+
+// Who made a line, with what, where; texts in UTF-8, "" where unknown.
+struct PairRecordContext {
+  const char* version = "";
+  const char* profilePath = "";    // whole; "" with no profile
+  const char* profileSha256 = "";  // of the bytes loaded; "" with no profile
+  const char* station = "";        // computer name
+  const char* operatorName = "";   // user name
+  // The ports picked for the master and the slave ("COM5", "/dev/ttyUSB0");
+  // a swapped run's line names them the other way round, as used. Empty:
+  // "COM" and the number the module was found on.
+  const char* masterPort = "";
+  const char* slavePort = "";
+  LocalTime when;
 };
 
 // A line always fits in this many bytes.
 constexpr size_t kPairRecordLineLimit = 4096;
 
-// The header line, CR LF included; its length.
+// What a new record starts with: UTF-8's byte-order mark, so that a
+// spreadsheet reads the text as UTF-8.
+constexpr char kRecordByteOrderMark[] = "\xEF\xBB\xBF";
+
+// The header line, CR LF included, without the byte-order mark; its length.
 size_t formatPairRecordHeader(char* out, size_t capacity);
 // One run's line, CR LF included; its length, 0 when it does not fit.
 // message: what the result window says of the failure (empty on a pass).
-size_t formatPairRecordLine(const PairRunResult& run, const wchar_t* message, const LocalTime& when,
-                            char* out, size_t capacity);
+// Hexadecimal values carry "0x", so that a spreadsheet keeps them as text,
+// whole, and a reader of the CSV still parses them as hexadecimal.
+size_t formatPairRecordLine(const PairRunResult& run, const wchar_t* message,
+                            const PairRecordContext& context, char* out, size_t capacity);

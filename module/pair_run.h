@@ -47,6 +47,11 @@ struct PairModule {
   uint32_t serialLow = 0;
   char nodeId[kNodeIdSize] = {};
   uint16_t firmwareVersion = 0;
+  // Refused by its role check: the serial number, node identifier and
+  // firmware version above are what it answered (firmware 0xFFFF, node
+  // identifier empty, where it did not), but nothing else is known.
+  bool named = false;
+  bool serialKnown = false;
   bool holdsSettings = false;  // the settings below are what the module holds
   PaneRecord settings;         // its Read group at the end
 };

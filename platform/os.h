@@ -3,6 +3,7 @@
 // a deterministic world with a virtual clock.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace os {
@@ -37,6 +38,7 @@ struct LocalTime {
   uint8_t month = 0;  // 1 to 12
   uint8_t day = 0;    // 1 to 31
   uint32_t msOfDay = 0;
+  int16_t utcOffsetMinutes = 0;  // local time minus UTC; the virtual world's is 0
 };
 LocalTime localTime();
 
@@ -145,6 +147,39 @@ bool escapeSerial(Handle device, uint32_t function);
 bool getModemStatus(Handle device, uint32_t& status);
 bool setBreak(Handle device);
 bool clearBreak(Handle device);
+
+// ---- files ------------------------------------------------------------------
+// Paths are UTF-8. Errors are the system's own numbers (errno, or Windows'
+// error codes), for systemErrorText; they do not touch lastError.
+enum class FileKind : uint8_t {
+  Missing,
+  Regular,
+  Directory,
+  Other,  // a device, FIFO, socket or pipe: nothing a record can be kept in
+};
+FileKind pathKind(const char* path, uint32_t& error);
+// Opened for reading and appending, created when asked and missing, shared
+// with other writers (the lock keeps them apart), and never waiting for a
+// peer or a carrier. Null on failure. Closed with closeFile.
+Handle openFileToAppend(const char* path, bool create, uint32_t& error);
+FileKind fileKind(Handle file);
+bool fileSize(Handle file, uint64_t& size, uint32_t& error);
+// Reads at an offset without moving the append position; got may be short.
+bool readFileAt(Handle file, uint64_t offset, void* bytes, uint32_t count, uint32_t& got,
+                uint32_t& error);
+// One write to the end of the file, whole or failed.
+bool appendToFile(Handle file, const void* bytes, uint32_t count, uint32_t& error);
+bool flushFile(Handle file, uint32_t& error);
+enum class LockResult : uint8_t { Locked, Busy, Failed };
+// The whole file, exclusively, between processes; waits in real time (a
+// file is no part of the virtual world) up to limitMs while another holds
+// it, then gives up Busy.
+LockResult lockFile(Handle file, uint32_t limitMs, uint32_t& error);
+bool unlockFile(Handle file);
+bool closeFile(Handle file);
+// The system's words for an error number, in UTF-8, without a final period
+// or line break; their length (0 when the system has none).
+size_t systemErrorText(uint32_t error, char* out, size_t capacity);
 
 // ---- overlapped transfers ------------------------------------------------------
 // The record of one transfer in flight; must stay put until its result has

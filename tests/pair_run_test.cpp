@@ -173,8 +173,13 @@ TEST_F(PairRunTest, CrossedPortsAreSwappedAndTheRecordReadsBack) {
   std::memcpy(result.slave.nodeId, "=1+2,\"x\"", 9);
   char header[kPairRecordLineLimit], line[kPairRecordLineLimit];
   const size_t h = formatPairRecordHeader(header, sizeof header);
-  const size_t n =
-      formatPairRecordLine(result, L"Zeile, \"\u00e4\"", {2026, 3, 4, 5, 6, 7}, line, sizeof line);
+  PairRecordContext context;
+  context.when = {2026, 3, 4, 5, 6, 7, -210};
+  context.masterPort = "/dev/ttyUSB0";  // the picks: the run used them the other way round
+  context.slavePort = "/dev/ttyUSB1";
+  context.profilePath = "/bench/pair.ini";
+  context.station = "@bench";
+  const size_t n = formatPairRecordLine(result, L"Zeile, \"\u00e4\"", context, line, sizeof line);
   ASSERT_GT(n, 2u);
   EXPECT_EQ(std::string(line + n - 2, 2), "\r\n");
   const auto names = csvFields(std::string(header, h));
@@ -184,11 +189,12 @@ TEST_F(PairRunTest, CrossedPortsAreSwappedAndTheRecordReadsBack) {
   for (size_t i = 0; i < names.size(); ++i)
     row[names[i]] = fields[i];
   EXPECT_EQ(row["Date and Time"] + " " + row["Result"] + " " + row["Ports Swapped"],
-            "2026-03-04 05:06:07 PASS Yes");
+            "2026-03-04T05:06:07-03:30 PASS Yes");
+  EXPECT_EQ(row["Profile"] + " " + row["Station"], "/bench/pair.ini '@bench");
   EXPECT_EQ(row["Message"], "Zeile, \"\xC3\xA4\"");
   EXPECT_EQ(row["Master Port"] + " " + row["Master Serial Number"] + " " + row["Master Channel"],
-            "COM4 02004E4C40000001 20");
-  EXPECT_EQ(row["Slave Power Save"] + " " + row["Slave Destination"], "Off 02004E4C40000001");
+            "/dev/ttyUSB1 0x02004E4C40000001 20");
+  EXPECT_EQ(row["Slave Power Save"] + " " + row["Slave Destination"], "Off 0x02004E4C40000001");
   EXPECT_EQ(row["Slave Node Identifier"], "'=1+2,\"x\"") << "no formula from a module's text";
   EXPECT_EQ(row["Link Test"] + " " + row["Duration ms"], "OK " + std::to_string(result.durationMs));
 }

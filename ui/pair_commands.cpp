@@ -291,14 +291,8 @@ void showPairResult(const wchar_t* details) {
 // and shared for reading, then flushed: a line is there whole or not at all.
 DWORD appendRecordLine(const wchar_t* path, const wchar_t* message) {
   static char bytes[2 * kPairRecordLineLimit];
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  const LocalTime when{now.wYear,
-                       static_cast<uint8_t>(now.wMonth),
-                       static_cast<uint8_t>(now.wDay),
-                       static_cast<uint8_t>(now.wHour),
-                       static_cast<uint8_t>(now.wMinute),
-                       static_cast<uint8_t>(now.wSecond)};
+  PairRecordContext context;
+  context.when = recordTime(os::localTime());
   // Windows opens no read-only file for writing; a file system that would
   // (Wine's, for root) must not add to a record its owner has closed.
   const DWORD attributes = GetFileAttributesW(path);
@@ -313,9 +307,9 @@ DWORD appendRecordLine(const wchar_t* path, const wchar_t* message) {
   size_t length = 0;
   if (!error && size.QuadPart == 0)
     length = formatPairRecordHeader(bytes, sizeof bytes);
-  const size_t line =
-      error ? 0
-            : formatPairRecordLine(lastRun, message, when, bytes + length, sizeof bytes - length);
+  const size_t line = error ? 0
+                            : formatPairRecordLine(lastRun, message, context, bytes + length,
+                                                   sizeof bytes - length);
   if (!error && line == 0)
     error = ERROR_INSUFFICIENT_BUFFER;
   DWORD written = 0;

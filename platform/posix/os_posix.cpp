@@ -518,6 +518,7 @@ LocalTime localTime() {
        static_cast<uint32_t>(local.tm_sec)) *
           1000u +
       static_cast<uint32_t>(ts.tv_nsec / 1000000);
+  t.utcOffsetMinutes = static_cast<int16_t>(local.tm_gmtoff / 60);
   return t;
 }
 

@@ -139,6 +139,14 @@ LocalTime localTime() {
   t.month = static_cast<uint8_t>(now.wMonth);
   t.day = static_cast<uint8_t>(now.wDay);
   t.msOfDay = ((now.wHour * 60u + now.wMinute) * 60u + now.wSecond) * 1000u + now.wMilliseconds;
+  TIME_ZONE_INFORMATION zone{};
+  const DWORD kind = GetTimeZoneInformation(&zone);
+  LONG bias = zone.Bias;
+  if (kind == TIME_ZONE_ID_DAYLIGHT)
+    bias += zone.DaylightBias;
+  else if (kind == TIME_ZONE_ID_STANDARD)
+    bias += zone.StandardBias;
+  t.utcOffsetMinutes = static_cast<int16_t>(kind == TIME_ZONE_ID_INVALID ? 0 : -bias);
   return t;
 }
 
