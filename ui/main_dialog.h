@@ -84,6 +84,10 @@ void loadStartupSettings();
 
 // The profile: the last settings file loaded, applied after every Read.
 const SettingsFile* loadedProfile();
+// The loaded profile's whole path and the SHA-256 (hex) of its bytes as
+// loaded; empty with none.
+const wchar_t* loadedProfilePath();
+const char* loadedProfileSha256();
 void unloadProfile();
 
 // Pairs in numbers (ui/pair_commands.cpp): the system menu's Make Pair,

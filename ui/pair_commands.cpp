@@ -7,12 +7,14 @@
 #include <shellapi.h>
 
 #include <atomic>
+#include <cstring>
 #include <string>
 
 #include "link/errors.h"
 #include "link/line_log.h"
 #include "module/pair_record.h"
 #include "module/pair_run.h"
+#include "module/record_file.h"
 #include "module/result_messages.h"
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
@@ -21,6 +23,7 @@
 #include "ui/main_dialog.h"
 #include "ui/shell_services.h"
 #include "ui/text_format.h"
+#include "version.h"
 
 namespace {
 
@@ -287,55 +290,68 @@ void showPairResult(const wchar_t* details) {
 
 // ---- the record --------------------------------------------------------------------
 
-// One write of the whole line, to the end of a file opened for appending
-// and shared for reading, then flushed: a line is there whole or not at all.
-DWORD appendRecordLine(const wchar_t* path, const wchar_t* message) {
-  static char bytes[2 * kPairRecordLineLimit];
-  PairRecordContext context;
-  context.when = recordTime(os::localTime());
-  // Windows opens no read-only file for writing; a file system that would
-  // (Wine's, for root) must not add to a record its owner has closed.
-  const DWORD attributes = GetFileAttributesW(path);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-    return ERROR_ACCESS_DENIED;
-  HANDLE file = CreateFileW(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return GetLastError();
-  LARGE_INTEGER size{};
-  DWORD error = GetFileSizeEx(file, &size) ? 0 : GetLastError();
-  size_t length = 0;
-  if (!error && size.QuadPart == 0)
-    length = formatPairRecordHeader(bytes, sizeof bytes);
-  const size_t line = error ? 0
-                            : formatPairRecordLine(lastRun, message, context, bytes + length,
-                                                   sizeof bytes - length);
-  if (!error && line == 0)
-    error = ERROR_INSUFFICIENT_BUFFER;
-  DWORD written = 0;
-  if (!error) {
-    length += line;
-    if (!WriteFile(file, bytes, static_cast<DWORD>(length), &written, nullptr))
-      error = GetLastError();
-    else if (written != length)
-      error = ERROR_WRITE_FAULT;
-    else if (!FlushFileBuffers(file))
-      error = GetLastError();
-  }
-  CloseHandle(file);
-  return error;
+std::string utf8Of(const wchar_t* text) {
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  std::string out(bytes > 0 ? static_cast<size_t>(bytes) : 1, '\0');
+  if (bytes > 0)
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), bytes, nullptr, nullptr);
+  out.resize(std::strlen(out.c_str()));
+  return out;
 }
 
-void reportRecordFailure(DWORD error) {
-  wchar_t* text = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&text),
-      0, nullptr);
-  showError(L"The run could not be recorded in %s:\r\n%s", recordPath,
-            length && text ? text : L"(no description)");
-  if (text)
-    LocalFree(text);
+void showRecordOutcome(const RecordOutcome& outcome, const std::string& path) {
+  static wchar_t text[kDetailsChars];
+  recordOutcomeText(outcome, path.c_str(), text, kDetailsChars);
+  showError(L"%s", text);
+}
+
+// Before any module is touched: a run whose line could not be kept is not
+// worth its PASS.
+bool refuseUnwritableRecord() {
+  if (!recordPath[0])
+    return false;
+  const std::string path = utf8Of(recordPath);
+  const RecordOutcome outcome = checkRecordFile(path.c_str());
+  if (outcome.result == 0)
+    return false;
+  showRecordOutcome(outcome, path);
+  return true;
+}
+
+std::string computerName() {
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD chars = MAX_COMPUTERNAME_LENGTH + 1;
+  return GetComputerNameW(name, &chars) ? utf8Of(name) : std::string();
+}
+
+std::string userName() {
+  wchar_t name[257] = {};  // UNLEN + 1
+  DWORD chars = 257;
+  return GetUserNameW(name, &chars) ? utf8Of(name) : std::string();
+}
+
+std::string portName(uint32_t portNumber) {
+  return portNumber ? "COM" + std::to_string(portNumber) : std::string();
+}
+
+RecordOutcome appendRunToRecord(const wchar_t* message) {
+  const std::string path = utf8Of(recordPath);
+  const std::string profilePath = utf8Of(loadedProfilePath());
+  const std::string station = computerName();
+  const std::string operatorName = userName();
+  // The ports as used: a swapped run's master was on the slave's bench port.
+  const std::string masterPort = portName(lastRun.portsSwapped ? benchSlavePort : benchMasterPort);
+  const std::string slavePort = portName(lastRun.portsSwapped ? benchMasterPort : benchSlavePort);
+  PairRecordContext context;
+  context.version = NLCONF_VERSION_TEXT;
+  context.profilePath = profilePath.c_str();
+  context.profileSha256 = loadedProfileSha256();
+  context.station = station.c_str();
+  context.operatorName = operatorName.c_str();
+  context.masterPort = masterPort.c_str();
+  context.slavePort = slavePort.c_str();
+  context.when = recordTime(os::localTime());
+  return appendPairRecord(path.c_str(), lastRun, message, context);
 }
 
 }  // namespace
@@ -356,7 +372,7 @@ void makePairCommand() {
 }
 
 void runPairCommand() {
-  if (!runPairOffered() || refuseOnePortForBoth())
+  if (!runPairOffered() || refuseOnePortForBoth() || refuseUnwritableRecord())
     return;
   pairRun = PairRun{};
   pairRun.profile = loadedProfile();
@@ -389,10 +405,11 @@ void runPairCommand() {
   logRunEnd(message);
   applyButtonRules();
   finishDeferredDeviceChanges(&masterPane);
-  const DWORD recordError = recordPath[0] ? appendRecordLine(recordPath, message) : 0;
+  // Recorded before the result waits for its Enter; a failure is told after it.
+  const RecordOutcome recorded = recordPath[0] ? appendRunToRecord(message) : RecordOutcome{};
   showPairResult(details);
-  if (recordError)
-    reportRecordFailure(recordError);
+  if (recorded.result != 0)
+    showRecordOutcome(recorded, utf8Of(recordPath));
   keepKeyboardFocus(&masterPane);
 }
 

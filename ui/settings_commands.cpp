@@ -9,6 +9,7 @@
 #include <new>
 
 #include "module/settings_file.h"
+#include "module/sha256.h"
 #include "resources/resource_ids.h"
 #include "ui/main_dialog.h"
 #include "ui/shell_services.h"
@@ -24,6 +25,10 @@ PendingSettings pendingSettings;
 // The last file loaded stays the profile until another or Unload Settings.
 SettingsFile profile;
 bool profileLoaded = false;
+// What the record names the profile by: its whole path and the digest of
+// the bytes that were loaded, not of the file as it may be now.
+wchar_t profilePath[kPathChars];
+char profileSha256[65];
 wchar_t startupFile[kPathChars];
 
 // The system's words for an error; the number alone when it has none.
@@ -260,6 +265,10 @@ void loadSettingsFile(const wchar_t* path) {
   uint32_t line = 0;
   wchar_t message[kSettingsMessageChars];
   const bool parsed = parseSettingsFile(read->bytes, read->size, path, &file, &line, message);
+  char digest[65];
+  sha256Hex(read->bytes, read->size, digest);
+  static wchar_t fullPath[kPathChars];
+  lstrcpynW(fullPath, read->fullPath, kPathChars);
   release(read);
   if (!parsed) {
     showError(L"%s", message);
@@ -269,6 +278,8 @@ void loadSettingsFile(const wchar_t* path) {
   if (loaded) {
     profile = file;
     profileLoaded = true;
+    lstrcpynW(profilePath, fullPath, kPathChars);
+    lstrcpynA(profileSha256, digest, sizeof profileSha256);
     showProfileInCaption(path);
     rememberText(L"Profile", path);
     if (file.pair.makePair)
@@ -283,6 +294,14 @@ void loadSettingsFile(const wchar_t* path) {
 
 const SettingsFile* loadedProfile() {
   return profileLoaded ? &profile : nullptr;
+}
+
+const wchar_t* loadedProfilePath() {
+  return profileLoaded ? profilePath : L"";
+}
+
+const char* loadedProfileSha256() {
+  return profileLoaded ? profileSha256 : "";
 }
 
 void unloadProfile() {

@@ -94,9 +94,9 @@ journey_pairs_in_numbers() {
 
   # The record, as a CSV reader sees it.
   expect record-holds-the-three-pairs \
-    $'PASS||No|COM5|02004E4C40B0A001|14|Medium|4E4C303031|02004E4C40B0A002|4E4C303031|OK
-PASS||Yes|COM6|02004E4C40B0A011|14|Medium|4E4C303031|02004E4C40B0A012|4E4C303031|OK
-FAIL|Link Test|No|COM5|02004E4C40B0A021|14|Medium|4E4C303031|02004E4C40B0A022|4E4C303031|NG' \
+    $'PASS||No|COM5|0x02004E4C40B0A001|14|Medium|0x4E4C303031|0x02004E4C40B0A002|0x4E4C303031|OK
+PASS||Yes|COM6|0x02004E4C40B0A011|14|Medium|0x4E4C303031|0x02004E4C40B0A012|0x4E4C303031|OK
+FAIL|Link Test|No|COM5|0x02004E4C40B0A021|14|Medium|0x4E4C303031|0x02004E4C40B0A022|0x4E4C303031|NG' \
     "$(python3 - "$dir/pairs.csv" <<'EOF'
 import csv, sys
 with open(sys.argv[1], newline='', encoding='utf-8') as f:
@@ -109,13 +109,17 @@ EOF
 )"
   expect record-lines-end-in-crlf "4 4" "$(grep -c $'\r$' "$dir/pairs.csv") $(wc -l <"$dir/pairs.csv")"
 
-  # A record that cannot be written: the result shows, then the error.
+  # A record that cannot be written: refused, with the system's reason,
+  # before a byte reaches a module.
   chmod a-w "$dir/pairs.csv"
-  pn_run_pair unwritable-record
-  expect result-shows-without-record "FAIL red" "$PN_VERDICT"
-  expect_match record-failure-said 'could not be recorded in .*pairs\.csv' \
-    "$(drv wait msgbox 10000 >/dev/null; drv msgbox)"
+  local sent
+  sent=$(($(jr_count COM5 'host> ') + $(jr_count COM6 'host> ')))
+  drv key f5 >/dev/null
+  expect_match unwritable-record-refused '^box: Cannot open the record .*pairs\.csv: .+\.$' \
+    "$(jr_outcome 10000)"
   drv msgbox-ok >/dev/null
+  expect unwritable-record-nothing-sent "$sent" \
+    "$(($(jr_count COM5 'host> ') + $(jr_count COM6 'host> ')))"
   expect record-unchanged "4" "$(wc -l <"$dir/pairs.csv")"
   jr_exit_with exit-ends-with-0 drv click 1
 
