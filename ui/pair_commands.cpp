@@ -339,9 +339,10 @@ RecordOutcome appendRunToRecord(const wchar_t* message) {
   const std::string profilePath = utf8Of(loadedProfilePath());
   const std::string station = computerName();
   const std::string operatorName = userName();
-  // The ports as used: a swapped run's master was on the slave's bench port.
-  const std::string masterPort = portName(lastRun.portsSwapped ? benchSlavePort : benchMasterPort);
-  const std::string slavePort = portName(lastRun.portsSwapped ? benchMasterPort : benchSlavePort);
+  // The bench's ports: the line names them the other way round for a
+  // swapped run, as they were used.
+  const std::string masterPort = portName(benchMasterPort);
+  const std::string slavePort = portName(benchSlavePort);
   PairRecordContext context;
   context.version = NLCONF_VERSION_TEXT;
   context.profilePath = profilePath.c_str();
