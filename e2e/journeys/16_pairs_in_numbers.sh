@@ -49,6 +49,27 @@ pn_bench_kept() {
     "$(drv selected 3000) $(drv selected 4000)"
 }
 
+# Each line names this program's version, the profile by its whole path and
+# the SHA-256 of its bytes, the computer and the user, and a time with its
+# offset from UTC.
+pn_record_names_its_making() {
+  local version
+  version=$(sed -nE 's/^project\(nlconf VERSION ([0-9.]+) .*/\1/p' \
+    "$(dirname "${BASH_SOURCE[0]}")/../../CMakeLists.txt")
+  expect record-names-its-making \
+    "$(printf '%s|%s|%s|True|True|True' "$version" "$(pn_win_path "$1/pair.ini")" \
+      "$(sha256sum "$1/pair.ini" | cut -c1-64)")" \
+    "$(python3 - "$1/pairs.csv" <<'EOF'
+import csv, re, sys
+with open(sys.argv[1], newline='', encoding='utf-8-sig') as f:
+    r = next(csv.DictReader(f))
+print('|'.join([r['Program Version'], r['Profile'], r['Profile SHA-256'], str(bool(r['Station'])),
+    str(bool(r['Operator'])),
+    str(bool(re.fullmatch(r'\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d', r['Date and Time'])))]))
+EOF
+)"
+}
+
 journey_pairs_in_numbers() {
   local dir=$RIG_LOGS/pairs
   mkdir -p "$dir"
@@ -108,6 +129,7 @@ for r in rows:
 EOF
 )"
   expect record-lines-end-in-crlf "4 4" "$(grep -c $'\r$' "$dir/pairs.csv") $(wc -l <"$dir/pairs.csv")"
+  pn_record_names_its_making "$dir"
 
   # A record that cannot be written: refused, with the system's reason,
   # before a byte reaches a module.
