@@ -311,7 +311,10 @@ bool refuseUnwritableRecord() {
   if (!recordPath[0])
     return false;
   const std::string path = utf8Of(recordPath);
+  // Another station's append holds the lock for a moment, at most the lock's limit.
+  const HCURSOR cursor = SetCursor(waitCursor);
   const RecordOutcome outcome = checkRecordFile(path.c_str());
+  SetCursor(cursor);
   if (outcome.result == 0)
     return false;
   showRecordOutcome(outcome, path);

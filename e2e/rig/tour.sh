@@ -173,7 +173,7 @@ for n, r in enumerate(rows):
         print('-+-'.join('-' * w for w in widths))
 PY
   convert -background white -fill black -font DejaVu-Sans-Mono -pointsize 14 \
-    "label:@$TOUR_DIR/record.txt" -bordercolor white -border 12 "$TOUR_DIR/13-record.png"
+    "label:$(<"$TOUR_DIR/record.txt")" -bordercolor white -border 12 "$TOUR_DIR/13-record.png"
 }
 
 # Runs the tour; prints what each picture shows. False if a step failed.
