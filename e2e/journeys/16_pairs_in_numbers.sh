@@ -49,27 +49,6 @@ pn_bench_kept() {
     "$(drv selected 3000) $(drv selected 4000)"
 }
 
-# Each line names this program's version, the profile by its whole path and
-# the SHA-256 of its bytes, the computer and the user, and a time with its
-# offset from UTC.
-pn_record_names_its_making() {
-  local version
-  version=$(sed -nE 's/^project\(nlconf VERSION ([0-9.]+) .*/\1/p' \
-    "$(dirname "${BASH_SOURCE[0]}")/../../CMakeLists.txt")
-  expect record-names-its-making \
-    "$(printf '%s|%s|%s|True|True|True' "$version" "$(pn_win_path "$1/pair.ini")" \
-      "$(sha256sum "$1/pair.ini" | cut -c1-64)")" \
-    "$(python3 - "$1/pairs.csv" <<'EOF'
-import csv, re, sys
-with open(sys.argv[1], newline='', encoding='utf-8-sig') as f:
-    r = next(csv.DictReader(f))
-print('|'.join([r['Program Version'], r['Profile'], r['Profile SHA-256'], str(bool(r['Station'])),
-    str(bool(r['Operator'])),
-    str(bool(re.fullmatch(r'\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d', r['Date and Time'])))]))
-EOF
-)"
-}
-
 journey_pairs_in_numbers() {
   local dir=$RIG_LOGS/pairs
   mkdir -p "$dir"
@@ -113,23 +92,32 @@ journey_pairs_in_numbers() {
   expect_match pair-3-names-the-step 'Link Test: Link NG\.' "$PN_DETAILS"
   pn_bench_kept pair-3
 
-  # The record, as a CSV reader sees it.
+  # The record, as a CSV reader sees it; its first line also names this
+  # program's version, the profile by its whole path and the SHA-256 of its
+  # bytes, the computer, the user, and a time with its offset from UTC.
+  local making
+  making=$(sed -nE 's/^project\(nlconf VERSION ([0-9.]+) .*/\1/p' \
+    "$(dirname "${BASH_SOURCE[0]}")/../../CMakeLists.txt")
+  making+="|$(pn_win_path "$dir/pair.ini")|$(sha256sum "$dir/pair.ini" | cut -c1-64)|True|True|True"
   expect record-holds-the-three-pairs \
     $'PASS||No|COM5|0x02004E4C40B0A001|14|Medium|0x4E4C303031|0x02004E4C40B0A002|0x4E4C303031|OK
 PASS||Yes|COM6|0x02004E4C40B0A011|14|Medium|0x4E4C303031|0x02004E4C40B0A012|0x4E4C303031|OK
-FAIL|Link Test|No|COM5|0x02004E4C40B0A021|14|Medium|0x4E4C303031|0x02004E4C40B0A022|0x4E4C303031|NG' \
+FAIL|Link Test|No|COM5|0x02004E4C40B0A021|14|Medium|0x4E4C303031|0x02004E4C40B0A022|0x4E4C303031|NG\n'"$making" \
     "$(python3 - "$dir/pairs.csv" <<'EOF'
-import csv, sys
-with open(sys.argv[1], newline='', encoding='utf-8') as f:
+import csv, re, sys
+with open(sys.argv[1], newline='', encoding='utf-8-sig') as f:
     rows = list(csv.DictReader(f))
 for r in rows:
     print('|'.join(r[k] for k in ('Result', 'Failed Step', 'Ports Swapped', 'Master Port',
         'Master Serial Number', 'Master Channel', 'Slave Power Level', 'Master PAN ID',
         'Master Destination', 'Slave PAN ID', 'Link Test')))
+r = rows[0]
+print('|'.join([r['Program Version'], r['Profile'], r['Profile SHA-256'], str(bool(r['Station'])),
+    str(bool(r['Operator'])), str(bool(re.fullmatch(r'\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d',
+    r['Date and Time'])))]))
 EOF
 )"
   expect record-lines-end-in-crlf "4 4" "$(grep -c $'\r$' "$dir/pairs.csv") $(wc -l <"$dir/pairs.csv")"
-  pn_record_names_its_making "$dir"
 
   # A record that cannot be written: refused, with the system's reason,
   # before a byte reaches a module.

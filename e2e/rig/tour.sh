@@ -144,13 +144,10 @@ tour__run_pair() {
 tour__next_pair_crosswise() {
   drv key enter --in linkresult >/dev/null
   local reg
-  for reg in "VR 2241" "NI KOV-NL001/S" "SL 40B0A012" "SC 10"; do
-    # shellcheck disable=SC2086 # register and value are two words
-    rig_ctl set COM5 $reg >/dev/null || return 1
-  done
-  for reg in "VR 2041" "NI KOV-NL001/M" "SL 40B0A011" "SC 10"; do
-    # shellcheck disable=SC2086 # register and value are two words
-    rig_ctl set COM6 $reg >/dev/null || return 1
+  for reg in "COM5 VR 2241" "COM5 NI KOV-NL001/S" "COM5 SL 40B0A012" "COM6 VR 2041" \
+    "COM6 NI KOV-NL001/M" "COM6 SL 40B0A011"; do
+    # shellcheck disable=SC2086 # port, register and value are three words
+    rig_ctl set $reg >/dev/null || return 1
   done
   rig_ctl radio cut on >/dev/null && tour__run_pair "FAIL red"
 }
@@ -161,16 +158,12 @@ tour__record_table() {
   rig_ctl radio cut off >/dev/null
   python3 - "$TOUR_DIR/pairs.csv" >"$TOUR_DIR/record.txt" <<'PY' || return 1
 import csv, sys
-columns = ('Result', 'Failed Step', 'Ports Swapped', 'Master Port', 'Master Serial Number',
-           'Master Channel', 'Slave Port', 'Slave Serial Number', 'Link Test')
-with open(sys.argv[1], newline='', encoding='utf-8-sig') as f:
-    rows = [[r.get(c, '') for c in columns] for r in csv.DictReader(f)]
-rows.insert(0, list(columns))
-widths = [max(len(r[i]) for r in rows) for i in range(len(columns))]
-for n, r in enumerate(rows):
-    print(' | '.join(v.ljust(w) for v, w in zip(r, widths)))
-    if n == 0:
-        print('-+-'.join('-' * w for w in widths))
+cols = ('Result', 'Failed Step', 'Ports Swapped', 'Master Port', 'Master Serial Number',
+        'Slave Port', 'Slave Serial Number', 'Link Test')
+rows = [cols] + [[r[c] for c in cols] for r in
+                 csv.DictReader(open(sys.argv[1], newline='', encoding='utf-8-sig'))]
+w = [max(len(r[i]) for r in rows) for i in range(len(cols))]
+print('\n'.join(' | '.join(v.ljust(n) for v, n in zip(r, w)) for r in rows))
 PY
   convert -background white -fill black -font DejaVu-Sans-Mono -pointsize 14 \
     "label:$(<"$TOUR_DIR/record.txt")" -bordercolor white -border 12 "$TOUR_DIR/13-record.png"
