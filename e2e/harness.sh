@@ -187,7 +187,7 @@ SHARD_COUNT=${BASH_REMATCH[2]}
 step_estimate() {
   case $1 in
     16_*) echo 88 ;;
-    17_*) echo 40 ;;
+    17_* | 18_*) echo 40 ;;
     cli) echo 66 ;;
     screen_fit) echo 40 ;;
     03_* | 14_*) echo 24 ;;

@@ -15,6 +15,8 @@
 #define IDC_COPY_TO_MASTER 1001
 #define IDC_SET_DEFAULT 1002
 #define IDC_LINK_TEST 1003
+// Under both panes: the profile, the record and the session's counts.
+#define IDC_SESSION_STATUS 1004
 
 // Link test result and progress dialogs.
 #define IDC_RESULT_LABEL 2000

@@ -39,6 +39,8 @@ constexpr uint32_t SS_CENTER = 0x1;
 constexpr uint32_t SS_RIGHT = 0x2;
 constexpr uint32_t SS_CENTERIMAGE = 0x200;
 constexpr uint32_t SS_SUNKEN = 0x1000;
+constexpr uint32_t SS_NOPREFIX = 0x80;
+constexpr uint32_t SS_PATHELLIPSIS = 0x8000;
 constexpr uint32_t CBS_DROPDOWNLIST = 0x3;
 constexpr uint16_t kButtonAtom = 0x80;
 constexpr uint16_t kStaticAtom = 0x82;
@@ -302,7 +304,7 @@ std::string className(const NameOrId& windowClass) {
 }
 
 // What each kind of control of the main dialog is made of.
-enum class Kind { Group, Label, Value, PortCombo, ParamCombo, Button };
+enum class Kind { Group, Label, Value, PortCombo, ParamCombo, Button, Status };
 
 struct KindShape {
   uint16_t atom;
@@ -327,6 +329,9 @@ KindShape shapeOf(Kind kind) {
       return {kComboBoxAtom, combo, WS_EX_RIGHT};
     case Kind::Button:
       return {kButtonAtom, child | BS_PUSHBUTTON | WS_TABSTOP, 0};
+    case Kind::Status:
+      return {kStaticAtom,
+              child | SS_LEFT | SS_NOPREFIX | SS_CENTERIMAGE | SS_PATHELLIPSIS | SS_SUNKEN, 0};
   }
   return {};
 }
@@ -431,6 +436,7 @@ const Expected kMainDialog[] = {
     {K::Button, "Set Default", 1002, 200, 332, 48, 16},
     {K::Button, "Link Test", 1003, 200, 52, 48, 16},
     {K::Button, "Exit", win::IDOK, 200, 408, 48, 16},
+    {K::Status, "", 1004, 8, 428, 432, 11},
 };
 
 void expectControl(const Control& actual, uint16_t atom, const char* text, uint32_t id, int x,
@@ -460,7 +466,7 @@ TEST(MainDialogTemplate, FrameCaptionFontAndSize) {
   EXPECT_EQ(dialog.x, 0);
   EXPECT_EQ(dialog.y, 0);
   EXPECT_EQ(dialog.w, 446);
-  EXPECT_EQ(dialog.h, 429);
+  EXPECT_EQ(dialog.h, 443);
   EXPECT_TRUE(dialog.menu.isId && dialog.menu.id == 0) << "no menu";
   EXPECT_TRUE(dialog.windowClass.isId && dialog.windowClass.id == 0) << "no class of its own";
   EXPECT_EQ(utf8(dialog.caption), "NLCONF");

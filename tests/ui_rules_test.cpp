@@ -332,6 +332,22 @@ TEST_F(UiFieldColors, ExitAsksAboutEachPaneWithRedValuesAndOnlyThose) {
 
 // ---- the dialog on its monitor ----------------------------------------------
 
+TEST(UiSessionStatus, NamesProfileAndRecordOrTheirAbsenceAndAlwaysEndsInTheCounts) {
+  wchar_t text[128];
+  formatSessionStatus(L"C:\\bench\\pair.ini", L"\\\\station\\share\\pairs.csv", 12, 3, text, 128);
+  EXPECT_EQ(std::wstring(text),
+            L"Profile: pair.ini   Record: \\\\station\\share\\pairs.csv   PASS 12  FAIL 3");
+  formatSessionStatus(nullptr, L"", 0, 4000000000u, text, 128);
+  EXPECT_EQ(std::wstring(text), L"no profile   no record   PASS 0  FAIL 4000000000");
+  wchar_t small[24];
+  small[23] = L'#';
+  EXPECT_EQ(formatSessionStatus(L"a.ini", L"C:\\a\\long\\path.csv", 7, 8, small, 23), 22u);
+  EXPECT_EQ(std::wstring(small), L"Profile:PASS 7  FAIL 8");
+  EXPECT_EQ(small[23], L'#');
+  EXPECT_EQ(formatSessionStatus(L"a.ini", nullptr, 7, 8, small, 5), 0u);
+  EXPECT_EQ(small[0], 0);
+}
+
 TEST(UiDialogFit, CentredWhereItFitsElseAsLargeAsTheWorkAreaWithScrollBars) {
   const DialogPlacement fits = placeDialog(898, 829, 17, 17, {0, 0, 1920, 1040});
   EXPECT_FALSE(fits.verticalBar || fits.horizontalBar);

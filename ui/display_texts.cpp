@@ -40,3 +40,71 @@ uint32_t formatPanIdText(uint64_t panId, wchar_t* text, uint32_t size) {
 uint32_t formatAddressHalfText(uint32_t half, wchar_t* text, uint32_t size) {
   return writeHex(half, 8, text, size);
 }
+
+namespace {
+
+// Appends as much of piece as fits before the terminator.
+void appendText(wchar_t* text, uint32_t size, uint32_t* length, const wchar_t* piece) {
+  for (; *piece && *length + 1 < size; ++piece)
+    text[(*length)++] = *piece;
+  text[*length] = 0;
+}
+
+void appendNumber(wchar_t* text, uint32_t size, uint32_t* length, uint32_t value) {
+  wchar_t digits[11];
+  uint32_t count = 0;
+  do {
+    digits[count++] = static_cast<wchar_t>(L'0' + value % 10);
+    value /= 10;
+  } while (value);
+  wchar_t reversed[11];
+  for (uint32_t i = 0; i < count; ++i)
+    reversed[i] = digits[count - 1 - i];
+  reversed[count] = 0;
+  appendText(text, size, length, reversed);
+}
+
+const wchar_t* fileNameOf(const wchar_t* path) {
+  const wchar_t* name = path;
+  for (const wchar_t* p = path; *p; ++p) {
+    if (*p == L'\\' || *p == L'/')
+      name = p + 1;
+  }
+  return name;
+}
+
+}  // namespace
+
+uint32_t formatSessionStatus(const wchar_t* profilePath, const wchar_t* recordPath, uint32_t passes,
+                             uint32_t fails, wchar_t* text, uint32_t size) {
+  if (!text || size == 0)
+    return 0;
+  wchar_t counts[48];
+  uint32_t countsLength = 0;
+  appendText(counts, 48, &countsLength, L"PASS ");
+  appendNumber(counts, 48, &countsLength, passes);
+  appendText(counts, 48, &countsLength, L"  FAIL ");
+  appendNumber(counts, 48, &countsLength, fails);
+  if (countsLength + 1 > size) {
+    text[0] = 0;
+    return 0;
+  }
+  uint32_t length = 0;
+  text[0] = 0;
+  const bool profile = profilePath && profilePath[0];
+  appendText(text, size, &length, profile ? L"Profile: " : L"no profile");
+  if (profile)
+    appendText(text, size, &length, fileNameOf(profilePath));
+  appendText(text, size, &length, L"   ");
+  const bool record = recordPath && recordPath[0];
+  appendText(text, size, &length, record ? L"Record: " : L"no record");
+  if (record)
+    appendText(text, size, &length, recordPath);
+  appendText(text, size, &length, L"   ");
+  // The counts always end the text, over whatever had to give way.
+  if (length + countsLength + 1 > size)
+    length = size - 1 - countsLength;
+  text[length] = 0;
+  appendText(text, size, &length, counts);
+  return length;
+}

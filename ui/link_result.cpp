@@ -53,6 +53,7 @@ INT_PTR onResultInit(HWND dialog) {
 }
 
 INT_PTR endResultDialog(HWND dialog, INT_PTR result) {
+  noteResultWindowClosed();
   releaseFont(&linkResult.resultFontHolder, linkResult.resultLabel);
   EndDialog(dialog, result);
   return TRUE;

@@ -65,6 +65,7 @@ BOOL initMainDialog(HWND dialog) {
   clearPaneDisplay(&masterPane);
   clearPaneDisplay(&slavePane);
   takeRememberedPorts();
+  showSessionStatus();
   addExtraCommands(dialog);
   DragAcceptFiles(dialog, TRUE);
   applyButtonRules();

@@ -77,15 +77,17 @@ void loadSettingsFile(const wchar_t* path);
 // After a pane's successful Read: what a loaded file keeps waiting for it.
 void applyWaitingSettings(PaneRecord* pane);
 void onDropFiles(HDROP drop);
-void rememberStartupSettingsFile(const wchar_t* commandLine);
+// The file to load once the dialog is up; remembered is true for the last
+// session's profile, whose failure to load says so.
+void rememberStartupSettingsFile(const wchar_t* path, bool remembered);
 // Once the dialog is up, it loads the command line's file (if one was named).
 void postStartupSettingsLoad(HWND dialog);
 void loadStartupSettings();
 
 // The profile: the last settings file loaded, applied after every Read.
 const SettingsFile* loadedProfile();
-// The loaded profile's whole path and the SHA-256 (hex) of its bytes as
-// loaded; empty with none.
+// Its whole path, and the SHA-256 (hex) of its bytes as they were loaded;
+// empty while no profile is loaded.
 const wchar_t* loadedProfilePath();
 const char* loadedProfileSha256();
 void unloadProfile();
@@ -108,7 +110,15 @@ void takeRememberedPorts();
 void rememberPortPick(PaneRecord* pane);
 // "NLCONF - pair.ini" while a profile is loaded, "NLCONF" otherwise.
 void showProfileInCaption(const wchar_t* path);
+// The record's whole path; empty while no record is kept.
+const wchar_t* recordFilePath();
 void rememberText(const wchar_t* name, const wchar_t* value);
+
+// The status line under the panes (ui/session_status.cpp): the profile, the
+// record and this session's PASS and FAIL counts. After a change of profile
+// or record, show it again; after each Run Pair, count its result.
+void showSessionStatus();
+void notePairResult(bool pass);
 bool rememberedText(const wchar_t* name, wchar_t* out, DWORD chars);
 
 // The link test's screen side.

@@ -250,6 +250,7 @@ INT_PTR CALLBACK pairResultProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:
       if (wParam != IDOK && wParam != IDCANCEL)
         return FALSE;
+      noteResultWindowClosed();
       releaseFont(&resultWindow.fontHolder, resultWindow.label);
       EndDialog(dialog, 0);
       return TRUE;
@@ -402,6 +403,7 @@ void runPairCommand() {
   }
   takeDepartedPort();
   restoreBenchPicks();
+  notePairResult(lastRun.result == 0);
   static wchar_t message[kDetailsChars];
   static wchar_t details[kDetailsChars];
   failureMessage(message, kDetailsChars);
@@ -437,36 +439,37 @@ void pickRecordFile() {
   }
   lstrcpynW(recordPath, path, kPathChars);
   rememberText(kRecordValue, recordPath);
+  showSessionStatus();
+}
+
+const wchar_t* recordFilePath() {
+  return recordPath;
 }
 
 void rememberStartupArguments(const wchar_t* commandLine) {
   rememberedText(kRecordValue, recordPath, kPathChars);
+  // The profile of the last session, unless the command line names one.
+  // Whether it is still there is for its load to find out, which a share
+  // that does not answer cannot hold up.
   wchar_t profile[kPathChars] = {};
-  // The profile of the last session, unless the command line names one; a
-  // file that has gone since is no longer the profile.
-  if (rememberedText(L"Profile", profile + 1, kPathChars - 2) &&
-      GetFileAttributesW(profile + 1) != INVALID_FILE_ATTRIBUTES) {
-    profile[0] = L'"';
-    lstrcatW(profile, L"\"");
-  } else {
-    profile[0] = 0;
-  }
+  bool remembered = rememberedText(L"Profile", profile, kPathChars);
   int count = 0;
   wchar_t** arguments =
       commandLine && commandLine[0] ? CommandLineToArgvW(GetCommandLineW(), &count) : nullptr;
   for (int i = 1; arguments && i < count; ++i) {
     if (lstrcmpiW(arguments[i], L"--record") == 0 && i + 1 < count) {
-      lstrcpynW(recordPath, arguments[++i], kPathChars);
+      // Whole, so that a start from another folder appends to the same file.
+      wholePath(arguments[++i], recordPath);
       rememberText(kRecordValue, recordPath);
-    } else if (lstrlenW(arguments[i]) < static_cast<int>(kPathChars) - 2) {
-      profile[0] = L'"';
-      lstrcpyW(profile + 1, arguments[i]);
-      lstrcatW(profile, L"\"");
+    } else if (lstrlenW(arguments[i]) < static_cast<int>(kPathChars)) {
+      // As typed: its load names the folder it was looked for in.
+      lstrcpynW(profile, arguments[i], kPathChars);
+      remembered = false;
     }
   }
   if (arguments)
     LocalFree(arguments);
-  rememberStartupSettingsFile(profile);
+  rememberStartupSettingsFile(profile, remembered);
 }
 
 void takeRememberedPorts() {

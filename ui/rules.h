@@ -81,6 +81,12 @@ constexpr uint32_t kDisplayTextChars = 17;
 uint32_t formatPanIdText(uint64_t panId, wchar_t* text, uint32_t size);
 // Exactly eight upper-case hexadecimal digits ("0000FFFF").
 uint32_t formatAddressHalfText(uint32_t half, wchar_t* text, uint32_t size);
+// The main dialog's status line: the profile's file name or "no profile",
+// the record's path or "no record", and the session's PASS and FAIL counts.
+// A text too long for size is cut before the counts, which always end it.
+// Returns the length; 0 with an empty text when size cannot hold the counts.
+uint32_t formatSessionStatus(const wchar_t* profilePath, const wchar_t* recordPath, uint32_t passes,
+                             uint32_t fails, wchar_t* text, uint32_t size);
 
 // ---- commands ---------------------------------------------------------------
 

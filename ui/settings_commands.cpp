@@ -25,11 +25,15 @@ PendingSettings pendingSettings;
 // The last file loaded stays the profile until another or Unload Settings.
 SettingsFile profile;
 bool profileLoaded = false;
-// What the record names the profile by: its whole path and the digest of
-// the bytes that were loaded, not of the file as it may be now.
+// The whole path of the loaded profile and the digest of the bytes that
+// were loaded (not of the file as it may be now), for the record.
 wchar_t profilePath[kPathChars];
 char profileSha256[65];
 wchar_t startupFile[kPathChars];
+// The last session's profile rather than one the user named just now.
+bool startupFileRemembered = false;
+
+constexpr wchar_t kProfileValue[] = L"Profile";
 
 // The system's words for an error; the number alone when it has none.
 void showSystemError(const wchar_t* format, const wchar_t* path, DWORD error) {
@@ -192,7 +196,22 @@ void folderOf(const wchar_t* fullPath, wchar_t* folder) {
     cut[1] = 0;
 }
 
-void reportReadFault(const FileRead& read) {
+// One message for a remembered profile that is not there: the user did not
+// name it, so it says which file it was and that the session has none.
+void reportRememberedFault(const FileRead& read) {
+  if (read.fault == ReadFault::OpenFailed || read.fault == ReadFault::ReadFailed) {
+    showSystemError(
+        L"The remembered profile %s could not be opened:\r\n%s\r\nNLCONF starts without one.",
+        read.path, read.error);
+  } else {
+    showError(L"The remembered profile %s is not a settings file: NLCONF starts without one.",
+              read.path);
+  }
+}
+
+void reportReadFault(const FileRead& read, bool remembered) {
+  if (remembered)
+    return reportRememberedFault(read);
   const wchar_t* path = read.path;
   switch (read.fault) {
     case ReadFault::Folder:
@@ -218,7 +237,7 @@ void reportReadFault(const FileRead& read) {
 }
 
 // The file's bytes, or null after a message; the caller releases them.
-FileRead* readFileBytes(const wchar_t* path) {
+FileRead* readFileBytes(const wchar_t* path, bool remembered) {
   auto* read = new (std::nothrow) FileRead;
   if (!read) {
     showError(L"There is not enough memory to load %s.", path);
@@ -233,8 +252,13 @@ FileRead* readFileBytes(const wchar_t* path) {
     // The thread lets go of the record when the system gives up on the path.
     CloseHandle(thread);
     SetCursor(cursor);
-    showError(L"The settings file %s did not answer within %u seconds: nothing was loaded.", path,
-              unsigned(kFileAnswerMs / 1000));
+    if (remembered)
+      showError(
+          L"The remembered profile %s did not answer in %u seconds: NLCONF starts without one.",
+          path, unsigned(kFileAnswerMs / 1000));
+    else
+      showError(L"The settings file %s did not answer within %u seconds: nothing was loaded.", path,
+                unsigned(kFileAnswerMs / 1000));
     release(read);
     return nullptr;
   } else {
@@ -242,7 +266,7 @@ FileRead* readFileBytes(const wchar_t* path) {
   }
   SetCursor(cursor);
   if (read->fault != ReadFault::None) {
-    reportReadFault(*read);
+    reportReadFault(*read, remembered);
     release(read);
     return nullptr;
   }
@@ -257,8 +281,10 @@ void pickAndLoadSettings() {
     loadSettingsFile(path);
 }
 
-void loadSettingsFile(const wchar_t* path) {
-  FileRead* read = readFileBytes(path);
+namespace {
+
+void loadSettingsFrom(const wchar_t* path, bool remembered) {
+  FileRead* read = readFileBytes(path, remembered);
   if (!read)
     return;
   SettingsFile file;
@@ -267,8 +293,6 @@ void loadSettingsFile(const wchar_t* path) {
   const bool parsed = parseSettingsFile(read->bytes, read->size, path, &file, &line, message);
   char digest[65];
   sha256Hex(read->bytes, read->size, digest);
-  static wchar_t fullPath[kPathChars];
-  lstrcpynW(fullPath, read->fullPath, kPathChars);
   release(read);
   if (!parsed) {
     showError(L"%s", message);
@@ -278,10 +302,12 @@ void loadSettingsFile(const wchar_t* path) {
   if (loaded) {
     profile = file;
     profileLoaded = true;
-    lstrcpynW(profilePath, fullPath, kPathChars);
+    // Whole: the next start may be in another folder.
+    wholePath(path, profilePath);
     lstrcpynA(profileSha256, digest, sizeof profileSha256);
-    showProfileInCaption(path);
-    rememberText(L"Profile", path);
+    showProfileInCaption(profilePath);
+    rememberText(kProfileValue, profilePath);
+    showSessionStatus();
     if (file.pair.makePair)
       makePairCommand();
   }
@@ -290,6 +316,12 @@ void loadSettingsFile(const wchar_t* path) {
     showInfo(L"%s", message);
   else if (message[0])
     showError(L"%s", message);
+}
+
+}  // namespace
+
+void loadSettingsFile(const wchar_t* path) {
+  loadSettingsFrom(path, false);
 }
 
 const SettingsFile* loadedProfile() {
@@ -306,9 +338,11 @@ const char* loadedProfileSha256() {
 
 void unloadProfile() {
   profileLoaded = false;
+  profilePath[0] = 0;
   pendingSettings = PendingSettings{};
   showProfileInCaption(L"");
-  rememberText(L"Profile", L"");
+  rememberText(kProfileValue, L"");
+  showSessionStatus();
 }
 
 // What waits from the load comes first; after it, the profile at every Read.
@@ -336,20 +370,9 @@ void onDropFiles(HDROP drop) {
     loadSettingsFile(path);
 }
 
-void rememberStartupSettingsFile(const wchar_t* commandLine) {
-  const wchar_t* p = commandLine ? commandLine : L"";
-  while (*p == L' ' || *p == L'\t')
-    ++p;
-  const bool quoted = *p == L'"';
-  p += quoted ? 1 : 0;
-  DWORD n = 0;
-  while (p[n] && (quoted ? p[n] != L'"' : true) && n + 1 < kPathChars) {
-    startupFile[n] = p[n];
-    ++n;
-  }
-  while (!quoted && n && (startupFile[n - 1] == L' ' || startupFile[n - 1] == L'\t'))
-    --n;
-  startupFile[n] = 0;
+void rememberStartupSettingsFile(const wchar_t* path, bool remembered) {
+  lstrcpynW(startupFile, path ? path : L"", kPathChars);
+  startupFileRemembered = remembered;
 }
 
 void postStartupSettingsLoad(HWND dialog) {
@@ -359,6 +382,6 @@ void postStartupSettingsLoad(HWND dialog) {
 
 void loadStartupSettings() {
   if (startupFile[0])
-    loadSettingsFile(startupFile);
+    loadSettingsFrom(startupFile, startupFileRemembered);
   startupFile[0] = 0;
 }

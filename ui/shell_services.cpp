@@ -66,22 +66,73 @@ HWND failDialogCreation(const wchar_t* failureText) {
   return nullptr;
 }
 
-// Exit, Enter, Escape and the close box all come here. A second WM_CLOSE
-// (Enter pressed twice) can arrive while the question is up: it is the
+// Exit, Escape, Alt+F4 and the close box all come here. A second WM_CLOSE
+// (Escape pressed twice) can arrive while the question is up: it is the
 // same question, not a second one.
 bool userAgreesToExit(HWND dialog) {
   static bool asking = false;
-  const wchar_t* question = exitQuestion(&masterPane, &slavePane);
-  if (!question)
+  const wchar_t* unwritten = exitQuestion(&masterPane, &slavePane);
+  const wchar_t* record = recordFilePath();
+  if (!unwritten && !record[0])
     return true;
   if (asking)
     return false;
   asking = true;
+  // A session that keeps a record is a production run: it does not end
+  // unasked, whatever ended it.
+  wchar_t question[kMessageBufferChars];
+  if (record[0])
+    formatBoundedText(question, kMessageBufferChars, L"The pairs are recorded in %s.\r\n%s", record,
+                      unwritten ? unwritten : L"Exit NLCONF?");
+  else
+    lstrcpynW(question, unwritten, kMessageBufferChars);
   // No is the default: a key held down must not throw the picks away.
   const int answer =
       MessageBoxW(dialog, question, kDialogCaption, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
   asking = false;
   return answer == IDYES;
+}
+
+// Set when a result window closes, from the time of the key or click that
+// closed it.
+bool resultClosed = false;
+DWORD resultClosedAt = 0;
+
+bool isAnswerKey(const MSG* message) {
+  switch (message->message) {
+    case WM_KEYDOWN:
+    case WM_KEYUP:
+      return message->wParam == VK_RETURN || message->wParam == VK_SPACE ||
+             message->wParam == VK_ESCAPE;
+    case WM_CHAR:
+      return message->wParam == L'\r' || message->wParam == L' ' || message->wParam == 0x1B;
+    default:
+      return false;
+  }
+}
+
+// Keys the main dialog must not act on: those that belong to a result
+// window just closed (a double or triple tap, keys typed ahead while the
+// machine was busy) and a held Enter's repeats. Either would otherwise
+// reach Exit, which Enter away from a push button means.
+bool strayKey(const MSG* message) {
+  if (!mainDialog || !isAnswerKey(message) ||
+      (message->hwnd != mainDialog && !IsChild(mainDialog, message->hwnd))) {
+    return false;
+  }
+  if (resultClosed) {
+    // Signed: keys typed before the window closed count as well.
+    const LONG sinceResult = static_cast<LONG>(message->time - resultClosedAt);
+    if (sinceResult < static_cast<LONG>(GetDoubleClickTime())) {
+      // Each tap of a quick series belongs to the one before it.
+      if (message->message == WM_KEYDOWN && sinceResult > 0)
+        resultClosedAt = message->time;
+      return true;
+    }
+    resultClosed = false;
+  }
+  return message->message == WM_KEYDOWN && message->wParam == VK_RETURN &&
+         (message->lParam & (1L << 30));
 }
 
 HICON loadProgramIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
@@ -217,8 +268,20 @@ void destroyMainDialog(HWND dialog) {
   closeDialogOwner();
 }
 
+void noteResultWindowClosed() {
+  resultClosed = true;
+  resultClosedAt = static_cast<DWORD>(GetMessageTime());
+}
+
+void wholePath(const wchar_t* path, wchar_t* whole) {
+  const DWORD length = GetFullPathNameW(path, kPathChars, whole, nullptr);
+  if (length == 0 || length >= kPathChars)
+    lstrcpynW(whole, path, kPathChars);
+}
+
 void dispatchLoopMessage(MSG* message) {
-  const bool taken = translateExtraKeys(message) || scrollMainDialogByWheel(message) ||
+  const bool taken = strayKey(message) || translateExtraKeys(message) ||
+                     scrollMainDialogByWheel(message) ||
                      (IsWindow(loopDialog) && IsDialogMessageW(loopDialog, message)) ||
                      lineLogDialogMessage(message);
   if (!taken) {

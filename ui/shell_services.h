@@ -19,6 +19,9 @@ extern HBRUSH whiteBrush;
 
 // Room for a file's path, terminator included, wherever the program keeps one.
 constexpr DWORD kPathChars = 4096;
+// The path made whole against the current folder (the one NLCONF was
+// started in); as it was when the system cannot. whole holds kPathChars.
+void wholePath(const wchar_t* path, wchar_t* whole);
 
 HWND createMainDialog(HWND owner);
 INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
@@ -35,6 +38,9 @@ int showMessage(HWND owner, UINT type, const wchar_t* caption, const wchar_t* fo
 // showError is declared with the view hooks (module/view_hooks.h); this is
 // its information box, for news that is no fault.
 int showInfo(const wchar_t* format, ...);
+// A result window closed: the keys that closed it, typed ahead or pressed
+// again within the double-click time, are kept from the main dialog.
+void noteResultWindowClosed();
 
 // A system library from the system folder, never from the program's folder
 // or the current directory. Null on failure, with the last error set.

@@ -22,6 +22,7 @@
 HWND mainDialog = nullptr;
 HCURSOR arrowCursor = nullptr;
 HCURSOR waitCursor = nullptr;
+void noteResultWindowClosed() {}
 
 namespace {
 

@@ -156,6 +156,11 @@ void showPane(PaneRecord* pane, const char* nodeId, bool flowControl) {
 }
 
 void checkMainDialog() {
+  // A bench's status; a longer record path gives way in its middle on screen.
+  wchar_t status[256];
+  formatSessionStatus(L"C:\\Production\\Bench 2 profile.ini", L"C:\\Production\\pairs.csv", 99999,
+                      99999, status, 256);
+  SetDlgItemTextW(mainDialog, IDC_SESSION_STATUS, status);
   for (bool flowControl : {true, false}) {
     showPane(&masterPane, "KOV-NL001/M", flowControl);
     showPane(&slavePane, "KOV-NL001/S", flowControl);

@@ -131,7 +131,7 @@ EOF
   expect unwritable-record-nothing-sent "$sent" \
     "$(($(jr_count COM5 'host> ') + $(jr_count COM6 'host> ')))"
   expect record-unchanged "4" "$(wc -l <"$dir/pairs.csv")"
-  jr_exit_with exit-ends-with-0 drv click 1
+  jr_exit_confirmed exit-ends-with-0 drv click 1
 
   # Started again without a word: the profile and the port picks are the
   # last session's. A damaged memory means the defaults, and no box.
@@ -139,11 +139,11 @@ EOF
   drv wait msgbox 10000 >/dev/null && drv msgbox-ok >/dev/null
   expect remembered-profile-and-port 'caption="NLCONF - pair.ini" 1 Simulated Module Port (COM6)' \
     "$(drv windows | grep -o 'caption="NLCONF - pair.ini"') $(drv selected 4000)"
-  jr_exit_with exit-after-memory drv click 1
+  jr_exit_confirmed exit-after-memory drv click 1
   jr_reg add 'HKCU\Software\NLCONF' /v 'Slave Port' /t REG_SZ /d junk /f
   jr_reg add 'HKCU\Software\NLCONF' /v Profile /t REG_DWORD /d 7 /f
   jr_start_nlconf
   expect damaged-memory-means-defaults "absent 0 Simulated Module Port (COM5)" \
     "$(drv wait msgbox 3000 >/dev/null && echo box || echo absent) $(drv selected 4000)"
-  jr_exit_with exit-ends-with-0 drv click 1
+  jr_exit_confirmed exit-ends-with-0 drv click 1
 }

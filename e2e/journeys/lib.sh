@@ -224,12 +224,14 @@ jr_exit_with() {
   expect "$name" 0 "$(rig_exit_status nlconf "$EXIT_LIMIT_S")"
 }
 
-# The same after Reads: red values (a pick, or a mode the module holds
-# otherwise) make the program ask first, and the user says Yes.
+# The same after Reads or with a record kept: red values (a pick, or a mode
+# the module holds otherwise) or the record make the program ask first, and
+# the user says Yes.
 jr_exit_confirmed() {
   "${@:2}" >/dev/null
   [[ $(rig_exit_status nlconf 1) == running ]] && drv wait msgbox 5000 >/dev/null &&
-    [[ $(drv msgbox) == *" Exit anyway?" ]] && drv click 6 --in msgbox >/dev/null
+    [[ $(drv msgbox) == *" Exit anyway?" || $(drv msgbox) == *"Exit NLCONF?" ]] &&
+    drv click 6 --in msgbox >/dev/null
   expect "$1" 0 "$(rig_exit_status nlconf "$EXIT_LIMIT_S")"
 }
 
