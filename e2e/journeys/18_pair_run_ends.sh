@@ -56,5 +56,10 @@ journey_pair_run_ends() {
   expect ends-recorded-as-such "1 1" "$(grep -c ',FAIL,Write Master,Cancelled\.,' "$dir/pairs.csv") \
 $(grep -c ',FAIL,Read Slave,Communication error\. (COM6 removed),' "$dir/pairs.csv")"
   expect unplug-port-closed 0 "$(jr_pty_fds)"
+  drv key ctrl+l --input >/dev/null && drv wait "caption=NLCONF - Line Log" 5000 >/dev/null
+  expect line-log-ends-runs-as-the-result-window \
+    $'Write Master: Cancelled.\nRead Slave: Communication error. (COM6 removed)' \
+    "$(drv text 100 --in 'caption=NLCONF - Line Log' | grep -oE 'Run Pair: (PASS|FAIL - [^\\]*)' | sed 's/^Run Pair: FAIL - //')"
+  drv key escape --in "caption=NLCONF - Line Log" >/dev/null
   jr_exit_confirmed exit-ends-with-0 drv click 1
 }
