@@ -4,6 +4,7 @@
 
 #include "link/line_log.h"
 #include "module/link_test.h"
+#include "module/pair_texts.h"
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
 #include "ui/device_changes.h"
@@ -75,8 +76,7 @@ bool refuseOnePortForBoth() {
   const uint32_t port = portNumberShown(&masterPane);
   if (port == 0 || port != portNumberShown(&slavePane))
     return false;
-  showError(L"Master and Slave are both set to COM%lu: pick each module's own port.",
-            static_cast<unsigned long>(port));
+  showError(L"%s", samePortText(L"COM" + std::to_wstring(port)).c_str());
   return true;
 }
 

@@ -86,10 +86,8 @@ void loadStartupSettings();
 
 // The profile: the last settings file loaded, applied after every Read.
 const SettingsFile* loadedProfile();
-// Its whole path, and the SHA-256 (hex) of its bytes as they were loaded;
-// empty while no profile is loaded.
+// Its whole path; empty while no profile is loaded.
 const wchar_t* loadedProfilePath();
-const char* loadedProfileSha256();
 void unloadProfile();
 
 // Pairs in numbers (ui/pair_commands.cpp): the system menu's Make Pair,

@@ -14,6 +14,7 @@
 #include "link/line_log.h"
 #include "module/pair_record.h"
 #include "module/pair_run.h"
+#include "module/pair_texts.h"
 #include "module/record_file.h"
 #include "module/result_messages.h"
 #include "resources/resource_ids.h"
@@ -70,7 +71,8 @@ HWND windowOf(WindowHandle handle) {
 // crosswise is run on swapped picks, which go back to the bench afterwards.
 uint32_t benchMasterPort = 0;
 uint32_t benchSlavePort = 0;
-// Written by the worker, read by the Cancel on the GUI thread.
+// The write that a Cancel lets finish; written by the worker, read by the
+// Cancel on the GUI thread.
 std::atomic<PairStep> stepInFlight{PairStep::None};
 bool pairBodyRan = false;
 
@@ -80,7 +82,6 @@ std::wstring portsCaption() {
 }
 
 void showStep(void*, PairStep step) {
-  stepInFlight = step;
   // After a Cancel the label keeps what the Cancel said until the run ends.
   if (isCancelled(&masterPane))
     return;
@@ -92,6 +93,10 @@ void showStep(void*, PairStep step) {
   PaneRecord* asked = step == PairStep::ReadSlave ? &slavePane : &masterPane;
   SetWindowTextW(windowOf(masterPane.resetPrompt),
                  paneCaption(asked, portNumberShown(asked)).c_str());
+}
+
+void noteFinishingWrite(void*, PairStep step, bool writing) {
+  stepInFlight = writing ? step : PairStep::None;
 }
 
 // A write in flight goes on through its store, so that the module keeps
@@ -119,27 +124,16 @@ bool swapPortPicks(void*) {
   return true;
 }
 
-// The panes of a swapped run hold modules that are not on their bench
-// ports: a Write on the bench pick would reach the other module.
-void restoreBenchPicks() {
-  pickPort(windowOf(masterPane.portCombo), benchMasterPort);
-  pickPort(windowOf(slavePane.portCombo), benchSlavePort);
-  if (!lastRun.portsSwapped)
-    return;
-  for (PaneRecord* pane : {&masterPane, &slavePane}) {
-    clearPaneDisplay(pane);
-    resetPane(pane);
-  }
+bool portDeparted(void*, const PaneRecord* pane) {
+  return hasDeferredPortChange(pane);
 }
 
-// A port that departed stopped the run through its cancel event: the run
-// ends with the port's failure, not with the user's Cancel.
-void takeDepartedPort() {
-  if (lastRun.result != ResultCancelled)
+// The run ends with the port's failure; the user is told which port left.
+void nameDepartedPort() {
+  if (lastRun.result != ErrBadHandle || lastRun.detail[0])
     return;
   for (const PaneRecord* pane : {&masterPane, &slavePane}) {
     if (hasDeferredPortChange(pane)) {
-      lastRun.result = ErrBadHandle;
       formatBoundedText(lastRun.detail, kPairDetailChars, L"COM%ld removed",
                         static_cast<long>(pane->portNumber));
       return;
@@ -160,65 +154,21 @@ int32_t pairRunBody(PaneRecord* pane) {
 
 // ---- the result ------------------------------------------------------------------
 
-// What the result's message box would have said, the node identifier of the
-// step's module in it, and what does not fit or is not held.
-void failureMessage(wchar_t* out, size_t capacity) {
-  out[0] = 0;
-  if (lastRun.result == 0)
-    return;
-  const ResultMessage message = resultMessage(lastRun.result);
-  const PairModule& module =
-      lastRun.failedStep == PairStep::ReadMaster ? lastRun.master : lastRun.slave;
-  if (message.format && message.namesNodeId)
-    formatBoundedText(out, capacity, message.format, module.nodeId);
-  else if (message.format)
-    formatBoundedText(out, capacity, L"%s", message.format);
-  if (lastRun.detail[0]) {
-    const int length = lstrlenW(out);
-    formatBoundedText(out + length, capacity - static_cast<size_t>(length), L" (%s)",
-                      lastRun.detail);
-  }
-}
-
-// The port as the run used it: after a swap, not the pane's pick.
-void moduleLine(wchar_t* out, size_t capacity, const wchar_t* role, const PairModule& m) {
-  if (!m.identified) {
-    formatBoundedText(out, capacity, L"%s: not read\r\n", role);
-    return;
-  }
-  formatBoundedText(out, capacity, L"%s (COM%ld): %08lX%08lX  %hs\r\n", role,
-                    static_cast<long>(m.portNumber), static_cast<unsigned long>(m.serialHigh),
-                    static_cast<unsigned long>(m.serialLow), m.nodeId);
-}
-
-void composeDetails(wchar_t* out, const wchar_t* message) {
-  out[0] = 0;
-  int length = 0;
-  if (lastRun.result != 0) {
-    length = formatBoundedText(out, kDetailsChars, L"%s: %s\r\n", pairStepName(lastRun.failedStep),
-                               message);
-  }
-  if (length < 0)
-    length = 0;
-  moduleLine(out + length, kDetailsChars - static_cast<size_t>(length), L"Master", lastRun.master);
-  length = lstrlenW(out);
-  moduleLine(out + length, kDetailsChars - static_cast<size_t>(length), L"Slave", lastRun.slave);
-  if (lastRun.portsSwapped)
-    lstrcatW(out, L"The modules were on each other's ports: swapped for this run only.");
+std::wstring portName(uint32_t portNumber) {
+  return portNumber ? L"COM" + std::to_wstring(portNumber) : std::wstring();
 }
 
 // The line log ends the run with what the result window says.
-void logRunEnd(const wchar_t* message) {
+void logRunEnd(const std::wstring& message) {
   if (!lineLogActive())
     return;
-  wchar_t text[kDetailsChars];
-  if (lastRun.result == 0)
-    lstrcpyW(text, L"Run Pair: PASS");
-  else
-    formatBoundedText(text, kDetailsChars, L"Run Pair: FAIL - %s: %s",
-                      pairStepName(lastRun.failedStep), message);
+  const std::wstring text =
+      lastRun.result == 0
+          ? std::wstring(L"Run Pair: PASS")
+          : L"Run Pair: FAIL - " + std::wstring(pairStepName(lastRun.failedStep)) + L": " + message;
   static char bytes[3 * kDetailsChars];
-  if (WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof bytes, nullptr, nullptr) > 0) {
+  if (WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, bytes, sizeof bytes, nullptr, nullptr) >
+      0) {
     const int32_t port = lastRun.master.portNumber > 0 ? lastRun.master.portNumber
                                                        : static_cast<int32_t>(benchMasterPort);
     logNote(static_cast<uint32_t>(port), bytes);
@@ -322,41 +272,31 @@ bool refuseUnwritableRecord() {
   return true;
 }
 
-std::string computerName() {
-  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-  DWORD chars = MAX_COMPUTERNAME_LENGTH + 1;
-  return GetComputerNameW(name, &chars) ? utf8Of(name) : std::string();
-}
-
-std::string userName() {
-  wchar_t name[257] = {};  // UNLEN + 1
-  DWORD chars = 257;
-  return GetUserNameW(name, &chars) ? utf8Of(name) : std::string();
-}
-
-std::string portName(uint32_t portNumber) {
+std::string narrowPortName(uint32_t portNumber) {
   return portNumber ? "COM" + std::to_string(portNumber) : std::string();
 }
 
-RecordOutcome appendRunToRecord(const wchar_t* message) {
+RecordOutcome appendRunToRecord(const std::wstring& message) {
   const std::string path = utf8Of(recordPath);
   const std::string profilePath = utf8Of(loadedProfilePath());
-  const std::string station = computerName();
-  const std::string operatorName = userName();
+  char station[256] = {};
+  char operatorName[256] = {};
+  os::computerName(station, sizeof station);
+  os::userName(operatorName, sizeof operatorName);
   // The bench's ports: the line names them the other way round for a
   // swapped run, as they were used.
-  const std::string masterPort = portName(benchMasterPort);
-  const std::string slavePort = portName(benchSlavePort);
+  const std::string masterPort = narrowPortName(benchMasterPort);
+  const std::string slavePort = narrowPortName(benchSlavePort);
   PairRecordContext context;
   context.version = NLCONF_VERSION_TEXT;
   context.profilePath = profilePath.c_str();
-  context.profileSha256 = loadedProfileSha256();
-  context.station = station.c_str();
-  context.operatorName = operatorName.c_str();
+  context.profileSha256 = loadedProfile() ? loadedProfile()->sha256 : "";
+  context.station = station;
+  context.operatorName = operatorName;
   context.masterPort = masterPort.c_str();
   context.slavePort = slavePort.c_str();
   context.when = recordTime(os::localTime());
-  return appendPairRecord(path.c_str(), lastRun, message, context);
+  return appendPairRecord(path.c_str(), lastRun, message.c_str(), context);
 }
 
 }  // namespace
@@ -383,6 +323,8 @@ void runPairCommand() {
   pairRun.profile = loadedProfile();
   pairRun.onStep = showStep;
   pairRun.swapPorts = swapPortPicks;
+  pairRun.onFinishingWrite = noteFinishingWrite;
+  pairRun.portDeparted = portDeparted;
   lastRun = PairRunResult{};
   benchMasterPort = pickedPort(windowOf(masterPane.portCombo));
   benchSlavePort = pickedPort(windowOf(slavePane.portCombo));
@@ -396,24 +338,21 @@ void runPairCommand() {
   const int32_t started = runOnWorker(mainDialog, &masterPane, &slavePane);
   progressCancelNote = nullptr;
   if (!pairBodyRan) {
-    restoreBenchPicks();
     showError(L"%s", resultMessage(started).format ? resultMessage(started).format : L"");
     finishDeferredDeviceChanges(&masterPane);
     return;
   }
-  takeDepartedPort();
-  restoreBenchPicks();
+  nameDepartedPort();
   notePairResult(lastRun.result == 0);
-  static wchar_t message[kDetailsChars];
-  static wchar_t details[kDetailsChars];
-  failureMessage(message, kDetailsChars);
-  composeDetails(details, message);
+  const std::wstring masterPick = portName(benchMasterPort), slavePick = portName(benchSlavePort);
+  const std::wstring message = pairFailureText(lastRun, masterPick, slavePick);
+  const std::wstring details = pairResultDetails(lastRun, masterPick, slavePick, L"\r\n");
   logRunEnd(message);
   applyButtonRules();
   finishDeferredDeviceChanges(&masterPane);
   // Recorded before the result waits for its Enter; a failure is told after it.
   const RecordOutcome recorded = recordPath[0] ? appendRunToRecord(message) : RecordOutcome{};
-  showPairResult(details);
+  showPairResult(details.c_str());
   if (recorded.result != 0)
     showRecordOutcome(recorded, utf8Of(recordPath));
   keepKeyboardFocus(&masterPane);

@@ -9,7 +9,6 @@
 #include <new>
 
 #include "module/settings_file.h"
-#include "module/sha256.h"
 #include "resources/resource_ids.h"
 #include "ui/main_dialog.h"
 #include "ui/shell_services.h"
@@ -25,10 +24,7 @@ PendingSettings pendingSettings;
 // The last file loaded stays the profile until another or Unload Settings.
 SettingsFile profile;
 bool profileLoaded = false;
-// The whole path of the loaded profile and the digest of the bytes that
-// were loaded (not of the file as it may be now), for the record.
 wchar_t profilePath[kPathChars];
-char profileSha256[65];
 wchar_t startupFile[kPathChars];
 // The last session's profile rather than one the user named just now.
 bool startupFileRemembered = false;
@@ -291,8 +287,6 @@ void loadSettingsFrom(const wchar_t* path, bool remembered) {
   uint32_t line = 0;
   wchar_t message[kSettingsMessageChars];
   const bool parsed = parseSettingsFile(read->bytes, read->size, path, &file, &line, message);
-  char digest[65];
-  sha256Hex(read->bytes, read->size, digest);
   release(read);
   if (!parsed) {
     showError(L"%s", message);
@@ -304,7 +298,6 @@ void loadSettingsFrom(const wchar_t* path, bool remembered) {
     profileLoaded = true;
     // Whole: the next start may be in another folder.
     wholePath(path, profilePath);
-    lstrcpynA(profileSha256, digest, sizeof profileSha256);
     showProfileInCaption(profilePath);
     rememberText(kProfileValue, profilePath);
     showSessionStatus();
@@ -330,10 +323,6 @@ const SettingsFile* loadedProfile() {
 
 const wchar_t* loadedProfilePath() {
   return profileLoaded ? profilePath : L"";
-}
-
-const char* loadedProfileSha256() {
-  return profileLoaded ? profileSha256 : "";
 }
 
 void unloadProfile() {

@@ -64,7 +64,7 @@ journey_pairs_in_numbers() {
   drv select 4000 "$JR_COM_NAME (COM6)" >/dev/null
   pn_run_pair pair-1
   expect pair-1-passes "PASS blue" "$PN_VERDICT"
-  expect_match pair-1-names-the-modules 'Master \(COM5\): 02004E4C40B0A001  KOV-NL001/M.*Slave \(COM6\): 02004E4C40B0A002  KOV-NL001/S' \
+  expect_match pair-1-names-the-modules 'Master \(COM5\): 02004E4C40B0A001  "KOV-NL001/M".*Slave \(COM6\): 02004E4C40B0A002  "KOV-NL001/S"' \
     "$PN_DETAILS"
   expect pair-1-master-got-profile-and-pairing "1 1 1" \
     "$(jr_count COM5 'host> +"ATSC8\\r"') $(jr_count COM5 'host> +"ATPL2\\r"') $(jr_count COM5 'host> +"ATDL40B0A002\\r"')"
@@ -78,7 +78,7 @@ journey_pairs_in_numbers() {
   pn_run_pair pair-2
   expect pair-2-passes "PASS blue" "$PN_VERDICT"
   pn_bench_kept pair-2
-  expect_match pair-2-names-the-ports-as-used 'Master \(COM6\): 02004E4C40B0A011.*Slave \(COM5\).*swapped' \
+  expect_match pair-2-names-the-ports-as-used 'Master \(COM6\): 02004E4C40B0A011.*Slave \(COM5\).*the master on COM6, the slave on COM5' \
     "$PN_DETAILS"
 
   # Pair 3, plugged in the bench's way again, its radio cut: FAIL at the
