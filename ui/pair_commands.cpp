@@ -132,13 +132,12 @@ bool portDeparted(void*, const PaneRecord* pane) {
 void nameDepartedPort() {
   if (lastRun.result != ErrBadHandle || lastRun.detail[0])
     return;
-  for (const PaneRecord* pane : {&masterPane, &slavePane}) {
-    if (hasDeferredPortChange(pane)) {
-      formatBoundedText(lastRun.detail, kPairDetailChars, L"COM%ld removed",
-                        static_cast<long>(pane->portNumber));
-      return;
-    }
-  }
+  // The port as the run noted it: a failed read empties its pane.
+  const int32_t port = hasDeferredPortChange(&masterPane)  ? lastRun.master.portNumber
+                       : hasDeferredPortChange(&slavePane) ? lastRun.slave.portNumber
+                                                           : 0;
+  if (port > 0)
+    formatBoundedText(lastRun.detail, kPairDetailChars, L"COM%ld removed", static_cast<long>(port));
 }
 
 // One operation of the runner's for the pair, the slave its partner: the
