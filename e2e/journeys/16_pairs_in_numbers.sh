@@ -42,13 +42,6 @@ pn_read_back() {
     "$(jr_pane_colors 3000; jr_pane_colors 4000)"
 }
 
-# The picks are the bench's after every run, swapped or not, in the lists
-# and in what NLCONF remembers.
-pn_bench_kept() {
-  expect "$1-picks-are-the-bench" "0 $JR_COM_NAME (COM5) 1 $JR_COM_NAME (COM6)" \
-    "$(drv selected 3000) $(drv selected 4000)"
-}
-
 journey_pairs_in_numbers() {
   local dir=$RIG_LOGS/pairs
   mkdir -p "$dir"
@@ -77,7 +70,8 @@ journey_pairs_in_numbers() {
   pn_plug_in COM6 2041 KOV-NL001/M 40B0A011 40B0A012 4E4C303031
   pn_run_pair pair-2
   expect pair-2-passes "PASS blue" "$PN_VERDICT"
-  pn_bench_kept pair-2
+  expect pair-2-picks-are-the-bench-again "0 $JR_COM_NAME (COM5) 1 $JR_COM_NAME (COM6)" \
+    "$(drv selected 3000) $(drv selected 4000)"
   expect_match pair-2-names-the-ports-as-used 'Master \(COM6\): 02004E4C40B0A011.*Slave \(COM5\).*the master on COM6, the slave on COM5' \
     "$PN_DETAILS"
 
@@ -90,11 +84,8 @@ journey_pairs_in_numbers() {
   pn_run_pair pair-3
   expect pair-3-fails "FAIL red" "$PN_VERDICT"
   expect_match pair-3-names-the-step 'Link Test: Link NG\.' "$PN_DETAILS"
-  pn_bench_kept pair-3
 
-  # The record, as a CSV reader sees it; its first line also names this
-  # program's version, the profile by its whole path and the SHA-256 of its
-  # bytes, the computer, the user, and a time with its offset from UTC.
+  # The record, as a CSV reader sees it; the first line's making too.
   local making
   making=$(sed -nE 's/^project\(nlconf VERSION ([0-9.]+) .*/\1/p' \
     "$(dirname "${BASH_SOURCE[0]}")/../../CMakeLists.txt")

@@ -40,9 +40,7 @@ journey_pair_run_ends() {
     END { i = index(s, "ATCN\\r"); print substr(s, 1, i + 5) }' "$(jr_transcript COM5)")
   expect_match cancel-in-write-stores-first 'ATWR\\r.*ATCN\\r$' "$session"
 
-  # The removal is told while the slave's read still waits (Windows tells it
-  # whenever it likes): the run stops through its cancel event, and the
-  # port's departure, not the user, is its result.
+  # Removal told while the slave's read waits: the run's cancel event meets it.
   local answered
   answered=$(jr_count COM6 'module> "OK\\r"')
   drv key f5 >/dev/null
