@@ -6,6 +6,7 @@
 #include "cli/console_view.h"
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/range_test_command.h"
 #include "cli/session.h"
 #include "link/errors.h"
 #include "link/line_log.h"
@@ -304,6 +305,8 @@ int dispatch(const Options& o) {
       return writeCommand(o);
     case Command::LinkTest:
       return linkTestCommand(o);
+    case Command::RangeTest:
+      return rangeTestCommand(o);
     default:
       return pairCommand(o);
   }

@@ -1,12 +1,15 @@
 // The command line of nlconf-cli, parsed into one plain record.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "module/range_test.h"
+
 namespace cli {
 
-enum class Command { None, Help, Version, Ports, Read, Write, LinkTest, Pair };
+enum class Command { None, Help, Version, Ports, Read, Write, LinkTest, Pair, RangeTest };
 enum class Role { Any, Master, Slave };
 
 struct Options {
@@ -21,6 +24,9 @@ struct Options {
   std::string record;
   std::string log;
   bool verbose = false;
+  uint32_t count = kRangeDefaultCount;  // range-test: packets each way
+  uint32_t size = kRangeDefaultSize;    // range-test: bytes a packet
+  double minReceived = 100;             // range-test: per cent each way must reach
 };
 
 // False with a message for a command line that means nothing.

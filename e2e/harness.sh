@@ -419,6 +419,17 @@ check_cli() {
       fail "cli$i" "nlconf-cli $cmd: exit $status under Wine, $native_status on Linux; see cli$i.*"
     fi
   done
+  # range-test names the ports as each system does: its JSON is checked instead.
+  rig_run cli-range 60 nlconf-cli.exe range-test COM5 COM6 --count 20 --json
+  status=$?
+  if ((status == 0)) && python3 -c 'import json, sys; j = json.load(open(sys.argv[1]))
+d = j["directions"]
+sys.exit(0 if [(x["from"], x["to"], x["received"]) for x in d] == [("COM5", "COM6", 20),
+         ("COM6", "COM5", 20)] else 1)' "$RIG_LOGS/cli-range.out"; then
+    pass "nlconf-cli range-test: 20 packets each way, the JSON names COM5 and COM6"
+  else
+    fail cli-range "nlconf-cli range-test: exit $status; see cli-range.*"
+  fi
   rig_modules_stop
   # ports: the Ports class's devices, by number, as the dialog lists them.
   if rig_ports_set 6 "Simulated Module Port (COM6)" 5 "Simulated Module Port (COM5)" \

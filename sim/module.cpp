@@ -116,6 +116,7 @@ void Module::restart(TimeUs at) {
   pending_.clear();
   incoming_.clear();
   out_.clear();
+  looped_.clear();
   lastRx_.reset();
   joinStart_.reset();
   networkChanged_ = false;
@@ -224,6 +225,10 @@ bool Module::startsOrContinuesEscape(TimeUs at, uint8_t byte) const {
 
 void Module::receive(TimeUs at, uint8_t byte) {
   advance(at);
+  receiveNow(at, byte);
+}
+
+void Module::receiveNow(TimeUs at, uint8_t byte) {
   if (at < bootUntil_ || !awake(at))
     return;  // restarting or asleep: the byte is lost
   noteTraffic(at);
@@ -285,6 +290,8 @@ std::optional<TimeUs> Module::nextDue() const {
   consider(next, settingsDue_);
   consider(next, commandModeDue_);
   consider(next, frameDue_);
+  if (!looped_.empty())
+    consider(next, looped_.begin()->first);
   if (!incoming_.empty())
     consider(next, deliveryTime(incoming_.begin()->first));
   return next;
@@ -320,6 +327,11 @@ void Module::runDue(TimeUs t) {
   }
   if (frameDue_ && *frameDue_ <= t)
     sendFrame(*frameDue_);
+  while (!looped_.empty() && looped_.begin()->first <= t) {
+    const auto [at, byte] = *looped_.begin();
+    looped_.erase(looped_.begin());
+    receiveNow(at, byte);
+  }
   if (!incoming_.empty()) {
     const auto first = incoming_.begin();
     if (auto when = deliveryTime(first->first); when && *when <= t) {
@@ -356,9 +368,15 @@ void Module::runEscape(TimeUs t) {
 }
 
 void Module::emit(TimeUs t, const std::string& bytes) {
-  out_ += bytes;
   const TimeUs start = std::max(t, txBusyUntil_);
-  txBusyUntil_ = start + bytes.size() * byteTimeUs(line_);
+  const TimeUs byteTime = byteTimeUs(line_);
+  txBusyUntil_ = start + bytes.size() * byteTime;
+  if (loopback_) {
+    for (size_t i = 0; i < bytes.size(); ++i)
+      looped_.emplace(start + (i + 1) * byteTime, static_cast<uint8_t>(bytes[i]));
+  } else {
+    out_ += bytes;
+  }
   noteTraffic(txBusyUntil_);
 }
 

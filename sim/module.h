@@ -101,6 +101,10 @@ class Module {
   int channel() const;  // 11 to 26 from the lowest bit set in SC, 0 when none is
   // Commands understood, in order of arrival (without CR), for assertions.
   const std::vector<std::string>& commandLog() const { return log_; }
+  // A plug joining the module's data-out to its data-in stands in for the
+  // PC: what it would send the host comes back to it instead.
+  void setLoopback(bool on) { loopback_ = on; }
+  bool loopback() const { return loopback_; }
   // Bytes the module sends at a given time, unasked.
   void inject(TimeUs at, const std::string& bytes) { pending_.emplace(at, bytes); }
 
@@ -116,6 +120,7 @@ class Module {
 
   // ---- bytes from the host ----
   bool startsOrContinuesEscape(TimeUs at, uint8_t byte) const;
+  void receiveNow(TimeUs at, uint8_t byte);
   void releasePluses(TimeUs at);
   void take(TimeUs at, uint8_t byte);
   void takeData(TimeUs at, uint8_t byte);
@@ -161,6 +166,8 @@ class Module {
   std::multimap<TimeUs, std::string> pending_;   // replies not yet due
   std::multimap<TimeUs, std::string> incoming_;  // radio frames by arrival, not yet sent out
   std::string out_;
+  bool loopback_ = false;
+  std::multimap<TimeUs, uint8_t> looped_;  // bytes on their way through the plug
   TimeUs txBusyUntil_ = 0;
   std::optional<TimeUs> breakSince_;
   TimeUs activeUntil_ = 0;  // cyclic sleep: awake until then

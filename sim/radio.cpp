@@ -34,20 +34,35 @@ bool Radio::joined(const Module& module, TimeUs at) {
   return module.associationIndication(at) == 0;
 }
 
-bool Radio::loseNext() {
+// splitmix64: small, and the same on every system.
+bool Radio::drawn(int percent) {
+  if (percent <= 0)
+    return false;
+  draw_ += 0x9E3779B97F4A7C15ull;
+  uint64_t z = draw_;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  z ^= z >> 31;
+  return static_cast<int>(z % 100) < percent;
+}
+
+bool Radio::loseNext(const Module& sender) {
   if (faults.cut)
     return true;
-  if (faults.dropNext <= 0)
-    return false;
-  --faults.dropNext;
-  return true;
+  if (faults.dropNext > 0) {
+    --faults.dropNext;
+    return true;
+  }
+  const auto own = faults.lossPercentFrom.find(&sender);
+  return drawn(own != faults.lossPercentFrom.end() ? own->second : faults.lossPercent);
 }
 
 // One bit of the middle byte flips: the frame keeps its length.
 bool Radio::damageNext(std::string& payload) {
-  if (faults.corruptNext <= 0)
+  if (faults.corruptNext > 0)
+    --faults.corruptNext;
+  else if (!drawn(faults.corruptPercent))
     return false;
-  --faults.corruptNext;
   payload[payload.size() / 2] ^= 0x01;
   return true;
 }
@@ -56,7 +71,7 @@ void Radio::transmit(const Module& sender, TimeUs at, const std::string& payload
   if (payload.empty())
     return;
   ++counts_.sent;
-  if (!joined(sender, at) || loseNext()) {
+  if (!joined(sender, at) || loseNext(sender)) {
     ++counts_.lost;
     return;
   }
@@ -64,7 +79,7 @@ void Radio::transmit(const Module& sender, TimeUs at, const std::string& payload
   if (damageNext(carried))
     ++counts_.corrupted;
   // Never in the same instant: a receiver may already have been advanced to it.
-  const TimeUs arrival = at + std::max<TimeUs>(config_.latencyUs, 1);
+  const TimeUs arrival = at + std::max<TimeUs>(config_.latencyUs + faults.delayUs, 1);
   for (Module* m : modules_) {
     if (!reaches(sender, *m) || !joined(*m, arrival))
       continue;

@@ -2,10 +2,11 @@
 // of serial data; the radio brings the frame, after its latency, to every
 // attached module whose serial number is the sender's destination and that
 // shares the sender's PAN ID and channel, while neither is joining. Losses and damage are the
-// test's to order, so runs repeat exactly.
+// test's to order, or drawn at a rate from the radio's seed, so runs repeat exactly.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,12 @@ struct RadioFaults {
   int dropNext = 0;     // frames to lose, counted down
   bool cut = false;     // every frame is lost while set
   int corruptNext = 0;  // frames to arrive with one byte changed, counted down
+  // Rates in per cent, drawn per frame; a sender's own loss rate (one
+  // direction) replaces the common one.
+  int lossPercent = 0;
+  std::map<const Module*, int> lossPercentFrom;
+  int corruptPercent = 0;
+  TimeUs delayUs = 0;  // on top of the latency
 };
 
 struct RadioCounts {
@@ -43,6 +50,9 @@ class Radio {
 
   RadioFaults faults;
   const RadioCounts& counts() const { return counts_; }
+  // Where the rates' draws start; the same seed draws the same frames.
+  void seed(uint64_t value) { draw_ = value; }
+  TimeUs latencyUs() const { return config_.latencyUs; }
 
   // Called by a module whose frame is complete at `at`.
   void transmit(const Module& sender, TimeUs at, const std::string& payload);
@@ -50,12 +60,14 @@ class Radio {
  private:
   static bool reaches(const Module& from, const Module& to);
   static bool joined(const Module& module, TimeUs at);
-  bool loseNext();
+  bool loseNext(const Module& sender);
   bool damageNext(std::string& payload);
+  bool drawn(int percent);
 
   RadioConfig config_;
   std::vector<Module*> modules_;
   RadioCounts counts_;
+  uint64_t draw_ = 0;
 };
 
 }  // namespace sim

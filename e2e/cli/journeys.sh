@@ -153,5 +153,39 @@ journey_cancel() {
   ctl status | grep -q "COM5 .* command-mode 0" || fail "the module stayed in command mode"
 }
 
+# json EXPRESSION [ARG...]: a Python expression over the JSON in out (`j`,
+# the ARGs as `a`) holds.
+json() {
+  python3 -c 'import json, sys; j = json.load(open(sys.argv[1])); a = sys.argv[3:]
+sys.exit(0 if eval(sys.argv[2]) else 1)' "$work/out" "$@" || fail "not so in the JSON: $1"
+}
+
+journey_range_test() {
+  modules 5=master 6=slave
+  # As for the link test, the ports keep the line settings a read left them.
+  nlconf 0 read "$PORT5" && nlconf 0 read "$PORT6"
+  ctl radio seed 5 >/dev/null && ctl radio loss 20 >/dev/null || fail "no loss set"
+  nlconf 6 range-test "$PORT5" "$PORT6" --json
+  json 'j["mode"] == "both" and j["round_trip_ms"] is None and len(j["directions"]) == 2'
+  json 'all(d["sent"] == 100 and d["received"] + d["lost"] == 100 for d in j["directions"])'
+  json 'all(55 <= d["received_percent"] <= 95 for d in j["directions"])'
+  json '[(d["from"], d["to"]) for d in j["directions"]] == [(a[0], a[1]), (a[1], a[0])]' \
+    "$PORT5" "$PORT6"
+  nlconf 0 range-test "$PORT5" "$PORT6" --count 10 --size 64 --min-received 30
+  has out "$PORT5 -> $PORT6: sent 10, received "
+  # A cut radio: nothing arrives, each packet's wait is its bytes and the turnaround.
+  ctl radio loss 0 >/dev/null && ctl radio cut on >/dev/null || fail "no cut"
+  local start=$SECONDS
+  nlconf 6 range-test "$PORT5" "$PORT6" --count 10 --json
+  json 'all(d["received"] == 0 and d["lost"] == 10 for d in j["directions"])'
+  ((SECONDS - start <= 15)) || fail "the cut radio's test took $((SECONDS - start)) s"
+  # The far module with a loopback plug: only the master here.
+  ctl radio cut off >/dev/null && ctl loopback COM6 on >/dev/null || fail "no plug"
+  nlconf 0 range-test "$PORT5" --count 20 --min-received 90 --json
+  json 'j["mode"] == "loopback" and j["directions"][0]["sent"] == 20'
+  json '0 < j["round_trip_ms"]["min"] <= j["round_trip_ms"]["median"] <= j["round_trip_ms"]["max"]'
+  ctl status | grep -q "COM5 .* command-mode 0" || fail "the master stayed in command mode"
+}
+
 "journey_$journey" "${@:3}"
 echo "ok ($journey)"

@@ -12,6 +12,7 @@
 #include "module/link_test.h"
 #include "module/pair_run.h"
 #include "module/pane.h"
+#include "module/range_test.h"
 #include "module/read.h"
 #include "module/write.h"
 #include "sim/presets.h"
@@ -198,6 +199,26 @@ int main() {
         },
         [](Bench&) { return testLink() == 1 ? 0 : 1; },
         [](Bench& b, vw::TimeUs since) { return b.lineMs(since); });
+    // 100 packets of 32 bytes each way after the same reads; its floor adds
+    // the radio's latency once per packet, since the packets go one by one.
+    measure(
+        "range test, 100 x 32 each way", r.code, r.baud,
+        [](Bench& b) {
+          b.world.at(b.world.now(), [] {});
+          if (readBody(&masterPane) != 0)
+            return 1;
+          b.next = &slavePane;
+          return readBody(&slavePane);
+        },
+        [](Bench&) {
+          RangeResult result;
+          runRangeTest({RangeWay::BothHere, 100, 32}, &result);
+          const bool all = result.directions[0].received + result.directions[1].received == 200;
+          return result.code == 0 && all ? 0 : 1;
+        },
+        [](Bench& b, vw::TimeUs since) {
+          return b.lineMs(since) + 200 * static_cast<double>(b.radio.latencyUs()) / 1000;
+        });
   }
   // Each read a quick "+++" at 9600, each write two escapes (its own and its
   // read back's) and one poll pause for the rejoin, and every byte.
@@ -221,8 +242,10 @@ int main() {
       "\nfloor: guard delay %.0f ms before each \"+++\", module guard time %.0f ms after it,\n"
       "fixed read windows of %.0f ms where the procedure has them, one %.0f ms poll pause\n"
       "after a channel change, and every byte on the line at its rate. The link test's\n"
-      "floor counts only its bytes; the radio's latency comes on top. \"logged ms\": the\n"
-      "same operation again with the line log recording every line into its record.\n",
+      "floor counts only its bytes; the radio's latency comes on top. The range test's\n"
+      "floor is its bytes on both lines and the radio's latency for each packet (goal:\n"
+      "a ratio of 1.1 at most). \"logged ms\": the same operation again with the line\n"
+      "log recording every line into its record.\n",
       kGuardDelayMs, kModuleGuardMs, kReadWindowMs, kPollMs);
   return 0;
 }

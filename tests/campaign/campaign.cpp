@@ -140,7 +140,8 @@ void armFaults(Draw& d, stand::Stand& s, PaneRecord* pane, Operation op, Run& ru
                        std::to_string(after));
     run.allowances.mayStayInCommandMode = true;
   }
-  if (op != Operation::LinkTest && d.chance(25))
+  const bool transparent = op == Operation::LinkTest || op == Operation::RangeTest;
+  if (!transparent && d.chance(25))
     armReplyFaults(d, m, run);
   if (d.chance(6)) {
     m.faults.replyDelayUs = 500000 + d.within(2000);  // some beyond the host's patience
@@ -168,7 +169,7 @@ void armFaults(Draw& d, stand::Stand& s, PaneRecord* pane, Operation op, Run& ru
     run.allowances.cancelled = true;
     // A Link Test that works is over in a fraction of a second, with a few
     // lines each way: its cancels come early to land within it.
-    const bool brief = op == Operation::LinkTest;
+    const bool brief = transparent;
     if (d.chance(50)) {
       const TimeUs at = t0 + d.within(brief && d.chance(50) ? 300 : 8000);
       s.world.at(at, [pane] {
@@ -189,7 +190,7 @@ void armFaults(Draw& d, stand::Stand& s, PaneRecord* pane, Operation op, Run& ru
     }
   }
   if (d.chance(5)) {
-    PaneRecord* gone = op == Operation::LinkTest && d.chance(50) ? &slavePane : pane;
+    PaneRecord* gone = transparent && d.chance(50) ? &slavePane : pane;
     s.world.at(t0 + d.within(8000), [&s, gone] { s.unplug(gone); });
     run.plan.push_back("port unplugged");
     run.allowances.cancelled = true;  // the program stops the operation as on Cancel
@@ -199,13 +200,31 @@ void armFaults(Draw& d, stand::Stand& s, PaneRecord* pane, Operation op, Run& ru
     m.faults.neverAssociates = true;
     run.plan.push_back("association never completes");
   }
-  if (d.chance(6)) {
-    if (d.chance(50))
+  if (d.chance(op == Operation::RangeTest ? 40 : 6)) {
+    if (d.chance(30)) {
       s.radio.faults.cut = true;
-    else
+    } else {
       s.radio.faults.dropNext = static_cast<int>(d.below(4)) + 1;
-    run.plan.push_back("radio cut or lossy");
+      s.radio.faults.lossPercent = static_cast<int>(d.below(101));
+      s.radio.faults.corruptPercent = static_cast<int>(d.below(40));
+      s.radio.faults.delayUs = d.chance(30) ? d.within(400) : 0;
+    }
+    run.plan.push_back("radio cut, or lossy, damaging and late");
   }
+}
+
+// A range test's way, count and size; the far module of a loopback has
+// its plug in.
+void drawRange(Draw& d, stand::Stand& s, Run& run) {
+  RangeRun& r = s.rangeRun;
+  r.way = d.chance(30) ? RangeWay::FarLoopback : RangeWay::BothHere;
+  r.count = static_cast<uint32_t>(d.below(30)) + 1;
+  r.size = kRangeMinSize + static_cast<uint32_t>(d.below(kRangeMaxSize - kRangeMinSize + 1));
+  if (r.way == RangeWay::FarLoopback)
+    s.slave->setLoopback(true);
+  s.radio.seed(run.seed);
+  run.plan.push_back(std::string(r.way == RangeWay::FarLoopback ? "loopback" : "both here") + ", " +
+                     std::to_string(r.count) + " packets of " + std::to_string(r.size) + " bytes");
 }
 
 // The changes a Write makes, drawn: a channel, a baud code, other fields.
@@ -279,8 +298,9 @@ std::vector<std::string> runSeed(uint64_t seed, bool trace) {
   Draw d(seed);
   Run run;
   run.seed = seed;
-  const Operation op = d.oneOf({Operation::Read, Operation::Read, Operation::Write,
-                                Operation::Write, Operation::LinkTest, Operation::PairRun});
+  const Operation op =
+      d.oneOf({Operation::Read, Operation::Read, Operation::Write, Operation::Write,
+               Operation::LinkTest, Operation::PairRun, Operation::RangeTest});
   PaneRecord* pane = d.chance(50) ? &masterPane : &slavePane;
   const bool standard = d.chance(70);
   const uint64_t bd =
@@ -318,7 +338,7 @@ std::vector<std::string> runSeed(uint64_t seed, bool trace) {
   SettingsFile profile;
   if (op == Operation::PairRun)
     drawProfile(d, profile, run);
-  const char* const operationNames[] = {"read", "write", "link test", "pair run"};
+  const char* const operationNames[] = {"read", "write", "link test", "pair run", "range test"};
   run.plan.push_back(std::string(operationNames[static_cast<int>(op)]) +
                      (pane == &masterPane ? " master" : " slave") + ", BD " + std::to_string(bd) +
                      " NB " + std::to_string(nb) + " SB " + std::to_string(sb) +
@@ -337,8 +357,10 @@ std::vector<std::string> runSeed(uint64_t seed, bool trace) {
     makePair(&masterPane, &slavePane);
     run.plan.push_back("make pair");
   }
-  if (op == Operation::LinkTest)
+  if (op == Operation::LinkTest || op == Operation::RangeTest)
     prepared = prepare(s, &masterPane) && prepare(s, &slavePane);
+  if (op == Operation::RangeTest)
+    drawRange(d, s, run);
   if (!prepared) {
     if (trace) {
       std::printf("seed %llu: %s\n", static_cast<unsigned long long>(seed), run.plan[0].c_str());
@@ -369,7 +391,8 @@ std::vector<std::string> runSeed(uint64_t seed, bool trace) {
   // Nothing was drawn against it, and a read can find the module: it must work.
   run.allowances.faultFree = run.plan.size() == planned && pressKey && !misplaced;
   s.profile = &profile;
-  stand::Outcome o{op, pane, 0, s.world.now()};
+  stand::Outcome o{op, pane, 0, s.world.now(),
+                   s.master->commandLog().size() + s.slave->commandLog().size()};
   o.result = s.run(op, pane);
   s.world.onHostReceived = nullptr;
   std::vector<std::string> broken = stand::brokenInvariants(s, o, run.allowances);

@@ -16,6 +16,9 @@ using Broken = std::vector<std::string>;
 bool definedResult(Operation operation, int32_t result) {
   if (operation == Operation::LinkTest)
     return result == 0 || result == 1 || result == ResultCancelled;
+  if (operation == Operation::RangeTest)
+    return result == 0 || result == ResultCancelled || result == ErrNoPort || result == ErrWrite ||
+           result == ErrRead || result == ErrTimeout;
   switch (result) {
     case 0:
     case ErrBadHandle:
@@ -137,6 +140,37 @@ void checkValues(const PaneRecord* p, const sim::Module& m, Broken& broken) {
     expectSame("a sleep mode", p->sleepModeRead, m.reg("SM") & 0xFF, broken);
 }
 
+// Counts that add up, every packet accounted for once, in the time its
+// waits allow; the modules spoken to with data only.
+void checkRange(Stand& stand, const Outcome& o, const Allowances& a, Broken& broken) {
+  const RangeRun& run = stand.rangeRun;
+  const RangeResult& r = stand.rangeResult;
+  uint32_t packets = 0;
+  for (uint32_t i = 0; i < r.directionCount; ++i) {
+    const RangeDirection& d = r.directions[i];
+    packets += d.sent;
+    if (d.sent != d.received + d.lost || d.corrupted > d.lost)
+      broken.push_back("range counts do not add up in direction " + std::to_string(i));
+    if (d.sent > run.count || (o.result == 0 && d.sent != run.count))
+      broken.push_back("range direction " + std::to_string(i) + " sent " + std::to_string(d.sent) +
+                       " of " + std::to_string(run.count));
+  }
+  if (r.directionCount == 2 && r.directions[1].sent > r.directions[0].sent)
+    broken.push_back("the slave's way sent more than the master's");
+  if (a.faultFree && packets != r.directions[0].received + r.directions[1].received)
+    broken.push_back("a range test without faults lost packets");
+  // Each packet waits at most one limit; a write may first wait out CTS.
+  const vw::TimeUs limitUs = vw::ms(3 * run.size * 11 + 2 * kRangeTurnaroundMs + 2);
+  const vw::TimeUs bound = (run.count * 2 + 1) * limitUs + vw::ms(40000);
+  if (stand.world.now() - o.startedAt > bound)
+    broken.push_back("the range test took " + std::to_string(stand.world.now() - o.startedAt) +
+                     " us of virtual time");
+  if (stand.master->commandLog().size() + stand.slave->commandLog().size() != o.commandsBefore)
+    broken.push_back("a module heard a command during the range test");
+  if (stand.master->inCommandMode() || stand.slave->inCommandMode())
+    broken.push_back("a module is in command mode after the range test");
+}
+
 }  // namespace
 
 std::vector<std::string> brokenInvariants(Stand& stand, const Outcome& o, const Allowances& a) {
@@ -145,6 +179,8 @@ std::vector<std::string> brokenInvariants(Stand& stand, const Outcome& o, const 
     broken.push_back("result " + std::to_string(o.result) + " is no defined code");
   if (!a.cancelled && (o.result == ResultCancelled || o.result == ErrCancelled))
     broken.push_back("cancelled (" + std::to_string(o.result) + ") without a cancel");
+  if (o.operation == Operation::RangeTest)
+    checkRange(stand, o, a, broken);
   if (a.faultFree && o.result != (o.operation == Operation::LinkTest ? 1 : 0))
     broken.push_back("a run without faults failed with " + std::to_string(o.result));
   // A pair run answers for both panes, each for the module on the port it
@@ -159,7 +195,8 @@ std::vector<std::string> brokenInvariants(Stand& stand, const Outcome& o, const 
         programKnowsCommandMode(stand.world, port, o.startedAt)) {
       broken.push_back("the module was left in command mode");
     }
-    if (o.operation != Operation::LinkTest && !a.repliesAltered) {
+    const bool reads = o.operation != Operation::LinkTest && o.operation != Operation::RangeTest;
+    if (reads && !a.repliesAltered) {
       if (o.result == 0)
         checkValues(pane, module, broken);
       else if (pane->nodeId[0] && module.nodeId() != pane->nodeId)

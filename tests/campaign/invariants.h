@@ -25,6 +25,7 @@ struct Outcome {
   PaneRecord* pane = nullptr;
   int32_t result = 0;
   vw::TimeUs startedAt = 0;
+  size_t commandsBefore = 0;  // both modules' command logs when it started
 };
 
 constexpr vw::TimeUs kLongestOperationUs = 180 * 1000 * 1000;

@@ -79,20 +79,22 @@ int32_t Stand::runPair() {
 int32_t Stand::run(Operation operation, PaneRecord* pane) {
   if (operation == Operation::PairRun)
     return runPair();
-  // The Link Test runs on the master's operation; the slave's port watches
-  // the same event.
-  PaneRecord* owner = operation == Operation::LinkTest ? &masterPane : pane;
+  // The Link Test and the range test run on the master's operation; the
+  // slave's port watches the same event.
+  const bool both = operation == Operation::LinkTest || operation == Operation::RangeTest;
+  PaneRecord* owner = both ? &masterPane : pane;
   owner->cancelEvent = os::createEvent();
-  if (operation == Operation::LinkTest)
+  if (both)
     slavePane.cancelEvent = owner->cancelEvent;
   int32_t result = -1;
-  const int worker = world.spawn([owner, operation, &result] {
-    result = operation == Operation::Read    ? readBody(owner)
-             : operation == Operation::Write ? writeBody(owner)
-                                             : linkTestBody(owner);
+  const int worker = world.spawn([this, owner, operation, &result] {
+    result = operation == Operation::Read        ? readBody(owner)
+             : operation == Operation::Write     ? writeBody(owner)
+             : operation == Operation::RangeTest ? runRangeTest(rangeRun, &rangeResult)
+                                                 : linkTestBody(owner);
   });
   world.join(worker);
-  if (operation == Operation::LinkTest)
+  if (both)
     slavePane.cancelEvent = nullptr;
   os::closeHandle(owner->cancelEvent);
   owner->cancelEvent = nullptr;

@@ -11,6 +11,7 @@
 
 #include "module/pair_run.h"
 #include "module/pane.h"
+#include "module/range_test.h"
 #include "platform/virtual/world.h"
 #include "sim/module.h"
 #include "sim/radio.h"
@@ -18,7 +19,7 @@
 
 namespace stand {
 
-enum class Operation { Read, Write, LinkTest, PairRun };
+enum class Operation { Read, Write, LinkTest, PairRun, RangeTest };
 
 class Stand {
  public:
@@ -46,6 +47,8 @@ class Stand {
   sim::Radio radio;
   const SettingsFile* profile = nullptr;  // a pair run's
   PairRunResult pairResult;
+  RangeRun rangeRun;  // a range test's, and what it measured
+  RangeResult rangeResult;
   std::unique_ptr<sim::Module> master, slave;
 
  private:

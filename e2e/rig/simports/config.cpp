@@ -204,19 +204,35 @@ bool parseFault(const std::string& line, const std::vector<std::string>& w, Comm
 }
 
 bool parseRadio(const std::vector<std::string>& w, Command& c, std::string& error) {
-  if (w.size() != 3) {
+  const char* const kUsage =
+      "radio takes cut on|off, drop <n>, corrupt <n>, loss <percent> [COMn], "
+      "corrupt-rate <percent>, delay <ms> or seed <n>";
+  if (w.size() < 3) {
     error = "radio needs a setting and a value";
     return false;
   }
   c.what = lower(w[1]);
+  // Only a loss rate may name the sending module's port: one direction.
+  if (w.size() == 4 && !(c.what == "loss" && parsePortName(w[3], c.port))) {
+    error = kUsage;
+    return false;
+  }
+  if (w.size() > 4) {
+    error = kUsage;
+    return false;
+  }
   if (c.what == "cut")
     return parseOnOff(w[2], c.on) || (error = "radio cut takes on or off", false);
   uint64_t n = 0;
-  if ((c.what == "drop" || c.what == "corrupt") && parseDecimal(w[2], 1000000, n)) {
+  const bool rate = c.what == "loss" || c.what == "corrupt-rate";
+  const uint64_t max = rate ? 100 : c.what == "delay" ? 60000 : c.what == "seed" ? ~0ull : 1000000;
+  const bool known =
+      rate || c.what == "delay" || c.what == "seed" || c.what == "drop" || c.what == "corrupt";
+  if (known && parseDecimal(w[2], max, n)) {
     c.number = n;
     return true;
   }
-  error = "radio takes cut on|off, drop <n> or corrupt <n>";
+  error = kUsage;
   return false;
 }
 
@@ -405,10 +421,10 @@ bool parseCommand(const std::string& line, Command& c, std::string& error) {
     const char* name;
     Verb verb;
   };
-  static constexpr Named kPortVerbs[] = {{"press", Verb::kPress},   {"power", Verb::kPower},
-                                         {"fault", Verb::kFault},   {"set", Verb::kSet},
-                                         {"unplug", Verb::kUnplug}, {"plug", Verb::kPlug},
-                                         {"hold", Verb::kHold},     {"release", Verb::kRelease}};
+  static constexpr Named kPortVerbs[] = {
+      {"press", Verb::kPress}, {"power", Verb::kPower},     {"fault", Verb::kFault},
+      {"set", Verb::kSet},     {"unplug", Verb::kUnplug},   {"plug", Verb::kPlug},
+      {"hold", Verb::kHold},   {"release", Verb::kRelease}, {"loopback", Verb::kLoopback}};
   const Named* found = nullptr;
   for (const Named& n : kPortVerbs) {
     if (verb == n.name)
@@ -449,6 +465,9 @@ bool parseCommand(const std::string& line, Command& c, std::string& error) {
       error = "hold takes a port and which carriage return from now, 1 to 1000";
       return false;
     }
+    case Verb::kLoopback:
+      return (w.size() == 3 && parseOnOff(w[2], c.on)) ||
+             (error = "loopback takes a port and on or off", false);
     default:
       return w.size() == 2 || (error = verb + " takes only a port", false);
   }

@@ -39,18 +39,20 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error);
 
 // One line of the control channel.
 enum class Verb {
-  kPress,    // press COMn [after-break <ms>]
-  kPower,    // power COMn
-  kFault,    // fault COMn replace <XX|+++> <text> | withhold <XX> [times] | cts-low [ms]
-             //   | cts-ok | never-associates on|off | clear
-  kRadio,    // radio cut on|off | drop <n> | corrupt <n>
-  kSet,      // set COMn <XX> <hex>, or set COMn NI <text>
-  kUnplug,   // unplug COMn
-  kPlug,     // plug COMn
-  kHold,     // hold COMn <n>: pause the host's read of the n-th CR from now
-  kRelease,  // release COMn: let a held read go on, or disarm the pause
-  kStatus,   // status
-  kQuit,     // quit
+  kPress,     // press COMn [after-break <ms>]
+  kPower,     // power COMn
+  kFault,     // fault COMn replace <XX|+++> <text> | withhold <XX> [times] | cts-low [ms]
+              //   | cts-ok | never-associates on|off | clear
+  kRadio,     // radio cut on|off | drop <n> | corrupt <n> | loss <percent> [COMn]
+              //   | corrupt-rate <percent> | delay <ms> | seed <n>
+  kSet,       // set COMn <XX> <hex>, or set COMn NI <text>
+  kUnplug,    // unplug COMn
+  kPlug,      // plug COMn
+  kHold,      // hold COMn <n>: pause the host's read of the n-th CR from now
+  kRelease,   // release COMn: let a held read go on, or disarm the pause
+  kLoopback,  // loopback COMn on|off: a plug instead of the PC on the module's line
+  kStatus,    // status
+  kQuit,      // quit
 };
 
 struct Command {

@@ -63,6 +63,8 @@ void usage() {
                "  fault COMn replace <XX|+++> <reply, \\r \\xHH escapes> | withhold <XX> [n]\n"
                "             | cts-low [ms] | cts-ok | never-associates on|off | clear\n"
                "  radio cut on|off | radio drop <n> | radio corrupt <n>\n"
+               "  radio loss <percent> [COMn] | radio corrupt-rate <percent>\n"
+               "  radio delay <ms> | radio seed <n> | loopback COMn on|off\n"
                "  unplug COMn | plug COMn | hold COMn <nth CR> | release COMn | status | quit\n",
                presetNames().c_str(), kRunDirEnv, kControlFifo);
 }
@@ -223,6 +225,7 @@ class Server {
   std::string execute(const std::string& line);
   std::string executePortCommand(const Command& c, Port& port, TimeUs at);
   std::string executeFault(const Command& c, Port& port, TimeUs at);
+  std::string setRadio(const Command& c);
   std::string armHold(Port& port, uint64_t nthCr, TimeUs at);
   std::string releaseHold(Port& port, TimeUs at);
   std::string unplug(Port& port, TimeUs at);
@@ -653,12 +656,8 @@ std::string Server::execute(const std::string& line) {
       quit_ = true;
       return "ok: stopping";
     case Verb::kRadio:
-      if (c.what == "cut")
-        radio_.faults.cut = c.on;
-      else if (c.what == "drop")
-        radio_.faults.dropNext = static_cast<int>(*c.number);
-      else
-        radio_.faults.corruptNext = static_cast<int>(*c.number);
+      if (const std::string refused = setRadio(c); !refused.empty())
+        return refused;
       for (auto& port : ports_)
         port->transcript->event(at, "radio: " + line);
       return "ok";
@@ -670,6 +669,34 @@ std::string Server::execute(const std::string& line) {
     return "error: " + portName(c.port) + " holds no module here";
   service(*port, at);  // everything up to now happens before the command
   return executePortCommand(c, *port, at);
+}
+
+// Empty when done.
+std::string Server::setRadio(const Command& c) {
+  sim::RadioFaults& f = radio_.faults;
+  const int n = c.number ? static_cast<int>(std::min<uint64_t>(*c.number, 1000000)) : 0;
+  if (c.what == "cut") {
+    f.cut = c.on;
+  } else if (c.what == "drop") {
+    f.dropNext = n;
+  } else if (c.what == "corrupt") {
+    f.corruptNext = n;
+  } else if (c.what == "corrupt-rate") {
+    f.corruptPercent = n;
+  } else if (c.what == "delay") {
+    f.delayUs = *c.number * 1000;
+  } else if (c.what == "seed") {
+    radio_.seed(*c.number);
+  } else if (c.port == 0) {
+    f.lossPercent = n;
+    f.lossPercentFrom.clear();
+  } else {
+    Port* from = portOf(c.port);
+    if (from == nullptr || !from->module)
+      return "error: " + portName(c.port) + " holds no module here";
+    f.lossPercentFrom[from->module.get()] = n;
+  }
+  return "";
 }
 
 std::string Server::executePortCommand(const Command& c, Port& port, TimeUs at) {
@@ -707,6 +734,10 @@ std::string Server::executePortCommand(const Command& c, Port& port, TimeUs at) 
       return armHold(port, *c.number, at);
     case Verb::kRelease:
       return releaseHold(port, at);
+    case Verb::kLoopback:
+      port.module->setLoopback(c.on);
+      port.transcript->event(at, std::string("loopback plug ") + (c.on ? "in" : "out"));
+      return "ok";
     default:
       return "error: not a port command";
   }
@@ -830,7 +861,9 @@ std::string Server::status(TimeUs at) {
   const sim::RadioCounts& r = radio_.counts();
   text += "\nradio sent " + std::to_string(r.sent) + " lost " + std::to_string(r.lost) +
           " corrupted " + std::to_string(r.corrupted) + " arrivals " + std::to_string(r.arrivals) +
-          (radio_.faults.cut ? " cut" : "");
+          (radio_.faults.cut ? " cut" : "") + " loss " + std::to_string(radio_.faults.lossPercent) +
+          " corrupt-rate " + std::to_string(radio_.faults.corruptPercent) + " delay " +
+          std::to_string(radio_.faults.delayUs / 1000);
   return text;
 }
 

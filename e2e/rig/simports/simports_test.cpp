@@ -282,6 +282,12 @@ TEST(ControlLine, ReadsCommandsWithTheirArguments) {
   ASSERT_TRUE(simports::parseCommand("release com5", c, error)) << error;
   EXPECT_EQ(c.verb, simports::Verb::kRelease);
   EXPECT_EQ(c.port, 5u);
+  ASSERT_TRUE(simports::parseCommand("radio loss 20 COM6", c, error)) << error;
+  EXPECT_EQ(c.number, 20u);
+  EXPECT_EQ(c.port, 6u);
+  ASSERT_TRUE(simports::parseCommand("loopback COM6 on", c, error)) << error;
+  EXPECT_EQ(c.verb, simports::Verb::kLoopback);
+  EXPECT_TRUE(c.on);
 }
 
 TEST(ControlLine, RefusesIncompleteOrUnknownCommands) {
@@ -290,7 +296,8 @@ TEST(ControlLine, RefusesIncompleteOrUnknownCommands) {
        {"", "press", "press COM0", "jump COM5", "fault COM5 replace V 1",
         "fault COM5 withhold VR 0", "fault COM5 cts-low soon", "set COM5 BD zz", "set COM5 QQ 1",
         "radio drop many", "status now", "fault COM5 replace VR bad\\q", "hold COM5", "hold COM5 0",
-        "hold COM5 x", "release COM5 now"}) {
+        "hold COM5 x", "release COM5 now", "radio loss 101", "radio delay 5 COM5",
+        "loopback COM6"}) {
     std::string error;
     EXPECT_FALSE(simports::parseCommand(bad, c, error)) << bad;
     EXPECT_FALSE(error.empty()) << bad;

@@ -1,0 +1,134 @@
+#include "cli/range_test_command.h"
+
+#include <cstdio>
+#include <string>
+
+#include "cli/cli.h"
+#include "cli/output.h"
+#include "cli/session.h"
+#include "link/errors.h"
+#include "link/port_table.h"
+#include "module/range_test.h"
+
+namespace cli {
+
+namespace {
+
+// The port as the user named it.
+std::string nameOf(uint32_t portNumber) {
+  for (uint32_t slot : {kMasterSlot, kSlaveSlot}) {
+    if (static_cast<uint32_t>(slot == kMasterSlot ? masterPane.portNumber : slavePane.portNumber) ==
+        portNumber)
+      return shownPortName(slot);
+  }
+  return "COM" + std::to_string(portNumber);
+}
+
+std::string percentText(const RangeDirection& d) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%.1f", receivedPercent(d));
+  return text;
+}
+
+std::string msText(double ms) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%.10g", ms);
+  return text;
+}
+
+void printText(const RangeResult& r) {
+  for (uint32_t i = 0; i < r.directionCount; ++i) {
+    const RangeDirection& d = r.directions[i];
+    std::string line = nameOf(d.fromPort) + " -> " + nameOf(d.toPort) + ": sent " +
+                       std::to_string(d.sent) + ", received " + std::to_string(d.received) +
+                       ", lost " + std::to_string(d.lost) + ", corrupted " +
+                       std::to_string(d.corrupted) + ", received " + percentText(d) + " %";
+    if (d.late)
+      line += ", late " + std::to_string(d.late);
+    if (d.duplicated)
+      line += ", duplicated " + std::to_string(d.duplicated);
+    std::printf("%s\n", line.c_str());
+  }
+  if (r.way == RangeWay::FarLoopback) {
+    if (r.hasRoundTrip)
+      std::printf("Round trip: min %u ms, median %s ms, max %u ms\n", r.roundTripMinMs,
+                  msText(r.roundTripMedianMs).c_str(), r.roundTripMaxMs);
+    else
+      std::printf("Round trip: none came back\n");
+  }
+}
+
+void printJson(const RangeResult& r) {
+  std::string out = "{\"mode\": ";
+  out += r.way == RangeWay::BothHere ? "\"both\"" : "\"loopback\"";
+  out += ", \"directions\": [";
+  for (uint32_t i = 0; i < r.directionCount; ++i) {
+    const RangeDirection& d = r.directions[i];
+    out += i ? ", " : "";
+    out += "{\"from\": " + jsonString(nameOf(d.fromPort)) +
+           ", \"to\": " + jsonString(nameOf(d.toPort)) + ", \"sent\": " + std::to_string(d.sent) +
+           ", \"received\": " + std::to_string(d.received) +
+           ", \"lost\": " + std::to_string(d.lost) +
+           ", \"corrupted\": " + std::to_string(d.corrupted) +
+           ", \"received_percent\": " + percentText(d) + "}";
+  }
+  out += "], \"round_trip_ms\": ";
+  if (r.hasRoundTrip)
+    out += "{\"min\": " + std::to_string(r.roundTripMinMs) +
+           ", \"median\": " + msText(r.roundTripMedianMs) +
+           ", \"max\": " + std::to_string(r.roundTripMaxMs) + "}";
+  else
+    out += "null";
+  out += ", \"duration_ms\": " + std::to_string(r.durationMs) + "}";
+  std::printf("%s\n", out.c_str());
+}
+
+// Exact, not through the rounded share: 99.95 % is not 100 %.
+bool enoughReceived(const RangeResult& r, double minimum) {
+  for (uint32_t i = 0; i < r.directionCount; ++i) {
+    const RangeDirection& d = r.directions[i];
+    if (100.0 * d.received < minimum * d.sent)
+      return false;
+  }
+  return r.directionCount > 0;
+}
+
+}  // namespace
+
+int rangeTestCommand(const Options& o) {
+  const bool both = o.ports.size() == 2;
+  std::string message;
+  bool prepared = preparePane(&masterPane, true, o.ports[0], kMasterSlot, &message);
+  if (prepared && both)
+    prepared = preparePane(&slavePane, false, o.ports[1], kSlaveSlot, &message);
+  if (!prepared) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    releasePane(&masterPane, kMasterSlot);
+    releasePane(&slavePane, kSlaveSlot);
+    return ExitCommunication;
+  }
+  progress("Range test: " + std::to_string(o.count) + " packets of " + std::to_string(o.size) +
+           (both ? " bytes each way..." : " bytes over the loopback..."));
+  const RangeRun run{both ? RangeWay::BothHere : RangeWay::FarLoopback, o.count, o.size};
+  RangeResult result;
+  runRangeTest(run, &result);
+  int code = ExitDone;
+  const bool measured = result.code == 0 || result.code == ResultCancelled || anyCancelled();
+  if (!measured) {
+    code = failWith(result.code, &masterPane);
+  } else {
+    if (o.json)
+      printJson(result);
+    else
+      printText(result);
+    if (result.code != 0)
+      code = failWith(ResultCancelled, &masterPane);
+    else if (!enoughReceived(result, o.minReceived))
+      code = ExitLinkOrCheck;
+  }
+  releasePane(&masterPane, kMasterSlot);
+  releasePane(&slavePane, kSlaveSlot);
+  return code;
+}
+
+}  // namespace cli

@@ -1,0 +1,410 @@
+#include "module/range_test.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "link/errors.h"
+#include "link/line_log.h"
+#include "link/transfer.h"
+#include "module/read.h"
+
+namespace {
+
+constexpr uint32_t kSequenceDigits = 6;
+constexpr uint32_t kSizeDigits = 2;
+constexpr uint32_t kCrcDigits = 4;
+constexpr uint32_t kSequenceMask = 0xFFFFFF;
+constexpr uint32_t kCrcAt = kCrcDigits + 1;  // from the packet's end
+constexpr char kCr = '\r';
+
+uint16_t crc16(const char* bytes, uint32_t count) {
+  uint16_t crc = 0xFFFF;
+  for (uint32_t i = 0; i < count; ++i) {
+    crc ^= static_cast<uint16_t>(static_cast<uint8_t>(bytes[i]) << 8);
+    for (int bit = 0; bit < 8; ++bit)
+      crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021)
+                           : static_cast<uint16_t>(crc << 1);
+  }
+  return crc;
+}
+
+void putHex(char* out, uint32_t value, uint32_t digits) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  for (uint32_t i = digits; i-- > 0; value >>= 4)
+    out[i] = kDigits[value & 0xF];
+}
+
+// Only what putHex makes: anything else is damage.
+bool readHex(const char* in, uint32_t digits, uint32_t* value) {
+  uint32_t v = 0;
+  for (uint32_t i = 0; i < digits; ++i) {
+    const char c = in[i];
+    uint32_t d = 0;
+    if (c >= '0' && c <= '9')
+      d = static_cast<uint32_t>(c - '0');
+    else if (c >= 'A' && c <= 'F')
+      d = static_cast<uint32_t>(c - 'A' + 10);
+    else
+      return false;
+    v = v << 4 | d;
+  }
+  *value = v;
+  return true;
+}
+
+uint32_t bitsPerByte(const os::LineSettings& s) {
+  const uint32_t data = s.byteSize ? s.byteSize : 8;
+  const uint32_t stop = s.stopBits == os::kOneStopBit ? 1 : 2;  // 1.5 rounds up
+  return 1 + data + (s.parity != os::kNoParity ? 1 : 0) + stop;
+}
+
+uint32_t lineMs(uint32_t bytes, const os::LineSettings& s) {
+  const uint64_t baud = s.baudRate ? s.baudRate : 9600;
+  return static_cast<uint32_t>((uint64_t{bytes} * bitsPerByte(s) * 1000 + baud - 1) / baud);
+}
+
+// Ports keep what the driver had; a driver that will not say is taken at
+// the modules' default.
+os::LineSettings settingsOf(SerialPort* port) {
+  os::LineSettings s{};
+  if (!os::getLineSettings(port->handle, s) || s.baudRate == 0)
+    s = os::LineSettings{.baudRate = 9600, .byteSize = 8};
+  return s;
+}
+
+int32_t endedWait(SerialPort* port, os::Transfer& transfer, int index, uint32_t* moved) {
+  if (index != 0)
+    os::cancelTransfers(port->handle);
+  *moved = 0;
+  const bool finished = os::finishTransfer(port->handle, transfer, *moved);
+  if (index == 1)
+    return ErrCancelled;
+  if (index == 0)
+    return finished ? 0 : ErrRead;
+  return index == os::kWaitTimeout ? ErrTimeout : ErrRead;
+}
+
+// Sent without the line log's byte lines: the packet's fate is its line.
+int32_t sendPacket(SerialPort* port, const char* bytes, uint32_t size, uint32_t limitMs) {
+  if (!waitWriteReady(port))
+    return cancelRequested(port) ? ErrCancelled : ErrTimeout;
+  os::resetEvent(port->writeWait[0]);
+  os::Transfer transfer{};
+  if (!os::startWrite(port->handle, bytes, size, transfer, port->writeWait[0])) {
+    logEvent(port, "write failed");
+    return ErrWrite;
+  }
+  const int index = os::waitAny(port->writeWait, port->waitCount, limitMs);
+  uint32_t moved = 0;
+  const int32_t ended = endedWait(port, transfer, index, &moved);
+  if (ended == ErrCancelled)
+    return ended;
+  if (ended != 0 || moved != size) {
+    logEvent(port, "write not done in time");
+    return ended == ErrRead || ended == 0 ? ErrWrite : ended;
+  }
+  return 0;
+}
+
+struct Wait {
+  int32_t code = 0;  // 0, ErrCancelled or ErrRead
+  PacketFate fate = PacketFate::Lost;
+  uint32_t late = 0;
+  uint32_t duplicated = 0;
+};
+
+// True when the line settles the awaited packet's fate.
+bool settles(RangeReceiver::Line line, Wait& wait) {
+  switch (line) {
+    case RangeReceiver::Line::Expected:
+      wait.fate = PacketFate::Received;
+      return true;
+    case RangeReceiver::Line::Damaged:
+      wait.fate = PacketFate::Corrupted;
+      return true;
+    case RangeReceiver::Line::Late:
+      ++wait.late;
+      return false;
+    case RangeReceiver::Line::Duplicate:
+      ++wait.duplicated;
+      return false;
+    case RangeReceiver::Line::None:
+      return false;
+  }
+  return false;
+}
+
+// Byte by byte until the awaited packet's line, a damaged one, or the
+// deadline; a byte that lands as the wait ends still counts.
+Wait awaitPacket(SerialPort* port, RangeReceiver& receiver, uint32_t deadline) {
+  Wait wait;
+  for (;;) {
+    const int32_t left = static_cast<int32_t>(deadline - os::tickCount());
+    if (left <= 0)
+      return wait;
+    char byte = 0;
+    os::resetEvent(port->readWait[0]);
+    os::Transfer transfer{};
+    if (!os::startRead(port->handle, &byte, 1, transfer, port->readWait[0])) {
+      wait.code = ErrRead;
+      return wait;
+    }
+    const int index = os::waitAny(port->readWait, port->waitCount, static_cast<uint32_t>(left));
+    uint32_t moved = 0;
+    const int32_t ended = endedWait(port, transfer, index, &moved);
+    if (moved == 1 && settles(receiver.take(byte), wait))
+      return wait;
+    if (ended == ErrCancelled || ended == ErrRead) {
+      wait.code = ended;
+      return wait;
+    }
+    if (ended == ErrTimeout)
+      return wait;
+  }
+}
+
+struct Leg {
+  PaneRecord* senderPane = nullptr;
+  SerialPort* sender = nullptr;
+  SerialPort* receiver = nullptr;
+  uint32_t limitMs = 0;
+  RangeReceiver lines;
+  const char* name = "";
+};
+
+struct Runner {
+  RangeRun run;
+  RangeResult* result = nullptr;
+  RangePacketSink sink = nullptr;
+  void* context = nullptr;
+  Leg legs[2];
+  std::vector<uint32_t> roundTrips;
+};
+
+bool cancelled(const Runner& r) {
+  return isCancelled(&masterPane) || (r.run.way == RangeWay::BothHere && isCancelled(&slavePane));
+}
+
+void noteRoundTrip(Runner& r, uint32_t ms) {
+  RangeResult& res = *r.result;
+  r.roundTrips.push_back(ms);
+  res.roundTripMinMs = res.hasRoundTrip ? std::min(res.roundTripMinMs, ms) : ms;
+  res.roundTripMaxMs = res.hasRoundTrip ? std::max(res.roundTripMaxMs, ms) : ms;
+  res.hasRoundTrip = true;
+  std::vector<uint32_t> sorted = r.roundTrips;
+  std::sort(sorted.begin(), sorted.end());
+  const size_t n = sorted.size();
+  res.roundTripMedianMs =
+      n % 2 ? sorted[n / 2] : (static_cast<double>(sorted[n / 2 - 1]) + sorted[n / 2]) / 2;
+}
+
+void logFate(const Leg& leg, const RangePacket& p) {
+  if (!lineLogActive())
+    return;
+  static const char* const kFates[] = {"received", "lost", "corrupted"};
+  char text[128];
+  int n = std::snprintf(text, sizeof text, "range packet %u from %s %s in %u ms", p.sequence,
+                        leg.name, kFates[static_cast<int>(p.fate)], p.elapsedMs);
+  if (p.late && n > 0 && n < static_cast<int>(sizeof text))
+    n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), ", %u late", p.late);
+  if (p.duplicated && n > 0 && n < static_cast<int>(sizeof text))
+    std::snprintf(text + n, sizeof text - static_cast<size_t>(n), ", %u duplicate", p.duplicated);
+  logNote(leg.receiver->portNumber, text);
+}
+
+// 0 when the packet's fate is known, else what stopped it (uncounted).
+int32_t sendOne(Runner& r, uint32_t index, uint32_t sequence) {
+  Leg& leg = r.legs[index];
+  char packet[kRangeMaxSize];
+  makeRangePacket(sequence, r.run.size, packet);
+  leg.lines.expect(sequence, r.run.size);
+  const uint32_t start = os::tickCount();
+  if (const int32_t sent = sendPacket(leg.sender, packet, r.run.size, leg.limitMs))
+    return sent;
+  const Wait wait = awaitPacket(leg.receiver, leg.lines, start + leg.limitMs);
+  if (wait.code)
+    return wait.code;
+  RangePacket p;
+  p.direction = index;
+  p.sequence = sequence;
+  p.fate = wait.fate;
+  p.elapsedMs = os::tickCount() - start;
+  p.late = wait.late;
+  p.duplicated = wait.duplicated;
+  RangeDirection& d = r.result->directions[index];
+  ++d.sent;
+  d.late += wait.late;
+  d.duplicated += wait.duplicated;
+  if (p.fate == PacketFate::Received)
+    ++d.received;
+  else
+    ++d.lost;
+  if (p.fate == PacketFate::Corrupted)
+    ++d.corrupted;
+  if (p.fate == PacketFate::Received && r.run.way == RangeWay::FarLoopback)
+    noteRoundTrip(r, p.elapsedMs);
+  logFate(leg, p);
+  if (r.sink)
+    r.sink(r.context, p, *r.result);
+  return 0;
+}
+
+int32_t sendAll(Runner& r) {
+  const uint32_t legCount = r.result->directionCount;
+  for (uint32_t seq = 0; r.run.count == kRangeUntilStopped || seq < r.run.count; ++seq) {
+    for (uint32_t i = 0; i < legCount; ++i) {
+      if (cancelled(r))
+        return ResultCancelled;
+      if (const int32_t stopped = sendOne(r, i, seq))
+        return stopped == ErrCancelled || cancelled(r) ? ResultCancelled : stopped;
+    }
+  }
+  return 0;
+}
+
+void closePanePort(PaneRecord* pane) {
+  if (pane->port) {
+    closePort(pane->port);
+    pane->port = nullptr;
+  }
+}
+
+int32_t openFailure(int32_t opened, const Runner& r) {
+  return opened == ResultCancelled || cancelled(r) ? ResultCancelled : opened;
+}
+
+void setUpLegs(Runner& r) {
+  SerialPort* master = masterPane.port;
+  const os::LineSettings m = settingsOf(master);
+  RangeResult& res = *r.result;
+  if (r.run.way == RangeWay::FarLoopback) {
+    r.legs[0].sender = r.legs[0].receiver = master;
+    r.legs[0].limitMs = rangeRoundTripLimitMs(r.run.size, m);
+    r.legs[0].name = "master and back";
+    res.directionCount = 1;
+  } else {
+    SerialPort* slave = slavePane.port;
+    const os::LineSettings s = settingsOf(slave);
+    r.legs[0] = {&masterPane, master, slave, rangePacketLimitMs(r.run.size, m, s), {}, "master"};
+    r.legs[1] = {&slavePane, slave, master, rangePacketLimitMs(r.run.size, s, m), {}, "slave"};
+    res.directionCount = 2;
+  }
+  for (uint32_t i = 0; i < res.directionCount; ++i) {
+    res.directions[i].fromPort = r.legs[i].sender->portNumber;
+    res.directions[i].toPort = r.legs[i].receiver->portNumber;
+  }
+}
+
+}  // namespace
+
+double receivedPercent(const RangeDirection& d) {
+  return d.sent ? 100.0 * d.received / d.sent : 0.0;
+}
+
+uint32_t rangePacketLimitMs(uint32_t size, const os::LineSettings& from,
+                            const os::LineSettings& to) {
+  return lineMs(size, from) + lineMs(size, to) + kRangeTurnaroundMs;
+}
+
+uint32_t rangeRoundTripLimitMs(uint32_t size, const os::LineSettings& line) {
+  return 3 * lineMs(size, line) + 2 * kRangeTurnaroundMs;
+}
+
+void makeRangePacket(uint32_t sequence, uint32_t size, char* out) {
+  putHex(out, sequence & kSequenceMask, kSequenceDigits);
+  putHex(out + kSequenceDigits, size, kSizeDigits);
+  for (uint32_t i = kSequenceDigits + kSizeDigits; i < size - kCrcAt; ++i)
+    out[i] = static_cast<char>('a' + (sequence + i) % 26);
+  putHex(out + size - kCrcAt, crc16(out, size - kCrcAt), kCrcDigits);
+  out[size - 1] = kCr;
+}
+
+void RangeReceiver::expect(uint32_t sequence, uint32_t size) {
+  expected_ = sequence;
+  size_ = size;
+  if (seen_.size() <= sequence)
+    seen_.resize(sequence + 1, false);
+}
+
+RangeReceiver::Line RangeReceiver::take(char byte) {
+  if (byte != kCr) {
+    if (length_ + 1 < kRangeMaxSize)  // the CR is the packet's last byte
+      line_[length_++] = byte;
+    else
+      overflow_ = true;
+    return Line::None;
+  }
+  const Line line = classify();
+  length_ = 0;
+  overflow_ = false;
+  return line;
+}
+
+RangeReceiver::Line RangeReceiver::classify() {
+  const uint32_t size = length_ + 1;
+  uint32_t sequence = 0, declared = 0, crc = 0;
+  if (overflow_ || size < kRangeMinSize || size > kRangeMaxSize ||
+      !readHex(line_, kSequenceDigits, &sequence) ||
+      !readHex(line_ + kSequenceDigits, kSizeDigits, &declared) || declared != size ||
+      !readHex(line_ + size - kCrcAt, kCrcDigits, &crc) || crc != crc16(line_, size - kCrcAt))
+    return Line::Damaged;
+  // The whole line, not only its checksum: a damaged packet whose damage
+  // the checksum misses must still not count.
+  const uint32_t behind = (expected_ - sequence) & kSequenceMask;
+  const bool ours = behind <= expected_;  // else another run's, or from before this one's first
+  char want[kRangeMaxSize];
+  makeRangePacket(ours ? expected_ - behind : sequence, size, want);
+  if (std::memcmp(line_, want, length_) != 0)
+    return Line::Damaged;
+  if (behind == 0 && declared == size_ && !seen_[expected_]) {
+    seen_[expected_] = true;
+    return Line::Expected;
+  }
+  if (behind == 0 || !ours)
+    return Line::Late;
+  const uint32_t full = expected_ - behind;
+  if (seen_[full])
+    return Line::Duplicate;
+  seen_[full] = true;
+  return Line::Late;
+}
+
+int32_t runRangeTest(const RangeRun& run, RangeResult* result, RangePacketSink sink,
+                     void* context) {
+  if (!result)
+    return ErrArgument;
+  *result = RangeResult{};
+  result->way = run.way;
+  if (run.size < kRangeMinSize || run.size > kRangeMaxSize)
+    return result->code = ErrArgument;
+  // Until Stop needs a Stop: a cancel event on every pane it uses.
+  const bool stoppable =
+      masterPane.cancelEvent && (run.way == RangeWay::FarLoopback || slavePane.cancelEvent);
+  if (run.count == kRangeUntilStopped && !stoppable)
+    return result->code = ErrArgument;
+  Runner r;
+  r.run = run;
+  r.result = result;
+  r.sink = sink;
+  r.context = context;
+  const uint32_t start = os::tickCount();
+  if (const int32_t opened = openPanePort(&masterPane))
+    return result->code = openFailure(opened, r);
+  if (run.way == RangeWay::BothHere) {
+    if (const int32_t opened = openPanePort(&slavePane)) {
+      closePanePort(&masterPane);
+      return result->code = openFailure(opened, r);
+    }
+  }
+  setUpLegs(r);
+  purgePort(masterPane.port);
+  if (run.way == RangeWay::BothHere)
+    purgePort(slavePane.port);
+  result->code = sendAll(r);
+  if (run.way == RangeWay::BothHere)
+    closePanePort(&slavePane);
+  closePanePort(&masterPane);
+  result->durationMs = os::tickCount() - start;
+  return result->code;
+}

@@ -1,0 +1,152 @@
+// The range test's counts and times over the model's radio, in virtual time.
+#include "module/range_test.h"
+
+#include <cmath>
+
+#include "link/line_log.h"
+#include "tests/support/pane_fixture.h"
+
+namespace {
+
+class RangeTest : public PaneTest {
+ protected:
+  RangeResult runRange(RangeWay way, uint32_t count, uint32_t size = kRangeDefaultSize) {
+    RangeResult r;
+    runRangeTest({way, count, size}, &r);
+    EXPECT_EQ(masterPane.port, nullptr);
+    EXPECT_EQ(slavePane.port, nullptr);
+    for (uint32_t i = 0; i < r.directionCount; ++i) {
+      const RangeDirection& d = r.directions[i];
+      EXPECT_EQ(d.sent, d.received + d.lost) << "direction " << i;
+      EXPECT_LE(d.corrupted, d.lost);
+    }
+    return r;
+  }
+};
+
+TEST_F(RangeTest, CleanRadioReceivesAllAtTheFloorsPace) {
+  const vw::TimeUs start = world.now();
+  const RangeResult r = runRange(RangeWay::BothHere, 100);
+  ASSERT_EQ(r.code, 0);
+  ASSERT_EQ(r.directionCount, 2u);
+  EXPECT_EQ(r.directions[0].fromPort, 3u);
+  EXPECT_EQ(r.directions[1].fromPort, 4u);
+  for (const RangeDirection& d : r.directions) {
+    EXPECT_EQ(d.received, 100u);
+    EXPECT_EQ(d.late + d.duplicated, 0u);
+    EXPECT_DOUBLE_EQ(receivedPercent(d), 100.0);
+  }
+  // The floor: 32 bytes on both lines at 9600 8-N-1 and 3 ms of radio, 200 times.
+  EXPECT_LE(nowMs() - start / 1000.0, 1.1 * 200 * (2 * 32 * 1.0417 + 3));
+  EXPECT_FALSE(r.hasRoundTrip);
+  EXPECT_EQ(master->commandLog().size() + slave->commandLog().size(), 0u) << "no AT command";
+}
+
+// Each packet is one frame, so the radio's own tally is the truth.
+TEST_F(RangeTest, DrawnLossAndCorruptionAreToldApart) {
+  radio.seed(7);
+  radio.faults.lossPercentFrom[master.get()] = 20;
+  radio.faults.corruptPercent = 10;
+  const RangeResult r = runRange(RangeWay::BothHere, 200);
+  ASSERT_EQ(r.code, 0);
+  const RangeDirection& out = r.directions[0];
+  const RangeDirection& back = r.directions[1];
+  // Three standard deviations of the binomial around each rate.
+  EXPECT_NEAR(out.lost - out.corrupted, 0.2 * 200, 3 * std::sqrt(200 * 0.2 * 0.8));
+  EXPECT_NEAR(back.corrupted + out.corrupted, 0.1 * (400 - (out.lost - out.corrupted)),
+              3 * std::sqrt(360 * 0.1 * 0.9));
+  EXPECT_EQ(back.lost, back.corrupted) << "the slave's way loses nothing";
+  EXPECT_EQ(out.lost + back.lost, radio.counts().lost + radio.counts().corrupted);
+  EXPECT_EQ(out.corrupted + back.corrupted, radio.counts().corrupted);
+}
+
+TEST_F(RangeTest, LateAndDuplicatedLinesAreNotReceived) {
+  // Past the 168 ms wait: each packet shows up in the next one's wait.
+  radio.faults.delayUs = vw::ms(150);
+  RangeResult r = runRange(RangeWay::BothHere, 4);
+  EXPECT_EQ(r.directions[0].received, 0u);
+  EXPECT_EQ(r.directions[0].lost, 4u);
+  EXPECT_GE(r.directions[0].late, 3u);
+
+  radio.faults.delayUs = 0;
+  char copy[kRangeDefaultSize];
+  makeRangePacket(0, kRangeDefaultSize, copy);
+  slave->inject(world.now() + vw::ms(150), std::string(copy, sizeof copy));  // in packet 1's wait
+  r = runRange(RangeWay::BothHere, 3);
+  EXPECT_EQ(r.directions[0].received, 3u);
+  EXPECT_EQ(r.directions[0].duplicated, 1u);
+}
+
+TEST_F(RangeTest, LoopbackTimesTheRoundTrip) {
+  slave->setLoopback(true);
+  radio.faults.delayUs = vw::ms(20);
+  const RangeResult r = runRange(RangeWay::FarLoopback, 20);
+  ASSERT_EQ(r.code, 0);
+  ASSERT_EQ(r.directionCount, 1u);
+  EXPECT_EQ(r.directions[0].toPort, 3u);
+  EXPECT_EQ(r.directions[0].received, 20u);
+  // Three line crossings of 32 bytes (the plug's wire is one) and two radio
+  // hops of 3 + 20 ms.
+  const double expected = 3 * 32 * 1.0417 + 2 * 23;
+  ASSERT_TRUE(r.hasRoundTrip);
+  EXPECT_NEAR(r.roundTripMinMs, expected, 2);
+  EXPECT_NEAR(r.roundTripMaxMs, expected, 2);
+  EXPECT_NEAR(r.roundTripMedianMs, expected, 2);
+  EXPECT_TRUE(world.hostBytes("COM4").empty());
+}
+
+TEST_F(RangeTest, CutRadioReceivesNothingInBoundedTime) {
+  radio.faults.cut = true;
+  const RangeResult r = runRange(RangeWay::BothHere, 10);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.directions[0].lost + r.directions[1].lost, 20u);
+  EXPECT_LE(r.durationMs, 20u * (34 + 34 + kRangeTurnaroundMs) + 20);
+}
+
+TEST_F(RangeTest, CancelAtAnyInstantKeepsWhatWasMeasured) {
+  radio.seed(3);
+  radio.faults.lossPercent = 30;
+  for (uint64_t at = 0; at < 900; at += 37) {
+    prepareOperation(&masterPane);
+    prepareOperation(&slavePane);
+    const vw::TimeUs cancelAt = world.now() + vw::ms(at);
+    world.at(cancelAt, [] {
+      os::setEvent(masterPane.cancelEvent);
+      os::setEvent(slavePane.cancelEvent);
+    });
+    const RangeResult r = runRange(RangeWay::BothHere, at % 2 ? 50 : kRangeUntilStopped);
+    EXPECT_EQ(r.code, ResultCancelled) << "cancelled after " << at << " ms";
+    EXPECT_LE(world.now() - cancelAt, vw::ms(1)) << "stopped at once, after " << at << " ms";
+    for (PaneRecord* p : {&masterPane, &slavePane}) {
+      os::closeHandle(p->cancelEvent);
+      p->cancelEvent = nullptr;
+    }
+  }
+}
+
+TEST_F(RangeTest, EachPacketsFateReachesTheCallerAndTheLineLogOnce) {
+  radio.faults.dropNext = 1;
+  LineLogBuffer log;
+  setLineLogSink(appendToLineLog, &log);
+  std::vector<RangePacket> seen;
+  RangeResult r;
+  runRangeTest(
+      {RangeWay::BothHere, 5, kRangeDefaultSize}, &r,
+      [](void* context, const RangePacket& p, const RangeResult&) {
+        static_cast<std::vector<RangePacket>*>(context)->push_back(p);
+      },
+      &seen);
+  setLineLogSink(nullptr, nullptr);
+  ASSERT_EQ(seen.size(), 10u);
+  EXPECT_EQ(seen[0].fate, PacketFate::Lost);
+  EXPECT_EQ(seen[9].direction * 10 + seen[9].sequence, 14u) << "the slave's fifth";
+  const std::string text = lineLogText(log);
+  EXPECT_NE(text.find("COM4 range packet 0 from master lost"), std::string::npos) << text;
+  EXPECT_NE(text.find("COM3 range packet 4 from slave received"), std::string::npos);
+  EXPECT_EQ(text.find("COM4 range packet 0", text.find("packet 0 from master") + 1),
+            std::string::npos)
+      << "one line each";
+  EXPECT_EQ(text.find("COM3 > 0000"), std::string::npos) << "no byte lines for packets";
+}
+
+}  // namespace
