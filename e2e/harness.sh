@@ -188,6 +188,7 @@ step_estimate() {
   case $1 in
     16_*) echo 88 ;;
     17_*) echo 40 ;;
+    18_*) echo 45 ;;
     cli) echo 66 ;;
     screen_fit) echo 40 ;;
     03_* | 14_*) echo 24 ;;
