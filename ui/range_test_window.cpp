@@ -43,9 +43,9 @@ constexpr wchar_t badSize[] = L"Bytes a packet: a whole number from 16 to 100.";
 constexpr wchar_t noStart[] = L"The test could not start: the system refused a thread or an event.";
 constexpr wchar_t stopping[] = L"Stopping...";
 constexpr wchar_t copied[] = L"The result is on the clipboard.";
-// The widest a direction's line gets in use, for the window's width.
+// The widest a direction's line gets at the most packets the field takes.
 constexpr wchar_t widestLine[] =
-    L"COM10 to COM11: sent 100000, received 100000, lost 100000, corrupted 100000, "
+    L"COM10 to COM11: sent 1000000, received 1000000, lost 1000000, corrupted 1000000, "
     L"received 100.0 %";
 }  // namespace words
 
@@ -88,6 +88,7 @@ struct RangeWindow {
   HWND window = nullptr;
   HFONT font = nullptr;
   int rowHeight = 0;
+  int textHeight = 0;
   HANDLE thread = nullptr;
   HANDLE cancel = nullptr;
   bool running = false;
@@ -526,9 +527,12 @@ int layOut(int width, int height) {
   const int needed = lineWidth > noticeWidth ? lineWidth : noticeWidth;
   widest = needed + 2 * m > widest ? needed + 2 * m : widest;
   const int full = (width > widest ? width : widest) - 2 * m;
+  // A direction's line may wrap once (late and duplicated lines, counts in
+  // the millions): it has two lines' room, the others one row.
   for (int id : {kStatusId, kFirstLineId, kSecondLineId, kRoundTripId, kChartLabelId}) {
-    place(id, full);
-    nextRow();
+    const bool direction = id == kFirstLineId || id == kSecondLineId;
+    MoveWindow(item(id), x, y, full, direction ? 2 * rw.textHeight : h, TRUE);
+    y += direction ? 2 * rw.textHeight + gap : h + gap;
   }
   const int chartHeight = height - m - y;
   const int smallest = pixelsOnDisplay(120);
@@ -538,7 +542,7 @@ int layOut(int width, int height) {
 
 int contentHeight() {
   const int m = pixelsOnDisplay(8), gap = pixelsOnDisplay(6);
-  return m + 8 * (rw.rowHeight + gap) + pixelsOnDisplay(180) + m;
+  return m + 6 * (rw.rowHeight + gap) + 2 * (2 * rw.textHeight + gap) + pixelsOnDisplay(180) + m;
 }
 
 void measureRows() {
@@ -548,6 +552,7 @@ void measureRows() {
   GetTextMetricsW(dc, &metrics);
   SelectObject(dc, before);
   ReleaseDC(rw.window, dc);
+  rw.textHeight = metrics.tmHeight;
   rw.rowHeight = metrics.tmHeight + pixelsOnDisplay(8);
 }
 
