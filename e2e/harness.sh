@@ -188,8 +188,8 @@ step_estimate() {
   case $1 in
     16_*) echo 88 ;;
     17_*) echo 40 ;;
-    18_*) echo 45 ;;
-    cli) echo 66 ;;
+    18_*) echo 30 ;;
+    cli) echo 70 ;;
     screen_fit) echo 40 ;;
     03_* | 14_*) echo 24 ;;
     15_* | 07_* | link_over_wine) echo 20 ;;

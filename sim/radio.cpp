@@ -20,6 +20,7 @@ void Radio::attach(Module& module) {
 
 void Radio::detach(Module& module) {
   modules_.erase(std::remove(modules_.begin(), modules_.end(), &module), modules_.end());
+  faults.lossPercentFrom.erase(&module);  // a module made later at its address is another
   if (module.radio_ == this)
     module.radio_ = nullptr;
 }

@@ -114,7 +114,10 @@ TEST_F(RangeTest, CancelAtAnyInstantKeepsWhatWasMeasured) {
       os::setEvent(masterPane.cancelEvent);
       os::setEvent(slavePane.cancelEvent);
     });
-    const RangeResult r = runRange(RangeWay::BothHere, at % 2 ? 50 : kRangeUntilStopped);
+    // Both here for a count, and over the plug until stopped, in turns.
+    slave->setLoopback(at % 2 == 0);
+    const RangeResult r = at % 2 ? runRange(RangeWay::BothHere, 50)
+                                 : runRange(RangeWay::FarLoopback, kRangeUntilStopped);
     EXPECT_EQ(r.code, ResultCancelled) << "cancelled after " << at << " ms";
     EXPECT_LE(world.now() - cancelAt, vw::ms(1)) << "stopped at once, after " << at << " ms";
     for (PaneRecord* p : {&masterPane, &slavePane}) {
