@@ -95,6 +95,7 @@ struct RangeWindow {
   bool stopAsked = false;
   bool portLost = false;
   bool hasResult = false;
+  bool failureShown = false;  // until the user changes the way or the count
   RangeRun run;
   RangeResult workerResult;  // the worker's until it is joined
   RangeResult shown;
@@ -126,7 +127,10 @@ std::wstring statusNow() {
     return rw.stopAsked ? words::stopping : rangeStatusLine(rw.shown, rw.run.count, true, false);
   if (!rw.notice.empty())
     return rw.notice;
-  if (!offeredNow())
+  // What stopped the last run stays in sight until the user moves on; the
+  // panes it emptied would otherwise only say to read them again.
+  const bool failed = rw.portLost || (rw.shown.code != 0 && rw.shown.code != ResultCancelled);
+  if (!offeredNow() && !(rw.hasResult && rw.failureShown && failed))
     return wayPicked() == RangeWay::BothHere ? words::readBoth : words::readMaster;
   return rw.hasResult ? rangeStatusLine(rw.shown, rw.run.count, false, rw.portLost) : words::ready;
 }
@@ -397,7 +401,7 @@ void endRun() {
   rw.running = rw.stopAsked = false;
   takeHandover();
   rw.shown = rw.workerResult;
-  rw.hasResult = true;
+  rw.hasResult = rw.failureShown = true;
   logRunEnd();
   if (mainDialog)
     EnableWindow(mainDialog, TRUE);
@@ -631,6 +635,7 @@ LRESULT onCommand(WORD id, WORD code) {
     case kUntilStopId:
       if (code == BN_CLICKED) {
         rw.notice.clear();
+        rw.failureShown = false;
         showControls();
       }
       break;

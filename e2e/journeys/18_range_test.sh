@@ -3,7 +3,8 @@
 # each way over a radio that loses a fifth of them; the window answers while
 # it runs and holds the dialog, the counts add up to what was sent, the
 # share is what such a radio gives, the line log has a line per packet,
-# Copy puts the result on the clipboard and Stop ends a run until Stop.
+# Copy puts the result on the clipboard, Stop ends a run until Stop, and a
+# port that goes away ends a run.
 
 JR_RANGE_WINDOW="caption=NLCONF - Range Test"
 
@@ -85,6 +86,16 @@ journey_range_test() {
   note "$status, $(($(now_ms) - t0)) ms after Stop; $(jr_range_text 211)"
   expect_match stop-ends-until-stop "^Stopped after " "$status"
   check stop-ends-within-1s test "$(($(now_ms) - t0))" -lt 1000
+  # A port that goes away mid-run stops it, says so, and frees the dialog.
+  drv click 1 --in "$JR_RANGE_WINDOW" >/dev/null
+  sleep 1
+  drv devicechange remove COM6 >/dev/null
+  t0=$(now_ms)
+  until [[ $(jr_range_text 210) != Running* ]] || (($(now_ms) - t0 > 5000)); do sleep 0.05; done
+  expect_match unplugged-says-so "^A port went away: stopped after " "$(jr_range_text 210)"
+  expect_match unplugged-frees-the-dialog " main visible enabled " "$(drv windows | grep ' main ')"
+  expect unplugged-slave-pane-emptied "4003 " "$(jr_values 4003)"
+  expect start-not-offered-without-the-slave "1 disabled" "$(drv state 1 --in "$JR_RANGE_WINDOW")"
   drv close "$JR_RANGE_WINDOW" >/dev/null
   expect ports-closed-after-the-test 0 "$(jr_pty_fds)"
   jr_exit_confirmed exit-ends-with-0 drv click 1
