@@ -96,6 +96,9 @@ journey_range_test() {
   expect_match unplugged-frees-the-dialog " main visible enabled " "$(drv windows | grep ' main ')"
   expect unplugged-slave-pane-emptied "4003 " "$(jr_values 4003)"
   expect start-not-offered-without-the-slave "1 disabled" "$(drv state 1 --in "$JR_RANGE_WINDOW")"
+  drv key ctrl+c --in "$JR_RANGE_WINDOW" >/dev/null
+  expect_match ctrl-c-copies-what-stopped-it "COM5 to COM6: .*A port went away" \
+    "$(drv clipboard | tr -d '\n')"
   drv close "$JR_RANGE_WINDOW" >/dev/null
   expect ports-closed-after-the-test 0 "$(jr_pty_fds)"
   jr_exit_confirmed exit-ends-with-0 drv click 1
