@@ -147,6 +147,15 @@ void showCounts() {
   InvalidateRect(item(kChartId), nullptr, FALSE);
 }
 
+void focusFirstButton() {
+  for (int id : {int(kStopId), int(IDOK), int(kCopyId), int(IDCANCEL)}) {
+    if (IsWindowEnabled(item(id))) {
+      SetFocus(item(id));
+      return;
+    }
+  }
+}
+
 void showControls() {
   const bool idle = !rw.running;
   for (int id : {kBothId, kLoopbackId, kUntilStopId, kSizeId})
@@ -155,10 +164,11 @@ void showControls() {
   EnableWindow(item(IDOK), idle && offeredNow());
   EnableWindow(item(kStopId), rw.running && !rw.stopAsked);
   EnableWindow(item(kCopyId), rw.hasResult || rw.running);
-  // A disabled control must not keep the keys.
+  // A disabled control must not keep the keys; a window in the background
+  // is left alone, as setting its focus would bring it up.
   HWND focus = GetFocus();
-  if (!focus || (IsChild(rw.window, focus) && !IsWindowEnabled(focus)))
-    SetFocus(item(rw.running ? kStopId : kCopyId));
+  if (GetActiveWindow() == rw.window && (!focus || !IsWindowEnabled(focus)))
+    focusFirstButton();
   showCounts();
 }
 
@@ -719,7 +729,7 @@ void showRangeTestWindow(HWND dialog) {
   showControls();
   ShowWindow(rw.window, SW_SHOWNORMAL);
   SetForegroundWindow(rw.window);
-  SetFocus(item(IsWindowEnabled(item(IDOK)) ? IDOK : kCopyId));
+  focusFirstButton();
 }
 
 void updateRangeTestWindow() {
