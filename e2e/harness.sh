@@ -188,7 +188,7 @@ step_estimate() {
   case $1 in
     16_*) echo 88 ;;
     17_*) echo 40 ;;
-    18_*) echo 30 ;;
+    18_*) echo 33 ;;
     cli) echo 70 ;;
     screen_fit) echo 40 ;;
     03_* | 14_*) echo 24 ;;

@@ -3,8 +3,8 @@
 # each way over a radio that loses a fifth of them; the window answers while
 # it runs and holds the dialog, the counts add up to what was sent, the
 # share is what such a radio gives, the line log has a line per packet,
-# Copy puts the result on the clipboard, Stop ends a run until Stop, and a
-# port that goes away ends a run.
+# Copy puts the result on the clipboard, Stop ends a run until Stop, a
+# port that goes away ends a run, and the loopback way times round trips.
 
 JR_RANGE_WINDOW="caption=NLCONF - Range Test"
 
@@ -99,6 +99,19 @@ journey_range_test() {
   drv key ctrl+c --in "$JR_RANGE_WINDOW" >/dev/null
   expect_match ctrl-c-copies-what-stopped-it "COM5 to COM6: .*A port went away" \
     "$(drv clipboard | tr -d '\n')"
+  # The far module's plug sends each packet back; only the master is needed.
+  expect_match plug-on-the-far-module "^ok" "$(rig_ctl loopback COM6 on)"
+  drv click 202 --in "$JR_RANGE_WINDOW" >/dev/null
+  drv click 205 --in "$JR_RANGE_WINDOW" >/dev/null
+  drv settext 204 10 --in "$JR_RANGE_WINDOW" >/dev/null
+  drv click 1 --in "$JR_RANGE_WINDOW" >/dev/null
+  t0=$(now_ms)
+  until [[ $(jr_range_text 210) != Running* ]] || (($(now_ms) - t0 > 10000)); do sleep 0.1; done
+  note "loopback: $(jr_range_text 211); $(jr_range_text 213)"
+  expect_match loopback-done "^Done in " "$(jr_range_text 210)"
+  expect_match loopback-all-back "^COM5 to COM5: sent 10, received 10, lost 0," "$(jr_range_text 211)"
+  expect_match loopback-round-trip "^Round trip: min [0-9]+ ms, median [0-9.]+ ms, max [0-9]+ ms$" \
+    "$(jr_range_text 213)"
   drv close "$JR_RANGE_WINDOW" >/dev/null
   expect ports-closed-after-the-test 0 "$(jr_pty_fds)"
   jr_exit_confirmed exit-ends-with-0 drv click 1
