@@ -188,6 +188,7 @@ step_estimate() {
   case $1 in
     16_*) echo 88 ;;
     17_*) echo 40 ;;
+    19_*) echo 33 ;;
     cli) echo 90 ;;
     screen_fit) echo 40 ;;
     03_* | 14_*) echo 24 ;;

@@ -1,11 +1,12 @@
 # shellcheck shell=bash
 # A short guided tour of NLCONF's main job, driven through its window as a
 # user would: read both modules, change the channel (red) and copy it to the
-# slave, write both, run the Link Test, open the line log; then a Link Test
-# without radio and a Read that asks for the reset key; then a production
-# run of two pairs with a profile and a record, the second plugged in
-# crosswise and without radio. A picture after each step in TOUR_DIR, then
-# what each shows and what went over each line.
+# slave, write both, run the Link Test, open the line log, run a Range Test
+# over a radio that loses packets, in the Range Test's window; then a Link
+# Test without radio and a Read that asks for the reset key; then a
+# production run of two pairs with a profile and a record, the second
+# plugged in crosswise and without radio. A picture after each step in
+# TOUR_DIR, then what each shows and what went over each line.
 # Sourced by scripts/run.sh after the rig (e2e/rig/rig.sh) has started
 # NLCONF, its driver and the modules on COM5 and COM6 with transcripts in
 # TOUR_TRANSCRIPTS.
@@ -169,6 +170,27 @@ PY
     "label:$(<"$TOUR_DIR/record.txt")" -bordercolor white -border 12 "$TOUR_DIR/13-record.png"
 }
 
+# ---- range test (its own section, kept apart for merges) ----
+# A radio that loses a fifth of its frames; the Range Test window (Ctrl+R)
+# runs its default 100 packets each way to the end.
+tour__range_test() {
+  local window="caption=NLCONF - Range Test" i status=
+  rig_ctl radio loss 20 >/dev/null && drv key ctrl+r --input >/dev/null &&
+    drv wait "$window" 5000 >/dev/null && drv click 1 --in "$window" >/dev/null || return 1
+  for ((i = 0; i < 600; i++)); do
+    status=$(drv text 210 --in "$window")
+    [[ $status == Running* ]] || break
+    sleep 0.2
+  done
+  [[ $status == "Done in "* ]]
+}
+
+tour__range_test_end() {
+  drv key escape --in "caption=NLCONF - Range Test" >/dev/null
+  rig_ctl radio loss 0 >/dev/null
+}
+# ---- end of range test ----
+
 # Runs the tour; prints what each picture shows. False if a step failed.
 tour_run() {
   mkdir -p "$TOUR_DIR"
@@ -188,6 +210,9 @@ tour_run() {
   tour__step 07-line-log "the line log (Ctrl+L): what went over each line, the Link Test's text last" \
     tour__open_line_log
   tour__close_line_log
+  tour__step 07b-range-test "the Range Test (Ctrl+R) over a radio losing 20 %: 100 packets each way, counts, share and chart" \
+    tour__range_test
+  tour__range_test_end
   tour__step 08-link-ng "the radio cut: the Link Test says \"Link NG.\" in red" \
     tour__link_test_with_radio_cut
   tour__radio_back
