@@ -18,6 +18,7 @@ enum ExitCode : int {
   ExitWrongRole = 4,
   ExitCancelled = 5,
   ExitLinkOrCheck = 6,
+  ExitOutput = 7,
 };
 
 // Arguments as UTF-8; returns the exit code.
@@ -40,9 +41,17 @@ std::vector<PortEntry> listPorts();
 bool bindPort(const std::string& name, uint32_t preferred, uint32_t* number, std::string* shown,
               std::string* message);
 
+// Whether two names designate one port (the same device under two paths,
+// or one COM name spelt two ways). Nothing is opened.
+bool samePort(const std::string& a, const std::string& b);
+
+// A profile's whole path, as the record names it.
+std::string wholePath(const std::string& name);
+
 bool stderrIsTerminal();
-// A file named in UTF-8; null when it cannot be opened.
-FILE* openFile(const std::string& name, const char* mode);
+// Told once the command has left its modules as Cancel does and closed its
+// ports, before the results are flushed and the guard time waited out.
+void modulesReleased();
 
 // ---- text ---------------------------------------------------------------------------
 
