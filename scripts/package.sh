@@ -214,6 +214,18 @@ offers=$(complete_words nlconf-cli write P --role slave --set "" | sed 's/\\//g'
 [[ $(wc -l <<<"$takes") -ge 40 && $offers == "$takes" ]] ||
   fail "write --set completes what the program does not take, or misses some:" \
     "$(diff <(echo "$offers") <(echo "$takes") | tr '\n' ' ')"
+# Each command and its options, as the program's help names them.
+commands=$("$check/root/usr/bin/nlconf-cli" --help | sed -nE 's/^  nlconf-cli ([a-z][a-z-]*).*/\1/p' |
+  grep -vx help | LC_ALL=C sort -u)
+[[ $(complete_words nlconf-cli "" | grep -v '^-' | grep -vx help | LC_ALL=C sort) == "$commands" ]] ||
+  fail "the completion's commands are not the program's: $(echo $commands)"
+for command in $commands; do
+  listed=$("$check/root/usr/bin/nlconf-cli" help "$command" | sed -n '/^Options:/,/^$/p' |
+    awk '$1 ~ /^-/ { print $1 }' | LC_ALL=C sort)
+  offered=$(complete_words nlconf-cli "$command" - | grep -vx -- --help | LC_ALL=C sort)
+  [[ -n $listed && $offered == "$listed" ]] ||
+    fail "$command completes $(echo $offered), its help lists $(echo $listed)"
+done
 # The manual page lists them too (the channels as a range).
 while IFS= read -r key; do
   entries=$(refusal "$key=?" entries | paste -sd , | sed 's/,/, /g')
