@@ -435,7 +435,8 @@ d = j["directions"]
 sys.exit(0 if [(x["from"], x["to"], x["sent"]) for x in d] == [("COM5", "COM6", 20),
          ("COM6", "COM5", 20)] and all(x["received"] + x["lost"] == 20 and x["received"] >= 10
          and (x["received"] == 20) == (x["received_percent"] == 100) for x in d)
-         and (status == 0) == all(x["received"] == 20 for x in d) else 1)' "$RIG_LOGS/cli-range.out"; then
+         and (sys.argv[2] == "0") == all(x["received"] == 20 for x in d) else 1)' \
+    "$RIG_LOGS/cli-range.out" "$status"; then
     pass "nlconf-cli range-test: 20 packets each way, the JSON names COM5 and COM6"
   else
     fail cli-range "nlconf-cli range-test: exit $status; see cli-range.*"
