@@ -9,7 +9,6 @@
 #include "link/at_command.h"
 #include "link/discovery.h"
 #include "link/errors.h"
-#include "link/line_log.h"
 #include "link/port_table.h"
 #include "module/range_test.h"
 #include "module/read.h"

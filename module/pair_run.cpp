@@ -233,7 +233,8 @@ struct Detail {
   }
 };
 
-// "Master to Slave 90.0 %, Slave to Master 100.0 %; at least 98 % needed"
+// "received Master to Slave 100.0 %, Slave to Master 94.0 %; at least 98 %
+// needed"
 void describeShortfall(const PairRunResult& run, wchar_t* out) {
   Detail d{out};
   out[0] = 0;
