@@ -76,6 +76,10 @@ int32_t linkTransfer(SerialPort* sender, SerialPort* receiver, const char* text)
 }
 
 int32_t testLink() {
+  // Opened twice, one port would talk to itself, or fail its second open
+  // as if the link were down.
+  if (sharedPanePort())
+    return kLinkSamePort;
   if (const int32_t opened = openPanePort(&masterPane))
     return openFailure(opened);
   if (const int32_t opened = openPanePort(&slavePane)) {

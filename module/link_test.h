@@ -12,11 +12,13 @@ extern const char kLinkTextLetters[];  // "abcdefghijklmnop\r"
 constexpr int32_t kLinkFail = 0;
 constexpr int32_t kLinkPass = 1;
 constexpr int32_t kLinkCancelled = ResultCancelled;
+constexpr int32_t kLinkSamePort = ResultSamePort;  // refused: nothing was sent
 
 // 1 when the 16 characters before the text's CR came out of the receiver.
 int32_t linkTransfer(SerialPort* sender, SerialPort* receiver, const char* text);
 
-// kLinkPass, kLinkFail, or kLinkCancelled once a pane's cancel event is set
+// kLinkSamePort when both panes pick one port; otherwise kLinkPass,
+// kLinkFail, or kLinkCancelled once a pane's cancel event is set
 // (it ends every wait of that pane's port at once). Both panes' ports are
 // closed again afterwards.
 int32_t testLink();

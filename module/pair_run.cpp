@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "link/at_command.h"
+#include "link/errors.h"
 #include "module/link_test.h"
 #include "module/read.h"
 #include "module/view_hooks.h"
@@ -93,6 +94,9 @@ void noteIdentity(PairModule* m, const PaneRecord* pane, int32_t result) {
   if (result != 0 && !wrongRole)
     return;
   m->identified = result == 0;
+  m->named = wrongRole;
+  // No module has serial number 0: the read reset the pane's to that.
+  m->serialKnown = pane->serialHigh != 0 || pane->serialLow != 0;
   m->serialHigh = pane->serialHigh;
   m->serialLow = pane->serialLow;
   std::memcpy(m->nodeId, pane->nodeId, kNodeIdSize);
@@ -174,13 +178,30 @@ bool applyProfile(Run& r) {
   return true;
 }
 
+// Its time limits still end a write whose module or port fails; such a
+// failure is the write's own, even when a Cancel came meanwhile.
 bool writeStep(Run& r, PaneRecord* pane, PairStep step) {
   if (!paneShowsChanges(pane))
     return true;
   if (!begin(r, step))
     return false;
+  pane->finishing = true;
+  if (r.run.onFinishingWrite)
+    r.run.onFinishingWrite(r.run.context, step, true);
   const int32_t result = writePane(pane);
-  return result == 0 || fail(r, step, result);
+  pane->finishing = false;
+  if (r.run.onFinishingWrite)
+    r.run.onFinishingWrite(r.run.context, step, false);
+  if (result != 0) {
+    r.out->result = result;
+    r.out->failedStep = step;
+    return false;
+  }
+  if (!cancelled())
+    return true;
+  r.out->result = ResultCancelled;
+  r.out->failedStep = step;
+  return false;
 }
 
 // The Write's own second read is the module read back, at the settings it
@@ -334,17 +355,50 @@ const wchar_t* pairStepName(PairStep step) {
   }
 }
 
+namespace {
+
+// A cancel that came because a port left is that port's failure, as the
+// runner makes it for a single Read or Write.
+void blameDepartedPort(const PairRun& run, PairRunResult* out) {
+  if (out->result != ResultCancelled || !run.portDeparted)
+    return;
+  if (run.portDeparted(run.context, &masterPane) || run.portDeparted(run.context, &slavePane))
+    out->result = ErrBadHandle;
+}
+
+// The picks are the bench's again; the panes, which now name the other
+// module's port, keep nothing of the modules read on the swapped ones.
+void swapBack(const PairRun& run) {
+  run.swapPorts(run.context);
+  for (PaneRecord* pane : {&masterPane, &slavePane}) {
+    clearPaneDisplay(pane);
+    resetPane(pane);
+  }
+}
+
+}  // namespace
+
 int32_t runPair(const PairRun& run, PairRunResult* out) {
   *out = PairRunResult{};
+  if (const int32_t port = sharedPanePort()) {
+    out->result = ResultSamePort;
+    out->master.portNumber = out->slave.portNumber = port;
+    return out->result;
+  }
   const uint32_t start = os::tickCount();
   Run r{run, out};
   // The modules are about to be paired: their differences are no news.
   showPairWarnings(false);
+  readNamesRefusedModule(true);
   if (readBoth(r) && applyProfile(r) && writeAndCheck(r))
     linkStep(r);
+  readNamesRefusedModule(false);
   showPairWarnings(true);
   noteSettings(&out->master, &masterPane);
   noteSettings(&out->slave, &slavePane);
+  blameDepartedPort(run, out);
+  if (out->portsSwapped)
+    swapBack(run);
   out->durationMs = os::tickCount() - start;
   return out->result;
 }

@@ -65,8 +65,8 @@ struct PairRunResult {
   int32_t result = 0;  // 0: PASS
   PairStep failedStep = PairStep::None;
   wchar_t detail[kPairDetailChars] = {};  // what does not fit or is not held
-  bool portsSwapped = false;
-  int32_t linkVerdict = -1;  // 1 OK, 0 NG, -1 not run
+  bool portsSwapped = false;              // each module was on the other's pick
+  int32_t linkVerdict = -1;               // 1 OK, 0 NG, -1 not run
   // The range test that took the Link Test's place ([Range] in the profile);
   // its counts also when it was cancelled or fell short.
   bool rangeTested = false;
@@ -81,15 +81,28 @@ struct PairRun {
   const SettingsFile* profile = nullptr;  // null: none loaded
   // Told as each step begins, before its cancel check.
   void (*onStep)(void* context, PairStep step) = nullptr;
-  // Swaps the two panes' port picks; false when it cannot.
+  // Told as a module's write begins (true) and ends (false): once begun, a
+  // write goes through "ATWR" and its checking read whatever Cancel says,
+  // so that no module runs settings it has not stored; only its time limits
+  // end it early. A Cancel meanwhile is "finishing the write"; the run then
+  // ends Cancelled.
+  void (*onFinishingWrite)(void* context, PairStep step, bool writing) = nullptr;
+  // Swaps the two panes' port picks; false when it cannot. Called again
+  // when a run that swapped ends, to put the bench's picks back.
   bool (*swapPorts)(void* context) = nullptr;
+  // Whether the pane's port has gone (unplugged) since the run began: a run
+  // stopped by its departure ends with the port's result, not Cancelled.
+  bool (*portDeparted)(void* context, const PaneRecord* pane) = nullptr;
   void* context = nullptr;
 };
 
 // Read master, read slave (swapping the port picks when each module sits on
 // the other's port), apply the profile and the pairing it asks for, write
 // each pane that shows changes, check that the modules hold what was
-// written, and test the link: with the profile's [Range], a range test both
-// ways that each direction must pass. Both panes' cancel events end it after the
-// step in flight. Runs on the worker, as a Read does.
+// written, and test the link (with the profile's [Range], a range test both
+// ways that each direction must pass). Both panes' cancel events end it after the
+// step in flight. Runs on the worker, as a Read does. Both panes on one
+// port: ResultSamePort before a byte is sent. A run that swapped puts the
+// picks back at its end and empties both panes, which then no longer show
+// the modules on their ports.
 int32_t runPair(const PairRun& run, PairRunResult* out);

@@ -131,7 +131,7 @@ bool channelOffered(const PaneRecord* pane, uint8_t channel) {
 
 bool isCancelled(const PaneRecord* pane) {
   os::Handle event = pane->cancelEvent;
-  return event && os::waitAny(&event, 1, 0) == 0;
+  return event && !pane->finishing && os::waitAny(&event, 1, 0) == 0;
 }
 
 PaneRecord* otherPane(const PaneRecord* pane) {

@@ -19,6 +19,8 @@ constexpr ColorRef kColorRed = 0x0000FF;
 constexpr int32_t ResultNoEvent = 256;
 constexpr int32_t ResultNoThread = 257;
 constexpr int32_t ResultCancelled = 258;
+constexpr int32_t ResultSamePort =
+    260;  // both panes pick one port: refused before a byte (259 is STILL_ACTIVE)
 constexpr int32_t ResultNotMaster = 272;
 constexpr int32_t ResultNotSlave = 273;
 constexpr int32_t ResultJoinTimeout = 512;
@@ -134,6 +136,10 @@ struct PaneRecord {
   WindowHandle progressDialog = nullptr;
   WindowHandle resetPrompt = nullptr;
   os::Handle cancelEvent = nullptr;
+  // A write that must end through "ATWR" and its checking read: its steps
+  // and its port's waits do not see cancelEvent (only its time limits end
+  // it), and whoever set it looks at cancelEvent afterwards.
+  bool finishing = false;
   os::Handle workerThread = nullptr;
   WorkerBody workerBody = nullptr;
   const wchar_t* progressText = nullptr;

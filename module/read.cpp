@@ -14,6 +14,7 @@ namespace {
 constexpr uint32_t kPortTextSize = 512;
 
 bool eitherRoleTaken = false;
+bool refusedModuleNamed = false;
 
 // A read that takes the module's role as found: the role byte places it, and
 // a module that may take either place goes by its node identifier.
@@ -163,6 +164,23 @@ void compareWithOtherPane(const PaneRecord* pane) {
   }
 }
 
+// Nothing is kept that did not come whole; a module that does not answer
+// these stays refused for its role, unnamed.
+void nameRefusedModule(PaneRecord* pane) {
+  if (pane->nodeId[0] == 0 && !isCancelled(pane)) {
+    char received[kNodeIdSize] = {};
+    uint32_t length = 0;
+    if (queryNodeIdentifier(pane->port, received, &length) == 0)
+      std::memcpy(pane->nodeId, received, sizeof received);
+  }
+  uint32_t high = 0, low = 0;
+  if (!isCancelled(pane) && queryHex32(pane->port, "ATSH\r", &high) == 0 &&
+      queryHex32(pane->port, "ATSL\r", &low) == 0) {
+    pane->serialHigh = high;
+    pane->serialLow = low;
+  }
+}
+
 // A refused module keeps its identifier for the message that names it; the
 // runner empties the pane after that message.
 void forgetPartialRead(PaneRecord* pane, int32_t result) {
@@ -208,7 +226,8 @@ int32_t openPanePort(PaneRecord* pane) {
     return ErrNoPort;
   if (isCancelled(pane))
     return ResultCancelled;
-  pane->port = openPort(static_cast<uint32_t>(pane->portNumber), pane->cancelEvent);
+  pane->port = openPort(static_cast<uint32_t>(pane->portNumber),
+                        pane->finishing ? nullptr : pane->cancelEvent);
   return pane->port ? 0 : ErrNoPort;
 }
 
@@ -231,6 +250,8 @@ int32_t readAndVerify(PaneRecord* pane) {
   int32_t result = isCancelled(pane) ? ResultCancelled : enterCommandMode(pane->port);
   if (result == 0)
     result = readSequence(pane);
+  if (refusedModuleNamed && (result == ResultNotMaster || result == ResultNotSlave))
+    nameRefusedModule(pane);
   // Every way out leaves command mode: also a cancel before the "+++", when
   // discovery's own "+++" put the module there.
   const int32_t exit = exitCommandMode(pane->port);
@@ -244,6 +265,18 @@ int32_t readAndVerify(PaneRecord* pane) {
 
 void readTakesEitherRole(bool either) {
   eitherRoleTaken = either;
+}
+
+int32_t sharedPanePort() {
+  wchar_t master[kPortTextSize] = {}, slave[kPortTextSize] = {};
+  controlText(masterPane.portCombo, master, kPortTextSize);
+  controlText(slavePane.portCombo, slave, kPortTextSize);
+  const int32_t number = portNumberFromText(master);
+  return number > 0 && number == portNumberFromText(slave) ? number : 0;
+}
+
+void readNamesRefusedModule(bool named) {
+  refusedModuleNamed = named;
 }
 
 void showPairWarnings(bool shown) {

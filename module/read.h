@@ -11,6 +11,9 @@ extern const char kSlaveNodeId[];   // "KOV-NL001/S"
 int32_t portNumberFromText(const wchar_t* text);
 
 int32_t openPanePort(PaneRecord* pane);
+// The COM number that both panes' lists pick; 0 when they pick two ports
+// (or either none).
+int32_t sharedPanePort();
 int32_t readBody(PaneRecord* pane);
 // The read without the word to the runner, for a sequence that goes on.
 int32_t readPane(PaneRecord* pane);
@@ -22,3 +25,7 @@ void readTakesEitherRole(bool either);
 // Whether a read warns when the other pane's module does not pair with this
 // one; a pair run that is about to pair them says nothing.
 void showPairWarnings(bool shown);
+// Whether a read that refuses the module by its role first asks it, before
+// leaving command mode, for what names it: its node identifier where the
+// role byte refused it, and its serial number.
+void readNamesRefusedModule(bool named);

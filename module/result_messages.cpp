@@ -18,6 +18,7 @@ constexpr wchar_t kCommunicationErrorText[] = L"Communication error.";
 constexpr wchar_t kProfileMisfitText[] = L"The profile does not fit the module.";
 constexpr wchar_t kNotHeldText[] = L"The module does not hold what was written.";
 constexpr wchar_t kLinkNgText[] = L"Link NG.";
+constexpr wchar_t kSamePortText[] = L"Master and Slave are set to one port.";
 
 }  // namespace
 
@@ -41,6 +42,8 @@ ResultMessage resultMessage(int32_t result) {
       return {kNotHeldText, false, PaneReset::Keep};
     case ResultLinkNg:
       return {kLinkNgText, false, PaneReset::Keep};
+    case ResultSamePort:
+      return {kSamePortText, false, PaneReset::Keep};
     default:
       // Link-layer errors (a cancelled serial wait included), the join
       // time-out, and an exit code that could not be fetched.

@@ -2,6 +2,7 @@
 
 #include "module/bounded_text.h"
 #include "module/choice_lists.h"
+#include "module/sha256.h"
 #include "module/view_hooks.h"
 #include "resources/pane_labels.h"
 #include "version.h"
@@ -625,6 +626,7 @@ bool parseSettingsFile(const uint8_t* bytes, size_t size, const wchar_t* fileNam
     at = end + 1;
   }
   *file = parse.file;
+  sha256Hex(bytes, size, file->sha256);
   return true;
 }
 

@@ -65,6 +65,9 @@ struct SettingsFile {
   PaneSettings slave;
   PairSettings pair;
   RangeSettings range;
+  // SHA-256 of the very bytes parsed, as 64 hex digits: the record names
+  // the profile by it. Empty for a file that was not parsed.
+  char sha256[65] = {};
 };
 
 // Messages are made in buffers of this many characters, terminator included.

@@ -177,6 +177,11 @@ enum class LockResult : uint8_t { Locked, Busy, Failed };
 LockResult lockFile(Handle file, uint32_t limitMs, uint32_t& error);
 bool unlockFile(Handle file);
 bool closeFile(Handle file);
+// Who keeps a record: the computer's name and the user's (the signed-in
+// account's on Windows, the effective user's on POSIX), in UTF-8; their
+// length, 0 when the system does not tell.
+size_t computerName(char* out, size_t capacity);
+size_t userName(char* out, size_t capacity);
 // The system's words for an error number, in UTF-8, without a final period
 // or line break; their length (0 when the system has none).
 size_t systemErrorText(uint32_t error, char* out, size_t capacity);

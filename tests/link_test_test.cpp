@@ -55,9 +55,9 @@ TEST_F(LinkTransfer, EachTransferStartsFromEmptyQueues) {
 
 class LinkVerdict : public PaneTest {};
 
-TEST_F(LinkVerdict, BothPanesOnOnePortFail) {
+TEST_F(LinkVerdict, BothPanesOnOnePortAreRefused) {
   view().texts[slavePane.portCombo] = L"COM3";
-  EXPECT_EQ(testLink(), 0);
+  EXPECT_EQ(testLink(), kLinkSamePort);
   EXPECT_TRUE(world.hostBytes("COM3").empty()) << "no transfer was made";
   EXPECT_EQ(masterPane.port, nullptr);
   EXPECT_EQ(slavePane.port, nullptr);

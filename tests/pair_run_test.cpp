@@ -6,6 +6,7 @@
 
 #include "link/errors.h"
 #include "module/pair_record.h"
+#include "module/pair_texts.h"
 #include "module/read.h"
 #include "module/result_messages.h"
 #include "tests/support/pane_fixture.h"
@@ -54,6 +55,11 @@ class PairRunTest : public PaneTest {
       if (step == t->cancelAt)
         os::setEvent(t->cancel);
     };
+    run.onFinishingWrite = [](void* self, PairStep step, bool writing) {
+      auto* t = static_cast<PairRunTest*>(self);
+      if (writing && step == t->cancelInWrite)
+        os::setEvent(t->cancel);
+    };
     return runPair(run, &result);
   }
   std::vector<std::string> setters(const std::string& port) const {
@@ -70,6 +76,7 @@ class PairRunTest : public PaneTest {
   PairRunResult result;
   Steps steps;
   PairStep cancelAt = PairStep::None;
+  PairStep cancelInWrite = PairStep::None;
   os::Handle cancel = nullptr;
 };
 
@@ -121,6 +128,53 @@ TEST_F(PairRunTest, CancelAtEveryStepBoundaryEndsTheRunThere) {
   }
 }
 
+TEST_F(PairRunTest, CancelInAWriteLetsItStoreAndCheckThenEndsTheRun) {
+  unpairedModules();
+  useProfile("[Master]\nChannel = 14\n[Slave]\nChannel = 14\n[Pair]\nMake Pair = Yes\n");
+  cancelInWrite = PairStep::WriteMaster;
+  EXPECT_EQ(runIt(), ResultCancelled);
+  EXPECT_EQ(result.failedStep, PairStep::WriteMaster);
+  EXPECT_EQ(master->storedReg("SC"), 0x8u) << "stored what it runs";
+  EXPECT_EQ(master->reg("SC"), master->storedReg("SC"));
+  EXPECT_EQ(slave->storedReg("SC"), 0x200u) << "the next module is not written";
+  EXPECT_TRUE(setters("COM4").empty());
+  EXPECT_FALSE(master->inCommandMode() || slave->inCommandMode());
+}
+
+TEST_F(PairRunTest, RefusedBeforeAByteOrEndedByAnUnplugAsThePortsFailure) {
+  view().texts[slavePane.portCombo] = L"COM3";
+  EXPECT_EQ(runIt(), ResultSamePort);
+  EXPECT_TRUE(steps.empty() && world.hostBytes("COM3").empty());
+  EXPECT_EQ(pairResultText(result, L"", L"", L"|"),
+            L"FAIL|Master and Slave are both set to COM3: each module needs its own port.");
+
+  view().texts[slavePane.portCombo] = L"COM4";
+  run.portDeparted = [](void*, const PaneRecord* pane) { return pane == &slavePane; };
+  cancelAt = PairStep::ReadSlave;
+  EXPECT_EQ(runIt(), ErrBadHandle) << "not the operator's Cancel";
+  EXPECT_EQ(result.failedStep, PairStep::ReadSlave);
+}
+
+TEST_F(PairRunTest, AModuleRefusedByItsRoleIsNamedFromTheRunsNotes) {
+  auto wrong = slaveConfig();
+  wrong.registers["SL"] = 0x40000009;
+  makeModules(wrong, slaveConfig());
+  EXPECT_EQ(runIt(), ResultNotMaster);
+  EXPECT_EQ(result.failedStep, PairStep::ReadMaster);
+  const auto sent = commands("COM3");
+  const std::vector<std::string> tail(sent.end() - 4, sent.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"ATNI", "ATSH", "ATSL", "ATCN"}));
+  EXPECT_EQ(masterPane.nodeId[0], 0) << "the pane is cleared, the run's notes are not";
+  EXPECT_EQ(pairFailureText(result, L"", L""), L"Network ID \"KOV-NL001/S\" is not a master.");
+  EXPECT_EQ(pairResultDetails(result, L"", L"", L"|"),
+            L"Read Master: Network ID \"KOV-NL001/S\" is not a master.|Master (COM3): "
+            L"02004E4C40000009  \"KOV-NL001/S\", not a master|Slave (COM4): 02004E4C40000002  "
+            L"\"KOV-NL001/S\"");
+  char line[kPairRecordLineLimit];
+  const std::string text(line, formatPairRecordLine(result, L"", {}, line, sizeof line));
+  EXPECT_NE(text.find(",COM3,0x02004E4C40000009,KOV-NL001/S,0x2241,,"), std::string::npos) << text;
+}
+
 TEST_F(PairRunTest, AFailedStepEndsTheRunWithItsMessage) {
   unpairedModules();
   useProfile("[Pair]\nMake Pair = Yes\n");
@@ -169,7 +223,14 @@ TEST_F(PairRunTest, CrossedPortsAreSwappedAndTheRecordReadsBack) {
     std::swap(view().texts[masterPane.portCombo], view().texts[slavePane.portCombo]);
     return true;
   };
+  const std::wstring bench = view().texts[masterPane.portCombo];
   ASSERT_EQ(runIt(), 0);
+  EXPECT_EQ(view().texts[masterPane.portCombo], bench) << "the bench's picks again";
+  EXPECT_EQ(masterPane.nodeId[0] | slavePane.nodeId[0], 0) << "no pane names another's module";
+  EXPECT_NE(
+      pairResultDetails(result, L"", L"", L"|")
+          .find(L"|The modules were on each other's ports: the master on COM4, the slave on COM3."),
+      std::wstring::npos);
   std::memcpy(result.slave.nodeId, "=1+2,\"x\"", 9);
   char header[kPairRecordLineLimit], line[kPairRecordLineLimit];
   const size_t h = formatPairRecordHeader(header, sizeof header);

@@ -82,6 +82,9 @@ TEST_F(RecordFileTest, ANewRecordStartsWithTheMarkAndHeaderThenTakesLinesAlone) 
   EXPECT_EQ(lines.find("2026-12-08T15:04:05+09:00,9.9.9,"), 0u);
   EXPECT_EQ(lines.size() % 2, 0u);
   EXPECT_EQ(lines.substr(0, lines.size() / 2), lines.substr(lines.size() / 2));
+  char name[256];
+  EXPECT_GT(os::computerName(name, sizeof name), 0u) << "a station names itself";
+  EXPECT_GT(os::userName(name, sizeof name), 0u) << "so does its operator";
 }
 
 TEST_F(RecordFileTest, RefusesAnotherHeaderAndWhatIsNoFile) {
@@ -100,6 +103,8 @@ TEST_F(RecordFileTest, RefusesAnotherHeaderAndWhatIsNoFile) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_EQ(appendPairRecord(fifo.c_str(), run, L"", context).result, RecordNotAFile);
   EXPECT_EQ(checkRecordFile("/dev/null").result, RecordNotAFile);
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  EXPECT_EQ(append().systemError, static_cast<uint32_t>(EACCES)) << "a record closed by its owner";
 
   const std::string missing = dir + "/no/such/dir/p.csv";
   const RecordOutcome none = checkRecordFile(missing.c_str());

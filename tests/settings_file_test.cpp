@@ -125,6 +125,15 @@ TEST_F(SettingsFileTest, ARangeSectionGivesTheRunItsCriterion) {
   EXPECT_TRUE(load("[Range]\nMin Received = 0\n")) << "a profile may only set the criterion";
 }
 
+TEST_F(SettingsFileTest, TheDigestNamesTheBytesLoadedNotOnlyTheirSettings) {
+  const Parsed unix = parse("[Master]\nChannel = 14\n");
+  const Parsed windows = parse("[Master]\r\nChannel = 14\r\n");
+  ASSERT_TRUE(unix.ok && windows.ok);
+  EXPECT_STREQ(unix.file.sha256,
+               "b63afe95cbbf227ee54ea91caac475a72f2a0667c4e30c85c8135f2673301ba7");
+  EXPECT_STRNE(windows.file.sha256, unix.file.sha256);
+}
+
 TEST_F(SettingsFileTest, AFaultyFileIsRefusedWithItsLine) {
   const struct {
     std::string text;

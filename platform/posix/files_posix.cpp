@@ -1,11 +1,13 @@
 // The file calls over POSIX; the virtual world uses them too, since files
 // are no part of the bench it simulates.
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -55,6 +57,14 @@ Handle openFileToAppend(const char* path, bool create, uint32_t& error) {
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     error = errnoCode();
+    return nullptr;
+  }
+  // A record its owner made read-only is closed, also to root, who could
+  // still write it.
+  struct stat s {};
+  if (fstat(fd, &s) == 0 && S_ISREG(s.st_mode) && (s.st_mode & 0222) == 0) {
+    close(fd);
+    error = EACCES;
     return nullptr;
   }
   error = 0;
@@ -141,6 +151,34 @@ bool unlockFile(Handle file) {
 
 bool closeFile(Handle file) {
   return file && close(fdOf(file)) == 0;
+}
+
+namespace {
+
+size_t copyName(const char* name, char* out, size_t capacity) {
+  size_t n = 0;
+  for (; name && name[n] && n + 1 < capacity; ++n)
+    out[n] = name[n];
+  if (capacity)
+    out[n] = 0;
+  return n;
+}
+
+}  // namespace
+
+size_t computerName(char* out, size_t capacity) {
+  char name[256] = {};
+  return gethostname(name, sizeof name - 1) == 0 ? copyName(name, out, capacity)
+                                                 : copyName("", out, capacity);
+}
+
+size_t userName(char* out, size_t capacity) {
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  char buffer[4096];
+  if (getpwuid_r(geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found)
+    return copyName(found->pw_name, out, capacity);
+  return copyName(std::getenv("USER"), out, capacity);
 }
 
 size_t systemErrorText(uint32_t error, char* out, size_t capacity) {

@@ -198,6 +198,34 @@ bool closeFile(Handle file) {
   return file && CloseHandle(file) != 0;
 }
 
+namespace {
+
+size_t utf8Of(const wchar_t* text, char* out, size_t capacity) {
+  if (!capacity)
+    return 0;
+  const int n =
+      WideCharToMultiByte(CP_UTF8, 0, text, -1, out, static_cast<int>(capacity), nullptr, nullptr);
+  if (n <= 0) {
+    out[0] = 0;
+    return 0;
+  }
+  return static_cast<size_t>(n - 1);
+}
+
+}  // namespace
+
+size_t computerName(char* out, size_t capacity) {
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
+  return utf8Of(GetComputerNameW(name, &length) ? name : L"", out, capacity);
+}
+
+size_t userName(char* out, size_t capacity) {
+  wchar_t name[257] = {};
+  DWORD length = 257;
+  return utf8Of(GetUserNameW(name, &length) ? name : L"", out, capacity);
+}
+
 size_t systemErrorText(uint32_t error, char* out, size_t capacity) {
   if (!capacity)
     return 0;

@@ -205,7 +205,11 @@ std::vector<std::string> brokenInvariants(Stand& stand, const Outcome& o, const 
   // used last (it may have swapped them).
   const bool both = o.operation == Operation::PairRun;
   for (PaneRecord* pane : both ? std::vector{&masterPane, &slavePane} : std::vector{o.pane}) {
-    const bool crossed = both && pane->portNumber == (pane == &masterPane ? 4 : 3);
+    // A run that swapped empties the panes at its end: its notes are what it read.
+    const PairModule& noted =
+        pane == &masterPane ? stand.pairResult.master : stand.pairResult.slave;
+    const PaneRecord* shown = both ? &noted.settings : pane;
+    const bool crossed = both && noted.portNumber == (pane == &masterPane ? 4 : 3);
     const PaneRecord* place = crossed ? otherPane(pane) : pane;  // whose port it used
     const std::string port = Stand::portOf(place);
     sim::Module& module = stand.moduleOf(place);
@@ -216,9 +220,17 @@ std::vector<std::string> brokenInvariants(Stand& stand, const Outcome& o, const 
     const bool reads = o.operation != Operation::LinkTest && o.operation != Operation::RangeTest;
     if (reads && !a.repliesAltered) {
       if (o.result == 0)
-        checkValues(pane, module, broken);
+        checkValues(shown, module, broken);
       else if (pane->nodeId[0] && module.nodeId() != pane->nodeId)
         broken.push_back("a failed read left a node identifier the module never gave");
+    }
+    // A Cancel lets a started write store what it sent.
+    if (both && o.result == ResultCancelled && !a.repliesAltered) {
+      for (const char* letters :
+           {"ID", "DH", "DL", "SC", "BD", "NB", "SB", "PL", "PM", "SM", "D7", "D6"}) {
+        if (module.reg(letters) != module.storedReg(letters))
+          broken.push_back(port + " runs an AT" + letters + " it has not stored after a cancel");
+      }
     }
     checkSetters(stand.world, port, broken);
   }

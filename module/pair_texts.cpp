@@ -1,0 +1,109 @@
+#include "module/pair_texts.h"
+
+#include "module/result_messages.h"
+
+std::wstring samePortText(const std::wstring& port) {
+  return L"Master and Slave are both set to " + port + L": each module needs its own port.";
+}
+
+namespace {
+
+std::wstring moduleText(const char* bytes, size_t size) {
+  std::wstring text;
+  for (size_t i = 0; i < size && bytes[i]; ++i)
+    text += bytes[i] >= 0x20 && bytes[i] < 0x7F ? static_cast<wchar_t>(bytes[i]) : L'?';
+  return text;
+}
+
+std::wstring hexText(uint64_t value, int digits) {
+  std::wstring text;
+  for (int i = digits - 1; i >= 0; --i)
+    text += L"0123456789ABCDEF"[value >> (4 * i) & 0xF];
+  return text;
+}
+
+// The port each module was found on, named as the user picked it.
+std::wstring portUsed(const PairRunResult& run, bool master, const std::wstring& masterPick,
+                      const std::wstring& slavePick) {
+  const std::wstring& pick = master != run.portsSwapped ? masterPick : slavePick;
+  const int32_t number = (master ? run.master : run.slave).portNumber;
+  if (!pick.empty())
+    return pick;
+  return number > 0 ? L"COM" + std::to_wstring(number) : std::wstring();
+}
+
+bool stepOfMaster(PairStep step) {
+  return step == PairStep::ReadMaster || step == PairStep::WriteMaster;
+}
+
+std::wstring moduleLine(const PairRunResult& run, bool master, const std::wstring& masterPick,
+                        const std::wstring& slavePick) {
+  const PairModule& m = master ? run.master : run.slave;
+  std::wstring line = master ? L"Master" : L"Slave";
+  const std::wstring port = portUsed(run, master, masterPick, slavePick);
+  if (!port.empty())
+    line += L" (" + port + L")";
+  line += L": ";
+  if (!m.identified && !m.named)
+    return line + L"not read";
+  line += m.identified || m.serialKnown ? hexText(uint64_t{m.serialHigh} << 32 | m.serialLow, 16)
+                                        : std::wstring(L"serial number not read");
+  line += L"  \"" + moduleText(m.nodeId, kNodeIdSize) + L"\"";
+  if (m.named)
+    line += master ? L", not a master" : L", not a slave";
+  return line;
+}
+
+}  // namespace
+
+std::wstring pairFailureText(const PairRunResult& run, const std::wstring& masterPick,
+                             const std::wstring& slavePick) {
+  if (run.result == 0)
+    return {};
+  std::wstring text;
+  const ResultMessage message = resultMessage(run.result);
+  if (run.result == ResultSamePort) {
+    text = samePortText(portUsed(run, true, masterPick, slavePick));
+  } else if (message.format) {
+    const PairModule& m = stepOfMaster(run.failedStep) ? run.master : run.slave;
+    for (const wchar_t* p = message.format; *p; ++p) {
+      if (message.namesNodeId && p[0] == L'%' && p[1] == L'h' && p[2] == L's') {
+        text += moduleText(m.nodeId, kNodeIdSize);
+        p += 2;
+      } else {
+        text += *p;
+      }
+    }
+  }
+  if (run.detail[0])
+    text += std::wstring(L" (") + run.detail + L")";
+  return text;
+}
+
+std::wstring pairResultDetails(const PairRunResult& run, const std::wstring& masterPick,
+                               const std::wstring& slavePick, const wchar_t* lineBreak) {
+  std::wstring text;
+  if (run.result != 0) {
+    const std::wstring step = pairStepName(run.failedStep);
+    text += (step.empty() ? std::wstring() : step + L": ") +
+            pairFailureText(run, masterPick, slavePick);
+    if (run.result == ResultSamePort)
+      return text;
+    text += lineBreak;
+  }
+  text += moduleLine(run, true, masterPick, slavePick) + lineBreak;
+  text += moduleLine(run, false, masterPick, slavePick);
+  if (run.portsSwapped) {
+    text += lineBreak;
+    text += L"The modules were on each other's ports: the master on " +
+            portUsed(run, true, masterPick, slavePick) + L", the slave on " +
+            portUsed(run, false, masterPick, slavePick) + L".";
+  }
+  return text;
+}
+
+std::wstring pairResultText(const PairRunResult& run, const std::wstring& masterPick,
+                            const std::wstring& slavePick, const wchar_t* lineBreak) {
+  return (run.result == 0 ? L"PASS" : L"FAIL") + std::wstring(lineBreak) +
+         pairResultDetails(run, masterPick, slavePick, lineBreak);
+}
