@@ -47,8 +47,8 @@ bool configurePort(SerialPort* port) {
   port->serialSettings = defaultLineSettings();
   if (!applySettings(port))
     return false;
-  return purgePort(port) && os::escapeSerial(port->handle, os::kEscapeSetDtr) &&
-         os::escapeSerial(port->handle, os::kEscapeSetRts) && purgePort(port);
+  return purgePort(port) && setModemLine(port, os::kEscapeSetDtr) &&
+         setModemLine(port, os::kEscapeSetRts) && purgePort(port);
 }
 
 bool answersAtOnce(SerialPort* port) {
@@ -70,14 +70,21 @@ bool setBaudRate(SerialPort* port, uint32_t rate) {
 // a device that has gone, which shows as a read window that cannot be
 // issued: every call would fail at once, and the loop would spin until the
 // window closes. A refused break is no such sign: a driver without break
-// support still hears a module that speaks on its own.
+// support still hears a module that speaks on its own. A line that has no
+// break at all (a pseudo-terminal, a network bridge) says so once.
 bool pulseUntilModuleSpeaks(SerialPort* port) {
   const uint32_t t0 = os::tickCount();
+  bool noBreakLogged = false;
   while (os::tickCount() - t0 < kResetWindowMs) {
     if (port->cancelEvent && os::isEventSet(port->cancelEvent))
       return false;
     const bool broke = os::setBreak(port->handle);
-    logEvent(port, broke ? "break on" : "break refused");
+    const bool noBreak = !broke && os::lastError() == os::kErrorNotSupported;
+    if (!noBreak)
+      logEvent(port, broke ? "break on" : "break refused");
+    else if (!noBreakLogged)
+      logEvent(port, "break cannot be sent on this line: the reset key needs one");
+    noBreakLogged = noBreakLogged || noBreak;
     char byte = 0;
     uint32_t count = 0;
     bool issued = false;
@@ -189,7 +196,7 @@ bool discoverSerialSettings(SerialPort* port, WindowHandle resetPrompt) {
     return false;
   SettingsReplies replies;
   querySettings(port, replies);
-  if (!os::escapeSerial(port->handle, os::kEscapeClrDtr) || !purgePort(port))
+  if (!setModemLine(port, os::kEscapeClrDtr) || !purgePort(port))
     return false;
 
   uint32_t baud = 0, parity = 0, stopBits = 0;
@@ -204,6 +211,6 @@ bool discoverSerialSettings(SerialPort* port, WindowHandle resetPrompt) {
   port->serialSettings.stopBits = stopBitsOfCode(static_cast<uint8_t>(stopBits));
   if (!applySettings(port))
     return false;
-  os::escapeSerial(port->handle, os::kEscapeSetDtr);
+  setModemLine(port, os::kEscapeSetDtr);
   return true;
 }

@@ -108,6 +108,7 @@ void closePort(SerialPort* port) {
   port->writeWait[1] = nullptr;
   port->readWait[1] = nullptr;
   port->inCommandMode = 0;
+  port->modemLinesMissingLogged = false;
   if (locked)
     os::unlockMutex(port->lock);
   // A transaction that was already waiting takes the lock, finds the port

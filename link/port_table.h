@@ -21,6 +21,7 @@ struct SerialPort {
   os::LineSettings serialSettings{};
   uint32_t portNumber = 0;
   uint32_t inCommandMode = 0;
+  bool modemLinesMissingLogged = false;  // a line without them says so once
   // Threads that may touch `lock`, and a close in progress: the close lets
   // the lock go only when nobody can still be waiting for it.
   std::atomic<uint32_t> lockUsers{0};

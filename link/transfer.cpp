@@ -8,10 +8,23 @@ namespace {
 constexpr uint32_t kSecondCtsWaitMs = 20000;
 constexpr char kCr = '\r';
 
+// True when the seam said the line has none, after logging it once.
+bool modemLinesMissing(SerialPort* port) {
+  if (os::lastError() != os::kErrorNotSupported)
+    return false;
+  if (!port->modemLinesMissingLogged)
+    logEvent(port, "no modem lines: DTR, RTS and CTS left out");
+  port->modemLinesMissingLogged = true;
+  return true;
+}
+
 bool ctsIsUp(SerialPort* port, bool& up) {
   uint32_t status = 0;
-  if (!os::getModemStatus(port->handle, status))
-    return false;
+  if (!os::getModemStatus(port->handle, status)) {
+    // Nothing can hold such a line back.
+    up = modemLinesMissing(port);
+    return up;
+  }
   up = (status & os::kModemCtsOn) != 0;
   return true;
 }
@@ -76,6 +89,10 @@ bool pollCtsWithoutBreak(SerialPort* port) {
 
 bool purgePort(SerialPort* port) {
   return os::purgeSerial(port->handle, os::kPurgeAll);
+}
+
+bool setModemLine(SerialPort* port, uint32_t function) {
+  return os::escapeSerial(port->handle, function) || modemLinesMissing(port);
 }
 
 bool cancelRequested(const SerialPort* port) {

@@ -8,6 +8,10 @@
 #include "link/port_table.h"
 
 bool purgePort(SerialPort* port);
+// DTR or RTS by os::escapeSerial's function. A line that has no modem lines
+// (a pseudo-terminal, a network bridge) carries bytes all the same: that is
+// logged once and counts as done.
+bool setModemLine(SerialPort* port, uint32_t function);
 // True once the pane's cancelEvent is set, while the port's waits watch it.
 bool cancelRequested(const SerialPort* port);
 // True when CTS is or comes up within limitMs; the line is held in break

@@ -15,6 +15,8 @@ using Handle = void*;
 constexpr uint32_t kErrorFileNotFound = 2;
 constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorInvalidHandle = 6;
+// A line without modem lines or break (a pseudo-terminal, a network bridge).
+constexpr uint32_t kErrorNotSupported = 50;
 constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kErrorOperationAborted = 995;
 constexpr uint32_t kErrorIoPending = 997;

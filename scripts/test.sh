@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds the native, the Windows and the fuzz
-# preset, runs the native tests, a fixed slice of the fault campaign, every
+# preset and the native tests with clang, runs the native tests (the serial
+# seam's also under ThreadSanitizer), a fixed slice of the fault campaign, every
 # fuzz target over its corpus and the Windows tests under Wine (in three runs
 # side by side, started as soon as both builds stand, while the rest goes
 # on), makes and checks the release archive, and ends with one line:
@@ -131,6 +132,19 @@ timed configure-windows step configure-windows cmake --preset windows &&
 ((native_ok && windows_ok)) && start_wine_tests
 timed configure-fuzz step configure-fuzz cmake --preset fuzz &&
   timed build-fuzz step build-fuzz cmake --build --preset fuzz && timed campaign-fuzz campaign_and_fuzz
+# The native tests compiled by clang too (warnings that g++ lets pass), and
+# the serial seam's tests under ThreadSanitizer in that build.
+clang_tsan() {
+  echo "== posix_seam under ThreadSanitizer"
+  if ctest --preset clang >"$log/tsan.log" 2>&1; then
+    passed=$((passed + 1))
+  else
+    cat "$log/tsan.log"
+    failed=$((failed + 1))
+  fi
+}
+timed configure-clang step configure-clang cmake --preset clang &&
+  timed build-clang step build-clang cmake --build --preset clang && timed tsan clang_tsan
 ((native_ok)) && timed native-tests native_tests
 # The release archive: made, opened, and its contents checked.
 if ((windows_ok)); then

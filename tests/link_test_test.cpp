@@ -152,7 +152,7 @@ class LinkCancel : public LinkOverRadio {
     LinkOverRadio::SetUp();
     prepareOperation(&masterPane);
     slavePane.cancelEvent = masterPane.cancelEvent;  // borrowed, closed with the master's
-    world.after(vw::ms(1500), [this] { os::setEvent(masterPane.cancelEvent); });
+    world.after(vw::ms(1500), [] { os::setEvent(masterPane.cancelEvent); });
   }
   void TearDown() override {
     EXPECT_LT(nowMs() - cancelAtMs, 50) << "the wait ended at once";

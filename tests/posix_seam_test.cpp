@@ -1,12 +1,15 @@
 // The termios binding of the OS seam against the rig's lines: an echo line
 // and a simulated module behind pseudo-terminals, with the modem-line
-// library preloaded (ctest sets LD_PRELOAD).
+// library preloaded (ctest sets LD_PRELOAD), and modules behind plain
+// pseudo-terminals that the library leaves alone.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <termios.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +17,11 @@
 #include <fstream>
 #include <string>
 
+#include "link/at_command.h"
+#include "link/discovery.h"
+#include "link/line_log.h"
+#include "link/port_table.h"
+#include "link/reset_prompt.h"
 #include "platform/os.h"
 #include "platform/posix/device_paths.h"
 #include "platform/posix/serial_ports.h"
@@ -24,6 +32,9 @@ namespace {
 
 constexpr uint32_t kEcho = 1;
 constexpr uint32_t kModule = 2;
+constexpr uint32_t kPlainMaster = 3;
+constexpr uint32_t kPlainSlow = 4;  // 38400 baud: its read needs the reset key
+constexpr uint32_t kOwnPty = 5;
 
 // One rig for the whole program: the preloaded library maps the first
 // rig's table for good.
@@ -39,9 +50,12 @@ class Rig : public ::testing::Environment {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     const std::string devs = dir + "/dev", run = dir + "/run", tr = dir + "/tr";
-    const char* argv[] = {NLCONF_SIMPORTS, "--dosdevices", devs.c_str(),   "--run-dir", run.c_str(),
-                          "--transcripts", tr.c_str(),     "--time-limit", "120",       "--port",
-                          "1=echo",        "--port",       "2=master",     nullptr};
+    // clang-format off
+    const char* argv[] = {NLCONF_SIMPORTS, "--dosdevices", devs.c_str(), "--run-dir", run.c_str(),
+                          "--transcripts", tr.c_str(), "--time-limit", "120", "--port", "1=echo",
+                          "--port", "2=master", "--port", "3=master:plain",
+                          "--port", "4=slave:baud=5,plain", nullptr};
+    // clang-format on
     // The library belongs in the program under test, not in the modules.
     const std::string keep = getenv("LD_PRELOAD") ? getenv("LD_PRELOAD") : "";
     unsetenv("LD_PRELOAD");
@@ -58,6 +72,8 @@ class Rig : public ::testing::Environment {
     fclose(lines);
     os::posix::setDevicePath(kEcho, (dir + "/dev/com1").c_str());
     os::posix::setDevicePath(kModule, (dir + "/dev/com2").c_str());
+    os::posix::setDevicePath(kPlainMaster, (dir + "/dev/com3").c_str());
+    os::posix::setDevicePath(kPlainSlow, (dir + "/dev/com4").c_str());
   }
   void TearDown() override {
     kill(server, SIGTERM);
@@ -167,6 +183,40 @@ TEST_F(PosixSeam, TheDeviceIsOursAlone) {
   EXPECT_EQ(os::lastError(), os::kErrorAccessDenied);
 }
 
+auto threadCount() {
+  return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {});
+}
+
+TEST_F(PosixSeam, TransfersShareThePortsOneThread) {
+  const auto idle = threadCount();
+  os::setSerialTimeouts(device, {});
+  char byte = 0;
+  os::Transfer transfer{};
+  ASSERT_TRUE(os::startRead(device, &byte, 1, transfer, event));
+  EXPECT_EQ(threadCount(), idle);
+  os::cancelTransfers(device);
+  uint32_t moved = 0;
+  os::finishTransfer(device, transfer, moved);
+}
+
+// A port closed under a pending read, and its event closed at once: the
+// read's end must not touch either afterwards.
+TEST_F(PosixSeam, ClosingUnderAPendingReadLeavesNothingBehind) {
+  os::setSerialTimeouts(device, {});
+  for (int i = 0; i < 50; ++i) {
+    os::Handle done = os::createEvent();
+    char byte = 0;
+    os::Transfer transfer{};
+    ASSERT_TRUE(os::startRead(device, &byte, 1, transfer, done));
+    os::closeHandle(device);
+    os::closeHandle(done);
+    uint32_t moved = 0;
+    EXPECT_FALSE(os::finishTransfer(device, transfer, moved));
+    device = os::openSerial(L"\\\\.\\COM1");
+    ASSERT_NE(device, nullptr);
+  }
+}
+
 class PosixSeamModule : public PosixSeam {
  protected:
   PosixSeamModule() { port = kModule; }
@@ -213,33 +263,107 @@ TEST_F(PosixSeamModule, AnUnplugEndsAPendingReadWithAnError) {
   ctl("plug COM2");
 }
 
-// A USB adapter by its product, another by its by-id name, a legacy port
-// without a UART and a console without a driver left out.
-TEST(SerialPorts, ListsDevicesWithADriverByWhatNamesThem) {
+std::string gLog;
+void keepLine(void* cancel, const char* line, uint32_t length) {
+  gLog.append(line, length) += '\n';
+  // The reset key's first pulse is all the test needs to see.
+  if (cancel && std::string(line, length).find("break") != std::string::npos)
+    os::setEvent(cancel);
+}
+
+// A network serial bridge or socat: bytes, and nothing else. A module is
+// read all the same; one that needs the reset key is told it cannot have it.
+TEST(PlainLine, ModulesAreReadWithoutModemLinesAndTheResetKeyNeedsABreak) {
+  os::Handle cancel = os::createEvent();
+  setLineLogSink(keepLine, cancel);
+  SerialPort* port = openPort(kPlainMaster, nullptr);
+  ASSERT_NE(port, nullptr);
+  EXPECT_TRUE(discoverSerialSettings(port, nullptr)) << gLog;
+  char nodeId[21] = {};
+  uint32_t length = 0;
+  EXPECT_EQ(queryNodeIdentifier(port, nodeId, &length), 0) << gLog;
+  EXPECT_STREQ(nodeId, "KOV-NL001/M");
+  closePort(port);
+  EXPECT_NE(gLog.find("no modem lines"), std::string::npos) << gLog;
+  port = openPort(kPlainSlow, cancel);
+  ASSERT_NE(port, nullptr);
+  EXPECT_FALSE(discoverSerialSettings(port, nullptr));
+  closePort(port);
+  setLineLogSink(nullptr, nullptr);
+  os::closeHandle(cancel);
+  EXPECT_NE(gLog.find("break cannot be sent on this line"), std::string::npos) << gLog;
+}
+
+TEST(PlainLine, ThePortsOwnSettingsComeBackOnClose) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
+  const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+  termios before{};
+  ASSERT_EQ(tcgetattr(slave, &before), 0);
+  cfsetspeed(&before, B4800);
+  before.c_lflag |= ICANON | ECHO;
+  ASSERT_EQ(tcsetattr(slave, TCSANOW, &before), 0);
+  ASSERT_TRUE(os::posix::setDevicePath(kOwnPty, ptsname(master)));
+  os::Handle device = os::openSerial(L"\\\\.\\COM5");
+  ASSERT_NE(device, nullptr);
+  ASSERT_TRUE(os::setLineSettings(device, {115200, 7, os::kEvenParity}));
+  os::closeHandle(device);
+  termios after{};
+  ASSERT_EQ(tcgetattr(slave, &after), 0);
+  EXPECT_EQ(after.c_cflag, before.c_cflag);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(cfgetospeed(&after), B4800);
+  close(slave);
+  close(master);
+}
+
+// Two identical USB adapters told apart by their by-id names, which carry
+// their serial numbers; a third without a by-id link by its product; a
+// legacy port without a UART and a console without a driver left out.
+TEST(SerialPorts, ListsDevicesWithADriverAndTellsIdenticalAdaptersApart) {
   namespace fs = std::filesystem;
   const fs::path root = "/tmp/nlconf-ports-" + std::to_string(getpid());
   const fs::path sys = root / "sys", dev = root / "dev";
   fs::create_directories(sys / "drivers/uart_bridge");
   fs::create_directories(sys / "class/tty/tty1");
   fs::create_directories(dev / "serial/by-id");
-  for (const char* at :
-       {"usb/1-1/1-1:1.0/ttyUSB0", "usb/1-2/1-2:1.0/ttyACM0", "serial8250/ttyS1"}) {
+  const char* serials[] = {"QX0001", "QX0002", "QX0003"};
+  int n = 0;
+  for (const char* at : {"usb/1-1/1-1:1.0/ttyUSB0", "usb/1-2/1-2:1.0/ttyUSB1",
+                         "usb/1-3/1-3:1.0/ttyUSB2", "serial8250/ttyS1"}) {
     const fs::path device = sys / "devices" / at;
     fs::create_directories(device);
     fs::create_symlink(sys / "drivers/uart_bridge", device / "driver");
     fs::create_directories(sys / "class/tty" / device.filename());
     fs::create_symlink(device, sys / "class/tty" / device.filename() / "device");
+    if (n < 3) {
+      std::ofstream(device.parent_path().parent_path() / "product") << "USB Serial Adapter\n";
+      std::ofstream(device.parent_path().parent_path() / "serial") << serials[n] << "\n";
+    }
+    if (n < 2)
+      fs::create_symlink("../../" + device.filename().string(),
+                         dev / "serial/by-id" / ("usb-Bench_" + std::string(serials[n]) + "-if00"));
+    ++n;
   }
-  std::ofstream(sys / "devices/usb/1-1/product") << "USB Serial Adapter\n";
   std::ofstream(sys / "class/tty/ttyS1/type") << "0\n";
-  fs::create_symlink("../../ttyACM0", dev / "serial/by-id/usb-Maker_Radio_Bridge_0001-if00");
   const auto ports = os::posix::listSerialPorts(sys.string(), dev.string());
   fs::remove_all(root);
-  ASSERT_EQ(ports.size(), 2u);
-  EXPECT_EQ(ports[0].path, dev.string() + "/ttyACM0");
-  EXPECT_EQ(ports[0].description, "usb-Maker_Radio_Bridge_0001-if00");
-  EXPECT_EQ(ports[1].path, dev.string() + "/ttyUSB0");
-  EXPECT_EQ(ports[1].description, "USB Serial Adapter");
+  ASSERT_EQ(ports.size(), 3u);
+  EXPECT_EQ(ports[0].path, dev.string() + "/ttyUSB0");
+  EXPECT_EQ(ports[0].byIdPath, dev.string() + "/serial/by-id/usb-Bench_QX0001-if00");
+  EXPECT_EQ(ports[1].description, "usb-Bench_QX0002-if00");
+  EXPECT_EQ(ports[1].serial, "QX0002");
+  EXPECT_EQ(ports[2].product, "USB Serial Adapter");
+  EXPECT_EQ(ports[2].description, "USB Serial Adapter");
+  EXPECT_EQ(ports[2].driver, "uart_bridge");
 }
 
 }  // namespace
+
+// The reset prompt is the program's; these tests have none.
+bool isWindowHandle(WindowHandle window) {
+  return window != nullptr;
+}
+void showResetPrompt(WindowHandle) {}
+void hideResetPrompt(WindowHandle) {}

@@ -274,7 +274,7 @@ TEST_F(Read, CancelWhileTheModuleIsSoughtEndsTheSearch) {
   slave->setReg("BD", 5);
   prepareOperation(&slavePane);
   const vw::TimeUs cancelAt = world.now() + vw::ms(500);
-  world.at(cancelAt, [this] { os::setEvent(slavePane.cancelEvent); });
+  world.at(cancelAt, [] { os::setEvent(slavePane.cancelEvent); });
   EXPECT_EQ(readBody(&slavePane), ResultCancelled);
   EXPECT_LE(world.now(), cancelAt + vw::ms(10)) << "stops at the cancel";
   EXPECT_EQ(world.hostBytes("COM4"), "+++") << "no frame, no pulses";

@@ -48,7 +48,7 @@ ctl() { "$sim/simports-ctl" "$work/run" "$@"; }
 nlconf() {
   local want=$1 got
   shift
-  LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 \
+  LD_PRELOAD=${shim-$sim/modemshim.so} ASAN_OPTIONS=verify_asan_link_order=0 \
     NLCONF_SIMPORTS_DIR=$work/run timeout 60 "$cli" "$@" >"$work/out" 2>"$work/err"
   got=$?
   [[ $got == "$want" ]] || fail "nlconf-cli $* ended with $got, not $want"
@@ -208,6 +208,30 @@ journey_range_test() {
   json '0 < j["round_trip_ms"]["min"] <= j["round_trip_ms"]["median"] <= j["round_trip_ms"]["max"]'
   ctl status | grep -q "COM5 .* command-mode 0" || fail "the master stayed in command mode"
   ctl status | grep -q "COM6 .* command-mode 0" || fail "the slave stayed in command mode"
+}
+
+# A plain pseudo-terminal, as socat or a network serial bridge gives: no
+# modem shim, so no modem lines and no break.
+journey_plain_line() {
+  modules 5=master:plain 6=slave:baud=5,plain
+  local shim=""
+  nlconf 0 write "$PORT5" --role master --set "Power Level = Low" -v
+  has err "no modem lines"
+  nlconf 0 read "$PORT5"
+  has out "Power Level = Low"
+  # The reset key needs a break, which such a line cannot send: said at
+  # once, and Ctrl+C ends the wait for a module that cannot be reset.
+  env -u LD_PRELOAD ASAN_OPTIONS=verify_asan_link_order=0 "$cli" read "$PORT6" -v \
+    >"$work/out" 2>"$work/err" &
+  local reader=$! i
+  for ((i = 0; i < 200; i++)); do
+    grep -q "break cannot be sent on this line" "$work/err" && break
+    sleep 0.05
+  done
+  kill -INT "$reader"
+  wait "$reader"
+  [[ $? == 5 ]] || fail "the reset-key read did not end as cancelled"
+  has err "break cannot be sent on this line"
 }
 
 "journey_$journey" "${@:3}"

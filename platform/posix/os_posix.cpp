@@ -1,10 +1,12 @@
 // The OS seam over termios, ioctl, poll and threads, with the meanings that
-// the link layer relies on from the Win32 binding: an overlapped transfer
-// runs on a thread of its own and signals its event when it ends; a cancel
-// or a purge ends it at once through its wake-up descriptor.
+// the link layer relies on from the Win32 binding. Each open port has one
+// I/O thread that runs its overlapped transfers in order (a read and a write
+// at a time) and signals each one's event when it ends; a cancel, a purge or
+// the close wakes it through an eventfd.
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -12,13 +14,12 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <cwchar>
+#include <deque>
 #include <mutex>
-#include <vector>
 
 #include "platform/os.h"
 #include "platform/posix/device_paths.h"
@@ -28,6 +29,7 @@ namespace os {
 namespace {
 
 constexpr uint32_t kErrorNotReady = 21;
+constexpr uint32_t kErrorNotEnoughMemory = 8;
 constexpr uint32_t kErrorGenFailure = 31;
 constexpr uint32_t kErrorBrokenPipe = 109;
 constexpr uint32_t kInfinite = 0xFFFFFFFF;
@@ -54,10 +56,25 @@ struct Mutex : Object {
   std::recursive_mutex mutex;  // a Windows mutex may be taken again by its owner
 };
 
-struct Device;
+// How long a read may take in all and between two bytes, as Windows reads
+// the timeouts; kInfinite where there is no limit.
+struct ReadLimits {
+  bool returnAtOnce = false;  // take what is there, even nothing
+  bool firstByteEnds = false;
+  uint32_t totalMs = kInfinite;
+  uint32_t intervalMs = kInfinite;
+};
+
+// The kernel's own record of a line's settings, which also holds a rate
+// that has no B constant.
+struct KernelTermios2 {
+  uint32_t iflag, oflag, cflag, lflag;
+  uint8_t line;
+  uint8_t cc[19];
+  uint32_t ispeed, ospeed;
+};
 
 struct Operation {
-  Device* device = nullptr;
   bool reading = false;
   char* in = nullptr;
   const char* out = nullptr;
@@ -65,30 +82,57 @@ struct Operation {
   Timeouts timeouts{};
   bool dsrSensitive = false;
   Event* event = nullptr;
-  int wake = -1;  // eventfd: written by a cancel or a purge
-  std::atomic<bool> aborted{false};
-  std::atomic<bool> finished{false};
+  // The device's lock guards these two; the I/O thread alone the limits.
+  bool aborted = false;
+  bool begun = false;
+  ReadLimits limits{};
+  uint64_t totalEnd = UINT64_MAX;
+  uint64_t gapEnd = UINT64_MAX;
+  // Written by the I/O thread, read by the caller once `finished` (under
+  // signalLock) says the thread is done with the transfer.
+  bool finished = false;
   uint32_t moved = 0;
   uint32_t error = 0;
-  pthread_t thread{};
 };
 
 struct Device : Object {
+  uint32_t number = 0;  // in the device path table
   int fd = -1;
-  std::mutex lock;  // guards operations, settings and timeouts
-  std::vector<Operation*> operations;
+  int wake = -1;  // eventfd: a new transfer, a cancel, a purge or the close
+  pthread_t thread{};
+  // A pseudo-terminal or a network bridge has neither; its break ioctls
+  // succeed and send nothing.
+  bool modemLines = true;
+  bool restore = false;
+  KernelTermios2 saved{};
+  uint64_t lastWriteMs = 0;
+  std::mutex lock;  // guards the queues, stopping, settings and timeouts
+  std::deque<Operation*> reads, writes;
+  bool stopping = false;
   LineSettings settings{};
   Timeouts timeouts{};
 };
 
+// A Windows port keeps its settings from one open to the next, and the link
+// layer counts on it (a Write opens the port that a Read left at the
+// module's rate); the device itself gets its own termios back at each close.
 struct DevicePathTable {
   std::mutex lock;
   char paths[256][kPathChars] = {};
+  LineSettings kept[256] = {};
+  bool keepsSettings[256] = {};
 };
 
 DevicePathTable& devicePaths() {
   static DevicePathTable table;
   return table;
+}
+
+bool keptSettings(uint32_t number, LineSettings& settings) {
+  DevicePathTable& table = devicePaths();
+  std::lock_guard<std::mutex> hold(table.lock);
+  settings = table.kept[number];
+  return table.keepsSettings[number];
 }
 
 template <typename T>
@@ -171,13 +215,6 @@ speed_t speedOf(uint32_t rate) {
   }
 }
 
-// The kernel's own record for a rate that has no B constant.
-struct KernelTermios2 {
-  uint32_t iflag, oflag, cflag, lflag;
-  uint8_t line;
-  uint8_t cc[19];
-  uint32_t ispeed, ospeed;
-};
 constexpr unsigned long kTcgets2 = _IOR('T', 0x2A, KernelTermios2);
 constexpr unsigned long kTcsets2 = _IOW('T', 0x2B, KernelTermios2);
 constexpr uint32_t kBother = 0010000;
@@ -233,7 +270,8 @@ bool setModemBit(int fd, int bit, bool on) {
   return ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bit) == 0 || failWith(errno);
 }
 
-bool applyLine(int fd, const LineSettings& s) {
+bool applyLine(const Device* device, const LineSettings& s) {
+  const int fd = device->fd;
   termios t{};
   if (tcgetattr(fd, &t) != 0)
     return failWith(errno);
@@ -258,6 +296,8 @@ bool applyLine(int fd, const LineSettings& s) {
     return false;
   // A line without modem lines (a pseudo-terminal) still carries bytes.
   for (int bit : {TIOCM_DTR, TIOCM_RTS}) {
+    if (!device->modemLines)
+      break;
     const bool on = (bit == TIOCM_DTR ? s.dtrControl : s.rtsControl) != 0;
     if (!setModemBit(fd, bit, on) && errno != ENOTTY && errno != EINVAL)
       return false;
@@ -266,15 +306,6 @@ bool applyLine(int fd, const LineSettings& s) {
 }
 
 // ---- transfers ------------------------------------------------------------------
-
-// How long a read may take in all and between two bytes, as Windows reads
-// the timeouts; kInfinite where there is no limit.
-struct ReadLimits {
-  bool returnAtOnce = false;  // take what is there, even nothing
-  bool firstByteEnds = false;
-  uint32_t totalMs = kInfinite;
-  uint32_t intervalMs = kInfinite;
-};
 
 ReadLimits readLimitsOf(const Timeouts& t, uint32_t count) {
   ReadLimits limits;
@@ -296,32 +327,6 @@ ReadLimits readLimitsOf(const Timeouts& t, uint32_t count) {
   return limits;
 }
 
-// Waits for the device or the wake-up, up to waitMs (kInfinite: no limit).
-// 1 ready, 0 time out, -1 woken or failed (error set).
-int awaitDevice(Operation* op, short events, uint32_t waitMs) {
-  pollfd fds[2] = {{op->device->fd, events, 0}, {op->wake, POLLIN, 0}};
-  const int timeout = waitMs == kInfinite ? -1 : static_cast<int>(waitMs);
-  int n = 0;
-  do {
-    n = poll(fds, 2, timeout);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) {
-    op->error = errorOf(errno);
-    return -1;
-  }
-  if (fds[1].revents != 0 || op->aborted.load()) {
-    op->error = kErrorOperationAborted;
-    return -1;
-  }
-  if (n == 0)
-    return 0;
-  if (fds[0].revents & (POLLNVAL | POLLERR)) {
-    op->error = kErrorBrokenPipe;
-    return -1;
-  }
-  return 1;  // readable, writable, or hung up: the transfer call tells which
-}
-
 uint32_t remainingMs(uint64_t deadline) {
   if (deadline == UINT64_MAX)
     return kInfinite;
@@ -331,79 +336,190 @@ uint32_t remainingMs(uint64_t deadline) {
 
 // Bytes that arrive while DSR is down are not taken, as a Windows driver
 // told to be DSR-sensitive drops them.
-bool dsrDown(int fd) {
+bool dsrDown(const Device* device) {
   int bits = 0;
-  return ioctl(fd, TIOCMGET, &bits) == 0 && (bits & TIOCM_DSR) == 0;
+  return device->modemLines && ioctl(device->fd, TIOCMGET, &bits) == 0 && (bits & TIOCM_DSR) == 0;
 }
 
-void runRead(Operation* op) {
-  const ReadLimits limits = readLimitsOf(op->timeouts, op->count);
-  const uint64_t start = nowMs();
-  const uint64_t totalEnd = limits.totalMs == kInfinite ? UINT64_MAX : start + limits.totalMs;
-  uint64_t gapEnd = UINT64_MAX;
-  while (op->moved < op->count) {
-    uint32_t waitMs = limits.returnAtOnce ? 0 : remainingMs(totalEnd);
-    const uint32_t gapMs = remainingMs(gapEnd);
-    if (gapMs < waitMs)
-      waitMs = gapMs;
-    const int ready = awaitDevice(op, POLLIN, waitMs);
-    if (ready < 0)
-      return;
-    if (ready == 0)
-      return;  // a time-out ends a read with what it has
-    const ssize_t n = read(op->device->fd, op->in + op->moved, op->count - op->moved);
-    if (n < 0 && (errno == EAGAIN || errno == EINTR))
-      continue;
-    if (n <= 0) {
-      // End of file or EIO: the other side of the line has gone.
-      op->error = kErrorBrokenPipe;
-      return;
-    }
-    if (op->dsrSensitive && dsrDown(op->device->fd))
-      continue;
-    op->moved += static_cast<uint32_t>(n);
-    if (limits.firstByteEnds)
-      return;
-    if (limits.intervalMs != kInfinite)
-      gapEnd = nowMs() + limits.intervalMs;
-  }
-}
-
-void runWrite(Operation* op) {
-  const uint64_t total =
-      uint64_t{op->timeouts.writeTotalMultiplierMs} * op->count + op->timeouts.writeTotalConstantMs;
-  const uint64_t deadline = total == 0 ? UINT64_MAX : nowMs() + total;
-  while (op->moved < op->count) {
-    const int ready = awaitDevice(op, POLLOUT, remainingMs(deadline));
-    if (ready <= 0)
-      return;  // a time-out ends a write with what it moved
-    const ssize_t n = write(op->device->fd, op->out + op->moved, op->count - op->moved);
-    if (n < 0 && (errno == EAGAIN || errno == EINTR))
-      continue;
-    if (n < 0) {
-      op->error = errno == EIO ? kErrorBrokenPipe : errorOf(errno);
-      return;
-    }
-    op->moved += static_cast<uint32_t>(n);
-  }
-}
-
-void* runOperation(void* context) {
-  auto* op = static_cast<Operation*>(context);
-  if (op->reading)
-    runRead(op);
-  else
-    runWrite(op);
-  op->finished.store(true);
-  if (op->event)
-    signalEvent(op->event);
-  return nullptr;
-}
-
-void wake(Operation* op) {
-  op->aborted.store(true);
+void wakeDevice(Device* device) {
   const uint64_t one = 1;
-  [[maybe_unused]] const ssize_t written = write(op->wake, &one, sizeof one);
+  [[maybe_unused]] const ssize_t written = write(device->wake, &one, sizeof one);
+}
+
+// Hands the transfer back to its caller; the I/O thread lets go of it here.
+void finish(Operation* op) {
+  std::lock_guard<std::mutex> hold(signalLock);
+  op->finished = true;
+  if (op->event)
+    op->event->set = true;
+  signalled.notify_all();
+}
+
+void finishFront(std::deque<Operation*>& queue, uint32_t error) {
+  Operation* op = queue.front();
+  queue.pop_front();
+  if (op->error == 0)
+    op->error = error;
+  finish(op);
+}
+
+// The time limits run from when the transfer reaches the head of its queue.
+void begin(Operation* op) {
+  op->begun = true;
+  if (op->reading) {
+    op->limits = readLimitsOf(op->timeouts, op->count);
+    if (op->limits.totalMs != kInfinite)
+      op->totalEnd = nowMs() + op->limits.totalMs;
+  } else {
+    const uint64_t total = uint64_t{op->timeouts.writeTotalMultiplierMs} * op->count +
+                           op->timeouts.writeTotalConstantMs;
+    if (total != 0)
+      op->totalEnd = nowMs() + total;
+  }
+}
+
+// How long the head transfer may wait for the line: 0 when its time is up
+// (a time-out ends it with what it moved, as on Windows).
+uint32_t waitOf(const Operation* op) {
+  if (op->reading && op->limits.returnAtOnce)
+    return 0;
+  const uint32_t total = remainingMs(op->totalEnd);
+  const uint32_t gap = remainingMs(op->gapEnd);
+  return gap < total ? gap : total;
+}
+
+// Under the device's lock: ends what was aborted or ran out of time, and
+// says which heads wait on the line and for how long.
+uint32_t settleQueues(Device* device, Operation*& read, Operation*& write) {
+  uint32_t waitMs = kInfinite;
+  for (auto* queue : {&device->reads, &device->writes}) {
+    Operation*& head = queue == &device->reads ? read : write;
+    head = nullptr;
+    while (!queue->empty()) {
+      Operation* op = queue->front();
+      if (op->aborted) {
+        finishFront(*queue, kErrorOperationAborted);
+        continue;
+      }
+      if (!op->begun)
+        begin(op);
+      const uint32_t wait = waitOf(op);
+      if (wait == 0 && !(op->reading && op->limits.returnAtOnce)) {
+        finishFront(*queue, 0);
+        continue;
+      }
+      head = op;
+      waitMs = wait < waitMs ? wait : waitMs;
+      break;
+    }
+  }
+  return waitMs;
+}
+
+// One read of the line for the head read; true when the read is over.
+bool readSome(Device* device, Operation* op) {
+  const ssize_t n = read(device->fd, op->in + op->moved, op->count - op->moved);
+  if (n < 0 && (errno == EAGAIN || errno == EINTR))
+    return op->limits.returnAtOnce;
+  if (n <= 0) {
+    // End of file or EIO: the other side of the line has gone.
+    op->error = kErrorBrokenPipe;
+    return true;
+  }
+  if (op->dsrSensitive && dsrDown(device))
+    return op->limits.returnAtOnce;
+  op->moved += static_cast<uint32_t>(n);
+  if (op->limits.intervalMs != kInfinite)
+    op->gapEnd = nowMs() + op->limits.intervalMs;
+  return op->limits.returnAtOnce || op->limits.firstByteEnds || op->moved == op->count;
+}
+
+bool writeSome(Device* device, Operation* op) {
+  const ssize_t n = write(device->fd, op->out + op->moved, op->count - op->moved);
+  if (n < 0 && (errno == EAGAIN || errno == EINTR))
+    return false;
+  if (n < 0) {
+    op->error = errno == EIO ? kErrorBrokenPipe : errorOf(errno);
+    return true;
+  }
+  op->moved += static_cast<uint32_t>(n);
+  device->lastWriteMs = nowMs();
+  return op->moved == op->count;
+}
+
+// Waits for the line (only while a transfer wants it: a hung-up line would
+// wake poll for ever) or the wake-up. The poll's revents of the line.
+short awaitLine(Device* device, bool reading, bool writing, uint32_t waitMs) {
+  const bool line = reading || writing;
+  const short events = static_cast<short>((reading ? POLLIN : 0) | (writing ? POLLOUT : 0));
+  pollfd fds[2] = {{device->wake, POLLIN, 0}, {line ? device->fd : -1, events, 0}};
+  const int timeout = waitMs == kInfinite ? -1 : static_cast<int>(waitMs);
+  if (poll(fds, 2, timeout) < 0)
+    return 0;  // EINTR: look again
+  if (fds[0].revents != 0) {
+    uint64_t count = 0;
+    [[maybe_unused]] const ssize_t got = read(device->wake, &count, sizeof count);
+  }
+  return fds[1].revents;
+}
+
+void* serveDevice(void* context) {
+  auto* device = static_cast<Device*>(context);
+  std::unique_lock<std::mutex> hold(device->lock);
+  for (;;) {
+    Operation* read = nullptr;
+    Operation* write = nullptr;
+    const uint32_t waitMs = settleQueues(device, read, write);
+    if (device->stopping && !read && !write)
+      return nullptr;
+    if (read && read->limits.returnAtOnce) {
+      hold.unlock();
+      // With VMIN 0 a read of an empty line returns 0, which means hung up
+      // only when poll says so.
+      pollfd line = {device->fd, POLLIN, 0};
+      if (poll(&line, 1, 0) > 0)
+        readSome(device, read);
+      hold.lock();
+      finishFront(device->reads, 0);
+      continue;
+    }
+    hold.unlock();
+    const short revents = awaitLine(device, read != nullptr, write != nullptr, waitMs);
+    bool readDone = false, writeDone = false;
+    if (revents & (POLLNVAL | POLLERR)) {
+      readDone = writeDone = true;
+      if (read)
+        read->error = kErrorBrokenPipe;
+      if (write)
+        write->error = kErrorBrokenPipe;
+    } else {
+      // Hung up: the transfer's own call tells how.
+      if (read && (revents & (POLLIN | POLLHUP)))
+        readDone = readSome(device, read);
+      if (write && (revents & (POLLOUT | POLLHUP)))
+        writeDone = writeSome(device, write);
+    }
+    hold.lock();
+    if (read && readDone)
+      finishFront(device->reads, 0);
+    if (write && writeDone)
+      finishFront(device->writes, 0);
+  }
+}
+
+// The program's signals (Ctrl+C, a hang-up) are for its own threads: a
+// handler run on this one could wait for a lock it holds.
+int startIoThread(Device* device) {
+  sigset_t quiet, before;
+  sigemptyset(&quiet);
+  for (int signal :
+       {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGUSR1, SIGUSR2, SIGALRM, SIGCHLD, SIGWINCH})
+    sigaddset(&quiet, signal);
+  pthread_sigmask(SIG_BLOCK, &quiet, &before);
+  // pthread_create rather than std::thread: a refusal is a result, not a throw.
+  const int error = pthread_create(&device->thread, nullptr, serveDevice, device);
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  return error;
 }
 
 Operation*& operationOf(Transfer& transfer) {
@@ -412,70 +528,78 @@ Operation*& operationOf(Transfer& transfer) {
 }
 
 bool start(Device* device, Operation* op, Transfer& transfer) {
-  op->device = device;
-  op->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (op->wake < 0) {
-    failWith(errno);
-    delete op;
-    return false;
-  }
-  {
-    std::lock_guard<std::mutex> hold(device->lock);
-    op->timeouts = device->timeouts;
-    op->dsrSensitive = device->settings.dsrSensitivity;
-    device->operations.push_back(op);
-  }
   if (op->event) {
     std::lock_guard<std::mutex> hold(signalLock);
     op->event->set = false;  // as the OVERLAPPED's event is reset at the start
   }
-  // pthread_create rather than std::thread: a refusal is a result, not a throw.
-  const int error = pthread_create(&op->thread, nullptr, runOperation, op);
-  if (error != 0) {
-    {
-      std::lock_guard<std::mutex> hold(device->lock);
-      std::erase(device->operations, op);
+  {
+    std::lock_guard<std::mutex> hold(device->lock);
+    if (device->stopping) {
+      delete op;
+      threadError = kErrorInvalidHandle;
+      return false;
     }
-    close(op->wake);
-    delete op;
-    failWith(ENOMEM);  // out of threads, as Windows is out of resources
-    return false;
+    op->timeouts = device->timeouts;
+    op->dsrSensitive = device->settings.dsrSensitivity;
+    (op->reading ? device->reads : device->writes).push_back(op);
   }
   operationOf(transfer) = op;
+  wakeDevice(device);
   return true;
 }
 
-// Wakes the device's transfers of one kind (or both), under its lock.
+// Ends the device's transfers of one kind (or both) at once.
 void abortTransfers(Device* device, bool reads, bool writes) {
-  std::lock_guard<std::mutex> hold(device->lock);
-  for (Operation* op : device->operations) {
-    if ((op->reading && reads) || (!op->reading && writes))
-      wake(op);
+  {
+    std::lock_guard<std::mutex> hold(device->lock);
+    for (Operation* op : device->reads)
+      op->aborted = op->aborted || reads;
+    for (Operation* op : device->writes)
+      op->aborted = op->aborted || writes;
   }
+  wakeDevice(device);
+}
+
+// Bytes handed over in the last moments may still be on their way (a
+// bridge or a pseudo-terminal's far end reads them when it gets to it):
+// they must leave at the rate they were written at.
+constexpr uint32_t kOutputSettleMs = 50;
+
+void restoreSettings(Device* device) {
+  if (!device->restore)
+    return;
+  for (int i = 0; i < 100; ++i) {
+    int queued = 0;
+    if (ioctl(device->fd, TIOCOUTQ, &queued) != 0 || queued == 0)
+      break;
+    sleepMs(10);  // a real adapter still sending, up to a second
+  }
+  const uint64_t since = nowMs() - device->lastWriteMs;
+  if (since < kOutputSettleMs)
+    sleepMs(static_cast<uint32_t>(kOutputSettleMs - since));
+  ioctl(device->fd, kTcsets2, &device->saved);
+}
+
+// The seam's answer for a line that has no modem lines and no break.
+bool hasModemLines(const Device* device) {
+  if (!device->modemLines)
+    threadError = kErrorNotSupported;
+  return device->modemLines;
 }
 
 void closeDevice(Device* device) {
-  abortTransfers(device, true, true);
-  // A transfer whose record is still the caller's ends here, so that its
-  // thread never reads a closed descriptor; its finish comes later.
-  for (;;) {
-    bool running = false;
-    {
-      std::lock_guard<std::mutex> hold(device->lock);
-      for (Operation* op : device->operations)
-        running = running || !op->finished.load();
-      if (!running) {
-        for (Operation* op : device->operations)
-          op->device = nullptr;
-        device->operations.clear();
-      }
-    }
-    if (!running)
-      break;
-    sleepMs(1);
+  {
+    std::lock_guard<std::mutex> hold(device->lock);
+    device->stopping = true;
   }
+  // Every transfer ends (aborted) and signals before the thread returns, so
+  // nothing touches an event or the device once the close is done.
+  abortTransfers(device, true, true);
+  pthread_join(device->thread, nullptr);
+  restoreSettings(device);
   ioctl(device->fd, TIOCNXCL);
   close(device->fd);  // lets the lock go too
+  close(device->wake);
   device->kind = Kind{};
   delete device;
 }
@@ -660,13 +784,15 @@ Handle openSerial(const wchar_t* deviceName) {
     threadError = kErrorFileNotFound;
     return nullptr;
   }
+  // Without O_NONBLOCK the open would wait for carrier. The descriptor
+  // stays non-blocking: the I/O thread polls it.
   const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     failWith(errno);
     return nullptr;
   }
   // Another NLCONF takes the same lock; TIOCEXCL keeps other programs out.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0 || !isatty(fd)) {
+  if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
     const int error = isatty(fd) ? errno : ENOTTY;
     close(fd);
     failWith(error);
@@ -674,12 +800,42 @@ Handle openSerial(const wchar_t* deviceName) {
   }
   auto* device = new Device;
   device->kind = Kind::Device;
+  device->number = number;
   device->fd = fd;
+  device->restore = ioctl(fd, kTcgets2, &device->saved) == 0;
+  int bits = 0;
+  device->modemLines = ioctl(fd, TIOCMGET, &bits) == 0 || (errno != ENOTTY && errno != EINVAL);
+  // What this program has not set yet is raw 9600 8-N-1, as a Windows port
+  // starts, whatever the line was left at (cooked, another rate); CLOCAL, so
+  // that a line without carrier never hangs up under the program. The modem
+  // lines stay as they are until the program sets them.
   termios t{};
   if (tcgetattr(fd, &t) == 0) {
-    device->settings.baudRate = 9600;
-    device->settings.byteSize = 8;
-    device->settings.binary = true;
+    cfmakeraw(&t);
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    t.c_cflag |= CLOCAL | CREAD | CS8;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    cfsetspeed(&t, B9600);
+    if (tcsetattr(fd, TCSANOW, &t) == 0) {
+      device->settings.baudRate = 9600;
+      device->settings.byteSize = 8;
+      device->settings.binary = true;
+    }
+  }
+  LineSettings kept{};
+  if (keptSettings(number, kept) && applyLine(device, kept))
+    device->settings = kept;
+  device->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  const int error = device->wake < 0 ? errno : startIoThread(device);
+  if (error != 0) {
+    if (device->wake >= 0)
+      close(device->wake);
+    ioctl(fd, TIOCNXCL);
+    close(fd);
+    delete device;
+    threadError = error == EAGAIN ? kErrorNotEnoughMemory : errorOf(error);
+    return nullptr;
   }
   return device;
 }
@@ -691,7 +847,9 @@ bool purgeSerial(Handle handle, uint32_t flags) {
   abortTransfers(device, flags & kPurgeRxAbort, flags & kPurgeTxAbort);
   if ((flags & kPurgeRxClear) && tcflush(device->fd, TCIFLUSH) != 0)
     return failWith(errno);
-  if ((flags & kPurgeTxClear) && tcflush(device->fd, TCOFLUSH) != 0)
+  // A pseudo-terminal's output queue is its far end's input: bytes that
+  // have left, which an "ATCN" just before a close must not lose.
+  if ((flags & kPurgeTxClear) && device->modemLines && tcflush(device->fd, TCOFLUSH) != 0)
     return failWith(errno);
   return true;
 }
@@ -729,8 +887,14 @@ bool setLineSettings(Handle handle, const LineSettings& settings) {
     threadError = kErrorInvalidParameter;
     return false;
   }
-  if (!applyLine(device->fd, settings))
+  if (!applyLine(device, settings))
     return false;
+  {
+    DevicePathTable& table = devicePaths();
+    std::lock_guard<std::mutex> hold(table.lock);
+    table.kept[device->number] = settings;
+    table.keepsSettings[device->number] = true;
+  }
   std::lock_guard<std::mutex> hold(device->lock);
   device->settings = settings;
   return true;
@@ -738,7 +902,7 @@ bool setLineSettings(Handle handle, const LineSettings& settings) {
 
 bool escapeSerial(Handle handle, uint32_t function) {
   Device* device = as<Device>(handle, Kind::Device);
-  if (!device)
+  if (!device || !hasModemLines(device))
     return false;
   switch (function) {
     case kEscapeSetRts:
@@ -757,7 +921,7 @@ bool escapeSerial(Handle handle, uint32_t function) {
 
 bool getModemStatus(Handle handle, uint32_t& status) {
   Device* device = as<Device>(handle, Kind::Device);
-  if (!device)
+  if (!device || !hasModemLines(device))
     return false;
   int bits = 0;
   if (ioctl(device->fd, TIOCMGET, &bits) != 0)
@@ -769,12 +933,12 @@ bool getModemStatus(Handle handle, uint32_t& status) {
 
 bool setBreak(Handle handle) {
   Device* device = as<Device>(handle, Kind::Device);
-  return device && (ioctl(device->fd, TIOCSBRK) == 0 || failWith(errno));
+  return device && hasModemLines(device) && (ioctl(device->fd, TIOCSBRK) == 0 || failWith(errno));
 }
 
 bool clearBreak(Handle handle) {
   Device* device = as<Device>(handle, Kind::Device);
-  return device && (ioctl(device->fd, TIOCCBRK) == 0 || failWith(errno));
+  return device && hasModemLines(device) && (ioctl(device->fd, TIOCCBRK) == 0 || failWith(errno));
 }
 
 // ---- overlapped transfers ----------------------------------------------------------------------
@@ -809,22 +973,20 @@ bool startReadUnsignalled(Handle device, void* bytes, uint32_t count, Transfer& 
   return startRead(device, bytes, count, transfer, nullptr);
 }
 
-bool finishTransfer(Handle handle, Transfer& transfer, uint32_t& count) {
+// The device may be closed already: the transfer ended with the close.
+bool finishTransfer(Handle, Transfer& transfer, uint32_t& count) {
   Operation* op = operationOf(transfer);
   if (op == nullptr) {
     threadError = kErrorInvalidParameter;
     return false;
   }
-  pthread_join(op->thread, nullptr);
-  // A device closed under the transfer has forgotten it already.
-  if (Device* device = op->device; device && as<Device>(handle, Kind::Device) == device) {
-    std::lock_guard<std::mutex> hold(device->lock);
-    std::erase(device->operations, op);
+  {
+    std::unique_lock<std::mutex> hold(signalLock);
+    signalled.wait(hold, [op] { return op->finished; });
   }
   operationOf(transfer) = nullptr;
   count = op->moved;
   const uint32_t error = op->error;
-  close(op->wake);
   delete op;
   if (error != 0) {
     threadError = error;
@@ -850,6 +1012,8 @@ bool setDevicePath(uint32_t portNumber, const char* path) {
     return false;
   DevicePathTable& table = devicePaths();
   std::lock_guard<std::mutex> hold(table.lock);
+  if (std::strcmp(table.paths[portNumber], path) != 0)
+    table.keepsSettings[portNumber] = false;
   std::strcpy(table.paths[portNumber], path);
   return true;
 }

@@ -17,27 +17,30 @@ std::string firstLine(const fs::path& file) {
   return line;
 }
 
-// The USB device above the tty's interface carries the product string.
-std::string productOf(const fs::path& device) {
+// The USB device above the tty's interface carries the strings that name
+// the adapter.
+void readUsbStrings(const fs::path& device, SerialPortEntry& entry) {
   std::error_code ec;
   fs::path at = fs::canonical(device, ec);
   for (int up = 0; !ec && up < 4 && !at.empty() && at != at.root_path(); ++up) {
-    const std::string product = firstLine(at / "product");
-    if (!product.empty())
-      return product;
+    entry.product = firstLine(at / "product");
+    if (!entry.product.empty()) {
+      entry.manufacturer = firstLine(at / "manufacturer");
+      entry.serial = firstLine(at / "serial");
+      return;
+    }
     at = at.parent_path();
   }
-  return {};
 }
 
 // by-id links name the adapter, its serial number and interface.
-std::string byIdNameOf(const std::string& devRoot, const std::string& ttyName) {
+std::string byIdPathOf(const std::string& devRoot, const std::string& ttyName) {
   std::error_code ec;
   fs::directory_iterator it(fs::path(devRoot) / "serial/by-id", ec);
   for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
     const fs::path target = fs::read_symlink(it->path(), ec);
     if (!ec && target.filename() == ttyName)
-      return it->path().filename().string();
+      return it->path().string();
   }
   return {};
 }
@@ -71,12 +74,14 @@ std::vector<SerialPortEntry> listSerialPorts(const std::string& sysRoot,
     if (firstLine(it->path() / "type") == "0")
       continue;
     const std::string name = it->path().filename().string();
-    SerialPortEntry entry{devRoot + "/" + name, byIdNameOf(devRoot, name)};
-    const std::string product = productOf(device);
-    if (!product.empty())
-      entry.description = product;
-    if (entry.description.empty())
-      entry.description = driverOf(device);
+    SerialPortEntry entry;
+    entry.path = devRoot + "/" + name;
+    entry.byIdPath = byIdPathOf(devRoot, name);
+    readUsbStrings(device, entry);
+    entry.driver = driverOf(device);
+    entry.description = !entry.byIdPath.empty()  ? fs::path(entry.byIdPath).filename().string()
+                        : !entry.product.empty() ? entry.product
+                                                 : entry.driver;
     ports.push_back(entry);
   }
   std::sort(ports.begin(), ports.end(),

@@ -304,7 +304,9 @@ bool parsePortSetup(const std::string& text, PortSetup& setup, std::string& erro
   while (start <= overrides.size()) {
     const size_t comma = overrides.find(',', start);
     const std::string item = overrides.substr(start, comma - start);
-    if (!applyOverride(item, setup.config, error))
+    if (lower(item) == "plain")
+      setup.plain = true;
+    else if (!applyOverride(item, setup.config, error))
       return false;
     if (comma == std::string::npos)
       break;

@@ -16,10 +16,14 @@ namespace simports {
 // letters (hexadecimal values, "baud" for BD), ni=<node id>, tp=<text>.
 // "--port 4=echo": no module, but a far end that answers a small line
 // protocol at once, for checks of the serial binding itself (simports.cpp).
+// "plain" among the settings: the shim leaves the line alone, as it has no
+// modem lines and no break (a network serial bridge); the host's settings
+// are read from the pseudo-terminal itself.
 struct PortSetup {
   uint32_t number = 0;
   std::string preset;
   bool echo = false;
+  bool plain = false;
   sim::ModuleConfig config;
 };
 

@@ -324,7 +324,7 @@ void Server::publishSlot(Port& port) {
   Slot& s = table_->slots[port.slot];
   s.state.store(kSlotFree);
   s.port.store(port.setup.number);
-  s.rdev.store(port.pty.rdev);
+  s.rdev.store(port.setup.plain ? 0 : port.pty.rdev);  // 0: the shim never matches it
   s.modemOut.store(0);
   s.breakOn.store(0);
   s.cflag.store(port.pty.cflag);
@@ -477,7 +477,13 @@ void Server::reconcile(Port& port, TimeUs at) {
     return;
   Slot& s = table_->slots[port.slot];
   const uint32_t brk = s.breakOn.load(), out = s.modemOut.load();
-  const uint32_t baud = s.baud.load(), cflag = s.cflag.load();
+  uint32_t baud = s.baud.load(), cflag = s.cflag.load();
+  // The master reads the line's own settings; no shim tells them.
+  termios tio{};
+  if (port.setup.plain && tcgetattr(port.pty.master, &tio) == 0) {
+    baud = baudOfSpeed(cfgetospeed(&tio));
+    cflag = tio.c_cflag;
+  }
   if (brk != port.breakOn) {
     port.breakOn = brk;
     port.engine->hostBreak(at, brk != 0);
