@@ -41,8 +41,9 @@ bool bindPort(const std::string& name, uint32_t preferred, uint32_t* number, std
               std::string* message);
 
 bool stderrIsTerminal();
-// A file named in UTF-8; null when it cannot be opened.
-FILE* openFile(const std::string& name, const char* mode);
+// Told once the command has left its modules as Cancel does and closed its
+// ports, before the results are flushed and the guard time waited out.
+void modulesReleased();
 
 // ---- text ---------------------------------------------------------------------------
 

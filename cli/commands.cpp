@@ -4,6 +4,7 @@
 
 #include "cli/cli.h"
 #include "cli/console_view.h"
+#include "cli/operands.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/range_test_command.h"
@@ -324,12 +325,17 @@ int run(const std::vector<std::string>& args) {
     std::printf("nlconf-cli " NLCONF_VERSION_TEXT "\n");
     return ExitDone;
   }
+  if (!checkFileOperands(o, &message)) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    return ExitRefused;
+  }
   createCancelEvents();
   if (!startLog(o, &message)) {
     std::fprintf(stderr, "%s\n", message.c_str());
     return ExitRefused;
   }
   const int code = dispatch(o);
+  modulesReleased();
   endLog();
   // Closed before the wait: whoever reads the results has them all now.
   std::fclose(stdout);

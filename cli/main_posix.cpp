@@ -1,6 +1,7 @@
 // nlconf-cli on Linux: device paths for ports, signals for Cancel.
 #include <signal.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <thread>
@@ -38,34 +39,55 @@ bool stderrIsTerminal() {
   return isatty(STDERR_FILENO) != 0;
 }
 
-FILE* openFile(const std::string& name, const char* mode) {
-  return std::fopen(name.c_str(), mode);
-}
+void modulesReleased() {}
 
 }  // namespace cli
 
 namespace {
 
-// The first Ctrl+C cancels as Cancel does; a second one gives up at once.
+// The first of SIGINT, SIGTERM and SIGHUP cancels as Cancel does; a second
+// SIGINT or SIGTERM gives up at once. The same signal again within moments
+// is one delivered twice (timeout(1) signals the program and its process
+// group), and a hang-up comes twice when a session drops (from the shell,
+// and from the terminal as the shell goes): neither is anybody insisting.
+constexpr int64_t kSameSignalMs = 250;
+
+int64_t monotonicMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
 void awaitSignals(sigset_t signals) {
-  int count = 0;
+  int first = 0;
+  int64_t firstAt = 0;
   for (;;) {
     int received = 0;
     if (sigwait(&signals, &received) != 0)
       continue;
-    if (++count > 1)
+    if (first == 0) {
+      first = received;
+      firstAt = monotonicMs();
+      cli::requestCancel();
+      continue;
+    }
+    const bool repeated = received == first && monotonicMs() - firstAt < kSameSignalMs;
+    if (received != SIGHUP && !repeated)
       _exit(cli::ExitCancelled);
-    cli::requestCancel();
   }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A reader that went away is a failed write, handled where it is made,
+  // not the end of the program in the middle of a module's sequence.
+  signal(SIGPIPE, SIG_IGN);
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
   // Blocked before any thread starts, so that only the waiter takes them.
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   std::thread(awaitSignals, signals).detach();

@@ -1,4 +1,5 @@
-// nlconf-cli on Windows: COM names for ports, the console's Ctrl+C for Cancel.
+// nlconf-cli on Windows: COM names for ports, the console's Ctrl+C, Ctrl+Break
+// and closing for Cancel.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <io.h>
@@ -27,15 +28,34 @@ uint32_t comNumberIn(const wchar_t* name) {
   return n <= 255 ? n : 0;
 }
 
+// Set once the modules are left as Cancel leaves them and the ports closed.
+HANDLE modulesLeft = nullptr;
+// The system ends a program a few seconds (5 by default) after its console
+// closes, the user logs off or the system shuts down.
+constexpr DWORD kClosingGraceMs = 4500;
+
 BOOL WINAPI onConsoleControl(DWORD kind) {
   static LONG presses = 0;
-  if (kind != CTRL_C_EVENT && kind != CTRL_BREAK_EVENT)
-    return FALSE;
-  // The first cancels as Cancel does; a second one gives up at once.
-  if (InterlockedIncrement(&presses) > 1)
-    ExitProcess(ExitCancelled);
-  requestCancel();
-  return TRUE;
+  switch (kind) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      // The first cancels as Cancel does; a second one gives up at once.
+      if (InterlockedIncrement(&presses) > 1)
+        ExitProcess(ExitCancelled);
+      requestCancel();
+      return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      // The process ends as soon as this returns: not before the cancel
+      // has taken the modules out of command mode.
+      requestCancel();
+      if (modulesLeft)
+        WaitForSingleObject(modulesLeft, kClosingGraceMs);
+      return TRUE;
+    default:
+      return FALSE;
+  }
 }
 
 }  // namespace
@@ -89,8 +109,9 @@ bool stderrIsTerminal() {
   return _isatty(_fileno(stderr)) != 0;
 }
 
-FILE* openFile(const std::string& name, const char* mode) {
-  return _wfopen(widen(name).c_str(), widen(mode).c_str());
+void modulesReleased() {
+  if (modulesLeft)
+    SetEvent(modulesLeft);
 }
 
 }  // namespace cli
@@ -99,6 +120,7 @@ int wmain(int argc, wchar_t** argv) {
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i)
     args.push_back(cli::narrow(argv[i]));
+  cli::modulesLeft = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(cli::onConsoleControl, TRUE);
   return cli::run(args);
 }

@@ -7,6 +7,7 @@
 
 #include "cli/cli.h"
 #include "cli/console_view.h"
+#include "cli/operands.h"
 #include "link/errors.h"
 #include "link/line_log.h"
 #include "module/pair_run.h"

@@ -430,6 +430,28 @@ sys.exit(0 if [(x["from"], x["to"], x["received"]) for x in d] == [("COM5", "COM
   else
     fail cli-range "nlconf-cli range-test: exit $status; see cli-range.*"
   fi
+  # Ctrl+C between the quick "+++" and its "OK" (Wine makes the console's
+  # Ctrl+C of a SIGINT to the program's own process, not to timeout, which
+  # would pass it on twice): Cancel, and the module leaves command mode.
+  local transcript=$RIG_LOGS/transcripts/transcript-COM5.log before p program=""
+  before=$(grep -c '"+++"' "$transcript")
+  rig__spawn cli-cancel 60 nlconf-cli.exe read COM5
+  for ((i = 0; i < 300; i++)); do
+    (($(grep -c '"+++"' "$transcript") > before)) && break
+    sleep 0.02
+  done
+  sleep 0.4
+  for p in $(rig__tree "${RIG_PIDS[cli-cancel]}"); do
+    [[ $(cat "/proc/$p/comm" 2>/dev/null) == nlconf-cli.exe ]] && program=$p
+  done
+  [[ -n $program ]] && kill -INT "$program"
+  status=$(rig_exit_status cli-cancel 30)
+  if [[ $status == 5 ]] && rig_ctl status | grep -q "COM5 .* command-mode 0"; then
+    pass "nlconf-cli.exe read: Ctrl+C before the module's OK cancels and leaves command mode"
+  else
+    fail cli-cancel "Ctrl+C: exit $status; $(rig_ctl status | grep COM5 | head -1)"
+  fi
+  rig_stop cli-cancel
   rig_modules_stop
   # ports: the Ports class's devices, by number, as the dialog lists them.
   if rig_ports_set 6 "Simulated Module Port (COM6)" 5 "Simulated Module Port (COM5)" \

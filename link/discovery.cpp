@@ -51,11 +51,18 @@ bool configurePort(SerialPort* port) {
          setModemLine(port, os::kEscapeSetRts) && purgePort(port);
 }
 
+// Once "+++" is on its way (a cancelled write still sends what the driver
+// took), a module at these settings answers it after its guard time and is
+// in command mode: the answer is awaited whatever a cancel says, within the
+// I/O time-out, so that the way out knows to send "ATCN".
 bool answersAtOnce(SerialPort* port) {
   writeRaw(port, "+++", 3);
-  char reply[16] = {};
+  const uint32_t waitCount = port->waitCount;
+  port->waitCount = 1;
+  char reply[4] = {};
   uint32_t count = 0;
   readLineRaw(port, reply, sizeof reply, &count);
+  port->waitCount = waitCount;
   return count == 3 && reply[0] == 'O' && reply[1] == 'K' && reply[2] == '\r';
 }
 

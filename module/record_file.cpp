@@ -41,7 +41,7 @@ RecordOutcome openLocked(const char* path, OpenRecord& r) {
   // Refused before opening, so that nothing waits on a FIFO or wakes a
   // device, and again after it, in case the path changed in between.
   const os::FileKind before = os::pathKind(path, error);
-  if (before == os::FileKind::Directory || before == os::FileKind::Other)
+  if (before != os::FileKind::Regular && before != os::FileKind::Missing)
     return failed(RecordNotAFile);
   r.file = os::openFileToAppend(path, true, error);
   if (!r.file)

@@ -157,7 +157,10 @@ enum class FileKind : uint8_t {
   Missing,
   Regular,
   Directory,
-  Other,  // a device, FIFO, socket or pipe: nothing a record can be kept in
+  Fifo,  // or a pipe
+  Socket,
+  Device,
+  Other,
 };
 FileKind pathKind(const char* path, uint32_t& error);
 // Opened for reading and appending, created when asked and missing, shared

@@ -1,6 +1,8 @@
 // Reading a module into its pane, against module models in virtual time.
 #include "module/read.h"
 
+#include <algorithm>
+
 #include "link/at_command.h"
 #include "link/discovery.h"
 #include "tests/support/pane_fixture.h"
@@ -269,14 +271,15 @@ TEST_F(Read, AFailedReadLeavesNoModuleData) {
   EXPECT_FALSE(holdsModuleData(&slavePane));
 }
 
-// Cancel during the quick test of a module at 38400 ends the search there.
+// Cancel during the quick test of a module at 38400 ends the search there,
+// once the "+++" has had its time to be answered.
 TEST_F(Read, CancelWhileTheModuleIsSoughtEndsTheSearch) {
   slave->setReg("BD", 5);
   prepareOperation(&slavePane);
-  const vw::TimeUs cancelAt = world.now() + vw::ms(500);
-  world.at(cancelAt, [] { os::setEvent(slavePane.cancelEvent); });
+  const vw::TimeUs start = world.now();
+  world.at(start + vw::ms(500), [] { os::setEvent(slavePane.cancelEvent); });
   EXPECT_EQ(readBody(&slavePane), ResultCancelled);
-  EXPECT_LE(world.now(), cancelAt + vw::ms(10)) << "stops at the cancel";
+  EXPECT_LE(world.now(), start + vw::ms(kDefaultIoTimeoutMs + 10)) << "stops at the cancel";
   EXPECT_EQ(world.hostBytes("COM4"), "+++") << "no frame, no pulses";
   EXPECT_EQ(view().count("showResetPrompt"), 0);
 }
@@ -288,6 +291,26 @@ TEST_F(Read, CancelAfterTheResetKeyLeavesCommandMode) {
   cancelAtLineEnd(&slavePane, "COM4", 1);  // the baud reply
   EXPECT_EQ(readBody(&slavePane), ResultCancelled);
   EXPECT_FALSE(slave->inCommandMode());
+}
+
+// Wherever a cancel lands, the module ends out of command mode, and "ATCN"
+// goes only to a module in command mode: in transparent mode it is radio data.
+TEST_F(Read, CancelAnywhereLeavesTheModuleOutOfCommandMode) {
+  for (uint32_t at : {0u, 300u, 500u, 900u, 1005u, 1030u, 1100u, 1200u}) {
+    makeModules(masterConfig(), slaveConfig());
+    prepareOperation(&masterPane);
+    os::resetEvent(masterPane.cancelEvent);
+    const size_t sentBefore = commands("COM3").size();
+    world.at(world.now() + vw::ms(at), [this] { os::setEvent(masterPane.cancelEvent); });
+    EXPECT_NE(readBody(&masterPane), 0) << "cancel at " << at << " ms";
+    os::sleepMs(3000);  // a late "OK" would have come by now
+    EXPECT_FALSE(master->inCommandMode()) << "cancel at " << at << " ms";
+    const Commands sent = commands("COM3");
+    const auto atcnSent = std::count(sent.begin() + sentBefore, sent.end(), "ATCN");
+    const auto atcnTaken =
+        std::count(master->commandLog().begin(), master->commandLog().end(), "ATCN");
+    EXPECT_EQ(atcnSent, atcnTaken) << "cancel at " << at << " ms";
+  }
 }
 
 TEST_F(Read, NoKeyPressIsNoPort) {

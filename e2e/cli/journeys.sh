@@ -159,6 +159,85 @@ journey_cancel() {
   ctl status | grep -q "COM5 .* command-mode 0" || fail "the module stayed in command mode"
 }
 
+# ---- no operand hangs it; every way of ending leaves command mode ----------
+
+out_of_command_mode() {
+  ctl status | grep -q "COM$1 .* command-mode 0" || fail "COM$1 was left in command mode ($2)"
+}
+
+# refused code text args...: exit `code` within a second, saying `text`.
+refused() {
+  local want=$1 text=$2 t0=$SECONDS
+  shift 2
+  nlconf "$want" "$@"
+  ((SECONDS - t0 <= 1)) || fail "nlconf-cli $* took $((SECONDS - t0)) s"
+  has err "$text"
+}
+
+journey_operands() {
+  modules 5=master 6=slave
+  mkfifo "$work/fifo"
+  printf '[Master]\nChannel = 12\n' >"$work/profile.ini"
+  refused 2 "$work/fifo is a FIFO" write "$PORT5" --role master "$work/fifo"
+  refused 2 "$work/fifo is a FIFO" read "$PORT5" --log "$work/fifo"
+  refused 2 "$work/fifo is a FIFO" pair "$PORT5" "$PORT6" --record "$work/fifo"
+  refused 2 "$work is a directory" read "$PORT5" --log "$work"
+  # The operands in the wrong order: the slave's port stands as the profile.
+  refused 2 "$PORT6 is a device" pair "$PORT5" "$work/profile.ini" "$PORT6"
+  ctl status | grep -q "COM5 .* commands 0" || fail "the master was spoken to"
+  ctl status | grep -q "COM6 .* commands 0" || fail "the slave was spoken to"
+  # A plain file still serves, and a log replaces the one before.
+  yes stale | head -5000 >"$work/read.log"
+  nlconf 0 read "$PORT5" --log "$work/read.log"
+  ! grep -q stale "$work/read.log" || fail "the log kept an older log's lines"
+  grep -q "Read: done." "$work/read.log" || fail "no line log"
+}
+
+# stopped SIGNAL SECONDS: a read so signalled that far in is cancelled, and
+# its module ends out of command mode. Under timeout(1), as a script bounds
+# a command, each signal reaches the program twice.
+stopped() {
+  LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 \
+    NLCONF_SIMPORTS_DIR=$work/run timeout 60 "$cli" read "$PORT5" >"$work/out" 2>"$work/err" &
+  local pid=$! code
+  sleep "$2"
+  kill -"$1" "$pid"
+  wait "$pid"
+  code=$?
+  [[ $code == 5 ]] || fail "SIG$1 $2 s into a read ended with $code, not 5"
+  sleep 1.2 # a "+++" answered late has been answered by now
+  out_of_command_mode 5 "SIG$1 at $2 s"
+}
+
+# Before the quick "+++" is answered, around its answer, in the query series.
+journey_interrupt() {
+  modules 5=master
+  local at
+  for at in 0.2 0.5 0.9 1.05 1.2; do stopped INT "$at"; done
+}
+
+journey_hangup() {
+  modules 5=master
+  stopped HUP 0.5
+  stopped HUP 1.2
+}
+
+# The reader of the line log goes away at its first line: the pair run goes
+# on to its end and its record.
+journey_sigpipe() {
+  modules 5=master 6=slave
+  set -o pipefail
+  LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 \
+    NLCONF_SIMPORTS_DIR=$work/run timeout 60 "$cli" pair "$PORT5" "$PORT6" \
+    --record "$work/runs.csv" -v 2>&1 | head -1 >"$work/out"
+  local code=$?
+  set +o pipefail
+  ((code < 128)) || fail "a closed pipe ended the pair run with $code"
+  grep -qF ",PASS,,,No,$PORT5," "$work/runs.csv" || fail "no record line"
+  out_of_command_mode 5 "master"
+  out_of_command_mode 6 "slave"
+}
+
 # json EXPRESSION [ARG...]: a Python expression over the JSON in out (`j`,
 # the ARGs as `a`) holds.
 json() {

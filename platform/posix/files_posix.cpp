@@ -29,7 +29,13 @@ int fdOf(Handle file) {
 FileKind kindOf(const struct stat& s) {
   if (S_ISREG(s.st_mode))
     return FileKind::Regular;
-  return S_ISDIR(s.st_mode) ? FileKind::Directory : FileKind::Other;
+  if (S_ISDIR(s.st_mode))
+    return FileKind::Directory;
+  if (S_ISFIFO(s.st_mode))
+    return FileKind::Fifo;
+  if (S_ISSOCK(s.st_mode))
+    return FileKind::Socket;
+  return S_ISCHR(s.st_mode) || S_ISBLK(s.st_mode) ? FileKind::Device : FileKind::Other;
 }
 
 uint32_t errnoCode() {

@@ -84,7 +84,7 @@ FileKind pathKind(const char* path, uint32_t& error) {
     return FileKind::Missing;
   }
   if (device)
-    return FileKind::Other;
+    return FileKind::Device;
   const DWORD attributes = GetFileAttributesW(wide);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     error = GetLastError();
@@ -120,8 +120,16 @@ Handle openFileToAppend(const char* path, bool create, uint32_t& error) {
 }
 
 FileKind fileKind(Handle file) {
-  if (GetFileType(file) != FILE_TYPE_DISK)
-    return FileKind::Other;
+  switch (GetFileType(file)) {
+    case FILE_TYPE_DISK:
+      break;
+    case FILE_TYPE_PIPE:
+      return FileKind::Fifo;
+    case FILE_TYPE_CHAR:
+      return FileKind::Device;
+    default:
+      return FileKind::Other;
+  }
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(file, &info))
     return FileKind::Missing;

@@ -164,6 +164,7 @@ void armFaults(Draw& d, stand::Stand& s, PaneRecord* pane, Operation op, Run& ru
   if (d.chance(5)) {
     s.world.at(t0 + d.within(8000), [&m] { m.faults.dsrLow = true; });
     run.plan.push_back("DSR dropped");
+    run.allowances.mayStayInCommandMode = true;  // the host hears no answer to its "+++"
   }
   if (d.chance(15)) {
     run.allowances.cancelled = true;
@@ -397,7 +398,11 @@ std::vector<std::string> runSeed(uint64_t seed, bool trace) {
   stand::Outcome o{op, pane, 0, s.world.now(),
                    s.master->commandLog().size() + s.slave->commandLog().size()};
   o.result = s.run(op, pane);
+  o.endedAt = s.world.now();
   s.world.onHostReceived = nullptr;
+  // A "+++" answered after the operation gave up (a guard time of 1 s, and
+  // the reply) puts the module in command mode only then.
+  os::sleepMs(1500);
   std::vector<std::string> broken = stand::brokenInvariants(s, o, run.allowances);
   if (trace) {
     std::printf("seed %llu\n", static_cast<unsigned long long>(seed));

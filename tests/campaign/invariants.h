@@ -26,6 +26,7 @@ struct Outcome {
   int32_t result = 0;
   vw::TimeUs startedAt = 0;
   size_t commandsBefore = 0;  // both modules' command logs when it started
+  vw::TimeUs endedAt = 0;     // 0: when checked; a check may wait for a late reply
 };
 
 constexpr vw::TimeUs kLongestOperationUs = 180 * 1000 * 1000;
