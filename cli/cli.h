@@ -18,6 +18,7 @@ enum ExitCode : int {
   ExitWrongRole = 4,
   ExitCancelled = 5,
   ExitLinkOrCheck = 6,
+  ExitOutput = 7,
 };
 
 // Arguments as UTF-8; returns the exit code.
@@ -39,6 +40,13 @@ std::vector<PortEntry> listPorts();
 // line log shows. False with a message when the name designates no port.
 bool bindPort(const std::string& name, uint32_t preferred, uint32_t* number, std::string* shown,
               std::string* message);
+
+// Whether two names designate one port (the same device under two paths,
+// or one COM name spelt two ways). Nothing is opened.
+bool samePort(const std::string& a, const std::string& b);
+
+// A profile's whole path, as the record names it.
+std::string wholePath(const std::string& name);
 
 bool stderrIsTerminal();
 // Told once the command has left its modules as Cancel does and closed its

@@ -1,5 +1,7 @@
 // The commands of nlconf-cli over the same module operations as the dialog.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "cli/cli.h"
@@ -14,7 +16,9 @@
 #include "module/link_test.h"
 #include "module/pair_record.h"
 #include "module/pair_run.h"
+#include "module/pair_texts.h"
 #include "module/read.h"
+#include "module/record_file.h"
 #include "module/result_messages.h"
 #include "module/settings_file.h"
 #include "module/write.h"
@@ -82,17 +86,62 @@ bool holdsChoices(const PaneRecord* intended, const PaneRecord* now) {
   return changesOf(intended, now).empty();
 }
 
+// A FILE given for a role holds that role's section: the master's file
+// named for the slave must not pass as "nothing to write".
+bool fileHasRoleSection(const Options& o, const SettingsFile& file, std::string* message) {
+  const bool master = o.role == Role::Master;
+  if (o.file.empty() || (master ? file.master.present : file.slave.present))
+    return true;
+  *message = o.file + " has no " + (master ? "[Master]" : "[Slave]") + " section.";
+  return false;
+}
+
+bool loadWriteInput(const Options& o, SettingsFile* file, std::vector<SettingsFile>* sets,
+                    std::string* message) {
+  if (!o.file.empty() &&
+      (!loadFile(o.file, file, message) || !fileHasRoleSection(o, *file, message)))
+    return false;
+  for (const std::string& set : o.sets) {
+    sets->emplace_back();
+    if (!parseSet(set, o.role == Role::Master, &sets->back(), message))
+      return false;
+  }
+  return true;
+}
+
+// Change lines only for what the module took (or, in a dry run, would take).
+void printWriteResult(const Options& o, const PaneRecord* pane, const std::vector<Change>& changes,
+                      bool written, int32_t result) {
+  if (o.json) {
+    std::string json = "{";
+    addJson(json, "port", jsonString(o.ports[0]));
+    addJson(json, "role", jsonString(pane->isMaster ? "master" : "slave"));
+    addJson(json, "changes", changesJson(changes));
+    addJson(json, "dry_run", jsonBool(o.dryRun));
+    addJson(json, "written", jsonBool(written));
+    addJson(json, "message", result == 0 ? "null" : jsonString(messageOf(result, pane)));
+    printText(json + "}\n");
+    return;
+  }
+  const bool shown = changes.empty() || o.dryRun || written;
+  std::string text;
+  for (size_t i = 0; shown && !o.quiet && i < changes.size(); ++i)
+    text += changes[i].line + "\n";
+  if (changes.empty())
+    text += "Nothing to write.\n";
+  else if (o.dryRun)
+    text += "Dry run: nothing written.\n";
+  else if (written)
+    text += "Written.\n";
+  printText(text);
+}
+
 int writeCommand(const Options& o) {
   const bool master = o.role == Role::Master;
   SettingsFile file;
   std::vector<SettingsFile> sets;
   std::string message;
-  bool ok = o.file.empty() || loadFile(o.file, &file, &message);
-  for (size_t i = 0; ok && i < o.sets.size(); ++i) {
-    sets.emplace_back();
-    ok = parseSet(o.sets[i], master, &sets.back(), &message);
-  }
-  if (!ok) {
+  if (!loadWriteInput(o, &file, &sets, &message)) {
     std::fprintf(stderr, "%s\n", message.c_str());
     return ExitRefused;
   }
@@ -108,30 +157,26 @@ int writeCommand(const Options& o) {
   int32_t result = readPane(pane);
   logEnd(pane, "Read", result);
   int code = ExitDone;
+  const PaneRecord read = *pane;
   if (result != 0) {
     code = failWith(result, pane);
+  } else if (!applyChoices(pane, o.file.empty() ? nullptr : &file, sets, o.file, &message)) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    code = ExitRefused;
   } else {
-    const PaneRecord read = *pane;
-    if (!applyChoices(pane, o.file.empty() ? nullptr : &file, sets, o.file, &message)) {
-      std::fprintf(stderr, "%s\n", message.c_str());
-      code = ExitRefused;
-    } else {
-      const std::vector<std::string> changes = changesOf(&read, pane);
-      for (const std::string& line : changes)
-        std::printf("%s\n", line.c_str());
-      if (changes.empty())
-        std::printf("Nothing to write.\n");
-      if (!changes.empty() && !o.dryRun) {
-        const PaneRecord intended = *pane;
-        progress("Writing " + o.ports[0] + "...");
-        logNote(static_cast<uint32_t>(pane->portNumber), "Write started");
-        result = writePane(pane);
-        if (result == 0 && !holdsChoices(&intended, pane))
-          result = ResultNotHeld;
-        logEnd(pane, "Write", result);
-        code = result == 0 ? ExitDone : failWith(result, pane);
-      }
+    const std::vector<Change> changes = changesOf(&read, pane);
+    if (!changes.empty() && !o.dryRun) {
+      const PaneRecord intended = *pane;
+      progress("Writing " + o.ports[0] + "...");
+      logNote(static_cast<uint32_t>(pane->portNumber), "Write started");
+      result = writePane(pane);
+      if (result == 0 && !holdsChoices(&intended, pane))
+        result = ResultNotHeld;
+      logEnd(pane, "Write", result);
+      result = settled(result);
+      code = result == 0 ? ExitDone : failWith(result, pane);
     }
+    printWriteResult(o, pane, changes, !changes.empty() && !o.dryRun && result == 0, result);
   }
   releasePane(pane, slot);
   return code;
@@ -152,12 +197,98 @@ void releaseBoth() {
   releasePane(&slavePane, kSlaveSlot);
 }
 
+// A failed link test reads both modules, as the dialog's Read would, to tell
+// modules that are no pair from a radio that does not carry.
+struct PairDiagnosis {
+  bool masterRead = false;
+  bool slaveRead = false;
+  std::vector<std::string> unread;    // why a module could not be read
+  std::vector<std::string> findings;  // what makes two read modules no pair
+};
+
+PairDiagnosis diagnosePair() {
+  PairDiagnosis d;
+  showPairWarnings(false);
+  progress("Reading both modules...");
+  for (PaneRecord* pane : {&masterPane, &slavePane}) {
+    const int32_t result = settled(readPane(pane));
+    (pane == &masterPane ? d.masterRead : d.slaveRead) = result == 0;
+    if (result == ResultCancelled)
+      return d;
+    if (result != 0)
+      d.unread.push_back((pane == &masterPane ? "Master: " : "Slave: ") + messageOf(result, pane));
+  }
+  if (!d.masterRead || !d.slaveRead)
+    return d;
+  const PaneRecord& m = masterPane;
+  const PaneRecord& s = slavePane;
+  if (m.panIdRead != s.panIdRead) {
+    d.findings.push_back("The PAN IDs differ: master " + hex(m.panIdRead, 1) + ", slave " +
+                         hex(s.panIdRead, 1) + ".");
+  }
+  if (m.channelRead != s.channelRead) {
+    d.findings.push_back("The channels differ: master " + std::to_string(m.channelRead) +
+                         ", slave " + std::to_string(s.channelRead) + ".");
+  }
+  if (m.destHighRead != s.serialHigh || m.destLowRead != s.serialLow) {
+    d.findings.push_back("The master's destination " + hex(m.destHighRead, 8) +
+                         hex(m.destLowRead, 8) + " is not the slave's serial number " +
+                         hex(s.serialHigh, 8) + hex(s.serialLow, 8) + ".");
+  }
+  if (s.destHighRead != m.serialHigh || s.destLowRead != m.serialLow) {
+    d.findings.push_back("The slave's destination " + hex(s.destHighRead, 8) +
+                         hex(s.destLowRead, 8) + " is not the master's serial number " +
+                         hex(m.serialHigh, 8) + hex(m.serialLow, 8) + ".");
+  }
+  return d;
+}
+
+void printLinkResult(const Options& o, int32_t verdict, const std::string& message,
+                     const PairDiagnosis* d) {
+  const char* link = verdict == kLinkPass ? "OK" : verdict == kLinkFail ? "NG" : nullptr;
+  if (o.json) {
+    std::string json = "{";
+    addJson(json, "link", link ? jsonString(link) : "null");
+    std::string why = message;
+    for (size_t i = 0; d && i < d->unread.size(); ++i)
+      why += (why.empty() ? "" : " ") + d->unread[i];
+    addJson(json, "message", why.empty() ? "null" : jsonString(why));
+    addJson(json, "master", moduleJson(o.ports[0], moduleOf(&masterPane, d && d->masterRead)));
+    addJson(json, "slave", moduleJson(o.ports[1], moduleOf(&slavePane, d && d->slaveRead)));
+    std::string findings = "[";
+    for (size_t i = 0; d && i < d->findings.size(); ++i)
+      addJsonItem(findings, jsonString(d->findings[i]));
+    addJson(json, "no_pair", d && d->unread.empty() ? findings + "]" : "null");
+    printText(json + "}\n");
+    return;
+  }
+  if (!link)
+    return;
+  std::string text;
+  if (d && !o.quiet && !d->unread.empty()) {
+    text += "The modules could not both be read:\n";
+    for (const std::string& line : d->unread)
+      text += "  " + line + "\n";
+  } else if (d && !o.quiet) {
+    text += d->findings.empty()
+                ? "The modules are a pair (PAN ID, destinations and channel match).\n"
+                : "The modules are no pair:\n";
+    for (const std::string& finding : d->findings)
+      text += "  " + finding + "\n";
+  }
+  printText(text + (verdict == kLinkPass ? "Link OK.\n" : "Link NG.\n"));
+}
+
 int linkTestCommand(const Options& o) {
   if (!prepareBoth(o)) {
     releaseBoth();
     return ExitCommunication;
   }
   int code = ExitDone;
+  int32_t verdict = -1;
+  std::string message;
+  PairDiagnosis diagnosis;
+  bool diagnosed = false;
   // A test that cannot even start says so, rather than Link NG.
   int32_t found = findLineSettings(&masterPane);
   const PaneRecord* failed = found ? &masterPane : &slavePane;
@@ -165,16 +296,29 @@ int linkTestCommand(const Options& o) {
   if (found != 0) {
     closePanePorts();
     code = failWith(found, failed);
+    message = messageOf(found, failed);
   } else {
     progress("Testing the link...");
-    const int32_t verdict = testLink();
-    if (anyCancelled()) {
+    verdict = testLink();
+    if (verdict == kLinkFail && !anyCancelled() && (!o.quiet || o.json)) {
+      diagnosis = diagnosePair();
+      diagnosed = true;
+    }
+    if (verdict == kLinkSamePort) {
+      verdict = -1;
+      message = narrow(samePortText(widen(o.ports[0])).c_str());
+      std::fprintf(stderr, "%s\n", message.c_str());
+      code = ExitUsage;
+    } else if (anyCancelled()) {
+      verdict = -1;
+      diagnosed = false;
       code = failWith(ResultCancelled, &masterPane);
+      message = messageOf(ResultCancelled, &masterPane);
     } else {
-      std::printf("%s\n", verdict == 1 ? "Link OK." : "Link NG.");
-      code = verdict == 1 ? ExitDone : ExitLinkOrCheck;
+      code = verdict == kLinkPass ? ExitDone : ExitLinkOrCheck;
     }
   }
+  printLinkResult(o, verdict, message, diagnosed ? &diagnosis : nullptr);
   releaseBoth();
   return code;
 }
@@ -189,68 +333,101 @@ bool swapPorts(void*) {
   return true;
 }
 
-PairRecordContext recordContext() {
+std::string recordText(const RecordOutcome& outcome, const std::string& name) {
+  wchar_t text[kSettingsMessageChars] = {};
+  recordOutcomeText(outcome, name.c_str(), text, kSettingsMessageChars);
+  return narrow(text);
+}
+
+// Told before any module is touched, with the system's reason: a run
+// whose line cannot be kept must not write two modules first.
+bool recordAppendable(const std::string& name, std::string* message) {
+  const RecordOutcome outcome = checkRecordFile(name.c_str());
+  if (outcome.result == 0)
+    return true;
+  *message = recordText(outcome, name);
+  return false;
+}
+
+// Who made the line, with which profile, on which ports as picked.
+struct RecordNames {
+  std::string profilePath;
+  std::string profileSha256;
+  std::string masterPick;
+  std::string slavePick;
+};
+
+std::string systemName(size_t (*name)(char*, size_t)) {
+  char text[256];
+  const size_t length = name(text, sizeof text);
+  return std::string(text, length < sizeof text ? length : 0);
+}
+
+RecordOutcome appendRecord(const std::string& name, const PairRunResult& run,
+                           const std::string& message, const RecordNames& names) {
+  const std::string station = systemName(os::computerName);
+  const std::string user = systemName(os::userName);
+  // A swapped run's line names the ports as used.
+  const std::string& masterPort = run.portsSwapped ? names.slavePick : names.masterPick;
+  const std::string& slavePort = run.portsSwapped ? names.masterPick : names.slavePick;
   PairRecordContext context;
+  context.version = NLCONF_VERSION_TEXT;
+  context.profilePath = names.profilePath.c_str();
+  context.profileSha256 = names.profileSha256.c_str();
+  context.station = station.c_str();
+  context.operatorName = user.c_str();
+  context.masterPort = masterPort.c_str();
+  context.slavePort = slavePort.c_str();
   context.when = recordTime(os::localTime());
-  return context;
+  return appendPairRecord(name.c_str(), run, widen(message).c_str(), context);
 }
 
-std::string csvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos)
-    return text;
-  std::string quoted = "\"";
-  for (char c : text)
-    quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return quoted + "\"";
-}
-
-// The record names each port as the user did, where that is no COM name.
-std::string withPortNames(const std::string& line) {
-  std::string out = line;
-  size_t from = 0;
-  for (uint32_t slot : {kMasterSlot, kSlaveSlot}) {
-    std::string com = comPortName(slot);  // "COM1 "
-    if (com.empty())
-      continue;
-    com.back() = ',';
-    com.insert(com.begin(), ',');
-    const size_t at = out.find(com, from);
-    if (at == std::string::npos)
-      continue;
-    std::string field = ",";
-    field.append(csvField(shownPortName(slot)));
-    field.push_back(',');
-    out.replace(at, com.size(), field);
-    from = at + field.size() - 1;
+void printPairResult(const Options& o, const PairRunResult& r, const std::string& message,
+                     bool recorded) {
+  const std::string& masterPort = r.portsSwapped ? o.ports[1] : o.ports[0];
+  const std::string& slavePort = r.portsSwapped ? o.ports[0] : o.ports[1];
+  const bool pass = r.result == 0;
+  if (o.json) {
+    std::string json = "{";
+    addJson(json, "result", jsonString(pass ? "PASS" : "FAIL"));
+    addJson(json, "failed_step", pass ? "null" : jsonString(narrow(pairStepName(r.failedStep))));
+    addJson(json, "message", pass ? "null" : jsonString(message));
+    addJson(json, "ports_swapped", jsonBool(r.portsSwapped));
+    addJson(json, "master", moduleJson(masterPort, r.master));
+    addJson(json, "slave", moduleJson(slavePort, r.slave));
+    addJson(json, "link", r.linkVerdict == 1 ? "\"OK\"" : r.linkVerdict == 0 ? "\"NG\"" : "null");
+    addJson(json, "duration_ms", std::to_string(r.durationMs));
+    addJson(json, "recorded", jsonBool(recorded));
+    printText(json + "}\n");
+    return;
   }
-  return out;
-}
-
-// Appended whole, under a header when the file is new or empty.
-bool appendRecord(const std::string& name, const PairRunResult& run, const std::string& message) {
-  FILE* out = openFile(name, "ab");
-  if (!out)
-    return false;
-  std::fseek(out, 0, SEEK_END);
-  std::vector<char> line(kPairRecordLineLimit);
-  bool ok = true;
-  if (std::ftell(out) == 0) {
-    const size_t n = formatPairRecordHeader(line.data(), line.size());
-    ok = n > 0 && std::fwrite(line.data(), 1, n, out) == n;
-  }
-  const size_t n =
-      formatPairRecordLine(run, widen(message).c_str(), recordContext(), line.data(), line.size());
-  const std::string text = withPortNames(std::string(line.data(), n));
-  ok = ok && n > 0 && std::fwrite(text.data(), 1, text.size(), out) == text.size();
-  return std::fclose(out) == 0 && ok;
+  // The result window's text; --quiet keeps the verdict's one line.
+  const std::wstring picks[2] = {widen(o.ports[0]), widen(o.ports[1])};
+  std::string text;
+  if (!o.quiet)
+    text = narrow(pairResultText(r, picks[0], picks[1], L"\n").c_str()) + "\n";
+  else if (pass)
+    text = "PASS\n";
+  else
+    text = "FAIL: " + narrow(pairStepName(r.failedStep)) + ": " + message + "\n";
+  printText(text);
 }
 
 int pairCommand(const Options& o) {
   SettingsFile profile;
+  RecordNames names;
   std::string message;
   if (!o.file.empty() && !loadFile(o.file, &profile, &message)) {
     std::fprintf(stderr, "%s\n", message.c_str());
     return ExitRefused;
+  }
+  if (!o.record.empty() && !recordAppendable(o.record, &message)) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    return ExitRefused;
+  }
+  if (!o.file.empty()) {
+    names.profilePath = wholePath(o.file);
+    names.profileSha256 = profile.sha256;
   }
   if (o.makePair)
     profile.pair.makePair = true;
@@ -264,37 +441,44 @@ int pairCommand(const Options& o) {
   run.swapPorts = swapPorts;
   static PairRunResult result;
   runPair(run, &result);
-  const PaneRecord* failedPane =
-      result.failedStep == PairStep::ReadSlave ? &slavePane : &masterPane;
-  std::string text = messageOf(result.result, failedPane);
-  if (result.detail[0]) {
-    text += ' ';
-    text += narrow(result.detail);
-  }
-  if (result.result == 0)
-    std::printf("PASS\n");
-  else
-    std::printf("FAIL: %s: %s\n", narrow(pairStepName(result.failedStep)).c_str(), text.c_str());
+  const std::string text =
+      narrow(pairFailureText(result, widen(o.ports[0]), widen(o.ports[1])).c_str());
   int code = exitCodeOf(result.result);
-  if (!o.record.empty() && !appendRecord(o.record, result, text)) {
-    std::fprintf(stderr, "Cannot append to %s.\n", o.record.c_str());
-    if (code == ExitDone)
-      code = ExitRefused;
+  names.masterPick = o.ports[0];
+  names.slavePick = o.ports[1];
+  RecordOutcome recorded;
+  if (!o.record.empty())
+    recorded = appendRecord(o.record, result, result.result == 0 ? "" : text, names);
+  printPairResult(o, result, text, !o.record.empty() && recorded.result == 0);
+  if (recorded.result != 0) {
+    std::fprintf(stderr, "%s\n", recordText(recorded, o.record).c_str());
+    code = code == ExitDone ? ExitOutput : code;
   }
   releaseBoth();
   return code;
 }
 
-int portsCommand() {
-  for (const PortEntry& port : listPorts())
-    std::printf("%s\t%s\n", port.name.c_str(), port.description.c_str());
+int portsCommand(const Options& o) {
+  const std::vector<PortEntry> ports = listPorts();
+  std::string text = o.json ? "[" : "";
+  for (const PortEntry& port : ports) {
+    if (!o.json) {
+      text += port.name + "\t" + port.description + "\n";
+      continue;
+    }
+    std::string item = "{";
+    addJson(item, "port", jsonString(port.name));
+    addJson(item, "description", jsonString(port.description));
+    addJsonItem(text, item + "}");
+  }
+  printText(o.json ? text + "]\n" : text);
   return ExitDone;
 }
 
 int dispatch(const Options& o) {
   switch (o.command) {
     case Command::Ports:
-      return portsCommand();
+      return portsCommand(o);
     case Command::Read:
       return readCommand(o);
     case Command::Write:
@@ -310,35 +494,58 @@ int dispatch(const Options& o) {
 
 }  // namespace
 
+// Closed before the guard wait: whoever reads the results has them all now.
+int closeStandardOutput(int code) {
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0 && !std::ferror(stdout);
+  const int error = errno;
+  const bool closed = std::fclose(stdout) == 0;
+  return flushed && closed ? code : outputFailed(code, "Standard output", error ? error : errno);
+}
+
+// Two names of one port would have the run read one module as both.
+bool portsDistinct(const Options& o) {
+  if (o.ports.size() != 2 || !samePort(o.ports[0], o.ports[1]))
+    return true;
+  const std::string both =
+      o.ports[0] == o.ports[1] ? o.ports[0] : o.ports[0] + " and " + o.ports[1];
+  std::fprintf(stderr, "%s\n", narrow(samePortText(widen(both)).c_str()).c_str());
+  return false;
+}
+
 int run(const std::vector<std::string>& args) {
   Options o;
   std::string message;
   if (!parseOptions(args, &o, &message)) {
-    std::fprintf(stderr, "%s\n\n%s", message.c_str(), kUsage);
+    std::fprintf(stderr, "%s\n", message.c_str());
     return ExitUsage;
   }
   if (o.command == Command::Help) {
-    std::fputs(kUsage, stdout);
-    return ExitDone;
+    printText(o.helpFor == Command::None ? usageText() : commandHelp(o.helpFor));
+    return closeStandardOutput(ExitDone);
   }
   if (o.command == Command::Version) {
-    std::printf("nlconf-cli " NLCONF_VERSION_TEXT "\n");
-    return ExitDone;
+    printText("nlconf-cli " NLCONF_VERSION_TEXT "\n");
+    return closeStandardOutput(ExitDone);
   }
+  if (!portsDistinct(o))
+    return ExitUsage;
   if (!checkFileOperands(o, &message)) {
     std::fprintf(stderr, "%s\n", message.c_str());
     return ExitRefused;
   }
   createCancelEvents();
+  showProgress(!o.quiet);
   if (!startLog(o, &message)) {
     std::fprintf(stderr, "%s\n", message.c_str());
     return ExitRefused;
   }
-  const int code = dispatch(o);
+  int code = dispatch(o);
   modulesReleased();
-  endLog();
-  // Closed before the wait: whoever reads the results has them all now.
-  std::fclose(stdout);
+  int error = 0;
+  if (!endLog(&error))
+    code = outputFailed(code, "The log file " + o.log, error);
+  code = closeStandardOutput(code);
   std::fflush(stderr);
   waitOutGuardTime();
   return code;

@@ -2,79 +2,123 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
+#include "cli/cli.h"
 #include "module/range_test.h"
+#include "module/settings_file.h"
 
 namespace cli {
 
-const char kUsage[] =
-    "Usage:\n"
-    "  nlconf-cli ports\n"
-    "  nlconf-cli read PORT [--role master|slave] [--json]\n"
-    "  nlconf-cli write PORT --role master|slave [FILE] [--set \"KEY=VALUE\"]... [--dry-run]\n"
-    "  nlconf-cli link-test MASTER SLAVE\n"
-    "  nlconf-cli pair MASTER SLAVE [FILE] [--make-pair] [--record FILE.csv]\n"
-    "  nlconf-cli range-test MASTER [SLAVE] [--count N] [--size BYTES]\n"
-    "                        [--min-received PERCENT] [--json]\n"
-    "  nlconf-cli --help | --version\n"
-    "\n"
-    "PORT is COM5 on Windows, a device such as /dev/ttyUSB0 on Linux.\n"
-    "range-test without SLAVE: the far module has a loopback plug.\n"
-    "Every command also takes --log FILE (the line log) and -v (the line log on\n"
-    "standard error as it goes). Ctrl+C cancels as the dialog's Cancel does.\n"
-    "\n"
+namespace {
+
+struct OptionEntry {
+  const char* name;
+  const char* value;  // what follows it, null for a flag
+  const char* help;
+};
+
+constexpr OptionEntry kOptions[] = {
+    {"--role", "master|slave", "the module's role (read: refuse the other role's module)"},
+    {"--json", nullptr, "one JSON object on standard output (UTF-8) instead of text"},
+    {"--quiet", nullptr, "print only the result line"},
+    {"--set", "\"KEY=VALUE\"", "one value to write, as a settings file names it (repeatable)"},
+    {"--dry-run", nullptr, "show what would change, write nothing"},
+    {"--make-pair", nullptr, "make the two modules a pair (PAN ID, destinations)"},
+    {"--record", "FILE.csv", "append the run's line to this record"},
+    {"--count", "N", "packets each way"},
+    {"--size", "BYTES", "bytes a packet"},
+    {"--min-received", "PERCENT", "the share each way must reach, else exit 6"},
+    {"--log", "FILE", "the line log (what goes over each port) into FILE"},
+    {"-v", nullptr, "the line log on standard error as it goes"},
+};
+
+struct CommandEntry {
+  const char* name;
+  Command command;
+  size_t minPorts;
+  size_t maxPorts;          // one more operand is the settings file where fileOperand says so
+  const char* fileOperand;  // "FILE" or null
+  const char* options;      // space-separated, besides --log, -v and --help
+  const char* usage;
+  const char* summary;
+};
+
+constexpr CommandEntry kCommands[] = {
+    {"ports", Command::Ports, 0, 0, nullptr, "--json", "nlconf-cli ports [--json]",
+     "Lists the serial ports."},
+    {"read", Command::Read, 1, 1, nullptr, "--role --json",
+     "nlconf-cli read PORT [--role master|slave] [--json]",
+     "Reads a module and prints its settings as a settings file that loads."},
+    {"write", Command::Write, 1, 1, "FILE", "--role --set --dry-run --json --quiet",
+     "nlconf-cli write PORT --role master|slave [FILE] [--set \"KEY=VALUE\"]... [--dry-run]\n"
+     "                 [--json] [--quiet]",
+     "Writes the role's section of FILE and each --set into a module. A FILE needs a\n"
+     "section for the role. Ends with \"Written.\" or \"Nothing to write.\"."},
+    {"link-test", Command::LinkTest, 2, 2, nullptr, "--json --quiet",
+     "nlconf-cli link-test MASTER SLAVE [--json] [--quiet]",
+     "Sends text through the radio both ways. On Link NG it reads both modules\n"
+     "and says when they are no pair."},
+    {"pair", Command::Pair, 2, 2, "FILE", "--make-pair --record --json --quiet",
+     "nlconf-cli pair MASTER SLAVE [FILE] [--make-pair] [--record FILE.csv] [--json] [--quiet]",
+     "The production run: reads both, applies the profile FILE, writes, checks,\n"
+     "tests the link; prints PASS or FAIL with both modules' serial numbers."},
+    {"range-test", Command::RangeTest, 1, 2, nullptr, "--count --size --min-received --json",
+     "nlconf-cli range-test MASTER [SLAVE] [--count N] [--size BYTES]\n"
+     "                      [--min-received PERCENT] [--json]",
+     "Sends numbered packets in transparent mode and counts them each way.\n"
+     "Without SLAVE: the far module has a loopback plug (round trips)."},
+};
+
+constexpr char kExitCodes[] =
     "Exit codes:\n"
     "  0  done\n"
-    "  1  usage\n"
+    "  1  usage (also one port named for both modules)\n"
     "  2  a file or value refused\n"
     "  3  no port, or a communication error\n"
     "  4  the wrong role\n"
     "  5  cancelled\n"
     "  6  Link NG, or a check after writing failed, or a range test below\n"
-    "     --min-received\n";
+    "     --min-received\n"
+    "  7  an output could not be written (the modules are done)\n";
 
-namespace {
-
-struct CommandName {
-  const char* name;
-  Command command;
-  size_t minPorts;
-  size_t maxPorts;  // more operands are the settings file
-};
-
-constexpr CommandName kCommands[] = {
-    {"ports", Command::Ports, 0, 0}, {"read", Command::Read, 1, 1},
-    {"write", Command::Write, 1, 1}, {"link-test", Command::LinkTest, 2, 2},
-    {"pair", Command::Pair, 2, 2},   {"range-test", Command::RangeTest, 1, 2},
-};
-
-bool takesFile(Command c) {
-  return c == Command::Write || c == Command::Pair;
+const CommandEntry* commandNamed(const std::string& name) {
+  for (const CommandEntry& c : kCommands) {
+    if (name == c.name)
+      return &c;
+  }
+  return nullptr;
 }
 
-bool parseRole(const std::string& text, Role* role) {
-  if (text == "master")
-    *role = Role::Master;
-  else if (text == "slave")
-    *role = Role::Slave;
-  else
-    return false;
-  return true;
+const CommandEntry* entryOf(Command command) {
+  for (const CommandEntry& c : kCommands) {
+    if (c.command == command)
+      return &c;
+  }
+  return nullptr;
 }
 
-// Which options each command takes.
-bool allowed(Command c, const std::string& option) {
-  if (option == "--role")
-    return c == Command::Read || c == Command::Write;
-  if (option == "--json")
-    return c == Command::Read || c == Command::RangeTest;
-  if (option == "--count" || option == "--size" || option == "--min-received")
-    return c == Command::RangeTest;
-  if (option == "--set" || option == "--dry-run")
-    return c == Command::Write;
-  if (option == "--make-pair" || option == "--record")
-    return c == Command::Pair;
-  return option == "--log" || option == "-v";
+const OptionEntry* optionNamed(const std::string& name) {
+  for (const OptionEntry& o : kOptions) {
+    if (name == o.name)
+      return &o;
+  }
+  return nullptr;
+}
+
+bool allowed(const CommandEntry& c, const std::string& option) {
+  if (option == "--log" || option == "-v")
+    return true;
+  const std::string list = std::string(" ") + c.options + " ";
+  return list.find(" " + option + " ") != std::string::npos;
+}
+
+bool looksLikeOption(const std::string& arg) {
+  return arg.size() > 1 && arg[0] == '-';
+}
+
+bool isHelp(const std::string& arg) {
+  return arg == "--help" || arg == "-h";
 }
 
 // Digits only, with at most one decimal point where a fraction makes sense.
@@ -120,30 +164,33 @@ bool storeRangeValue(Options* o, const std::string& option, const std::string& v
   return false;
 }
 
-bool takesValue(const std::string& option) {
-  return option == "--role" || option == "--set" || option == "--record" || option == "--log" ||
-         option == "--count" || option == "--size" || option == "--min-received";
-}
-
 bool store(Options* o, const std::string& option, const std::string& value, std::string* message) {
-  if (option == "--role" && !parseRole(value, &o->role)) {
-    *message = "--role takes master or slave, not \"" + value + "\".";
-    return false;
-  }
   if (option == "--count" || option == "--size" || option == "--min-received")
     return storeRangeValue(o, option, value, message);
-  if (option == "--set")
+  if (option == "--role") {
+    if (value == "master") {
+      o->role = Role::Master;
+    } else if (value == "slave") {
+      o->role = Role::Slave;
+    } else {
+      *message = "--role takes master or slave, not \"" + value + "\".";
+      return false;
+    }
+  } else if (option == "--set") {
     o->sets.push_back(value);
-  else if (option == "--record")
+  } else if (option == "--record") {
     o->record = value;
-  else if (option == "--log")
+  } else if (option == "--log") {
     o->log = value;
+  }
   return true;
 }
 
 void storeFlag(Options* o, const std::string& option) {
   if (option == "--json")
     o->json = true;
+  else if (option == "--quiet")
+    o->quiet = true;
   else if (option == "--dry-run")
     o->dryRun = true;
   else if (option == "--make-pair")
@@ -152,71 +199,162 @@ void storeFlag(Options* o, const std::string& option) {
     o->verbose = true;
 }
 
-}  // namespace
+std::string seeHelp(const CommandEntry* c) {
+  return c ? std::string(" See nlconf-cli ") + c->name + " --help."
+           : std::string(" See nlconf-cli --help.");
+}
 
-bool parseOptions(const std::vector<std::string>& args, Options* o, std::string* message) {
-  *o = Options{};
-  if (args.empty()) {
-    *message = "No command given.";
-    return false;
-  }
-  for (const std::string& a : args) {
-    if (a == "--help" || a == "-h") {
-      o->command = Command::Help;
-      return true;
-    }
-  }
-  if (args[0] == "--version") {
-    o->command = Command::Version;
+bool parseHelpCommand(const std::vector<std::string>& args, Options* o, std::string* message) {
+  o->command = Command::Help;
+  if (args.size() == 1)
     return true;
-  }
-  const CommandName* command = nullptr;
-  for (const CommandName& c : kCommands) {
-    if (args[0] == c.name)
-      command = &c;
-  }
-  if (!command) {
-    *message = "Unknown command \"" + args[0] + "\".";
+  const CommandEntry* c = args.size() == 2 ? commandNamed(args[1]) : nullptr;
+  if (!c) {
+    *message = args.size() == 2 ? "There is no command \"" + args[1] + "\"." + seeHelp(nullptr)
+                                : "help takes one command." + seeHelp(nullptr);
     return false;
   }
-  o->command = command->command;
-  std::vector<std::string> operands;
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a.size() < 2 || a[0] != '-') {
-      operands.push_back(a);
-      continue;
-    }
-    if (!allowed(o->command, a)) {
-      *message = "\"" + a + "\" is no option of " + command->name + ".";
-      return false;
-    }
-    if (!takesValue(a)) {
-      storeFlag(o, a);
-      continue;
-    }
-    if (i + 1 >= args.size()) {
-      *message = a + " needs a value.";
-      return false;
-    }
-    if (!store(o, a, args[++i], message))
-      return false;
+  o->helpFor = c->command;
+  return true;
+}
+
+// An option's value that is itself an option is taken for a forgotten value.
+bool takeValue(const std::vector<std::string>& args, size_t* i, const std::string& option,
+               std::string* value, std::string* message) {
+  if (*i + 1 >= args.size()) {
+    *message = option + " needs a value.";
+    return false;
   }
-  const size_t files = takesFile(o->command) ? 1 : 0;
-  if (operands.size() < command->minPorts || operands.size() > command->maxPorts + files) {
-    *message = std::string("Wrong number of operands for ") + command->name + ".";
+  const std::string& next = args[*i + 1];
+  if (looksLikeOption(next)) {
+    *message = option + " needs a value, not the option \"" + next + "\".";
+    return false;
+  }
+  *value = next;
+  ++*i;
+  return true;
+}
+
+bool checkOperands(const CommandEntry& c, std::vector<std::string>& operands, Options* o,
+                   std::string* message) {
+  const size_t files = c.fileOperand ? 1 : 0;
+  if (operands.size() < c.minPorts || operands.size() > c.maxPorts + files) {
+    *message = std::string("Wrong number of operands for ") + c.name + "." + seeHelp(&c);
     return false;
   }
   // range-test's SLAVE is optional: fewer operands than maxPorts are all ports.
-  const size_t ports = std::min(operands.size(), command->maxPorts);
+  const size_t ports = std::min(operands.size(), c.maxPorts);
   o->ports.assign(operands.begin(), operands.begin() + static_cast<std::ptrdiff_t>(ports));
-  if (operands.size() > command->maxPorts)
+  if (operands.size() > c.maxPorts)
     o->file = operands.back();
   if (o->command == Command::Write && o->role == Role::Any) {
     *message = "write needs --role master or --role slave.";
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool parseOptions(const std::vector<std::string>& args, Options* o, std::string* message) {
+  *o = Options{};
+  if (args.empty()) {
+    *message = "No command given." + seeHelp(nullptr);
+    return false;
+  }
+  if (args[0] == "--version" && args.size() == 1) {
+    o->command = Command::Version;
+    return true;
+  }
+  if (args[0] == "help" || isHelp(args[0]))
+    return parseHelpCommand(args, o, message);
+  const CommandEntry* c = commandNamed(args[0]);
+  if (!c) {
+    *message = (looksLikeOption(args[0]) ? "A command comes first, not \"" + args[0] + "\"."
+                                         : "Unknown command \"" + args[0] + "\".") +
+               seeHelp(nullptr);
+    return false;
+  }
+  o->command = c->command;
+  std::vector<std::string> operands;
+  bool optionsEnded = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (optionsEnded || !looksLikeOption(a)) {
+      operands.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (isHelp(a)) {
+      *o = Options{};
+      o->command = Command::Help;
+      o->helpFor = c->command;
+      return true;
+    }
+    const OptionEntry* option = optionNamed(a);
+    if (!option || !allowed(*c, a)) {
+      *message = (option ? "\"" + a + "\" is no option of " + c->name + "."
+                         : "Unknown option \"" + a + "\".") +
+                 seeHelp(c);
+      return false;
+    }
+    if (!option->value) {
+      storeFlag(o, a);
+      continue;
+    }
+    std::string value;
+    if (!takeValue(args, &i, a, &value, message) || !store(o, a, value, message))
+      return false;
+  }
+  return checkOperands(*c, operands, o, message);
+}
+
+std::string usageText() {
+  std::string text = "Usage:\n";
+  for (const CommandEntry& c : kCommands)
+    text += std::string("  ") + c.usage + "\n";
+  text +=
+      "  nlconf-cli help COMMAND | COMMAND --help\n"
+      "  nlconf-cli --help | --version\n"
+      "\n"
+      "PORT is COM5 on Windows, a device such as /dev/ttyUSB0 on Linux.\n"
+      "Every command also takes --log FILE (the line log) and -v (the line log on\n"
+      "standard error as it goes); -- ends the options. Ctrl+C cancels as the\n"
+      "dialog's Cancel does.\n"
+      "\n";
+  return text + kExitCodes;
+}
+
+// One command's usage, summary and options; write's also lists every key
+// and value that a settings file or --set takes.
+std::string commandHelp(Command command) {
+  const CommandEntry* c = entryOf(command);
+  if (!c)
+    return usageText();
+  std::string text = std::string("Usage: ") + c->usage + "\n\n" + c->summary + "\n\nOptions:\n";
+  for (const OptionEntry& o : kOptions) {
+    if (!allowed(*c, o.name))
+      continue;
+    std::string left = std::string(o.name) + (o.value ? std::string(" ") + o.value : "");
+    left.resize(left.size() < 24 ? 24 : left.size() + 1, ' ');
+    text += "  " + left + o.help + "\n";
+  }
+  text += "  --                      end of the options\n";
+  if (command == Command::Write) {
+    text += "\nKeys and values (--set \"KEY=VALUE\", or KEY = VALUE in a file):\n";
+    for (int s = 0; s < kSettingCount; ++s) {
+      const auto setting = static_cast<Setting>(s);
+      const ChoiceList& list = settingList(setting);
+      text += "  " + narrow(settingKey(setting)) + ":";
+      for (int32_t i = 0; i < list.count; ++i)
+        text += (i ? ", " : " ") + narrow(list.entries[i]);
+      text += setting == SettingPowerSave ? " (slave only)\n" : "\n";
+    }
+  }
+  return text + "\n" + kExitCodes;
 }
 
 }  // namespace cli

@@ -14,10 +14,12 @@ enum class Role { Any, Master, Slave };
 
 struct Options {
   Command command = Command::None;
-  std::vector<std::string> ports;  // PORT, or MASTER and SLAVE
-  std::string file;                // a settings file, "" for none
+  Command helpFor = Command::None;  // with Help: the command asked about, None for all
+  std::vector<std::string> ports;   // PORT, or MASTER and SLAVE
+  std::string file;                 // a settings file, "" for none
   Role role = Role::Any;
   bool json = false;
+  bool quiet = false;
   std::vector<std::string> sets;  // "KEY=VALUE" as given
   bool dryRun = false;
   bool makePair = false;
@@ -32,6 +34,8 @@ struct Options {
 // False with a message for a command line that means nothing.
 bool parseOptions(const std::vector<std::string>& args, Options* options, std::string* message);
 
-extern const char kUsage[];
+// What --help prints: the whole usage, or one command's.
+std::string usageText();
+std::string commandHelp(Command command);
 
 }  // namespace cli

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "module/pair_run.h"
 #include "module/pane.h"
 #include "module/settings_file.h"
 
@@ -15,10 +16,29 @@ std::string entryText(const PaneRecord* pane, Setting s);
 int32_t shownCode(const PaneRecord* p, Setting s);
 bool settingApplies(const PaneRecord* pane, int s);
 std::string jsonString(const std::string& text);
+std::string jsonBool(bool value);
+// Adds "key": value to an object or value to an array, both still open.
+void addJson(std::string& json, const char* key, const std::string& value);
+void addJsonItem(std::string& array, const std::string& value);
+std::string printable(const std::string& text);
+
 void printJson(const PaneRecord* p);
 // The settings file as Save writes it, with this system's line ends.
 bool printSettingsFile(const PaneRecord* pane);
-// "Channel: 15 -> 12" for each value that a Write would send.
-std::vector<std::string> changesOf(const PaneRecord* before, const PaneRecord* after);
+
+// One value that a Write sends: what the pane held and what it is to hold.
+struct Change {
+  std::string key;
+  std::string from;
+  std::string to;
+  std::string line;  // "Channel: 15 -> 12"
+};
+std::vector<Change> changesOf(const PaneRecord* before, const PaneRecord* after);
+std::string changesJson(const std::vector<Change>& changes);
+
+// A module as a run or a read found it, for the pair's and the link test's output.
+PairModule moduleOf(const PaneRecord* pane, bool read);
+std::string moduleJson(const std::string& port, const PairModule& m);
+bool printText(const std::string& text);
 
 }  // namespace cli

@@ -1,6 +1,7 @@
 #include "cli/session.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -23,12 +24,15 @@ std::atomic<os::Handle> slaveCancel{nullptr};
 
 struct LogOutput {
   FILE* file = nullptr;
+  bool failed = false;  // a line did not reach the file
+  int error = 0;
   bool verbose = false;
   std::string comName[3];  // "COM1 " as the layer names the port
   std::string shownName[3];
 };
 LogOutput logOutput;
 uint32_t usedPorts[3] = {};
+bool progressShown = true;
 
 // The link layer names ports COM<n>; where the system has no such names,
 // the device's path takes the place.
@@ -43,8 +47,10 @@ void writeLogLine(void* context, const char* line, uint32_t length) {
       break;
     }
   }
-  if (out->file)
-    std::fprintf(out->file, "%s\n", text.c_str());
+  if (out->file && std::fprintf(out->file, "%s\n", text.c_str()) < 0 && !out->failed) {
+    out->failed = true;
+    out->error = errno;
+  }
   if (out->verbose)
     std::fprintf(stderr, "%s\n", text.c_str());
 }
@@ -71,7 +77,7 @@ bool startLog(const Options& o, std::string* message) {
   if (!o.log.empty()) {
     logOutput.file = openFile(o.log, "w");
     if (!logOutput.file) {
-      *message = "Cannot write the log file " + o.log + ".";
+      *message = "Cannot write the log file " + o.log + ": " + std::strerror(errno) + ".";
       return false;
     }
   }
@@ -80,11 +86,25 @@ bool startLog(const Options& o, std::string* message) {
   return true;
 }
 
-void endLog() {
+bool endLog(int* error) {
   setLineLogSink(nullptr, nullptr);
-  if (logOutput.file)
-    std::fclose(logOutput.file);
+  bool written = !logOutput.failed;
+  *error = logOutput.error;
+  if (logOutput.file) {
+    errno = 0;
+    written = std::fflush(logOutput.file) == 0 && !std::ferror(logOutput.file) && written;
+    *error = *error ? *error : errno;
+    written = std::fclose(logOutput.file) == 0 && written;
+    *error = *error ? *error : errno;
+  }
   logOutput.file = nullptr;
+  return written;
+}
+
+int outputFailed(int code, const std::string& what, int error) {
+  std::fprintf(stderr, "%s could not be written%s%s.\n", what.c_str(), error ? ": " : "",
+               error ? std::strerror(error) : "");
+  return code == ExitDone ? ExitOutput : code;
 }
 
 void swapLogPortNames() {
@@ -102,8 +122,12 @@ const std::string& shownPortName(uint32_t slot) {
 
 // ---- panes and ports ---------------------------------------------------------------------
 
+void showProgress(bool shown) {
+  progressShown = shown;
+}
+
 void progress(const std::string& text) {
-  if (stderrIsTerminal()) {
+  if (progressShown && stderrIsTerminal()) {
     std::fprintf(stderr, "%s\n", text.c_str());
     std::fflush(stderr);
   }
@@ -167,6 +191,8 @@ int exitCodeOf(int32_t result) {
       return ExitWrongRole;
     case ResultProfileMisfit:
       return ExitRefused;
+    case ResultSamePort:
+      return ExitUsage;
     case ResultNotHeld:
     case ResultLinkNg:
       return ExitLinkOrCheck;
@@ -175,11 +201,9 @@ int exitCodeOf(int32_t result) {
   }
 }
 
+// An identifier may fill its array without a terminator.
 std::string nodeIdOf(const PaneRecord* pane) {
-  char id[kNodeIdSize];
-  std::memcpy(id, pane->nodeId, kNodeIdSize);
-  id[kNodeIdSize - 1] = 0;
-  return id;
+  return std::string(pane->nodeId, strnlen(pane->nodeId, kNodeIdSize));
 }
 
 // The dialog's own texts, so that a script sees what a user would.
@@ -187,11 +211,14 @@ std::string messageOf(int32_t result, const PaneRecord* pane) {
   return resultText(result, pane);
 }
 
+// A Ctrl+C that a step turned into its own failure was still a cancel.
+int32_t settled(int32_t result) {
+  return result != 0 && result != ResultCancelled && anyCancelled() ? ResultCancelled : result;
+}
+
 int failWith(int32_t result, const PaneRecord* pane) {
   const uint32_t error = os::lastError();
-  // A Ctrl+C that a step turned into its own failure was still a cancel.
-  if (result != 0 && result != ResultCancelled && anyCancelled())
-    result = ResultCancelled;
+  result = settled(result);
   std::fprintf(stderr, "%s\n", messageOf(result, pane).c_str());
   // What the dialog leaves to the user's eyes, a script is told.
   if (result == ErrNoPort && error == os::kErrorAccessDenied)
@@ -220,7 +247,7 @@ std::string firstLineOf(const wchar_t* message) {
 bool loadFile(const std::string& name, SettingsFile* file, std::string* message) {
   FILE* in = openFile(name, "rb");
   if (!in) {
-    *message = "Cannot open " + name + ".";
+    *message = "Cannot open " + name + ": " + std::strerror(errno) + ".";
     return false;
   }
   std::vector<uint8_t> bytes(kSettingsFileLimit + 1);

@@ -1,28 +1,11 @@
 #include <cstdint>
 
 #include "cli/cli.h"
+#include "module/bounded_text.h"
 
 namespace cli {
 
 namespace {
-
-void putUtf8(std::string& out, uint32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
 
 void putWide(std::wstring& out, uint32_t c) {
   if constexpr (sizeof(wchar_t) == 2) {
@@ -41,31 +24,10 @@ void putWide(std::wstring& out, uint32_t c) {
 // Bytes that are no UTF-8 come through as U+FFFD, so that a name is never cut.
 std::wstring widen(const std::string& utf8) {
   std::wstring out;
-  for (size_t i = 0; i < utf8.size();) {
-    const auto lead = static_cast<uint8_t>(utf8[i]);
-    const int extra = lead < 0x80         ? 0
-                      : (lead >> 5) == 6  ? 1
-                      : (lead >> 4) == 14 ? 2
-                      : (lead >> 3) == 30 ? 3
-                                          : -1;
-    uint32_t c = extra == 0   ? lead
-                 : extra == 1 ? (lead & 0x1F)
-                 : extra == 2 ? (lead & 0x0F)
-                              : (lead & 0x07);
-    bool good = extra >= 0 && i + static_cast<size_t>(extra) < utf8.size();
-    for (int k = 1; good && k <= extra; ++k) {
-      const auto next = static_cast<uint8_t>(utf8[i + static_cast<size_t>(k)]);
-      good = (next & 0xC0) == 0x80;
-      c = (c << 6) | (next & 0x3F);
-    }
-    if (!good || c > 0x10FFFF) {
-      putWide(out, 0xFFFD);
-      ++i;
-      continue;
-    }
-    putWide(out, c);
-    i += static_cast<size_t>(extra) + 1;
-  }
+  const char* p = utf8.c_str();
+  const char* end = p + utf8.size();
+  while (p < end)
+    putWide(out, takeUtf8(p));
   return out;
 }
 
@@ -76,8 +38,11 @@ std::string narrow(const wchar_t* text) {
     if (sizeof(wchar_t) == 2 && c >= 0xD800 && c < 0xDC00 && p[1] >= 0xDC00 && p[1] < 0xE000) {
       c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<uint32_t>(p[1]) - 0xDC00);
       ++p;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
     }
-    putUtf8(out, c);
+    uint8_t bytes[4];
+    out.append(reinterpret_cast<const char*>(bytes), putUtf8(bytes, c > 0x10FFFF ? 0xFFFD : c));
   }
   return out;
 }

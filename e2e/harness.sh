@@ -188,10 +188,11 @@ step_estimate() {
   case $1 in
     16_*) echo 88 ;;
     17_*) echo 40 ;;
-    cli) echo 70 ;;
+    19_*) echo 33 ;;
+    cli) echo 90 ;;
     screen_fit) echo 40 ;;
     03_* | 14_*) echo 24 ;;
-    15_* | 07_* | link_over_wine) echo 20 ;;
+    15_* | 18_* | 07_* | link_over_wine) echo 20 ;;
     05_* | 06_*) echo 14 ;;
     04_* | 09_* | 10_* | 13_* | text_fit_dpi) echo 10 ;;
     text_fit | 11_*) echo 6 ;;
@@ -392,7 +393,9 @@ check_cli() {
   local -a args native_args commands=(
     "read COM5" "read COM6 --json" "write COM6 --role slave --set Channel=12 --dry-run"
     "write COM5 --role master $(windows_path "$RIG_LOGS/bad.ini")" "link-test COM5 COM6"
-    "pair COM5 COM6 --make-pair" "read COM7" "write COM8 --role master --set Channel=13")
+    "pair COM5 COM6 --make-pair" "read COM7" "write COM8 --role master --set Channel=13"
+    "help write" "read COM5 --log --set x" "pair COM5 COM5" "pair COM5 COM6 --json"
+    "link-test COM5 COM6 --json" "write COM6 --role slave --set Channel=12 --dry-run --json")
   for cmd in "${commands[@]}"; do
     i=$((i + 1))
     read -ra args <<<"$cmd"
@@ -408,8 +411,11 @@ check_cli() {
       NLCONF_SIMPORTS_DIR=$RIG_MODULES_RUN timeout 60 "$RIG_NATIVE/cli/nlconf-cli" \
       "${native_args[@]}" >"$RIG_LOGS/cli$i.native.out" 2>"$RIG_LOGS/cli$i.native.err"
     native_status=$?
-    # A refusal names the file as each system spells it.
+    # A refusal names the file, and the outputs the ports, as each system
+    # spells them; a run's duration is its own.
     sed -i 's/^.*bad\.ini, line/bad.ini, line/' "$RIG_LOGS/cli$i.native.err" "$RIG_LOGS/cli$i.err"
+    sed -i "s|$dev/com\([0-9]\)|COM\1|g" "$RIG_LOGS/cli$i.native.out" "$RIG_LOGS/cli$i.native.err"
+    sed -i 's/"duration_ms": [0-9]*/"duration_ms": 0/' "$RIG_LOGS/cli$i.native.out" "$RIG_LOGS/cli$i.out"
     tr -d '\r' <"$RIG_LOGS/cli$i.err" >"$RIG_LOGS/cli$i.err.lf"
     if [[ -s $RIG_LOGS/cli$i.out || -s $RIG_LOGS/cli$i.err.lf ]] &&
       [[ $status == "$native_status" ]] && cmp -s "$RIG_LOGS/cli$i.out" "$RIG_LOGS/cli$i.native.out" &&

@@ -145,6 +145,8 @@ INT_PTR onProgressCancel(HWND dialog) {
   PaneRecord* pane = paneOfDialog(dialog);
   if (pane && pane->cancelEvent)
     SetEvent(pane->cancelEvent);
+  if (progressCancelNote)
+    progressCancelNote(dialog);
   HWND button = GetDlgItem(dialog, IDCANCEL);
   EnableWindow(button, FALSE);
   UpdateWindow(button);
@@ -213,6 +215,8 @@ void logOperationStart(uint32_t portNumber, const char* operation) {
 }
 
 }  // namespace
+
+void (*progressCancelNote)(HWND progressDialog) = nullptr;
 
 uint32_t portNumberShown(PaneRecord* pane) {
   wchar_t text[512] = {};

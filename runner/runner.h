@@ -19,6 +19,9 @@ int32_t runOnWorker(HWND owner, PaneRecord* pane, PaneRecord* partner);
 // The port a pane's operation will open, from its list's text; 0 for none.
 uint32_t portNumberShown(PaneRecord* pane);
 INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// Told on the GUI thread once Cancel is pressed, so that an operation which
+// still finishes a step can say so in the progress window; null for none.
+extern void (*progressCancelNote)(HWND progressDialog);
 int32_t startOperation(PaneRecord* pane);
 int32_t joinOperation(PaneRecord* pane);
 INT_PTR CALLBACK resetPromptProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

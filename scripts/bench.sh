@@ -120,6 +120,24 @@ link() {
     [[ $(drv linkresult) == "Link OK. blue" ]] && drv took
 }
 
+# ---- range test (its own section, kept apart for merges) ----
+# range_test: both panes read, then the Range Test window's defaults (100
+# packets of 32 bytes each way) from Start until it says it is done.
+range_test() {
+  local window="caption=NLCONF - Range Test" t0 status
+  session 5=master 6=slave && read_pane 3000 COM5 9600 >/dev/null &&
+    read_pane 4000 COM6 9600 >/dev/null && drv key ctrl+r --input >/dev/null &&
+    drv wait "$window" 5000 >/dev/null || return 1
+  t0=$(date +%s%3N)
+  drv click 1 --in "$window" >/dev/null || return 1
+  while status=$(drv text 210 --in "$window") && [[ $status == Running* ]]; do
+    (($(date +%s%3N) - t0 > OPERATION_LIMIT_MS)) && return 1
+    sleep 0.05
+  done
+  [[ $status == "Done in "* ]] && echo $(($(date +%s%3N) - t0))
+}
+# ---- end of range test ----
+
 read_master() {
   local code=3
   ((${1} == 115200)) && code=7
@@ -178,9 +196,11 @@ row "write, power level" "write, power level" 9600 write_field 3011 Low
 row "write, channel change" "write, channel change" 9600 write_field 3007 12
 row "link test" "link test" 9600 link 9600
 row "link test" "link test" 115200 link 115200
+row "range test, 100 x 32" "range test, 100 x 32 each way" 9600 range_test
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "Wall time from the click (the driver's BM_CLICK) to what the user sees: the progress"
-echo "dialog gone with no box, or the link verdict shown; $RUNS runs each, each from a fresh"
+echo "dialog gone with no box, the link verdict shown, or the Range Test's window saying it is"
+echo "done (polled every 50 ms); $RUNS runs each, each from a fresh"
 echo "program and fresh modules. Floors as in plain scripts/bench.sh, in virtual time."
 echo "Without the line log (nlconf_unlogged.exe), then medians with it recording (\"logged\")"
 echo "and with its window open too (\"shown\"), the runs in turns; \"change\": against the first."

@@ -78,9 +78,10 @@ std::set<std::string> guideMessages() {
   return messages;
 }
 
-// Every wide string literal of the program's code, as the guide writes it.
+// Every string literal of the program's code, as the guide writes it: the
+// messages shared with the command line are narrow.
 std::vector<std::string> programLiterals() {
-  const std::regex literal(R"re(L"((?:[^"\\]|\\.)*)")re");
+  const std::regex literal(R"re(L?"((?:[^"\\]|\\.)*)")re");
   std::vector<std::string> literals;
   for (const std::string& code : productCode()) {
     for (std::sregex_iterator it(code.begin(), code.end(), literal), end; it != end; ++it)

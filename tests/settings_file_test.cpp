@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -244,6 +246,23 @@ TEST_F(SettingsFileTest, ARefusalAtLoadNamesTheKeysLine) {
   EXPECT_EQ(std::wstring(message).rfind(L"pair.ini, line 5: Flow Control cannot be Disable", 0), 0u)
       << std::string(message, message + wcslen(message));
   EXPECT_EQ(masterPane.channelShown, 20);
+}
+
+// The example profile that ships with nlconf-cli loads whole into a pair
+// as read, with every setting of each pane named.
+TEST_F(SettingsFileTest, TheShippedExampleProfileLoads) {
+  std::ifstream in(NLCONF_SOURCE_DIR "/packaging/example-profile.ini", std::ios::binary);
+  const std::string text{std::istreambuf_iterator<char>(in), {}};
+  readPaneAs(&masterPane, "KOV-NL001/M", 20, 26, true, false);
+  readPaneAs(&slavePane, "KOV-NL001/S", 20, 26, true, true);
+  const Parsed p = parse(text);
+  ASSERT_TRUE(load(text)) << std::string(message, message + wcslen(message));
+  for (int s = 0; s < kSettingCount; ++s) {
+    EXPECT_EQ(p.file.master.named[s], s != SettingPowerSave) << s;
+    EXPECT_TRUE(p.file.slave.named[s]) << s;
+  }
+  EXPECT_TRUE(p.file.pair.makePair);
+  EXPECT_EQ(slavePane.channelShown, 15);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "tests/support/recording_view.h"
 #include "ui/device_changes.h"
 #include "ui/dialog_fit.h"
+#include "ui/range_view.h"
 #include "ui/rules.h"
 
 namespace {
@@ -177,6 +178,57 @@ TEST_F(UiButtonRules, LinkTestIgnoresWhatThePanesShowAndTheRadioParameters) {
   slavePane.boostModeRead = 0;
   slavePane.d7ConfigRead = 4;
   EXPECT_TRUE(statesWithPorts(1).linkTest);
+}
+
+TEST_F(UiButtonRules, RangeTestBothHereAsTheLinkTestLoopbackOnAReadMasterAlone) {
+  EXPECT_TRUE(rangeTestOffered(&masterPane, &slavePane, RangeWay::BothHere));
+  slavePane.destLowRead = 0;
+  EXPECT_FALSE(rangeTestOffered(&masterPane, &slavePane, RangeWay::BothHere));
+  resetPane(&slavePane);
+  EXPECT_TRUE(rangeTestOffered(&masterPane, &slavePane, RangeWay::FarLoopback));
+  resetPane(&masterPane);
+  EXPECT_FALSE(rangeTestOffered(&masterPane, &slavePane, RangeWay::FarLoopback));
+}
+
+// ---- the range test's view ----------------------------------------------------
+
+TEST(UiRangeView, ChartShareCoversTheLastTenPacketsAcrossTheRingsWrap) {
+  RangeChartTrack track;
+  track.add(false);
+  track.add(true);
+  ASSERT_EQ(2u, track.pointCount());
+  EXPECT_DOUBLE_EQ(0.0, track.pointPercent(0));
+  EXPECT_DOUBLE_EQ(50.0, track.pointPercent(1)) << "fewer than ten so far: over those";
+  track.clear();
+  // Every third packet lost, long past the ring's size.
+  for (uint32_t i = 0; i < 257; ++i)
+    track.add(i % 3 != 0);
+  ASSERT_EQ(kRangeChartPoints, track.pointCount());
+  // The newest point is packet 256: of 247..256, 249, 252 and 255 were lost.
+  EXPECT_DOUBLE_EQ(70.0, track.pointPercent(kRangeChartPoints - 1));
+  // The oldest is packet 157: of 148..157, 150, 153 and 156 were lost.
+  EXPECT_DOUBLE_EQ(70.0, track.pointPercent(0));
+}
+
+TEST(UiRangeView, AStoppedRunKeepsItsCountsInTheCopiedText) {
+  RangeResult r;
+  r.code = ResultCancelled;
+  r.way = RangeWay::FarLoopback;
+  r.directionCount = 1;
+  r.directions[0] = {5, 5, 40, 37, 3, 1, 2, 0};
+  r.hasRoundTrip = true;
+  r.roundTripMinMs = 105;
+  r.roundTripMedianMs = 106.5;
+  r.roundTripMaxMs = 190;
+  r.durationMs = 12340;
+  const RangeRun run{RangeWay::FarLoopback, kRangeUntilStopped, 48};
+  EXPECT_EQ(
+      L"Range Test, far module with loopback, 48 bytes a packet\r\n"
+      L"COM5 to COM5: sent 40, received 37, lost 3, corrupted 1, received 92.5 %, late 2\r\n"
+      L"Round trip: min 105 ms, median 106.5 ms, max 190 ms\r\n"
+      L"Stopped after 12.3 s.\r\n",
+      rangeResultText(r, run, false));
+  EXPECT_EQ(L"A port went away: stopped after 12.3 s.", rangeStatusLine(r, 0, false, true));
 }
 
 // ---- colours ----------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include "resources/resource_ids.h"
 #include "ui/line_log_window.h"
 #include "ui/main_dialog.h"
+#include "ui/range_test_window.h"
 
 namespace {
 
@@ -52,6 +53,8 @@ constexpr ExtraCommand kExtraCommands[] = {
     {IDM_RUN_PAIR, L"Run Pair\tF5", VK_F5, FVIRTKEY, runRunPair, true},
     {IDM_RECORD_TO, L"Record To...", 0, 0, runRecordTo, true},
     {IDM_LINE_LOG, L"Line Log...\tCtrl+L", 'L', kCtrl, showLineLogWindow, false},
+    // Its window holds the dialog itself while a test runs.
+    {IDM_RANGE_TEST, L"Range Test...\tCtrl+R", 'R', kCtrl, showRangeTestWindow, false},
 };
 constexpr int kExtraCount = sizeof kExtraCommands / sizeof kExtraCommands[0];
 
@@ -88,8 +91,9 @@ LRESULT CALLBACK modalKeysHook(int code, WPARAM wParam, LPARAM lParam) {
     inside = true;
     MSG* message = reinterpret_cast<MSG*>(lParam);
     // The log window is no dialog of that loop: its keys go to it from here.
-    const bool taken =
-        translateLineLogKeys(message) || runUnheldKey(message) || lineLogDialogMessage(message);
+    const bool taken = translateLineLogKeys(message) || translateRangeTestKeys(message) ||
+                       runUnheldKey(message) || lineLogDialogMessage(message) ||
+                       rangeTestDialogMessage(message);
     inside = false;
     if (taken)
       return 1;
@@ -131,13 +135,18 @@ void updateExtraCommands() {
   offer(IDM_UNLOAD_SETTINGS, loadedProfile() != nullptr);
   offer(IDM_MAKE_PAIR, makePairOffered());
   offer(IDM_RUN_PAIR, runPairOffered());
+  updateRangeTestWindow();
 }
 
 bool translateExtraKeys(MSG* message) {
-  if (translateLineLogKeys(message))
+  if (translateLineLogKeys(message) || translateRangeTestKeys(message))
     return true;
   if (!extraKeys || !keysTarget || !IsWindow(keysTarget) || !isKeyMessage(message->message))
     return false;
+  // A range test holds the dialog from this loop: the keys that need no
+  // idle dialog still work.
+  if (!IsWindowEnabled(keysTarget))
+    return runUnheldKey(message);
   // Every window of the loop's thread is the program's: the keys work in
   // the main dialog and in the windows beside it alike.
   return TranslateAcceleratorW(keysTarget, extraKeys, message) != 0;

@@ -4,6 +4,7 @@
 
 #include "link/line_log.h"
 #include "module/link_test.h"
+#include "module/pair_texts.h"
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
 #include "ui/device_changes.h"
@@ -69,7 +70,19 @@ INT_PTR onResultLabelColor(HDC dc, HWND control) {
 
 }  // namespace
 
+// One port for both modules would read one module twice and ask for a
+// reset key no one can press in time: refused before a byte is sent.
+bool refuseOnePortForBoth() {
+  const uint32_t port = portNumberShown(&masterPane);
+  if (port == 0 || port != portNumberShown(&slavePane))
+    return false;
+  showError(L"%s", samePortText(L"COM" + std::to_wstring(port)).c_str());
+  return true;
+}
+
 void runLinkTest() {
+  if (refuseOnePortForBoth())
+    return;
   const uint32_t masterPort = portNumberShown(&masterPane);
   if (lineLogActive()) {
     char text[64];

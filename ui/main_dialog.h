@@ -97,6 +97,8 @@ bool makePairOffered();
 bool runPairOffered();
 void makePairCommand();
 void runPairCommand();
+// Both panes on one port: says so, naming the port, and gives true.
+bool refuseOnePortForBoth();
 void pickRecordFile();
 // Splits the command line into the settings file and "--record FILE".
 void rememberStartupArguments(const wchar_t* commandLine);

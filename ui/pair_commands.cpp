@@ -6,14 +6,25 @@
 #include <commdlg.h>
 #include <shellapi.h>
 
+#include <atomic>
+#include <cstring>
+#include <string>
+
+#include "link/errors.h"
+#include "link/line_log.h"
 #include "module/pair_record.h"
 #include "module/pair_run.h"
+#include "module/pair_texts.h"
+#include "module/record_file.h"
 #include "module/result_messages.h"
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
+#include "ui/device_changes.h"
+#include "ui/line_log_window.h"
 #include "ui/main_dialog.h"
 #include "ui/shell_services.h"
 #include "ui/text_format.h"
+#include "version.h"
 
 namespace {
 
@@ -24,6 +35,8 @@ constexpr wchar_t kRecordValue[] = L"Record";
 constexpr COLORREF kPassColor = 0xFF0000;  // blue, as "Link OK."
 constexpr COLORREF kFailColor = 0x0000FF;  // red, as "Link NG."
 constexpr int kDetailsChars = 1024;
+constexpr wchar_t kFinishingMasterText[] = L"Finishing Write Master...";
+constexpr wchar_t kFinishingSlaveText[] = L"Finishing Write Slave...";
 
 wchar_t recordPath[kPathChars];
 PairRun pairRun;
@@ -54,7 +67,24 @@ HWND windowOf(WindowHandle handle) {
 
 // ---- the run on the worker -----------------------------------------------------
 
+// The bench is the two picks as the run found them: a pair plugged in
+// crosswise is run on swapped picks, which go back to the bench afterwards.
+uint32_t benchMasterPort = 0;
+uint32_t benchSlavePort = 0;
+// The write that a Cancel lets finish; written by the worker, read by the
+// Cancel on the GUI thread.
+std::atomic<PairStep> stepInFlight{PairStep::None};
+bool pairBodyRan = false;
+
+std::wstring portsCaption() {
+  return paneCaption(&masterPane, portNumberShown(&masterPane)) + L", " +
+         paneCaption(&slavePane, portNumberShown(&slavePane));
+}
+
 void showStep(void*, PairStep step) {
+  // After a Cancel the label keeps what the Cancel said until the run ends.
+  if (isCancelled(&masterPane))
+    return;
   wchar_t text[64];
   lstrcpynW(text, pairStepName(step), 48);
   lstrcatW(text, L"...");
@@ -65,6 +95,22 @@ void showStep(void*, PairStep step) {
                  paneCaption(asked, portNumberShown(asked)).c_str());
 }
 
+void noteFinishingWrite(void*, PairStep step, bool writing) {
+  stepInFlight = writing ? step : PairStep::None;
+}
+
+// A write in flight goes on through its store, so that the module keeps
+// only what it has stored: the user is told why the run does not end at once.
+void noteCancelDuringWrite(HWND progressDialog) {
+  const PairStep step = stepInFlight;
+  const wchar_t* text = step == PairStep::WriteMaster  ? kFinishingMasterText
+                        : step == PairStep::WriteSlave ? kFinishingSlaveText
+                                                       : nullptr;
+  if (text)
+    SetDlgItemTextW(progressDialog, IDC_PROGRESS_LABEL, text);
+}
+
+// For this run only: nothing is remembered, and the captions follow.
 bool swapPortPicks(void*) {
   HWND masterList = windowOf(masterPane.portCombo);
   HWND slaveList = windowOf(slavePane.portCombo);
@@ -74,67 +120,59 @@ bool swapPortPicks(void*) {
       !pickPort(slaveList, masterPort)) {
     return false;
   }
-  rememberPortPick(&masterPane);
-  rememberPortPick(&slavePane);
+  SetWindowTextW(windowOf(masterPane.progressDialog), portsCaption().c_str());
   return true;
+}
+
+bool portDeparted(void*, const PaneRecord* pane) {
+  return hasDeferredPortChange(pane);
+}
+
+// The run ends with the port's failure; the user is told which port left.
+void nameDepartedPort() {
+  if (lastRun.result != ErrBadHandle || lastRun.detail[0])
+    return;
+  // The port as the run noted it: a failed read empties its pane.
+  const int32_t port = hasDeferredPortChange(&masterPane)  ? lastRun.master.portNumber
+                       : hasDeferredPortChange(&slavePane) ? lastRun.slave.portNumber
+                                                           : 0;
+  if (port > 0)
+    formatBoundedText(lastRun.detail, kPairDetailChars, L"COM%ld removed", static_cast<long>(port));
 }
 
 // One operation of the runner's for the pair, the slave its partner: the
 // master pane's Cancel and reset prompt serve both panes while it runs.
 int32_t pairRunBody(PaneRecord* pane) {
+  pairBodyRan = true;
   slavePane.resetPrompt = pane->resetPrompt;
   runPair(pairRun, &lastRun);
   slavePane.resetPrompt = nullptr;
   postOperationDone(pane->progressDialog, pane);
-  return 0;  // the result window tells the run's result, not a message box
+  return lastRun.result;
 }
 
 // ---- the result ------------------------------------------------------------------
 
-// What the result's message box would have said, the node identifier of the
-// step's module in it, and what does not fit or is not held.
-void failureMessage(wchar_t* out, size_t capacity) {
-  out[0] = 0;
-  if (lastRun.result == 0)
-    return;
-  const ResultMessage message = resultMessage(lastRun.result);
-  const PairModule& module =
-      lastRun.failedStep == PairStep::ReadMaster ? lastRun.master : lastRun.slave;
-  if (message.format && message.namesNodeId)
-    formatBoundedText(out, capacity, message.format, module.nodeId);
-  else if (message.format)
-    formatBoundedText(out, capacity, L"%s", message.format);
-  if (lastRun.detail[0]) {
-    const int length = lstrlenW(out);
-    formatBoundedText(out + length, capacity - static_cast<size_t>(length), L" (%s)",
-                      lastRun.detail);
-  }
+std::wstring portName(uint32_t portNumber) {
+  return portNumber ? L"COM" + std::to_wstring(portNumber) : std::wstring();
 }
 
-void moduleLine(wchar_t* out, size_t capacity, const wchar_t* role, const PairModule& m) {
-  if (!m.identified) {
-    formatBoundedText(out, capacity, L"%s: not read\r\n", role);
+// The line log ends the run with what the result window says.
+void logRunEnd(const std::wstring& message) {
+  if (!lineLogActive())
     return;
+  const std::wstring text =
+      lastRun.result == 0
+          ? std::wstring(L"Run Pair: PASS")
+          : L"Run Pair: FAIL - " + std::wstring(pairStepName(lastRun.failedStep)) + L": " + message;
+  static char bytes[3 * kDetailsChars];
+  if (WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, bytes, sizeof bytes, nullptr, nullptr) >
+      0) {
+    const int32_t port = lastRun.master.portNumber > 0 ? lastRun.master.portNumber
+                                                       : static_cast<int32_t>(benchMasterPort);
+    logNote(static_cast<uint32_t>(port), bytes);
   }
-  formatBoundedText(out, capacity, L"%s: %08lX%08lX  %hs\r\n", role,
-                    static_cast<unsigned long>(m.serialHigh),
-                    static_cast<unsigned long>(m.serialLow), m.nodeId);
-}
-
-void composeDetails(wchar_t* out, const wchar_t* message) {
-  out[0] = 0;
-  int length = 0;
-  if (lastRun.result != 0) {
-    length = formatBoundedText(out, kDetailsChars, L"%s: %s\r\n", pairStepName(lastRun.failedStep),
-                               message);
-  }
-  if (length < 0)
-    length = 0;
-  moduleLine(out + length, kDetailsChars - static_cast<size_t>(length), L"Master", lastRun.master);
-  length = lstrlenW(out);
-  moduleLine(out + length, kDetailsChars - static_cast<size_t>(length), L"Slave", lastRun.slave);
-  if (lastRun.portsSwapped)
-    lstrcatW(out, L"The modules were on each other's ports: the ports were swapped.");
+  deferLineLogRefresh();
 }
 
 struct ResultWindow {
@@ -202,55 +240,62 @@ void showPairResult(const wchar_t* details) {
 
 // ---- the record --------------------------------------------------------------------
 
-// One write of the whole line, to the end of a file opened for appending
-// and shared for reading, then flushed: a line is there whole or not at all.
-DWORD appendRecordLine(const wchar_t* path, const wchar_t* message) {
-  static char bytes[2 * kPairRecordLineLimit];
-  PairRecordContext context;
-  context.when = recordTime(os::localTime());
-  // Windows opens no read-only file for writing; a file system that would
-  // (Wine's, for root) must not add to a record its owner has closed.
-  const DWORD attributes = GetFileAttributesW(path);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-    return ERROR_ACCESS_DENIED;
-  HANDLE file = CreateFileW(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return GetLastError();
-  LARGE_INTEGER size{};
-  DWORD error = GetFileSizeEx(file, &size) ? 0 : GetLastError();
-  size_t length = 0;
-  if (!error && size.QuadPart == 0)
-    length = formatPairRecordHeader(bytes, sizeof bytes);
-  const size_t line = error ? 0
-                            : formatPairRecordLine(lastRun, message, context, bytes + length,
-                                                   sizeof bytes - length);
-  if (!error && line == 0)
-    error = ERROR_INSUFFICIENT_BUFFER;
-  DWORD written = 0;
-  if (!error) {
-    length += line;
-    if (!WriteFile(file, bytes, static_cast<DWORD>(length), &written, nullptr))
-      error = GetLastError();
-    else if (written != length)
-      error = ERROR_WRITE_FAULT;
-    else if (!FlushFileBuffers(file))
-      error = GetLastError();
-  }
-  CloseHandle(file);
-  return error;
+std::string utf8Of(const wchar_t* text) {
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  std::string out(bytes > 0 ? static_cast<size_t>(bytes) : 1, '\0');
+  if (bytes > 0)
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), bytes, nullptr, nullptr);
+  out.resize(std::strlen(out.c_str()));
+  return out;
 }
 
-void reportRecordFailure(DWORD error) {
-  wchar_t* text = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&text),
-      0, nullptr);
-  showError(L"The run could not be recorded in %s:\r\n%s", recordPath,
-            length && text ? text : L"(no description)");
-  if (text)
-    LocalFree(text);
+void showRecordOutcome(const RecordOutcome& outcome, const std::string& path) {
+  static wchar_t text[kDetailsChars];
+  recordOutcomeText(outcome, path.c_str(), text, kDetailsChars);
+  showError(L"%s", text);
+}
+
+// Before any module is touched: a run whose line could not be kept is not
+// worth its PASS.
+bool refuseUnwritableRecord() {
+  if (!recordPath[0])
+    return false;
+  const std::string path = utf8Of(recordPath);
+  // Another station's append holds the lock for a moment, at most the lock's limit.
+  const HCURSOR cursor = SetCursor(waitCursor);
+  const RecordOutcome outcome = checkRecordFile(path.c_str());
+  SetCursor(cursor);
+  if (outcome.result == 0)
+    return false;
+  showRecordOutcome(outcome, path);
+  return true;
+}
+
+std::string narrowPortName(uint32_t portNumber) {
+  return portNumber ? "COM" + std::to_string(portNumber) : std::string();
+}
+
+RecordOutcome appendRunToRecord(const std::wstring& message) {
+  const std::string path = utf8Of(recordPath);
+  const std::string profilePath = utf8Of(loadedProfilePath());
+  char station[256] = {};
+  char operatorName[256] = {};
+  os::computerName(station, sizeof station);
+  os::userName(operatorName, sizeof operatorName);
+  // The bench's ports: the line names them the other way round for a
+  // swapped run, as they were used.
+  const std::string masterPort = narrowPortName(benchMasterPort);
+  const std::string slavePort = narrowPortName(benchSlavePort);
+  PairRecordContext context;
+  context.version = NLCONF_VERSION_TEXT;
+  context.profilePath = profilePath.c_str();
+  context.profileSha256 = loadedProfile() ? loadedProfile()->sha256 : "";
+  context.station = station;
+  context.operatorName = operatorName;
+  context.masterPort = masterPort.c_str();
+  context.slavePort = slavePort.c_str();
+  context.when = recordTime(os::localTime());
+  return appendPairRecord(path.c_str(), lastRun, message.c_str(), context);
 }
 
 }  // namespace
@@ -271,27 +316,45 @@ void makePairCommand() {
 }
 
 void runPairCommand() {
-  if (!runPairOffered())
+  if (!runPairOffered() || refuseOnePortForBoth() || refuseUnwritableRecord())
     return;
   pairRun = PairRun{};
   pairRun.profile = loadedProfile();
   pairRun.onStep = showStep;
   pairRun.swapPorts = swapPortPicks;
+  pairRun.onFinishingWrite = noteFinishingWrite;
+  pairRun.portDeparted = portDeparted;
   lastRun = PairRunResult{};
+  benchMasterPort = pickedPort(windowOf(masterPane.portCombo));
+  benchSlavePort = pickedPort(windowOf(slavePane.portCombo));
+  stepInFlight = PairStep::None;
+  pairBodyRan = false;
   masterPane.workerBody = pairRunBody;
-  masterPane.progressText = L"Apply Profile...";  // the longest step: the font fits them all
-  if (runOperation(mainDialog, &masterPane, "Run Pair", &slavePane) != 0)
-    return;  // it never started; the runner has said why
-  applyButtonRules();
+  // The longest text the label shows: the font fits them all.
+  masterPane.progressText = kFinishingMasterText;
+  logNote(benchMasterPort, "Run Pair started");
+  progressCancelNote = noteCancelDuringWrite;
+  const int32_t started = runOnWorker(mainDialog, &masterPane, &slavePane);
+  progressCancelNote = nullptr;
+  if (!pairBodyRan) {
+    showError(L"%s", resultMessage(started).format ? resultMessage(started).format : L"");
+    finishDeferredDeviceChanges(&masterPane);
+    return;
+  }
+  nameDepartedPort();
   notePairResult(lastRun.result == 0);
-  static wchar_t message[kDetailsChars];
-  static wchar_t details[kDetailsChars];
-  failureMessage(message, kDetailsChars);
-  composeDetails(details, message);
-  const DWORD recordError = recordPath[0] ? appendRecordLine(recordPath, message) : 0;
-  showPairResult(details);
-  if (recordError)
-    reportRecordFailure(recordError);
+  const std::wstring masterPick = portName(benchMasterPort), slavePick = portName(benchSlavePort);
+  const std::wstring message = pairFailureText(lastRun, masterPick, slavePick);
+  const std::wstring details = pairResultDetails(lastRun, masterPick, slavePick, L"\r\n");
+  logRunEnd(message);
+  applyButtonRules();
+  finishDeferredDeviceChanges(&masterPane);
+  // Recorded before the result waits for its Enter; a failure is told after it.
+  const RecordOutcome recorded = recordPath[0] ? appendRunToRecord(message) : RecordOutcome{};
+  showPairResult(details.c_str());
+  if (recorded.result != 0)
+    showRecordOutcome(recorded, utf8Of(recordPath));
+  keepKeyboardFocus(&masterPane);
 }
 
 void pickRecordFile() {

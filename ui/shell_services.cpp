@@ -9,6 +9,7 @@
 #include "ui/extra_commands.h"
 #include "ui/line_log_window.h"
 #include "ui/main_dialog.h"
+#include "ui/range_test_window.h"
 #include "ui/text_format.h"
 
 HWND loopDialog = nullptr;
@@ -258,6 +259,7 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 }
 
 void destroyMainDialog(HWND dialog) {
+  destroyRangeTestWindow();
   destroyLineLogWindow();
   releaseExtraCommands();
   if (dialog != nullptr) {
@@ -283,7 +285,7 @@ void dispatchLoopMessage(MSG* message) {
   const bool taken = strayKey(message) || translateExtraKeys(message) ||
                      scrollMainDialogByWheel(message) ||
                      (IsWindow(loopDialog) && IsDialogMessageW(loopDialog, message)) ||
-                     lineLogDialogMessage(message);
+                     lineLogDialogMessage(message) || rangeTestDialogMessage(message);
   if (!taken) {
     TranslateMessage(message);
     DispatchMessageW(message);

@@ -2,7 +2,8 @@
 // measured with the font it is drawn in on this system: the main dialog with
 // the longest values a pane shows, the link verdicts, the progress dialog
 // with both operations' texts, the reset prompt, the boxes of a settings
-// file's load; and the system menu's settings entries. A text that does not fit is
+// file's load, the Range Test's window with its widest result lines; and the
+// system menu's settings entries. A text that does not fit is
 // cut on screen ("ading parameters.", "ink OK"). With --taskbar N (logical
 // pixels, reserved first), the main dialog is then also reached on screen.
 #include <windows.h>
@@ -16,6 +17,8 @@
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
 #include "ui/main_dialog.h"
+#include "ui/range_test_window.h"
+#include "ui/range_view.h"
 #include "ui/shell_services.h"
 
 namespace {
@@ -425,6 +428,45 @@ void checkOnScreen() {
 
 }  // namespace
 
+// ---- the Range Test's window, its result lines at their widest --------------
+
+struct RangeLines {
+  std::wstring texts[3];
+  int next = 0;
+};
+
+// The result lines are empty until a run: each gets one of the widest texts.
+BOOL CALLBACK fillRangeLine(HWND child, LPARAM lines) {
+  auto* l = reinterpret_cast<RangeLines*>(lines);
+  const LONG type = GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK;
+  if (l->next < 3 && _wcsicmp(classOf(child).c_str(), L"Static") == 0 && type == SS_LEFT &&
+      textOf(child).empty())
+    SetWindowTextW(child, l->texts[l->next++].c_str());
+  return TRUE;
+}
+
+void checkRangeTestWindow() {
+  showRangeTestWindow(mainDialog);
+  HWND window = FindWindowW(L"NlConfRangeTest", nullptr);
+  if (!window) {
+    verdict(false, "the Range Test window opens");
+    return;
+  }
+  RangeResult r;
+  r.way = RangeWay::FarLoopback;
+  r.hasRoundTrip = true;
+  r.roundTripMinMs = r.roundTripMaxMs = 99999;
+  r.roundTripMedianMs = 99998.5;
+  RangeLines lines;
+  lines.texts[0] = rangeDirectionLine({10, 11, 1000000, 1000000, 1000000, 1000000, 0, 0});
+  lines.texts[1] = rangeDirectionLine({10, 11, 999, 999, 999, 999, 999, 999});
+  lines.texts[2] = rangeRoundTripLine(r);
+  EnumChildWindows(window, fillRangeLine, reinterpret_cast<LPARAM>(&lines));
+  verdict(lines.next == 3, "the Range Test window has its three result lines");
+  checkDialog(window, "range test");
+  destroyRangeTestWindow();
+}
+
 int main(int argc, char** argv) {
   const bool onScreen = argc == 3 && std::strcmp(argv[1], "--taskbar") == 0;
   if (onScreen) {  // as a taskbar does: the strip leaves the work area
@@ -449,6 +491,7 @@ int main(int argc, char** argv) {
   checkProgress(L"Reading parameters...");
   checkProgress(L"Writing parameters...");
   checkLinkTestProgress();
+  checkRangeTestWindow();
   if (onScreen)
     checkOnScreen();
   if (mainDialog)

@@ -49,7 +49,7 @@ nlconf() {
   local want=$1 got
   shift
   LD_PRELOAD=${shim-$sim/modemshim.so} ASAN_OPTIONS=verify_asan_link_order=0 \
-    NLCONF_SIMPORTS_DIR=$work/run timeout 60 "$cli" "$@" >"$work/out" 2>"$work/err"
+    NLCONF_SIMPORTS_DIR=$work/run timeout 60 "$cli" "$@" >"${NLCONF_OUT:-$work/out}" 2>"$work/err"
   got=$?
   [[ $got == "$want" ]] || fail "nlconf-cli $* ended with $got, not $want"
 }
@@ -127,7 +127,7 @@ journey_pair() {
   printf '[Slave]\nPower Level = Low\n' >"$work/profile.ini"
   nlconf 0 pair "$PORT5" "$PORT6" "$work/profile.ini" --make-pair --record "$work/runs.csv"
   has out "PASS"
-  grep -q "^Date and Time," "$work/runs.csv" || fail "no header in the record"
+  grep -q $'^\xEF\xBB\xBFDate and Time,' "$work/runs.csv" || fail "no header in the record"
   grep -qF ",PASS,,,No,$PORT5," "$work/runs.csv" || fail "no PASS line naming $PORT5"
   nlconf 0 link-test "$PORT5" "$PORT6"
   has out "Link OK."
@@ -243,7 +243,7 @@ journey_sigpipe() {
 # json EXPRESSION [ARG...]: a Python expression over the JSON in out (`j`,
 # the ARGs as `a`) holds.
 json() {
-  python3 -c 'import json, sys; j = json.load(open(sys.argv[1])); a = sys.argv[3:]
+  python3 -c 'import json, sys; j = json.load(open(sys.argv[1], encoding="utf-8")); a = sys.argv[3:]
 sys.exit(0 if eval(sys.argv[2]) else 1)' "$work/out" "$@" || fail "not so in the JSON: $1"
 }
 
@@ -313,6 +313,137 @@ journey_plain_line() {
   wait "$reader"
   [[ $? == 5 ]] || fail "the reset-key read did not end as cancelled"
   has err "break cannot be sent on this line"
+}
+
+# ---- scripts' needs: no false success, arguments, JSON --------------------------------
+
+untouched() { ctl status | grep -q "$1 .* commands 0" || fail "the module on $1 was spoken to"; }
+
+journey_full_output() {
+  modules 5=master
+  NLCONF_OUT=/dev/full nlconf 7 read "$PORT5" --json
+  NLCONF_OUT=/dev/full nlconf 7 ports --json
+  has err "Standard output could not be written"
+}
+
+journey_role_section() {
+  modules 6=slave
+  printf '[Master]\nChannel = 12\n' >"$work/master.ini"
+  nlconf 2 write "$PORT6" --role slave "$work/master.ini"
+  has err "master.ini has no [Slave] section."
+  : >"$work/empty.ini"
+  nlconf 2 write "$PORT6" --role slave "$work/empty.ini"
+  has err "empty.ini has no [Slave] section."
+  untouched COM6
+}
+
+journey_options() {
+  modules 5=master
+  cd "$work" || fail "no $work"
+  nlconf 1 read "$PORT5" --log --set x
+  has err "--log needs a value"
+  [[ ! -e $work/--set ]] || fail "a file named --set was made"
+  nlconf 1 read "$PORT5" --log
+  has err "--log needs a value."
+  nlconf 1 read "$PORT5" --bogus
+  has err 'Unknown option "--bogus". See nlconf-cli read --help.'
+  grep -q "^Usage" "$work/err" && fail "an unknown option dumped the usage"
+  nlconf 1 read "$PORT5" --set Channel=12
+  has err '"--set" is no option of read.'
+  # After --, what looks like an option is an operand.
+  nlconf 3 read -- --help
+  has err "No serial port --help"
+  untouched COM5
+  nlconf 0 help write
+  cp "$work/out" "$work/help-write"
+  has out "Power Level: Lowest, Low, Medium, High, Highest"
+  has out "Power Save: On, Off (slave only)"
+  nlconf 0 write --help
+  cmp -s "$work/out" "$work/help-write" || fail "write --help differs from help write"
+  nlconf 0 --help
+  has out "7  an output could not be written"
+}
+
+journey_json() {
+  modules 5=master 6=slave $'7=slave:id=1111,sl=99,ni=K"\\\x01\xe9/S'
+  nlconf 0 ports --json
+  json 'isinstance(j, list)'
+  nlconf 0 read "$PORT5" --json
+  json 'j["serialNumber"] and j["settings"]["Channel"]["text"] == "15"'
+  nlconf 0 pair "$PORT5" "$PORT6" --json --record "$work/runs.csv"
+  json 'j["result"] == "PASS" and j["recorded"] and j["link"] == "OK" and not j["ports_swapped"]'
+  json 'all(len(j[m]["serial"]) == 16 and int(j[m]["serial"], 16) for m in ("master", "slave"))'
+  json 'j["master"]["node_id"] == "KOV-NL001/M" and j["slave"]["settings"]["Channel"] == "15"'
+  json 'j["master"]["port"].endswith("/dev/com5")'
+  nlconf 0 link-test "$PORT5" "$PORT6" --json
+  json 'j["link"] == "OK" and j["message"] is None'
+  nlconf 0 write "$PORT6" --role slave --set Channel=12 --json
+  json 'j["written"] and j["changes"] == [{"key": "Channel", "from": "15", "to": "12"}]'
+  # A name with a control byte, a quote, a backslash and a byte that is no
+  # UTF-8 still makes valid JSON that gives the name back.
+  local odd="$work/p"$'\x01"\\\xe9'
+  ln -s "$PORT6" "$odd"
+  nlconf 0 write "$odd" --role slave --set Channel=12 --json
+  json 'not j["written"] and j["changes"] == [] and j["port"].endswith("/p\x01\"\\\xe9")'
+  nlconf 6 link-test "$PORT5" "$PORT6" --json
+  json 'j["link"] == "NG" and any("channels differ" in f for f in j["no_pair"])'
+  # A module's text that is neither printable nor UTF-8 still makes valid JSON.
+  nlconf 4 pair "$PORT5" "$work/dev/com7" --json
+  json 'j["result"] == "FAIL" and j["failed_step"] == "Read Slave" and "K\"\\??/S" in j["message"]'
+  json 'j["slave"]["node_id"] == "K\"\\\x01\xe9/S" and len(j["slave"]["serial"]) == 16'
+}
+
+journey_text() {
+  modules 5=master 6=slave:id=2222
+  nlconf 6 link-test "$PORT5" "$PORT6"
+  has out "The modules are no pair:"
+  has out "The PAN IDs differ"
+  has out "Link NG."
+  nlconf 0 pair "$PORT5" "$PORT6" --make-pair
+  has out "Master ($PORT5): "
+  has out '"KOV-NL001/S"'
+  nlconf 0 write "$PORT6" --role slave --set Channel=13 --quiet
+  [[ $(cat "$work/out") == Written. ]] || fail "--quiet printed more than the result"
+}
+
+journey_cancel_write() {
+  modules 6=slave
+  # Held at the write's second command ("ATAC"), after the read's 21.
+  ctl hold COM6 23 >/dev/null
+  LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 NLCONF_SIMPORTS_DIR=$work/run \
+    "$cli" write "$PORT6" --role slave --set Channel=12 >"$work/out" 2>"$work/err" &
+  local writer=$! i code
+  for ((i = 0; i < 200; i++)); do
+    grep -q "hold: host read held" "$work/tr/transcript-COM6.log" 2>/dev/null && break
+    sleep 0.05
+  done
+  kill -INT "$writer"
+  ctl release COM6 >/dev/null
+  wait "$writer"
+  code=$?
+  [[ $code == 5 ]] || fail "Ctrl+C during a write ended with $code, not 5"
+  [[ ! -s $work/out ]] || fail "a cancelled write printed its changes as done"
+}
+
+journey_record() {
+  modules 5=master 6=slave
+  nlconf 2 pair "$PORT5" "$PORT6" --record /no/such/dir/p.csv
+  has err "/no/such/dir/p.csv"
+  printf 'Date,Result\r\n' >"$work/old.csv"
+  nlconf 2 pair "$PORT5" "$PORT6" --record "$work/old.csv"
+  has err "old.csv was not made by this version"
+  untouched COM5
+  untouched COM6
+}
+
+journey_same_port() {
+  modules 5=master
+  ln -s "$PORT5" "$work/other-name"
+  nlconf 1 pair "$PORT5" "$PORT5"
+  has err "Master and Slave are both set to $PORT5: each module needs its own port."
+  nlconf 1 link-test "$PORT5" "$work/other-name"
+  has err "$PORT5 and $work/other-name: each module"
+  untouched COM5
 }
 
 "journey_$journey" "${@:3}"

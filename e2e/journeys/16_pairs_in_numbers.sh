@@ -57,7 +57,7 @@ journey_pairs_in_numbers() {
   drv select 4000 "$JR_COM_NAME (COM6)" >/dev/null
   pn_run_pair pair-1
   expect pair-1-passes "PASS blue" "$PN_VERDICT"
-  expect_match pair-1-names-the-modules 'Master: 02004E4C40B0A001  KOV-NL001/M.*Slave: 02004E4C40B0A002  KOV-NL001/S' \
+  expect_match pair-1-names-the-modules 'Master \(COM5\): 02004E4C40B0A001  "KOV-NL001/M".*Slave \(COM6\): 02004E4C40B0A002  "KOV-NL001/S"' \
     "$PN_DETAILS"
   expect pair-1-master-got-profile-and-pairing "1 1 1" \
     "$(jr_count COM5 'host> +"ATSC8\\r"') $(jr_count COM5 'host> +"ATPL2\\r"') $(jr_count COM5 'host> +"ATDL40B0A002\\r"')"
@@ -70,42 +70,57 @@ journey_pairs_in_numbers() {
   pn_plug_in COM6 2041 KOV-NL001/M 40B0A011 40B0A012 4E4C303031
   pn_run_pair pair-2
   expect pair-2-passes "PASS blue" "$PN_VERDICT"
-  expect_match pair-2-says-ports-swapped "swapped" "$PN_DETAILS"
-  pn_read_back pair-2
+  expect pair-2-picks-are-the-bench-again "0 $JR_COM_NAME (COM5) 1 $JR_COM_NAME (COM6)" \
+    "$(drv selected 3000) $(drv selected 4000)"
+  expect_match pair-2-names-the-ports-as-used 'Master \(COM6\): 02004E4C40B0A011.*Slave \(COM5\).*the master on COM6, the slave on COM5' \
+    "$PN_DETAILS"
 
-  # Pair 3, its radio cut: FAIL at the Link Test. Its master sits where the
-  # first pair's did, which the panes no longer pick since the second.
+  # Pair 3, plugged in the bench's way again, its radio cut: FAIL at the
+  # Link Test, and not swapped.
   pn_plug_in COM5 2041 KOV-NL001/M 40B0A021 40B0A0FF 4E4C303031
   pn_plug_in COM6 2241 KOV-NL001/S 40B0A022 40B0A021 1234
   rig_ctl radio cut on >/dev/null
+  sleep 1.5  # the modules' guard time after the link test's text
   pn_run_pair pair-3
   expect pair-3-fails "FAIL red" "$PN_VERDICT"
   expect_match pair-3-names-the-step 'Link Test: Link NG\.' "$PN_DETAILS"
 
-  # The record, as a CSV reader sees it.
+  # The record, as a CSV reader sees it; the first line's making too.
+  local making
+  making=$(sed -nE 's/^project\(nlconf VERSION ([0-9.]+) .*/\1/p' \
+    "$(dirname "${BASH_SOURCE[0]}")/../../CMakeLists.txt")
+  making+="|$(pn_win_path "$dir/pair.ini")|$(sha256sum "$dir/pair.ini" | cut -c1-64)|True|True|True"
   expect record-holds-the-three-pairs \
-    $'PASS||No|COM5|02004E4C40B0A001|14|Medium|4E4C303031|02004E4C40B0A002|4E4C303031|OK
-PASS||Yes|COM6|02004E4C40B0A011|14|Medium|4E4C303031|02004E4C40B0A012|4E4C303031|OK
-FAIL|Link Test|Yes|COM5|02004E4C40B0A021|14|Medium|4E4C303031|02004E4C40B0A022|4E4C303031|NG' \
+    $'PASS||No|COM5|0x02004E4C40B0A001|14|Medium|0x4E4C303031|0x02004E4C40B0A002|0x4E4C303031|OK
+PASS||Yes|COM6|0x02004E4C40B0A011|14|Medium|0x4E4C303031|0x02004E4C40B0A012|0x4E4C303031|OK
+FAIL|Link Test|No|COM5|0x02004E4C40B0A021|14|Medium|0x4E4C303031|0x02004E4C40B0A022|0x4E4C303031|NG\n'"$making" \
     "$(python3 - "$dir/pairs.csv" <<'EOF'
-import csv, sys
-with open(sys.argv[1], newline='', encoding='utf-8') as f:
+import csv, re, sys
+with open(sys.argv[1], newline='', encoding='utf-8-sig') as f:
     rows = list(csv.DictReader(f))
 for r in rows:
     print('|'.join(r[k] for k in ('Result', 'Failed Step', 'Ports Swapped', 'Master Port',
         'Master Serial Number', 'Master Channel', 'Slave Power Level', 'Master PAN ID',
         'Master Destination', 'Slave PAN ID', 'Link Test')))
+r = rows[0]
+print('|'.join([r['Program Version'], r['Profile'], r['Profile SHA-256'], str(bool(r['Station'])),
+    str(bool(r['Operator'])), str(bool(re.fullmatch(r'\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d',
+    r['Date and Time'])))]))
 EOF
 )"
   expect record-lines-end-in-crlf "4 4" "$(grep -c $'\r$' "$dir/pairs.csv") $(wc -l <"$dir/pairs.csv")"
 
-  # A record that cannot be written: the result shows, then the error.
+  # A record that cannot be written: refused, with the system's reason,
+  # before a byte reaches a module.
   chmod a-w "$dir/pairs.csv"
-  pn_run_pair unwritable-record
-  expect result-shows-without-record "FAIL red" "$PN_VERDICT"
-  expect_match record-failure-said 'could not be recorded in .*pairs\.csv' \
-    "$(drv wait msgbox 10000 >/dev/null; drv msgbox)"
+  local sent
+  sent=$(($(jr_count COM5 'host> ') + $(jr_count COM6 'host> ')))
+  drv key f5 >/dev/null
+  expect_match unwritable-record-refused '^box: Cannot open the record .*pairs\.csv: .+\.$' \
+    "$(jr_outcome 10000)"
   drv msgbox-ok >/dev/null
+  expect unwritable-record-nothing-sent "$sent" \
+    "$(($(jr_count COM5 'host> ') + $(jr_count COM6 'host> ')))"
   expect record-unchanged "4" "$(wc -l <"$dir/pairs.csv")"
   jr_exit_confirmed exit-ends-with-0 drv click 1
 

@@ -1,9 +1,12 @@
 # shellcheck shell=bash
 # A short guided tour of NLCONF's main job, driven through its window as a
 # user would: read both modules, change the channel (red) and copy it to the
-# slave, write both, run the Link Test, open the line log; then a Link Test
-# without radio and a Read that asks for the reset key. A picture after
-# each step in TOUR_DIR, then what each shows and what went over each line.
+# slave, write both, run the Link Test, open the line log, run a Range Test
+# over a radio that loses packets, in the Range Test's window; then a Link
+# Test without radio and a Read that asks for the reset key; then a
+# production run of two pairs with a profile and a record, the second
+# plugged in crosswise and without radio. A picture after each step in
+# TOUR_DIR, then what each shows and what went over each line.
 # Sourced by scripts/run.sh after the rig (e2e/rig/rig.sh) has started
 # NLCONF, its driver and the modules on COM5 and COM6 with transcripts in
 # TOUR_TRANSCRIPTS.
@@ -112,6 +115,82 @@ tour__radio_back() {
   rig_ctl radio cut off >/dev/null
 }
 
+# NLCONF again, as a technician starts it for a batch: a profile and a record.
+tour__start_production() {
+  local win=Z:${TOUR_DIR//\//\\}
+  printf '%s\r\n' '[Master]' 'Channel = 14' '[Slave]' 'Channel = 14' '[Pair]' 'Make Pair = Yes' \
+    >"$TOUR_DIR/pair.ini"
+  rm -f "$TOUR_DIR/pairs.csv"
+  # The slave as it came, not at the reset-key step's 38400 baud.
+  rig_ctl set COM6 BD 3 >/dev/null && rig_ctl set COM6 NB 0 >/dev/null &&
+    rig_ctl power COM6 >/dev/null || return 1
+  drv click 1 >/dev/null
+  drv wait msgbox 3000 >/dev/null && drv click 6 --in msgbox >/dev/null
+  [[ $(rig_exit_status nlconf 20) == 0 ]] || return 1
+  rig_start nlconf nlconf.exe "$win\\pair.ini" --record "$win\\pairs.csv"
+  drv wait main 30000 >/dev/null || return 1
+  # Loading the profile may tell of sections that wait for a Read.
+  drv wait msgbox 3000 >/dev/null && drv msgbox-ok >/dev/null
+  drv select 4000 "Simulated Module Port (COM6)" >/dev/null
+}
+
+# F5 and its result window; true when its verdict is the one expected.
+tour__run_pair() {
+  sleep 1.5  # the modules' guard time after the last run's text
+  drv key f5 >/dev/null && drv wait linkresult 90000 >/dev/null &&
+    [[ $(drv linkresult) == "$1"* ]]
+}
+
+# The next pair: each module on the other's port, and its radio cut.
+tour__next_pair_crosswise() {
+  drv key enter --in linkresult >/dev/null
+  local reg
+  for reg in "COM5 VR 2241" "COM5 NI KOV-NL001/S" "COM5 SL 40B0A012" "COM6 VR 2041" \
+    "COM6 NI KOV-NL001/M" "COM6 SL 40B0A011"; do
+    # shellcheck disable=SC2086 # port, register and value are three words
+    rig_ctl set $reg >/dev/null || return 1
+  done
+  rig_ctl radio cut on >/dev/null && tour__run_pair "FAIL red"
+}
+
+# The record as a spreadsheet shows it, a few columns of it, as a picture.
+tour__record_table() {
+  drv key enter --in linkresult >/dev/null
+  rig_ctl radio cut off >/dev/null
+  python3 - "$TOUR_DIR/pairs.csv" >"$TOUR_DIR/record.txt" <<'PY' || return 1
+import csv, sys
+cols = ('Result', 'Failed Step', 'Ports Swapped', 'Master Port', 'Master Serial Number',
+        'Slave Port', 'Slave Serial Number', 'Link Test')
+rows = [cols] + [[r[c] for c in cols] for r in
+                 csv.DictReader(open(sys.argv[1], newline='', encoding='utf-8-sig'))]
+w = [max(len(r[i]) for r in rows) for i in range(len(cols))]
+print('\n'.join(' | '.join(v.ljust(n) for v, n in zip(r, w)) for r in rows))
+PY
+  convert -background white -fill black -font DejaVu-Sans-Mono -pointsize 14 \
+    "label:$(<"$TOUR_DIR/record.txt")" -bordercolor white -border 12 "$TOUR_DIR/13-record.png"
+}
+
+# ---- range test (its own section, kept apart for merges) ----
+# A radio that loses a fifth of its frames; the Range Test window (Ctrl+R)
+# runs its default 100 packets each way to the end.
+tour__range_test() {
+  local window="caption=NLCONF - Range Test" i status=
+  rig_ctl radio loss 20 >/dev/null && drv key ctrl+r --input >/dev/null &&
+    drv wait "$window" 5000 >/dev/null && drv click 1 --in "$window" >/dev/null || return 1
+  for ((i = 0; i < 600; i++)); do
+    status=$(drv text 210 --in "$window")
+    [[ $status == Running* ]] || break
+    sleep 0.2
+  done
+  [[ $status == "Done in "* ]]
+}
+
+tour__range_test_end() {
+  drv key escape --in "caption=NLCONF - Range Test" >/dev/null
+  rig_ctl radio loss 0 >/dev/null
+}
+# ---- end of range test ----
+
 # Runs the tour; prints what each picture shows. False if a step failed.
 tour_run() {
   mkdir -p "$TOUR_DIR"
@@ -131,12 +210,23 @@ tour_run() {
   tour__step 07-line-log "the line log (Ctrl+L): what went over each line, the Link Test's text last" \
     tour__open_line_log
   tour__close_line_log
+  tour__step 07b-range-test "the Range Test (Ctrl+R) over a radio losing 20 %: 100 packets each way, counts, share and chart" \
+    tour__range_test
+  tour__range_test_end
   tour__step 08-link-ng "the radio cut: the Link Test says \"Link NG.\" in red" \
     tour__link_test_with_radio_cut
   tour__radio_back
   tour__step 09-reset-prompt "the slave restarted at 38400 baud: its Read asks for the reset key" \
     tour__ask_for_reset_key
   tour__press_reset_key || TOUR_FAILED=1
+  tour__step 10-production "NLCONF started with a profile and a record, the bench's ports picked" \
+    tour__start_production
+  tour__step 11-pass "F5: read, profile applied, paired, written, checked, Link OK: PASS in blue" \
+    tour__run_pair "PASS blue"
+  tour__step 12-fail-swapped "the next pair crosswise and without radio: run swapped, FAIL at the Link Test" \
+    tour__next_pair_crosswise
+  tour__record_table || TOUR_FAILED=1
+  TOUR_LINES+=("$TOUR_DIR/13-record.png" "  the record's two lines, a few of its columns")
   echo "-- the tour, in $TOUR_DIR:"
   printf '%s\n' "${TOUR_LINES[@]}"
   ((TOUR_FAILED == 0))

@@ -1,0 +1,117 @@
+#include "ui/range_view.h"
+
+#include <cwchar>
+
+#include "link/errors.h"
+#include "ui/rules.h"
+
+namespace {
+
+std::wstring portName(uint32_t number) {
+  return L"COM" + std::to_wstring(number);
+}
+
+std::wstring oneDecimal(double value) {
+  wchar_t text[32];
+  std::swprintf(text, 32, L"%.1f", value);
+  return text;
+}
+
+std::wstring seconds(uint32_t ms) {
+  return oneDecimal(ms / 1000.0) + L" s";
+}
+
+std::wstring medianText(double ms) {
+  wchar_t text[32];
+  std::swprintf(text, 32, L"%.10g", ms);
+  return text;
+}
+
+constexpr uint32_t kRing = kRangeChartPoints + kRangeChartSpan;
+
+}  // namespace
+
+bool rangeTestOffered(const PaneRecord* master, const PaneRecord* slave, RangeWay way) {
+  if (way == RangeWay::FarLoopback)
+    return holdsModuleData(master);
+  return holdsModuleData(master) && holdsModuleData(slave) && modulesFormLink(master, slave);
+}
+
+std::wstring rangeDirectionLine(const RangeDirection& d) {
+  std::wstring line = portName(d.fromPort) + L" to " + portName(d.toPort) + L": sent " +
+                      std::to_wstring(d.sent) + L", received " + std::to_wstring(d.received) +
+                      L", lost " + std::to_wstring(d.lost) + L", corrupted " +
+                      std::to_wstring(d.corrupted) + L", received " +
+                      oneDecimal(receivedPercent(d)) + L" %";
+  if (d.late)
+    line += L", late " + std::to_wstring(d.late);
+  if (d.duplicated)
+    line += L", duplicated " + std::to_wstring(d.duplicated);
+  return line;
+}
+
+std::wstring rangeRoundTripLine(const RangeResult& r) {
+  if (r.way != RangeWay::FarLoopback)
+    return {};
+  if (!r.hasRoundTrip)
+    return L"Round trip: none came back";
+  return L"Round trip: min " + std::to_wstring(r.roundTripMinMs) + L" ms, median " +
+         medianText(r.roundTripMedianMs) + L" ms, max " + std::to_wstring(r.roundTripMaxMs) +
+         L" ms";
+}
+
+std::wstring rangeStatusLine(const RangeResult& r, uint32_t count, bool running, bool portLost) {
+  if (running) {
+    // The packet now on its way, in the direction now sending.
+    const uint32_t done = r.directionCount ? r.directions[0].sent : 0;
+    const std::wstring at = L"Running: packet " + std::to_wstring(done + 1);
+    return count == kRangeUntilStopped ? at + L", until Stop"
+                                       : at + L" of " + std::to_wstring(count);
+  }
+  if (portLost)
+    return L"A port went away: stopped after " + seconds(r.durationMs) + L".";
+  switch (r.code) {
+    case 0:
+      return L"Done in " + seconds(r.durationMs) + L".";
+    case ResultCancelled:
+      return L"Stopped after " + seconds(r.durationMs) + L".";
+    case ErrNoPort:
+      return L"A port could not be opened: is it in use, or gone?";
+    default:
+      return L"The test stopped: a port failed (error " + std::to_wstring(r.code) + L").";
+  }
+}
+
+std::wstring rangeResultText(const RangeResult& r, const RangeRun& run, bool portLost) {
+  std::wstring text = L"Range Test, ";
+  text += run.way == RangeWay::BothHere ? L"both modules here" : L"far module with loopback";
+  text += L", " + std::to_wstring(run.size) + L" bytes a packet\r\n";
+  for (uint32_t i = 0; i < r.directionCount && i < 2; ++i)
+    text += rangeDirectionLine(r.directions[i]) + L"\r\n";
+  if (const std::wstring trip = rangeRoundTripLine(r); !trip.empty())
+    text += trip + L"\r\n";
+  return text + rangeStatusLine(r, run.count, false, portLost) + L"\r\n";
+}
+
+void RangeChartTrack::clear() {
+  total_ = 0;
+}
+
+void RangeChartTrack::add(bool received) {
+  fates_[total_ % kRing] = received;
+  ++total_;
+}
+
+uint32_t RangeChartTrack::pointCount() const {
+  return total_ < kRangeChartPoints ? total_ : kRangeChartPoints;
+}
+
+double RangeChartTrack::pointPercent(uint32_t i) const {
+  // Point i is packet (total_ - pointCount() + i), counted from 0.
+  const uint32_t packet = total_ - pointCount() + i;
+  const uint32_t span = packet + 1 < kRangeChartSpan ? packet + 1 : kRangeChartSpan;
+  uint32_t received = 0;
+  for (uint32_t k = 0; k < span; ++k)
+    received += fates_[(packet - k) % kRing] ? 1 : 0;
+  return 100.0 * received / span;
+}
