@@ -115,6 +115,18 @@ TEST_F(SettingsFileTest, APairSectionAsksForPairingAndOnlyIt) {
   EXPECT_FALSE(parse("[Master]\nChannel = 12\n").file.pair.present);
 }
 
+TEST_F(SettingsFileTest, ARangeSectionGivesTheRunItsCriterion) {
+  const Parsed p = parse("[Range]\nPackets = 50\n min received = 98 % \n[Master]\nChannel = 12\n");
+  ASSERT_TRUE(p.ok);
+  EXPECT_EQ(p.file.range.packets * 1000 + p.file.range.minReceived, 50098u);
+  EXPECT_TRUE(p.file.master.named[SettingChannel]) << "a section after [Range] still counts";
+  const Parsed defaults = parse("[Range]\n");
+  ASSERT_TRUE(defaults.ok && defaults.file.range.present);
+  EXPECT_EQ(defaults.file.range.packets * 1000 + defaults.file.range.minReceived, 100100u);
+  EXPECT_FALSE(parse("[Pair]\nMake Pair = Yes\n").file.range.present);
+  EXPECT_TRUE(load("[Range]\nMin Received = 0\n")) << "a profile may only set the criterion";
+}
+
 TEST_F(SettingsFileTest, TheDigestNamesTheBytesLoadedNotOnlyTheirSettings) {
   const Parsed unix = parse("[Master]\nChannel = 14\n");
   const Parsed windows = parse("[Master]\r\nChannel = 14\r\n");
@@ -135,6 +147,15 @@ TEST_F(SettingsFileTest, AFaultyFileIsRefusedWithItsLine) {
       {"[Pair]\nMake Pair = Yes\n[pair]\n", 3, L"[Pair] comes a second time (first on line 1)"},
       {"[Pair]\nChannel = 12\n", 2, L"[Pair] has no setting \"Channel\""},
       {"[Master]\n[Slave]\n[master]\n", 3, L"[Master] comes a second time (first on line 1)"},
+      {"[Range]\nPackets = 0\n", 2,
+       L"Packets cannot be \"0\"; it is a whole number from 1 to 1000"},
+      {"[Range]\nPackets = 99999999999999999999\n", 2, L"Packets cannot be"},
+      {"[Range]\nMin Received = 100.5\n", 2,
+       L"Min Received cannot be \"100.5\"; it is a whole per cent from 0 to 100"},
+      {"[Range]\nPackets = 5\npackets = 6\n", 3,
+       L"Packets comes a second time in [Range] (first on line 2)"},
+      {"[Range]\nSize = 32\n", 2, L"[Range] has no setting \"Size\""},
+      {"[Range]\n[Slave]\n[range]\n", 3, L"[Range] comes a second time (first on line 1)"},
       {"[Slave]\nColour = Red\n", 2,
        L"has no setting \"Colour\"; its settings are Channel, Baud Rate, Parity, Stop Bits, "
        L"Power Level, Boost Mode, Power Save, Flow Control"},
