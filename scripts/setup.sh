@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ libgtest-dev clang-format
+  cmake make g++ libgtest-dev clang-format ccache
   g++-mingw-w64-x86-64-posix
   wine wine64 xvfb xauth imagemagick
   # Wine's own fonts: the captions' minimise, maximise and close glyphs
