@@ -12,6 +12,18 @@ jr_range_text() {
   drv text "$1" --in "$JR_RANGE_WINDOW"
 }
 
+# The clipboard once it matches REGEX (a copy is done when the window takes
+# the click or the key, in its own time), or as it is after 3 s.
+jr_range_clipboard() {
+  local copied="" tries
+  for ((tries = 0; tries < 30; tries++)); do
+    copied=$(drv clipboard | tr -d '\n')
+    [[ $copied =~ $1 ]] && break
+    sleep 0.1
+  done
+  printf '%s' "$copied"
+}
+
 # "sent received lost corrupted percent" of a direction's line.
 jr_range_counts() {
   sed -nE 's/.*: sent ([0-9]+), received ([0-9]+), lost ([0-9]+), corrupted ([0-9]+), received ([0-9.]+) %.*/\1 \2 \3 \4 \5/p' <<<"$1"
@@ -77,7 +89,7 @@ journey_range_test() {
 
   drv click 209 --in "$JR_RANGE_WINDOW" >/dev/null
   expect_match copy-holds-the-counts "COM5 to COM6: sent 100, .*COM6 to COM5: sent 100, .*Done in" \
-    "$(drv clipboard | tr -d '\n')"
+    "$(jr_range_clipboard "COM5 to COM6: sent 100, .*Done in")"
   expect_match radio-whole-again "^ok" "$(rig_ctl radio loss 0)"
   # Until Stop runs until the user stops it, and Stop ends it at once.
   drv click 205 --in "$JR_RANGE_WINDOW" >/dev/null
@@ -102,7 +114,7 @@ journey_range_test() {
   expect start-not-offered-without-the-slave "1 disabled" "$(drv state 1 --in "$JR_RANGE_WINDOW")"
   drv key ctrl+c --in "$JR_RANGE_WINDOW" >/dev/null
   expect_match ctrl-c-copies-what-stopped-it "COM5 to COM6: .*A port went away" \
-    "$(drv clipboard | tr -d '\n')"
+    "$(jr_range_clipboard "COM5 to COM6: .*A port went away")"
   # The far module's plug sends each packet back; only the master is needed.
   expect_match plug-on-the-far-module "^ok" "$(rig_ctl loopback COM6 on)"
   drv click 202 --in "$JR_RANGE_WINDOW" >/dev/null

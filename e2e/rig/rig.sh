@@ -157,6 +157,14 @@ rig_boot_prefix() {
     >"$RIG_WORK/wineboot.log" 2>&1; then
     tail -n 20 "$RIG_WORK/wineboot.log"
     echo "wineboot -i failed or took over $RIG_BOOT_LIMIT_S s"
+    # Seen once with three prefixes booting at once on a loaded machine
+    # (kernel32.dll not found): a second boot on a new prefix.
+    if ((${RIG_BOOT_TRIES:-0} < 1)); then
+      timeout 30 wineserver -k </dev/null >/dev/null 2>&1
+      rm -rf "${WINEPREFIX:?}"
+      RIG_BOOT_TRIES=1 rig_boot_prefix
+      return
+    fi
     return 1
   fi
   cp "$RIG_WORK/stub/cfgmgr32.dll" "$RIG_STUB_DIR/cfgmgr32.dll" ||
