@@ -301,7 +301,7 @@ TEST_F(Read, CancelAnywhereLeavesTheModuleOutOfCommandMode) {
     prepareOperation(&masterPane);
     os::resetEvent(masterPane.cancelEvent);
     const size_t sentBefore = commands("COM3").size();
-    world.at(world.now() + vw::ms(at), [this] { os::setEvent(masterPane.cancelEvent); });
+    world.at(world.now() + vw::ms(at), [] { os::setEvent(masterPane.cancelEvent); });
     EXPECT_NE(readBody(&masterPane), 0) << "cancel at " << at << " ms";
     os::sleepMs(3000);  // a late "OK" would have come by now
     EXPECT_FALSE(master->inCommandMode()) << "cancel at " << at << " ms";
