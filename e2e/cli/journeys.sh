@@ -337,6 +337,17 @@ journey_options() {
   cmp -s "$work/out" "$work/help-write" || fail "write --help differs from help write"
   nlconf 0 --help
   has out "7  an output could not be written"
+  nlconf 1 frobnicate
+  has err 'Unknown command "frobnicate". See nlconf-cli --help.'
+  nlconf 1 read
+  has err "Wrong number of operands for read."
+  nlconf 1 read "$PORT5" --role boss
+  has err '--role takes master or slave, not "boss".'
+  nlconf 1 help bogus
+  has err 'There is no command "bogus".'
+  nlconf 1 range-test "$PORT5" --count 0
+  has err '--count takes a number of packets from 1 to 1000000, not "0".'
+  untouched COM5
 }
 
 journey_json() {
@@ -379,6 +390,15 @@ journey_text() {
   has out '"KOV-NL001/S"'
   nlconf 0 write "$PORT6" --role slave --set Channel=13 --quiet
   [[ $(cat "$work/out") == Written. ]] || fail "--quiet printed more than the result"
+}
+
+# The slave answers another module: the link test says which destination is wrong.
+journey_no_pair() {
+  modules 5=master 6=slave:dl=40B0A0FF
+  nlconf 6 link-test "$PORT5" "$PORT6"
+  has out "The slave's destination 02004E4C40B0A0FF is not the master's serial number 02004E4C40B0A001."
+  nlconf 6 pair "$PORT5" "$PORT6" --quiet
+  [[ $(cat "$work/out") == "FAIL: Link Test: Link NG." ]] || fail "--quiet printed more than the result"
 }
 
 journey_cancel_write() {
