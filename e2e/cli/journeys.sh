@@ -431,6 +431,23 @@ journey_record() {
   untouched COM6
 }
 
+# The record goes away while the modules are paired: the run is done, but
+# its line is not, and the exit code says so.
+journey_record_lost() {
+  modules 5=master 6=slave
+  ctl hold COM6 3 >/dev/null
+  (nlconf 7 pair "$PORT5" "$PORT6" --record "$work/runs.csv") &
+  local run=$! i
+  for ((i = 0; i < 200; i++)); do
+    grep -q "hold: host read held" "$work/tr/transcript-COM6.log" 2>/dev/null && break
+    sleep 0.05
+  done
+  rm -f "$work/runs.csv" && mkdir "$work/runs.csv" || fail "the record stayed"
+  ctl release COM6 >/dev/null
+  wait "$run" || exit 1
+  has err "runs.csv"
+}
+
 journey_same_port() {
   modules 5=master
   ln -s "$PORT5" "$work/other-name"
