@@ -182,16 +182,6 @@ int writeCommand(const Options& o) {
   return code;
 }
 
-// The port opens now: a test that cannot even start says so, rather
-// than Link NG.
-bool portOpens(const PaneRecord* pane) {
-  SerialPort* port = openPort(static_cast<uint32_t>(pane->portNumber), nullptr);
-  if (!port)
-    return false;
-  closePort(port);
-  return true;
-}
-
 bool prepareBoth(const Options& o) {
   std::string message;
   if (!preparePane(&masterPane, true, o.ports[0], kMasterSlot, &message) ||
@@ -299,9 +289,14 @@ int linkTestCommand(const Options& o) {
   std::string message;
   PairDiagnosis diagnosis;
   bool diagnosed = false;
-  if (!portOpens(&masterPane) || !portOpens(&slavePane)) {
-    code = failWith(ErrNoPort, &masterPane);
-    message = messageOf(ErrNoPort, &masterPane);
+  // A test that cannot even start says so, rather than Link NG.
+  int32_t found = findLineSettings(&masterPane);
+  const PaneRecord* failed = found ? &masterPane : &slavePane;
+  found = found ? found : findLineSettings(&slavePane);
+  if (found != 0) {
+    closePanePorts();
+    code = failWith(found, failed);
+    message = messageOf(found, failed);
   } else {
     progress("Testing the link...");
     verdict = testLink();

@@ -6,9 +6,12 @@
 #include "cli/cli.h"
 #include "cli/output.h"
 #include "cli/session.h"
+#include "link/at_command.h"
+#include "link/discovery.h"
 #include "link/errors.h"
 #include "link/port_table.h"
 #include "module/range_test.h"
+#include "module/read.h"
 
 namespace cli {
 
@@ -93,7 +96,37 @@ bool enoughReceived(const RangeResult& r, double minimum) {
   return r.directionCount > 0;
 }
 
+void closePanePort(PaneRecord* pane) {
+  if (pane->port) {
+    closePort(pane->port);
+    pane->port = nullptr;
+  }
+}
+
 }  // namespace
+
+int32_t findLineSettings(PaneRecord* pane) {
+  progress("Finding the line settings of " +
+           shownPortName(pane == &masterPane ? kMasterSlot : kSlaveSlot) + "...");
+  int32_t result = openPanePort(pane);
+  if (result == 0 && !discoverSerialSettings(pane->port, pane->resetPrompt))
+    result = isCancelled(pane) ? ResultCancelled : ErrNoPort;
+  // The quick "+++" leaves the module in command mode, where it passes no data.
+  if (pane->port) {
+    const int32_t left = exitCommandMode(pane->port);
+    if (result == 0)
+      result = left;
+  }
+  if (result != 0)
+    closePanePort(pane);
+  logEnd(pane, "Line settings", result);
+  return result;
+}
+
+void closePanePorts() {
+  closePanePort(&masterPane);
+  closePanePort(&slavePane);
+}
 
 int rangeTestCommand(const Options& o) {
   const bool both = o.ports.size() == 2;
@@ -107,11 +140,25 @@ int rangeTestCommand(const Options& o) {
     releasePane(&slavePane, kSlaveSlot);
     return ExitCommunication;
   }
+  PaneRecord* failed = &masterPane;
+  int32_t found = findLineSettings(&masterPane);
+  if (found == 0 && both) {
+    failed = &slavePane;
+    found = findLineSettings(&slavePane);
+  }
+  if (found != 0) {
+    closePanePorts();
+    const int code = failWith(found, failed);
+    releasePane(&masterPane, kMasterSlot);
+    releasePane(&slavePane, kSlaveSlot);
+    return code;
+  }
   progress("Range test: " + std::to_string(o.count) + " packets of " + std::to_string(o.size) +
            (both ? " bytes each way..." : " bytes over the loopback..."));
   const RangeRun run{both ? RangeWay::BothHere : RangeWay::FarLoopback, o.count, o.size};
   RangeResult result;
   runRangeTest(run, &result);
+  closePanePorts();  // also where it refused to start
   int code = ExitDone;
   const bool measured = result.code == 0 || result.code == ResultCancelled || anyCancelled();
   if (!measured) {

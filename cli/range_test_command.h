@@ -2,9 +2,20 @@
 // exit code that says whether every direction received enough.
 #pragma once
 
+#include <cstdint>
+
 #include "cli/options.h"
+#include "module/pane.h"
 
 namespace cli {
+
+// A port opened fresh runs at whatever its driver had; a measurement sets no
+// line settings. So each module's are found first, as a Read finds them
+// (the reset key asked for where the quick "+++" gets no answer), the
+// module left in transparent mode and its port kept open at them for the
+// measurement, which closes it. On failure the pane's port is closed again.
+int32_t findLineSettings(PaneRecord* pane);
+void closePanePorts();
 
 int rangeTestCommand(const Options& o);
 

@@ -223,6 +223,10 @@ int failWith(int32_t result, const PaneRecord* pane) {
   // What the dialog leaves to the user's eyes, a script is told.
   if (result == ErrNoPort && error == os::kErrorAccessDenied)
     std::fprintf(stderr, "The port is in use by another program.\n");
+  if (result == ErrNoPort && error == os::kErrorPrivilegeNotHeld)
+    std::fprintf(stderr,
+                 "This user may not open the port (on Linux: a member of the port's group, "
+                 "often dialout).\n");
   return exitCodeOf(result);
 }
 

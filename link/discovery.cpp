@@ -59,7 +59,7 @@ bool answersAtOnce(SerialPort* port) {
   writeRaw(port, "+++", 3);
   const uint32_t waitCount = port->waitCount;
   port->waitCount = 1;
-  char reply[4] = {};
+  char reply[16] = {};
   uint32_t count = 0;
   readLineRaw(port, reply, sizeof reply, &count);
   port->waitCount = waitCount;

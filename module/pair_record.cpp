@@ -180,6 +180,26 @@ void addModuleHeader(BoundedText& l, const char* role) {
   }
 }
 
+void putTenths(Field& f, uint64_t tenths) {
+  putDecimal(f, tenths / 10);
+  f.put('.');
+  putDecimal(f, tenths % 10);
+}
+
+// Empty where no range test ran or a direction sent nothing.
+void addRange(BoundedText& l, const PairRunResult& run) {
+  for (uint32_t i = 0; i < 2; ++i) {
+    Field share;
+    if (run.rangeTested && i < run.range.directionCount && run.range.directions[i].sent)
+      putTenths(share, receivedTenths(run.range.directions[i]));
+    addField(l, share);
+  }
+  Field median;
+  if (run.rangeTested && run.range.hasRoundTrip)
+    putTenths(median, static_cast<uint64_t>(run.range.roundTripMedianMs * 10 + 0.5));
+  addField(l, median);
+}
+
 }  // namespace
 
 LocalTime recordTime(const os::LocalTime& now) {
@@ -206,6 +226,9 @@ size_t formatPairRecordHeader(char* out, size_t capacity) {
   addModuleHeader(l, "Master");
   addModuleHeader(l, "Slave");
   addAscii(l, "Link Test");
+  for (const char* column :
+       {"Master to Slave Received %", "Slave to Master Received %", "Round Trip Median ms"})
+    addAscii(l, column);
   addAscii(l, "Duration ms");
   addByte(l, '\r');
   addByte(l, '\n');
@@ -250,6 +273,7 @@ size_t formatPairRecordLine(const PairRunResult& run, const wchar_t* message,
   addModule(l, run.master, run.portsSwapped ? context.slavePort : context.masterPort);
   addModule(l, run.slave, run.portsSwapped ? context.masterPort : context.slavePort);
   addAscii(l, run.linkVerdict == 1 ? "OK" : run.linkVerdict == 0 ? "NG" : "");
+  addRange(l, run);
   Field duration;
   putDecimal(duration, run.durationMs);
   addField(l, duration);

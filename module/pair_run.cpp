@@ -230,9 +230,83 @@ bool writeAndCheck(Run& r) {
          holdsWhatWasWritten(r, &slavePane, slaveBefore, slaveIntended);
 }
 
+struct Detail {
+  wchar_t* out;
+  size_t length = 0;
+  void put(wchar_t c) {
+    if (length + 1 < kPairDetailChars)
+      out[length++] = c;
+    out[length] = 0;
+  }
+  void add(const wchar_t* s) {
+    while (*s)
+      put(*s++);
+  }
+  void addNumber(uint32_t n) {
+    wchar_t digits[11];
+    size_t count = 0;
+    do {
+      digits[count++] = static_cast<wchar_t>(L'0' + n % 10);
+      n /= 10;
+    } while (n);
+    while (count)
+      put(digits[--count]);
+  }
+};
+
+// "received Master to Slave 100.0 %, Slave to Master 94.0 %; at least 98 %
+// needed"
+void describeShortfall(const PairRunResult& run, wchar_t* out) {
+  Detail d{out};
+  out[0] = 0;
+  const wchar_t* names[] = {L"Master to Slave ", L"Slave to Master "};
+  for (uint32_t i = 0; i < run.range.directionCount && i < 2; ++i) {
+    const uint32_t tenths = receivedTenths(run.range.directions[i]);
+    d.add(i ? L", " : L"received ");
+    d.add(names[i]);
+    d.addNumber(tenths / 10);
+    d.add(L".");
+    d.addNumber(tenths % 10);
+    d.add(L" %");
+  }
+  d.add(L"; at least ");
+  d.addNumber(run.rangeMinReceived);
+  d.add(L" % needed");
+}
+
+// Exact, not through the shown share: 99.95 % is not 100 %.
+bool receivedEnough(const RangeResult& range, uint32_t minimum) {
+  for (uint32_t i = 0; i < range.directionCount; ++i) {
+    const RangeDirection& d = range.directions[i];
+    if (uint64_t{100} * d.received < uint64_t{minimum} * d.sent)
+      return false;
+  }
+  return range.directionCount > 0;
+}
+
+bool rangeStep(Run& r, const RangeSettings& criterion) {
+  PairRunResult& out = *r.out;
+  out.rangeTested = true;
+  out.rangeMinReceived = criterion.minReceived;
+  const RangeRun test{RangeWay::BothHere, criterion.packets, kRangeDefaultSize};
+  const int32_t code = runRangeTest(test, &out.range);
+  if (code == ResultCancelled || cancelled())
+    return fail(r, PairStep::LinkTest, ResultCancelled);
+  if (code != 0)
+    return fail(r, PairStep::LinkTest, code);
+  const bool enough = receivedEnough(out.range, criterion.minReceived);
+  out.linkVerdict = enough ? kLinkPass : kLinkFail;
+  if (enough)
+    return true;
+  describeShortfall(out, out.detail);
+  return fail(r, PairStep::LinkTest, ResultLinkNg);
+}
+
 bool linkStep(Run& r) {
   if (!begin(r, PairStep::LinkTest))
     return false;
+  if (r.run.profile && r.run.profile->range.present)
+    return rangeStep(r, r.run.profile->range);
   const int32_t verdict = testLink();
   if (verdict == kLinkCancelled)
     return fail(r, PairStep::LinkTest, ResultCancelled);
@@ -254,6 +328,10 @@ bool paneShowsChanges(const PaneRecord* pane) {
     return false;
   const WrittenValues shown = shownValues(pane), read = readValues(pane);
   return std::memcmp(&shown, &read, sizeof shown) != 0;
+}
+
+uint32_t receivedTenths(const RangeDirection& d) {
+  return d.sent ? static_cast<uint32_t>(uint64_t{d.received} * 1000 / d.sent) : 0;
 }
 
 const wchar_t* pairStepName(PairStep step) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "module/pane.h"
+#include "module/range_test.h"
 #include "module/settings_file.h"
 
 // Both panes hold read values.
@@ -33,6 +34,10 @@ enum class PairStep : uint8_t {
   Check,
   LinkTest,
 };
+
+// The received share in tenths of a per cent, cut rather than rounded: a
+// share shown as 100.0 lost nothing. 0 for nothing sent.
+uint32_t receivedTenths(const RangeDirection& direction);
 
 // "Read Master", "Apply Profile", ...; "" for None.
 const wchar_t* pairStepName(PairStep step);
@@ -62,6 +67,11 @@ struct PairRunResult {
   wchar_t detail[kPairDetailChars] = {};  // what does not fit or is not held
   bool portsSwapped = false;              // each module was on the other's pick
   int32_t linkVerdict = -1;               // 1 OK, 0 NG, -1 not run
+  // The range test that took the Link Test's place ([Range] in the profile);
+  // its counts also when it was cancelled or fell short.
+  bool rangeTested = false;
+  uint32_t rangeMinReceived = 0;  // per cent
+  RangeResult range;
   uint32_t durationMs = 0;
   PairModule master;
   PairModule slave;
@@ -89,7 +99,8 @@ struct PairRun {
 // Read master, read slave (swapping the port picks when each module sits on
 // the other's port), apply the profile and the pairing it asks for, write
 // each pane that shows changes, check that the modules hold what was
-// written, and test the link. Both panes' cancel events end it after the
+// written, and test the link (with the profile's [Range], a range test both
+// ways that each direction must pass). Both panes' cancel events end it after the
 // step in flight. Runs on the worker, as a Read does. Both panes on one
 // port: ResultSamePort before a byte is sent. A run that swapped puts the
 // picks back at its end and empties both panes, which then no longer show

@@ -239,6 +239,7 @@ struct Parse {
   SettingsFile file;
   PaneSettings* section = nullptr;
   bool inPair = false;
+  bool inRange = false;
 };
 
 // Starts the refusal's message; the caller says what is wrong and ends it.
@@ -276,6 +277,86 @@ bool startPairSection(Parse& parse, uint32_t number) {
   pair.sectionLine = number;
   parse.section = nullptr;
   parse.inPair = true;
+  parse.inRange = false;
+  return true;
+}
+
+bool startRangeSection(Parse& parse, uint32_t number) {
+  RangeSettings& range = parse.file.range;
+  if (range.present) {
+    Text t = refusal(parse, number);
+    add(t, L"[Range] comes a second time (first on line ");
+    addNumber(t, range.sectionLine);
+    add(t, L")");
+    return refused(t);
+  }
+  range.present = true;
+  range.sectionLine = number;
+  parse.section = nullptr;
+  parse.inPair = false;
+  parse.inRange = true;
+  return true;
+}
+
+// Decimal digits, and for a share an optional "%" after them; false for
+// anything else or a number beyond `highest`.
+bool wholeNumber(Span value, bool percent, uint32_t highest, uint32_t* out) {
+  if (percent && value.n && value.p[value.n - 1] == '%')
+    value = trimmed(Span{value.p, value.n - 1});
+  if (value.n == 0)
+    return false;
+  uint64_t n = 0;
+  for (size_t i = 0; i < value.n; ++i) {
+    if (value.p[i] < '0' || value.p[i] > '9')
+      return false;
+    n = n * 10 + static_cast<uint64_t>(value.p[i] - '0');
+    if (n > highest)
+      return false;
+  }
+  *out = static_cast<uint32_t>(n);
+  return true;
+}
+
+// [Range] knows Packets (1..kRangeProfileMaxPackets) and Min Received
+// (a whole per cent).
+bool takeRangeSetting(Parse& parse, Span key, Span value, uint32_t number) {
+  RangeSettings& range = parse.file.range;
+  const bool packets = sameText(key, L"Packets");
+  if (!packets && !sameText(key, L"Min Received")) {
+    Text t = refusal(parse, number);
+    add(t, L"[Range] has no setting ");
+    addQuoted(t, key);
+    add(t, L"; its settings are Packets, Min Received");
+    return refused(t);
+  }
+  const wchar_t* name = packets ? L"Packets" : L"Min Received";
+  uint32_t& line = packets ? range.packetsLine : range.minReceivedLine;
+  if (line) {
+    Text t = refusal(parse, number);
+    add(t, name);
+    add(t, L" comes a second time in [Range] (first on line ");
+    addNumber(t, line);
+    add(t, L")");
+    return refused(t);
+  }
+  uint32_t n = 0;
+  const bool fits = packets ? wholeNumber(value, false, kRangeProfileMaxPackets, &n) && n >= 1
+                            : wholeNumber(value, true, 100, &n);
+  if (!fits) {
+    Text t = refusal(parse, number);
+    add(t, name);
+    add(t, L" cannot be ");
+    addQuoted(t, value);
+    if (packets) {
+      add(t, L"; it is a whole number from 1 to ");
+      addNumber(t, kRangeProfileMaxPackets);
+    } else {
+      add(t, L"; it is a whole per cent from 0 to 100");
+    }
+    return refused(t);
+  }
+  (packets ? range.packets : range.minReceived) = n;
+  line = number;
   return true;
 }
 
@@ -316,6 +397,8 @@ bool startSection(Parse& parse, Span line, uint32_t number) {
   const Span name = trimmed(Span{line.p + 1, line.n - 2});
   if (sameText(name, L"Pair"))
     return startPairSection(parse, number);
+  if (sameText(name, L"Range"))
+    return startRangeSection(parse, number);
   PaneSettings* section = nullptr;
   if (sameText(name, L"Master"))
     section = &parse.file.master;
@@ -325,7 +408,7 @@ bool startSection(Parse& parse, Span line, uint32_t number) {
     Text t = refusal(parse, number);
     add(t, L"there is no section ");
     addQuoted(t, name);
-    add(t, L"; the sections are [Master], [Slave] and [Pair]");
+    add(t, L"; the sections are [Master], [Slave], [Pair] and [Range]");
     return refused(t);
   }
   if (section->present) {
@@ -341,6 +424,7 @@ bool startSection(Parse& parse, Span line, uint32_t number) {
   section->sectionLine = number;
   parse.section = section;
   parse.inPair = false;
+  parse.inRange = false;
   return true;
 }
 
@@ -379,9 +463,11 @@ bool refuseImpossiblePair(Parse& parse, const PaneSettings& s, uint32_t number) 
 }
 
 bool takeSetting(Parse& parse, Span line, size_t equals, uint32_t number) {
-  if (parse.inPair) {
-    return takePairSetting(parse, trimmed(Span{line.p, equals}),
-                           trimmed(Span{line.p + equals + 1, line.n - equals - 1}), number);
+  if (parse.inPair || parse.inRange) {
+    const Span key = trimmed(Span{line.p, equals});
+    const Span value = trimmed(Span{line.p + equals + 1, line.n - equals - 1});
+    return parse.inPair ? takePairSetting(parse, key, value, number)
+                        : takeRangeSetting(parse, key, value, number);
   }
   if (!parse.section)
     return refuse(parse, number, L"a setting comes before any [Master] or [Slave] section");
@@ -783,7 +869,7 @@ bool loadSettings(const SettingsFile& file, const wchar_t* fileName, PendingSett
     const PaneSettings& section;
   } targets[] = {{&masterPane, file.master}, {&slavePane, file.slave}};
   Text t = startText(message);
-  if (!file.master.present && !file.slave.present && !file.pair.present) {
+  if (!file.master.present && !file.slave.present && !file.pair.present && !file.range.present) {
     addFileName(t, fileName);
     add(t, L" holds no [Master] or [Slave] section: nothing was loaded.");
     return false;

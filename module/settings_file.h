@@ -44,10 +44,27 @@ struct PairSettings {
   uint32_t line = 0;
 };
 
+// The [Range] section: a pair run's Link Test becomes a range test of
+// `packets` each way that fails when a direction receives less than
+// minReceived per cent. A key left out keeps its default.
+constexpr uint32_t kRangeProfileDefaultPackets = 100;
+constexpr uint32_t kRangeProfileMaxPackets = 1000;  // about 6 min at 9600 baud
+constexpr uint32_t kRangeProfileDefaultMinReceived = 100;
+
+struct RangeSettings {
+  bool present = false;
+  uint32_t sectionLine = 0;
+  uint32_t packets = kRangeProfileDefaultPackets;
+  uint32_t minReceived = kRangeProfileDefaultMinReceived;
+  uint32_t packetsLine = 0;  // 0: not named
+  uint32_t minReceivedLine = 0;
+};
+
 struct SettingsFile {
   PaneSettings master;
   PaneSettings slave;
   PairSettings pair;
+  RangeSettings range;
   // SHA-256 of the very bytes parsed, as 64 hex digits: the record names
   // the profile by it. Empty for a file that was not parsed.
   char sha256[65] = {};

@@ -18,6 +18,8 @@ constexpr uint32_t kErrorInvalidHandle = 6;
 // A line without modem lines or break (a pseudo-terminal, a network bridge).
 constexpr uint32_t kErrorNotSupported = 50;
 constexpr uint32_t kErrorInvalidParameter = 87;
+// The user may not open it at all (POSIX permissions), as against in use.
+constexpr uint32_t kErrorPrivilegeNotHeld = 1314;
 constexpr uint32_t kErrorOperationAborted = 995;
 constexpr uint32_t kErrorIoPending = 997;
 

@@ -273,6 +273,50 @@ TEST_F(PairRunTest, CrossedPortsAreSwappedAndTheRecordReadsBack) {
   EXPECT_EQ(row["Slave Power Save"] + " " + row["Slave Destination"], "Off 0x02004E4C40000001");
   EXPECT_EQ(row["Slave Node Identifier"], "'=1+2,\"x\"") << "no formula from a module's text";
   EXPECT_EQ(row["Link Test"] + " " + row["Duration ms"], "OK " + std::to_string(result.durationMs));
+  EXPECT_EQ(row["Master to Slave Received %"] + row["Round Trip Median ms"], "")
+      << "no range test without [Range]";
+}
+
+std::map<std::string, std::string> recordRow(const PairRunResult& result) {
+  char header[kPairRecordLineLimit], line[kPairRecordLineLimit];
+  const auto names = csvFields(std::string(header, formatPairRecordHeader(header, sizeof header)));
+  const auto fields = csvFields(
+      std::string(line, formatPairRecordLine(result, L"", PairRecordContext{}, line, sizeof line)));
+  std::map<std::string, std::string> row;
+  for (size_t i = 0; i < names.size() && i < fields.size(); ++i)
+    row[names[i]] = fields[i];
+  return row;
+}
+
+TEST_F(PairRunTest, ARangeProfileFailsTheLinkStepWhenADirectionFallsShort) {
+  useProfile("[Range]\nPackets = 40\nMin Received = 90\n");
+  radio.seed(3);
+  radio.faults.lossPercentFrom[slave.get()] = 50;
+  EXPECT_EQ(runIt(), ResultLinkNg);
+  EXPECT_EQ(result.failedStep, PairStep::LinkTest);
+  EXPECT_EQ(result.linkVerdict, 0);
+  EXPECT_EQ(result.range.directions[0].sent + result.range.directions[1].sent, 80u);
+  auto row = recordRow(result);
+  const std::string back = row["Slave to Master Received %"];
+  const RangeDirection& d = result.range.directions[1];
+  EXPECT_NEAR(std::stod(back), 100.0 * d.received / d.sent, 0.1);
+  EXPECT_LT(std::stod(back), 90.0);
+  EXPECT_EQ(row["Link Test"] + " " + row["Master to Slave Received %"] + " " +
+                row["Round Trip Median ms"],
+            "NG 100.0 ")
+      << "both modules here: no round trip";
+  const std::wstring detail = result.detail;
+  EXPECT_EQ(detail, L"received Master to Slave 100.0 %, Slave to Master " +
+                        std::wstring(back.begin(), back.end()) + L" %; at least 90 % needed");
+  EXPECT_FALSE(master->inCommandMode() || slave->inCommandMode());
+
+  radio.faults.lossPercentFrom.clear();
+  os::sleepMs(1500);  // the modules' guard time after the packets
+  EXPECT_EQ(runIt(), 0);
+  row = recordRow(result);
+  EXPECT_EQ(row["Link Test"] + " " + row["Master to Slave Received %"] + " " +
+                row["Slave to Master Received %"],
+            "OK 100.0 100.0");
 }
 
 }  // namespace

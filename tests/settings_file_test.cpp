@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -113,6 +115,18 @@ TEST_F(SettingsFileTest, APairSectionAsksForPairingAndOnlyIt) {
   EXPECT_FALSE(parse("[Master]\nChannel = 12\n").file.pair.present);
 }
 
+TEST_F(SettingsFileTest, ARangeSectionGivesTheRunItsCriterion) {
+  const Parsed p = parse("[Range]\nPackets = 50\n min received = 98 % \n[Master]\nChannel = 12\n");
+  ASSERT_TRUE(p.ok);
+  EXPECT_EQ(p.file.range.packets * 1000 + p.file.range.minReceived, 50098u);
+  EXPECT_TRUE(p.file.master.named[SettingChannel]) << "a section after [Range] still counts";
+  const Parsed defaults = parse("[Range]\n");
+  ASSERT_TRUE(defaults.ok && defaults.file.range.present);
+  EXPECT_EQ(defaults.file.range.packets * 1000 + defaults.file.range.minReceived, 100100u);
+  EXPECT_FALSE(parse("[Pair]\nMake Pair = Yes\n").file.range.present);
+  EXPECT_TRUE(load("[Range]\nMin Received = 0\n")) << "a profile may only set the criterion";
+}
+
 TEST_F(SettingsFileTest, TheDigestNamesTheBytesLoadedNotOnlyTheirSettings) {
   const Parsed unix = parse("[Master]\nChannel = 14\n");
   const Parsed windows = parse("[Master]\r\nChannel = 14\r\n");
@@ -135,6 +149,15 @@ TEST_F(SettingsFileTest, AFaultyFileIsRefusedWithItsLine) {
       {"[Pair]\nMake Pair = Yes\nmake pair = No\n", 3,
        L"Make Pair comes a second time in [Pair] (first on line 2)"},
       {"[Master]\n[Slave]\n[master]\n", 3, L"[Master] comes a second time (first on line 1)"},
+      {"[Range]\nPackets = 0\n", 2,
+       L"Packets cannot be \"0\"; it is a whole number from 1 to 1000"},
+      {"[Range]\nPackets = 99999999999999999999\n", 2, L"Packets cannot be"},
+      {"[Range]\nMin Received = 100.5\n", 2,
+       L"Min Received cannot be \"100.5\"; it is a whole per cent from 0 to 100"},
+      {"[Range]\nPackets = 5\npackets = 6\n", 3,
+       L"Packets comes a second time in [Range] (first on line 2)"},
+      {"[Range]\nSize = 32\n", 2, L"[Range] has no setting \"Size\""},
+      {"[Range]\n[Slave]\n[range]\n", 3, L"[Range] comes a second time (first on line 1)"},
       {"[Slave]\nColour = Red\n", 2,
        L"has no setting \"Colour\"; its settings are Channel, Baud Rate, Parity, Stop Bits, "
        L"Power Level, Boost Mode, Power Save, Flow Control"},
@@ -235,6 +258,23 @@ TEST_F(SettingsFileTest, ARefusalAtLoadNamesTheKeysLine) {
   EXPECT_EQ(std::wstring(message).rfind(L"pair.ini, line 5: Flow Control cannot be Disable", 0), 0u)
       << std::string(message, message + wcslen(message));
   EXPECT_EQ(masterPane.channelShown, 20);
+}
+
+// The example profile that ships with nlconf-cli loads whole into a pair
+// as read, with every setting of each pane named.
+TEST_F(SettingsFileTest, TheShippedExampleProfileLoads) {
+  std::ifstream in(NLCONF_SOURCE_DIR "/packaging/example-profile.ini", std::ios::binary);
+  const std::string text{std::istreambuf_iterator<char>(in), {}};
+  readPaneAs(&masterPane, "KOV-NL001/M", 20, 26, true, false);
+  readPaneAs(&slavePane, "KOV-NL001/S", 20, 26, true, true);
+  const Parsed p = parse(text);
+  ASSERT_TRUE(load(text)) << std::string(message, message + wcslen(message));
+  for (int s = 0; s < kSettingCount; ++s) {
+    EXPECT_EQ(p.file.master.named[s], s != SettingPowerSave) << s;
+    EXPECT_TRUE(p.file.slave.named[s]) << s;
+  }
+  EXPECT_TRUE(p.file.pair.makePair);
+  EXPECT_EQ(slavePane.channelShown, 15);
 }
 
 }  // namespace

@@ -153,6 +153,7 @@ uint32_t errorOf(int error) {
       return kErrorFileNotFound;
     case EACCES:
     case EPERM:
+      return kErrorPrivilegeNotHeld;
     case EBUSY:
     case EWOULDBLOCK:
       return kErrorAccessDenied;

@@ -253,10 +253,13 @@ void drawChanges(Draw& d, PaneRecord* pane, Run& run) {
 // both, and the pairing (the slave drawn may belong to another pair).
 void drawProfile(Draw& d, SettingsFile& profile, Run& run) {
   const std::string channel = "Channel = " + std::to_string(11 + d.below(16)) + "\n";
-  const std::string text = "[Master]\n" + channel +
-                           (d.chance(30) ? "Baud Rate = 38400\nPower Level = Low\n" : "") +
-                           "[Slave]\n" + channel + (d.chance(30) ? "Power Save = On\n" : "") +
-                           "[Pair]\nMake Pair = Yes\n";
+  std::string text = "[Master]\n" + channel +
+                     (d.chance(30) ? "Baud Rate = 38400\nPower Level = Low\n" : "") + "[Slave]\n" +
+                     channel + (d.chance(30) ? "Power Save = On\n" : "") +
+                     "[Pair]\nMake Pair = Yes\n";
+  if (d.chance(30))
+    text += "[Range]\nPackets = " + std::to_string(1 + d.below(20)) +
+            "\nMin Received = " + std::to_string(d.below(101)) + "\n";
   uint32_t line = 0;
   wchar_t message[kSettingsMessageChars];
   parseSettingsFile(reinterpret_cast<const uint8_t*>(text.data()), text.size(), L"profile.ini",

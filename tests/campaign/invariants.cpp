@@ -177,6 +177,22 @@ void checkRange(Stand& stand, const Outcome& o, const Allowances& a, Broken& bro
     broken.push_back("a module is in command mode after the range test");
 }
 
+// A pair run's range test: counts that add up, and a verdict that follows
+// them against the profile's minimum.
+void checkPairRange(const PairRunResult& p, Broken& broken) {
+  bool enough = p.range.directionCount == 2;
+  for (uint32_t i = 0; i < p.range.directionCount; ++i) {
+    const RangeDirection& d = p.range.directions[i];
+    if (d.sent != d.received + d.lost || d.corrupted > d.lost)
+      broken.push_back("the pair run's range counts do not add up");
+    enough = enough && uint64_t{100} * d.received >= uint64_t{p.rangeMinReceived} * d.sent;
+  }
+  if (p.linkVerdict == 1 && !enough)
+    broken.push_back("a range test below its minimum passed the pair");
+  if (p.linkVerdict == 0 && enough)
+    broken.push_back("a range test that received enough failed the pair");
+}
+
 }  // namespace
 
 std::vector<std::string> brokenInvariants(Stand& stand, const Outcome& o, const Allowances& a) {
@@ -187,6 +203,8 @@ std::vector<std::string> brokenInvariants(Stand& stand, const Outcome& o, const 
     broken.push_back("cancelled (" + std::to_string(o.result) + ") without a cancel");
   if (o.operation == Operation::RangeTest)
     checkRange(stand, o, a, broken);
+  if (o.operation == Operation::PairRun && stand.pairResult.rangeTested)
+    checkPairRange(stand.pairResult, broken);
   if (a.faultFree && o.result != (o.operation == Operation::LinkTest ? 1 : 0))
     broken.push_back("a run without faults failed with " + std::to_string(o.result));
   // A pair run answers for both panes, each for the module on the port it

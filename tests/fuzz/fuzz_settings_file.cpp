@@ -2,7 +2,8 @@
 // panes hold read values: refused with a line number and nothing changed, or
 // applied whole (every choice it names shows, the rest stays, a section for
 // a pane without values waits, and is applied whole or not at all at its
-// pane's Read), and what is then saved reads back. A [Pair] section added to
+// pane's Read), and what is then saved reads back; a range criterion stays
+// within its bounds. A [Pair] section added to
 // a file that has none changes nothing of what the rest means.
 #include <string>
 
@@ -75,6 +76,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     require(same(savedChoices(), before), "a refused file changed a pane");
     return 0;
   }
+  const RangeSettings& range = file.range;
+  require(!range.present || (range.packets >= 1 && range.packets <= kRangeProfileMaxPackets &&
+                             range.minReceived <= 100),
+          "a range criterion out of its bounds");
   // Appended as UTF-8 text: only a file that is UTF-8 itself reads it so.
   const bool utf16 =
       size >= 2 && ((data[0] == 0xFF && data[1] == 0xFE) || (data[0] == 0xFE && data[1] == 0xFF));
