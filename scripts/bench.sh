@@ -18,7 +18,8 @@
 #                             optimised build) against simports' modules in
 #                             real time: each operation three times from fresh
 #                             modules, from the start of the program to the end
-#                             of its results, beside the same floors
+#                             of its results, beside the same floors; then one
+#                             pair run beside four fixtures' at once
 set -uo pipefail
 cd "$(dirname "$0")/.."
 

@@ -48,6 +48,8 @@ timed() {
   start=$(date +%s%N)
   end=$(LD_PRELOAD=$sim/modemshim.so NLCONF_SIMPORTS_DIR=$work/m/run \
     "$cli" "${@/PORT/$work/m/dev/com5}" 2>"$work/err" | { cat >"$work/out"; date +%s%N; })
+  # In a command substitution: the caller's stop_modules would not see this simports.
+  stop_modules
   grep -q . "$work/out" || { echo "failed: $(cat "$work/err")" >&2; return 1; }
   echo $(((end - start) / 1000000))
 }
@@ -82,8 +84,92 @@ row "read PORT (9600)" "$read_floor" read PORT
 row "write, power level (read + write)" "$write_floor" write PORT --role master \
   --set "Power Level=Low"
 row "write, channel (read + write)" "$channel_floor" write PORT --role master --set "Channel=12"
+
+# ---- fixtures side by side ----
+# fixtures N: N pairs behind one simports (modules no pair yet, each pair its
+# own serial numbers), then N pair runs started together on one record;
+# prints the wall time from their start to the end of the last one's results.
+fixtures() {
+  local n=$1 k ports=() pids=()
+  stop_modules
+  rm -rf "$work/m" && mkdir -p "$work/m/dev" "$work/m/run" "$work/m/tr" "$work/f"
+  for ((k = 1; k <= n; k++)); do
+    # Each module's destination is a module that is not there: Make Pair mends it.
+    ports+=(--port "$((2 * k + 3))=master:sl=40B0A0${k}1,dl=40B0A0${k}9"
+      --port "$((2 * k + 4))=slave:sl=40B0A0${k}2,dl=40B0A0${k}9")
+  done
+  "$sim/simports" --dosdevices "$work/m/dev" --run-dir "$work/m/run" --transcripts "$work/m/tr" \
+    --time-limit 120 "${ports[@]}" >"$work/sim.out" 2>&1 &
+  sim_pid=$!
+  for ((k = 0; k < 100; k++)); do
+    grep -qx ready "$work/sim.out" 2>/dev/null && break
+    sleep 0.05
+  done
+  grep -qx ready "$work/sim.out" || { echo "simports: $(cat "$work/sim.out")" >&2; return 1; }
+  rm -f "$work/f"/* "$work/one.csv"
+  local start
+  start=$(date +%s%N)
+  for ((k = 1; k <= n; k++)); do
+    LD_PRELOAD=$sim/modemshim.so NLCONF_SIMPORTS_DIR=$work/m/run \
+      "$cli" pair "$work/m/dev/com$((2 * k + 3))" "$work/m/dev/com$((2 * k + 4))" \
+      "$work/profile.ini" --make-pair --record "$work/one.csv" 2>"$work/f/err$k" |
+      { cat >"$work/f/out$k"; date +%s%N >"$work/f/end$k"; } &
+    pids+=($!)
+  done
+  wait "${pids[@]}"
+  stop_modules
+  local end=0 t
+  for ((k = 1; k <= n; k++)); do
+    grep -qx PASS "$work/f/out$k" || {
+      echo "fixture $k: $(cat "$work/f/out$k" "$work/f/err$k")" >&2
+      return 1
+    }
+    t=$(<"$work/f/end$k")
+    ((t > end)) && end=$t
+  done
+  record_whole "$n" || return 1
+  echo $(((end - start) / 1000000))
+}
+
+# record_whole N: one header and N whole lines, each a PASS naming its master.
+record_whole() {
+  local n=$1 k
+  [[ $(grep -c $'^\xEF\xBB\xBFDate and Time,' "$work/one.csv") == 1 ]] ||
+    { echo "the record holds not one header" >&2; return 1; }
+  [[ $(wc -l <"$work/one.csv") == $((n + 1)) ]] ||
+    { echo "the record holds $(($(wc -l <"$work/one.csv") - 1)) lines, not $n" >&2; return 1; }
+  for ((k = 1; k <= n; k++)); do
+    [[ $(grep -cF ",PASS,,,No,$work/m/dev/com$((2 * k + 3))," "$work/one.csv") == 1 ]] ||
+      { echo "no single PASS line for fixture $k in the record" >&2; return 1; }
+  done
+}
+
+# median TIMES...: the middle one, sorted.
+median() {
+  printf '%s\n' "$@" | sort -n | sed -n "$((($# + 1) / 2))p"
+}
+
+printf '[Slave]\nPower Level = Low\n' >"$work/profile.ini"
+one=() four=()
+for ((i = 0; i < RUNS; i++)); do
+  ms=$(fixtures 1) && one+=("$ms")
+  ms=$(fixtures 4) && four+=("$ms")
+done
+if ((${#one[@]} == 0 || ${#four[@]} == 0)); then
+  echo "pair runs side by side: no measurement (${#one[@]} and ${#four[@]} of $RUNS runs passed)"
+else
+  awk -v o="$(median "${one[@]}")" -v f="$(median "${four[@]}")" -v os="${one[*]}" \
+    -v fs="${four[*]}" 'BEGIN {
+      printf "%-34s %9d ms  (runs: %s)\n", "pair, one fixture (median)", o, os
+      printf "%-34s %9d ms  (runs: %s)\n", "pair, four fixtures at once", f, fs
+      printf "%-34s %9.2f%s\n", "four at once / one", f / o, f / o <= 1.15 ? "  ok" : "  over 1.15" }'
+fi
+# ---- end of fixtures side by side ----
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "From the program's start to the end of its results, $RUNS runs each from fresh modules;"
 echo "a write's floor is the read's and the write's of the virtual bench together. A channel"
 echo "change also waits for the module to join again, which no floor counts: in virtual time"
 echo "the program takes $(floor_ratio "write, channel change") times its floor there too."
+echo "Pair runs (--make-pair, a slave's power level, --record): one fixture, then four"
+echo "started together on one record, $RUNS runs each in turns from fresh modules, all"
+echo "behind one simports; from their start to the end of the last one's results."

@@ -199,6 +199,21 @@ TEST_F(PairRunTest, AFailedStepEndsTheRunWithItsMessage) {
   EXPECT_FALSE(result.slave.identified || result.slave.holdsSettings);
 }
 
+// A module that answers OK to a value but keeps its old one fails the
+// check: no PASS for a pair that does not hold its profile.
+TEST_F(PairRunTest, AValueTheModuleDoesNotKeepFailsTheCheck) {
+  makeModules(masterConfig(), slaveConfig());
+  useProfile("[Slave]\nPower Level = Low\n");
+  slave->faults.scriptedReply = [](const std::string& line) -> std::optional<std::string> {
+    if (line == "ATPL")
+      return "4\r";
+    return std::nullopt;
+  };
+  EXPECT_EQ(runIt(), ResultNotHeld);
+  EXPECT_EQ(result.failedStep, PairStep::Check);
+  EXPECT_STREQ(result.detail, L"Slave: Power Level");
+}
+
 // A minimal RFC 4180 reader: what a spreadsheet makes of a line.
 std::vector<std::string> csvFields(const std::string& line) {
   std::vector<std::string> fields(1);

@@ -98,7 +98,10 @@ TEST_F(RecordFileTest, RefusesAnotherHeaderAndWhatIsNoFile) {
   EXPECT_NE(std::wstring(text).find(L"/pairs.csv"), std::wstring::npos);
   EXPECT_NE(std::wstring(text).find(L"new record"), std::wstring::npos);
 
-  EXPECT_EQ(checkRecordFile(dir.c_str()).result, RecordNotAFile);
+  const RecordOutcome folder = checkRecordFile(dir.c_str());
+  EXPECT_EQ(folder.result, RecordNotAFile);
+  recordOutcomeText(folder, dir.c_str(), text, 512);
+  EXPECT_NE(std::wstring(text).find(L"is no file: choose a file"), std::wstring::npos) << text;
   const std::string fifo = dir + "/fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_EQ(appendPairRecord(fifo.c_str(), run, L"", context).result, RecordNotAFile);

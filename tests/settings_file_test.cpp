@@ -146,6 +146,8 @@ TEST_F(SettingsFileTest, AFaultyFileIsRefusedWithItsLine) {
       {"[Pair]\nMake Pair = Maybe\n", 2, L"Make Pair cannot be \"Maybe\"; its entries are Yes, No"},
       {"[Pair]\nMake Pair = Yes\n[pair]\n", 3, L"[Pair] comes a second time (first on line 1)"},
       {"[Pair]\nChannel = 12\n", 2, L"[Pair] has no setting \"Channel\""},
+      {"[Pair]\nMake Pair = Yes\nmake pair = No\n", 3,
+       L"Make Pair comes a second time in [Pair] (first on line 2)"},
       {"[Master]\n[Slave]\n[master]\n", 3, L"[Master] comes a second time (first on line 1)"},
       {"[Range]\nPackets = 0\n", 2,
        L"Packets cannot be \"0\"; it is a whole number from 1 to 1000"},
@@ -184,6 +186,16 @@ TEST_F(SettingsFileTest, AFaultyFileIsRefusedWithItsLine) {
     EXPECT_EQ(p.message.rfind(L"pair.ini, line " + std::to_wstring(c.line) + L": ", 0), 0u) << said;
     EXPECT_NE(p.message.find(c.says), std::wstring::npos) << said;
   }
+}
+
+TEST_F(SettingsFileTest, AFileWithoutSectionsLoadsNothingAndSaysSo) {
+  const std::vector<int> before = shown(masterPane);
+  const Parsed p = parse("; only a comment\n");
+  ASSERT_TRUE(p.ok);
+  EXPECT_FALSE(loadSettings(p.file, L"pair.ini", &pending, message));
+  EXPECT_NE(std::wstring(message).find(L"pair.ini holds no [Master] or [Slave] section"),
+            std::wstring::npos);
+  EXPECT_EQ(shown(masterPane), before);
 }
 
 // Notepad's "Unicode" in both byte orders, an ANSI comment and comments

@@ -362,6 +362,17 @@ journey_options() {
   cmp -s "$work/out" "$work/help-write" || fail "write --help differs from help write"
   nlconf 0 --help
   has out "7  an output could not be written"
+  nlconf 1 frobnicate
+  has err 'Unknown command "frobnicate". See nlconf-cli --help.'
+  nlconf 1 read
+  has err "Wrong number of operands for read."
+  nlconf 1 read "$PORT5" --role boss
+  has err '--role takes master or slave, not "boss".'
+  nlconf 1 help bogus
+  has err 'There is no command "bogus".'
+  nlconf 1 range-test "$PORT5" --count 0
+  has err '--count takes a number of packets from 1 to 1000000, not "0".'
+  untouched COM5
 }
 
 journey_json() {
@@ -406,6 +417,15 @@ journey_text() {
   [[ $(cat "$work/out") == Written. ]] || fail "--quiet printed more than the result"
 }
 
+# The slave answers another module: the link test says which destination is wrong.
+journey_no_pair() {
+  modules 5=master 6=slave:dl=40B0A0FF
+  nlconf 6 link-test "$PORT5" "$PORT6"
+  has out "The slave's destination 02004E4C40B0A0FF is not the master's serial number 02004E4C40B0A001."
+  nlconf 6 pair "$PORT5" "$PORT6" --quiet
+  [[ $(cat "$work/out") == "FAIL: Link Test: Link NG." ]] || fail "--quiet printed more than the result"
+}
+
 journey_cancel_write() {
   modules 6=slave
   # Held at the write's second command ("ATAC"), after the read's 21.
@@ -434,6 +454,23 @@ journey_record() {
   has err "old.csv was not made by this version"
   untouched COM5
   untouched COM6
+}
+
+# The record goes away while the modules are paired: the run is done, but
+# its line is not, and the exit code says so.
+journey_record_lost() {
+  modules 5=master 6=slave
+  ctl hold COM6 3 >/dev/null
+  (nlconf 7 pair "$PORT5" "$PORT6" --record "$work/runs.csv") &
+  local run=$! i
+  for ((i = 0; i < 200; i++)); do
+    grep -q "hold: host read held" "$work/tr/transcript-COM6.log" 2>/dev/null && break
+    sleep 0.05
+  done
+  rm -f "$work/runs.csv" && mkdir "$work/runs.csv" || fail "the record stayed"
+  ctl release COM6 >/dev/null
+  wait "$run" || exit 1
+  has err "runs.csv"
 }
 
 journey_same_port() {
