@@ -264,42 +264,37 @@ bool refuse(Parse& parse, uint32_t line, const wchar_t* what) {
   return refused(t);
 }
 
-bool startPairSection(Parse& parse, uint32_t number) {
-  PairSettings& pair = parse.file.pair;
-  if (pair.present) {
+// [Pair] and [Range] hold no pane's settings and may come once each.
+bool startSectionOnce(Parse& parse, uint32_t number, bool& present, uint32_t& sectionLine,
+                      const wchar_t* name) {
+  if (present) {
     Text t = refusal(parse, number);
-    add(t, L"[Pair] comes a second time (first on line ");
-    addNumber(t, pair.sectionLine);
+    add(t, name);
+    add(t, L" comes a second time (first on line ");
+    addNumber(t, sectionLine);
     add(t, L")");
     return refused(t);
   }
-  pair.present = true;
-  pair.sectionLine = number;
+  present = true;
+  sectionLine = number;
   parse.section = nullptr;
-  parse.inPair = true;
-  parse.inRange = false;
   return true;
+}
+
+bool startPairSection(Parse& parse, uint32_t number) {
+  PairSettings& pair = parse.file.pair;
+  parse.inPair = startSectionOnce(parse, number, pair.present, pair.sectionLine, L"[Pair]");
+  parse.inRange = false;
+  return parse.inPair;
 }
 
 bool startRangeSection(Parse& parse, uint32_t number) {
   RangeSettings& range = parse.file.range;
-  if (range.present) {
-    Text t = refusal(parse, number);
-    add(t, L"[Range] comes a second time (first on line ");
-    addNumber(t, range.sectionLine);
-    add(t, L")");
-    return refused(t);
-  }
-  range.present = true;
-  range.sectionLine = number;
-  parse.section = nullptr;
+  parse.inRange = startSectionOnce(parse, number, range.present, range.sectionLine, L"[Range]");
   parse.inPair = false;
-  parse.inRange = true;
-  return true;
+  return parse.inRange;
 }
 
-// Decimal digits, and for a share an optional "%" after them; false for
-// anything else or a number beyond `highest`.
 bool wholeNumber(Span value, bool percent, uint32_t highest, uint32_t* out) {
   if (percent && value.n && value.p[value.n - 1] == '%')
     value = trimmed(Span{value.p, value.n - 1});

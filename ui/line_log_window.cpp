@@ -8,6 +8,7 @@
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
 #include "ui/main_dialog.h"
+#include "ui/tool_window.h"
 
 namespace {
 
@@ -270,21 +271,6 @@ LRESULT CALLBACK lineLogProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
   }
 }
 
-bool registerLineLogClass() {
-  static bool registered = false;
-  if (registered)
-    return true;
-  WNDCLASSW windowClass{};
-  windowClass.lpfnWndProc = lineLogProc;
-  windowClass.hInstance = GetModuleHandleW(nullptr);
-  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  windowClass.hIcon = LoadIconW(windowClass.hInstance, MAKEINTRESOURCEW(IDI_NLCONF));
-  windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-  windowClass.lpszClassName = kClassName;
-  registered = RegisterClassW(&windowClass) != 0;
-  return registered;
-}
-
 // When the screen has room for the log beside the dialog, but not on the
 // side where the dialog stands, the dialog moves to the screen's nearer edge.
 void makeRoomBeside(HWND dialog, RECT& owner, const RECT& work, int gap) {
@@ -324,7 +310,7 @@ RECT placeBeside(HWND dialog) {
 }
 
 HWND createLineLogWindow(HWND dialog) {
-  if (!registerLineLogClass())
+  if (!registerToolWindowClass(kClassName, lineLogProc))
     return nullptr;
   const RECT r = placeBeside(dialog);
   return CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, kCaption, WS_OVERLAPPEDWINDOW, r.left,

@@ -16,6 +16,7 @@
 #include "ui/main_dialog.h"
 #include "ui/range_view.h"
 #include "ui/shell_services.h"
+#include "ui/tool_window.h"
 
 namespace {
 
@@ -694,21 +695,6 @@ LRESULT CALLBACK rangeTestProc(HWND window, UINT message, WPARAM wParam, LPARAM 
   }
 }
 
-bool registerRangeTestClass() {
-  static bool registered = false;
-  if (registered)
-    return true;
-  WNDCLASSW windowClass{};
-  windowClass.lpfnWndProc = rangeTestProc;
-  windowClass.hInstance = GetModuleHandleW(nullptr);
-  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  windowClass.hIcon = LoadIconW(windowClass.hInstance, MAKEINTRESOURCEW(IDI_NLCONF));
-  windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-  windowClass.lpszClassName = kClassName;
-  registered = RegisterClassW(&windowClass) != 0;
-  return registered;
-}
-
 }  // namespace
 
 void showRangeTestWindow(HWND dialog) {
@@ -717,7 +703,7 @@ void showRangeTestWindow(HWND dialog) {
     handoverReady = true;
   }
   if (!rw.window) {
-    if (!registerRangeTestClass())
+    if (!registerToolWindowClass(kClassName, rangeTestProc))
       return;
     // No owner, as the line log: whichever the user clicks comes to the front.
     CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, words::caption, WS_OVERLAPPEDWINDOW, 0, 0, 0,
