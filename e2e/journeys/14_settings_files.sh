@@ -6,7 +6,7 @@
 # a read-only file keeps it. A serial port or a folder named as the file is
 # refused at once, and a relative name not found says where it was looked for.
 
-readonly SF_DIALOG_NAME=1148  # the file dialogs' name box
+SF_DIALOG_NAME=1148  # the file dialogs' name box (sourced once per pass: no readonly)
 
 sf_win_path() { echo "Z:${1//\//\\}"; }
 

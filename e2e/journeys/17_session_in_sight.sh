@@ -7,14 +7,25 @@
 
 ss_win_path() { echo "Z:${1//\//\\}"; }
 
-# A remembered text of HKCU\Software\NLCONF, as reg.exe prints it.
+# The remembered texts NAMES... of HKCU\Software\NLCONF, as reg.exe prints
+# them, one per line. One query for all, asked again once if reg.exe could
+# not start in time on a loaded machine.
 ss_remembered() {
-  (
-    rig__close_driver
-    loader=$(rig__loader)
-    [[ $loader == */wine64 ]] && export WINELOADER=$loader
-    WINEDEBUG=-all timeout 30 "$loader" reg.exe query 'HKCU\Software\NLCONF' /v "$1"
-  ) </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^ *[^ ].*REG_SZ *//p'
+  local key='HKCU\Software\NLCONF' out try name
+  for try in 1 2; do
+    out=$(
+      rig__close_driver
+      loader=$(rig__loader)
+      [[ $loader == */wine64 ]] && export WINELOADER=$loader
+      WINEDEBUG=-all timeout 30 "$loader" reg.exe query "$key"
+    ) </dev/null 2>>"$RIG_LOGS/reg.err"
+    out=$(tr -d '\r' <<<"$out")
+    [[ $out == *REG_* ]] && break
+    sleep 1
+  done
+  for name in "$@"; do
+    sed -n "s/^ *$name  *REG_SZ *//p" <<<"$out"
+  done
 }
 
 # Enter tapped COUNT times as keyboard input, the first closing the result
@@ -44,7 +55,7 @@ journey_session_in_sight() {
   record=$(ss_win_path "$dir/bench/pairs.csv")
   shown=${record//\\/\\\\}  # as the driver prints a text
   expect relative-names-remembered-whole "$(ss_win_path "$dir/bench/pair.ini") $record" \
-    "$(ss_remembered Profile) $(ss_remembered Record)"
+    "$(ss_remembered Profile Record | paste -sd " ")"
   drv select 4000 "$JR_COM_NAME (COM6)" >/dev/null
   drv key f5 >/dev/null
   drv wait linkresult 120000 >/dev/null
