@@ -188,10 +188,10 @@ bool discoverSerialSettings(SerialPort* port, WindowHandle resetPrompt) {
   const bool prompt = isWindowHandle(resetPrompt);
   logEvent(port, "reset key asked");
   if (prompt)
-    showResetPrompt(resetPrompt);
+    showResetPrompt(resetPrompt, port->portNumber);
   const bool spoke = pulseUntilModuleSpeaks(port);
   if (prompt)
-    hideResetPrompt(resetPrompt);
+    hideResetPrompt(resetPrompt, port->portNumber);
   if (!spoke)
     return false;
 
