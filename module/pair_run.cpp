@@ -8,6 +8,7 @@
 #include "link/at_command.h"
 #include "link/errors.h"
 #include "link/line_log.h"
+#include "link/transfer.h"
 #include "module/link_test.h"
 #include "module/read.h"
 #include "module/view_hooks.h"
@@ -170,6 +171,8 @@ void noteCommandModeTimeOut(Session& s) {
     return;
   logEvent(port, "command mode may have timed out while the other module was read");
   port->inCommandMode = 0;
+  // Out of command mode it has let out what the radio brought meanwhile.
+  purgePort(port);
 }
 
 void writeSessionBody(void* context) {
@@ -230,13 +233,45 @@ bool placeCrossedPair(Run& r, Session& master, Session& slave) {
   return true;
 }
 
+void quickEscapeBody(void* context) {
+  Session& s = *static_cast<Session*>(context);
+  s.result = tryQuickEscape(s.pane);
+  endRunFor(s);
+}
+
+bool tookQuickEscape(const Session& s) {
+  return s.pane->port && s.pane->port->inCommandMode;
+}
+
+// Both quick "+++" at once; a module that did not take it is searched while
+// the other, in command mode, holds back what the radio brings it. Two such
+// modules are searched one after the other: each one's search would reach
+// the other through the radio.
+void readSessions(Session& master, Session& slave) {
+  runBoth(quickEscapeBody, &master, &slave);
+  if (master.result != 0 || slave.result != 0) {
+    // The run ends here: the other module's session with it.
+    for (Session* s : {&master, &slave}) {
+      if (s->result == 0)
+        s->result = ResultCancelled;
+    }
+    return;
+  }
+  if (tookQuickEscape(master) || tookQuickEscape(slave)) {
+    runBoth(readSessionBody, &master, &slave);
+    return;
+  }
+  readSessionBody(&master);
+  readSessionBody(&slave);
+}
+
 // Both read before either is written: a pair on each other's ports is
 // found from the two reads and placed without reading again.
 bool readBoth(Run& r, Session& master, Session& slave) {
   if (!begin(r, PairStep::ReadMaster) || !begin(r, PairStep::ReadSlave))
     return false;
   readTakesEitherRole(true);
-  runBoth(readSessionBody, &master, &slave);
+  readSessions(master, slave);
   readTakesEitherRole(false);
   const bool placed = placeCrossedPair(r, master, slave);
   const int32_t masterResult = placed ? 0 : roleResult(master);
@@ -330,8 +365,14 @@ void endIdleSession(Session& s) {
 
 bool writeBoth(Run& r, Session& master, Session& slave) {
   const bool masterWrites = startWrite(r, master, PairStep::WriteMaster);
-  const bool slaveWrites =
-      r.out->failedStep == PairStep::None && startWrite(r, slave, PairStep::WriteSlave);
+  bool slaveWrites = false;
+  if (masterWrites && cancelled()) {
+    // Came with the master's write: that one finishes, the slave's is not begun.
+    r.out->result = ResultCancelled;
+    r.out->failedStep = PairStep::WriteMaster;
+  } else if (r.out->failedStep == PairStep::None) {
+    slaveWrites = startWrite(r, slave, PairStep::WriteSlave);
+  }
   if (!masterWrites)
     endIdleSession(master);
   if (!slaveWrites)
@@ -352,7 +393,7 @@ bool writeBoth(Run& r, Session& master, Session& slave) {
   if (!(masterWrites || slaveWrites) || !cancelled())
     return true;
   r.out->result = ResultCancelled;
-  r.out->failedStep = slaveWrites ? PairStep::WriteSlave : PairStep::WriteMaster;
+  r.out->failedStep = masterWrites ? PairStep::WriteMaster : PairStep::WriteSlave;
   return false;
 }
 

@@ -293,11 +293,30 @@ int32_t readBody(PaneRecord* pane) {
   return result;
 }
 
-int32_t readInSession(PaneRecord* pane) {
+int32_t tryQuickEscape(PaneRecord* pane) {
   clearPaneDisplay(pane);
   resetPane(pane);
   int32_t result = openPanePort(pane);
-  if (result == 0 && !discoverSerialSettings(pane->port, pane->resetPrompt))
+  if (result == 0 && quickEscape(pane->port) < 0)
+    result = isCancelled(pane) ? ResultCancelled : ErrNoPort;
+  if (result != 0)
+    endSession(pane);
+  return result;
+}
+
+int32_t readInSession(PaneRecord* pane) {
+  int32_t result = 0;
+  const bool opened = !pane->port;
+  if (opened) {
+    clearPaneDisplay(pane);
+    resetPane(pane);
+    result = openPanePort(pane);
+  }
+  // Opened here: searched in full; after its quick "+++" was not taken:
+  // the rest of the search.
+  if (result == 0 && !pane->port->inCommandMode &&
+      !(opened ? discoverSerialSettings(pane->port, pane->resetPrompt)
+               : searchWithResetKey(pane->port, pane->resetPrompt)))
     result = isCancelled(pane) ? ResultCancelled : ErrNoPort;
   if (result == 0) {
     resetPane(pane);
