@@ -196,6 +196,23 @@ int main() {
           // One poll pause at least; the module's join (700 ms) is its own.
           return b.lineMs(since) + 2 * escapeMs + kPollMs;
         });
+    // As nlconf-cli writes: the read and the write in one command-mode
+    // session; the floor has the one escape and the module's join as polled.
+    measure(
+        "write in one session, channel", r.code, r.baud, none,
+        [](Bench&) {
+          if (const int32_t read = readInSession(&masterPane))
+            return static_cast<int>(read);
+          masterPane.channelShown = 12;
+          return static_cast<int>(writeInSession(&masterPane));
+        },
+        [quick](Bench& b, vw::TimeUs since) {
+          const double escape = kGuardDelayMs + kModuleGuardMs;
+          const double join = std::ceil(static_cast<double>(b.master->config().associationTimeUs) /
+                                        1000 / kPollMs) *
+                              kPollMs;
+          return b.lineMs(since) + join + (quick ? kModuleGuardMs : 3 * kReadWindowMs + escape);
+        });
     // Both panes are read first, as the user must before Link Test is offered;
     // that leaves the host ports at the modules' settings.
     measure(
