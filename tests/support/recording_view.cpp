@@ -87,8 +87,9 @@ bool isWindowHandle(WindowHandle window) {
   return window && view().windows.count(window);
 }
 
-void showResetPrompt(WindowHandle, uint32_t) {
+void showResetPrompt(WindowHandle, uint32_t portNumber) {
   view().calls.push_back("showResetPrompt");
+  view().promptPort = portNumber;
   if (view().onResetPrompt)
     view().onResetPrompt();
 }
