@@ -122,7 +122,10 @@ void noteIdentity(PairModule* m, const PaneRecord* pane, int32_t result) {
 // The module's command-mode time-out (CT) at its default, 10 s without a
 // command; a session that waited for the other one nearly that long enters
 // again rather than talk to a module that has left.
-constexpr uint32_t kCommandModeIdleMs = 10000 - 1000;
+constexpr uint32_t kCommandModeTimeOutMs = 10000;
+constexpr uint32_t kCommandModeIdleMs = kCommandModeTimeOutMs - 1000;
+// Time for what the radio brought meanwhile to come out once it has left.
+constexpr uint32_t kReleasedDataMs = 300;
 
 struct Session {
   Run* run;
@@ -171,7 +174,11 @@ void noteCommandModeTimeOut(Session& s) {
     return;
   logEvent(port, "command mode may have timed out while the other module was read");
   port->inCommandMode = 0;
-  // Out of command mode it has let out what the radio brought meanwhile.
+  // Sure to be out, it has let out what the radio brought meanwhile: no
+  // reply to what comes next.
+  const uint32_t idle = os::tickCount() - s.lastCommandMs;
+  if (idle < kCommandModeTimeOutMs + kReleasedDataMs)
+    os::sleepMs(kCommandModeTimeOutMs + kReleasedDataMs - idle);
   purgePort(port);
 }
 
