@@ -140,6 +140,15 @@ range_test() {
 # ---- end of range test ----
 
 # ---- pair run (its own section, kept apart for merges) ----
+# What a failed pair run showed, kept for whoever reads it after the bench.
+readonly PAIR_FAILURES=build/test-logs/bench/pair-runs-failed.txt
+pair_failed() {
+  mkdir -p "$(dirname "$PAIR_FAILURES")"
+  echo "$(date +%T) $*" >>"$PAIR_FAILURES"
+  echo "pair run failed: $PAIR_FAILURES" >&2
+  return 1
+}
+
 # pair_run: modules that are no pair, started with a profile that moves both
 # to channel 14 and pairs them; F5 until the result window shows PASS.
 pair_run() {
@@ -148,27 +157,31 @@ pair_run() {
     >"$profile"
   rig_stop nlconf
   drv_stop
-  rig_modules_start "$RIG_LOGS/modules" 5=master 6=slave >/dev/null || return 1
+  rig_modules_start "$RIG_LOGS/modules" 5=master 6=slave >/dev/null || pair_failed modules || return
   for port in COM5 COM6; do
-    rig_ctl set "$port" DL 40B0A0FF >/dev/null || return 1
+    rig_ctl set "$port" DL 40B0A0FF >/dev/null || pair_failed "set $port" || return
   done
-  rig_ctl set COM6 ID 4E4C303032 >/dev/null || return 1
+  rig_ctl set COM6 ID 4E4C303032 >/dev/null || pair_failed "set COM6 ID" || return
   if ((LOGGED)); then
     rig_start nlconf nlconf.exe "Z:${profile//\//\\}"
   else
     rig_start nlconf nlconf_unlogged.exe "Z:${profile//\//\\}"
   fi
   drv_start
-  drv wait main 30000 >/dev/null || return 1
+  drv wait main 30000 >/dev/null || pair_failed "no main dialog" || return
   drv wait msgbox 3000 >/dev/null && drv msgbox-ok >/dev/null
-  drv select 4000 "$COM6" >/dev/null || return 1
+  drv select 4000 "$COM6" >/dev/null || pair_failed "COM6 not picked" || return
   if ((LOGGED == 2)); then
     drv key ctrl+l --input >/dev/null && drv wait "caption=NLCONF - Line Log" 5000 >/dev/null
   fi
   t0=$(date +%s%3N)
-  drv key f5 >/dev/null && drv wait linkresult "$OPERATION_LIMIT_MS" >/dev/null || return 1
-  local took=$(($(date +%s%3N) - t0))
-  [[ $(drv linkresult) == PASS* ]] && echo "$took"
+  drv key f5 >/dev/null || pair_failed "F5 not sent" || return
+  drv wait linkresult "$OPERATION_LIMIT_MS" >/dev/null || pair_failed "no result window" || return
+  local took=$(($(date +%s%3N) - t0)) verdict
+  verdict=$(drv linkresult)
+  [[ $verdict == PASS* ]] || pair_failed "$verdict: $(drv text 2002 --in linkresult | tr '\r\n' '  ')" ||
+    return
+  echo "$took"
 }
 # ---- end of pair run ----
 
