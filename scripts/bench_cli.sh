@@ -75,15 +75,16 @@ row() {
 }
 
 read_floor=$(floor read 9600)
-write_floor=$(awk -v r="$read_floor" -v w="$(floor "write, power level" 9600)" 'BEGIN { print r + w }')
-channel_floor=$(awk -v r="$read_floor" -v w="$(floor "write, channel change" 9600)" 'BEGIN { print r + w }')
+# A write command reads and writes in one command-mode session.
+write_floor=$(floor "write in one session, power" 9600)
+channel_floor=$(floor "write in one session, channel" 9600)
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 printf '%-34s %9s %9s %9s %8s\n' "nlconf-cli (Linux, real time)" "min ms" "median ms" "floor ms" \
   "med/flr"
 row "read PORT (9600)" "$read_floor" read PORT
-row "write, power level (read + write)" "$write_floor" write PORT --role master \
+row "write, power level (one session)" "$write_floor" write PORT --role master \
   --set "Power Level=Low"
-row "write, channel (read + write)" "$channel_floor" write PORT --role master --set "Channel=12"
+row "write, channel (one session)" "$channel_floor" write PORT --role master --set "Channel=12"
 
 # ---- fixtures side by side ----
 # fixtures N: N pairs behind one simports (modules no pair yet, each pair its
@@ -167,9 +168,9 @@ fi
 # ---- end of fixtures side by side ----
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "From the program's start to the end of its results, $RUNS runs each from fresh modules;"
-echo "a write's floor is the read's and the write's of the virtual bench together. A channel"
-echo "change also waits for the module to join again, which no floor counts: in virtual time"
-echo "the program takes $(floor_ratio "write, channel change") times its floor there too."
+echo "a write's floor is the virtual bench's for a write in one session (one escape, every"
+echo "byte, and for a channel the module's join as polled); in virtual time the program takes"
+echo "$(floor_ratio "write in one session, channel") times its floor for the channel."
 echo "Pair runs (--make-pair, a slave's power level, --record): one fixture, then four"
 echo "started together on one record, $RUNS runs each in turns from fresh modules, all"
 echo "behind one simports; from their start to the end of the last one's results."

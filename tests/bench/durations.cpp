@@ -199,6 +199,18 @@ int main() {
     // As nlconf-cli writes: the read and the write in one command-mode
     // session; the floor has the one escape and the module's join as polled.
     measure(
+        "write in one session, power", r.code, r.baud, none,
+        [](Bench&) {
+          if (const int32_t read = readInSession(&masterPane))
+            return static_cast<int>(read);
+          masterPane.powerLevelShown = 1;
+          return static_cast<int>(writeInSession(&masterPane));
+        },
+        [quick](Bench& b, vw::TimeUs since) {
+          const double escape = kGuardDelayMs + kModuleGuardMs;
+          return b.lineMs(since) + (quick ? kModuleGuardMs : 3 * kReadWindowMs + escape);
+        });
+    measure(
         "write in one session, channel", r.code, r.baud, none,
         [](Bench&) {
           if (const int32_t read = readInSession(&masterPane))
