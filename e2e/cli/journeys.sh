@@ -49,7 +49,7 @@ nlconf() {
   local want=$1 got
   shift
   LD_PRELOAD=${shim-$sim/modemshim.so} ASAN_OPTIONS=verify_asan_link_order=0 \
-    NLCONF_SIMPORTS_DIR=$work/run timeout 60 "$cli" "$@" >"${NLCONF_OUT:-$work/out}" 2>"$work/err"
+    NLCONF_SIMPORTS_DIR=$work/run timeout 60 "$cli" "$@" >"${NLCONF_OUT:-$work/out}" 2>"${NLCONF_ERR:-$work/err}"
   got=$?
   [[ $got == "$want" ]] || fail "nlconf-cli $* ended with $got, not $want"
 }
@@ -471,6 +471,38 @@ journey_record_lost() {
   ctl release COM6 >/dev/null
   wait "$run" || exit 1
   has err "runs.csv"
+}
+
+# Four fixtures side by side, all on one record: each run's line whole and
+# its own, under a single header.
+journey_fixtures() {
+  local k pids=() args=()
+  for k in 1 2 3 4; do
+    args+=("$((2 * k + 3))=master:sl=40B0A0${k}1,dl=40B0A0${k}9"
+      "$((2 * k + 4))=slave:sl=40B0A0${k}2,dl=40B0A0${k}9")
+  done
+  modules "${args[@]}"
+  printf '[Slave]\nPower Level = Low\n' >"$work/profile.ini"
+  for k in 1 2 3 4; do
+    NLCONF_OUT=$work/out$k NLCONF_ERR=$work/err$k nlconf 0 pair "$work/dev/com$((2 * k + 3))" \
+      "$work/dev/com$((2 * k + 4))" "$work/profile.ini" --make-pair --record "$work/one.csv" &
+    pids+=($!)
+  done
+  for k in 1 2 3 4; do
+    wait "${pids[$k - 1]}" || fail "fixture $k: $(cat "$work/out$k" "$work/err$k")"
+  done
+  python3 -c 'import csv, sys
+raw = open(sys.argv[1], "rb").read()
+assert raw.count("Date and Time,".encode()) == 1, "not one header"
+lines = raw.split(b"\r\n")
+assert len(lines) == 6 and lines[-1] == b"", "not one header and four whole lines"
+rows = list(csv.reader(l.decode("utf-8-sig") for l in lines[:-1]))
+assert all(len(r) == len(rows[0]) for r in rows), "a line with fields missing or extra"
+got = {r["Master Port"]: (r["Result"], r["Master Serial Number"], r["Slave Serial Number"],
+                         r["Master Destination"]) for r in (dict(zip(rows[0], r)) for r in rows[1:])}
+want = {sys.argv[2] + "/com%d" % (2 * k + 3): ("PASS", "0x02004E4C40B0A0%d1" % k,
+        "0x02004E4C40B0A0%d2" % k, "0x02004E4C40B0A0%d2" % k) for k in range(1, 5)}
+assert got == want, got' "$work/one.csv" "$work/dev" || fail "the record: $(cat -A "$work/one.csv")"
 }
 
 journey_same_port() {
