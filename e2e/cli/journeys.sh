@@ -71,12 +71,12 @@ journey_read() {
   nlconf 4 read "$PORT5" --role slave
   has err "is not a slave."
   # Another program holds the port: the same lock keeps a second NLCONF out.
-  flock "$PORT5" "$0" "$build" read_held "$PORT5" || fail "a held port was opened"
+  flock "$PORT5" "$0" "$build" held 3 read "$PORT5" || fail "a held port was opened"
 }
 
-journey_read_held() {
-  PORT5=$1
-  nlconf 3 read "$PORT5"
+# held CODE ARGS...: nlconf while another program holds a port it names.
+journey_held() {
+  nlconf "$@"
   has err "The port is in use by another program."
 }
 
@@ -291,6 +291,24 @@ journey_range_test() {
   ctl status | grep -q "COM6 .* command-mode 0" || fail "the slave stayed in command mode"
 }
 
+# The range test's text: a round trip over the loopback, packets that come
+# back twice (two far modules answer to one serial number), and too late.
+journey_range_lines() {
+  modules 5=master 6=slave 7=slave
+  ctl loopback COM6 on >/dev/null && ctl loopback COM7 on >/dev/null || fail "no plugs"
+  nlconf 0 range-test "$PORT5" --count 10
+  local sent="^$PORT5 -> $PORT5: sent 10, received"
+  grep -Eq "$sent 10, lost 0, corrupted 0, received 100.0 %, duplicated ([1-9]|10)\$" "$work/out" ||
+    fail "no line of ten received with their duplicates"
+  grep -Eq '^Round trip: min [1-9][0-9]* ms, median [0-9.]+ ms, max [1-9][0-9]* ms$' "$work/out" ||
+    fail "no round trip"
+  ctl loopback COM7 off >/dev/null && ctl radio delay 400 >/dev/null || fail "no delay"
+  nlconf 6 range-test "$PORT5" --count 10
+  grep -Eq "$sent 0, lost 10, corrupted 0, received 0.0 %, late ([1-9]|10)\$" "$work/out" ||
+    fail "no line of ten lost, late"
+  has out "Round trip: none came back"
+}
+
 # A plain pseudo-terminal, as socat or a network serial bridge gives: no
 # modem shim, so no modem lines and no break.
 journey_plain_line() {
@@ -327,7 +345,7 @@ journey_full_output() {
 }
 
 journey_role_section() {
-  modules 6=slave
+  modules 6=slave 7=slave:sm=4,d6=1
   printf '[Master]\nChannel = 12\n' >"$work/master.ini"
   nlconf 2 write "$PORT6" --role slave "$work/master.ini"
   has err "master.ini has no [Slave] section."
@@ -335,6 +353,13 @@ journey_role_section() {
   nlconf 2 write "$PORT6" --role slave "$work/empty.ini"
   has err "empty.ini has no [Slave] section."
   untouched COM6
+  # Refused against what the module holds, naming the line, before a write.
+  printf '[Slave]\nChannel = 12\nFlow Control = Disable\n' >"$work/misfit.ini"
+  local PORT7=$work/dev/com7
+  nlconf 2 write "$PORT7" --role slave "$work/misfit.ini"
+  has err "misfit.ini, line 3: Flow Control cannot be Disable while the slave shows Power Save On."
+  nlconf 0 read "$PORT7"
+  has out "Channel = 15"
 }
 
 journey_options() {
@@ -372,6 +397,38 @@ journey_options() {
   has err 'There is no command "bogus".'
   nlconf 1 range-test "$PORT5" --count 0
   has err '--count takes a number of packets from 1 to 1000000, not "0".'
+  local bad
+  for bad in "" 1.5 12345678901234; do
+    nlconf 1 range-test "$PORT5" --count "$bad"
+    has err "--count takes a number of packets from 1 to 1000000, not \"$bad\"."
+  done
+  nlconf 1 range-test "$PORT5" --size 0
+  has err '--size takes a number of bytes from '
+  for bad in 100.5 1.2.3 5. .5; do
+    nlconf 1 range-test "$PORT5" --min-received "$bad"
+    has err "--min-received takes a per cent from 0 to 100, not \"$bad\"."
+  done
+  nlconf 1
+  has err "No command given."
+  nlconf 0 --version
+  grep -qx "nlconf-cli [0-9.]*" "$work/out" || fail "no version"
+  # Whatever names no port, file or log is refused before a module is spoken to.
+  nlconf 3 write /no/port --role master --set Channel=12
+  has err "No serial port /no/port."
+  nlconf 3 link-test /no/m /no/s
+  has err "No serial port /no/m."
+  nlconf 3 pair "$PORT5" /no/s
+  has err "No serial port /no/s."
+  nlconf 3 range-test /no/m
+  nlconf 3 read "/dev/$(printf './%.0s' {1..130})null"
+  has err "is too long."
+  nlconf 2 read "$PORT5" --log /no/dir/read.log
+  has err "Cannot write the log file /no/dir/read.log: No such file or directory."
+  nlconf 2 pair "$PORT5" /no/s "$work/none.ini"
+  has err "Cannot open $work/none.ini: No such file or directory."
+  head -c 70000 /dev/zero | tr '\0' ';' >"$work/big.ini"
+  nlconf 2 write "$PORT5" --role master "$work/big.ini"
+  has err "big.ini: larger than 64 KiB."
   untouched COM5
 }
 
@@ -417,13 +474,34 @@ journey_text() {
   [[ $(cat "$work/out") == Written. ]] || fail "--quiet printed more than the result"
 }
 
+# Each module on the other's port: the run finds them, and the log and the
+# record name each by the port it was found on.
+journey_swapped() {
+  modules 5=master 6=slave
+  nlconf 0 pair "$PORT6" "$PORT5" --quiet --record "$work/runs.csv" --log "$work/swapped.log"
+  [[ $(cat "$work/out") == PASS ]] || fail "--quiet printed more than PASS"
+  grep -qF ",PASS,,,Yes,$PORT5,0x02004E4C40B0A001," "$work/runs.csv" &&
+    grep -qF ",$PORT6,0x02004E4C40B0A002," "$work/runs.csv" || fail "the record swaps the ports"
+  grep -qF "$PORT6 > ATSM" "$work/swapped.log" || fail "the log names the slave's port wrong"
+}
+
 # The slave answers another module: the link test says which destination is wrong.
 journey_no_pair() {
-  modules 5=master 6=slave:dl=40B0A0FF
+  modules 5=master:dl=40B0A0FE 6=slave:dl=40B0A0FF
   nlconf 6 link-test "$PORT5" "$PORT6"
+  has out "The master's destination 02004E4C40B0A0FE is not the slave's serial number 02004E4C40B0A002."
   has out "The slave's destination 02004E4C40B0A0FF is not the master's serial number 02004E4C40B0A001."
   nlconf 6 pair "$PORT5" "$PORT6" --quiet
   [[ $(cat "$work/out") == "FAIL: Link Test: Link NG." ]] || fail "--quiet printed more than the result"
+}
+
+# A second master where the slave belongs: said, not taken for a pair.
+journey_two_masters() {
+  modules 5=master 6=master:sl=40B0A0F6
+  nlconf 6 link-test "$PORT5" "$PORT6"
+  has out "The modules could not both be read:"
+  grep -qE '^  Slave: Network ID ".*" is not a slave\.$' "$work/out" || fail "the slave's refusal not said"
+  has out "Link NG."
 }
 
 journey_cancel_write() {
