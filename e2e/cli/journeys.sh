@@ -57,7 +57,7 @@ nlconf() {
 has() { grep -qF -- "$2" "$work/$1" || fail "no \"$2\" in $1"; }
 
 journey_read() {
-  modules 5=master
+  modules 5=master 6=slave
   nlconf 0 read "$PORT5"
   has out "[Master]"
   has out "Channel = 15"
@@ -70,8 +70,16 @@ journey_read() {
   has out '"Channel": {"text": "15", "code": 15}'
   nlconf 4 read "$PORT5" --role slave
   has err "is not a slave."
+  nlconf 4 write "$PORT5" --role slave --set Channel=12
+  has err "is not a slave."
   # Another program holds the port: the same lock keeps a second NLCONF out.
   flock "$PORT5" "$0" "$build" held 3 read "$PORT5" || fail "a held port was opened"
+  flock "$PORT5" "$0" "$build" held 3 range-test "$PORT5" || fail "a held port was opened"
+  flock "$PORT5" "$0" "$build" held 3 link-test "$PORT5" "$PORT6" || fail "a held port was opened"
+  # On a terminal, what is being done shows as it goes.
+  script -qec "env LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 \
+    NLCONF_SIMPORTS_DIR=$work/run $cli read $PORT5 >/dev/null" /dev/null >"$work/err" 2>&1
+  has err "Reading $PORT5..."
 }
 
 # held CODE ARGS...: nlconf while another program holds a port it names.
@@ -216,6 +224,38 @@ journey_interrupt() {
   modules 5=master
   local at
   for at in 0.2 0.5 0.9 1.05 1.2; do stopped INT "$at"; done
+}
+
+# interrupted TEXT ARGS...: nlconf-cli ARGS, Ctrl+C once TEXT went over the
+# master's line; cancelled, both modules out of command mode.
+interrupted() {
+  local text=$1 i code
+  shift
+  LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 \
+    NLCONF_SIMPORTS_DIR=$work/run timeout 60 "$cli" "$@" >"$work/out" 2>"$work/err" &
+  local pid=$!
+  for ((i = 0; i < 400; i++)); do
+    grep -qF -- "$text" "$work/tr/transcript-COM5.log" 2>/dev/null && break
+    sleep 0.05
+  done
+  kill -INT "$pid"
+  wait "$pid"
+  code=$?
+  [[ $code == 5 ]] || fail "Ctrl+C in $1 ended with $code, not 5"
+  sleep 1.2
+  out_of_command_mode 5 "$1"
+  out_of_command_mode 6 "$1"
+}
+
+journey_interrupt_tests() {
+  modules 5=master 6=slave
+  interrupted "0123456789abcdef" link-test "$PORT5" "$PORT6"
+  has err "Cancelled."
+  # What was measured until then is still printed, each way.
+  interrupted '"00000A20' range-test "$PORT5" "$PORT6" --count 1000
+  [[ $(grep -Ec ': sent [1-9][0-9]*, received [0-9]+, lost' "$work/out") == 2 ]] ||
+    fail "a cancelled range test did not print what it measured"
+  has err "Cancelled."
 }
 
 journey_hangup() {
