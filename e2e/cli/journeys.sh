@@ -393,6 +393,8 @@ journey_role_section() {
   nlconf 2 write "$PORT6" --role slave "$work/empty.ini"
   has err "empty.ini has no [Slave] section."
   untouched COM6
+  nlconf 4 read "$PORT6" --role master
+  has err "is not a master."
   # Refused against what the module holds, naming the line, before a write.
   printf '[Slave]\nChannel = 12\nFlow Control = Disable\n' >"$work/misfit.ini"
   local PORT7=$work/dev/com7
