@@ -380,12 +380,8 @@ std::vector<std::string> runSeed(uint64_t seed, bool trace) {
     if (!pressKey)
       return;
     // A pair run may ask for either module: the user presses the key of
-    // the one the prompt names.
-    const PaneRecord* asked =
-        op == Operation::PairRun &&
-                view().promptPort == static_cast<uint32_t>(otherPane(pane)->portNumber)
-            ? otherPane(pane)
-            : pane;
+    // the one on the port the prompt names.
+    const PaneRecord* asked = view().promptPort == 4 ? &slavePane : &masterPane;
     s.world.after(keyDelay + 1, [&s, asked] { s.moduleOf(asked).pressResetKey(s.world.now()); });
   };
   if (op == Operation::Write)
