@@ -371,17 +371,15 @@ RecordOutcome appendRecord(const std::string& name, const PairRunResult& run,
                            const std::string& message, const RecordNames& names) {
   const std::string station = systemName(os::computerName);
   const std::string user = systemName(os::userName);
-  // A swapped run's line names the ports as used.
-  const std::string& masterPort = run.portsSwapped ? names.slavePick : names.masterPick;
-  const std::string& slavePort = run.portsSwapped ? names.masterPick : names.slavePick;
   PairRecordContext context;
   context.version = NLCONF_VERSION_TEXT;
   context.profilePath = names.profilePath.c_str();
   context.profileSha256 = names.profileSha256.c_str();
   context.station = station.c_str();
   context.operatorName = user.c_str();
-  context.masterPort = masterPort.c_str();
-  context.slavePort = slavePort.c_str();
+  // The picks: the line names a swapped run's ports the other way round itself.
+  context.masterPort = names.masterPick.c_str();
+  context.slavePort = names.slavePick.c_str();
   context.when = recordTime(os::localTime());
   return appendPairRecord(name.c_str(), run, widen(message).c_str(), context);
 }

@@ -92,13 +92,6 @@ void addJsonItem(std::string& array, const std::string& value) {
 
 // A module's 8-bit text for a terminal: printable ASCII, anything else "?",
 // as the settings file and the record show it.
-std::string printable(const std::string& text) {
-  std::string out;
-  for (char c : text)
-    out += c >= 0x20 && c < 0x7F ? c : '?';
-  return out;
-}
-
 void printJson(const PaneRecord* p) {
   std::string out = "{";
   out += "\"role\": " + jsonString(p->isMaster ? "master" : "slave");

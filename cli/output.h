@@ -20,7 +20,6 @@ std::string jsonBool(bool value);
 // Adds "key": value to an object or value to an array, both still open.
 void addJson(std::string& json, const char* key, const std::string& value);
 void addJsonItem(std::string& array, const std::string& value);
-std::string printable(const std::string& text);
 
 void printJson(const PaneRecord* p);
 // The settings file as Save writes it, with this system's line ends.

@@ -117,10 +117,6 @@ void swapLogPortNames() {
   std::swap(logOutput.comName[kMasterSlot], logOutput.comName[kSlaveSlot]);
 }
 
-const std::string& comPortName(uint32_t slot) {
-  return logOutput.comName[slot];
-}
-
 const std::string& shownPortName(uint32_t slot) {
   return logOutput.shownName[slot];
 }

@@ -26,7 +26,6 @@ bool endLog(int* error);
 int outputFailed(int code, const std::string& what, int error);
 // The log names a port as the user did; a swapped run swaps the names too.
 void swapLogPortNames();
-const std::string& comPortName(uint32_t slot);
 const std::string& shownPortName(uint32_t slot);
 
 // What is being done, on a terminal only, and not with --quiet.

@@ -63,3 +63,23 @@ uint32_t takeUtf8(const char*& p) {
     return 0xFFFD;
   return code;
 }
+
+size_t putWideUnits(uint32_t* out, uint32_t c, bool sixteenBitUnits) {
+  if (!sixteenBitUnits || c < 0x10000) {
+    out[0] = c;
+    return 1;
+  }
+  c -= 0x10000;
+  out[0] = 0xD800 | (c >> 10);
+  out[1] = 0xDC00 | (c & 0x3FF);
+  return 2;
+}
+
+uint32_t takeWideUnits(uint32_t first, uint32_t second, size_t* used) {
+  *used = 1;
+  if (first >= 0xD800 && first < 0xDC00 && second >= 0xDC00 && second < 0xE000) {
+    *used = 2;
+    return 0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00);
+  }
+  return (first >= 0xD800 && first < 0xE000) || first > 0x10FFFF ? 0xFFFD : first;
+}

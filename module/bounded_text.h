@@ -22,3 +22,12 @@ size_t putUtf8(uint8_t* out, uint32_t codePoint);
 // sequence is U+FFFD and moves p by what was looked at. p must not be at
 // the terminating NUL.
 uint32_t takeUtf8(const char*& p);
+
+// Wide text: wchar_t holds UTF-16 on Windows and whole code points elsewhere.
+// The code point as units of that width into out (room for 2): a surrogate
+// pair above U+FFFF where units have 16 bits. Their count.
+size_t putWideUnits(uint32_t* out, uint32_t codePoint, bool sixteenBitUnits);
+// The code point that starts with unit `first` (`second` the unit after it,
+// 0 at the end); *used is how many units it took. A lone surrogate, or a
+// value beyond Unicode, is U+FFFD.
+uint32_t takeWideUnits(uint32_t first, uint32_t second, size_t* used);

@@ -165,15 +165,10 @@ size_t recordOutcomeText(const RecordOutcome& outcome, const char* path, wchar_t
   // for the dialog, which the command line narrows again.
   size_t n = 0;
   for (const char* p = text; *p && n + 2 < capacity;) {
-    const uint32_t c = takeUtf8(p);
-    if constexpr (sizeof(wchar_t) == 2) {
-      if (c >= 0x10000) {
-        out[n++] = static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
-        out[n++] = static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        continue;
-      }
-    }
-    out[n++] = static_cast<wchar_t>(c);
+    uint32_t units[2];
+    const size_t count = putWideUnits(units, takeUtf8(p), sizeof(wchar_t) == 2);
+    for (size_t i = 0; i < count; ++i)
+      out[n++] = static_cast<wchar_t>(units[i]);
   }
   out[n] = 0;
   return n;

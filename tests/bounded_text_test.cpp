@@ -27,6 +27,27 @@ TEST(BoundedText, EveryLengthOfUtf8ComesBackAsItWent) {
   }
 }
 
+// Windows' wide text is UTF-16: a code point beyond the first plane takes a
+// pair, and what is no pair never passes as a character.
+TEST(BoundedText, WideUnitsPairAboveTheFirstPlaneAndRefuseLoneHalves) {
+  for (uint32_t c : {0x41u, 0xFFFDu, 0x10000u, 0x1F600u, 0x10FFFFu}) {
+    uint32_t units[2] = {};
+    const size_t count = putWideUnits(units, c, true);
+    ASSERT_EQ(count, c < 0x10000 ? 1u : 2u) << std::hex << c;
+    size_t used = 0;
+    EXPECT_EQ(takeWideUnits(units[0], count == 2 ? units[1] : 0, &used), c) << std::hex << c;
+    EXPECT_EQ(used, count) << std::hex << c;
+    EXPECT_EQ(putWideUnits(units, c, false), 1u);
+    EXPECT_EQ(units[0], c);
+  }
+  size_t used = 0;
+  EXPECT_EQ(takeWideUnits(0xD83D, 0x41, &used), 0xFFFDu);  // a high half, no low one
+  EXPECT_EQ(used, 1u);
+  EXPECT_EQ(takeWideUnits(0xDE00, 0xD83D, &used), 0xFFFDu);  // the halves the wrong way round
+  EXPECT_EQ(used, 1u);
+  EXPECT_EQ(takeWideUnits(0x110000, 0, &used), 0xFFFDu);
+}
+
 // A module's text is not trusted to be UTF-8: nothing malformed comes
 // through as a character, and nothing is read past the text's end.
 TEST(BoundedText, MalformedBytesBecomeReplacementsWithinTheText) {

@@ -49,7 +49,7 @@ nlconf() {
   local want=$1 got
   shift
   LD_PRELOAD=${shim-$sim/modemshim.so} ASAN_OPTIONS=verify_asan_link_order=0 \
-    NLCONF_SIMPORTS_DIR=$work/run timeout 60 "$cli" "$@" >"${NLCONF_OUT:-$work/out}" 2>"$work/err"
+    NLCONF_SIMPORTS_DIR=$work/run timeout 60 "$cli" "$@" >"${NLCONF_OUT:-$work/out}" 2>"${NLCONF_ERR:-$work/err}"
   got=$?
   [[ $got == "$want" ]] || fail "nlconf-cli $* ended with $got, not $want"
 }
@@ -57,7 +57,7 @@ nlconf() {
 has() { grep -qF -- "$2" "$work/$1" || fail "no \"$2\" in $1"; }
 
 journey_read() {
-  modules 5=master
+  modules 5=master 6=slave
   nlconf 0 read "$PORT5"
   has out "[Master]"
   has out "Channel = 15"
@@ -70,13 +70,21 @@ journey_read() {
   has out '"Channel": {"text": "15", "code": 15}'
   nlconf 4 read "$PORT5" --role slave
   has err "is not a slave."
+  nlconf 4 write "$PORT5" --role slave --set Channel=12
+  has err "is not a slave."
   # Another program holds the port: the same lock keeps a second NLCONF out.
-  flock "$PORT5" "$0" "$build" read_held "$PORT5" || fail "a held port was opened"
+  flock "$PORT5" "$0" "$build" held 3 read "$PORT5" || fail "a held port was opened"
+  flock "$PORT5" "$0" "$build" held 3 range-test "$PORT5" || fail "a held port was opened"
+  flock "$PORT5" "$0" "$build" held 3 link-test "$PORT5" "$PORT6" || fail "a held port was opened"
+  # On a terminal, what is being done shows as it goes.
+  script -qec "env LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 \
+    NLCONF_SIMPORTS_DIR=$work/run $cli read $PORT5 >/dev/null" /dev/null >"$work/err" 2>&1
+  has err "Reading $PORT5..."
 }
 
-journey_read_held() {
-  PORT5=$1
-  nlconf 3 read "$PORT5"
+# held CODE ARGS...: nlconf while another program holds a port it names.
+journey_held() {
+  nlconf "$@"
   has err "The port is in use by another program."
 }
 
@@ -218,6 +226,38 @@ journey_interrupt() {
   for at in 0.2 0.5 0.9 1.05 1.2; do stopped INT "$at"; done
 }
 
+# interrupted TEXT ARGS...: nlconf-cli ARGS, Ctrl+C once TEXT went over the
+# master's line; cancelled, both modules out of command mode.
+interrupted() {
+  local text=$1 i code
+  shift
+  LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 \
+    NLCONF_SIMPORTS_DIR=$work/run timeout 60 "$cli" "$@" >"$work/out" 2>"$work/err" &
+  local pid=$!
+  for ((i = 0; i < 400; i++)); do
+    grep -qF -- "$text" "$work/tr/transcript-COM5.log" 2>/dev/null && break
+    sleep 0.05
+  done
+  kill -INT "$pid"
+  wait "$pid"
+  code=$?
+  [[ $code == 5 ]] || fail "Ctrl+C in $1 ended with $code, not 5"
+  sleep 1.2
+  out_of_command_mode 5 "$1"
+  out_of_command_mode 6 "$1"
+}
+
+journey_interrupt_tests() {
+  modules 5=master 6=slave
+  interrupted "0123456789abcdef" link-test "$PORT5" "$PORT6"
+  has err "Cancelled."
+  # What was measured until then is still printed, each way.
+  interrupted '"00000A20' range-test "$PORT5" "$PORT6" --count 1000
+  [[ $(grep -Ec ': sent [1-9][0-9]*, received [0-9]+, lost' "$work/out") == 2 ]] ||
+    fail "a cancelled range test did not print what it measured"
+  has err "Cancelled."
+}
+
 journey_hangup() {
   modules 5=master
   stopped HUP 0.5
@@ -291,6 +331,24 @@ journey_range_test() {
   ctl status | grep -q "COM6 .* command-mode 0" || fail "the slave stayed in command mode"
 }
 
+# The range test's text: a round trip over the loopback, packets that come
+# back twice (two far modules answer to one serial number), and too late.
+journey_range_lines() {
+  modules 5=master 6=slave 7=slave
+  ctl loopback COM6 on >/dev/null && ctl loopback COM7 on >/dev/null || fail "no plugs"
+  nlconf 0 range-test "$PORT5" --count 10
+  local sent="^$PORT5 -> $PORT5: sent 10, received"
+  grep -Eq "$sent 10, lost 0, corrupted 0, received 100.0 %, duplicated ([1-9]|10)\$" "$work/out" ||
+    fail "no line of ten received with their duplicates"
+  grep -Eq '^Round trip: min [1-9][0-9]* ms, median [0-9.]+ ms, max [1-9][0-9]* ms$' "$work/out" ||
+    fail "no round trip"
+  ctl loopback COM7 off >/dev/null && ctl radio delay 400 >/dev/null || fail "no delay"
+  nlconf 6 range-test "$PORT5" --count 10
+  grep -Eq "$sent 0, lost 10, corrupted 0, received 0.0 %, late ([1-9]|10)\$" "$work/out" ||
+    fail "no line of ten lost, late"
+  has out "Round trip: none came back"
+}
+
 # A plain pseudo-terminal, as socat or a network serial bridge gives: no
 # modem shim, so no modem lines and no break.
 journey_plain_line() {
@@ -327,7 +385,7 @@ journey_full_output() {
 }
 
 journey_role_section() {
-  modules 6=slave
+  modules 6=slave 7=slave:sm=4,d6=1
   printf '[Master]\nChannel = 12\n' >"$work/master.ini"
   nlconf 2 write "$PORT6" --role slave "$work/master.ini"
   has err "master.ini has no [Slave] section."
@@ -335,6 +393,14 @@ journey_role_section() {
   nlconf 2 write "$PORT6" --role slave "$work/empty.ini"
   has err "empty.ini has no [Slave] section."
   untouched COM6
+  nlconf 4 read "$PORT6" --role master
+  has err "is not a master."
+  # Refused against what the module holds, naming the line, before a write.
+  printf '[Slave]\nChannel = 12\nFlow Control = Disable\n' >"$work/misfit.ini"
+  # (A sleeping slave: its reset key wakes it where the read asks for it.)
+  pressing COM7 2 write "$work/dev/com7" --role slave "$work/misfit.ini"
+  has err "misfit.ini, line 3: Flow Control cannot be Disable while the slave shows Power Save On."
+  [[ ! -s $work/out ]] || fail "a refused write printed changes"
 }
 
 journey_options() {
@@ -372,6 +438,38 @@ journey_options() {
   has err 'There is no command "bogus".'
   nlconf 1 range-test "$PORT5" --count 0
   has err '--count takes a number of packets from 1 to 1000000, not "0".'
+  local bad
+  for bad in "" 1.5 12345678901234; do
+    nlconf 1 range-test "$PORT5" --count "$bad"
+    has err "--count takes a number of packets from 1 to 1000000, not \"$bad\"."
+  done
+  nlconf 1 range-test "$PORT5" --size 0
+  has err '--size takes a number of bytes from '
+  for bad in 100.5 1.2.3 5. .5; do
+    nlconf 1 range-test "$PORT5" --min-received "$bad"
+    has err "--min-received takes a per cent from 0 to 100, not \"$bad\"."
+  done
+  nlconf 1
+  has err "No command given."
+  nlconf 0 --version
+  grep -qx "nlconf-cli [0-9.]*" "$work/out" || fail "no version"
+  # Whatever names no port, file or log is refused before a module is spoken to.
+  nlconf 3 write /no/port --role master --set Channel=12
+  has err "No serial port /no/port."
+  nlconf 3 link-test /no/m /no/s
+  has err "No serial port /no/m."
+  nlconf 3 pair "$PORT5" /no/s
+  has err "No serial port /no/s."
+  nlconf 3 range-test /no/m
+  nlconf 3 read "/dev/$(printf './%.0s' {1..130})null"
+  has err "is too long."
+  nlconf 2 read "$PORT5" --log /no/dir/read.log
+  has err "Cannot write the log file /no/dir/read.log: No such file or directory."
+  nlconf 2 pair "$PORT5" /no/s "$work/none.ini"
+  has err "Cannot open $work/none.ini: No such file or directory."
+  head -c 70000 /dev/zero | tr '\0' ';' >"$work/big.ini"
+  nlconf 2 write "$PORT5" --role master "$work/big.ini"
+  has err "big.ini: larger than 64 KiB."
   untouched COM5
 }
 
@@ -417,13 +515,34 @@ journey_text() {
   [[ $(cat "$work/out") == Written. ]] || fail "--quiet printed more than the result"
 }
 
+# Each module on the other's port: the run finds them, and the log and the
+# record name each by the port it was found on.
+journey_swapped() {
+  modules 5=master 6=slave
+  nlconf 0 pair "$PORT6" "$PORT5" --quiet --record "$work/runs.csv" --log "$work/swapped.log"
+  [[ $(cat "$work/out") == PASS ]] || fail "--quiet printed more than PASS"
+  grep -qF ",PASS,,,Yes,$PORT5,0x02004E4C40B0A001," "$work/runs.csv" &&
+    grep -qF ",$PORT6,0x02004E4C40B0A002," "$work/runs.csv" || fail "the record swaps the ports"
+  grep -qF "$PORT6 > ATSM" "$work/swapped.log" || fail "the log names the slave's port wrong"
+}
+
 # The slave answers another module: the link test says which destination is wrong.
 journey_no_pair() {
-  modules 5=master 6=slave:dl=40B0A0FF
+  modules 5=master:dl=40B0A0FE 6=slave:dl=40B0A0FF
   nlconf 6 link-test "$PORT5" "$PORT6"
+  has out "The master's destination 02004E4C40B0A0FE is not the slave's serial number 02004E4C40B0A002."
   has out "The slave's destination 02004E4C40B0A0FF is not the master's serial number 02004E4C40B0A001."
   nlconf 6 pair "$PORT5" "$PORT6" --quiet
   [[ $(cat "$work/out") == "FAIL: Link Test: Link NG." ]] || fail "--quiet printed more than the result"
+}
+
+# A second master where the slave belongs: said, not taken for a pair.
+journey_two_masters() {
+  modules 5=master 6=master:sl=40B0A0F6
+  nlconf 6 link-test "$PORT5" "$PORT6"
+  has out "The modules could not both be read:"
+  grep -qE '^  Slave: Network ID ".*" is not a slave\.$' "$work/out" || fail "the slave's refusal not said"
+  has out "Link NG."
 }
 
 journey_cancel_write() {
@@ -471,6 +590,38 @@ journey_record_lost() {
   ctl release COM6 >/dev/null
   wait "$run" || exit 1
   has err "runs.csv"
+}
+
+# Four fixtures side by side, all on one record: each run's line whole and
+# its own, under a single header.
+journey_fixtures() {
+  local k pids=() args=()
+  for k in 1 2 3 4; do
+    args+=("$((2 * k + 3))=master:sl=40B0A0${k}1,dl=40B0A0${k}9"
+      "$((2 * k + 4))=slave:sl=40B0A0${k}2,dl=40B0A0${k}9")
+  done
+  modules "${args[@]}"
+  printf '[Slave]\nPower Level = Low\n' >"$work/profile.ini"
+  for k in 1 2 3 4; do
+    NLCONF_OUT=$work/out$k NLCONF_ERR=$work/err$k nlconf 0 pair "$work/dev/com$((2 * k + 3))" \
+      "$work/dev/com$((2 * k + 4))" "$work/profile.ini" --make-pair --record "$work/one.csv" &
+    pids+=($!)
+  done
+  for k in 1 2 3 4; do
+    wait "${pids[$k - 1]}" || fail "fixture $k: $(cat "$work/out$k" "$work/err$k")"
+  done
+  python3 -c 'import csv, sys
+raw = open(sys.argv[1], "rb").read()
+assert raw.count("Date and Time,".encode()) == 1, "not one header"
+lines = raw.split(b"\r\n")
+assert len(lines) == 6 and lines[-1] == b"", "not one header and four whole lines"
+rows = list(csv.reader(l.decode("utf-8-sig") for l in lines[:-1]))
+assert all(len(r) == len(rows[0]) for r in rows), "a line with fields missing or extra"
+got = {r["Master Port"]: (r["Result"], r["Master Serial Number"], r["Slave Serial Number"],
+                         r["Master Destination"]) for r in (dict(zip(rows[0], r)) for r in rows[1:])}
+want = {sys.argv[2] + "/com%d" % (2 * k + 3): ("PASS", "0x02004E4C40B0A0%d1" % k,
+        "0x02004E4C40B0A0%d2" % k, "0x02004E4C40B0A0%d2" % k) for k in range(1, 5)}
+assert got == want, got' "$work/one.csv" "$work/dev" || fail "the record: $(cat -A "$work/one.csv")"
 }
 
 journey_same_port() {
