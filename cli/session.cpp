@@ -139,6 +139,9 @@ bool preparePane(PaneRecord* pane, bool master, const std::string& portName, uin
   *pane = PaneRecord{};
   pane->isMaster = master ? 1 : 0;
   resetPane(pane);
+  // A module refused for its role is named in the message: a script's log
+  // must say which module was plugged in the wrong place.
+  readNamesRefusedModule(true);
   uint32_t number = 0;
   std::string shown;
   if (!bindPort(portName, slot, &number, &shown, message))

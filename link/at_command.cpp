@@ -252,6 +252,9 @@ int32_t enterCommandMode(SerialPort* port) {
     return ErrCancelled;
   // Once "+++" is out the module answers it: the answer is awaited whatever
   // a cancel says, so that the sequence knows to leave command mode again.
+  // Whatever came in meanwhile (radio data a module let out as it left
+  // command mode) is no answer to it.
+  purgePort(port);
   const uint32_t waitCount = port->waitCount;
   port->waitCount = 1;
   char reply[kOkReplySize] = {};

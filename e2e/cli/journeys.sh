@@ -69,7 +69,7 @@ journey_read() {
   has out '"nodeIdentifier": "KOV-NL001/M"'
   has out '"Channel": {"text": "15", "code": 15}'
   nlconf 4 read "$PORT5" --role slave
-  has err "is not a slave."
+  has err 'Network ID "KOV-NL001/M" is not a slave.'
   nlconf 4 write "$PORT5" --role slave --set Channel=12
   has err "is not a slave."
   # Another program holds the port: the same lock keeps a second NLCONF out.
@@ -541,7 +541,7 @@ journey_two_masters() {
   modules 5=master 6=master:sl=40B0A0F6
   nlconf 6 link-test "$PORT5" "$PORT6"
   has out "The modules could not both be read:"
-  grep -qE '^  Slave: Network ID ".*" is not a slave\.$' "$work/out" || fail "the slave's refusal not said"
+  has out '  Slave: Network ID "KOV-NL001/M" is not a slave.'
   has out "Link NG."
 }
 
