@@ -25,6 +25,8 @@ extern void (*progressCancelNote)(HWND progressDialog);
 int32_t startOperation(PaneRecord* pane);
 int32_t joinOperation(PaneRecord* pane);
 INT_PTR CALLBACK resetPromptProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// Shows the prompt's owner, the progress dialog, at once; from any thread.
+void showProgressBeside(HWND prompt);
 // Beside its owner, the progress dialog, so that its Cancel stays in sight.
 void placeResetPrompt(HWND prompt);
 

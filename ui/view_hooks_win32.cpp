@@ -24,6 +24,7 @@ bool isWindowHandle(WindowHandle window) {
 void showResetPrompt(WindowHandle prompt) {
   if (!isWindowHandle(prompt))
     return;
+  showProgressBeside(asWindow(prompt));
   placeResetPrompt(asWindow(prompt));
   SetForegroundWindow(asWindow(prompt));
   ShowWindow(asWindow(prompt), SW_SHOWNORMAL);
