@@ -22,6 +22,7 @@ LOGFONTW progressFont;
 std::wstring progressCaption;
 std::wstring promptCaption;
 PaneRecord* partnerPane = nullptr;
+bool promptWanted = true;
 
 // An operation that ends sooner shows no progress window at all: one that
 // flashes up and away only costs the user time.
@@ -320,7 +321,7 @@ uint32_t portNumberShown(PaneRecord* pane) {
   return number > 0 && number < static_cast<int32_t>(kPortTableSize) ? uint32_t(number) : 0;
 }
 
-int32_t runOnWorker(HWND owner, PaneRecord* pane, PaneRecord* partner) {
+int32_t runOnWorker(HWND owner, PaneRecord* pane, PaneRecord* partner, bool asksResetKey) {
   if (!pane)
     return ErrArgument;
   const uint32_t portNumber = portNumberShown(pane);
@@ -329,6 +330,7 @@ int32_t runOnWorker(HWND owner, PaneRecord* pane, PaneRecord* partner) {
   if (partner)
     progressCaption += L", " + paneCaption(partner, portNumberShown(partner));
   partnerPane = partner != pane ? partner : nullptr;
+  promptWanted = asksResetKey;
   fillProgressFont(&progressFont);
   const int32_t result = settleOperation(pane, runProgressDialog(owner, pane));
   partnerPane = nullptr;
@@ -395,8 +397,11 @@ int32_t startOperation(PaneRecord* pane) {
     SetDlgItemTextW(dialog, IDC_PROGRESS_LABEL, pane->progressText);
     UpdateWindow(windowOf(pane->progressLabel));
   }
-  pane->resetPrompt = CreateDialogParamW(programInstance(), MAKEINTRESOURCEW(IDD_RESET_PROMPT),
-                                         dialog, resetPromptProc, 0);
+  // Made for each run that may need it: a window costs time under some systems.
+  pane->resetPrompt =
+      promptWanted ? CreateDialogParamW(programInstance(), MAKEINTRESOURCEW(IDD_RESET_PROMPT),
+                                        dialog, resetPromptProc, 0)
+                   : nullptr;
   if (pane->resetPrompt && !promptCaption.empty())
     SetWindowTextW(windowOf(pane->resetPrompt), promptCaption.c_str());
   const uintptr_t thread =

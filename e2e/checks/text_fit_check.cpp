@@ -287,10 +287,11 @@ int32_t inspectingBody(PaneRecord* pane) {
   for (int waited = 0; !IsWindowVisible(dialog) && waited < 3000; waited += 20)
     Sleep(20);
   checkDialog(dialog, "progress " + operationName);
-  HWND prompt = static_cast<HWND>(pane->resetPrompt);
-  ShowWindow(prompt, SW_SHOWNOACTIVATE);
-  checkDialog(prompt, "reset prompt");
-  ShowWindow(prompt, SW_HIDE);
+  if (HWND prompt = static_cast<HWND>(pane->resetPrompt)) {
+    ShowWindow(prompt, SW_SHOWNOACTIVATE);
+    checkDialog(prompt, "reset prompt");
+    ShowWindow(prompt, SW_HIDE);
+  }
   postOperationDone(pane->progressDialog, pane);
   return 0;
 }
@@ -312,7 +313,7 @@ void checkLinkTestProgress() {
   operationName = "Link Test...";
   masterPane.workerBody = inspectingBody;
   masterPane.progressText = L"Link Test...";
-  runOnWorker(mainDialog, &masterPane, &slavePane);
+  runOnWorker(mainDialog, &masterPane, &slavePane, false);
 }
 
 // ---- the main dialog on the user's screen ------------------------------------
