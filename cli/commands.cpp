@@ -154,22 +154,26 @@ int writeCommand(const Options& o) {
   showPairWarnings(false);
   progress("Reading " + o.ports[0] + "...");
   logNote(static_cast<uint32_t>(pane->portNumber), "Read started");
-  int32_t result = readPane(pane);
+  // One command-mode session: the write follows the read without leaving it.
+  int32_t result = readInSession(pane);
   logEnd(pane, "Read", result);
   int code = ExitDone;
   const PaneRecord read = *pane;
   if (result != 0) {
     code = failWith(result, pane);
   } else if (!applyChoices(pane, o.file.empty() ? nullptr : &file, sets, o.file, &message)) {
+    endSession(pane);
     std::fprintf(stderr, "%s\n", message.c_str());
     code = ExitRefused;
   } else {
     const std::vector<Change> changes = changesOf(&read, pane);
+    if (changes.empty() || o.dryRun)
+      endSession(pane);
     if (!changes.empty() && !o.dryRun) {
       const PaneRecord intended = *pane;
       progress("Writing " + o.ports[0] + "...");
       logNote(static_cast<uint32_t>(pane->portNumber), "Write started");
-      result = writePane(pane);
+      result = writeInSession(pane);
       if (result == 0 && !holdsChoices(&intended, pane))
         result = ResultNotHeld;
       logEnd(pane, "Write", result);

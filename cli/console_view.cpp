@@ -65,12 +65,12 @@ bool isWindowHandle(WindowHandle window) {
   return window == &cli::resetPromptTag;
 }
 
-void showResetPrompt(WindowHandle) {
+void showResetPrompt(WindowHandle, uint32_t) {
   std::fputs("Please press the reset key.\n", stderr);
   std::fflush(stderr);
 }
 
-void hideResetPrompt(WindowHandle) {}
+void hideResetPrompt(WindowHandle, uint32_t) {}
 
 uint32_t controlText(WindowHandle control, wchar_t* buffer, uint32_t size) {
   const cli::PortList* list = cli::listOf(control);

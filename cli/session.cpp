@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "cli/cli.h"
@@ -36,8 +37,12 @@ bool progressShown = true;
 
 // The link layer names ports COM<n>; where the system has no such names,
 // the device's path takes the place.
+// A pair run's two sessions log at once.
+std::mutex logLock;
+
 void writeLogLine(void* context, const char* line, uint32_t length) {
   auto* out = static_cast<LogOutput*>(context);
+  std::lock_guard guard(logLock);
   std::string text(line, length);
   for (uint32_t slot : {kMasterSlot, kSlaveSlot}) {
     const std::string& com = out->comName[slot];

@@ -252,9 +252,18 @@ int32_t enterCommandMode(SerialPort* port) {
     return ErrCancelled;
   // Once "+++" is out the module answers it: the answer is awaited whatever
   // a cancel says, so that the sequence knows to leave command mode again.
-  const int32_t result = sendWithoutCancel(port, "+++", 3);
+  const uint32_t waitCount = port->waitCount;
+  port->waitCount = 1;
+  char reply[kOkReplySize] = {};
+  uint32_t length = 0;
+  const int32_t result = transact(port, "+++", 3, reply, kOkReplySize, &length);
+  port->waitCount = waitCount;
   if (result != 0)
     return result;
+  // Radio data that reached the module before it took the escape (the other
+  // module of a pair that left command mode) may come before the "OK".
+  if (length < 2 || std::memcmp(reply + length - 2, "OK", 2) != 0)
+    return ErrNotOk;
   port->inCommandMode = 1;
   return 0;
 }

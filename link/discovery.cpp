@@ -63,7 +63,10 @@ bool answersAtOnce(SerialPort* port) {
   uint32_t count = 0;
   readLineRaw(port, reply, sizeof reply, &count);
   port->waitCount = waitCount;
-  return count == 3 && reply[0] == 'O' && reply[1] == 'K' && reply[2] == '\r';
+  // Radio data that reached the module before it took the "+++" (the other
+  // module of a pair being searched at other settings) may come first.
+  return count >= 3 && reply[count - 3] == 'O' && reply[count - 2] == 'K' &&
+         reply[count - 1] == '\r';
 }
 
 bool setBaudRate(SerialPort* port, uint32_t rate) {
@@ -164,16 +167,23 @@ os::LineSettings defaultLineSettings() {
   return s;
 }
 
-bool discoverSerialSettings(SerialPort* port, WindowHandle resetPrompt) {
+int quickEscape(SerialPort* port) {
   if (!configurePort(port) || cancelRequested(port))
-    return false;
-  if (answersAtOnce(port)) {
-    // The module took the "+++": the port says so, so that every way out of
-    // the read that follows leaves command mode again.
-    port->inCommandMode = 1;
-    return true;
-  }
+    return -1;
+  if (!answersAtOnce(port))
+    return 0;
+  // The module took the "+++": the port says so, so that every way out of
+  // the read that follows leaves command mode again.
+  port->inCommandMode = 1;
+  return 1;
+}
 
+bool discoverSerialSettings(SerialPort* port, WindowHandle resetPrompt) {
+  const int quick = quickEscape(port);
+  return quick > 0 || (quick == 0 && searchWithResetKey(port, resetPrompt));
+}
+
+bool searchWithResetKey(SerialPort* port, WindowHandle resetPrompt) {
   // A cancel stops the search between its stages: the waits end at once on
   // it, but the stages after them would still drive the line and the prompt.
   if (cancelRequested(port))
@@ -188,10 +198,10 @@ bool discoverSerialSettings(SerialPort* port, WindowHandle resetPrompt) {
   const bool prompt = isWindowHandle(resetPrompt);
   logEvent(port, "reset key asked");
   if (prompt)
-    showResetPrompt(resetPrompt);
+    showResetPrompt(resetPrompt, port->portNumber);
   const bool spoke = pulseUntilModuleSpeaks(port);
   if (prompt)
-    hideResetPrompt(resetPrompt);
+    hideResetPrompt(resetPrompt, port->portNumber);
   if (!spoke)
     return false;
 

@@ -14,3 +14,10 @@ os::LineSettings defaultLineSettings();
 // the reset key it is back in transparent mode. A cancel of the port's pane
 // ends the search at its next stage, with false.
 bool discoverSerialSettings(SerialPort* port, WindowHandle resetPrompt);
+// Its stages alone: the quick "+++" at 9600 8-N-1 (the module is then in
+// command mode, and the port knows it), and the rest of the search after a
+// quick "+++" that was not taken.
+// quickEscape: 1 taken, 0 not, -1 the port could not be set up (or a
+// cancel came first).
+int quickEscape(SerialPort* port);
+bool searchWithResetKey(SerialPort* port, WindowHandle resetPrompt);

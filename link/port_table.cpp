@@ -134,3 +134,12 @@ bool isValidPort(const SerialPort* port) {
     return false;
   return port->handle != nullptr;
 }
+
+void setPortCancelEvent(SerialPort* port, os::Handle cancelEvent) {
+  if (!port)
+    return;
+  port->cancelEvent = cancelEvent;
+  port->writeWait[1] = cancelEvent;
+  port->readWait[1] = cancelEvent;
+  port->waitCount = cancelEvent ? 2 : 1;
+}

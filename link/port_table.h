@@ -48,6 +48,9 @@ SerialPort* openPort(uint32_t portNumber, os::Handle cancelEvent);
 // before the first has finished.
 void closePort(SerialPort* port);
 bool isValidPort(const SerialPort* port);
+// The cancel event that ends the port's waits from now on; null: none does.
+// Only between transfers, on the thread that uses the port.
+void setPortCancelEvent(SerialPort* port, os::Handle cancelEvent);
 
 // "\\.\COM<n>" for the device open; the buffer holds at least 12 characters.
 void formatDeviceName(uint32_t portNumber, wchar_t* name, uint32_t size);

@@ -1,9 +1,14 @@
 #include "module/pair_run.h"
 
+#include <atomic>
+#include <cstddef>
 #include <cstring>
+#include <utility>
 
 #include "link/at_command.h"
 #include "link/errors.h"
+#include "link/line_log.h"
+#include "link/transfer.h"
 #include "module/link_test.h"
 #include "module/read.h"
 #include "module/view_hooks.h"
@@ -61,10 +66,18 @@ void copyText(wchar_t* to, const wchar_t* a, const wchar_t* b = L"", const wchar
 struct Run {
   const PairRun& run;
   PairRunResult* out;
+  // A session that failed has stopped the other through the panes' cancel
+  // events: what ends it then is that failure, not the operator.
+  std::atomic<bool> stopped{false};
+  std::atomic<int> firstFailure{-1};  // 0 master, 1 slave
 };
 
 bool cancelled() {
   return isCancelled(&masterPane) || isCancelled(&slavePane);
+}
+
+bool cancelledByOperator(const Run& r) {
+  return cancelled() && !r.stopped;
 }
 
 // Announces the step; false (and the run's result set) when a cancel came.
@@ -80,13 +93,13 @@ bool begin(Run& r, PairStep step) {
 
 // A step that ended because of a cancel was cancelled, whatever its code.
 bool fail(Run& r, PairStep step, int32_t result) {
-  r.out->result = cancelled() ? ResultCancelled : result;
+  r.out->result = cancelledByOperator(r) ? ResultCancelled : result;
   r.out->failedStep = step;
   return false;
 }
 
 // A failed read leaves the pane as it was before: only a read that passed
-// names the module, and one that found the wrong module its node identifier.
+// names the module, and one that found the wrong module what it answered.
 void noteIdentity(PairModule* m, const PaneRecord* pane, int32_t result) {
   *m = PairModule{};
   m->portNumber = pane->portNumber;
@@ -104,48 +117,195 @@ void noteIdentity(PairModule* m, const PaneRecord* pane, int32_t result) {
   m->firmwareVersion = pane->firmwareVersion;
 }
 
-// A pane whose read failed keeps nothing of it: nothing half read is
-// written or recorded.
-int32_t readStep(Run& r, PaneRecord* pane, PairStep step) {
-  if (!begin(r, step))
-    return ResultCancelled;
-  const int32_t result = readPane(pane);
-  noteIdentity(pane->isMaster ? &r.out->master : &r.out->slave, pane, result);
-  if (result != 0) {
+// ---- one command-mode session per module, both at once ---------------------------
+
+// The module's command-mode time-out (CT) at its default, 10 s without a
+// command; a session that waited for the other one nearly that long enters
+// again rather than talk to a module that has left.
+constexpr uint32_t kCommandModeTimeOutMs = 10000;
+constexpr uint32_t kCommandModeIdleMs = kCommandModeTimeOutMs - 1000;
+// Time for what the radio brought meanwhile to come out once it has left.
+constexpr uint32_t kReleasedDataMs = 300;
+
+struct Session {
+  Run* run;
+  PaneRecord* pane;
+  int32_t result = 0;
+  uint32_t lastCommandMs = 0;
+};
+
+bool isOwnRole(const PaneRecord* pane) {
+  return pane->isMaster == (pane == &masterPane ? 1 : 0);
+}
+
+// Its failure ends the run: the other session is cancelled as Cancel
+// would, so that it leaves command mode at once.
+void endRunFor(Session& s) {
+  if (s.result == 0 || s.result == ResultCancelled || s.result == ErrCancelled)
+    return;
+  int none = -1;
+  s.run->firstFailure.compare_exchange_strong(none, s.pane == &masterPane ? 0 : 1);
+  s.run->stopped = true;
+  for (PaneRecord* pane : {&masterPane, &slavePane}) {
+    if (pane->cancelEvent)
+      os::setEvent(pane->cancelEvent);
+  }
+}
+
+// The panes fill in as each read ends; a module in the other's place waits
+// for the run to place it.
+void readSessionBody(void* context) {
+  Session& s = *static_cast<Session*>(context);
+  s.result = readInSession(s.pane);
+  s.lastCommandMs = os::tickCount();
+  if (s.result == 0 && isOwnRole(s.pane)) {
+    fillChannelList(s.pane->channelCombo, s.pane->channelLimit);
+    displayPane(s.pane);
+  }
+  endRunFor(s);
+}
+
+// A module that waited for the other session about as long as its
+// time-out has left command mode on its own: no "ATCN" may go out into the
+// radio as data, and a write enters again.
+void noteCommandModeTimeOut(Session& s) {
+  SerialPort* port = s.pane->port;
+  if (!port || !port->inCommandMode || os::tickCount() - s.lastCommandMs < kCommandModeIdleMs)
+    return;
+  logEvent(port, "command mode may have timed out while the other module was read");
+  port->inCommandMode = 0;
+  // Sure to be out, it has let out what the radio brought meanwhile: no
+  // reply to what comes next.
+  const uint32_t idle = os::tickCount() - s.lastCommandMs;
+  if (idle < kCommandModeTimeOutMs + kReleasedDataMs)
+    os::sleepMs(kCommandModeTimeOutMs + kReleasedDataMs - idle);
+  purgePort(port);
+}
+
+void writeSessionBody(void* context) {
+  Session& s = *static_cast<Session*>(context);
+  PaneRecord* pane = s.pane;
+  noteCommandModeTimeOut(s);
+  s.result = enterCommandMode(pane->port);
+  s.result = s.result == 0 ? writeInSession(pane) : (endSession(pane), s.result);
+  pane->finishing = false;
+  const PairRun& run = s.run->run;
+  if (run.onFinishingWrite)
+    run.onFinishingWrite(run.context,
+                         pane == &masterPane ? PairStep::WriteMaster : PairStep::WriteSlave, false);
+}
+
+// The master's session on a thread of its own, the slave's on this one;
+// both in turn where no thread can start.
+void runBoth(void (*body)(void*), Session* master, Session* slave) {
+  os::Handle thread = master ? os::startThread(body, master) : nullptr;
+  if (master && !thread)
+    body(master);
+  if (slave)
+    body(slave);
+  os::joinThread(thread);
+}
+
+// Each keeps its port: the run found the pair on each other's picks.
+void exchangeModules(PaneRecord* a, PaneRecord* b) {
+  constexpr size_t first = offsetof(PaneRecord, panIdColor);
+  constexpr size_t end = offsetof(PaneRecord, d6ConfigShown) + sizeof(PaneRecord::d6ConfigShown);
+  unsigned char held[end - first];
+  auto* x = reinterpret_cast<unsigned char*>(a) + first;
+  auto* y = reinterpret_cast<unsigned char*>(b) + first;
+  std::memcpy(held, x, sizeof held);
+  std::memcpy(x, y, sizeof held);
+  std::memcpy(y, held, sizeof held);
+  std::swap(a->port, b->port);
+  std::swap(a->portNumber, b->portNumber);
+}
+
+// A module the read took in the other role, or refused in either, is not
+// this pane's.
+int32_t roleResult(const Session& s) {
+  const bool refused = s.result == ResultNotMaster || s.result == ResultNotSlave;
+  if (!refused && (s.result != 0 || isOwnRole(s.pane)))
+    return s.result;
+  return s.pane == &masterPane ? ResultNotMaster : ResultNotSlave;
+}
+
+bool placeCrossedPair(Run& r, Session& master, Session& slave) {
+  if (master.result != 0 || slave.result != 0 || masterPane.isMaster || !slavePane.isMaster ||
+      !r.run.swapPorts || !r.run.swapPorts(r.run.context)) {
+    return false;
+  }
+  exchangeModules(&masterPane, &slavePane);
+  std::swap(master.lastCommandMs, slave.lastCommandMs);
+  r.out->portsSwapped = true;
+  return true;
+}
+
+void quickEscapeBody(void* context) {
+  Session& s = *static_cast<Session*>(context);
+  s.result = tryQuickEscape(s.pane);
+  endRunFor(s);
+}
+
+bool tookQuickEscape(const Session& s) {
+  return s.pane->port && s.pane->port->inCommandMode;
+}
+
+// Both quick "+++" at once; a module that did not take it is searched while
+// the other, in command mode, holds back what the radio brings it. Two such
+// modules are searched one after the other: each one's search would reach
+// the other through the radio.
+void readSessions(Session& master, Session& slave) {
+  runBoth(quickEscapeBody, &master, &slave);
+  if (master.result != 0 || slave.result != 0) {
+    // The run ends here: the other module's session with it.
+    for (Session* s : {&master, &slave}) {
+      if (s->result == 0)
+        s->result = ResultCancelled;
+    }
+    return;
+  }
+  if (tookQuickEscape(master) || tookQuickEscape(slave)) {
+    runBoth(readSessionBody, &master, &slave);
+    return;
+  }
+  readSessionBody(&master);
+  readSessionBody(&slave);
+}
+
+// Both read before either is written: a pair on each other's ports is
+// found from the two reads and placed without reading again.
+bool readBoth(Run& r, Session& master, Session& slave) {
+  if (!begin(r, PairStep::ReadMaster) || !begin(r, PairStep::ReadSlave))
+    return false;
+  readTakesEitherRole(true);
+  readSessions(master, slave);
+  readTakesEitherRole(false);
+  const bool placed = placeCrossedPair(r, master, slave);
+  const int32_t masterResult = placed ? 0 : roleResult(master);
+  const int32_t slaveResult = placed ? 0 : roleResult(slave);
+  masterPane.isMaster = 1;
+  slavePane.isMaster = 0;
+  noteIdentity(&r.out->master, &masterPane, masterResult);
+  noteIdentity(&r.out->slave, &slavePane, slaveResult);
+  if (placed) {
+    for (PaneRecord* pane : {&masterPane, &slavePane}) {
+      fillChannelList(pane->channelCombo, pane->channelLimit);
+      displayPane(pane);
+    }
+  }
+  if (masterResult == 0 && slaveResult == 0)
+    return true;
+  for (PaneRecord* pane : {&masterPane, &slavePane}) {
+    endSession(pane);
     clearPaneDisplay(pane);
     resetPane(pane);
   }
-  return result;
-}
-
-bool readBoth(Run& r) {
-  int32_t master = readStep(r, &masterPane, PairStep::ReadMaster);
-  if (master == ResultCancelled && r.out->failedStep == PairStep::ReadMaster)
-    return false;
-  if (master != 0 && master != ResultNotMaster)
-    return fail(r, PairStep::ReadMaster, master);
-  int32_t slave = readStep(r, &slavePane, PairStep::ReadSlave);
-  if (slave == ResultCancelled && r.out->failedStep == PairStep::ReadSlave)
-    return false;
-  // Each module on the other's port: the pair was plugged in crosswise.
-  if (master == ResultNotMaster && slave == ResultNotSlave && r.run.swapPorts &&
-      r.run.swapPorts(r.run.context)) {
-    r.out->portsSwapped = true;
-    // The module now on the master's port has just been read: its "+++"
-    // needs the guard time's silence first.
-    os::sleepMs(kMinimumGuardDelayMs);
-    master = readStep(r, &masterPane, PairStep::ReadMaster);
-    if (r.out->failedStep != PairStep::None)
-      return false;
-    if (master != 0)
-      return fail(r, PairStep::ReadMaster, master);
-    slave = readStep(r, &slavePane, PairStep::ReadSlave);
-    if (r.out->failedStep != PairStep::None)
-      return false;
-  }
-  if (master != 0)
-    return fail(r, PairStep::ReadMaster, master);
-  return slave == 0 || fail(r, PairStep::ReadSlave, slave);
+  // The session that failed first, unless the operator cancelled both.
+  const bool masterClean =
+      masterResult == 0 || masterResult == ResultCancelled || masterResult == ErrCancelled;
+  const bool slaveFirst = r.firstFailure == 1 || (masterClean && slaveResult != 0);
+  return slaveFirst ? fail(r, PairStep::ReadSlave, slaveResult)
+                    : fail(r, PairStep::ReadMaster, masterResult);
 }
 
 // Whole or not at all: both sections are checked before either is applied.
@@ -178,32 +338,6 @@ bool applyProfile(Run& r) {
   return true;
 }
 
-// Its time limits still end a write whose module or port fails; such a
-// failure is the write's own, even when a Cancel came meanwhile.
-bool writeStep(Run& r, PaneRecord* pane, PairStep step) {
-  if (!paneShowsChanges(pane))
-    return true;
-  if (!begin(r, step))
-    return false;
-  pane->finishing = true;
-  if (r.run.onFinishingWrite)
-    r.run.onFinishingWrite(r.run.context, step, true);
-  const int32_t result = writePane(pane);
-  pane->finishing = false;
-  if (r.run.onFinishingWrite)
-    r.run.onFinishingWrite(r.run.context, step, false);
-  if (result != 0) {
-    r.out->result = result;
-    r.out->failedStep = step;
-    return false;
-  }
-  if (!cancelled())
-    return true;
-  r.out->result = ResultCancelled;
-  r.out->failedStep = step;
-  return false;
-}
-
 // The Write's own second read is the module read back, at the settings it
 // now talks at: every value that was to change must be what it holds.
 bool holdsWhatWasWritten(Run& r, const PaneRecord* pane, const WrittenValues& before,
@@ -218,14 +352,64 @@ bool holdsWhatWasWritten(Run& r, const PaneRecord* pane, const WrittenValues& be
   return true;
 }
 
-bool writeAndCheck(Run& r) {
+// A module without changes leaves command mode at once; one with changes
+// is written through "ATWR" and its checking read whatever Cancel says,
+// which then ends the run after them.
+bool startWrite(Run& r, Session& s, PairStep step) {
+  if (!paneShowsChanges(s.pane) || !begin(r, step))
+    return false;
+  s.pane->finishing = true;
+  setPortCancelEvent(s.pane->port, nullptr);
+  if (r.run.onFinishingWrite)
+    r.run.onFinishingWrite(r.run.context, step, true);
+  return true;
+}
+
+void endIdleSession(Session& s) {
+  noteCommandModeTimeOut(s);
+  endSession(s.pane);
+}
+
+bool writeBoth(Run& r, Session& master, Session& slave) {
+  const bool masterWrites = startWrite(r, master, PairStep::WriteMaster);
+  bool slaveWrites = false;
+  if (masterWrites && cancelled()) {
+    // Came with the master's write: that one finishes, the slave's is not begun.
+    r.out->result = ResultCancelled;
+    r.out->failedStep = PairStep::WriteMaster;
+  } else if (r.out->failedStep == PairStep::None) {
+    slaveWrites = startWrite(r, slave, PairStep::WriteSlave);
+  }
+  if (!masterWrites)
+    endIdleSession(master);
+  if (!slaveWrites)
+    endIdleSession(slave);
+  runBoth(writeSessionBody, masterWrites ? &master : nullptr, slaveWrites ? &slave : nullptr);
+  if (masterWrites && master.result != 0) {
+    r.out->result = master.result;
+    r.out->failedStep = PairStep::WriteMaster;
+    return false;
+  }
+  if (slaveWrites && slave.result != 0) {
+    r.out->result = slave.result;
+    r.out->failedStep = PairStep::WriteSlave;
+    return false;
+  }
+  if (r.out->failedStep != PairStep::None)
+    return false;
+  if (!(masterWrites || slaveWrites) || !cancelled())
+    return true;
+  r.out->result = ResultCancelled;
+  r.out->failedStep = masterWrites ? PairStep::WriteMaster : PairStep::WriteSlave;
+  return false;
+}
+
+bool writeAndCheck(Run& r, Session& master, Session& slave) {
   const WrittenValues masterBefore = readValues(&masterPane), slaveBefore = readValues(&slavePane);
   const WrittenValues masterIntended = shownValues(&masterPane);
   const WrittenValues slaveIntended = shownValues(&slavePane);
-  if (!writeStep(r, &masterPane, PairStep::WriteMaster) ||
-      !writeStep(r, &slavePane, PairStep::WriteSlave) || !begin(r, PairStep::Check)) {
+  if (!writeBoth(r, master, slave) || !begin(r, PairStep::Check))
     return false;
-  }
   return holdsWhatWasWritten(r, &masterPane, masterBefore, masterIntended) &&
          holdsWhatWasWritten(r, &slavePane, slaveBefore, slaveIntended);
 }
@@ -390,8 +574,20 @@ int32_t runPair(const PairRun& run, PairRunResult* out) {
   // The modules are about to be paired: their differences are no news.
   showPairWarnings(false);
   readNamesRefusedModule(true);
-  if (readBoth(r) && applyProfile(r) && writeAndCheck(r))
-    linkStep(r);
+  Session master{&r, &masterPane}, slave{&r, &slavePane};
+  if (readBoth(r, master, slave)) {
+    if (applyProfile(r) && writeAndCheck(r, master, slave))
+      linkStep(r);
+    endIdleSession(master);
+    endIdleSession(slave);
+  }
+  // The run's own stop of a session is no Cancel for what comes after it.
+  if (r.stopped) {
+    for (PaneRecord* pane : {&masterPane, &slavePane}) {
+      if (pane->cancelEvent)
+        os::resetEvent(pane->cancelEvent);
+    }
+  }
   readNamesRefusedModule(false);
   showPairWarnings(true);
   noteSettings(&out->master, &masterPane);

@@ -154,8 +154,12 @@ bool pairWarningsShown = true;
 
 // Warnings only: the read stands whatever the other module holds.
 void compareWithOtherPane(const PaneRecord* pane) {
+  // Not a look at the other pane unless warned of: a pair run reads it on
+  // another thread meanwhile.
+  if (!pairWarningsShown)
+    return;
   const PaneRecord* other = otherPane(pane);
-  if (other->nodeId[0] == 0 || !pairWarningsShown)
+  if (other->nodeId[0] == 0)
     return;
   if (pane->panIdShown != other->panIdRead)
     showError(L"Extended PAN ID is not match.");
@@ -286,6 +290,55 @@ void showPairWarnings(bool shown) {
 int32_t readBody(PaneRecord* pane) {
   const int32_t result = readPane(pane);
   postOperationDone(pane->progressDialog, pane);
+  return result;
+}
+
+int32_t tryQuickEscape(PaneRecord* pane) {
+  clearPaneDisplay(pane);
+  resetPane(pane);
+  int32_t result = openPanePort(pane);
+  if (result == 0 && quickEscape(pane->port) < 0)
+    result = isCancelled(pane) ? ResultCancelled : ErrNoPort;
+  if (result != 0)
+    endSession(pane);
+  return result;
+}
+
+int32_t readInSession(PaneRecord* pane) {
+  int32_t result = 0;
+  const bool opened = !pane->port;
+  if (opened) {
+    clearPaneDisplay(pane);
+    resetPane(pane);
+    result = openPanePort(pane);
+  }
+  // Opened here: searched in full; after its quick "+++" was not taken:
+  // the rest of the search.
+  if (result == 0 && !pane->port->inCommandMode &&
+      !(opened ? discoverSerialSettings(pane->port, pane->resetPrompt)
+               : searchWithResetKey(pane->port, pane->resetPrompt)))
+    result = isCancelled(pane) ? ResultCancelled : ErrNoPort;
+  if (result == 0) {
+    resetPane(pane);
+    result = isCancelled(pane) ? ResultCancelled : enterCommandMode(pane->port);
+  }
+  if (result == 0)
+    result = readSequence(pane);
+  if (refusedModuleNamed && (result == ResultNotMaster || result == ResultNotSlave))
+    nameRefusedModule(pane);
+  if (result != 0) {
+    endSession(pane);
+    forgetPartialRead(pane, result);
+  }
+  return result;
+}
+
+int32_t endSession(PaneRecord* pane) {
+  if (!pane->port)
+    return 0;
+  const int32_t result = exitCommandMode(pane->port);
+  closePort(pane->port);
+  pane->port = nullptr;
   return result;
 }
 

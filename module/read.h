@@ -18,6 +18,16 @@ int32_t readBody(PaneRecord* pane);
 // The read without the word to the runner, for a sequence that goes on.
 int32_t readPane(PaneRecord* pane);
 int32_t readAndVerify(PaneRecord* pane);
+// A read that leaves its module in command mode, the port open, for what
+// the same session does next; only a failed one ends the session. Nothing
+// is displayed.
+int32_t readInSession(PaneRecord* pane);
+// Its first stage alone, so that two modules' quick "+++" can go out at once:
+// the port opened and the quick "+++" tried (the port's inCommandMode tells
+// whether the module took it). Only an error ends the session.
+int32_t tryQuickEscape(PaneRecord* pane);
+// "ATCN" where the module may be in command mode, and the port closed.
+int32_t endSession(PaneRecord* pane);
 int32_t readSequence(PaneRecord* pane);
 // Whether a read takes the module in whichever role it has (the pane's
 // isMaster follows it) instead of refusing the other role's module.

@@ -229,6 +229,36 @@ int32_t waitForAssociation(PaneRecord* pane) {
   return pane->sleepModeRead != 0 ? 0 : ResultJoinTimeout;
 }
 
+int32_t writeInSession(PaneRecord* pane) {
+  SerialPort* port = pane->port;
+  const uint32_t savedTimeout = port->ioTimeoutMs;
+  const SerialCodes before = serialCodesRead(pane);
+  port->ioTimeoutMs = kWriteIoTimeoutMs;
+  int32_t result = writeChanged(pane);
+  port->ioTimeoutMs = savedTimeout;
+  // The module talks at new serial settings only after "ATCN": the read
+  // back proves them in a session of their own.
+  const SerialCodes after = serialCodesRead(pane);
+  if (result == 0 && (after.baud != before.baud || after.parity != before.parity ||
+                      after.stopBits != before.stopBits)) {
+    result = exitCommandMode(port);
+    if (result == 0)
+      followModuleSettings(pane, before);
+  }
+  if (result == 0)
+    result = readAndVerify(pane);
+  const int32_t ended = endSession(pane);
+  if (result == 0)
+    result = ended;
+  if (result != 0) {
+    clearPaneDisplay(pane);
+    resetPane(pane);
+  } else {
+    displayPane(pane);
+  }
+  return result;
+}
+
 int32_t writeBody(PaneRecord* pane) {
   const int32_t result = writePane(pane);
   postOperationDone(pane->progressDialog, pane);

@@ -11,6 +11,9 @@ int32_t writeBody(PaneRecord* pane);
 // The write without the word to the runner, for a sequence that goes on.
 int32_t writePane(PaneRecord* pane);
 int32_t writeChanged(PaneRecord* pane);
+// The write and its checking read in the command-mode session that a read
+// in session left open; the session ends with them.
+int32_t writeInSession(PaneRecord* pane);
 int32_t changeChannel(PaneRecord* pane);
 // "ATAC", "ATNR0" and the wait for the module to join its network again.
 int32_t rejoinNetwork(PaneRecord* pane);

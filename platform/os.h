@@ -64,6 +64,11 @@ bool unlockMutex(Handle mutex);
 
 bool closeHandle(Handle handle);
 
+// A thread beside the caller's, running body(context); null when none could
+// start. joinThread waits for it to end and lets go of it.
+Handle startThread(void (*body)(void* context), void* context);
+void joinThread(Handle thread);
+
 constexpr int kWaitTimeout = -1;
 constexpr int kWaitFailed = -2;
 // Waits until one of count (1 or 2) handles is signalled: its index, the

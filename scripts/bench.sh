@@ -139,6 +139,39 @@ range_test() {
 }
 # ---- end of range test ----
 
+# ---- pair run (its own section, kept apart for merges) ----
+# pair_run: modules that are no pair, started with a profile that moves both
+# to channel 14 and pairs them; F5 until the result window shows PASS.
+pair_run() {
+  local t0 profile="$RIG_RUN/pair.ini" port
+  printf '%s\r\n' '[Master]' 'Channel = 14' '[Slave]' 'Channel = 14' '[Pair]' 'Make Pair = Yes' \
+    >"$profile"
+  rig_stop nlconf
+  drv_stop
+  rig_modules_start "$RIG_LOGS/modules" 5=master 6=slave >/dev/null || return 1
+  for port in COM5 COM6; do
+    rig_ctl set "$port" DL 40B0A0FF >/dev/null || return 1
+  done
+  rig_ctl set COM6 ID 4E4C303032 >/dev/null || return 1
+  if ((LOGGED)); then
+    rig_start nlconf nlconf.exe "Z:${profile//\//\\}"
+  else
+    rig_start nlconf nlconf_unlogged.exe "Z:${profile//\//\\}"
+  fi
+  drv_start
+  drv wait main 30000 >/dev/null || return 1
+  drv wait msgbox 3000 >/dev/null && drv msgbox-ok >/dev/null
+  drv select 4000 "$COM6" >/dev/null || return 1
+  if ((LOGGED == 2)); then
+    drv key ctrl+l --input >/dev/null && drv wait "caption=NLCONF - Line Log" 5000 >/dev/null
+  fi
+  t0=$(date +%s%3N)
+  drv key f5 >/dev/null && drv wait linkresult "$OPERATION_LIMIT_MS" >/dev/null || return 1
+  local took=$(($(date +%s%3N) - t0))
+  [[ $(drv linkresult) == PASS* ]] && echo "$took"
+}
+# ---- end of pair run ----
+
 read_master() {
   local code=3
   ((${1} == 115200)) && code=7
@@ -198,6 +231,7 @@ row "write, channel change" "write, channel change" 9600 write_field 3007 12
 row "link test" "link test" 9600 link 9600
 row "link test" "link test" 115200 link 115200
 row "range test, 100 x 32" "range test, 100 x 32 each way" 9600 range_test
+row "pair run" "pair run (read, write, link)" 9600 pair_run
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "Wall time from the click (the driver's BM_CLICK) to what the user sees: the progress"
 echo "dialog gone with no box, the link verdict shown, or the Range Test's window saying it is"

@@ -365,5 +365,5 @@ TEST(SerialPorts, ListsDevicesWithADriverAndTellsIdenticalAdaptersApart) {
 bool isWindowHandle(WindowHandle window) {
   return window != nullptr;
 }
-void showResetPrompt(WindowHandle) {}
-void hideResetPrompt(WindowHandle) {}
+void showResetPrompt(WindowHandle, uint32_t) {}
+void hideResetPrompt(WindowHandle, uint32_t) {}

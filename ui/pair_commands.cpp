@@ -37,6 +37,7 @@ constexpr COLORREF kFailColor = 0x0000FF;  // red, as "Link NG."
 constexpr int kDetailsChars = 1024;
 constexpr wchar_t kFinishingMasterText[] = L"Finishing Write Master...";
 constexpr wchar_t kFinishingSlaveText[] = L"Finishing Write Slave...";
+constexpr wchar_t kBothWritingText[] = L"Write Master, Write Slave...";
 
 wchar_t recordPath[kPathChars];
 PairRun pairRun;
@@ -71,9 +72,10 @@ HWND windowOf(WindowHandle handle) {
 // crosswise is run on swapped picks, which go back to the bench afterwards.
 uint32_t benchMasterPort = 0;
 uint32_t benchSlavePort = 0;
-// The write that a Cancel lets finish; written by the worker, read by the
-// Cancel on the GUI thread.
-std::atomic<PairStep> stepInFlight{PairStep::None};
+// The writes that a Cancel lets finish; written by the run's sessions, read
+// by the Cancel on the GUI thread.
+std::atomic<bool> masterWriting{false};
+std::atomic<bool> slaveWriting{false};
 bool pairBodyRan = false;
 
 std::wstring portsCaption() {
@@ -81,31 +83,32 @@ std::wstring portsCaption() {
          paneCaption(&slavePane, portNumberShown(&slavePane));
 }
 
+// The master's and the slave's sessions run at once: a master step and the
+// slave's like it that follows at once are shown together.
 void showStep(void*, PairStep step) {
+  static PairStep shown = PairStep::None;
   // After a Cancel the label keeps what the Cancel said until the run ends.
   if (isCancelled(&masterPane))
     return;
-  wchar_t text[64];
-  lstrcpynW(text, pairStepName(step), 48);
-  lstrcatW(text, L"...");
-  SetDlgItemTextW(windowOf(masterPane.progressDialog), IDC_PROGRESS_LABEL, text);
-  // The one reset prompt asks for the module that the step reads.
-  PaneRecord* asked = step == PairStep::ReadSlave ? &slavePane : &masterPane;
-  SetWindowTextW(windowOf(masterPane.resetPrompt),
-                 paneCaption(asked, portNumberShown(asked)).c_str());
+  const bool together = (shown == PairStep::ReadMaster && step == PairStep::ReadSlave) ||
+                        (shown == PairStep::WriteMaster && step == PairStep::WriteSlave);
+  std::wstring text = together ? std::wstring(pairStepName(shown)) + L", " : std::wstring();
+  text += pairStepName(step);
+  text += L"...";
+  shown = step;
+  SetDlgItemTextW(windowOf(masterPane.progressDialog), IDC_PROGRESS_LABEL, text.c_str());
 }
 
 void noteFinishingWrite(void*, PairStep step, bool writing) {
-  stepInFlight = writing ? step : PairStep::None;
+  (step == PairStep::WriteMaster ? masterWriting : slaveWriting) = writing;
 }
 
 // A write in flight goes on through its store, so that the module keeps
 // only what it has stored: the user is told why the run does not end at once.
 void noteCancelDuringWrite(HWND progressDialog) {
-  const PairStep step = stepInFlight;
-  const wchar_t* text = step == PairStep::WriteMaster  ? kFinishingMasterText
-                        : step == PairStep::WriteSlave ? kFinishingSlaveText
-                                                       : nullptr;
+  const wchar_t* text = masterWriting  ? kFinishingMasterText
+                        : slaveWriting ? kFinishingSlaveText
+                                       : nullptr;
   if (text)
     SetDlgItemTextW(progressDialog, IDC_PROGRESS_LABEL, text);
 }
@@ -327,11 +330,11 @@ void runPairCommand() {
   lastRun = PairRunResult{};
   benchMasterPort = pickedPort(windowOf(masterPane.portCombo));
   benchSlavePort = pickedPort(windowOf(slavePane.portCombo));
-  stepInFlight = PairStep::None;
+  masterWriting = slaveWriting = false;
   pairBodyRan = false;
   masterPane.workerBody = pairRunBody;
   // The longest text the label shows: the font fits them all.
-  masterPane.progressText = kFinishingMasterText;
+  masterPane.progressText = kBothWritingText;
   logNote(benchMasterPort, "Run Pair started");
   progressCancelNote = noteCancelDuringWrite;
   const int32_t started = runOnWorker(mainDialog, &masterPane, &slavePane);

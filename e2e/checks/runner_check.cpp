@@ -467,8 +467,8 @@ int showError(const wchar_t* format, ...) {
 bool isWindowHandle(WindowHandle window) {
   return IsWindow(static_cast<HWND>(window));
 }
-void showResetPrompt(WindowHandle) {}
-void hideResetPrompt(WindowHandle) {}
+void showResetPrompt(WindowHandle, uint32_t) {}
+void hideResetPrompt(WindowHandle, uint32_t) {}
 void enableControl(WindowHandle, bool) {}
 void selectComboEntry(WindowHandle, int32_t) {}
 uint32_t controlText(WindowHandle, wchar_t* buffer, uint32_t size) {

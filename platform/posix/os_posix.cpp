@@ -20,6 +20,7 @@
 #include <cwchar>
 #include <deque>
 #include <mutex>
+#include <new>
 
 #include "platform/os.h"
 #include "platform/posix/device_paths.h"
@@ -508,19 +509,23 @@ void* serveDevice(void* context) {
   }
 }
 
-// The program's signals (Ctrl+C, a hang-up) are for its own threads: a
-// handler run on this one could wait for a lock it holds.
-int startIoThread(Device* device) {
+// The program's signals (Ctrl+C, a hang-up) are for the thread that waits
+// for them: a handler run on a seam thread could wait for a lock it holds.
+// pthread_create rather than std::thread: a refusal is a result, not a throw.
+int startQuietThread(pthread_t* thread, void* (*body)(void*), void* argument) {
   sigset_t quiet, before;
   sigemptyset(&quiet);
   for (int signal :
        {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGUSR1, SIGUSR2, SIGALRM, SIGCHLD, SIGWINCH})
     sigaddset(&quiet, signal);
   pthread_sigmask(SIG_BLOCK, &quiet, &before);
-  // pthread_create rather than std::thread: a refusal is a result, not a throw.
-  const int error = pthread_create(&device->thread, nullptr, serveDevice, device);
+  const int error = pthread_create(thread, nullptr, body, argument);
   pthread_sigmask(SIG_SETMASK, &before, nullptr);
   return error;
+}
+
+int startIoThread(Device* device) {
+  return startQuietThread(&device->thread, serveDevice, device);
 }
 
 Operation*& operationOf(Transfer& transfer) {
@@ -710,6 +715,40 @@ bool unlockMutex(Handle handle) {
     return false;
   mutex->mutex.unlock();
   return true;
+}
+
+namespace {
+
+struct Thread {
+  pthread_t thread{};
+  void (*body)(void*) = nullptr;
+  void* context = nullptr;
+};
+
+void* runThread(void* parameter) {
+  auto* t = static_cast<Thread*>(parameter);
+  t->body(t->context);
+  return nullptr;
+}
+
+}  // namespace
+
+Handle startThread(void (*body)(void*), void* context) {
+  auto* t = new (std::nothrow) Thread{{}, body, context};
+  if (!t)
+    return nullptr;
+  if (startQuietThread(&t->thread, runThread, t) == 0)
+    return t;
+  delete t;
+  return nullptr;
+}
+
+void joinThread(Handle thread) {
+  auto* t = static_cast<Thread*>(thread);
+  if (!t)
+    return;
+  pthread_join(t->thread, nullptr);
+  delete t;
 }
 
 bool closeHandle(Handle handle) {

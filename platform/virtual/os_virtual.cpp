@@ -69,6 +69,18 @@ bool lockMutex(Handle mutex) {
 bool unlockMutex(Handle mutex) {
   return world().unlockMutex(mutex);
 }
+// The world's thread number, boxed: 0 is a thread of the world too.
+Handle startThread(void (*body)(void*), void* context) {
+  return new int(world().spawn([body, context] { body(context); }));
+}
+
+void joinThread(Handle thread) {
+  if (!thread)
+    return;
+  world().join(*static_cast<int*>(thread));
+  delete static_cast<int*>(thread);
+}
+
 bool closeHandle(Handle handle) {
   return world().closeHandle(handle);
 }

@@ -188,6 +188,39 @@ bool unlockMutex(Handle mutex) {
   return ReleaseMutex(mutex) != FALSE;
 }
 
+namespace {
+
+struct ThreadStart {
+  void (*body)(void*);
+  void* context;
+};
+
+DWORD WINAPI runThreadStart(LPVOID parameter) {
+  const ThreadStart start = *static_cast<ThreadStart*>(parameter);
+  delete static_cast<ThreadStart*>(parameter);
+  start.body(start.context);
+  return 0;
+}
+
+}  // namespace
+
+Handle startThread(void (*body)(void*), void* context) {
+  auto* start = new (std::nothrow) ThreadStart{body, context};
+  if (!start)
+    return nullptr;
+  HANDLE thread = CreateThread(nullptr, 0, runThreadStart, start, 0, nullptr);
+  if (!thread)
+    delete start;
+  return thread;
+}
+
+void joinThread(Handle thread) {
+  if (!thread)
+    return;
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+}
+
 bool closeHandle(Handle handle) {
   return CloseHandle(handle) != FALSE;
 }

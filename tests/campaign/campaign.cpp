@@ -379,12 +379,10 @@ std::vector<std::string> runSeed(uint64_t seed, bool trace) {
   view().onResetPrompt = [&s, pane, op, pressKey, keyDelay] {
     if (!pressKey)
       return;
-    s.world.after(keyDelay + 1, [&s, pane, op] {
-      // A pair run reads either module: the user presses both keys.
-      if (op == Operation::PairRun)
-        s.moduleOf(otherPane(pane)).pressResetKey(s.world.now());
-      s.moduleOf(pane).pressResetKey(s.world.now());
-    });
+    // A pair run may ask for either module: the user presses the key of
+    // the one on the port the prompt names.
+    const PaneRecord* asked = view().promptPort == 4 ? &slavePane : &masterPane;
+    s.world.after(keyDelay + 1, [&s, asked] { s.moduleOf(asked).pressResetKey(s.world.now()); });
   };
   if (op == Operation::Write)
     drawChanges(d, pane, run);

@@ -87,13 +87,14 @@ bool isWindowHandle(WindowHandle window) {
   return window && view().windows.count(window);
 }
 
-void showResetPrompt(WindowHandle) {
+void showResetPrompt(WindowHandle, uint32_t portNumber) {
   view().calls.push_back("showResetPrompt");
+  view().promptPort = portNumber;
   if (view().onResetPrompt)
     view().onResetPrompt();
 }
 
-void hideResetPrompt(WindowHandle) {
+void hideResetPrompt(WindowHandle, uint32_t) {
   view().calls.push_back("hideResetPrompt");
 }
 

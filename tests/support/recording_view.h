@@ -20,6 +20,7 @@ struct RecordingView {
   std::map<WindowHandle, int32_t> channelLimits;
   std::vector<PaneRecord*> operationsDone;
   std::function<void(const std::wstring&)> onError;  // e.g. to check the time of a box
+  uint32_t promptPort = 0;                           // the module the prompt last asked for
   std::function<void()> onResetPrompt;               // e.g. to press the key at once
 
   int count(const std::string& call) const;
