@@ -141,6 +141,10 @@ void showProgress(HWND dialog) {
     return;
   progressRun.shown = true;
   ShowWindow(dialog, SW_SHOWNORMAL);
+  // As in a dialog box shown at once: Enter and Space press Cancel too.
+  HWND cancel = GetDlgItem(dialog, IDCANCEL);
+  if (GetActiveWindow() == dialog && IsWindowEnabled(cancel))
+    SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(cancel), TRUE);
 }
 
 PaneRecord* paneOfDialog(HWND dialog) {
@@ -397,7 +401,7 @@ int32_t startOperation(PaneRecord* pane) {
     SetDlgItemTextW(dialog, IDC_PROGRESS_LABEL, pane->progressText);
     UpdateWindow(windowOf(pane->progressLabel));
   }
-  // Made for each run that may need it: a window costs time under some systems.
+  // Only for a run that may need it: every window costs the run time.
   pane->resetPrompt =
       promptWanted ? CreateDialogParamW(programInstance(), MAKEINTRESOURCEW(IDD_RESET_PROMPT),
                                         dialog, resetPromptProc, 0)
