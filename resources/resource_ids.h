@@ -64,6 +64,8 @@
 // Private messages of the progress dialog.
 #define MSG_OPERATION_DONE 0x6000
 #define MSG_START_FAILED 0x6001
+// Shows the progress dialog at once: a window beside it needs its Cancel.
+#define MSG_SHOW_PROGRESS 0x6003
 // The main dialog loads the settings file named on the command line.
 #define MSG_LOAD_SETTINGS 0x6002
 

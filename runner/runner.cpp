@@ -22,6 +22,22 @@ LOGFONTW progressFont;
 std::wstring progressCaption;
 std::wstring promptCaption;
 PaneRecord* partnerPane = nullptr;
+bool promptWanted = true;
+
+// An operation that ends sooner shows no progress window at all: one that
+// flashes up and away only costs the user time.
+constexpr UINT kShowDelayMs = 300;
+constexpr UINT_PTR kShowTimer = 1;
+
+// The one run behind the progress dialog, as its own loop follows it.
+struct ProgressRun {
+  HWND dialog = nullptr;
+  HWND owner = nullptr;
+  bool shown = false;
+  bool ended = false;
+  int32_t result = 0;
+};
+ProgressRun progressRun;
 
 void fillProgressFont(LOGFONTW* font) {
   *font = LOGFONTW{};
@@ -113,6 +129,24 @@ void widenToCaption(HWND dialog, const std::wstring& text) {
                frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+void endProgress(HWND dialog, int32_t result) {
+  KillTimer(dialog, kShowTimer);
+  progressRun.result = result;
+  progressRun.ended = true;
+}
+
+void showProgress(HWND dialog) {
+  KillTimer(dialog, kShowTimer);
+  if (progressRun.shown || progressRun.ended)
+    return;
+  progressRun.shown = true;
+  ShowWindow(dialog, SW_SHOWNORMAL);
+  // As in a dialog box shown at once: Enter and Space press Cancel too.
+  HWND cancel = GetDlgItem(dialog, IDCANCEL);
+  if (GetActiveWindow() == dialog && IsWindowEnabled(cancel))
+    SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(cancel), TRUE);
+}
+
 PaneRecord* paneOfDialog(HWND dialog) {
   return reinterpret_cast<PaneRecord*>(GetWindowLongPtrW(dialog, DWLP_USER));
 }
@@ -136,9 +170,10 @@ INT_PTR onProgressInit(HWND dialog, PaneRecord* pane) {
                                  reinterpret_cast<LPARAM>(pane))) {
     // Nothing runs that could end the dialog later, so end it now.
     releaseFont(&pane->progressFontHolder, windowOf(pane->progressLabel));
-    EndDialog(dialog, code);
+    endProgress(dialog, code);
   }
-  return TRUE;
+  // No focus yet: that would make the hidden dialog the active window.
+  return FALSE;
 }
 
 INT_PTR onProgressCancel(HWND dialog) {
@@ -156,14 +191,79 @@ INT_PTR onProgressCancel(HWND dialog) {
 INT_PTR onOperationDone(HWND dialog, PaneRecord* pane) {
   const int32_t result = joinOperation(pane);
   releaseFont(&pane->progressFontHolder, windowOf(pane->progressLabel));
-  EndDialog(dialog, result);
+  endProgress(dialog, result);
   return TRUE;
 }
 
 INT_PTR onStartFailed(HWND dialog, int32_t code, PaneRecord* pane) {
   releaseFont(&pane->progressFontHolder, windowOf(pane->progressLabel));
-  EndDialog(dialog, code);
+  endProgress(dialog, code);
   return TRUE;
+}
+
+bool isInput(UINT message) {
+  return (message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
+         (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST);
+}
+
+// The held dialog may still have the keyboard, above all before the progress
+// window shows: its Escape is the Cancel not yet in sight, and nothing else
+// may reach the controls that would start another operation.
+bool takeHeldInput(const MSG& message) {
+  HWND owner = progressRun.owner;
+  if (!owner || !isInput(message.message) ||
+      (message.hwnd != owner && !IsChild(owner, message.hwnd))) {
+    return false;
+  }
+  if ((message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN) &&
+      message.wParam == VK_ESCAPE) {
+    onProgressCancel(progressRun.dialog);
+  }
+  return true;
+}
+
+void runProgressLoop() {
+  MSG message;
+  while (!progressRun.ended) {
+    const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+    if (got <= 0) {
+      // The program's loop must still see its quit.
+      if (got == 0)
+        PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    if (CallMsgFilterW(&message, MSGF_DIALOGBOX) || takeHeldInput(message) ||
+        IsDialogMessageW(progressRun.dialog, &message)) {
+      continue;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+// A modal dialog box of its own: the owner is held from the start, but the
+// window shows only once the operation has lasted a moment, or when a window
+// beside it needs its Cancel.
+int32_t runProgressDialog(HWND owner, PaneRecord* pane) {
+  progressRun = ProgressRun{};
+  progressRun.owner = owner;
+  const bool ownerWasEnabled = owner && !EnableWindow(owner, FALSE);
+  HWND dialog = CreateDialogParamW(programInstance(), MAKEINTRESOURCEW(IDD_PROGRESS), owner,
+                                   progressDialogProc, reinterpret_cast<LPARAM>(pane));
+  if (dialog) {
+    progressRun.dialog = dialog;
+    if (!progressRun.ended && !SetTimer(dialog, kShowTimer, kShowDelayMs, nullptr))
+      showProgress(dialog);
+    runProgressLoop();
+  }
+  // Enabled before the dialog goes, so that the owner is the one activated.
+  if (ownerWasEnabled)
+    EnableWindow(owner, TRUE);
+  if (dialog)
+    DestroyWindow(dialog);
+  const int32_t result = dialog ? progressRun.result : -1;
+  progressRun = ProgressRun{};
+  return result;
 }
 
 // The dialog normally ends through a join or a failed start; whatever ended
@@ -225,7 +325,7 @@ uint32_t portNumberShown(PaneRecord* pane) {
   return number > 0 && number < static_cast<int32_t>(kPortTableSize) ? uint32_t(number) : 0;
 }
 
-int32_t runOnWorker(HWND owner, PaneRecord* pane, PaneRecord* partner) {
+int32_t runOnWorker(HWND owner, PaneRecord* pane, PaneRecord* partner, bool asksResetKey) {
   if (!pane)
     return ErrArgument;
   const uint32_t portNumber = portNumberShown(pane);
@@ -234,10 +334,9 @@ int32_t runOnWorker(HWND owner, PaneRecord* pane, PaneRecord* partner) {
   if (partner)
     progressCaption += L", " + paneCaption(partner, portNumberShown(partner));
   partnerPane = partner != pane ? partner : nullptr;
+  promptWanted = asksResetKey;
   fillProgressFont(&progressFont);
-  const INT_PTR ended = DialogBoxParamW(programInstance(), MAKEINTRESOURCEW(IDD_PROGRESS), owner,
-                                        progressDialogProc, reinterpret_cast<LPARAM>(pane));
-  const int32_t result = settleOperation(pane, static_cast<int32_t>(ended));
+  const int32_t result = settleOperation(pane, runProgressDialog(owner, pane));
   partnerPane = nullptr;
   return result;
 }
@@ -278,6 +377,14 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     case MSG_START_FAILED:
       return onStartFailed(dialog, static_cast<int32_t>(wParam),
                            reinterpret_cast<PaneRecord*>(lParam));
+    case WM_TIMER:
+      if (wParam != kShowTimer)
+        return FALSE;
+      showProgress(dialog);
+      return TRUE;
+    case MSG_SHOW_PROGRESS:
+      showProgress(dialog);
+      return TRUE;
     default:
       return FALSE;
   }
@@ -294,8 +401,11 @@ int32_t startOperation(PaneRecord* pane) {
     SetDlgItemTextW(dialog, IDC_PROGRESS_LABEL, pane->progressText);
     UpdateWindow(windowOf(pane->progressLabel));
   }
-  pane->resetPrompt = CreateDialogParamW(programInstance(), MAKEINTRESOURCEW(IDD_RESET_PROMPT),
-                                         dialog, resetPromptProc, 0);
+  // Only for a run that may need it: every window costs the run time.
+  pane->resetPrompt =
+      promptWanted ? CreateDialogParamW(programInstance(), MAKEINTRESOURCEW(IDD_RESET_PROMPT),
+                                        dialog, resetPromptProc, 0)
+                   : nullptr;
   if (pane->resetPrompt && !promptCaption.empty())
     SetWindowTextW(windowOf(pane->resetPrompt), promptCaption.c_str());
   const uintptr_t thread =
@@ -352,6 +462,12 @@ INT_PTR CALLBACK resetPromptProc(HWND dialog, UINT message, WPARAM wParam, LPARA
     default:
       return FALSE;
   }
+}
+
+void showProgressBeside(HWND prompt) {
+  HWND owner = GetWindow(prompt, GW_OWNER);
+  if (owner)
+    SendMessageW(owner, MSG_SHOW_PROGRESS, 0, 0);
 }
 
 void placeResetPrompt(HWND prompt) {

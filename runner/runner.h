@@ -14,8 +14,9 @@ int32_t runOperation(HWND owner, PaneRecord* pane, const char* operation = "Oper
 // The pane's body behind the progress dialog, to its end: its result, with
 // nothing of the run left and no message shown. A partner pane, whose port
 // the body uses too, watches the run's cancel event for its length; the
-// captions name both.
-int32_t runOnWorker(HWND owner, PaneRecord* pane, PaneRecord* partner);
+// captions name both. A body that never asks for the reset key (it talks
+// to ports already read) runs without a reset prompt.
+int32_t runOnWorker(HWND owner, PaneRecord* pane, PaneRecord* partner, bool asksResetKey = true);
 // The port a pane's operation will open, from its list's text; 0 for none.
 uint32_t portNumberShown(PaneRecord* pane);
 INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
@@ -25,6 +26,8 @@ extern void (*progressCancelNote)(HWND progressDialog);
 int32_t startOperation(PaneRecord* pane);
 int32_t joinOperation(PaneRecord* pane);
 INT_PTR CALLBACK resetPromptProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// Shows the prompt's owner, the progress dialog, at once; from any thread.
+void showProgressBeside(HWND prompt);
 // Beside its owner, the progress dialog, so that its Cancel stays in sight.
 void placeResetPrompt(HWND prompt);
 

@@ -91,7 +91,7 @@ void runLinkTest() {
   }
   masterPane.workerBody = linkTestBody;
   masterPane.progressText = L"Link Test...";
-  int32_t verdict = runOnWorker(mainDialog, &masterPane, &slavePane);
+  int32_t verdict = runOnWorker(mainDialog, &masterPane, &slavePane, false);
   // A port that went away stopped the test through the cancel event: the
   // link did not work, and the user did not cancel.
   if (verdict == kLinkCancelled &&

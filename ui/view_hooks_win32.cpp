@@ -55,6 +55,8 @@ bool isWindowHandle(WindowHandle window) {
 void showResetPrompt(WindowHandle prompt, uint32_t portNumber) {
   if (!isWindowHandle(prompt))
     return;
+  // Its Cancel belongs in sight beside it.
+  showProgressBeside(asWindow(prompt));
   std::lock_guard guard(promptLock);
   if (!notePromptPort(portNumber, true))
     return;

@@ -112,12 +112,15 @@ struct BodyView {
   bool cancelSeen = false;
   bool cancelButtonDisabled = false;
   bool sendAfterDoneServed = false;
+  DWORD shownAfterMs = 0;
+  bool shownBeforeEnd = false;
   HANDLE cancelEvent = nullptr;
   HANDLE workerThread = nullptr;
 };
 
 BodyView body;
 HWND ownerWindow = nullptr;
+HWND ownerField = nullptr;  // a control of the held dialog that takes keys
 
 // The font is posted to the label; give the GUI thread time to deliver it.
 HFONT labelFontWithin(HWND label, DWORD limitMs) {
@@ -168,17 +171,36 @@ int32_t plainBody(PaneRecord* record) {
   return plainResult;
 }
 
-// Cancel clicked, then Escape; the body ends only once it has seen the event.
+// Cancel clicked once it shows, then Escape; the body ends only once it has
+// seen the event.
 int32_t cancelledBody(PaneRecord* record) {
+  const DWORD started = GetTickCount();
   lookAtDialog(record);
   std::strcpy(record->nodeId, "KOV-NL001/M");
   HWND dialog = static_cast<HWND>(record->progressDialog);
+  while (!IsWindowVisible(dialog) && GetTickCount() - started < kDialogFindMs)
+    Sleep(10);
+  body.shownAfterMs = GetTickCount() - started;
   HWND button = GetDlgItem(dialog, IDCANCEL);
   PostMessageW(button, BM_CLICK, 0, 0);
   body.cancelSeen = WaitForSingleObject(record->cancelEvent, kCancelWaitMs) == WAIT_OBJECT_0;
   PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
   Sleep(200);
   body.cancelButtonDisabled = !IsWindowEnabled(button);
+  postOperationDone(record->progressDialog, record);
+  return body.cancelSeen ? ResultCancelled : 0;
+}
+
+// Over within the moment before the window shows: keys meant for the held
+// dialog's controls reach none of them, and its Escape is the Cancel.
+int32_t quickEscapeBody(PaneRecord* record) {
+  const DWORD started = GetTickCount();
+  PostMessageW(ownerField, WM_CHAR, 'x', 0);
+  PostMessageW(ownerField, WM_KEYDOWN, VK_ESCAPE, 0);
+  Sleep(150);
+  body.shownBeforeEnd =
+      IsWindowVisible(static_cast<HWND>(record->progressDialog)) && GetTickCount() - started < 300;
+  body.cancelSeen = WaitForSingleObject(record->cancelEvent, 1000) == WAIT_OBJECT_0;
   postOperationDone(record->progressDialog, record);
   return body.cancelSeen ? ResultCancelled : 0;
 }
@@ -244,6 +266,9 @@ void checkTemplateText() {
 
 void checkCancel() {
   runWith(cancelledBody, L"Writing parameters...");
+  check("a lasting operation shows its progress window after a moment",
+        body.shownAfterMs >= 250 && body.shownAfterMs < kDialogFindMs,
+        std::to_string(body.shownAfterMs) + " ms");
   check("cancel button sets the cancel event", body.cancelSeen);
   check("cancel button is disabled after a cancel", body.cancelButtonDisabled);
   check("cancelled operation says so once",
@@ -252,6 +277,13 @@ void checkCancel() {
   check("cancelled pane is cleared and reset before the box",
         eventList() == "clear,box,rules,deferred,focus" && seen.nodeIdEmptyAtBox, eventList());
   check("operation fields are clear after a cancel", operationFieldsClear(&pane));
+}
+
+void checkQuickEscape() {
+  runWith(quickEscapeBody, L"Link Test...");
+  check("an operation over in a moment shows no progress window", !body.shownBeforeEnd);
+  check("before the window shows, Escape cancels and no key reaches the held dialog",
+        body.cancelSeen && GetWindowTextLengthW(ownerField) == 0);
 }
 
 void checkNotMaster() {
@@ -551,9 +583,12 @@ int main() {
     check("owner window", false, "CreateWindowExW failed: " + std::to_string(GetLastError()));
     return 1;
   }
+  ownerField = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 0, 0, 10, 10, ownerWindow,
+                               nullptr, GetModuleHandleW(nullptr), nullptr);
   checkSuccess();
   checkTemplateText();
   checkCancel();
+  checkQuickEscape();
   checkNotMaster();
   checkLinkError();
   checkNoBody();

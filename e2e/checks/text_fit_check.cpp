@@ -282,12 +282,16 @@ std::string operationName;
 // The body looks at both dialogs from the worker thread, as the user sees
 // them while an operation runs, and ends.
 int32_t inspectingBody(PaneRecord* pane) {
-  Sleep(300);  // the label's font comes through the queue
-  checkDialog(static_cast<HWND>(pane->progressDialog), "progress " + operationName);
-  HWND prompt = static_cast<HWND>(pane->resetPrompt);
-  ShowWindow(prompt, SW_SHOWNOACTIVATE);
-  checkDialog(prompt, "reset prompt");
-  ShowWindow(prompt, SW_HIDE);
+  HWND dialog = static_cast<HWND>(pane->progressDialog);
+  // It shows once the run has lasted a moment; the label's font came before.
+  for (int waited = 0; !IsWindowVisible(dialog) && waited < 3000; waited += 20)
+    Sleep(20);
+  checkDialog(dialog, "progress " + operationName);
+  if (HWND prompt = static_cast<HWND>(pane->resetPrompt)) {
+    ShowWindow(prompt, SW_SHOWNOACTIVATE);
+    checkDialog(prompt, "reset prompt");
+    ShowWindow(prompt, SW_HIDE);
+  }
   postOperationDone(pane->progressDialog, pane);
   return 0;
 }
@@ -309,7 +313,7 @@ void checkLinkTestProgress() {
   operationName = "Link Test...";
   masterPane.workerBody = inspectingBody;
   masterPane.progressText = L"Link Test...";
-  runOnWorker(mainDialog, &masterPane, &slavePane);
+  runOnWorker(mainDialog, &masterPane, &slavePane, false);
 }
 
 // ---- the main dialog on the user's screen ------------------------------------

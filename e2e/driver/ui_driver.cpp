@@ -232,8 +232,10 @@ int withControl(const Args& args, HWND* control) {
   return kDone;
 }
 
-// A modal loop shows its dialog once its queue first goes empty: until then
-// the dialog exists hidden. Only the reset prompt is hidden on purpose.
+// A modal loop shows its dialog once its queue first goes empty, the progress
+// dialog once its operation has lasted a moment: until then each exists
+// hidden, and an action waits until it shows or goes. Only the reset prompt
+// is hidden for longer.
 void waitForPendingShows(DWORD ms) {
   const ULONGLONG deadline = GetTickCount64() + ms;
   for (;;) {

@@ -9,6 +9,10 @@ journey_link_test() {
   jr_read_clean 4000 slave
   expect link-test-offered "1003 enabled" "$(drv state 1003)"
   drv click 1003 >/dev/null
+  # A test over in a moment comes without a progress window flashing by: the
+  # click returns once what the test opened shows, so a window would be up.
+  expect quick-test-shows-no-progress "timed out" \
+    "$(drv wait progress 300 >/dev/null && echo found || echo timed out)"
   drv wait linkresult 30000 >/dev/null
   expect linked-pair-passes "Link OK. blue" "$(drv linkresult)"
   jr_shot link-ok
@@ -22,6 +26,7 @@ journey_link_test() {
   drv click 1003 >/dev/null
   expect cut-radio-progress "present Link Test... cancel=enabled" "$(drv progress)"
   expect progress-names-both-panes "Master - COM5, Slave - COM6" "$(jr_caption progress)"
+  jr_shot link-test-progress
   answers_while_it_waits
   expect cut-radio-fails "Link NG. red" "$(drv linkresult)"
   local took
