@@ -376,7 +376,7 @@ std::vector<std::string> runSeed(uint64_t seed, bool trace) {
   const bool needsKey = !(bd == 3 && nb == 0 && sb == 0);
   const bool pressKey = !needsKey || d.chance(80);
   const TimeUs keyDelay = d.within(9000);
-  view().onResetPrompt = [&s, pane, op, pressKey, keyDelay] {
+  view().onResetPrompt = [&s, pressKey, keyDelay] {
     if (!pressKey)
       return;
     // A pair run may ask for either module: the user presses the key of
