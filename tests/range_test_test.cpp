@@ -127,6 +127,21 @@ TEST_F(RangeTest, CancelAtAnyInstantKeepsWhatWasMeasured) {
   }
 }
 
+// Stopped with a packet in the air, then at once over the plug: that packet
+// comes back during the next run and must not pass for its first one.
+TEST_F(RangeTest, ARunRightAfterAStoppedOneCountsOnlyItsOwnPackets) {
+  prepareOperation(&masterPane);
+  prepareOperation(&slavePane);
+  world.at(world.now() + vw::ms(250), [] { os::setEvent(masterPane.cancelEvent); });
+  EXPECT_EQ(runRange(RangeWay::BothHere, 50).code, ResultCancelled);
+  os::resetEvent(masterPane.cancelEvent);
+  slave->setLoopback(true);
+  const RangeResult r = runRange(RangeWay::FarLoopback, 10);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.directions[0].received, 10u);
+  EXPECT_EQ(r.directions[0].corrupted + r.directions[0].late, 0u);
+}
+
 TEST_F(RangeTest, EachPacketsFateReachesTheCallerAndTheLineLogOnce) {
   radio.faults.dropNext = 1;
   LineLogBuffer log;
