@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #include "link/at_command.h"
@@ -191,7 +192,10 @@ void writeSessionBody(void* context) {
   PaneRecord* pane = s.pane;
   noteCommandModeTimeOut(s);
   s.result = enterCommandMode(pane->port);
-  s.result = s.result == 0 ? writeInSession(pane) : (endSession(pane), s.result);
+  if (s.result == 0)
+    s.result = writeInSession(pane);
+  else
+    endSession(pane);
   pane->finishing = false;
   const PairRun& run = s.run->run;
   if (run.onFinishingWrite)
@@ -210,7 +214,9 @@ void runBoth(void (*body)(void*), Session* master, Session* slave) {
   os::joinThread(thread);
 }
 
-// Each keeps its port: the run found the pair on each other's picks.
+// Each keeps its port: the run found the pair on each other's picks. What
+// a pane holds of its module runs from its colours to its last Shown value.
+static_assert(std::is_standard_layout_v<PaneRecord> && std::is_trivially_copyable_v<PaneRecord>);
 void exchangeModules(PaneRecord* a, PaneRecord* b) {
   constexpr size_t first = offsetof(PaneRecord, panIdColor);
   constexpr size_t end = offsetof(PaneRecord, d6ConfigShown) + sizeof(PaneRecord::d6ConfigShown);
