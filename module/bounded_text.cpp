@@ -13,6 +13,34 @@ void addBytes(BoundedText& text, const char* s) {
     addByte(text, *s++);
 }
 
+WideText startWideText(wchar_t* out, uint32_t size) {
+  out[0] = 0;
+  return WideText{out, size, 0};
+}
+
+void put(WideText& t, uint32_t unit) {
+  if (t.length + 1 >= t.size)
+    return;
+  t.out[t.length++] = static_cast<wchar_t>(unit);
+  t.out[t.length] = 0;
+}
+
+void add(WideText& t, const wchar_t* s) {
+  while (s && *s)
+    put(t, static_cast<uint32_t>(*s++));
+}
+
+void addNumber(WideText& t, uint32_t n) {
+  wchar_t digits[10];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<wchar_t>(L'0' + n % 10);
+    n /= 10;
+  } while (n);
+  while (count)
+    put(t, static_cast<uint32_t>(digits[--count]));
+}
+
 void addUtf8(BoundedText& text, uint32_t codePoint) {
   uint8_t bytes[4];
   const size_t count = putUtf8(bytes, codePoint);

@@ -16,6 +16,19 @@ void addByte(BoundedText& text, char c);
 void addBytes(BoundedText& text, const char* s);
 void addUtf8(BoundedText& text, uint32_t codePoint);
 
+// Wide text for messages, the same way: units that do not fit are dropped,
+// and the text stays terminated.
+struct WideText {
+  wchar_t* out;
+  uint32_t size;  // out's room, the terminator included; at least 1
+  uint32_t length;
+};
+
+WideText startWideText(wchar_t* out, uint32_t size);
+void put(WideText& text, uint32_t unit);
+void add(WideText& text, const wchar_t* s);  // null adds nothing
+void addNumber(WideText& text, uint32_t n);  // in decimal
+
 // The code point's UTF-8 bytes into out (room for 4); their count.
 size_t putUtf8(uint8_t* out, uint32_t codePoint);
 // The code point that starts at p, p moved past it; a malformed or cut

@@ -10,6 +10,7 @@
 #include "link/errors.h"
 #include "link/line_log.h"
 #include "link/transfer.h"
+#include "module/bounded_text.h"
 #include "module/link_test.h"
 #include "module/read.h"
 #include "module/view_hooks.h"
@@ -425,48 +426,23 @@ bool writeAndCheck(Run& r, Session& master, Session& slave) {
          holdsWhatWasWritten(r, &slavePane, slaveBefore, slaveIntended);
 }
 
-struct Detail {
-  wchar_t* out;
-  size_t length = 0;
-  void put(wchar_t c) {
-    if (length + 1 < kPairDetailChars)
-      out[length++] = c;
-    out[length] = 0;
-  }
-  void add(const wchar_t* s) {
-    while (*s)
-      put(*s++);
-  }
-  void addNumber(uint32_t n) {
-    wchar_t digits[11];
-    size_t count = 0;
-    do {
-      digits[count++] = static_cast<wchar_t>(L'0' + n % 10);
-      n /= 10;
-    } while (n);
-    while (count)
-      put(digits[--count]);
-  }
-};
-
 // "received Master to Slave 100.0 %, Slave to Master 94.0 %; at least 98 %
 // needed"
 void describeShortfall(const PairRunResult& run, wchar_t* out) {
-  Detail d{out};
-  out[0] = 0;
+  WideText d = startWideText(out, kPairDetailChars);
   const wchar_t* names[] = {L"Master to Slave ", L"Slave to Master "};
   for (uint32_t i = 0; i < run.range.directionCount && i < 2; ++i) {
     const uint32_t tenths = receivedTenths(run.range.directions[i]);
-    d.add(i ? L", " : L"received ");
-    d.add(names[i]);
-    d.addNumber(tenths / 10);
-    d.add(L".");
-    d.addNumber(tenths % 10);
-    d.add(L" %");
+    add(d, i ? L", " : L"received ");
+    add(d, names[i]);
+    addNumber(d, tenths / 10);
+    add(d, L".");
+    addNumber(d, tenths % 10);
+    add(d, L" %");
   }
-  d.add(L"; at least ");
-  d.addNumber(run.rangeMinReceived);
-  d.add(L" % needed");
+  add(d, L"; at least ");
+  addNumber(d, run.rangeMinReceived);
+  add(d, L" % needed");
 }
 
 // Exact, not through the shown share: 99.95 % is not 100 %.

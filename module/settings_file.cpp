@@ -38,38 +38,10 @@ const wchar_t* paneName(bool master) {
 
 // ---- bounded wide text --------------------------------------------------------
 
-struct Text {
-  wchar_t* out;
-  uint32_t size;
-  uint32_t length;
-};
+using Text = WideText;
 
 Text startText(wchar_t* out) {
-  out[0] = 0;
-  return Text{out, kSettingsMessageChars, 0};
-}
-
-void put(Text& t, uint32_t c) {
-  if (t.length + 1 >= t.size)
-    return;
-  t.out[t.length++] = static_cast<wchar_t>(c);
-  t.out[t.length] = 0;
-}
-
-void add(Text& t, const wchar_t* s) {
-  while (s && *s)
-    put(t, static_cast<uint32_t>(*s++));
-}
-
-void addNumber(Text& t, uint32_t n) {
-  wchar_t digits[10];
-  int count = 0;
-  do {
-    digits[count++] = static_cast<wchar_t>(L'0' + n % 10);
-    n /= 10;
-  } while (n);
-  while (count)
-    put(t, static_cast<uint32_t>(digits[--count]));
+  return startWideText(out, kSettingsMessageChars);
 }
 
 void addCodePoint(Text& t, uint32_t c) {

@@ -1,5 +1,6 @@
 // The value fields' texts, formatted here rather than by the C library,
 // whose wide hexadecimal conversions differ between MinGW and ISO.
+#include "module/bounded_text.h"
 #include "ui/rules.h"
 
 namespace {
@@ -43,27 +44,6 @@ uint32_t formatAddressHalfText(uint32_t half, wchar_t* text, uint32_t size) {
 
 namespace {
 
-// Appends as much of piece as fits before the terminator.
-void appendText(wchar_t* text, uint32_t size, uint32_t* length, const wchar_t* piece) {
-  for (; *piece && *length + 1 < size; ++piece)
-    text[(*length)++] = *piece;
-  text[*length] = 0;
-}
-
-void appendNumber(wchar_t* text, uint32_t size, uint32_t* length, uint32_t value) {
-  wchar_t digits[11];
-  uint32_t count = 0;
-  do {
-    digits[count++] = static_cast<wchar_t>(L'0' + value % 10);
-    value /= 10;
-  } while (value);
-  wchar_t reversed[11];
-  for (uint32_t i = 0; i < count; ++i)
-    reversed[i] = digits[count - 1 - i];
-  reversed[count] = 0;
-  appendText(text, size, length, reversed);
-}
-
 const wchar_t* fileNameOf(const wchar_t* path) {
   const wchar_t* name = path;
   for (const wchar_t* p = path; *p; ++p) {
@@ -80,31 +60,30 @@ uint32_t formatSessionStatus(const wchar_t* profilePath, const wchar_t* recordPa
   if (!text || size == 0)
     return 0;
   wchar_t counts[48];
-  uint32_t countsLength = 0;
-  appendText(counts, 48, &countsLength, L"PASS ");
-  appendNumber(counts, 48, &countsLength, passes);
-  appendText(counts, 48, &countsLength, L"  FAIL ");
-  appendNumber(counts, 48, &countsLength, fails);
-  if (countsLength + 1 > size) {
+  WideText c = startWideText(counts, 48);
+  add(c, L"PASS ");
+  addNumber(c, passes);
+  add(c, L"  FAIL ");
+  addNumber(c, fails);
+  if (c.length + 1 > size) {
     text[0] = 0;
     return 0;
   }
-  uint32_t length = 0;
-  text[0] = 0;
+  WideText t = startWideText(text, size);
   const bool profile = profilePath && profilePath[0];
-  appendText(text, size, &length, profile ? L"Profile: " : L"no profile");
+  add(t, profile ? L"Profile: " : L"no profile");
   if (profile)
-    appendText(text, size, &length, fileNameOf(profilePath));
-  appendText(text, size, &length, L"   ");
+    add(t, fileNameOf(profilePath));
+  add(t, L"   ");
   const bool record = recordPath && recordPath[0];
-  appendText(text, size, &length, record ? L"Record: " : L"no record");
+  add(t, record ? L"Record: " : L"no record");
   if (record)
-    appendText(text, size, &length, recordPath);
-  appendText(text, size, &length, L"   ");
+    add(t, recordPath);
+  add(t, L"   ");
   // The counts always end the text, over whatever had to give way.
-  if (length + countsLength + 1 > size)
-    length = size - 1 - countsLength;
-  text[length] = 0;
-  appendText(text, size, &length, counts);
-  return length;
+  if (t.length + c.length + 1 > size)
+    t.length = size - 1 - c.length;
+  text[t.length] = 0;
+  add(t, counts);
+  return t.length;
 }
