@@ -116,6 +116,21 @@ int readMaster(Bench&) {
 
 // A pair run on modules that are no pair yet, with a profile that moves
 // both to another channel and pairs them.
+// The module's join as the write's polls can see it: whole poll pauses.
+double polledJoinMs(const Bench& b) {
+  return std::ceil(static_cast<double>(b.master->config().associationTimeUs) / 1000 / kPollMs) *
+         kPollMs;
+}
+
+// The master read and written in one command-mode session, one value changed.
+template <auto Field, uint8_t Value>
+int writeInOneSession(Bench&) {
+  if (const int32_t read = readInSession(&masterPane))
+    return static_cast<int>(read);
+  masterPane.*Field = Value;
+  return static_cast<int>(writeInSession(&masterPane));
+}
+
 vw::TimeUs linkTestAt = 0;
 
 int runPairOnce(SettingsFile& profile) {
@@ -197,34 +212,18 @@ int main() {
           return b.lineMs(since) + 2 * escapeMs + kPollMs;
         });
     // As nlconf-cli writes: the read and the write in one command-mode
-    // session; the floor has the one escape and the module's join as polled.
-    measure(
-        "write in one session, power", r.code, r.baud, none,
-        [](Bench&) {
-          if (const int32_t read = readInSession(&masterPane))
-            return static_cast<int>(read);
-          masterPane.powerLevelShown = 1;
-          return static_cast<int>(writeInSession(&masterPane));
-        },
-        [quick](Bench& b, vw::TimeUs since) {
-          const double escape = kGuardDelayMs + kModuleGuardMs;
-          return b.lineMs(since) + (quick ? kModuleGuardMs : 3 * kReadWindowMs + escape);
-        });
-    measure(
-        "write in one session, channel", r.code, r.baud, none,
-        [](Bench&) {
-          if (const int32_t read = readInSession(&masterPane))
-            return static_cast<int>(read);
-          masterPane.channelShown = 12;
-          return static_cast<int>(writeInSession(&masterPane));
-        },
-        [quick](Bench& b, vw::TimeUs since) {
-          const double escape = kGuardDelayMs + kModuleGuardMs;
-          const double join = std::ceil(static_cast<double>(b.master->config().associationTimeUs) /
-                                        1000 / kPollMs) *
-                              kPollMs;
-          return b.lineMs(since) + join + (quick ? kModuleGuardMs : 3 * kReadWindowMs + escape);
-        });
+    // session; the floor has the one escape and, for a channel, the module's
+    // join as polled.
+    const double readFloorMs =
+        quick ? kModuleGuardMs : 3 * kReadWindowMs + kGuardDelayMs + kModuleGuardMs;
+    measure("write in one session, power", r.code, r.baud, none,
+            writeInOneSession<&PaneRecord::powerLevelShown, 1>,
+            [readFloorMs](Bench& b, vw::TimeUs since) { return b.lineMs(since) + readFloorMs; });
+    measure("write in one session, channel", r.code, r.baud, none,
+            writeInOneSession<&PaneRecord::channelShown, 12>,
+            [readFloorMs](Bench& b, vw::TimeUs since) {
+              return b.lineMs(since) + readFloorMs + polledJoinMs(b);
+            });
     // Both panes are read first, as the user must before Link Test is offered;
     // that leaves the host ports at the modules' settings.
     measure(
@@ -271,9 +270,7 @@ int main() {
   const vw::TimeUs start = unpaired.world.now();
   const int result = runPairOnce(profile);
   const double tookMs = (unpaired.world.now() - start) / 1000.0;
-  const double joinMs =
-      std::ceil(static_cast<double>(unpaired.master->config().associationTimeUs) / 1000 / kPollMs) *
-      kPollMs;
+  const double joinMs = polledJoinMs(unpaired);
   double sessionMs = 0;
   for (const char* port : {"COM3", "COM4"})
     sessionMs = std::max(sessionMs, unpaired.lineMs(start, port, linkTestAt));
