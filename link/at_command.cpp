@@ -36,13 +36,28 @@ int32_t sendSetter(SerialPort* port, const char* name, uint32_t value) {
   return sendCommandExpectOk(port, text, static_cast<uint32_t>(length));
 }
 
-// One "OK" command whose transfers end on completion or time-out only.
-int32_t sendWithoutCancel(SerialPort* port, const char* command, uint32_t length) {
+// One transaction whose transfers end on completion or time-out only.
+int32_t transactWithoutCancel(SerialPort* port, const char* command, uint32_t commandLength,
+                              char* reply, uint32_t size, uint32_t* length) {
   const uint32_t waitCount = port->waitCount;
   port->waitCount = 1;
-  const int32_t result = sendCommandExpectOk(port, command, length);
+  const int32_t result = transact(port, command, commandLength, reply, size, length);
   port->waitCount = waitCount;
   return result;
+}
+
+// Over the length received: a NUL inside the reply must not end the test early.
+int32_t okReply(const char* reply, uint32_t length) {
+  return length == 2 && std::memcmp(reply, "OK", 2) == 0 ? 0 : ErrNotOk;
+}
+
+// One "OK" command the same way.
+int32_t sendWithoutCancel(SerialPort* port, const char* command, uint32_t commandLength) {
+  char reply[kOkReplySize] = {};
+  uint32_t length = 0;
+  const int32_t result =
+      transactWithoutCancel(port, command, commandLength, reply, kOkReplySize, &length);
+  return result != 0 ? result : okReply(reply, length);
 }
 
 // The port is counted as a user of its lock before it looks whether a close
@@ -79,10 +94,7 @@ int32_t sendCommandExpectOk(SerialPort* port, const char* command, uint32_t comm
   char reply[kOkReplySize] = {};
   uint32_t length = 0;
   const int32_t result = transact(port, command, commandLength, reply, kOkReplySize, &length);
-  if (result != 0)
-    return result;
-  // Over the length received: a NUL inside the reply must not end the test early.
-  return length == 2 && std::memcmp(reply, "OK", 2) == 0 ? 0 : ErrNotOk;
+  return result != 0 ? result : okReply(reply, length);
 }
 
 int32_t sendCommand5ExpectOk(SerialPort* port, const char* command) {
@@ -255,12 +267,9 @@ int32_t enterCommandMode(SerialPort* port) {
   // Whatever came in meanwhile (radio data a module let out as it left
   // command mode) is no answer to it.
   purgePort(port);
-  const uint32_t waitCount = port->waitCount;
-  port->waitCount = 1;
   char reply[kOkReplySize] = {};
   uint32_t length = 0;
-  const int32_t result = transact(port, "+++", 3, reply, kOkReplySize, &length);
-  port->waitCount = waitCount;
+  const int32_t result = transactWithoutCancel(port, "+++", 3, reply, kOkReplySize, &length);
   if (result != 0)
     return result;
   // Radio data that reached the module before it took the escape (the other

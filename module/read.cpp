@@ -345,23 +345,15 @@ int32_t endSession(PaneRecord* pane) {
 int32_t readPane(PaneRecord* pane) {
   // The record goes with the display: a Read that ends short must leave
   // nothing of the module read before for Write or Set Default to bring back.
-  clearPaneDisplay(pane);
-  resetPane(pane);
-  int32_t result = openPanePort(pane);
-  if (result == 0) {
-    if (!discoverSerialSettings(pane->port, pane->resetPrompt)) {
-      result = isCancelled(pane) ? ResultCancelled : ErrNoPort;
-    } else {
-      result = readAndVerify(pane);
-      if (result == 0) {
-        fillChannelList(pane->channelCombo, pane->channelLimit);
-        displayPane(pane);
-      }
-    }
-    closePort(pane->port);
-    pane->port = nullptr;
-  }
-  if (result != 0)
+  int32_t result = readInSession(pane);
+  if (result == 0)
+    result = endSession(pane);
+  if (result != 0) {
     forgetPartialRead(pane, result);
-  return result;
+    return result;
+  }
+  compareWithOtherPane(pane);
+  fillChannelList(pane->channelCombo, pane->channelLimit);
+  displayPane(pane);
+  return 0;
 }
