@@ -167,9 +167,10 @@ int writeCommand(const Options& o) {
     code = ExitRefused;
   } else {
     const std::vector<Change> changes = changesOf(&read, pane);
-    if (changes.empty() || o.dryRun)
+    const bool writes = !changes.empty() && !o.dryRun;
+    if (!writes) {
       endSession(pane);
-    if (!changes.empty() && !o.dryRun) {
+    } else {
       const PaneRecord intended = *pane;
       progress("Writing " + o.ports[0] + "...");
       logNote(static_cast<uint32_t>(pane->portNumber), "Write started");
@@ -180,7 +181,7 @@ int writeCommand(const Options& o) {
       result = settled(result);
       code = result == 0 ? ExitDone : failWith(result, pane);
     }
-    printWriteResult(o, pane, changes, !changes.empty() && !o.dryRun && result == 0, result);
+    printWriteResult(o, pane, changes, writes && result == 0, result);
   }
   releasePane(pane, slot);
   return code;
