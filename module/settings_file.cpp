@@ -1,5 +1,7 @@
 #include "module/settings_file.h"
 
+#include <cstring>
+
 #include "module/bounded_text.h"
 #include "module/choice_lists.h"
 #include "module/sha256.h"
@@ -573,6 +575,9 @@ bool parseSettingsFile(const uint8_t* bytes, size_t size, const wchar_t* fileNam
     size = 0;
   if (size > kSettingsFileLimit)
     return refuseOversize(parse, bytes);
+  // The digest is of the file as it lies on the disk, whatever its encoding.
+  char digest[sizeof file->sha256];
+  sha256Hex(bytes, size, digest);
   bool bigEndian = false;
   if (isUtf16(bytes, size, &bigEndian)) {
     size = decodeUtf16(bytes, size, bigEndian, decoded);
@@ -593,7 +598,7 @@ bool parseSettingsFile(const uint8_t* bytes, size_t size, const wchar_t* fileNam
     at = end + 1;
   }
   *file = parse.file;
-  sha256Hex(bytes, size, file->sha256);
+  std::memcpy(file->sha256, digest, sizeof digest);
   return true;
 }
 

@@ -65,8 +65,9 @@ struct SettingsFile {
   PaneSettings slave;
   PairSettings pair;
   RangeSettings range;
-  // SHA-256 of the very bytes parsed, as 64 hex digits: the record names
-  // the profile by it. Empty for a file that was not parsed.
+  // SHA-256 of the file's bytes as read (a UTF-16 file's too, not of its
+  // decoded text), as 64 hex digits: the record names the profile by it,
+  // and sha256sum gives the same. Empty for a file that was not parsed.
   char sha256[65] = {};
 };
 

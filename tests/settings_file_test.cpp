@@ -134,6 +134,15 @@ TEST_F(SettingsFileTest, TheDigestNamesTheBytesLoadedNotOnlyTheirSettings) {
   EXPECT_STREQ(unix.file.sha256,
                "b63afe95cbbf227ee54ea91caac475a72f2a0667c4e30c85c8135f2673301ba7");
   EXPECT_STRNE(windows.file.sha256, unix.file.sha256);
+  // Notepad's "Unicode": the digest is sha256sum's of the file, not of its text.
+  std::string utf16 = "\xFF\xFE";
+  for (const char c : std::string("[Master]\r\nChannel = 14\r\n"))
+    utf16 += std::string{c, '\0'};
+  const Parsed wide = parse(utf16);
+  ASSERT_TRUE(wide.ok);
+  EXPECT_STREQ(wide.file.sha256,
+               "db26d7e28e3801c2ed3d3dc5c27e4409190276bee6908173595023b4d2034b0f");
+  EXPECT_STRNE(wide.file.sha256, windows.file.sha256) << "its UTF-8 twin is another file";
 }
 
 TEST_F(SettingsFileTest, AFaultyFileIsRefusedWithItsLine) {
