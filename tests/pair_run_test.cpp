@@ -9,6 +9,7 @@
 #include "module/pair_record.h"
 #include "module/pair_texts.h"
 #include "module/read.h"
+#include "module/received_share.h"
 #include "module/result_messages.h"
 #include "tests/support/pane_fixture.h"
 
@@ -348,6 +349,35 @@ std::map<std::string, std::string> recordRow(const PairRunResult& result) {
   for (size_t i = 0; i < names.size() && i < fields.size(); ++i)
     row[names[i]] = fields[i];
   return row;
+}
+
+// One share everywhere: cut toward zero, and judged on the counts.
+TEST(ReceivedShare, IsCutTowardZeroAndMeetsAMinimumExactly) {
+  auto shown = [](uint32_t received, uint32_t sent) {
+    const RangeDirection d{1, 2, sent, received, sent - received, 0, 0, 0};
+    char text[kShareTextChars];
+    return std::string(text, receivedShareText(d, text));
+  };
+  EXPECT_EQ(shown(1999, 2000), "99.9");
+  EXPECT_EQ(shown(999999, 1000000), "99.9");
+  EXPECT_EQ(shown(2000, 2000), "100.0");
+  EXPECT_EQ(shown(2, 3), "66.6");
+  EXPECT_EQ(shown(0, 0), "0.0");
+  auto meets = [](uint32_t received, uint32_t sent, uint32_t minimum) {
+    RangeResult r;
+    r.directionCount = 2;
+    r.directions[0] = {1, 2, 10, 10, 0, 0, 0, 0};
+    r.directions[1] = {2, 1, sent, received, sent - received, 0, 0, 0};
+    return sharesMeet(r, minimum);
+  };
+  constexpr uint32_t kAll = 100 * kShareMinimumPerPercent;
+  EXPECT_FALSE(meets(1999, 2000, kAll));
+  EXPECT_TRUE(meets(2000, 2000, kAll));
+  EXPECT_TRUE(meets(1999, 2000, kAll - 500)) << "99.95 % is 99.95 %";
+  EXPECT_FALSE(meets(1999, 2000, kAll - 499));
+  EXPECT_TRUE(meets(0, 0, 0));
+  EXPECT_FALSE(meets(0, 0, 1)) << "nothing sent shows no share";
+  EXPECT_FALSE(sharesMeet(RangeResult{}, 0)) << "no test ran";
 }
 
 TEST_F(PairRunTest, ARangeProfileFailsTheLinkStepWhenADirectionFallsShort) {

@@ -445,9 +445,9 @@ journey_options() {
   done
   nlconf 1 range-test "$PORT5" --size 0
   has err '--size takes a number of bytes from '
-  for bad in 100.5 1.2.3 5. .5; do
+  for bad in 100.5 1.2.3 5. .5 99.99995; do
     nlconf 1 range-test "$PORT5" --min-received "$bad"
-    has err "--min-received takes a per cent from 0 to 100, not \"$bad\"."
+    has err "--min-received takes a per cent from 0 to 100, to 4 decimals at most, not \"$bad\"."
   done
   nlconf 1
   has err "No command given."
