@@ -227,8 +227,7 @@ TEST_F(PairRunTest, AModuleRefusedByItsRoleIsNamedFromTheRunsNotes) {
             L"Read Master: Network ID \"KOV-NL001/S\" is not a master.|Master (COM3): "
             L"02004E4C40000009  \"KOV-NL001/S\", not a master|Slave (COM4): 02004E4C40000002  "
             L"\"KOV-NL001/S\"");
-  char line[kPairRecordLineLimit];
-  const std::string text(line, formatPairRecordLine(result, L"", {}, line, sizeof line));
+  const std::string text = formatPairRecordLine(result, L"", {});
   EXPECT_NE(text.find(",COM3,0x02004E4C40000009,KOV-NL001/S,0x2241,,"), std::string::npos) << text;
 }
 
@@ -310,19 +309,17 @@ TEST_F(PairRunTest, CrossedPortsAreSwappedAndTheRecordReadsBack) {
           .find(L"|The modules were on each other's ports: the master on COM4, the slave on COM3."),
       std::wstring::npos);
   std::memcpy(result.slave.nodeId, "=1+2,\"x\"", 9);
-  char header[kPairRecordLineLimit], line[kPairRecordLineLimit];
-  const size_t h = formatPairRecordHeader(header, sizeof header);
   PairRecordContext context;
   context.when = {2026, 3, 4, 5, 6, 7, -210};
   context.masterPort = "/dev/ttyUSB0";  // the picks: the run used them the other way round
   context.slavePort = "/dev/ttyUSB1";
   context.profilePath = "/bench/pair.ini";
   context.station = "@bench";
-  const size_t n = formatPairRecordLine(result, L"Zeile, \"\u00e4\"", context, line, sizeof line);
-  ASSERT_GT(n, 2u);
-  EXPECT_EQ(std::string(line + n - 2, 2), "\r\n");
-  const auto names = csvFields(std::string(header, h));
-  const auto fields = csvFields(std::string(line, n));
+  const std::string line = formatPairRecordLine(result, L"Zeile, \"\u00e4\"", context);
+  ASSERT_GT(line.size(), 2u);
+  EXPECT_EQ(line.substr(line.size() - 2), "\r\n");
+  const auto names = csvFields(formatPairRecordHeader());
+  const auto fields = csvFields(line);
   ASSERT_EQ(fields.size(), names.size());
   std::map<std::string, std::string> row;
   for (size_t i = 0; i < names.size(); ++i)
@@ -341,10 +338,8 @@ TEST_F(PairRunTest, CrossedPortsAreSwappedAndTheRecordReadsBack) {
 }
 
 std::map<std::string, std::string> recordRow(const PairRunResult& result) {
-  char header[kPairRecordLineLimit], line[kPairRecordLineLimit];
-  const auto names = csvFields(std::string(header, formatPairRecordHeader(header, sizeof header)));
-  const auto fields = csvFields(
-      std::string(line, formatPairRecordLine(result, L"", PairRecordContext{}, line, sizeof line)));
+  const auto names = csvFields(formatPairRecordHeader());
+  const auto fields = csvFields(formatPairRecordLine(result, L"", PairRecordContext{}));
   std::map<std::string, std::string> row;
   for (size_t i = 0; i < names.size() && i < fields.size(); ++i)
     row[names[i]] = fields[i];
