@@ -203,18 +203,17 @@ RecordOutcome appendPairRecord(const char* path, const PairRunResult& run, const
   OpenRecord r;
   if (RecordOutcome outcome = openLocked(path, r); outcome.result != 0)
     return outcome;
-  std::string line = formatPairRecordLine(run, message, context);
-  const char* lineEnd = "\r\n";
-  if (r.lineFeedOnly) {
-    line.replace(line.size() - 2, 2, "\n");
-    lineEnd = "\n";
-  }
   std::string bytes;
   if (r.empty)
     bytes = kRecordByteOrderMark + formatPairRecordHeader();
-  else if (r.endsMidLine)
-    bytes = lineEnd;
-  bytes += line;
+  // Lines end as the file's header does: an editor or sed may have made them LF.
+  if (r.endsMidLine && !r.lineFeedOnly)
+    bytes.push_back('\r');
+  if (r.endsMidLine)
+    bytes.push_back('\n');
+  bytes += formatPairRecordLine(run, message, context);
+  if (r.lineFeedOnly)
+    bytes.erase(bytes.size() - 2, 1);
   uint32_t error = 0;
   const bool written =
       bytes.size() <= UINT32_MAX &&
