@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 #include "link/errors.h"
 #include "module/pair_record.h"
@@ -348,30 +349,26 @@ std::map<std::string, std::string> recordRow(const PairRunResult& result) {
 
 // One share everywhere: cut toward zero, and judged on the counts.
 TEST(ReceivedShare, IsCutTowardZeroAndMeetsAMinimumExactly) {
-  auto shown = [](uint32_t received, uint32_t sent) {
-    const RangeDirection d{1, 2, sent, received, sent - received, 0, 0, 0};
-    char text[kShareTextChars];
-    return std::string(text, receivedShareText(d, text));
+  auto direction = [](uint32_t received, uint32_t sent) {
+    return RangeDirection{1, 2, sent, received, sent - received, 0, 0, 0};
   };
-  EXPECT_EQ(shown(1999, 2000), "99.9");
-  EXPECT_EQ(shown(999999, 1000000), "99.9");
-  EXPECT_EQ(shown(2000, 2000), "100.0");
-  EXPECT_EQ(shown(2, 3), "66.6");
-  EXPECT_EQ(shown(0, 0), "0.0");
-  auto meets = [](uint32_t received, uint32_t sent, uint32_t minimum) {
-    RangeResult r;
-    r.directionCount = 2;
-    r.directions[0] = {1, 2, 10, 10, 0, 0, 0, 0};
-    r.directions[1] = {2, 1, sent, received, sent - received, 0, 0, 0};
-    return sharesMeet(r, minimum);
-  };
+  char text[kShareTextChars];
+  for (const auto& [received, sent, shown] :
+       {std::tuple{1999u, 2000u, "99.9"}, {2000u, 2000u, "100.0"}, {0u, 0u, "0.0"}}) {
+    receivedShareText(direction(received, sent), text);
+    EXPECT_STREQ(text, shown);
+  }
   constexpr uint32_t kAll = 100 * kShareMinimumPerPercent;
-  EXPECT_FALSE(meets(1999, 2000, kAll));
-  EXPECT_TRUE(meets(2000, 2000, kAll));
-  EXPECT_TRUE(meets(1999, 2000, kAll - 500)) << "99.95 % is 99.95 %";
-  EXPECT_FALSE(meets(1999, 2000, kAll - 499));
-  EXPECT_TRUE(meets(0, 0, 0));
-  EXPECT_FALSE(meets(0, 0, 1)) << "nothing sent shows no share";
+  RangeResult r;
+  r.directionCount = 2;
+  r.directions[0] = direction(2000, 2000);
+  r.directions[1] = direction(1999, 2000);
+  EXPECT_FALSE(sharesMeet(r, kAll));
+  EXPECT_TRUE(sharesMeet(r, kAll - 500)) << "99.95 % is 99.95 %";
+  EXPECT_FALSE(sharesMeet(r, kAll - 499));
+  r.directions[1] = direction(0, 0);
+  EXPECT_TRUE(sharesMeet(r, 0));
+  EXPECT_FALSE(sharesMeet(r, 1)) << "nothing sent shows no share";
   EXPECT_FALSE(sharesMeet(RangeResult{}, 0)) << "no test ran";
 }
 
