@@ -214,13 +214,6 @@ offers=$(complete_words nlconf-cli write P --role slave --set "" | sed 's/\\//g'
 [[ $(wc -l <<<"$takes") -ge 40 && $offers == "$takes" ]] ||
   fail "write --set completes what the program does not take, or misses some:" \
     "$(diff <(echo "$offers") <(echo "$takes") | tr '\n' ' ')"
-# A value with a space keeps its escaped space, whether typed yet or not.
-for typed in Po 'Power\ '; do
-  offers=$(complete_words nlconf-cli write P --role slave --set "$typed")
-  if [[ -z $offers ]] || grep -qv '^Power\\ [LS]' <<<"$offers"; then
-    fail "write --set $typed completes $(paste -sd ' ' <<<"$offers")"
-  fi
-done
 # Every port that ports lists, by its device and its by-id name: this
 # machine's, and an adapter's as the documented columns give it.
 stand_in=$check/stand-in/nlconf-cli
