@@ -32,6 +32,14 @@ void requestCancel();
 struct PortEntry {
   std::string name;
   std::string description;
+  // Where the system tells more of a port (Linux: sysfs and
+  // /dev/serial/by-id), what it tells, each "" where it does not.
+  bool detailed = false;
+  std::string byIdPath;
+  std::string product;
+  std::string manufacturer;
+  std::string serial;
+  std::string driver;
 };
 std::vector<PortEntry> listPorts();
 

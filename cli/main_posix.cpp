@@ -14,8 +14,18 @@ namespace cli {
 
 std::vector<PortEntry> listPorts() {
   std::vector<PortEntry> ports;
-  for (const os::posix::SerialPortEntry& entry : os::posix::listSerialPorts())
-    ports.push_back({entry.path, entry.description});
+  for (const os::posix::SerialPortEntry& entry : os::posix::listSerialPorts()) {
+    PortEntry port;
+    port.name = entry.path;
+    port.description = entry.description;
+    port.detailed = true;
+    port.byIdPath = entry.byIdPath;
+    port.product = entry.product;
+    port.manufacturer = entry.manufacturer;
+    port.serial = entry.serial;
+    port.driver = entry.driver;
+    ports.push_back(port);
+  }
   return ports;
 }
 

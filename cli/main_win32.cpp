@@ -76,8 +76,12 @@ std::vector<PortEntry> listPorts() {
         type != REG_SZ) {
       continue;
     }
-    if (const uint32_t n = comNumberIn(name))
-      found.push_back({n, {"COM" + std::to_string(n), narrow(name)}});
+    if (const uint32_t n = comNumberIn(name)) {
+      PortEntry port;
+      port.name = "COM" + std::to_string(n);
+      port.description = narrow(name);
+      found.push_back({n, port});
+    }
   }
   SetupDiDestroyDeviceInfoList(set);
   std::sort(found.begin(), found.end(),

@@ -138,6 +138,31 @@ bool parseNumber(const std::string& text, bool fraction, double* value) {
   return true;
 }
 
+// A per cent from 0 to 100 in steps of kShareMinimumPerPercent, exactly:
+// a fraction finer than a run's shares is refused, not rounded.
+bool parseMinimum(const std::string& text, uint32_t* minimum) {
+  double checked = 0;
+  if (!parseNumber(text, true, &checked) || checked > 100)
+    return false;
+  uint64_t scaled = 0;
+  int decimals = -1;  // before the point
+  for (char c : text) {
+    if (c == '.') {
+      decimals = 0;
+    } else if (decimals >= 4) {
+      if (c != '0')
+        return false;
+    } else {
+      scaled = scaled * 10 + static_cast<uint64_t>(c - '0');
+      decimals += decimals >= 0;
+    }
+  }
+  for (int d = decimals < 0 ? 0 : decimals; d < 4; ++d)
+    scaled *= 10;
+  *minimum = static_cast<uint32_t>(scaled);
+  return true;
+}
+
 bool storeRangeValue(Options* o, const std::string& option, const std::string& value,
                      std::string* message) {
   double v = 0;
@@ -150,17 +175,16 @@ bool storeRangeValue(Options* o, const std::string& option, const std::string& v
     o->size = static_cast<uint32_t>(v);
     return true;
   }
-  if (option == "--min-received" && parseNumber(value, true, &v) && v <= 100) {
-    o->minReceived = v;
+  if (option == "--min-received" && parseMinimum(value, &o->minReceived))
     return true;
-  }
   if (option == "--count")
     *message = "--count takes a number of packets from 1 to 1000000, not \"" + value + "\".";
   else if (option == "--size")
     *message = "--size takes a number of bytes from " + std::to_string(kRangeMinSize) + " to " +
                std::to_string(kRangeMaxSize) + ", not \"" + value + "\".";
   else
-    *message = "--min-received takes a per cent from 0 to 100, not \"" + value + "\".";
+    *message = "--min-received takes a per cent from 0 to 100, to 4 decimals at most, not \"" +
+               value + "\".";
   return false;
 }
 

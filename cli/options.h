@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "module/range_test.h"
+#include "module/received_share.h"
 
 namespace cli {
 
@@ -28,7 +29,8 @@ struct Options {
   bool verbose = false;
   uint32_t count = kRangeDefaultCount;  // range-test: packets each way
   uint32_t size = kRangeDefaultSize;    // range-test: bytes a packet
-  double minReceived = 100;             // range-test: per cent each way must reach
+  // range-test: the share each way must reach, in kShareMinimumPerPercent
+  uint32_t minReceived = 100 * kShareMinimumPerPercent;
 };
 
 // False with a message for a command line that means nothing.

@@ -12,6 +12,7 @@
 #include "link/port_table.h"
 #include "module/range_test.h"
 #include "module/read.h"
+#include "module/received_share.h"
 
 namespace cli {
 
@@ -28,9 +29,8 @@ std::string nameOf(uint32_t portNumber) {
 }
 
 std::string percentText(const RangeDirection& d) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%.1f", receivedPercent(d));
-  return text;
+  char text[kShareTextChars];
+  return std::string(text, receivedShareText(d, text));
 }
 
 std::string msText(double ms) {
@@ -84,16 +84,6 @@ void printJson(const RangeResult& r) {
     out += "null";
   out += ", \"duration_ms\": " + std::to_string(r.durationMs) + "}";
   std::printf("%s\n", out.c_str());
-}
-
-// Exact, not through the rounded share: 99.95 % is not 100 %.
-bool enoughReceived(const RangeResult& r, double minimum) {
-  for (uint32_t i = 0; i < r.directionCount; ++i) {
-    const RangeDirection& d = r.directions[i];
-    if (100.0 * d.received < minimum * d.sent)
-      return false;
-  }
-  return r.directionCount > 0;
 }
 
 void closePanePort(PaneRecord* pane) {
@@ -170,7 +160,7 @@ int rangeTestCommand(const Options& o) {
       printText(result);
     if (result.code != 0)
       code = failWith(ResultCancelled, &masterPane);
-    else if (!enoughReceived(result, o.minReceived))
+    else if (!sharesMeet(result, o.minReceived))
       code = ExitLinkOrCheck;
   }
   releasePane(&masterPane, kMasterSlot);

@@ -5,18 +5,23 @@
 
 namespace {
 
-constexpr size_t kFieldChars = 512;
-
-// A field's text as code points, from either kind of string; a longer text
-// is cut, so that a line always fits its limit.
+// A field's text as code points, from either kind of string, whole: a
+// record that names a file names it all.
 struct Field {
-  uint32_t text[kFieldChars];
-  size_t length = 0;
-  void put(uint32_t c) {
-    if (length < kFieldChars)
-      text[length++] = c;
-  }
+  std::u32string text;
+  void put(uint32_t c) { text.push_back(static_cast<char32_t>(c)); }
 };
+
+using Line = std::string;
+
+void addByte(Line& l, char c) {
+  l.push_back(c);
+}
+
+void addUtf8(Line& l, uint32_t codePoint) {
+  uint8_t bytes[4];
+  l.append(reinterpret_cast<const char*>(bytes), putUtf8(bytes, codePoint));
+}
 
 // UTF-16 or UTF-32 as wchar_t is; a lone surrogate becomes U+FFFD.
 void putWide(Field& f, const wchar_t* s) {
@@ -72,40 +77,40 @@ void putDecimal(Field& f, uint64_t value, int minDigits = 1) {
 // Quoted when it holds a comma, a quote or a line break, quotes doubled. A
 // module's text that a spreadsheet would take for a formula gets a leading
 // apostrophe, so that opening the record runs nothing.
-void addField(BoundedText& l, const Field& f, bool first = false, bool fromModule = false) {
+void addField(Line& l, const Field& f, bool first = false, bool fromModule = false) {
   if (!first)
     addByte(l, ',');
   bool quote = false;
-  for (size_t i = 0; i < f.length; ++i)
-    quote = quote || f.text[i] == ',' || f.text[i] == '"' || f.text[i] == '\r' || f.text[i] == '\n';
+  for (const char32_t c : f.text)
+    quote = quote || c == ',' || c == '"' || c == '\r' || c == '\n';
   if (quote)
     addByte(l, '"');
-  if (fromModule && f.length &&
+  if (fromModule && !f.text.empty() &&
       (f.text[0] == '=' || f.text[0] == '+' || f.text[0] == '-' || f.text[0] == '@')) {
     addByte(l, '\'');
   }
-  for (size_t i = 0; i < f.length; ++i) {
-    if (f.text[i] == '"')
+  for (const char32_t c : f.text) {
+    if (c == '"')
       addByte(l, '"');
-    addUtf8(l, f.text[i]);
+    addUtf8(l, c);
   }
   if (quote)
     addByte(l, '"');
 }
 
-void addAscii(BoundedText& l, const char* s, bool first = false) {
+void addAscii(Line& l, const char* s, bool first = false) {
   Field f;
   putAscii(f, s);
   addField(l, f, first);
 }
 
-void addUtf8Field(BoundedText& l, const char* s, bool guarded) {
+void addUtf8Field(Line& l, const char* s, bool guarded) {
   Field f;
   putUtf8Text(f, s);
   addField(l, f, false, guarded);
 }
 
-void addChoice(BoundedText& l, int32_t position, const ChoiceList& list) {
+void addChoice(Line& l, int32_t position, const ChoiceList& list) {
   Field f;
   if (position >= 0 && position < list.count)
     putWide(f, list.entries[position]);
@@ -113,7 +118,7 @@ void addChoice(BoundedText& l, int32_t position, const ChoiceList& list) {
 }
 
 // What the file of settings names each choice, as the module holds it.
-void addSettings(BoundedText& l, const PairModule& m) {
+void addSettings(Line& l, const PairModule& m) {
   const PaneRecord& p = m.settings;
   const bool known = m.holdsSettings;
   const int32_t none = kNoSelection;
@@ -139,7 +144,7 @@ void addSettings(BoundedText& l, const PairModule& m) {
   addField(l, destination);
 }
 
-void addModule(BoundedText& l, const PairModule& m, const char* portName) {
+void addModule(Line& l, const PairModule& m, const char* portName) {
   Field port, serial, nodeId, firmware;
   if (portName && *portName) {
     putUtf8Text(port, portName);
@@ -167,7 +172,7 @@ const char* const kModuleColumns[] = {
     "Power Save", "Flow Control",  "PAN ID",          "Destination",
 };
 
-void addModuleHeader(BoundedText& l, const char* role) {
+void addModuleHeader(Line& l, const char* role) {
   for (const char* column : kModuleColumns) {
     char name[48];
     size_t n = 0;
@@ -187,11 +192,14 @@ void putTenths(Field& f, uint64_t tenths) {
 }
 
 // Empty where no range test ran or a direction sent nothing.
-void addRange(BoundedText& l, const PairRunResult& run) {
+void addRange(Line& l, const PairRunResult& run) {
   for (uint32_t i = 0; i < 2; ++i) {
     Field share;
-    if (run.rangeTested && i < run.range.directionCount && run.range.directions[i].sent)
-      putTenths(share, receivedTenths(run.range.directions[i]));
+    if (run.rangeTested && i < run.range.directionCount && run.range.directions[i].sent) {
+      char text[kShareTextChars];
+      receivedShareText(run.range.directions[i], text);
+      putAscii(share, text);
+    }
     addField(l, share);
   }
   Field median;
@@ -215,8 +223,8 @@ LocalTime recordTime(const os::LocalTime& now) {
   return t;
 }
 
-size_t formatPairRecordHeader(char* out, size_t capacity) {
-  BoundedText l{out, capacity, 0, true};
+std::string formatPairRecordHeader() {
+  Line l;
   addAscii(l, "Date and Time", true);
   for (const char* column :
        {"Program Version", "Profile", "Profile SHA-256", "Station", "Operator"})
@@ -232,12 +240,12 @@ size_t formatPairRecordHeader(char* out, size_t capacity) {
   addAscii(l, "Duration ms");
   addByte(l, '\r');
   addByte(l, '\n');
-  return l.fits ? l.length : 0;
+  return l;
 }
 
-size_t formatPairRecordLine(const PairRunResult& run, const wchar_t* message,
-                            const PairRecordContext& context, char* out, size_t capacity) {
-  BoundedText l{out, capacity, 0, true};
+std::string formatPairRecordLine(const PairRunResult& run, const wchar_t* message,
+                                 const PairRecordContext& context) {
+  Line l;
   const LocalTime& when = context.when;
   Field time;
   putDecimal(time, when.year, 4);
@@ -279,5 +287,5 @@ size_t formatPairRecordLine(const PairRunResult& run, const wchar_t* message,
   addField(l, duration);
   addByte(l, '\r');
   addByte(l, '\n');
-  return l.fits ? l.length : 0;
+  return l;
 }

@@ -1,9 +1,11 @@
 // The record of pair runs: one CSV line per run (RFC 4180, UTF-8, CR LF),
-// as spreadsheet programs read it, under a header line.
+// as spreadsheet programs read it, under a header line. A record whose
+// lines an editor ended with LF goes on with LF.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "module/pair_run.h"
 #include "platform/os.h"
@@ -32,18 +34,16 @@ struct PairRecordContext {
   LocalTime when;
 };
 
-// A line always fits in this many bytes.
-constexpr size_t kPairRecordLineLimit = 4096;
-
 // What a new record starts with: UTF-8's byte-order mark, so that a
 // spreadsheet reads the text as UTF-8.
 constexpr char kRecordByteOrderMark[] = "\xEF\xBB\xBF";
 
-// The header line, CR LF included, without the byte-order mark; its length.
-size_t formatPairRecordHeader(char* out, size_t capacity);
-// One run's line, CR LF included; its length, 0 when it does not fit.
+// The header line, CR LF included, without the byte-order mark.
+std::string formatPairRecordHeader();
+// One run's line, CR LF included, every text in it whole (a Windows path
+// of 32767 units too): no limit cuts a field.
 // message: what the result window says of the failure (empty on a pass).
 // Hexadecimal values carry "0x", so that a spreadsheet keeps them as text,
 // whole, and a reader of the CSV still parses them as hexadecimal.
-size_t formatPairRecordLine(const PairRunResult& run, const wchar_t* message,
-                            const PairRecordContext& context, char* out, size_t capacity);
+std::string formatPairRecordLine(const PairRunResult& run, const wchar_t* message,
+                                 const PairRecordContext& context);

@@ -432,27 +432,17 @@ void describeShortfall(const PairRunResult& run, wchar_t* out) {
   WideText d = startWideText(out, kPairDetailChars);
   const wchar_t* names[] = {L"Master to Slave ", L"Slave to Master "};
   for (uint32_t i = 0; i < run.range.directionCount && i < 2; ++i) {
-    const uint32_t tenths = receivedTenths(run.range.directions[i]);
+    char share[kShareTextChars];
+    receivedShareText(run.range.directions[i], share);
     add(d, i ? L", " : L"received ");
     add(d, names[i]);
-    addNumber(d, tenths / 10);
-    add(d, L".");
-    addNumber(d, tenths % 10);
+    for (const char* c = share; *c; ++c)
+      put(d, static_cast<uint32_t>(*c));
     add(d, L" %");
   }
   add(d, L"; at least ");
   addNumber(d, run.rangeMinReceived);
   add(d, L" % needed");
-}
-
-// Exact, not through the shown share: 99.95 % is not 100 %.
-bool receivedEnough(const RangeResult& range, uint32_t minimum) {
-  for (uint32_t i = 0; i < range.directionCount; ++i) {
-    const RangeDirection& d = range.directions[i];
-    if (uint64_t{100} * d.received < uint64_t{minimum} * d.sent)
-      return false;
-  }
-  return range.directionCount > 0;
 }
 
 bool rangeStep(Run& r, const RangeSettings& criterion) {
@@ -465,7 +455,7 @@ bool rangeStep(Run& r, const RangeSettings& criterion) {
     return fail(r, PairStep::LinkTest, ResultCancelled);
   if (code != 0)
     return fail(r, PairStep::LinkTest, code);
-  const bool enough = receivedEnough(out.range, criterion.minReceived);
+  const bool enough = sharesMeet(out.range, criterion.minReceived * kShareMinimumPerPercent);
   out.linkVerdict = enough ? kLinkPass : kLinkFail;
   if (enough)
     return true;
@@ -499,10 +489,6 @@ bool paneShowsChanges(const PaneRecord* pane) {
     return false;
   const WrittenValues shown = shownValues(pane), read = readValues(pane);
   return std::memcmp(&shown, &read, sizeof shown) != 0;
-}
-
-uint32_t receivedTenths(const RangeDirection& d) {
-  return d.sent ? static_cast<uint32_t>(uint64_t{d.received} * 1000 / d.sent) : 0;
 }
 
 const wchar_t* pairStepName(PairStep step) {

@@ -7,6 +7,7 @@
 
 #include "module/pane.h"
 #include "module/range_test.h"
+#include "module/received_share.h"
 #include "module/settings_file.h"
 
 // Both panes hold read values.
@@ -34,10 +35,6 @@ enum class PairStep : uint8_t {
   Check,
   LinkTest,
 };
-
-// The received share in tenths of a per cent, cut rather than rounded: a
-// share shown as 100.0 lost nothing. 0 for nothing sent.
-uint32_t receivedTenths(const RangeDirection& direction);
 
 // "Read Master", "Apply Profile", ...; "" for None.
 const wchar_t* pairStepName(PairStep step);

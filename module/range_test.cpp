@@ -336,10 +336,6 @@ void setUpLegs(Runner& r) {
 
 }  // namespace
 
-double receivedPercent(const RangeDirection& d) {
-  return d.sent ? 100.0 * d.received / d.sent : 0.0;
-}
-
 uint32_t rangePacketLimitMs(uint32_t size, const os::LineSettings& from,
                             const os::LineSettings& to) {
   return lineMs(size, from) + lineMs(size, to) + kRangeTurnaroundMs;

@@ -74,9 +74,6 @@ struct RangeDirection {
   uint32_t duplicated = 0;
 };
 
-// 100 * received / sent; 0 for nothing sent.
-double receivedPercent(const RangeDirection& direction);
-
 enum class PacketFate : uint8_t { Received, Lost, Corrupted };
 
 // What the per-packet callback is told.

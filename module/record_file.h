@@ -18,9 +18,17 @@ constexpr int32_t RecordCannotWrite = 788;  // the system's error says why
 // How long an append waits for another program's lock.
 constexpr uint32_t kRecordLockLimitMs = 10000;
 
+constexpr size_t kRecordColumnTextChars = 48;
+
 struct RecordOutcome {
   int32_t result = 0;
   uint32_t systemError = 0;  // errno or Windows' code; 0 when none applies
+  // RecordOtherHeader: the first column (from 1) of the file's header that
+  // is not this version's, and the file's text there, cut for a message;
+  // columnMissing when the file's header ends before that column.
+  uint32_t column = 0;
+  bool columnMissing = false;
+  char columnText[kRecordColumnTextChars] = {};
 };
 
 // Before a run: can a line be appended to the file at path (UTF-8)? A file

@@ -1,5 +1,7 @@
 #include "module/settings_file.h"
 
+#include <cstring>
+
 #include "module/bounded_text.h"
 #include "module/choice_lists.h"
 #include "module/sha256.h"
@@ -573,6 +575,9 @@ bool parseSettingsFile(const uint8_t* bytes, size_t size, const wchar_t* fileNam
     size = 0;
   if (size > kSettingsFileLimit)
     return refuseOversize(parse, bytes);
+  // The digest is of the file as it lies on the disk, whatever its encoding.
+  char digest[sizeof file->sha256];
+  sha256Hex(bytes, size, digest);
   bool bigEndian = false;
   if (isUtf16(bytes, size, &bigEndian)) {
     size = decodeUtf16(bytes, size, bigEndian, decoded);
@@ -593,7 +598,7 @@ bool parseSettingsFile(const uint8_t* bytes, size_t size, const wchar_t* fileNam
     at = end + 1;
   }
   *file = parse.file;
-  sha256Hex(bytes, size, file->sha256);
+  std::memcpy(file->sha256, digest, sizeof digest);
   return true;
 }
 
@@ -685,10 +690,45 @@ void addSection(BoundedText& b, const PaneRecord* p) {
   }
 }
 
+void addDecimal(BoundedText& b, uint32_t n) {
+  char digits[10];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + n % 10);
+    n /= 10;
+  } while (n);
+  while (count)
+    addByte(b, digits[--count]);
+}
+
+// No pane shows these: without them a saved profile would pair or range-test
+// no longer. Only the keys the file named, so that a default stays a default.
+void addProfileSections(BoundedText& b, const SettingsFile& loaded) {
+  if (loaded.pair.present) {
+    addBytes(b, "[Pair]\r\n");
+    if (loaded.pair.named)
+      addBytes(b, loaded.pair.makePair ? "Make Pair = Yes\r\n" : "Make Pair = No\r\n");
+  }
+  const RangeSettings& range = loaded.range;
+  if (!range.present)
+    return;
+  addBytes(b, "[Range]\r\n");
+  if (range.packetsLine) {
+    addBytes(b, "Packets = ");
+    addDecimal(b, range.packets);
+    addBytes(b, "\r\n");
+  }
+  if (range.minReceivedLine) {
+    addBytes(b, "Min Received = ");
+    addDecimal(b, range.minReceived);
+    addBytes(b, "\r\n");
+  }
+}
+
 }  // namespace
 
 size_t formatSettingsFile(const PaneRecord* master, const PaneRecord* slave, char* out,
-                          size_t capacity) {
+                          size_t capacity, const SettingsFile* loaded) {
   const PaneRecord* panes[] = {master, slave};
   if (!holdsModuleData(master) && !holdsModuleData(slave))
     return 0;
@@ -702,6 +742,8 @@ size_t formatSettingsFile(const PaneRecord* master, const PaneRecord* slave, cha
     if (holdsModuleData(p))
       addSection(b, p);
   }
+  if (loaded)
+    addProfileSections(b, *loaded);
   return b.fits ? b.length : 0;
 }
 

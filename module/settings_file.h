@@ -65,8 +65,9 @@ struct SettingsFile {
   PaneSettings slave;
   PairSettings pair;
   RangeSettings range;
-  // SHA-256 of the very bytes parsed, as 64 hex digits: the record names
-  // the profile by it. Empty for a file that was not parsed.
+  // SHA-256 of the file's bytes as read (a UTF-16 file's too, not of its
+  // decoded text), as 64 hex digits: the record names the profile by it,
+  // and sha256sum gives the same. Empty for a file that was not parsed.
   char sha256[65] = {};
 };
 
@@ -86,10 +87,11 @@ bool parseSettingsFile(const uint8_t* bytes, size_t size, const wchar_t* fileNam
                        SettingsFile* file, uint32_t* line, wchar_t* message);
 
 // Every choice of each pane that holds read values, after comment lines
-// naming the program and the modules. Returns the length in bytes, 0 when no
-// pane holds read values or the text does not fit.
+// naming the program and the modules; then the [Pair] and [Range] sections
+// of the profile loaded, if any, as it named them. Returns the length in
+// bytes, 0 when no pane holds read values or the text does not fit.
 size_t formatSettingsFile(const PaneRecord* master, const PaneRecord* slave, char* out,
-                          size_t capacity);
+                          size_t capacity, const SettingsFile* loaded = nullptr);
 
 // Sections that wait for their pane's next successful Read.
 struct PendingSettings {

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # bash completion of nlconf-cli: commands, options, ports, files, and the
 # keys and values that --set takes.
 
@@ -28,7 +29,7 @@ _nlconf_cli_set_pairs() {
 # Values with spaces: inside an open quote as they are, else escaped; and
 # only the part after "=" where readline starts the word there.
 _nlconf_cli_reply_set() {
-  local cur=$1 role=$2 quote= text=$1 pair reply
+  local cur=$1 role=$2 quote='' text=$1 pair reply
   case $cur in
     \"* | \'*)
       quote=${cur:0:1}
@@ -50,13 +51,13 @@ _nlconf_cli_reply_set() {
 }
 
 _nlconf_cli_ports() {
-  local cur=$1 program=$2 port name
+  local cur=$1 program=$2 port byid
   COMPREPLY=()
-  # The device, and its /dev/serial/by-id name where the list gives one:
-  # that stays the same whichever socket the adapter is in.
-  while IFS=$'\t' read -r port name; do
+  # Each device the list gives, and its /dev/serial/by-id name ("-" where
+  # it has none): that stays the same whichever socket the adapter is in.
+  while IFS=$'\t' read -r port byid _; do
     [[ -n $port && $port == "$cur"* ]] && COMPREPLY+=("$port")
-    [[ $name == /dev/* && $name == "$cur"* ]] && COMPREPLY+=("$name")
+    [[ -n $byid && $byid != - && $byid == "$cur"* ]] && COMPREPLY+=("$byid")
   done < <("$program" ports 2>/dev/null)
   # Any other device, such as a pseudo-terminal, by its path.
   ((${#COMPREPLY[@]})) || _filedir
@@ -70,13 +71,13 @@ _nlconf_cli() {
 
   local commands="ports read write link-test pair range-test help"
   if ((cword == 1)); then
-    COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
+    mapfile -t COMPREPLY < <(compgen -W "$commands --help --version" -- "$cur")
     return
   fi
   local command=${words[1]}
   case $command in
     help)
-      ((cword == 2)) && COMPREPLY=($(compgen -W "$commands" -- "$cur"))
+      ((cword == 2)) && mapfile -t COMPREPLY < <(compgen -W "$commands" -- "$cur")
       return
       ;;
     ports | read | write | link-test | pair | range-test) ;;
@@ -93,10 +94,16 @@ _nlconf_cli() {
   esac
 
   # Which operand this is, and the role given so far.
-  local i operands=0 role= ended=
+  local i operands=0 role='' ended=
   for ((i = 2; i < cword; i++)); do
     case ${words[i]} in
-      --) [[ -z $ended ]] && ended=1 || ((operands++)) ;;
+      --)
+        if [[ -z $ended ]]; then
+          ended=1
+        else
+          ((operands++))
+        fi
+        ;;
       --role | --set | --log | --record | --count | --size | --min-received)
         if [[ -z $ended ]]; then
           [[ ${words[i]} == --role ]] && role=${words[i + 1]}
@@ -113,7 +120,7 @@ _nlconf_cli() {
   if [[ -z $ended ]]; then
     case $prev in
       --role)
-        COMPREPLY=($(compgen -W "master slave" -- "$cur"))
+        mapfile -t COMPREPLY < <(compgen -W "master slave" -- "$cur")
         return
         ;;
       --set)
@@ -131,7 +138,7 @@ _nlconf_cli() {
       --count | --size | --min-received) return ;;
     esac
     if [[ $cur == -* ]]; then
-      COMPREPLY=($(compgen -W "$options" -- "$cur"))
+      mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
       return
     fi
   fi

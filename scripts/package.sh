@@ -214,6 +214,23 @@ offers=$(complete_words nlconf-cli write P --role slave --set "" | sed 's/\\//g'
 [[ $(wc -l <<<"$takes") -ge 40 && $offers == "$takes" ]] ||
   fail "write --set completes what the program does not take, or misses some:" \
     "$(diff <(echo "$offers") <(echo "$takes") | tr '\n' ' ')"
+# Every port that ports lists, by its device and its by-id name: this
+# machine's, and an adapter's as the documented columns give it.
+stand_in=$check/stand-in/nlconf-cli
+mkdir -p "$check/stand-in"
+cat >"$stand_in" <<'EOF'
+#!/bin/sh
+printf '/dev/ttyUSB0\t/dev/serial/by-id/usb-Bench_QX0001-if00-port0\tUSB Serial\tBench\tQX0001\tuart_bridge\n'
+printf '/dev/ttyS0\t-\t-\t-\t-\tserial8250\n'
+EOF
+chmod +x "$stand_in"
+[[ $(complete_words "$stand_in" read "" | LC_ALL=C sort | paste -sd ' ') == \
+  "/dev/serial/by-id/usb-Bench_QX0001-if00-port0 /dev/ttyS0 /dev/ttyUSB0" ]] ||
+  fail "read completes $(complete_words "$stand_in" read "" | paste -sd ' '), not each listed port"
+listed=$("$check/root/usr/bin/nlconf-cli" ports | awk -F '\t' '{ print $1 } $2 != "-" { print $2 }' |
+  LC_ALL=C sort)
+[[ -z $listed || $(complete_words "$check/root/usr/bin/nlconf-cli" pair "" | LC_ALL=C sort) == "$listed" ]] ||
+  fail "pair completes other ports than nlconf-cli ports lists: $(paste -sd ' ' <<<"$listed")"
 # Each command and its options, as the program's help names them.
 commands=$("$check/root/usr/bin/nlconf-cli" --help | sed -nE 's/^  nlconf-cli ([a-z][a-z-]*).*/\1/p' |
   grep -vx help | LC_ALL=C sort -u)

@@ -13,8 +13,9 @@ packages=(
   clang libclang-rt-14-dev llvm-14
   # the release archive and its guide in HTML
   zip unzip python3 python3-markdown
-  # the Debian package's check: its completion is tried in bash as installed
-  bash-completion
+  # the Debian package's check: its completion is tried in bash as installed,
+  # and read by shellcheck
+  bash-completion shellcheck
   # a Japanese gothic font, for the dialogs' texts as a Japanese system draws them
   fonts-ipafont-gothic fontconfig
 )

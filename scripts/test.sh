@@ -4,7 +4,8 @@
 # tests, a fixed slice of the fault campaign, every
 # fuzz target over its corpus and the Windows tests under Wine (in three runs
 # side by side, started as soon as both builds stand, while the rest goes
-# on), makes and checks the release archive, and ends with one line:
+# on), shellcheck over the bash completion, makes and checks the release
+# archive, and ends with one line:
 # "N passed, M failed", after each step's wall time.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -179,6 +180,17 @@ clang_check() {
   fi
 }
 ((native_ok)) && timed clang-check clang_check
+# The bash completion as shellcheck reads it: not one remark.
+shellcheck_completion() {
+  echo "== shellcheck of the completion"
+  if shellcheck packaging/nlconf-cli.bash >"$log/shellcheck.log" 2>&1; then
+    passed=$((passed + 1))
+  else
+    cat "$log/shellcheck.log"
+    failed=$((failed + 1))
+  fi
+}
+timed shellcheck shellcheck_completion
 # The release archive: made, opened, and its contents checked.
 if ((windows_ok)); then
   if timed package step package scripts/package.sh --check; then

@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 #include "link/errors.h"
 #include "module/pair_record.h"
 #include "module/pair_texts.h"
 #include "module/read.h"
+#include "module/received_share.h"
 #include "module/result_messages.h"
 #include "tests/support/pane_fixture.h"
 
@@ -226,8 +228,7 @@ TEST_F(PairRunTest, AModuleRefusedByItsRoleIsNamedFromTheRunsNotes) {
             L"Read Master: Network ID \"KOV-NL001/S\" is not a master.|Master (COM3): "
             L"02004E4C40000009  \"KOV-NL001/S\", not a master|Slave (COM4): 02004E4C40000002  "
             L"\"KOV-NL001/S\"");
-  char line[kPairRecordLineLimit];
-  const std::string text(line, formatPairRecordLine(result, L"", {}, line, sizeof line));
+  const std::string text = formatPairRecordLine(result, L"", {});
   EXPECT_NE(text.find(",COM3,0x02004E4C40000009,KOV-NL001/S,0x2241,,"), std::string::npos) << text;
 }
 
@@ -309,19 +310,17 @@ TEST_F(PairRunTest, CrossedPortsAreSwappedAndTheRecordReadsBack) {
           .find(L"|The modules were on each other's ports: the master on COM4, the slave on COM3."),
       std::wstring::npos);
   std::memcpy(result.slave.nodeId, "=1+2,\"x\"", 9);
-  char header[kPairRecordLineLimit], line[kPairRecordLineLimit];
-  const size_t h = formatPairRecordHeader(header, sizeof header);
   PairRecordContext context;
   context.when = {2026, 3, 4, 5, 6, 7, -210};
   context.masterPort = "/dev/ttyUSB0";  // the picks: the run used them the other way round
   context.slavePort = "/dev/ttyUSB1";
   context.profilePath = "/bench/pair.ini";
   context.station = "@bench";
-  const size_t n = formatPairRecordLine(result, L"Zeile, \"\u00e4\"", context, line, sizeof line);
-  ASSERT_GT(n, 2u);
-  EXPECT_EQ(std::string(line + n - 2, 2), "\r\n");
-  const auto names = csvFields(std::string(header, h));
-  const auto fields = csvFields(std::string(line, n));
+  const std::string line = formatPairRecordLine(result, L"Zeile, \"\u00e4\"", context);
+  ASSERT_GT(line.size(), 2u);
+  EXPECT_EQ(line.substr(line.size() - 2), "\r\n");
+  const auto names = csvFields(formatPairRecordHeader());
+  const auto fields = csvFields(line);
   ASSERT_EQ(fields.size(), names.size());
   std::map<std::string, std::string> row;
   for (size_t i = 0; i < names.size(); ++i)
@@ -340,14 +339,37 @@ TEST_F(PairRunTest, CrossedPortsAreSwappedAndTheRecordReadsBack) {
 }
 
 std::map<std::string, std::string> recordRow(const PairRunResult& result) {
-  char header[kPairRecordLineLimit], line[kPairRecordLineLimit];
-  const auto names = csvFields(std::string(header, formatPairRecordHeader(header, sizeof header)));
-  const auto fields = csvFields(
-      std::string(line, formatPairRecordLine(result, L"", PairRecordContext{}, line, sizeof line)));
+  const auto names = csvFields(formatPairRecordHeader());
+  const auto fields = csvFields(formatPairRecordLine(result, L"", PairRecordContext{}));
   std::map<std::string, std::string> row;
   for (size_t i = 0; i < names.size() && i < fields.size(); ++i)
     row[names[i]] = fields[i];
   return row;
+}
+
+// One share everywhere: cut toward zero, and judged on the counts.
+TEST(ReceivedShare, IsCutTowardZeroAndMeetsAMinimumExactly) {
+  auto direction = [](uint32_t received, uint32_t sent) {
+    return RangeDirection{1, 2, sent, received, sent - received, 0, 0, 0};
+  };
+  char text[kShareTextChars];
+  for (const auto& [received, sent, shown] :
+       {std::tuple{1999u, 2000u, "99.9"}, {2000u, 2000u, "100.0"}, {0u, 0u, "0.0"}}) {
+    receivedShareText(direction(received, sent), text);
+    EXPECT_STREQ(text, shown);
+  }
+  constexpr uint32_t kAll = 100 * kShareMinimumPerPercent;
+  RangeResult r;
+  r.directionCount = 2;
+  r.directions[0] = direction(2000, 2000);
+  r.directions[1] = direction(1999, 2000);
+  EXPECT_FALSE(sharesMeet(r, kAll));
+  EXPECT_TRUE(sharesMeet(r, kAll - 500)) << "99.95 % is 99.95 %";
+  EXPECT_FALSE(sharesMeet(r, kAll - 499));
+  r.directions[1] = direction(0, 0);
+  EXPECT_TRUE(sharesMeet(r, 0));
+  EXPECT_FALSE(sharesMeet(r, 1)) << "nothing sent shows no share";
+  EXPECT_FALSE(sharesMeet(RangeResult{}, 0)) << "no test ran";
 }
 
 TEST_F(PairRunTest, ARangeProfileFailsTheLinkStepWhenADirectionFallsShort) {

@@ -340,6 +340,7 @@ TEST(SerialPorts, ListsDevicesWithADriverAndTellsIdenticalAdaptersApart) {
     if (n < 3) {
       std::ofstream(device.parent_path().parent_path() / "product") << "USB Serial Adapter\n";
       std::ofstream(device.parent_path().parent_path() / "serial") << serials[n] << "\n";
+      std::ofstream(device.parent_path().parent_path() / "manufacturer") << "Bench Parts\n";
     }
     if (n < 2)
       fs::create_symlink("../../" + device.filename().string(),
@@ -353,7 +354,7 @@ TEST(SerialPorts, ListsDevicesWithADriverAndTellsIdenticalAdaptersApart) {
   EXPECT_EQ(ports[0].path, dev.string() + "/ttyUSB0");
   EXPECT_EQ(ports[0].byIdPath, dev.string() + "/serial/by-id/usb-Bench_QX0001-if00");
   EXPECT_EQ(ports[1].description, "usb-Bench_QX0002-if00");
-  EXPECT_EQ(ports[1].serial, "QX0002");
+  EXPECT_EQ(ports[1].serial + ", " + ports[1].manufacturer, "QX0002, Bench Parts");
   EXPECT_EQ(ports[2].product, "USB Serial Adapter");
   EXPECT_EQ(ports[2].description, "USB Serial Adapter");
   EXPECT_EQ(ports[2].driver, "uart_bridge");

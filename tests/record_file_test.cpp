@@ -60,10 +60,7 @@ class RecordFileTest : public ::testing::Test {
     s << in.rdbuf();
     return s.str();
   }
-  std::string header() const {
-    char h[kPairRecordLineLimit];
-    return {h, formatPairRecordHeader(h, sizeof h)};
-  }
+  std::string header() const { return formatPairRecordHeader(); }
   RecordOutcome append() { return appendPairRecord(path.c_str(), run, L"", context); }
   std::string dir, path;
   PairRunResult run;
@@ -87,16 +84,31 @@ TEST_F(RecordFileTest, ANewRecordStartsWithTheMarkAndHeaderThenTakesLinesAlone) 
   EXPECT_GT(os::userName(name, sizeof name), 0u) << "so does its operator";
 }
 
-TEST_F(RecordFileTest, RefusesAnotherHeaderAndWhatIsNoFile) {
+TEST_F(RecordFileTest, RefusesAnotherHeaderSayingWhereAndWhatIsNoFile) {
   const std::string old = "Date and Time,Result\r\n2026-01-01 00:00:00,PASS\r\n";
   std::ofstream(path, std::ios::binary) << old;
   EXPECT_EQ(checkRecordFile(path.c_str()).result, RecordOtherHeader);
   EXPECT_EQ(append().result, RecordOtherHeader);
   EXPECT_EQ(contents(), old);
   wchar_t text[512];
-  recordOutcomeText({RecordOtherHeader, 0}, path.c_str(), text, 512);
+  recordOutcomeText(checkRecordFile(path.c_str()), path.c_str(), text, 512);
   EXPECT_NE(std::wstring(text).find(L"/pairs.csv"), std::wstring::npos);
+  EXPECT_NE(std::wstring(text).find(L"its column 2 is \"Result\", not \"Program Version\""),
+            std::wstring::npos)
+      << text;
   EXPECT_NE(std::wstring(text).find(L"new record"), std::wstring::npos);
+  std::string renamed = header();
+  renamed.replace(renamed.find(",Operator,"), 10, ",Operater,");
+  std::ofstream(path, std::ios::binary) << renamed;
+  recordOutcomeText(checkRecordFile(path.c_str()), path.c_str(), text, 512);
+  EXPECT_NE(std::wstring(text).find(L"its column 6 is \"Operater\", not \"Operator\""),
+            std::wstring::npos)
+      << text;
+  std::ofstream(path, std::ios::binary)
+      << header().substr(0, header().rfind(",Duration")) << "\r\n";
+  recordOutcomeText(checkRecordFile(path.c_str()), path.c_str(), text, 512);
+  EXPECT_NE(std::wstring(text).find(L"its columns end before \"Duration ms\""), std::wstring::npos)
+      << text;
 
   const RecordOutcome folder = checkRecordFile(dir.c_str());
   EXPECT_EQ(folder.result, RecordNotAFile);
@@ -123,6 +135,35 @@ TEST_F(RecordFileTest, ALineCutShortDoesNotSwallowTheNext) {
   ASSERT_EQ(append().result, 0);
   const std::string text = contents();
   EXPECT_NE(text.find("9.9\r\n2026-12-08T15:04:05+09:00,9.9.9,"), std::string::npos);
+}
+
+// An editor or sed left LF line ends: the record is still ours, and takes
+// its lines as it ends them.
+TEST_F(RecordFileTest, ARecordWithLfLineEndsTakesLinesEndedTheSameWay) {
+  std::string line = formatPairRecordLine(run, L"", context);
+  line.replace(line.size() - 2, 2, "\n");
+  std::string lf = header();
+  lf.replace(lf.size() - 2, 2, "\n");
+  for (const std::string& start : {std::string(kRecordByteOrderMark) + lf + line, lf + "2026"}) {
+    std::ofstream(path, std::ios::binary) << start;
+    ASSERT_EQ(append().result, 0);
+    EXPECT_EQ(contents(), start + (start.back() == '\n' ? "" : "\n") + line);
+  }
+}
+
+// Windows paths reach 32767 UTF-16 units; a record names the very file.
+TEST_F(RecordFileTest, LongPathsAndMessagesGoIntoTheLineWhole) {
+  std::string profile = "/bench";
+  while (profile.size() < 2 * 32767)
+    profile += "/\xC3\xA9t\xC3\xA9";
+  context.profilePath = profile.c_str();
+  const std::wstring message(5000, L'x');
+  ASSERT_EQ(appendPairRecord(path.c_str(), run, message.c_str(), context).result, 0);
+  const std::string text = contents();
+  EXPECT_NE(text.find("," + profile + ","), std::string::npos);
+  EXPECT_NE(text.find("," + std::string(5000, 'x') + ","), std::string::npos);
+  EXPECT_EQ(text,
+            kRecordByteOrderMark + header() + formatPairRecordLine(run, message.c_str(), context));
 }
 
 TEST_F(RecordFileTest, TwoProcessesAppendingAtOnceGiveOneHeaderAndWholeLines) {
@@ -152,8 +193,7 @@ TEST_F(RecordFileTest, TwoProcessesAppendingAtOnceGiveOneHeaderAndWholeLines) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
-  char one[kPairRecordLineLimit];
-  const std::string line(one, formatPairRecordLine(run, L"", context, one, sizeof one));
+  const std::string line = formatPairRecordLine(run, L"", context);
   std::string expected = std::string(kRecordByteOrderMark) + header();
   for (int i = 0; i < 2 * kLines; ++i)
     expected += line;

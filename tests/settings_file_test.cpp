@@ -127,6 +127,26 @@ TEST_F(SettingsFileTest, ARangeSectionGivesTheRunItsCriterion) {
   EXPECT_TRUE(load("[Range]\nMin Received = 0\n")) << "a profile may only set the criterion";
 }
 
+// Save Settings after loading a profile: the sections no pane shows come
+// back as they were loaded, a key left out still left out.
+TEST_F(SettingsFileTest, WhatWasLoadedBesideThePanesIsSavedBack) {
+  readPaneAs(&masterPane, "KOV-NL001/M", 13, 26, false, false);
+  for (const char* profile : {"[Range]\nMin Received = 95\n[Pair]\nMake Pair = Yes\n",
+                              "[Range]\nPackets = 300\n", "[Range]\n"}) {
+    const SettingsFile loaded = parse(profile).file;
+    char out[4096];
+    const Parsed saved = parse(
+        std::string(out, formatSettingsFile(&masterPane, &slavePane, out, sizeof out, &loaded)));
+    ASSERT_TRUE(saved.ok && saved.file.range.present && saved.file.master.present) << profile;
+    const RangeSettings &was = loaded.range, &is = saved.file.range;
+    EXPECT_EQ(std::vector<uint32_t>({is.packets, is.minReceived, !is.packetsLine,
+                                     !is.minReceivedLine, saved.file.pair.makePair}),
+              std::vector<uint32_t>({was.packets, was.minReceived, !was.packetsLine,
+                                     !was.minReceivedLine, loaded.pair.makePair}))
+        << profile;
+  }
+}
+
 TEST_F(SettingsFileTest, TheDigestNamesTheBytesLoadedNotOnlyTheirSettings) {
   const Parsed unix = parse("[Master]\nChannel = 14\n");
   const Parsed windows = parse("[Master]\r\nChannel = 14\r\n");
@@ -134,6 +154,15 @@ TEST_F(SettingsFileTest, TheDigestNamesTheBytesLoadedNotOnlyTheirSettings) {
   EXPECT_STREQ(unix.file.sha256,
                "b63afe95cbbf227ee54ea91caac475a72f2a0667c4e30c85c8135f2673301ba7");
   EXPECT_STRNE(windows.file.sha256, unix.file.sha256);
+  // Notepad's "Unicode": the digest is sha256sum's of the file, not of its text.
+  std::string utf16 = "\xFF\xFE";
+  for (const char c : std::string("[Master]\r\nChannel = 14\r\n"))
+    utf16 += std::string{c, '\0'};
+  const Parsed wide = parse(utf16);
+  ASSERT_TRUE(wide.ok);
+  EXPECT_STREQ(wide.file.sha256,
+               "db26d7e28e3801c2ed3d3dc5c27e4409190276bee6908173595023b4d2034b0f");
+  EXPECT_STRNE(wide.file.sha256, windows.file.sha256) << "its UTF-8 twin is another file";
 }
 
 TEST_F(SettingsFileTest, AFaultyFileIsRefusedWithItsLine) {

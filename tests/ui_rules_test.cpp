@@ -231,6 +231,12 @@ TEST(UiRangeView, AStoppedRunKeepsItsCountsInTheCopiedText) {
   EXPECT_EQ(L"A port went away: stopped after 12.3 s.", rangeStatusLine(r, 0, false, true));
 }
 
+TEST(UiRangeView, AShareWithALossNeverShowsAsAWhole) {
+  const RangeDirection oneLost{5, 6, 2000, 1999, 1, 0, 0, 0};
+  EXPECT_EQ(L"COM5 to COM6: sent 2000, received 1999, lost 1, corrupted 0, received 99.9 %",
+            rangeDirectionLine(oneLost));
+}
+
 // ---- colours ----------------------------------------------------------------
 
 using UiFieldColors = UiRules;

@@ -10,6 +10,7 @@
 
 #include "link/line_log.h"
 #include "module/range_test.h"
+#include "module/received_share.h"
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
 #include "ui/device_changes.h"
@@ -392,10 +393,12 @@ void logRunEnd() {
                         r.code == 0                 ? "done"
                         : r.code == ResultCancelled ? (rw.portLost ? "a port went away" : "stopped")
                                                     : "failed");
-  for (uint32_t i = 0; i < r.directionCount && i < 2 && n > 0 && n < int(sizeof text); ++i)
-    n += std::snprintf(text + n, sizeof text - size_t(n), ", COM%u to COM%u %.1f %%",
-                       r.directions[i].fromPort, r.directions[i].toPort,
-                       receivedPercent(r.directions[i]));
+  for (uint32_t i = 0; i < r.directionCount && i < 2 && n > 0 && n < int(sizeof text); ++i) {
+    char share[kShareTextChars];
+    receivedShareText(r.directions[i], share);
+    n += std::snprintf(text + n, sizeof text - size_t(n), ", COM%u to COM%u %s %%",
+                       r.directions[i].fromPort, r.directions[i].toPort, share);
+  }
   logNote(portNumberShown(&masterPane), text);
 }
 

@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "link/errors.h"
+#include "module/received_share.h"
 #include "ui/rules.h"
 
 namespace {
@@ -15,6 +16,12 @@ std::wstring oneDecimal(double value) {
   wchar_t text[32];
   std::swprintf(text, 32, L"%.1f", value);
   return text;
+}
+
+std::wstring shareText(const RangeDirection& d) {
+  char text[kShareTextChars];
+  const size_t length = receivedShareText(d, text);
+  return std::wstring(text, text + length);
 }
 
 std::wstring seconds(uint32_t ms) {
@@ -41,8 +48,7 @@ std::wstring rangeDirectionLine(const RangeDirection& d) {
   std::wstring line = portName(d.fromPort) + L" to " + portName(d.toPort) + L": sent " +
                       std::to_wstring(d.sent) + L", received " + std::to_wstring(d.received) +
                       L", lost " + std::to_wstring(d.lost) + L", corrupted " +
-                      std::to_wstring(d.corrupted) + L", received " +
-                      oneDecimal(receivedPercent(d)) + L" %";
+                      std::to_wstring(d.corrupted) + L", received " + shareText(d) + L" %";
   if (d.late)
     line += L", late " + std::to_wstring(d.late);
   if (d.duplicated)

@@ -73,7 +73,8 @@ void saveSettings() {
   // Made before the dialog: its modal loop still handles device changes,
   // which may empty a pane while it is open.
   static char text[8192];
-  const size_t size = formatSettingsFile(&masterPane, &slavePane, text, sizeof text);
+  const size_t size =
+      formatSettingsFile(&masterPane, &slavePane, text, sizeof text, loadedProfile());
   if (size == 0) {
     showError(L"There is nothing to save: no pane holds read values. Read a module first.");
     return;

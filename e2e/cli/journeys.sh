@@ -445,9 +445,9 @@ journey_options() {
   done
   nlconf 1 range-test "$PORT5" --size 0
   has err '--size takes a number of bytes from '
-  for bad in 100.5 1.2.3 5. .5; do
+  for bad in 100.5 1.2.3 5. .5 99.99995; do
     nlconf 1 range-test "$PORT5" --min-received "$bad"
-    has err "--min-received takes a per cent from 0 to 100, not \"$bad\"."
+    has err "--min-received takes a per cent from 0 to 100, to 4 decimals at most, not \"$bad\"."
   done
   nlconf 1
   has err "No command given."
@@ -477,6 +477,15 @@ journey_json() {
   modules 5=master 6=slave $'7=slave:id=1111,sl=99,ni=K"\\\x01\xe9/S'
   nlconf 0 ports --json
   json 'isinstance(j, list)'
+  # Each port's device, by-id path, USB product, manufacturer, serial number
+  # and driver (null, or "-" in the text, where the system does not tell).
+  mv "$work/out" "$work/ports.json"
+  nlconf 0 ports
+  python3 -c 'import json, sys
+keys = ("port", "by_id", "product", "manufacturer", "serial", "driver")
+ports = [[p[k] or "-" for k in keys] for p in json.load(open(sys.argv[1]))]
+sys.exit(ports != [l.split("\t") for l in open(sys.argv[2]).read().splitlines()])' \
+    "$work/ports.json" "$work/out" || fail "ports: not each port with the six columns in both forms"
   nlconf 0 read "$PORT5" --json
   json 'j["serialNumber"] and j["settings"]["Channel"]["text"] == "15"'
   nlconf 0 pair "$PORT5" "$PORT6" --json --record "$work/runs.csv"
