@@ -162,7 +162,13 @@ void stopAtOnce() {
   sendOnOpenPorts("ATCN\r", 5);
   std::fprintf(stderr, "%s\n", kStoppedText);
   std::fflush(stderr);
-  noteFailure(kStoppedText);
+  {
+    // Whatever failed before, this is how the program ends.
+    std::lock_guard guard(jsonLock);
+    jsonResult.failed = true;
+    jsonResult.message = kStoppedText;
+    jsonResult.port.clear();
+  }
   printJsonResult(ExitStopped);
   std::fflush(stdout);
   // A line being written may finish; none starts after this.
