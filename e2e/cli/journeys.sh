@@ -314,24 +314,24 @@ journey_interrupt_tests() {
 }
 
 journey_hangup() {
-  modules 5=master
-  stopped HUP 0.5
-  stopped HUP 1.2
-  # Under nohup (the hang-up ignored from the start) and with standard
-  # error closed, the read goes on to its end: no hang-up cancels it, and
-  # no text of its own reaches the module's line.
+  modules 5=master 6=slave
+  # Meanwhile, under nohup (the hang-up ignored from the start) and with
+  # standard error closed, a read goes on to its end: no hang-up cancels
+  # it, and no text of its own reaches the module's line.
   (
     trap '' HUP
     exec env LD_PRELOAD="$sim/modemshim.so" ASAN_OPTIONS=verify_asan_link_order=0 \
-      NLCONF_SIMPORTS_DIR="$work/run" "$cli" read "$PORT5" -v >"$work/out" 2>&-
+      NLCONF_SIMPORTS_DIR="$work/run" "$cli" read "$PORT6" -v >"$work/nohup.out" 2>&-
   ) &
   local pid=$! code
   sleep 0.5
   kill -HUP "$pid"
+  stopped HUP 0.5
+  stopped HUP 1.2
   wait "$pid"
   code=$?
   [[ $code == 0 ]] || fail "a read under nohup with standard error closed ended with $code"
-  has out "[Master]"
+  has nohup.out "[Slave]"
 }
 
 # The reader of the line log goes away at its first line: the pair run goes
