@@ -44,6 +44,21 @@ bool isConsoleDevice(dev_t device) {
   return false;
 }
 
+// A device that sysfs places in a class other than tty is not opened: the
+// open alone may start something (a watchdog). Pseudo-terminals have no
+// entry, and neither has anything where sysfs is missing: those are opened.
+bool ttyOrUnknownClass(dev_t device) {
+  char link[64];
+  std::snprintf(link, sizeof link, "/sys/dev/char/%u:%u/subsystem", major(device), minor(device));
+  char target[PATH_MAX];
+  const ssize_t length = readlink(link, target, sizeof target - 1);
+  if (length < 0)
+    return true;
+  target[length] = 0;
+  const char* name = std::strrchr(target, '/');
+  return std::strcmp(name ? name + 1 : target, "tty") == 0;
+}
+
 // Non-blocking, so that no carrier is waited for; a port held by another
 // program (or not ours to open) passes, for the open that follows to say so.
 bool opensAsTerminal(const std::string& name) {
@@ -62,7 +77,8 @@ bool mayBePort(const std::string& name, std::string* message) {
   struct stat st {};
   if (!name.empty() && stat(name.c_str(), &st) != 0)
     return true;
-  if (!name.empty() && S_ISCHR(st.st_mode) && !isConsoleDevice(st.st_rdev) && opensAsTerminal(name))
+  if (!name.empty() && S_ISCHR(st.st_mode) && !isConsoleDevice(st.st_rdev) &&
+      ttyOrUnknownClass(st.st_rdev) && opensAsTerminal(name))
     return true;
   *message = (name.empty() ? std::string("\"\"") : name) + " is not a serial port.";
   return false;
