@@ -19,6 +19,8 @@ enum ExitCode : int {
   ExitCancelled = 5,
   ExitLinkOrCheck = 6,
   ExitOutput = 7,
+  // A second signal: ended at once, as a shell reports a program stopped by Ctrl+C.
+  ExitStopped = 130,
 };
 
 // Arguments as UTF-8; returns the exit code.
@@ -26,6 +28,10 @@ int run(const std::vector<std::string>& args);
 // Cancels the operation in flight as the dialog's Cancel does. Safe from
 // any thread, not from a signal handler.
 void requestCancel();
+// Ends the program at once (exit 130) for one who insists: "ATCN" on every
+// open port, without waiting for a reply, a line that says so, the log kept.
+// From the signal waiter or a console handler, not from a signal handler.
+[[noreturn]] void stopAtOnce();
 
 // ---- what each system provides ------------------------------------------------------
 
@@ -52,6 +58,39 @@ bool bindPort(const std::string& name, uint32_t preferred, uint32_t* number, std
 // Whether two names designate one port (the same device under two paths,
 // or one COM name spelt two ways). Nothing is opened.
 bool samePort(const std::string& a, const std::string& b);
+
+// False with "NAME is not a serial port." when the name designates
+// something else (a file, /dev/null, a terminal) or nothing at all (""):
+// told before any port is used. A name that leads nowhere passes, for
+// bindPort to say so. Opens at most the device itself, without waiting.
+bool mayBePort(const std::string& name, std::string* message);
+
+// Bytes on every serial port the program has open, handed to the driver at
+// once and not waited for: the last words of a program that stops.
+void sendOnOpenPorts(const char* bytes, uint32_t count);
+
+// Which file a name designates, through its links: two operands that name
+// one file are told apart from two files. A file yet to be made is known by
+// its folder and its name in it; `known` is false where the system cannot say.
+struct FileIdentity {
+  bool known = false;
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  std::string leaf;  // a file yet to be made: its name in the folder
+};
+FileIdentity fileIdentity(const std::string& name);
+// Standard output (1) or standard error (2) where it is a file.
+FileIdentity streamIdentity(int stream);
+bool sameFile(const FileIdentity& a, const FileIdentity& b);
+
+// A file made new beside `name` (where its links lead), so that it can take
+// the place of `name` in one step; null with the system's reason. `target`
+// is the path that replaceFile replaces.
+FILE* createBeside(const std::string& name, std::string* made, std::string* target,
+                   std::string* why);
+// `made` takes the place of `target` in one step; false with the reason,
+// and `made` gone.
+bool replaceFile(const std::string& made, const std::string& target, std::string* why);
 
 // A profile's whole path, as the record names it.
 std::string wholePath(const std::string& name);

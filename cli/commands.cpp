@@ -31,11 +31,9 @@ namespace {
 int readCommand(const Options& o) {
   const bool master = o.role != Role::Slave;
   PaneRecord* pane = master ? &masterPane : &slavePane;
-  std::string message;
-  if (!preparePane(pane, master, o.ports[0], master ? kMasterSlot : kSlaveSlot, &message)) {
-    std::fprintf(stderr, "%s\n", message.c_str());
-    return ExitCommunication;
-  }
+  if (const int refused = preparePane(pane, master, o.ports[0], master ? kMasterSlot : kSlaveSlot,
+                                      o.role != Role::Any))
+    return refused;
   readTakesEitherRole(o.role == Role::Any);
   showPairWarnings(false);
   progress("Reading " + o.ports[0] + "...");
@@ -47,7 +45,7 @@ int readCommand(const Options& o) {
   if (result != 0)
     code = failWith(result, pane);
   else if (o.json)
-    printJson(pane);
+    keepJsonResult(paneJson(pane));
   else if (!printSettingsFile(pane))
     code = failWith(ErrArgument, pane);
   releasePane(pane, pane == &masterPane ? kMasterSlot : kSlaveSlot);
@@ -119,8 +117,8 @@ void printWriteResult(const Options& o, const PaneRecord* pane, const std::vecto
     addJson(json, "changes", changesJson(changes));
     addJson(json, "dry_run", jsonBool(o.dryRun));
     addJson(json, "written", jsonBool(written));
-    addJson(json, "message", result == 0 ? "null" : jsonString(messageOf(result, pane)));
-    printText(json + "}\n");
+    addJson(json, "message", result == 0 ? "null" : jsonString(failureText(result, pane)));
+    keepJsonResult(json + "}");
     return;
   }
   const bool shown = changes.empty() || o.dryRun || written;
@@ -142,15 +140,13 @@ int writeCommand(const Options& o) {
   std::vector<SettingsFile> sets;
   std::string message;
   if (!loadWriteInput(o, &file, &sets, &message)) {
-    std::fprintf(stderr, "%s\n", message.c_str());
+    reportFailure(message);
     return ExitRefused;
   }
   PaneRecord* pane = master ? &masterPane : &slavePane;
   const uint32_t slot = master ? kMasterSlot : kSlaveSlot;
-  if (!preparePane(pane, master, o.ports[0], slot, &message)) {
-    std::fprintf(stderr, "%s\n", message.c_str());
-    return ExitCommunication;
-  }
+  if (const int refused = preparePane(pane, master, o.ports[0], slot))
+    return refused;
   showPairWarnings(false);
   progress("Reading " + o.ports[0] + "...");
   logNote(static_cast<uint32_t>(pane->portNumber), "Read started");
@@ -163,7 +159,7 @@ int writeCommand(const Options& o) {
     code = failWith(result, pane);
   } else if (!applyChoices(pane, o.file.empty() ? nullptr : &file, sets, o.file, &message)) {
     endSession(pane);
-    std::fprintf(stderr, "%s\n", message.c_str());
+    reportFailure(message);
     code = ExitRefused;
   } else {
     const std::vector<Change> changes = changesOf(&read, pane);
@@ -187,14 +183,9 @@ int writeCommand(const Options& o) {
   return code;
 }
 
-bool prepareBoth(const Options& o) {
-  std::string message;
-  if (!preparePane(&masterPane, true, o.ports[0], kMasterSlot, &message) ||
-      !preparePane(&slavePane, false, o.ports[1], kSlaveSlot, &message)) {
-    std::fprintf(stderr, "%s\n", message.c_str());
-    return false;
-  }
-  return true;
+int prepareBoth(const Options& o) {
+  const int refused = preparePane(&masterPane, true, o.ports[0], kMasterSlot);
+  return refused ? refused : preparePane(&slavePane, false, o.ports[1], kSlaveSlot);
 }
 
 void releaseBoth() {
@@ -221,7 +212,7 @@ PairDiagnosis diagnosePair() {
     if (result == ResultCancelled)
       return d;
     if (result != 0)
-      d.unread.push_back((pane == &masterPane ? "Master: " : "Slave: ") + messageOf(result, pane));
+      d.unread.push_back(portPrefix(pane) + messageOf(result, pane));
   }
   if (!d.masterRead || !d.slaveRead)
     return d;
@@ -264,7 +255,7 @@ void printLinkResult(const Options& o, int32_t verdict, const std::string& messa
     for (size_t i = 0; d && i < d->findings.size(); ++i)
       addJsonItem(findings, jsonString(d->findings[i]));
     addJson(json, "no_pair", d && d->unread.empty() ? findings + "]" : "null");
-    printText(json + "}\n");
+    keepJsonResult(json + "}");
     return;
   }
   if (!link)
@@ -285,9 +276,9 @@ void printLinkResult(const Options& o, int32_t verdict, const std::string& messa
 }
 
 int linkTestCommand(const Options& o) {
-  if (!prepareBoth(o)) {
+  if (const int refused = prepareBoth(o)) {
     releaseBoth();
-    return ExitCommunication;
+    return refused;
   }
   int code = ExitDone;
   int32_t verdict = -1;
@@ -301,7 +292,7 @@ int linkTestCommand(const Options& o) {
   if (found != 0) {
     closePanePorts();
     code = failWith(found, failed);
-    message = messageOf(found, failed);
+    message = failureText(settled(found), failed);
   } else {
     progress("Testing the link...");
     verdict = testLink();
@@ -312,7 +303,7 @@ int linkTestCommand(const Options& o) {
     if (verdict == kLinkSamePort) {
       verdict = -1;
       message = narrow(samePortText(widen(o.ports[0])).c_str());
-      std::fprintf(stderr, "%s\n", message.c_str());
+      reportFailure(message, o.ports[0]);
       code = ExitUsage;
     } else if (anyCancelled()) {
       verdict = -1;
@@ -321,6 +312,8 @@ int linkTestCommand(const Options& o) {
       message = messageOf(ResultCancelled, &masterPane);
     } else {
       code = verdict == kLinkPass ? ExitDone : ExitLinkOrCheck;
+      if (code != ExitDone)
+        noteFailure("Link NG.");
     }
   }
   printLinkResult(o, verdict, message, diagnosed ? &diagnosis : nullptr);
@@ -332,9 +325,9 @@ void announceStep(void*, PairStep step) {
   progress(narrow(pairStepName(step)) + "...");
 }
 
+// The line log names each port by its number, which stays with the port.
 bool swapPorts(void*) {
   swapPanePorts();
-  swapLogPortNames();
   return true;
 }
 
@@ -385,6 +378,29 @@ RecordOutcome appendRecord(const std::string& name, const PairRunResult& run,
   return appendPairRecord(name.c_str(), run, widen(message).c_str(), context);
 }
 
+// The port a run's failure happened on, and whether the master's module
+// was on it; 0 where the failure was no one port's (a cancel, Link NG, a
+// profile that does not fit).
+int32_t pairFailedPort(const PairRunResult& r, bool* master) {
+  if (r.result == 0 || r.result == ResultCancelled || r.result == ResultSamePort ||
+      r.result == ResultLinkNg)
+    return 0;
+  *master = r.failedStep == PairStep::ReadMaster || r.failedStep == PairStep::WriteMaster;
+  if (*master || r.failedStep == PairStep::ReadSlave || r.failedStep == PairStep::WriteSlave)
+    return (*master ? r.master : r.slave).portNumber;
+  if (r.failedStep != PairStep::LinkTest || !r.rangeTested)
+    return 0;
+  const auto port = static_cast<int32_t>(r.range.failedPort);
+  *master = port == r.master.portNumber;
+  return port;
+}
+
+std::string pairFailurePrefix(const PairRunResult& r) {
+  bool master = false;
+  const int32_t port = pairFailedPort(r, &master);
+  return port ? portNameOf(port) + (master ? " (Master): " : " (Slave): ") : "";
+}
+
 void printPairResult(const Options& o, const PairRunResult& r, const std::string& message,
                      bool recorded) {
   const std::string& masterPort = r.portsSwapped ? o.ports[1] : o.ports[0];
@@ -401,18 +417,26 @@ void printPairResult(const Options& o, const PairRunResult& r, const std::string
     addJson(json, "link", r.linkVerdict == 1 ? "\"OK\"" : r.linkVerdict == 0 ? "\"NG\"" : "null");
     addJson(json, "duration_ms", std::to_string(r.durationMs));
     addJson(json, "recorded", jsonBool(recorded));
-    printText(json + "}\n");
+    keepJsonResult(json + "}");
     return;
   }
-  // The result window's text; --quiet keeps the verdict's one line.
-  const std::wstring picks[2] = {widen(o.ports[0]), widen(o.ports[1])};
+  // The result window's text, its failure named by port; --quiet keeps the
+  // verdict's one line.
+  const std::string step = pass ? "" : narrow(pairStepName(r.failedStep)) + ": ";
   std::string text;
-  if (!o.quiet)
-    text = narrow(pairResultText(r, picks[0], picks[1], L"\n").c_str()) + "\n";
-  else if (pass)
+  if (!o.quiet) {
+    std::string details =
+        narrow(pairResultDetails(r, widen(o.ports[0]), widen(o.ports[1]), L"\n").c_str());
+    const size_t firstBreak = details.find('\n');
+    if (!pass)
+      details =
+          step + message + (firstBreak == std::string::npos ? "" : details.substr(firstBreak));
+    text = (pass ? "PASS\n" : "FAIL\n") + details + "\n";
+  } else if (pass) {
     text = "PASS\n";
-  else
-    text = "FAIL: " + narrow(pairStepName(r.failedStep)) + ": " + message + "\n";
+  } else {
+    text = "FAIL: " + step + message + "\n";
+  }
   printText(text);
 }
 
@@ -420,12 +444,9 @@ int pairCommand(const Options& o) {
   SettingsFile profile;
   RecordNames names;
   std::string message;
-  if (!o.file.empty() && !loadFile(o.file, &profile, &message)) {
-    std::fprintf(stderr, "%s\n", message.c_str());
-    return ExitRefused;
-  }
-  if (!o.record.empty() && !recordAppendable(o.record, &message)) {
-    std::fprintf(stderr, "%s\n", message.c_str());
+  if ((!o.file.empty() && !loadFile(o.file, &profile, &message)) ||
+      (!o.record.empty() && !recordAppendable(o.record, &message))) {
+    reportFailure(message);
     return ExitRefused;
   }
   if (!o.file.empty()) {
@@ -434,9 +455,9 @@ int pairCommand(const Options& o) {
   }
   if (o.makePair)
     profile.pair.makePair = true;
-  if (!prepareBoth(o)) {
+  if (const int refused = prepareBoth(o)) {
     releaseBoth();
-    return ExitCommunication;
+    return refused;
   }
   PairRun run;
   run.profile = o.file.empty() && !o.makePair ? nullptr : &profile;
@@ -445,8 +466,14 @@ int pairCommand(const Options& o) {
   static PairRunResult result;
   runPair(run, &result);
   const std::string text =
+      pairFailurePrefix(result) +
       narrow(pairFailureText(result, widen(o.ports[0]), widen(o.ports[1])).c_str());
   int code = exitCodeOf(result.result);
+  bool masterFailed = false;
+  if (const int32_t port = pairFailedPort(result, &masterFailed))
+    noteFailure(text, portNameOf(port));
+  else if (code != ExitDone)
+    noteFailure(text);
   names.masterPick = o.ports[0];
   names.slavePick = o.ports[1];
   RecordOutcome recorded;
@@ -454,7 +481,7 @@ int pairCommand(const Options& o) {
     recorded = appendRecord(o.record, result, result.result == 0 ? "" : text, names);
   printPairResult(o, result, text, !o.record.empty() && recorded.result == 0);
   if (recorded.result != 0) {
-    std::fprintf(stderr, "%s\n", recordText(recorded, o.record).c_str());
+    reportFailure(recordText(recorded, o.record));
     code = code == ExitDone ? ExitOutput : code;
   }
   releaseBoth();
@@ -498,7 +525,10 @@ int portsCommand(const Options& o) {
       addJson(item, keys[i], details[i]->empty() ? "null" : jsonString(*details[i]));
     addJsonItem(text, item + "}");
   }
-  printText(o.json ? text + "]\n" : text);
+  if (o.json)
+    keepJsonResult(text + "]");
+  else
+    printText(text);
   return ExitDone;
 }
 
@@ -527,7 +557,9 @@ int closeStandardOutput(int code) {
   const bool flushed = std::fflush(stdout) == 0 && !std::ferror(stdout);
   const int error = errno;
   const bool closed = std::fclose(stdout) == 0;
-  return flushed && closed ? code : outputFailed(code, "Standard output", error ? error : errno);
+  const int why = error ? error : errno;
+  return flushed && closed ? code
+                           : outputFailed(code, "Standard output", why ? std::strerror(why) : "");
 }
 
 // Two names of one port would have the run read one module as both.
@@ -536,16 +568,43 @@ bool portsDistinct(const Options& o) {
     return true;
   const std::string both =
       o.ports[0] == o.ports[1] ? o.ports[0] : o.ports[0] + " and " + o.ports[1];
-  std::fprintf(stderr, "%s\n", narrow(samePortText(widen(both)).c_str()).c_str());
+  reportFailure(narrow(samePortText(widen(both)).c_str()), o.ports[0]);
   return false;
+}
+
+// Every port operand before any is used: the second may be no port at all.
+bool portsArePorts(const Options& o) {
+  std::string message;
+  for (const std::string& port : o.ports) {
+    if (!mayBePort(port, &message)) {
+      reportFailure(message, port);
+      return false;
+    }
+  }
+  return true;
+}
+
+// What a command line may be refused for before the command runs; 0 when
+// nothing is.
+int refusalBeforeRun(const Options& o) {
+  if (!portsDistinct(o))
+    return ExitUsage;
+  std::string message;
+  if (!checkFileOperands(o, &message) || !checkSameFiles(o, &message)) {
+    reportFailure(message);
+    return ExitRefused;
+  }
+  return portsArePorts(o) ? 0 : ExitRefused;
 }
 
 int run(const std::vector<std::string>& args) {
   Options o;
   std::string message;
   if (!parseOptions(args, &o, &message)) {
-    std::fprintf(stderr, "%s\n", message.c_str());
-    return ExitUsage;
+    wantJson(o.json && o.command != Command::None);
+    reportFailure(message);
+    printJsonResult(ExitUsage);
+    return closeStandardOutput(ExitUsage);
   }
   if (o.command == Command::Help) {
     printText(o.helpFor == Command::None ? usageText() : commandHelp(o.helpFor));
@@ -555,23 +614,20 @@ int run(const std::vector<std::string>& args) {
     printText("nlconf-cli " NLCONF_VERSION_TEXT "\n");
     return closeStandardOutput(ExitDone);
   }
-  if (!portsDistinct(o))
-    return ExitUsage;
-  if (!checkFileOperands(o, &message)) {
-    std::fprintf(stderr, "%s\n", message.c_str());
-    return ExitRefused;
+  wantJson(o.json);
+  if (const int refused = refusalBeforeRun(o)) {
+    printJsonResult(refused);
+    return closeStandardOutput(refused);
   }
   createCancelEvents();
   showProgress(!o.quiet);
-  if (!startLog(o, &message)) {
-    std::fprintf(stderr, "%s\n", message.c_str());
-    return ExitRefused;
-  }
+  startLog(o);
   int code = dispatch(o);
   modulesReleased();
-  int error = 0;
-  if (!endLog(&error))
-    code = outputFailed(code, "The log file " + o.log, error);
+  std::string why;
+  if (!endLog(&why))
+    code = outputFailed(code, "The log file " + o.log, why);
+  printJsonResult(code);
   code = closeStandardOutput(code);
   std::fflush(stderr);
   waitOutGuardTime();

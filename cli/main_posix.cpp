@@ -1,8 +1,11 @@
 // nlconf-cli on Linux: device paths for ports, signals for Cancel.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <thread>
 
@@ -56,7 +59,7 @@ void modulesReleased() {}
 namespace {
 
 // The first of SIGINT, SIGTERM and SIGHUP cancels as Cancel does; a second
-// SIGINT or SIGTERM gives up at once. The same signal again within moments
+// SIGINT or SIGTERM stops at once. The same signal again within moments
 // is one delivered twice (timeout(1) signals the program and its process
 // group), and a hang-up comes twice when a session drops (from the shell,
 // and from the terminal as the shell goes): neither is anybody insisting.
@@ -83,21 +86,43 @@ void awaitSignals(sigset_t signals) {
     }
     const bool repeated = received == first && monotonicMs() - firstAt < kSameSignalMs;
     if (received != SIGHUP && !repeated)
-      _exit(cli::ExitCancelled);
+      cli::stopAtOnce();
   }
+}
+
+// A closed standard stream would be the next open's descriptor: a port's
+// line would get the progress text, a file the results.
+void openClosedStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+      continue;
+    const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) {
+      dup2(opened, fd);
+      close(opened);
+    }
+  }
+}
+
+// What the program was started with ignoring (nohup's SIGHUP, a script's
+// trap '' INT) stays ignored: blocked, it would still reach the waiter.
+void addUnlessIgnored(sigset_t* signals, int number) {
+  struct sigaction now {};
+  if (sigaction(number, nullptr, &now) != 0 || now.sa_handler != SIG_IGN)
+    sigaddset(signals, number);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  openClosedStandardStreams();
   // A reader that went away is a failed write, handled where it is made,
   // not the end of the program in the middle of a module's sequence.
   signal(SIGPIPE, SIG_IGN);
   sigset_t signals;
   sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGHUP);
+  for (int number : {SIGINT, SIGTERM, SIGHUP})
+    addUnlessIgnored(&signals, number);
   // Blocked before any thread starts, so that only the waiter takes them.
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   std::thread(awaitSignals, signals).detach();

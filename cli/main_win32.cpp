@@ -39,9 +39,9 @@ BOOL WINAPI onConsoleControl(DWORD kind) {
   switch (kind) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-      // The first cancels as Cancel does; a second one gives up at once.
+      // The first cancels as Cancel does; a second one stops at once.
       if (InterlockedIncrement(&presses) > 1)
-        ExitProcess(ExitCancelled);
+        stopAtOnce();
       requestCancel();
       return TRUE;
     case CTRL_CLOSE_EVENT:

@@ -15,6 +15,11 @@ namespace cli {
 // mistake would have its lines raised. A name that does not exist yet passes.
 bool checkFileOperands(const Options& o, std::string* message);
 
+// False with a message naming both when --log or --record names the file
+// that another operand (or standard output or error) names, under any name:
+// the output would wipe or mix with what the other holds.
+bool checkSameFiles(const Options& o, std::string* message);
+
 // A plain file named in UTF-8 ("rb", "ab" or "w"), opened without ever
 // blocking; null when it cannot be opened or is no plain file.
 FILE* openFile(const std::string& name, const char* mode);

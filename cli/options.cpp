@@ -80,7 +80,9 @@ constexpr char kExitCodes[] =
     "  5  cancelled\n"
     "  6  Link NG, or a check after writing failed, or a range test below\n"
     "     --min-received\n"
-    "  7  an output could not be written (the modules are done)\n";
+    "  7  an output could not be written (the modules are done)\n"
+    "  130  stopped at once by a second Ctrl+C (or SIGINT or SIGTERM after\n"
+    "       another signal): \"ATCN\" sent, no reply awaited\n";
 
 const CommandEntry* commandNamed(const std::string& name) {
   for (const CommandEntry& c : kCommands) {
@@ -300,6 +302,9 @@ bool parseOptions(const std::vector<std::string>& args, Options* o, std::string*
     return false;
   }
   o->command = c->command;
+  // Known before anything can be refused: a refusal is JSON too.
+  const auto end = std::find(args.begin() + 1, args.end(), "--");
+  o->json = allowed(*c, "--json") && std::find(args.begin() + 1, end, "--json") != end;
   std::vector<std::string> operands;
   bool optionsEnded = false;
   for (size_t i = 1; i < args.size(); ++i) {
@@ -347,7 +352,7 @@ std::string usageText() {
       "PORT is COM5 on Windows, a device such as /dev/ttyUSB0 on Linux.\n"
       "Every command also takes --log FILE (the line log) and -v (the line log on\n"
       "standard error as it goes); -- ends the options. Ctrl+C cancels as the\n"
-      "dialog's Cancel does.\n"
+      "dialog's Cancel does; a second one stops at once.\n"
       "\n";
   return text + kExitCodes;
 }

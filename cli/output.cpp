@@ -92,7 +92,7 @@ void addJsonItem(std::string& array, const std::string& value) {
 
 // A module's 8-bit text for a terminal: printable ASCII, anything else "?",
 // as the settings file and the record show it.
-void printJson(const PaneRecord* p) {
+std::string paneJson(const PaneRecord* p) {
   std::string out = "{";
   out += "\"role\": " + jsonString(p->isMaster ? "master" : "slave");
   out += ", \"nodeIdentifier\": " + jsonString(nodeIdOf(p));
@@ -112,8 +112,7 @@ void printJson(const PaneRecord* p) {
            ": {\"text\": " + jsonString(entryText(p, setting)) +
            ", \"code\": " + std::to_string(shownCode(p, setting)) + "}";
   }
-  out += "}}\n";
-  std::fputs(out.c_str(), stdout);
+  return out + "}}";
 }
 
 bool printSettingsFile(const PaneRecord* pane) {

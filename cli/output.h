@@ -21,7 +21,8 @@ std::string jsonBool(bool value);
 void addJson(std::string& json, const char* key, const std::string& value);
 void addJsonItem(std::string& array, const std::string& value);
 
-void printJson(const PaneRecord* p);
+// What read --json prints of a module.
+std::string paneJson(const PaneRecord* p);
 // The settings file as Save writes it, with this system's line ends.
 bool printSettingsFile(const PaneRecord* pane);
 

@@ -18,19 +18,27 @@ namespace cli {
 
 namespace {
 
-// The port as the user named it.
 std::string nameOf(uint32_t portNumber) {
-  for (uint32_t slot : {kMasterSlot, kSlaveSlot}) {
-    if (static_cast<uint32_t>(slot == kMasterSlot ? masterPane.portNumber : slavePane.portNumber) ==
-        portNumber)
-      return shownPortName(slot);
-  }
-  return "COM" + std::to_string(portNumber);
+  return portNameOf(static_cast<int32_t>(portNumber));
 }
 
 std::string percentText(const RangeDirection& d) {
   char text[kShareTextChars];
   return std::string(text, receivedShareText(d, text));
+}
+
+// A minimum in ten-thousandths of a per cent, as it was given: "99.5".
+std::string minimumText(uint32_t minimum) {
+  std::string text = std::to_string(minimum / kShareMinimumPerPercent);
+  uint32_t rest = minimum % kShareMinimumPerPercent;
+  if (rest == 0)
+    return text;
+  text += '.';
+  for (uint32_t unit = kShareMinimumPerPercent / 10; rest; unit /= 10) {
+    text += static_cast<char>('0' + rest / unit);
+    rest %= unit;
+  }
+  return text;
 }
 
 std::string msText(double ms) {
@@ -61,7 +69,7 @@ void printText(const RangeResult& r) {
   }
 }
 
-void printJson(const RangeResult& r) {
+std::string resultJson(const RangeResult& r) {
   std::string out = "{\"mode\": ";
   out += r.way == RangeWay::BothHere ? "\"both\"" : "\"loopback\"";
   out += ", \"directions\": [";
@@ -82,8 +90,7 @@ void printJson(const RangeResult& r) {
            ", \"max\": " + std::to_string(r.roundTripMaxMs) + "}";
   else
     out += "null";
-  out += ", \"duration_ms\": " + std::to_string(r.durationMs) + "}";
-  std::printf("%s\n", out.c_str());
+  return out + ", \"duration_ms\": " + std::to_string(r.durationMs) + "}";
 }
 
 void closePanePort(PaneRecord* pane) {
@@ -96,8 +103,7 @@ void closePanePort(PaneRecord* pane) {
 }  // namespace
 
 int32_t findLineSettings(PaneRecord* pane) {
-  progress("Finding the line settings of " +
-           shownPortName(pane == &masterPane ? kMasterSlot : kSlaveSlot) + "...");
+  progress("Finding the line settings of " + portNameOf(pane->portNumber) + "...");
   int32_t result = openPanePort(pane);
   if (result == 0 && !discoverSerialSettings(pane->port, pane->resetPrompt))
     result = isCancelled(pane) ? ResultCancelled : ErrNoPort;
@@ -120,15 +126,13 @@ void closePanePorts() {
 
 int rangeTestCommand(const Options& o) {
   const bool both = o.ports.size() == 2;
-  std::string message;
-  bool prepared = preparePane(&masterPane, true, o.ports[0], kMasterSlot, &message);
-  if (prepared && both)
-    prepared = preparePane(&slavePane, false, o.ports[1], kSlaveSlot, &message);
-  if (!prepared) {
-    std::fprintf(stderr, "%s\n", message.c_str());
+  int refused = preparePane(&masterPane, true, o.ports[0], kMasterSlot);
+  if (!refused && both)
+    refused = preparePane(&slavePane, false, o.ports[1], kSlaveSlot);
+  if (refused) {
     releasePane(&masterPane, kMasterSlot);
     releasePane(&slavePane, kSlaveSlot);
-    return ExitCommunication;
+    return refused;
   }
   PaneRecord* failed = &masterPane;
   int32_t found = findLineSettings(&masterPane);
@@ -151,17 +155,21 @@ int rangeTestCommand(const Options& o) {
   closePanePorts();  // also where it refused to start
   int code = ExitDone;
   const bool measured = result.code == 0 || result.code == ResultCancelled || anyCancelled();
+  if (o.json)
+    keepJsonResult(resultJson(result));
   if (!measured) {
-    code = failWith(result.code, &masterPane);
+    const bool slaveFailed =
+        both && result.failedPort == static_cast<uint32_t>(slavePane.portNumber);
+    code = failWith(result.code, slaveFailed ? &slavePane : &masterPane);
   } else {
-    if (o.json)
-      printJson(result);
-    else
+    if (!o.json)
       printText(result);
-    if (result.code != 0)
+    if (result.code != 0) {
       code = failWith(ResultCancelled, &masterPane);
-    else if (!sharesMeet(result, o.minReceived))
+    } else if (!sharesMeet(result, o.minReceived)) {
       code = ExitLinkOrCheck;
+      noteFailure("A direction received less than " + minimumText(o.minReceived) + " %.");
+    }
   }
   releasePane(&masterPane, kMasterSlot);
   releasePane(&slavePane, kSlaveSlot);

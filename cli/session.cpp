@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "cli/cli.h"
 #include "cli/console_view.h"
 #include "cli/operands.h"
+#include "cli/output.h"
 #include "link/errors.h"
 #include "link/line_log.h"
 #include "module/pair_run.h"
@@ -23,41 +26,116 @@ namespace {
 std::atomic<os::Handle> masterCancel{nullptr};
 std::atomic<os::Handle> slaveCancel{nullptr};
 
+// Written beside its target and put in its place when the command ends, so
+// that an earlier log stays whole until this one is.
 struct LogOutput {
+  std::string target;  // --log as given, "" for none
+  std::string made;    // the file being written
+  std::string place;   // what it replaces, where links lead
+  bool opened = false;
   FILE* file = nullptr;
   bool failed = false;  // a line did not reach the file
   int error = 0;
   bool verbose = false;
-  std::string comName[3];  // "COM1 " as the layer names the port
-  std::string shownName[3];
 };
 LogOutput logOutput;
-uint32_t usedPorts[3] = {};
+// A pair run's two sessions log at once; the stop at once waits for no line.
+std::timed_mutex logLock;
+
+// The ports bound, by slot: the user's names, and whether the command
+// names each module's role.
+struct BoundPort {
+  uint32_t number = 0;
+  std::string name;
+};
+BoundPort boundPorts[3];
+bool roleKnown[2] = {true, true};  // master pane, slave pane
 bool progressShown = true;
 
-// The link layer names ports COM<n>; where the system has no such names,
-// the device's path takes the place.
-// A pair run's two sessions log at once.
-std::mutex logLock;
+// What --json prints once: the command's result and its first failure.
+struct JsonResult {
+  bool wanted = false;
+  std::string result;
+  bool failed = false;
+  std::string message;
+  std::string port;
+};
+JsonResult jsonResult;
+std::mutex jsonLock;
+std::atomic<bool> jsonPrinted{false};
+
+constexpr char kStoppedText[] =
+    "Stopped at once: the modules may hold what was sent before the stop.";
 
 void writeLogLine(void* context, const char* line, uint32_t length) {
   auto* out = static_cast<LogOutput*>(context);
   std::lock_guard guard(logLock);
-  std::string text(line, length);
-  for (uint32_t slot : {kMasterSlot, kSlaveSlot}) {
-    const std::string& com = out->comName[slot];
-    const size_t at = com.empty() ? std::string::npos : text.find(com);
-    if (at != std::string::npos && out->shownName[slot] + " " != com) {
-      text.replace(at, com.size(), out->shownName[slot] + " ");
-      break;
-    }
-  }
-  if (out->file && std::fprintf(out->file, "%s\n", text.c_str()) < 0 && !out->failed) {
+  if (out->file && std::fprintf(out->file, "%.*s\n", static_cast<int>(length), line) < 0 &&
+      !out->failed) {
     out->failed = true;
     out->error = errno;
   }
   if (out->verbose)
-    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fprintf(stderr, "%.*s\n", static_cast<int>(length), line);
+}
+
+// Under logLock. The file is closed and put in its place; false with the
+// reason when a line or the file was lost.
+bool finishLogFile(std::string* why) {
+  if (!logOutput.file)
+    return true;
+  errno = 0;
+  bool written =
+      !logOutput.failed && std::fflush(logOutput.file) == 0 && !std::ferror(logOutput.file);
+  int error = logOutput.error ? logOutput.error : errno;
+  if (std::fclose(logOutput.file) != 0 && written) {
+    written = false;
+    error = errno;
+  }
+  logOutput.file = nullptr;
+  *why = written || !error ? "" : std::strerror(error);
+  // Even a log that lost a line goes in place: what it holds was seen.
+  std::string replaced;
+  if (!replaceFile(logOutput.made, logOutput.place, &replaced)) {
+    *why = replaced;
+    return false;
+  }
+  return written;
+}
+
+bool openLogFile(std::string* message) {
+  if (logOutput.opened || logOutput.target.empty())
+    return true;
+  std::string why;
+  FILE* file = createBeside(logOutput.target, &logOutput.made, &logOutput.place, &why);
+  if (!file) {
+    *message = "Cannot write the log file " + logOutput.target + ": " + why + ".";
+    return false;
+  }
+  std::lock_guard guard(logLock);
+  logOutput.file = file;
+  logOutput.opened = true;
+  return true;
+}
+
+std::string errorJson(int code, const JsonResult& r) {
+  if (code == ExitDone)
+    return "null";
+  std::string error = "{";
+  addJson(error, "code", std::to_string(code));
+  addJson(error, "message", r.failed ? jsonString(r.message) : "null");
+  addJson(error, "port", r.failed && !r.port.empty() ? jsonString(r.port) : "null");
+  return error + "}";
+}
+
+std::string jsonWithError(int code) {
+  std::lock_guard guard(jsonLock);
+  const std::string& kept = jsonResult.result;
+  if (!kept.empty() && kept.front() == '[')
+    return kept + "\n";
+  std::string json = kept.empty() ? "{" : kept.substr(0, kept.size() - 1);
+  addJson(json, "error", errorJson(code, jsonResult));
+  return json + "}\n";
 }
 
 }  // namespace
@@ -76,49 +154,67 @@ void requestCancel() {
   }
 }
 
-bool startLog(const Options& o, std::string* message) {
+void stopAtOnce() {
+  static std::atomic<bool> stopping{false};
+  while (stopping.exchange(true))
+    os::sleepMs(1000);  // the first to stop ends the program
+  // No reply awaited: a module still in command mode leaves it.
+  sendOnOpenPorts("ATCN\r", 5);
+  std::fprintf(stderr, "%s\n", kStoppedText);
+  std::fflush(stderr);
+  {
+    // Whatever failed before, this is how the program ends.
+    std::lock_guard guard(jsonLock);
+    jsonResult.failed = true;
+    jsonResult.message = kStoppedText;
+    jsonResult.port.clear();
+  }
+  printJsonResult(ExitStopped);
+  std::fflush(stdout);
+  // A line being written may finish; none starts after this.
+  if (logLock.try_lock_for(std::chrono::milliseconds(500))) {
+    std::string why;
+    finishLogFile(&why);
+  }
+  std::_Exit(ExitStopped);
+}
+
+void startLog(const Options& o) {
+  std::lock_guard guard(logLock);
   logOutput = LogOutput{};
   logOutput.verbose = o.verbose;
-  if (!o.log.empty()) {
-    logOutput.file = openFile(o.log, "w");
-    if (!logOutput.file) {
-      *message = "Cannot write the log file " + o.log + ": " + std::strerror(errno) + ".";
-      return false;
-    }
-  }
-  if (logOutput.file || logOutput.verbose)
+  logOutput.target = o.log;
+  if (!o.log.empty() || o.verbose)
     setLineLogSink(writeLogLine, &logOutput);
-  return true;
 }
 
-bool endLog(int* error) {
+bool endLog(std::string* why) {
   setLineLogSink(nullptr, nullptr);
-  bool written = !logOutput.failed;
-  *error = logOutput.error;
-  if (logOutput.file) {
-    errno = 0;
-    written = std::fflush(logOutput.file) == 0 && !std::ferror(logOutput.file) && written;
-    *error = *error ? *error : errno;
-    written = std::fclose(logOutput.file) == 0 && written;
-    *error = *error ? *error : errno;
-  }
-  logOutput.file = nullptr;
-  return written;
+  std::lock_guard guard(logLock);
+  return finishLogFile(why);
 }
 
-int outputFailed(int code, const std::string& what, int error) {
-  std::fprintf(stderr, "%s could not be written%s%s.\n", what.c_str(), error ? ": " : "",
-               error ? std::strerror(error) : "");
+int outputFailed(int code, const std::string& what, const std::string& why) {
+  reportFailure(what + " could not be written" + (why.empty() ? "" : ": " + why) + ".");
   return code == ExitDone ? ExitOutput : code;
 }
 
-void swapLogPortNames() {
-  std::swap(logOutput.shownName[kMasterSlot], logOutput.shownName[kSlaveSlot]);
-  std::swap(logOutput.comName[kMasterSlot], logOutput.comName[kSlaveSlot]);
+std::string portNameOf(int32_t portNumber) {
+  for (const BoundPort& bound : boundPorts) {
+    if (bound.number != 0 && static_cast<int32_t>(bound.number) == portNumber)
+      return bound.name;
+  }
+  return "COM" + std::to_string(portNumber);
 }
 
-const std::string& shownPortName(uint32_t slot) {
-  return logOutput.shownName[slot];
+std::string roleShown(const PaneRecord* pane) {
+  const bool master = pane == &masterPane;
+  return roleKnown[master ? 0 : 1] ? (master ? "Master" : "Slave") : "";
+}
+
+std::string portPrefix(const PaneRecord* pane) {
+  const std::string role = roleShown(pane);
+  return portNameOf(pane->portNumber) + (role.empty() ? "" : " (" + role + ")") + ": ";
 }
 
 // ---- panes and ports ---------------------------------------------------------------------
@@ -134,8 +230,13 @@ void progress(const std::string& text) {
   }
 }
 
-bool preparePane(PaneRecord* pane, bool master, const std::string& portName, uint32_t slot,
-                 std::string* message) {
+int preparePane(PaneRecord* pane, bool master, const std::string& portName, uint32_t slot,
+                bool roleIsKnown) {
+  std::string message;
+  if (!openLogFile(&message)) {
+    reportFailure(message);
+    return ExitRefused;
+  }
   *pane = PaneRecord{};
   pane->isMaster = master ? 1 : 0;
   resetPane(pane);
@@ -144,21 +245,24 @@ bool preparePane(PaneRecord* pane, bool master, const std::string& portName, uin
   readNamesRefusedModule(true);
   uint32_t number = 0;
   std::string shown;
-  if (!bindPort(portName, slot, &number, &shown, message))
-    return false;
+  if (!bindPort(portName, slot, &number, &shown, &message)) {
+    reportFailure(message, portName);
+    return ExitCommunication;
+  }
+  boundPorts[slot] = {number, shown};
+  roleKnown[master ? 0 : 1] = roleIsKnown;
+  // Before the port is used: every line is made with the user's name.
+  setLineLogPortName(number, shown.c_str());
   attachPane(pane, number);
-  usedPorts[slot] = number;
   pane->portNumber = static_cast<int32_t>(number);
   // Kept for the program's life: Ctrl+C may come at any moment, from
   // another thread, and must never find it closed.
   pane->cancelEvent = (slot == kMasterSlot ? masterCancel : slaveCancel).load();
   if (!pane->cancelEvent) {
-    *message = "Could not create event.";
-    return false;
+    reportFailure("Could not create event.");
+    return ExitCommunication;
   }
-  logOutput.comName[slot] = "COM" + std::to_string(number) + " ";
-  logOutput.shownName[slot] = shown;
-  return true;
+  return 0;
 }
 
 void releasePane(PaneRecord* pane, uint32_t) {
@@ -171,8 +275,8 @@ void releasePane(PaneRecord* pane, uint32_t) {
 void waitOutGuardTime() {
   uint32_t longest = 0;
   for (uint32_t slot : {kMasterSlot, kSlaveSlot}) {
-    const SerialPort* port = portRecord(usedPorts[slot]);
-    if (usedPorts[slot] != 0 && port && port->guardDelayMs > longest)
+    const SerialPort* port = portRecord(boundPorts[slot].number);
+    if (boundPorts[slot].number != 0 && port && port->guardDelayMs > longest)
       longest = port->guardDelayMs;
   }
   os::sleepMs(longest);
@@ -180,6 +284,44 @@ void waitOutGuardTime() {
 
 bool anyCancelled() {
   return isCancelled(&masterPane) || isCancelled(&slavePane);
+}
+
+// ---- failures and --json ------------------------------------------------------------------
+
+void noteFailure(const std::string& text, const std::string& port) {
+  std::lock_guard guard(jsonLock);
+  if (jsonResult.failed)
+    return;
+  jsonResult.failed = true;
+  jsonResult.message = text;
+  for (char& c : jsonResult.message)
+    c = c == '\n' ? ' ' : c;
+  jsonResult.port = port;
+}
+
+void reportFailure(const std::string& text, const std::string& port) {
+  std::fprintf(stderr, "%s\n", text.c_str());
+  noteFailure(text, port);
+}
+
+void wantJson(bool wanted) {
+  std::lock_guard guard(jsonLock);
+  jsonResult.wanted = wanted;
+}
+
+void keepJsonResult(const std::string& json) {
+  std::lock_guard guard(jsonLock);
+  jsonResult.result = json;
+}
+
+void printJsonResult(int code) {
+  bool wanted = false;
+  {
+    std::lock_guard guard(jsonLock);
+    wanted = jsonResult.wanted;
+  }
+  if (wanted && !jsonPrinted.exchange(true))
+    printText(jsonWithError(code));
 }
 
 // ---- results ----------------------------------------------------------------------------
@@ -220,17 +362,24 @@ int32_t settled(int32_t result) {
   return result != 0 && result != ResultCancelled && anyCancelled() ? ResultCancelled : result;
 }
 
+// A cancel or a refusal of the two picks is no port's failure.
+std::string failureText(int32_t result, const PaneRecord* pane) {
+  const bool ofPort = result != ResultCancelled && result != ResultSamePort;
+  return (ofPort ? portPrefix(pane) : "") + messageOf(result, pane);
+}
+
 int failWith(int32_t result, const PaneRecord* pane) {
   const uint32_t error = os::lastError();
   result = settled(result);
-  std::fprintf(stderr, "%s\n", messageOf(result, pane).c_str());
+  std::string text = failureText(result, pane);
   // What the dialog leaves to the user's eyes, a script is told.
   if (result == ErrNoPort && error == os::kErrorAccessDenied)
-    std::fprintf(stderr, "The port is in use by another program.\n");
+    text += "\nThe port is in use by another program.";
   if (result == ErrNoPort && error == os::kErrorPrivilegeNotHeld)
-    std::fprintf(stderr,
-                 "This user may not open the port (on Linux: a member of the port's group, "
-                 "often dialout).\n");
+    text +=
+        "\nThis user may not open the port (on Linux: a member of the port's group, "
+        "often dialout).";
+  reportFailure(text, result == ResultCancelled ? "" : portNameOf(pane->portNumber));
   return exitCodeOf(result);
 }
 

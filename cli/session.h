@@ -1,5 +1,6 @@
 // What every command shares: the line log, the panes bound to the named
-// ports, Cancel, and the dialog's results turned into exit codes.
+// ports, Cancel, the dialog's results turned into exit codes, and the one
+// JSON object that --json promises.
 #pragma once
 
 #include <cstdint>
@@ -17,22 +18,32 @@ constexpr uint32_t kSlaveSlot = 2;
 // Made once, before any port is touched, so that no Ctrl+C goes unheard.
 void createCancelEvents();
 
-bool startLog(const Options& o, std::string* message);
-// False (with the system's error, 0 for none known) when a line of the log
-// file could not be written.
-bool endLog(int* error);
+// Only takes note of --log and -v: the log file is made when the first
+// port is bound, once every input has been read.
+void startLog(const Options& o);
+// Puts the log in its file's place (whatever the command's end); false
+// with the reason ("" for none known) when the log could not be kept whole.
+bool endLog(std::string* why);
 // Says which output was lost; the modules are done by now, yet a lost
 // output must not pass as done.
-int outputFailed(int code, const std::string& what, int error);
-// The log names a port as the user did; a swapped run swaps the names too.
-void swapLogPortNames();
-const std::string& shownPortName(uint32_t slot);
+int outputFailed(int code, const std::string& what, const std::string& why);
+
+// A port as the user named it, by its number in the port table.
+std::string portNameOf(int32_t portNumber);
+// "Master" or "Slave", "" where the command took the module in either.
+std::string roleShown(const PaneRecord* pane);
+// "/dev/ttyUSB1 (Slave): ", or without the role where the command took
+// the module in either: what names the port a failure happened on.
+std::string portPrefix(const PaneRecord* pane);
 
 // What is being done, on a terminal only, and not with --quiet.
 void showProgress(bool shown);
 void progress(const std::string& text);
-bool preparePane(PaneRecord* pane, bool master, const std::string& portName, uint32_t slot,
-                 std::string* message);
+// Binds the pane to the named port (and makes the log file, the first
+// time); 0, or the exit code of a failure it has reported. roleKnown:
+// whether the command names the module's role.
+int preparePane(PaneRecord* pane, bool master, const std::string& portName, uint32_t slot,
+                bool roleKnown = true);
 void releasePane(PaneRecord* pane, uint32_t slot);
 void waitOutGuardTime();
 bool anyCancelled();
@@ -40,10 +51,26 @@ bool anyCancelled();
 int exitCodeOf(int32_t result);
 std::string nodeIdOf(const PaneRecord* pane);
 std::string messageOf(int32_t result, const PaneRecord* pane);
+// messageOf after the port's prefix, where the result is the port's failure.
+std::string failureText(int32_t result, const PaneRecord* pane);
 int32_t settled(int32_t result);
-// Prints the result's message; returns its exit code.
+// Prints the result's failure text; returns its exit code.
 int failWith(int32_t result, const PaneRecord* pane);
 void logEnd(const PaneRecord* pane, const char* operation, int32_t result);
+
+// A failure on standard error, kept for --json's `error` (the first one
+// noted is the command's); port: as named, "" for none.
+void reportFailure(const std::string& text, const std::string& port = "");
+// Kept for --json only: a failure that the results themselves tell.
+void noteFailure(const std::string& text, const std::string& port = "");
+// Whether the command line asked for --json, known as soon as the command is.
+void wantJson(bool wanted);
+// The command's JSON result, a whole object (or the ports' array); printed
+// with its `error` member once the exit code is known.
+void keepJsonResult(const std::string& json);
+// With --json: the result kept (or an object of `error` alone) with the
+// exit code's `error`, once only, whoever ends the program.
+void printJsonResult(int code);
 
 bool loadFile(const std::string& name, SettingsFile* file, std::string* message);
 bool parseSet(const std::string& set, bool master, SettingsFile* file, std::string* message);

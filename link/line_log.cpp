@@ -2,6 +2,9 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
 
 #include "link/port_table.h"
 
@@ -16,8 +19,14 @@ constexpr char kDateLineStart[] = "---- ";
 // A long run of bytes without CR (noise) is cut into lines of this many, so
 // that no line grows without bound.
 constexpr uint32_t kBytesPerLine = 64;
-// Stamp, port, marker, and every byte escaped as four characters.
-constexpr uint32_t kLineChars = 40 + 4 * kBytesPerLine;
+// A port's name as the face gave it; longer ones are cut.
+constexpr uint32_t kPortNameChars = 256;
+// Stamp, port (each byte of its name escaped, at worst), marker, and every
+// byte escaped as four characters.
+constexpr uint32_t kLineChars = 40 + 4 * kPortNameChars + 4 * kBytesPerLine;
+
+std::mutex portNamesLock;
+std::string portNames[kPortTableSize];
 constexpr char kCr = '\r';
 
 struct LineText {
@@ -60,21 +69,31 @@ void logDateIfNew(const os::LocalTime& now) {
   emit(line);
 }
 
-// "12:03:04.120 COM5 "; an operation whose list named no port says so.
+// "12:03:04.120 COM5 ", or the port's name as the face gave it (escaped as
+// bytes are: it comes from a user); a line that names no port says so.
 void startLine(LineText& line, uint32_t portNumber) {
   const os::LocalTime now = os::localTime();
   logDateIfNew(now);
   const uint32_t ms = now.msOfDay;
   char head[40];
-  const int n = std::snprintf(head, sizeof head, "%02u:%02u:%02u.%03u ", ms / 3600000u,
-                              ms / 60000u % 60u, ms / 1000u % 60u, ms % 1000u);
-  const size_t used = n > 0 ? static_cast<size_t>(n) : 0;
-  if (portNumber)
-    std::snprintf(head + used, sizeof head - used, "COM%u ", portNumber);
-  else
-    std::snprintf(head + used, sizeof head - used, "(no port) ");
+  std::snprintf(head, sizeof head, "%02u:%02u:%02u.%03u ", ms / 3600000u, ms / 60000u % 60u,
+                ms / 1000u % 60u, ms % 1000u);
   line.length = 0;
   put(line, head);
+  if (!portNumber) {
+    put(line, "(no port) ");
+    return;
+  }
+  std::lock_guard guard(portNamesLock);
+  const std::string* name = portNumber < kPortTableSize ? &portNames[portNumber] : nullptr;
+  if (!name || name->empty()) {
+    std::snprintf(head, sizeof head, "COM%u ", portNumber);
+    put(line, head);
+    return;
+  }
+  for (char c : *name)
+    putByte(line, static_cast<unsigned char>(c));
+  put(line, " ");
 }
 
 void emit(const LineText& line) {
@@ -116,6 +135,13 @@ void setLineLogSink(LineLogSink sink, void* context) {
 
 bool lineLogActive() {
   return sinkFunction.load(std::memory_order_acquire) != nullptr;
+}
+
+void setLineLogPortName(uint32_t portNumber, const char* name) {
+  if (portNumber == 0 || portNumber >= kPortTableSize)
+    return;
+  std::lock_guard guard(portNamesLock);
+  portNames[portNumber].assign(name ? name : "", name ? strnlen(name, kPortNameChars) : 0);
 }
 
 void logSent(const SerialPort* port, const char* bytes, uint32_t count) {

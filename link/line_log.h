@@ -18,6 +18,10 @@ using LineLogSink = void (*)(void* context, const char* line, uint32_t length);
 // Set before any port is used, or with no transfer running.
 void setLineLogSink(LineLogSink sink, void* context);
 bool lineLogActive();
+// The name a port's lines go by where the face names ports otherwise than
+// "COM<n>" (the path a user typed); set before the port is used, so that a
+// line is made whole with it. Null or empty: "COM<n>" again.
+void setLineLogPortName(uint32_t portNumber, const char* name);
 
 // Bytes handed to the driver; a CR ends a line and is not shown.
 void logSent(const SerialPort* port, const char* bytes, uint32_t count);

@@ -252,6 +252,13 @@ void logFate(const Leg& leg, const RangePacket& p) {
 }
 
 // 0 when the packet's fate is known, else what stopped it (uncounted).
+// A failure names its port; a cancel none.
+int32_t stoppedOn(Runner& r, uint32_t portNumber, int32_t code) {
+  if (code != ErrCancelled && code != ResultCancelled)
+    r.result->failedPort = portNumber;
+  return code;
+}
+
 int32_t sendOne(Runner& r, uint32_t index, uint32_t sequence) {
   Leg& leg = r.legs[index];
   char packet[kRangeMaxSize];
@@ -259,10 +266,10 @@ int32_t sendOne(Runner& r, uint32_t index, uint32_t sequence) {
   leg.lines.expect(sequence, r.run.size);
   const uint32_t start = os::tickCount();
   if (const int32_t sent = sendPacket(leg.sender, packet, r.run.size, leg.limitMs))
-    return sent;
+    return stoppedOn(r, leg.sender->portNumber, sent);
   const Wait wait = awaitPacket(leg.receiver, leg.lines, start + leg.limitMs);
   if (wait.code)
-    return wait.code;
+    return stoppedOn(r, leg.receiver->portNumber, wait.code);
   RangePacket p;
   p.direction = index;
   p.sequence = sequence;
@@ -308,8 +315,10 @@ void closePanePort(PaneRecord* pane) {
   }
 }
 
-int32_t openFailure(int32_t opened, const Runner& r) {
-  return opened == ResultCancelled || cancelled(r) ? ResultCancelled : opened;
+int32_t openFailure(int32_t opened, Runner& r, const PaneRecord& pane) {
+  if (opened == ResultCancelled || cancelled(r))
+    return ResultCancelled;
+  return stoppedOn(r, static_cast<uint32_t>(pane.portNumber), opened);
 }
 
 void setUpLegs(Runner& r) {
@@ -424,11 +433,11 @@ int32_t runRangeTest(const RangeRun& run, RangeResult* result, RangePacketSink s
   r.context = context;
   const uint32_t start = os::tickCount();
   if (const int32_t opened = openPanePort(&masterPane))
-    return result->code = openFailure(opened, r);
+    return result->code = openFailure(opened, r, masterPane);
   if (run.way == RangeWay::BothHere) {
     if (const int32_t opened = openPanePort(&slavePane)) {
       closePanePort(&masterPane);
-      return result->code = openFailure(opened, r);
+      return result->code = openFailure(opened, r, slavePane);
     }
   }
   setUpLegs(r);

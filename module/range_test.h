@@ -90,6 +90,7 @@ struct RangeResult {
   // 0 when every packet was sent; ResultCancelled; otherwise the error
   // that stopped it (a port that would not open, a write that failed).
   int32_t code = 0;
+  uint32_t failedPort = 0;  // with such an error: the port it happened on
   RangeWay way = RangeWay::BothHere;
   uint32_t directionCount = 0;
   RangeDirection directions[2];

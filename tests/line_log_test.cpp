@@ -104,6 +104,31 @@ TEST_F(LineLog, ReadListsExactlyWhatWentOverTheLineInOrder) {
   EXPECT_EQ(traffic.back(), "COM3 < OK");
 }
 
+// A face that names its ports by path has every line made with that name;
+// what a module sends is never taken for a port's name.
+TEST_F(LineLog, PortsGoByTheFacesNamesAndModuleTextStaysAsSent) {
+  sim::ModuleConfig named = masterConfig();
+  named.nodeId = "COM4 NODE";
+  makeModules(named, slaveConfig());
+  setLineLogPortName(3, "/dev/ttyUSB0");
+  prepareOperation(&masterPane);
+  readBody(&masterPane);
+  setLineLogPortName(3, nullptr);
+  logNote(3, "named no more");
+
+  std::vector<std::string> lines = linesOf(*buffer);
+  ASSERT_GT(lines.size(), 3u);
+  lines.erase(lines.begin());  // the date
+  EXPECT_EQ(lines.back().substr(kStampChars), "COM3 named no more");
+  lines.pop_back();
+  for (const std::string& line : lines)
+    EXPECT_EQ(line.compare(kStampChars, 13, "/dev/ttyUSB0 "), 0) << line;
+  bool nodeIdAsSent = false;
+  for (const std::string& line : lines)
+    nodeIdAsSent = nodeIdAsSent || line.substr(kStampChars) == "/dev/ttyUSB0 < COM4 NODE";
+  EXPECT_TRUE(nodeIdAsSent);
+}
+
 // Over a second of binary noise at 115200 baud: the record keeps
 // the newest lines, says how many went, and shows every byte it kept.
 TEST_F(LineLog, NoiseFloodStaysBoundedEscapedAndFaithful) {

@@ -126,6 +126,15 @@ TEST_F(RangeTest, CancelAtAnyInstantKeepsWhatWasMeasured) {
   }
 }
 
+// A port that goes names itself; a cancel names none.
+TEST_F(RangeTest, APortThatGoesIsTheOneNamed) {
+  world.at(world.now() + vw::ms(300), [this] { world.removeSerialPort("COM4"); });
+  const RangeResult r = runRange(RangeWay::BothHere, 50);
+  EXPECT_NE(r.code, 0);
+  EXPECT_NE(r.code, ResultCancelled);
+  EXPECT_EQ(r.failedPort, 4u);
+}
+
 // Stopped with a packet in the air, then at once over the plug: that packet
 // comes back during the next run and must not pass for its first one.
 TEST_F(RangeTest, ARunRightAfterAStoppedOneCountsOnlyItsOwnPackets) {

@@ -73,18 +73,24 @@ journey_read() {
   nlconf 4 write "$PORT5" --role slave --set Channel=12
   has err "is not a slave."
   # Another program holds the port: the same lock keeps a second NLCONF out.
-  flock "$PORT5" "$0" "$build" held 3 read "$PORT5" || fail "a held port was opened"
-  flock "$PORT5" "$0" "$build" held 3 range-test "$PORT5" || fail "a held port was opened"
-  flock "$PORT5" "$0" "$build" held 3 link-test "$PORT5" "$PORT6" || fail "a held port was opened"
+  flock "$PORT5" "$0" "$build" held "$PORT5: " 3 read "$PORT5" || fail "a held port was opened"
+  flock "$PORT5" "$0" "$build" held "$PORT5 (Master): " 3 range-test "$PORT5" ||
+    fail "a held port was opened"
+  flock "$PORT5" "$0" "$build" held "$PORT5 (Master): " 3 link-test "$PORT5" "$PORT6" ||
+    fail "a held port was opened"
   # On a terminal, what is being done shows as it goes.
   script -qec "env LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 \
     NLCONF_SIMPORTS_DIR=$work/run $cli read $PORT5 >/dev/null" /dev/null >"$work/err" 2>&1
   has err "Reading $PORT5..."
 }
 
-# held CODE ARGS...: nlconf while another program holds a port it names.
+# held NAMED CODE ARGS...: nlconf while another program holds a port it
+# names; the failure names the port (and role) as NAMED does.
 journey_held() {
+  local named=$1
+  shift
   nlconf "$@"
+  grep -qxF -- "${named}Communication error." "$work/err" || fail "no \"${named}Communication error.\""
   has err "The port is in use by another program."
 }
 
@@ -93,9 +99,10 @@ journey_reset_key() {
   (nlconf 0 read "$PORT6" --role slave) &
   local reader=$! i
   for ((i = 0; i < 200; i++)); do
-    grep -q "Please press the reset key." "$work/err" 2>/dev/null && break
+    grep -qxF "Please press the reset key: Slave ($PORT6)." "$work/err" 2>/dev/null && break
     sleep 0.05
   done
+  has err "Please press the reset key: Slave ($PORT6)."
   ctl press COM6 >/dev/null || fail "no press"
   wait "$reader" || exit 1
   has out "Baud Rate = 38400"
@@ -149,17 +156,31 @@ sys.exit(0 if r["Link Test"] == "OK" and all(50 <= s <= 100 for s in shares) els
     "$work/range.csv" || fail "no range shares recorded"
 }
 
-journey_cancel() {
-  modules 5=master
-  # Held inside the read of the third reply, well into the query series.
+# held_read N ARGS...: nlconf-cli read PORT5 ARGS in the background, held
+# inside the read of the third reply (well into the query series), the
+# N-th hold of the journey; its pid in $reader. (A command that a script
+# starts in the background ignores SIGINT, and so does nlconf-cli then;
+# from a terminal, Ctrl+C reaches it.)
+held_read() {
+  local n=$1 i
+  shift
   ctl hold COM5 3 >/dev/null
-  LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 \
-    NLCONF_SIMPORTS_DIR=$work/run "$cli" read "$PORT5" >"$work/out" 2>"$work/err" &
-  local reader=$! i code
+  LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 NLCONF_SIMPORTS_DIR=$work/run \
+    env --default-signal=INT "$cli" read "$PORT5" "$@" >"$work/out" 2>"$work/err" &
+  reader=$!
   for ((i = 0; i < 200; i++)); do
-    grep -q "hold: host read held" "$work/tr/transcript-COM5.log" 2>/dev/null && break
+    (($(grep -c "hold: host read held" "$work/tr/transcript-COM5.log" 2>/dev/null) >= n)) && break
     sleep 0.05
   done
+}
+
+journey_cancel() {
+  modules 5=master
+  local reader code
+  # The log before stays whole until this one takes its place.
+  echo stale >"$work/read.log"
+  held_read 1 --log "$work/read.log"
+  grep -qx stale "$work/read.log" || fail "the log before was cut while the read ran"
   kill -INT "$reader"
   ctl release COM5 >/dev/null
   wait "$reader"
@@ -167,6 +188,22 @@ journey_cancel() {
   [[ $code == 5 ]] || fail "Ctrl+C during a read ended with $code, not 5"
   has err "Cancelled."
   ctl status | grep -q "COM5 .* command-mode 0" || fail "the module stayed in command mode"
+  grep -q "> +++" "$work/read.log" && ! grep -q stale "$work/read.log" || fail "no new log"
+  # A second Ctrl+C stops at once, and still takes the module out of
+  # command mode; --json and the log say so.
+  held_read 2 --json --log "$work/read.log"
+  kill -INT "$reader"
+  sleep 0.3 # not the same signal delivered twice
+  kill -INT "$reader"
+  wait "$reader"
+  code=$?
+  ctl release COM5 >/dev/null
+  [[ $code == 130 ]] || fail "a second Ctrl+C ended with $code, not 130"
+  has err "Stopped at once: the modules may hold what was sent before the stop."
+  json 'j["error"]["code"] == 130 and j["error"]["message"].startswith("Stopped at once")'
+  grep -q "> +++" "$work/read.log" || fail "no log after the stop"
+  sleep 0.2
+  out_of_command_mode 5 "a second Ctrl+C"
 }
 
 # ---- no operand hangs it; every way of ending leaves command mode ----------
@@ -194,6 +231,24 @@ journey_operands() {
   refused 2 "$work is a directory" read "$PORT5" --log "$work"
   # The operands in the wrong order: the slave's port stands as the profile.
   refused 2 "$PORT6 is a device" pair "$PORT5" "$work/profile.ini" "$PORT6"
+  # An output never takes the place of another operand, under any name.
+  echo kept >"$work/r.csv"
+  cp "$work/profile.ini" "$work/profile.before"
+  ln -s "$work/profile.ini" "$work/link.ini"
+  refused 2 "--log and --record name the same file $work/r.csv." \
+    pair "$PORT5" "$PORT6" --record "$work/r.csv" --log "$work/r.csv"
+  refused 2 "--log $work/link.ini and the settings file $work/profile.ini name the same file." \
+    write "$PORT5" --role master "$work/profile.ini" --log "$work/link.ini"
+  refused 2 "name the same file" pair "$PORT5" "$PORT6" --record "$work/new.csv" --log "$work/./new.csv"
+  NLCONF_OUT=$work/o.txt refused 2 "--log and standard output name the same file $work/o.txt." \
+    read "$PORT5" --log "$work/o.txt"
+  [[ $(cat "$work/r.csv") == kept && ! -e $work/new.csv ]] && cmp -s "$work/profile.ini" \
+    "$work/profile.before" || fail "an output named twice was written"
+  # Nothing that is no serial port passes for one.
+  local port
+  for port in /dev/null /dev/tty "" "$work/profile.ini"; do
+    refused 2 "${port:-\"\"} is not a serial port." pair "$PORT5" "$port"
+  done
   ctl status | grep -q "COM5 .* commands 0" || fail "the master was spoken to"
   ctl status | grep -q "COM6 .* commands 0" || fail "the slave was spoken to"
   # A plain file still serves, and a log replaces the one before.
@@ -259,9 +314,24 @@ journey_interrupt_tests() {
 }
 
 journey_hangup() {
-  modules 5=master
+  modules 5=master 6=slave
+  # Meanwhile, under nohup (the hang-up ignored from the start) and with
+  # standard error closed, a read goes on to its end: no hang-up cancels
+  # it, and no text of its own reaches the module's line.
+  (
+    trap '' HUP
+    exec env LD_PRELOAD="$sim/modemshim.so" ASAN_OPTIONS=verify_asan_link_order=0 \
+      NLCONF_SIMPORTS_DIR="$work/run" "$cli" read "$PORT6" -v >"$work/nohup.out" 2>&-
+  ) &
+  local pid=$! code
+  sleep 0.5
+  kill -HUP "$pid"
   stopped HUP 0.5
   stopped HUP 1.2
+  wait "$pid"
+  code=$?
+  [[ $code == 0 ]] || fail "a read under nohup with standard error closed ended with $code"
+  has nohup.out "[Slave]"
 }
 
 # The reader of the line log goes away at its first line: the pair run goes
@@ -295,7 +365,7 @@ pressing() {
   (nlconf "$@") &
   runner=$!
   for ((i = 0; i < 200; i++)); do
-    grep -q "Please press the reset key." "$work/err" 2>/dev/null && break
+    grep -q "^Please press the reset key: " "$work/err" 2>/dev/null && break
     sleep 0.05
   done
   ctl press "$port" >/dev/null || fail "no press"
@@ -308,6 +378,7 @@ journey_range_test() {
   modules 5=master 6=slave:baud=5
   ctl radio seed 5 >/dev/null && ctl radio loss 20 >/dev/null || fail "no loss set"
   pressing COM6 6 range-test "$PORT5" "$PORT6" --json
+  grep -qxF "Please press the reset key: Slave ($PORT6)." "$work/err" || fail "no prompt naming the slave"
   json 'j["mode"] == "both" and j["round_trip_ms"] is None and len(j["directions"]) == 2'
   json 'all(d["sent"] == 100 and d["received"] + d["lost"] == 100 for d in j["directions"])'
   json 'all(55 <= d["received_percent"] <= 95 for d in j["directions"])'
@@ -360,7 +431,7 @@ journey_plain_line() {
   has out "Power Level = Low"
   # The reset key needs a break, which such a line cannot send: said at
   # once, and Ctrl+C ends the wait for a module that cannot be reset.
-  env -u LD_PRELOAD ASAN_OPTIONS=verify_asan_link_order=0 "$cli" read "$PORT6" -v \
+  env -u LD_PRELOAD --default-signal=INT ASAN_OPTIONS=verify_asan_link_order=0 "$cli" read "$PORT6" -v \
     >"$work/out" 2>"$work/err" &
   local reader=$! i
   for ((i = 0; i < 200; i++)); do
@@ -461,7 +532,7 @@ journey_options() {
   nlconf 3 pair "$PORT5" /no/s
   has err "No serial port /no/s."
   nlconf 3 range-test /no/m
-  nlconf 3 read "/dev/$(printf './%.0s' {1..130})null"
+  nlconf 3 read "$work/dev/$(printf './%.0s' {1..130})com5"
   has err "is too long."
   nlconf 2 read "$PORT5" --log /no/dir/read.log
   has err "Cannot write the log file /no/dir/read.log: No such file or directory."
@@ -473,8 +544,21 @@ journey_options() {
   untouched COM5
 }
 
+# readme_serial PORT: the serial number as the manual's example takes it,
+# its JSON in out; ends as the example's script would.
+readme_serial() {
+  {
+    echo 'nlconf-cli() { LD_PRELOAD=$SHIM ASAN_OPTIONS=verify_asan_link_order=0 "$CLI" "$@" >"$OUT"; local code=$?; cat "$OUT"; return $code; }'
+    sed -n '/^json=\$(nlconf-cli read/,/jq -r \.serialNumber/p' "$(dirname "$0")/../../docs/cli/README.md" |
+      sed "s|/dev/ttyUSB0|$1|"
+    echo 'echo "serial $serial"'
+  } >"$work/example.sh"
+  SHIM=$sim/modemshim.so CLI=$cli OUT=$work/out NLCONF_SIMPORTS_DIR=$work/run \
+    timeout 60 bash "$work/example.sh" 2>"$work/err"
+}
+
 journey_json() {
-  modules 5=master 6=slave $'7=slave:id=1111,sl=99,ni=K"\\\x01\xe9/S'
+  modules 5=master 6=slave $'7=slave:id=1111,sl=99,ni=COM1 K"\\\x01\xe9/S'
   nlconf 0 ports --json
   json 'isinstance(j, list)'
   # Each port's device, by-id path, USB product, manufacturer, serial number
@@ -486,8 +570,17 @@ keys = ("port", "by_id", "product", "manufacturer", "serial", "driver")
 ports = [[p[k] or "-" for k in keys] for p in json.load(open(sys.argv[1]))]
 sys.exit(ports != [l.split("\t") for l in open(sys.argv[2]).read().splitlines()])' \
     "$work/ports.json" "$work/out" || fail "ports: not each port with the six columns in both forms"
-  nlconf 0 read "$PORT5" --json
-  json 'j["serialNumber"] and j["settings"]["Channel"]["text"] == "15"'
+  # The manual's example stops the script when the read fails.
+  [[ $(readme_serial "$PORT5") =~ ^serial\ [0-9A-F]{16}$ ]] || fail "the example took no serial"
+  json 'j["serialNumber"] and j["settings"]["Channel"]["text"] == "15" and j["error"] is None'
+  readme_serial /no/port >"$work/example.out"
+  [[ $? == 3 && ! -s $work/example.out ]] || fail "the example went on after a failed read"
+  json 'j["error"] == {"code": 3, "message": "No serial port /no/port.", "port": "/no/port"}'
+  # Whatever ends a command, --json prints one object that says why.
+  nlconf 1 read "$PORT5" --bogus --json
+  json 'j["error"]["code"] == 1 and "--bogus" in j["error"]["message"] and j["error"]["port"] is None'
+  nlconf 2 read /dev/null --json
+  json 'j == {"error": {"code": 2, "message": "/dev/null is not a serial port.", "port": "/dev/null"}}'
   nlconf 0 pair "$PORT5" "$PORT6" --json --record "$work/runs.csv"
   json 'j["result"] == "PASS" and j["recorded"] and j["link"] == "OK" and not j["ports_swapped"]'
   json 'all(len(j[m]["serial"]) == 16 and int(j[m]["serial"], 16) for m in ("master", "slave"))'
@@ -506,9 +599,19 @@ sys.exit(ports != [l.split("\t") for l in open(sys.argv[2]).read().splitlines()]
   nlconf 6 link-test "$PORT5" "$PORT6" --json
   json 'j["link"] == "NG" and any("channels differ" in f for f in j["no_pair"])'
   # A module's text that is neither printable nor UTF-8 still makes valid JSON.
-  nlconf 4 pair "$PORT5" "$work/dev/com7" --json
+  # Its failure names the port and the role, in the JSON and the record;
+  # the log names the port as given, whatever the module's text holds.
+  nlconf 4 pair "$PORT5" "$work/dev/com7" --json --record "$work/fail.csv" --log "$work/fail.log"
   json 'j["result"] == "FAIL" and j["failed_step"] == "Read Slave" and "K\"\\??/S" in j["message"]'
-  json 'j["slave"]["node_id"] == "K\"\\\x01\xe9/S" and len(j["slave"]["serial"]) == 16'
+  json 'j["slave"]["node_id"] == "COM1 K\"\\\x01\xe9/S" and len(j["slave"]["serial"]) == 16'
+  json 'j["message"].startswith(a[0] + " (Slave): Network ID ") and j["error"]["code"] == 4' \
+    "$work/dev/com7"
+  json 'j["error"]["message"] == j["message"] and j["error"]["port"] == a[0]' "$work/dev/com7"
+  python3 -c 'import csv, sys; r = list(csv.DictReader(open(sys.argv[1], encoding="utf-8-sig")))[0]
+sys.exit(0 if r["Message"].startswith(sys.argv[2] + " (Slave): Network ID ") else 1)' \
+    "$work/fail.csv" "$work/dev/com7" || fail "the record does not name the port"
+  grep -qF "$work/dev/com7 < COM1 K" "$work/fail.log" && grep -qF "$PORT5 > +++" "$work/fail.log" ||
+    fail "the log does not name each port as given"
 }
 
 journey_text() {
@@ -550,7 +653,7 @@ journey_two_masters() {
   modules 5=master 6=master:sl=40B0A0F6
   nlconf 6 link-test "$PORT5" "$PORT6"
   has out "The modules could not both be read:"
-  has out '  Slave: Network ID "KOV-NL001/M" is not a slave.'
+  has out "  $PORT6 (Slave): Network ID \"KOV-NL001/M\" is not a slave."
   has out "Link NG."
 }
 
@@ -559,7 +662,7 @@ journey_cancel_write() {
   # Held at the write's second command ("ATAC"), after the read's 21.
   ctl hold COM6 23 >/dev/null
   LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 NLCONF_SIMPORTS_DIR=$work/run \
-    "$cli" write "$PORT6" --role slave --set Channel=12 >"$work/out" 2>"$work/err" &
+    env --default-signal=INT "$cli" write "$PORT6" --role slave --set Channel=12 >"$work/out" 2>"$work/err" &
   local writer=$! i code
   for ((i = 0; i < 200; i++)); do
     grep -q "hold: host read held" "$work/tr/transcript-COM6.log" 2>/dev/null && break

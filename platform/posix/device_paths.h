@@ -11,4 +11,9 @@ bool setDevicePath(uint32_t portNumber, const char* path);
 // The path given to the number, or null.
 const char* devicePath(uint32_t portNumber);
 
+// The bytes on every device open now, in one write each that does not wait
+// (its line is non-blocking) and beside any transfer in flight: for a
+// program that ends at once. Not from a signal handler.
+void writeToOpenDevices(const void* bytes, uint32_t count);
+
 }  // namespace os::posix

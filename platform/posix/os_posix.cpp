@@ -21,6 +21,7 @@
 #include <deque>
 #include <mutex>
 #include <new>
+#include <vector>
 
 #include "platform/os.h"
 #include "platform/posix/device_paths.h"
@@ -127,6 +128,18 @@ struct DevicePathTable {
 DevicePathTable& devicePaths() {
   static DevicePathTable table;
   return table;
+}
+
+// The devices open now, for a write from outside their transfers; a close
+// takes its device out before the descriptor goes.
+struct OpenDevices {
+  std::mutex lock;
+  std::vector<Device*> devices;
+};
+
+OpenDevices& openDevices() {
+  static OpenDevices open;
+  return open;
 }
 
 bool keptSettings(uint32_t number, LineSettings& settings) {
@@ -595,6 +608,11 @@ bool hasModemLines(const Device* device) {
 
 void closeDevice(Device* device) {
   {
+    OpenDevices& open = openDevices();
+    std::lock_guard<std::mutex> hold(open.lock);
+    std::erase(open.devices, device);
+  }
+  {
     std::lock_guard<std::mutex> hold(device->lock);
     device->stopping = true;
   }
@@ -877,6 +895,9 @@ Handle openSerial(const wchar_t* deviceName) {
     threadError = error == EAGAIN ? kErrorNotEnoughMemory : errorOf(error);
     return nullptr;
   }
+  OpenDevices& open = openDevices();
+  std::lock_guard<std::mutex> hold(open.lock);
+  open.devices.push_back(device);
   return device;
 }
 
@@ -1056,6 +1077,13 @@ bool setDevicePath(uint32_t portNumber, const char* path) {
     table.keepsSettings[portNumber] = false;
   std::strcpy(table.paths[portNumber], path);
   return true;
+}
+
+void writeToOpenDevices(const void* bytes, uint32_t count) {
+  OpenDevices& open = openDevices();
+  std::lock_guard<std::mutex> hold(open.lock);
+  for (const Device* device : open.devices)
+    [[maybe_unused]] const ssize_t written = write(device->fd, bytes, count);
 }
 
 const char* devicePath(uint32_t portNumber) {
