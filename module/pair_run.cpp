@@ -382,7 +382,17 @@ void endIdleSession(Session& s) {
   endSession(s.pane);
 }
 
+PairWrite writeEnd(bool changes, bool began, int32_t result) {
+  if (!changes || !began)
+    return changes ? PairWrite::NotBegun : PairWrite::NothingToWrite;
+  return result == 0                 ? PairWrite::Stored
+         : result == ResultCancelled ? PairWrite::Stopped
+                                     : PairWrite::Failed;
+}
+
 bool writeBoth(Run& r, Session& master, Session& slave) {
+  const bool masterChanges = paneShowsChanges(master.pane);
+  const bool slaveChanges = paneShowsChanges(slave.pane);
   const bool masterWrites = startWrite(r, master, PairStep::WriteMaster);
   bool slaveWrites = false;
   if (masterWrites && cancelled()) {
@@ -397,6 +407,8 @@ bool writeBoth(Run& r, Session& master, Session& slave) {
   if (!slaveWrites)
     endIdleSession(slave);
   runBoth(writeSessionBody, masterWrites ? &master : nullptr, slaveWrites ? &slave : nullptr);
+  r.out->master.write = writeEnd(masterChanges, masterWrites, master.result);
+  r.out->slave.write = writeEnd(slaveChanges, slaveWrites, slave.result);
   if (masterWrites && master.result != 0) {
     r.out->result = master.result;
     r.out->failedStep = PairStep::WriteMaster;

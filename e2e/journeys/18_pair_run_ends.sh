@@ -33,7 +33,9 @@ journey_pair_run_ends() {
   jr_wait_transcript COM5 'host> +"ATSC[0-9A-F]+\\r' 60000 && drv click 2 --in progress >/dev/null
   expect_match cancel-in-write-says-it-finishes 'Finishing Write Master' "$(drv progress)"
   pe_run
-  expect_match cancel-in-write-ends-cancelled '^Write Master: Cancelled\.' "$PE_DETAILS"
+  # Both writes had begun: each went through, and the result says so.
+  local held='Master: stored and read back\. Slave: stored and read back\.'
+  expect_match cancel-in-write-says-what-each-holds "^Write Master: Cancelled\. $held" "$PE_DETAILS"
   # What the master was sent from its first setter to leaving command mode.
   session=$(awk '/host> +"ATSC[0-9A-F]+\\r/ { on = 1 }
     on && /host> / { sub(/^[^"]*"/, ""); sub(/" \[.*$/, ""); s = s $0 }
@@ -51,12 +53,12 @@ journey_pair_run_ends() {
   pe_run
   expect_match unplug-is-the-result '^Read Slave: Communication error\. \(COM6 removed\)' \
     "$PE_DETAILS"
-  expect ends-recorded-as-such "1 1" "$(grep -c ',FAIL,Write Master,Cancelled\.,' "$dir/pairs.csv") \
+  expect ends-recorded-as-such "1 1" "$(grep -c ",FAIL,Write Master,Cancelled\\. $held," "$dir/pairs.csv") \
 $(grep -c ',FAIL,Read Slave,Communication error\. (COM6 removed),' "$dir/pairs.csv")"
   expect unplug-port-closed 0 "$(jr_pty_fds)"
   drv key ctrl+l --input >/dev/null && drv wait "caption=NLCONF - Line Log" 5000 >/dev/null
   expect line-log-ends-runs-as-the-result-window \
-    $'Write Master: Cancelled.\nRead Slave: Communication error. (COM6 removed)' \
+    $'Write Master: Cancelled. Master: stored and read back. Slave: stored and read back.\nRead Slave: Communication error. (COM6 removed)' \
     "$(drv text 100 --in 'caption=NLCONF - Line Log' | grep -oE 'Run Pair: (PASS|FAIL - [^\\]*)' | sed 's/^Run Pair: FAIL - //')"
   drv key escape --in "caption=NLCONF - Line Log" >/dev/null
   jr_exit_confirmed exit-ends-with-0 drv click 1
