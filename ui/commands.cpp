@@ -2,6 +2,8 @@
 
 #include <initializer_list>
 
+#include "link/line_log.h"
+#include "module/pair_run.h"
 #include "module/read.h"
 #include "module/write.h"
 #include "resources/resource_ids.h"
@@ -177,7 +179,11 @@ INT_PTR onMainDialogCommand(HWND dialog, WPARAM wParam) {
         applyWaitingSettings(command.pane);
       break;
     case CommandKind::Write:
-      runPaneOperation(command.pane, writeBody, L"Writing parameters...", "Write");
+      // Nothing to store: the module is not even asked into command mode.
+      if (!paneShowsChanges(command.pane))
+        logNote(portNumberShown(command.pane), "Write: nothing to write.");
+      else
+        runPaneOperation(command.pane, writeBody, L"Writing parameters...", "Write");
       break;
     default:
       onChoice(command, comboOfChoice(command));
@@ -259,6 +265,26 @@ void keepKeyboardFocus(PaneRecord* pane) {
   // Not WM_NEXTDLGCTL: that would also make Read the default button, and
   // Enter on a combo box would then start a Read over unwritten values.
   SetFocus(target);
+}
+
+HWND focusToGiveBack() {
+  HWND focus = GetFocus();
+  return focus && (focus == mainDialog || IsChild(mainDialog, focus)) ? focus : nullptr;
+}
+
+void giveFocusBack(HWND control) {
+  if (!mainDialog || GetActiveWindow() != mainDialog)
+    return;
+  // Enter on a Write button would write to its module: its pane's Read
+  // takes the focus instead.
+  for (PaneRecord* pane : {&masterPane, &slavePane}) {
+    if (control && control == asWindow(pane->writeButton))
+      control = asWindow(pane->readButton);
+  }
+  if (control && IsWindow(control) && IsWindowEnabled(control) && IsWindowVisible(control) &&
+      control != mainDialog)
+    SetFocus(control);
+  keepKeyboardFocus(&masterPane);
 }
 
 HBRUSH onCtlColorStatic(HDC dc, HWND control) {

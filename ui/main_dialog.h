@@ -31,6 +31,11 @@ void displayLinkFields(PaneRecord* pane);
 void displayPowerSaveFields(PaneRecord* pane);
 void displayFlowFields(PaneRecord* pane);
 // applyButtonRules and keepKeyboardFocus: runner/runner_hooks.h.
+// The control of the main dialog that has the focus as a run starts, and
+// the focus back there once its result window has closed (a Write
+// button's Enter would write: its pane's Read takes it instead).
+HWND focusToGiveBack();
+void giveFocusBack(HWND control);
 HBRUSH onCtlColorStatic(HDC dc, HWND control);
 HBRUSH onCtlColorEdit(HDC dc, HWND control);
 // displayPane is a view hook.
