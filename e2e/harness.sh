@@ -561,6 +561,7 @@ all_steps() {
   step runner_format_check check_alone
   step app_format_check check_alone
   step runner_check check_alone
+  step view_thread_check check_alone
   step text_fit check_text_fit
   step text_fit_dpi check_text_fit_dpi
   step screen_fit check_screen_fit

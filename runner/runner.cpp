@@ -336,7 +336,9 @@ int32_t runOnWorker(HWND owner, PaneRecord* pane, PaneRecord* partner, bool asks
   partnerPane = partner != pane ? partner : nullptr;
   promptWanted = asksResetKey;
   fillProgressFont(&progressFont);
+  lendPanesToWorker();
   const int32_t result = settleOperation(pane, runProgressDialog(owner, pane));
+  takePanesBack();
   partnerPane = nullptr;
   return result;
 }

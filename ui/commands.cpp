@@ -192,7 +192,7 @@ INT_PTR onMainDialogCommand(HWND dialog, WPARAM wParam) {
   return TRUE;
 }
 
-void displayPane(PaneRecord* pane) {
+void drawPane(PaneRecord* pane) {
   SetWindowTextA(asWindow(pane->nodeIdField), pane->nodeId);
   UpdateWindow(asWindow(pane->nodeIdField));
   displayLinkFields(pane);
@@ -204,7 +204,6 @@ void displayPane(PaneRecord* pane) {
     displayFlowFields(pane);
   else
     displayPowerSaveFields(pane);
-  applyButtonRules();
 }
 
 void displayLinkFields(PaneRecord* pane) {
@@ -238,8 +237,9 @@ void displayFlowFields(PaneRecord* pane) {
 
 void applyButtonRules() {
   PaneRecord* focusPane = paneOfControl(GetFocus());
-  const ButtonStates s = buttonStates(&masterPane, &slavePane, portCount(masterPane.portCombo),
-                                      portCount(slavePane.portCombo));
+  const ButtonStates s =
+      buttonStates(paneAsShown(&masterPane), paneAsShown(&slavePane),
+                   portCount(masterPane.portCombo), portCount(slavePane.portCombo));
   setButton(masterPane.readButton, s.masterRead);
   setButton(masterPane.writeButton, s.masterWrite);
   setButton(slavePane.readButton, s.slaveRead);
@@ -289,8 +289,8 @@ void giveFocusBack(HWND control) {
 
 HBRUSH onCtlColorStatic(HDC dc, HWND control) {
   ColorRef color = kColorBlack;
-  if (staticFieldColor(&masterPane, control, &color) ||
-      staticFieldColor(&slavePane, control, &color)) {
+  if (staticFieldColor(paneAsShown(&masterPane), control, &color) ||
+      staticFieldColor(paneAsShown(&slavePane), control, &color)) {
     return colorField(dc, color, buttonFaceColor, buttonFaceBrush);
   }
   return nullptr;
@@ -298,8 +298,8 @@ HBRUSH onCtlColorStatic(HDC dc, HWND control) {
 
 HBRUSH onCtlColorEdit(HDC dc, HWND control) {
   ColorRef color = kColorBlack;
-  if (comboFieldColor(&masterPane, control, &color) ||
-      comboFieldColor(&slavePane, control, &color)) {
+  if (comboFieldColor(paneAsShown(&masterPane), control, &color) ||
+      comboFieldColor(paneAsShown(&slavePane), control, &color)) {
     return colorField(dc, color, whiteColor, whiteBrush);
   }
   return nullptr;

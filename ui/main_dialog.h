@@ -22,7 +22,10 @@ extern HWND setDefaultButton;
 BOOL initMainDialog(HWND dialog);
 void setupPaneControls(HWND dialog, PaneRecord* pane, int paneBaseId);
 void fillChoiceList(HWND combo, const wchar_t* const* entries, int count);
-// clearPaneDisplay and fillChannelList are view hooks (module/view_hooks.h).
+// clearPaneDisplay and fillChannelList are view hooks (module/view_hooks.h);
+// on the GUI thread they do these.
+void clearPaneFields(PaneRecord* pane);
+void fillChannelEntries(WindowHandle channelCombo, int32_t channelLimit);
 
 // Commands and display.
 INT_PTR onMainDialogCommand(HWND dialog, WPARAM wParam);
@@ -38,7 +41,17 @@ HWND focusToGiveBack();
 void giveFocusBack(HWND control);
 HBRUSH onCtlColorStatic(HDC dc, HWND control);
 HBRUSH onCtlColorEdit(HDC dc, HWND control);
-// displayPane is a view hook.
+// displayPane is a view hook; on the GUI thread it draws with this, then
+// applies the button rules.
+void drawPane(PaneRecord* pane);
+
+// While a worker runs, its sessions own the panes: what they show reaches
+// the GUI thread as posted copies, which it draws and keeps, and whatever
+// reads a pane there (colours, button rules, the menu, the Range Test
+// window) reads the copy shown. The pane itself at any other time.
+const PaneRecord* paneAsShown(const PaneRecord* pane);
+// The main dialog's share of the posted messages; false for others.
+bool onPostedDisplay(UINT message, WPARAM wParam, LPARAM lParam);
 
 // The dialog on its monitor: whole and centred in the work area where it
 // fits, otherwise as large as the work area, with scroll bars, the wheel

@@ -306,7 +306,7 @@ RecordOutcome appendRunToRecord(const std::wstring& message) {
 // ---- commands ------------------------------------------------------------------------
 
 bool makePairOffered() {
-  return canMakePair(&masterPane, &slavePane);
+  return canMakePair(paneAsShown(&masterPane), paneAsShown(&slavePane));
 }
 
 bool runPairOffered() {

@@ -120,7 +120,7 @@ RangeWay wayPicked() {
 }
 
 bool offeredNow() {
-  return rangeTestOffered(&masterPane, &slavePane, wayPicked());
+  return rangeTestOffered(paneAsShown(&masterPane), paneAsShown(&slavePane), wayPicked());
 }
 
 std::wstring statusNow() {

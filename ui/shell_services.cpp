@@ -228,6 +228,10 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case MSG_LOAD_SETTINGS:
       loadStartupSettings();
       return TRUE;
+    case MSG_DRAW_PANE:
+    case MSG_CLEAR_PANE:
+    case MSG_FILL_CHANNELS:
+      return onPostedDisplay(message, wParam, lParam) ? TRUE : FALSE;
     case WM_CTLCOLOREDIT:
       return reinterpret_cast<INT_PTR>(
           onCtlColorEdit(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));

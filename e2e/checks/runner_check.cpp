@@ -483,6 +483,8 @@ void postOperationDone(WindowHandle progressDialog, PaneRecord* record) {
 void applyButtonRules() {
   seen.events.push_back("rules");
 }
+void lendPanesToWorker() {}
+void takePanesBack() {}
 bool hasDeferredPortChange(const PaneRecord*) {
   return false;
 }
@@ -491,6 +493,12 @@ void finishDeferredDeviceChanges(PaneRecord* record) {
   seen.operationFieldsClearAtDeferred = operationFieldsClear(record);
 }
 void keepKeyboardFocus(PaneRecord*) {
+  seen.events.push_back("focus");
+}
+HWND focusToGiveBack() {
+  return nullptr;
+}
+void giveFocusBack(HWND) {
   seen.events.push_back("focus");
 }
 
