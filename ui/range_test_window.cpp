@@ -417,6 +417,7 @@ void endRun() {
   if (mainDialog)
     EnableWindow(mainDialog, TRUE);
   finishDeferredDeviceChanges(&masterPane);
+  keepSessionEndReason();
 }
 
 // ---- copying --------------------------------------------------------------------
@@ -742,6 +743,13 @@ bool translateRangeTestKeys(const MSG* message) {
     return false;
   if (rw.hasResult || rw.running)
     copyResult();
+  return true;
+}
+
+bool stopRangeTestRun() {
+  if (!rw.running)
+    return false;
+  stopRun();
   return true;
 }
 

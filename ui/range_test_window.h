@@ -17,3 +17,5 @@ bool rangeTestDialogMessage(MSG* message);
 bool translateRangeTestKeys(const MSG* message);
 // Stops a run, waits for its worker and closes the window.
 void destroyRangeTestWindow();
+// Stop pressed for a run, if one runs; true when one did.
+bool stopRangeTestRun();

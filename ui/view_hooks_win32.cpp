@@ -102,6 +102,7 @@ void takePanesBack() {
   }
   redrawDue = false;
   applyButtonRules();
+  keepSessionEndReason();
 }
 
 const PaneRecord* paneAsShown(const PaneRecord* pane) {

@@ -12,6 +12,17 @@ pe_run() {
   sleep 1.5  # the modules' guard time before the next run
 }
 
+# Wine's own end of the session: WM_QUERYENDSESSION to every program's
+# windows, then WM_ENDSESSION. Its exit status: 1 when a program refused.
+pe_end_session() {
+  (
+    rig__close_driver
+    loader=$(rig__loader)
+    [[ $loader == */wine64 ]] && export WINELOADER=$loader
+    WINEDEBUG=-all exec timeout 30 "$loader" wineboot.exe -e
+  ) </dev/null >/dev/null 2>&1
+}
+
 journey_pair_run_ends() {
   local dir=$RIG_LOGS/pair-ends session
   mkdir -p "$dir"
@@ -61,5 +72,26 @@ $(grep -c ',FAIL,Read Slave,Communication error\. (COM6 removed),' "$dir/pairs.c
     $'Write Master: Cancelled. Master: stored and read back. Slave: stored and read back.\nRead Slave: Communication error. (COM6 removed)' \
     "$(drv text 100 --in 'caption=NLCONF - Line Log' | grep -oE 'Run Pair: (PASS|FAIL - [^\\]*)' | sed 's/^Run Pair: FAIL - //')"
   drv key escape --in "caption=NLCONF - Line Log" >/dev/null
+
+  # A logoff while the record is kept is refused, with nothing asked.
+  expect_status session-end-refused-while-recording 1 pe_end_session
+  expect session-goes-on "running absent" \
+    "$(rig_exit_status nlconf 1) $(drv wait msgbox 500 >/dev/null && echo box || echo absent)"
+  # A logoff forced during a write's wait for the join: the write stores
+  # what it set and the module leaves command mode within the system's wait.
+  jr_read_clean 3000 master-before-the-end
+  rig_ctl fault COM5 never-associates on >/dev/null
+  jr_pick 3007 13
+  local polls ended
+  polls=$(jr_count COM5 'host> +"ATAI\\r')
+  drv click 3002 >/dev/null
+  jr_wait_transcript COM5 'host> +"ATAI\\r' 10000 "$((polls + 1))"
+  ended=$(drv endsession)
+  expect_match forced-end-within-the-systems-wait '^ended in [0-9]{1,3} ms|^ended in [0-3][0-9]{3} ms' "$ended"
+  session=$(sed -nE 's/^ *[0-9.]+ host> +"([^"]*)".*/\1/p' "$(jr_transcript COM5)" | tail -n 2 | tr -d '\n')
+  expect forced-end-stores-and-leaves 'ATWR\rATCN\r' "$session"
+  expect_match forced-end-module-out-of-command-mode "COM5 .*command-mode 0" "$(rig_ctl status | grep COM5)"
+  # Not ended by the driver's message alone: the cancelled Write's box, then Exit.
+  drv wait msgbox 5000 >/dev/null && drv msgbox-ok >/dev/null
   jr_exit_confirmed exit-ends-with-0 drv click 1
 }
