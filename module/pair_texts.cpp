@@ -69,6 +69,19 @@ const wchar_t* writeEndText(PairWrite write) {
   }
 }
 
+// A passed range test's shares, as a short one names them: "received
+// Master to Slave 100.0 %, Slave to Master 99.9 %; at least 98 % needed".
+std::wstring rangeSharesText(const PairRunResult& run) {
+  std::wstring text = L"received ";
+  const wchar_t* names[] = {L"Master to Slave ", L"Slave to Master "};
+  for (uint32_t i = 0; i < run.range.directionCount && i < 2; ++i) {
+    const uint32_t tenths = receivedTenths(run.range.directions[i]);
+    text += std::wstring(i ? L", " : L"") + names[i] + std::to_wstring(tenths / 10) + L"." +
+            std::to_wstring(tenths % 10) + L" %";
+  }
+  return text + L"; at least " + std::to_wstring(run.rangeMinReceived) + L" % needed";
+}
+
 // A Cancel that came once the writes had begun: what each module holds
 // now, as the run noted it.
 std::wstring heldAfterCancel(const PairRunResult& run) {
@@ -114,6 +127,9 @@ std::wstring pairResultDetails(const PairRunResult& run, const std::wstring& mas
     if (run.result == ResultSamePort)
       return text;
     text += lineBreak;
+  } else if (run.rangeTested) {
+    text +=
+        std::wstring(pairStepName(PairStep::LinkTest)) + L": " + rangeSharesText(run) + lineBreak;
   }
   text += moduleLine(run, true, masterPick, slavePick) + lineBreak;
   text += moduleLine(run, false, masterPick, slavePick);

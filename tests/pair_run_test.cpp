@@ -391,6 +391,10 @@ TEST_F(PairRunTest, ARangeProfileFailsTheLinkStepWhenADirectionFallsShort) {
   EXPECT_EQ(row["Link Test"] + " " + row["Master to Slave Received %"] + " " +
                 row["Slave to Master Received %"],
             "OK 100.0 100.0");
+  // A pass shows the shares as a failure does.
+  EXPECT_EQ(pairResultDetails(result, L"", L"", L"|").substr(0, 91),
+            L"Link Test: received Master to Slave 100.0 %, Slave to Master 100.0 %; at least 90 "
+            L"% needed|");
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "module/pane.h"
 #include "module/settings_file.h"
 #include "runner/runner_hooks.h"
+#include "ui/dialog_fit.h"
 #include "ui/rules.h"
 
 extern HWND copyToSlaveButton;
@@ -57,6 +58,12 @@ bool onPostedDisplay(UINT message, WPARAM wParam, LPARAM lParam);
 // fits, otherwise as large as the work area, with scroll bars, the wheel
 // scrolling it and the focused control kept in view.
 void fitMainDialog(HWND dialog);
+// Where it stands, at the size fitMainDialog gives it (ui/dialog_fit.h).
+ScreenRect mainDialogWholePlace(HWND dialog);
+// Into that rectangle, with scroll bars where the layout does not fit.
+void fitMainDialogIn(HWND dialog, const ScreenRect& area);
+// The work area of the window's monitor.
+ScreenRect workAreaOfWindow(HWND window);
 void onMainDialogScroll(HWND dialog, int bar, WPARAM request);
 // From the message loop: a wheel over the scrolling dialog scrolls it;
 // true when it took the message.

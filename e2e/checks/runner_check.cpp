@@ -17,6 +17,7 @@
 #include "ui/line_log_window.h"
 #include "ui/main_dialog.h"
 #include "ui/shell_services.h"
+#include "ui/tool_window.h"
 
 // What link_result.cpp takes from the shell.
 HWND mainDialog = nullptr;
@@ -484,6 +485,8 @@ void applyButtonRules() {
   seen.events.push_back("rules");
 }
 void lendPanesToWorker() {}
+void arrangeToolWindows(HWND, bool, bool) {}
+void toolWindowHidden(HWND) {}
 void takePanesBack() {}
 bool hasDeferredPortChange(const PaneRecord*) {
   return false;
