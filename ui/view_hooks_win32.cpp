@@ -40,14 +40,20 @@ bool notePromptPort(uint32_t port, bool asked) {
   return false;
 }
 
-// "Master (COM5)", or both panes' captions while both modules are asked.
+// "Master - COM5", or both panes' captions while both modules are asked.
+// The role comes from the port lists, never from a pane a session writes.
 void nameAskedModules(HWND prompt) {
   std::wstring caption;
+  const uint32_t masterPort = portNumberShown(&masterPane);
+  const uint32_t slavePort = portNumberShown(&slavePane);
   for (uint32_t port : askedPorts) {
-    for (const PaneRecord* pane : {&masterPane, &slavePane}) {
-      if (port && pane->portNumber == static_cast<int32_t>(port))
-        caption += (caption.empty() ? L"" : L", ") + paneCaption(pane, port);
-    }
+    const wchar_t* role = !port                ? nullptr
+                          : port == masterPort ? L"Master"
+                          : port == slavePort  ? L"Slave"
+                                               : nullptr;
+    if (role)
+      caption +=
+          (caption.empty() ? L"" : L", ") + std::wstring(role) + L" - COM" + std::to_wstring(port);
   }
   if (!caption.empty())
     SetWindowTextW(prompt, caption.c_str());
