@@ -463,6 +463,12 @@ sys.exit(0 if [(x["from"], x["to"], x["sent"]) for x in d] == [("COM5", "COM6", 
     fail cli-cancel "Ctrl+C: exit $status; $(rig_ctl status | grep COM5 | head -1)"
   fi
   rig_stop cli-cancel
+  # A device's name with a colon is the device: refused by its name, before
+  # anything is opened, with its own reason.
+  rig_run cli-device 30 nlconf-cli.exe read COM5 --log COM7:
+  status=$?
+  expect "nlconf-cli --log COM7: is refused as the device it names" \
+    "2 The log file COM7: is a device, not a file." "$status $(tr -d '\r' <"$RIG_LOGS/cli-device.err")"
   rig_modules_stop
   # ports: the Ports class's devices, by number, as the dialog lists them.
   if rig_ports_set 6 "Simulated Module Port (COM6)" 5 "Simulated Module Port (COM5)" \

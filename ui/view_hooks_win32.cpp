@@ -9,6 +9,7 @@
 #include <atomic>
 #include <climits>
 #include <mutex>
+#include <new>
 #include <string>
 
 #include "module/pane.h"
@@ -149,9 +150,9 @@ void displayPane(PaneRecord* pane) {
     applyButtonRules();
     return;
   }
-  auto* copy = new PaneRecord(*pane);
-  if (!PostMessageW(mainDialog, MSG_DRAW_PANE, reinterpret_cast<WPARAM>(pane),
-                    reinterpret_cast<LPARAM>(copy))) {
+  auto* copy = new (std::nothrow) PaneRecord(*pane);
+  if (!copy || !PostMessageW(mainDialog, MSG_DRAW_PANE, reinterpret_cast<WPARAM>(pane),
+                             reinterpret_cast<LPARAM>(copy))) {
     delete copy;
     redrawDue = true;
   }
