@@ -600,6 +600,7 @@ void onCreate(HWND window) {
 void hideWindow() {
   stopRun();
   ShowWindow(rw.window, SW_HIDE);
+  toolWindowHidden(mainDialog);
 }
 
 LRESULT onCommand(WORD id, WORD code) {

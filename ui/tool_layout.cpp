@@ -1,4 +1,6 @@
 // Where the line log and the Range Test window go beside the main dialog.
+#include <algorithm>
+
 #include "runner/runner.h"
 #include "ui/line_log_window.h"
 #include "ui/main_dialog.h"
@@ -52,12 +54,15 @@ void arrangeToolWindows(HWND dialog, bool showingLog, bool showingRange) {
 }
 
 void toolWindowHidden(HWND dialog) {
-  if (!dialog || shown(lineLogWindow()) || IsIconic(dialog))
+  if (!dialog || IsIconic(dialog))
     return;
-  const ScreenRect now = placeOf(dialog);
-  ScreenRect whole = mainDialogWholePlace(dialog);
-  if (shown(rangeTestWindow()) && whole.right - whole.left > now.right - now.left)
-    whole.right = whole.left + (now.right - now.left);
-  if (!samePlace(whole, now))
-    fitMainDialogIn(dialog, whole);
+  // What the log took of its height and the Range Test of its width, back.
+  const ScreenRect now = placeOf(dialog), whole = mainDialogWholePlace(dialog);
+  ScreenRect next = whole;
+  if (shown(rangeTestWindow()))
+    next.right = std::min(whole.right, whole.left + (now.right - now.left));
+  if (shown(lineLogWindow()))
+    next.bottom = std::min(whole.bottom, whole.top + (now.bottom - now.top));
+  if (!samePlace(next, now))
+    fitMainDialogIn(dialog, next);
 }

@@ -11,5 +11,6 @@ bool registerToolWindowClass(const wchar_t* name, WNDPROC procedure);
 // dialog so that none covers another (ui/dialog_fit.h); the dialog may move,
 // and get shorter to make room for the log below it.
 void arrangeToolWindows(HWND dialog, bool showingLog, bool showingRange);
-// Once the log is hidden, the dialog takes back the height it gave it.
+// Once one is hidden, the dialog takes back the height it gave the log, or
+// the width it gave the Range Test.
 void toolWindowHidden(HWND dialog);
