@@ -538,10 +538,10 @@ check_screen_fit() {
   for screen in 1366x768@96 1920x1080@120 1920x1080@144 2560x1440@168; do
     if wine_reg add 'HKCU\Software\Wine\Explorer\Desktops' /v "$screen" /d "${screen%@*}" /f &&
       wine_reg add "$CHECK_DESKTOP_KEY" /v Desktop /d "$screen" /f && set_dpi "${screen#*@}"; then
-      # The smallest screen's placing is kept to be looked at.
-      local shot=()
-      [[ $screen == 1366x768@96 ]] && shot=(--shot "$(windows_path "$RIG_LOGS/$screen.bmp")")
-      DISPLAY=$large run_check "$screen" "$CHECK_LIMIT_S" text_fit_check.exe --taskbar 40 "${shot[@]}"
+      # The smallest screen with the line log and the Range Test beside the dialog.
+      local beside=()
+      [[ $screen == 1366x768@96 ]] && beside=(--beside)
+      DISPLAY=$large run_check "$screen" "$CHECK_LIMIT_S" text_fit_check.exe --taskbar 40 "${beside[@]}"
     else
       fail "$screen" "could not set up the screen"
     fi
