@@ -36,6 +36,12 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
       }
       return DefWindowProcW(window, message, wParam, lParam);
+    case WM_QUERYENDSESSION:
+      return sessionMayEnd() ? TRUE : FALSE;
+    case WM_ENDSESSION:
+      if (wParam)
+        endingSession();
+      return 0;
     case WM_CLOSE:
       DestroyWindow(window);
       mainWindow = nullptr;

@@ -9,6 +9,7 @@
 #include <cwchar>
 
 #include "cli/cli.h"
+#include "module/write.h"
 
 namespace cli {
 
@@ -47,8 +48,10 @@ BOOL WINAPI onConsoleControl(DWORD kind) {
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-      // The process ends as soon as this returns: not before the cancel
-      // has taken the modules out of command mode.
+      // The process ends as soon as this returns, and the system waits
+      // for that only a few seconds: a write stores what it has set rather
+      // than wait for a join, and the modules leave command mode.
+      noteProgramClosing(true);
       requestCancel();
       if (modulesLeft)
         WaitForSingleObject(modulesLeft, kClosingGraceMs);

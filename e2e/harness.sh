@@ -463,6 +463,12 @@ sys.exit(0 if [(x["from"], x["to"], x["sent"]) for x in d] == [("COM5", "COM6", 
     fail cli-cancel "Ctrl+C: exit $status; $(rig_ctl status | grep COM5 | head -1)"
   fi
   rig_stop cli-cancel
+  # A device's name with a colon is the device: refused by its name, before
+  # anything is opened, with its own reason.
+  rig_run cli-device 30 nlconf-cli.exe read COM5 --log COM7:
+  status=$?
+  expect "nlconf-cli --log COM7: is refused as the device it names" \
+    "2 The log file COM7: is a device, not a file." "$status $(tr -d '\r' <"$RIG_LOGS/cli-device.err")"
   rig_modules_stop
   # ports: the Ports class's devices, by number, as the dialog lists them.
   if rig_ports_set 6 "Simulated Module Port (COM6)" 5 "Simulated Module Port (COM5)" \
@@ -532,7 +538,10 @@ check_screen_fit() {
   for screen in 1366x768@96 1920x1080@120 1920x1080@144 2560x1440@168; do
     if wine_reg add 'HKCU\Software\Wine\Explorer\Desktops' /v "$screen" /d "${screen%@*}" /f &&
       wine_reg add "$CHECK_DESKTOP_KEY" /v Desktop /d "$screen" /f && set_dpi "${screen#*@}"; then
-      DISPLAY=$large run_check "$screen" "$CHECK_LIMIT_S" text_fit_check.exe --taskbar 40
+      # The smallest screen with the line log and the Range Test beside the dialog.
+      local beside=()
+      [[ $screen == 1366x768@96 ]] && beside=(--beside)
+      DISPLAY=$large run_check "$screen" "$CHECK_LIMIT_S" text_fit_check.exe --taskbar 40 "${beside[@]}"
     else
       fail "$screen" "could not set up the screen"
     fi
@@ -561,6 +570,7 @@ all_steps() {
   step runner_format_check check_alone
   step app_format_check check_alone
   step runner_check check_alone
+  step view_thread_check check_alone
   step text_fit check_text_fit
   step text_fit_dpi check_text_fit_dpi
   step screen_fit check_screen_fit

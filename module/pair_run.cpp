@@ -382,7 +382,17 @@ void endIdleSession(Session& s) {
   endSession(s.pane);
 }
 
+PairWrite writeEnd(bool changes, bool began, int32_t result) {
+  if (!changes || !began)
+    return changes ? PairWrite::NotBegun : PairWrite::NothingToWrite;
+  return result == 0                 ? PairWrite::Stored
+         : result == ResultCancelled ? PairWrite::Stopped
+                                     : PairWrite::Failed;
+}
+
 bool writeBoth(Run& r, Session& master, Session& slave) {
+  const bool masterChanges = paneShowsChanges(master.pane);
+  const bool slaveChanges = paneShowsChanges(slave.pane);
   const bool masterWrites = startWrite(r, master, PairStep::WriteMaster);
   bool slaveWrites = false;
   if (masterWrites && cancelled()) {
@@ -397,6 +407,8 @@ bool writeBoth(Run& r, Session& master, Session& slave) {
   if (!slaveWrites)
     endIdleSession(slave);
   runBoth(writeSessionBody, masterWrites ? &master : nullptr, slaveWrites ? &slave : nullptr);
+  r.out->master.write = writeEnd(masterChanges, masterWrites, master.result);
+  r.out->slave.write = writeEnd(slaveChanges, slaveWrites, slave.result);
   if (masterWrites && master.result != 0) {
     r.out->result = master.result;
     r.out->failedStep = PairStep::WriteMaster;
@@ -426,25 +438,6 @@ bool writeAndCheck(Run& r, Session& master, Session& slave) {
          holdsWhatWasWritten(r, &slavePane, slaveBefore, slaveIntended);
 }
 
-// "received Master to Slave 100.0 %, Slave to Master 94.0 %; at least 98 %
-// needed"
-void describeShortfall(const PairRunResult& run, wchar_t* out) {
-  WideText d = startWideText(out, kPairDetailChars);
-  const wchar_t* names[] = {L"Master to Slave ", L"Slave to Master "};
-  for (uint32_t i = 0; i < run.range.directionCount && i < 2; ++i) {
-    char share[kShareTextChars];
-    receivedShareText(run.range.directions[i], share);
-    add(d, i ? L", " : L"received ");
-    add(d, names[i]);
-    for (const char* c = share; *c; ++c)
-      put(d, static_cast<uint32_t>(*c));
-    add(d, L" %");
-  }
-  add(d, L"; at least ");
-  addNumber(d, run.rangeMinReceived);
-  add(d, L" % needed");
-}
-
 bool rangeStep(Run& r, const RangeSettings& criterion) {
   PairRunResult& out = *r.out;
   out.rangeTested = true;
@@ -459,7 +452,7 @@ bool rangeStep(Run& r, const RangeSettings& criterion) {
   out.linkVerdict = enough ? kLinkPass : kLinkFail;
   if (enough)
     return true;
-  describeShortfall(out, out.detail);
+  describeRangeShares(out, out.detail);
   return fail(r, PairStep::LinkTest, ResultLinkNg);
 }
 
@@ -489,6 +482,23 @@ bool paneShowsChanges(const PaneRecord* pane) {
     return false;
   const WrittenValues shown = shownValues(pane), read = readValues(pane);
   return std::memcmp(&shown, &read, sizeof shown) != 0;
+}
+
+void describeRangeShares(const PairRunResult& run, wchar_t* out) {
+  WideText d = startWideText(out, kPairDetailChars);
+  const wchar_t* names[] = {L"Master to Slave ", L"Slave to Master "};
+  for (uint32_t i = 0; i < run.range.directionCount && i < 2; ++i) {
+    char share[kShareTextChars];
+    receivedShareText(run.range.directions[i], share);
+    add(d, i ? L", " : L"received ");
+    add(d, names[i]);
+    for (const char* c = share; *c; ++c)
+      put(d, static_cast<uint32_t>(*c));
+    add(d, L" %");
+  }
+  add(d, L"; at least ");
+  addNumber(d, run.rangeMinReceived);
+  add(d, L" % needed");
 }
 
 const wchar_t* pairStepName(PairStep step) {

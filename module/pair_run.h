@@ -41,6 +41,16 @@ const wchar_t* pairStepName(PairStep step);
 
 constexpr uint32_t kPairDetailChars = 256;
 
+// How a module's write in the run ended.
+enum class PairWrite : uint8_t {
+  NotReached,      // the run ended before its writes
+  NothingToWrite,  // it held what the run asked
+  NotBegun,        // it had changes, but the run ended before its write
+  Stored,          // stored ("ATWR") and read back
+  Stopped,         // the program's end stopped it: what it had set is stored
+  Failed,
+};
+
 // One module as the run found and left it.
 struct PairModule {
   int32_t portNumber = -1;
@@ -56,6 +66,7 @@ struct PairModule {
   bool serialKnown = false;
   bool holdsSettings = false;  // the settings below are what the module holds
   PaneRecord settings;         // its Read group at the end
+  PairWrite write = PairWrite::NotReached;
 };
 
 struct PairRunResult {
@@ -73,6 +84,11 @@ struct PairRunResult {
   PairModule master;
   PairModule slave;
 };
+
+// The range test's shares against its minimum, into kPairDetailChars:
+// "received Master to Slave 100.0 %, Slave to Master 94.0 %; at least 98 %
+// needed".
+void describeRangeShares(const PairRunResult& run, wchar_t* out);
 
 struct PairRun {
   const SettingsFile* profile = nullptr;  // null: none loaded

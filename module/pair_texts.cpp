@@ -54,6 +54,36 @@ std::wstring moduleLine(const PairRunResult& run, bool master, const std::wstrin
   return line;
 }
 
+const wchar_t* writeEndText(PairWrite write) {
+  switch (write) {
+    case PairWrite::NothingToWrite:
+      return L"nothing to write";
+    case PairWrite::NotBegun:
+      return L"not written, it holds what was read";
+    case PairWrite::Stored:
+      return L"stored and read back";
+    case PairWrite::Stopped:
+      return L"stopped, what it had set is stored";
+    default:
+      return L"its write failed";
+  }
+}
+
+std::wstring rangeSharesText(const PairRunResult& run) {
+  wchar_t text[kPairDetailChars];
+  describeRangeShares(run, text);
+  return text;
+}
+
+// A Cancel that came once the writes had begun: what each module holds
+// now, as the run noted it.
+std::wstring heldAfterCancel(const PairRunResult& run) {
+  if (run.result != ResultCancelled || run.master.write == PairWrite::NotReached)
+    return {};
+  return std::wstring(L" Master: ") + writeEndText(run.master.write) + L". Slave: " +
+         writeEndText(run.slave.write) + L".";
+}
+
 }  // namespace
 
 std::wstring pairFailureText(const PairRunResult& run, const std::wstring& masterPick,
@@ -77,7 +107,7 @@ std::wstring pairFailureText(const PairRunResult& run, const std::wstring& maste
   }
   if (run.detail[0])
     text += std::wstring(L" (") + run.detail + L")";
-  return text;
+  return text + heldAfterCancel(run);
 }
 
 std::wstring pairResultDetails(const PairRunResult& run, const std::wstring& masterPick,
@@ -90,6 +120,9 @@ std::wstring pairResultDetails(const PairRunResult& run, const std::wstring& mas
     if (run.result == ResultSamePort)
       return text;
     text += lineBreak;
+  } else if (run.rangeTested) {
+    text +=
+        std::wstring(pairStepName(PairStep::LinkTest)) + L": " + rangeSharesText(run) + lineBreak;
   }
   text += moduleLine(run, true, masterPick, slavePick) + lineBreak;
   text += moduleLine(run, false, masterPick, slavePick);

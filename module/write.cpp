@@ -1,5 +1,7 @@
 #include "module/write.h"
 
+#include <atomic>
+
 #include "link/at_command.h"
 #include "link/line_log.h"
 #include "link/transfer.h"
@@ -7,6 +9,8 @@
 #include "module/view_hooks.h"
 
 namespace {
+
+std::atomic<bool> closingNoted{false};
 
 constexpr uint8_t kNoSleep = 0;
 constexpr uint8_t kCyclicSleep = 4;
@@ -165,25 +169,51 @@ void followModuleSettings(PaneRecord* pane, const SerialCodes& before) {
     logEvent(port, "line settings refused");
 }
 
-}  // namespace
-
-int32_t writeChanged(PaneRecord* pane) {
-  purgePort(pane->port);
+int32_t writeFields(PaneRecord* pane) {
   bool rejoin = false;
   if (int32_t r = writePanId(pane, &rejoin))
     return r;
-  if (int32_t r = writeChannel(pane, rejoin))
+  if (int32_t r = programClosing() ? ResultCancelled : writeChannel(pane, rejoin))
     return r;
-  if (int32_t r = writeDestination(pane))
+  if (int32_t r = programClosing() ? ResultCancelled : writeDestination(pane))
     return r;
-  if (int32_t r = writeBaud(pane))
+  if (int32_t r = programClosing() ? ResultCancelled : writeBaud(pane))
     return r;
   for (const ByteField& field : kByteFields) {
     if (field.slaveOnly && pane->isMaster)
       continue;
-    if (int32_t r = writeByteField(pane, field))
+    if (int32_t r = programClosing() ? ResultCancelled : writeByteField(pane, field))
       return r;
   }
+  return 0;
+}
+
+// What a Cancel stopped is stored all the same: the port's waits no longer
+// watch the cancel, whose caller is gone in a moment.
+int32_t storeBeforeClosing(PaneRecord* pane) {
+  setPortCancelEvent(pane->port, nullptr);
+  logEvent(pane->port, "closing: what was set is stored");
+  sendCommand5ExpectOk(pane->port, "ATWR\r");
+  return ResultCancelled;
+}
+
+}  // namespace
+
+void noteProgramClosing(bool closing) {
+  closingNoted = closing;
+}
+
+bool programClosing() {
+  return closingNoted.load();
+}
+
+int32_t writeChanged(PaneRecord* pane) {
+  purgePort(pane->port);
+  const int32_t result = writeFields(pane);
+  if (programClosing())
+    return storeBeforeClosing(pane);
+  if (result != 0)
+    return result;
   if (isCancelled(pane))
     return ResultCancelled;
   return sendCommand5ExpectOk(pane->port, "ATWR\r");
@@ -217,7 +247,7 @@ int32_t waitForAssociation(PaneRecord* pane) {
   const uint32_t start = os::tickCount();
   while (os::tickCount() - start <= kAssociationLimitMs) {
     os::sleepMs(kAssociationPollMs);
-    if (isCancelled(pane))
+    if (isCancelled(pane) || programClosing())
       return ResultCancelled;
     uint8_t indication = 0xFF;
     if (int32_t r = queryHex8(pane->port, "ATAI\r", &indication))

@@ -18,3 +18,11 @@ int32_t changeChannel(PaneRecord* pane);
 // "ATAC", "ATNR0" and the wait for the module to join its network again.
 int32_t rejoinNetwork(PaneRecord* pane);
 int32_t waitForAssociation(PaneRecord* pane);
+
+// The program is about to be ended (its console closed, the session
+// ending), with a few seconds' grace: a write, cancelled or finishing,
+// stops where it is (a join is not waited for), stores what it has set
+// ("ATWR"), skips its checking read and leaves command mode, so that the
+// module runs only what it holds. For the whole process: it all ends.
+void noteProgramClosing(bool closing);
+bool programClosing();

@@ -68,6 +68,10 @@
 #define MSG_SHOW_PROGRESS 0x6003
 // The main dialog loads the settings file named on the command line.
 #define MSG_LOAD_SETTINGS 0x6002
+// A session's screen updates, posted to the main dialog.
+#define MSG_DRAW_PANE 0x6004
+#define MSG_CLEAR_PANE 0x6005
+#define MSG_FILL_CHANNELS 0x6006
 
 // The main dialog's system menu commands: multiples of 16 below 0xF000.
 #define IDM_SAVE_SETTINGS 0x0110

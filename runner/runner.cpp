@@ -336,7 +336,9 @@ int32_t runOnWorker(HWND owner, PaneRecord* pane, PaneRecord* partner, bool asks
   partnerPane = partner != pane ? partner : nullptr;
   promptWanted = asksResetKey;
   fillProgressFont(&progressFont);
+  lendPanesToWorker();
   const int32_t result = settleOperation(pane, runProgressDialog(owner, pane));
+  takePanesBack();
   partnerPane = nullptr;
   return result;
 }
@@ -388,6 +390,33 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     default:
       return FALSE;
   }
+}
+
+bool cancelRunningOperation() {
+  if (!progressRun.dialog || progressRun.ended)
+    return false;
+  onProgressCancel(progressRun.dialog);
+  return true;
+}
+
+bool waitForRunningOperation(DWORD limitMs) {
+  PaneRecord* pane = progressRun.dialog ? paneOfDialog(progressRun.dialog) : nullptr;
+  HANDLE thread = pane ? pane->workerThread : nullptr;
+  const DWORD start = GetTickCount();
+  while (thread) {
+    const DWORD spent = GetTickCount() - start;
+    if (spent >= limitMs)
+      return false;
+    const DWORD woken =
+        MsgWaitForMultipleObjects(1, &thread, FALSE, limitMs - spent, QS_SENDMESSAGE);
+    if (woken == WAIT_OBJECT_0)
+      return true;
+    if (woken != WAIT_OBJECT_0 + 1)
+      return false;
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+  return true;
 }
 
 int32_t startOperation(PaneRecord* pane) {

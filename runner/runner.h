@@ -23,6 +23,11 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 // Told on the GUI thread once Cancel is pressed, so that an operation which
 // still finishes a step can say so in the progress window; null for none.
 extern void (*progressCancelNote)(HWND progressDialog);
+// The session is ending: the operation behind the progress dialog is
+// cancelled as its Cancel button does (false when none runs), and waited
+// for, serving what its worker asks of this thread, at most limitMs.
+bool cancelRunningOperation();
+bool waitForRunningOperation(DWORD limitMs);
 int32_t startOperation(PaneRecord* pane);
 int32_t joinOperation(PaneRecord* pane);
 INT_PTR CALLBACK resetPromptProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

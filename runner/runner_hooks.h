@@ -6,6 +6,10 @@
 
 // The buttons offer what both panes hold now.
 void applyButtonRules();
+// On the GUI thread, before a worker starts and after it has been joined:
+// meanwhile the dialog keeps to copies of the panes it shows.
+void lendPanesToWorker();
+void takePanesBack();
 // On the GUI thread, while the dialog is active: a focus that the rules left
 // on a disabled control, or nowhere, moves to the pane's Read button, or to
 // its port list when Read is disabled too; Tab and Enter work again.

@@ -198,6 +198,18 @@ TEST_F(PairRunTest, CancelInAWriteLetsItStoreAndCheckThenEndsTheRun) {
   EXPECT_EQ(slave->storedReg("SC"), 0x200u) << "the next module is not written";
   EXPECT_TRUE(setters("COM4").empty());
   EXPECT_FALSE(master->inCommandMode() || slave->inCommandMode());
+  EXPECT_EQ(pairFailureText(result, L"", L""),
+            L"Cancelled. Master: stored and read back. Slave: not written, it holds what was "
+            L"read.");
+  // Once both writes have begun, both go through.
+  unpairedModules();
+  cancelInWrite = PairStep::WriteSlave;
+  os::resetEvent(cancel);
+  EXPECT_EQ(runIt(), ResultCancelled);
+  EXPECT_EQ(slave->storedReg("SC"), 0x8u);
+  EXPECT_EQ(
+      pairResultDetails(result, L"", L"", L"|").substr(0, 84),
+      L"Write Master: Cancelled. Master: stored and read back. Slave: stored and read back.|");
 }
 
 TEST_F(PairRunTest, RefusedBeforeAByteOrEndedByAnUnplugAsThePortsFailure) {
@@ -401,6 +413,10 @@ TEST_F(PairRunTest, ARangeProfileFailsTheLinkStepWhenADirectionFallsShort) {
   EXPECT_EQ(row["Link Test"] + " " + row["Master to Slave Received %"] + " " +
                 row["Slave to Master Received %"],
             "OK 100.0 100.0");
+  // A pass shows the shares as a failure does.
+  EXPECT_EQ(pairResultDetails(result, L"", L"", L"|").substr(0, 91),
+            L"Link Test: received Master to Slave 100.0 %, Slave to Master 100.0 %; at least 90 "
+            L"% needed|");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <functional>
 #include <string>
@@ -237,6 +238,42 @@ TEST(UiRangeView, AShareWithALossNeverShowsAsAWhole) {
             rangeDirectionLine(oneLost));
 }
 
+// A result copied or reopened minutes later still says which pair it
+// measured, when, and on what channel and line.
+TEST(UiRangeView, TheResultNamesThePairWhenAndOnWhat) {
+  PaneRecord master, slave;
+  master.serialHigh = slave.serialHigh = 0x0013A2FF;
+  master.serialLow = 0x4000000A;
+  slave.serialLow = 0x4000000B;
+  std::strcpy(master.nodeId, "BENCH/M");
+  std::strcpy(slave.nodeId, "BENCH\x01S");
+  master.channelRead = slave.channelRead = 20;
+  master.baudCodeRead = 5;    // 38400
+  master.parityCodeRead = 1;  // even
+  master.stopBitsCodeRead = 1;
+  os::LocalTime at;
+  at.year = 2026;
+  at.month = 3;
+  at.day = 7;
+  at.msOfDay = (9 * 3600 + 5 * 60 + 7) * 1000 + 999;
+  const std::wstring pair = rangePairLine(&master, &slave, RangeWay::BothHere, at);
+  EXPECT_EQ(
+      L"2026-03-07 09:05:07: Master 0013A2FF4000000A \"BENCH/M\", Slave 0013A2FF4000000B "
+      L"\"BENCH?S\", channel 20, 38400 8E2",
+      pair);
+  slave.channelRead = 21;
+  EXPECT_NE(std::wstring::npos,
+            rangePairLine(&master, &slave, RangeWay::BothHere, at).find(L"channel 20 and 21, "));
+  EXPECT_EQ(
+      L"2026-03-07 09:05:07: Master 0013A2FF4000000A \"BENCH/M\", far module not read, "
+      L"channel 20, 38400 8E2",
+      rangePairLine(&master, &slave, RangeWay::FarLoopback, at));
+  RangeResult r;
+  const std::wstring text = rangeResultText(r, RangeRun{}, false, pair);
+  EXPECT_EQ(0u, text.find(L"Range Test, both modules here, 32 bytes a packet\r\n" + pair + L"\r\n"))
+      << std::string(text.begin(), text.end());
+}
+
 // ---- colours ----------------------------------------------------------------
 
 using UiFieldColors = UiRules;
@@ -423,6 +460,57 @@ TEST(UiDialogFit, CentredWhereItFitsElseAsLargeAsTheWorkAreaWithScrollBars) {
     EXPECT_TRUE(both.verticalBar && both.horizontalBar) << width;
     EXPECT_TRUE(both.window.right == 1000 && both.window.bottom == 700) << width;
   }
+}
+
+bool overlap(const ScreenRect& a, const ScreenRect& b) {
+  return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+bool inside(const ScreenRect& r, const ScreenRect& area) {
+  return r.left >= area.left && r.top >= area.top && r.right <= area.right &&
+         r.bottom <= area.bottom;
+}
+
+// The sizes the program has under Wine at 96 DPI on 1366 x 768, at 120 and
+// 168 DPI on larger screens, and at 96 DPI on a large screen.
+TEST(UiDialogFit, ToolWindowsStandClearOfTheDialogAndOfEachOther) {
+  struct Screen {
+    ScreenRect work;
+    ScreenRect dialog;
+    ToolWindowSizes sizes;
+  };
+  for (const Screen& screen : {
+           Screen{{0, 0, 1366, 728}, {225, 0, 1140, 728}, {625, 200, 630, 481, 400}},
+           Screen{{0, 0, 1920, 1030}, {333, 0, 1587, 1030}, {780, 250, 781, 601, 500}},
+           Screen{{0, 0, 2560, 1370}, {481, 0, 2078, 1370}, {1090, 350, 1055, 833, 700}},
+           Screen{{0, 0, 1920, 1040}, {502, 95, 1417, 945}, {625, 200, 630, 481, 400}},
+       }) {
+    for (const auto& [log, range] :
+         {std::pair{true, true}, std::pair{true, false}, std::pair{false, true}}) {
+      const ToolWindowPlaces p =
+          placeToolWindows(screen.work, screen.dialog, screen.sizes, log, range, 8);
+      const std::string what =
+          std::to_string(screen.work.right) + (log ? " log" : "") + (range ? " range" : "");
+      EXPECT_TRUE(inside(p.dialog, screen.work)) << what;
+      EXPECT_GE(p.dialog.bottom - p.dialog.top, (screen.work.bottom - screen.work.top) / 2)
+          << what << ": the dialog keeps most of its height";
+      if (range) {
+        EXPECT_TRUE(inside(p.range, screen.work) && !overlap(p.range, p.dialog)) << what;
+        EXPECT_GE(p.range.right - p.range.left, screen.sizes.rangeMinWidth) << what;
+      }
+      if (log) {
+        EXPECT_TRUE(inside(p.log, screen.work) && !overlap(p.log, p.dialog)) << what;
+        EXPECT_GE(p.log.right - p.log.left, screen.sizes.logWidth) << what << ": lines whole";
+        EXPECT_GE(p.log.bottom - p.log.top, screen.sizes.logMinHeight) << what;
+      }
+      EXPECT_FALSE(log && range && overlap(p.log, p.range)) << what;
+    }
+  }
+  // Room beside the dialog: it only slides toward the other edge, whole.
+  const ToolWindowPlaces roomy = placeToolWindows({0, 0, 1920, 1040}, {502, 95, 1417, 945},
+                                                  {625, 200, 630, 481, 400}, true, true, 8);
+  EXPECT_EQ(roomy.dialog.bottom - roomy.dialog.top, 850);
+  EXPECT_EQ(roomy.log.left, roomy.dialog.right + 8);
 }
 
 // ---- texts ------------------------------------------------------------------

@@ -278,6 +278,48 @@ TEST_F(WriteChannel, MasterThatNeverJoinsTimesOutAfter12s) {
   EXPECT_EQ(masterPane.channelRead, 20) << "the old channel stays";
 }
 
+// A console closed (or a session ended) during the join: the program has
+// seconds left. Whether its write was cancelled with it (nlconf-cli write)
+// or finishes through a Cancel (a pair run's), the module must hold what it
+// runs once the program is gone.
+class WriteClosing : public WriteChannel {
+ protected:
+  void closeDuringTheJoin(bool finishing) {
+    prepareOperation(&masterPane);
+    ASSERT_EQ(readInSession(&masterPane), 0);
+    master->faults.neverAssociates = true;
+    masterPane.channelShown = 12;
+    masterPane.powerLevelShown = 1;
+    if (finishing) {
+      masterPane.finishing = true;
+      setPortCancelEvent(masterPane.port, nullptr);
+    }
+    const vw::TimeUs told = world.now() + 3000000;
+    os::Handle cancel = masterPane.cancelEvent;
+    world.at(told, [cancel] {
+      noteProgramClosing(true);
+      os::setEvent(cancel);
+    });
+    EXPECT_EQ(writeInSession(&masterPane), ResultCancelled);
+    noteProgramClosing(false);
+    EXPECT_LT(world.now() - told, 1000000) << "within the second after the close";
+    const Commands sent = commands("COM3");
+    ASSERT_GE(sent.size(), 2u);
+    EXPECT_EQ(Commands(sent.end() - 2, sent.end()), (Commands{"ATWR", "ATCN"}));
+    EXPECT_EQ(master->storedReg("SC"), 0x2u) << "what was set is stored";
+    EXPECT_NE(master->storedReg("PL"), 1u) << "nothing set after the close";
+    EXPECT_FALSE(master->inCommandMode());
+  }
+};
+
+TEST_F(WriteClosing, CancelledWriteStoresWhatItSetAndLeaves) {
+  closeDuringTheJoin(false);
+}
+
+TEST_F(WriteClosing, FinishingWriteStopsWaitingForTheJoin) {
+  closeDuringTheJoin(true);
+}
+
 TEST_F(WriteChannel, SleepingSlaveNeedNotReportItsJoin) {
   auto config = slaveConfig();
   config.registers["SM"] = 4;

@@ -2,6 +2,8 @@
 
 #include <initializer_list>
 
+#include "link/line_log.h"
+#include "module/pair_run.h"
 #include "module/read.h"
 #include "module/write.h"
 #include "resources/resource_ids.h"
@@ -177,7 +179,11 @@ INT_PTR onMainDialogCommand(HWND dialog, WPARAM wParam) {
         applyWaitingSettings(command.pane);
       break;
     case CommandKind::Write:
-      runPaneOperation(command.pane, writeBody, L"Writing parameters...", "Write");
+      // Nothing to store: the module is not even asked into command mode.
+      if (!paneShowsChanges(command.pane))
+        logNote(portNumberShown(command.pane), "Write: nothing to write.");
+      else
+        runPaneOperation(command.pane, writeBody, L"Writing parameters...", "Write");
       break;
     default:
       onChoice(command, comboOfChoice(command));
@@ -186,7 +192,7 @@ INT_PTR onMainDialogCommand(HWND dialog, WPARAM wParam) {
   return TRUE;
 }
 
-void displayPane(PaneRecord* pane) {
+void drawPane(PaneRecord* pane) {
   SetWindowTextA(asWindow(pane->nodeIdField), pane->nodeId);
   UpdateWindow(asWindow(pane->nodeIdField));
   displayLinkFields(pane);
@@ -198,7 +204,6 @@ void displayPane(PaneRecord* pane) {
     displayFlowFields(pane);
   else
     displayPowerSaveFields(pane);
-  applyButtonRules();
 }
 
 void displayLinkFields(PaneRecord* pane) {
@@ -232,8 +237,9 @@ void displayFlowFields(PaneRecord* pane) {
 
 void applyButtonRules() {
   PaneRecord* focusPane = paneOfControl(GetFocus());
-  const ButtonStates s = buttonStates(&masterPane, &slavePane, portCount(masterPane.portCombo),
-                                      portCount(slavePane.portCombo));
+  const ButtonStates s =
+      buttonStates(paneAsShown(&masterPane), paneAsShown(&slavePane),
+                   portCount(masterPane.portCombo), portCount(slavePane.portCombo));
   setButton(masterPane.readButton, s.masterRead);
   setButton(masterPane.writeButton, s.masterWrite);
   setButton(slavePane.readButton, s.slaveRead);
@@ -261,10 +267,30 @@ void keepKeyboardFocus(PaneRecord* pane) {
   SetFocus(target);
 }
 
+HWND focusToGiveBack() {
+  HWND focus = GetFocus();
+  return focus && (focus == mainDialog || IsChild(mainDialog, focus)) ? focus : nullptr;
+}
+
+void giveFocusBack(HWND control) {
+  if (!mainDialog || GetActiveWindow() != mainDialog)
+    return;
+  // Enter on a Write button would write to its module: its pane's Read
+  // takes the focus instead.
+  for (PaneRecord* pane : {&masterPane, &slavePane}) {
+    if (control && control == asWindow(pane->writeButton))
+      control = asWindow(pane->readButton);
+  }
+  if (control && IsWindow(control) && IsWindowEnabled(control) && IsWindowVisible(control) &&
+      control != mainDialog)
+    SetFocus(control);
+  keepKeyboardFocus(&masterPane);
+}
+
 HBRUSH onCtlColorStatic(HDC dc, HWND control) {
   ColorRef color = kColorBlack;
-  if (staticFieldColor(&masterPane, control, &color) ||
-      staticFieldColor(&slavePane, control, &color)) {
+  if (staticFieldColor(paneAsShown(&masterPane), control, &color) ||
+      staticFieldColor(paneAsShown(&slavePane), control, &color)) {
     return colorField(dc, color, buttonFaceColor, buttonFaceBrush);
   }
   return nullptr;
@@ -272,8 +298,8 @@ HBRUSH onCtlColorStatic(HDC dc, HWND control) {
 
 HBRUSH onCtlColorEdit(HDC dc, HWND control) {
   ColorRef color = kColorBlack;
-  if (comboFieldColor(&masterPane, control, &color) ||
-      comboFieldColor(&slavePane, control, &color)) {
+  if (comboFieldColor(paneAsShown(&masterPane), control, &color) ||
+      comboFieldColor(paneAsShown(&slavePane), control, &color)) {
     return colorField(dc, color, whiteColor, whiteBrush);
   }
   return nullptr;

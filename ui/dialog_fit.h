@@ -30,3 +30,29 @@ int32_t clampScroll(int32_t position, int32_t page, int32_t content);
 // content coordinates) is in the page; a part longer than the page shows
 // its start.
 int32_t scrollToShow(int32_t position, int32_t page, int32_t content, int32_t start, int32_t end);
+
+// ---- the line log and the Range Test window beside it ----------------------
+
+// Whole frames, in pixels.
+struct ToolWindowSizes {
+  int32_t logWidth = 0;  // its longest kind of line (a range packet's) whole
+  int32_t logMinHeight = 0;
+  int32_t rangeWidth = 0;  // every row at its width
+  int32_t rangeHeight = 0;
+  int32_t rangeMinWidth = 0;
+};
+
+struct ToolWindowPlaces {
+  ScreenRect dialog;  // may be moved, and made shorter: it then scrolls
+  ScreenRect log;
+  ScreenRect range;
+};
+
+// The dialog (where it stands, as large as placeDialog makes it) and the
+// tool windows shown, none over another: both in a column on one side of the
+// dialog, which moves toward the other edge to make room; where the column
+// cannot hold the log whole, the Range Test stands beside the dialog's top
+// and the log in a strip along the bottom of the work area under both.
+ToolWindowPlaces placeToolWindows(const ScreenRect& workArea, const ScreenRect& dialog,
+                                  const ToolWindowSizes& sizes, bool logShown, bool rangeShown,
+                                  int32_t gap);

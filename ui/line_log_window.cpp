@@ -8,6 +8,7 @@
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
 #include "ui/main_dialog.h"
+#include "ui/shell_services.h"
 #include "ui/tool_window.h"
 
 namespace {
@@ -27,6 +28,10 @@ constexpr int kButtonWidth = 80;
 constexpr int kButtonHeight = 24;
 constexpr int kWidth = 600;
 constexpr int kNarrowest = 360;
+// Its longest kind of line, which the window is made wide enough for: a
+// range packet's fate, on the longest numbers it has.
+constexpr wchar_t kWidestLine[] =
+    L"23:59:59.999 COM255 range packet 999999 from master corrupted in 99999 ms";
 
 // The program's one record; the worker appends to it, the window reads it.
 LineLogBuffer programLineLog;
@@ -220,6 +225,7 @@ void layOut(HWND window, int width, int height) {
 void hideWindow(HWND window) {
   KillTimer(window, kRefreshTimer);
   ShowWindow(window, SW_HIDE);
+  toolWindowHidden(mainDialog);
 }
 
 LRESULT onCommand(HWND window, WORD id) {
@@ -271,50 +277,13 @@ LRESULT CALLBACK lineLogProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
   }
 }
 
-// When the screen has room for the log beside the dialog, but not on the
-// side where the dialog stands, the dialog moves to the screen's nearer edge.
-void makeRoomBeside(HWND dialog, RECT& owner, const RECT& work, int gap) {
-  const int narrowest = pixelsOnDisplay(kNarrowest);
-  const int right = work.right - owner.right - gap, left = owner.left - work.left - gap;
-  const int width = owner.right - owner.left;
-  if (right >= narrowest || left >= narrowest || work.right - work.left - width - gap < narrowest)
-    return;
-  const int x = right >= left ? work.left : work.right - width;
-  SetWindowPos(dialog, nullptr, x, owner.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-  OffsetRect(&owner, x - owner.left, 0);
-}
-
-// Beside the dialog, on the side with more room. On a screen too small for
-// that, at its narrowest at the screen's edge, over as little of the dialog
-// as it can. It has no owner, so that whichever of the two the user clicks
-// comes to the front.
-RECT placeBeside(HWND dialog) {
-  RECT owner{};
-  GetWindowRect(dialog, &owner);
-  MONITORINFO monitor{};
-  monitor.cbSize = sizeof monitor;
-  GetMonitorInfoW(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor);
-  const RECT work = monitor.rcWork;
-  const int gap = pixelsOnDisplay(kMargin);
-  makeRoomBeside(dialog, owner, work, gap);
-  const int right = work.right - owner.right - gap, left = owner.left - work.left - gap;
-  const int room = right >= left ? right : left;
-  const int narrowest = pixelsOnDisplay(kNarrowest), widest = pixelsOnDisplay(kWidth);
-  const int width = room < narrowest ? narrowest : room < widest ? room : widest;
-  int x = 0;
-  if (right >= left)
-    x = owner.right + gap + width <= work.right ? owner.right + gap : work.right - width;
-  else
-    x = owner.left - gap - width >= work.left ? owner.left - gap - width : work.left;
-  return RECT{x, owner.top, x + width, owner.bottom};
-}
-
-HWND createLineLogWindow(HWND dialog) {
+// No owner, so that whichever of it and the dialog the user clicks comes
+// to the front; placed beside the dialog when it shows.
+HWND createLineLogWindow() {
   if (!registerToolWindowClass(kClassName, lineLogProc))
     return nullptr;
-  const RECT r = placeBeside(dialog);
-  return CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, kCaption, WS_OVERLAPPEDWINDOW, r.left,
-                         r.top, r.right - r.left, r.bottom - r.top, nullptr, nullptr,
+  return CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, kCaption, WS_OVERLAPPEDWINDOW, 0, 0,
+                         pixelsOnDisplay(kWidth), pixelsOnDisplay(400), nullptr, nullptr,
                          GetModuleHandleW(nullptr), nullptr);
 }
 
@@ -326,9 +295,11 @@ void startLineLog() {
 
 void showLineLogWindow(HWND dialog) {
   if (!logWindow.window)
-    logWindow.window = createLineLogWindow(dialog);
+    logWindow.window = createLineLogWindow();
   if (!logWindow.window)
     return;
+  if (!IsWindowVisible(logWindow.window))
+    arrangeToolWindows(dialog, true, false);
   refreshText();
   ShowWindow(logWindow.window, SW_SHOWNORMAL);
   SetForegroundWindow(logWindow.window);
@@ -355,6 +326,35 @@ bool translateLineLogKeys(const MSG* message) {
     return false;
   saveLog(window);
   return true;
+}
+
+HWND lineLogWindow() {
+  return logWindow.window;
+}
+
+int lineLogWholeLineWidth() {
+  HWND text = logWindow.text;
+  HDC dc = text ? GetDC(text) : nullptr;
+  SIZE line{};
+  if (dc) {
+    HGDIOBJ before =
+        SelectObject(dc, logWindow.textFont ? logWindow.textFont : GetStockObject(ANSI_FIXED_FONT));
+    GetTextExtentPoint32W(dc, kWidestLine, lstrlenW(kWidestLine), &line);
+    SelectObject(dc, before);
+    ReleaseDC(text, dc);
+  }
+  const LRESULT margins = text ? SendMessageW(text, EM_GETMARGINS, 0, 0) : 0;
+  RECT frame{0, 0,
+             line.cx + LOWORD(margins) + HIWORD(margins) + GetSystemMetrics(SM_CXVSCROLL) +
+                 4 * GetSystemMetrics(SM_CXEDGE) + 2 * pixelsOnDisplay(kMargin),
+             100};
+  AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, WS_EX_CONTROLPARENT);
+  const int width = frame.right - frame.left;
+  return width > pixelsOnDisplay(kNarrowest) ? width : pixelsOnDisplay(kNarrowest);
+}
+
+int lineLogMinHeight() {
+  return pixelsOnDisplay(200);
 }
 
 void destroyLineLogWindow() {

@@ -83,6 +83,7 @@ bool refuseOnePortForBoth() {
 void runLinkTest() {
   if (refuseOnePortForBoth())
     return;
+  HWND startedFrom = focusToGiveBack();
   const uint32_t masterPort = portNumberShown(&masterPane);
   if (lineLogActive()) {
     char text[64];
@@ -109,7 +110,7 @@ void runLinkTest() {
   else if (verdict != kLinkCancelled)
     showLinkResult(mainDialog, L"Link NG.", kLinkNgColor);
   finishDeferredDeviceChanges(&masterPane);
-  keepKeyboardFocus(&masterPane);
+  giveFocusBack(startedFrom);
 }
 
 INT_PTR showLinkResult(HWND owner, const wchar_t* text, COLORREF color) {

@@ -111,11 +111,11 @@ void fillChoiceList(HWND combo, const wchar_t* const* entries, int count) {
   UpdateWindow(combo);
 }
 
-void fillChannelList(WindowHandle channelCombo, int32_t channelLimit) {
+void fillChannelEntries(WindowHandle channelCombo, int32_t channelLimit) {
   fillChoiceList(asWindow(channelCombo), channelChoices.entries, channelEntryCount(channelLimit));
 }
 
-void clearPaneDisplay(PaneRecord* pane) {
+void clearPaneFields(PaneRecord* pane) {
   for (WindowHandle field :
        {pane->nodeIdField, pane->panIdField, pane->destHighField, pane->destLowField}) {
     setFieldText(field, L"");

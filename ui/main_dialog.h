@@ -11,6 +11,7 @@
 #include "module/pane.h"
 #include "module/settings_file.h"
 #include "runner/runner_hooks.h"
+#include "ui/dialog_fit.h"
 #include "ui/rules.h"
 
 extern HWND copyToSlaveButton;
@@ -22,7 +23,10 @@ extern HWND setDefaultButton;
 BOOL initMainDialog(HWND dialog);
 void setupPaneControls(HWND dialog, PaneRecord* pane, int paneBaseId);
 void fillChoiceList(HWND combo, const wchar_t* const* entries, int count);
-// clearPaneDisplay and fillChannelList are view hooks (module/view_hooks.h).
+// clearPaneDisplay and fillChannelList are view hooks (module/view_hooks.h);
+// on the GUI thread they do these.
+void clearPaneFields(PaneRecord* pane);
+void fillChannelEntries(WindowHandle channelCombo, int32_t channelLimit);
 
 // Commands and display.
 INT_PTR onMainDialogCommand(HWND dialog, WPARAM wParam);
@@ -31,14 +35,35 @@ void displayLinkFields(PaneRecord* pane);
 void displayPowerSaveFields(PaneRecord* pane);
 void displayFlowFields(PaneRecord* pane);
 // applyButtonRules and keepKeyboardFocus: runner/runner_hooks.h.
+// The control of the main dialog that has the focus as a run starts, and
+// the focus back there once its result window has closed (a Write
+// button's Enter would write: its pane's Read takes it instead).
+HWND focusToGiveBack();
+void giveFocusBack(HWND control);
 HBRUSH onCtlColorStatic(HDC dc, HWND control);
 HBRUSH onCtlColorEdit(HDC dc, HWND control);
-// displayPane is a view hook.
+// displayPane is a view hook; on the GUI thread it draws with this, then
+// applies the button rules.
+void drawPane(PaneRecord* pane);
+
+// While a worker runs, its sessions own the panes: what they show reaches
+// the GUI thread as posted copies, which it draws and keeps, and whatever
+// reads a pane there (colours, button rules, the menu, the Range Test
+// window) reads the copy shown. The pane itself at any other time.
+const PaneRecord* paneAsShown(const PaneRecord* pane);
+// The main dialog's share of the posted messages; false for others.
+bool onPostedDisplay(UINT message, WPARAM wParam, LPARAM lParam);
 
 // The dialog on its monitor: whole and centred in the work area where it
 // fits, otherwise as large as the work area, with scroll bars, the wheel
 // scrolling it and the focused control kept in view.
 void fitMainDialog(HWND dialog);
+// Where it stands, at the size fitMainDialog gives it (ui/dialog_fit.h).
+ScreenRect mainDialogWholePlace(HWND dialog);
+// Into that rectangle, with scroll bars where the layout does not fit.
+void fitMainDialogIn(HWND dialog, const ScreenRect& area);
+// The work area of the window's monitor.
+ScreenRect workAreaOfWindow(HWND window);
 void onMainDialogScroll(HWND dialog, int bar, WPARAM request);
 // From the message loop: a wheel over the scrolling dialog scrolls it;
 // true when it took the message.

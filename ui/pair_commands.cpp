@@ -306,7 +306,7 @@ RecordOutcome appendRunToRecord(const std::wstring& message) {
 // ---- commands ------------------------------------------------------------------------
 
 bool makePairOffered() {
-  return canMakePair(&masterPane, &slavePane);
+  return canMakePair(paneAsShown(&masterPane), paneAsShown(&slavePane));
 }
 
 bool runPairOffered() {
@@ -321,6 +321,7 @@ void makePairCommand() {
 void runPairCommand() {
   if (!runPairOffered() || refuseOnePortForBoth() || refuseUnwritableRecord())
     return;
+  HWND startedFrom = focusToGiveBack();
   pairRun = PairRun{};
   pairRun.profile = loadedProfile();
   pairRun.onStep = showStep;
@@ -357,7 +358,7 @@ void runPairCommand() {
   showPairResult(details.c_str());
   if (recorded.result != 0)
     showRecordOutcome(recorded, utf8Of(recordPath));
-  keepKeyboardFocus(&masterPane);
+  giveFocusBack(startedFrom);
 }
 
 void pickRecordFile() {

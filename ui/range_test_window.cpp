@@ -71,6 +71,7 @@ enum ControlId : int {
   kRoundTripId,
   kChartLabelId,
   kChartId,
+  kPairLineId,
 };
 
 constexpr UINT kPacketMessage = WM_APP + 1;
@@ -102,7 +103,10 @@ struct RangeWindow {
   RangeResult workerResult;  // the worker's until it is joined
   RangeResult shown;
   RangeChartTrack tracks[2];
-  std::wstring notice;  // a refusal or a copy, until the next change
+  std::wstring notice;    // a refusal or a copy, until the next change
+  std::wstring pairLine;  // which pair the run measured, and when
+  SIZE wholeSize{};
+  int rowsWidth = 0;  // the rows of choices and buttons, whole
 };
 
 RangeWindow rw;
@@ -121,7 +125,7 @@ RangeWay wayPicked() {
 }
 
 bool offeredNow() {
-  return rangeTestOffered(&masterPane, &slavePane, wayPicked());
+  return rangeTestOffered(paneAsShown(&masterPane), paneAsShown(&slavePane), wayPicked());
 }
 
 std::wstring statusNow() {
@@ -145,6 +149,7 @@ void showCounts() {
     SetWindowTextW(item(lines[i]), has ? rangeDirectionLine(r.directions[i]).c_str() : L"");
   }
   SetWindowTextW(item(kRoundTripId), rangeRoundTripLine(r).c_str());
+  SetWindowTextW(item(kPairLineId), rw.running || rw.hasResult ? rw.pairLine.c_str() : L"");
   SetWindowTextW(item(kStatusId), statusNow().c_str());
   InvalidateRect(item(kChartId), nullptr, FALSE);
 }
@@ -341,6 +346,7 @@ void startRun() {
   if (!rw.cancel)
     return refuse(words::noStart, 0);
   rw.run = run;
+  rw.pairLine = rangePairLine(&masterPane, &slavePane, run.way, os::localTime());
   rw.shown = RangeResult{};
   rw.shown.way = run.way;
   for (RangeChartTrack& t : rw.tracks)
@@ -399,7 +405,9 @@ void logRunEnd() {
     n += std::snprintf(text + n, sizeof text - size_t(n), ", COM%u to COM%u %s %%",
                        r.directions[i].fromPort, r.directions[i].toPort, share);
   }
-  logNote(portNumberShown(&masterPane), text);
+  // The pair line is ASCII: the node identifiers' other bytes show as '?'.
+  const std::string pair(rw.pairLine.begin(), rw.pairLine.end());
+  logNote(portNumberShown(&masterPane), (std::string(text) + "; " + pair).c_str());
 }
 
 // Joins the worker and gives the ports and the dialog back.
@@ -420,6 +428,7 @@ void endRun() {
   if (mainDialog)
     EnableWindow(mainDialog, TRUE);
   finishDeferredDeviceChanges(&masterPane);
+  keepSessionEndReason();
 }
 
 // ---- copying --------------------------------------------------------------------
@@ -428,7 +437,7 @@ void copyResult() {
   RangeResult r = rw.shown;
   if (rw.running)
     r.code = ResultCancelled;  // what was measured so far, as a stop would leave it
-  const std::wstring text = rangeResultText(r, rw.run, rw.portLost);
+  const std::wstring text = rangeResultText(r, rw.run, rw.portLost, rw.pairLine);
   const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
   HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
   if (!memory)
@@ -486,7 +495,7 @@ void createChildren() {
   makeChild(L"Button", words::stop, BS_PUSHBUTTON | tab, kStopId);
   makeChild(L"Button", words::copy, BS_PUSHBUTTON | tab, kCopyId);
   makeChild(L"Button", words::close, BS_PUSHBUTTON | tab, IDCANCEL);
-  for (int id : {kStatusId, kFirstLineId, kSecondLineId, kRoundTripId})
+  for (int id : {kStatusId, kFirstLineId, kSecondLineId, kRoundTripId, kPairLineId})
     makeChild(L"Static", L"", label, id);
   makeChild(L"Static", words::chart, label, kChartLabelId);
   makeChild(L"Static", L"", SS_OWNERDRAW, kChartId);
@@ -536,6 +545,7 @@ int layOut(int width, int height) {
     place(id, w > pixelsOnDisplay(80) ? w : pixelsOnDisplay(80));
   }
   nextRow();
+  rw.rowsWidth = widest;
   HDC dc = GetDC(rw.window);
   HGDIOBJ before = SelectObject(dc, rw.font ? rw.font : GetStockObject(DEFAULT_GUI_FONT));
   const int lineWidth = textWidth(dc, words::widestLine) + pixelsOnDisplay(8);
@@ -544,13 +554,16 @@ int layOut(int width, int height) {
   ReleaseDC(rw.window, dc);
   const int needed = lineWidth > noticeWidth ? lineWidth : noticeWidth;
   widest = needed + 2 * m > widest ? needed + 2 * m : widest;
-  const int full = (width > widest ? width : widest) - 2 * m;
+  // In a window narrower than the widest line, the lines wrap in their room.
+  const int full = (width > 0 ? width : widest) - 2 * m;
   // A direction's line may wrap once (late and duplicated lines, counts in
-  // the millions): it has two lines' room, the others one row.
-  for (int id : {kStatusId, kFirstLineId, kSecondLineId, kRoundTripId, kChartLabelId}) {
-    const bool direction = id == kFirstLineId || id == kSecondLineId;
-    MoveWindow(item(id), x, y, full, direction ? 2 * rw.textHeight : h, TRUE);
-    y += direction ? 2 * rw.textHeight + gap : h + gap;
+  // the millions), the pair's twice (long node identifiers, a narrow
+  // window): they have that many lines' room, the others one row.
+  for (int id :
+       {kStatusId, kPairLineId, kFirstLineId, kSecondLineId, kRoundTripId, kChartLabelId}) {
+    const int lines = id == kPairLineId ? 3 : id == kFirstLineId || id == kSecondLineId ? 2 : 0;
+    MoveWindow(item(id), x, y, full, lines ? lines * rw.textHeight : h, TRUE);
+    y += (lines ? lines * rw.textHeight : h) + gap;
   }
   const int chartHeight = height - m - y;
   const int smallest = pixelsOnDisplay(120);
@@ -560,7 +573,7 @@ int layOut(int width, int height) {
 
 int contentHeight() {
   const int m = pixelsOnDisplay(8), gap = pixelsOnDisplay(6);
-  return m + 6 * (rw.rowHeight + gap) + 2 * (2 * rw.textHeight + gap) + pixelsOnDisplay(180) + m;
+  return m + 6 * (rw.rowHeight + gap) + 7 * rw.textHeight + 3 * gap + pixelsOnDisplay(180) + m;
 }
 
 void measureRows() {
@@ -574,45 +587,6 @@ void measureRows() {
   rw.rowHeight = metrics.tmHeight + pixelsOnDisplay(8);
 }
 
-// Beside the dialog, on the side with more room, unless the line log
-// already stands there.
-void placeBesideDialog(HWND dialog) {
-  RECT owner{}, frame{};
-  GetWindowRect(dialog, &owner);
-  GetWindowRect(rw.window, &frame);
-  MONITORINFO monitor{};
-  monitor.cbSize = sizeof monitor;
-  GetMonitorInfoW(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor);
-  const RECT work = monitor.rcWork;
-  const int gap = pixelsOnDisplay(8), width = frame.right - frame.left;
-  const int height = frame.bottom - frame.top;
-  bool right = work.right - owner.right >= owner.left - work.left;
-  HWND log = FindWindowW(L"NlConfLineLog", nullptr);
-  DWORD process = 0;
-  if (log && IsWindowVisible(log) && GetWindowThreadProcessId(log, &process) &&
-      process == GetCurrentProcessId()) {
-    RECT logFrame{};
-    GetWindowRect(log, &logFrame);
-    right = logFrame.left < owner.left;
-  }
-  // Too little room on that side: the dialog moves toward the other edge.
-  const int short_ =
-      right ? owner.right + gap + width - work.right : work.left - (owner.left - gap - width);
-  if (short_ > 0) {
-    const int room = right ? owner.left - work.left : work.right - owner.right;
-    const int by = short_ < room ? short_ : room;
-    OffsetRect(&owner, right ? -by : by, 0);
-    SetWindowPos(dialog, nullptr, owner.left, owner.top, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-  }
-  int x = right ? owner.right + gap : owner.left - gap - width;
-  x = x + width > work.right ? work.right - width : x;
-  x = x < work.left ? work.left : x;
-  int y = owner.top + height > work.bottom ? work.bottom - height : owner.top;
-  y = y < work.top ? work.top : y;
-  SetWindowPos(rw.window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
 void onCreate(HWND window) {
   rw.window = window;
   createChildren();
@@ -620,7 +594,8 @@ void onCreate(HWND window) {
   const int width = layOut(0, 0);
   RECT frame{0, 0, width, contentHeight()};
   AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, WS_EX_CONTROLPARENT);
-  SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+  rw.wholeSize = {frame.right - frame.left, frame.bottom - frame.top};
+  SetWindowPos(window, nullptr, 0, 0, rw.wholeSize.cx, rw.wholeSize.cy,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   showControls();
 }
@@ -628,6 +603,7 @@ void onCreate(HWND window) {
 void hideWindow() {
   stopRun();
   ShowWindow(rw.window, SW_HIDE);
+  toolWindowHidden(mainDialog);
 }
 
 LRESULT onCommand(WORD id, WORD code) {
@@ -713,8 +689,9 @@ void showRangeTestWindow(HWND dialog) {
                     0, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (!rw.window)
       return;
-    placeBesideDialog(dialog);
   }
+  if (!IsWindowVisible(rw.window))
+    arrangeToolWindows(dialog, false, true);
   showControls();
   ShowWindow(rw.window, SW_SHOWNORMAL);
   SetForegroundWindow(rw.window);
@@ -745,6 +722,27 @@ bool translateRangeTestKeys(const MSG* message) {
     return false;
   if (rw.hasResult || rw.running)
     copyResult();
+  return true;
+}
+
+HWND rangeTestWindow() {
+  return rw.window;
+}
+
+SIZE rangeTestWholeSize() {
+  return rw.wholeSize;
+}
+
+int rangeTestMinWidth() {
+  RECT frame{0, 0, rw.rowsWidth > pixelsOnDisplay(400) ? rw.rowsWidth : pixelsOnDisplay(400), 100};
+  AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, WS_EX_CONTROLPARENT);
+  return frame.right - frame.left;
+}
+
+bool stopRangeTestRun() {
+  if (!rw.running)
+    return false;
+  stopRun();
   return true;
 }
 

@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "link/errors.h"
+#include "link/serial_codes.h"
 #include "module/received_share.h"
 #include "ui/rules.h"
 
@@ -36,7 +37,49 @@ std::wstring medianText(double ms) {
 
 constexpr uint32_t kRing = kRangeChartPoints + kRangeChartSpan;
 
+std::wstring twoDigits(uint32_t n) {
+  return std::wstring(1, static_cast<wchar_t>(L'0' + n / 10 % 10)) +
+         static_cast<wchar_t>(L'0' + n % 10);
+}
+
+std::wstring whenText(const os::LocalTime& t) {
+  const uint32_t s = t.msOfDay / 1000;
+  return std::to_wstring(t.year) + L"-" + twoDigits(t.month) + L"-" + twoDigits(t.day) + L" " +
+         twoDigits(s / 3600) + L":" + twoDigits(s / 60 % 60) + L":" + twoDigits(s % 60);
+}
+
+// As the pair run's texts show a module: serial number and node identifier.
+std::wstring moduleText(const wchar_t* role, const PaneRecord* pane) {
+  wchar_t serial[20];
+  std::swprintf(serial, 20, L"%08X%08X", static_cast<unsigned>(pane->serialHigh),
+                static_cast<unsigned>(pane->serialLow));
+  std::wstring node;
+  for (size_t i = 0; i < kNodeIdSize && pane->nodeId[i]; ++i) {
+    const char c = pane->nodeId[i];
+    node += c >= 0x20 && c < 0x7F ? static_cast<wchar_t>(c) : L'?';
+  }
+  return std::wstring(role) + L" " + serial + L" \"" + node + L"\"";
+}
+
+std::wstring lineRateText(const PaneRecord* pane) {
+  const wchar_t parity[] = L"NOEMS";
+  const uint8_t p = parityOfCode(pane->parityCodeRead);
+  return std::to_wstring(baudRateOfCode(pane->baudCodeRead)) + L" 8" + (p < 5 ? parity[p] : L'?') +
+         (stopBitsOfCode(pane->stopBitsCodeRead) == os::kTwoStopBits ? L"2" : L"1");
+}
+
 }  // namespace
+
+std::wstring rangePairLine(const PaneRecord* master, const PaneRecord* slave, RangeWay way,
+                           const os::LocalTime& started) {
+  std::wstring line = whenText(started) + L": " + moduleText(L"Master", master) + L", ";
+  const bool both = way == RangeWay::BothHere;
+  line += both ? moduleText(L"Slave", slave) : std::wstring(L"far module not read");
+  line += L", channel " + std::to_wstring(master->channelRead);
+  if (both && slave->channelRead != master->channelRead)
+    line += L" and " + std::to_wstring(slave->channelRead);
+  return line + L", " + lineRateText(master);
+}
 
 bool rangeTestOffered(const PaneRecord* master, const PaneRecord* slave, RangeWay way) {
   if (way == RangeWay::FarLoopback)
@@ -88,10 +131,13 @@ std::wstring rangeStatusLine(const RangeResult& r, uint32_t count, bool running,
   }
 }
 
-std::wstring rangeResultText(const RangeResult& r, const RangeRun& run, bool portLost) {
+std::wstring rangeResultText(const RangeResult& r, const RangeRun& run, bool portLost,
+                             const std::wstring& pairLine) {
   std::wstring text = L"Range Test, ";
   text += run.way == RangeWay::BothHere ? L"both modules here" : L"far module with loopback";
   text += L", " + std::to_wstring(run.size) + L" bytes a packet\r\n";
+  if (!pairLine.empty())
+    text += pairLine + L"\r\n";
   for (uint32_t i = 0; i < r.directionCount && i < 2; ++i)
     text += rangeDirectionLine(r.directions[i]) + L"\r\n";
   if (const std::wstring trip = rangeRoundTripLine(r); !trip.empty())

@@ -14,6 +14,12 @@
 // that has been read on its port (the far module is never read).
 bool rangeTestOffered(const PaneRecord* master, const PaneRecord* slave, RangeWay way);
 
+// Which pair a run measured and when, from the panes as it starts:
+// "2026-12-09 14:05:09: Master 02004E4C40B0A001 "NODE/M", Slave
+// 02004E4C40B0A002 "NODE/S", channel 20, 9600 8N1". The loopback's far
+// module is never read; two channels are named when they differ.
+std::wstring rangePairLine(const PaneRecord* master, const PaneRecord* slave, RangeWay way,
+                           const os::LocalTime& started);
 // "COM5 to COM6: sent 100, received 80, lost 20, corrupted 3, received 80.0 %",
 // with late and duplicated lines when there were any.
 std::wstring rangeDirectionLine(const RangeDirection& direction);
@@ -23,9 +29,10 @@ std::wstring rangeRoundTripLine(const RangeResult& result);
 // "Done in 35.2 s.", "Stopped after 12.0 s.", or what went wrong.
 std::wstring rangeStatusLine(const RangeResult& result, uint32_t count, bool running,
                              bool portLost);
-// The whole result as one text for the clipboard: settings, directions,
-// round trip, status; CR LF between lines.
-std::wstring rangeResultText(const RangeResult& result, const RangeRun& run, bool portLost);
+// The whole result as one text for the clipboard: settings, the pair line
+// (if any), directions, round trip, status; CR LF between lines.
+std::wstring rangeResultText(const RangeResult& result, const RangeRun& run, bool portLost,
+                             const std::wstring& pairLine = {});
 
 // The chart: per direction, the received share of the last kRangeChartSpan
 // packets, at each of the last kRangeChartPoints packets.

@@ -89,17 +89,19 @@ bool scrolls() {
 
 }  // namespace
 
-void fitMainDialog(HWND dialog) {
-  view = ScrollView{};
-  view.dialog = dialog;
-  RECT window{};
-  GetWindowRect(dialog, &window);
-  const SIZE whole = page(dialog);
-  view.contentWidth = whole.cx;
-  view.contentHeight = whole.cy;
-  const DialogPlacement p = placeDialog(window.right - window.left, window.bottom - window.top,
-                                        GetSystemMetrics(SM_CXVSCROLL),
-                                        GetSystemMetrics(SM_CYHSCROLL), workAreaOf(dialog));
+namespace {
+
+// The whole layout's frame and client, as the template made them before
+// any bar.
+SIZE wholeFrame{};
+
+DialogPlacement placeIn(const ScreenRect& area) {
+  return placeDialog(wholeFrame.cx, wholeFrame.cy, GetSystemMetrics(SM_CXVSCROLL),
+                     GetSystemMetrics(SM_CYHSCROLL), area);
+}
+
+void applyPlacement(HWND dialog, const DialogPlacement& p) {
+  scrollTo(0, 0);  // the bars start again from the top left
   const ScreenRect& r = p.window;
   SetWindowPos(dialog, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
                SWP_NOZORDER | SWP_NOACTIVATE);
@@ -110,6 +112,42 @@ void fitMainDialog(HWND dialog) {
     setBar(dialog, SB_VERT, 0, shown.cy, view.contentHeight);
   if (p.horizontalBar)
     setBar(dialog, SB_HORZ, 0, shown.cx, view.contentWidth);
+}
+
+}  // namespace
+
+void fitMainDialog(HWND dialog) {
+  if (view.dialog != dialog) {
+    view = ScrollView{};
+    view.dialog = dialog;
+    RECT window{};
+    GetWindowRect(dialog, &window);
+    wholeFrame = {window.right - window.left, window.bottom - window.top};
+    const SIZE whole = page(dialog);
+    view.contentWidth = whole.cx;
+    view.contentHeight = whole.cy;
+  }
+  applyPlacement(dialog, placeIn(workAreaOf(dialog)));
+}
+
+ScreenRect mainDialogWholePlace(HWND dialog) {
+  const ScreenRect work = workAreaOf(dialog);
+  const ScreenRect fitted = placeIn(work).window;
+  RECT now{};
+  GetWindowRect(dialog, &now);
+  const int32_t w = fitted.right - fitted.left, h = fitted.bottom - fitted.top;
+  const int32_t left = std::clamp<int32_t>(now.left, work.left, work.right - w);
+  const int32_t top = std::clamp<int32_t>(now.top, work.top, work.bottom - h);
+  return {left, top, left + w, top + h};
+}
+
+void fitMainDialogIn(HWND dialog, const ScreenRect& area) {
+  if (view.dialog == dialog)
+    applyPlacement(dialog, placeIn(area));
+}
+
+ScreenRect workAreaOfWindow(HWND window) {
+  return workAreaOf(window);
 }
 
 void onMainDialogScroll(HWND dialog, int bar, WPARAM request) {

@@ -66,7 +66,7 @@ bool pickFile(bool save, wchar_t* path) {
 }  // namespace
 
 bool anyPaneHoldsValues() {
-  return holdsModuleData(&masterPane) || holdsModuleData(&slavePane);
+  return holdsModuleData(paneAsShown(&masterPane)) || holdsModuleData(paneAsShown(&slavePane));
 }
 
 void saveSettings() {

@@ -5,7 +5,10 @@
 #include <cwchar>
 
 #include "module/view_hooks.h"
+#include "module/write.h"
 #include "resources/resource_ids.h"
+#include "runner/runner.h"
+#include "ui/device_changes.h"
 #include "ui/extra_commands.h"
 #include "ui/line_log_window.h"
 #include "ui/main_dialog.h"
@@ -228,6 +231,10 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case MSG_LOAD_SETTINGS:
       loadStartupSettings();
       return TRUE;
+    case MSG_DRAW_PANE:
+    case MSG_CLEAR_PANE:
+    case MSG_FILL_CHANNELS:
+      return onPostedDisplay(message, wParam, lParam) ? TRUE : FALSE;
     case WM_CTLCOLOREDIT:
       return reinterpret_cast<INT_PTR>(
           onCtlColorEdit(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
@@ -268,6 +275,53 @@ void destroyMainDialog(HWND dialog) {
   }
   releaseSharedObjects();
   closeDialogOwner();
+}
+
+namespace {
+
+// The system waits about 5 s for a program at the end of a session.
+constexpr DWORD kSessionEndWaitMs = 4000;
+bool endReasonShown = false;
+
+bool busy() {
+  return anyOperationRunning();
+}
+
+const wchar_t* sessionEndReason() {
+  if (busy())
+    return L"NLCONF is setting up a module: it is cancelling that first.";
+  return recordFilePath()[0] ? L"NLCONF keeps a record of pairs: exit NLCONF first." : nullptr;
+}
+
+}  // namespace
+
+bool sessionMayEnd() {
+  const wchar_t* reason = sessionEndReason();
+  if (reason && mainDialog)
+    endReasonShown = ShutdownBlockReasonCreate(mainDialog, reason) != FALSE || endReasonShown;
+  if (busy()) {
+    cancelRunningOperation();
+    stopRangeTestRun();
+  }
+  keepSessionEndReason();
+  return reason == nullptr;
+}
+
+void keepSessionEndReason() {
+  if (!endReasonShown || !mainDialog)
+    return;
+  if (const wchar_t* reason = sessionEndReason())
+    ShutdownBlockReasonCreate(mainDialog, reason);
+  else if (ShutdownBlockReasonDestroy(mainDialog))
+    endReasonShown = false;
+}
+
+void endingSession() {
+  noteProgramClosing(true);
+  cancelRunningOperation();
+  stopRangeTestRun();
+  waitForRunningOperation(kSessionEndWaitMs);
+  destroyRangeTestWindow();
 }
 
 void noteResultWindowClosed() {

@@ -42,6 +42,16 @@ int showInfo(const wchar_t* format, ...);
 // again within the double-click time, are kept from the main dialog.
 void noteResultWindowClosed();
 
+// Logoff or shutdown. While an operation runs or a record is kept, the end
+// of the session is refused with a reason shown to the user, and a running
+// operation is cancelled as Cancel does; the reason goes once nothing holds
+// it any more (keepSessionEndReason, after each operation). When the
+// session ends all the same, a write stores what it has set and every
+// module leaves command mode before the program lets it end.
+bool sessionMayEnd();
+void keepSessionEndReason();
+void endingSession();
+
 // A system library from the system folder, never from the program's folder
 // or the current directory. Null on failure, with the last error set.
 HMODULE loadSystemLibrary(const wchar_t* name);

@@ -6,3 +6,11 @@
 // Their class: the program's icon, the dialog's face colour. Registered
 // once; true when it is there.
 bool registerToolWindowClass(const wchar_t* name, WNDPROC procedure);
+
+// Before one of them shows: it and the other one, if shown, go beside the
+// dialog so that none covers another (ui/dialog_fit.h); the dialog may move,
+// and get shorter to make room for the log below it.
+void arrangeToolWindows(HWND dialog, bool showingLog, bool showingRange);
+// Once one is hidden, the dialog takes back the height it gave the log, or
+// the width it gave the Range Test.
+void toolWindowHidden(HWND dialog);

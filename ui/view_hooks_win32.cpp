@@ -1,10 +1,15 @@
 // The view hooks of module/ on the main dialog's controls. They also run on
-// the worker thread; the calls then reach the GUI thread as sent messages,
-// which it serves inside the progress dialog's loop.
+// a worker's sessions: what the screen shows of a pane is then posted to
+// the GUI thread as a copy and drawn there, in the order it was asked for;
+// a session never reads a control's pane or the other pane for it. The
+// other calls reach the GUI thread as sent messages, which it serves inside
+// the progress dialog's loop.
 #include <windows.h>
 
+#include <atomic>
 #include <climits>
 #include <mutex>
+#include <new>
 #include <string>
 
 #include "module/pane.h"
@@ -12,6 +17,9 @@
 #include "module/view_hooks.h"
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
+#include "runner/runner_hooks.h"
+#include "ui/main_dialog.h"
+#include "ui/shell_services.h"
 
 namespace {
 
@@ -33,20 +41,136 @@ bool notePromptPort(uint32_t port, bool asked) {
   return false;
 }
 
-// "Master (COM5)", or both panes' captions while both modules are asked.
+// "Master - COM5", or both panes' captions while both modules are asked.
+// The role comes from the port lists, never from a pane a session writes.
 void nameAskedModules(HWND prompt) {
   std::wstring caption;
+  const uint32_t masterPort = portNumberShown(&masterPane);
+  const uint32_t slavePort = portNumberShown(&slavePane);
   for (uint32_t port : askedPorts) {
-    for (const PaneRecord* pane : {&masterPane, &slavePane}) {
-      if (port && pane->portNumber == static_cast<int32_t>(port))
-        caption += (caption.empty() ? L"" : L", ") + paneCaption(pane, port);
-    }
+    const wchar_t* role = !port                ? nullptr
+                          : port == masterPort ? L"Master"
+                          : port == slavePort  ? L"Slave"
+                                               : nullptr;
+    if (role)
+      caption +=
+          (caption.empty() ? L"" : L", ") + std::wstring(role) + L" - COM" + std::to_wstring(port);
   }
   if (!caption.empty())
     SetWindowTextW(prompt, caption.c_str());
 }
 
+// ---- what the screen shows while a worker owns the panes -------------------
+
+// GUI thread only.
+bool panesLent = false;
+PaneRecord shownPanes[2];
+// A post was lost (a full queue): the panes are drawn again at the end.
+std::atomic<bool> redrawDue{false};
+
+int indexOf(const PaneRecord* pane) {
+  return pane == &slavePane ? 1 : 0;
+}
+
+bool onGuiThread() {
+  return !mainDialog || GetWindowThreadProcessId(mainDialog, nullptr) == GetCurrentThreadId();
+}
+
+void post(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (!PostMessageW(mainDialog, message, wParam, lParam))
+    redrawDue = true;
+}
+
+void recolorPane(PaneRecord* pane) {
+  recolorLinkFields(pane);
+  recolorField(pane, Field::PowerLevel);
+  recolorField(pane, Field::BoostMode);
+  recolorPowerSaveFields(pane);
+  recolorFlowFields(pane);
+}
+
 }  // namespace
+
+void lendPanesToWorker() {
+  shownPanes[0] = masterPane;
+  shownPanes[1] = slavePane;
+  panesLent = true;
+  redrawDue = false;
+}
+
+void takePanesBack() {
+  panesLent = false;
+  for (PaneRecord* pane : {&masterPane, &slavePane}) {
+    recolorPane(pane);
+    if (redrawDue && holdsModuleData(pane))
+      drawPane(pane);
+    else if (redrawDue)
+      clearPaneFields(pane);
+  }
+  redrawDue = false;
+  applyButtonRules();
+  keepSessionEndReason();
+}
+
+const PaneRecord* paneAsShown(const PaneRecord* pane) {
+  return panesLent && (pane == &masterPane || pane == &slavePane) ? &shownPanes[indexOf(pane)]
+                                                                  : pane;
+}
+
+bool onPostedDisplay(UINT message, WPARAM wParam, LPARAM lParam) {
+  PaneRecord* pane = reinterpret_cast<PaneRecord*>(wParam);
+  if (message == MSG_FILL_CHANNELS) {
+    fillChannelEntries(reinterpret_cast<WindowHandle>(wParam), static_cast<int32_t>(lParam));
+    return true;
+  }
+  if ((message != MSG_DRAW_PANE && message != MSG_CLEAR_PANE) ||
+      (pane != &masterPane && pane != &slavePane)) {
+    return false;
+  }
+  PaneRecord* copy = reinterpret_cast<PaneRecord*>(lParam);
+  // Drawn from the copy kept, so that the repaints ask it for their colours.
+  PaneRecord* shown = panesLent ? &shownPanes[indexOf(pane)] : pane;
+  if (message == MSG_DRAW_PANE) {
+    if (panesLent)
+      *shown = *copy;
+    delete copy;
+    drawPane(shown);
+  } else {
+    clearPaneFields(pane);
+    if (panesLent)
+      shown->nodeId[0] = 0;  // a cleared pane shows no module
+  }
+  applyButtonRules();
+  return true;
+}
+
+void displayPane(PaneRecord* pane) {
+  if (onGuiThread()) {
+    drawPane(pane);
+    applyButtonRules();
+    return;
+  }
+  auto* copy = new (std::nothrow) PaneRecord(*pane);
+  if (!copy || !PostMessageW(mainDialog, MSG_DRAW_PANE, reinterpret_cast<WPARAM>(pane),
+                             reinterpret_cast<LPARAM>(copy))) {
+    delete copy;
+    redrawDue = true;
+  }
+}
+
+void clearPaneDisplay(PaneRecord* pane) {
+  if (onGuiThread())
+    clearPaneFields(pane);
+  else
+    post(MSG_CLEAR_PANE, reinterpret_cast<WPARAM>(pane), 0);
+}
+
+void fillChannelList(WindowHandle channelCombo, int32_t channelLimit) {
+  if (onGuiThread())
+    fillChannelEntries(channelCombo, channelLimit);
+  else
+    post(MSG_FILL_CHANNELS, reinterpret_cast<WPARAM>(channelCombo), channelLimit);
+}
 
 bool isWindowHandle(WindowHandle window) {
   return window && IsWindow(asWindow(window));

@@ -5,7 +5,9 @@
 // file's load, the Range Test's window with its widest result lines; and the
 // system menu's settings entries. A text that does not fit is
 // cut on screen ("ading parameters.", "ink OK"). With --taskbar N (logical
-// pixels, reserved first), the main dialog is then also reached on screen.
+// pixels, reserved first), the main dialog is then also reached on screen;
+// with --beside too, after the line log and the Range Test window have been
+// placed beside it, none covering another.
 #include <windows.h>
 
 #include <cstdio>
@@ -16,6 +18,7 @@
 #include "module/pane.h"
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
+#include "ui/line_log_window.h"
 #include "ui/main_dialog.h"
 #include "ui/range_test_window.h"
 #include "ui/range_view.h"
@@ -413,7 +416,88 @@ DWORD WINAPI reachControls(void* argument) {
   return 0;
 }
 
-void checkOnScreen() {
+// ---- the windows beside it on the same screen -------------------------------
+
+// A control of one of the windows that another one covers, or (in a tool
+// window, which does not scroll) its own window cuts: "NlConfRangeTest 211".
+struct Placed {
+  HWND windows[3] = {};
+  std::string hidden;
+};
+
+BOOL CALLBACK checkUncovered(HWND child, LPARAM placed) {
+  auto* p = reinterpret_cast<Placed*>(placed);
+  HWND own = GetAncestor(child, GA_ROOT);
+  RECT r{}, o{}, both{}, client{};
+  GetWindowRect(child, &r);
+  GetClientRect(own, &client);
+  MapWindowPoints(own, nullptr, reinterpret_cast<POINT*>(&client), 2);
+  // What the scrolling dialog shows of a control is what must stay clear.
+  if (!IsWindowVisible(child) || (own == mainDialog && !IntersectRect(&r, &r, &client)))
+    return TRUE;
+  bool hidden = own != mainDialog && !(IntersectRect(&both, &r, &client) && EqualRect(&both, &r));
+  for (HWND other : p->windows)
+    hidden = hidden || (other != own && GetWindowRect(other, &o) && IntersectRect(&both, &r, &o));
+  if (hidden && p->hidden.size() < 200)
+    p->hidden.append(" ")
+        .append(narrow(classOf(own)))
+        .append(" ")
+        .append(std::to_string(GetDlgCtrlID(child)));
+  return TRUE;
+}
+
+std::string rectText(HWND window) {
+  RECT r{};
+  GetWindowRect(window, &r);
+  return std::to_string(r.left) + "," + std::to_string(r.top) + " " +
+         std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top);
+}
+
+// The longest kind of line the log holds: a range packet's fate.
+void checkLogWidth(HWND log) {
+  HWND text = GetDlgItem(log, 100);
+  const std::wstring line =
+      L"23:59:59.999 COM255 range packet 999999 from master corrupted in 99999 ms";
+  RECT client{};
+  GetClientRect(text, &client);
+  const SIZE need = extentIn(text, line, true, DT_NOPREFIX, 4000);
+  report(need.cx <= client.right - 4, "the line log shows a range packet's line whole", need,
+         {client.right, client.bottom});
+}
+
+// Both orders of opening; each window wholly on the screen, none over
+// another's controls, the log wide enough for its packet lines.
+void checkToolWindowsPlaced() {
+  for (bool logFirst : {true, false}) {
+    fitMainDialog(mainDialog);
+    if (logFirst)
+      showLineLogWindow(mainDialog);
+    showRangeTestWindow(mainDialog);
+    if (!logFirst)
+      showLineLogWindow(mainDialog);
+    Placed p;
+    p.windows[0] = mainDialog;
+    p.windows[1] = FindWindowW(L"NlConfLineLog", nullptr);
+    p.windows[2] = FindWindowW(L"NlConfRangeTest", nullptr);
+    const std::string order = logFirst ? "log, then Range Test" : "Range Test, then log";
+    std::printf("INFO %s: dialog %s, log %s, range test %s\n", order.c_str(),
+                rectText(p.windows[0]).c_str(), rectText(p.windows[1]).c_str(),
+                rectText(p.windows[2]).c_str());
+    for (HWND w : p.windows) {
+      verdict(w && inView(w, nullptr), order + ": " + narrow(classOf(w)) + " in the work area");
+      EnumChildWindows(w, checkUncovered, reinterpret_cast<LPARAM>(&p));
+    }
+    verdict(p.hidden.empty(), order + ": every control in sight" + p.hidden);
+    checkLogWidth(p.windows[1]);
+    destroyRangeTestWindow();
+    destroyLineLogWindow();
+  }
+  fitMainDialog(mainDialog);
+}
+
+void checkOnScreen(bool beside) {
+  if (beside)
+    checkToolWindowsPlaced();
   RECT r{};
   GetWindowRect(mainDialog, &r);
   std::printf("INFO screen %dx%d, work area %ldx%ld, main dialog at %ld,%ld %ldx%ld\n",
@@ -435,7 +519,7 @@ void checkOnScreen() {
 // ---- the Range Test's window, its result lines at their widest --------------
 
 struct RangeLines {
-  std::wstring texts[3];
+  std::wstring texts[4];
   int next = 0;
 };
 
@@ -443,7 +527,7 @@ struct RangeLines {
 BOOL CALLBACK fillRangeLine(HWND child, LPARAM lines) {
   auto* l = reinterpret_cast<RangeLines*>(lines);
   const LONG type = GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK;
-  if (l->next < 3 && _wcsicmp(classOf(child).c_str(), L"Static") == 0 && type == SS_LEFT &&
+  if (l->next < 4 && _wcsicmp(classOf(child).c_str(), L"Static") == 0 && type == SS_LEFT &&
       textOf(child).empty())
     SetWindowTextW(child, l->texts[l->next++].c_str());
   return TRUE;
@@ -465,14 +549,24 @@ void checkRangeTestWindow() {
   lines.texts[0] = rangeDirectionLine({10, 11, 1000000, 1000000, 1000000, 1000000, 0, 0});
   lines.texts[1] = rangeDirectionLine({10, 11, 999, 999, 999, 999, 999, 999});
   lines.texts[2] = rangeRoundTripLine(r);
+  PaneRecord longest;
+  std::memset(longest.nodeId, 'W', kNodeIdSize - 1);
+  longest.nodeId[kNodeIdSize - 1] = 0;
+  longest.serialHigh = longest.serialLow = 0x88888888;
+  longest.channelRead = 26;
+  longest.baudCodeRead = 7;
+  os::LocalTime at;
+  at.year = 2026;
+  lines.texts[3] = rangePairLine(&longest, &longest, RangeWay::BothHere, at);
   EnumChildWindows(window, fillRangeLine, reinterpret_cast<LPARAM>(&lines));
-  verdict(lines.next == 3, "the Range Test window has its three result lines");
+  verdict(lines.next == 4, "the Range Test window has its four result lines");
   checkDialog(window, "range test");
   destroyRangeTestWindow();
 }
 
 int main(int argc, char** argv) {
-  const bool onScreen = argc == 3 && std::strcmp(argv[1], "--taskbar") == 0;
+  const bool onScreen = argc >= 3 && std::strcmp(argv[1], "--taskbar") == 0;
+  const bool beside = argc == 4 && std::strcmp(argv[3], "--beside") == 0;
   if (onScreen) {  // as a taskbar does: the strip leaves the work area
     HDC screen = GetDC(nullptr);
     const int strip = MulDiv(std::atoi(argv[2]), GetDeviceCaps(screen, LOGPIXELSY), 96);
@@ -497,7 +591,7 @@ int main(int argc, char** argv) {
   checkLinkTestProgress();
   checkRangeTestWindow();
   if (onScreen)
-    checkOnScreen();
+    checkOnScreen(beside);
   if (mainDialog)
     DestroyWindow(mainDialog);
   std::printf("text fit: %d failed\n", failures);

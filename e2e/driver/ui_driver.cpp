@@ -47,6 +47,8 @@
 //   devicechange arrive|remove NAME [--via send|broadcast|post]
 //                                  WM_DEVICECHANGE with a DEV_BROADCAST_PORT_W
 //   sync [WINDOW]                  until WINDOW's thread has handled what came before
+//   endsession                     WM_ENDSESSION (TRUE) to each of the program's top-level
+//                                  windows, as a logoff forced by the user: "ended in N ms"
 //   outcome [MS]                   until the operation the last action began has ended
 //                                  (20000): "box: <text>" when a message box is up,
 //                                  "done" when the progress dialog is gone and no box
@@ -785,6 +787,41 @@ int cmdDeviceChange(const Args& args) {
   return deliver(via, event, reinterpret_cast<LPARAM>(broadcast.data()), what);
 }
 
+struct ProgramWindows {
+  DWORD process = 0;
+  std::vector<HWND> windows;
+};
+
+BOOL CALLBACK collectProgramWindow(HWND window, LPARAM windows) {
+  auto* w = reinterpret_cast<ProgramWindows*>(windows);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process == w->process)
+    w->windows.push_back(window);
+  return TRUE;
+}
+
+// As the system ends a session the user would not wait for: WM_ENDSESSION
+// (TRUE) to each of the program's top-level windows, one after the other.
+int cmdEndSession(const Args&) {
+  const HWND dialog = findWindow(WindowQuery{Kind::kMain, {}}, true);
+  if (!dialog)
+    return notPossible("no main window");
+  ProgramWindows program;
+  GetWindowThreadProcessId(dialog, &program.process);
+  EnumWindows(collectProgramWindow, reinterpret_cast<LPARAM>(&program));
+  actionBegins();
+  const DWORD start = GetTickCount();
+  for (HWND window : program.windows) {
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 10000,
+                             &result))
+      return notPossible("a window did not take WM_ENDSESSION within 10 s");
+  }
+  out("ended in " + std::to_string(GetTickCount() - start) + " ms");
+  return kDone;
+}
+
 int cmdSync(const Args& args) {
   WindowQuery query;
   const std::string name = args.words.size() > 1 ? args.words[1] : "main";
@@ -881,6 +918,7 @@ const Command kCommands[] = {
     {"linkresult", cmdLinkResult, ""},
     {"devicechange", cmdDeviceChange, " --via "},
     {"sync", cmdSync, ""},
+    {"endsession", cmdEndSession, ""},
     {"outcome", cmdOutcome, ""},
     {"took", cmdTook, ""},
 };

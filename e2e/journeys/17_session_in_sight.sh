@@ -64,10 +64,25 @@ journey_session_in_sight() {
   jr_shot status-after-a-pass
   expect status-names-profile-record-and-counts "Profile: pair.ini   Record: $shown   PASS 1  FAIL 0" \
     "$(drv text 1004)"
-  sleep 1.5  # the modules' guard time after the run's link test
+  # Write with nothing changed sends nothing and shows no box. A run started
+  # from it then gives the focus to Read, where a late Enter writes nothing.
+  local sent
+  sent=$(($(jr_count COM5 'host> ') + $(jr_count COM6 'host> ')))
+  drv click 3002 >/dev/null
+  expect unchanged-write-ends-at-once done "$(jr_outcome 5000)"
+  expect unchanged-write-sends-nothing "$sent" "$(($(jr_count COM5 'host> ') + $(jr_count COM6 'host> ')))"
+  sleep 1.2  # the modules' guard time after the run's link test
+  drv key f5 >/dev/null
+  drv wait linkresult 120000 >/dev/null
+  expect_match run-from-write-passes '^PASS' "$(drv linkresult)"
+  drv key enter >/dev/null
+  sleep 0.8
+  expect run-from-write-gives-the-focus-to-read 3001 "$(drv focus)"
+  sleep 0.6  # the modules' guard time after the run's link test
   drv click 1003 >/dev/null
   drv wait linkresult 30000 >/dev/null
   ss_taps_close_only triple-enter-closes-only-the-link-result linkresult 3
+  expect link-result-gives-the-focus-back 1003 "$(drv focus)"
 
   drv click 1 >/dev/null
   expect exit-asks-while-recording "The pairs are recorded in $shown.\\r\\nExit NLCONF?" \

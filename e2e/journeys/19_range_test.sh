@@ -86,9 +86,14 @@ journey_range_test() {
   local log
   log=$(sleep 0.7; drv text 100 --in "caption=NLCONF - Line Log" | sed 's/\\r\\n/\n/g')
   expect line-per-packet 200 "$(grep -cE 'range packet [0-9]+ from (master|slave) (received|lost|corrupted)' <<<"$log")"
+  # The result names the pair, when it ran, and on what: in the window, the
+  # log's last line of the run, and what Copy gives.
+  local pair='20[0-9]{2}-[01][0-9]-[0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9]: Master 02004E4C40B0A001 .KOV-NL001/M., Slave 02004E4C40B0A002 .KOV-NL001/S., channel 15, 9600 8N1'
+  expect_match window-names-the-pair "^$pair\$" "$(jr_range_text 216)"
+  expect_match log-names-the-pair "Range Test: done, COM5 to COM6 [0-9.]+ %, COM6 to COM5 [0-9.]+ %; $pair" "$log"
 
   drv click 209 --in "$JR_RANGE_WINDOW" >/dev/null
-  expect_match copy-holds-the-counts "COM5 to COM6: sent 100, .*COM6 to COM5: sent 100, .*Done in" \
+  expect_match copy-holds-the-counts "$pair.*COM5 to COM6: sent 100, .*COM6 to COM5: sent 100, .*Done in" \
     "$(jr_range_clipboard "COM5 to COM6: sent 100, .*Done in")"
   expect_match radio-whole-again "^ok" "$(rig_ctl radio loss 0)"
   # Until Stop runs until the user stops it, and Stop ends it at once.

@@ -99,7 +99,8 @@ rig_init() {
   for file in app/nlconf.exe driver/ui_driver.exe driver/driver_target.exe \
     checks/serial_smoke.exe checks/link_over_wine.exe checks/runner_check.exe \
     checks/runner_format_check.exe checks/ui_rules_check.exe checks/app_format_check.exe \
-    checks/ui_probe.exe checks/ports_check.exe checks/text_fit_check.exe cli/nlconf-cli.exe; do
+    checks/ui_probe.exe checks/ports_check.exe checks/text_fit_check.exe \
+    checks/view_thread_check.exe cli/nlconf-cli.exe; do
     [[ $file == app/* || $file == cli/* ]] || file=e2e/$file
     [[ -f $windows/$file ]] || { echo "no $windows/$file (build the windows preset)"; return 1; }
     cp "$windows/$file" "$RIG_RUN/" || return 1

@@ -2,38 +2,14 @@
 // "\\?\" form when they are too long for the plain one.
 #include <windows.h>
 
-#include <initializer_list>
-
 #include "platform/os.h"
+#include "platform/reserved_names.h"
 
 namespace os {
 
 namespace {
 
 constexpr DWORD kPathChars = 32768;
-
-// Reserved names open the device whatever the folder or extension:
-// "COM5", "nul.csv", "C:\records\aux".
-bool namesDevice(const wchar_t* path) {
-  const wchar_t* name = path;
-  for (const wchar_t* p = path; *p; ++p) {
-    if (*p == L'\\' || *p == L'/' || *p == L':')
-      name = p + 1;
-  }
-  wchar_t stem[8] = {};
-  size_t n = 0;
-  for (; name[n] && name[n] != L'.' && name[n] != L' ' && n < 7; ++n)
-    stem[n] = static_cast<wchar_t>(name[n] >= L'a' && name[n] <= L'z' ? name[n] - 32 : name[n]);
-  if (name[n] && name[n] != L'.' && name[n] != L' ')
-    return false;
-  for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"}) {
-    if (lstrcmpW(stem, device) == 0)
-      return true;
-  }
-  const bool numbered = n == 4 && (stem[3] >= L'0' && stem[3] <= L'9');
-  stem[3] = 0;
-  return numbered && (lstrcmpW(stem, L"COM") == 0 || lstrcmpW(stem, L"LPT") == 0);
-}
 
 // The path as the file calls take it; false when it is no UTF-8, too long,
 // or names a device ("\\.\COM5", "\\?\GLOBALROOT\...", "NUL").
@@ -53,7 +29,7 @@ bool widePath(const char* path, wchar_t* out, bool& device) {
       lstrcpynW(out, typed, kPathChars);
     return true;
   }
-  if (namesDevice(typed)) {
+  if (namesReservedDevice(typed)) {
     device = true;
     return true;
   }

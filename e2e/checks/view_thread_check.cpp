@@ -1,0 +1,85 @@
+// A session's screen updates on the real main dialog: a session thread that
+// shows its pane never waits for the GUI thread (which may be busy, or
+// waiting for that very session), and the GUI thread draws what was shown
+// when it was shown, with the button rules of what is on screen.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "module/view_hooks.h"
+#include "resources/resource_ids.h"
+#include "runner/runner_hooks.h"
+#include "ui/shell_services.h"
+
+namespace {
+
+int failures = 0;
+
+void check(const std::string& what, bool good, const std::string& seen = "") {
+  std::printf("%s %s%s%s\n", good ? "PASS" : "FAIL", what.c_str(), seen.empty() ? "" : ": ",
+              seen.c_str());
+  failures += good ? 0 : 1;
+}
+
+std::string textOf(int id) {
+  char text[64] = {};
+  GetDlgItemTextA(mainDialog, id, text, 64);
+  return text;
+}
+
+void readModule(PaneRecord* pane, const char* nodeId) {
+  std::strcpy(pane->nodeId, nodeId);
+  pane->channelRead = pane->channelShown = 15;
+  pane->channelLimit = 26;
+  deriveModeState(pane);
+}
+
+HANDLE shown = nullptr;
+
+// As a session does: shows its pane, then goes on with it.
+DWORD WINAPI session(void*) {
+  readModule(&masterPane, "TEST-NODE/M");
+  fillChannelList(masterPane.channelCombo, masterPane.channelLimit);
+  displayPane(&masterPane);
+  clearPaneDisplay(&slavePane);
+  SetEvent(shown);
+  std::strcpy(masterPane.nodeId, "LATER/M");  // after the display: not on screen
+  return 0;
+}
+
+}  // namespace
+
+int main() {
+  loopDialog = createMainDialog(nullptr);
+  readModule(&slavePane, "TEST-NODE/S");
+  displayPane(&slavePane);
+  shown = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  lendPanesToWorker();
+  HANDLE thread = CreateThread(nullptr, 0, session, nullptr, 0, nullptr);
+  // The GUI thread serves nothing meanwhile, as when it waits for a worker.
+  check("a session shows its pane without waiting for the GUI thread",
+        WaitForSingleObject(shown, 3000) == WAIT_OBJECT_0);
+  MSG message;
+  for (int i = 0; i < 50; ++i, Sleep(10)) {
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+      dispatchLoopMessage(&message);
+  }
+  WaitForSingleObject(thread, 5000);
+  const HWND channels = GetDlgItem(mainDialog, IDC_MASTER_CHANNEL);
+  char channel[16] = {};
+  SendMessageA(channels, CB_GETLBTEXT, SendMessageA(channels, CB_GETCURSEL, 0, 0),
+               reinterpret_cast<LPARAM>(channel));
+  check("the pane shows what the session showed",
+        textOf(IDC_MASTER_NODE_ID) == "TEST-NODE/M" && std::string(channel) == "15",
+        textOf(IDC_MASTER_NODE_ID) + " " + channel);
+  check("the other pane cleared after it, in order", textOf(IDC_SLAVE_NODE_ID).empty());
+  check("the buttons follow the screen: the master's Write, no Copy",
+        IsWindowEnabled(GetDlgItem(mainDialog, IDC_MASTER_WRITE)) &&
+            !IsWindowEnabled(GetDlgItem(mainDialog, IDC_COPY_TO_SLAVE)));
+  takePanesBack();
+  masterPane.nodeId[0] = slavePane.nodeId[0] = 0;
+  destroyMainDialog(mainDialog);
+  return failures ? 1 : 0;
+}
