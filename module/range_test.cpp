@@ -6,6 +6,7 @@
 
 #include "link/errors.h"
 #include "link/line_log.h"
+#include "link/port_activity.h"
 #include "link/transfer.h"
 #include "module/read.h"
 
@@ -98,6 +99,7 @@ int32_t sendPacket(SerialPort* port, const char* bytes, uint32_t size, uint32_t 
   const int index = os::waitAny(port->writeWait, port->waitCount, limitMs);
   uint32_t moved = 0;
   const int32_t ended = endedWait(port, transfer, index, &moved);
+  noteBytesSent(port->portNumber);
   if (ended == ErrCancelled)
     return ended;
   if (ended != 0 || moved != size) {

@@ -440,9 +440,10 @@ int main(int argc, char** argv) {
     const std::vector<std::string> broken = runSeed(seed, false);
     if (broken.empty())
       continue;
-    if (++failures <= 20)
-      std::printf("seed %llu: %s (replay: --seed %llu)\n", static_cast<unsigned long long>(seed),
-                  broken.front().c_str(), static_cast<unsigned long long>(seed));
+    ++failures;
+    std::printf("seed %llu: %s (replay: --seed %llu)\n", static_cast<unsigned long long>(seed),
+                broken.front().c_str(), static_cast<unsigned long long>(seed));
+    std::fflush(stdout);
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
