@@ -186,40 +186,59 @@ struct Runner {
 
 // A run that ended with a packet on its way (stopped, cancelled, a port
 // gone) may still have it coming, through a far module's plug even twice
-// over the air: the next run lets it arrive before it purges its lines, or
-// it would be taken for that run's first packet, corrupted, and the first
-// packet for late.
-uint32_t packetsDueUntil = 0;
-bool packetsDue = false;
-
+// over the air: the next run on those ports lets it arrive before it purges
+// its lines, or it would be taken for that run's first packet, corrupted,
+// and the first packet for late.
 void notePacketsInFlight(const Runner& r) {
   uint32_t longest = 0;
   for (uint32_t i = 0; i < r.result->directionCount; ++i)
     longest = longest > r.legs[i].limitMs ? longest : r.legs[i].limitMs;
-  packetsDue = true;
-  packetsDueUntil = os::tickCount() + 2 * longest;
+  const uint32_t until = os::tickCount() + 2 * longest;
+  for (uint32_t i = 0; i < r.result->directionCount; ++i) {
+    noteArrivalsDue(r.legs[i].sender->portNumber, until);
+    noteArrivalsDue(r.legs[i].receiver->portNumber, until);
+  }
 }
 
 // False when a cancel came first: the wait ends on it at once.
 bool letLastPacketsArrive(const Runner& r) {
-  const auto left = static_cast<int32_t>(packetsDueUntil - os::tickCount());
-  if (!packetsDue || left <= 0) {
-    packetsDue = false;
-    return true;
+  uint32_t left = 0;
+  for (uint32_t i = 0; i < r.result->directionCount; ++i) {
+    for (const SerialPort* port : {r.legs[i].sender, r.legs[i].receiver})
+      left = std::max(left, arrivalsDueMs(port->portNumber));
   }
+  if (left == 0)
+    return true;
   os::Handle events[2];
   uint32_t count = 0;
   for (const PaneRecord* pane : {&masterPane, &slavePane}) {
     if (pane->cancelEvent && (pane == &masterPane || r.run.way == RangeWay::BothHere))
       events[count++] = pane->cancelEvent;
   }
-  if (count == 0) {
-    os::sleepMs(static_cast<uint32_t>(left));
-  } else if (os::waitAny(events, count, static_cast<uint32_t>(left)) != os::kWaitTimeout) {
+  if (count == 0)
+    os::sleepMs(left);
+  else if (os::waitAny(events, count, left) != os::kWaitTimeout)
     return false;
-  }
-  packetsDue = false;
   return true;
+}
+
+// A module in power save sleeps with its radio: the first packet to it
+// would wait for its next poll and pass for lost. A short break wakes it
+// and counts as traffic, which keeps it awake until the packets do; a
+// module still waking holds CTS down, and the CTS wait holds the break on.
+constexpr uint32_t kWakeBreakMs = 5;
+
+void wakeModules(const Runner& r) {
+  for (uint32_t i = 0; i < r.result->directionCount; ++i) {
+    SerialPort* port = r.legs[i].receiver;
+    if (os::setBreak(port->handle)) {
+      logEvent(port, "break on (waking the module)");
+      os::sleepMs(kWakeBreakMs);
+      os::clearBreak(port->handle);
+      logEvent(port, "break off");
+    }
+    waitForCts(port, port->ctsWaitMs);
+  }
 }
 
 bool cancelled(const Runner& r) {
@@ -442,6 +461,7 @@ int32_t runRangeTest(const RangeRun& run, RangeResult* result, RangePacketSink s
     purgePort(masterPane.port);
     if (run.way == RangeWay::BothHere)
       purgePort(slavePane.port);
+    wakeModules(r);
     result->code = sendAll(r);
     if (result->code != 0)
       notePacketsInFlight(r);

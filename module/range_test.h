@@ -28,7 +28,9 @@
 //
 // Ports: as the link test, the panes' ports are opened with openPanePort and
 // closed again; no AT command, line setting or time-out is set on them, and
-// the modules stay in transparent mode. It runs on the calling thread (a
+// the modules stay in transparent mode. Before the first packet each
+// receiving port holds a break for a few ms and waits for CTS, so that a
+// module in power save is awake for it. It runs on the calling thread (a
 // window runs it on a worker). Cancel: set the panes' cancel events (both,
 // or give both panes the same one): every wait on a pane's port ends at
 // once; the run returns ResultCancelled with what was measured, the packet

@@ -77,6 +77,20 @@ TEST_F(RangeTest, LateAndDuplicatedLinesAreNotReceived) {
   EXPECT_EQ(r.directions[0].duplicated, 1u);
 }
 
+// In power save the slave's radio sleeps too: the first packet to it would
+// wait for its next poll and pass for lost, unless the run wakes it first.
+TEST_F(RangeTest, ASleepingSlaveIsWokenBeforeThePacketsAreCounted) {
+  auto sleeper = slaveConfig();
+  sleeper.registers["SM"] = 4;
+  sleeper.sleepPeriodUs = 1000000;
+  makeModules(masterConfig(), sleeper);
+  os::sleepMs(5000);
+  ASSERT_FALSE(slave->awake(world.now()));
+  const RangeResult r = runRange(RangeWay::BothHere, 5);
+  EXPECT_EQ(r.directions[0].received, 5u);
+  EXPECT_EQ(r.directions[0].late, 0u);
+}
+
 TEST_F(RangeTest, LoopbackTimesTheRoundTrip) {
   slave->setLoopback(true);
   radio.faults.delayUs = vw::ms(20);
