@@ -114,6 +114,7 @@ struct Wait {
   PacketFate fate = PacketFate::Lost;
   uint32_t late = 0;
   uint32_t duplicated = 0;
+  uint32_t echoed = 0;
 };
 
 // True when the line settles the awaited packet's fate.
@@ -130,6 +131,9 @@ bool settles(RangeReceiver::Line line, Wait& wait) {
       return false;
     case RangeReceiver::Line::Duplicate:
       ++wait.duplicated;
+      return false;
+    case RangeReceiver::Line::Echo:
+      ++wait.echoed;
       return false;
     case RangeReceiver::Line::None:
       return false;
@@ -268,7 +272,10 @@ void logFate(const Leg& leg, const RangePacket& p) {
   if (p.late && n > 0 && n < static_cast<int>(sizeof text))
     n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), ", %u late", p.late);
   if (p.duplicated && n > 0 && n < static_cast<int>(sizeof text))
-    std::snprintf(text + n, sizeof text - static_cast<size_t>(n), ", %u duplicate", p.duplicated);
+    n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), ", %u duplicate",
+                       p.duplicated);
+  if (p.echoed && n > 0 && n < static_cast<int>(sizeof text))
+    std::snprintf(text + n, sizeof text - static_cast<size_t>(n), ", %u echoed", p.echoed);
   logNote(leg.receiver->portNumber, text);
 }
 
@@ -276,7 +283,8 @@ void logFate(const Leg& leg, const RangePacket& p) {
 int32_t sendOne(Runner& r, uint32_t index, uint32_t sequence) {
   Leg& leg = r.legs[index];
   char packet[kRangeMaxSize];
-  makeRangePacket(sequence, r.run.size, packet);
+  makeRangePacket(sequence, r.run.size, packet,
+                  index == 1 ? RangeOrigin::Slave : RangeOrigin::Master);
   leg.lines.expect(sequence, r.run.size);
   const uint32_t start = os::tickCount();
   if (const int32_t sent = sendPacket(leg.sender, packet, r.run.size, leg.limitMs))
@@ -291,6 +299,9 @@ int32_t sendOne(Runner& r, uint32_t index, uint32_t sequence) {
   p.elapsedMs = os::tickCount() - start;
   p.late = wait.late;
   p.duplicated = wait.duplicated;
+  p.echoed = wait.echoed;
+  // An echo is of the packets this port sent: the other direction's.
+  r.result->directions[r.result->directionCount == 2 ? 1 - index : index].echoed += wait.echoed;
   RangeDirection& d = r.result->directions[index];
   ++d.sent;
   d.late += wait.late;
@@ -345,8 +356,14 @@ void setUpLegs(Runner& r) {
   } else {
     SerialPort* slave = slavePane.port;
     const os::LineSettings s = settingsOf(slave);
-    r.legs[0] = {&masterPane, master, slave, rangePacketLimitMs(r.run.size, m, s), {}, "master"};
-    r.legs[1] = {&slavePane, slave, master, rangePacketLimitMs(r.run.size, s, m), {}, "slave"};
+    r.legs[0] = {&masterPane,     master,  slave, rangePacketLimitMs(r.run.size, m, s),
+                 RangeReceiver(), "master"};
+    r.legs[1] = {&slavePane,
+                 slave,
+                 master,
+                 rangePacketLimitMs(r.run.size, s, m),
+                 RangeReceiver(RangeOrigin::Slave),
+                 "slave"};
     res.directionCount = 2;
   }
   for (uint32_t i = 0; i < res.directionCount; ++i) {
@@ -370,11 +387,17 @@ uint32_t rangeRoundTripLimitMs(uint32_t size, const os::LineSettings& line) {
   return 3 * lineMs(size, line) + 2 * kRangeTurnaroundMs;
 }
 
-void makeRangePacket(uint32_t sequence, uint32_t size, char* out) {
+bool rangeFarModuleEchoes(const RangeResult& r) {
+  return r.way == RangeWay::BothHere &&
+         (r.directions[0].echoed > 0 || (r.directionCount == 2 && r.directions[1].echoed > 0));
+}
+
+void makeRangePacket(uint32_t sequence, uint32_t size, char* out, RangeOrigin origin) {
   putHex(out, sequence & kSequenceMask, kSequenceDigits);
   putHex(out + kSequenceDigits, size, kSizeDigits);
+  const uint32_t shift = origin == RangeOrigin::Slave ? 13 : 0;  // another letter everywhere
   for (uint32_t i = kSequenceDigits + kSizeDigits; i < size - kCrcAt; ++i)
-    out[i] = static_cast<char>('a' + (sequence + i) % 26);
+    out[i] = static_cast<char>('a' + (sequence + i + shift) % 26);
   putHex(out + size - kCrcAt, crc16(out, size - kCrcAt), kCrcDigits);
   out[size - 1] = kCr;
 }
@@ -413,9 +436,14 @@ RangeReceiver::Line RangeReceiver::classify() {
   const uint32_t behind = (expected_ - sequence) & kSequenceMask;
   const bool ours = behind <= expected_;  // else another run's, or from before this one's first
   char want[kRangeMaxSize];
-  makeRangePacket(ours ? expected_ - behind : sequence, size, want);
-  if (std::memcmp(line_, want, length_) != 0)
-    return Line::Damaged;
+  const uint32_t named = ours ? expected_ - behind : sequence;
+  makeRangePacket(named, size, want, awaited_);
+  if (std::memcmp(line_, want, length_) != 0) {
+    const RangeOrigin own =
+        awaited_ == RangeOrigin::Master ? RangeOrigin::Slave : RangeOrigin::Master;
+    makeRangePacket(named, size, want, own);
+    return std::memcmp(line_, want, length_) == 0 ? Line::Echo : Line::Damaged;
+  }
   if (behind == 0 && declared == size_ && !seen_[expected_]) {
     seen_[expected_] = true;
     return Line::Expected;

@@ -11,6 +11,9 @@
 //   ...     filler letters
 //   CCCC    CRC-16/CCITT of everything before it, 4 hex digits
 //   CR
+// The filler tells the master's port's packets from the slave's: a line of
+// a port's own packets that comes back to it is an echo (a far module with
+// a loopback plug), which no direction counts as received.
 // A line counts as a packet only when it is byte for byte the packet its
 // sequence number names.
 //
@@ -74,6 +77,7 @@ struct RangeDirection {
   uint32_t corrupted = 0;
   uint32_t late = 0;
   uint32_t duplicated = 0;
+  uint32_t echoed = 0;  // lines of its packets that came back to its sender's port
 };
 
 // 100 * received / sent; 0 for nothing sent.
@@ -89,6 +93,7 @@ struct RangePacket {
   uint32_t elapsedMs = 0;  // from the send to the line's end, or to giving up
   uint32_t late = 0;       // lines of earlier packets seen while waiting for it
   uint32_t duplicated = 0;
+  uint32_t echoed = 0;  // lines of the receiving port's own packets
 };
 
 struct RangeResult {
@@ -124,16 +129,27 @@ uint32_t rangePacketLimitMs(uint32_t size, const os::LineSettings& from,
 
 uint32_t rangeRoundTripLimitMs(uint32_t size, const os::LineSettings& line);
 
+// Both modules here: some of a port's own packets came back to it.
+bool rangeFarModuleEchoes(const RangeResult& result);
+// What the faces say of a direction whose packets came back.
+inline constexpr char kRangeEchoNote[] = "the far module echoes (a loopback plug left on it?)";
+
 // ---- the receiving side, apart from any port ------------------------------------
 
-void makeRangePacket(uint32_t sequence, uint32_t size, char* out);
+// Which port sends a packet; its filler says so.
+enum class RangeOrigin : uint8_t { Master, Slave };
+
+void makeRangePacket(uint32_t sequence, uint32_t size, char* out,
+                     RangeOrigin origin = RangeOrigin::Master);
 
 // One direction's receiver: lines in, fates out. Lines longer than the
 // largest packet are cut and count as damaged.
 class RangeReceiver {
  public:
-  enum class Line : uint8_t { None, Expected, Late, Duplicate, Damaged };
+  enum class Line : uint8_t { None, Expected, Late, Duplicate, Damaged, Echo };
 
+  // Whose packets it awaits; the other end's are echoes of its own port's.
+  explicit RangeReceiver(RangeOrigin awaited = RangeOrigin::Master) : awaited_(awaited) {}
   // The packet now awaited; the ones before it have their fates.
   void expect(uint32_t sequence, uint32_t size);
   // One byte from the line; a CR ends a line and says what it was. A line
@@ -148,5 +164,6 @@ class RangeReceiver {
   bool overflow_ = false;
   uint32_t expected_ = 0;
   uint32_t size_ = kRangeDefaultSize;
+  RangeOrigin awaited_ = RangeOrigin::Master;
   std::vector<bool> seen_;
 };

@@ -109,6 +109,25 @@ TEST_F(RangeTest, LoopbackTimesTheRoundTrip) {
   EXPECT_TRUE(world.hostBytes("COM4").empty());
 }
 
+// A loopback plug left on the far module: the master's packets come back
+// to the master's port while it waits for the slave's. They are echoes,
+// which no direction receives, and the result says so.
+TEST_F(RangeTest, PacketsBackAtTheirOwnPortAreEchoesOfNoDirection) {
+  slave->setLoopback(true);
+  LineLogBuffer log;
+  setLineLogSink(appendToLineLog, &log);
+  const RangeResult r = runRange(RangeWay::BothHere, 20);
+  setLineLogSink(nullptr, nullptr);
+  EXPECT_EQ(r.directions[1].received, 0u) << "nothing came from the far side";
+  EXPECT_EQ(r.directions[1].duplicated + r.directions[1].late, 0u);
+  EXPECT_EQ(r.directions[0].received, 0u);
+  EXPECT_EQ(r.directions[0].echoed, 20u);
+  EXPECT_TRUE(rangeFarModuleEchoes(r));
+  EXPECT_NE(lineLogText(log).find("COM3 range packet 0 from slave lost in 168 ms, 1 echoed"),
+            std::string::npos)
+      << lineLogText(log);
+}
+
 TEST_F(RangeTest, CutRadioReceivesNothingInBoundedTime) {
   radio.faults.cut = true;
   const RangeResult r = runRange(RangeWay::BothHere, 10);
