@@ -190,12 +190,14 @@ void putTenths(Field& f, uint64_t tenths) {
 void addRange(BoundedText& l, const PairRunResult& run) {
   for (uint32_t i = 0; i < 2; ++i) {
     Field share;
-    if (run.rangeTested && i < run.range.directionCount && run.range.directions[i].sent)
+    // A test that stopped measured no share.
+    if (run.rangeTested && run.range.code == 0 && i < run.range.directionCount &&
+        run.range.directions[i].sent)
       putTenths(share, receivedTenths(run.range.directions[i]));
     addField(l, share);
   }
   Field median;
-  if (run.rangeTested && run.range.hasRoundTrip)
+  if (run.rangeTested && run.range.code == 0 && run.range.hasRoundTrip)
     putTenths(median, static_cast<uint64_t>(run.range.roundTripMedianMs * 10 + 0.5));
   addField(l, median);
 }

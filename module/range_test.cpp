@@ -279,6 +279,23 @@ void logFate(const Leg& leg, const RangePacket& p) {
   logNote(leg.receiver->portNumber, text);
 }
 
+// A device that has gone can no longer say what its modem lines do; a line
+// that has none says so.
+bool portPresent(SerialPort* port) {
+  uint32_t status = 0;
+  return os::getModemStatus(port->handle, status) || os::lastError() == os::kErrorNotSupported;
+}
+
+// The port whose failure stops the run, named in the result and the log.
+int32_t portFailed(Runner& r, SerialPort* port, int32_t code) {
+  if (code == ErrCancelled)
+    return code;
+  r.result->failedPort = port->portNumber;
+  logEvent(port, portPresent(port) ? "port failed: the range test stops"
+                                   : "port gone: the range test stops");
+  return code;
+}
+
 // 0 when the packet's fate is known, else what stopped it (uncounted).
 int32_t sendOne(Runner& r, uint32_t index, uint32_t sequence) {
   Leg& leg = r.legs[index];
@@ -288,10 +305,15 @@ int32_t sendOne(Runner& r, uint32_t index, uint32_t sequence) {
   leg.lines.expect(sequence, r.run.size);
   const uint32_t start = os::tickCount();
   if (const int32_t sent = sendPacket(leg.sender, packet, r.run.size, leg.limitMs))
-    return sent;
+    return portFailed(r, leg.sender, sent);
   const Wait wait = awaitPacket(leg.receiver, leg.lines, start + leg.limitMs);
   if (wait.code)
-    return wait.code;
+    return portFailed(r, leg.receiver, wait.code);
+  // Lost, or gone with a port that went away: only the first is the radio's.
+  for (SerialPort* port : {leg.sender, leg.receiver}) {
+    if (wait.fate == PacketFate::Lost && !portPresent(port))
+      return portFailed(r, port, ErrRead);
+  }
   RangePacket p;
   p.direction = index;
   p.sequence = sequence;

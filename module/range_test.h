@@ -109,6 +109,7 @@ struct RangeResult {
   double roundTripMedianMs = 0;
   uint32_t roundTripMaxMs = 0;
   uint32_t durationMs = 0;
+  uint32_t failedPort = 0;  // with an error code: the port that failed or went away
 };
 
 // Called on the running thread after each packet's fate, with the counts so
