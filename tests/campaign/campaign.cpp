@@ -319,6 +319,8 @@ struct SeedRun {
 
 SeedRun runSeed(uint64_t seed, bool trace) {
   Draw d(seed);
+  // Drawn apart from the others, which stay what they were for each seed.
+  Draw more(seed ^ 0x9E3779B97F4A7C15ull);
   Run run;
   run.seed = seed;
   const Operation op =
@@ -384,6 +386,11 @@ SeedRun runSeed(uint64_t seed, bool trace) {
     prepared = prepare(s, &masterPane) && prepare(s, &slavePane);
   if (op == Operation::RangeTest)
     drawRange(d, s, run);
+  if (op == Operation::RangeTest && s.rangeRun.way == RangeWay::BothHere && more.chance(10)) {
+    s.slave->setLoopback(true);
+    run.allowances.farModulePlugged = true;
+    run.plan.push_back("a loopback plug left on the far module");
+  }
   if (!prepared) {
     if (trace) {
       std::printf("seed %llu: %s\n", static_cast<unsigned long long>(seed), run.plan[0].c_str());
@@ -417,10 +424,24 @@ SeedRun runSeed(uint64_t seed, bool trace) {
   o.result = s.run(op, pane);
   o.endedAt = s.world.now();
   s.world.onHostReceived = nullptr;
+  // A Read at once after an operation that worked, on the port it used last.
+  const bool readAgain = run.allowances.faultFree && !crossed && more.chance(30);
   // A "+++" answered after the operation gave up (a guard time of 1 s, and
   // the reply) puts the module in command mode only then.
-  os::sleepMs(1500);
+  if (!readAgain)
+    os::sleepMs(1500);
   std::vector<std::string> broken = stand::brokenInvariants(s, o, run.allowances);
+  if (readAgain) {
+    run.plan.push_back("a Read right after it");
+    PaneRecord* next = op == Operation::Read || op == Operation::Write ? pane : &masterPane;
+    const int prompts = view().count("showResetPrompt");
+    if (const int32_t again = s.run(Operation::Read, next))
+      broken.push_back("a Read right after the operation failed with " + std::to_string(again));
+    // At 9600 8-N-1 the module takes the quick "+++" once the guard time is out.
+    if (s.moduleOf(next).lineSettings() == sim::SerialConfig{} &&
+        view().count("showResetPrompt") != prompts)
+      broken.push_back("a Read right after the operation needed the reset key");
+  }
   if (trace) {
     std::printf("seed %llu\n", static_cast<unsigned long long>(seed));
     for (const auto& p : run.plan)
