@@ -136,9 +136,14 @@ bool waitWriteReady(SerialPort* port) {
 bool pauseUnlessCancelled(SerialPort* port, uint32_t ms) {
   if (ms == 0)
     return !cancelRequested(port);
-  if (port->waitCount == 2 && port->writeWait[1])
-    return os::waitAny(&port->writeWait[1], 1, ms) == os::kWaitTimeout;
-  os::sleepMs(ms);
+  if (port->waitCount == 2 && port->writeWait[1]) {
+    const int index = os::waitAny(&port->writeWait[1], 1, ms);
+    if (index == 0)
+      return false;
+    if (index == os::kWaitTimeout)
+      return true;
+  }
+  os::sleepMs(ms);  // no cancel to watch, or a wait that failed: the pause is owed all the same
   return true;
 }
 
