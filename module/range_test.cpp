@@ -226,6 +226,10 @@ bool letLastPacketsArrive(const Runner& r) {
   return true;
 }
 
+bool cancelled(const Runner& r) {
+  return isCancelled(&masterPane) || (r.run.way == RangeWay::BothHere && isCancelled(&slavePane));
+}
+
 // A module in power save sleeps with its radio: the first packet to it
 // would wait for its next poll and pass for lost. A short break wakes it
 // and counts as traffic, which keeps it awake until the packets do; a
@@ -233,7 +237,7 @@ bool letLastPacketsArrive(const Runner& r) {
 constexpr uint32_t kWakeBreakMs = 5;
 
 void wakeModules(const Runner& r) {
-  for (uint32_t i = 0; i < r.result->directionCount; ++i) {
+  for (uint32_t i = 0; i < r.result->directionCount && !cancelled(r); ++i) {
     SerialPort* port = r.legs[i].receiver;
     if (os::setBreak(port->handle)) {
       logEvent(port, "break on (waking the module)");
@@ -243,10 +247,6 @@ void wakeModules(const Runner& r) {
     }
     waitForCts(port, port->ctsWaitMs);
   }
-}
-
-bool cancelled(const Runner& r) {
-  return isCancelled(&masterPane) || (r.run.way == RangeWay::BothHere && isCancelled(&slavePane));
 }
 
 void noteRoundTrip(Runner& r, uint32_t ms) {
