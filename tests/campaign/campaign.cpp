@@ -425,7 +425,7 @@ SeedRun runSeed(uint64_t seed, bool trace) {
   o.endedAt = s.world.now();
   s.world.onHostReceived = nullptr;
   // A Read at once after an operation that worked, on the port it used last.
-  const bool readAgain = run.allowances.faultFree && !crossed && more.chance(8);
+  const bool readAgain = run.allowances.faultFree && !crossed && more.chance(5);
   // A "+++" answered after the operation gave up (a guard time of 1 s, and
   // the reply) puts the module in command mode only then.
   if (!readAgain)
@@ -480,7 +480,7 @@ int main(int argc, char** argv) {
     SeedRun run = runSeed(seed, false);
     // Again, in the same process: state that outlives a run would make a
     // replay (--seed, alone) differ from what the batch saw.
-    if ((!run.broken.empty() || seed % 128 == 0) &&
+    if ((!run.broken.empty() || seed % 256 == 0) &&
         runSeed(seed, false).fingerprint != run.fingerprint)
       run.broken.insert(run.broken.begin(), "the seed did not replay as it ran");
     const std::vector<std::string>& broken = run.broken;
