@@ -388,21 +388,18 @@ TEST_F(PairRunTest, ARangeProfileFailsTheLinkStepWhenADirectionFallsShort) {
 TEST_F(PairRunTest, AnUnplugInTheRangeTestNamesItsPortAndRecordsNoShares) {
   useProfile("[Range]\nPackets = 40\nMin Received = 90\n");
   struct Watch {
-    vw::World* world;
-    sim::Radio* radio;
-    bool gone;
+    decltype(this) test;
     LineLogBuffer log;
-  } watch{&world, &radio, false, {}};
+  } watch{this, {}};
   setLineLogSink(
       [](void* context, const char* line, uint32_t length) {
         auto* w = static_cast<Watch*>(context);
         appendToLineLog(&w->log, line, length);
-        if (w->gone || std::string(line, length).find("packet 10 from master") == std::string::npos)
+        if (std::string(line, length).find("packet 10 from master") == std::string::npos)
           return;
         // Its adapter powered the module: the frame leaving it is lost too.
-        w->gone = true;
-        w->radio->faults.dropNext = 1;
-        w->world->after(vw::ms(34), [w] { w->world->removeSerialPort("COM4"); });
+        w->test->radio.faults.dropNext = 1;
+        w->test->world.after(vw::ms(34), [w] { w->test->world.removeSerialPort("COM4"); });
       },
       &watch);
   const int32_t code = runIt();
