@@ -58,6 +58,8 @@ void printText(const RangeResult& r) {
       line += ", late " + std::to_string(d.late);
     if (d.duplicated)
       line += ", duplicated " + std::to_string(d.duplicated);
+    if (d.echoed)
+      line += ", echoed " + std::to_string(d.echoed) + ": " + kRangeEchoNote;
     std::printf("%s\n", line.c_str());
   }
   if (r.way == RangeWay::FarLoopback) {
@@ -81,6 +83,7 @@ std::string resultJson(const RangeResult& r) {
            ", \"received\": " + std::to_string(d.received) +
            ", \"lost\": " + std::to_string(d.lost) +
            ", \"corrupted\": " + std::to_string(d.corrupted) +
+           ", \"echoed\": " + std::to_string(d.echoed) +
            ", \"received_percent\": " + percentText(d) + "}";
   }
   out += "], \"round_trip_ms\": ";
@@ -90,6 +93,7 @@ std::string resultJson(const RangeResult& r) {
            ", \"max\": " + std::to_string(r.roundTripMaxMs) + "}";
   else
     out += "null";
+  out += std::string(", \"far_module_echoes\": ") + (rangeFarModuleEchoes(r) ? "true" : "false");
   return out + ", \"duration_ms\": " + std::to_string(r.durationMs) + "}";
 }
 

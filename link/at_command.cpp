@@ -259,8 +259,8 @@ int32_t enterCommandMode(SerialPort* port) {
     return r;
   if (port->inCommandMode == 1)
     return 0;
-  os::sleepMs(port->guardDelayMs);  // outside the lock: nothing else writes meanwhile
-  if (cancelRequested(port))
+  // Outside the lock: nothing else writes meanwhile. A Cancel ends it at once.
+  if (!pauseUnlessCancelled(port, port->guardDelayMs) || cancelRequested(port))
     return ErrCancelled;
   // Once "+++" is out the module answers it: the answer is awaited whatever
   // a cancel says, so that the sequence knows to leave command mode again.

@@ -168,7 +168,9 @@ os::LineSettings defaultLineSettings() {
 }
 
 int quickEscape(SerialPort* port) {
-  if (!configurePort(port) || cancelRequested(port))
+  // An operation that just sent on this port (a Link Test's text, a range
+  // test's packets) would make the module pass the "+++" on as data.
+  if (!configurePort(port) || !waitOutGuardTime(port))
     return -1;
   if (!answersAtOnce(port))
     return 0;

@@ -1,7 +1,10 @@
 #include "link/transfer.h"
 
+#include <cstdio>
+
 #include "link/errors.h"
 #include "link/line_log.h"
+#include "link/port_activity.h"
 
 namespace {
 
@@ -130,6 +133,32 @@ bool waitWriteReady(SerialPort* port) {
   return waitForCts(port, port->ctsWaitMs) || waitForCts(port, kSecondCtsWaitMs);
 }
 
+bool pauseUnlessCancelled(SerialPort* port, uint32_t ms) {
+  if (ms == 0)
+    return !cancelRequested(port);
+  if (port->waitCount == 2 && port->writeWait[1]) {
+    const int index = os::waitAny(&port->writeWait[1], 1, ms);
+    if (index == 0)
+      return false;
+    if (index == os::kWaitTimeout)
+      return true;
+  }
+  os::sleepMs(ms);  // no cancel to watch, or a wait that failed: the pause is owed all the same
+  return true;
+}
+
+bool waitOutGuardTime(SerialPort* port) {
+  const uint32_t guard =
+      port->guardDelayMs > kDefaultGuardDelayMs ? port->guardDelayMs : kDefaultGuardDelayMs;
+  const uint32_t left = guardTimeLeftMs(port->portNumber, guard);
+  if (left > 0 && lineLogActive()) {
+    char text[64];
+    std::snprintf(text, sizeof text, "quiet for the guard time: %u ms more", left);
+    logEvent(port, text);
+  }
+  return pauseUnlessCancelled(port, left);
+}
+
 int32_t writeBytes(SerialPort* port, const char* bytes, uint32_t count) {
   os::resetEvent(port->writeWait[0]);
   if (cancelRequested(port)) {
@@ -150,6 +179,7 @@ int32_t writeBytes(SerialPort* port, const char* bytes, uint32_t count) {
   logSent(port, bytes, count);
   int waitIndex = 0;
   const int32_t result = awaitTransfer(port, port->writeWait, transfer, ErrWrite, waitIndex);
+  noteBytesSent(port->portNumber);
   logWaitEnd(port, waitIndex, false);
   return result;
 }
@@ -204,11 +234,14 @@ bool writeRaw(SerialPort* port, const char* bytes, uint32_t count) {
   const int index = os::waitAny(port->writeWait, port->waitCount, port->ioTimeoutMs);
   if (index != 0) {
     cancelAndSettle(port, transfer);
+    noteBytesSent(port->portNumber);
     logWaitEnd(port, index, false);
     return false;
   }
   uint32_t moved = 0;
-  return os::finishTransfer(port->handle, transfer, moved);
+  const bool finished = os::finishTransfer(port->handle, transfer, moved);
+  noteBytesSent(port->portNumber);
+  return finished;
 }
 
 bool readLineRaw(SerialPort* port, char* buffer, uint32_t size, uint32_t* outCount) {

@@ -18,6 +18,12 @@ bool cancelRequested(const SerialPort* port);
 // while waiting, and the break is cleared on every way out.
 bool waitForCts(SerialPort* port, uint32_t limitMs);
 bool waitWriteReady(SerialPort* port);
+// A pause that the pane's cancelEvent ends at once (false then).
+bool pauseUnlessCancelled(SerialPort* port, uint32_t ms);
+// Before a "+++": what is left of the port's guard delay since this program
+// last sent a byte on the port, by any operation and any open of it; false
+// on a cancel.
+bool waitOutGuardTime(SerialPort* port);
 
 // 0, ErrWrite, ErrTimeout or ErrCancelled. A cancelled port writes nothing:
 // what is handed to the driver goes out whatever the wait then says.

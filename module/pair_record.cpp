@@ -195,7 +195,9 @@ void putTenths(Field& f, uint64_t tenths) {
 void addRange(Line& l, const PairRunResult& run) {
   for (uint32_t i = 0; i < 2; ++i) {
     Field share;
-    if (run.rangeTested && i < run.range.directionCount && run.range.directions[i].sent) {
+    // A test that stopped measured no share.
+    if (run.rangeTested && run.range.code == 0 && i < run.range.directionCount &&
+        run.range.directions[i].sent) {
       char text[kShareTextChars];
       receivedShareText(run.range.directions[i], text);
       putAscii(share, text);
@@ -203,7 +205,7 @@ void addRange(Line& l, const PairRunResult& run) {
     addField(l, share);
   }
   Field median;
-  if (run.rangeTested && run.range.hasRoundTrip)
+  if (run.rangeTested && run.range.code == 0 && run.range.hasRoundTrip)
     putTenths(median, static_cast<uint64_t>(run.range.roundTripMedianMs * 10 + 0.5));
   addField(l, median);
 }

@@ -446,8 +446,12 @@ bool rangeStep(Run& r, const RangeSettings& criterion) {
   const int32_t code = runRangeTest(test, &out.range);
   if (code == ResultCancelled || cancelled())
     return fail(r, PairStep::LinkTest, ResultCancelled);
-  if (code != 0)
+  if (code != 0) {
+    const uint32_t port = out.range.failedPort;
+    if (port != 0)
+      out.portFailedInLink = port == static_cast<uint32_t>(masterPane.portNumber) ? 0 : 1;
     return fail(r, PairStep::LinkTest, code);
+  }
   const bool enough = sharesMeet(out.range, criterion.minReceived * kShareMinimumPerPercent);
   out.linkVerdict = enough ? kLinkPass : kLinkFail;
   if (enough)

@@ -80,6 +80,9 @@ struct PairRunResult {
   bool rangeTested = false;
   uint32_t rangeMinReceived = 0;  // per cent
   RangeResult range;
+  // The link step stopped because a module's port failed or went away:
+  // 0 the master's, 1 the slave's; -1 none.
+  int32_t portFailedInLink = -1;
   uint32_t durationMs = 0;
   PairModule master;
   PairModule slave;

@@ -107,6 +107,8 @@ std::wstring pairFailureText(const PairRunResult& run, const std::wstring& maste
   }
   if (run.detail[0])
     text += std::wstring(L" (") + run.detail + L")";
+  else if (run.portFailedInLink >= 0)
+    text += L" (" + portUsed(run, run.portFailedInLink == 0, masterPick, slavePick) + L" failed)";
   return text + heldAfterCancel(run);
 }
 

@@ -6,6 +6,7 @@
 
 #include "link/errors.h"
 #include "link/line_log.h"
+#include "link/port_activity.h"
 #include "link/transfer.h"
 #include "module/read.h"
 
@@ -98,6 +99,7 @@ int32_t sendPacket(SerialPort* port, const char* bytes, uint32_t size, uint32_t 
   const int index = os::waitAny(port->writeWait, port->waitCount, limitMs);
   uint32_t moved = 0;
   const int32_t ended = endedWait(port, transfer, index, &moved);
+  noteBytesSent(port->portNumber);
   if (ended == ErrCancelled)
     return ended;
   if (ended != 0 || moved != size) {
@@ -112,6 +114,7 @@ struct Wait {
   PacketFate fate = PacketFate::Lost;
   uint32_t late = 0;
   uint32_t duplicated = 0;
+  uint32_t echoed = 0;
 };
 
 // True when the line settles the awaited packet's fate.
@@ -128,6 +131,9 @@ bool settles(RangeReceiver::Line line, Wait& wait) {
       return false;
     case RangeReceiver::Line::Duplicate:
       ++wait.duplicated;
+      return false;
+    case RangeReceiver::Line::Echo:
+      ++wait.echoed;
       return false;
     case RangeReceiver::Line::None:
       return false;
@@ -184,44 +190,63 @@ struct Runner {
 
 // A run that ended with a packet on its way (stopped, cancelled, a port
 // gone) may still have it coming, through a far module's plug even twice
-// over the air: the next run lets it arrive before it purges its lines, or
-// it would be taken for that run's first packet, corrupted, and the first
-// packet for late.
-uint32_t packetsDueUntil = 0;
-bool packetsDue = false;
-
+// over the air: the next run on those ports lets it arrive before it purges
+// its lines, or it would be taken for that run's first packet, corrupted,
+// and the first packet for late.
 void notePacketsInFlight(const Runner& r) {
   uint32_t longest = 0;
   for (uint32_t i = 0; i < r.result->directionCount; ++i)
     longest = longest > r.legs[i].limitMs ? longest : r.legs[i].limitMs;
-  packetsDue = true;
-  packetsDueUntil = os::tickCount() + 2 * longest;
+  const uint32_t until = os::tickCount() + 2 * longest;
+  for (uint32_t i = 0; i < r.result->directionCount; ++i) {
+    noteArrivalsDue(r.legs[i].sender->portNumber, until);
+    noteArrivalsDue(r.legs[i].receiver->portNumber, until);
+  }
 }
 
 // False when a cancel came first: the wait ends on it at once.
 bool letLastPacketsArrive(const Runner& r) {
-  const auto left = static_cast<int32_t>(packetsDueUntil - os::tickCount());
-  if (!packetsDue || left <= 0) {
-    packetsDue = false;
-    return true;
+  uint32_t left = 0;
+  for (uint32_t i = 0; i < r.result->directionCount; ++i) {
+    for (const SerialPort* port : {r.legs[i].sender, r.legs[i].receiver})
+      left = std::max(left, arrivalsDueMs(port->portNumber));
   }
+  if (left == 0)
+    return true;
   os::Handle events[2];
   uint32_t count = 0;
   for (const PaneRecord* pane : {&masterPane, &slavePane}) {
     if (pane->cancelEvent && (pane == &masterPane || r.run.way == RangeWay::BothHere))
       events[count++] = pane->cancelEvent;
   }
-  if (count == 0) {
-    os::sleepMs(static_cast<uint32_t>(left));
-  } else if (os::waitAny(events, count, static_cast<uint32_t>(left)) != os::kWaitTimeout) {
+  if (count == 0)
+    os::sleepMs(left);
+  else if (os::waitAny(events, count, left) != os::kWaitTimeout)
     return false;
-  }
-  packetsDue = false;
   return true;
 }
 
 bool cancelled(const Runner& r) {
   return isCancelled(&masterPane) || (r.run.way == RangeWay::BothHere && isCancelled(&slavePane));
+}
+
+// A module in power save sleeps with its radio: the first packet to it
+// would wait for its next poll and pass for lost. A short break wakes it
+// and counts as traffic, which keeps it awake until the packets do; a
+// module still waking holds CTS down, and the CTS wait holds the break on.
+constexpr uint32_t kWakeBreakMs = 5;
+
+void wakeModules(const Runner& r) {
+  for (uint32_t i = 0; i < r.result->directionCount && !cancelled(r); ++i) {
+    SerialPort* port = r.legs[i].receiver;
+    if (os::setBreak(port->handle)) {
+      logEvent(port, "break on (waking the module)");
+      os::sleepMs(kWakeBreakMs);
+      os::clearBreak(port->handle);
+      logEvent(port, "break off");
+    }
+    waitForCts(port, port->ctsWaitMs);
+  }
 }
 
 void noteRoundTrip(Runner& r, uint32_t ms) {
@@ -247,29 +272,49 @@ void logFate(const Leg& leg, const RangePacket& p) {
   if (p.late && n > 0 && n < static_cast<int>(sizeof text))
     n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), ", %u late", p.late);
   if (p.duplicated && n > 0 && n < static_cast<int>(sizeof text))
-    std::snprintf(text + n, sizeof text - static_cast<size_t>(n), ", %u duplicate", p.duplicated);
+    n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), ", %u duplicate",
+                       p.duplicated);
+  if (p.echoed && n > 0 && n < static_cast<int>(sizeof text))
+    std::snprintf(text + n, sizeof text - static_cast<size_t>(n), ", %u echoed", p.echoed);
   logNote(leg.receiver->portNumber, text);
 }
 
-// 0 when the packet's fate is known, else what stopped it (uncounted).
-// A failure names its port; a cancel none.
-int32_t stoppedOn(Runner& r, uint32_t portNumber, int32_t code) {
-  if (code != ErrCancelled && code != ResultCancelled)
-    r.result->failedPort = portNumber;
+// A device that has gone can no longer say what its modem lines do; a line
+// that has none says so.
+bool portPresent(SerialPort* port) {
+  uint32_t status = 0;
+  return os::getModemStatus(port->handle, status) || os::lastError() == os::kErrorNotSupported;
+}
+
+// The port whose failure stops the run, named in the result and the log.
+int32_t portFailed(Runner& r, SerialPort* port, int32_t code) {
+  if (code == ErrCancelled || code == ResultCancelled)
+    return code;
+  r.result->failedPort = port->portNumber;
+  logEvent(port, portPresent(port) ? "port failed: the range test stops"
+                                   : "port gone: the range test stops");
   return code;
 }
+
+// 0 when the packet's fate is known, else what stopped it (uncounted).
 
 int32_t sendOne(Runner& r, uint32_t index, uint32_t sequence) {
   Leg& leg = r.legs[index];
   char packet[kRangeMaxSize];
-  makeRangePacket(sequence, r.run.size, packet);
+  makeRangePacket(sequence, r.run.size, packet,
+                  index == 1 ? RangeOrigin::Slave : RangeOrigin::Master);
   leg.lines.expect(sequence, r.run.size);
   const uint32_t start = os::tickCount();
   if (const int32_t sent = sendPacket(leg.sender, packet, r.run.size, leg.limitMs))
-    return stoppedOn(r, leg.sender->portNumber, sent);
+    return portFailed(r, leg.sender, sent);
   const Wait wait = awaitPacket(leg.receiver, leg.lines, start + leg.limitMs);
   if (wait.code)
-    return stoppedOn(r, leg.receiver->portNumber, wait.code);
+    return portFailed(r, leg.receiver, wait.code);
+  // Lost, or gone with a port that went away: only the first is the radio's.
+  for (SerialPort* port : {leg.sender, leg.receiver}) {
+    if (wait.fate == PacketFate::Lost && !portPresent(port))
+      return portFailed(r, port, ErrRead);
+  }
   RangePacket p;
   p.direction = index;
   p.sequence = sequence;
@@ -277,6 +322,9 @@ int32_t sendOne(Runner& r, uint32_t index, uint32_t sequence) {
   p.elapsedMs = os::tickCount() - start;
   p.late = wait.late;
   p.duplicated = wait.duplicated;
+  p.echoed = wait.echoed;
+  // An echo is of the packets this port sent: the other direction's.
+  r.result->directions[r.result->directionCount == 2 ? 1 - index : index].echoed += wait.echoed;
   RangeDirection& d = r.result->directions[index];
   ++d.sent;
   d.late += wait.late;
@@ -318,7 +366,9 @@ void closePanePort(PaneRecord* pane) {
 int32_t openFailure(int32_t opened, Runner& r, const PaneRecord& pane) {
   if (opened == ResultCancelled || cancelled(r))
     return ResultCancelled;
-  return stoppedOn(r, static_cast<uint32_t>(pane.portNumber), opened);
+  // A port that would not open names itself.
+  r.result->failedPort = static_cast<uint32_t>(pane.portNumber);
+  return opened;
 }
 
 void setUpLegs(Runner& r) {
@@ -333,8 +383,14 @@ void setUpLegs(Runner& r) {
   } else {
     SerialPort* slave = slavePane.port;
     const os::LineSettings s = settingsOf(slave);
-    r.legs[0] = {&masterPane, master, slave, rangePacketLimitMs(r.run.size, m, s), {}, "master"};
-    r.legs[1] = {&slavePane, slave, master, rangePacketLimitMs(r.run.size, s, m), {}, "slave"};
+    r.legs[0] = {&masterPane,     master,  slave, rangePacketLimitMs(r.run.size, m, s),
+                 RangeReceiver(), "master"};
+    r.legs[1] = {&slavePane,
+                 slave,
+                 master,
+                 rangePacketLimitMs(r.run.size, s, m),
+                 RangeReceiver(RangeOrigin::Slave),
+                 "slave"};
     res.directionCount = 2;
   }
   for (uint32_t i = 0; i < res.directionCount; ++i) {
@@ -354,11 +410,17 @@ uint32_t rangeRoundTripLimitMs(uint32_t size, const os::LineSettings& line) {
   return 3 * lineMs(size, line) + 2 * kRangeTurnaroundMs;
 }
 
-void makeRangePacket(uint32_t sequence, uint32_t size, char* out) {
+bool rangeFarModuleEchoes(const RangeResult& r) {
+  return r.way == RangeWay::BothHere &&
+         (r.directions[0].echoed > 0 || (r.directionCount == 2 && r.directions[1].echoed > 0));
+}
+
+void makeRangePacket(uint32_t sequence, uint32_t size, char* out, RangeOrigin origin) {
   putHex(out, sequence & kSequenceMask, kSequenceDigits);
   putHex(out + kSequenceDigits, size, kSizeDigits);
+  const uint32_t shift = origin == RangeOrigin::Slave ? 13 : 0;  // another letter everywhere
   for (uint32_t i = kSequenceDigits + kSizeDigits; i < size - kCrcAt; ++i)
-    out[i] = static_cast<char>('a' + (sequence + i) % 26);
+    out[i] = static_cast<char>('a' + (sequence + i + shift) % 26);
   putHex(out + size - kCrcAt, crc16(out, size - kCrcAt), kCrcDigits);
   out[size - 1] = kCr;
 }
@@ -397,9 +459,14 @@ RangeReceiver::Line RangeReceiver::classify() {
   const uint32_t behind = (expected_ - sequence) & kSequenceMask;
   const bool ours = behind <= expected_;  // else another run's, or from before this one's first
   char want[kRangeMaxSize];
-  makeRangePacket(ours ? expected_ - behind : sequence, size, want);
-  if (std::memcmp(line_, want, length_) != 0)
-    return Line::Damaged;
+  const uint32_t named = ours ? expected_ - behind : sequence;
+  makeRangePacket(named, size, want, awaited_);
+  if (std::memcmp(line_, want, length_) != 0) {
+    const RangeOrigin own =
+        awaited_ == RangeOrigin::Master ? RangeOrigin::Slave : RangeOrigin::Master;
+    makeRangePacket(named, size, want, own);
+    return std::memcmp(line_, want, length_) == 0 ? Line::Echo : Line::Damaged;
+  }
   if (behind == 0 && declared == size_ && !seen_[expected_]) {
     seen_[expected_] = true;
     return Line::Expected;
@@ -445,6 +512,7 @@ int32_t runRangeTest(const RangeRun& run, RangeResult* result, RangePacketSink s
     purgePort(masterPane.port);
     if (run.way == RangeWay::BothHere)
       purgePort(slavePane.port);
+    wakeModules(r);
     result->code = sendAll(r);
     if (result->code != 0)
       notePacketsInFlight(r);

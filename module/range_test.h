@@ -11,6 +11,9 @@
 //   ...     filler letters
 //   CCCC    CRC-16/CCITT of everything before it, 4 hex digits
 //   CR
+// The filler tells the master's port's packets from the slave's: a line of
+// a port's own packets that comes back to it is an echo (a far module with
+// a loopback plug), which no direction counts as received.
 // A line counts as a packet only when it is byte for byte the packet its
 // sequence number names.
 //
@@ -28,7 +31,9 @@
 //
 // Ports: as the link test, the panes' ports are opened with openPanePort and
 // closed again; no AT command, line setting or time-out is set on them, and
-// the modules stay in transparent mode. It runs on the calling thread (a
+// the modules stay in transparent mode. Before the first packet each
+// receiving port holds a break for a few ms and waits for CTS, so that a
+// module in power save is awake for it. It runs on the calling thread (a
 // window runs it on a worker). Cancel: set the panes' cancel events (both,
 // or give both panes the same one): every wait on a pane's port ends at
 // once; the run returns ResultCancelled with what was measured, the packet
@@ -72,6 +77,7 @@ struct RangeDirection {
   uint32_t corrupted = 0;
   uint32_t late = 0;
   uint32_t duplicated = 0;
+  uint32_t echoed = 0;  // lines of its packets that came back to its sender's port
 };
 
 enum class PacketFate : uint8_t { Received, Lost, Corrupted };
@@ -84,13 +90,13 @@ struct RangePacket {
   uint32_t elapsedMs = 0;  // from the send to the line's end, or to giving up
   uint32_t late = 0;       // lines of earlier packets seen while waiting for it
   uint32_t duplicated = 0;
+  uint32_t echoed = 0;  // lines of the receiving port's own packets
 };
 
 struct RangeResult {
   // 0 when every packet was sent; ResultCancelled; otherwise the error
   // that stopped it (a port that would not open, a write that failed).
   int32_t code = 0;
-  uint32_t failedPort = 0;  // with such an error: the port it happened on
   RangeWay way = RangeWay::BothHere;
   uint32_t directionCount = 0;
   RangeDirection directions[2];
@@ -100,6 +106,7 @@ struct RangeResult {
   double roundTripMedianMs = 0;
   uint32_t roundTripMaxMs = 0;
   uint32_t durationMs = 0;
+  uint32_t failedPort = 0;  // with an error code: the port that failed or went away
 };
 
 // Called on the running thread after each packet's fate, with the counts so
@@ -120,16 +127,27 @@ uint32_t rangePacketLimitMs(uint32_t size, const os::LineSettings& from,
 
 uint32_t rangeRoundTripLimitMs(uint32_t size, const os::LineSettings& line);
 
+// Both modules here: some of a port's own packets came back to it.
+bool rangeFarModuleEchoes(const RangeResult& result);
+// What the faces say of a direction whose packets came back.
+inline constexpr char kRangeEchoNote[] = "the far module echoes (a loopback plug left on it?)";
+
 // ---- the receiving side, apart from any port ------------------------------------
 
-void makeRangePacket(uint32_t sequence, uint32_t size, char* out);
+// Which port sends a packet; its filler says so.
+enum class RangeOrigin : uint8_t { Master, Slave };
+
+void makeRangePacket(uint32_t sequence, uint32_t size, char* out,
+                     RangeOrigin origin = RangeOrigin::Master);
 
 // One direction's receiver: lines in, fates out. Lines longer than the
 // largest packet are cut and count as damaged.
 class RangeReceiver {
  public:
-  enum class Line : uint8_t { None, Expected, Late, Duplicate, Damaged };
+  enum class Line : uint8_t { None, Expected, Late, Duplicate, Damaged, Echo };
 
+  // Whose packets it awaits; the other end's are echoes of its own port's.
+  explicit RangeReceiver(RangeOrigin awaited = RangeOrigin::Master) : awaited_(awaited) {}
   // The packet now awaited; the ones before it have their fates.
   void expect(uint32_t sequence, uint32_t size);
   // One byte from the line; a CR ends a line and says what it was. A line
@@ -144,5 +162,6 @@ class RangeReceiver {
   bool overflow_ = false;
   uint32_t expected_ = 0;
   uint32_t size_ = kRangeDefaultSize;
+  RangeOrigin awaited_ = RangeOrigin::Master;
   std::vector<bool> seen_;
 };

@@ -225,7 +225,8 @@ bool Module::startsOrContinuesEscape(TimeUs at, uint8_t byte) const {
 
 void Module::receive(TimeUs at, uint8_t byte) {
   advance(at);
-  receiveNow(at, byte);
+  if (!loopback_)  // the plug has the host's place on the module's data-in
+    receiveNow(at, byte);
 }
 
 void Module::receiveNow(TimeUs at, uint8_t byte) {

@@ -102,7 +102,8 @@ class Module {
   // Commands understood, in order of arrival (without CR), for assertions.
   const std::vector<std::string>& commandLog() const { return log_; }
   // A plug joining the module's data-out to its data-in stands in for the
-  // PC: what it would send the host comes back to it instead.
+  // PC: what it would send the host comes back to it instead, and nothing
+  // the host sends reaches it.
   void setLoopback(bool on) { loopback_ = on; }
   bool loopback() const { return loopback_; }
   // Bytes the module sends at a given time, unasked.

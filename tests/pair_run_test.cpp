@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "link/errors.h"
+#include "link/line_log.h"
 #include "module/pair_record.h"
 #include "module/pair_texts.h"
 #include "module/read.h"
@@ -417,6 +418,38 @@ TEST_F(PairRunTest, ARangeProfileFailsTheLinkStepWhenADirectionFallsShort) {
   EXPECT_EQ(pairResultDetails(result, L"", L"", L"|").substr(0, 91),
             L"Link Test: received Master to Slave 100.0 %, Slave to Master 100.0 %; at least 90 "
             L"% needed|");
+}
+
+// The slave's port goes, and its module with it, as the slave's packet 10
+// has just left the host for the air: the run names that port, the log blames no other,
+// and the record keeps no share of a test cut short.
+TEST_F(PairRunTest, AnUnplugInTheRangeTestNamesItsPortAndRecordsNoShares) {
+  useProfile("[Range]\nPackets = 40\nMin Received = 90\n");
+  struct Watch {
+    decltype(this) test;
+    LineLogBuffer log;
+  } watch{this, {}};
+  setLineLogSink(
+      [](void* context, const char* line, uint32_t length) {
+        auto* w = static_cast<Watch*>(context);
+        appendToLineLog(&w->log, line, length);
+        if (std::string(line, length).find("packet 10 from master") == std::string::npos)
+          return;
+        // Its adapter powered the module: the frame leaving it is lost too.
+        w->test->radio.faults.dropNext = 1;
+        w->test->world.after(vw::ms(34), [w] { w->test->world.removeSerialPort("COM4"); });
+      },
+      &watch);
+  const int32_t code = runIt();
+  setLineLogSink(nullptr, nullptr);
+  const std::string log = lineLogText(watch.log);
+  EXPECT_EQ(code, ErrRead);
+  EXPECT_EQ(result.failedStep, PairStep::LinkTest);
+  EXPECT_EQ(pairFailureText(result, L"COM5", L"COM6"), L"Communication error. (COM6 failed)");
+  EXPECT_EQ(log.find("packet 10 from slave"), std::string::npos) << log;
+  EXPECT_NE(log.find("COM4 port gone"), std::string::npos) << log;
+  const auto row = recordRow(result);
+  EXPECT_EQ(row.at("Master to Slave Received %") + row.at("Slave to Master Received %"), "");
 }
 
 }  // namespace

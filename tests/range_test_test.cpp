@@ -76,6 +76,20 @@ TEST_F(RangeTest, LateAndDuplicatedLinesAreNotReceived) {
   EXPECT_EQ(r.directions[0].duplicated, 1u);
 }
 
+// In power save the slave's radio sleeps too: the first packet to it would
+// wait for its next poll and pass for lost, unless the run wakes it first.
+TEST_F(RangeTest, ASleepingSlaveIsWokenBeforeThePacketsAreCounted) {
+  auto sleeper = slaveConfig();
+  sleeper.registers["SM"] = 4;
+  sleeper.sleepPeriodUs = 1000000;
+  makeModules(masterConfig(), sleeper);
+  os::sleepMs(5000);
+  ASSERT_FALSE(slave->awake(world.now()));
+  const RangeResult r = runRange(RangeWay::BothHere, 5);
+  EXPECT_EQ(r.directions[0].received, 5u);
+  EXPECT_EQ(r.directions[0].late, 0u);
+}
+
 TEST_F(RangeTest, LoopbackTimesTheRoundTrip) {
   slave->setLoopback(true);
   radio.faults.delayUs = vw::ms(20);
@@ -92,6 +106,23 @@ TEST_F(RangeTest, LoopbackTimesTheRoundTrip) {
   EXPECT_NEAR(r.roundTripMaxMs, expected, 2);
   EXPECT_NEAR(r.roundTripMedianMs, expected, 2);
   EXPECT_TRUE(world.hostBytes("COM4").empty());
+}
+
+// A loopback plug left on the far module: the master's packets come back
+// to the master's port while it waits for the slave's. They are echoes,
+// which no direction receives, and the result says so.
+TEST_F(RangeTest, PacketsBackAtTheirOwnPortAreEchoesOfNoDirection) {
+  slave->setLoopback(true);
+  LineLogBuffer log;
+  setLineLogSink(appendToLineLog, &log);
+  const RangeResult r = runRange(RangeWay::BothHere, 20);
+  setLineLogSink(nullptr, nullptr);
+  EXPECT_EQ(r.directions[1].received + r.directions[1].duplicated, 0u) << "none from the far side";
+  EXPECT_EQ(r.directions[0].echoed, 20u);
+  EXPECT_TRUE(rangeFarModuleEchoes(r));
+  EXPECT_NE(lineLogText(log).find("COM3 range packet 0 from slave lost in 168 ms, 1 echoed"),
+            std::string::npos)
+      << lineLogText(log);
 }
 
 TEST_F(RangeTest, CutRadioReceivesNothingInBoundedTime) {

@@ -5,6 +5,8 @@
 
 #include "link/at_command.h"
 #include "link/discovery.h"
+#include "module/link_test.h"
+#include "module/range_test.h"
 #include "tests/support/pane_fixture.h"
 #include "ui/rules.h"
 
@@ -187,6 +189,32 @@ TEST_F(Read, CancelBeforeTheEscapeSendsNothingMore) {
   EXPECT_TRUE(world.hostBytes("COM3").empty());
   closePort(masterPane.port);
   masterPane.port = nullptr;
+}
+
+// Right after a Link Test or a range test on its port, the Read's "+++"
+// waits out what is left of the module's guard time since the last byte
+// sent, so that the module takes it rather than pass it on as data; a
+// Cancel ends that wait at once.
+TEST_F(Read, AReadRightAfterTrafficOnItsPortWaitsOutTheGuardTime) {
+  for (const bool range : {false, true}) {
+    RangeResult r;
+    ASSERT_EQ(range ? runRangeTest({RangeWay::BothHere, 5, kRangeDefaultSize}, &r) : testLink(),
+              range ? 0 : kLinkPass);
+    const vw::TimeUs lastByte = world.entries("COM3", vw::Event::HostByte).back().at;
+    const size_t before = world.entries("COM3", vw::Event::HostByte).size();
+    EXPECT_EQ(read(&masterPane), 0) << (range ? "after a range test" : "after a Link Test");
+    const vw::TimeUs escape = world.entries("COM3", vw::Event::HostByte)[before].at;
+    EXPECT_GE(escape, lastByte + vw::ms(kDefaultGuardDelayMs));
+    EXPECT_LE(escape, lastByte + vw::ms(kDefaultGuardDelayMs + 10)) << "the rest, not all again";
+  }
+  ASSERT_EQ(testLink(), kLinkPass);
+  prepareOperation(&masterPane);
+  const size_t sent = world.hostBytes("COM3").size();
+  const vw::TimeUs cancelAt = world.now() + vw::ms(300);
+  world.at(cancelAt, [] { os::setEvent(masterPane.cancelEvent); });
+  EXPECT_EQ(readBody(&masterPane), ResultCancelled);
+  EXPECT_LE(world.now() - cancelAt, vw::ms(1));
+  EXPECT_EQ(world.hostBytes("COM3").size(), sent) << "no \"+++\" once cancelled";
 }
 
 TEST_F(Read, ComparisonWarnsInOrderButTheReadStands) {

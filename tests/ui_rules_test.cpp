@@ -230,6 +230,11 @@ TEST(UiRangeView, AStoppedRunKeepsItsCountsInTheCopiedText) {
       L"Stopped after 12.3 s.\r\n",
       rangeResultText(r, run, false));
   EXPECT_EQ(L"A port went away: stopped after 12.3 s.", rangeStatusLine(r, 0, false, true));
+  r.directions[0] = {5, 6, 10, 0, 10, 0, 0, 0, 10};
+  EXPECT_EQ(
+      L"COM5 to COM6: sent 10, received 0, lost 10, corrupted 0, received 0.0 %, echoed 10: "
+      L"the far module echoes (a loopback plug left on it?)",
+      rangeDirectionLine(r.directions[0]));
 }
 
 TEST(UiRangeView, AShareWithALossNeverShowsAsAWhole) {

@@ -96,6 +96,9 @@ std::wstring rangeDirectionLine(const RangeDirection& d) {
     line += L", late " + std::to_wstring(d.late);
   if (d.duplicated)
     line += L", duplicated " + std::to_wstring(d.duplicated);
+  if (d.echoed)
+    line += L", echoed " + std::to_wstring(d.echoed) + L": " +
+            std::wstring(kRangeEchoNote, kRangeEchoNote + sizeof kRangeEchoNote - 1);
   return line;
 }
 

@@ -21,7 +21,7 @@ bool rangeTestOffered(const PaneRecord* master, const PaneRecord* slave, RangeWa
 std::wstring rangePairLine(const PaneRecord* master, const PaneRecord* slave, RangeWay way,
                            const os::LocalTime& started);
 // "COM5 to COM6: sent 100, received 80, lost 20, corrupted 3, received 80.0 %",
-// with late and duplicated lines when there were any.
+// with late, duplicated and echoed lines when there were any.
 std::wstring rangeDirectionLine(const RangeDirection& direction);
 // "Round trip: min 106 ms, median 106.5 ms, max 109 ms"; empty without a loopback.
 std::wstring rangeRoundTripLine(const RangeResult& result);

@@ -163,8 +163,18 @@ void checkRange(Stand& stand, const Outcome& o, const Allowances& a, Broken& bro
   }
   if (r.directionCount == 2 && r.directions[1].sent > r.directions[0].sent)
     broken.push_back("the slave's way sent more than the master's");
-  if (a.faultFree && packets != r.directions[0].received + r.directions[1].received)
+  if (a.faultFree && !a.farModulePlugged &&
+      packets != r.directions[0].received + r.directions[1].received)
     broken.push_back("a range test without faults lost packets");
+  // Nothing from the plugged far side; the master's packets come back as echoes.
+  if (a.farModulePlugged && (r.directions[1].received > 0 || r.directions[1].duplicated > 0))
+    broken.push_back("the plugged far side was credited with packets");
+  if (a.farModulePlugged && a.faultFree && r.directions[0].echoed != r.directions[0].sent)
+    broken.push_back("an echo went uncounted");
+  if (!a.farModulePlugged && (r.directions[0].echoed > 0 || r.directions[1].echoed > 0))
+    broken.push_back("an echo without a plug");
+  if (o.result < 0 && o.result != ErrNoPort && r.failedPort != 3 && r.failedPort != 4)
+    broken.push_back("a range test stopped by a port names none");
   // Each packet waits at most one limit; a write may first wait out CTS.
   const vw::TimeUs limitUs = vw::ms(3 * run.size * 11 + 2 * kRangeTurnaroundMs + 2);
   const vw::TimeUs bound = (run.count * 2 + 1) * limitUs + vw::ms(40000);
@@ -187,6 +197,8 @@ void checkPairRange(const PairRunResult& p, Broken& broken) {
       broken.push_back("the pair run's range counts do not add up");
     enough = enough && uint64_t{100} * d.received >= uint64_t{p.rangeMinReceived} * d.sent;
   }
+  if (p.range.code < 0 && p.range.code != ErrNoPort && p.portFailedInLink < 0)
+    broken.push_back("the pair run's range test stopped by a port names none");
   if (p.linkVerdict == 1 && !enough)
     broken.push_back("a range test below its minimum passed the pair");
   if (p.linkVerdict == 0 && enough)

@@ -16,8 +16,9 @@ struct Allowances {
   // The way out of command mode may be cut (unplug, CTS, a failing OS call),
   // or the module's answer to "+++" may come after the program stopped waiting.
   bool mayStayInCommandMode = false;
-  bool faultFree = false;  // nothing went wrong: the operation must succeed
-  bool cancelled = false;  // a cancel (or an unplug, which sets the event) was drawn
+  bool faultFree = false;         // nothing went wrong: the operation must succeed
+  bool cancelled = false;         // a cancel (or an unplug, which sets the event) was drawn
+  bool farModulePlugged = false;  // both here, with a loopback plug on the slave
 };
 
 struct Outcome {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "link/at_command.h"
+#include "link/port_activity.h"
 #include "link/port_table.h"
 #include "link/transfer.h"
 #include "platform/virtual/world.h"
@@ -19,6 +20,7 @@ inline constexpr uint32_t kPortNumber = 5;
 class LinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    forgetPortActivity();  // a world of its own, its clock from 0
     world.addSerialPort(kPortName, &peer);
     cancel = os::createEvent();
     port = openPort(kPortNumber, cancel);

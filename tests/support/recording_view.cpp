@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "link/port_activity.h"
 #include "module/view_hooks.h"
 
 RecordingView& view() {
@@ -46,6 +47,7 @@ void bindFakeControls(PaneRecord* pane, int base) {
 
 void prepareTestPanes() {
   view().clear();
+  forgetPortActivity();
   masterPane = PaneRecord{};
   slavePane = PaneRecord{};
   masterPane.isMaster = 1;
