@@ -29,34 +29,30 @@ namespace cli {
 namespace {
 
 int readCommand(const Options& o) {
-  const bool master = o.role != Role::Slave;
-  PaneRecord* pane = master ? &masterPane : &slavePane;
-  if (const int refused = preparePane(pane, master, o.ports[0], master ? kMasterSlot : kSlaveSlot,
-                                      o.role != Role::Any))
+  Module& m = o.role != Role::Slave ? masterModule() : slaveModule();
+  if (const int refused = prepareModule(m, o.ports[0], o.role != Role::Any))
     return refused;
-  readTakesEitherRole(o.role == Role::Any);
-  showPairWarnings(false);
   progress("Reading " + o.ports[0] + "...");
-  logNote(static_cast<uint32_t>(pane->portNumber), "Read started");
-  const int32_t result = readPane(pane);
-  logEnd(pane, "Read", result);
-  readTakesEitherRole(false);
+  logNote(m.session.portNumber, "Read started");
+  const int32_t result = readModule(m.session);
+  logEnd(m, "Read", result);
   int code = ExitDone;
   if (result != 0)
-    code = failWith(result, pane);
+    code = failWith(result, m);
   else if (o.json)
-    keepJsonResult(paneJson(pane));
-  else if (!printSettingsFile(pane))
-    code = failWith(ErrArgument, pane);
-  releasePane(pane, pane == &masterPane ? kMasterSlot : kSlaveSlot);
+    keepJsonResult(moduleRecordJson(m.record));
+  else if (!printSettingsFile(m.record))
+    code = failWith(ErrArgument, m);
+  releaseModule(m);
   return code;
 }
 
-// Applies the file's section and each --set to a copy of the pane: all of
-// them fit and the pane takes the copy, or nothing changes.
-bool applyChoices(PaneRecord* pane, const SettingsFile* file, const std::vector<SettingsFile>& sets,
-                  const std::string& fileName, std::string* message) {
-  PaneRecord trial = *pane;
+// Applies the file's section and each --set to a copy of the record: all
+// of them fit and the record takes the copy, or nothing changes.
+bool applyChoices(ModuleRecord* pane, const SettingsFile* file,
+                  const std::vector<SettingsFile>& sets, const std::string& fileName,
+                  std::string* message) {
+  ModuleRecord trial = *pane;
   std::vector<std::pair<const PaneSettings*, std::string>> sections;
   if (file)
     sections.push_back({pane->isMaster ? &file->master : &file->slave, fileName});
@@ -80,7 +76,7 @@ bool applyChoices(PaneRecord* pane, const SettingsFile* file, const std::vector<
 }
 
 // What a Write was to change, and what the module holds after it.
-bool holdsChoices(const PaneRecord* intended, const PaneRecord* now) {
+bool holdsChoices(const ModuleRecord& intended, const ModuleRecord& now) {
   return changesOf(intended, now).empty();
 }
 
@@ -108,16 +104,16 @@ bool loadWriteInput(const Options& o, SettingsFile* file, std::vector<SettingsFi
 }
 
 // Change lines only for what the module took (or, in a dry run, would take).
-void printWriteResult(const Options& o, const PaneRecord* pane, const std::vector<Change>& changes,
+void printWriteResult(const Options& o, const Module& m, const std::vector<Change>& changes,
                       bool written, int32_t result) {
   if (o.json) {
     std::string json = "{";
     addJson(json, "port", jsonString(o.ports[0]));
-    addJson(json, "role", jsonString(pane->isMaster ? "master" : "slave"));
+    addJson(json, "role", jsonString(m.record.isMaster ? "master" : "slave"));
     addJson(json, "changes", changesJson(changes));
     addJson(json, "dry_run", jsonBool(o.dryRun));
     addJson(json, "written", jsonBool(written));
-    addJson(json, "message", result == 0 ? "null" : jsonString(failureText(result, pane)));
+    addJson(json, "message", result == 0 ? "null" : jsonString(failureText(result, m)));
     keepJsonResult(json + "}");
     return;
   }
@@ -143,54 +139,52 @@ int writeCommand(const Options& o) {
     reportFailure(message);
     return ExitRefused;
   }
-  PaneRecord* pane = master ? &masterPane : &slavePane;
-  const uint32_t slot = master ? kMasterSlot : kSlaveSlot;
-  if (const int refused = preparePane(pane, master, o.ports[0], slot))
+  Module& m = master ? masterModule() : slaveModule();
+  if (const int refused = prepareModule(m, o.ports[0]))
     return refused;
-  showPairWarnings(false);
   progress("Reading " + o.ports[0] + "...");
-  logNote(static_cast<uint32_t>(pane->portNumber), "Read started");
+  logNote(m.session.portNumber, "Read started");
   // One command-mode session: the write follows the read without leaving it.
-  int32_t result = readInSession(pane);
-  logEnd(pane, "Read", result);
+  int32_t result = readInSession(m.session);
+  logEnd(m, "Read", result);
   int code = ExitDone;
-  const PaneRecord read = *pane;
+  const ModuleRecord read = m.record;
   if (result != 0) {
-    code = failWith(result, pane);
-  } else if (!applyChoices(pane, o.file.empty() ? nullptr : &file, sets, o.file, &message)) {
-    endSession(pane);
+    code = failWith(result, m);
+  } else if (!applyChoices(&m.record, o.file.empty() ? nullptr : &file, sets, o.file, &message)) {
+    endSession(m.session);
     reportFailure(message);
     code = ExitRefused;
   } else {
-    const std::vector<Change> changes = changesOf(&read, pane);
+    const std::vector<Change> changes = changesOf(read, m.record);
     const bool writes = !changes.empty() && !o.dryRun;
     if (!writes) {
-      endSession(pane);
+      endSession(m.session);
     } else {
-      const PaneRecord intended = *pane;
+      const ModuleRecord intended = m.record;
       progress("Writing " + o.ports[0] + "...");
-      logNote(static_cast<uint32_t>(pane->portNumber), "Write started");
-      result = writeInSession(pane);
-      if (result == 0 && !holdsChoices(&intended, pane))
+      logNote(m.session.portNumber, "Write started");
+      result = writeInSession(m.session);
+      if (result == 0 && !holdsChoices(intended, m.record))
         result = ResultNotHeld;
-      logEnd(pane, "Write", result);
+      logEnd(m, "Write", result);
       result = settled(result);
-      code = result == 0 ? ExitDone : failWith(result, pane);
+      code = result == 0 ? ExitDone : failWith(result, m);
     }
-    printWriteResult(o, pane, changes, writes && result == 0, result);
+    printWriteResult(o, m, changes, writes && result == 0, result);
   }
-  releasePane(pane, slot);
+  releaseModule(m);
   return code;
 }
 
 int prepareBoth(const Options& o) {
-  const int refused = preparePane(&masterPane, true, o.ports[0], kMasterSlot);
-  return refused ? refused : preparePane(&slavePane, false, o.ports[1], kSlaveSlot);
+  const int refused = prepareModule(masterModule(), o.ports[0]);
+  return refused ? refused : prepareModule(slaveModule(), o.ports[1]);
 }
 
 void releaseBoth() {
-  releasePane(&masterPane, kMasterSlot);
-  releasePane(&slavePane, kSlaveSlot);
+  releaseModule(masterModule());
+  releaseModule(slaveModule());
 }
 
 // A failed link test reads both modules, as the dialog's Read would, to tell
@@ -202,40 +196,42 @@ struct PairDiagnosis {
   std::vector<std::string> findings;  // what makes two read modules no pair
 };
 
+// "The master's destination ... is not the slave's serial number ...".
+void checkDestination(PairDiagnosis& d, const ModuleRecord& from, const ModuleRecord& to,
+                      const char* whose, const char* whom) {
+  const uint64_t high = from.read[Setting::DestHigh], low = from.read[Setting::DestLow];
+  if (high == to.serialHigh && low == to.serialLow)
+    return;
+  d.findings.push_back(std::string("The ") + whose + " destination " + hex(high, 8) + hex(low, 8) +
+                       " is not the " + whom + " serial number " + hex(to.serialHigh, 8) +
+                       hex(to.serialLow, 8) + ".");
+}
+
 PairDiagnosis diagnosePair() {
   PairDiagnosis d;
-  showPairWarnings(false);
   progress("Reading both modules...");
-  for (PaneRecord* pane : {&masterPane, &slavePane}) {
-    const int32_t result = settled(readPane(pane));
-    (pane == &masterPane ? d.masterRead : d.slaveRead) = result == 0;
+  for (Module* module : {&masterModule(), &slaveModule()}) {
+    const int32_t result = settled(readModule(module->session));
+    (module->master ? d.masterRead : d.slaveRead) = result == 0;
     if (result == ResultCancelled)
       return d;
     if (result != 0)
-      d.unread.push_back(portPrefix(pane) + messageOf(result, pane));
+      d.unread.push_back(portPrefix(*module) + messageOf(result, module->record));
   }
   if (!d.masterRead || !d.slaveRead)
     return d;
-  const PaneRecord& m = masterPane;
-  const PaneRecord& s = slavePane;
-  if (m.panIdRead != s.panIdRead) {
-    d.findings.push_back("The PAN IDs differ: master " + hex(m.panIdRead, 1) + ", slave " +
-                         hex(s.panIdRead, 1) + ".");
+  const ModuleRecord& m = masterModule().record;
+  const ModuleRecord& s = slaveModule().record;
+  if (m.read[Setting::PanId] != s.read[Setting::PanId]) {
+    d.findings.push_back("The PAN IDs differ: master " + hex(m.read[Setting::PanId], 1) +
+                         ", slave " + hex(s.read[Setting::PanId], 1) + ".");
   }
-  if (m.channelRead != s.channelRead) {
-    d.findings.push_back("The channels differ: master " + std::to_string(m.channelRead) +
-                         ", slave " + std::to_string(s.channelRead) + ".");
+  if (m.read[Setting::Channel] != s.read[Setting::Channel]) {
+    d.findings.push_back("The channels differ: master " + std::to_string(m.read[Setting::Channel]) +
+                         ", slave " + std::to_string(s.read[Setting::Channel]) + ".");
   }
-  if (m.destHighRead != s.serialHigh || m.destLowRead != s.serialLow) {
-    d.findings.push_back("The master's destination " + hex(m.destHighRead, 8) +
-                         hex(m.destLowRead, 8) + " is not the slave's serial number " +
-                         hex(s.serialHigh, 8) + hex(s.serialLow, 8) + ".");
-  }
-  if (s.destHighRead != m.serialHigh || s.destLowRead != m.serialLow) {
-    d.findings.push_back("The slave's destination " + hex(s.destHighRead, 8) +
-                         hex(s.destLowRead, 8) + " is not the master's serial number " +
-                         hex(m.serialHigh, 8) + hex(m.serialLow, 8) + ".");
-  }
+  checkDestination(d, m, s, "master's", "slave's");
+  checkDestination(d, s, m, "slave's", "master's");
   return d;
 }
 
@@ -249,8 +245,14 @@ void printLinkResult(const Options& o, int32_t verdict, const std::string& messa
     for (size_t i = 0; d && i < d->unread.size(); ++i)
       why += (why.empty() ? "" : " ") + d->unread[i];
     addJson(json, "message", why.empty() ? "null" : jsonString(why));
-    addJson(json, "master", moduleJson(o.ports[0], moduleOf(&masterPane, d && d->masterRead)));
-    addJson(json, "slave", moduleJson(o.ports[1], moduleOf(&slavePane, d && d->slaveRead)));
+    const Module& master = masterModule();
+    const Module& slave = slaveModule();
+    addJson(json, "master",
+            moduleJson(o.ports[0],
+                       moduleOf(master.record, master.session.portNumber, d && d->masterRead)));
+    addJson(json, "slave",
+            moduleJson(o.ports[1],
+                       moduleOf(slave.record, slave.session.portNumber, d && d->slaveRead)));
     std::string findings = "[";
     for (size_t i = 0; d && i < d->findings.size(); ++i)
       addJsonItem(findings, jsonString(d->findings[i]));
@@ -285,17 +287,19 @@ int linkTestCommand(const Options& o) {
   std::string message;
   PairDiagnosis diagnosis;
   bool diagnosed = false;
+  Module& master = masterModule();
+  Module& slave = slaveModule();
   // A test that cannot even start says so, rather than Link NG.
-  int32_t found = findLineSettings(&masterPane);
-  const PaneRecord* failed = found ? &masterPane : &slavePane;
-  found = found ? found : findLineSettings(&slavePane);
+  int32_t found = findLineSettings(master);
+  const Module& failed = found ? master : slave;
+  found = found ? found : findLineSettings(slave);
   if (found != 0) {
-    closePanePorts();
+    closeModulePorts();
     code = failWith(found, failed);
     message = failureText(settled(found), failed);
   } else {
     progress("Testing the link...");
-    verdict = testLink();
+    verdict = testLink(master.session, slave.session);
     if (verdict == kLinkFail && !anyCancelled() && (!o.quiet || o.json)) {
       diagnosis = diagnosePair();
       diagnosed = true;
@@ -308,8 +312,8 @@ int linkTestCommand(const Options& o) {
     } else if (anyCancelled()) {
       verdict = -1;
       diagnosed = false;
-      code = failWith(ResultCancelled, &masterPane);
-      message = messageOf(ResultCancelled, &masterPane);
+      code = failWith(ResultCancelled, master);
+      message = messageOf(ResultCancelled, master.record);
     } else {
       code = verdict == kLinkPass ? ExitDone : ExitLinkOrCheck;
       if (code != ExitDone)
@@ -325,9 +329,9 @@ void announceStep(void*, PairStep step) {
   progress(narrow(pairStepName(step)) + "...");
 }
 
-// The line log names each port by its number, which stays with the port.
+// The line log names each port by its number, which stays with the port;
+// the sessions exchange ports and records themselves.
 bool swapPorts(void*) {
-  swapPanePorts();
   return true;
 }
 
@@ -460,6 +464,8 @@ int pairCommand(const Options& o) {
     return refused;
   }
   PairRun run;
+  run.master = &masterModule().session;
+  run.slave = &slaveModule().session;
   run.profile = o.file.empty() && !o.makePair ? nullptr : &profile;
   run.onStep = announceStep;
   run.swapPorts = swapPorts;

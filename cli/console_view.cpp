@@ -1,8 +1,6 @@
 #include "cli/console_view.h"
 
-#include <cstdarg>
 #include <cstdio>
-#include <cwchar>
 
 #include <algorithm>
 #include <mutex>
@@ -11,18 +9,11 @@
 
 #include "cli/cli.h"
 #include "cli/session.h"
-#include "module/view_hooks.h"
 
 namespace cli {
 
 namespace {
 
-struct PortList {
-  wchar_t text[16] = {};
-};
-
-PortList masterList;
-PortList slaveList;
 // The prompt is a place only: its address tells it apart.
 int resetPromptTag;
 // The ports whose modules the prompt waits for, in the order asked; a pair
@@ -30,15 +21,16 @@ int resetPromptTag;
 std::mutex promptLock;
 std::vector<uint32_t> waitedFor;
 
-// "Master (/dev/ttyUSB0)": the pane that holds the port names the role,
-// where the command knows it.
+// "Master (/dev/ttyUSB0)": the module on the port names the role, where
+// the command knows it.
 std::string moduleOnPort(uint32_t portNumber) {
-  const auto number = static_cast<int32_t>(portNumber);
-  const PaneRecord* pane = masterPane.portNumber == number  ? &masterPane
-                           : slavePane.portNumber == number ? &slavePane
-                                                            : nullptr;
-  const std::string name = portNameOf(number);
-  const std::string role = pane ? roleShown(pane) : "";
+  const Module* m = nullptr;
+  for (const Module* candidate : {&masterModule(), &slaveModule()}) {
+    if (candidate->session.portNumber == portNumber)
+      m = candidate;
+  }
+  const std::string name = portNameOf(static_cast<int32_t>(portNumber));
+  const std::string role = m ? roleShown(*m) : "";
   return role.empty() ? name : role + " (" + name + ")";
 }
 
@@ -53,46 +45,13 @@ void showWaitedFor() {
   std::fflush(stderr);
 }
 
-PortList* listOf(WindowHandle control) {
-  if (control == &masterList)
-    return &masterList;
-  return control == &slaveList ? &slaveList : nullptr;
-}
-
 }  // namespace
 
-void attachPane(PaneRecord* pane, uint32_t portNumber) {
-  PortList& list = pane == &masterPane ? masterList : slaveList;
-  std::swprintf(list.text, 16, L"COM%u", portNumber);
-  pane->portCombo = &list;
-  pane->resetPrompt = &resetPromptTag;
-}
-
-void swapPanePorts() {
-  PortList held = masterList;
-  masterList = slaveList;
-  slaveList = held;
+WindowHandle consolePrompt() {
+  return &resetPromptTag;
 }
 
 }  // namespace cli
-
-// Nothing to draw: the program prints what it read once it is done.
-void clearPaneDisplay(PaneRecord*) {}
-void displayPane(PaneRecord*) {}
-void fillChannelList(WindowHandle, int32_t) {}
-void enableControl(WindowHandle, bool) {}
-void selectComboEntry(WindowHandle, int32_t) {}
-void postOperationDone(WindowHandle, PaneRecord*) {}
-
-int showError(const wchar_t* format, ...) {
-  wchar_t text[1024];
-  va_list args;
-  va_start(args, format);
-  std::vswprintf(text, 1024, format, args);
-  va_end(args);
-  std::fprintf(stderr, "%s\n", cli::narrow(text).c_str());
-  return 1;
-}
 
 bool isWindowHandle(WindowHandle window) {
   return window == &cli::resetPromptTag;
@@ -111,14 +70,4 @@ void hideResetPrompt(WindowHandle, uint32_t portNumber) {
     return;
   cli::waitedFor.erase(at);
   cli::showWaitedFor();
-}
-
-uint32_t controlText(WindowHandle control, wchar_t* buffer, uint32_t size) {
-  const cli::PortList* list = cli::listOf(control);
-  uint32_t n = 0;
-  for (; list && list->text[n] && n + 1 < size; ++n)
-    buffer[n] = list->text[n];
-  if (size)
-    buffer[n] = 0;
-  return n;
 }

@@ -1,17 +1,12 @@
-// The screen that module/ and link/ ask for, on a console: the reset
-// prompt's sentence goes to standard error, and a pane's port list is the
-// one port named on the command line.
+// The reset prompt that link/ asks for, on a console: its sentence goes to
+// standard error, naming each module it waits for.
 #pragma once
 
-#include <string>
-
-#include "module/pane.h"
+#include "link/reset_prompt.h"
 
 namespace cli {
 
-// Binds the pane's port list and reset prompt to the console.
-void attachPane(PaneRecord* pane, uint32_t portNumber);
-// Swaps what the two panes' port lists hold.
-void swapPanePorts();
+// What a session's reset prompt is on the console.
+WindowHandle consolePrompt();
 
 }  // namespace cli

@@ -374,13 +374,14 @@ std::string commandHelp(Command command) {
   text += "  --                      end of the options\n";
   if (command == Command::Write) {
     text += "\nKeys and values (--set \"KEY=VALUE\", or KEY = VALUE in a file):\n";
-    for (int s = 0; s < kSettingCount; ++s) {
-      const auto setting = static_cast<Setting>(s);
-      const ChoiceList& list = settingList(setting);
-      text += "  " + narrow(settingKey(setting)) + ":";
-      for (int32_t i = 0; i < list.count; ++i)
-        text += (i ? ", " : " ") + narrow(list.entries[i]);
-      text += setting == SettingPowerSave ? " (slave only)\n" : "\n";
+    for (Setting setting : kAllSettings) {
+      const SettingInfo& info = settingInfo(setting);
+      if (!(info.flags & kChoice))
+        continue;
+      text += "  " + narrow(info.label) + ":";
+      for (int32_t i = 0; i < info.choices->count; ++i)
+        text += (i ? ", " : " ") + narrow(info.choices->entries[i]);
+      text += info.slaveOnly ? " (slave only)\n" : "\n";
     }
   }
   return text + "\n" + kExitCodes;

@@ -17,35 +17,22 @@ std::string hex(uint64_t value, int digits) {
   return text;
 }
 
-std::string entryText(const PaneRecord* pane, Setting s) {
-  const int32_t position = shownSettingPosition(pane, s);
-  return position < 0 ? "?" : narrow(settingList(s).entries[position]);
+std::string shownEntry(const ModuleRecord& m, Setting s) {
+  const wchar_t* text = shownText(m, s);
+  return text ? narrow(text) : "?";
 }
 
-int32_t shownCode(const PaneRecord* p, Setting s) {
-  switch (s) {
-    case SettingChannel:
-      return p->channelShown;
-    case SettingBaudRate:
-      return static_cast<int32_t>(p->baudCodeShown);
-    case SettingParity:
-      return p->parityCodeShown;
-    case SettingStopBits:
-      return p->stopBitsCodeShown;
-    case SettingPowerLevel:
-      return p->powerLevelShown;
-    case SettingBoostMode:
-      return p->boostModeShown;
-    case SettingPowerSave:
-      return p->powerSaveShown;
-    default:
-      return p->flowControlShown;
-  }
+namespace {
+
+bool isKey(const ModuleRecord& m, Setting s) {
+  return hasFlag(s, kChoice) && appliesTo(s, m.isMaster != 0);
 }
 
-bool settingApplies(const PaneRecord* pane, int s) {
-  return !(pane->isMaster && s == SettingPowerSave);
+std::string keyOf(Setting s) {
+  return narrow(settingInfo(s).label);
 }
+
+}  // namespace
 
 // Well-formed UTF-8 passes as it is; a byte that is none keeps its value as
 // the code point U+00XX, so that nothing a module sent is lost or invalid.
@@ -92,35 +79,34 @@ void addJsonItem(std::string& array, const std::string& value) {
 
 // A module's 8-bit text for a terminal: printable ASCII, anything else "?",
 // as the settings file and the record show it.
-std::string paneJson(const PaneRecord* p) {
+std::string moduleRecordJson(const ModuleRecord& p) {
   std::string out = "{";
-  out += "\"role\": " + jsonString(p->isMaster ? "master" : "slave");
+  out += "\"role\": " + jsonString(p.isMaster ? "master" : "slave");
   out += ", \"nodeIdentifier\": " + jsonString(nodeIdOf(p));
-  out += ", \"serialNumber\": " + jsonString(hex(p->serialHigh, 8) + hex(p->serialLow, 8));
-  out += ", \"firmwareVersion\": " + jsonString(hex(p->firmwareVersion, 4));
-  out += ", \"panId\": " + jsonString(hex(p->panIdShown, 1));
-  out += ", \"destination\": " + jsonString(hex(p->destHighShown, 8) + hex(p->destLowShown, 8));
+  out += ", \"serialNumber\": " + jsonString(hex(p.serialHigh, 8) + hex(p.serialLow, 8));
+  out += ", \"firmwareVersion\": " + jsonString(hex(p.firmwareVersion, 4));
+  out += ", \"panId\": " + jsonString(hex(p.shown[Setting::PanId], 1));
+  out += ", \"destination\": " +
+         jsonString(hex(p.shown[Setting::DestHigh], 8) + hex(p.shown[Setting::DestLow], 8));
   out += ", \"settings\": {";
   bool first = true;
-  for (int s = 0; s < kSettingCount; ++s) {
-    if (!settingApplies(p, s))
+  for (Setting s : kAllSettings) {
+    if (!isKey(p, s))
       continue;
-    const auto setting = static_cast<Setting>(s);
     out += first ? "" : ", ";
     first = false;
-    out += jsonString(narrow(settingKey(setting))) +
-           ": {\"text\": " + jsonString(entryText(p, setting)) +
-           ", \"code\": " + std::to_string(shownCode(p, setting)) + "}";
+    out += jsonString(keyOf(s)) + ": {\"text\": " + jsonString(shownEntry(p, s)) +
+           ", \"code\": " + std::to_string(static_cast<int32_t>(p.shown[s])) + "}";
   }
   return out + "}}";
 }
 
-bool printSettingsFile(const PaneRecord* pane) {
-  PaneRecord empty{};
-  empty.isMaster = pane->isMaster ? 0 : 1;
+bool printSettingsFile(const ModuleRecord& m) {
+  ModuleRecord empty{};
+  empty.isMaster = m.isMaster ? 0 : 1;
   std::vector<char> text(kSettingsFileLimit);
-  const PaneRecord* master = pane->isMaster ? pane : &empty;
-  const PaneRecord* slave = pane->isMaster ? &empty : pane;
+  const ModuleRecord* master = m.isMaster ? &m : &empty;
+  const ModuleRecord* slave = m.isMaster ? &empty : &m;
   const size_t size = formatSettingsFile(master, slave, text.data(), text.size());
   if (size == 0)
     return false;
@@ -132,35 +118,35 @@ bool printSettingsFile(const PaneRecord* pane) {
   // The rest of what the pane shows read-only, as one more comment.
   const size_t section = out.find("\n[");
   if (section != std::string::npos) {
-    out.insert(section + 1, std::string(pane->isMaster ? "; Master" : "; Slave") +
-                                ": Serial Number " + hex(pane->serialHigh, 8) + " " +
-                                hex(pane->serialLow, 8) + ", Firmware " +
-                                hex(pane->firmwareVersion, 4) + "\n");
+    out.insert(section + 1, std::string(m.isMaster ? "; Master" : "; Slave") + ": Serial Number " +
+                                hex(m.serialHigh, 8) + " " + hex(m.serialLow, 8) + ", Firmware " +
+                                hex(m.firmwareVersion, 4) + "\n");
   }
   std::fputs(out.c_str(), stdout);
   return true;
 }
 
-std::vector<Change> changesOf(const PaneRecord* before, const PaneRecord* after) {
+std::vector<Change> changesOf(const ModuleRecord& before, const ModuleRecord& after) {
   std::vector<Change> changes;
-  if (before->panIdShown != after->panIdShown) {
-    const std::string from = hex(before->panIdShown, 1), to = hex(after->panIdShown, 1);
+  const uint64_t fromId = before.shown[Setting::PanId], toId = after.shown[Setting::PanId];
+  if (fromId != toId) {
+    const std::string from = hex(fromId, 1), to = hex(toId, 1);
     changes.push_back({"PAN ID", from, to, "PAN ID: " + from + " -> " + to});
   }
-  if (before->destHighShown != after->destHighShown ||
-      before->destLowShown != after->destLowShown) {
-    const std::string fromHigh = hex(before->destHighShown, 8),
-                      fromLow = hex(before->destLowShown, 8);
-    const std::string toHigh = hex(after->destHighShown, 8), toLow = hex(after->destLowShown, 8);
+  if (before.shown[Setting::DestHigh] != after.shown[Setting::DestHigh] ||
+      before.shown[Setting::DestLow] != after.shown[Setting::DestLow]) {
+    const std::string fromHigh = hex(before.shown[Setting::DestHigh], 8),
+                      fromLow = hex(before.shown[Setting::DestLow], 8);
+    const std::string toHigh = hex(after.shown[Setting::DestHigh], 8),
+                      toLow = hex(after.shown[Setting::DestLow], 8);
     changes.push_back({"Destination", fromHigh + fromLow, toHigh + toLow,
                        "Destination: " + fromHigh + " " + fromLow + " -> " + toHigh + " " + toLow});
   }
-  for (int s = 0; s < kSettingCount; ++s) {
-    const auto setting = static_cast<Setting>(s);
-    if (!settingApplies(after, s) || shownCode(before, setting) == shownCode(after, setting))
+  for (Setting s : kAllSettings) {
+    if (!isKey(after, s) || before.shown[s] == after.shown[s])
       continue;
-    const std::string key = narrow(settingKey(setting));
-    const std::string from = entryText(before, setting), to = entryText(after, setting);
+    const std::string key = keyOf(s);
+    const std::string from = shownEntry(before, s), to = shownEntry(after, s);
     changes.push_back({key, from, to, key + ": " + from + " -> " + to});
   }
   return changes;
@@ -180,40 +166,14 @@ std::string changesJson(const std::vector<Change>& changes) {
 
 namespace {
 
-int32_t readCode(const PaneRecord* p, Setting s) {
-  switch (s) {
-    case SettingChannel:
-      return p->channelRead;
-    case SettingBaudRate:
-      return static_cast<int32_t>(p->baudCodeRead);
-    case SettingParity:
-      return p->parityCodeRead;
-    case SettingStopBits:
-      return p->stopBitsCodeRead;
-    case SettingPowerLevel:
-      return p->powerLevelRead;
-    case SettingBoostMode:
-      return p->boostModeRead;
-    case SettingPowerSave:
-      return p->powerSaveRead;
-    default:
-      return p->flowControlRead;
-  }
-}
-
 // What the module holds, each value as the settings file names it.
-std::string heldSettingsJson(const PaneRecord* p) {
+std::string heldSettingsJson(const ModuleRecord& p) {
   std::string object = "{";
-  for (int s = 0; s < kSettingCount; ++s) {
-    if (!settingApplies(p, s))
+  for (Setting s : kAllSettings) {
+    if (!isKey(p, s))
       continue;
-    const auto setting = static_cast<Setting>(s);
-    const int32_t code = readCode(p, setting);
-    const int32_t position = setting == SettingChannel
-                                 ? channelPosition(static_cast<uint8_t>(code))
-                                 : listPosition(static_cast<uint32_t>(code), settingList(setting));
-    addJson(object, narrow(settingKey(setting)).c_str(),
-            position < 0 ? "null" : jsonString(narrow(settingList(setting).entries[position])));
+    const wchar_t* text = entryText(s, p.read[s]);
+    addJson(object, keyOf(s).c_str(), text ? jsonString(narrow(text)) : "null");
   }
   return object + "}";
 }
@@ -224,17 +184,17 @@ std::string nodeIdText(const PairModule& m) {
 
 }  // namespace
 
-PairModule moduleOf(const PaneRecord* pane, bool read) {
+PairModule moduleOf(const ModuleRecord& module, uint32_t portNumber, bool read) {
   PairModule m;
-  m.portNumber = pane->portNumber;
+  m.portNumber = static_cast<int32_t>(portNumber);
   m.identified = read;
   m.holdsSettings = read;
   if (read) {
-    m.serialHigh = pane->serialHigh;
-    m.serialLow = pane->serialLow;
-    std::memcpy(m.nodeId, pane->nodeId, kNodeIdSize);
-    m.firmwareVersion = pane->firmwareVersion;
-    m.settings = *pane;
+    m.serialHigh = module.serialHigh;
+    m.serialLow = module.serialLow;
+    std::memcpy(m.nodeId, module.nodeId, kNodeIdSize);
+    m.firmwareVersion = module.firmwareVersion;
+    m.settings = module;
   }
   return m;
 }
@@ -250,12 +210,13 @@ std::string moduleJson(const std::string& port, const PairModule& m) {
           serial ? jsonString(hex(m.serialHigh, 8) + hex(m.serialLow, 8)) : "null");
   addJson(object, "node_id", id ? jsonString(nodeIdText(m)) : "null");
   addJson(object, "firmware", firmware ? jsonString(hex(m.firmwareVersion, 4)) : "null");
-  const PaneRecord* p = &m.settings;
+  const ModuleRecord& p = m.settings;
   const bool held = m.holdsSettings;
   addJson(object, "settings", held ? heldSettingsJson(p) : "null");
-  addJson(object, "pan_id", held ? jsonString(hex(p->panIdRead, 1)) : "null");
+  addJson(object, "pan_id", held ? jsonString(hex(p.read[Setting::PanId], 1)) : "null");
   addJson(object, "destination",
-          held ? jsonString(hex(p->destHighRead, 8) + hex(p->destLowRead, 8)) : "null");
+          held ? jsonString(hex(p.read[Setting::DestHigh], 8) + hex(p.read[Setting::DestLow], 8))
+               : "null");
   return object + "}";
 }
 

@@ -5,16 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "module/module_record.h"
 #include "module/pair_run.h"
-#include "module/pane.h"
 #include "module/settings_file.h"
 
 namespace cli {
 
 std::string hex(uint64_t value, int digits);
-std::string entryText(const PaneRecord* pane, Setting s);
-int32_t shownCode(const PaneRecord* p, Setting s);
-bool settingApplies(const PaneRecord* pane, int s);
+// The entry a Shown value names, "?" for none.
+std::string shownEntry(const ModuleRecord& m, Setting s);
 std::string jsonString(const std::string& text);
 std::string jsonBool(bool value);
 // Adds "key": value to an object or value to an array, both still open.
@@ -22,9 +21,9 @@ void addJson(std::string& json, const char* key, const std::string& value);
 void addJsonItem(std::string& array, const std::string& value);
 
 // What read --json prints of a module.
-std::string paneJson(const PaneRecord* p);
+std::string moduleRecordJson(const ModuleRecord& m);
 // The settings file as Save writes it, with this system's line ends.
-bool printSettingsFile(const PaneRecord* pane);
+bool printSettingsFile(const ModuleRecord& m);
 
 // One value that a Write sends: what the pane held and what it is to hold.
 struct Change {
@@ -33,11 +32,11 @@ struct Change {
   std::string to;
   std::string line;  // "Channel: 15 -> 12"
 };
-std::vector<Change> changesOf(const PaneRecord* before, const PaneRecord* after);
+std::vector<Change> changesOf(const ModuleRecord& before, const ModuleRecord& after);
 std::string changesJson(const std::vector<Change>& changes);
 
 // A module as a run or a read found it, for the pair's and the link test's output.
-PairModule moduleOf(const PaneRecord* pane, bool read);
+PairModule moduleOf(const ModuleRecord& module, uint32_t portNumber, bool read);
 std::string moduleJson(const std::string& port, const PairModule& m);
 bool printText(const std::string& text);
 

@@ -97,86 +97,89 @@ std::string resultJson(const RangeResult& r) {
   return out + ", \"duration_ms\": " + std::to_string(r.durationMs) + "}";
 }
 
-void closePanePort(PaneRecord* pane) {
-  if (pane->port) {
-    closePort(pane->port);
-    pane->port = nullptr;
+void closeModulePort(Module& m) {
+  if (m.session.port) {
+    closePort(m.session.port);
+    m.session.port = nullptr;
   }
 }
 
 }  // namespace
 
-int32_t findLineSettings(PaneRecord* pane) {
-  progress("Finding the line settings of " + portNameOf(pane->portNumber) + "...");
-  int32_t result = openPanePort(pane);
-  if (result == 0 && !discoverSerialSettings(pane->port, pane->resetPrompt))
-    result = isCancelled(pane) ? ResultCancelled : ErrNoPort;
+int32_t findLineSettings(Module& m) {
+  Session& s = m.session;
+  progress("Finding the line settings of " + portNameOf(static_cast<int32_t>(s.portNumber)) +
+           "...");
+  int32_t result = openSessionPort(s);
+  if (result == 0 && !discoverSerialSettings(s.port, s.resetPrompt))
+    result = isCancelled(s) ? ResultCancelled : ErrNoPort;
   // The quick "+++" leaves the module in command mode, where it passes no data.
-  if (pane->port) {
-    const int32_t left = exitCommandMode(pane->port);
+  if (s.port) {
+    const int32_t left = exitCommandMode(s.port);
     if (result == 0)
       result = left;
   }
   if (result != 0)
-    closePanePort(pane);
-  logEnd(pane, "Line settings", result);
+    closeModulePort(m);
+  logEnd(m, "Line settings", result);
   return result;
 }
 
-void closePanePorts() {
-  closePanePort(&masterPane);
-  closePanePort(&slavePane);
+void closeModulePorts() {
+  closeModulePort(masterModule());
+  closeModulePort(slaveModule());
 }
 
 int rangeTestCommand(const Options& o) {
   const bool both = o.ports.size() == 2;
-  int refused = preparePane(&masterPane, true, o.ports[0], kMasterSlot);
+  Module& master = masterModule();
+  Module& slave = slaveModule();
+  int refused = prepareModule(master, o.ports[0]);
   if (!refused && both)
-    refused = preparePane(&slavePane, false, o.ports[1], kSlaveSlot);
+    refused = prepareModule(slave, o.ports[1]);
   if (refused) {
-    releasePane(&masterPane, kMasterSlot);
-    releasePane(&slavePane, kSlaveSlot);
+    releaseModule(master);
+    releaseModule(slave);
     return refused;
   }
-  PaneRecord* failed = &masterPane;
-  int32_t found = findLineSettings(&masterPane);
+  Module* failed = &master;
+  int32_t found = findLineSettings(master);
   if (found == 0 && both) {
-    failed = &slavePane;
-    found = findLineSettings(&slavePane);
+    failed = &slave;
+    found = findLineSettings(slave);
   }
   if (found != 0) {
-    closePanePorts();
-    const int code = failWith(found, failed);
-    releasePane(&masterPane, kMasterSlot);
-    releasePane(&slavePane, kSlaveSlot);
+    closeModulePorts();
+    const int code = failWith(found, *failed);
+    releaseModule(master);
+    releaseModule(slave);
     return code;
   }
   progress("Range test: " + std::to_string(o.count) + " packets of " + std::to_string(o.size) +
            (both ? " bytes each way..." : " bytes over the loopback..."));
   const RangeRun run{both ? RangeWay::BothHere : RangeWay::FarLoopback, o.count, o.size};
   RangeResult result;
-  runRangeTest(run, &result);
-  closePanePorts();  // also where it refused to start
+  runRangeTest(run, master.session, both ? &slave.session : nullptr, &result);
+  closeModulePorts();  // also where it refused to start
   int code = ExitDone;
   const bool measured = result.code == 0 || result.code == ResultCancelled || anyCancelled();
   if (o.json)
     keepJsonResult(resultJson(result));
   if (!measured) {
-    const bool slaveFailed =
-        both && result.failedPort == static_cast<uint32_t>(slavePane.portNumber);
-    code = failWith(result.code, slaveFailed ? &slavePane : &masterPane);
+    const bool slaveFailed = both && result.failedPort == slave.session.portNumber;
+    code = failWith(result.code, slaveFailed ? slave : master);
   } else {
     if (!o.json)
       printText(result);
     if (result.code != 0) {
-      code = failWith(ResultCancelled, &masterPane);
+      code = failWith(ResultCancelled, master);
     } else if (!sharesMeet(result, o.minReceived)) {
       code = ExitLinkOrCheck;
       noteFailure("A direction received less than " + minimumText(o.minReceived) + " %.");
     }
   }
-  releasePane(&masterPane, kMasterSlot);
-  releasePane(&slavePane, kSlaveSlot);
+  releaseModule(master);
+  releaseModule(slave);
   return code;
 }
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "cli/options.h"
-#include "module/pane.h"
+#include "cli/session.h"
 
 namespace cli {
 
@@ -13,9 +13,9 @@ namespace cli {
 // line settings. So each module's are found first, as a Read finds them
 // (the reset key asked for where the quick "+++" gets no answer), the
 // module left in transparent mode and its port kept open at them for the
-// measurement, which closes it. On failure the pane's port is closed again.
-int32_t findLineSettings(PaneRecord* pane);
-void closePanePorts();
+// measurement, which closes it. On failure the module's port is closed again.
+int32_t findLineSettings(Module& m);
+void closeModulePorts();
 
 int rangeTestCommand(const Options& o);
 

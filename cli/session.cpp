@@ -49,7 +49,6 @@ struct BoundPort {
   std::string name;
 };
 BoundPort boundPorts[3];
-bool roleKnown[2] = {true, true};  // master pane, slave pane
 bool progressShown = true;
 
 // What --json prints once: the command's result and its first failure.
@@ -207,14 +206,34 @@ std::string portNameOf(int32_t portNumber) {
   return "COM" + std::to_string(portNumber);
 }
 
-std::string roleShown(const PaneRecord* pane) {
-  const bool master = pane == &masterPane;
-  return roleKnown[master ? 0 : 1] ? (master ? "Master" : "Slave") : "";
+namespace {
+
+Module makeModule(bool master) {
+  Module m;
+  m.master = master;
+  return m;
 }
 
-std::string portPrefix(const PaneRecord* pane) {
-  const std::string role = roleShown(pane);
-  return portNameOf(pane->portNumber) + (role.empty() ? "" : " (" + role + ")") + ": ";
+}  // namespace
+
+Module& masterModule() {
+  static Module m = makeModule(true);
+  return m;
+}
+
+Module& slaveModule() {
+  static Module m = makeModule(false);
+  return m;
+}
+
+std::string roleShown(const Module& m) {
+  return m.roleKnown ? (m.master ? "Master" : "Slave") : "";
+}
+
+std::string portPrefix(const Module& m) {
+  const std::string role = roleShown(m);
+  return portNameOf(static_cast<int32_t>(m.session.portNumber)) +
+         (role.empty() ? "" : " (" + role + ")") + ": ";
 }
 
 // ---- panes and ports ---------------------------------------------------------------------
@@ -230,19 +249,32 @@ void progress(const std::string& text) {
   }
 }
 
-int preparePane(PaneRecord* pane, bool master, const std::string& portName, uint32_t slot,
-                bool roleIsKnown) {
+namespace {
+
+void warnOnConsole(void*, const wchar_t* text) {
+  std::fprintf(stderr, "%s\n", narrow(text).c_str());
+}
+
+}  // namespace
+
+int prepareModule(Module& m, const std::string& portName, bool roleIsKnown) {
   std::string message;
   if (!openLogFile(&message)) {
     reportFailure(message);
     return ExitRefused;
   }
-  *pane = PaneRecord{};
-  pane->isMaster = master ? 1 : 0;
-  resetPane(pane);
+  m.record = ModuleRecord{};
+  m.record.isMaster = m.master ? 1 : 0;
+  resetPane(&m.record);
+  m.session = Session{};
+  m.session.module = &m.record;
   // A module refused for its role is named in the message: a script's log
   // must say which module was plugged in the wrong place.
-  readNamesRefusedModule(true);
+  m.session.options.nameRefused = true;
+  m.session.options.eitherRole = !roleIsKnown;
+  m.session.view.warned = warnOnConsole;
+  m.session.resetPrompt = consolePrompt();
+  const uint32_t slot = m.master ? kMasterSlot : kSlaveSlot;
   uint32_t number = 0;
   std::string shown;
   if (!bindPort(portName, slot, &number, &shown, &message)) {
@@ -250,23 +282,22 @@ int preparePane(PaneRecord* pane, bool master, const std::string& portName, uint
     return ExitCommunication;
   }
   boundPorts[slot] = {number, shown};
-  roleKnown[master ? 0 : 1] = roleIsKnown;
+  m.roleKnown = roleIsKnown;
   // Before the port is used: every line is made with the user's name.
   setLineLogPortName(number, shown.c_str());
-  attachPane(pane, number);
-  pane->portNumber = static_cast<int32_t>(number);
+  m.session.portNumber = number;
   // Kept for the program's life: Ctrl+C may come at any moment, from
   // another thread, and must never find it closed.
-  pane->cancelEvent = (slot == kMasterSlot ? masterCancel : slaveCancel).load();
-  if (!pane->cancelEvent) {
+  m.session.cancelEvent = (m.master ? masterCancel : slaveCancel).load();
+  if (!m.session.cancelEvent) {
     reportFailure("Could not create event.");
     return ExitCommunication;
   }
   return 0;
 }
 
-void releasePane(PaneRecord* pane, uint32_t) {
-  pane->cancelEvent = nullptr;
+void releaseModule(Module& m) {
+  m.session.cancelEvent = nullptr;
 }
 
 // A module takes "+++" only after its guard time of silence: the next
@@ -283,7 +314,11 @@ void waitOutGuardTime() {
 }
 
 bool anyCancelled() {
-  return isCancelled(&masterPane) || isCancelled(&slavePane);
+  for (os::Handle event : {masterCancel.load(), slaveCancel.load()}) {
+    if (event && os::isEventSet(event))
+      return true;
+  }
+  return false;
 }
 
 // ---- failures and --json ------------------------------------------------------------------
@@ -348,13 +383,13 @@ int exitCodeOf(int32_t result) {
 }
 
 // An identifier may fill its array without a terminator.
-std::string nodeIdOf(const PaneRecord* pane) {
-  return std::string(pane->nodeId, strnlen(pane->nodeId, kNodeIdSize));
+std::string nodeIdOf(const ModuleRecord& module) {
+  return std::string(module.nodeId, strnlen(module.nodeId, kNodeIdSize));
 }
 
 // The dialog's own texts, so that a script sees what a user would.
-std::string messageOf(int32_t result, const PaneRecord* pane) {
-  return resultText(result, pane);
+std::string messageOf(int32_t result, const ModuleRecord& module) {
+  return resultText(result, &module);
 }
 
 // A Ctrl+C that a step turned into its own failure was still a cancel.
@@ -363,15 +398,15 @@ int32_t settled(int32_t result) {
 }
 
 // A cancel or a refusal of the two picks is no port's failure.
-std::string failureText(int32_t result, const PaneRecord* pane) {
+std::string failureText(int32_t result, const Module& m) {
   const bool ofPort = result != ResultCancelled && result != ResultSamePort;
-  return (ofPort ? portPrefix(pane) : "") + messageOf(result, pane);
+  return (ofPort ? portPrefix(m) : "") + messageOf(result, m.record);
 }
 
-int failWith(int32_t result, const PaneRecord* pane) {
+int failWith(int32_t result, const Module& m) {
   const uint32_t error = os::lastError();
   result = settled(result);
-  std::string text = failureText(result, pane);
+  std::string text = failureText(result, m);
   // What the dialog leaves to the user's eyes, a script is told.
   if (result == ErrNoPort && error == os::kErrorAccessDenied)
     text += "\nThe port is in use by another program.";
@@ -379,14 +414,16 @@ int failWith(int32_t result, const PaneRecord* pane) {
     text +=
         "\nThis user may not open the port (on Linux: a member of the port's group, "
         "often dialout).";
-  reportFailure(text, result == ResultCancelled ? "" : portNameOf(pane->portNumber));
+  reportFailure(text, result == ResultCancelled
+                          ? ""
+                          : portNameOf(static_cast<int32_t>(m.session.portNumber)));
   return exitCodeOf(result);
 }
 
-void logEnd(const PaneRecord* pane, const char* operation, int32_t result) {
+void logEnd(const Module& m, const char* operation, int32_t result) {
   const std::string text = std::string(operation) + ": " +
-                           (result == 0 ? std::string("done.") : messageOf(result, pane));
-  logNote(static_cast<uint32_t>(pane->portNumber), text.c_str());
+                           (result == 0 ? std::string("done.") : messageOf(result, m.record));
+  logNote(m.session.portNumber, text.c_str());
 }
 
 // ---- settings files and --set -----------------------------------------------------------

@@ -1,19 +1,33 @@
-// What every command shares: the line log, the panes bound to the named
-// ports, Cancel, the dialog's results turned into exit codes, and the one
-// JSON object that --json promises.
+// What every command shares: the line log, the modules on the named ports,
+// Cancel, the dialog's results turned into exit codes, and the one JSON
+// object that --json promises.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "cli/options.h"
-#include "module/pane.h"
+#include "module/session.h"
 #include "module/settings_file.h"
 
 namespace cli {
 
 constexpr uint32_t kMasterSlot = 1;
 constexpr uint32_t kSlaveSlot = 2;
+
+// A module the command talks to, in the master's or the slave's place: its
+// record and its session on the port the user named.
+struct Module {
+  ModuleRecord record;
+  Session session;
+  bool master = true;
+  // Whether the command names the module's role (a read without --role
+  // takes it in either).
+  bool roleKnown = true;
+};
+
+Module& masterModule();
+Module& slaveModule();
 
 // Made once, before any port is touched, so that no Ctrl+C goes unheard.
 void createCancelEvents();
@@ -31,32 +45,31 @@ int outputFailed(int code, const std::string& what, const std::string& why);
 // A port as the user named it, by its number in the port table.
 std::string portNameOf(int32_t portNumber);
 // "Master" or "Slave", "" where the command took the module in either.
-std::string roleShown(const PaneRecord* pane);
+std::string roleShown(const Module& m);
 // "/dev/ttyUSB1 (Slave): ", or without the role where the command took
 // the module in either: what names the port a failure happened on.
-std::string portPrefix(const PaneRecord* pane);
+std::string portPrefix(const Module& m);
 
 // What is being done, on a terminal only, and not with --quiet.
 void showProgress(bool shown);
 void progress(const std::string& text);
-// Binds the pane to the named port (and makes the log file, the first
-// time); 0, or the exit code of a failure it has reported. roleKnown:
-// whether the command names the module's role.
-int preparePane(PaneRecord* pane, bool master, const std::string& portName, uint32_t slot,
-                bool roleKnown = true);
-void releasePane(PaneRecord* pane, uint32_t slot);
+// Binds the module's session to the named port (and makes the log file,
+// the first time); 0, or the exit code of a failure it has reported.
+// roleKnown: whether the command names the module's role.
+int prepareModule(Module& m, const std::string& portName, bool roleKnown = true);
+void releaseModule(Module& m);
 void waitOutGuardTime();
 bool anyCancelled();
 
 int exitCodeOf(int32_t result);
-std::string nodeIdOf(const PaneRecord* pane);
-std::string messageOf(int32_t result, const PaneRecord* pane);
+std::string nodeIdOf(const ModuleRecord& module);
+std::string messageOf(int32_t result, const ModuleRecord& module);
 // messageOf after the port's prefix, where the result is the port's failure.
-std::string failureText(int32_t result, const PaneRecord* pane);
+std::string failureText(int32_t result, const Module& m);
 int32_t settled(int32_t result);
 // Prints the result's failure text; returns its exit code.
-int failWith(int32_t result, const PaneRecord* pane);
-void logEnd(const PaneRecord* pane, const char* operation, int32_t result);
+int failWith(int32_t result, const Module& m);
+void logEnd(const Module& m, const char* operation, int32_t result);
 
 // A failure on standard error, kept for --json's `error` (the first one
 // noted is the command's); port: as named, "" for none.

@@ -220,13 +220,12 @@ int32_t setPowerLevel(SerialPort* port, uint8_t value) {
   return setRegister8(port, "ATPL", value);
 }
 
-namespace {
-
-// The name, the value in upper-case hex (at least minDigits of them) and CR:
-// by hand, so that no C library's idea of a 64-bit format comes into it.
-int32_t sendWideSetter(SerialPort* port, const char* name, uint64_t value, int minDigits) {
+// By hand, so that no C library's idea of a 64-bit format comes into it.
+int32_t setHexRegister(SerialPort* port, const char* name, uint64_t value, int minDigits) {
   if (int32_t r = checkPort(port))
     return r;
+  if (!name)
+    return ErrArgument;
   char text[4 + 16 + 1];
   std::memcpy(text, name, 4);
   int digits = 1;
@@ -240,18 +239,16 @@ int32_t sendWideSetter(SerialPort* port, const char* name, uint64_t value, int m
   return sendCommandExpectOk(port, text, static_cast<uint32_t>(4 + digits + 1));
 }
 
-}  // namespace
-
 int32_t setExtendedPanId(SerialPort* port, uint64_t panId) {
-  return sendWideSetter(port, "ATID", panId, 1);
+  return setHexRegister(port, "ATID", panId, 1);
 }
 
 int32_t setDestinationHigh(SerialPort* port, uint32_t half) {
-  return sendWideSetter(port, "ATDH", half, 8);
+  return setHexRegister(port, "ATDH", half, 8);
 }
 
 int32_t setDestinationLow(SerialPort* port, uint32_t half) {
-  return sendWideSetter(port, "ATDL", half, 8);
+  return setHexRegister(port, "ATDL", half, 8);
 }
 
 int32_t enterCommandMode(SerialPort* port) {

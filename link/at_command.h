@@ -56,6 +56,9 @@ int32_t setStopBitsCode(SerialPort* port, uint8_t value);  // ATSB
 int32_t setParityCode(SerialPort* port, uint8_t value);    // ATNB
 int32_t setPowerMode(SerialPort* port, uint8_t value);     // ATPM
 int32_t setPowerLevel(SerialPort* port, uint8_t value);    // ATPL
+// Any setter: the four-character name, the value in upper-case hex with at
+// least minDigits digits, and CR.
+int32_t setHexRegister(SerialPort* port, const char* name, uint64_t value, int minDigits);
 // "ATID" with the PAN ID as "ATID" answers it: hex without leading zeros.
 int32_t setExtendedPanId(SerialPort* port, uint64_t panId);
 // "ATDH" / "ATDL" with exactly eight hex digits.

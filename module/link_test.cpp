@@ -3,41 +3,44 @@
 #include <cstring>
 
 #include "link/transfer.h"
-#include "module/pane.h"
 #include "module/read.h"
-#include "module/view_hooks.h"
 
 const char kLinkTextDigits[] = "0123456789abcdef\r";
 const char kLinkTextLetters[] = "abcdefghijklmnop\r";
 
 namespace {
 
-void closePanePort(PaneRecord* pane) {
-  if (pane->port) {
-    closePort(pane->port);
-    pane->port = nullptr;
+struct Pair {
+  Session& master;
+  Session& slave;
+};
+
+void closeSessionPort(Session& s) {
+  if (s.port) {
+    closePort(s.port);
+    s.port = nullptr;
   }
 }
 
-bool linkCancelled() {
-  return isCancelled(&masterPane) || isCancelled(&slavePane);
+bool linkCancelled(const Pair& p) {
+  return isCancelled(p.master) || isCancelled(p.slave);
 }
 
 // The outcome of one transfer that counts; a transfer that fails because a
 // cancel cut its wait is no verdict on the link.
-int32_t countedTransfer(SerialPort* sender, SerialPort* receiver, const char* text) {
-  if (linkCancelled())
+int32_t countedTransfer(const Pair& p, SerialPort* sender, SerialPort* receiver, const char* text) {
+  if (linkCancelled(p))
     return kLinkCancelled;
   if (linkTransfer(sender, receiver, text))
     return kLinkPass;
-  return linkCancelled() ? kLinkCancelled : kLinkFail;
+  return linkCancelled(p) ? kLinkCancelled : kLinkFail;
 }
 
 // Transfer 1 only clears the way: what it brings or fails to bring is
 // discarded by the purge before the next.
-int32_t runTransfers() {
-  SerialPort* master = masterPane.port;
-  SerialPort* slave = slavePane.port;
+int32_t runTransfers(const Pair& p) {
+  SerialPort* master = p.master.port;
+  SerialPort* slave = p.slave.port;
   linkTransfer(slave, master, kLinkTextDigits);
   struct Step {
     SerialPort* sender;
@@ -49,7 +52,7 @@ int32_t runTransfers() {
                           {slave, master, kLinkTextLetters},
                           {master, slave, kLinkTextDigits}};
   for (const Step& step : counted) {
-    const int32_t outcome = countedTransfer(step.sender, step.receiver, step.text);
+    const int32_t outcome = countedTransfer(p, step.sender, step.receiver, step.text);
     if (outcome != kLinkPass)
       return outcome;
   }
@@ -57,8 +60,8 @@ int32_t runTransfers() {
 }
 
 // A port that could not be opened fails the test, unless a cancel stopped it.
-int32_t openFailure(int32_t opened) {
-  return opened == ResultCancelled || linkCancelled() ? kLinkCancelled : kLinkFail;
+int32_t openFailure(const Pair& p, int32_t opened) {
+  return opened == ResultCancelled || linkCancelled(p) ? kLinkCancelled : kLinkFail;
 }
 
 }  // namespace
@@ -75,31 +78,26 @@ int32_t linkTransfer(SerialPort* sender, SerialPort* receiver, const char* text)
   return count >= kLinkTextLength - 1 && std::memcmp(line, text, count) == 0 ? 1 : 0;
 }
 
-int32_t testLink() {
+int32_t testLink(Session& master, Session& slave) {
   // Opened twice, one port would talk to itself, or fail its second open
   // as if the link were down.
-  if (sharedPanePort())
+  if (master.portNumber != 0 && master.portNumber == slave.portNumber)
     return kLinkSamePort;
-  if (const int32_t opened = openPanePort(&masterPane))
-    return openFailure(opened);
-  if (const int32_t opened = openPanePort(&slavePane)) {
-    closePanePort(&masterPane);
-    return openFailure(opened);
+  const Pair p{master, slave};
+  if (const int32_t opened = openSessionPort(master))
+    return openFailure(p, opened);
+  if (const int32_t opened = openSessionPort(slave)) {
+    closeSessionPort(master);
+    return openFailure(p, opened);
   }
-  const uint32_t masterTimeout = masterPane.port->ioTimeoutMs;
-  const uint32_t slaveTimeout = slavePane.port->ioTimeoutMs;
-  masterPane.port->ioTimeoutMs = kLinkIoTimeoutMs;
-  slavePane.port->ioTimeoutMs = kLinkIoTimeoutMs;
-  const int32_t verdict = runTransfers();
-  masterPane.port->ioTimeoutMs = masterTimeout;
-  slavePane.port->ioTimeoutMs = slaveTimeout;
-  closePanePort(&slavePane);
-  closePanePort(&masterPane);
-  return verdict;
-}
-
-int32_t linkTestBody(PaneRecord* pane) {
-  const int32_t verdict = testLink();
-  postOperationDone(pane->progressDialog, pane);
+  const uint32_t masterTimeout = master.port->ioTimeoutMs;
+  const uint32_t slaveTimeout = slave.port->ioTimeoutMs;
+  master.port->ioTimeoutMs = kLinkIoTimeoutMs;
+  slave.port->ioTimeoutMs = kLinkIoTimeoutMs;
+  const int32_t verdict = runTransfers(p);
+  master.port->ioTimeoutMs = masterTimeout;
+  slave.port->ioTimeoutMs = slaveTimeout;
+  closeSessionPort(slave);
+  closeSessionPort(master);
   return verdict;
 }

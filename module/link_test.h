@@ -2,7 +2,7 @@
 #pragma once
 
 #include "link/port_table.h"
-#include "module/pane.h"
+#include "module/session.h"
 
 constexpr uint32_t kLinkTextLength = 17;
 constexpr uint32_t kLinkIoTimeoutMs = 4800;
@@ -17,11 +17,8 @@ constexpr int32_t kLinkSamePort = ResultSamePort;  // refused: nothing was sent
 // 1 when the 16 characters before the text's CR came out of the receiver.
 int32_t linkTransfer(SerialPort* sender, SerialPort* receiver, const char* text);
 
-// kLinkSamePort when both panes pick one port; otherwise kLinkPass,
-// kLinkFail, or kLinkCancelled once a pane's cancel event is set
-// (it ends every wait of that pane's port at once). Both panes' ports are
-// closed again afterwards.
-int32_t testLink();
-// The Link Test as an operation's body on the worker thread: the pane's
-// progress dialog is told when it has ended; the verdict is the exit code.
-int32_t linkTestBody(PaneRecord* pane);
+// kLinkSamePort when both sessions name one port; otherwise kLinkPass,
+// kLinkFail, or kLinkCancelled once a session's cancel event is set (it
+// ends every wait of that session's port at once). Both ports are closed
+// again afterwards.
+int32_t testLink(Session& master, Session& slave);

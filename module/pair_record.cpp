@@ -1,7 +1,6 @@
 #include "module/pair_record.h"
 
 #include "module/bounded_text.h"
-#include "module/choice_lists.h"
 
 namespace {
 
@@ -110,35 +109,27 @@ void addUtf8Field(Line& l, const char* s, bool guarded) {
   addField(l, f, false, guarded);
 }
 
-void addChoice(Line& l, int32_t position, const ChoiceList& list) {
-  Field f;
-  if (position >= 0 && position < list.count)
-    putWide(f, list.entries[position]);
-  addField(l, f);
-}
-
 // What the file of settings names each choice, as the module holds it.
 void addSettings(Line& l, const PairModule& m) {
-  const PaneRecord& p = m.settings;
+  const ModuleRecord& p = m.settings;
   const bool known = m.holdsSettings;
-  const int32_t none = kNoSelection;
-  addChoice(l, known ? channelPosition(p.channelRead) : none, channelChoices);
-  addChoice(l, known ? listPosition(p.baudCodeRead, baudChoices) : none, baudChoices);
-  addChoice(l, known ? listPosition(p.parityCodeRead, parityChoices) : none, parityChoices);
-  addChoice(l, known ? listPosition(p.stopBitsCodeRead, stopBitsChoices) : none, stopBitsChoices);
-  addChoice(l, known ? listPosition(p.powerLevelRead, powerLevelChoices) : none, powerLevelChoices);
-  addChoice(l, known ? listPosition(p.boostModeRead, boostModeChoices) : none, boostModeChoices);
-  addChoice(l, known && !p.isMaster ? listPosition(p.powerSaveRead, powerSaveChoices) : none,
-            powerSaveChoices);
-  addChoice(l, known ? listPosition(p.flowControlRead, flowControlChoices) : none,
-            flowControlChoices);
+  for (Setting s : kAllSettings) {
+    if (!hasFlag(s, kChoice))
+      continue;
+    Field f;
+    const wchar_t* text = entryText(s, p.read[s]);
+    if (known && appliesTo(s, p.isMaster != 0) && text)
+      putWide(f, text);
+    addField(l, f);
+  }
   Field panId, destination;
   if (known) {
+    const uint64_t id = p.read[Setting::PanId];
     int digits = 1;  // as "ATID" answers it
-    while (digits < 16 && (p.panIdRead >> (4 * digits)) != 0)
+    while (digits < 16 && (id >> (4 * digits)) != 0)
       ++digits;
-    putHex(panId, p.panIdRead, digits);
-    putHex(destination, uint64_t{p.destHighRead} << 32 | p.destLowRead, 16);
+    putHex(panId, id, digits);
+    putHex(destination, p.read[Setting::DestHigh] << 32 | p.read[Setting::DestLow], 16);
   }
   addField(l, panId);
   addField(l, destination);
@@ -166,23 +157,24 @@ void addModule(Line& l, const PairModule& m, const char* portName) {
   addSettings(l, m);
 }
 
-const char* const kModuleColumns[] = {
-    "Port",       "Serial Number", "Node Identifier", "Firmware",    "Channel",
-    "Baud Rate",  "Parity",        "Stop Bits",       "Power Level", "Boost Mode",
-    "Power Save", "Flow Control",  "PAN ID",          "Destination",
-};
+void addColumn(Line& l, const char* role, const wchar_t* column) {
+  Field f;
+  putAscii(f, role);
+  f.put(' ');
+  putWide(f, column);
+  addField(l, f);
+}
 
+// Who the module is, then each choice by its key, then its addresses.
 void addModuleHeader(Line& l, const char* role) {
-  for (const char* column : kModuleColumns) {
-    char name[48];
-    size_t n = 0;
-    for (const char* s : {role, " ", column}) {
-      while (*s && n + 1 < sizeof name)
-        name[n++] = *s++;
-    }
-    name[n] = 0;
-    addAscii(l, name);
+  for (const wchar_t* column : {L"Port", L"Serial Number", L"Node Identifier", L"Firmware"})
+    addColumn(l, role, column);
+  for (Setting s : kAllSettings) {
+    if (hasFlag(s, kChoice))
+      addColumn(l, role, settingInfo(s).label);
   }
+  for (Setting s : {Setting::PanId, Setting::DestHigh})
+    addColumn(l, role, settingInfo(s).name);
 }
 
 void putTenths(Field& f, uint64_t tenths) {

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstring>
-#include <type_traits>
 #include <utility>
 
 #include "link/at_command.h"
@@ -13,48 +12,23 @@
 #include "module/bounded_text.h"
 #include "module/link_test.h"
 #include "module/read.h"
-#include "module/view_hooks.h"
 #include "module/write.h"
 
-bool canMakePair(const PaneRecord* master, const PaneRecord* slave) {
+bool canMakePair(const ModuleRecord* master, const ModuleRecord* slave) {
   return holdsModuleData(master) && holdsModuleData(slave);
 }
 
-void makePair(PaneRecord* master, PaneRecord* slave) {
+void makePair(ModuleRecord* master, ModuleRecord* slave) {
   if (!canMakePair(master, slave))
     return;
-  slave->panIdShown = master->panIdRead;
-  master->destHighShown = slave->serialHigh;
-  master->destLowShown = slave->serialLow;
-  slave->destHighShown = master->serialHigh;
-  slave->destLowShown = master->serialLow;
-  displayPane(master);
-  displayPane(slave);
+  slave->shown[Setting::PanId] = master->read[Setting::PanId];
+  master->shown[Setting::DestHigh] = slave->serialHigh;
+  master->shown[Setting::DestLow] = slave->serialLow;
+  slave->shown[Setting::DestHigh] = master->serialHigh;
+  slave->shown[Setting::DestLow] = master->serialLow;
 }
 
 namespace {
-
-// What a Write sends, Shown against Read, one value each.
-struct WrittenValues {
-  uint64_t value[11];
-};
-constexpr const wchar_t* kWrittenNames[] = {
-    L"PAN ID",    L"Destination", L"Destination", L"Channel",    L"Baud Rate",    L"Parity",
-    L"Stop Bits", L"Power Level", L"Boost Mode",  L"Power Save", L"Flow Control",
-};
-
-WrittenValues shownValues(const PaneRecord* p) {
-  return {{p->panIdShown, p->destHighShown, p->destLowShown, p->channelShown, p->baudCodeShown,
-           p->parityCodeShown, p->stopBitsCodeShown, p->powerLevelShown, p->boostModeShown,
-           p->isMaster ? 0u : p->sleepModeShown,
-           uint64_t{p->d7ConfigShown} << 8 | p->d6ConfigShown}};
-}
-
-WrittenValues readValues(const PaneRecord* p) {
-  return {{p->panIdRead, p->destHighRead, p->destLowRead, p->channelRead, p->baudCodeRead,
-           p->parityCodeRead, p->stopBitsCodeRead, p->powerLevelRead, p->boostModeRead,
-           p->isMaster ? 0u : p->sleepModeRead, uint64_t{p->d7ConfigRead} << 8 | p->d6ConfigRead}};
-}
 
 void copyText(wchar_t* to, const wchar_t* a, const wchar_t* b = L"", const wchar_t* c = L"") {
   size_t n = 0;
@@ -78,19 +52,19 @@ struct Run {
   bool searched = false;
 };
 
-bool cancelled() {
-  return isCancelled(&masterPane) || isCancelled(&slavePane);
+bool cancelled(const Run& r) {
+  return isCancelled(*r.run.master) || isCancelled(*r.run.slave);
 }
 
 bool cancelledByOperator(const Run& r) {
-  return cancelled() && !r.stopped;
+  return cancelled(r) && !r.stopped;
 }
 
 // Announces the step; false (and the run's result set) when a cancel came.
 bool begin(Run& r, PairStep step) {
   if (r.run.onStep)
     r.run.onStep(r.run.context, step);
-  if (!cancelled())
+  if (!cancelled(r))
     return true;
   r.out->result = ResultCancelled;
   r.out->failedStep = step;
@@ -106,9 +80,10 @@ bool fail(Run& r, PairStep step, int32_t result) {
 
 // A failed read leaves the pane as it was before: only a read that passed
 // names the module, and one that found the wrong module what it answered.
-void noteIdentity(PairModule* m, const PaneRecord* pane, int32_t result) {
+void noteIdentity(PairModule* m, const Session& s, int32_t result) {
+  const ModuleRecord* pane = s.module;
   *m = PairModule{};
-  m->portNumber = pane->portNumber;
+  m->portNumber = static_cast<int32_t>(s.portNumber);
   const bool wrongRole = result == ResultNotMaster || result == ResultNotSlave;
   if (result != 0 && !wrongRole)
     return;
@@ -133,40 +108,42 @@ constexpr uint32_t kCommandModeIdleMs = kCommandModeTimeOutMs - 1000;
 // Time for what the radio brought meanwhile to come out once it has left.
 constexpr uint32_t kReleasedDataMs = 300;
 
-struct Session {
+// One module's side of the run: its session, and the place it is run for.
+struct Side {
   Run* run;
-  PaneRecord* pane;
+  Session* session;
+  bool masterPlace;
   int32_t result = 0;
   uint32_t lastCommandMs = 0;
 };
 
-bool isOwnRole(const PaneRecord* pane) {
-  return pane->isMaster == (pane == &masterPane ? 1 : 0);
+bool isOwnRole(const Side& s) {
+  return s.session->module->isMaster == (s.masterPlace ? 1 : 0);
 }
 
 // Its failure ends the run: the other session is cancelled as Cancel
 // would, so that it leaves command mode at once.
-void endRunFor(Session& s) {
+void endRunFor(Side& s) {
   if (s.result == 0 || s.result == ResultCancelled || s.result == ErrCancelled)
     return;
   int none = -1;
-  s.run->firstFailure.compare_exchange_strong(none, s.pane == &masterPane ? 0 : 1);
+  s.run->firstFailure.compare_exchange_strong(none, s.masterPlace ? 0 : 1);
   s.run->stopped = true;
-  for (PaneRecord* pane : {&masterPane, &slavePane}) {
-    if (pane->cancelEvent)
-      os::setEvent(pane->cancelEvent);
+  for (Session* session : {s.run->run.master, s.run->run.slave}) {
+    if (session->cancelEvent)
+      os::setEvent(session->cancelEvent);
   }
 }
 
 // The panes fill in as each read ends; a module in the other's place waits
 // for the run to place it.
 void readSessionBody(void* context) {
-  Session& s = *static_cast<Session*>(context);
-  s.result = readInSession(s.pane);
+  Side& s = *static_cast<Side*>(context);
+  s.result = readInSession(*s.session);
   s.lastCommandMs = os::tickCount();
-  if (s.result == 0 && isOwnRole(s.pane)) {
-    fillChannelList(s.pane->channelCombo, s.pane->channelLimit);
-    displayPane(s.pane);
+  if (s.result == 0 && isOwnRole(s)) {
+    showChannels(*s.session);
+    showModule(*s.session);
   }
   endRunFor(s);
 }
@@ -174,8 +151,8 @@ void readSessionBody(void* context) {
 // A module that waited for the other session about as long as its
 // time-out has left command mode on its own: no "ATCN" may go out into the
 // radio as data, and a write enters again.
-void noteCommandModeTimeOut(Session& s) {
-  SerialPort* port = s.pane->port;
+void noteCommandModeTimeOut(Side& s) {
+  SerialPort* port = s.session->port;
   if (!port || !port->inCommandMode || os::tickCount() - s.lastCommandMs < kCommandModeIdleMs)
     return;
   logEvent(port, "command mode may have timed out while the other module was read");
@@ -189,24 +166,24 @@ void noteCommandModeTimeOut(Session& s) {
 }
 
 void writeSessionBody(void* context) {
-  Session& s = *static_cast<Session*>(context);
-  PaneRecord* pane = s.pane;
+  Side& s = *static_cast<Side*>(context);
+  Session& session = *s.session;
   noteCommandModeTimeOut(s);
-  s.result = enterCommandMode(pane->port);
+  s.result = enterCommandMode(session.port);
   if (s.result == 0)
-    s.result = writeInSession(pane);
+    s.result = writeInSession(session);
   else
-    endSession(pane);
-  pane->finishing = false;
+    endSession(session);
+  session.finishing = false;
   const PairRun& run = s.run->run;
   if (run.onFinishingWrite)
-    run.onFinishingWrite(run.context,
-                         pane == &masterPane ? PairStep::WriteMaster : PairStep::WriteSlave, false);
+    run.onFinishingWrite(run.context, s.masterPlace ? PairStep::WriteMaster : PairStep::WriteSlave,
+                         false);
 }
 
 // The master's session on a thread of its own, the slave's on this one;
 // both in turn where no thread can start.
-void runBoth(void (*body)(void*), Session* master, Session* slave) {
+void runBoth(void (*body)(void*), Side* master, Side* slave) {
   os::Handle thread = master ? os::startThread(body, master) : nullptr;
   if (master && !thread)
     body(master);
@@ -215,62 +192,53 @@ void runBoth(void (*body)(void*), Session* master, Session* slave) {
   os::joinThread(thread);
 }
 
-// Each keeps its port: the run found the pair on each other's picks. What
-// a pane holds of its module runs from its colours to its last Shown value.
-static_assert(std::is_standard_layout_v<PaneRecord> && std::is_trivially_copyable_v<PaneRecord>);
-void exchangeModules(PaneRecord* a, PaneRecord* b) {
-  constexpr size_t first = offsetof(PaneRecord, panIdColor);
-  constexpr size_t end = offsetof(PaneRecord, d6ConfigShown) + sizeof(PaneRecord::d6ConfigShown);
-  unsigned char held[end - first];
-  auto* x = reinterpret_cast<unsigned char*>(a) + first;
-  auto* y = reinterpret_cast<unsigned char*>(b) + first;
-  std::memcpy(held, x, sizeof held);
-  std::memcpy(x, y, sizeof held);
-  std::memcpy(y, held, sizeof held);
-  std::swap(a->port, b->port);
-  std::swap(a->portNumber, b->portNumber);
+// Each keeps its port: the run found the pair on each other's picks.
+void exchangeModules(Session& a, Session& b) {
+  std::swap(*a.module, *b.module);
+  std::swap(a.port, b.port);
+  std::swap(a.portNumber, b.portNumber);
 }
 
 // A module the read took in the other role, or refused in either, is not
 // this pane's.
-int32_t roleResult(const Session& s) {
+int32_t roleResult(const Side& s) {
   const bool refused = s.result == ResultNotMaster || s.result == ResultNotSlave;
-  if (!refused && (s.result != 0 || isOwnRole(s.pane)))
+  if (!refused && (s.result != 0 || isOwnRole(s)))
     return s.result;
-  return s.pane == &masterPane ? ResultNotMaster : ResultNotSlave;
+  return s.masterPlace ? ResultNotMaster : ResultNotSlave;
 }
 
-bool placeCrossedPair(Run& r, Session& master, Session& slave) {
-  if (master.result != 0 || slave.result != 0 || masterPane.isMaster || !slavePane.isMaster ||
+bool placeCrossedPair(Run& r, Side& master, Side& slave) {
+  if (master.result != 0 || slave.result != 0 || isOwnRole(master) || isOwnRole(slave) ||
       !r.run.swapPorts || !r.run.swapPorts(r.run.context)) {
     return false;
   }
-  exchangeModules(&masterPane, &slavePane);
+  exchangeModules(*master.session, *slave.session);
   std::swap(master.lastCommandMs, slave.lastCommandMs);
   r.out->portsSwapped = true;
   return true;
 }
 
 void quickEscapeBody(void* context) {
-  Session& s = *static_cast<Session*>(context);
-  s.result = tryQuickEscape(s.pane);
+  Side& s = *static_cast<Side*>(context);
+  s.result = tryQuickEscape(*s.session);
   endRunFor(s);
 }
 
-bool tookQuickEscape(const Session& s) {
-  return s.pane->port && s.pane->port->inCommandMode;
+bool tookQuickEscape(const Side& s) {
+  return s.session->port && s.session->port->inCommandMode;
 }
 
 // Both quick "+++" at once; a module that did not take it is searched while
 // the other, in command mode, holds back what the radio brings it. Two such
 // modules are searched one after the other: each one's search would reach
 // the other through the radio.
-void readSessions(Session& master, Session& slave) {
+void readSessions(Side& master, Side& slave) {
   runBoth(quickEscapeBody, &master, &slave);
   master.run->searched = !tookQuickEscape(master) || !tookQuickEscape(slave);
   if (master.result != 0 || slave.result != 0) {
     // The run ends here: the other module's session with it.
-    for (Session* s : {&master, &slave}) {
+    for (Side* s : {&master, &slave}) {
       if (s->result == 0)
         s->result = ResultCancelled;
     }
@@ -286,31 +254,33 @@ void readSessions(Session& master, Session& slave) {
 
 // Both read before either is written: a pair on each other's ports is
 // found from the two reads and placed without reading again.
-bool readBoth(Run& r, Session& master, Session& slave) {
+bool readBoth(Run& r, Side& master, Side& slave) {
   if (!begin(r, PairStep::ReadMaster) || !begin(r, PairStep::ReadSlave))
     return false;
-  readTakesEitherRole(true);
+  for (Side* s : {&master, &slave})
+    s->session->options.eitherRole = true;
   readSessions(master, slave);
-  readTakesEitherRole(false);
+  for (Side* s : {&master, &slave})
+    s->session->options.eitherRole = false;
   const bool placed = placeCrossedPair(r, master, slave);
   const int32_t masterResult = placed ? 0 : roleResult(master);
   const int32_t slaveResult = placed ? 0 : roleResult(slave);
-  masterPane.isMaster = 1;
-  slavePane.isMaster = 0;
-  noteIdentity(&r.out->master, &masterPane, masterResult);
-  noteIdentity(&r.out->slave, &slavePane, slaveResult);
+  master.session->module->isMaster = 1;
+  slave.session->module->isMaster = 0;
+  noteIdentity(&r.out->master, *master.session, masterResult);
+  noteIdentity(&r.out->slave, *slave.session, slaveResult);
   if (placed) {
-    for (PaneRecord* pane : {&masterPane, &slavePane}) {
-      fillChannelList(pane->channelCombo, pane->channelLimit);
-      displayPane(pane);
+    for (Side* s : {&master, &slave}) {
+      showChannels(*s->session);
+      showModule(*s->session);
     }
   }
   if (masterResult == 0 && slaveResult == 0)
     return true;
-  for (PaneRecord* pane : {&masterPane, &slavePane}) {
-    endSession(pane);
-    clearPaneDisplay(pane);
-    resetPane(pane);
+  for (Side* s : {&master, &slave}) {
+    endSession(*s->session);
+    showCleared(*s->session);
+    resetPane(s->session->module);
   }
   // The session that failed first, unless the operator cancelled both.
   const bool masterClean =
@@ -327,37 +297,41 @@ bool applyProfile(Run& r) {
   const SettingsFile* profile = r.run.profile;
   if (!profile)
     return true;
+  ModuleRecord* master = r.run.master->module;
+  ModuleRecord* slave = r.run.slave->module;
   const struct {
-    PaneRecord* pane;
+    ModuleRecord* module;
     const PaneSettings& section;
     const wchar_t* name;
-  } targets[] = {{&masterPane, profile->master, L"[Master]: "},
-                 {&slavePane, profile->slave, L"[Slave]: "}};
+  } targets[] = {{master, profile->master, L"[Master]: "}, {slave, profile->slave, L"[Slave]: "}};
   for (const auto& t : targets) {
     wchar_t reason[kSettingsMessageChars];
     uint32_t line = 0;
-    if (t.section.present && !sectionFitsPane(t.pane, t.section, reason, &line)) {
+    if (t.section.present && !sectionFitsPane(t.module, t.section, reason, &line)) {
       copyText(r.out->detail, t.name, reason);
       return fail(r, PairStep::ApplyProfile, ResultProfileMisfit);
     }
   }
   for (const auto& t : targets) {
     if (t.section.present)
-      applySection(t.pane, t.section);
+      applySection(t.module, t.section);
   }
   if (profile->pair.makePair)
-    makePair(&masterPane, &slavePane);
+    makePair(master, slave);
+  showModule(*r.run.master);
+  showModule(*r.run.slave);
   return true;
 }
 
 // The Write's own second read is the module read back, at the settings it
 // now talks at: every value that was to change must be what it holds.
-bool holdsWhatWasWritten(Run& r, const PaneRecord* pane, const WrittenValues& before,
-                         const WrittenValues& intended) {
-  const WrittenValues now = readValues(pane);
-  for (size_t i = 0; i < sizeof now.value / sizeof now.value[0]; ++i) {
-    if (before.value[i] != intended.value[i] && now.value[i] != intended.value[i]) {
-      copyText(r.out->detail, pane->isMaster ? L"Master: " : L"Slave: ", kWrittenNames[i]);
+bool holdsWhatWasWritten(Run& r, const ModuleRecord* m, const SettingValues& before,
+                         const SettingValues& intended) {
+  const SettingOrder& order = writeOrder();
+  for (size_t i = 0; i < order.count; ++i) {
+    const Setting s = order.settings[i];
+    if (appliesTo(s, m->isMaster != 0) && before[s] != intended[s] && m->read[s] != intended[s]) {
+      copyText(r.out->detail, m->isMaster ? L"Master: " : L"Slave: ", settingInfo(s).name);
       return fail(r, PairStep::Check, ResultNotHeld);
     }
   }
@@ -367,19 +341,19 @@ bool holdsWhatWasWritten(Run& r, const PaneRecord* pane, const WrittenValues& be
 // A module without changes leaves command mode at once; one with changes
 // is written through "ATWR" and its checking read whatever Cancel says,
 // which then ends the run after them.
-bool startWrite(Run& r, Session& s, PairStep step) {
-  if (!paneShowsChanges(s.pane) || !begin(r, step))
+bool startWrite(Run& r, Side& s, PairStep step) {
+  if (!showsChanges(s.session->module) || !begin(r, step))
     return false;
-  s.pane->finishing = true;
-  setPortCancelEvent(s.pane->port, nullptr);
+  s.session->finishing = true;
+  setPortCancelEvent(s.session->port, nullptr);
   if (r.run.onFinishingWrite)
     r.run.onFinishingWrite(r.run.context, step, true);
   return true;
 }
 
-void endIdleSession(Session& s) {
+void endIdleSession(Side& s) {
   noteCommandModeTimeOut(s);
-  endSession(s.pane);
+  endSession(*s.session);
 }
 
 PairWrite writeEnd(bool changes, bool began, int32_t result) {
@@ -390,12 +364,12 @@ PairWrite writeEnd(bool changes, bool began, int32_t result) {
                                      : PairWrite::Failed;
 }
 
-bool writeBoth(Run& r, Session& master, Session& slave) {
-  const bool masterChanges = paneShowsChanges(master.pane);
-  const bool slaveChanges = paneShowsChanges(slave.pane);
+bool writeBoth(Run& r, Side& master, Side& slave) {
+  const bool masterChanges = showsChanges(master.session->module);
+  const bool slaveChanges = showsChanges(slave.session->module);
   const bool masterWrites = startWrite(r, master, PairStep::WriteMaster);
   bool slaveWrites = false;
-  if (masterWrites && cancelled()) {
+  if (masterWrites && cancelled(r)) {
     // Came with the master's write: that one finishes, the slave's is not begun.
     r.out->result = ResultCancelled;
     r.out->failedStep = PairStep::WriteMaster;
@@ -421,21 +395,22 @@ bool writeBoth(Run& r, Session& master, Session& slave) {
   }
   if (r.out->failedStep != PairStep::None)
     return false;
-  if (!(masterWrites || slaveWrites) || !cancelled())
+  if (!(masterWrites || slaveWrites) || !cancelled(r))
     return true;
   r.out->result = ResultCancelled;
   r.out->failedStep = masterWrites ? PairStep::WriteMaster : PairStep::WriteSlave;
   return false;
 }
 
-bool writeAndCheck(Run& r, Session& master, Session& slave) {
-  const WrittenValues masterBefore = readValues(&masterPane), slaveBefore = readValues(&slavePane);
-  const WrittenValues masterIntended = shownValues(&masterPane);
-  const WrittenValues slaveIntended = shownValues(&slavePane);
+bool writeAndCheck(Run& r, Side& master, Side& slave) {
+  const ModuleRecord* m = master.session->module;
+  const ModuleRecord* s = slave.session->module;
+  const SettingValues masterBefore = m->read, slaveBefore = s->read;
+  const SettingValues masterIntended = m->shown, slaveIntended = s->shown;
   if (!writeBoth(r, master, slave) || !begin(r, PairStep::Check))
     return false;
-  return holdsWhatWasWritten(r, &masterPane, masterBefore, masterIntended) &&
-         holdsWhatWasWritten(r, &slavePane, slaveBefore, slaveIntended);
+  return holdsWhatWasWritten(r, m, masterBefore, masterIntended) &&
+         holdsWhatWasWritten(r, s, slaveBefore, slaveIntended);
 }
 
 bool rangeStep(Run& r, const RangeSettings& criterion) {
@@ -443,13 +418,13 @@ bool rangeStep(Run& r, const RangeSettings& criterion) {
   out.rangeTested = true;
   out.rangeMinReceived = criterion.minReceived;
   const RangeRun test{RangeWay::BothHere, criterion.packets, kRangeDefaultSize};
-  const int32_t code = runRangeTest(test, &out.range);
-  if (code == ResultCancelled || cancelled())
+  const int32_t code = runRangeTest(test, *r.run.master, r.run.slave, &out.range);
+  if (code == ResultCancelled || cancelled(r))
     return fail(r, PairStep::LinkTest, ResultCancelled);
   if (code != 0) {
     const uint32_t port = out.range.failedPort;
     if (port != 0)
-      out.portFailedInLink = port == static_cast<uint32_t>(masterPane.portNumber) ? 0 : 1;
+      out.portFailedInLink = port == r.run.master->portNumber ? 0 : 1;
     return fail(r, PairStep::LinkTest, code);
   }
   const bool enough = sharesMeet(out.range, criterion.minReceived * kShareMinimumPerPercent);
@@ -465,7 +440,7 @@ bool linkStep(Run& r) {
     return false;
   if (r.run.profile && r.run.profile->range.present)
     return rangeStep(r, r.run.profile->range);
-  const int32_t verdict = testLink();
+  const int32_t verdict = testLink(*r.run.master, *r.run.slave);
   if (verdict == kLinkCancelled)
     return fail(r, PairStep::LinkTest, ResultCancelled);
   r.out->linkVerdict = verdict;
@@ -473,20 +448,13 @@ bool linkStep(Run& r) {
 }
 
 // Only a module this run has read: a pane may still hold the last pair's.
-void noteSettings(PairModule* m, const PaneRecord* pane) {
-  m->holdsSettings = m->identified && holdsModuleData(pane);
+void noteSettings(PairModule* m, const ModuleRecord* module) {
+  m->holdsSettings = m->identified && holdsModuleData(module);
   if (m->holdsSettings)
-    m->settings = *pane;
+    m->settings = *module;
 }
 
 }  // namespace
-
-bool paneShowsChanges(const PaneRecord* pane) {
-  if (!holdsModuleData(pane))
-    return false;
-  const WrittenValues shown = shownValues(pane), read = readValues(pane);
-  return std::memcmp(&shown, &read, sizeof shown) != 0;
-}
 
 void describeRangeShares(const PairRunResult& run, wchar_t* out) {
   WideText d = startWideText(out, kPairDetailChars);
@@ -533,7 +501,7 @@ namespace {
 void blameDepartedPort(const PairRun& run, PairRunResult* out) {
   if (out->result != ResultCancelled || !run.portDeparted)
     return;
-  if (run.portDeparted(run.context, &masterPane) || run.portDeparted(run.context, &slavePane))
+  if (run.portDeparted(run.context, true) || run.portDeparted(run.context, false))
     out->result = ErrBadHandle;
 }
 
@@ -541,9 +509,9 @@ void blameDepartedPort(const PairRun& run, PairRunResult* out) {
 // module's port, keep nothing of the modules read on the swapped ones.
 void swapBack(const PairRun& run) {
   run.swapPorts(run.context);
-  for (PaneRecord* pane : {&masterPane, &slavePane}) {
-    clearPaneDisplay(pane);
-    resetPane(pane);
+  for (Session* s : {run.master, run.slave}) {
+    showCleared(*s);
+    resetPane(s->module);
   }
 }
 
@@ -551,17 +519,22 @@ void swapBack(const PairRun& run) {
 
 int32_t runPair(const PairRun& run, PairRunResult* out) {
   *out = PairRunResult{};
-  if (const int32_t port = sharedPanePort()) {
+  if (!run.master || !run.slave)
+    return out->result = ErrArgument;
+  if (run.master->portNumber != 0 && run.master->portNumber == run.slave->portNumber) {
     out->result = ResultSamePort;
-    out->master.portNumber = out->slave.portNumber = port;
+    out->master.portNumber = out->slave.portNumber = static_cast<int32_t>(run.master->portNumber);
     return out->result;
   }
   const uint32_t start = os::tickCount();
   Run r{run, out};
-  // The modules are about to be paired: their differences are no news.
-  showPairWarnings(false);
-  readNamesRefusedModule(true);
-  Session master{&r, &masterPane}, slave{&r, &slavePane};
+  // The modules are about to be paired: their differences are no news; a
+  // module refused for its role is named.
+  for (Session* s : {run.master, run.slave}) {
+    s->options.pairWarnings = false;
+    s->options.nameRefused = true;
+  }
+  Side master{&r, run.master, true}, slave{&r, run.slave, false};
   if (readBoth(r, master, slave)) {
     if (applyProfile(r) && writeAndCheck(r, master, slave)) {
       // Let out at the slowest line rate, they must not pass for the link
@@ -575,15 +548,13 @@ int32_t runPair(const PairRun& run, PairRunResult* out) {
   }
   // The run's own stop of a session is no Cancel for what comes after it.
   if (r.stopped) {
-    for (PaneRecord* pane : {&masterPane, &slavePane}) {
-      if (pane->cancelEvent)
-        os::resetEvent(pane->cancelEvent);
+    for (Session* s : {run.master, run.slave}) {
+      if (s->cancelEvent)
+        os::resetEvent(s->cancelEvent);
     }
   }
-  readNamesRefusedModule(false);
-  showPairWarnings(true);
-  noteSettings(&out->master, &masterPane);
-  noteSettings(&out->slave, &slavePane);
+  noteSettings(&out->master, run.master->module);
+  noteSettings(&out->slave, run.slave->module);
   blameDepartedPort(run, out);
   if (out->portsSwapped)
     swapBack(run);

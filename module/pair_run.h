@@ -5,20 +5,17 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "module/pane.h"
 #include "module/range_test.h"
 #include "module/received_share.h"
+#include "module/session.h"
 #include "module/settings_file.h"
 
-// Both panes hold read values.
-bool canMakePair(const PaneRecord* master, const PaneRecord* slave);
+// Both records hold read values.
+bool canMakePair(const ModuleRecord* master, const ModuleRecord* slave);
 // The slave takes the master's PAN ID and each destination becomes the
 // other module's serial number, as Shown values: red where they differ from
 // what was read, and nothing reaches a module until Write.
-void makePair(PaneRecord* master, PaneRecord* slave);
-
-// A pane's Shown values differ from what its module holds.
-bool paneShowsChanges(const PaneRecord* pane);
+void makePair(ModuleRecord* master, ModuleRecord* slave);
 
 // Results of a pair run beyond those of its steps.
 constexpr int32_t ResultProfileMisfit = 768;  // a profile section does not fit its module
@@ -65,7 +62,7 @@ struct PairModule {
   bool named = false;
   bool serialKnown = false;
   bool holdsSettings = false;  // the settings below are what the module holds
-  PaneRecord settings;         // its Read group at the end
+  ModuleRecord settings;       // its Read group at the end
   PairWrite write = PairWrite::NotReached;
 };
 
@@ -94,6 +91,11 @@ struct PairRunResult {
 void describeRangeShares(const PairRunResult& run, wchar_t* out);
 
 struct PairRun {
+  // The two modules' sessions, the master's place and the slave's: their
+  // ports, cancel events, reset prompt and views, and the records the run
+  // fills in.
+  Session* master = nullptr;
+  Session* slave = nullptr;
   const SettingsFile* profile = nullptr;  // null: none loaded
   // Told as each step begins, before its cancel check.
   void (*onStep)(void* context, PairStep step) = nullptr;
@@ -103,22 +105,25 @@ struct PairRun {
   // end it early. A Cancel meanwhile is "finishing the write"; the run then
   // ends Cancelled.
   void (*onFinishingWrite)(void* context, PairStep step, bool writing) = nullptr;
-  // Swaps the two panes' port picks; false when it cannot. Called again
-  // when a run that swapped ends, to put the bench's picks back.
+  // Swaps the two port picks of the face (its lists, its names); false
+  // when it cannot. The sessions exchange their ports and records
+  // themselves. Called again when a run that swapped ends, to put the
+  // bench's picks back.
   bool (*swapPorts)(void* context) = nullptr;
-  // Whether the pane's port has gone (unplugged) since the run began: a run
-  // stopped by its departure ends with the port's result, not Cancelled.
-  bool (*portDeparted)(void* context, const PaneRecord* pane) = nullptr;
+  // Whether the master's (or the slave's) port has gone (unplugged) since
+  // the run began: a run stopped by its departure ends with the port's
+  // result, not Cancelled.
+  bool (*portDeparted)(void* context, bool master) = nullptr;
   void* context = nullptr;
 };
 
 // Read master, read slave (swapping the port picks when each module sits on
 // the other's port), apply the profile and the pairing it asks for, write
-// each pane that shows changes, check that the modules hold what was
+// each module that shows changes, check that the modules hold what was
 // written, and test the link (with the profile's [Range], a range test both
-// ways that each direction must pass). Both panes' cancel events end it after the
-// step in flight. Runs on the worker, as a Read does. Both panes on one
-// port: ResultSamePort before a byte is sent. A run that swapped puts the
-// picks back at its end and empties both panes, which then no longer show
-// the modules on their ports.
+// ways that each direction must pass). Both sessions' cancel events end it
+// after the step in flight. Runs on the caller's thread and one more. Both
+// sessions on one port: ResultSamePort before a byte is sent. A run that
+// swapped puts the picks back at its end and empties both records, which
+// then no longer hold the modules on their ports.
 int32_t runPair(const PairRun& run, PairRunResult* out);

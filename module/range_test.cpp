@@ -171,7 +171,6 @@ Wait awaitPacket(SerialPort* port, RangeReceiver& receiver, uint32_t deadline) {
 }
 
 struct Leg {
-  PaneRecord* senderPane = nullptr;
   SerialPort* sender = nullptr;
   SerialPort* receiver = nullptr;
   uint32_t limitMs = 0;
@@ -180,6 +179,8 @@ struct Leg {
 };
 
 struct Runner {
+  Session* master = nullptr;
+  Session* slave = nullptr;  // null for the loopback
   RangeRun run;
   RangeResult* result = nullptr;
   RangePacketSink sink = nullptr;
@@ -215,9 +216,9 @@ bool letLastPacketsArrive(const Runner& r) {
     return true;
   os::Handle events[2];
   uint32_t count = 0;
-  for (const PaneRecord* pane : {&masterPane, &slavePane}) {
-    if (pane->cancelEvent && (pane == &masterPane || r.run.way == RangeWay::BothHere))
-      events[count++] = pane->cancelEvent;
+  for (const Session* s : {r.master, r.slave}) {
+    if (s && s->cancelEvent)
+      events[count++] = s->cancelEvent;
   }
   if (count == 0)
     os::sleepMs(left);
@@ -227,7 +228,7 @@ bool letLastPacketsArrive(const Runner& r) {
 }
 
 bool cancelled(const Runner& r) {
-  return isCancelled(&masterPane) || (r.run.way == RangeWay::BothHere && isCancelled(&slavePane));
+  return isCancelled(*r.master) || (r.slave && isCancelled(*r.slave));
 }
 
 // A module in power save sleeps with its radio: the first packet to it
@@ -356,23 +357,23 @@ int32_t sendAll(Runner& r) {
   return 0;
 }
 
-void closePanePort(PaneRecord* pane) {
-  if (pane->port) {
-    closePort(pane->port);
-    pane->port = nullptr;
+void closeSessionPort(Session* s) {
+  if (s && s->port) {
+    closePort(s->port);
+    s->port = nullptr;
   }
 }
 
-int32_t openFailure(int32_t opened, Runner& r, const PaneRecord& pane) {
+int32_t openFailure(int32_t opened, Runner& r, const Session& s) {
   if (opened == ResultCancelled || cancelled(r))
     return ResultCancelled;
   // A port that would not open names itself.
-  r.result->failedPort = static_cast<uint32_t>(pane.portNumber);
+  r.result->failedPort = s.portNumber;
   return opened;
 }
 
 void setUpLegs(Runner& r) {
-  SerialPort* master = masterPane.port;
+  SerialPort* master = r.master->port;
   const os::LineSettings m = settingsOf(master);
   RangeResult& res = *r.result;
   if (r.run.way == RangeWay::FarLoopback) {
@@ -381,16 +382,11 @@ void setUpLegs(Runner& r) {
     r.legs[0].name = "master and back";
     res.directionCount = 1;
   } else {
-    SerialPort* slave = slavePane.port;
+    SerialPort* slave = r.slave->port;
     const os::LineSettings s = settingsOf(slave);
-    r.legs[0] = {&masterPane,     master,  slave, rangePacketLimitMs(r.run.size, m, s),
-                 RangeReceiver(), "master"};
-    r.legs[1] = {&slavePane,
-                 slave,
-                 master,
-                 rangePacketLimitMs(r.run.size, s, m),
-                 RangeReceiver(RangeOrigin::Slave),
-                 "slave"};
+    r.legs[0] = {master, slave, rangePacketLimitMs(r.run.size, m, s), RangeReceiver(), "master"};
+    r.legs[1] = {slave, master, rangePacketLimitMs(r.run.size, s, m),
+                 RangeReceiver(RangeOrigin::Slave), "slave"};
     res.directionCount = 2;
   }
   for (uint32_t i = 0; i < res.directionCount; ++i) {
@@ -480,38 +476,42 @@ RangeReceiver::Line RangeReceiver::classify() {
   return Line::Late;
 }
 
-int32_t runRangeTest(const RangeRun& run, RangeResult* result, RangePacketSink sink,
-                     void* context) {
+int32_t runRangeTest(const RangeRun& run, Session& master, Session* slave, RangeResult* result,
+                     RangePacketSink sink, void* context) {
   if (!result)
     return ErrArgument;
   *result = RangeResult{};
   result->way = run.way;
-  if (run.size < kRangeMinSize || run.size > kRangeMaxSize)
+  if (run.size < kRangeMinSize || run.size > kRangeMaxSize ||
+      (run.way == RangeWay::BothHere && !slave))
     return result->code = ErrArgument;
-  // Until Stop needs a Stop: a cancel event on every pane it uses.
-  const bool stoppable =
-      masterPane.cancelEvent && (run.way == RangeWay::FarLoopback || slavePane.cancelEvent);
+  if (run.way == RangeWay::FarLoopback)
+    slave = nullptr;
+  // Until Stop needs a Stop: a cancel event on every session it uses.
+  const bool stoppable = master.cancelEvent && (!slave || slave->cancelEvent);
   if (run.count == kRangeUntilStopped && !stoppable)
     return result->code = ErrArgument;
   Runner r;
+  r.master = &master;
+  r.slave = slave;
   r.run = run;
   r.result = result;
   r.sink = sink;
   r.context = context;
   const uint32_t start = os::tickCount();
-  if (const int32_t opened = openPanePort(&masterPane))
-    return result->code = openFailure(opened, r, masterPane);
-  if (run.way == RangeWay::BothHere) {
-    if (const int32_t opened = openPanePort(&slavePane)) {
-      closePanePort(&masterPane);
-      return result->code = openFailure(opened, r, slavePane);
+  if (const int32_t opened = openSessionPort(master))
+    return result->code = openFailure(opened, r, master);
+  if (slave) {
+    if (const int32_t opened = openSessionPort(*slave)) {
+      closeSessionPort(&master);
+      return result->code = openFailure(opened, r, *slave);
     }
   }
   setUpLegs(r);
   if (letLastPacketsArrive(r)) {
-    purgePort(masterPane.port);
-    if (run.way == RangeWay::BothHere)
-      purgePort(slavePane.port);
+    purgePort(master.port);
+    if (slave)
+      purgePort(slave->port);
     wakeModules(r);
     result->code = sendAll(r);
     if (result->code != 0)
@@ -519,9 +519,8 @@ int32_t runRangeTest(const RangeRun& run, RangeResult* result, RangePacketSink s
   } else {
     result->code = ResultCancelled;
   }
-  if (run.way == RangeWay::BothHere)
-    closePanePort(&slavePane);
-  closePanePort(&masterPane);
+  closeSessionPort(slave);
+  closeSessionPort(&master);
   result->durationMs = os::tickCount() - start;
   return result->code;
 }

@@ -29,13 +29,13 @@
 // bytes three times at the master's rate (the plug's wire is crossed once,
 // the far line taken to run at the master's rate) plus two turnarounds.
 //
-// Ports: as the link test, the panes' ports are opened with openPanePort and
+// Ports: as the link test, the sessions' ports are opened with openSessionPort and
 // closed again; no AT command, line setting or time-out is set on them, and
 // the modules stay in transparent mode. Before the first packet each
 // receiving port holds a break for a few ms and waits for CTS, so that a
 // module in power save is awake for it. It runs on the calling thread (a
-// window runs it on a worker). Cancel: set the panes' cancel events (both,
-// or give both panes the same one): every wait on a pane's port ends at
+// window runs it on a worker). Cancel: set the sessions' cancel events (both,
+// or give both the same one): every wait on a session's port ends at
 // once; the run returns ResultCancelled with what was measured, the packet
 // in flight not counted.
 #pragma once
@@ -44,7 +44,7 @@
 #include <vector>
 
 #include "link/port_table.h"
-#include "module/pane.h"
+#include "module/session.h"
 
 enum class RangeWay : uint8_t { BothHere, FarLoopback };
 
@@ -114,11 +114,12 @@ struct RangeResult {
 using RangePacketSink = void (*)(void* context, const RangePacket& packet,
                                  const RangeResult& sofar);
 
-// The whole test over masterPane's (and for BothHere slavePane's) port.
-// Arguments out of range, or until-stopped without a cancel event on each
-// pane used, give ErrArgument before any port opens.
-int32_t runRangeTest(const RangeRun& run, RangeResult* result, RangePacketSink sink = nullptr,
-                     void* context = nullptr);
+// The whole test over the master's (and for BothHere the slave's) port.
+// Arguments out of range, BothHere without a slave, or until-stopped
+// without a cancel event on each session used, give ErrArgument before any
+// port opens.
+int32_t runRangeTest(const RangeRun& run, Session& master, Session* slave, RangeResult* result,
+                     RangePacketSink sink = nullptr, void* context = nullptr);
 
 // ms a packet of `size` bytes may take from its send to its CR, for lines of
 // the given settings.

@@ -51,7 +51,7 @@ ResultMessage resultMessage(int32_t result) {
   }
 }
 
-void copyNodeIdForMessage(const PaneRecord* pane, char (&nodeId)[kNodeIdSize]) {
+void copyNodeIdForMessage(const ModuleRecord* pane, char (&nodeId)[kNodeIdSize]) {
   std::memcpy(nodeId, pane->nodeId, kNodeIdSize);
   nodeId[kNodeIdSize - 1] = 0;
 }
@@ -60,7 +60,7 @@ namespace {
 
 // The formats are ASCII; the node identifier goes in as its bytes, and the
 // log escapes whatever is not printable.
-std::string narrowMessage(const ResultMessage& message, const PaneRecord* pane) {
+std::string narrowMessage(const ResultMessage& message, const ModuleRecord* pane) {
   std::string text;
   for (const wchar_t* p = message.format; *p; ++p) {
     if (message.namesNodeId && p[0] == L'%' && p[1] == L'h' && p[2] == L's') {
@@ -77,13 +77,13 @@ std::string narrowMessage(const ResultMessage& message, const PaneRecord* pane) 
 
 }  // namespace
 
-std::string resultText(int32_t result, const PaneRecord* pane) {
+std::string resultText(int32_t result, const ModuleRecord* pane) {
   const ResultMessage message = resultMessage(result);
   return message.format ? narrowMessage(message, pane) : std::string();
 }
 
 void logOperationEnd(uint32_t portNumber, const char* operation, int32_t result,
-                     const PaneRecord* pane) {
+                     const ModuleRecord* pane) {
   if (!lineLogActive() || !operation || !pane)
     return;
   const ResultMessage message = resultMessage(result);
@@ -92,8 +92,8 @@ void logOperationEnd(uint32_t portNumber, const char* operation, int32_t result,
   logNote(portNumber, text.c_str());
 }
 
-std::wstring paneCaption(const PaneRecord* pane, uint32_t portNumber) {
-  std::wstring caption = pane->isMaster ? L"Master" : L"Slave";
+std::wstring paneCaption(bool master, uint32_t portNumber) {
+  std::wstring caption = master ? L"Master" : L"Slave";
   if (portNumber != 0)
     caption += L" - COM" + std::to_wstring(portNumber);
   return caption;

@@ -5,7 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "module/pane.h"
+#include "module/module_record.h"
+#include "module/outcome.h"
 
 enum class PaneReset : uint8_t {
   Keep,           // display and record stay as the body left them
@@ -23,19 +24,19 @@ ResultMessage resultMessage(int32_t result);
 
 // What the box says, as narrow text with the node identifier in place;
 // empty when the result needs no box. The command line prints the same.
-std::string resultText(int32_t result, const PaneRecord* pane);
+std::string resultText(int32_t result, const ModuleRecord* pane);
 
 // The pane's nodeId as a terminated copy, safe to format even when the
 // record's buffer was filled to its last byte.
-void copyNodeIdForMessage(const PaneRecord* pane, char (&nodeId)[kNodeIdSize]);
+void copyNodeIdForMessage(const ModuleRecord* pane, char (&nodeId)[kNodeIdSize]);
 
 // The line log's note of what the user was told at the end of an operation
 // on a port: "Read: Communication error.", the node identifier in place of
 // the format's "%hs"; "Read: done." when the result needs no box.
 void logOperationEnd(uint32_t portNumber, const char* operation, int32_t result,
-                     const PaneRecord* pane);
+                     const ModuleRecord* pane);
 
 // The caption of a pane's progress dialog and reset prompt, so that the user
 // knows which module they are about: "Master - COM5"; the pane alone when
 // its list names no port.
-std::wstring paneCaption(const PaneRecord* pane, uint32_t portNumber);
+std::wstring paneCaption(bool master, uint32_t portNumber);

@@ -3,29 +3,21 @@
 #include <cstring>
 
 #include "module/bounded_text.h"
-#include "module/choice_lists.h"
 #include "module/sha256.h"
-#include "module/view_hooks.h"
-#include "resources/pane_labels.h"
 #include "version.h"
 
 namespace {
 
-struct SettingInfo {
-  const wchar_t* key;
-  const ChoiceList* list;
-};
-
 // Keys are the dialog's labels, values the entries of its lists.
-const SettingInfo kSettings[kSettingCount] = {
-    {L"" LABEL_CHANNEL, &channelChoices},        {L"" LABEL_BAUD_RATE, &baudChoices},
-    {L"" LABEL_PARITY, &parityChoices},          {L"" LABEL_STOP_BITS, &stopBitsChoices},
-    {L"" LABEL_POWER_LEVEL, &powerLevelChoices}, {L"" LABEL_BOOST_MODE, &boostModeChoices},
-    {L"" LABEL_POWER_SAVE, &powerSaveChoices},   {L"" LABEL_FLOW_CONTROL, &flowControlChoices},
-};
+bool isKey(Setting setting, bool master) {
+  return hasFlag(setting, kChoice) && appliesTo(setting, master);
+}
+
+uint32_t at(Setting setting) {
+  return static_cast<uint32_t>(indexOf(setting));
+}
 
 constexpr int32_t kPowerSaveOn = 0;
-constexpr int32_t kPowerSaveOff = 1;
 constexpr int32_t kFlowControlDisable = 0;
 constexpr size_t kEchoedCharacters = 40;
 constexpr size_t kShownNameChars = 160;
@@ -195,11 +187,11 @@ void addList(Text& t, const ChoiceList& list) {
 
 void addKeys(Text& t, bool master) {
   bool first = true;
-  for (int s = 0; s < kSettingCount; ++s) {
-    if (master && s == SettingPowerSave)
+  for (Setting s : kAllSettings) {
+    if (!isKey(s, master))
       continue;
     add(t, first ? L"" : L", ");
-    add(t, kSettings[s].key);
+    add(t, settingInfo(s).label);
     first = false;
   }
 }
@@ -397,19 +389,25 @@ bool startSection(Parse& parse, Span line, uint32_t number) {
   return true;
 }
 
-int settingOfKey(Span key, bool master) {
-  for (int s = 0; s < kSettingCount; ++s) {
-    if (sameText(key, kSettings[s].key) && !(master && s == SettingPowerSave))
-      return s;
+bool settingOfKey(Span key, bool master, Setting* setting) {
+  for (Setting s : kAllSettings) {
+    if (isKey(s, master) && sameText(key, settingInfo(s).label)) {
+      *setting = s;
+      return true;
+    }
   }
-  return -1;
+  return false;
 }
 
 bool refuseUnknownKey(Parse& parse, Span key, bool master, uint32_t number) {
   Text t = refusal(parse, number);
-  if (master && sameText(key, kSettings[SettingPowerSave].key)) {
-    add(t, L"the master has no Power Save; only the slave has one");
-    return refused(t);
+  for (Setting s : kAllSettings) {
+    if (master && isKey(s, false) && !isKey(s, true) && sameText(key, settingInfo(s).label)) {
+      add(t, L"the master has no ");
+      add(t, settingInfo(s).label);
+      add(t, L"; only the slave has one");
+      return refused(t);
+    }
   }
   add(t, L"[");
   add(t, sectionName(master));
@@ -422,8 +420,9 @@ bool refuseUnknownKey(Parse& parse, Span key, bool master, uint32_t number) {
 
 // The one pair of choices that the dialog's rules never let a user make.
 bool refuseImpossiblePair(Parse& parse, const PaneSettings& s, uint32_t number) {
-  if (s.named[SettingPowerSave] && s.position[SettingPowerSave] == kPowerSaveOn &&
-      s.named[SettingFlowControl] && s.position[SettingFlowControl] == kFlowControlDisable) {
+  const uint32_t powerSave = at(Setting::PowerSave), flowControl = at(Setting::FlowControl);
+  if (s.named[powerSave] && s.position[powerSave] == kPowerSaveOn && s.named[flowControl] &&
+      s.position[flowControl] == kFlowControlDisable) {
     return refuse(parse, number,
                   L"Flow Control cannot be Disable with Power Save On: a slave in cyclic sleep "
                   L"needs flow control");
@@ -444,13 +443,14 @@ bool takeSetting(Parse& parse, Span line, size_t equals, uint32_t number) {
   const bool master = parse.section == &parse.file.master;
   const Span key = trimmed(Span{line.p, equals});
   const Span value = trimmed(Span{line.p + equals + 1, line.n - equals - 1});
-  const int setting = settingOfKey(key, master);
-  if (setting < 0)
+  Setting found = Setting::PanId;
+  if (!settingOfKey(key, master, &found))
     return refuseUnknownKey(parse, key, master, number);
-  const SettingInfo& info = kSettings[setting];
+  const SettingInfo& info = settingInfo(found);
+  const uint32_t setting = at(found);
   if (s.named[setting]) {
     Text t = refusal(parse, number);
-    add(t, info.key);
+    add(t, info.label);
     add(t, L" comes a second time in [");
     add(t, sectionName(master));
     add(t, L"] (first on line ");
@@ -458,14 +458,14 @@ bool takeSetting(Parse& parse, Span line, size_t equals, uint32_t number) {
     add(t, L")");
     return refused(t);
   }
-  const int32_t position = entryOf(value, *info.list);
+  const int32_t position = entryOf(value, *info.choices);
   if (position < 0) {
     Text t = refusal(parse, number);
-    add(t, info.key);
+    add(t, info.label);
     add(t, L" cannot be ");
     addQuoted(t, value);
     add(t, L"; its entries are ");
-    addList(t, *info.list);
+    addList(t, *info.choices);
     return refused(t);
   }
   s.named[setting] = true;
@@ -604,36 +604,6 @@ bool parseSettingsFile(const uint8_t* bytes, size_t size, const wchar_t* fileNam
 
 // ---- formatting ---------------------------------------------------------------
 
-const wchar_t* settingKey(Setting setting) {
-  return kSettings[setting].key;
-}
-
-const ChoiceList& settingList(Setting setting) {
-  return *kSettings[setting].list;
-}
-
-int32_t shownSettingPosition(const PaneRecord* p, Setting setting) {
-  const ChoiceList& list = *kSettings[setting].list;
-  switch (setting) {
-    case SettingChannel:
-      return channelPosition(p->channelShown);
-    case SettingBaudRate:
-      return listPosition(p->baudCodeShown, list);
-    case SettingParity:
-      return listPosition(p->parityCodeShown, list);
-    case SettingStopBits:
-      return listPosition(p->stopBitsCodeShown, list);
-    case SettingPowerLevel:
-      return listPosition(p->powerLevelShown, list);
-    case SettingBoostMode:
-      return listPosition(p->boostModeShown, list);
-    case SettingPowerSave:
-      return listPosition(p->powerSaveShown, list);
-    default:
-      return listPosition(p->flowControlShown, list);
-  }
-}
-
 namespace {
 
 // The entries and keys are ASCII.
@@ -656,28 +626,30 @@ int hexDigits(uint64_t value) {
 
 // A node identifier is the module's 8-bit text: only printable ASCII goes
 // into the file, so that the file stays UTF-8 and one line.
-void addModuleComment(BoundedText& b, const PaneRecord* p) {
+void addModuleComment(BoundedText& b, const ModuleRecord* p) {
   addBytes(b, p->isMaster ? "; Master: Node Identifier " : "; Slave: Node Identifier ");
   // An identifier may fill its array without a terminator.
   for (const char* c = p->nodeId; c < p->nodeId + kNodeIdSize && *c; ++c)
     addByte(b, *c >= 0x20 && *c < 0x7F ? *c : '?');
   addBytes(b, ", PAN ID ");
-  addHex(b, p->panIdShown, hexDigits(p->panIdShown));
+  const uint64_t panId = p->shown[Setting::PanId];
+  addHex(b, panId, hexDigits(panId));
   addBytes(b, ", Destination ");
-  addHex(b, p->destHighShown, 8);
+  addHex(b, p->shown[Setting::DestHigh], 8);
   addByte(b, ' ');
-  addHex(b, p->destLowShown, 8);
+  addHex(b, p->shown[Setting::DestLow], 8);
   addBytes(b, "\r\n");
 }
 
-void addSection(BoundedText& b, const PaneRecord* p) {
+void addSection(BoundedText& b, const ModuleRecord* p) {
   addBytes(b, p->isMaster ? "[Master]\r\n" : "[Slave]\r\n");
-  for (int s = 0; s < kSettingCount; ++s) {
-    if (p->isMaster && s == SettingPowerSave)
+  for (Setting s : kAllSettings) {
+    if (!isKey(s, p->isMaster != 0))
       continue;
-    const int32_t position = shownSettingPosition(p, static_cast<Setting>(s));
+    const SettingInfo& info = settingInfo(s);
+    const int32_t position = listPosition(s, p->shown[s]);
     addBytes(b, position < 0 ? "; " : "");
-    addWide(b, kSettings[s].key);
+    addWide(b, info.label);
     if (position < 0) {
       // A code the module reported that the list cannot name: left out, so
       // that a load leaves the pane's value alone.
@@ -685,7 +657,7 @@ void addSection(BoundedText& b, const PaneRecord* p) {
       continue;
     }
     addBytes(b, " = ");
-    addWide(b, kSettings[s].list->entries[position]);
+    addWide(b, info.choices->entries[position]);
     addBytes(b, "\r\n");
   }
 }
@@ -727,18 +699,18 @@ void addProfileSections(BoundedText& b, const SettingsFile& loaded) {
 
 }  // namespace
 
-size_t formatSettingsFile(const PaneRecord* master, const PaneRecord* slave, char* out,
+size_t formatSettingsFile(const ModuleRecord* master, const ModuleRecord* slave, char* out,
                           size_t capacity, const SettingsFile* loaded) {
-  const PaneRecord* panes[] = {master, slave};
+  const ModuleRecord* panes[] = {master, slave};
   if (!holdsModuleData(master) && !holdsModuleData(slave))
     return 0;
   BoundedText b{out, capacity, 0, true};
   addBytes(b, "; NLCONF " NLCONF_VERSION_TEXT " settings\r\n");
-  for (const PaneRecord* p : panes) {
+  for (const ModuleRecord* p : panes) {
     if (holdsModuleData(p))
       addModuleComment(b, p);
   }
-  for (const PaneRecord* p : panes) {
+  for (const ModuleRecord* p : panes) {
     if (holdsModuleData(p))
       addSection(b, p);
   }
@@ -749,7 +721,7 @@ size_t formatSettingsFile(const PaneRecord* master, const PaneRecord* slave, cha
 
 // ---- applying -----------------------------------------------------------------
 
-bool sectionFitsPane(const PaneRecord* pane, const PaneSettings& s, wchar_t* reason,
+bool sectionFitsPane(const ModuleRecord* pane, const PaneSettings& s, wchar_t* reason,
                      uint32_t* line) {
   Text t = startText(reason);
   const bool master = pane->isMaster != 0;
@@ -760,12 +732,13 @@ bool sectionFitsPane(const PaneRecord* pane, const PaneSettings& s, wchar_t* rea
     add(t, L" holds no read values");
     return false;
   }
-  if (s.named[SettingChannel]) {
-    const auto channel = static_cast<uint8_t>(s.position[SettingChannel] + kFirstChannel);
-    if (!channelOffered(pane, channel)) {
-      *line = s.line[SettingChannel];
+  const uint32_t channelAt = at(Setting::Channel);
+  if (s.named[channelAt]) {
+    const uint64_t channel = valueAt(Setting::Channel, s.position[channelAt]);
+    if (!valueOffered(*pane, Setting::Channel, channel)) {
+      *line = s.line[channelAt];
       add(t, L"Channel ");
-      addNumber(t, channel);
+      addNumber(t, static_cast<uint32_t>(channel));
       add(t, L" is beyond the ");
       add(t, paneName(master));
       add(t, L"'s channel list, which ends at ");
@@ -773,43 +746,24 @@ bool sectionFitsPane(const PaneRecord* pane, const PaneSettings& s, wchar_t* rea
       return false;
     }
   }
-  if (!master && s.named[SettingFlowControl] && !s.named[SettingPowerSave] &&
-      s.position[SettingFlowControl] == kFlowControlDisable &&
-      pane->powerSaveShown == kPowerSaveOn) {
-    *line = s.line[SettingFlowControl];
+  const uint32_t flowControl = at(Setting::FlowControl), powerSave = at(Setting::PowerSave);
+  if (!master && s.named[flowControl] && !s.named[powerSave] &&
+      s.position[flowControl] == kFlowControlDisable &&
+      !choiceOffered(*pane, Setting::FlowControl)) {
+    *line = s.line[flowControl];
     add(t, L"Flow Control cannot be Disable while the slave shows Power Save On");
     return false;
   }
   return true;
 }
 
-void applySection(PaneRecord* p, const PaneSettings& s) {
-  const int32_t* at = s.position;
-  if (s.named[SettingChannel])
-    p->channelShown = static_cast<uint8_t>(at[SettingChannel] + kFirstChannel);
-  if (s.named[SettingBaudRate])
-    p->baudCodeShown = static_cast<uint32_t>(at[SettingBaudRate]);
-  if (s.named[SettingParity])
-    p->parityCodeShown = static_cast<uint8_t>(at[SettingParity]);
-  if (s.named[SettingStopBits])
-    p->stopBitsCodeShown = static_cast<uint8_t>(at[SettingStopBits]);
-  if (s.named[SettingPowerLevel])
-    p->powerLevelShown = static_cast<uint8_t>(at[SettingPowerLevel]);
-  if (s.named[SettingBoostMode])
-    p->boostModeShown = static_cast<uint8_t>(at[SettingBoostMode]);
-  // In the order a user would pick them: Power Save decides whether Flow
-  // Control may be picked at all.
-  if (!p->isMaster && s.named[SettingPowerSave]) {
-    if (at[SettingPowerSave] == kPowerSaveOff)
-      applyNoSleepRule(p);
-    else
-      applyCyclicSleepRule(p);
+// In the table's order, which is the order a user would pick them in: Power
+// Save decides whether Flow Control may be picked at all.
+void applySection(ModuleRecord* p, const PaneSettings& s) {
+  for (Setting setting : kAllSettings) {
+    if (isKey(setting, p->isMaster != 0) && s.named[at(setting)])
+      pickChoice(p, setting, s.position[at(setting)]);
   }
-  if (s.named[SettingFlowControl]) {
-    p->flowControlShown = static_cast<uint8_t>(at[SettingFlowControl]);
-    applyFlowControlRule(p);
-  }
-  displayPane(p);
 }
 
 namespace {
@@ -871,12 +825,12 @@ void addOtherSection(Text& t, const PendingSettings& p, bool master) {
 
 }  // namespace
 
-bool loadSettings(const SettingsFile& file, const wchar_t* fileName, PendingSettings* pending,
-                  wchar_t* message) {
+bool loadSettings(ModuleRecord* master, ModuleRecord* slave, const SettingsFile& file,
+                  const wchar_t* fileName, PendingSettings* pending, wchar_t* message) {
   struct Target {
-    PaneRecord* pane;
+    ModuleRecord* pane;
     const PaneSettings& section;
-  } targets[] = {{&masterPane, file.master}, {&slavePane, file.slave}};
+  } targets[] = {{master, file.master}, {slave, file.slave}};
   Text t = startText(message);
   if (!file.master.present && !file.slave.present && !file.pair.present && !file.range.present) {
     addFileName(t, fileName);
@@ -904,19 +858,19 @@ bool loadSettings(const SettingsFile& file, const wchar_t* fileName, PendingSett
   for (const Target& target : targets) {
     if (!target.section.present)
       continue;
-    const bool master = target.pane->isMaster != 0;
+    const bool forMaster = target.pane->isMaster != 0;
     if (holdsModuleData(target.pane)) {
       applySection(target.pane, target.section);
-      (master ? pending->masterApplied : pending->slaveApplied) = true;
+      (forMaster ? pending->masterApplied : pending->slaveApplied) = true;
     } else {
-      (master ? pending->master : pending->slave) = target.section;
+      (forMaster ? pending->master : pending->slave) = target.section;
     }
   }
   addLoaded(t, *pending);
   return true;
 }
 
-bool applyPendingSettings(PaneRecord* pane, PendingSettings* pending, wchar_t* message) {
+bool applyPendingSettings(ModuleRecord* pane, PendingSettings* pending, wchar_t* message) {
   Text t = startText(message);
   PaneSettings& waiting = pane->isMaster ? pending->master : pending->slave;
   if (!waiting.present)

@@ -7,29 +7,16 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "module/choice_lists.h"
-#include "module/pane.h"
+#include "module/module_record.h"
 
 constexpr size_t kSettingsFileLimit = 64 * 1024;
-
-// The choices a section may name, in the dialog's order.
-enum Setting : uint8_t {
-  SettingChannel,
-  SettingBaudRate,
-  SettingParity,
-  SettingStopBits,
-  SettingPowerLevel,
-  SettingBoostMode,
-  SettingPowerSave,  // slave only
-  SettingFlowControl,
-  kSettingCount,
-};
 
 // One section: which choices it names, each as its position in its list
 // (for the channel: channel - 11), and where it stood in the file.
 struct PaneSettings {
   bool present = false;
   uint32_t sectionLine = 0;
+  // Indexed by the setting; only choices (kChoice) are ever named.
   bool named[kSettingCount] = {};
   int32_t position[kSettingCount] = {};
   uint32_t line[kSettingCount] = {};
@@ -74,12 +61,6 @@ struct SettingsFile {
 // Messages are made in buffers of this many characters, terminator included.
 constexpr uint32_t kSettingsMessageChars = 1024;
 
-// A setting's key (the dialog's label) and its list; where the pane's Shown
-// value sits in that list, kNoSelection when it names no entry.
-const wchar_t* settingKey(Setting setting);
-const ChoiceList& settingList(Setting setting);
-int32_t shownSettingPosition(const PaneRecord* pane, Setting setting);
-
 // Parses a file's bytes. True with its choices; false with the line (from 1)
 // and a message that names the file, the line and what is wrong, and file
 // left as it was.
@@ -90,7 +71,7 @@ bool parseSettingsFile(const uint8_t* bytes, size_t size, const wchar_t* fileNam
 // naming the program and the modules; then the [Pair] and [Range] sections
 // of the profile loaded, if any, as it named them. Returns the length in
 // bytes, 0 when no pane holds read values or the text does not fit.
-size_t formatSettingsFile(const PaneRecord* master, const PaneRecord* slave, char* out,
+size_t formatSettingsFile(const ModuleRecord* master, const ModuleRecord* slave, char* out,
                           size_t capacity, const SettingsFile* loaded = nullptr);
 
 // Sections that wait for their pane's next successful Read.
@@ -109,16 +90,16 @@ struct PendingSettings {
 // fit its pane (its channel list, what the pane shows), nothing is applied,
 // nothing waits anew and false comes back. message: what waits, why nothing
 // was loaded, or empty when there is nothing to say.
-bool loadSettings(const SettingsFile& file, const wchar_t* fileName, PendingSettings* pending,
-                  wchar_t* message);
+bool loadSettings(ModuleRecord* master, ModuleRecord* slave, const SettingsFile& file,
+                  const wchar_t* fileName, PendingSettings* pending, wchar_t* message);
 // Right after the pane's successful Read: applies what waits for it, if it
 // still fits (the channel list comes from the module). Either way it waits
 // no longer. False with a message when it could not be applied.
-bool applyPendingSettings(PaneRecord* pane, PendingSettings* pending, wchar_t* message);
+bool applyPendingSettings(ModuleRecord* pane, PendingSettings* pending, wchar_t* message);
 
 // For the tests: whether a section fits the pane now (reason and the line
 // of the key that breaks it when not), and applying it as the user's picks
-// would, with the mode rules and a redraw.
-bool sectionFitsPane(const PaneRecord* pane, const PaneSettings& section, wchar_t* reason,
+// would, with the mode rules; the caller draws it.
+bool sectionFitsPane(const ModuleRecord* pane, const PaneSettings& section, wchar_t* reason,
                      uint32_t* line);
-void applySection(PaneRecord* pane, const PaneSettings& section);
+void applySection(ModuleRecord* pane, const PaneSettings& section);

@@ -1,23 +1,24 @@
-// Writing a pane's changed values into its module.
+// Writing a module's changed values into it.
 #pragma once
 
-#include "module/pane.h"
+#include "module/session.h"
 
 constexpr uint32_t kWriteIoTimeoutMs = 3600;
 constexpr uint32_t kAssociationLimitMs = 12000;
 constexpr uint32_t kAssociationPollMs = 240;
 
-int32_t writeBody(PaneRecord* pane);
-// The write without the word to the runner, for a sequence that goes on.
-int32_t writePane(PaneRecord* pane);
-int32_t writeChanged(PaneRecord* pane);
+// The dialog's Write: the port opened at what the module was read at,
+// every Shown value that differs sent, "ATWR", command mode left, the host
+// following new serial settings, and the module read back; the face is
+// shown the module (or told it is gone).
+int32_t writeModule(Session& session);
+int32_t writeChanged(Session& session);
 // The write and its checking read in the command-mode session that a read
 // in session left open; the session ends with them.
-int32_t writeInSession(PaneRecord* pane);
-int32_t changeChannel(PaneRecord* pane);
+int32_t writeInSession(Session& session);
 // "ATAC", "ATNR0" and the wait for the module to join its network again.
-int32_t rejoinNetwork(PaneRecord* pane);
-int32_t waitForAssociation(PaneRecord* pane);
+int32_t rejoinNetwork(Session& session);
+int32_t waitForAssociation(Session& session);
 
 // The program is about to be ended (its console closed, the session
 // ending), with a few seconds' grace: a write, cancelled or finishing,

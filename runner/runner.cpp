@@ -8,9 +8,9 @@
 #include "link/line_log.h"
 #include "module/read.h"
 #include "module/result_messages.h"
-#include "module/view_hooks.h"
 #include "resources/resource_ids.h"
 #include "runner/runner_hooks.h"
+#include "ui/view_hooks.h"
 
 namespace {
 
@@ -288,7 +288,7 @@ int32_t settleOperation(PaneRecord* pane, int32_t result) {
 
 void emptyPane(PaneRecord* pane) {
   clearPaneDisplay(pane);
-  resetPane(pane);
+  resetPane(&pane->module);
 }
 
 void reportResult(PaneRecord* pane, int32_t result) {
@@ -297,7 +297,7 @@ void reportResult(PaneRecord* pane, int32_t result) {
     emptyPane(pane);
   if (message.format && message.namesNodeId) {
     char nodeId[kNodeIdSize];
-    copyNodeIdForMessage(pane, nodeId);
+    copyNodeIdForMessage(&pane->module, nodeId);
     showError(message.format, nodeId);
   } else if (message.format) {
     showError(message.format);
@@ -329,10 +329,14 @@ int32_t runOnWorker(HWND owner, PaneRecord* pane, PaneRecord* partner, bool asks
   if (!pane)
     return ErrArgument;
   const uint32_t portNumber = portNumberShown(pane);
-  promptCaption = paneCaption(pane, portNumber);
+  // The picks as the operation begins: the worker reads no control.
+  notePortPick(pane);
+  if (partner)
+    notePortPick(partner);
+  promptCaption = paneCaption(pane->module.isMaster != 0, portNumber);
   progressCaption = promptCaption;
   if (partner)
-    progressCaption += L", " + paneCaption(partner, portNumberShown(partner));
+    progressCaption += L", " + paneCaption(partner->module.isMaster != 0, portNumberShown(partner));
   partnerPane = partner != pane ? partner : nullptr;
   promptWanted = asksResetKey;
   fillProgressFont(&progressFont);
@@ -354,7 +358,7 @@ int32_t runOperation(HWND owner, PaneRecord* pane, const char* operation, PaneRe
   if (result == ResultCancelled && hasDeferredPortChange(pane))
     result = ErrBadHandle;
   // Before the box, so that the log already says what the box says.
-  logOperationEnd(portNumber, operation, result, pane);
+  logOperationEnd(portNumber, operation, result, &pane->module);
   reportResult(pane, result);
   // A failure may have emptied the pane (a reset before a failing step, or
   // the clearing above); the buttons must not offer what it no longer holds.

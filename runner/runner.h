@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "module/pane.h"
+#include "ui/pane.h"
 
 // The operation's result, after its message; operation ("Read", "Write")
 // names it in the line log. A partner pane's port is used by the body too

@@ -2,7 +2,7 @@
 // has ended; the program's ui/ provides them.
 #pragma once
 
-#include "module/pane.h"
+#include "ui/pane.h"
 
 // The buttons offer what both panes hold now.
 void applyButtonRules();

@@ -87,9 +87,9 @@ TEST_F(Fidelity, NothingCrossesTheRadioWhileAModuleJoins) {
   ASSERT_EQ(setNetworkReset(port, 0), 0);  // the master starts to join again
   ASSERT_EQ(exitCommandMode(port), 0);
   closePort(port);
-  EXPECT_EQ(testLink(), 0) << "while the master joins";
+  EXPECT_EQ(testPaneLink(), 0) << "while the master joins";
   os::sleepMs(30000);
-  EXPECT_EQ(testLink(), 1) << "once it has joined";
+  EXPECT_EQ(testPaneLink(), 1) << "once it has joined";
 }
 
 }  // namespace

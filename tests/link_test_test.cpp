@@ -57,16 +57,18 @@ class LinkVerdict : public PaneTest {};
 
 TEST_F(LinkVerdict, BothPanesOnOnePortAreRefused) {
   view().texts[slavePane.portCombo] = L"COM3";
-  EXPECT_EQ(testLink(), kLinkSamePort);
+  pickPorts();
+  EXPECT_EQ(testPaneLink(), kLinkSamePort);
   EXPECT_TRUE(world.hostBytes("COM3").empty()) << "no transfer was made";
-  EXPECT_EQ(masterPane.port, nullptr);
-  EXPECT_EQ(slavePane.port, nullptr);
+  EXPECT_EQ(masterPane.session.port, nullptr);
+  EXPECT_EQ(slavePane.session.port, nullptr);
   EXPECT_FALSE(isValidPort(portRecord(3))) << "the master's port was closed again";
 }
 
 TEST_F(LinkVerdict, MissingMasterPortLeavesTheSlaveUnopened) {
   view().texts[masterPane.portCombo] = L"COM9";
-  EXPECT_EQ(testLink(), 0);
+  pickPorts();
+  EXPECT_EQ(testPaneLink(), 0);
   EXPECT_TRUE(world.entries("COM4", vw::Event::Open).empty());
 }
 
@@ -91,8 +93,8 @@ class LinkOverRadio : public PaneTest {
     return n;
   }
   void expectPortsClosedAndRestored() {
-    EXPECT_EQ(masterPane.port, nullptr);
-    EXPECT_EQ(slavePane.port, nullptr);
+    EXPECT_EQ(masterPane.session.port, nullptr);
+    EXPECT_EQ(slavePane.session.port, nullptr);
     EXPECT_FALSE(isValidPort(portRecord(3)));
     EXPECT_FALSE(isValidPort(portRecord(4)));
     EXPECT_EQ(portRecord(3)->ioTimeoutMs, 1200u);
@@ -101,7 +103,7 @@ class LinkOverRadio : public PaneTest {
 };
 
 TEST_F(LinkOverRadio, LinkedPairPassesBothWays) {
-  EXPECT_EQ(testLink(), 1);
+  EXPECT_EQ(testPaneLink(), 1);
   EXPECT_EQ(world.hostBytes("COM4"),
             std::string(kLinkTextDigits) + kLinkTextDigits + kLinkTextLetters)
       << "the slave sends transfers 1, 2 and 4";
@@ -112,14 +114,14 @@ TEST_F(LinkOverRadio, LinkedPairPassesBothWays) {
 
 TEST_F(LinkOverRadio, FirstTransferMayBeLost) {
   radio.faults.dropNext = 1;
-  EXPECT_EQ(testLink(), 1);
+  EXPECT_EQ(testPaneLink(), 1);
   EXPECT_EQ(radio.counts().lost, 1u);
 }
 
 TEST_F(LinkOverRadio, FailureAtTheThirdSkipsTheRest) {
   dropAfterLine("COM3", 2);  // the master has received transfers 1 and 2
   const vw::TimeUs start = world.now();
-  EXPECT_EQ(testLink(), 0);
+  EXPECT_EQ(testPaneLink(), 0);
   EXPECT_EQ(linesWritten("COM4"), 2) << "transfer 4 never started";
   EXPECT_EQ(linesWritten("COM3"), 1) << "transfer 5 never started";
   EXPECT_GT((world.now() - start) / 1000.0, 4800) << "the lost line was awaited 4.8 s";
@@ -128,7 +130,7 @@ TEST_F(LinkOverRadio, FailureAtTheThirdSkipsTheRest) {
 
 TEST_F(LinkOverRadio, CutRadioFails) {
   radio.faults.cut = true;
-  EXPECT_EQ(testLink(), 0);
+  EXPECT_EQ(testPaneLink(), 0);
   expectPortsClosedAndRestored();
 }
 
@@ -137,7 +139,7 @@ TEST_F(LinkOverRadio, CorruptedLineFails) {
     if (p == "COM3" && byte == '\r' && ++seen == 1)
       radio.faults.corruptNext = 1;
   };
-  EXPECT_EQ(testLink(), 0);
+  EXPECT_EQ(testPaneLink(), 0);
   EXPECT_EQ(radio.counts().corrupted, 1u);
 }
 
@@ -165,13 +167,13 @@ class LinkCancel : public LinkOverRadio {
 
 TEST_F(LinkCancel, EndsTheMastersWait) {
   radio.faults.cut = true;  // the master waits 4.8 s for transfer 1's line
-  EXPECT_EQ(testLink(), kLinkCancelled);
+  EXPECT_EQ(testPaneLink(), kLinkCancelled);
   EXPECT_EQ(linesWritten("COM4"), 1) << "transfer 2 never started";
 }
 
 TEST_F(LinkCancel, EndsTheSlavesWait) {
   dropAfterLine("COM3", 2);  // transfer 3 is lost: the slave waits for it
-  EXPECT_EQ(testLink(), kLinkCancelled);
+  EXPECT_EQ(testPaneLink(), kLinkCancelled);
   EXPECT_EQ(linesWritten("COM3"), 1) << "transfer 5 never started";
 }
 

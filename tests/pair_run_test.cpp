@@ -64,6 +64,7 @@ class PairRunTest : public PaneTest {
       if (writing && step == t->cancelInWrite)
         os::setEvent(t->cancel);
     };
+    usePaneSessions(&run);
     return runPair(run, &result);
   }
   std::vector<std::string> setters(const std::string& port) const {
@@ -102,7 +103,7 @@ TEST_F(PairRunTest, ProfileAndPairingAreWrittenCheckedAndLinked) {
   ASSERT_EQ(readBody(&masterPane), 0);
   ASSERT_EQ(readBody(&slavePane), 0);
   EXPECT_TRUE(view().errors.empty()) << "a Read of the pair afterwards has nothing to warn of";
-  EXPECT_FALSE(paneShowsChanges(&masterPane) || paneShowsChanges(&slavePane));
+  EXPECT_FALSE(showsChanges(&masterPane.module) || showsChanges(&slavePane.module));
 }
 
 // One command-mode session per module, both at once: each module hears one
@@ -215,13 +216,15 @@ TEST_F(PairRunTest, CancelInAWriteLetsItStoreAndCheckThenEndsTheRun) {
 
 TEST_F(PairRunTest, RefusedBeforeAByteOrEndedByAnUnplugAsThePortsFailure) {
   view().texts[slavePane.portCombo] = L"COM3";
+  pickPorts();
   EXPECT_EQ(runIt(), ResultSamePort);
   EXPECT_TRUE(steps.empty() && world.hostBytes("COM3").empty());
   EXPECT_EQ(pairResultText(result, L"", L"", L"|"),
             L"FAIL|Master and Slave are both set to COM3: each module needs its own port.");
 
   view().texts[slavePane.portCombo] = L"COM4";
-  run.portDeparted = [](void*, const PaneRecord* pane) { return pane == &slavePane; };
+  pickPorts();
+  run.portDeparted = [](void*, bool ofMaster) { return !ofMaster; };
   cancelAt = PairStep::ReadSlave;
   EXPECT_EQ(runIt(), ErrBadHandle) << "not the operator's Cancel";
   EXPECT_EQ(result.failedStep, PairStep::ReadSlave);
@@ -235,7 +238,7 @@ TEST_F(PairRunTest, AModuleRefusedByItsRoleIsNamedFromTheRunsNotes) {
   EXPECT_EQ(result.failedStep, PairStep::ReadMaster);
   EXPECT_EQ(commands("COM3").back(), "ATCN");
   EXPECT_TRUE(setters("COM3").empty() && setters("COM4").empty());
-  EXPECT_EQ(masterPane.nodeId[0], 0) << "the pane is cleared, the run's notes are not";
+  EXPECT_EQ(masterPane.module.nodeId[0], 0) << "the pane is cleared, the run's notes are not";
   EXPECT_EQ(pairFailureText(result, L"", L""), L"Network ID \"KOV-NL001/S\" is not a master.");
   EXPECT_EQ(pairResultDetails(result, L"", L"", L"|"),
             L"Read Master: Network ID \"KOV-NL001/S\" is not a master.|Master (COM3): "
@@ -317,7 +320,8 @@ TEST_F(PairRunTest, CrossedPortsAreSwappedAndTheRecordReadsBack) {
     EXPECT_EQ(std::count(sent.begin(), sent.end(), "+++"), 1) << port << ": placed, not read again";
   }
   EXPECT_EQ(view().texts[masterPane.portCombo], bench) << "the bench's picks again";
-  EXPECT_EQ(masterPane.nodeId[0] | slavePane.nodeId[0], 0) << "no pane names another's module";
+  EXPECT_EQ(masterPane.module.nodeId[0] | slavePane.module.nodeId[0], 0)
+      << "no pane names another's module";
   EXPECT_NE(
       pairResultDetails(result, L"", L"", L"|")
           .find(L"|The modules were on each other's ports: the master on COM4, the slave on COM3."),
@@ -426,9 +430,10 @@ TEST_F(PairRunTest, ARangeProfileFailsTheLinkStepWhenADirectionFallsShort) {
 TEST_F(PairRunTest, AnUnplugInTheRangeTestNamesItsPortAndRecordsNoShares) {
   useProfile("[Range]\nPackets = 40\nMin Received = 90\n");
   struct Watch {
-    decltype(this) test;
+    sim::Radio* radio;
+    vw::World* world;
     LineLogBuffer log;
-  } watch{this, {}};
+  } watch{&radio, &world, {}};
   setLineLogSink(
       [](void* context, const char* line, uint32_t length) {
         auto* w = static_cast<Watch*>(context);
@@ -436,8 +441,8 @@ TEST_F(PairRunTest, AnUnplugInTheRangeTestNamesItsPortAndRecordsNoShares) {
         if (std::string(line, length).find("packet 10 from master") == std::string::npos)
           return;
         // Its adapter powered the module: the frame leaving it is lost too.
-        w->test->radio.faults.dropNext = 1;
-        w->test->world.after(vw::ms(34), [w] { w->test->world.removeSerialPort("COM4"); });
+        w->radio->faults.dropNext = 1;
+        w->world->after(vw::ms(34), [w] { w->world->removeSerialPort("COM4"); });
       },
       &watch);
   const int32_t code = runIt();

@@ -1,9 +1,9 @@
-// The pane record's reset, defaults, mode rules and value maps.
+// The module record's reset, defaults, mode rules and value maps.
 #include <gtest/gtest.h>
 
-#include "module/pane.h"
 #include "platform/virtual/world.h"
 #include "tests/support/recording_view.h"
+#include "ui/pane.h"
 
 namespace {
 
@@ -13,85 +13,87 @@ class PaneRules : public ::testing::Test {
     view().clear();
     masterPane = PaneRecord{};
     slavePane = PaneRecord{};
-    masterPane.isMaster = 1;
+    masterPane.module.isMaster = 1;
     bindFakeControls(&masterPane, 3000);
     bindFakeControls(&slavePane, 4000);
   }
 };
 
 TEST_F(PaneRules, ResetMarksEveryValueAsNotRead) {
-  slavePane.nodeId[0] = 'X';
+  slavePane.module.nodeId[0] = 'X';
   slavePane.portNumber = 7;
-  slavePane.rtsLabel = kLabelFlowControl;
-  resetPane(&slavePane);
-  EXPECT_EQ(slavePane.panIdRead, UINT64_MAX);
-  EXPECT_EQ(slavePane.panIdShown, UINT64_MAX);
-  EXPECT_EQ(slavePane.operatingPanIdRead, 0xFFFF);
-  EXPECT_EQ(slavePane.firmwareVersion, 0xFFFF);
-  EXPECT_EQ(slavePane.nodeId[0], 0);
-  EXPECT_EQ(slavePane.destHighShown, 0u);
-  EXPECT_EQ(slavePane.channelShown, 0xFF);
-  EXPECT_EQ(slavePane.channelLimit, 255);
-  EXPECT_EQ(slavePane.baudCodeRead, UINT32_MAX);
-  EXPECT_EQ(slavePane.d6ConfigShown, 0xFF);
-  EXPECT_EQ(slavePane.sleepModeRead, 0xFF);
-  EXPECT_EQ(slavePane.powerSaveShown, 0xFF);
+  resetPane(&slavePane.module);
+  EXPECT_EQ(slavePane.module.read[Setting::PanId], UINT64_MAX);
+  EXPECT_EQ(slavePane.module.shown[Setting::PanId], UINT64_MAX);
+  EXPECT_EQ(slavePane.module.read[Setting::OperatingPanId], 0xFFFF);
+  EXPECT_EQ(slavePane.module.firmwareVersion, 0xFFFF);
+  EXPECT_EQ(slavePane.module.nodeId[0], 0);
+  EXPECT_EQ(slavePane.module.shown[Setting::DestHigh], 0u);
+  EXPECT_EQ(slavePane.module.shown[Setting::Channel], 0xFF);
+  EXPECT_EQ(slavePane.module.channelLimit, 255);
+  EXPECT_EQ(slavePane.module.read[Setting::BaudRate], UINT32_MAX);
+  EXPECT_EQ(slavePane.module.shown[Setting::D6Config], 0xFF);
+  EXPECT_EQ(slavePane.module.read[Setting::SleepMode], 0xFF);
+  EXPECT_EQ(slavePane.module.shown[Setting::PowerSave], 0xFF);
   EXPECT_EQ(slavePane.portNumber, 7) << "not a module value";
-  EXPECT_EQ(slavePane.rtsLabel, kLabelFlowControl) << "labels stay";
-  resetPane(&masterPane);
-  EXPECT_EQ(masterPane.sleepModeRead, 0) << "the master has no sleep mode";
-  EXPECT_EQ(masterPane.powerSaveShown, 0);
+  EXPECT_EQ(shownText(slavePane.module, Setting::D7Config), nullptr) << "no label for no value";
+  resetPane(&masterPane.module);
+  EXPECT_EQ(masterPane.module.read[Setting::SleepMode], 0) << "the master has no sleep mode";
+  EXPECT_EQ(masterPane.module.shown[Setting::PowerSave], 0);
 }
 
 TEST_F(PaneRules, DefaultsOnTheSlaveGoWithCyclicSleep) {
-  resetPane(&slavePane);
-  slavePane.panIdShown = 0x1234;
-  setDefaults(&slavePane);
-  EXPECT_EQ(slavePane.channelShown, 20);
-  EXPECT_EQ(slavePane.baudCodeShown, 3u);
-  EXPECT_EQ(slavePane.parityCodeShown, 0);
-  EXPECT_EQ(slavePane.stopBitsCodeShown, 0);
-  EXPECT_EQ(slavePane.powerLevelShown, 4);
-  EXPECT_EQ(slavePane.boostModeShown, 1);
-  EXPECT_EQ(slavePane.powerSaveShown, 0);
-  EXPECT_EQ(slavePane.sleepModeShown, 4);
-  EXPECT_EQ(slavePane.sleepModeLabel, kLabelCyclicSleep);
-  EXPECT_EQ(slavePane.flowControlShown, 1);
-  EXPECT_FALSE(view().enabled.at(slavePane.flowControlCombo)) << "flow control locked on";
-  EXPECT_EQ(view().selection.at(slavePane.flowControlCombo), 1) << "showing Enable";
-  EXPECT_EQ(slavePane.panIdShown, 0x1234u) << "identity and addresses stay";
-  EXPECT_EQ(slavePane.baudCodeRead, UINT32_MAX) << "the Read group stays";
-  resetPane(&masterPane);
-  setDefaults(&masterPane);
-  EXPECT_TRUE(view().enabled.count(masterPane.flowControlCombo) == 0) << "no window call";
-  EXPECT_EQ(masterPane.sleepModeShown, 0);
-  EXPECT_EQ(masterPane.d7ConfigShown, 1);
+  resetPane(&slavePane.module);
+  slavePane.module.shown[Setting::PanId] = 0x1234;
+  setDefaults(&slavePane.module);
+  EXPECT_EQ(slavePane.module.shown[Setting::Channel], 20);
+  EXPECT_EQ(slavePane.module.shown[Setting::BaudRate], 3u);
+  EXPECT_EQ(slavePane.module.shown[Setting::Parity], 0);
+  EXPECT_EQ(slavePane.module.shown[Setting::StopBits], 0);
+  EXPECT_EQ(slavePane.module.shown[Setting::PowerLevel], 4);
+  EXPECT_EQ(slavePane.module.shown[Setting::BoostMode], 1);
+  EXPECT_EQ(slavePane.module.shown[Setting::PowerSave], 0);
+  EXPECT_EQ(slavePane.module.shown[Setting::SleepMode], 4);
+  EXPECT_STREQ(shownText(slavePane.module, Setting::SleepMode), L"Cyclic Sleep");
+  EXPECT_EQ(slavePane.module.shown[Setting::FlowControl], 1);
+  EXPECT_FALSE(choiceOffered(slavePane.module, Setting::FlowControl)) << "flow control locked on";
+  EXPECT_STREQ(shownText(slavePane.module, Setting::FlowControl), L"Enable") << "showing Enable";
+  EXPECT_EQ(slavePane.module.shown[Setting::PanId], 0x1234u) << "identity and addresses stay";
+  EXPECT_EQ(slavePane.module.read[Setting::BaudRate], UINT32_MAX) << "the Read group stays";
+  resetPane(&masterPane.module);
+  setDefaults(&masterPane.module);
+  EXPECT_TRUE(choiceOffered(masterPane.module, Setting::FlowControl))
+      << "the master's is never locked";
+  EXPECT_TRUE(view().calls.empty()) << "no window call";
+  EXPECT_EQ(masterPane.module.shown[Setting::SleepMode], 0);
+  EXPECT_EQ(masterPane.module.shown[Setting::D7Config], 1);
 }
 
 TEST_F(PaneRules, FlowControlRuleTakesAnythingButZeroAsOn) {
-  masterPane.flowControlShown = 0xFF;
-  applyFlowControlRule(&masterPane);
-  EXPECT_EQ(masterPane.flowControlShown, 1);
-  EXPECT_EQ(masterPane.d7ConfigShown, 1);
-  EXPECT_EQ(masterPane.d6ConfigShown, 1);
-  EXPECT_EQ(masterPane.rtsLabel, kLabelFlowControl);
-  masterPane.flowControlShown = 0;
-  applyFlowControlRule(&masterPane);
-  EXPECT_EQ(masterPane.d7ConfigShown, 4);
-  EXPECT_EQ(masterPane.d6ConfigShown, 0);
-  EXPECT_EQ(masterPane.rtsLabel, kLabelHighLevelOut);
-  EXPECT_EQ(masterPane.ctsLabel, kLabelDisable);
+  masterPane.module.shown[Setting::FlowControl] = 0xFF;
+  applyFlowControlRule(&masterPane.module);
+  EXPECT_EQ(masterPane.module.shown[Setting::FlowControl], 1);
+  EXPECT_EQ(masterPane.module.shown[Setting::D7Config], 1);
+  EXPECT_EQ(masterPane.module.shown[Setting::D6Config], 1);
+  EXPECT_STREQ(shownText(masterPane.module, Setting::D7Config), L"Flow Control");
+  masterPane.module.shown[Setting::FlowControl] = 0;
+  applyFlowControlRule(&masterPane.module);
+  EXPECT_EQ(masterPane.module.shown[Setting::D7Config], 4);
+  EXPECT_EQ(masterPane.module.shown[Setting::D6Config], 0);
+  EXPECT_STREQ(shownText(masterPane.module, Setting::D7Config), L"High Level Out");
+  EXPECT_STREQ(shownText(masterPane.module, Setting::D6Config), L"Disable");
 }
 
 TEST_F(PaneRules, NoSleepFreesFlowControlAndKeepsItsChoice) {
-  applyCyclicSleepRule(&slavePane);
-  slavePane.flowControlShown = 0;  // cannot be chosen while locked, but the rule must not care
-  applyNoSleepRule(&slavePane);
-  EXPECT_EQ(slavePane.powerSaveShown, 1);
-  EXPECT_EQ(slavePane.sleepModeShown, 0);
-  EXPECT_EQ(slavePane.sleepModeLabel, kLabelNoSleep);
-  EXPECT_TRUE(view().enabled.at(slavePane.flowControlCombo));
-  EXPECT_EQ(slavePane.d7ConfigShown, 4);
+  applyCyclicSleepRule(&slavePane.module);
+  slavePane.module.shown[Setting::FlowControl] =
+      0;  // cannot be chosen while locked, but the rule must not care
+  applyNoSleepRule(&slavePane.module);
+  EXPECT_EQ(slavePane.module.shown[Setting::PowerSave], 1);
+  EXPECT_EQ(slavePane.module.shown[Setting::SleepMode], 0);
+  EXPECT_STREQ(shownText(slavePane.module, Setting::SleepMode), L"No Sleep");
+  EXPECT_TRUE(choiceOffered(slavePane.module, Setting::FlowControl));
+  EXPECT_EQ(slavePane.module.shown[Setting::D7Config], 4);
 }
 
 struct ModeCase {
@@ -115,20 +117,20 @@ TEST_F(PaneRules, ModeStateIsDerivedAndNormalised) {
   };
   for (const ModeCase& c : cases) {
     PaneRecord& pane = c.isMaster ? masterPane : slavePane;
-    resetPane(&pane);
-    pane.sleepModeRead = pane.isMaster ? 0 : c.sm;
-    pane.d7ConfigRead = c.d7;
-    pane.d6ConfigRead = c.d6;
-    deriveModeState(&pane);
+    resetPane(&pane.module);
+    pane.module.read[Setting::SleepMode] = pane.module.isMaster ? 0 : c.sm;
+    pane.module.read[Setting::D7Config] = c.d7;
+    pane.module.read[Setting::D6Config] = c.d6;
+    deriveModeState(&pane.module);
     SCOPED_TRACE(testing::Message() << "master " << c.isMaster << " SM " << int{c.sm} << " D7 "
                                     << int{c.d7} << " D6 " << int{c.d6});
-    EXPECT_EQ(pane.flowControlRead, c.flowRead);
-    EXPECT_EQ(pane.flowControlShown, c.flowShown);
-    EXPECT_EQ(pane.d7ConfigShown, c.d7Shown);
-    EXPECT_EQ(pane.d6ConfigShown, c.d6Shown);
-    EXPECT_EQ(pane.powerSaveRead, c.powerSaveRead);
-    EXPECT_EQ(pane.powerSaveShown, c.powerSaveShown);
-    EXPECT_EQ(pane.sleepModeShown, c.smShown);
+    EXPECT_EQ(pane.module.read[Setting::FlowControl], c.flowRead);
+    EXPECT_EQ(pane.module.shown[Setting::FlowControl], c.flowShown);
+    EXPECT_EQ(pane.module.shown[Setting::D7Config], c.d7Shown);
+    EXPECT_EQ(pane.module.shown[Setting::D6Config], c.d6Shown);
+    EXPECT_EQ(pane.module.read[Setting::PowerSave], c.powerSaveRead);
+    EXPECT_EQ(pane.module.shown[Setting::PowerSave], c.powerSaveShown);
+    EXPECT_EQ(pane.module.shown[Setting::SleepMode], c.smShown);
   }
 }
 
@@ -162,8 +164,8 @@ TEST(PaneMaps, SerialCodes) {
 
 TEST(PaneMaps, OtherPaneAndCancel) {
   vw::World world;
-  masterPane.isMaster = 1;
-  slavePane.isMaster = 0;
+  masterPane.module.isMaster = 1;
+  slavePane.module.isMaster = 0;
   EXPECT_EQ(otherPane(&masterPane), &slavePane);
   EXPECT_EQ(otherPane(&slavePane), &masterPane);
   PaneRecord pane;

@@ -12,9 +12,9 @@ class RangeTest : public PaneTest {
  protected:
   RangeResult runRange(RangeWay way, uint32_t count, uint32_t size = kRangeDefaultSize) {
     RangeResult r;
-    runRangeTest({way, count, size}, &r);
-    EXPECT_EQ(masterPane.port, nullptr);
-    EXPECT_EQ(slavePane.port, nullptr);
+    runPaneRangeTest({way, count, size}, &r);
+    EXPECT_EQ(masterPane.session.port, nullptr);
+    EXPECT_EQ(slavePane.session.port, nullptr);
     for (uint32_t i = 0; i < r.directionCount; ++i) {
       const RangeDirection& d = r.directions[i];
       EXPECT_EQ(d.sent, d.received + d.lost) << "direction " << i;
@@ -187,7 +187,7 @@ TEST_F(RangeTest, EachPacketsFateReachesTheCallerAndTheLineLogOnce) {
   setLineLogSink(appendToLineLog, &log);
   std::vector<RangePacket> seen;
   RangeResult r;
-  runRangeTest(
+  runPaneRangeTest(
       {RangeWay::BothHere, 5, kRangeDefaultSize}, &r,
       [](void* context, const RangePacket& p, const RangeResult&) {
         static_cast<std::vector<RangePacket>*>(context)->push_back(p);

@@ -47,21 +47,21 @@ TEST_F(Read, MasterIsReadCompletelyAndShown) {
   master->setReg("BD", 3);
   ASSERT_EQ(read(&masterPane), 0);
   EXPECT_EQ(commands("COM3"), kMasterRead) << "never ATSM on the master";
-  EXPECT_STREQ(masterPane.nodeId, "KOV-NL001/M");
-  EXPECT_EQ(masterPane.firmwareVersion, 0x2041);
-  EXPECT_EQ(masterPane.panIdRead, 0x1234u);
-  EXPECT_EQ(masterPane.panIdShown, 0x1234u);
-  EXPECT_EQ(masterPane.serialLow, 0x40000001u);
-  EXPECT_EQ(masterPane.destLowShown, 0x40000002u);
-  EXPECT_EQ(masterPane.channelRead, 19) << "the lowest bit of 0x300";
-  EXPECT_EQ(masterPane.channelLimit, 26);
-  EXPECT_EQ(masterPane.baudCodeShown, 3u);
-  EXPECT_EQ(masterPane.sleepModeRead, 0) << "untouched on the master";
-  EXPECT_EQ(masterPane.port, nullptr);
+  EXPECT_STREQ(masterPane.module.nodeId, "KOV-NL001/M");
+  EXPECT_EQ(masterPane.module.firmwareVersion, 0x2041);
+  EXPECT_EQ(masterPane.module.read[Setting::PanId], 0x1234u);
+  EXPECT_EQ(masterPane.module.shown[Setting::PanId], 0x1234u);
+  EXPECT_EQ(masterPane.module.serialLow, 0x40000001u);
+  EXPECT_EQ(masterPane.module.shown[Setting::DestLow], 0x40000002u);
+  EXPECT_EQ(masterPane.module.read[Setting::Channel], 19) << "the lowest bit of 0x300";
+  EXPECT_EQ(masterPane.module.channelLimit, 26);
+  EXPECT_EQ(masterPane.module.shown[Setting::BaudRate], 3u);
+  EXPECT_EQ(masterPane.module.read[Setting::SleepMode], 0) << "untouched on the master";
+  EXPECT_EQ(masterPane.session.port, nullptr);
   EXPECT_EQ(view().calls,
             (std::vector<std::string>{"clearPaneDisplay master", "fillChannelList",
                                       "displayPane master", "postOperationDone master"}));
-  EXPECT_EQ(view().channelLimits[masterPane.channelCombo], 26);
+  EXPECT_EQ(view().channelLimits[masterPane.control[indexOf(Setting::Channel)]], 26);
   EXPECT_TRUE(world.entries("COM3", vw::Event::BreakOn).empty()) << "quick path: no break";
   EXPECT_FALSE(master->inCommandMode()) << "left in transparent mode";
 }
@@ -72,17 +72,17 @@ TEST_F(Read, SlaveReadAddsSleepMode) {
   Commands expected = kMasterRead;
   expected.insert(expected.begin() + 18, "ATSM");
   EXPECT_EQ(commands("COM4"), expected);
-  EXPECT_EQ(slavePane.sleepModeRead, 0);
-  EXPECT_EQ(slavePane.powerSaveRead, 1);
-  EXPECT_EQ(slavePane.sleepModeLabel, kLabelNoSleep);
+  EXPECT_EQ(slavePane.module.read[Setting::SleepMode], 0);
+  EXPECT_EQ(slavePane.module.read[Setting::PowerSave], 1);
+  EXPECT_STREQ(shownText(slavePane.module, Setting::SleepMode), L"No Sleep");
 }
 
 TEST_F(Read, WrongRoleEndsTheReadButLeavesCommandMode) {
   master->setReg("VR", 0x2241);  // a slave's firmware in the master pane
   EXPECT_EQ(read(&masterPane), ResultNotMaster);
   EXPECT_EQ(commands("COM3"), (Commands{"+++", "ATGT", "ATVR", "ATCN"}));
-  EXPECT_EQ(masterPane.firmwareVersion, 0x2241);
-  EXPECT_EQ(masterPane.nodeId[0], 0);
+  EXPECT_EQ(masterPane.module.firmwareVersion, 0x2241);
+  EXPECT_EQ(masterPane.module.nodeId[0], 0);
   EXPECT_EQ(view().count("displayPane master"), 0);
   EXPECT_EQ(view().count("postOperationDone master"), 1);
 
@@ -98,7 +98,7 @@ TEST_F(Read, EitherRoleModuleIsDecidedByItsNodeId) {
   makeModules(masterConfig(), masterConfig());  // a master's node id in the slave pane
   slave->setReg("VR", 0x4010);
   EXPECT_EQ(read(&slavePane), ResultNotSlave);
-  EXPECT_STREQ(slavePane.nodeId, "KOV-NL001/M") << "kept for the message";
+  EXPECT_STREQ(slavePane.module.nodeId, "KOV-NL001/M") << "kept for the message";
   EXPECT_EQ(commands("COM4").back(), "ATCN");
 }
 
@@ -106,18 +106,22 @@ TEST_F(Read, EitherRoleModuleIsDecidedByItsNodeId) {
 TEST_F(Read, ReadTakingEitherRoleFollowsTheModule) {
   makeModules(slaveConfig(), slaveConfig());  // a slave on the master pane's port
   master->setReg("SM", 0);
-  readTakesEitherRole(true);
-  const int32_t bySlaveFirmware = read(&masterPane);
-  const bool firstAsSlave = masterPane.isMaster == 0;
-  masterPane.isMaster = 1;
+  prepareOperation(&masterPane);
+  const auto readEither = [] {
+    Session s = paneSession(&masterPane);
+    s.options.eitherRole = true;
+    return readModule(s);
+  };
+  const int32_t bySlaveFirmware = readEither();
+  const bool firstAsSlave = masterPane.module.isMaster == 0;
+  masterPane.module.isMaster = 1;
   master->setReg("VR", 0x4010);       // either role: its node identifier decides
   os::sleepMs(kMinimumGuardDelayMs);  // the module's guard time before the next "+++"
-  const int32_t byNodeId = read(&masterPane);
-  readTakesEitherRole(false);
+  const int32_t byNodeId = readEither();
   EXPECT_EQ(bySlaveFirmware, 0);
   EXPECT_TRUE(firstAsSlave);
   EXPECT_EQ(byNodeId, 0);
-  EXPECT_EQ(masterPane.isMaster, 0);
+  EXPECT_EQ(masterPane.module.isMaster, 0);
   ASSERT_GT(commands("COM3").size(), 18u);
   EXPECT_EQ(commands("COM3")[18], "ATSM") << "read as the slave it is";
 }
@@ -129,7 +133,8 @@ TEST_F(Read, NodeIdMustMatchExactly) {
     makeModules(config, slaveConfig());
     EXPECT_EQ(read(&masterPane), ResultNotMaster) << id;
   }
-  EXPECT_EQ(std::string(masterPane.nodeId), "KOV-NL001/MKOV-NL001") << "cut to 20 characters";
+  EXPECT_EQ(std::string(masterPane.module.nodeId), "KOV-NL001/MKOV-NL001")
+      << "cut to 20 characters";
 }
 
 TEST_F(Read, ANodeIdCutShortIsNoNodeId) {
@@ -137,7 +142,7 @@ TEST_F(Read, ANodeIdCutShortIsNoNodeId) {
   os::sleepMs(1500);                         // the module's guard time, before the next quick "+++"
   master->faults.replaceReply["NI"] = "XY";  // and then silence
   EXPECT_EQ(read(&masterPane), ErrTimeout);
-  EXPECT_STREQ(masterPane.nodeId, "") << "nothing of the earlier identifier shows through";
+  EXPECT_STREQ(masterPane.module.nodeId, "") << "nothing of the earlier identifier shows through";
 }
 
 TEST_F(Read, NodeIdIsComparedOverAllItsBytes) {
@@ -165,30 +170,30 @@ TEST_F(Read, CancelAtACheckLeavesCommandModeCleanly) {
 TEST_F(Read, CancelDuringATransferIsALinkError) {
   cancelAtLineEnd(&masterPane, "COM3", 5, true);  // first byte of the ATHV reply
   EXPECT_EQ(read(&masterPane), ErrCancelled);
-  EXPECT_EQ(masterPane.hardwareVersion, 0xFFFF);
+  EXPECT_EQ(masterPane.module.hardwareVersion, 0xFFFF);
 }
 
 TEST_F(Read, CancelRightAfterDiscoveryStillLeavesCommandMode) {
   prepareOperation(&masterPane);
   view().onResetPrompt = nullptr;
-  ASSERT_EQ(openPanePort(&masterPane), 0);
-  ASSERT_TRUE(discoverSerialSettings(masterPane.port, masterPane.resetPrompt));
+  ASSERT_EQ(openSessionPort(paneSession(&masterPane)), 0);
+  ASSERT_TRUE(discoverSerialSettings(masterPane.session.port, masterPane.resetPrompt));
   os::setEvent(masterPane.cancelEvent);
-  EXPECT_EQ(readAndVerify(&masterPane), ResultCancelled);
+  EXPECT_EQ(readAndVerify(paneSession(&masterPane)), ResultCancelled);
   EXPECT_EQ(commands("COM3"), (Commands{"+++", "ATCN"}));
   EXPECT_FALSE(master->inCommandMode());
-  closePort(masterPane.port);
-  masterPane.port = nullptr;
+  closePort(masterPane.session.port);
+  masterPane.session.port = nullptr;
 }
 
 TEST_F(Read, CancelBeforeTheEscapeSendsNothingMore) {
   prepareOperation(&masterPane);
-  ASSERT_EQ(openPanePort(&masterPane), 0);
+  ASSERT_EQ(openSessionPort(paneSession(&masterPane)), 0);
   os::setEvent(masterPane.cancelEvent);
-  EXPECT_EQ(readAndVerify(&masterPane), ResultCancelled);
+  EXPECT_EQ(readAndVerify(paneSession(&masterPane)), ResultCancelled);
   EXPECT_TRUE(world.hostBytes("COM3").empty());
-  closePort(masterPane.port);
-  masterPane.port = nullptr;
+  closePort(masterPane.session.port);
+  masterPane.session.port = nullptr;
 }
 
 // Right after a Link Test or a range test on its port, the Read's "+++"
@@ -198,8 +203,9 @@ TEST_F(Read, CancelBeforeTheEscapeSendsNothingMore) {
 TEST_F(Read, AReadRightAfterTrafficOnItsPortWaitsOutTheGuardTime) {
   for (const bool range : {false, true}) {
     RangeResult r;
-    ASSERT_EQ(range ? runRangeTest({RangeWay::BothHere, 5, kRangeDefaultSize}, &r) : testLink(),
-              range ? 0 : kLinkPass);
+    ASSERT_EQ(
+        range ? runPaneRangeTest({RangeWay::BothHere, 5, kRangeDefaultSize}, &r) : testPaneLink(),
+        range ? 0 : kLinkPass);
     const vw::TimeUs lastByte = world.entries("COM3", vw::Event::HostByte).back().at;
     const size_t before = world.entries("COM3", vw::Event::HostByte).size();
     EXPECT_EQ(read(&masterPane), 0) << (range ? "after a range test" : "after a Link Test");
@@ -207,7 +213,7 @@ TEST_F(Read, AReadRightAfterTrafficOnItsPortWaitsOutTheGuardTime) {
     EXPECT_GE(escape, lastByte + vw::ms(kDefaultGuardDelayMs));
     EXPECT_LE(escape, lastByte + vw::ms(kDefaultGuardDelayMs + 10)) << "the rest, not all again";
   }
-  ASSERT_EQ(testLink(), kLinkPass);
+  ASSERT_EQ(testPaneLink(), kLinkPass);
   prepareOperation(&masterPane);
   const size_t sent = world.hostBytes("COM3").size();
   const vw::TimeUs cancelAt = world.now() + vw::ms(300);
@@ -249,16 +255,19 @@ TEST_F(Read, PortNumberComesFromThePortListEntry) {
   prepareOperation(&masterPane);
   os::setEvent(masterPane.cancelEvent);
   view().texts[masterPane.portCombo] = L"COM0";
-  EXPECT_EQ(openPanePort(&masterPane), ErrNoPort);
+  pickPorts();
+  EXPECT_EQ(openSessionPort(paneSession(&masterPane)), ErrNoPort);
   view().texts[masterPane.portCombo] = L"COM256";
-  EXPECT_EQ(openPanePort(&masterPane), ResultCancelled);
+  pickPorts();
+  EXPECT_EQ(openSessionPort(paneSession(&masterPane)), ResultCancelled);
   os::resetEvent(masterPane.cancelEvent);
-  EXPECT_EQ(openPanePort(&masterPane), ErrNoPort);
+  EXPECT_EQ(openSessionPort(paneSession(&masterPane)), ErrNoPort);
   EXPECT_EQ(masterPane.portNumber, 256);
 }
 
 TEST_F(Read, MissingPortEndsTheReadWithItsMessagePosted) {
   view().texts[masterPane.portCombo] = L"COM9";
+  pickPorts();
   EXPECT_EQ(read(&masterPane), ErrNoPort);
   EXPECT_EQ(view().calls,
             (std::vector<std::string>{"clearPaneDisplay master", "postOperationDone master"}));
@@ -275,15 +284,15 @@ TEST_F(Read, ModuleAtOtherSettingsIsReadAfterTheResetKey) {
   slave->setReg("SB", 1);
   world.at(vw::ms(4000), [this] { slave->pressResetKey(world.now()); });
   ASSERT_EQ(read(&slavePane), 0);
-  EXPECT_STREQ(slavePane.nodeId, "KOV-NL001/S");
-  EXPECT_EQ(slavePane.baudCodeRead, 5u);
+  EXPECT_STREQ(slavePane.module.nodeId, "KOV-NL001/S");
+  EXPECT_EQ(slavePane.module.read[Setting::BaudRate], 5u);
   EXPECT_EQ(view().count("showResetPrompt"), 1);
   EXPECT_EQ(view().count("hideResetPrompt"), 1);
   const os::LineSettings line = world.line("COM4")->settings;
   EXPECT_EQ(line.baudRate, 38400u);
   EXPECT_EQ(line.parity, os::kEvenParity);
   EXPECT_EQ(line.stopBits, os::kTwoStopBits);
-  EXPECT_EQ(slavePane.port, nullptr);
+  EXPECT_EQ(slavePane.session.port, nullptr);
 }
 
 // Whatever way a Read ends short, nothing stays for Write or Set Default.
@@ -296,7 +305,7 @@ TEST_F(Read, AFailedReadLeavesNoModuleData) {
   EXPECT_FALSE(buttons.masterWrite || buttons.setDefault);
   slave->faults.withholdReply["SL"] = 1;  // cut short after the node identifier
   EXPECT_EQ(read(&slavePane), ErrTimeout);
-  EXPECT_FALSE(holdsModuleData(&slavePane));
+  EXPECT_FALSE(holdsModuleData(&slavePane.module));
 }
 
 // Cancel during the quick test of a module at 38400 ends the search there,
@@ -345,7 +354,7 @@ TEST_F(Read, NoKeyPressIsNoPort) {
   slave->setReg("BD", 7);
   EXPECT_EQ(read(&slavePane), ErrNoPort);
   EXPECT_EQ(view().count("hideResetPrompt"), 1);
-  EXPECT_EQ(slavePane.nodeId[0], 0);
+  EXPECT_EQ(slavePane.module.nodeId[0], 0);
 }
 
 TEST_F(Read, PresetsFailTheirChecks) {
@@ -362,7 +371,7 @@ TEST_F(Read, PresetsFailTheirChecks) {
       {sim::presets::slaveWithWrongNodeId(), false, ResultNotSlave},
   };
   for (const Case& c : cases) {
-    masterPane.nodeId[0] = slavePane.nodeId[0] = 0;
+    masterPane.module.nodeId[0] = slavePane.module.nodeId[0] = 0;
     if (c.masterPaneUsed) {
       makeModules(c.config, sim::presets::slave());
     } else {

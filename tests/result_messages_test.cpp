@@ -117,13 +117,13 @@ TEST(ResultMessages, FormatsAskForExactlyTheArgumentThatIsPassed) {
 }
 
 TEST(ResultMessages, NodeIdCopyIsAlwaysTerminated) {
-  PaneRecord pane;
-  std::memset(pane.nodeId, 'A', kNodeIdSize);  // no terminator in the record
+  ModuleRecord module;
+  std::memset(module.nodeId, 'A', kNodeIdSize);  // no terminator in the record
   char nodeId[kNodeIdSize];
-  copyNodeIdForMessage(&pane, nodeId);
+  copyNodeIdForMessage(&module, nodeId);
   EXPECT_EQ(std::string(nodeId), std::string(kNodeIdSize - 1, 'A'));
 
-  std::strcpy(pane.nodeId, "KOV-NL001/M");
-  copyNodeIdForMessage(&pane, nodeId);
+  std::strcpy(module.nodeId, "KOV-NL001/M");
+  copyNodeIdForMessage(&module, nodeId);
   EXPECT_STREQ(nodeId, "KOV-NL001/M");
 }

@@ -33,14 +33,18 @@ Parsed parse(const std::string& text) {
 
 std::string format() {
   char out[4096];
-  return std::string(out, formatSettingsFile(&masterPane, &slavePane, out, sizeof out));
+  return std::string(out,
+                     formatSettingsFile(&masterPane.module, &slavePane.module, out, sizeof out));
 }
 
 // The Shown values a Write would send.
-std::vector<int> shown(const PaneRecord& p) {
-  return {p.channelShown,     int(p.baudCodeShown), p.parityCodeShown, p.stopBitsCodeShown,
-          p.powerLevelShown,  p.boostModeShown,     p.powerSaveShown,  p.sleepModeShown,
-          p.flowControlShown, p.d7ConfigShown,      p.d6ConfigShown};
+std::vector<uint64_t> shown(const PaneRecord& p) {
+  std::vector<uint64_t> values;
+  for (Setting s : {Setting::Channel, Setting::BaudRate, Setting::Parity, Setting::StopBits,
+                    Setting::PowerLevel, Setting::BoostMode, Setting::PowerSave, Setting::SleepMode,
+                    Setting::FlowControl, Setting::D7Config, Setting::D6Config})
+    values.push_back(p.module.shown[s]);
+  return values;
 }
 
 class SettingsFileTest : public ::testing::Test {
@@ -52,7 +56,8 @@ class SettingsFileTest : public ::testing::Test {
   bool load(const std::string& text) {
     const Parsed p = parse(text);
     EXPECT_TRUE(p.ok) << std::string(p.message.begin(), p.message.end());
-    return p.ok && loadSettings(p.file, L"pair.ini", &pending, message);
+    return p.ok && loadSettings(&masterPane.module, &slavePane.module, p.file, L"pair.ini",
+                                &pending, message);
   }
 };
 
@@ -62,12 +67,12 @@ class SettingsFileTest : public ::testing::Test {
 TEST_F(SettingsFileTest, WhatIsSavedLoadsBackForEachPaneKind) {
   readPaneAs(&masterPane, "KOV-NL001/M", 13, 26, false, false);
   readPaneAs(&slavePane, "KOV-NL001/S", 25, 26, true, true);
-  masterPane.baudCodeShown = 7;
-  masterPane.parityCodeShown = masterPane.stopBitsCodeShown = 1;
-  masterPane.powerLevelShown = masterPane.boostModeShown = 0;
-  applyNoSleepRule(&slavePane);
-  slavePane.flowControlShown = 0;
-  applyFlowControlRule(&slavePane);
+  masterPane.module.shown[Setting::BaudRate] = 7;
+  masterPane.module.shown[Setting::Parity] = masterPane.module.shown[Setting::StopBits] = 1;
+  masterPane.module.shown[Setting::PowerLevel] = masterPane.module.shown[Setting::BoostMode] = 0;
+  applyNoSleepRule(&slavePane.module);
+  slavePane.module.shown[Setting::FlowControl] = 0;
+  applyFlowControlRule(&slavePane.module);
   const std::string saved = format();
   EXPECT_EQ(saved.rfind("; NLCONF " NLCONF_VERSION_TEXT " settings\r\n; Master: Node Identifier "
                         "KOV-NL001/M, PAN ID 4E4C303031, Destination 02004E4C 40B0A002\r\n",
@@ -75,7 +80,7 @@ TEST_F(SettingsFileTest, WhatIsSavedLoadsBackForEachPaneKind) {
             0u)
       << saved;
   EXPECT_NE(saved.find("[Slave]\r\nChannel = 25\r\n"), std::string::npos) << saved;
-  const std::vector<int> wantMaster = shown(masterPane), wantSlave = shown(slavePane);
+  const std::vector<uint64_t> wantMaster = shown(masterPane), wantSlave = shown(slavePane);
 
   readPaneAs(&masterPane, "KOV-NL001/M", 20, 26, true, false);
   readPaneAs(&slavePane, "KOV-NL001/S", 20, 26, true, true);
@@ -85,21 +90,21 @@ TEST_F(SettingsFileTest, WhatIsSavedLoadsBackForEachPaneKind) {
   ASSERT_TRUE(load(byHand));
   EXPECT_EQ(shown(masterPane), wantMaster);
   EXPECT_EQ(shown(slavePane), wantSlave);
-  EXPECT_EQ(masterPane.channelRead, 20) << "nothing reaches a module before a Write";
-  EXPECT_EQ(view().count("displayPane master") + view().count("displayPane slave"), 2);
+  EXPECT_EQ(masterPane.module.read[Setting::Channel], 20)
+      << "nothing reaches a module before a Write";
 }
 
 TEST_F(SettingsFileTest, OnlyPanesWithReadValuesAreSavedAndOddValuesKeepTheFileLoadable) {
   EXPECT_EQ(format(), "") << "nothing to save";
   readPaneAs(&slavePane, "K\xE9Y\nX", 20, 26, true, true);  // a node id no file line may hold
-  slavePane.baudCodeShown = 9;                              // a code no entry names
+  slavePane.module.shown[Setting::BaudRate] = 9;            // a code no entry names
   const std::string saved = format();
   EXPECT_EQ(saved.find("[Master]"), std::string::npos);
   EXPECT_NE(saved.find("Node Identifier K?Y?X,"), std::string::npos) << saved;
   const Parsed p = parse(saved);
   ASSERT_TRUE(p.ok);
-  EXPECT_FALSE(p.file.slave.named[SettingBaudRate]);
-  EXPECT_TRUE(p.file.slave.named[SettingPowerSave]);
+  EXPECT_FALSE(p.file.slave.named[indexOf(Setting::BaudRate)]);
+  EXPECT_TRUE(p.file.slave.named[indexOf(Setting::PowerSave)]);
 }
 
 // Every kind of fault: the whole file refused, with its line and the fault.
@@ -107,7 +112,8 @@ TEST_F(SettingsFileTest, APairSectionAsksForPairingAndOnlyIt) {
   const Parsed yes = parse("[Pair]\r\n make pair = yes \r\n[Slave]\nChannel = 12\n");
   ASSERT_TRUE(yes.ok);
   EXPECT_TRUE(yes.file.pair.makePair);
-  EXPECT_TRUE(yes.file.slave.named[SettingChannel]) << "a section after [Pair] still counts";
+  EXPECT_TRUE(yes.file.slave.named[indexOf(Setting::Channel)])
+      << "a section after [Pair] still counts";
   const Parsed no = parse("[Pair]\nMake Pair = No\n");
   ASSERT_TRUE(no.ok);
   EXPECT_FALSE(no.file.pair.makePair);
@@ -119,7 +125,8 @@ TEST_F(SettingsFileTest, ARangeSectionGivesTheRunItsCriterion) {
   const Parsed p = parse("[Range]\nPackets = 50\n min received = 98 % \n[Master]\nChannel = 12\n");
   ASSERT_TRUE(p.ok);
   EXPECT_EQ(p.file.range.packets * 1000 + p.file.range.minReceived, 50098u);
-  EXPECT_TRUE(p.file.master.named[SettingChannel]) << "a section after [Range] still counts";
+  EXPECT_TRUE(p.file.master.named[indexOf(Setting::Channel)])
+      << "a section after [Range] still counts";
   const Parsed defaults = parse("[Range]\n");
   ASSERT_TRUE(defaults.ok && defaults.file.range.present);
   EXPECT_EQ(defaults.file.range.packets * 1000 + defaults.file.range.minReceived, 100100u);
@@ -135,8 +142,8 @@ TEST_F(SettingsFileTest, WhatWasLoadedBesideThePanesIsSavedBack) {
                               "[Range]\nPackets = 300\n", "[Range]\n"}) {
     const SettingsFile loaded = parse(profile).file;
     char out[4096];
-    const Parsed saved = parse(
-        std::string(out, formatSettingsFile(&masterPane, &slavePane, out, sizeof out, &loaded)));
+    const Parsed saved = parse(std::string(
+        out, formatSettingsFile(&masterPane.module, &slavePane.module, out, sizeof out, &loaded)));
     ASSERT_TRUE(saved.ok && saved.file.range.present && saved.file.master.present) << profile;
     const RangeSettings &was = loaded.range, &is = saved.file.range;
     EXPECT_EQ(std::vector<uint32_t>({is.packets, is.minReceived, !is.packetsLine,
@@ -218,10 +225,11 @@ TEST_F(SettingsFileTest, AFaultyFileIsRefusedWithItsLine) {
 }
 
 TEST_F(SettingsFileTest, AFileWithoutSectionsLoadsNothingAndSaysSo) {
-  const std::vector<int> before = shown(masterPane);
+  const std::vector<uint64_t> before = shown(masterPane);
   const Parsed p = parse("; only a comment\n");
   ASSERT_TRUE(p.ok);
-  EXPECT_FALSE(loadSettings(p.file, L"pair.ini", &pending, message));
+  EXPECT_FALSE(
+      loadSettings(&masterPane.module, &slavePane.module, p.file, L"pair.ini", &pending, message));
   EXPECT_NE(std::wstring(message).find(L"pair.ini holds no [Master] or [Slave] section"),
             std::wstring::npos);
   EXPECT_EQ(shown(masterPane), before);
@@ -241,34 +249,34 @@ TEST_F(SettingsFileTest, FilesAsWindowsEditorsWriteThemLoad) {
     }
     const Parsed p = parse(bytes);
     ASSERT_TRUE(p.ok) << std::string(p.message.begin(), p.message.end());
-    EXPECT_EQ(p.file.slave.position[SettingChannel], 14 - 11);
-    EXPECT_EQ(p.file.slave.line[SettingPowerLevel], 4u);
+    EXPECT_EQ(p.file.slave.position[indexOf(Setting::Channel)], 14 - 11);
+    EXPECT_EQ(p.file.slave.line[indexOf(Setting::PowerLevel)], 4u);
     // A refusal names the line as the editor counts it.
     const Parsed refused = parse(bytes + std::string(bigEndian ? "\0P\0=" : "P\0=\0", 4));
     EXPECT_EQ(refused.line, 5u) << std::string(refused.message.begin(), refused.message.end());
   }
   const Parsed ansi = parse("; \xC4nderung f\xFCr Paar 7\n[Slave]\nChannel = 14 ; \xB5\n");
   ASSERT_TRUE(ansi.ok) << std::string(ansi.message.begin(), ansi.message.end());
-  EXPECT_EQ(ansi.file.slave.position[SettingChannel], 14 - 11);
+  EXPECT_EQ(ansi.file.slave.position[indexOf(Setting::Channel)], 14 - 11);
   EXPECT_FALSE(parse("[Slave]\nChannel = 14;7\n").ok) << "a comment starts after white space";
 }
 
 TEST_F(SettingsFileTest, ASectionForAPaneWithoutValuesWaitsForItsRead) {
   readPaneAs(&masterPane, "KOV-NL001/M", 20, 26, true, false);
   ASSERT_TRUE(load("[Slave]\nChannel = 14\nPower Save = Off\n"));
-  EXPECT_EQ(slavePane.channelShown, 0xFF) << "the slave holds nothing yet";
+  EXPECT_EQ(slavePane.module.shown[Setting::Channel], 0xFF) << "the slave holds nothing yet";
   EXPECT_EQ(std::wstring(message), L"The Slave settings wait for the slave's next Read.");
 
   // The master changes at once and the slave's half is refused later: both
   // messages say what was applied and what was not.
   ASSERT_TRUE(load("[Master]\nChannel = 12\n[Slave]\nChannel = 25\nBaud Rate = 1200\n"));
-  EXPECT_EQ(masterPane.channelShown, 12);
+  EXPECT_EQ(masterPane.module.shown[Setting::Channel], 12);
   EXPECT_EQ(std::wstring(message),
             L"The Master settings were applied; the Slave settings wait for the slave's next "
             L"Read.");
   readPaneAs(&slavePane, "KOV-NL001/S", 20, 24, true, true);
-  EXPECT_FALSE(applyPendingSettings(&slavePane, &pending, message));
-  EXPECT_EQ(slavePane.baudCodeShown, 3u);
+  EXPECT_FALSE(applyPendingSettings(&slavePane.module, &pending, message));
+  EXPECT_EQ(slavePane.module.shown[Setting::BaudRate], 3u);
   const std::wstring refusal = message;
   EXPECT_NE(refusal.find(L"Channel 25 is beyond the slave's channel list, which ends at 24"),
             std::wstring::npos);
@@ -283,10 +291,11 @@ TEST_F(SettingsFileTest, ARefusalAtLoadNamesTheKeysLine) {
   readPaneAs(&slavePane, "KOV-NL001/S", 20, 26, true, true);
   const Parsed p = parse("[Master]\nChannel = 12\n[Slave]\nChannel = 12\nFlow Control = Disable\n");
   ASSERT_TRUE(p.ok);
-  EXPECT_FALSE(loadSettings(p.file, L"pair.ini", &pending, message));
+  EXPECT_FALSE(
+      loadSettings(&masterPane.module, &slavePane.module, p.file, L"pair.ini", &pending, message));
   EXPECT_EQ(std::wstring(message).rfind(L"pair.ini, line 5: Flow Control cannot be Disable", 0), 0u)
       << std::string(message, message + wcslen(message));
-  EXPECT_EQ(masterPane.channelShown, 20);
+  EXPECT_EQ(masterPane.module.shown[Setting::Channel], 20);
 }
 
 // The example profile that ships with nlconf-cli loads whole into a pair
@@ -298,12 +307,14 @@ TEST_F(SettingsFileTest, TheShippedExampleProfileLoads) {
   readPaneAs(&slavePane, "KOV-NL001/S", 20, 26, true, true);
   const Parsed p = parse(text);
   ASSERT_TRUE(load(text)) << std::string(message, message + wcslen(message));
-  for (int s = 0; s < kSettingCount; ++s) {
-    EXPECT_EQ(p.file.master.named[s], s != SettingPowerSave) << s;
-    EXPECT_TRUE(p.file.slave.named[s]) << s;
+  for (Setting s : kAllSettings) {
+    if (!hasFlag(s, kChoice))
+      continue;
+    EXPECT_EQ(p.file.master.named[indexOf(s)], s != Setting::PowerSave) << indexOf(s);
+    EXPECT_TRUE(p.file.slave.named[indexOf(s)]) << indexOf(s);
   }
   EXPECT_TRUE(p.file.pair.makePair);
-  EXPECT_EQ(slavePane.channelShown, 15);
+  EXPECT_EQ(slavePane.module.shown[Setting::Channel], 15);
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "link/port_table.h"
-#include "module/pane.h"
 #include "module/read.h"
 #include "platform/virtual/world.h"
 #include "sim/module.h"
@@ -19,6 +18,7 @@
 #include "tests/support/recording_view.h"
 #include "ui/device_changes.h"
 #include "ui/dialog_fit.h"
+#include "ui/pane.h"
 #include "ui/range_view.h"
 #include "ui/rules.h"
 
@@ -29,28 +29,29 @@ namespace {
 void makeLinkedPair() {
   masterPane = PaneRecord{};
   slavePane = PaneRecord{};
-  masterPane.isMaster = 1;
+  masterPane.module.isMaster = 1;
   for (PaneRecord* p : {&masterPane, &slavePane}) {
-    std::snprintf(p->nodeId, kNodeIdSize, "%s", p->isMaster ? kMasterNodeId : kSlaveNodeId);
-    p->panIdRead = p->panIdShown = 0x1234;
-    p->channelRead = p->channelShown = 20;
-    p->baudCodeRead = p->baudCodeShown = 3;
-    p->parityCodeRead = p->parityCodeShown = 0;
-    p->stopBitsCodeRead = p->stopBitsCodeShown = 0;
-    p->powerLevelRead = p->powerLevelShown = 4;
-    p->boostModeRead = p->boostModeShown = 1;
-    p->flowControlRead = p->flowControlShown = 1;
-    p->d7ConfigRead = p->d7ConfigShown = 1;
-    p->d6ConfigRead = p->d6ConfigShown = 1;
-    p->serialHigh = 0x02004E4C;
-    p->destHighRead = p->destHighShown = 0x02004E4C;
+    std::snprintf(p->module.nodeId, kNodeIdSize, "%s",
+                  p->module.isMaster ? kMasterNodeId : kSlaveNodeId);
+    p->module.read[Setting::PanId] = p->module.shown[Setting::PanId] = 0x1234;
+    p->module.read[Setting::Channel] = p->module.shown[Setting::Channel] = 20;
+    p->module.read[Setting::BaudRate] = p->module.shown[Setting::BaudRate] = 3;
+    p->module.read[Setting::Parity] = p->module.shown[Setting::Parity] = 0;
+    p->module.read[Setting::StopBits] = p->module.shown[Setting::StopBits] = 0;
+    p->module.read[Setting::PowerLevel] = p->module.shown[Setting::PowerLevel] = 4;
+    p->module.read[Setting::BoostMode] = p->module.shown[Setting::BoostMode] = 1;
+    p->module.read[Setting::FlowControl] = p->module.shown[Setting::FlowControl] = 1;
+    p->module.read[Setting::D7Config] = p->module.shown[Setting::D7Config] = 1;
+    p->module.read[Setting::D6Config] = p->module.shown[Setting::D6Config] = 1;
+    p->module.serialHigh = 0x02004E4C;
+    p->module.read[Setting::DestHigh] = p->module.shown[Setting::DestHigh] = 0x02004E4C;
   }
-  slavePane.powerSaveRead = slavePane.powerSaveShown = 0;
-  slavePane.sleepModeRead = slavePane.sleepModeShown = 4;
-  masterPane.serialLow = 0x40000001;
-  slavePane.serialLow = 0x40000002;
-  masterPane.destLowRead = masterPane.destLowShown = 0x40000002;
-  slavePane.destLowRead = slavePane.destLowShown = 0x40000001;
+  slavePane.module.read[Setting::PowerSave] = slavePane.module.shown[Setting::PowerSave] = 0;
+  slavePane.module.read[Setting::SleepMode] = slavePane.module.shown[Setting::SleepMode] = 4;
+  masterPane.module.serialLow = 0x40000001;
+  slavePane.module.serialLow = 0x40000002;
+  masterPane.module.read[Setting::DestLow] = masterPane.module.shown[Setting::DestLow] = 0x40000002;
+  slavePane.module.read[Setting::DestLow] = slavePane.module.shown[Setting::DestLow] = 0x40000001;
 }
 
 ButtonStates statesWithPorts(int32_t ports) {
@@ -79,23 +80,23 @@ void bindAllControls(PaneRecord* pane, int base) {
   pane->readButton = fakeWindow(base + 1);
   pane->writeButton = fakeWindow(base + 2);
   pane->nodeIdField = fakeWindow(base + 3);
-  pane->panIdField = fakeWindow(base + 4);
-  pane->destHighField = fakeWindow(base + 5);
-  pane->destLowField = fakeWindow(base + 6);
-  pane->channelCombo = fakeWindow(base + 7);
-  pane->baudCombo = fakeWindow(base + 8);
-  pane->parityCombo = fakeWindow(base + 9);
-  pane->stopBitsCombo = fakeWindow(base + 10);
-  pane->powerLevelCombo = fakeWindow(base + 11);
-  pane->boostModeCombo = fakeWindow(base + 12);
-  const int next = pane->isMaster ? base + 13 : base + 15;
-  if (!pane->isMaster) {
-    pane->powerSaveCombo = fakeWindow(base + 13);
-    pane->sleepModeField = fakeWindow(base + 14);
+  pane->control[indexOf(Setting::PanId)] = fakeWindow(base + 4);
+  pane->control[indexOf(Setting::DestHigh)] = fakeWindow(base + 5);
+  pane->control[indexOf(Setting::DestLow)] = fakeWindow(base + 6);
+  pane->control[indexOf(Setting::Channel)] = fakeWindow(base + 7);
+  pane->control[indexOf(Setting::BaudRate)] = fakeWindow(base + 8);
+  pane->control[indexOf(Setting::Parity)] = fakeWindow(base + 9);
+  pane->control[indexOf(Setting::StopBits)] = fakeWindow(base + 10);
+  pane->control[indexOf(Setting::PowerLevel)] = fakeWindow(base + 11);
+  pane->control[indexOf(Setting::BoostMode)] = fakeWindow(base + 12);
+  const int next = pane->module.isMaster ? base + 13 : base + 15;
+  if (!pane->module.isMaster) {
+    pane->control[indexOf(Setting::PowerSave)] = fakeWindow(base + 13);
+    pane->control[indexOf(Setting::SleepMode)] = fakeWindow(base + 14);
   }
-  pane->flowControlCombo = fakeWindow(next);
-  pane->rtsField = fakeWindow(next + 1);
-  pane->ctsField = fakeWindow(next + 2);
+  pane->control[indexOf(Setting::FlowControl)] = fakeWindow(next);
+  pane->control[indexOf(Setting::D7Config)] = fakeWindow(next + 1);
+  pane->control[indexOf(Setting::D6Config)] = fakeWindow(next + 2);
 }
 
 class UiRules : public ::testing::Test {
@@ -111,8 +112,8 @@ class UiRules : public ::testing::Test {
 using UiButtonRules = UiRules;
 
 TEST_F(UiButtonRules, FreshPanesOfferOnlyReadAndOnlyWhereAPortIsListed) {
-  resetPane(&masterPane);
-  resetPane(&slavePane);
+  resetPane(&masterPane.module);
+  resetPane(&slavePane.module);
   ButtonStates s = buttonStates(&masterPane, &slavePane, 1, 0);
   EXPECT_TRUE(s.masterRead);
   EXPECT_FALSE(s.slaveRead) << "the slave's list is empty";
@@ -127,7 +128,7 @@ TEST_F(UiButtonRules, FreshPanesOfferOnlyReadAndOnlyWhereAPortIsListed) {
 }
 
 TEST_F(UiButtonRules, OnePaneWithDataOffersItsWriteAndSetDefaultOnly) {
-  resetPane(&slavePane);
+  resetPane(&slavePane.module);
   const ButtonStates s = statesWithPorts(2);
   EXPECT_TRUE(s.masterWrite);
   EXPECT_FALSE(s.slaveWrite);
@@ -150,16 +151,19 @@ TEST_F(UiButtonRules, LinkTestNeedsEveryLinkConditionOnTheReadGroup) {
     std::function<void()> apply;
   };
   const std::vector<Break> breaks = {
-      {"PAN IDs differ", [] { slavePane.panIdRead = 0x1235; }},
-      {"PAN IDs differ in the top bit", [] { slavePane.panIdRead |= 1ull << 63; }},
-      {"slave's DL is not the master's SL", [] { slavePane.destLowRead = 0x40000003; }},
-      {"slave's DH is not the master's SH", [] { slavePane.destHighRead = 0; }},
-      {"master's DL is not the slave's SL", [] { masterPane.destLowRead = 0x40000001; }},
-      {"master's DH is not the slave's SH", [] { masterPane.destHighRead = 1; }},
-      {"baud codes differ", [] { slavePane.baudCodeRead = 4; }},
-      {"baud codes differ beyond 8 bits", [] { slavePane.baudCodeRead = 0x103; }},
-      {"parities differ", [] { slavePane.parityCodeRead = 1; }},
-      {"stop bits differ", [] { masterPane.stopBitsCodeRead = 1; }},
+      {"PAN IDs differ", [] { slavePane.module.read[Setting::PanId] = 0x1235; }},
+      {"PAN IDs differ in the top bit",
+       [] { slavePane.module.read[Setting::PanId] |= 1ull << 63; }},
+      {"slave's DL is not the master's SL",
+       [] { slavePane.module.read[Setting::DestLow] = 0x40000003; }},
+      {"slave's DH is not the master's SH", [] { slavePane.module.read[Setting::DestHigh] = 0; }},
+      {"master's DL is not the slave's SL",
+       [] { masterPane.module.read[Setting::DestLow] = 0x40000001; }},
+      {"master's DH is not the slave's SH", [] { masterPane.module.read[Setting::DestHigh] = 1; }},
+      {"baud codes differ", [] { slavePane.module.read[Setting::BaudRate] = 4; }},
+      {"baud codes differ beyond 8 bits", [] { slavePane.module.read[Setting::BaudRate] = 0x103; }},
+      {"parities differ", [] { slavePane.module.read[Setting::Parity] = 1; }},
+      {"stop bits differ", [] { masterPane.module.read[Setting::StopBits] = 1; }},
   };
   for (const Break& b : breaks) {
     makeLinkedPair();
@@ -170,25 +174,25 @@ TEST_F(UiButtonRules, LinkTestNeedsEveryLinkConditionOnTheReadGroup) {
 }
 
 TEST_F(UiButtonRules, LinkTestIgnoresWhatThePanesShowAndTheRadioParameters) {
-  slavePane.panIdShown = 0x9999;
-  slavePane.destLowShown = 0;
-  masterPane.baudCodeShown = 7;
-  slavePane.parityCodeShown = 2;
-  slavePane.channelRead = 11;
-  masterPane.powerLevelRead = 0;
-  slavePane.boostModeRead = 0;
-  slavePane.d7ConfigRead = 4;
+  slavePane.module.shown[Setting::PanId] = 0x9999;
+  slavePane.module.shown[Setting::DestLow] = 0;
+  masterPane.module.shown[Setting::BaudRate] = 7;
+  slavePane.module.shown[Setting::Parity] = 2;
+  slavePane.module.read[Setting::Channel] = 11;
+  masterPane.module.read[Setting::PowerLevel] = 0;
+  slavePane.module.read[Setting::BoostMode] = 0;
+  slavePane.module.read[Setting::D7Config] = 4;
   EXPECT_TRUE(statesWithPorts(1).linkTest);
 }
 
 TEST_F(UiButtonRules, RangeTestBothHereAsTheLinkTestLoopbackOnAReadMasterAlone) {
-  EXPECT_TRUE(rangeTestOffered(&masterPane, &slavePane, RangeWay::BothHere));
-  slavePane.destLowRead = 0;
-  EXPECT_FALSE(rangeTestOffered(&masterPane, &slavePane, RangeWay::BothHere));
-  resetPane(&slavePane);
-  EXPECT_TRUE(rangeTestOffered(&masterPane, &slavePane, RangeWay::FarLoopback));
-  resetPane(&masterPane);
-  EXPECT_FALSE(rangeTestOffered(&masterPane, &slavePane, RangeWay::FarLoopback));
+  EXPECT_TRUE(rangeTestOffered(&masterPane.module, &slavePane.module, RangeWay::BothHere));
+  slavePane.module.read[Setting::DestLow] = 0;
+  EXPECT_FALSE(rangeTestOffered(&masterPane.module, &slavePane.module, RangeWay::BothHere));
+  resetPane(&slavePane.module);
+  EXPECT_TRUE(rangeTestOffered(&masterPane.module, &slavePane.module, RangeWay::FarLoopback));
+  resetPane(&masterPane.module);
+  EXPECT_FALSE(rangeTestOffered(&masterPane.module, &slavePane.module, RangeWay::FarLoopback));
 }
 
 // ---- the range test's view ----------------------------------------------------
@@ -247,32 +251,32 @@ TEST(UiRangeView, AShareWithALossNeverShowsAsAWhole) {
 // measured, when, and on what channel and line.
 TEST(UiRangeView, TheResultNamesThePairWhenAndOnWhat) {
   PaneRecord master, slave;
-  master.serialHigh = slave.serialHigh = 0x0013A2FF;
-  master.serialLow = 0x4000000A;
-  slave.serialLow = 0x4000000B;
-  std::strcpy(master.nodeId, "BENCH/M");
-  std::strcpy(slave.nodeId, "BENCH\x01S");
-  master.channelRead = slave.channelRead = 20;
-  master.baudCodeRead = 5;    // 38400
-  master.parityCodeRead = 1;  // even
-  master.stopBitsCodeRead = 1;
+  master.module.serialHigh = slave.module.serialHigh = 0x0013A2FF;
+  master.module.serialLow = 0x4000000A;
+  slave.module.serialLow = 0x4000000B;
+  std::strcpy(master.module.nodeId, "BENCH/M");
+  std::strcpy(slave.module.nodeId, "BENCH\x01S");
+  master.module.read[Setting::Channel] = slave.module.read[Setting::Channel] = 20;
+  master.module.read[Setting::BaudRate] = 5;  // 38400
+  master.module.read[Setting::Parity] = 1;    // even
+  master.module.read[Setting::StopBits] = 1;
   os::LocalTime at;
   at.year = 2026;
   at.month = 3;
   at.day = 7;
   at.msOfDay = (9 * 3600 + 5 * 60 + 7) * 1000 + 999;
-  const std::wstring pair = rangePairLine(&master, &slave, RangeWay::BothHere, at);
+  const std::wstring pair = rangePairLine(&master.module, &slave.module, RangeWay::BothHere, at);
   EXPECT_EQ(
       L"2026-03-07 09:05:07: Master 0013A2FF4000000A \"BENCH/M\", Slave 0013A2FF4000000B "
       L"\"BENCH?S\", channel 20, 38400 8E2",
       pair);
-  slave.channelRead = 21;
-  EXPECT_NE(std::wstring::npos,
-            rangePairLine(&master, &slave, RangeWay::BothHere, at).find(L"channel 20 and 21, "));
+  slave.module.read[Setting::Channel] = 21;
+  EXPECT_NE(std::wstring::npos, rangePairLine(&master.module, &slave.module, RangeWay::BothHere, at)
+                                    .find(L"channel 20 and 21, "));
   EXPECT_EQ(
       L"2026-03-07 09:05:07: Master 0013A2FF4000000A \"BENCH/M\", far module not read, "
       L"channel 20, 38400 8E2",
-      rangePairLine(&master, &slave, RangeWay::FarLoopback, at));
+      rangePairLine(&master.module, &slave.module, RangeWay::FarLoopback, at));
   RangeResult r;
   const std::wstring text = rangeResultText(r, RangeRun{}, false, pair);
   EXPECT_EQ(0u, text.find(L"Range Test, both modules here, 32 bytes a packet\r\n" + pair + L"\r\n"))
@@ -284,40 +288,34 @@ TEST(UiRangeView, TheResultNamesThePairWhenAndOnWhat) {
 using UiFieldColors = UiRules;
 
 struct FieldCase {
-  Field field;
+  Setting field;
   const char* name;
-  ColorRef PaneRecord::*color;
   std::function<void(PaneRecord&)> changeShown;
 };
 
 const std::vector<FieldCase>& fieldCases() {
   static const std::vector<FieldCase> cases = {
-      {Field::PanId, "PAN ID", &PaneRecord::panIdColor,
-       [](PaneRecord& p) { p.panIdShown ^= 1ull << 40; }},
-      {Field::DestLow, "DL", &PaneRecord::destLowColor,
-       [](PaneRecord& p) { p.destLowShown ^= 1u << 31; }},
-      {Field::DestHigh, "DH", &PaneRecord::destHighColor,
-       [](PaneRecord& p) { p.destHighShown ^= 1; }},
-      {Field::Channel, "channel", &PaneRecord::channelColor,
-       [](PaneRecord& p) { p.channelShown = 21; }},
-      {Field::Baud, "baud", &PaneRecord::baudColor,
-       [](PaneRecord& p) { p.baudCodeShown ^= 1u << 20; }},
-      {Field::Parity, "parity", &PaneRecord::parityColor,
-       [](PaneRecord& p) { p.parityCodeShown = 3; }},
-      {Field::StopBits, "stop bits", &PaneRecord::stopBitsColor,
-       [](PaneRecord& p) { p.stopBitsCodeShown = 1; }},
-      {Field::PowerLevel, "power level", &PaneRecord::powerLevelColor,
-       [](PaneRecord& p) { p.powerLevelShown = 0; }},
-      {Field::BoostMode, "boost", &PaneRecord::boostModeColor,
-       [](PaneRecord& p) { p.boostModeShown = 0; }},
-      {Field::PowerSave, "power save", &PaneRecord::powerSaveColor,
-       [](PaneRecord& p) { p.powerSaveShown = 1; }},
-      {Field::SleepMode, "sleep mode", &PaneRecord::sleepModeColor,
-       [](PaneRecord& p) { p.sleepModeShown = 0; }},
-      {Field::FlowControl, "flow control", &PaneRecord::flowControlColor,
-       [](PaneRecord& p) { p.flowControlShown = 0; }},
-      {Field::Rts, "RTS (D7)", &PaneRecord::rtsColor, [](PaneRecord& p) { p.d7ConfigShown = 4; }},
-      {Field::Cts, "CTS (D6)", &PaneRecord::ctsColor, [](PaneRecord& p) { p.d6ConfigShown = 0; }},
+      {Setting::PanId, "PAN ID",
+       [](PaneRecord& p) { p.module.shown[Setting::PanId] ^= 1ull << 40; }},
+      {Setting::DestLow, "DL", [](PaneRecord& p) { p.module.shown[Setting::DestLow] ^= 1u << 31; }},
+      {Setting::DestHigh, "DH", [](PaneRecord& p) { p.module.shown[Setting::DestHigh] ^= 1; }},
+      {Setting::Channel, "channel", [](PaneRecord& p) { p.module.shown[Setting::Channel] = 21; }},
+      {Setting::BaudRate, "baud",
+       [](PaneRecord& p) { p.module.shown[Setting::BaudRate] ^= 1u << 20; }},
+      {Setting::Parity, "parity", [](PaneRecord& p) { p.module.shown[Setting::Parity] = 3; }},
+      {Setting::StopBits, "stop bits",
+       [](PaneRecord& p) { p.module.shown[Setting::StopBits] = 1; }},
+      {Setting::PowerLevel, "power level",
+       [](PaneRecord& p) { p.module.shown[Setting::PowerLevel] = 0; }},
+      {Setting::BoostMode, "boost", [](PaneRecord& p) { p.module.shown[Setting::BoostMode] = 0; }},
+      {Setting::PowerSave, "power save",
+       [](PaneRecord& p) { p.module.shown[Setting::PowerSave] = 1; }},
+      {Setting::SleepMode, "sleep mode",
+       [](PaneRecord& p) { p.module.shown[Setting::SleepMode] = 0; }},
+      {Setting::FlowControl, "flow control",
+       [](PaneRecord& p) { p.module.shown[Setting::FlowControl] = 0; }},
+      {Setting::D7Config, "RTS (D7)", [](PaneRecord& p) { p.module.shown[Setting::D7Config] = 4; }},
+      {Setting::D6Config, "CTS (D6)", [](PaneRecord& p) { p.module.shown[Setting::D6Config] = 0; }},
   };
   return cases;
 }
@@ -333,42 +331,31 @@ TEST_F(UiFieldColors, AChangedShownValueTurnsItsOwnFieldRedAndNoOther) {
     changed.changeShown(slavePane);
     recolorEveryField(&slavePane);
     for (const FieldCase& c : fieldCases()) {
-      EXPECT_EQ(slavePane.*c.color, c.field == changed.field ? kColorRed : kColorBlack)
+      EXPECT_EQ(slavePane.color[indexOf(c.field)],
+                c.field == changed.field ? kColorRed : kColorBlack)
           << c.name << " after a change of " << changed.name;
     }
   }
 }
 
 TEST_F(UiFieldColors, PickingTheReadValueAgainTurnsTheFieldBlack) {
-  storeChoice(&masterPane, CommandKind::Baud, 5);
-  EXPECT_EQ(masterPane.baudColor, kColorRed);
-  storeChoice(&masterPane, CommandKind::Baud, 3);
-  EXPECT_EQ(masterPane.baudColor, kColorBlack);
+  storeChoice(&masterPane, Setting::BaudRate, 5);
+  EXPECT_EQ(masterPane.color[indexOf(Setting::BaudRate)], kColorRed);
+  storeChoice(&masterPane, Setting::BaudRate, 3);
+  EXPECT_EQ(masterPane.color[indexOf(Setting::BaudRate)], kColorBlack);
   EXPECT_EQ(kColorRed, 0x0000FFu) << "red in a COLORREF is its low byte";
 }
 
-TEST_F(UiFieldColors, EachDisplayStepRecoloursExactlyTheFieldsItDraws) {
+// A pick recolours every field the pane draws, each by its own values.
+TEST_F(UiFieldColors, APickRecoloursEveryFieldByItsOwnValues) {
   for (const FieldCase& c : fieldCases())
     c.changeShown(slavePane);  // every field now differs, all still black
-  recolorLinkFields(&slavePane);
-  EXPECT_EQ(slavePane.panIdColor, kColorRed);
-  EXPECT_EQ(slavePane.destLowColor, kColorRed);
-  EXPECT_EQ(slavePane.destHighColor, kColorRed);
-  EXPECT_EQ(slavePane.channelColor, kColorRed);
-  EXPECT_EQ(slavePane.baudColor, kColorRed);
-  EXPECT_EQ(slavePane.parityColor, kColorRed);
-  EXPECT_EQ(slavePane.stopBitsColor, kColorRed);
-  EXPECT_EQ(slavePane.powerLevelColor, kColorBlack) << "not a link field";
-  EXPECT_EQ(slavePane.flowControlColor, kColorBlack) << "not a link field";
-  recolorFlowFields(&slavePane);
-  EXPECT_EQ(slavePane.flowControlColor, kColorRed);
-  EXPECT_EQ(slavePane.rtsColor, kColorRed);
-  EXPECT_EQ(slavePane.ctsColor, kColorRed);
-  EXPECT_EQ(slavePane.powerSaveColor, kColorBlack) << "not a flow field";
-  recolorPowerSaveFields(&slavePane);
-  EXPECT_EQ(slavePane.powerSaveColor, kColorRed);
-  EXPECT_EQ(slavePane.sleepModeColor, kColorRed);
-  EXPECT_EQ(slavePane.boostModeColor, kColorBlack) << "drawn by displayPane itself";
+  slavePane.module.shown[Setting::PowerSave] = slavePane.module.read[Setting::PowerSave];
+  storeChoice(&slavePane, Setting::BoostMode, 0);
+  for (const FieldCase& c : fieldCases()) {
+    const bool same = slavePane.module.shown[c.field] == slavePane.module.read[c.field];
+    EXPECT_EQ(slavePane.color[indexOf(c.field)], same ? kColorBlack : kColorRed) << c.name;
+  }
 }
 
 TEST_F(UiFieldColors, ColourRequestsFindEachPaintedControlsOwnColour) {
@@ -421,12 +408,12 @@ TEST_F(UiFieldColors, ExitAsksAboutEachPaneWithRedValuesAndOnlyThose) {
                  L"The Slave's changes have not been written. Exit anyway?")
         << c.name;
   }
-  storeChoice(&masterPane, CommandKind::Baud, 5);
+  storeChoice(&masterPane, Setting::BaudRate, 5);
   EXPECT_STREQ(exitQuestion(&masterPane, &slavePane),
                L"The Master's and the Slave's changes have not been written. Exit anyway?");
-  slavePane.nodeId[0] = 0;                // its port went away: nothing shown, nothing to lose
-  masterPane.powerSaveColor = kColorRed;  // no such row in the master pane
-  storeChoice(&masterPane, CommandKind::Baud, 3);
+  slavePane.module.nodeId[0] = 0;  // its port went away: nothing shown, nothing to lose
+  masterPane.color[indexOf(Setting::PowerSave)] = kColorRed;  // no such row in the master pane
+  storeChoice(&masterPane, Setting::BaudRate, 3);
   EXPECT_EQ(exitQuestion(&masterPane, &slavePane), nullptr);
 }
 
@@ -592,22 +579,23 @@ TEST_F(UiCommands, ButtonsAndKeysMapToTheirCommands) {
 TEST_F(UiCommands, SelectionChangesOfTheParameterCombosMapToTheirPaneAndField) {
   struct Case {
     uint64_t wParam;
-    CommandKind kind;
+    Setting setting;
     PaneRecord* pane;
   };
   const std::vector<Case> cases = {
-      {68543, CommandKind::Channel, &masterPane},     {69543, CommandKind::Channel, &slavePane},
-      {68544, CommandKind::Baud, &masterPane},        {69544, CommandKind::Baud, &slavePane},
-      {68545, CommandKind::Parity, &masterPane},      {69545, CommandKind::Parity, &slavePane},
-      {68546, CommandKind::StopBits, &masterPane},    {69546, CommandKind::StopBits, &slavePane},
-      {68547, CommandKind::PowerLevel, &masterPane},  {69547, CommandKind::PowerLevel, &slavePane},
-      {68548, CommandKind::BoostMode, &masterPane},   {69548, CommandKind::BoostMode, &slavePane},
-      {68549, CommandKind::FlowControl, &masterPane}, {69551, CommandKind::FlowControl, &slavePane},
-      {69549, CommandKind::PowerSave, &slavePane},
+      {68543, Setting::Channel, &masterPane},     {69543, Setting::Channel, &slavePane},
+      {68544, Setting::BaudRate, &masterPane},    {69544, Setting::BaudRate, &slavePane},
+      {68545, Setting::Parity, &masterPane},      {69545, Setting::Parity, &slavePane},
+      {68546, Setting::StopBits, &masterPane},    {69546, Setting::StopBits, &slavePane},
+      {68547, Setting::PowerLevel, &masterPane},  {69547, Setting::PowerLevel, &slavePane},
+      {68548, Setting::BoostMode, &masterPane},   {69548, Setting::BoostMode, &slavePane},
+      {68549, Setting::FlowControl, &masterPane}, {69551, Setting::FlowControl, &slavePane},
+      {69549, Setting::PowerSave, &slavePane},
   };
   for (const Case& c : cases) {
     const Command command = decodeCommand(c.wParam);
-    EXPECT_EQ(command.kind, c.kind) << c.wParam;
+    EXPECT_EQ(command.kind, CommandKind::Choice) << c.wParam;
+    EXPECT_EQ(command.setting, c.setting) << c.wParam;
     EXPECT_EQ(command.pane, c.pane) << c.wParam;
   }
 }
@@ -654,74 +642,86 @@ TEST_F(UiCommands, EverythingElseIsIgnored) {
   }
 }
 
-TEST_F(UiCommands, APickStoresItsPositionAsTheShownCodeAndNothingElse) {
+// A pick is the Shown value of its list's position, with the mode rules it
+// sets off and the colours that follow; nothing of the Read group.
+TEST_F(UiCommands, APickStoresItsPositionAsTheShownCodeWithItsRules) {
   const PaneRecord before = slavePane;
-  storeChoice(&slavePane, CommandKind::Channel, 15);
-  EXPECT_EQ(slavePane.channelShown, 26);
-  EXPECT_EQ(slavePane.channelColor, kColorRed);
-  storeChoice(&slavePane, CommandKind::Parity, 2);
-  EXPECT_EQ(slavePane.parityCodeShown, 2);
-  storeChoice(&slavePane, CommandKind::StopBits, 1);
-  EXPECT_EQ(slavePane.stopBitsCodeShown, 1);
-  storeChoice(&slavePane, CommandKind::PowerLevel, 0);
-  EXPECT_EQ(slavePane.powerLevelShown, 0);
-  storeChoice(&slavePane, CommandKind::BoostMode, 0);
-  EXPECT_EQ(slavePane.boostModeShown, 0);
-  storeChoice(&slavePane, CommandKind::PowerSave, 1);
-  EXPECT_EQ(slavePane.powerSaveShown, 1);
-  EXPECT_EQ(slavePane.sleepModeShown, before.sleepModeShown) << "the rule is the caller's";
-  storeChoice(&slavePane, CommandKind::FlowControl, 0);
-  EXPECT_EQ(slavePane.flowControlShown, 0);
-  EXPECT_EQ(slavePane.d7ConfigShown, before.d7ConfigShown) << "the rule is the caller's";
-  EXPECT_EQ(slavePane.rtsColor, kColorBlack) << "recoloured by the display, not the pick";
-  EXPECT_EQ(slavePane.baudCodeShown, before.baudCodeShown);
-  EXPECT_EQ(slavePane.channelRead, before.channelRead) << "the Read group stays";
-  EXPECT_EQ(slavePane.flowControlRead, before.flowControlRead);
-  EXPECT_EQ(masterPane.channelShown, 20) << "the other pane stays";
+  storeChoice(&slavePane, Setting::Channel, 15);
+  EXPECT_EQ(slavePane.module.shown[Setting::Channel], 26);
+  EXPECT_EQ(slavePane.color[indexOf(Setting::Channel)], kColorRed);
+  storeChoice(&slavePane, Setting::Parity, 2);
+  EXPECT_EQ(slavePane.module.shown[Setting::Parity], 2);
+  storeChoice(&slavePane, Setting::StopBits, 1);
+  EXPECT_EQ(slavePane.module.shown[Setting::StopBits], 1);
+  storeChoice(&slavePane, Setting::PowerLevel, 0);
+  EXPECT_EQ(slavePane.module.shown[Setting::PowerLevel], 0);
+  storeChoice(&slavePane, Setting::BoostMode, 0);
+  EXPECT_EQ(slavePane.module.shown[Setting::BoostMode], 0);
+  storeChoice(&slavePane, Setting::PowerSave, 1);
+  EXPECT_EQ(slavePane.module.shown[Setting::PowerSave], 1);
+  EXPECT_EQ(slavePane.module.shown[Setting::SleepMode], 0) << "no sleep with Power Save Off";
+  EXPECT_EQ(slavePane.color[indexOf(Setting::SleepMode)], kColorRed);
+  EXPECT_TRUE(choiceOffered(slavePane.module, Setting::FlowControl));
+  storeChoice(&slavePane, Setting::FlowControl, 0);
+  EXPECT_EQ(slavePane.module.shown[Setting::FlowControl], 0);
+  EXPECT_EQ(slavePane.module.shown[Setting::D7Config], 4) << "RTS a high level out";
+  EXPECT_EQ(slavePane.color[indexOf(Setting::D7Config)], kColorRed);
+  EXPECT_EQ(slavePane.module.shown[Setting::BaudRate], before.module.shown[Setting::BaudRate]);
+  EXPECT_EQ(slavePane.module.read[Setting::Channel], before.module.read[Setting::Channel])
+      << "the Read group stays";
+  EXPECT_EQ(slavePane.module.read[Setting::FlowControl], before.module.read[Setting::FlowControl]);
+  EXPECT_EQ(masterPane.module.shown[Setting::Channel], 20) << "the other pane stays";
 }
 
 TEST_F(UiCommands, APickWithoutSelectionStoresTheCodeOfNoEntry) {
-  storeChoice(&masterPane, CommandKind::Baud, kNoSelection);
-  EXPECT_EQ(masterPane.baudCodeShown, UINT32_MAX);
-  EXPECT_EQ(masterPane.baudColor, kColorRed);
-  storeChoice(&masterPane, CommandKind::Channel, kNoSelection);
-  EXPECT_EQ(masterPane.channelShown, 10);
-  EXPECT_EQ(listPosition(masterPane.baudCodeShown, baudChoices), kNoSelection);
-  EXPECT_EQ(channelPosition(masterPane.channelShown), kNoSelection);
+  storeChoice(&masterPane, Setting::BaudRate, kNoSelection);
+  EXPECT_EQ(masterPane.module.shown[Setting::BaudRate], UINT32_MAX);
+  EXPECT_EQ(masterPane.color[indexOf(Setting::BaudRate)], kColorRed);
+  storeChoice(&masterPane, Setting::Channel, kNoSelection);
+  EXPECT_EQ(masterPane.module.shown[Setting::Channel], 10);
+  EXPECT_EQ(listPosition(Setting::BaudRate, masterPane.module.shown[Setting::BaudRate]),
+            kNoSelection);
+  EXPECT_EQ(listPosition(Setting::Channel, masterPane.module.shown[Setting::Channel]),
+            kNoSelection);
 }
 
 // ---- lists and positions ----------------------------------------------------
 
 using UiComboPositions = UiRules;
 
+std::wstring entryAt(Setting s, int32_t position) {
+  return settingInfo(s).choices->entries[position];
+}
+
 TEST_F(UiComboPositions, EachListsPositionIsTheModulesCode) {
-  EXPECT_EQ(channelChoices.count, 16);
-  EXPECT_EQ(std::wstring(channelChoices.entries[channelPosition(20)]), L"20");
-  EXPECT_EQ(std::wstring(baudChoices.entries[3]), L"9600");
-  EXPECT_EQ(std::wstring(baudChoices.entries[baudChoices.count - 1]), L"115200");
-  EXPECT_EQ(std::wstring(parityChoices.entries[3]), L"Mark Parity");
-  EXPECT_EQ(std::wstring(stopBitsChoices.entries[1]), L"Two Stop Bits");
-  EXPECT_EQ(std::wstring(powerLevelChoices.entries[4]), L"Highest");
-  EXPECT_EQ(std::wstring(boostModeChoices.entries[1]), L"Enable");
-  EXPECT_EQ(std::wstring(powerSaveChoices.entries[0]), L"On") << "0 is cyclic sleep";
-  EXPECT_EQ(std::wstring(flowControlChoices.entries[0]), L"Disable");
+  EXPECT_EQ(settingInfo(Setting::Channel).choices->count, 16);
+  EXPECT_EQ(entryAt(Setting::Channel, listPosition(Setting::Channel, 20)), L"20");
+  EXPECT_EQ(entryAt(Setting::BaudRate, 3), L"9600");
+  EXPECT_EQ(entryAt(Setting::BaudRate, settingInfo(Setting::BaudRate).choices->count - 1),
+            L"115200");
+  EXPECT_EQ(entryAt(Setting::Parity, 3), L"Mark Parity");
+  EXPECT_EQ(entryAt(Setting::StopBits, 1), L"Two Stop Bits");
+  EXPECT_EQ(entryAt(Setting::PowerLevel, 4), L"Highest");
+  EXPECT_EQ(entryAt(Setting::BoostMode, 1), L"Enable");
+  EXPECT_EQ(entryAt(Setting::PowerSave, 0), L"On") << "0 is cyclic sleep";
+  EXPECT_EQ(entryAt(Setting::FlowControl, 0), L"Disable");
 }
 
 TEST_F(UiComboPositions, ValuesOutsideAListSelectNothing) {
-  EXPECT_EQ(channelPosition(11), 0);
-  EXPECT_EQ(channelPosition(26), 15);
-  EXPECT_EQ(channelPosition(10), kNoSelection);
-  EXPECT_EQ(channelPosition(27), kNoSelection);
-  EXPECT_EQ(channelPosition(0), kNoSelection);
-  EXPECT_EQ(channelPosition(0xFF), kNoSelection) << "a reset channel";
-  EXPECT_EQ(listPosition(7, baudChoices), 7);
-  EXPECT_EQ(listPosition(8, baudChoices), kNoSelection) << "a baud code beyond the list";
-  EXPECT_EQ(listPosition(UINT32_MAX, baudChoices), kNoSelection) << "a reset baud code";
-  EXPECT_EQ(listPosition(3, parityChoices), 3);
-  EXPECT_EQ(listPosition(4, parityChoices), kNoSelection);
-  EXPECT_EQ(listPosition(0xFF, flowControlChoices), kNoSelection);
-  EXPECT_EQ(listPosition(1, powerSaveChoices), 1);
-  EXPECT_EQ(listPosition(2, powerSaveChoices), kNoSelection);
+  EXPECT_EQ(listPosition(Setting::Channel, 11), 0);
+  EXPECT_EQ(listPosition(Setting::Channel, 26), 15);
+  EXPECT_EQ(listPosition(Setting::Channel, 10), kNoSelection);
+  EXPECT_EQ(listPosition(Setting::Channel, 27), kNoSelection);
+  EXPECT_EQ(listPosition(Setting::Channel, 0), kNoSelection);
+  EXPECT_EQ(listPosition(Setting::Channel, 0xFF), kNoSelection) << "a reset channel";
+  EXPECT_EQ(listPosition(Setting::BaudRate, 7), 7);
+  EXPECT_EQ(listPosition(Setting::BaudRate, 8), kNoSelection) << "a baud code beyond the list";
+  EXPECT_EQ(listPosition(Setting::BaudRate, UINT32_MAX), kNoSelection) << "a reset baud code";
+  EXPECT_EQ(listPosition(Setting::Parity, 3), 3);
+  EXPECT_EQ(listPosition(Setting::Parity, 4), kNoSelection);
+  EXPECT_EQ(listPosition(Setting::FlowControl, 0xFF), kNoSelection);
+  EXPECT_EQ(listPosition(Setting::PowerSave, 1), 1);
+  EXPECT_EQ(listPosition(Setting::PowerSave, 2), kNoSelection);
 }
 
 TEST_F(UiComboPositions, ChannelLimitBoundsTheChannelList) {
@@ -737,54 +737,56 @@ TEST_F(UiComboPositions, ChannelLimitBoundsTheChannelList) {
 TEST_F(UiComboPositions, CopyTakesChannelAndSerialSettingsOnly) {
   bindAllControls(&masterPane, 3000);
   bindAllControls(&slavePane, 4000);
-  masterPane.channelShown = 25;
-  masterPane.baudCodeShown = 7;
-  masterPane.parityCodeShown = 2;
-  masterPane.stopBitsCodeShown = 1;
-  masterPane.panIdShown = 0x4321;
-  masterPane.destLowShown = 5;
-  masterPane.powerLevelShown = 1;
-  masterPane.boostModeShown = 0;
-  masterPane.flowControlShown = 0;
-  slavePane.channelLimit = 26;
+  masterPane.module.shown[Setting::Channel] = 25;
+  masterPane.module.shown[Setting::BaudRate] = 7;
+  masterPane.module.shown[Setting::Parity] = 2;
+  masterPane.module.shown[Setting::StopBits] = 1;
+  masterPane.module.shown[Setting::PanId] = 0x4321;
+  masterPane.module.shown[Setting::DestLow] = 5;
+  masterPane.module.shown[Setting::PowerLevel] = 1;
+  masterPane.module.shown[Setting::BoostMode] = 0;
+  masterPane.module.shown[Setting::FlowControl] = 0;
+  slavePane.module.channelLimit = 26;
   const PaneRecord master = masterPane;
   const PaneRecord slave = slavePane;
   copyPaneSettings(&slavePane, &masterPane);
-  EXPECT_EQ(slavePane.channelShown, 25);
-  EXPECT_EQ(slavePane.baudCodeShown, 7u);
-  EXPECT_EQ(slavePane.parityCodeShown, 2);
-  EXPECT_EQ(slavePane.stopBitsCodeShown, 1);
-  EXPECT_EQ(view().selection.at(slavePane.channelCombo), 14);
-  EXPECT_EQ(view().selection.at(slavePane.baudCombo), 7);
-  EXPECT_EQ(view().selection.at(slavePane.parityCombo), 2);
-  EXPECT_EQ(view().selection.at(slavePane.stopBitsCombo), 1);
-  EXPECT_EQ(slavePane.panIdShown, slave.panIdShown);
-  EXPECT_EQ(slavePane.destLowShown, slave.destLowShown);
-  EXPECT_EQ(slavePane.powerLevelShown, slave.powerLevelShown);
-  EXPECT_EQ(slavePane.boostModeShown, slave.boostModeShown);
-  EXPECT_EQ(slavePane.flowControlShown, slave.flowControlShown);
-  EXPECT_EQ(slavePane.channelRead, slave.channelRead) << "the Read group stays";
-  EXPECT_EQ(view().selection.count(slavePane.powerLevelCombo), 0u);
-  EXPECT_EQ(view().selection.count(masterPane.channelCombo), 0u) << "the source is not touched";
-  EXPECT_EQ(masterPane.channelShown, master.channelShown);
+  EXPECT_EQ(slavePane.module.shown[Setting::Channel], 25);
+  EXPECT_EQ(slavePane.module.shown[Setting::BaudRate], 7u);
+  EXPECT_EQ(slavePane.module.shown[Setting::Parity], 2);
+  EXPECT_EQ(slavePane.module.shown[Setting::StopBits], 1);
+  EXPECT_EQ(view().selection.at(slavePane.control[indexOf(Setting::Channel)]), 14);
+  EXPECT_EQ(view().selection.at(slavePane.control[indexOf(Setting::BaudRate)]), 7);
+  EXPECT_EQ(view().selection.at(slavePane.control[indexOf(Setting::Parity)]), 2);
+  EXPECT_EQ(view().selection.at(slavePane.control[indexOf(Setting::StopBits)]), 1);
+  EXPECT_EQ(slavePane.module.shown[Setting::PanId], slave.module.shown[Setting::PanId]);
+  EXPECT_EQ(slavePane.module.shown[Setting::DestLow], slave.module.shown[Setting::DestLow]);
+  EXPECT_EQ(slavePane.module.shown[Setting::PowerLevel], slave.module.shown[Setting::PowerLevel]);
+  EXPECT_EQ(slavePane.module.shown[Setting::BoostMode], slave.module.shown[Setting::BoostMode]);
+  EXPECT_EQ(slavePane.module.shown[Setting::FlowControl], slave.module.shown[Setting::FlowControl]);
+  EXPECT_EQ(slavePane.module.read[Setting::Channel], slave.module.read[Setting::Channel])
+      << "the Read group stays";
+  EXPECT_EQ(view().selection.count(slavePane.control[indexOf(Setting::PowerLevel)]), 0u);
+  EXPECT_EQ(view().selection.count(masterPane.control[indexOf(Setting::Channel)]), 0u)
+      << "the source is not touched";
+  EXPECT_EQ(masterPane.module.shown[Setting::Channel], master.module.shown[Setting::Channel]);
 }
 
 TEST_F(UiComboPositions, ValuesNeverReadOrUnnamedAreNotCopied) {
   bindAllControls(&masterPane, 3000);
   bindAllControls(&slavePane, 4000);
-  masterPane.channelLimit = 26;
-  masterPane.channelShown = 20;
-  masterPane.baudCodeShown = 3;
-  masterPane.parityCodeShown = 0;
-  masterPane.stopBitsCodeShown = 0;
-  resetPane(&slavePane);  // a read that failed before these fields
+  masterPane.module.channelLimit = 26;
+  masterPane.module.shown[Setting::Channel] = 20;
+  masterPane.module.shown[Setting::BaudRate] = 3;
+  masterPane.module.shown[Setting::Parity] = 0;
+  masterPane.module.shown[Setting::StopBits] = 0;
+  resetPane(&slavePane.module);  // a read that failed before these fields
   copyPaneSettings(&masterPane, &slavePane);
-  slavePane.baudCodeShown = 0x1C200;  // a rate the list cannot name
+  slavePane.module.shown[Setting::BaudRate] = 0x1C200;  // a rate the list cannot name
   copyPaneSettings(&masterPane, &slavePane);
-  EXPECT_EQ(masterPane.channelShown, 20);
-  EXPECT_EQ(masterPane.baudCodeShown, 3u);
-  EXPECT_EQ(masterPane.parityCodeShown, 0);
-  EXPECT_EQ(masterPane.stopBitsCodeShown, 0);
+  EXPECT_EQ(masterPane.module.shown[Setting::Channel], 20);
+  EXPECT_EQ(masterPane.module.shown[Setting::BaudRate], 3u);
+  EXPECT_EQ(masterPane.module.shown[Setting::Parity], 0);
+  EXPECT_EQ(masterPane.module.shown[Setting::StopBits], 0);
   EXPECT_TRUE(view().selection.empty()) << "no combo box was touched";
 }
 
@@ -886,8 +888,8 @@ class UiPortChanges : public ::testing::Test {
 
   void TearDown() override {
     for (PaneRecord* p : {&masterPane, &slavePane}) {
-      closePort(p->port);
-      p->port = nullptr;
+      closePort(p->session.port);
+      p->session.port = nullptr;
       endOperation(p);
     }
     finishDeferredPortChanges();
@@ -902,7 +904,7 @@ class UiPortChanges : public ::testing::Test {
     pane->cancelEvent = nullptr;
   }
 
-  bool holds(const PaneRecord& pane) const { return pane.nodeId[0] != 0; }
+  bool holds(const PaneRecord& pane) const { return pane.module.nodeId[0] != 0; }
 
   vw::World world;
   sim::Module masterModule;
@@ -915,7 +917,7 @@ TEST_F(UiPortChanges, AnIdlePaneThatUsedThePortIsEmptiedAtOnce) {
   resetPaneForPortChange(&masterPane, 5);
   resetPaneForPortChange(&slavePane, 5);
   EXPECT_FALSE(holds(masterPane));
-  EXPECT_EQ(masterPane.baudCodeRead, UINT32_MAX);
+  EXPECT_EQ(masterPane.module.read[Setting::BaudRate], UINT32_MAX);
   EXPECT_EQ(view().count("clearPaneDisplay master"), 1);
   EXPECT_TRUE(holds(slavePane)) << "the slave used COM6";
   EXPECT_EQ(view().count("clearPaneDisplay slave"), 0);
@@ -928,7 +930,7 @@ TEST_F(UiPortChanges, ARunningOperationIsStoppedAndItsPaneEmptiedOnlyAfterItsEnd
   resetPaneForPortChange(&masterPane, 5);
   EXPECT_TRUE(os::isEventSet(masterPane.cancelEvent)) << "every serial wait ends at once";
   EXPECT_TRUE(holds(masterPane)) << "the worker may still be writing the record";
-  EXPECT_EQ(masterPane.baudCodeRead, 3u);
+  EXPECT_EQ(masterPane.module.read[Setting::BaudRate], 3u);
   EXPECT_EQ(view().count("clearPaneDisplay master"), 0);
   EXPECT_TRUE(hasDeferredPortChange(&masterPane));
   EXPECT_FALSE(finishDeferredPortChanges()) << "not while the operation runs";
@@ -969,27 +971,27 @@ TEST_F(UiPortChanges, AThreadAloneAlsoMarksARunningOperation) {
 }
 
 TEST_F(UiPortChanges, ADepartedPortHeldByAnIdlePaneIsClosed) {
-  masterPane.port = openPort(5, nullptr);
-  ASSERT_NE(masterPane.port, nullptr);
+  masterPane.session.port = openPort(5, nullptr);
+  ASSERT_NE(masterPane.session.port, nullptr);
   releaseDepartedPort(&masterPane, 6);
-  EXPECT_NE(masterPane.port, nullptr) << "another port departed";
+  EXPECT_NE(masterPane.session.port, nullptr) << "another port departed";
   releaseDepartedPort(&masterPane, 5);
-  EXPECT_EQ(masterPane.port, nullptr);
+  EXPECT_EQ(masterPane.session.port, nullptr);
   EXPECT_EQ(world.openHandles(), 0);
 }
 
 TEST_F(UiPortChanges, ADepartedPortIsNeverClosedUnderARunningWorker) {
   startOperation(&masterPane);
-  masterPane.port = openPort(5, masterPane.cancelEvent);
-  ASSERT_NE(masterPane.port, nullptr);
-  SerialPort* port = masterPane.port;
+  masterPane.session.port = openPort(5, masterPane.cancelEvent);
+  ASSERT_NE(masterPane.session.port, nullptr);
+  SerialPort* port = masterPane.session.port;
   releaseDepartedPort(&masterPane, 5);
-  EXPECT_EQ(masterPane.port, port);
+  EXPECT_EQ(masterPane.session.port, port);
   EXPECT_TRUE(isValidPort(port)) << "still open for the worker";
   EXPECT_TRUE(os::isEventSet(masterPane.cancelEvent));
   // The worker closes its own port at its end.
-  closePort(masterPane.port);
-  masterPane.port = nullptr;
+  closePort(masterPane.session.port);
+  masterPane.session.port = nullptr;
   endOperation(&masterPane);
   finishDeferredPortChanges();
   EXPECT_EQ(world.openHandles(), 0);
@@ -997,12 +999,12 @@ TEST_F(UiPortChanges, ADepartedPortIsNeverClosedUnderARunningWorker) {
 
 TEST_F(UiPortChanges, APortStillOpenAfterTheOperationIsClosedWithTheDeferredChanges) {
   startOperation(&masterPane);
-  masterPane.port = openPort(5, masterPane.cancelEvent);
-  ASSERT_NE(masterPane.port, nullptr);
+  masterPane.session.port = openPort(5, masterPane.cancelEvent);
+  ASSERT_NE(masterPane.session.port, nullptr);
   releaseDepartedPort(&masterPane, 5);
   endOperation(&masterPane);
   finishDeferredPortChanges();
-  EXPECT_EQ(masterPane.port, nullptr);
+  EXPECT_EQ(masterPane.session.port, nullptr);
   EXPECT_EQ(world.openHandles(), 0);
 }
 

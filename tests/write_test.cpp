@@ -63,16 +63,16 @@ TEST_F(Write, NothingChangedStillStoresAndVerifies) {
   EXPECT_EQ(view().calls,
             (std::vector<std::string>{"displayPane master", "postOperationDone master"}))
       << "no discovery, no channel list refill";
-  EXPECT_EQ(masterPane.port, nullptr);
+  EXPECT_EQ(masterPane.session.port, nullptr);
 }
 
 TEST_F(Write, OnlyChangedFieldsGoOutInTheirOrder) {
   readFirst(&masterPane, "COM3");
-  masterPane.d7ConfigShown = 4;  // flow control off
-  masterPane.d6ConfigShown = 0;
-  masterPane.powerLevelShown = 2;
-  masterPane.parityCodeShown = 1;
-  masterPane.baudCodeShown = 5;
+  masterPane.module.shown[Setting::D7Config] = 4;  // flow control off
+  masterPane.module.shown[Setting::D6Config] = 0;
+  masterPane.module.shown[Setting::PowerLevel] = 2;
+  masterPane.module.shown[Setting::Parity] = 1;
+  masterPane.module.shown[Setting::BaudRate] = 5;
   ASSERT_EQ(write(&masterPane), 0);
   EXPECT_EQ(
       sentSinceRead("COM3"),
@@ -83,14 +83,15 @@ TEST_F(Write, OnlyChangedFieldsGoOutInTheirOrder) {
   os::LineSettings line = world.line("COM3")->settings;
   EXPECT_EQ(line.baudRate, 38400u);
   EXPECT_EQ(line.parity, os::kEvenParity);
-  EXPECT_EQ(masterPane.baudCodeRead, 5u);
-  EXPECT_EQ(masterPane.powerLevelRead, 2);
-  EXPECT_STREQ(masterPane.nodeId, "KOV-NL001/M");
+  EXPECT_EQ(masterPane.module.read[Setting::BaudRate], 5u);
+  EXPECT_EQ(masterPane.module.read[Setting::PowerLevel], 2);
+  EXPECT_STREQ(masterPane.module.nodeId, "KOV-NL001/M");
 }
 
 TEST_F(Write, MasterNeverSendsSleepMode) {
   readFirst(&masterPane, "COM3");
-  masterPane.sleepModeShown = 4;  // cannot happen through the pane; must still not go out
+  masterPane.module.shown[Setting::SleepMode] =
+      4;  // cannot happen through the pane; must still not go out
   ASSERT_EQ(write(&masterPane), 0);
   for (const auto& c : sentSinceRead("COM3"))
     EXPECT_NE(c.substr(0, 4), "ATSM");
@@ -98,7 +99,7 @@ TEST_F(Write, MasterNeverSendsSleepMode) {
 
 TEST_F(Write, SlaveSleepModeIsWritten) {
   readFirst(&slavePane, "COM4");
-  applyCyclicSleepRule(&slavePane);
+  applyCyclicSleepRule(&slavePane.module);
   ASSERT_EQ(write(&slavePane), 0);
   const Commands sent = sentSinceRead("COM4");
   ASSERT_GE(sent.size(), 3u);
@@ -107,28 +108,28 @@ TEST_F(Write, SlaveSleepModeIsWritten) {
 
 TEST_F(Write, ChannelChangePollsAssociationEvery240Ms) {
   readFirst(&masterPane, "COM3");
-  masterPane.channelShown = 15;
+  masterPane.module.shown[Setting::Channel] = 15;
   ASSERT_EQ(write(&masterPane), 0);
   const Commands sent = sentSinceRead("COM3");
   ASSERT_GE(sent.size(), 5u);
   EXPECT_EQ(Commands(sent.begin(), sent.begin() + 5),
             (Commands{"+++", "ATSC10", "ATAC", "ATNR0", "ATAI"}));
   EXPECT_EQ(master->storedReg("SC"), 0x10u);
-  EXPECT_EQ(masterPane.channelRead, 15);
+  EXPECT_EQ(masterPane.module.read[Setting::Channel], 15);
 }
 
 TEST_F(Write, FailingFieldStopsTheSeriesWithoutStoring) {
   readFirst(&masterPane, "COM3");
-  masterPane.baudCodeShown = 4;
-  masterPane.parityCodeShown = 2;
-  masterPane.powerLevelShown = 1;
+  masterPane.module.shown[Setting::BaudRate] = 4;
+  masterPane.module.shown[Setting::Parity] = 2;
+  masterPane.module.shown[Setting::PowerLevel] = 1;
   master->faults.replaceReply["NB"] = "ERROR\r";
   EXPECT_EQ(write(&masterPane), ErrNotOk);
   EXPECT_EQ(sentSinceRead("COM3"), (Commands{"+++", "ATBD4", "ATNB2", "ATCN"}));
-  EXPECT_EQ(masterPane.baudCodeRead, 4u) << "sent before the failure";
-  EXPECT_EQ(masterPane.parityCodeRead, 0) << "the failing field keeps its old value";
-  EXPECT_EQ(masterPane.powerLevelRead, 4) << "never sent";
-  EXPECT_STREQ(masterPane.nodeId, "KOV-NL001/M") << "no second read";
+  EXPECT_EQ(masterPane.module.read[Setting::BaudRate], 4u) << "sent before the failure";
+  EXPECT_EQ(masterPane.module.read[Setting::Parity], 0) << "the failing field keeps its old value";
+  EXPECT_EQ(masterPane.module.read[Setting::PowerLevel], 4) << "never sent";
+  EXPECT_STREQ(masterPane.module.nodeId, "KOV-NL001/M") << "no second read";
   EXPECT_EQ(view().count("displayPane master"), 0);
   EXPECT_EQ(world.line("COM3")->settings.baudRate, 9600u) << "the host did not follow";
 }
@@ -137,7 +138,7 @@ TEST_F(Write, FailedVerifyingReadEmptiesTheNodeId) {
   readFirst(&masterPane, "COM3");
   master->faults.withholdReply["GT"] = 1;
   EXPECT_EQ(write(&masterPane), ErrTimeout);
-  EXPECT_EQ(masterPane.nodeId[0], 0);
+  EXPECT_EQ(masterPane.module.nodeId[0], 0);
   EXPECT_EQ(view().count("displayPane master"), 0);
   EXPECT_EQ(view().count("clearPaneDisplay master"), 1)
       << "no values shown that it no longer holds";
@@ -172,18 +173,18 @@ TEST_F(Write, HostKeepsTalkingAtWhatTheWriteLeftAlone) {
     else  // found by the reset key
       world.at(world.now() + vw::ms(4000), [this] { master->pressResetKey(world.now()); });
     readFirst(&masterPane, "COM3");
-    masterPane.powerLevelShown = 1;
+    masterPane.module.shown[Setting::PowerLevel] = 1;
     EXPECT_EQ(write(&masterPane), 0) << c.rate;
     EXPECT_EQ(world.line("COM3")->settings.baudRate, c.rate);
-    EXPECT_STREQ(masterPane.nodeId, "KOV-NL001/M") << "the verifying read found the module";
+    EXPECT_STREQ(masterPane.module.nodeId, "KOV-NL001/M") << "the verifying read found the module";
     EXPECT_EQ(master->storedReg("PL"), 1u);
   }
 }
 
 TEST_F(Write, CancelledWriteStillLeavesCommandMode) {
   readFirst(&masterPane, "COM3");
-  masterPane.baudCodeShown = 5;
-  masterPane.powerLevelShown = 1;
+  masterPane.module.shown[Setting::BaudRate] = 5;
+  masterPane.module.shown[Setting::PowerLevel] = 1;
   // Cancel once the module has taken the baud code, before the next field.
   int lineEnds = 0;
   world.onHostReceived = [&](const std::string& port, uint8_t byte) {
@@ -198,13 +199,13 @@ TEST_F(Write, CancelledWriteStillLeavesCommandMode) {
 
 TEST_F(Write, NothingOutsideAListReachesTheModule) {
   readFirst(&masterPane, "COM3");
-  resetPane(&slavePane);  // values never read
+  resetPane(&slavePane.module);  // values never read
   copyPaneSettings(&masterPane, &slavePane);
   // Values no list offers, however they got there.
-  masterPane.powerLevelShown = 5;
-  masterPane.boostModeShown = 0xFF;
-  masterPane.d7ConfigShown = 0;
-  masterPane.d6ConfigShown = 4;
+  masterPane.module.shown[Setting::PowerLevel] = 5;
+  masterPane.module.shown[Setting::BoostMode] = 0xFF;
+  masterPane.module.shown[Setting::D7Config] = 0;
+  masterPane.module.shown[Setting::D6Config] = 4;
   ASSERT_EQ(write(&masterPane), 0);
   EXPECT_EQ(sentSinceRead("COM3"), concat({"+++", "ATWR", "ATCN"}, kVerifyingRead));
   EXPECT_EQ(master->storedReg("SC"), 0x200u) << "the channel the user saw";
@@ -236,7 +237,7 @@ class WriteChannel : public Write {
 
 TEST_F(WriteChannel, PollsEvery240MsUntilJoined) {
   readFirst(&masterPane, "COM3");
-  masterPane.channelShown = 12;
+  masterPane.module.shown[Setting::Channel] = 12;
   ASSERT_EQ(write(&masterPane), 0);
   const std::vector<double> polls = pollTimes("COM3");
   ASSERT_EQ(polls.size(), 3u) << "a 700 ms join seen at the third poll";
@@ -244,7 +245,7 @@ TEST_F(WriteChannel, PollsEvery240MsUntilJoined) {
   for (size_t i = 1; i < polls.size(); ++i) {
     EXPECT_NEAR(polls[i] - polls[i - 1], 240 + 10.4, 3) << "a pause, then one transaction";
   }
-  EXPECT_EQ(masterPane.channelRead, 12);
+  EXPECT_EQ(masterPane.module.read[Setting::Channel], 12);
 }
 
 TEST_F(WriteChannel, JoinedAtTheFirstPoll) {
@@ -252,7 +253,7 @@ TEST_F(WriteChannel, JoinedAtTheFirstPoll) {
   config.associationTimeUs = 0;
   makeModules(config, slaveConfig());
   readFirst(&masterPane, "COM3");
-  masterPane.channelShown = 26;
+  masterPane.module.shown[Setting::Channel] = 26;
   ASSERT_EQ(write(&masterPane), 0);
   EXPECT_EQ(pollTimes("COM3").size(), 1u);
   EXPECT_EQ(master->storedReg("SC"), 0x8000u);
@@ -261,8 +262,8 @@ TEST_F(WriteChannel, JoinedAtTheFirstPoll) {
 TEST_F(WriteChannel, MasterThatNeverJoinsTimesOutAfter12s) {
   readFirst(&masterPane, "COM3");
   master->faults.neverAssociates = true;
-  masterPane.channelShown = 12;
-  masterPane.powerLevelShown = 1;
+  masterPane.module.shown[Setting::Channel] = 12;
+  masterPane.module.shown[Setting::PowerLevel] = 1;
   EXPECT_EQ(write(&masterPane), ResultJoinTimeout);
   const std::vector<double> polls = pollTimes("COM3");
   ASSERT_FALSE(polls.empty());
@@ -275,7 +276,7 @@ TEST_F(WriteChannel, MasterThatNeverJoinsTimesOutAfter12s) {
     EXPECT_NE(c, "ATWR");
     EXPECT_NE(c, "ATPL1") << "nothing after the channel";
   }
-  EXPECT_EQ(masterPane.channelRead, 20) << "the old channel stays";
+  EXPECT_EQ(masterPane.module.read[Setting::Channel], 20) << "the old channel stays";
 }
 
 // A console closed (or a session ended) during the join: the program has
@@ -286,13 +287,14 @@ class WriteClosing : public WriteChannel {
  protected:
   void closeDuringTheJoin(bool finishing) {
     prepareOperation(&masterPane);
-    ASSERT_EQ(readInSession(&masterPane), 0);
+    Session& session = paneSession(&masterPane);
+    ASSERT_EQ(readInSession(session), 0);
     master->faults.neverAssociates = true;
-    masterPane.channelShown = 12;
-    masterPane.powerLevelShown = 1;
+    masterPane.module.shown[Setting::Channel] = 12;
+    masterPane.module.shown[Setting::PowerLevel] = 1;
     if (finishing) {
-      masterPane.finishing = true;
-      setPortCancelEvent(masterPane.port, nullptr);
+      session.finishing = true;
+      setPortCancelEvent(session.port, nullptr);
     }
     const vw::TimeUs told = world.now() + 3000000;
     os::Handle cancel = masterPane.cancelEvent;
@@ -300,7 +302,7 @@ class WriteClosing : public WriteChannel {
       noteProgramClosing(true);
       os::setEvent(cancel);
     });
-    EXPECT_EQ(writeInSession(&masterPane), ResultCancelled);
+    EXPECT_EQ(writeInSession(session), ResultCancelled);
     noteProgramClosing(false);
     EXPECT_LT(world.now() - told, 1000000) << "within the second after the close";
     const Commands sent = commands("COM3");
@@ -325,10 +327,10 @@ TEST_F(WriteChannel, SleepingSlaveNeedNotReportItsJoin) {
   config.registers["SM"] = 4;
   makeModules(masterConfig(), config);
   readFirst(&slavePane, "COM4");
-  ASSERT_EQ(slavePane.sleepModeRead, 4);
+  ASSERT_EQ(slavePane.module.read[Setting::SleepMode], 4);
   slave->faults.neverAssociates = true;
-  slavePane.channelShown = 12;
-  slavePane.powerLevelShown = 1;
+  slavePane.module.shown[Setting::Channel] = 12;
+  slavePane.module.shown[Setting::PowerLevel] = 1;
   const vw::TimeUs start = world.now();
   ASSERT_EQ(write(&slavePane), 0);
   EXPECT_GT((world.now() - start) / 1000.0, 12000);
@@ -339,11 +341,11 @@ TEST_F(WriteChannel, SleepingSlaveNeedNotReportItsJoin) {
 TEST_F(WriteChannel, RejectedApplyDoesNotStopTheChange) {
   readFirst(&masterPane, "COM3");
   master->faults.replaceReply["AC"] = "ERROR\r";
-  masterPane.channelShown = 13;
+  masterPane.module.shown[Setting::Channel] = 13;
   ASSERT_EQ(write(&masterPane), 0);
   const Commands sent = sentSinceRead("COM3");
   EXPECT_EQ(Commands(sent.begin(), sent.begin() + 4), (Commands{"+++", "ATSC4", "ATAC", "ATNR0"}));
-  EXPECT_EQ(masterPane.channelRead, 13);
+  EXPECT_EQ(masterPane.module.read[Setting::Channel], 13);
 }
 
 }  // namespace
@@ -367,11 +369,12 @@ class WritePair : public Write {
 
 TEST_F(WritePair, OnlyWhatMakePairChangedIsWritten) {
   ASSERT_EQ(view().errors, std::vector<std::wstring>{L"Extended PAN ID is not match."});
-  makePair(&masterPane, &slavePane);
-  EXPECT_EQ(slavePane.panIdShown, 0x1234u);
-  EXPECT_EQ(masterPane.destLowShown, 0x40000002u);
-  EXPECT_EQ(slavePane.destLowRead, 0x40000001u) << "nothing sent yet";
-  EXPECT_EQ(masterPane.channelShown, masterPane.channelRead) << "only the pairing changes";
+  makePair(&masterPane.module, &slavePane.module);
+  EXPECT_EQ(slavePane.module.shown[Setting::PanId], 0x1234u);
+  EXPECT_EQ(masterPane.module.shown[Setting::DestLow], 0x40000002u);
+  EXPECT_EQ(slavePane.module.read[Setting::DestLow], 0x40000001u) << "nothing sent yet";
+  EXPECT_EQ(masterPane.module.shown[Setting::Channel], masterPane.module.read[Setting::Channel])
+      << "only the pairing changes";
   ASSERT_EQ(write(&masterPane), 0);
   ASSERT_EQ(write(&slavePane), 0);
   EXPECT_EQ(sentSinceRead("COM3"), concat({"+++", "ATDL40000002", "ATWR", "ATCN"}, kVerifyingRead));
@@ -383,14 +386,15 @@ TEST_F(WritePair, OnlyWhatMakePairChangedIsWritten) {
 }
 
 TEST_F(WritePair, RejoinThatNeverComesEndsTheWrite) {
-  makePair(&masterPane, &slavePane);
+  makePair(&masterPane.module, &slavePane.module);
   slave->faults.neverAssociates = true;
   EXPECT_EQ(write(&slavePane), ResultJoinTimeout);
   const Commands sent = sentSinceRead("COM4");
   EXPECT_EQ(sent.back(), "ATCN");
   for (const auto& c : sent)
     EXPECT_NE(c, "ATWR");
-  EXPECT_EQ(slavePane.panIdRead, 0xABCDEF0123u) << "the old network stays the pane's";
+  EXPECT_EQ(slavePane.module.read[Setting::PanId], 0xABCDEF0123u)
+      << "the old network stays the pane's";
   EXPECT_EQ(slave->storedReg("ID"), 0xABCDEF0123u);
 }
 

@@ -24,19 +24,33 @@ void showText(WindowHandle field, const wchar_t* text) {
   UpdateWindow(asWindow(field));
 }
 
-void showHexField(PaneRecord* pane, Field field, WindowHandle control, uint64_t value) {
-  recolorField(pane, field);
+// Hexadecimal fields as the module answers them: the PAN ID without
+// leading zeros, the destination's halves with all eight digits.
+void showHexField(WindowHandle control, Setting setting, uint64_t value) {
   wchar_t text[kDisplayTextChars];
-  if (field == Field::PanId)
-    formatPanIdText(value, text, kDisplayTextChars);
-  else
+  if (hasFlag(setting, kAllDigits))
     formatAddressHalfText(static_cast<uint32_t>(value), text, kDisplayTextChars);
+  else
+    formatPanIdText(value, text, kDisplayTextChars);
   showText(control, text);
 }
 
-void showChoice(PaneRecord* pane, Field field, WindowHandle combo, int32_t position) {
-  recolorField(pane, field);
-  selectComboEntry(combo, position);
+// Its colour, then its value: a list's entry, hexadecimal digits, or a mode
+// register's text. A list the rules lock is not offered.
+void showSetting(PaneRecord* pane, Setting setting) {
+  WindowHandle control = controlOf(pane, setting);
+  if (!control)
+    return;
+  recolorField(pane, setting);
+  const uint64_t value = pane->module.shown[setting];
+  if (settingInfo(setting).choices) {
+    enableControl(control, choiceOffered(pane->module, setting));
+    selectComboEntry(control, listPosition(setting, value));
+  } else if (hasFlag(setting, kHexField)) {
+    showHexField(control, setting, value);
+  } else {
+    showText(control, shownText(pane->module, setting));
+  }
 }
 
 void setButton(WindowHandle button, bool enabled) {
@@ -74,50 +88,18 @@ int32_t runPaneOperation(PaneRecord* pane, WorkerBody body, const wchar_t* progr
 
 void setDefaultsOfPanesWithData() {
   for (PaneRecord* pane : {&masterPane, &slavePane}) {
-    if (holdsModuleData(pane)) {
-      setDefaults(pane);
+    if (holdsModuleData(&pane->module)) {
+      setDefaults(&pane->module);
       displayPane(pane);
     }
   }
 }
 
-void onChoice(const Command& command, WindowHandle combo) {
+// The pick's rules may change other fields of the pane: all are drawn again.
+void onChoice(const Command& command) {
   PaneRecord* pane = command.pane;
-  storeChoice(pane, command.kind, selectedPosition(combo));
-  if (command.kind == CommandKind::FlowControl) {
-    applyFlowControlRule(pane);
-    displayFlowFields(pane);
-  } else if (command.kind == CommandKind::PowerSave) {
-    if (pane->powerSaveShown == 1)
-      applyNoSleepRule(pane);
-    else
-      applyCyclicSleepRule(pane);
-    displayPowerSaveFields(pane);
-  }
-}
-
-WindowHandle comboOfChoice(const Command& command) {
-  const PaneRecord* pane = command.pane;
-  switch (command.kind) {
-    case CommandKind::Channel:
-      return pane->channelCombo;
-    case CommandKind::Baud:
-      return pane->baudCombo;
-    case CommandKind::Parity:
-      return pane->parityCombo;
-    case CommandKind::StopBits:
-      return pane->stopBitsCombo;
-    case CommandKind::PowerLevel:
-      return pane->powerLevelCombo;
-    case CommandKind::BoostMode:
-      return pane->boostModeCombo;
-    case CommandKind::PowerSave:
-      return pane->powerSaveCombo;
-    case CommandKind::FlowControl:
-      return pane->flowControlCombo;
-    default:
-      return nullptr;
-  }
+  storeChoice(pane, command.setting, selectedPosition(controlOf(pane, command.setting)));
+  displaySettings(pane);
 }
 
 HBRUSH colorField(HDC dc, COLORREF color, COLORREF background, HBRUSH brush) {
@@ -162,11 +144,11 @@ INT_PTR onMainDialogCommand(HWND dialog, WPARAM wParam) {
       break;
     case CommandKind::CopyToSlave:
       copyPaneSettings(&slavePane, &masterPane);
-      displayLinkFields(&slavePane);
+      displaySettings(&slavePane);
       break;
     case CommandKind::CopyToMaster:
       copyPaneSettings(&masterPane, &slavePane);
-      displayLinkFields(&masterPane);
+      displaySettings(&masterPane);
       break;
     case CommandKind::SetDefault:
       setDefaultsOfPanesWithData();
@@ -180,59 +162,27 @@ INT_PTR onMainDialogCommand(HWND dialog, WPARAM wParam) {
       break;
     case CommandKind::Write:
       // Nothing to store: the module is not even asked into command mode.
-      if (!paneShowsChanges(command.pane))
+      if (!showsChanges(&command.pane->module))
         logNote(portNumberShown(command.pane), "Write: nothing to write.");
       else
         runPaneOperation(command.pane, writeBody, L"Writing parameters...", "Write");
       break;
-    default:
-      onChoice(command, comboOfChoice(command));
+    case CommandKind::Choice:
+      onChoice(command);
       break;
   }
   return TRUE;
 }
 
 void drawPane(PaneRecord* pane) {
-  SetWindowTextA(asWindow(pane->nodeIdField), pane->nodeId);
+  SetWindowTextA(asWindow(pane->nodeIdField), pane->module.nodeId);
   UpdateWindow(asWindow(pane->nodeIdField));
-  displayLinkFields(pane);
-  showChoice(pane, Field::PowerLevel, pane->powerLevelCombo,
-             listPosition(pane->powerLevelShown, powerLevelChoices));
-  showChoice(pane, Field::BoostMode, pane->boostModeCombo,
-             listPosition(pane->boostModeShown, boostModeChoices));
-  if (pane->isMaster)
-    displayFlowFields(pane);
-  else
-    displayPowerSaveFields(pane);
+  displaySettings(pane);
 }
 
-void displayLinkFields(PaneRecord* pane) {
-  showHexField(pane, Field::PanId, pane->panIdField, pane->panIdShown);
-  showHexField(pane, Field::DestLow, pane->destLowField, pane->destLowShown);
-  showHexField(pane, Field::DestHigh, pane->destHighField, pane->destHighShown);
-  showChoice(pane, Field::Channel, pane->channelCombo, channelPosition(pane->channelShown));
-  showChoice(pane, Field::Baud, pane->baudCombo, listPosition(pane->baudCodeShown, baudChoices));
-  showChoice(pane, Field::Parity, pane->parityCombo,
-             listPosition(pane->parityCodeShown, parityChoices));
-  showChoice(pane, Field::StopBits, pane->stopBitsCombo,
-             listPosition(pane->stopBitsCodeShown, stopBitsChoices));
-}
-
-void displayPowerSaveFields(PaneRecord* pane) {
-  showChoice(pane, Field::PowerSave, pane->powerSaveCombo,
-             listPosition(pane->powerSaveShown, powerSaveChoices));
-  recolorField(pane, Field::SleepMode);
-  showText(pane->sleepModeField, pane->sleepModeLabel);
-  displayFlowFields(pane);
-}
-
-void displayFlowFields(PaneRecord* pane) {
-  showChoice(pane, Field::FlowControl, pane->flowControlCombo,
-             listPosition(pane->flowControlShown, flowControlChoices));
-  recolorField(pane, Field::Rts);
-  showText(pane->rtsField, pane->rtsLabel);
-  recolorField(pane, Field::Cts);
-  showText(pane->ctsField, pane->ctsLabel);
+void displaySettings(PaneRecord* pane) {
+  for (Setting s : kAllSettings)
+    showSetting(pane, s);
 }
 
 void applyButtonRules() {

@@ -3,7 +3,7 @@
 #include <initializer_list>
 
 #include "link/port_table.h"
-#include "module/view_hooks.h"
+#include "ui/view_hooks.h"
 
 namespace {
 
@@ -38,9 +38,9 @@ void stopOperation(PaneRecord* pane) {
 
 void closeIfOpenOn(PaneRecord* pane, uint32_t portNumber) {
   SerialPort* record = portRecord(portNumber);
-  if (pane->port && pane->port == record) {
+  if (pane->session.port && pane->session.port == record) {
     closePort(record);
-    pane->port = nullptr;
+    pane->session.port = nullptr;
   }
 }
 
@@ -59,7 +59,7 @@ void resetPaneForPortChange(PaneRecord* pane, uint32_t portNumber) {
     return;
   Deferred* deferred = deferredOf(pane);
   if (!anyOperationRunning() || !deferred) {
-    resetPane(pane);
+    resetPane(&pane->module);
     clearPaneDisplay(pane);
     return;
   }
@@ -101,7 +101,7 @@ bool finishDeferredPortChanges() {
     if (deferred->close)
       closeIfOpenOn(pane, deferred->closeNumber);
     if (deferred->reset) {
-      resetPane(pane);
+      resetPane(&pane->module);
       clearPaneDisplay(pane);
       rulesDue = true;
     }

@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "module/pane.h"
 #include "runner/runner_hooks.h"
+#include "ui/pane.h"
 
 // An operation owns the pane from the runner's start to its join.
 bool operationRunning(const PaneRecord* pane);

@@ -39,12 +39,6 @@ WindowHandle control(HWND dialog, int id) {
   return GetDlgItem(dialog, id);
 }
 
-WindowHandle choiceCombo(HWND dialog, int id, const ChoiceList& list) {
-  HWND combo = GetDlgItem(dialog, id);
-  fillChoiceList(combo, list.entries, list.count);
-  return combo;
-}
-
 }  // namespace
 
 BOOL initMainDialog(HWND dialog) {
@@ -56,10 +50,10 @@ BOOL initMainDialog(HWND dialog) {
   linkTestButton = takeDisabledButton(dialog, IDC_LINK_TEST);
   setDefaultButton = takeDisabledButton(dialog, IDC_SET_DEFAULT);
   // The pane's role decides its reset and its controls, so it comes first.
-  masterPane.isMaster = 1;
-  slavePane.isMaster = 0;
-  resetPane(&masterPane);
-  resetPane(&slavePane);
+  masterPane.module.isMaster = 1;
+  slavePane.module.isMaster = 0;
+  resetPane(&masterPane.module);
+  resetPane(&slavePane.module);
   setupPaneControls(dialog, &masterPane, IDC_MASTER_PORT);
   setupPaneControls(dialog, &slavePane, IDC_SLAVE_PORT);
   clearPaneDisplay(&masterPane);
@@ -81,25 +75,19 @@ void setupPaneControls(HWND dialog, PaneRecord* pane, int paneBaseId) {
   pane->readButton = control(dialog, b + 1);
   pane->writeButton = control(dialog, b + 2);
   pane->nodeIdField = control(dialog, b + 3);
-  pane->panIdField = control(dialog, b + 4);
-  pane->destHighField = control(dialog, b + 5);
-  pane->destLowField = control(dialog, b + 6);
-  pane->channelCombo = control(dialog, b + 7);
-  fillChannelList(pane->channelCombo, pane->channelLimit);
-  pane->baudCombo = choiceCombo(dialog, b + 8, baudChoices);
-  pane->parityCombo = choiceCombo(dialog, b + 9, parityChoices);
-  pane->stopBitsCombo = choiceCombo(dialog, b + 10, stopBitsChoices);
-  pane->powerLevelCombo = choiceCombo(dialog, b + 11, powerLevelChoices);
-  pane->boostModeCombo = choiceCombo(dialog, b + 12, boostModeChoices);
-  int next = b + 13;
-  if (!pane->isMaster) {
-    pane->powerSaveCombo = choiceCombo(dialog, b + 13, powerSaveChoices);
-    pane->sleepModeField = control(dialog, b + 14);
-    next = b + 15;
+  const bool master = pane->module.isMaster != 0;
+  for (Setting s : kAllSettings) {
+    const int id = settingControlId(master, s);
+    if (id == 0)
+      continue;
+    pane->control[indexOf(s)] = control(dialog, id);
+    const ChoiceList* list = settingInfo(s).choices;
+    // The channel list follows what the module offers.
+    if (s == Setting::Channel)
+      fillChannelList(pane->control[indexOf(s)], pane->module.channelLimit);
+    else if (list)
+      fillChoiceList(asWindow(pane->control[indexOf(s)]), list->entries, list->count);
   }
-  pane->flowControlCombo = choiceCombo(dialog, next, flowControlChoices);
-  pane->rtsField = control(dialog, next + 1);
-  pane->ctsField = control(dialog, next + 2);
 }
 
 void fillChoiceList(HWND combo, const wchar_t* const* entries, int count) {
@@ -112,23 +100,19 @@ void fillChoiceList(HWND combo, const wchar_t* const* entries, int count) {
 }
 
 void fillChannelEntries(WindowHandle channelCombo, int32_t channelLimit) {
-  fillChoiceList(asWindow(channelCombo), channelChoices.entries, channelEntryCount(channelLimit));
+  fillChoiceList(asWindow(channelCombo), settingInfo(Setting::Channel).choices->entries,
+                 channelEntryCount(channelLimit));
 }
 
 void clearPaneFields(PaneRecord* pane) {
-  for (WindowHandle field :
-       {pane->nodeIdField, pane->panIdField, pane->destHighField, pane->destLowField}) {
-    setFieldText(field, L"");
+  setFieldText(pane->nodeIdField, L"");
+  for (Setting s : kAllSettings) {
+    WindowHandle control = controlOf(pane, s);
+    if (!control)
+      continue;
+    if (settingInfo(s).choices)
+      clearSelection(control);
+    else
+      setFieldText(control, L"");
   }
-  for (WindowHandle combo : {pane->channelCombo, pane->baudCombo, pane->parityCombo,
-                             pane->stopBitsCombo, pane->powerLevelCombo, pane->boostModeCombo}) {
-    clearSelection(combo);
-  }
-  if (!pane->isMaster) {
-    clearSelection(pane->powerSaveCombo);
-    setFieldText(pane->sleepModeField, L"");
-  }
-  clearSelection(pane->flowControlCombo);
-  setFieldText(pane->rtsField, L"");
-  setFieldText(pane->ctsField, L"");
 }

@@ -8,10 +8,10 @@
 
 #include <cstdint>
 
-#include "module/pane.h"
 #include "module/settings_file.h"
 #include "runner/runner_hooks.h"
 #include "ui/dialog_fit.h"
+#include "ui/pane.h"
 #include "ui/rules.h"
 
 extern HWND copyToSlaveButton;
@@ -31,9 +31,8 @@ void fillChannelEntries(WindowHandle channelCombo, int32_t channelLimit);
 // Commands and display.
 INT_PTR onMainDialogCommand(HWND dialog, WPARAM wParam);
 // copyPaneSettings is portable (ui/rules.h).
-void displayLinkFields(PaneRecord* pane);
-void displayPowerSaveFields(PaneRecord* pane);
-void displayFlowFields(PaneRecord* pane);
+// Every setting the pane shows, with its colour.
+void displaySettings(PaneRecord* pane);
 // applyButtonRules and keepKeyboardFocus: runner/runner_hooks.h.
 // The control of the main dialog that has the focus as a run starts, and
 // the focus back there once its result window has closed (a Write

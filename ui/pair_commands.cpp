@@ -79,8 +79,8 @@ std::atomic<bool> slaveWriting{false};
 bool pairBodyRan = false;
 
 std::wstring portsCaption() {
-  return paneCaption(&masterPane, portNumberShown(&masterPane)) + L", " +
-         paneCaption(&slavePane, portNumberShown(&slavePane));
+  return paneCaption(true, portNumberShown(&masterPane)) + L", " +
+         paneCaption(false, portNumberShown(&slavePane));
 }
 
 // The master's and the slave's sessions run at once: a master step and the
@@ -127,8 +127,8 @@ bool swapPortPicks(void*) {
   return true;
 }
 
-bool portDeparted(void*, const PaneRecord* pane) {
-  return hasDeferredPortChange(pane);
+bool portDeparted(void*, bool master) {
+  return hasDeferredPortChange(master ? &masterPane : &slavePane);
 }
 
 // The run ends with the port's failure; the user is told which port left.
@@ -148,6 +148,7 @@ void nameDepartedPort() {
 int32_t pairRunBody(PaneRecord* pane) {
   pairBodyRan = true;
   slavePane.resetPrompt = pane->resetPrompt;
+  usePaneSessions(&pairRun);
   runPair(pairRun, &lastRun);
   slavePane.resetPrompt = nullptr;
   postOperationDone(pane->progressDialog, pane);
@@ -306,7 +307,7 @@ RecordOutcome appendRunToRecord(const std::wstring& message) {
 // ---- commands ------------------------------------------------------------------------
 
 bool makePairOffered() {
-  return canMakePair(paneAsShown(&masterPane), paneAsShown(&slavePane));
+  return canMakePair(&paneAsShown(&masterPane)->module, &paneAsShown(&slavePane)->module);
 }
 
 bool runPairOffered() {
@@ -314,8 +315,11 @@ bool runPairOffered() {
 }
 
 void makePairCommand() {
-  if (makePairOffered())
-    makePair(&masterPane, &slavePane);
+  if (!makePairOffered())
+    return;
+  makePair(&masterPane.module, &slavePane.module);
+  displayPane(&masterPane);
+  displayPane(&slavePane);
 }
 
 void runPairCommand() {
@@ -425,7 +429,8 @@ void takeRememberedPorts() {
 void rememberPortPick(PaneRecord* pane) {
   const DWORD port = pickedPort(windowOf(pane->portCombo));
   if (port)
-    remember(pane->isMaster ? kMasterPortValue : kSlavePortValue, REG_DWORD, &port, sizeof port);
+    remember(pane->module.isMaster ? kMasterPortValue : kSlavePortValue, REG_DWORD, &port,
+             sizeof port);
 }
 
 void showProfileInCaption(const wchar_t* path) {

@@ -125,7 +125,8 @@ RangeWay wayPicked() {
 }
 
 bool offeredNow() {
-  return rangeTestOffered(paneAsShown(&masterPane), paneAsShown(&slavePane), wayPicked());
+  return rangeTestOffered(&paneAsShown(&masterPane)->module, &paneAsShown(&slavePane)->module,
+                          wayPicked());
 }
 
 std::wstring statusNow() {
@@ -271,7 +272,7 @@ void onPacket(void*, const RangePacket& packet, const RangeResult& sofar) {
 }
 
 unsigned __stdcall rangeWorker(void*) {
-  runRangeTest(rw.run, &rw.workerResult, onPacket, nullptr);
+  runPaneRangeTest(rw.run, &rw.workerResult, onPacket, nullptr);
   PostMessageW(rw.window, kDoneMessage, 0, 0);
   return 0;
 }
@@ -346,7 +347,7 @@ void startRun() {
   if (!rw.cancel)
     return refuse(words::noStart, 0);
   rw.run = run;
-  rw.pairLine = rangePairLine(&masterPane, &slavePane, run.way, os::localTime());
+  rw.pairLine = rangePairLine(&masterPane.module, &slavePane.module, run.way, os::localTime());
   rw.shown = RangeResult{};
   rw.shown.way = run.way;
   for (RangeChartTrack& t : rw.tracks)

@@ -49,7 +49,7 @@ std::wstring whenText(const os::LocalTime& t) {
 }
 
 // As the pair run's texts show a module: serial number and node identifier.
-std::wstring moduleText(const wchar_t* role, const PaneRecord* pane) {
+std::wstring moduleText(const wchar_t* role, const ModuleRecord* pane) {
   wchar_t serial[20];
   std::swprintf(serial, 20, L"%08X%08X", static_cast<unsigned>(pane->serialHigh),
                 static_cast<unsigned>(pane->serialLow));
@@ -61,27 +61,28 @@ std::wstring moduleText(const wchar_t* role, const PaneRecord* pane) {
   return std::wstring(role) + L" " + serial + L" \"" + node + L"\"";
 }
 
-std::wstring lineRateText(const PaneRecord* pane) {
+std::wstring lineRateText(const ModuleRecord* pane) {
   const wchar_t parity[] = L"NOEMS";
-  const uint8_t p = parityOfCode(pane->parityCodeRead);
-  return std::to_wstring(baudRateOfCode(pane->baudCodeRead)) + L" 8" + (p < 5 ? parity[p] : L'?') +
-         (stopBitsOfCode(pane->stopBitsCodeRead) == os::kTwoStopBits ? L"2" : L"1");
+  const uint8_t p = parityOfCode(pane->read[Setting::Parity]);
+  return std::to_wstring(baudRateOfCode(pane->read[Setting::BaudRate])) + L" 8" +
+         (p < 5 ? parity[p] : L'?') +
+         (stopBitsOfCode(pane->read[Setting::StopBits]) == os::kTwoStopBits ? L"2" : L"1");
 }
 
 }  // namespace
 
-std::wstring rangePairLine(const PaneRecord* master, const PaneRecord* slave, RangeWay way,
+std::wstring rangePairLine(const ModuleRecord* master, const ModuleRecord* slave, RangeWay way,
                            const os::LocalTime& started) {
   std::wstring line = whenText(started) + L": " + moduleText(L"Master", master) + L", ";
   const bool both = way == RangeWay::BothHere;
   line += both ? moduleText(L"Slave", slave) : std::wstring(L"far module not read");
-  line += L", channel " + std::to_wstring(master->channelRead);
-  if (both && slave->channelRead != master->channelRead)
-    line += L" and " + std::to_wstring(slave->channelRead);
+  line += L", channel " + std::to_wstring(master->read[Setting::Channel]);
+  if (both && slave->read[Setting::Channel] != master->read[Setting::Channel])
+    line += L" and " + std::to_wstring(slave->read[Setting::Channel]);
   return line + L", " + lineRateText(master);
 }
 
-bool rangeTestOffered(const PaneRecord* master, const PaneRecord* slave, RangeWay way) {
+bool rangeTestOffered(const ModuleRecord* master, const ModuleRecord* slave, RangeWay way) {
   if (way == RangeWay::FarLoopback)
     return holdsModuleData(master);
   return holdsModuleData(master) && holdsModuleData(slave) && modulesFormLink(master, slave);

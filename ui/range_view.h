@@ -7,18 +7,18 @@
 #include <cstdint>
 #include <string>
 
-#include "module/pane.h"
+#include "module/module_record.h"
 #include "module/range_test.h"
 
 // Both here needs what the Link Test needs; the loopback only a master
 // that has been read on its port (the far module is never read).
-bool rangeTestOffered(const PaneRecord* master, const PaneRecord* slave, RangeWay way);
+bool rangeTestOffered(const ModuleRecord* master, const ModuleRecord* slave, RangeWay way);
 
 // Which pair a run measured and when, from the panes as it starts:
 // "2026-12-09 14:05:09: Master 02004E4C40B0A001 "NODE/M", Slave
 // 02004E4C40B0A002 "NODE/S", channel 20, 9600 8N1". The loopback's far
 // module is never read; two channels are named when they differ.
-std::wstring rangePairLine(const PaneRecord* master, const PaneRecord* slave, RangeWay way,
+std::wstring rangePairLine(const ModuleRecord* master, const ModuleRecord* slave, RangeWay way,
                            const os::LocalTime& started);
 // "COM5 to COM6: sent 100, received 80, lost 20, corrupted 3, received 80.0 %",
 // with late, duplicated and echoed lines when there were any.

@@ -3,7 +3,8 @@
 #include <initializer_list>
 
 #include "module/read.h"
-#include "module/view_hooks.h"
+#include "resources/resource_ids.h"
+#include "ui/view_hooks.h"
 
 namespace {
 
@@ -11,8 +12,35 @@ constexpr uint32_t kCommandIdMask = 0xFFFF;
 constexpr uint32_t kNotifyShift = 16;
 constexpr uint32_t kNotifyClicked = 0;    // BN_CLICKED, and accelerators
 constexpr uint32_t kNotifySelChange = 1;  // CBN_SELCHANGE
-constexpr uint32_t kMasterBaseId = 3000;
-constexpr uint32_t kSlaveBaseId = 4000;
+
+// In the order of the settings; 0 where the pane shows none.
+constexpr int kMasterIds[kSettingCount] = {
+    IDC_MASTER_PAN_ID,
+    0,
+    IDC_MASTER_CHANNEL,
+    IDC_MASTER_DEST_LOW,
+    IDC_MASTER_DEST_HIGH,
+    IDC_MASTER_BAUD,
+    IDC_MASTER_PARITY,
+    IDC_MASTER_STOP_BITS,
+    IDC_MASTER_POWER_LEVEL,
+    IDC_MASTER_BOOST_MODE,
+    0,
+    0,
+    IDC_MASTER_FLOW_CONTROL,
+    IDC_MASTER_RTS,
+    IDC_MASTER_CTS,
+};
+constexpr int kSlaveIds[kSettingCount] = {
+    IDC_SLAVE_PAN_ID,       0,
+    IDC_SLAVE_CHANNEL,      IDC_SLAVE_DEST_LOW,
+    IDC_SLAVE_DEST_HIGH,    IDC_SLAVE_BAUD,
+    IDC_SLAVE_PARITY,       IDC_SLAVE_STOP_BITS,
+    IDC_SLAVE_POWER_LEVEL,  IDC_SLAVE_BOOST_MODE,
+    IDC_SLAVE_POWER_SAVE,   IDC_SLAVE_SLEEP_MODE,
+    IDC_SLAVE_FLOW_CONTROL, IDC_SLAVE_RTS,
+    IDC_SLAVE_CTS,
+};
 
 bool isWhiteSpace(wchar_t c) {
   return c == L' ' || (c >= L'\t' && c <= L'\r');
@@ -45,104 +73,62 @@ bool containsCom(const wchar_t* text) {
   return false;
 }
 
-PaneRecord* paneOfBaseId(uint32_t baseId) {
-  return baseId == kMasterBaseId ? &masterPane : &slavePane;
-}
-
 Command buttonCommand(uint32_t id) {
   switch (id) {
     case 1:  // Exit, or Enter with no push button focused
     case 2:  // Escape
       return {CommandKind::Close, nullptr};
-    case 1000:
+    case IDC_COPY_TO_SLAVE:
       return {CommandKind::CopyToSlave, nullptr};
-    case 1001:
+    case IDC_COPY_TO_MASTER:
       return {CommandKind::CopyToMaster, nullptr};
-    case 1002:
+    case IDC_SET_DEFAULT:
       return {CommandKind::SetDefault, nullptr};
-    case 1003:
+    case IDC_LINK_TEST:
       return {CommandKind::LinkTest, nullptr};
-    case kMasterBaseId + 1:
+    case IDC_MASTER_READ:
       return {CommandKind::Read, &masterPane};
-    case kMasterBaseId + 2:
+    case IDC_MASTER_WRITE:
       return {CommandKind::Write, &masterPane};
-    case kSlaveBaseId + 1:
+    case IDC_SLAVE_READ:
       return {CommandKind::Read, &slavePane};
-    case kSlaveBaseId + 2:
+    case IDC_SLAVE_WRITE:
       return {CommandKind::Write, &slavePane};
     default:
       return {};
   }
 }
 
-// The two panes number their mode combo boxes differently: the slave's
-// Power Save takes the master's Flow Control slot.
-CommandKind choiceOfOffset(uint32_t offset, bool master) {
-  switch (offset) {
-    case 7:
-      return CommandKind::Channel;
-    case 8:
-      return CommandKind::Baud;
-    case 9:
-      return CommandKind::Parity;
-    case 10:
-      return CommandKind::StopBits;
-    case 11:
-      return CommandKind::PowerLevel;
-    case 12:
-      return CommandKind::BoostMode;
-    case 13:
-      return master ? CommandKind::FlowControl : CommandKind::PowerSave;
-    case 15:
-      return master ? CommandKind::Ignored : CommandKind::FlowControl;
-    default:
-      return CommandKind::Ignored;
-  }
-}
-
+// A pick in one of the lists: the id names the pane and the setting.
 Command selectionCommand(uint32_t id) {
-  const bool inMaster = id >= kMasterBaseId && id < kMasterBaseId + 100;
-  const bool inSlave = id >= kSlaveBaseId && id < kSlaveBaseId + 100;
-  if (!inMaster && !inSlave)
-    return {};
-  const uint32_t base = inMaster ? kMasterBaseId : kSlaveBaseId;
-  const CommandKind kind = choiceOfOffset(id - base, inMaster);
-  if (kind == CommandKind::Ignored)
-    return {};
-  return {kind, paneOfBaseId(base)};
-}
-
-}  // namespace
-
-namespace {
-
-// A reset marker or a code the pane cannot name would reach the other
-// module with its next Write: only an entry of the list is copied.
-template <typename T>
-void copyListChoice(T source, T& destination, WindowHandle combo, const ChoiceList& list) {
-  const int32_t position = listPosition(source, list);
-  if (position == kNoSelection)
-    return;
-  destination = source;
-  selectComboEntry(combo, position);
+  for (const bool master : {true, false}) {
+    for (Setting setting : kAllSettings) {
+      if (hasFlag(setting, kChoice) && settingControlId(master, setting) == static_cast<int>(id))
+        return {CommandKind::Choice, master ? &masterPane : &slavePane, setting};
+    }
+  }
+  return {};
 }
 
 }  // namespace
 
 // ---- buttons ----------------------------------------------------------------
 
-bool modulesFormLink(const PaneRecord* master, const PaneRecord* slave) {
-  return master->panIdRead == slave->panIdRead && master->serialLow == slave->destLowRead &&
-         master->serialHigh == slave->destHighRead && master->destLowRead == slave->serialLow &&
-         master->destHighRead == slave->serialHigh && master->baudCodeRead == slave->baudCodeRead &&
-         master->parityCodeRead == slave->parityCodeRead &&
-         master->stopBitsCodeRead == slave->stopBitsCodeRead;
+bool modulesFormLink(const ModuleRecord* master, const ModuleRecord* slave) {
+  for (Setting s : kAllSettings) {
+    if (hasFlag(s, kLinkMatch) && master->read[s] != slave->read[s])
+      return false;
+  }
+  return master->serialLow == slave->read[Setting::DestLow] &&
+         master->serialHigh == slave->read[Setting::DestHigh] &&
+         master->read[Setting::DestLow] == slave->serialLow &&
+         master->read[Setting::DestHigh] == slave->serialHigh;
 }
 
 ButtonStates buttonStates(const PaneRecord* master, const PaneRecord* slave,
                           int32_t masterPortCount, int32_t slavePortCount) {
-  const bool masterData = holdsModuleData(master);
-  const bool slaveData = holdsModuleData(slave);
+  const bool masterData = holdsModuleData(&master->module);
+  const bool slaveData = holdsModuleData(&slave->module);
   const bool bothData = masterData && slaveData;
   ButtonStates s;
   s.masterRead = masterPortCount > 0;
@@ -151,7 +137,7 @@ ButtonStates buttonStates(const PaneRecord* master, const PaneRecord* slave,
   s.slaveWrite = slaveData;
   s.copyToSlave = bothData;
   s.copyToMaster = bothData;
-  s.linkTest = bothData && modulesFormLink(master, slave);
+  s.linkTest = bothData && modulesFormLink(&master->module, &slave->module);
   s.setDefault = masterData || slaveData;
   return s;
 }
@@ -162,114 +148,62 @@ ColorRef fieldColor(uint64_t shown, uint64_t read) {
   return shown == read ? kColorBlack : kColorRed;
 }
 
-ColorRef recolorField(PaneRecord* pane, Field field) {
-  PaneRecord& p = *pane;
-  switch (field) {
-    case Field::PanId:
-      return p.panIdColor = fieldColor(p.panIdShown, p.panIdRead);
-    case Field::DestLow:
-      return p.destLowColor = fieldColor(p.destLowShown, p.destLowRead);
-    case Field::DestHigh:
-      return p.destHighColor = fieldColor(p.destHighShown, p.destHighRead);
-    case Field::Channel:
-      return p.channelColor = fieldColor(p.channelShown, p.channelRead);
-    case Field::Baud:
-      return p.baudColor = fieldColor(p.baudCodeShown, p.baudCodeRead);
-    case Field::Parity:
-      return p.parityColor = fieldColor(p.parityCodeShown, p.parityCodeRead);
-    case Field::StopBits:
-      return p.stopBitsColor = fieldColor(p.stopBitsCodeShown, p.stopBitsCodeRead);
-    case Field::PowerLevel:
-      return p.powerLevelColor = fieldColor(p.powerLevelShown, p.powerLevelRead);
-    case Field::BoostMode:
-      return p.boostModeColor = fieldColor(p.boostModeShown, p.boostModeRead);
-    case Field::PowerSave:
-      return p.powerSaveColor = fieldColor(p.powerSaveShown, p.powerSaveRead);
-    case Field::SleepMode:
-      return p.sleepModeColor = fieldColor(p.sleepModeShown, p.sleepModeRead);
-    case Field::FlowControl:
-      return p.flowControlColor = fieldColor(p.flowControlShown, p.flowControlRead);
-    case Field::Rts:
-      return p.rtsColor = fieldColor(p.d7ConfigShown, p.d7ConfigRead);
-    case Field::Cts:
-      return p.ctsColor = fieldColor(p.d6ConfigShown, p.d6ConfigRead);
-  }
-  return kColorBlack;
+ColorRef recolorField(PaneRecord* pane, Setting setting) {
+  const ModuleRecord& m = pane->module;
+  return pane->color[indexOf(setting)] = fieldColor(m.shown[setting], m.read[setting]);
 }
 
-void recolorLinkFields(PaneRecord* pane) {
-  for (Field f : {Field::PanId, Field::DestLow, Field::DestHigh, Field::Channel, Field::Baud,
-                  Field::Parity, Field::StopBits}) {
-    recolorField(pane, f);
+namespace {
+
+// What the pane draws: the master has no power save row.
+bool paneShows(const PaneRecord* pane, Setting setting) {
+  return settingControlId(pane->module.isMaster != 0, setting) != 0;
+}
+
+}  // namespace
+
+void recolorPane(PaneRecord* pane) {
+  for (Setting s : kAllSettings) {
+    if (paneShows(pane, s))
+      recolorField(pane, s);
   }
 }
 
-void recolorPowerSaveFields(PaneRecord* pane) {
-  recolorField(pane, Field::PowerSave);
-  recolorField(pane, Field::SleepMode);
-}
+namespace {
 
-void recolorFlowFields(PaneRecord* pane) {
-  recolorField(pane, Field::FlowControl);
-  recolorField(pane, Field::Rts);
-  recolorField(pane, Field::Cts);
-}
-
-bool staticFieldColor(const PaneRecord* pane, WindowHandle control, ColorRef* color) {
+bool fieldColorOf(const PaneRecord* pane, WindowHandle control, bool combo, ColorRef* color) {
   if (!control)
     return false;
-  const PaneRecord& p = *pane;
-  const struct {
-    WindowHandle control;
-    ColorRef color;
-  } fields[] = {{p.panIdField, p.panIdColor},     {p.destHighField, p.destHighColor},
-                {p.destLowField, p.destLowColor}, {p.sleepModeField, p.sleepModeColor},
-                {p.rtsField, p.rtsColor},         {p.ctsField, p.ctsColor}};
-  for (const auto& f : fields) {
-    if (f.control == control) {
-      *color = f.color;
+  for (Setting s : kAllSettings) {
+    if (controlOf(pane, s) == control && (settingInfo(s).choices != nullptr) == combo) {
+      *color = pane->color[indexOf(s)];
       return true;
     }
   }
   return false;
+}
+
+}  // namespace
+
+// Static value fields: the hexadecimal ones and the mode registers' texts.
+bool staticFieldColor(const PaneRecord* pane, WindowHandle control, ColorRef* color) {
+  return fieldColorOf(pane, control, false, color);
 }
 
 bool comboFieldColor(const PaneRecord* pane, WindowHandle control, ColorRef* color) {
-  if (!control)
-    return false;
-  const PaneRecord& p = *pane;
-  const struct {
-    WindowHandle control;
-    ColorRef color;
-  } fields[] = {{p.channelCombo, p.channelColor},       {p.baudCombo, p.baudColor},
-                {p.parityCombo, p.parityColor},         {p.stopBitsCombo, p.stopBitsColor},
-                {p.powerLevelCombo, p.powerLevelColor}, {p.boostModeCombo, p.boostModeColor},
-                {p.powerSaveCombo, p.powerSaveColor},   {p.flowControlCombo, p.flowControlColor}};
-  for (const auto& f : fields) {
-    if (f.control == control) {
-      *color = f.color;
-      return true;
-    }
-  }
-  return false;
+  return fieldColorOf(pane, control, true, color);
 }
 
 // ---- unwritten values -------------------------------------------------------
 
 bool showsUnwrittenValues(const PaneRecord* pane) {
-  if (!holdsModuleData(pane))
+  if (!holdsModuleData(&pane->module))
     return false;
-  const PaneRecord& p = *pane;
-  bool red = false;
-  for (ColorRef color : {p.panIdColor, p.destLowColor, p.destHighColor, p.channelColor, p.baudColor,
-                         p.parityColor, p.stopBitsColor, p.powerLevelColor, p.boostModeColor,
-                         p.flowControlColor, p.rtsColor, p.ctsColor}) {
-    red = red || color != kColorBlack;
+  for (Setting s : kAllSettings) {
+    if (paneShows(pane, s) && pane->color[indexOf(s)] != kColorBlack)
+      return true;
   }
-  // The master has no power save row: its colours there are never drawn.
-  if (!p.isMaster)
-    red = red || p.powerSaveColor != kColorBlack || p.sleepModeColor != kColorBlack;
-  return red;
+  return false;
 }
 
 namespace {
@@ -310,45 +244,13 @@ Command decodeCommand(uint64_t wParam) {
   return {};
 }
 
-void storeChoice(PaneRecord* pane, CommandKind kind, int32_t position) {
-  const auto code = static_cast<uint32_t>(position);
-  const auto byte = static_cast<uint8_t>(code);
-  switch (kind) {
-    case CommandKind::Channel:
-      pane->channelShown = static_cast<uint8_t>(code + kFirstChannel);
-      recolorField(pane, Field::Channel);
-      break;
-    case CommandKind::Baud:
-      pane->baudCodeShown = code;
-      recolorField(pane, Field::Baud);
-      break;
-    case CommandKind::Parity:
-      pane->parityCodeShown = byte;
-      recolorField(pane, Field::Parity);
-      break;
-    case CommandKind::StopBits:
-      pane->stopBitsCodeShown = byte;
-      recolorField(pane, Field::StopBits);
-      break;
-    case CommandKind::PowerLevel:
-      pane->powerLevelShown = byte;
-      recolorField(pane, Field::PowerLevel);
-      break;
-    case CommandKind::BoostMode:
-      pane->boostModeShown = byte;
-      recolorField(pane, Field::BoostMode);
-      break;
-    case CommandKind::PowerSave:
-      pane->powerSaveShown = byte;
-      recolorField(pane, Field::PowerSave);
-      break;
-    case CommandKind::FlowControl:
-      pane->flowControlShown = byte;
-      recolorField(pane, Field::FlowControl);
-      break;
-    default:
-      break;
-  }
+int settingControlId(bool master, Setting setting) {
+  return (master ? kMasterIds : kSlaveIds)[indexOf(setting)];
+}
+
+void storeChoice(PaneRecord* pane, Setting setting, int32_t position) {
+  pickChoice(&pane->module, setting, position);
+  recolorPane(pane);
 }
 
 // ---- choice lists and positions ---------------------------------------------
@@ -359,21 +261,20 @@ int32_t channelEntryCount(int32_t channelLimit) {
   if (limit < kFirstChannel)
     return 0;
   const uint32_t allowed = limit - kFirstChannel + 1;
-  const auto all = static_cast<uint32_t>(channelChoices.count);
+  const auto all = static_cast<uint32_t>(settingInfo(Setting::Channel).choices->count);
   return static_cast<int32_t>(allowed < all ? allowed : all);
 }
 
+// A reset marker or a code the pane cannot name would reach the other
+// module with its next Write: only an entry of the list is copied.
 void copyPaneSettings(PaneRecord* destination, const PaneRecord* source) {
-  if (channelOffered(destination, source->channelShown)) {
-    destination->channelShown = source->channelShown;
-    selectComboEntry(destination->channelCombo, channelPosition(destination->channelShown));
+  for (Setting s : kAllSettings) {
+    const uint64_t value = source->module.shown[s];
+    if (!hasFlag(s, kCopied) || !valueOffered(destination->module, s, value))
+      continue;
+    destination->module.shown[s] = value;
+    selectComboEntry(controlOf(destination, s), listPosition(s, value));
   }
-  copyListChoice(source->baudCodeShown, destination->baudCodeShown, destination->baudCombo,
-                 baudChoices);
-  copyListChoice(source->parityCodeShown, destination->parityCodeShown, destination->parityCombo,
-                 parityChoices);
-  copyListChoice(source->stopBitsCodeShown, destination->stopBitsCodeShown,
-                 destination->stopBitsCombo, stopBitsChoices);
 }
 
 // ---- port list entries ------------------------------------------------------

@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "module/choice_lists.h"
-#include "module/pane.h"
+#include "module/settings.h"
+#include "ui/pane.h"
 
 // ---- buttons ----------------------------------------------------------------
 
@@ -24,7 +24,7 @@ struct ButtonStates {
 
 // The modules address each other and talk alike, judged by what they hold
 // (the Read group), not by what the panes show.
-bool modulesFormLink(const PaneRecord* master, const PaneRecord* slave);
+bool modulesFormLink(const ModuleRecord* master, const ModuleRecord* slave);
 ButtonStates buttonStates(const PaneRecord* master, const PaneRecord* slave,
                           int32_t masterPortCount, int32_t slavePortCount);
 
@@ -32,31 +32,11 @@ ButtonStates buttonStates(const PaneRecord* master, const PaneRecord* slave,
 
 ColorRef fieldColor(uint64_t shown, uint64_t read);
 
-// The coloured fields, one per FieldColor of the record.
-enum class Field {
-  PanId,
-  DestLow,
-  DestHigh,
-  Channel,
-  Baud,
-  Parity,
-  StopBits,
-  PowerLevel,
-  BoostMode,
-  PowerSave,
-  SleepMode,
-  FlowControl,
-  Rts,
-  Cts,
-};
-
-// Compares the field's Shown value with its Read value, stores the colour
-// in the record and returns it.
-ColorRef recolorField(PaneRecord* pane, Field field);
-// The display steps recolour what they draw.
-void recolorLinkFields(PaneRecord* pane);
-void recolorPowerSaveFields(PaneRecord* pane);
-void recolorFlowFields(PaneRecord* pane);
+// Compares the setting's Shown value with its Read value, stores the
+// colour in the pane and returns it.
+ColorRef recolorField(PaneRecord* pane, Setting setting);
+// Every setting the pane shows.
+void recolorPane(PaneRecord* pane);
 
 // The colour of a control that the colour messages paint: static value
 // fields and the parameter combo boxes. False for any other control.
@@ -99,29 +79,27 @@ enum class CommandKind {
   LinkTest,
   Read,
   Write,
-  Channel,
-  Baud,
-  Parity,
-  StopBits,
-  PowerLevel,
-  BoostMode,
-  PowerSave,
-  FlowControl,
+  Choice,  // a pick in a setting's list
 };
 
 struct Command {
   CommandKind kind = CommandKind::Ignored;
-  PaneRecord* pane = nullptr;  // the pane a Read, Write or choice is for
+  PaneRecord* pane = nullptr;        // the pane a Read, Write or choice is for
+  Setting setting = Setting::PanId;  // the choice's
 };
+
+// The control of a setting in the master's or the slave's pane, as
+// resources/resource_ids.h numbers it; 0 where the pane shows none.
+int settingControlId(bool master, Setting setting);
 
 // The whole wParam counts: notification in the high word, identifier in
 // the low word; anything beyond 32 bits makes it no command.
 Command decodeCommand(uint64_t wParam);
 
-// Stores the user's pick of a parameter combo box (its selected position,
-// -1 for none) as the Shown value and recolours that field. Nothing else:
-// the mode rules are the caller's.
-void storeChoice(PaneRecord* pane, CommandKind kind, int32_t position);
+// Stores the user's pick of a setting's list (its selected position, -1
+// for none) as the Shown value with the mode rules it sets off, and
+// recolours the pane.
+void storeChoice(PaneRecord* pane, Setting setting, int32_t position);
 
 // ---- choice lists and positions ---------------------------------------------
 

@@ -66,7 +66,8 @@ bool pickFile(bool save, wchar_t* path) {
 }  // namespace
 
 bool anyPaneHoldsValues() {
-  return holdsModuleData(paneAsShown(&masterPane)) || holdsModuleData(paneAsShown(&slavePane));
+  return holdsModuleData(&paneAsShown(&masterPane)->module) ||
+         holdsModuleData(&paneAsShown(&slavePane)->module);
 }
 
 void saveSettings() {
@@ -74,7 +75,7 @@ void saveSettings() {
   // which may empty a pane while it is open.
   static char text[8192];
   const size_t size =
-      formatSettingsFile(&masterPane, &slavePane, text, sizeof text, loadedProfile());
+      formatSettingsFile(&masterPane.module, &slavePane.module, text, sizeof text, loadedProfile());
   if (size == 0) {
     showError(L"There is nothing to save: no pane holds read values. Read a module first.");
     return;
@@ -293,7 +294,13 @@ void loadSettingsFrom(const wchar_t* path, bool remembered) {
     showError(L"%s", message);
     return;
   }
-  const bool loaded = loadSettings(file, path, &pendingSettings, message);
+  const bool loaded =
+      loadSettings(&masterPane.module, &slavePane.module, file, path, &pendingSettings, message);
+  // What was applied shows as the user's picks would.
+  for (PaneRecord* pane : {&masterPane, &slavePane}) {
+    if (loaded && holdsModuleData(&pane->module))
+      displayPane(pane);
+  }
   if (loaded) {
     profile = file;
     profileLoaded = true;
@@ -338,10 +345,13 @@ void unloadProfile() {
 // What waits from the load comes first; after it, the profile at every Read.
 void applyWaitingSettings(PaneRecord* pane) {
   wchar_t message[kSettingsMessageChars];
-  PaneSettings& waiting = pane->isMaster ? pendingSettings.master : pendingSettings.slave;
+  PaneSettings& waiting = pane->module.isMaster ? pendingSettings.master : pendingSettings.slave;
   if (!waiting.present && profileLoaded)
-    waiting = pane->isMaster ? profile.master : profile.slave;
-  if (!applyPendingSettings(pane, &pendingSettings, message))
+    waiting = pane->module.isMaster ? profile.master : profile.slave;
+  const bool applied = applyPendingSettings(&pane->module, &pendingSettings, message);
+  if (holdsModuleData(&pane->module))
+    displayPane(pane);
+  if (!applied)
     showError(L"%s", message);
   if (profileLoaded && profile.pair.makePair)
     makePairCommand();

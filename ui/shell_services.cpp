@@ -4,7 +4,6 @@
 #include <cstdarg>
 #include <cwchar>
 
-#include "module/view_hooks.h"
 #include "module/write.h"
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
@@ -14,6 +13,7 @@
 #include "ui/main_dialog.h"
 #include "ui/range_test_window.h"
 #include "ui/text_format.h"
+#include "ui/view_hooks.h"
 
 HWND loopDialog = nullptr;
 HWND dialogOwner = nullptr;

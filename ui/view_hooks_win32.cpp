@@ -12,14 +12,14 @@
 #include <new>
 #include <string>
 
-#include "module/pane.h"
 #include "module/result_messages.h"
-#include "module/view_hooks.h"
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
 #include "runner/runner_hooks.h"
 #include "ui/main_dialog.h"
+#include "ui/pane.h"
 #include "ui/shell_services.h"
+#include "ui/view_hooks.h"
 
 namespace {
 
@@ -81,14 +81,6 @@ void post(UINT message, WPARAM wParam, LPARAM lParam) {
     redrawDue = true;
 }
 
-void recolorPane(PaneRecord* pane) {
-  recolorLinkFields(pane);
-  recolorField(pane, Field::PowerLevel);
-  recolorField(pane, Field::BoostMode);
-  recolorPowerSaveFields(pane);
-  recolorFlowFields(pane);
-}
-
 }  // namespace
 
 void lendPanesToWorker() {
@@ -102,7 +94,7 @@ void takePanesBack() {
   panesLent = false;
   for (PaneRecord* pane : {&masterPane, &slavePane}) {
     recolorPane(pane);
-    if (redrawDue && holdsModuleData(pane))
+    if (redrawDue && holdsModuleData(&pane->module))
       drawPane(pane);
     else if (redrawDue)
       clearPaneFields(pane);
@@ -138,7 +130,7 @@ bool onPostedDisplay(UINT message, WPARAM wParam, LPARAM lParam) {
   } else {
     clearPaneFields(pane);
     if (panesLent)
-      shown->nodeId[0] = 0;  // a cleared pane shows no module
+      shown->module.nodeId[0] = 0;  // a cleared pane shows no module
   }
   applyButtonRules();
   return true;

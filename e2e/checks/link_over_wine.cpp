@@ -23,7 +23,7 @@
 #include "link/errors.h"
 #include "link/port_table.h"
 #include "link/transfer.h"
-#include "module/view_hooks.h"
+#include "ui/view_hooks.h"
 
 // ---------------------------------------------------------------- no windows here
 

@@ -167,7 +167,7 @@ const char* plainNodeId = "";
 
 int32_t plainBody(PaneRecord* record) {
   lookAtDialog(record);
-  std::strcpy(record->nodeId, plainNodeId);
+  std::strcpy(record->module.nodeId, plainNodeId);
   postOperationDone(record->progressDialog, record);
   return plainResult;
 }
@@ -177,7 +177,7 @@ int32_t plainBody(PaneRecord* record) {
 int32_t cancelledBody(PaneRecord* record) {
   const DWORD started = GetTickCount();
   lookAtDialog(record);
-  std::strcpy(record->nodeId, "KOV-NL001/M");
+  std::strcpy(record->module.nodeId, "KOV-NL001/M");
   HWND dialog = static_cast<HWND>(record->progressDialog);
   while (!IsWindowVisible(dialog) && GetTickCount() - started < kDialogFindMs)
     Sleep(10);
@@ -232,7 +232,8 @@ void checkSuccess() {
   plainResult = 0;
   plainNodeId = "KOV-NL001/M";
   runWith(plainBody, L"Reading parameters...");
-  check("success shows no box and leaves the pane", seen.boxes.empty() && pane.nodeId[0] != 0,
+  check("success shows no box and leaves the pane",
+        seen.boxes.empty() && pane.module.nodeId[0] != 0,
         "boxes " + std::to_string(seen.boxes.size()));
   check("progress label shows the operation's text", body.label == L"Reading parameters...",
         narrow(body.label));
@@ -296,7 +297,7 @@ void checkNotMaster() {
         seen.boxes.empty() ? "no box" : narrow(seen.boxes[0]));
   check("wrong role clears and resets the pane after the box",
         eventList() == "box,clear,rules,deferred,focus" && !seen.nodeIdEmptyAtBox &&
-            pane.nodeId[0] == 0,
+            pane.module.nodeId[0] == 0,
         eventList());
 }
 
@@ -306,7 +307,7 @@ void checkLinkError() {
   runWith(plainBody, L"Reading parameters...");
   check("link error shows a communication error and keeps the pane",
         seen.boxes.size() == 1 && seen.boxes[0] == L"Communication error." &&
-            std::strcmp(pane.nodeId, "KOV-NL001/M") == 0 &&
+            std::strcmp(pane.module.nodeId, "KOV-NL001/M") == 0 &&
             eventList() == "box,rules,deferred,focus",
         eventList());
 }
@@ -462,7 +463,7 @@ int showError(const wchar_t* format, ...) {
   va_end(args);
   seen.events.push_back("box");
   seen.boxes.push_back(text);
-  seen.nodeIdEmptyAtBox = pane.nodeId[0] == 0;
+  seen.nodeIdEmptyAtBox = pane.module.nodeId[0] == 0;
   return IDOK;
 }
 bool isWindowHandle(WindowHandle window) {

@@ -15,11 +15,11 @@
 #include <cstring>
 #include <string>
 
-#include "module/pane.h"
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
 #include "ui/line_log_window.h"
 #include "ui/main_dialog.h"
+#include "ui/pane.h"
 #include "ui/range_test_window.h"
 #include "ui/range_view.h"
 #include "ui/shell_services.h"
@@ -143,21 +143,22 @@ void checkDialog(HWND dialog, const std::string& name) {
 // ---- the main dialog (109) with what a pane shows at its widest --------------
 
 void showPane(PaneRecord* pane, const char* nodeId, bool flowControl) {
-  std::strcpy(pane->nodeId, nodeId);
-  pane->panIdRead = pane->panIdShown = 0xFFFFFFFFFFFFFFFFull;  // sixteen digits
-  pane->destLowRead = pane->destLowShown = 0x88888888;
-  pane->destHighRead = pane->destHighShown = 0x88888888;
-  pane->channelRead = pane->channelShown = 26;
-  pane->channelLimit = 26;
-  pane->baudCodeRead = pane->baudCodeShown = 7;
-  pane->parityCodeRead = pane->parityCodeShown = 3;
-  pane->stopBitsCodeRead = pane->stopBitsCodeShown = 1;
-  pane->powerLevelRead = pane->powerLevelShown = 4;
-  pane->boostModeRead = pane->boostModeShown = 1;
-  pane->d7ConfigRead = flowControl ? 1 : 4;
-  pane->d6ConfigRead = flowControl ? 1 : 0;
-  pane->sleepModeRead = flowControl ? 4 : 0;
-  deriveModeState(pane);
+  std::strcpy(pane->module.nodeId, nodeId);
+  pane->module.read[Setting::PanId] = pane->module.shown[Setting::PanId] =
+      0xFFFFFFFFFFFFFFFFull;  // sixteen digits
+  pane->module.read[Setting::DestLow] = pane->module.shown[Setting::DestLow] = 0x88888888;
+  pane->module.read[Setting::DestHigh] = pane->module.shown[Setting::DestHigh] = 0x88888888;
+  pane->module.read[Setting::Channel] = pane->module.shown[Setting::Channel] = 26;
+  pane->module.channelLimit = 26;
+  pane->module.read[Setting::BaudRate] = pane->module.shown[Setting::BaudRate] = 7;
+  pane->module.read[Setting::Parity] = pane->module.shown[Setting::Parity] = 3;
+  pane->module.read[Setting::StopBits] = pane->module.shown[Setting::StopBits] = 1;
+  pane->module.read[Setting::PowerLevel] = pane->module.shown[Setting::PowerLevel] = 4;
+  pane->module.read[Setting::BoostMode] = pane->module.shown[Setting::BoostMode] = 1;
+  pane->module.read[Setting::D7Config] = flowControl ? 1 : 4;
+  pane->module.read[Setting::D6Config] = flowControl ? 1 : 0;
+  pane->module.read[Setting::SleepMode] = flowControl ? 4 : 0;
+  deriveModeState(&pane->module);
   displayPane(pane);
 }
 
@@ -409,7 +410,8 @@ DWORD WINAPI reachControls(void* argument) {
             "a click on the slave's Flow Control opens its list");
     SendMessageW(flow, CB_SHOWDROPDOWN, FALSE, 0);
   }
-  masterPane.nodeId[0] = slavePane.nodeId[0] = 0;  // nothing to lose: Exit asks nothing
+  masterPane.module.nodeId[0] = slavePane.module.nodeId[0] =
+      0;  // nothing to lose: Exit asks nothing
   if (clickWithMouse(dialog, IDOK))
     verdict(within3s([&] { return !IsWindow(dialog); }), "a click on Exit ends the dialog");
   PostThreadMessageW(guiThread, WM_QUIT, 0, 0);
@@ -550,14 +552,14 @@ void checkRangeTestWindow() {
   lines.texts[1] = rangeDirectionLine({10, 11, 999, 999, 999, 999, 999, 999});
   lines.texts[2] = rangeRoundTripLine(r);
   PaneRecord longest;
-  std::memset(longest.nodeId, 'W', kNodeIdSize - 1);
-  longest.nodeId[kNodeIdSize - 1] = 0;
-  longest.serialHigh = longest.serialLow = 0x88888888;
-  longest.channelRead = 26;
-  longest.baudCodeRead = 7;
+  std::memset(longest.module.nodeId, 'W', kNodeIdSize - 1);
+  longest.module.nodeId[kNodeIdSize - 1] = 0;
+  longest.module.serialHigh = longest.module.serialLow = 0x88888888;
+  longest.module.read[Setting::Channel] = 26;
+  longest.module.read[Setting::BaudRate] = 7;
   os::LocalTime at;
   at.year = 2026;
-  lines.texts[3] = rangePairLine(&longest, &longest, RangeWay::BothHere, at);
+  lines.texts[3] = rangePairLine(&longest.module, &longest.module, RangeWay::BothHere, at);
   EnumChildWindows(window, fillRangeLine, reinterpret_cast<LPARAM>(&lines));
   verdict(lines.next == 4, "the Range Test window has its four result lines");
   checkDialog(window, "range test");

@@ -8,10 +8,10 @@
 #include <cstring>
 #include <string>
 
-#include "module/view_hooks.h"
 #include "resources/resource_ids.h"
 #include "runner/runner_hooks.h"
 #include "ui/shell_services.h"
+#include "ui/view_hooks.h"
 
 namespace {
 
@@ -30,10 +30,10 @@ std::string textOf(int id) {
 }
 
 void readModule(PaneRecord* pane, const char* nodeId) {
-  std::strcpy(pane->nodeId, nodeId);
-  pane->channelRead = pane->channelShown = 15;
-  pane->channelLimit = 26;
-  deriveModeState(pane);
+  std::strcpy(pane->module.nodeId, nodeId);
+  pane->module.read[Setting::Channel] = pane->module.shown[Setting::Channel] = 15;
+  pane->module.channelLimit = 26;
+  deriveModeState(&pane->module);
 }
 
 HANDLE shown = nullptr;
@@ -41,11 +41,11 @@ HANDLE shown = nullptr;
 // As a session does: shows its pane, then goes on with it.
 DWORD WINAPI session(void*) {
   readModule(&masterPane, "TEST-NODE/M");
-  fillChannelList(masterPane.channelCombo, masterPane.channelLimit);
+  fillChannelList(masterPane.control[indexOf(Setting::Channel)], masterPane.module.channelLimit);
   displayPane(&masterPane);
   clearPaneDisplay(&slavePane);
   SetEvent(shown);
-  std::strcpy(masterPane.nodeId, "LATER/M");  // after the display: not on screen
+  std::strcpy(masterPane.module.nodeId, "LATER/M");  // after the display: not on screen
   return 0;
 }
 
@@ -79,7 +79,7 @@ int main() {
         IsWindowEnabled(GetDlgItem(mainDialog, IDC_MASTER_WRITE)) &&
             !IsWindowEnabled(GetDlgItem(mainDialog, IDC_COPY_TO_SLAVE)));
   takePanesBack();
-  masterPane.nodeId[0] = slavePane.nodeId[0] = 0;
+  masterPane.module.nodeId[0] = slavePane.module.nodeId[0] = 0;
   destroyMainDialog(mainDialog);
   return failures ? 1 : 0;
 }

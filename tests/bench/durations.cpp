@@ -13,13 +13,13 @@
 #include "link/port_table.h"
 #include "module/link_test.h"
 #include "module/pair_run.h"
-#include "module/pane.h"
 #include "module/range_test.h"
 #include "module/read.h"
 #include "module/write.h"
 #include "sim/presets.h"
 #include "tests/campaign/stand.h"
 #include "tests/support/recording_view.h"
+#include "ui/pane.h"
 
 namespace {
 
@@ -123,12 +123,13 @@ double polledJoinMs(const Bench& b) {
 }
 
 // The master read and written in one command-mode session, one value changed.
-template <auto Field, uint8_t Value>
+template <Setting Field, uint8_t Value>
 int writeInOneSession(Bench&) {
-  if (const int32_t read = readInSession(&masterPane))
+  Session& session = paneSession(&masterPane);
+  if (const int32_t read = readInSession(session))
     return static_cast<int>(read);
-  masterPane.*Field = Value;
-  return static_cast<int>(writeInSession(&masterPane));
+  masterPane.module.shown[Field] = Value;
+  return static_cast<int>(writeInSession(session));
 }
 
 vw::TimeUs linkTestAt = 0;
@@ -148,6 +149,7 @@ int runPairOnce(SettingsFile& profile) {
   PairRunResult result;
   os::Handle slaveCancel = slavePane.cancelEvent;
   slavePane.cancelEvent = masterPane.cancelEvent;
+  usePaneSessions(&run);
   const int32_t r = runPair(run, &result);
   slavePane.cancelEvent = slaveCancel;
   return r;
@@ -168,11 +170,12 @@ int main() {
     // Discovery: at 9600 the quick "+++"; otherwise the quick try's read
     // window, the frame's window and one pulse window before the settings.
     measure(
-        "discovery", r.code, r.baud, [](Bench&) { return openPanePort(&masterPane); },
+        "discovery", r.code, r.baud,
+        [](Bench&) { return openSessionPort(paneSession(&masterPane)); },
         [](Bench&) {
-          const bool ok = discoverSerialSettings(masterPane.port, masterPane.resetPrompt);
-          closePort(masterPane.port);
-          masterPane.port = nullptr;
+          const bool ok = discoverSerialSettings(masterPane.session.port, masterPane.resetPrompt);
+          closePort(masterPane.session.port);
+          masterPane.session.port = nullptr;
           return ok ? 0 : 1;
         },
         [quick](Bench& b, vw::TimeUs since) {
@@ -194,7 +197,7 @@ int main() {
         "write, power level", r.code, r.baud,
         [readFirst](Bench& b) {
           const int result = readFirst(b);
-          masterPane.powerLevelShown = 1;
+          masterPane.module.shown[Setting::PowerLevel] = 1;
           return result;
         },
         [](Bench&) { return writeBody(&masterPane); },
@@ -203,7 +206,7 @@ int main() {
         "write, channel change", r.code, r.baud,
         [readFirst](Bench& b) {
           const int result = readFirst(b);
-          masterPane.channelShown = 12;
+          masterPane.module.shown[Setting::Channel] = 12;
           return result;
         },
         [](Bench&) { return writeBody(&masterPane); },
@@ -217,11 +220,10 @@ int main() {
     const double readFloorMs =
         quick ? kModuleGuardMs : 3 * kReadWindowMs + kGuardDelayMs + kModuleGuardMs;
     measure("write in one session, power", r.code, r.baud, none,
-            writeInOneSession<&PaneRecord::powerLevelShown, 1>,
+            writeInOneSession<Setting::PowerLevel, 1>,
             [readFloorMs](Bench& b, vw::TimeUs since) { return b.lineMs(since) + readFloorMs; });
     measure("write in one session, channel", r.code, r.baud, none,
-            writeInOneSession<&PaneRecord::channelShown, 12>,
-            [readFloorMs](Bench& b, vw::TimeUs since) {
+            writeInOneSession<Setting::Channel, 12>, [readFloorMs](Bench& b, vw::TimeUs since) {
               return b.lineMs(since) + readFloorMs + polledJoinMs(b);
             });
     // Both panes are read first, as the user must before Link Test is offered;
@@ -235,7 +237,7 @@ int main() {
           b.next = &slavePane;
           return readBody(&slavePane);
         },
-        [](Bench&) { return testLink() == 1 ? 0 : 1; },
+        [](Bench&) { return testPaneLink() == 1 ? 0 : 1; },
         [](Bench& b, vw::TimeUs since) { return b.lineMs(since); });
     // 100 packets of 32 bytes each way after the same reads; its floor adds
     // the radio's latency once per packet, since the packets go one by one.
@@ -250,7 +252,7 @@ int main() {
         },
         [](Bench&) {
           RangeResult result;
-          runRangeTest({RangeWay::BothHere, 100, 32}, &result);
+          runPaneRangeTest({RangeWay::BothHere, 100, 32}, &result);
           const bool all = result.directions[0].received + result.directions[1].received == 200;
           return result.code == 0 && all ? 0 : 1;
         },

@@ -231,20 +231,20 @@ void drawRange(Draw& d, stand::Stand& s, Run& run) {
 // The changes a Write makes, drawn: a channel, a baud code, other fields.
 void drawChanges(Draw& d, PaneRecord* pane, Run& run) {
   if (d.chance(15)) {
-    setDefaults(pane);  // Set Default
+    setDefaults(&pane->module);  // Set Default
     run.plan.push_back("write the defaults");
   }
   if (d.chance(40)) {
-    pane->channelShown = static_cast<uint8_t>(11 + d.below(16));
-    run.plan.push_back("write channel " + std::to_string(pane->channelShown));
+    pane->module.shown[Setting::Channel] = static_cast<uint8_t>(11 + d.below(16));
+    run.plan.push_back("write channel " + std::to_string(pane->module.shown[Setting::Channel]));
   }
   if (d.chance(30)) {
-    pane->baudCodeShown = static_cast<uint32_t>(d.below(8));
-    run.plan.push_back("write baud code " + std::to_string(pane->baudCodeShown));
+    pane->module.shown[Setting::BaudRate] = static_cast<uint32_t>(d.below(8));
+    run.plan.push_back("write baud code " + std::to_string(pane->module.shown[Setting::BaudRate]));
   }
   if (d.chance(50)) {
-    pane->powerLevelShown = static_cast<uint8_t>(d.below(5));
-    pane->parityCodeShown = static_cast<uint8_t>(d.below(4));
+    pane->module.shown[Setting::PowerLevel] = static_cast<uint8_t>(d.below(5));
+    pane->module.shown[Setting::Parity] = static_cast<uint8_t>(d.below(4));
     run.plan.push_back("write power level and parity");
   }
 }
@@ -371,7 +371,7 @@ SeedRun runSeed(uint64_t seed, bool trace) {
     prepared = prepare(s, pane);
   if (makesPair) {
     prepared = prepare(s, otherPane(pane)) && prepared;
-    makePair(&masterPane, &slavePane);
+    makePair(&masterPane.module, &slavePane.module);
     run.plan.push_back("make pair");
   }
   if (op == Operation::LinkTest || op == Operation::RangeTest)

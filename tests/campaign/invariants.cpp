@@ -125,25 +125,25 @@ void expectSame(const char* what, A pane, B module, Broken& broken) {
 }
 
 // After a successful read the pane holds exactly what the module holds.
-void checkValues(const PaneRecord* p, const sim::Module& m, Broken& broken) {
+void checkValues(const ModuleRecord* p, const sim::Module& m, Broken& broken) {
   if (m.nodeId() != p->nodeId)
     broken.push_back("the pane's node identifier is not the module's");
   expectSame("a firmware version", p->firmwareVersion, m.reg("VR") & 0xFFFF, broken);
   expectSame("a serial number", p->serialLow, m.reg("SL"), broken);
   expectSame("a serial number", p->serialHigh, m.reg("SH"), broken);
-  expectSame("a PAN ID", p->panIdRead, m.reg("ID"), broken);
-  expectSame("a destination", p->destLowRead, m.reg("DL"), broken);
-  expectSame("a destination", p->destHighRead, m.reg("DH"), broken);
-  expectSame("a channel", p->channelRead, m.channel() ? m.channel() : 20, broken);
-  expectSame("a baud code", p->baudCodeRead, m.reg("BD"), broken);
-  expectSame("a parity code", p->parityCodeRead, m.reg("NB") & 0xFF, broken);
-  expectSame("a stop-bit code", p->stopBitsCodeRead, m.reg("SB") & 0xFF, broken);
-  expectSame("a power level", p->powerLevelRead, m.reg("PL") & 0xFF, broken);
-  expectSame("a boost mode", p->boostModeRead, m.reg("PM") & 0xFF, broken);
-  expectSame("a D7 setting", p->d7ConfigRead, m.reg("D7") & 0xFF, broken);
-  expectSame("a D6 setting", p->d6ConfigRead, m.reg("D6") & 0xFF, broken);
+  expectSame("a PAN ID", p->read[Setting::PanId], m.reg("ID"), broken);
+  expectSame("a destination", p->read[Setting::DestLow], m.reg("DL"), broken);
+  expectSame("a destination", p->read[Setting::DestHigh], m.reg("DH"), broken);
+  expectSame("a channel", p->read[Setting::Channel], m.channel() ? m.channel() : 20, broken);
+  expectSame("a baud code", p->read[Setting::BaudRate], m.reg("BD"), broken);
+  expectSame("a parity code", p->read[Setting::Parity], m.reg("NB") & 0xFF, broken);
+  expectSame("a stop-bit code", p->read[Setting::StopBits], m.reg("SB") & 0xFF, broken);
+  expectSame("a power level", p->read[Setting::PowerLevel], m.reg("PL") & 0xFF, broken);
+  expectSame("a boost mode", p->read[Setting::BoostMode], m.reg("PM") & 0xFF, broken);
+  expectSame("a D7 setting", p->read[Setting::D7Config], m.reg("D7") & 0xFF, broken);
+  expectSame("a D6 setting", p->read[Setting::D6Config], m.reg("D6") & 0xFF, broken);
   if (!p->isMaster)
-    expectSame("a sleep mode", p->sleepModeRead, m.reg("SM") & 0xFF, broken);
+    expectSame("a sleep mode", p->read[Setting::SleepMode], m.reg("SM") & 0xFF, broken);
 }
 
 // Counts that add up, every packet accounted for once, in the time its
@@ -226,7 +226,7 @@ std::vector<std::string> brokenInvariants(Stand& stand, const Outcome& o, const 
     // A run that swapped empties the panes at its end: its notes are what it read.
     const PairModule& noted =
         pane == &masterPane ? stand.pairResult.master : stand.pairResult.slave;
-    const PaneRecord* shown = both ? &noted.settings : pane;
+    const ModuleRecord* shown = both ? &noted.settings : &pane->module;
     const bool crossed = both && noted.portNumber == (pane == &masterPane ? 4 : 3);
     const PaneRecord* place = crossed ? otherPane(pane) : pane;  // whose port it used
     const std::string port = Stand::portOf(place);
@@ -239,7 +239,7 @@ std::vector<std::string> brokenInvariants(Stand& stand, const Outcome& o, const 
     if (reads && !a.repliesAltered) {
       if (o.result == 0)
         checkValues(shown, module, broken);
-      else if (pane->nodeId[0] && module.nodeId() != pane->nodeId)
+      else if (pane->module.nodeId[0] && module.nodeId() != pane->module.nodeId)
         broken.push_back("a failed read left a node identifier the module never gave");
     }
     // A Cancel lets a started write store what it sent.
@@ -254,7 +254,7 @@ std::vector<std::string> brokenInvariants(Stand& stand, const Outcome& o, const 
   }
   // Only a refused module's identifier may stay, for the message that names it.
   if (o.operation == Operation::Read && o.result != 0 && o.result != ResultNotMaster &&
-      o.result != ResultNotSlave && o.pane->nodeId[0]) {
+      o.result != ResultNotSlave && o.pane->module.nodeId[0]) {
     broken.push_back("a failed read left module data in the pane");
   }
   for (const std::string& left : stand.world.leftovers())
@@ -262,7 +262,7 @@ std::vector<std::string> brokenInvariants(Stand& stand, const Outcome& o, const 
   for (const std::string& v : stand.world.violations())
     broken.push_back(v);
   for (const PaneRecord* pane : {&masterPane, &slavePane}) {
-    if (pane->port || isValidPort(portRecord(pane == &masterPane ? 3 : 4)))
+    if (pane->session.port || isValidPort(portRecord(pane == &masterPane ? 3 : 4)))
       broken.push_back("a port was left open");
   }
   const vw::TimeUs took = (o.endedAt ? o.endedAt : stand.world.now()) - o.startedAt;

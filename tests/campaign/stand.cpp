@@ -25,8 +25,8 @@ Stand::Stand(const sim::ModuleConfig& masterConfig, const sim::ModuleConfig& sla
 Stand::~Stand() {
   // A port an operation left open would outlive this world in the table.
   for (PaneRecord* pane : {&masterPane, &slavePane}) {
-    closePort(pane->port);
-    pane->port = nullptr;
+    closePort(pane->session.port);
+    pane->session.port = nullptr;
   }
 }
 
@@ -69,6 +69,7 @@ int32_t Stand::runPair() {
     return true;
   };
   int32_t result = -1;
+  usePaneSessions(&run);
   const int worker = world.spawn([&] { result = ::runPair(run, &pairResult); });
   world.join(worker);
   masterPane.cancelEvent = slavePane.cancelEvent = nullptr;
@@ -90,7 +91,7 @@ int32_t Stand::run(Operation operation, PaneRecord* pane) {
   const int worker = world.spawn([this, owner, operation, &result] {
     result = operation == Operation::Read        ? readBody(owner)
              : operation == Operation::Write     ? writeBody(owner)
-             : operation == Operation::RangeTest ? runRangeTest(rangeRun, &rangeResult)
+             : operation == Operation::RangeTest ? runPaneRangeTest(rangeRun, &rangeResult)
                                                  : linkTestBody(owner);
   });
   world.join(worker);

@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "module/pair_run.h"
-#include "module/pane.h"
 #include "module/range_test.h"
 #include "platform/virtual/world.h"
 #include "sim/module.h"
 #include "sim/radio.h"
 #include "tests/support/module_peer.h"
+#include "ui/pane.h"
 
 namespace stand {
 

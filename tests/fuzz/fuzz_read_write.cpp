@@ -19,11 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (read.result != 0)
     return 0;
   os::sleepMs(1500);
-  pane->channelShown = 12;
-  pane->baudCodeShown = 5;
-  pane->powerLevelShown = 1;
-  pane->panIdShown = pane->panIdRead + 1;
-  pane->destLowShown = pane->destLowRead ^ 1;
+  pane->module.shown[Setting::Channel] = 12;
+  pane->module.shown[Setting::BaudRate] = 5;
+  pane->module.shown[Setting::PowerLevel] = 1;
+  pane->module.shown[Setting::PanId] = pane->module.read[Setting::PanId] + 1;
+  pane->module.shown[Setting::DestLow] = pane->module.read[Setting::DestLow] ^ 1;
   stand::Outcome write{stand::Operation::Write, pane, 0, s.world.now()};
   write.result = s.run(stand::Operation::Write, pane);
   requireNone(stand::brokenInvariants(s, write, replies));

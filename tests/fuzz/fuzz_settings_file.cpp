@@ -16,7 +16,7 @@ namespace {
 // The panes' choices, as a saved file read back.
 SettingsFile savedChoices() {
   char out[4096];
-  const size_t size = formatSettingsFile(&masterPane, &slavePane, out, sizeof out);
+  const size_t size = formatSettingsFile(&masterPane.module, &slavePane.module, out, sizeof out);
   SettingsFile file;
   uint32_t line = 0;
   wchar_t message[kSettingsMessageChars];
@@ -27,7 +27,7 @@ SettingsFile savedChoices() {
 }
 
 bool same(const PaneSettings& a, const PaneSettings& b) {
-  for (int s = 0; s < kSettingCount; ++s) {
+  for (size_t s = 0; s < kSettingCount; ++s) {
     if (a.named[s] != b.named[s] || (a.named[s] && a.position[s] != b.position[s]))
       return false;
   }
@@ -42,10 +42,12 @@ bool same(const SettingsFile& a, const SettingsFile& b) {
 // are as they were (the mode rules may move the mode choices).
 void requireApplied(const PaneSettings& loaded, const PaneSettings& before,
                     const PaneSettings& after) {
-  for (int s = 0; s < kSettingCount; ++s) {
+  for (Setting setting : kAllSettings) {
+    const size_t s = indexOf(setting);
+    const bool mode = setting == Setting::PowerSave || setting == Setting::FlowControl;
     if (loaded.named[s])
       require(after.named[s] && after.position[s] == loaded.position[s], "a named choice was lost");
-    else if (s < SettingPowerSave)
+    else if (hasFlag(setting, kChoice) && !mode)
       require(after.position[s] == before.position[s], "a choice the file did not name changed");
   }
 }
@@ -92,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 same(withPair, file) && withPair.pair.makePair,
             "a [Pair] section changed what the rest of a file means");
   }
-  if (!loadSettings(file, L"fuzz.ini", &pending, message)) {
+  if (!loadSettings(&masterPane.module, &slavePane.module, file, L"fuzz.ini", &pending, message)) {
     require(message[0] != 0, "a file not loaded without a word why");
     require(same(savedChoices(), before), "a file not loaded changed a pane");
     require(pending.slave.present && !pending.master.present,
@@ -106,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } panes[] = {{&masterPane, file.master, before.master, after.master, pending.master},
                {&slavePane, file.slave, before.slave, after.slave, pending.slave}};
   for (const auto& p : panes) {
-    if (!holdsModuleData(p.pane))
+    if (!holdsModuleData(&p.pane->module))
       require(same(p.waiting, p.loaded), "a section that should wait does not");
     else if (p.loaded.present)
       requireApplied(p.loaded, p.before, p.after);
@@ -116,23 +118,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   // What waits, at its pane's Read, against that module's channel list.
   for (PaneRecord* pane : {&masterPane, &slavePane}) {
-    PaneSettings& waiting = pane->isMaster ? pending.master : pending.slave;
+    PaneSettings& waiting = pane->module.isMaster ? pending.master : pending.slave;
     const PaneSettings section = waiting;
     if (section.present) {
       readPaneAs(pane, "KOV-NL001", 11, 11 + (knobs >> 4), knobs & 1, knobs & 2);
       const SettingsFile read = savedChoices();
-      const bool applied = applyPendingSettings(pane, &pending, message);
+      const bool applied = applyPendingSettings(&pane->module, &pending, message);
       const SettingsFile now = savedChoices();
       if (applied)
-        requireApplied(section, pane->isMaster ? read.master : read.slave,
-                       pane->isMaster ? now.master : now.slave);
+        requireApplied(section, pane->module.isMaster ? read.master : read.slave,
+                       pane->module.isMaster ? now.master : now.slave);
       else
         require(message[0] && same(read, now), "a waiting section not applied changed a pane");
       require(!waiting.present, "a section still waits after its pane's Read");
     }
-    require(!holdsModuleData(pane) || channelOffered(pane, pane->channelShown),
+    require(!holdsModuleData(&pane->module) ||
+                valueOffered(pane->module, Setting::Channel, pane->module.shown[Setting::Channel]),
             "a channel beyond the pane's list");
-    require(pane->isMaster || pane->powerSaveShown != 0 || pane->flowControlShown == 1,
+    require(pane->module.isMaster || pane->module.shown[Setting::PowerSave] != 0 ||
+                pane->module.shown[Setting::FlowControl] == 1,
             "flow control off in cyclic sleep, which no user can pick");
   }
   return 0;

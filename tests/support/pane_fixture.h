@@ -9,13 +9,13 @@
 #include <string>
 
 #include "link/port_table.h"
-#include "module/pane.h"
 #include "platform/virtual/world.h"
 #include "sim/module.h"
 #include "sim/presets.h"
 #include "sim/radio.h"
 #include "tests/support/module_peer.h"
 #include "tests/support/recording_view.h"
+#include "ui/pane.h"
 
 inline sim::ModuleConfig masterConfig() {
   sim::ModuleConfig c;
@@ -44,9 +44,9 @@ class PaneTest : public ::testing::Test {
 
   void TearDown() override {
     for (PaneRecord* p : {&masterPane, &slavePane}) {
-      EXPECT_EQ(p->port, nullptr) << "a port was left open";
-      closePort(p->port);
-      p->port = nullptr;
+      EXPECT_EQ(p->session.port, nullptr) << "a port was left open";
+      closePort(p->session.port);
+      p->session.port = nullptr;
       if (p->cancelEvent)
         os::closeHandle(p->cancelEvent);
       p->cancelEvent = nullptr;

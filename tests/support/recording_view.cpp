@@ -5,7 +5,7 @@
 #include <cwchar>
 
 #include "link/port_activity.h"
-#include "module/view_hooks.h"
+#include "ui/view_hooks.h"
 
 RecordingView& view() {
   static RecordingView v;
@@ -37,12 +37,17 @@ WindowHandle fake(int id) {
 
 void bindFakeControls(PaneRecord* pane, int base) {
   pane->portCombo = fake(base + 0);
-  pane->channelCombo = fake(base + 7);
-  pane->flowControlCombo = fake(base + 15);
-  pane->powerSaveCombo = pane->isMaster ? nullptr : fake(base + 13);
+  pane->control[indexOf(Setting::Channel)] = fake(base + 7);
+  pane->control[indexOf(Setting::FlowControl)] = fake(base + 15);
+  pane->control[indexOf(Setting::PowerSave)] = pane->module.isMaster ? nullptr : fake(base + 13);
   pane->progressDialog = fake(base + 90);
   pane->resetPrompt = fake(base + 91);
   view().windows.insert(pane->resetPrompt);
+}
+
+void pickPorts() {
+  notePortPick(&masterPane);
+  notePortPick(&slavePane);
 }
 
 void prepareTestPanes() {
@@ -50,13 +55,14 @@ void prepareTestPanes() {
   forgetPortActivity();
   masterPane = PaneRecord{};
   slavePane = PaneRecord{};
-  masterPane.isMaster = 1;
-  resetPane(&masterPane);
-  resetPane(&slavePane);
+  masterPane.module.isMaster = 1;
+  resetPane(&masterPane.module);
+  resetPane(&slavePane.module);
   bindFakeControls(&masterPane, 3000);
   bindFakeControls(&slavePane, 4000);
   view().texts[masterPane.portCombo] = L"Simulated Module Port (COM3)";
   view().texts[slavePane.portCombo] = L"Simulated Module Port (COM4)";
+  pickPorts();
 }
 
 void clearPaneDisplay(PaneRecord* pane) {
@@ -123,18 +129,19 @@ void postOperationDone(WindowHandle, PaneRecord* pane) {
 
 void readPaneAs(PaneRecord* p, const char* nodeId, uint8_t channel, int32_t channelLimit,
                 bool flowControl, bool cyclicSleep) {
-  std::strncpy(p->nodeId, nodeId, kNodeIdSize - 1);
-  p->panIdRead = p->panIdShown = 0x4E4C303031;
-  p->destHighRead = p->destHighShown = 0x02004E4C;
-  p->destLowRead = p->destLowShown = 0x40B0A002;
-  p->channelLimit = channelLimit;
-  p->channelRead = p->channelShown = channel;
-  p->baudCodeRead = p->baudCodeShown = 3;
-  p->parityCodeRead = p->parityCodeShown = p->stopBitsCodeRead = p->stopBitsCodeShown = 0;
-  p->powerLevelRead = p->powerLevelShown = 4;
-  p->boostModeRead = p->boostModeShown = 1;
-  p->d7ConfigRead = flowControl ? 1 : 4;
-  p->d6ConfigRead = flowControl ? 1 : 0;
-  p->sleepModeRead = !p->isMaster && cyclicSleep ? 4 : 0;
-  deriveModeState(p);
+  std::strncpy(p->module.nodeId, nodeId, kNodeIdSize - 1);
+  p->module.read[Setting::PanId] = p->module.shown[Setting::PanId] = 0x4E4C303031;
+  p->module.read[Setting::DestHigh] = p->module.shown[Setting::DestHigh] = 0x02004E4C;
+  p->module.read[Setting::DestLow] = p->module.shown[Setting::DestLow] = 0x40B0A002;
+  p->module.channelLimit = channelLimit;
+  p->module.read[Setting::Channel] = p->module.shown[Setting::Channel] = channel;
+  p->module.read[Setting::BaudRate] = p->module.shown[Setting::BaudRate] = 3;
+  p->module.read[Setting::Parity] = p->module.shown[Setting::Parity] =
+      p->module.read[Setting::StopBits] = p->module.shown[Setting::StopBits] = 0;
+  p->module.read[Setting::PowerLevel] = p->module.shown[Setting::PowerLevel] = 4;
+  p->module.read[Setting::BoostMode] = p->module.shown[Setting::BoostMode] = 1;
+  p->module.read[Setting::D7Config] = flowControl ? 1 : 4;
+  p->module.read[Setting::D6Config] = flowControl ? 1 : 0;
+  p->module.read[Setting::SleepMode] = !p->module.isMaster && cyclicSleep ? 4 : 0;
+  deriveModeState(&p->module);
 }

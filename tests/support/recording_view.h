@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "module/pane.h"
+#include "ui/pane.h"
 
 struct RecordingView {
   std::vector<std::string> calls;    // e.g. "clearPaneDisplay master", "showResetPrompt"
@@ -35,6 +35,8 @@ void bindFakeControls(PaneRecord* pane, int base);
 // reset, controls bound to fakes, the port lists showing COM3 (master) and
 // COM4 (slave).
 void prepareTestPanes();
+// The panes' picks as the dialog takes them when an operation begins.
+void pickPorts();
 // A pane as a Read of its module leaves it (the mode rules applied): 9600
 // 8N1, power Highest, boost on, channel list up to channelLimit.
 void readPaneAs(PaneRecord* pane, const char* nodeId, uint8_t channel, int32_t channelLimit,

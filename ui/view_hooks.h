@@ -1,6 +1,6 @@
-// What module/ asks of the screen and of the runner (the reset prompt, which
-// link/ needs too, comes from below). The Windows program implements these
-// on its dialogs; native tests record them.
+// What the dialog's pane operations ask of the screen and of the runner (the
+// reset prompt, which link/ needs too, comes from below). The Windows
+// program implements these on its dialogs; native tests record them.
 #pragma once
 
 #include <cstdint>

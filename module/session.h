@@ -1,0 +1,59 @@
+// One module on one port: what an operation needs to talk to it, passed in
+// by the face that starts it. Any number of sessions may run at once, each
+// on its own thread; none touches a global pane, a process-wide switch or a
+// control. What the face is to show goes through `view`, on the session's
+// thread (the dialog posts it to its GUI thread).
+#pragma once
+
+#include <cstdint>
+
+#include "link/port_table.h"
+#include "link/reset_prompt.h"
+#include "module/module_record.h"
+#include "module/outcome.h"
+
+struct SessionView {
+  // The module's values are gone from the face (a read begins or failed).
+  void (*cleared)(void* context) = nullptr;
+  // A read learnt the module's channel list: the face refills its list.
+  void (*channelsRead)(void* context, int32_t channelLimit) = nullptr;
+  // The module as read or written: the face draws it.
+  void (*shown)(void* context, const ModuleRecord& module) = nullptr;
+  // A warning box's text (the pair warnings of a Read).
+  void (*warned)(void* context, const wchar_t* text) = nullptr;
+  void* context = nullptr;
+};
+
+struct SessionOptions {
+  // Takes the module in whichever role it has (its record's isMaster
+  // follows it) instead of refusing the other role's module.
+  bool eitherRole = false;
+  // A module refused by its role is first asked, before leaving command
+  // mode, for what names it: its node identifier and serial number.
+  bool nameRefused = false;
+  // Warns when this module and `other` (a copy made when the session
+  // began) are no pair.
+  bool pairWarnings = false;
+  ModuleRecord other;
+};
+
+struct Session {
+  ModuleRecord* module = nullptr;
+  uint32_t portNumber = 0;  // 0: no port picked
+  SerialPort* port = nullptr;
+  os::Handle cancelEvent = nullptr;
+  WindowHandle resetPrompt = nullptr;
+  // A write that must end through "ATWR" and its checking read: its steps
+  // and its port's waits do not see cancelEvent (only its time limits end
+  // it), and whoever set it looks at cancelEvent afterwards.
+  bool finishing = false;
+  SessionOptions options;
+  SessionView view;
+};
+
+bool isCancelled(const Session& session);
+// The view's calls, each a no-op where the face gave none.
+void showCleared(const Session& session);
+void showChannels(const Session& session);
+void showModule(const Session& session);
+void showWarning(const Session& session, const wchar_t* text);

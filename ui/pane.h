@@ -1,0 +1,91 @@
+// The record of one pane of the dialog: the module record it shows, its
+// controls and their colours, the session of its running operation, and
+// that operation's state. Portable, so that native tests drive the
+// dialog's operations as the worker does.
+#pragma once
+
+#include <cstdint>
+
+#include "link/port_table.h"
+#include "link/serial_codes.h"
+#include "module/module_record.h"
+#include "module/outcome.h"
+#include "module/pair_run.h"
+#include "module/range_test.h"
+#include "module/session.h"
+#include "ui/view_hooks.h"
+
+using ColorRef = uint32_t;  // 0x00BBGGRR
+
+constexpr ColorRef kColorBlack = 0x000000;
+constexpr ColorRef kColorRed = 0x0000FF;
+
+// A font created for one static control and the one it replaced.
+struct FontHolder {
+  void* previousFont = nullptr;
+  void* createdFont = nullptr;
+};
+
+struct PaneRecord;
+using WorkerBody = int32_t (*)(PaneRecord* pane);
+
+struct PaneRecord {
+  ModuleRecord module;
+  // The COM number its list picked when its last operation began; -1 when
+  // the list's text names no "COM".
+  int32_t portNumber = 0;
+  // The running operation's session, on the pane's module record; its port
+  // is open while the operation runs.
+  Session session;
+
+  WindowHandle portCombo = nullptr;
+  WindowHandle readButton = nullptr;
+  WindowHandle writeButton = nullptr;
+  WindowHandle nodeIdField = nullptr;
+  // Each setting's control (null where the pane shows none) and the
+  // colour it is drawn in.
+  WindowHandle control[kSettingCount] = {};
+  ColorRef color[kSettingCount] = {};
+
+  WindowHandle progressDialog = nullptr;
+  WindowHandle resetPrompt = nullptr;
+  os::Handle cancelEvent = nullptr;
+  os::Handle workerThread = nullptr;
+  WorkerBody workerBody = nullptr;
+  const wchar_t* progressText = nullptr;
+  WindowHandle progressLabel = nullptr;
+  FontHolder progressFontHolder;
+};
+
+extern PaneRecord masterPane;
+extern PaneRecord slavePane;
+
+bool isCancelled(const PaneRecord* pane);
+PaneRecord* otherPane(const PaneRecord* pane);
+
+// On the GUI thread, as an operation begins: the port its list picks.
+void notePortPick(PaneRecord* pane);
+// The pane's session made ready for an operation on the worker: its module
+// record, the port number, cancel event and reset prompt that the GUI
+// thread set before the worker began, options as the dialog's Read has
+// them, and a view that draws the pane.
+Session& paneSession(PaneRecord* pane);
+// The operations as the runner starts them on the worker: each ends with
+// the word to the progress dialog.
+int32_t readBody(PaneRecord* pane);
+int32_t writeBody(PaneRecord* pane);
+int32_t linkTestBody(PaneRecord* pane);
+// The COM number that both panes pick; 0 when they pick two ports (or
+// either none).
+int32_t sharedPanePort();
+// The Link Test, the range test and a pair run over the two panes'
+// sessions.
+int32_t testPaneLink();
+int32_t runPaneRangeTest(const RangeRun& run, RangeResult* result, RangePacketSink sink = nullptr,
+                         void* context = nullptr);
+void usePaneSessions(PairRun* run);
+
+// A pane's control of a setting, null where it shows none.
+inline WindowHandle controlOf(const PaneRecord* pane, Setting setting) {
+  return pane->control[indexOf(setting)];
+}
