@@ -7,21 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace cli {
+#include "module/outcome.h"
 
-// The same on every system, and listed by --help.
-enum ExitCode : int {
-  ExitDone = 0,
-  ExitUsage = 1,
-  ExitRefused = 2,
-  ExitCommunication = 3,
-  ExitWrongRole = 4,
-  ExitCancelled = 5,
-  ExitLinkOrCheck = 6,
-  ExitOutput = 7,
-  // A second signal: ended at once, as a shell reports a program stopped by Ctrl+C.
-  ExitStopped = 130,
-};
+namespace cli {
 
 // Arguments as UTF-8; returns the exit code.
 int run(const std::vector<std::string>& args);

@@ -122,7 +122,7 @@ int32_t findLineSettings(Module& m) {
   if (result != 0)
     closeModulePort(m);
   logEnd(m, "Line settings", result);
-  return result;
+  return noteOutcome(s, "Line settings", result);
 }
 
 void closeModulePorts() {

@@ -362,24 +362,7 @@ void printJsonResult(int code) {
 // ---- results ----------------------------------------------------------------------------
 
 int exitCodeOf(int32_t result) {
-  switch (result) {
-    case 0:
-      return ExitDone;
-    case ResultCancelled:
-      return ExitCancelled;
-    case ResultNotMaster:
-    case ResultNotSlave:
-      return ExitWrongRole;
-    case ResultProfileMisfit:
-      return ExitRefused;
-    case ResultSamePort:
-      return ExitUsage;
-    case ResultNotHeld:
-    case ResultLinkNg:
-      return ExitLinkOrCheck;
-    default:
-      return ExitCommunication;
-  }
+  return resultMessage(result).exitCode;
 }
 
 // An identifier may fill its array without a terminator.
@@ -404,7 +387,10 @@ std::string failureText(int32_t result, const Module& m) {
 }
 
 int failWith(int32_t result, const Module& m) {
-  const uint32_t error = os::lastError();
+  // What the session noted at the failure; the system's error now for one
+  // it did not note (a failure of the command's own).
+  const bool noted = m.session.outcome.code == result;
+  const uint32_t error = noted ? m.session.outcome.systemError : os::lastError();
   result = settled(result);
   std::string text = failureText(result, m);
   // What the dialog leaves to the user's eyes, a script is told.

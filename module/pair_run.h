@@ -17,11 +17,6 @@ bool canMakePair(const ModuleRecord* master, const ModuleRecord* slave);
 // what was read, and nothing reaches a module until Write.
 void makePair(ModuleRecord* master, ModuleRecord* slave);
 
-// Results of a pair run beyond those of its steps.
-constexpr int32_t ResultProfileMisfit = 768;  // a profile section does not fit its module
-constexpr int32_t ResultNotHeld = 769;        // a module does not hold what was written
-constexpr int32_t ResultLinkNg = 770;         // the link test failed
-
 enum class PairStep : uint8_t {
   None,
   ReadMaster,

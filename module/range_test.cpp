@@ -522,5 +522,9 @@ int32_t runRangeTest(const RangeRun& run, Session& master, Session* slave, Range
   closeSessionPort(slave);
   closeSessionPort(&master);
   result->durationMs = os::tickCount() - start;
+  // The session whose port failed notes it; a cancel is neither's.
+  const bool slaveFailed = slave && result->failedPort == slave->portNumber;
+  noteOutcome(slaveFailed ? *slave : master, "Range Test",
+              result->code == ResultCancelled ? 0 : result->code);
   return result->code;
 }

@@ -232,6 +232,8 @@ int32_t openSessionPort(Session& s) {
   if (isCancelled(s))
     return ResultCancelled;
   s.port = openPort(s.portNumber, s.finishing ? nullptr : s.cancelEvent);
+  // Why it would not open, before anything else can set the error.
+  s.openError = s.port ? 0 : os::lastError();
   return s.port ? 0 : ErrNoPort;
 }
 
@@ -272,7 +274,7 @@ int32_t tryQuickEscape(Session& s) {
     result = isCancelled(s) ? ResultCancelled : ErrNoPort;
   if (result != 0)
     endSession(s);
-  return result;
+  return noteOutcome(s, "Read", result);
 }
 
 int32_t readInSession(Session& s) {
@@ -301,7 +303,7 @@ int32_t readInSession(Session& s) {
     endSession(s);
     forgetPartialRead(s, result);
   }
-  return result;
+  return noteOutcome(s, "Read", result);
 }
 
 int32_t endSession(Session& s) {
@@ -321,7 +323,7 @@ int32_t readModule(Session& s) {
     result = endSession(s);
   if (result != 0) {
     forgetPartialRead(s, result);
-    return result;
+    return noteOutcome(s, "Read", result);
   }
   compareWithOther(s);
   showChannels(s);

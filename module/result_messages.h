@@ -1,5 +1,6 @@
-// The message box that an operation's result calls for, and when the pane
-// is cleared and reset around it. Portable, so native tests cover it.
+// The texts of an operation's result: its message with the node identifier
+// in place, the line log's note, the captions. Portable, so native tests
+// cover them; the table itself is module/outcome.h's.
 #pragma once
 
 #include <cstdint>
@@ -7,20 +8,6 @@
 
 #include "module/module_record.h"
 #include "module/outcome.h"
-
-enum class PaneReset : uint8_t {
-  Keep,           // display and record stay as the body left them
-  BeforeMessage,  // clear and reset first, then show the box
-  AfterMessage,   // show the box (it names the module read), then clear
-};
-
-struct ResultMessage {
-  const wchar_t* format = nullptr;  // null: the result needs no box
-  bool namesNodeId = false;         // the format takes the nodeId as its one "%hs"
-  PaneReset paneReset = PaneReset::Keep;
-};
-
-ResultMessage resultMessage(int32_t result);
 
 // What the box says, as narrow text with the node identifier in place;
 // empty when the result needs no box. The command line prints the same.

@@ -5,6 +5,14 @@ bool isCancelled(const Session& s) {
   return event && !s.finishing && os::waitAny(&event, 1, 0) == 0;
 }
 
+int32_t noteOutcome(Session& s, const char* step, int32_t code) {
+  s.outcome = Outcome{};
+  const uint32_t error = code == ErrNoPort && s.openError ? s.openError : os::lastError();
+  if (code != 0)
+    s.outcome = Outcome{code, error, s.portNumber, step};
+  return code;
+}
+
 void showCleared(const Session& s) {
   if (s.view.cleared)
     s.view.cleared(s.view.context);

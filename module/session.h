@@ -49,9 +49,16 @@ struct Session {
   bool finishing = false;
   SessionOptions options;
   SessionView view;
+  // How its last operation ended, and where; why its port last would not
+  // open (the system's error).
+  Outcome outcome;
+  uint32_t openError = 0;
 };
 
 bool isCancelled(const Session& session);
+// Notes how an operation of the session ended (code 0 clears the note) and
+// gives the code back; the system's error is the one standing now.
+int32_t noteOutcome(Session& session, const char* step, int32_t code);
 // The view's calls, each a no-op where the face gave none.
 void showCleared(const Session& session);
 void showChannels(const Session& session);

@@ -210,13 +210,13 @@ int32_t writeInSession(Session& s) {
   } else {
     showModule(s);
   }
-  return result;
+  return noteOutcome(s, "Write", result);
 }
 
 int32_t writeModule(Session& s) {
   int32_t result = openSessionPort(s);
   if (result != 0)
-    return result;
+    return noteOutcome(s, "Write", result);
   SerialPort* port = s.port;
   const uint32_t savedTimeout = port->ioTimeoutMs;
   const LineCodes before = lineCodesRead(s.module);
@@ -237,5 +237,5 @@ int32_t writeModule(Session& s) {
   }
   closePort(s.port);
   s.port = nullptr;
-  return result;
+  return noteOutcome(s, "Write", result);
 }

@@ -60,7 +60,7 @@ std::set<std::string> programMessages() {
   std::set<std::string> messages;
   for (const std::string& code : productCode())
     collect(code, boxed, &messages);
-  for (const char* file : {"module/result_messages.cpp", "ui/rules.cpp"})
+  for (const char* file : {"module/outcome.cpp", "ui/rules.cpp"})
     collect(fileText(kSource / file), resultText, &messages);
   return messages;
 }

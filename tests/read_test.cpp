@@ -271,6 +271,12 @@ TEST_F(Read, MissingPortEndsTheReadWithItsMessagePosted) {
   EXPECT_EQ(read(&masterPane), ErrNoPort);
   EXPECT_EQ(view().calls,
             (std::vector<std::string>{"clearPaneDisplay master", "postOperationDone master"}));
+  // The failure says where it happened and why, for a face that names it.
+  const Outcome& outcome = masterPane.session.outcome;
+  EXPECT_EQ(outcome.code, ErrNoPort);
+  EXPECT_EQ(outcome.portNumber, 9u);
+  EXPECT_STREQ(outcome.step, "Read");
+  EXPECT_EQ(outcome.systemError, os::kErrorFileNotFound) << "the open's own error, kept";
 }
 
 }  // namespace

@@ -127,3 +127,21 @@ TEST(ResultMessages, NodeIdCopyIsAlwaysTerminated) {
   copyNodeIdForMessage(&module, nodeId);
   EXPECT_STREQ(nodeId, "KOV-NL001/M");
 }
+
+// One row per code: a script's exit code follows from what the box says.
+TEST(ResultMessages, EachResultHasTheExitCodeScriptsRelyOn) {
+  const std::pair<int32_t, int> rows[] = {
+      {0, ExitDone},
+      {ResultCancelled, ExitCancelled},
+      {ResultNotMaster, ExitWrongRole},
+      {ResultNotSlave, ExitWrongRole},
+      {ResultProfileMisfit, ExitRefused},
+      {ResultSamePort, ExitUsage},
+      {ResultNotHeld, ExitLinkOrCheck},
+      {ResultLinkNg, ExitLinkOrCheck},
+      {ErrTimeout, ExitCommunication},
+      {ResultJoinTimeout, ExitCommunication},
+  };
+  for (const auto& [code, exit] : rows)
+    EXPECT_EQ(resultMessage(code).exitCode, exit) << code;
+}
