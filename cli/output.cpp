@@ -6,15 +6,15 @@
 
 #include "cli/cli.h"
 #include "cli/session.h"
+#include "link/hex.h"
 #include "module/bounded_text.h"
 #include "module/settings_file.h"
 
 namespace cli {
 
 std::string hex(uint64_t value, int digits) {
-  char text[24];
-  std::snprintf(text, sizeof text, "%0*llX", digits, static_cast<unsigned long long>(value));
-  return text;
+  char text[16];
+  return std::string(text, static_cast<size_t>(formatHex(value, digits, text)));
 }
 
 std::string shownEntry(const ModuleRecord& m, Setting s) {

@@ -97,13 +97,6 @@ std::string resultJson(const RangeResult& r) {
   return out + ", \"duration_ms\": " + std::to_string(r.durationMs) + "}";
 }
 
-void closeModulePort(Module& m) {
-  if (m.session.port) {
-    closePort(m.session.port);
-    m.session.port = nullptr;
-  }
-}
-
 }  // namespace
 
 int32_t findLineSettings(Module& m) {
@@ -120,14 +113,14 @@ int32_t findLineSettings(Module& m) {
       result = left;
   }
   if (result != 0)
-    closeModulePort(m);
+    closeSessionPort(m.session);
   logEnd(m, "Line settings", result);
   return noteOutcome(s, "Line settings", result);
 }
 
 void closeModulePorts() {
-  closeModulePort(masterModule());
-  closeModulePort(slaveModule());
+  closeSessionPort(masterModule().session);
+  closeSessionPort(slaveModule().session);
 }
 
 int rangeTestCommand(const Options& o) {

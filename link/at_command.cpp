@@ -228,13 +228,7 @@ int32_t setHexRegister(SerialPort* port, const char* name, uint64_t value, int m
     return ErrArgument;
   char text[4 + 16 + 1];
   std::memcpy(text, name, 4);
-  int digits = 1;
-  while (digits < 16 && (value >> (4 * digits)) != 0)
-    ++digits;
-  if (digits < minDigits)
-    digits = minDigits;
-  for (int i = 0; i < digits; ++i)
-    text[4 + i] = "0123456789ABCDEF"[(value >> (4 * (digits - 1 - i))) & 0xF];
+  const int digits = formatHex(value, minDigits, text + 4);
   text[4 + digits] = '\r';
   return sendCommandExpectOk(port, text, static_cast<uint32_t>(4 + digits + 1));
 }

@@ -68,3 +68,14 @@ bool scanHex64(const char* text, uint64_t* value) {
   *value = negative ? 0 - v : v;
   return true;
 }
+
+int formatHex(uint64_t value, int minDigits, char* out) {
+  int digits = 1;
+  while (digits < 16 && (value >> (4 * digits)) != 0)
+    ++digits;
+  if (digits < minDigits)
+    digits = minDigits < 16 ? minDigits : 16;
+  for (int i = 0; i < digits; ++i)
+    out[i] = "0123456789ABCDEF"[(value >> (4 * (digits - 1 - i))) & 0xF];
+  return digits;
+}

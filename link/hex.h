@@ -9,6 +9,11 @@
 // 0xFFFFFFFF; a minus sign negates modulo 2^32.
 uint32_t parseHex32(const char* text, const char** end);
 
+// Upper-case hexadecimal as the modules write it: the value's significant
+// digits, at least minDigits of them (leading zeros to fill), at most 16;
+// into out (room for 16, not terminated); their count.
+int formatHex(uint64_t value, int minDigits, char* out);
+
 // One unsigned 64-bit number after optional white space, sign and "0x";
 // false when there is no hexadecimal digit. Beyond 64 bits saturates.
 bool scanHex64(const char* text, uint64_t* value);

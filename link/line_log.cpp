@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "link/hex.h"
 #include "link/port_table.h"
 
 namespace {
@@ -47,10 +48,8 @@ void putByte(LineText& line, unsigned char byte) {
     line.text[line.length++] = static_cast<char>(byte);
     return;
   }
-  const char digits[] = "0123456789ABCDEF";
   line.text[line.length++] = '<';
-  line.text[line.length++] = digits[byte >> 4];
-  line.text[line.length++] = digits[byte & 0xF];
+  line.length += static_cast<uint32_t>(formatHex(byte, 2, line.text + line.length));
   line.text[line.length++] = '>';
 }
 

@@ -111,3 +111,10 @@ uint32_t takeWideUnits(uint32_t first, uint32_t second, size_t* used) {
   }
   return (first >= 0xD800 && first < 0xE000) || first > 0x10FFFF ? 0xFFFD : first;
 }
+
+std::string printableModuleText(const char* text, size_t size) {
+  std::string shown;
+  for (size_t i = 0; text && i < size && text[i]; ++i)
+    shown += text[i] >= 0x20 && text[i] < 0x7F ? text[i] : '?';
+  return shown;
+}

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 struct BoundedText {
   char* out;
@@ -15,6 +16,11 @@ struct BoundedText {
 void addByte(BoundedText& text, char c);
 void addBytes(BoundedText& text, const char* s);
 void addUtf8(BoundedText& text, uint32_t codePoint);
+
+// A module's 8-bit text (a node identifier) as the screens, files and the
+// record show it: printable ASCII as it is, any other byte "?", up to its
+// NUL or size bytes, so that nothing a module sends is shown raw.
+std::string printableModuleText(const char* text, size_t size);
 
 // Wide text for messages, the same way: units that do not fit are dropped,
 // and the text stays terminated.

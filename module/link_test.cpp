@@ -15,13 +15,6 @@ struct Pair {
   Session& slave;
 };
 
-void closeSessionPort(Session& s) {
-  if (s.port) {
-    closePort(s.port);
-    s.port = nullptr;
-  }
-}
-
 bool linkCancelled(const Pair& p) {
   return isCancelled(p.master) || isCancelled(p.slave);
 }

@@ -1,5 +1,6 @@
 #include "module/pair_record.h"
 
+#include "link/hex.h"
 #include "module/bounded_text.h"
 
 namespace {
@@ -24,22 +25,16 @@ void addUtf8(Line& l, uint32_t codePoint) {
 
 // UTF-16 or UTF-32 as wchar_t is; a lone surrogate becomes U+FFFD.
 void putWide(Field& f, const wchar_t* s) {
-  for (; s && *s; ++s) {
-    uint32_t c = static_cast<uint32_t>(*s);
-    if (c >= 0xD800 && c <= 0xDBFF && s[1] >= 0xDC00 && s[1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<uint32_t>(s[1]) - 0xDC00);
-      ++s;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
+  for (size_t used = 1; s && *s; s += used) {
+    const uint32_t c = takeWideUnits(static_cast<uint32_t>(*s), static_cast<uint32_t>(s[1]), &used);
     f.put(c);
   }
 }
 
 // A module's 8-bit text: printable ASCII, anything else shown as "?".
 void putModuleText(Field& f, const char* s, size_t size) {
-  for (size_t i = 0; i < size && s[i]; ++i)
-    f.put(s[i] >= 0x20 && s[i] < 0x7F ? static_cast<uint32_t>(s[i]) : '?');
+  for (char c : printableModuleText(s, size))
+    f.put(static_cast<uint32_t>(c));
 }
 
 void putAscii(Field& f, const char* s) {
@@ -58,8 +53,10 @@ void putUtf8Text(Field& f, const char* s) {
 void putHex(Field& f, uint64_t value, int digits) {
   f.put('0');
   f.put('x');
-  for (int i = digits - 1; i >= 0; --i)
-    f.put(static_cast<unsigned char>("0123456789ABCDEF"[value >> (4 * i) & 0xF]));
+  char text[16];
+  const int length = formatHex(value, digits, text);
+  for (int i = 0; i < length; ++i)
+    f.put(static_cast<unsigned char>(text[i]));
 }
 
 void putDecimal(Field& f, uint64_t value, int minDigits = 1) {
@@ -124,11 +121,7 @@ void addSettings(Line& l, const PairModule& m) {
   }
   Field panId, destination;
   if (known) {
-    const uint64_t id = p.read[Setting::PanId];
-    int digits = 1;  // as "ATID" answers it
-    while (digits < 16 && (id >> (4 * digits)) != 0)
-      ++digits;
-    putHex(panId, id, digits);
+    putHex(panId, p.read[Setting::PanId], 1);  // as "ATID" answers it
     putHex(destination, p.read[Setting::DestHigh] << 32 | p.read[Setting::DestLow], 16);
   }
   addField(l, panId);

@@ -1,5 +1,7 @@
 #include "module/pair_texts.h"
 
+#include "link/hex.h"
+#include "module/bounded_text.h"
 #include "module/result_messages.h"
 
 std::wstring samePortText(const std::wstring& port) {
@@ -9,17 +11,14 @@ std::wstring samePortText(const std::wstring& port) {
 namespace {
 
 std::wstring moduleText(const char* bytes, size_t size) {
-  std::wstring text;
-  for (size_t i = 0; i < size && bytes[i]; ++i)
-    text += bytes[i] >= 0x20 && bytes[i] < 0x7F ? static_cast<wchar_t>(bytes[i]) : L'?';
-  return text;
+  const std::string text = printableModuleText(bytes, size);
+  return std::wstring(text.begin(), text.end());
 }
 
 std::wstring hexText(uint64_t value, int digits) {
-  std::wstring text;
-  for (int i = digits - 1; i >= 0; --i)
-    text += L"0123456789ABCDEF"[value >> (4 * i) & 0xF];
-  return text;
+  char text[16];
+  const int length = formatHex(value, digits, text);
+  return std::wstring(text, text + length);
 }
 
 // The port each module was found on, named as the user picked it.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "link/errors.h"
+#include "link/hex.h"
 #include "link/line_log.h"
 #include "link/port_activity.h"
 #include "link/transfer.h"
@@ -30,10 +31,9 @@ uint16_t crc16(const char* bytes, uint32_t count) {
   return crc;
 }
 
+// Exactly `digits` of them: the value is masked to fit.
 void putHex(char* out, uint32_t value, uint32_t digits) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  for (uint32_t i = digits; i-- > 0; value >>= 4)
-    out[i] = kDigits[value & 0xF];
+  formatHex(value & ((uint64_t{1} << (4 * digits)) - 1), static_cast<int>(digits), out);
 }
 
 // Only what putHex makes: anything else is damage.
@@ -357,13 +357,6 @@ int32_t sendAll(Runner& r) {
   return 0;
 }
 
-void closeSessionPort(Session* s) {
-  if (s && s->port) {
-    closePort(s->port);
-    s->port = nullptr;
-  }
-}
-
 int32_t openFailure(int32_t opened, Runner& r, const Session& s) {
   if (opened == ResultCancelled || cancelled(r))
     return ResultCancelled;
@@ -503,7 +496,7 @@ int32_t runRangeTest(const RangeRun& run, Session& master, Session* slave, Range
     return result->code = openFailure(opened, r, master);
   if (slave) {
     if (const int32_t opened = openSessionPort(*slave)) {
-      closeSessionPort(&master);
+      closeSessionPort(master);
       return result->code = openFailure(opened, r, *slave);
     }
   }
@@ -519,8 +512,9 @@ int32_t runRangeTest(const RangeRun& run, Session& master, Session* slave, Range
   } else {
     result->code = ResultCancelled;
   }
-  closeSessionPort(slave);
-  closeSessionPort(&master);
+  if (slave)
+    closeSessionPort(*slave);
+  closeSessionPort(master);
   result->durationMs = os::tickCount() - start;
   // The session whose port failed notes it; a cancel is neither's.
   const bool slaveFailed = slave && result->failedPort == slave->portNumber;

@@ -237,6 +237,13 @@ int32_t openSessionPort(Session& s) {
   return s.port ? 0 : ErrNoPort;
 }
 
+void closeSessionPort(Session& s) {
+  if (s.port) {
+    closePort(s.port);
+    s.port = nullptr;
+  }
+}
+
 int32_t readSequence(Session& s) {
   for (uint8_t place = 0; place < kReadSeriesLength; ++place) {
     int32_t result = 0;
@@ -310,8 +317,7 @@ int32_t endSession(Session& s) {
   if (!s.port)
     return 0;
   const int32_t result = exitCommandMode(s.port);
-  closePort(s.port);
-  s.port = nullptr;
+  closeSessionPort(s);
   return result;
 }
 

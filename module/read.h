@@ -12,6 +12,8 @@ int32_t portNumberFromText(const wchar_t* text);
 
 // The session's port opened (if it is not): 0, ErrNoPort or ResultCancelled.
 int32_t openSessionPort(Session& session);
+// The session's port closed, if it is open; nothing sent.
+void closeSessionPort(Session& session);
 // The dialog's Read: the port opened, the module's serial settings found,
 // the query series, command mode left, the port closed; the face is shown
 // the module (or told it is gone).

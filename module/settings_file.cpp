@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "link/hex.h"
 #include "module/bounded_text.h"
 #include "module/sha256.h"
 #include "version.h"
@@ -39,13 +40,10 @@ Text startText(wchar_t* out) {
 }
 
 void addCodePoint(Text& t, uint32_t c) {
-  if (sizeof(wchar_t) == 2 && c >= 0x10000) {
-    c -= 0x10000;
-    put(t, 0xD800 + (c >> 10));
-    put(t, 0xDC00 + (c & 0x3FF));
-    return;
-  }
-  put(t, c);
+  uint32_t units[2];
+  const size_t count = putWideUnits(units, c, sizeof(wchar_t) == 2);
+  for (size_t i = 0; i < count; ++i)
+    put(t, units[i]);
 }
 
 // A long path keeps its end, where the file's own name is, and leaves room
@@ -543,15 +541,12 @@ size_t decodeUtf16(const uint8_t* bytes, size_t size, bool bigEndian, uint8_t* o
   size_t length = 0;
   size_t i = 2;
   for (; i + 1 < size; i += 2) {
-    uint32_t c = unitAt(i);
-    if (c >= 0xD800 && c <= 0xDBFF && i + 3 < size) {
-      const uint32_t low = unitAt(i + 2);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-        i += 2;
-      }
-    }
-    if (c >= 0xD800 && c <= 0xDFFF)
+    const uint32_t first = unitAt(i);
+    size_t used = 1;
+    const uint32_t c = takeWideUnits(first, i + 3 < size ? unitAt(i + 2) : 0, &used);
+    i += 2 * (used - 1);
+    // A lone surrogate, not a U+FFFD the file itself holds.
+    if (c == 0xFFFD && first != 0xFFFD)
       out[length++] = kNotText;
     else
       length += putUtf8(out + length, c);
@@ -613,15 +608,10 @@ void addWide(BoundedText& b, const wchar_t* s) {
 }
 
 void addHex(BoundedText& b, uint64_t value, int digits) {
-  for (int i = digits - 1; i >= 0; --i)
-    addByte(b, "0123456789ABCDEF"[(value >> (4 * i)) & 0xF]);
-}
-
-int hexDigits(uint64_t value) {
-  int digits = 1;
-  while (digits < 16 && (value >> (4 * digits)) != 0)
-    ++digits;
-  return digits;
+  char text[16];
+  const int length = formatHex(value, digits, text);
+  for (int i = 0; i < length; ++i)
+    addByte(b, text[i]);
 }
 
 // A node identifier is the module's 8-bit text: only printable ASCII goes
@@ -629,11 +619,10 @@ int hexDigits(uint64_t value) {
 void addModuleComment(BoundedText& b, const ModuleRecord* p) {
   addBytes(b, p->isMaster ? "; Master: Node Identifier " : "; Slave: Node Identifier ");
   // An identifier may fill its array without a terminator.
-  for (const char* c = p->nodeId; c < p->nodeId + kNodeIdSize && *c; ++c)
-    addByte(b, *c >= 0x20 && *c < 0x7F ? *c : '?');
+  addBytes(b, printableModuleText(p->nodeId, kNodeIdSize).c_str());
   addBytes(b, ", PAN ID ");
   const uint64_t panId = p->shown[Setting::PanId];
-  addHex(b, panId, hexDigits(panId));
+  addHex(b, panId, 1);
   addBytes(b, ", Destination ");
   addHex(b, p->shown[Setting::DestHigh], 8);
   addByte(b, ' ');

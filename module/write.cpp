@@ -235,7 +235,6 @@ int32_t writeModule(Session& s) {
       showModule(s);
     }
   }
-  closePort(s.port);
-  s.port = nullptr;
+  closeSessionPort(s);
   return noteOutcome(s, "Write", result);
 }

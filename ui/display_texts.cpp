@@ -1,41 +1,30 @@
 // The value fields' texts, formatted here rather than by the C library,
 // whose wide hexadecimal conversions differ between MinGW and ISO.
+#include "link/hex.h"
 #include "module/bounded_text.h"
 #include "ui/rules.h"
 
 namespace {
 
-wchar_t hexDigit(uint32_t nibble) {
-  return static_cast<wchar_t>(nibble < 10 ? L'0' + nibble : L'A' + (nibble - 10));
-}
-
-// The lowest `digits` nibbles of value, most significant first.
-uint32_t writeHex(uint64_t value, uint32_t digits, wchar_t* text, uint32_t size) {
+uint32_t writeHex(uint64_t value, int minDigits, wchar_t* text, uint32_t size) {
   if (!text || size == 0)
     return 0;
-  if (digits + 1 > size) {
+  char digits[16];
+  const int length = formatHex(value, minDigits, digits);
+  if (static_cast<uint32_t>(length) + 1 > size) {
     text[0] = 0;
     return 0;
   }
-  for (uint32_t i = 0; i < digits; ++i) {
-    const uint32_t shift = 4 * (digits - 1 - i);
-    text[i] = hexDigit(static_cast<uint32_t>(value >> shift) & 0xF);
-  }
-  text[digits] = 0;
-  return digits;
-}
-
-uint32_t significantHexDigits(uint64_t value) {
-  uint32_t digits = 1;
-  while (digits < 16 && (value >> (4 * digits)) != 0)
-    ++digits;
-  return digits;
+  for (int i = 0; i < length; ++i)
+    text[i] = static_cast<wchar_t>(digits[i]);
+  text[length] = 0;
+  return static_cast<uint32_t>(length);
 }
 
 }  // namespace
 
 uint32_t formatPanIdText(uint64_t panId, wchar_t* text, uint32_t size) {
-  return writeHex(panId, significantHexDigits(panId), text, size);
+  return writeHex(panId, 1, text, size);
 }
 
 uint32_t formatAddressHalfText(uint32_t half, wchar_t* text, uint32_t size) {

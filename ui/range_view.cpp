@@ -3,7 +3,9 @@
 #include <cwchar>
 
 #include "link/errors.h"
+#include "link/hex.h"
 #include "link/serial_codes.h"
+#include "module/bounded_text.h"
 #include "module/received_share.h"
 #include "ui/rules.h"
 
@@ -50,15 +52,11 @@ std::wstring whenText(const os::LocalTime& t) {
 
 // As the pair run's texts show a module: serial number and node identifier.
 std::wstring moduleText(const wchar_t* role, const ModuleRecord* pane) {
-  wchar_t serial[20];
-  std::swprintf(serial, 20, L"%08X%08X", static_cast<unsigned>(pane->serialHigh),
-                static_cast<unsigned>(pane->serialLow));
-  std::wstring node;
-  for (size_t i = 0; i < kNodeIdSize && pane->nodeId[i]; ++i) {
-    const char c = pane->nodeId[i];
-    node += c >= 0x20 && c < 0x7F ? static_cast<wchar_t>(c) : L'?';
-  }
-  return std::wstring(role) + L" " + serial + L" \"" + node + L"\"";
+  char serial[16];
+  formatHex(uint64_t{pane->serialHigh} << 32 | pane->serialLow, 16, serial);
+  const std::string node = printableModuleText(pane->nodeId, kNodeIdSize);
+  return std::wstring(role) + L" " + std::wstring(serial, serial + 16) + L" \"" +
+         std::wstring(node.begin(), node.end()) + L"\"";
 }
 
 std::wstring lineRateText(const ModuleRecord* pane) {
