@@ -1,6 +1,5 @@
 #include "link/at_command.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "link/hex.h"
@@ -24,18 +23,6 @@ int32_t queryHex(SerialPort* port, const char* command, uint32_t size, uint32_t*
 
 // "AT", two letters (the first four characters of name), the value in
 // upper-case hexadecimal without leading zeros, and CR; it must be "OK"ed.
-int32_t sendSetter(SerialPort* port, const char* name, uint32_t value) {
-  if (int32_t r = checkPort(port))
-    return r;
-  if (!name)
-    return ErrArgument;
-  char text[32];
-  const int length = std::snprintf(text, sizeof text, "%.*s%X\r", 4, name, unsigned{value});
-  if (length <= 0 || static_cast<size_t>(length) >= sizeof text)
-    return ErrArgument;
-  return sendCommandExpectOk(port, text, static_cast<uint32_t>(length));
-}
-
 // One transaction whose transfers end on completion or time-out only.
 int32_t transactWithoutCancel(SerialPort* port, const char* command, uint32_t commandLength,
                               char* reply, uint32_t size, uint32_t* length) {
@@ -183,66 +170,17 @@ int32_t readGuardTime(SerialPort* port) {
   return 0;
 }
 
-int32_t setRegister8(SerialPort* port, const char* name, uint8_t value) {
-  return sendSetter(port, name, value);
-}
-
-int32_t setBaudCode(SerialPort* port, uint32_t code) {
-  return sendSetter(port, "ATBD", code);
-}
-
-int32_t setChannelMask(SerialPort* port, uint16_t mask) {
-  return sendSetter(port, "ATSC", mask);
-}
-
-int32_t setNetworkReset(SerialPort* port, uint8_t value) {
-  return setRegister8(port, "ATNR", value);
-}
-int32_t setSleepMode(SerialPort* port, uint8_t value) {
-  return setRegister8(port, "ATSM", value);
-}
-int32_t setD6(SerialPort* port, uint8_t value) {
-  return setRegister8(port, "ATD6", value);
-}
-int32_t setD7(SerialPort* port, uint8_t value) {
-  return setRegister8(port, "ATD7", value);
-}
-int32_t setStopBitsCode(SerialPort* port, uint8_t value) {
-  return setRegister8(port, "ATSB", value);
-}
-int32_t setParityCode(SerialPort* port, uint8_t value) {
-  return setRegister8(port, "ATNB", value);
-}
-int32_t setPowerMode(SerialPort* port, uint8_t value) {
-  return setRegister8(port, "ATPM", value);
-}
-int32_t setPowerLevel(SerialPort* port, uint8_t value) {
-  return setRegister8(port, "ATPL", value);
-}
-
 // By hand, so that no C library's idea of a 64-bit format comes into it.
 int32_t setHexRegister(SerialPort* port, const char* name, uint64_t value, int minDigits) {
   if (int32_t r = checkPort(port))
     return r;
-  if (!name)
+  if (!name || strnlen(name, 4) < 4)
     return ErrArgument;
   char text[4 + 16 + 1];
   std::memcpy(text, name, 4);
   const int digits = formatHex(value, minDigits, text + 4);
   text[4 + digits] = '\r';
   return sendCommandExpectOk(port, text, static_cast<uint32_t>(4 + digits + 1));
-}
-
-int32_t setExtendedPanId(SerialPort* port, uint64_t panId) {
-  return setHexRegister(port, "ATID", panId, 1);
-}
-
-int32_t setDestinationHigh(SerialPort* port, uint32_t half) {
-  return setHexRegister(port, "ATDH", half, 8);
-}
-
-int32_t setDestinationLow(SerialPort* port, uint32_t half) {
-  return setHexRegister(port, "ATDL", half, 8);
 }
 
 int32_t enterCommandMode(SerialPort* port) {

@@ -44,26 +44,10 @@ int32_t queryTpText(SerialPort* port, char* buffer);                            
 // at most kLongestGuardTimeMs + 30.
 int32_t readGuardTime(SerialPort* port);
 
-// name is the four-character command, "AT" and the two letters.
-int32_t setRegister8(SerialPort* port, const char* name, uint8_t value);
-int32_t setBaudCode(SerialPort* port, uint32_t code);
-int32_t setChannelMask(SerialPort* port, uint16_t mask);
-int32_t setNetworkReset(SerialPort* port, uint8_t value);  // ATNR
-int32_t setSleepMode(SerialPort* port, uint8_t value);     // ATSM
-int32_t setD6(SerialPort* port, uint8_t value);            // ATD6
-int32_t setD7(SerialPort* port, uint8_t value);            // ATD7
-int32_t setStopBitsCode(SerialPort* port, uint8_t value);  // ATSB
-int32_t setParityCode(SerialPort* port, uint8_t value);    // ATNB
-int32_t setPowerMode(SerialPort* port, uint8_t value);     // ATPM
-int32_t setPowerLevel(SerialPort* port, uint8_t value);    // ATPL
-// Any setter: the four-character name, the value in upper-case hex with at
-// least minDigits digits, and CR.
+// Every setter: the four-character name ("AT" and the two letters; what
+// follows them is not sent), the value in upper-case hex with at least
+// minDigits digits, and CR.
 int32_t setHexRegister(SerialPort* port, const char* name, uint64_t value, int minDigits);
-// "ATID" with the PAN ID as "ATID" answers it: hex without leading zeros.
-int32_t setExtendedPanId(SerialPort* port, uint64_t panId);
-// "ATDH" / "ATDL" with exactly eight hex digits.
-int32_t setDestinationHigh(SerialPort* port, uint32_t half);
-int32_t setDestinationLow(SerialPort* port, uint32_t half);
 
 int32_t enterCommandMode(SerialPort* port);
 int32_t exitCommandMode(SerialPort* port);

@@ -79,3 +79,20 @@ int formatHex(uint64_t value, int minDigits, char* out) {
     out[i] = "0123456789ABCDEF"[(value >> (4 * (digits - 1 - i))) & 0xF];
   return digits;
 }
+
+uint32_t decimalAsWcstoul(const wchar_t* text) {
+  const wchar_t* p = text;
+  while (*p == L' ' || (*p >= L'\t' && *p <= L'\r'))
+    ++p;
+  const bool negative = *p == L'-';
+  if (*p == L'-' || *p == L'+')
+    ++p;
+  uint64_t value = 0;
+  for (; *p >= L'0' && *p <= L'9'; ++p) {
+    value = value * 10 + static_cast<uint64_t>(*p - L'0');
+    if (value > UINT32_MAX)
+      return UINT32_MAX;
+  }
+  const auto v = static_cast<uint32_t>(value);
+  return negative ? 0u - v : v;
+}

@@ -1,4 +1,5 @@
-// Hexadecimal numbers as the modules write them.
+// Numbers as the modules write them (hexadecimal) and as the port
+// lists name them (decimal).
 #pragma once
 
 #include <cstdint>
@@ -17,3 +18,7 @@ int formatHex(uint64_t value, int minDigits, char* out);
 // One unsigned 64-bit number after optional white space, sign and "0x";
 // false when there is no hexadecimal digit. Beyond 64 bits saturates.
 bool scanHex64(const char* text, uint64_t* value);
+
+// As the C library's wcstoul with base 10 where long has 32 bits: white
+// space, a sign, digits; saturates at 2^32 - 1, a minus negates.
+uint32_t decimalAsWcstoul(const wchar_t* text);

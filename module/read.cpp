@@ -4,6 +4,7 @@
 
 #include "link/at_command.h"
 #include "link/discovery.h"
+#include "link/hex.h"
 
 const char kMasterNodeId[] = "KOV-NL001/M";
 const char kSlaveNodeId[] = "KOV-NL001/S";
@@ -206,22 +207,8 @@ int32_t portNumberFromText(const wchar_t* text) {
   }
   if (!com)
     return -1;
-  // As the C library's wcstoul reads it: white space, a sign, decimal
-  // digits, saturating at 2^32 - 1 and negated modulo 2^32.
-  const wchar_t* p = com + 3;
-  while (*p == L' ' || (*p >= L'\t' && *p <= L'\r'))
-    ++p;
-  const bool negative = *p == L'-';
-  if (*p == L'-' || *p == L'+')
-    ++p;
-  uint64_t value = 0;
-  for (; *p >= L'0' && *p <= L'9'; ++p) {
-    value = value * 10 + static_cast<uint64_t>(*p - L'0');
-    if (value > UINT32_MAX)
-      return -1;  // saturated: 0xFFFFFFFF
-  }
-  const auto v = static_cast<uint32_t>(value);
-  return static_cast<int32_t>(negative ? 0u - v : v);
+  // A number too large for a port saturates to -1, no port.
+  return static_cast<int32_t>(decimalAsWcstoul(com + 3));
 }
 
 int32_t openSessionPort(Session& s) {

@@ -228,17 +228,24 @@ bool refuse(Parse& parse, uint32_t line, const wchar_t* what) {
   return refused(t);
 }
 
+// "... comes a second time<where> (first on line N)".
+bool refuseRepeat(Parse& parse, uint32_t number, const wchar_t* name, const wchar_t* where,
+                  uint32_t firstLine) {
+  Text t = refusal(parse, number);
+  add(t, name);
+  add(t, L" comes a second time");
+  add(t, where);
+  add(t, L" (first on line ");
+  addNumber(t, firstLine);
+  add(t, L")");
+  return refused(t);
+}
+
 // [Pair] and [Range] hold no pane's settings and may come once each.
 bool startSectionOnce(Parse& parse, uint32_t number, bool& present, uint32_t& sectionLine,
                       const wchar_t* name) {
-  if (present) {
-    Text t = refusal(parse, number);
-    add(t, name);
-    add(t, L" comes a second time (first on line ");
-    addNumber(t, sectionLine);
-    add(t, L")");
-    return refused(t);
-  }
+  if (present)
+    return refuseRepeat(parse, number, name, L"", sectionLine);
   present = true;
   sectionLine = number;
   parse.section = nullptr;
@@ -290,14 +297,8 @@ bool takeRangeSetting(Parse& parse, Span key, Span value, uint32_t number) {
   }
   const wchar_t* name = packets ? L"Packets" : L"Min Received";
   uint32_t& line = packets ? range.packetsLine : range.minReceivedLine;
-  if (line) {
-    Text t = refusal(parse, number);
-    add(t, name);
-    add(t, L" comes a second time in [Range] (first on line ");
-    addNumber(t, line);
-    add(t, L")");
-    return refused(t);
-  }
+  if (line)
+    return refuseRepeat(parse, number, name, L" in [Range]", line);
   uint32_t n = 0;
   const bool fits = packets ? wholeNumber(value, false, kRangeProfileMaxPackets, &n) && n >= 1
                             : wholeNumber(value, true, 100, &n);

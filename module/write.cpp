@@ -163,7 +163,7 @@ int32_t rejoinNetwork(Session& s) {
   sendCommand5ExpectOk(s.port, "ATAC\r");  // the change goes on whatever it answers
   if (isCancelled(s))
     return ResultCancelled;
-  if (int32_t r = setNetworkReset(s.port, 0))
+  if (int32_t r = setHexRegister(s.port, "ATNR", 0, 1))
     return r;
   if (isCancelled(s))
     return ResultCancelled;

@@ -126,9 +126,7 @@ TEST_F(AtCommands, BadPortsAndMissingArgumentsSendNothing) {
     EXPECT_EQ(queryExtendedPanId(bad, &v64), ErrBadHandle);
     EXPECT_EQ(queryText(bad, "ATNI\r", text, 8, nullptr), ErrBadHandle);
     EXPECT_EQ(readGuardTime(bad), ErrBadHandle);
-    EXPECT_EQ(setPowerLevel(bad, 1), ErrBadHandle);
-    EXPECT_EQ(setBaudCode(bad, 1), ErrBadHandle);
-    EXPECT_EQ(setChannelMask(bad, 1), ErrBadHandle);
+    EXPECT_EQ(setHexRegister(bad, "ATPL", 1, 1), ErrBadHandle);
     EXPECT_EQ(enterCommandMode(bad), ErrBadHandle);
     EXPECT_EQ(exitCommandMode(bad), ErrBadHandle);
     EXPECT_EQ(sendCommand5ExpectOk(bad, "ATWR\r"), ErrBadHandle);
@@ -138,7 +136,8 @@ TEST_F(AtCommands, BadPortsAndMissingArgumentsSendNothing) {
   EXPECT_EQ(queryHex32(port, "ATSL\r", nullptr), ErrArgument);
   EXPECT_EQ(queryExtendedPanId(port, nullptr), ErrArgument);
   EXPECT_EQ(queryText(port, "ATNI\r", nullptr, 8, nullptr), ErrArgument);
-  EXPECT_EQ(setRegister8(port, nullptr, 1), ErrArgument);
+  EXPECT_EQ(setHexRegister(port, nullptr, 1, 1), ErrArgument);
+  EXPECT_EQ(setHexRegister(port, "AT", 1, 1), ErrArgument);
   EXPECT_EQ(sendCommand5ExpectOk(port, nullptr), ErrArgument);
   EXPECT_EQ(sent(), "");
 }
@@ -163,25 +162,25 @@ TEST_F(AtCommands, GuardTimeSetsTheGuardDelayWithAFloor) {
 }
 
 TEST_F(AtCommands, SettersSendExactBytes) {
-  ASSERT_EQ(setPowerLevel(port, 4), 0);
-  ASSERT_EQ(setBaudCode(port, 7), 0);
-  ASSERT_EQ(setChannelMask(port, 0x10), 0);
-  ASSERT_EQ(setNetworkReset(port, 0), 0);
-  ASSERT_EQ(setD7(port, 255), 0);
-  ASSERT_EQ(setD6(port, 1), 0);
-  ASSERT_EQ(setSleepMode(port, 4), 0);
-  ASSERT_EQ(setStopBitsCode(port, 1), 0);
-  ASSERT_EQ(setParityCode(port, 2), 0);
-  ASSERT_EQ(setPowerMode(port, 0), 0);
-  ASSERT_EQ(setRegister8(port, "ATPLxyz", 0xA), 0) << "only the first four characters";
-  ASSERT_EQ(setBaudCode(port, 0x1C200), 0);
-  ASSERT_EQ(setChannelMask(port, 0xFFFF), 0);
+  ASSERT_EQ(setHexRegister(port, "ATPL", 4, 1), 0);
+  ASSERT_EQ(setHexRegister(port, "ATBD", 7, 1), 0);
+  ASSERT_EQ(setHexRegister(port, "ATSC", 0x10, 1), 0);
+  ASSERT_EQ(setHexRegister(port, "ATNR", 0, 1), 0);
+  ASSERT_EQ(setHexRegister(port, "ATD7", 255, 1), 0);
+  ASSERT_EQ(setHexRegister(port, "ATD6", 1, 1), 0);
+  ASSERT_EQ(setHexRegister(port, "ATSM", 4, 1), 0);
+  ASSERT_EQ(setHexRegister(port, "ATSB", 1, 1), 0);
+  ASSERT_EQ(setHexRegister(port, "ATNB", 2, 1), 0);
+  ASSERT_EQ(setHexRegister(port, "ATPM", 0, 1), 0);
+  ASSERT_EQ(setHexRegister(port, "ATPLxyz", 0xA, 1), 0) << "only the first four characters";
+  ASSERT_EQ(setHexRegister(port, "ATBD", 0x1C200, 1), 0);
+  ASSERT_EQ(setHexRegister(port, "ATSC", 0xFFFF, 1), 0);
   EXPECT_EQ(sent(),
             "ATPL4\rATBD7\rATSC10\rATNR0\rATD7FF\rATD61\rATSM4\rATSB1\rATNB2\rATPM0\r"
             "ATPLA\rATBD1C200\rATSCFFFF\r");
   EXPECT_EQ(module.reg("SC"), 0xFFFFu) << "the module understood them";
   module.faults.replaceReply["PL"] = "ERROR\r";
-  EXPECT_EQ(setPowerLevel(port, 1), ErrNotOk);
+  EXPECT_EQ(setHexRegister(port, "ATPL", 1, 1), ErrNotOk);
 }
 
 // ---------------------------------------------------------------- command mode

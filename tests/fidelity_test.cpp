@@ -51,7 +51,7 @@ TEST_F(Fidelity, WithoutDsrTheHostReceivesNothing) {
 TEST_F(Fidelity, CommandModeEndsOnItsOwnAfterTheTimeOut) {
   SerialPort* port = openMaster();
   ASSERT_EQ(enterCommandMode(port), 0);
-  ASSERT_EQ(setBaudCode(port, 5), 0);
+  ASSERT_EQ(setHexRegister(port, "ATBD", 5, 1), 0);
   os::sleepMs(10100);
   EXPECT_FALSE(master->inCommandMode());
   EXPECT_EQ(master->lineSettings().baudRate, 38400u);
@@ -84,7 +84,7 @@ TEST_F(Fidelity, NothingCrossesTheRadioWhileAModuleJoins) {
   makeModules(slowJoin, slaveConfig());
   SerialPort* port = openMaster();
   ASSERT_EQ(enterCommandMode(port), 0);
-  ASSERT_EQ(setNetworkReset(port, 0), 0);  // the master starts to join again
+  ASSERT_EQ(setHexRegister(port, "ATNR", 0, 1), 0);  // the master starts to join again
   ASSERT_EQ(exitCommandMode(port), 0);
   closePort(port);
   EXPECT_EQ(testPaneLink(), 0) << "while the master joins";

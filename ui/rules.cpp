@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 
+#include "link/hex.h"
 #include "module/read.h"
 #include "resources/resource_ids.h"
 #include "ui/view_hooks.h"
@@ -41,29 +42,6 @@ constexpr int kSlaveIds[kSettingCount] = {
     IDC_SLAVE_FLOW_CONTROL, IDC_SLAVE_RTS,
     IDC_SLAVE_CTS,
 };
-
-bool isWhiteSpace(wchar_t c) {
-  return c == L' ' || (c >= L'\t' && c <= L'\r');
-}
-
-// As the C library's wcstoul with base 10 where long has 32 bits: white
-// space, a sign, digits; saturates at 2^32 - 1, a minus negates.
-uint32_t decimalAsWcstoul(const wchar_t* text) {
-  const wchar_t* p = text;
-  while (isWhiteSpace(*p))
-    ++p;
-  const bool negative = *p == L'-';
-  if (*p == L'-' || *p == L'+')
-    ++p;
-  uint64_t value = 0;
-  for (; *p >= L'0' && *p <= L'9'; ++p) {
-    value = value * 10 + static_cast<uint64_t>(*p - L'0');
-    if (value > UINT32_MAX)
-      return UINT32_MAX;
-  }
-  const auto v = static_cast<uint32_t>(value);
-  return negative ? 0u - v : v;
-}
 
 bool containsCom(const wchar_t* text) {
   for (const wchar_t* p = text; *p; ++p) {

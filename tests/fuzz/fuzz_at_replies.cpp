@@ -41,10 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       queryExtendedPanId(port, &v64),
       queryNodeIdentifier(port, ni, &length),
       setRegister8(port, "ATPL", 3),
-      setChannelMask(port, 0x10),
-      setExtendedPanId(port, 0x4E4C303032),
-      setDestinationHigh(port, 0x02004E4C),
-      setDestinationLow(port, 0x1),
+      setHexRegister(port, "ATSC", 0x10, 1),
+      setHexRegister(port, "ATID", 0x4E4C303032, 1),
+      setHexRegister(port, "ATDH", 0x02004E4C, 8),
+      setHexRegister(port, "ATDL", 0x1, 8),
       exitCommandMode(port),
   };
   for (int32_t r : results) {
