@@ -18,6 +18,19 @@ void showFlowControl(ModuleRecord* m, bool on) {
 
 }  // namespace
 
+uint64_t serialNumber(const ModuleRecord& module) {
+  return uint64_t{module.serialHigh} << 32 | module.serialLow;
+}
+
+uint64_t destination(const SettingValues& values) {
+  return values[Setting::DestHigh] << 32 | values[Setting::DestLow];
+}
+
+void setDestination(SettingValues& values, uint64_t address) {
+  values[Setting::DestHigh] = address >> 32;
+  values[Setting::DestLow] = address & 0xFFFFFFFF;
+}
+
 void resetPane(ModuleRecord* m) {
   m->firmwareVersion = m->hardwareVersion = 0xFFFF;
   m->nodeId[0] = 0;

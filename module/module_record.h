@@ -30,6 +30,12 @@ struct ModuleRecord {
 };
 
 // Every value marked as not read, the identity gone; the role stays.
+// The module's serial number, and the address it sends to (DH above DL) as
+// read or as shown: a pair's modules send each to the other's number.
+uint64_t serialNumber(const ModuleRecord& module);
+uint64_t destination(const SettingValues& values);
+void setDestination(SettingValues& values, uint64_t address);
+
 void resetPane(ModuleRecord* module);
 void setDefaults(ModuleRecord* module);
 void applyFlowControlRule(ModuleRecord* module);

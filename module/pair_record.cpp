@@ -122,7 +122,7 @@ void addSettings(Line& l, const PairModule& m) {
   Field panId, destination;
   if (known) {
     putHex(panId, p.read[Setting::PanId], 1);  // as "ATID" answers it
-    putHex(destination, p.read[Setting::DestHigh] << 32 | p.read[Setting::DestLow], 16);
+    putHex(destination, ::destination(p.read), 16);
   }
   addField(l, panId);
   addField(l, destination);

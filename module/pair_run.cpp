@@ -22,10 +22,8 @@ void makePair(ModuleRecord* master, ModuleRecord* slave) {
   if (!canMakePair(master, slave))
     return;
   slave->shown[Setting::PanId] = master->read[Setting::PanId];
-  master->shown[Setting::DestHigh] = slave->serialHigh;
-  master->shown[Setting::DestLow] = slave->serialLow;
-  slave->shown[Setting::DestHigh] = master->serialHigh;
-  slave->shown[Setting::DestLow] = master->serialLow;
+  setDestination(master->shown, serialNumber(*slave));
+  setDestination(slave->shown, serialNumber(*master));
 }
 
 namespace {

@@ -163,8 +163,7 @@ void compareWithOther(const Session& s) {
     return;
   if (m->shown[Setting::PanId] != other.read[Setting::PanId])
     showWarning(s, L"Extended PAN ID is not match.");
-  if (m->shown[Setting::DestLow] != other.serialLow ||
-      m->shown[Setting::DestHigh] != other.serialHigh)
+  if (destination(m->shown) != serialNumber(other))
     showWarning(s, L"Destination address is not correct.");
 }
 

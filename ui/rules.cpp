@@ -97,10 +97,8 @@ bool modulesFormLink(const ModuleRecord* master, const ModuleRecord* slave) {
     if (hasFlag(s, kLinkMatch) && master->read[s] != slave->read[s])
       return false;
   }
-  return master->serialLow == slave->read[Setting::DestLow] &&
-         master->serialHigh == slave->read[Setting::DestHigh] &&
-         master->read[Setting::DestLow] == slave->serialLow &&
-         master->read[Setting::DestHigh] == slave->serialHigh;
+  return serialNumber(*master) == destination(slave->read) &&
+         destination(master->read) == serialNumber(*slave);
 }
 
 ButtonStates buttonStates(const PaneRecord* master, const PaneRecord* slave,
