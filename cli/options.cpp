@@ -230,15 +230,23 @@ bool checkOperands(const CommandSpec& c, std::vector<std::string>& operands, Opt
 }
 
 // One option and, where it takes one, its value; false with the message.
-// `*i` moves past a value taken from the next argument.
+// `*i` moves past a value taken from the next argument. A value after "="
+// is taken as it is, even one that looks like an option.
 bool parseOption(const std::vector<std::string>& args, size_t* i, CommandList commands,
                  const CommandSpec& c, Options* o, std::string* message) {
-  const std::string& name = args[*i];
+  const std::string& arg = args[*i];
+  const size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
+  const std::string name = arg.substr(0, equals);
   const OptionSpec* spec = optionOf(c, name);
   if (!spec) {
     *message = (anyCommandTakes(commands, name) ? "\"" + name + "\" is no option of " + c.name + "."
-                                                : "Unknown option \"" + name + "\".") +
+                                                : "Unknown option \"" + arg + "\".") +
                seeHelp(&c);
+    return false;
+  }
+  const bool takesNone = spec->kind == OptionKind::Flag || spec->kind == OptionKind::Help;
+  if (takesNone && equals != std::string::npos) {
+    *message = name + " takes no value, not \"" + arg.substr(equals + 1) + "\"." + seeHelp(&c);
     return false;
   }
   if (spec->kind == OptionKind::Help) {
@@ -252,7 +260,11 @@ bool parseOption(const std::vector<std::string>& args, size_t* i, CommandList co
     return true;
   }
   std::string value;
-  return takeValue(args, i, name, &value, message) && store(o, *spec, value, message);
+  if (equals != std::string::npos)
+    value = arg.substr(equals + 1);
+  else if (!takeValue(args, i, name, &value, message))
+    return false;
+  return store(o, *spec, value, message);
 }
 
 }  // namespace

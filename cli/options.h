@@ -134,7 +134,9 @@ struct CommandSpec {
 
 using CommandList = std::span<const CommandSpec* const>;
 
-// False with a message for a command line that means nothing.
+// False with a message for a command line that means nothing. A value
+// follows its option as the next argument or after "=" (--count=5); a
+// flag given a value is refused.
 bool parseOptions(const std::vector<std::string>& args, CommandList commands, Options* options,
                   std::string* message);
 
