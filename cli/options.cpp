@@ -2,72 +2,16 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
-
-#include "cli/cli.h"
-#include "module/range_test.h"
-#include "module/settings_file.h"
 
 namespace cli {
 
 namespace {
 
-struct OptionEntry {
-  const char* name;
-  const char* value;  // what follows it, null for a flag
-  const char* help;
-};
-
-constexpr OptionEntry kOptions[] = {
-    {"--role", "master|slave", "the module's role (read: refuse the other role's module)"},
-    {"--json", nullptr, "one JSON object on standard output (UTF-8) instead of text"},
-    {"--quiet", nullptr, "print only the result line"},
-    {"--set", "\"KEY=VALUE\"", "one value to write, as a settings file names it (repeatable)"},
-    {"--dry-run", nullptr, "show what would change, write nothing"},
-    {"--make-pair", nullptr, "make the two modules a pair (PAN ID, destinations)"},
-    {"--record", "FILE.csv", "append the run's line to this record"},
-    {"--count", "N", "packets each way"},
-    {"--size", "BYTES", "bytes a packet"},
-    {"--min-received", "PERCENT", "the share each way must reach, else exit 6"},
-    {"--log", "FILE", "the line log (what goes over each port) into FILE"},
-    {"-v", nullptr, "the line log on standard error as it goes"},
-};
-
-struct CommandEntry {
-  const char* name;
-  Command command;
-  size_t minPorts;
-  size_t maxPorts;          // one more operand is the settings file where fileOperand says so
-  const char* fileOperand;  // "FILE" or null
-  const char* options;      // space-separated, besides --log, -v and --help
-  const char* usage;
-  const char* summary;
-};
-
-constexpr CommandEntry kCommands[] = {
-    {"ports", Command::Ports, 0, 0, nullptr, "--json", "nlconf-cli ports [--json]",
-     "Lists the serial ports."},
-    {"read", Command::Read, 1, 1, nullptr, "--role --json",
-     "nlconf-cli read PORT [--role master|slave] [--json]",
-     "Reads a module and prints its settings as a settings file that loads."},
-    {"write", Command::Write, 1, 1, "FILE", "--role --set --dry-run --json --quiet",
-     "nlconf-cli write PORT --role master|slave [FILE] [--set \"KEY=VALUE\"]... [--dry-run]\n"
-     "                 [--json] [--quiet]",
-     "Writes the role's section of FILE and each --set into a module. A FILE needs a\n"
-     "section for the role. Ends with \"Written.\" or \"Nothing to write.\"."},
-    {"link-test", Command::LinkTest, 2, 2, nullptr, "--json --quiet",
-     "nlconf-cli link-test MASTER SLAVE [--json] [--quiet]",
-     "Sends text through the radio both ways. On Link NG it reads both modules\n"
-     "and says when they are no pair."},
-    {"pair", Command::Pair, 2, 2, "FILE", "--make-pair --record --json --quiet",
-     "nlconf-cli pair MASTER SLAVE [FILE] [--make-pair] [--record FILE.csv] [--json] [--quiet]",
-     "The production run: reads both, applies the profile FILE, writes, checks,\n"
-     "tests the link; prints PASS or FAIL with both modules' serial numbers."},
-    {"range-test", Command::RangeTest, 1, 2, nullptr, "--count --size --min-received --json",
-     "nlconf-cli range-test MASTER [SLAVE] [--count N] [--size BYTES]\n"
-     "                      [--min-received PERCENT] [--json]",
-     "Sends numbered packets in transparent mode and counts them each way.\n"
-     "Without SLAVE: the far module has a loopback plug (round trips)."},
+// What every command takes besides its own, after them in its help.
+constexpr OptionSpec kCommonOptions[] = {
+    textOption("log", &Options::log, "FILE", "the line log (what goes over each port) into FILE"),
+    flagOption(nullptr, 'v', &Options::verbose, "the line log on standard error as it goes"),
+    {"help", 'h', OptionKind::Help, {.flag = nullptr}, nullptr, nullptr},
 };
 
 constexpr char kExitCodes[] =
@@ -84,35 +28,48 @@ constexpr char kExitCodes[] =
     "  130  stopped at once by a second Ctrl+C (or SIGINT or SIGTERM after\n"
     "       another signal): \"ATCN\" sent, no reply awaited\n";
 
-const CommandEntry* commandNamed(const std::string& name) {
-  for (const CommandEntry& c : kCommands) {
-    if (name == c.name)
-      return &c;
+const CommandSpec* commandNamed(CommandList commands, const std::string& name) {
+  for (const CommandSpec* c : commands) {
+    if (name == c->name)
+      return c;
   }
   return nullptr;
 }
 
-const CommandEntry* entryOf(Command command) {
-  for (const CommandEntry& c : kCommands) {
-    if (c.command == command)
-      return &c;
+// "--count" or "-v", as the command line gives it.
+std::string shownName(const OptionSpec& spec) {
+  return spec.longName ? std::string("--") + spec.longName : std::string("-") + spec.shortName;
+}
+
+bool named(const OptionSpec& spec, const std::string& name) {
+  if (name.size() > 2 && name[1] == '-')
+    return spec.longName && name.compare(2, std::string::npos, spec.longName) == 0;
+  return spec.shortName && name.size() == 2 && name[1] == spec.shortName;
+}
+
+const OptionSpec* optionIn(std::span<const OptionSpec> table, const std::string& name) {
+  for (const OptionSpec& spec : table) {
+    if (named(spec, name))
+      return &spec;
   }
   return nullptr;
 }
 
-const OptionEntry* optionNamed(const std::string& name) {
-  for (const OptionEntry& o : kOptions) {
-    if (name == o.name)
-      return &o;
-  }
-  return nullptr;
+// The command's own table, then the common one.
+const OptionSpec* optionOf(const CommandSpec& c, const std::string& name) {
+  const OptionSpec* own = optionIn(c.options, name);
+  return own ? own : optionIn(kCommonOptions, name);
 }
 
-bool allowed(const CommandEntry& c, const std::string& option) {
-  if (option == "--log" || option == "-v")
-    return true;
-  const std::string list = std::string(" ") + c.options + " ";
-  return list.find(" " + option + " ") != std::string::npos;
+bool anyCommandTakes(CommandList commands, const std::string& name) {
+  return std::any_of(commands.begin(), commands.end(),
+                     [&](const CommandSpec* c) { return optionIn(c->options, name) != nullptr; });
+}
+
+bool takesJson(const CommandSpec& c) {
+  return std::any_of(c.options.begin(), c.options.end(), [](const OptionSpec& spec) {
+    return spec.kind == OptionKind::Flag && spec.target.flag == &Options::json;
+  });
 }
 
 bool looksLikeOption(const std::string& arg) {
@@ -165,82 +122,74 @@ bool parseMinimum(const std::string& text, uint32_t* minimum) {
   return true;
 }
 
-bool storeRangeValue(Options* o, const std::string& option, const std::string& value,
-                     std::string* message) {
-  double v = 0;
-  if (option == "--count" && parseNumber(value, false, &v) && v >= 1 && v <= 1000000) {
-    o->count = static_cast<uint32_t>(v);
-    return true;
+// "master or slave"; "a, b or c".
+std::string wordsText(std::span<const OptionChoice> choices) {
+  std::string text;
+  for (size_t i = 0; i < choices.size(); ++i)
+    text += (i == 0 ? "" : i + 1 == choices.size() ? " or " : ", ") + std::string(choices[i].word);
+  return text;
+}
+
+bool storeChoice(Options* o, const OptionSpec& spec, const std::string& value,
+                 std::string* message) {
+  for (const OptionChoice& choice : spec.choices) {
+    if (value == choice.word) {
+      o->*spec.target.choice = choice.value;
+      return true;
+    }
   }
-  if (option == "--size" && parseNumber(value, false, &v) && v >= kRangeMinSize &&
-      v <= kRangeMaxSize) {
-    o->size = static_cast<uint32_t>(v);
-    return true;
-  }
-  if (option == "--min-received" && parseMinimum(value, &o->minReceived))
-    return true;
-  if (option == "--count")
-    *message = "--count takes a number of packets from 1 to 1000000, not \"" + value + "\".";
-  else if (option == "--size")
-    *message = "--size takes a number of bytes from " + std::to_string(kRangeMinSize) + " to " +
-               std::to_string(kRangeMaxSize) + ", not \"" + value + "\".";
-  else
-    *message = "--min-received takes a per cent from 0 to 100, to 4 decimals at most, not \"" +
-               value + "\".";
+  *message = shownName(spec) + " takes " + wordsText(spec.choices) + ", not \"" + value + "\".";
   return false;
 }
 
-bool store(Options* o, const std::string& option, const std::string& value, std::string* message) {
-  if (option == "--count" || option == "--size" || option == "--min-received")
-    return storeRangeValue(o, option, value, message);
-  if (option == "--role") {
-    if (value == "master") {
-      o->role = Role::Master;
-    } else if (value == "slave") {
-      o->role = Role::Slave;
-    } else {
-      *message = "--role takes master or slave, not \"" + value + "\".";
+bool store(Options* o, const OptionSpec& spec, const std::string& value, std::string* message) {
+  const std::string refused = ", not \"" + value + "\".";
+  double number = 0;
+  switch (spec.kind) {
+    case OptionKind::Text:
+      o->*spec.target.text = value;
+      return true;
+    case OptionKind::List:
+      (o->*spec.target.list).push_back(value);
+      return true;
+    case OptionKind::Number:
+      if (parseNumber(value, false, &number) && number >= spec.low && number <= spec.high) {
+        o->*spec.target.number = static_cast<uint32_t>(number);
+        return true;
+      }
+      *message = shownName(spec) + " takes a number of " + spec.unit + " from " +
+                 std::to_string(spec.low) + " to " + std::to_string(spec.high) + refused;
       return false;
-    }
-  } else if (option == "--set") {
-    o->sets.push_back(value);
-  } else if (option == "--record") {
-    o->record = value;
-  } else if (option == "--log") {
-    o->log = value;
+    case OptionKind::Share:
+      if (parseMinimum(value, &(o->*spec.target.number)))
+        return true;
+      *message =
+          shownName(spec) + " takes a per cent from 0 to 100, to 4 decimals at most" + refused;
+      return false;
+    case OptionKind::Choice:
+      return storeChoice(o, spec, value, message);
+    default:
+      return true;
   }
-  return true;
 }
 
-void storeFlag(Options* o, const std::string& option) {
-  if (option == "--json")
-    o->json = true;
-  else if (option == "--quiet")
-    o->quiet = true;
-  else if (option == "--dry-run")
-    o->dryRun = true;
-  else if (option == "--make-pair")
-    o->makePair = true;
-  else if (option == "-v")
-    o->verbose = true;
-}
-
-std::string seeHelp(const CommandEntry* c) {
+std::string seeHelp(const CommandSpec* c) {
   return c ? std::string(" See nlconf-cli ") + c->name + " --help."
            : std::string(" See nlconf-cli --help.");
 }
 
-bool parseHelpCommand(const std::vector<std::string>& args, Options* o, std::string* message) {
-  o->command = Command::Help;
+bool parseHelpCommand(const std::vector<std::string>& args, CommandList commands, Options* o,
+                      std::string* message) {
+  o->asked = Asked::Help;
   if (args.size() == 1)
     return true;
-  const CommandEntry* c = args.size() == 2 ? commandNamed(args[1]) : nullptr;
+  const CommandSpec* c = args.size() == 2 ? commandNamed(commands, args[1]) : nullptr;
   if (!c) {
     *message = args.size() == 2 ? "There is no command \"" + args[1] + "\"." + seeHelp(nullptr)
                                 : "help takes one command." + seeHelp(nullptr);
     return false;
   }
-  o->helpFor = c->command;
+  o->command = c;
   return true;
 }
 
@@ -261,7 +210,7 @@ bool takeValue(const std::vector<std::string>& args, size_t* i, const std::strin
   return true;
 }
 
-bool checkOperands(const CommandEntry& c, std::vector<std::string>& operands, Options* o,
+bool checkOperands(const CommandSpec& c, std::vector<std::string>& operands, Options* o,
                    std::string* message) {
   const size_t files = c.fileOperand ? 1 : 0;
   if (operands.size() < c.minPorts || operands.size() > c.maxPorts + files) {
@@ -273,78 +222,99 @@ bool checkOperands(const CommandEntry& c, std::vector<std::string>& operands, Op
   o->ports.assign(operands.begin(), operands.begin() + static_cast<std::ptrdiff_t>(ports));
   if (operands.size() > c.maxPorts)
     o->file = operands.back();
-  if (o->command == Command::Write && o->role == Role::Any) {
-    *message = "write needs --role master or --role slave.";
+  if (c.needsRole && o->role == Role::Any) {
+    *message = std::string(c.name) + " needs --role master or --role slave.";
     return false;
   }
   return true;
 }
 
+// One option and, where it takes one, its value; false with the message.
+// `*i` moves past a value taken from the next argument. A value after "="
+// is taken as it is, even one that looks like an option.
+bool parseOption(const std::vector<std::string>& args, size_t* i, CommandList commands,
+                 const CommandSpec& c, Options* o, std::string* message) {
+  const std::string& arg = args[*i];
+  const size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
+  const std::string name = arg.substr(0, equals);
+  const OptionSpec* spec = optionOf(c, name);
+  if (!spec) {
+    *message = (anyCommandTakes(commands, name) ? "\"" + name + "\" is no option of " + c.name + "."
+                                                : "Unknown option \"" + arg + "\".") +
+               seeHelp(&c);
+    return false;
+  }
+  const bool takesNone = spec->kind == OptionKind::Flag || spec->kind == OptionKind::Help;
+  if (takesNone && equals != std::string::npos) {
+    *message = name + " takes no value, not \"" + arg.substr(equals + 1) + "\"." + seeHelp(&c);
+    return false;
+  }
+  if (spec->kind == OptionKind::Help) {
+    *o = Options{};
+    o->asked = Asked::Help;
+    o->command = &c;
+    return true;
+  }
+  if (spec->kind == OptionKind::Flag) {
+    o->*spec->target.flag = true;
+    return true;
+  }
+  std::string value;
+  if (equals != std::string::npos)
+    value = arg.substr(equals + 1);
+  else if (!takeValue(args, i, name, &value, message))
+    return false;
+  return store(o, *spec, value, message);
+}
+
 }  // namespace
 
-bool parseOptions(const std::vector<std::string>& args, Options* o, std::string* message) {
+bool parseOptions(const std::vector<std::string>& args, CommandList commands, Options* o,
+                  std::string* message) {
   *o = Options{};
   if (args.empty()) {
     *message = "No command given." + seeHelp(nullptr);
     return false;
   }
   if (args[0] == "--version" && args.size() == 1) {
-    o->command = Command::Version;
+    o->asked = Asked::Version;
     return true;
   }
   if (args[0] == "help" || isHelp(args[0]))
-    return parseHelpCommand(args, o, message);
-  const CommandEntry* c = commandNamed(args[0]);
+    return parseHelpCommand(args, commands, o, message);
+  const CommandSpec* c = commandNamed(commands, args[0]);
   if (!c) {
     *message = (looksLikeOption(args[0]) ? "A command comes first, not \"" + args[0] + "\"."
                                          : "Unknown command \"" + args[0] + "\".") +
                seeHelp(nullptr);
     return false;
   }
-  o->command = c->command;
+  o->asked = Asked::Run;
+  o->command = c;
   // Known before anything can be refused: a refusal is JSON too.
   const auto end = std::find(args.begin() + 1, args.end(), "--");
-  o->json = allowed(*c, "--json") && std::find(args.begin() + 1, end, "--json") != end;
+  o->json = takesJson(*c) && std::find(args.begin() + 1, end, "--json") != end;
   std::vector<std::string> operands;
   bool optionsEnded = false;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (optionsEnded || !looksLikeOption(a)) {
       operands.push_back(a);
-      continue;
-    }
-    if (a == "--") {
+    } else if (a == "--") {
       optionsEnded = true;
-      continue;
-    }
-    if (isHelp(a)) {
-      *o = Options{};
-      o->command = Command::Help;
-      o->helpFor = c->command;
+    } else if (!parseOption(args, &i, commands, *c, o, message)) {
+      return false;
+    } else if (o->asked == Asked::Help) {
       return true;
     }
-    const OptionEntry* option = optionNamed(a);
-    if (!option || !allowed(*c, a)) {
-      *message = (option ? "\"" + a + "\" is no option of " + c->name + "."
-                         : "Unknown option \"" + a + "\".") +
-                 seeHelp(c);
-      return false;
-    }
-    if (!option->value) {
-      storeFlag(o, a);
-      continue;
-    }
-    std::string value;
-    if (!takeValue(args, &i, a, &value, message) || !store(o, a, value, message))
-      return false;
   }
   return checkOperands(*c, operands, o, message);
 }
 
-std::string usageText() {
+std::string usageText(CommandList commands) {
   std::string text = "Usage:\n";
-  for (const CommandEntry& c : kCommands)
-    text += std::string("  ") + c.usage + "\n";
+  for (const CommandSpec* c : commands)
+    text += std::string("  ") + c->usage + "\n";
   text +=
       "  nlconf-cli help COMMAND | COMMAND --help\n"
       "  nlconf-cli --help | --version\n"
@@ -357,33 +327,28 @@ std::string usageText() {
   return text + kExitCodes;
 }
 
-// One command's usage, summary and options; write's also lists every key
-// and value that a settings file or --set takes.
-std::string commandHelp(Command command) {
-  const CommandEntry* c = entryOf(command);
-  if (!c)
-    return usageText();
-  std::string text = std::string("Usage: ") + c->usage + "\n\n" + c->summary + "\n\nOptions:\n";
-  for (const OptionEntry& o : kOptions) {
-    if (!allowed(*c, o.name))
+namespace {
+
+void addOptionLines(std::string& text, std::span<const OptionSpec> table) {
+  for (const OptionSpec& o : table) {
+    if (!o.help)
       continue;
-    std::string left = std::string(o.name) + (o.value ? std::string(" ") + o.value : "");
+    std::string left = shownName(o) + (o.valueName ? std::string(" ") + o.valueName : "");
     left.resize(left.size() < 24 ? 24 : left.size() + 1, ' ');
     text += "  " + left + o.help + "\n";
   }
+}
+
+}  // namespace
+
+// One command's usage, summary and options, and what more it tells.
+std::string commandHelp(const CommandSpec& c) {
+  std::string text = std::string("Usage: ") + c.usage + "\n\n" + c.summary + "\n\nOptions:\n";
+  addOptionLines(text, c.options);
+  addOptionLines(text, kCommonOptions);
   text += "  --                      end of the options\n";
-  if (command == Command::Write) {
-    text += "\nKeys and values (--set \"KEY=VALUE\", or KEY = VALUE in a file):\n";
-    for (Setting setting : kAllSettings) {
-      const SettingInfo& info = settingInfo(setting);
-      if (!(info.flags & kChoice))
-        continue;
-      text += "  " + narrow(info.label) + ":";
-      for (int32_t i = 0; i < info.choices->count; ++i)
-        text += (i ? ", " : " ") + narrow(info.choices->entries[i]);
-      text += info.slaveOnly ? " (slave only)\n" : "\n";
-    }
-  }
+  if (c.moreHelp)
+    text += c.moreHelp();
   return text + "\n" + kExitCodes;
 }
 

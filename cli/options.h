@@ -1,7 +1,10 @@
-// The command line of nlconf-cli, parsed into one plain record.
+// The command line of nlconf-cli: each command's options in a table beside
+// the command, each bound to its field of one plain record, and one parser
+// that walks the tables.
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -10,14 +13,17 @@
 
 namespace cli {
 
-enum class Command { None, Help, Version, Ports, Read, Write, LinkTest, Pair, RangeTest };
+struct CommandSpec;
+
+enum class Asked { Nothing, Run, Help, Version };
 enum class Role { Any, Master, Slave };
 
 struct Options {
-  Command command = Command::None;
-  Command helpFor = Command::None;  // with Help: the command asked about, None for all
-  std::vector<std::string> ports;   // PORT, or MASTER and SLAVE
-  std::string file;                 // a settings file, "" for none
+  Asked asked = Asked::Nothing;
+  // Run: the command; Help: the command asked about, null for all of them.
+  const CommandSpec* command = nullptr;
+  std::vector<std::string> ports;  // PORT, or MASTER and SLAVE
+  std::string file;                // a settings file, "" for none
   Role role = Role::Any;
   bool json = false;
   bool quiet = false;
@@ -31,13 +37,111 @@ struct Options {
   uint32_t size = kRangeDefaultSize;    // range-test: bytes a packet
   // range-test: the share each way must reach, in kShareMinimumPerPercent
   uint32_t minReceived = 100 * kShareMinimumPerPercent;
+
+  // Two command lines that mean the same thing.
+  bool operator==(const Options&) const = default;
 };
 
-// False with a message for a command line that means nothing.
-bool parseOptions(const std::vector<std::string>& args, Options* options, std::string* message);
+enum class OptionKind {
+  Flag,    // takes no value: sets its field
+  Text,    // its value, the last one given
+  List,    // each value given, in turn
+  Number,  // a whole number from `low` to `high`
+  Share,   // a per cent from 0 to 100, to 4 decimals, in kShareMinimumPerPercent
+  Choice,  // one of `choices`' words
+  Help,    // the command's help instead of the command
+};
+
+// The field an option's value goes to; `kind` says which member it is.
+union OptionTarget {
+  bool Options::*flag;
+  std::string Options::*text;
+  std::vector<std::string> Options::*list;
+  uint32_t Options::*number;
+  Role Options::*choice;
+};
+
+struct OptionChoice {
+  const char* word;
+  Role value;
+};
+
+struct OptionSpec {
+  const char* longName;  // "count" for --count; null for a short name alone
+  char shortName;        // 'v' for -v; 0 for none
+  OptionKind kind;
+  OptionTarget target;
+  const char* valueName;  // "N" for the help's "--count N"; null for a flag
+  const char* help;       // null: left out of the help (--help itself)
+  uint32_t low = 0;       // Number: the range, and what it counts
+  uint32_t high = 0;
+  const char* unit = nullptr;
+  std::span<const OptionChoice> choices = {};
+};
+
+// The records each kind of option is, as git's OPT_ macros make them.
+constexpr OptionSpec flagOption(const char* name, char shortName, bool Options::*target,
+                                const char* help) {
+  return {name, shortName, OptionKind::Flag, {.flag = target}, nullptr, help};
+}
+constexpr OptionSpec textOption(const char* name, std::string Options::*target,
+                                const char* valueName, const char* help) {
+  return {name, 0, OptionKind::Text, {.text = target}, valueName, help};
+}
+constexpr OptionSpec listOption(const char* name, std::vector<std::string> Options::*target,
+                                const char* valueName, const char* help) {
+  return {name, 0, OptionKind::List, {.list = target}, valueName, help};
+}
+constexpr OptionSpec numberOption(const char* name, uint32_t Options::*target,
+                                  const char* valueName, const char* help, uint32_t low,
+                                  uint32_t high, const char* unit) {
+  return {name, 0, OptionKind::Number, {.number = target}, valueName, help, low, high, unit};
+}
+constexpr OptionSpec shareOption(const char* name, uint32_t Options::*target, const char* valueName,
+                                 const char* help) {
+  return {name, 0, OptionKind::Share, {.number = target}, valueName, help};
+}
+constexpr OptionSpec choiceOption(const char* name, Role Options::*target, const char* valueName,
+                                  const char* help, std::span<const OptionChoice> choices) {
+  return {name, 0, OptionKind::Choice, {.choice = target}, valueName, help, 0, 0, nullptr, choices};
+}
+
+// The options that more than one command takes, each placed in its
+// command's table where that command's help lists it.
+inline constexpr OptionChoice kRoles[] = {{"master", Role::Master}, {"slave", Role::Slave}};
+inline constexpr OptionSpec kRoleOption =
+    choiceOption("role", &Options::role, "master|slave",
+                 "the module's role (read: refuse the other role's module)", kRoles);
+inline constexpr OptionSpec kJsonOption = flagOption(
+    "json", 0, &Options::json, "one JSON object on standard output (UTF-8) instead of text");
+inline constexpr OptionSpec kQuietOption =
+    flagOption("quiet", 0, &Options::quiet, "print only the result line");
+
+// A command: its operands, its own options (every command also takes
+// --log, -v and --help), its help and what runs it.
+struct CommandSpec {
+  const char* name;
+  size_t minPorts;
+  size_t maxPorts;          // one more operand is the settings file where fileOperand says so
+  const char* fileOperand;  // "FILE" or null
+  bool needsRole;           // refused without --role master or slave
+  std::span<const OptionSpec> options;
+  const char* usage;
+  const char* summary;
+  std::string (*moreHelp)();  // what its help tells after the options; null for nothing
+  int (*run)(const Options& o);
+};
+
+using CommandList = std::span<const CommandSpec* const>;
+
+// False with a message for a command line that means nothing. A value
+// follows its option as the next argument or after "=" (--count=5); a
+// flag given a value is refused.
+bool parseOptions(const std::vector<std::string>& args, CommandList commands, Options* options,
+                  std::string* message);
 
 // What --help prints: the whole usage, or one command's.
-std::string usageText();
-std::string commandHelp(Command command);
+std::string usageText(CommandList commands);
+std::string commandHelp(const CommandSpec& command);
 
 }  // namespace cli

@@ -1,5 +1,6 @@
 #include "cli/output.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -222,6 +223,17 @@ std::string moduleJson(const std::string& port, const PairModule& m) {
 
 bool printText(const std::string& text) {
   return std::fputs(text.c_str(), stdout) >= 0;
+}
+
+// Closed before the guard wait: whoever reads the results has them all now.
+int closeStandardOutput(int code) {
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0 && !std::ferror(stdout);
+  const int error = errno;
+  const bool closed = std::fclose(stdout) == 0;
+  const int why = error ? error : errno;
+  return flushed && closed ? code
+                           : outputFailed(code, "Standard output", why ? std::strerror(why) : "");
 }
 
 }  // namespace cli

@@ -39,5 +39,8 @@ std::string changesJson(const std::vector<Change>& changes);
 PairModule moduleOf(const ModuleRecord& module, uint32_t portNumber, bool read);
 std::string moduleJson(const std::string& port, const PairModule& m);
 bool printText(const std::string& text);
+// Flushes and closes standard output: the code, or outputFailed's where
+// the results did not all get out.
+int closeStandardOutput(int code);
 
 }  // namespace cli

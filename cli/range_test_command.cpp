@@ -1,9 +1,12 @@
+// nlconf-cli range-test: the range test's counts as text or JSON, and an
+// exit code that says whether every direction received enough.
 #include "cli/range_test_command.h"
 
 #include <cstdio>
 #include <string>
 
 #include "cli/cli.h"
+#include "cli/commands.h"
 #include "cli/output.h"
 #include "cli/session.h"
 #include "link/at_command.h"
@@ -123,6 +126,8 @@ void closeModulePorts() {
   closeSessionPort(slaveModule().session);
 }
 
+namespace {
+
 int rangeTestCommand(const Options& o) {
   const bool both = o.ports.size() == 2;
   Module& master = masterModule();
@@ -175,5 +180,32 @@ int rangeTestCommand(const Options& o) {
   releaseModule(slave);
   return code;
 }
+
+constexpr OptionSpec kRangeTestOptions[] = {
+    kJsonOption,
+    numberOption("count", &Options::count, "N", "packets each way", 1, 1000000, "packets"),
+    numberOption("size", &Options::size, "BYTES", "bytes a packet", kRangeMinSize, kRangeMaxSize,
+                 "bytes"),
+    shareOption("min-received", &Options::minReceived, "PERCENT",
+                "the share each way must reach, else exit 6"),
+};
+
+}  // namespace
+
+extern constexpr CommandSpec kRangeTestCommand = {
+    .name = "range-test",
+    .minPorts = 1,
+    .maxPorts = 2,
+    .fileOperand = nullptr,
+    .needsRole = false,
+    .options = kRangeTestOptions,
+    .usage =
+        "nlconf-cli range-test MASTER [SLAVE] [--count N] [--size BYTES]\n"
+        "                      [--min-received PERCENT] [--json]",
+    .summary =
+        "Sends numbered packets in transparent mode and counts them each way.\n"
+        "Without SLAVE: the far module has a loopback plug (round trips).",
+    .moreHelp = nullptr,
+    .run = rangeTestCommand};
 
 }  // namespace cli

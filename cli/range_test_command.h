@@ -1,10 +1,9 @@
-// nlconf-cli range-test: the range test's counts as text or JSON, and an
-// exit code that says whether every direction received enough.
+// Where a measurement over the radio starts from, for range-test and
+// link-test; range-test itself is kRangeTestCommand.
 #pragma once
 
 #include <cstdint>
 
-#include "cli/options.h"
 #include "cli/session.h"
 
 namespace cli {
@@ -16,7 +15,5 @@ namespace cli {
 // measurement, which closes it. On failure the module's port is closed again.
 int32_t findLineSettings(Module& m);
 void closeModulePorts();
-
-int rangeTestCommand(const Options& o);
 
 }  // namespace cli

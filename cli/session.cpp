@@ -303,6 +303,16 @@ void releaseModule(Module& m) {
 // A module takes "+++" only after its guard time of silence: the next
 // command of a script would find it deaf if this one ended at once. The
 // results are out by then.
+int prepareBoth(const Options& o) {
+  const int refused = prepareModule(masterModule(), o.ports[0]);
+  return refused ? refused : prepareModule(slaveModule(), o.ports[1]);
+}
+
+void releaseBoth() {
+  releaseModule(masterModule());
+  releaseModule(slaveModule());
+}
+
 void waitOutGuardTime() {
   uint32_t longest = 0;
   for (uint32_t slot : {kMasterSlot, kSlaveSlot}) {

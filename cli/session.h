@@ -58,6 +58,9 @@ void progress(const std::string& text);
 // roleKnown: whether the command names the module's role.
 int prepareModule(Module& m, const std::string& portName, bool roleKnown = true);
 void releaseModule(Module& m);
+// The master's module on the first port, the slave's on the second.
+int prepareBoth(const Options& o);
+void releaseBoth();
 void waitOutGuardTime();
 bool anyCancelled();
 

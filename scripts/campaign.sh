@@ -26,7 +26,7 @@ if [[ ${1:-} == --coverage ]]; then
     build/coverage/tests/campaign/nlconf_campaign --runs "$runs" | tail -n 1 ||
     echo "some campaign runs broke: the coverage is of what ran"
   objects=(-object build/coverage/tests/nlconf_tests -object build/coverage/cli/nlconf-cli
-    -object build/coverage/tests/nlconf_posix_tests)
+    -object build/coverage/tests/nlconf_posix_tests -object build/coverage/tests/nlconf_cli_tests)
   for target in build/coverage/tests/fuzz/fuzz_*; do
     name=$(basename "$target")
     objects+=(-object "$target")

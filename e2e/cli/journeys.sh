@@ -487,6 +487,8 @@ journey_options() {
   grep -q "^Usage" "$work/err" && fail "an unknown option dumped the usage"
   nlconf 1 read "$PORT5" --set Channel=12
   has err '"--set" is no option of read.'
+  nlconf 1 read "$PORT5" --json=yes
+  has err '--json takes no value, not "yes".'
   # After --, what looks like an option is an operand.
   nlconf 3 read -- --help
   has err "No serial port --help"

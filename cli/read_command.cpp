@@ -1,0 +1,49 @@
+// nlconf-cli read: one module's settings as a settings file that loads, or
+// as JSON.
+#include "cli/commands.h"
+#include "cli/output.h"
+#include "cli/session.h"
+#include "link/errors.h"
+#include "link/line_log.h"
+#include "module/read.h"
+
+namespace cli {
+
+namespace {
+
+int readCommand(const Options& o) {
+  Module& m = o.role != Role::Slave ? masterModule() : slaveModule();
+  if (const int refused = prepareModule(m, o.ports[0], o.role != Role::Any))
+    return refused;
+  progress("Reading " + o.ports[0] + "...");
+  logNote(m.session.portNumber, "Read started");
+  const int32_t result = readModule(m.session);
+  logEnd(m, "Read", result);
+  int code = ExitDone;
+  if (result != 0)
+    code = failWith(result, m);
+  else if (o.json)
+    keepJsonResult(moduleRecordJson(m.record));
+  else if (!printSettingsFile(m.record))
+    code = failWith(ErrArgument, m);
+  releaseModule(m);
+  return code;
+}
+
+constexpr OptionSpec kReadOptions[] = {kRoleOption, kJsonOption};
+
+}  // namespace
+
+extern constexpr CommandSpec kReadCommand = {
+    .name = "read",
+    .minPorts = 1,
+    .maxPorts = 1,
+    .fileOperand = nullptr,
+    .needsRole = false,
+    .options = kReadOptions,
+    .usage = "nlconf-cli read PORT [--role master|slave] [--json]",
+    .summary = "Reads a module and prints its settings as a settings file that loads.",
+    .moreHelp = nullptr,
+    .run = readCommand};
+
+}  // namespace cli
