@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "cli/cli.h"
-#include "cli/session.h"
 #include "module/bounded_text.h"
 #include "module/settings_file.h"
 
@@ -33,6 +32,10 @@ std::string keyOf(Setting s) {
 }
 
 }  // namespace
+
+std::string nodeIdOf(const ModuleRecord& module) {
+  return std::string(module.nodeId, strnlen(module.nodeId, kNodeIdSize));
+}
 
 // Well-formed UTF-8 passes as it is; a byte that is none keeps its value as
 // the code point U+00XX, so that nothing a module sent is lost or invalid.

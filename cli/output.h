@@ -14,6 +14,8 @@ namespace cli {
 std::string hex(uint64_t value, int digits);
 // The entry a Shown value names, "?" for none.
 std::string shownEntry(const ModuleRecord& m, Setting s);
+// The node identifier, up to its terminator or its field's end.
+std::string nodeIdOf(const ModuleRecord& module);
 std::string jsonString(const std::string& text);
 std::string jsonBool(bool value);
 // Adds "key": value to an object or value to an array, both still open.
