@@ -7,7 +7,7 @@
 #include "link/line_log.h"
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
-#include "ui/main_dialog.h"
+#include "ui/replace_file.h"
 #include "ui/shell_services.h"
 #include "ui/tool_window.h"
 

@@ -1,6 +1,10 @@
 // The link test's screen side: the test on the worker behind the progress
-// dialog, then the verdict in large coloured letters in a small modal dialog.
+// dialog, then its verdict (ui/verdict_window.h); and the refusal of one
+// port for both panes, which Run Pair makes too.
+#include "ui/link_test_command.h"
+
 #include <cstdio>
+#include <string>
 
 #include "link/line_log.h"
 #include "module/link_test.h"
@@ -9,66 +13,10 @@
 #include "runner/runner.h"
 #include "ui/device_changes.h"
 #include "ui/line_log_window.h"
-#include "ui/main_dialog.h"
+#include "ui/pane_view.h"
 #include "ui/shell_services.h"
-
-namespace {
-
-constexpr COLORREF kLinkOkColor = 0xFF0000;  // blue
-constexpr COLORREF kLinkNgColor = 0x0000FF;  // red
-
-// Valid while the dialog is shown; it is modal, so there is only one.
-struct LinkResultDialog {
-  HWND resultDialog = nullptr;
-  HWND resultLabel = nullptr;
-  const wchar_t* resultTitle = nullptr;
-  const wchar_t* resultText = nullptr;
-  COLORREF resultTextColor = 0;
-  COLORREF resultBkColor = 0;
-  HBRUSH resultBkBrush = nullptr;
-  LOGFONTW resultFont = {};
-  FontHolder resultFontHolder;
-};
-
-LinkResultDialog linkResult;
-
-void fillResultFont(LOGFONTW* font) {
-  *font = LOGFONTW{};
-  font->lfHeight = -pixelsOnDisplay(48);
-  font->lfWeight = FW_HEAVY;
-  font->lfCharSet = DEFAULT_CHARSET;
-  font->lfOutPrecision = OUT_CHARACTER_PRECIS;
-  font->lfClipPrecision = CLIP_CHARACTER_PRECIS;
-  font->lfQuality = DEFAULT_QUALITY;
-  font->lfPitchAndFamily = DEFAULT_PITCH;
-}
-
-INT_PTR onResultInit(HWND dialog) {
-  linkResult.resultDialog = dialog;
-  linkResult.resultLabel = GetDlgItem(dialog, IDC_RESULT_LABEL);
-  fitFontToText(linkResult.resultLabel, &linkResult.resultFont, linkResult.resultText);
-  applyFont(&linkResult.resultFontHolder, linkResult.resultLabel, &linkResult.resultFont);
-  SetWindowTextW(dialog, linkResult.resultTitle);
-  SetWindowTextW(linkResult.resultLabel, linkResult.resultText);
-  return TRUE;
-}
-
-INT_PTR endResultDialog(HWND dialog, INT_PTR result) {
-  noteResultWindowClosed();
-  releaseFont(&linkResult.resultFontHolder, linkResult.resultLabel);
-  EndDialog(dialog, result);
-  return TRUE;
-}
-
-INT_PTR onResultLabelColor(HDC dc, HWND control) {
-  if (!control || control != linkResult.resultLabel)
-    return FALSE;
-  SetTextColor(dc, linkResult.resultTextColor);
-  SetBkColor(dc, linkResult.resultBkColor);
-  return reinterpret_cast<INT_PTR>(linkResult.resultBkBrush);
-}
-
-}  // namespace
+#include "ui/verdict_window.h"
+#include "ui/view_hooks.h"
 
 // One port for both modules would read one module twice and ask for a
 // reset key no one can press in time: refused before a byte is sent.
@@ -106,45 +54,9 @@ void runLinkTest() {
                                                   : "Link Test: Link NG.");
   deferLineLogRefresh();
   if (verdict == kLinkPass)
-    showLinkResult(mainDialog, L"Link OK.", kLinkOkColor);
+    showVerdict(mainDialog, L"Link OK.", kPassColor, IDD_LINK_RESULT, nullptr);
   else if (verdict != kLinkCancelled)
-    showLinkResult(mainDialog, L"Link NG.", kLinkNgColor);
+    showVerdict(mainDialog, L"Link NG.", kFailColor, IDD_LINK_RESULT, nullptr);
   finishDeferredDeviceChanges(&masterPane);
   giveFocusBack(startedFrom);
-}
-
-INT_PTR showLinkResult(HWND owner, const wchar_t* text, COLORREF color) {
-  fillResultFont(&linkResult.resultFont);
-  linkResult.resultBkColor = GetSysColor(COLOR_BTNFACE);
-  linkResult.resultBkBrush = CreateSolidBrush(linkResult.resultBkColor);
-  if (!linkResult.resultBkBrush)
-    return -1;
-  linkResult.resultText = text;
-  linkResult.resultTitle = L"Link Test";
-  linkResult.resultTextColor = color;
-  const INT_PTR result = DialogBoxParamW(
-      GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_LINK_RESULT), owner, linkResultProc, 0);
-  discardFont(&linkResult.resultFontHolder);
-  DeleteObject(linkResult.resultBkBrush);
-  linkResult.resultBkBrush = nullptr;
-  linkResult.resultDialog = nullptr;
-  linkResult.resultLabel = nullptr;
-  return result;
-}
-
-INT_PTR CALLBACK linkResultProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_INITDIALOG:
-      return onResultInit(dialog);
-    case WM_COMMAND:
-      if (wParam == IDOK)
-        return endResultDialog(dialog, 0);
-      if (wParam == IDCANCEL)
-        return endResultDialog(dialog, 1);
-      return FALSE;
-    case WM_CTLCOLORSTATIC:
-      return onResultLabelColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
-    default:
-      return FALSE;
-  }
 }

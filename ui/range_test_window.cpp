@@ -14,8 +14,9 @@
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
 #include "ui/device_changes.h"
-#include "ui/main_dialog.h"
+#include "ui/pane_view.h"
 #include "ui/range_view.h"
+#include "ui/session_end.h"
 #include "ui/shell_services.h"
 #include "ui/tool_window.h"
 

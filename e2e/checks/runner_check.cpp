@@ -1,5 +1,5 @@
 // The runner and the link test's result dialog on real windows, under Wine:
-// the program's runner.cpp and link_result.cpp with its dialog templates,
+// the program's runner.cpp and verdict_window.cpp with its dialog templates,
 // driven by stand-in worker bodies, with the view hooks recorded here.
 // Prints "PASS <name>", "FAIL <name>: <detail>" or "SKIP <name>: <reason>".
 #include <windows.h>
@@ -15,11 +15,12 @@
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
 #include "ui/line_log_window.h"
-#include "ui/main_dialog.h"
+#include "ui/replace_file.h"
 #include "ui/shell_services.h"
 #include "ui/tool_window.h"
+#include "ui/verdict_window.h"
 
-// What link_result.cpp takes from the shell.
+// What verdict_window.cpp and line_log_window.cpp take from the shell.
 HWND mainDialog = nullptr;
 HCURSOR arrowCursor = nullptr;
 HCURSOR waitCursor = nullptr;
@@ -420,7 +421,7 @@ void checkLinkResult(const char* how, UINT endWith, WPARAM endParam, INT_PTR exp
   view.endWith = endWith;
   view.endParam = endParam;
   HANDLE inspector = CreateThread(nullptr, 0, inspectLinkResult, &view, 0, nullptr);
-  const INT_PTR result = showLinkResult(ownerWindow, text, color);
+  const INT_PTR result = showVerdict(ownerWindow, text, color, IDD_LINK_RESULT, nullptr);
   WaitForSingleObject(inspector, INFINITE);
   CloseHandle(inspector);
   const std::string name = std::string("link result \"") + narrow(text) + "\" " + how;
@@ -497,12 +498,6 @@ void finishDeferredDeviceChanges(PaneRecord* record) {
   seen.operationFieldsClearAtDeferred = operationFieldsClear(record);
 }
 void keepKeyboardFocus(PaneRecord*) {
-  seen.events.push_back("focus");
-}
-HWND focusToGiveBack() {
-  return nullptr;
-}
-void giveFocusBack(HWND) {
   seen.events.push_back("focus");
 }
 
