@@ -18,6 +18,9 @@
 
 namespace {
 
+// The rules (ui/rules.h) decode Exit and Escape by their numbers.
+static_assert(IDC_EXIT == IDOK && IDC_ESCAPE == IDCANCEL);
+
 HWND asWindow(WindowHandle handle) {
   return static_cast<HWND>(handle);
 }

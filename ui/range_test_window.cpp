@@ -55,26 +55,6 @@ constexpr wchar_t widestLine[] =
 constexpr wchar_t kClassName[] = L"NlConfRangeTest";
 constexpr uint32_t kMostPackets = 1000000;
 
-enum ControlId : int {
-  kWayLabelId = 200,
-  kBothId,
-  kLoopbackId,
-  kCountLabelId,
-  kCountId,
-  kUntilStopId,
-  kSizeLabelId,
-  kSizeId,
-  kStopId,
-  kCopyId,
-  kStatusId,
-  kFirstLineId,
-  kSecondLineId,
-  kRoundTripId,
-  kChartLabelId,
-  kChartId,
-  kPairLineId,
-};
-
 constexpr UINT kPacketMessage = WM_APP + 1;
 constexpr UINT kDoneMessage = WM_APP + 2;
 
@@ -121,8 +101,8 @@ HWND item(int id) {
 // ---- what the window shows ----------------------------------------------------------
 
 RangeWay wayPicked() {
-  return IsDlgButtonChecked(rw.window, kLoopbackId) == BST_CHECKED ? RangeWay::FarLoopback
-                                                                   : RangeWay::BothHere;
+  return IsDlgButtonChecked(rw.window, IDC_RANGE_LOOPBACK) == BST_CHECKED ? RangeWay::FarLoopback
+                                                                          : RangeWay::BothHere;
 }
 
 bool offeredNow() {
@@ -145,19 +125,19 @@ std::wstring statusNow() {
 
 void showCounts() {
   const RangeResult& r = rw.shown;
-  const int lines[2] = {kFirstLineId, kSecondLineId};
+  const int lines[2] = {IDC_RANGE_FIRST_LINE, IDC_RANGE_SECOND_LINE};
   for (uint32_t i = 0; i < 2; ++i) {
     const bool has = (rw.running || rw.hasResult) && i < r.directionCount;
     SetWindowTextW(item(lines[i]), has ? rangeDirectionLine(r.directions[i]).c_str() : L"");
   }
-  SetWindowTextW(item(kRoundTripId), rangeRoundTripLine(r).c_str());
-  SetWindowTextW(item(kPairLineId), rw.running || rw.hasResult ? rw.pairLine.c_str() : L"");
-  SetWindowTextW(item(kStatusId), statusNow().c_str());
-  InvalidateRect(item(kChartId), nullptr, FALSE);
+  SetWindowTextW(item(IDC_RANGE_ROUND_TRIP), rangeRoundTripLine(r).c_str());
+  SetWindowTextW(item(IDC_RANGE_PAIR_LINE), rw.running || rw.hasResult ? rw.pairLine.c_str() : L"");
+  SetWindowTextW(item(IDC_RANGE_STATUS), statusNow().c_str());
+  InvalidateRect(item(IDC_RANGE_CHART), nullptr, FALSE);
 }
 
 void focusFirstButton() {
-  for (int id : {int(kStopId), int(IDOK), int(kCopyId), int(IDCANCEL)}) {
+  for (int id : {IDC_RANGE_STOP, int(IDOK), IDC_RANGE_COPY, int(IDCANCEL)}) {
     if (IsWindowEnabled(item(id))) {
       SetFocus(item(id));
       return;
@@ -167,12 +147,13 @@ void focusFirstButton() {
 
 void showControls() {
   const bool idle = !rw.running;
-  for (int id : {kBothId, kLoopbackId, kUntilStopId, kSizeId})
+  for (int id : {IDC_RANGE_BOTH, IDC_RANGE_LOOPBACK, IDC_RANGE_UNTIL_STOP, IDC_RANGE_SIZE})
     EnableWindow(item(id), idle);
-  EnableWindow(item(kCountId), idle && IsDlgButtonChecked(rw.window, kUntilStopId) != BST_CHECKED);
+  EnableWindow(item(IDC_RANGE_COUNT),
+               idle && IsDlgButtonChecked(rw.window, IDC_RANGE_UNTIL_STOP) != BST_CHECKED);
   EnableWindow(item(IDOK), idle && offeredNow());
-  EnableWindow(item(kStopId), rw.running && !rw.stopAsked);
-  EnableWindow(item(kCopyId), rw.hasResult || rw.running);
+  EnableWindow(item(IDC_RANGE_STOP), rw.running && !rw.stopAsked);
+  EnableWindow(item(IDC_RANGE_COPY), rw.hasResult || rw.running);
   // A disabled control must not keep the keys; a window in the background
   // is left alone, as setting its focus would bring it up.
   HWND focus = GetFocus();
@@ -308,12 +289,12 @@ void refuse(const wchar_t* why, int focusId) {
 
 bool readSettings(RangeRun* run) {
   run->way = wayPicked();
-  if (IsDlgButtonChecked(rw.window, kUntilStopId) == BST_CHECKED)
+  if (IsDlgButtonChecked(rw.window, IDC_RANGE_UNTIL_STOP) == BST_CHECKED)
     run->count = kRangeUntilStopped;
-  else if (!readNumber(kCountId, 1, kMostPackets, &run->count))
-    return refuse(words::badCount, kCountId), false;
-  if (!readNumber(kSizeId, kRangeMinSize, kRangeMaxSize, &run->size))
-    return refuse(words::badSize, kSizeId), false;
+  else if (!readNumber(IDC_RANGE_COUNT, 1, kMostPackets, &run->count))
+    return refuse(words::badCount, IDC_RANGE_COUNT), false;
+  if (!readNumber(IDC_RANGE_SIZE, kRangeMinSize, kRangeMaxSize, &run->size))
+    return refuse(words::badSize, IDC_RANGE_SIZE), false;
   return true;
 }
 
@@ -485,25 +466,26 @@ HFONT createFont() {
 void createChildren() {
   rw.font = createFont();
   const DWORD label = SS_LEFT | SS_NOPREFIX, tab = WS_TABSTOP;
-  makeChild(L"Static", words::way, label, kWayLabelId);
-  makeChild(L"Button", words::bothHere, BS_AUTORADIOBUTTON | WS_GROUP | tab, kBothId);
-  makeChild(L"Button", words::loopback, BS_AUTORADIOBUTTON, kLoopbackId);
-  makeChild(L"Static", words::packets, label | WS_GROUP, kCountLabelId);
-  makeChild(L"Edit", L"100", WS_BORDER | ES_NUMBER | ES_AUTOHSCROLL | tab, kCountId);
-  makeChild(L"Button", words::untilStop, BS_AUTOCHECKBOX | tab, kUntilStopId);
-  makeChild(L"Static", words::size, label, kSizeLabelId);
-  makeChild(L"Edit", L"32", WS_BORDER | ES_NUMBER | ES_AUTOHSCROLL | tab, kSizeId);
+  makeChild(L"Static", words::way, label, IDC_RANGE_WAY_LABEL);
+  makeChild(L"Button", words::bothHere, BS_AUTORADIOBUTTON | WS_GROUP | tab, IDC_RANGE_BOTH);
+  makeChild(L"Button", words::loopback, BS_AUTORADIOBUTTON, IDC_RANGE_LOOPBACK);
+  makeChild(L"Static", words::packets, label | WS_GROUP, IDC_RANGE_COUNT_LABEL);
+  makeChild(L"Edit", L"100", WS_BORDER | ES_NUMBER | ES_AUTOHSCROLL | tab, IDC_RANGE_COUNT);
+  makeChild(L"Button", words::untilStop, BS_AUTOCHECKBOX | tab, IDC_RANGE_UNTIL_STOP);
+  makeChild(L"Static", words::size, label, IDC_RANGE_SIZE_LABEL);
+  makeChild(L"Edit", L"32", WS_BORDER | ES_NUMBER | ES_AUTOHSCROLL | tab, IDC_RANGE_SIZE);
   makeChild(L"Button", words::start, BS_DEFPUSHBUTTON | tab, IDOK);
-  makeChild(L"Button", words::stop, BS_PUSHBUTTON | tab, kStopId);
-  makeChild(L"Button", words::copy, BS_PUSHBUTTON | tab, kCopyId);
+  makeChild(L"Button", words::stop, BS_PUSHBUTTON | tab, IDC_RANGE_STOP);
+  makeChild(L"Button", words::copy, BS_PUSHBUTTON | tab, IDC_RANGE_COPY);
   makeChild(L"Button", words::close, BS_PUSHBUTTON | tab, IDCANCEL);
-  for (int id : {kStatusId, kFirstLineId, kSecondLineId, kRoundTripId, kPairLineId})
+  for (int id : {IDC_RANGE_STATUS, IDC_RANGE_FIRST_LINE, IDC_RANGE_SECOND_LINE,
+                 IDC_RANGE_ROUND_TRIP, IDC_RANGE_PAIR_LINE})
     makeChild(L"Static", L"", label, id);
-  makeChild(L"Static", words::chart, label, kChartLabelId);
-  makeChild(L"Static", L"", SS_OWNERDRAW, kChartId);
-  CheckRadioButton(rw.window, kBothId, kLoopbackId, kBothId);
-  SendDlgItemMessageW(rw.window, kCountId, EM_LIMITTEXT, 7, 0);
-  SendDlgItemMessageW(rw.window, kSizeId, EM_LIMITTEXT, 3, 0);
+  makeChild(L"Static", words::chart, label, IDC_RANGE_CHART_LABEL);
+  makeChild(L"Static", L"", SS_OWNERDRAW, IDC_RANGE_CHART);
+  CheckRadioButton(rw.window, IDC_RANGE_BOTH, IDC_RANGE_LOOPBACK, IDC_RANGE_BOTH);
+  SendDlgItemMessageW(rw.window, IDC_RANGE_COUNT, EM_LIMITTEXT, 7, 0);
+  SendDlgItemMessageW(rw.window, IDC_RANGE_SIZE, EM_LIMITTEXT, 3, 0);
 }
 
 int widthOf(int id, int extra) {
@@ -532,17 +514,17 @@ int layOut(int width, int height) {
     x = m;
     y += h + gap;
   };
-  place(kWayLabelId, widthOf(kWayLabelId, 4));
-  place(kBothId, widthOf(kBothId, boxExtra));
-  place(kLoopbackId, widthOf(kLoopbackId, boxExtra));
+  place(IDC_RANGE_WAY_LABEL, widthOf(IDC_RANGE_WAY_LABEL, 4));
+  place(IDC_RANGE_BOTH, widthOf(IDC_RANGE_BOTH, boxExtra));
+  place(IDC_RANGE_LOOPBACK, widthOf(IDC_RANGE_LOOPBACK, boxExtra));
   nextRow();
-  place(kCountLabelId, widthOf(kCountLabelId, 4));
-  place(kCountId, pixelsOnDisplay(64));
-  place(kUntilStopId, widthOf(kUntilStopId, boxExtra));
-  place(kSizeLabelId, widthOf(kSizeLabelId, 4));
-  place(kSizeId, pixelsOnDisplay(40));
+  place(IDC_RANGE_COUNT_LABEL, widthOf(IDC_RANGE_COUNT_LABEL, 4));
+  place(IDC_RANGE_COUNT, pixelsOnDisplay(64));
+  place(IDC_RANGE_UNTIL_STOP, widthOf(IDC_RANGE_UNTIL_STOP, boxExtra));
+  place(IDC_RANGE_SIZE_LABEL, widthOf(IDC_RANGE_SIZE_LABEL, 4));
+  place(IDC_RANGE_SIZE, pixelsOnDisplay(40));
   nextRow();
-  for (int id : {int(IDOK), int(kStopId), int(kCopyId), int(IDCANCEL)}) {
+  for (int id : {int(IDOK), IDC_RANGE_STOP, IDC_RANGE_COPY, int(IDCANCEL)}) {
     const int w = widthOf(id, 16);
     place(id, w > pixelsOnDisplay(80) ? w : pixelsOnDisplay(80));
   }
@@ -561,15 +543,18 @@ int layOut(int width, int height) {
   // A direction's line may wrap once (late and duplicated lines, counts in
   // the millions), the pair's twice (long node identifiers, a narrow
   // window): they have that many lines' room, the others one row.
-  for (int id :
-       {kStatusId, kPairLineId, kFirstLineId, kSecondLineId, kRoundTripId, kChartLabelId}) {
-    const int lines = id == kPairLineId ? 3 : id == kFirstLineId || id == kSecondLineId ? 2 : 0;
+  for (int id : {IDC_RANGE_STATUS, IDC_RANGE_PAIR_LINE, IDC_RANGE_FIRST_LINE, IDC_RANGE_SECOND_LINE,
+                 IDC_RANGE_ROUND_TRIP, IDC_RANGE_CHART_LABEL}) {
+    const int lines = id == IDC_RANGE_PAIR_LINE                                   ? 3
+                      : id == IDC_RANGE_FIRST_LINE || id == IDC_RANGE_SECOND_LINE ? 2
+                                                                                  : 0;
     MoveWindow(item(id), x, y, full, lines ? lines * rw.textHeight : h, TRUE);
     y += (lines ? lines * rw.textHeight : h) + gap;
   }
   const int chartHeight = height - m - y;
   const int smallest = pixelsOnDisplay(120);
-  MoveWindow(item(kChartId), m, y, full, chartHeight > smallest ? chartHeight : smallest, TRUE);
+  MoveWindow(item(IDC_RANGE_CHART), m, y, full, chartHeight > smallest ? chartHeight : smallest,
+             TRUE);
   return widest;
 }
 
@@ -613,18 +598,18 @@ LRESULT onCommand(WORD id, WORD code) {
     case IDOK:
       startRun();
       break;
-    case kStopId:
+    case IDC_RANGE_STOP:
       stopRun();
       break;
-    case kCopyId:
+    case IDC_RANGE_COPY:
       copyResult();
       break;
     case IDCANCEL:
       hideWindow();
       break;
-    case kBothId:
-    case kLoopbackId:
-    case kUntilStopId:
+    case IDC_RANGE_BOTH:
+    case IDC_RANGE_LOOPBACK:
+    case IDC_RANGE_UNTIL_STOP:
       if (code == BN_CLICKED) {
         rw.notice.clear();
         rw.failureShown = false;
@@ -651,7 +636,7 @@ LRESULT CALLBACK rangeTestProc(HWND window, UINT message, WPARAM wParam, LPARAM 
                                                                pixelsOnDisplay(360)};
       return 0;
     case WM_DRAWITEM:
-      if (wParam == kChartId) {
+      if (wParam == IDC_RANGE_CHART) {
         drawChart(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
         return TRUE;
       }

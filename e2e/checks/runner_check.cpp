@@ -573,7 +573,7 @@ void checkLineLogWindowBound() {
   for (MSG message; GetTickCount() - t0 < 1500; Sleep(10))
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
       DispatchMessageW(&message);
-  HWND text = GetDlgItem(FindWindowW(L"NlConfLineLog", nullptr), 100);
+  HWND text = GetDlgItem(FindWindowW(L"NlConfLineLog", nullptr), IDC_LOG_TEXT);
   // The count of dropped lines, the date, and the empty line after the last line end.
   const LRESULT lines = SendMessageW(text, EM_GETLINECOUNT, 0, 0);
   check("line log window holds no more than the record's lines", lines == kLineLogCapacity + 3,
