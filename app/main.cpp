@@ -6,10 +6,9 @@
 
 #include "app/shell.h"
 #include "resources/resource_ids.h"
-#include "ui/extra_commands.h"
 #include "ui/line_log_window.h"
 #include "ui/main_dialog.h"
-#include "ui/shell_services.h"
+#include "ui/settings_commands.h"
 
 namespace {
 

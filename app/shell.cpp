@@ -5,6 +5,7 @@
 
 #include "resources/resource_ids.h"
 #include "ui/main_dialog.h"
+#include "ui/settings_commands.h"
 #include "ui/shell_services.h"
 #include "ui/text_format.h"
 

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "cli/session.h"
 
 namespace cli {
 
@@ -21,18 +20,8 @@ int resetPromptTag;
 std::mutex promptLock;
 std::vector<uint32_t> waitedFor;
 
-// "Master (/dev/ttyUSB0)": the module on the port names the role, where
-// the command knows it.
-std::string moduleOnPort(uint32_t portNumber) {
-  const Module* m = nullptr;
-  for (const Module* candidate : {&masterModule(), &slaveModule()}) {
-    if (candidate->session.portNumber == portNumber)
-      m = candidate;
-  }
-  const std::string name = portNameOf(static_cast<int32_t>(portNumber));
-  const std::string role = m ? roleShown(*m) : "";
-  return role.empty() ? name : role + " (" + name + ")";
-}
+// Given with the prompt: the command knows which module is on which port.
+PortNamer moduleOnPort = nullptr;
 
 // One line each time the modules waited for change, while any is.
 void showWaitedFor() {
@@ -47,7 +36,8 @@ void showWaitedFor() {
 
 }  // namespace
 
-WindowHandle consolePrompt() {
+WindowHandle consolePrompt(PortNamer namer) {
+  moduleOnPort = namer;
   return &resetPromptTag;
 }
 

@@ -2,11 +2,17 @@
 // standard error, naming each module it waits for.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "link/reset_prompt.h"
 
 namespace cli {
 
-// What a session's reset prompt is on the console.
-WindowHandle consolePrompt();
+// What the prompt calls the module on a port: "Master (/dev/ttyUSB0)".
+using PortNamer = std::string (*)(uint32_t portNumber);
+
+// What a session's reset prompt is on the console, naming modules by namer.
+WindowHandle consolePrompt(PortNamer namer);
 
 }  // namespace cli

@@ -1,12 +1,10 @@
 #include "cli/output.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
 
 #include "cli/cli.h"
-#include "cli/session.h"
 #include "link/hex.h"
 #include "module/bounded_text.h"
 #include "module/settings_file.h"
@@ -34,6 +32,10 @@ std::string keyOf(Setting s) {
 }
 
 }  // namespace
+
+std::string nodeIdOf(const ModuleRecord& module) {
+  return std::string(module.nodeId, strnlen(module.nodeId, kNodeIdSize));
+}
 
 // Well-formed UTF-8 passes as it is; a byte that is none keeps its value as
 // the code point U+00XX, so that nothing a module sent is lost or invalid.
@@ -223,17 +225,6 @@ std::string moduleJson(const std::string& port, const PairModule& m) {
 
 bool printText(const std::string& text) {
   return std::fputs(text.c_str(), stdout) >= 0;
-}
-
-// Closed before the guard wait: whoever reads the results has them all now.
-int closeStandardOutput(int code) {
-  errno = 0;
-  const bool flushed = std::fflush(stdout) == 0 && !std::ferror(stdout);
-  const int error = errno;
-  const bool closed = std::fclose(stdout) == 0;
-  const int why = error ? error : errno;
-  return flushed && closed ? code
-                           : outputFailed(code, "Standard output", why ? std::strerror(why) : "");
 }
 
 }  // namespace cli

@@ -14,6 +14,8 @@ namespace cli {
 std::string hex(uint64_t value, int digits);
 // The entry a Shown value names, "?" for none.
 std::string shownEntry(const ModuleRecord& m, Setting s);
+// The node identifier, up to its terminator or its field's end.
+std::string nodeIdOf(const ModuleRecord& module);
 std::string jsonString(const std::string& text);
 std::string jsonBool(bool value);
 // Adds "key": value to an object or value to an array, both still open.
@@ -39,8 +41,5 @@ std::string changesJson(const std::vector<Change>& changes);
 PairModule moduleOf(const ModuleRecord& module, uint32_t portNumber, bool read);
 std::string moduleJson(const std::string& port, const PairModule& m);
 bool printText(const std::string& text);
-// Flushes and closes standard output: the code, or outputFailed's where
-// the results did not all get out.
-int closeStandardOutput(int code);
 
 }  // namespace cli

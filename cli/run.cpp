@@ -1,6 +1,8 @@
 // nlconf-cli's course: the command line parsed, refused or the command run,
 // and every output closed whatever ends it.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "cli/cli.h"
 #include "cli/commands.h"
@@ -47,6 +49,17 @@ int refusalBeforeRun(const Options& o) {
     return ExitRefused;
   }
   return portsArePorts(o) ? 0 : ExitRefused;
+}
+
+// Closed before the guard wait: whoever reads the results has them all now.
+int closeStandardOutput(int code) {
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0 && !std::ferror(stdout);
+  const int error = errno;
+  const bool closed = std::fclose(stdout) == 0;
+  const int why = error ? error : errno;
+  return flushed && closed ? code
+                           : outputFailed(code, "Standard output", why ? std::strerror(why) : "");
 }
 
 }  // namespace

@@ -236,6 +236,23 @@ std::string portPrefix(const Module& m) {
          (role.empty() ? "" : " (" + role + ")") + ": ";
 }
 
+namespace {
+
+// "Master (/dev/ttyUSB0)": the module on the port names the role, where
+// the command knows it.
+std::string moduleOnPort(uint32_t portNumber) {
+  const Module* m = nullptr;
+  for (const Module* candidate : {&masterModule(), &slaveModule()}) {
+    if (candidate->session.portNumber == portNumber)
+      m = candidate;
+  }
+  const std::string name = portNameOf(static_cast<int32_t>(portNumber));
+  const std::string role = m ? roleShown(*m) : "";
+  return role.empty() ? name : role + " (" + name + ")";
+}
+
+}  // namespace
+
 // ---- panes and ports ---------------------------------------------------------------------
 
 void showProgress(bool shown) {
@@ -273,7 +290,7 @@ int prepareModule(Module& m, const std::string& portName, bool roleIsKnown) {
   m.session.options.nameRefused = true;
   m.session.options.eitherRole = !roleIsKnown;
   m.session.view.warned = warnOnConsole;
-  m.session.resetPrompt = consolePrompt();
+  m.session.resetPrompt = consolePrompt(moduleOnPort);
   const uint32_t slot = m.master ? kMasterSlot : kSlaveSlot;
   uint32_t number = 0;
   std::string shown;
@@ -376,10 +393,6 @@ int exitCodeOf(int32_t result) {
 }
 
 // An identifier may fill its array without a terminator.
-std::string nodeIdOf(const ModuleRecord& module) {
-  return std::string(module.nodeId, strnlen(module.nodeId, kNodeIdSize));
-}
-
 // The dialog's own texts, so that a script sees what a user would.
 std::string messageOf(int32_t result, const ModuleRecord& module) {
   return resultText(result, &module);

@@ -65,7 +65,6 @@ void waitOutGuardTime();
 bool anyCancelled();
 
 int exitCodeOf(int32_t result);
-std::string nodeIdOf(const ModuleRecord& module);
 std::string messageOf(int32_t result, const ModuleRecord& module);
 // messageOf after the port's prefix, where the result is the port's failure.
 std::string failureText(int32_t result, const Module& m);

@@ -10,6 +10,11 @@
 #define IDD_PROGRESS 112
 #define IDD_PAIR_RESULT 113
 
+// The dialogs' OK and Cancel as the system numbers them (IDOK, IDCANCEL):
+// the main dialog's Exit, and Escape.
+#define IDC_EXIT 1
+#define IDC_ESCAPE 2
+
 // Centre column of the main dialog (Exit is IDOK, 1).
 #define IDC_COPY_TO_SLAVE 1000
 #define IDC_COPY_TO_MASTER 1001
@@ -60,6 +65,30 @@
 #define IDC_SLAVE_FLOW_CONTROL 4015
 #define IDC_SLAVE_RTS 4016
 #define IDC_SLAVE_CTS 4017
+
+// The line log's window, made in code (Close is IDCANCEL, so Escape closes it too).
+#define IDC_LOG_TEXT 100
+#define IDC_LOG_SAVE 101
+#define IDC_LOG_CLEAR 102
+
+// The Range Test's window, made in code (Start is IDOK, Close IDCANCEL).
+#define IDC_RANGE_WAY_LABEL 200
+#define IDC_RANGE_BOTH 201
+#define IDC_RANGE_LOOPBACK 202
+#define IDC_RANGE_COUNT_LABEL 203
+#define IDC_RANGE_COUNT 204
+#define IDC_RANGE_UNTIL_STOP 205
+#define IDC_RANGE_SIZE_LABEL 206
+#define IDC_RANGE_SIZE 207
+#define IDC_RANGE_STOP 208
+#define IDC_RANGE_COPY 209
+#define IDC_RANGE_STATUS 210
+#define IDC_RANGE_FIRST_LINE 211
+#define IDC_RANGE_SECOND_LINE 212
+#define IDC_RANGE_ROUND_TRIP 213
+#define IDC_RANGE_CHART_LABEL 214
+#define IDC_RANGE_CHART 215
+#define IDC_RANGE_PAIR_LINE 216
 
 // Private messages of the progress dialog.
 #define MSG_OPERATION_DONE 0x6000

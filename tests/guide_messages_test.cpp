@@ -55,7 +55,7 @@ void collect(const std::string& text, const std::regex& pattern, std::set<std::s
 // Every message box text written out whole in the program's code.
 std::set<std::string> programMessages() {
   const std::regex boxed(
-      R"re((?:showError|showWarning|showInfo|showSystemError|failDialogCreation|showLinkResult)\((?:\s*mainDialog,|\s*s,)?\s*L"((?:[^"\\]|\\.)*)")re");
+      R"re((?:showError|showWarning|showInfo|showSystemError|failDialogCreation|showVerdict)\((?:\s*mainDialog,|\s*s,)?\s*L"((?:[^"\\]|\\.)*)")re");
   const std::regex resultText(R"re(wchar_t k\w+(?:Text|Format)\[\] =\s*L"((?:[^"\\]|\\.)*)")re");
   std::set<std::string> messages;
   for (const std::string& code : productCode())

@@ -1,4 +1,4 @@
-#include "ui/main_dialog.h"
+#include "ui/commands.h"
 
 #include <initializer_list>
 
@@ -8,75 +8,25 @@
 #include "module/write.h"
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
-#include "ui/extra_commands.h"
+#include "ui/link_test_command.h"
+#include "ui/memory.h"
+#include "ui/pane_view.h"
+#include "ui/rules.h"
+#include "ui/settings_commands.h"
 #include "ui/shell_services.h"
+#include "ui/view_hooks.h"
 
 namespace {
+
+// The rules (ui/rules.h) decode Exit and Escape by their numbers.
+static_assert(IDC_EXIT == IDOK && IDC_ESCAPE == IDCANCEL);
 
 HWND asWindow(WindowHandle handle) {
   return static_cast<HWND>(handle);
 }
 
-// The colour is in the record before the text changes, so the repaint that
-// the change causes asks for the new one.
-void showText(WindowHandle field, const wchar_t* text) {
-  SetWindowTextW(asWindow(field), text ? text : L"");
-  UpdateWindow(asWindow(field));
-}
-
-// Hexadecimal fields as the module answers them: the PAN ID without
-// leading zeros, the destination's halves with all eight digits.
-void showHexField(WindowHandle control, Setting setting, uint64_t value) {
-  wchar_t text[kDisplayTextChars];
-  if (hasFlag(setting, kAllDigits))
-    formatAddressHalfText(static_cast<uint32_t>(value), text, kDisplayTextChars);
-  else
-    formatPanIdText(value, text, kDisplayTextChars);
-  showText(control, text);
-}
-
-// Its colour, then its value: a list's entry, hexadecimal digits, or a mode
-// register's text. A list the rules lock is not offered.
-void showSetting(PaneRecord* pane, Setting setting) {
-  WindowHandle control = controlOf(pane, setting);
-  if (!control)
-    return;
-  recolorField(pane, setting);
-  const uint64_t value = pane->module.shown[setting];
-  if (settingInfo(setting).choices) {
-    enableControl(control, choiceOffered(pane->module, setting));
-    selectComboEntry(control, listPosition(setting, value));
-  } else if (hasFlag(setting, kHexField)) {
-    showHexField(control, setting, value);
-  } else {
-    showText(control, shownText(pane->module, setting));
-  }
-}
-
-void setButton(WindowHandle button, bool enabled) {
-  EnableWindow(asWindow(button), enabled ? TRUE : FALSE);
-  UpdateWindow(asWindow(button));
-}
-
-int32_t portCount(WindowHandle combo) {
-  const LRESULT count = SendMessageW(asWindow(combo), CB_GETCOUNT, 0, 0);
-  return count > 0 ? static_cast<int32_t>(count) : 0;
-}
-
 int32_t selectedPosition(WindowHandle combo) {
   return static_cast<int32_t>(SendMessageW(asWindow(combo), CB_GETCURSEL, 0, 0));
-}
-
-// The pane a control of the main dialog belongs to; null for the others.
-PaneRecord* paneOfControl(HWND control) {
-  if (!control || GetParent(control) != mainDialog)
-    return nullptr;
-  const int id = GetDlgCtrlID(control);
-  if (id >= IDC_MASTER_PORT && id < IDC_MASTER_PORT + 100)
-    return &masterPane;
-  if (id >= IDC_SLAVE_PORT && id < IDC_SLAVE_PORT + 100)
-    return &slavePane;
-  return nullptr;
 }
 
 int32_t runPaneOperation(PaneRecord* pane, WorkerBody body, const wchar_t* progressText,
@@ -100,12 +50,6 @@ void onChoice(const Command& command) {
   PaneRecord* pane = command.pane;
   storeChoice(pane, command.setting, selectedPosition(controlOf(pane, command.setting)));
   displaySettings(pane);
-}
-
-HBRUSH colorField(HDC dc, COLORREF color, COLORREF background, HBRUSH brush) {
-  SetTextColor(dc, color);
-  SetBkColor(dc, background);
-  return brush;
 }
 
 // The enabled push button of the dialog, other than Exit, that has the
@@ -172,85 +116,4 @@ INT_PTR onMainDialogCommand(HWND dialog, WPARAM wParam) {
       break;
   }
   return TRUE;
-}
-
-void drawPane(PaneRecord* pane) {
-  SetWindowTextA(asWindow(pane->nodeIdField), pane->module.nodeId);
-  UpdateWindow(asWindow(pane->nodeIdField));
-  displaySettings(pane);
-}
-
-void displaySettings(PaneRecord* pane) {
-  for (Setting s : kAllSettings)
-    showSetting(pane, s);
-}
-
-void applyButtonRules() {
-  PaneRecord* focusPane = paneOfControl(GetFocus());
-  const ButtonStates s =
-      buttonStates(paneAsShown(&masterPane), paneAsShown(&slavePane),
-                   portCount(masterPane.portCombo), portCount(slavePane.portCombo));
-  setButton(masterPane.readButton, s.masterRead);
-  setButton(masterPane.writeButton, s.masterWrite);
-  setButton(slavePane.readButton, s.slaveRead);
-  setButton(slavePane.writeButton, s.slaveWrite);
-  setButton(copyToSlaveButton, s.copyToSlave);
-  setButton(copyToMasterButton, s.copyToMaster);
-  setButton(linkTestButton, s.linkTest);
-  setButton(setDefaultButton, s.setDefault);
-  updateExtraCommands();
-  keepKeyboardFocus(focusPane ? focusPane : &masterPane);
-}
-
-void keepKeyboardFocus(PaneRecord* pane) {
-  // Off the GUI thread (a worker's display) or behind another window
-  // (a message box, the progress dialog) there is nothing to keep.
-  if (!pane || !mainDialog || GetActiveWindow() != mainDialog)
-    return;
-  HWND focus = GetFocus();
-  if (focus && focus != mainDialog && IsWindowEnabled(focus))
-    return;
-  HWND read = asWindow(pane->readButton);
-  HWND target = IsWindowEnabled(read) ? read : asWindow(pane->portCombo);
-  // Not WM_NEXTDLGCTL: that would also make Read the default button, and
-  // Enter on a combo box would then start a Read over unwritten values.
-  SetFocus(target);
-}
-
-HWND focusToGiveBack() {
-  HWND focus = GetFocus();
-  return focus && (focus == mainDialog || IsChild(mainDialog, focus)) ? focus : nullptr;
-}
-
-void giveFocusBack(HWND control) {
-  if (!mainDialog || GetActiveWindow() != mainDialog)
-    return;
-  // Enter on a Write button would write to its module: its pane's Read
-  // takes the focus instead.
-  for (PaneRecord* pane : {&masterPane, &slavePane}) {
-    if (control && control == asWindow(pane->writeButton))
-      control = asWindow(pane->readButton);
-  }
-  if (control && IsWindow(control) && IsWindowEnabled(control) && IsWindowVisible(control) &&
-      control != mainDialog)
-    SetFocus(control);
-  keepKeyboardFocus(&masterPane);
-}
-
-HBRUSH onCtlColorStatic(HDC dc, HWND control) {
-  ColorRef color = kColorBlack;
-  if (staticFieldColor(paneAsShown(&masterPane), control, &color) ||
-      staticFieldColor(paneAsShown(&slavePane), control, &color)) {
-    return colorField(dc, color, buttonFaceColor, buttonFaceBrush);
-  }
-  return nullptr;
-}
-
-HBRUSH onCtlColorEdit(HDC dc, HWND control) {
-  ColorRef color = kColorBlack;
-  if (comboFieldColor(paneAsShown(&masterPane), control, &color) ||
-      comboFieldColor(paneAsShown(&slavePane), control, &color)) {
-    return colorField(dc, color, whiteColor, whiteBrush);
-  }
-  return nullptr;
 }

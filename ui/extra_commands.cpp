@@ -2,8 +2,11 @@
 
 #include "resources/resource_ids.h"
 #include "ui/line_log_window.h"
-#include "ui/main_dialog.h"
+#include "ui/pair_commands.h"
+#include "ui/pair_record_file.h"
 #include "ui/range_test_window.h"
+#include "ui/session_status.h"
+#include "ui/settings_commands.h"
 
 namespace {
 

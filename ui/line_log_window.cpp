@@ -7,7 +7,7 @@
 #include "link/line_log.h"
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
-#include "ui/main_dialog.h"
+#include "ui/replace_file.h"
 #include "ui/shell_services.h"
 #include "ui/tool_window.h"
 
@@ -15,9 +15,6 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"NlConfLineLog";
 constexpr wchar_t kCaption[] = L"NLCONF - Line Log";
-constexpr int kTextId = 100;
-constexpr int kSaveId = 101;
-constexpr int kClearId = 102;  // Close is IDCANCEL, so Escape closes too
 constexpr UINT_PTR kRefreshTimer = 1;
 // Live enough to watch the reset key's pulses, and rare enough that the edit
 // control's work (tens of milliseconds an append under a loaded Wine) takes
@@ -198,15 +195,15 @@ void createChildren(HWND window) {
   logWindow.text = makeChild(window, L"Edit", L"",
                              WS_BORDER | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY |
                                  ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_NOHIDESEL,
-                             kTextId);
+                             IDC_LOG_TEXT);
   SendMessageW(logWindow.text, EM_SETLIMITTEXT, 0, 0);  // the record's bound is the limit
   logWindow.textFont = createTextFont();
   if (logWindow.textFont)
     SendMessageW(logWindow.text, WM_SETFONT, reinterpret_cast<WPARAM>(logWindow.textFont), 0);
   logWindow.textProc = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrW(logWindow.text, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(textProc)));
-  makeChild(window, L"Button", L"Save...", BS_PUSHBUTTON, kSaveId);
-  makeChild(window, L"Button", L"Clear", BS_PUSHBUTTON, kClearId);
+  makeChild(window, L"Button", L"Save...", BS_PUSHBUTTON, IDC_LOG_SAVE);
+  makeChild(window, L"Button", L"Clear", BS_PUSHBUTTON, IDC_LOG_CLEAR);
   makeChild(window, L"Button", L"Close", BS_PUSHBUTTON, IDCANCEL);
 }
 
@@ -216,7 +213,7 @@ void layOut(HWND window, int width, int height) {
   const int buttonsTop = height - margin - bh;
   MoveWindow(logWindow.text, margin, margin, width - 2 * margin, buttonsTop - 2 * margin, TRUE);
   int x = width - margin - bw;
-  for (int id : {IDCANCEL, kClearId, kSaveId}) {
+  for (int id : {IDCANCEL, IDC_LOG_CLEAR, IDC_LOG_SAVE}) {
     MoveWindow(GetDlgItem(window, id), x, buttonsTop, bw, bh, TRUE);
     x -= bw + margin;
   }
@@ -230,10 +227,10 @@ void hideWindow(HWND window) {
 
 LRESULT onCommand(HWND window, WORD id) {
   switch (id) {
-    case kSaveId:
+    case IDC_LOG_SAVE:
       saveLog(window);
       break;
-    case kClearId:
+    case IDC_LOG_CLEAR:
       clearText();
       break;
     case IDCANCEL:

@@ -1,31 +1,35 @@
+// The main dialog: its creation with the objects the windows share, its
+// procedure, its end, the message loop's routing, and the end of the
+// user's session.
 #include "ui/main_dialog.h"
 
 #include <initializer_list>
 
 #include <shellapi.h>
 
+#include "module/write.h"
 #include "resources/resource_ids.h"
+#include "runner/runner.h"
+#include "ui/commands.h"
+#include "ui/device_changes.h"
 #include "ui/extra_commands.h"
+#include "ui/line_log_window.h"
+#include "ui/memory.h"
+#include "ui/pane_view.h"
+#include "ui/port_list.h"
+#include "ui/range_test_window.h"
+#include "ui/rules.h"
+#include "ui/scroll_view.h"
+#include "ui/session_end.h"
+#include "ui/session_status.h"
+#include "ui/settings_commands.h"
 #include "ui/shell_services.h"
-
-HWND copyToSlaveButton = nullptr;
-HWND copyToMasterButton = nullptr;
-HWND linkTestButton = nullptr;
-HWND setDefaultButton = nullptr;
+#include "ui/text_format.h"
 
 namespace {
 
 HWND asWindow(WindowHandle handle) {
   return static_cast<HWND>(handle);
-}
-
-void setFieldText(WindowHandle field, const wchar_t* text) {
-  SetWindowTextW(asWindow(field), text);
-  UpdateWindow(asWindow(field));
-}
-
-void clearSelection(WindowHandle combo) {
-  selectComboEntry(combo, kNoSelection);
 }
 
 HWND takeDisabledButton(HWND dialog, int id) {
@@ -39,34 +43,7 @@ WindowHandle control(HWND dialog, int id) {
   return GetDlgItem(dialog, id);
 }
 
-}  // namespace
-
-BOOL initMainDialog(HWND dialog) {
-  mainDialog = dialog;
-  SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon));
-  SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(largeIcon));
-  copyToSlaveButton = takeDisabledButton(dialog, IDC_COPY_TO_SLAVE);
-  copyToMasterButton = takeDisabledButton(dialog, IDC_COPY_TO_MASTER);
-  linkTestButton = takeDisabledButton(dialog, IDC_LINK_TEST);
-  setDefaultButton = takeDisabledButton(dialog, IDC_SET_DEFAULT);
-  // The pane's role decides its reset and its controls, so it comes first.
-  masterPane.module.isMaster = 1;
-  slavePane.module.isMaster = 0;
-  resetPane(&masterPane.module);
-  resetPane(&slavePane.module);
-  setupPaneControls(dialog, &masterPane, IDC_MASTER_PORT);
-  setupPaneControls(dialog, &slavePane, IDC_SLAVE_PORT);
-  clearPaneDisplay(&masterPane);
-  clearPaneDisplay(&slavePane);
-  takeRememberedPorts();
-  showSessionStatus();
-  addExtraCommands(dialog);
-  DragAcceptFiles(dialog, TRUE);
-  applyButtonRules();
-  fitMainDialog(dialog);
-  return TRUE;
-}
-
+// The pane's controls: its port list's id, then its buttons and fields.
 void setupPaneControls(HWND dialog, PaneRecord* pane, int paneBaseId) {
   const int b = paneBaseId;
   HWND portCombo = GetDlgItem(dialog, b);
@@ -90,29 +67,231 @@ void setupPaneControls(HWND dialog, PaneRecord* pane, int paneBaseId) {
   }
 }
 
-void fillChoiceList(HWND combo, const wchar_t* const* entries, int count) {
-  SendMessageW(combo, CB_RESETCONTENT, 0, 0);
-  // Inserted at their own positions: a position is the module's code.
-  for (int i = 0; i < count; ++i)
-    SendMessageW(combo, CB_INSERTSTRING, static_cast<WPARAM>(i),
-                 reinterpret_cast<LPARAM>(entries[i]));
-  UpdateWindow(combo);
+BOOL initMainDialog(HWND dialog) {
+  mainDialog = dialog;
+  SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon));
+  SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(largeIcon));
+  copyToSlaveButton = takeDisabledButton(dialog, IDC_COPY_TO_SLAVE);
+  copyToMasterButton = takeDisabledButton(dialog, IDC_COPY_TO_MASTER);
+  linkTestButton = takeDisabledButton(dialog, IDC_LINK_TEST);
+  setDefaultButton = takeDisabledButton(dialog, IDC_SET_DEFAULT);
+  // The pane's role decides its reset and its controls, so it comes first.
+  masterPane.module.isMaster = 1;
+  slavePane.module.isMaster = 0;
+  resetPane(&masterPane.module);
+  resetPane(&slavePane.module);
+  setupPaneControls(dialog, &masterPane, IDC_MASTER_PORT);
+  setupPaneControls(dialog, &slavePane, IDC_SLAVE_PORT);
+  clearPaneDisplay(&masterPane);
+  clearPaneDisplay(&slavePane);
+  takeRememberedPorts();
+  showSessionStatus();
+  addExtraCommands(dialog);
+  afterButtonRules = updateExtraCommands;
+  DragAcceptFiles(dialog, TRUE);
+  applyButtonRules();
+  fitMainDialog(dialog);
+  return TRUE;
 }
 
-void fillChannelEntries(WindowHandle channelCombo, int32_t channelLimit) {
-  fillChoiceList(asWindow(channelCombo), settingInfo(Setting::Channel).choices->entries,
-                 channelEntryCount(channelLimit));
-}
+// The system waits about 5 s for a program at the end of a session.
+constexpr DWORD kSessionEndWaitMs = 4000;
 
-void clearPaneFields(PaneRecord* pane) {
-  setFieldText(pane->nodeIdField, L"");
-  for (Setting s : kAllSettings) {
-    WindowHandle control = controlOf(pane, s);
-    if (!control)
-      continue;
-    if (settingInfo(s).choices)
-      clearSelection(control);
-    else
-      setFieldText(control, L"");
+void releaseSharedObjects() {
+  if (buttonFaceBrush != nullptr) {
+    DeleteObject(buttonFaceBrush);
+    buttonFaceBrush = nullptr;
   }
+  if (largeIcon != nullptr) {
+    DestroyIcon(largeIcon);
+    largeIcon = nullptr;
+  }
+  if (smallIcon != nullptr) {
+    DestroyIcon(smallIcon);
+    smallIcon = nullptr;
+  }
+}
+
+void closeDialogOwner() {
+  if (dialogOwner != nullptr) {
+    PostMessageW(dialogOwner, WM_CLOSE, 0, 0);
+    dialogOwner = nullptr;
+  }
+}
+
+HWND failDialogCreation(const wchar_t* failureText) {
+  const DWORD error = GetLastError();
+  showMessage(dialogOwner, MB_OK | MB_ICONWARNING, kDialogCaption, failureText, long(error));
+  releaseSharedObjects();
+  closeDialogOwner();
+  return nullptr;
+}
+
+// Exit, Escape, Alt+F4 and the close box all come here. A second WM_CLOSE
+// (Escape pressed twice) can arrive while the question is up: it is the
+// same question, not a second one.
+bool userAgreesToExit(HWND dialog) {
+  static bool asking = false;
+  const wchar_t* unwritten = exitQuestion(&masterPane, &slavePane);
+  const wchar_t* record = recordFilePath();
+  if (!unwritten && !record[0])
+    return true;
+  if (asking)
+    return false;
+  asking = true;
+  // A session that keeps a record is a production run: it does not end
+  // unasked, whatever ended it.
+  wchar_t question[kMessageBufferChars];
+  if (record[0])
+    formatBoundedText(question, kMessageBufferChars, L"The pairs are recorded in %s.\r\n%s", record,
+                      unwritten ? unwritten : L"Exit NLCONF?");
+  else
+    lstrcpynW(question, unwritten, kMessageBufferChars);
+  // No is the default: a key held down must not throw the picks away.
+  const int answer =
+      MessageBoxW(dialog, question, kDialogCaption, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
+  asking = false;
+  return answer == IDYES;
+}
+
+HICON loadProgramIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
+  return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_NLCONF), IMAGE_ICON,
+                                       GetSystemMetrics(widthMetric),
+                                       GetSystemMetrics(heightMetric), LR_SHARED));
+}
+
+}  // namespace
+
+HWND createMainDialog(HWND owner) {
+  dialogOwner = owner;
+  const HINSTANCE instance = GetModuleHandleW(nullptr);
+  if (instance == nullptr) {
+    return failDialogCreation(L"GetModuleHandle failed.\r\nError: %ld");
+  }
+  smallIcon = loadProgramIcon(instance, SM_CXSMICON, SM_CYSMICON);
+  if (smallIcon == nullptr) {
+    return failDialogCreation(L"LoadImage failed.\r\nError: %ld");
+  }
+  largeIcon = loadProgramIcon(instance, SM_CXICON, SM_CYICON);
+  if (largeIcon == nullptr) {
+    return failDialogCreation(L"LoadImage failed.\r\nError: %ld");
+  }
+  arrowCursor = LoadCursorW(nullptr, IDC_ARROW);
+  if (arrowCursor == nullptr) {
+    return failDialogCreation(L"LoadCursor failed.\r\nError: %ld");
+  }
+  waitCursor = LoadCursorW(nullptr, IDC_WAIT);
+  if (waitCursor == nullptr) {
+    return failDialogCreation(L"LoadCursor failed.\r\nError: %ld");
+  }
+  buttonFaceColor = GetSysColor(COLOR_BTNFACE);
+  buttonFaceBrush = CreateSolidBrush(buttonFaceColor);
+  if (buttonFaceBrush == nullptr) {
+    return failDialogCreation(L"CreateSolidBrush failed.\r\nError: %ld");
+  }
+  whiteColor = RGB(255, 255, 255);
+  whiteBrush = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+  if (whiteBrush == nullptr) {
+    return failDialogCreation(L"GetStockObject failed.\r\nError: %ld");
+  }
+  const HWND dialog =
+      CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), owner, mainDialogProc, 0);
+  if (dialog == nullptr) {
+    return failDialogCreation(L"CreateDialog failed.\r\nError: %ld");
+  }
+  ShowWindow(dialog, SW_SHOWNORMAL);
+  return dialog;
+}
+
+INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      return initMainDialog(dialog);
+    case WM_COMMAND:
+      // An accelerator's command: 1 in the high word, no control.
+      if (HIWORD(wParam) == 1 && lParam == 0 && runExtraCommand(dialog, LOWORD(wParam)))
+        return TRUE;
+      return onMainDialogCommand(dialog, wParam);
+    case WM_SYSCOMMAND:
+      return runExtraCommand(dialog, static_cast<UINT>(wParam & 0xFFF0)) ? TRUE : FALSE;
+    case WM_DROPFILES:
+      onDropFiles(reinterpret_cast<HDROP>(wParam));
+      return TRUE;
+    case MSG_LOAD_SETTINGS:
+      loadStartupSettings();
+      return TRUE;
+    case MSG_DRAW_PANE:
+    case MSG_CLEAR_PANE:
+    case MSG_FILL_CHANNELS:
+      return onPostedDisplay(message, wParam, lParam) ? TRUE : FALSE;
+    case WM_CTLCOLOREDIT:
+      return reinterpret_cast<INT_PTR>(
+          onCtlColorEdit(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
+    case WM_CTLCOLORSTATIC:
+      return reinterpret_cast<INT_PTR>(
+          onCtlColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
+    case WM_DEVICECHANGE:
+      onDeviceChange(wParam, lParam);
+      return TRUE;
+    case WM_INITMENUPOPUP:
+      // The system menu offers what the panes allow at the moment it opens.
+      if (HIWORD(lParam))
+        updateExtraCommands();
+      return FALSE;
+    case WM_VSCROLL:
+    case WM_HSCROLL:
+      // The dialog's own bars; a scroll bar control would name itself.
+      if (lParam != 0)
+        return FALSE;
+      onMainDialogScroll(dialog, message == WM_VSCROLL ? SB_VERT : SB_HORZ, wParam);
+      return TRUE;
+    case WM_CLOSE:
+      if (userAgreesToExit(dialog))
+        destroyMainDialog(dialog);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+void destroyMainDialog(HWND dialog) {
+  destroyRangeTestWindow();
+  destroyLineLogWindow();
+  releaseExtraCommands();
+  if (dialog != nullptr) {
+    DestroyWindow(dialog);
+    mainDialog = nullptr;
+  }
+  releaseSharedObjects();
+  closeDialogOwner();
+}
+
+void dispatchLoopMessage(MSG* message) {
+  const bool taken = strayKey(message) || translateExtraKeys(message) ||
+                     scrollMainDialogByWheel(message) ||
+                     (IsWindow(loopDialog) && IsDialogMessageW(loopDialog, message)) ||
+                     lineLogDialogMessage(message) || rangeTestDialogMessage(message);
+  if (!taken) {
+    TranslateMessage(message);
+    DispatchMessageW(message);
+  }
+  keepFocusInView(message);
+}
+
+bool sessionMayEnd() {
+  const bool mayEnd = showSessionEndReason();
+  if (anyOperationRunning()) {
+    cancelRunningOperation();
+    stopRangeTestRun();
+  }
+  keepSessionEndReason();
+  return mayEnd;
+}
+
+void endingSession() {
+  noteProgramClosing(true);
+  cancelRunningOperation();
+  stopRangeTestRun();
+  waitForRunningOperation(kSessionEndWaitMs);
+  destroyRangeTestWindow();
 }

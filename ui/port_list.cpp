@@ -8,8 +8,9 @@
 #include <initializer_list>
 #include <new>
 
+#include "runner/runner_hooks.h"
 #include "ui/device_changes.h"
-#include "ui/main_dialog.h"
+#include "ui/port_list.h"
 #include "ui/shell_services.h"
 
 // True when the device runs, or the class installer accepted to enable it.

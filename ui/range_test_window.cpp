@@ -1,8 +1,8 @@
+// The Range Test's window: what it shows and allows as the panes change, the
+// run's start, stop and end, and the copy of its result. Its controls'
+// layout, its chart and the run's worker are files of their own.
 #include "ui/range_test_window.h"
 
-#include <process.h>
-
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -14,8 +14,12 @@
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
 #include "ui/device_changes.h"
-#include "ui/main_dialog.h"
+#include "ui/pane_view.h"
+#include "ui/range_chart.h"
+#include "ui/range_layout.h"
 #include "ui/range_view.h"
+#include "ui/range_worker.h"
+#include "ui/session_end.h"
 #include "ui/shell_services.h"
 #include "ui/tool_window.h"
 
@@ -25,93 +29,39 @@ namespace {
 
 namespace words {
 constexpr wchar_t caption[] = L"NLCONF - Range Test";
-constexpr wchar_t way[] = L"Way:";
-constexpr wchar_t bothHere[] = L"Both modules here";
-constexpr wchar_t loopback[] = L"Far module with loopback plug";
-constexpr wchar_t packets[] = L"Packets each way:";
-constexpr wchar_t untilStop[] = L"Until Stop";
-constexpr wchar_t size[] = L"Bytes a packet:";
-constexpr wchar_t start[] = L"Start";
-constexpr wchar_t stop[] = L"Stop";
-constexpr wchar_t copy[] = L"Copy";
-constexpr wchar_t close[] = L"Close";
-constexpr wchar_t chart[] = L"Received of the last 10 packets, per direction:";
 constexpr wchar_t ready[] = L"Ready: choose the way and press Start.";
 constexpr wchar_t readBoth[] = L"Read both modules first; they must address each other.";
 constexpr wchar_t readMaster[] = L"Read the master first; the far module needs no reading.";
 constexpr wchar_t busy[] = L"The main dialog is busy: start again once it is free.";
 constexpr wchar_t badCount[] = L"Packets each way: a whole number from 1 to 1000000.";
 constexpr wchar_t badSize[] = L"Bytes a packet: a whole number from 16 to 100.";
-constexpr wchar_t noStart[] = L"The test could not start: the system refused a thread or an event.";
 constexpr wchar_t stopping[] = L"Stopping...";
 constexpr wchar_t copied[] = L"The result is on the clipboard.";
-// The widest a direction's line gets at the most packets the field takes.
-constexpr wchar_t widestLine[] =
-    L"COM10 to COM11: sent 1000000, received 1000000, lost 1000000, corrupted 1000000, "
-    L"received 100.0 %";
 }  // namespace words
 
 constexpr wchar_t kClassName[] = L"NlConfRangeTest";
 constexpr uint32_t kMostPackets = 1000000;
 
-enum ControlId : int {
-  kWayLabelId = 200,
-  kBothId,
-  kLoopbackId,
-  kCountLabelId,
-  kCountId,
-  kUntilStopId,
-  kSizeLabelId,
-  kSizeId,
-  kStopId,
-  kCopyId,
-  kStatusId,
-  kFirstLineId,
-  kSecondLineId,
-  kRoundTripId,
-  kChartLabelId,
-  kChartId,
-  kPairLineId,
-};
-
 constexpr UINT kPacketMessage = WM_APP + 1;
 constexpr UINT kDoneMessage = WM_APP + 2;
 
-constexpr COLORREF kTrackColors[2] = {RGB(0, 64, 192), RGB(208, 96, 0)};
-
-// What the worker hands over; the window takes it at its own pace.
-struct Handover {
-  CRITICAL_SECTION lock;
-  RangeResult sofar;
-  RangeChartTrack tracks[2];
-  std::atomic<bool> posted{false};
-};
-
 struct RangeWindow {
   HWND window = nullptr;
-  HFONT font = nullptr;
-  int rowHeight = 0;
-  int textHeight = 0;
-  HANDLE thread = nullptr;
-  HANDLE cancel = nullptr;
+  RangeLayout layout;
   bool running = false;
   bool stopAsked = false;
   bool portLost = false;
   bool hasResult = false;
   bool failureShown = false;  // until the user changes the way or the count
   RangeRun run;
-  RangeResult workerResult;  // the worker's until it is joined
   RangeResult shown;
   RangeChartTrack tracks[2];
   std::wstring notice;    // a refusal or a copy, until the next change
   std::wstring pairLine;  // which pair the run measured, and when
   SIZE wholeSize{};
-  int rowsWidth = 0;  // the rows of choices and buttons, whole
 };
 
 RangeWindow rw;
-Handover handover;
-bool handoverReady = false;
 
 HWND item(int id) {
   return GetDlgItem(rw.window, id);
@@ -120,8 +70,8 @@ HWND item(int id) {
 // ---- what the window shows ----------------------------------------------------------
 
 RangeWay wayPicked() {
-  return IsDlgButtonChecked(rw.window, kLoopbackId) == BST_CHECKED ? RangeWay::FarLoopback
-                                                                   : RangeWay::BothHere;
+  return IsDlgButtonChecked(rw.window, IDC_RANGE_LOOPBACK) == BST_CHECKED ? RangeWay::FarLoopback
+                                                                          : RangeWay::BothHere;
 }
 
 bool offeredNow() {
@@ -144,19 +94,19 @@ std::wstring statusNow() {
 
 void showCounts() {
   const RangeResult& r = rw.shown;
-  const int lines[2] = {kFirstLineId, kSecondLineId};
+  const int lines[2] = {IDC_RANGE_FIRST_LINE, IDC_RANGE_SECOND_LINE};
   for (uint32_t i = 0; i < 2; ++i) {
     const bool has = (rw.running || rw.hasResult) && i < r.directionCount;
     SetWindowTextW(item(lines[i]), has ? rangeDirectionLine(r.directions[i]).c_str() : L"");
   }
-  SetWindowTextW(item(kRoundTripId), rangeRoundTripLine(r).c_str());
-  SetWindowTextW(item(kPairLineId), rw.running || rw.hasResult ? rw.pairLine.c_str() : L"");
-  SetWindowTextW(item(kStatusId), statusNow().c_str());
-  InvalidateRect(item(kChartId), nullptr, FALSE);
+  SetWindowTextW(item(IDC_RANGE_ROUND_TRIP), rangeRoundTripLine(r).c_str());
+  SetWindowTextW(item(IDC_RANGE_PAIR_LINE), rw.running || rw.hasResult ? rw.pairLine.c_str() : L"");
+  SetWindowTextW(item(IDC_RANGE_STATUS), statusNow().c_str());
+  InvalidateRect(item(IDC_RANGE_CHART), nullptr, FALSE);
 }
 
 void focusFirstButton() {
-  for (int id : {int(kStopId), int(IDOK), int(kCopyId), int(IDCANCEL)}) {
+  for (int id : {IDC_RANGE_STOP, int(IDOK), IDC_RANGE_COPY, int(IDCANCEL)}) {
     if (IsWindowEnabled(item(id))) {
       SetFocus(item(id));
       return;
@@ -166,12 +116,13 @@ void focusFirstButton() {
 
 void showControls() {
   const bool idle = !rw.running;
-  for (int id : {kBothId, kLoopbackId, kUntilStopId, kSizeId})
+  for (int id : {IDC_RANGE_BOTH, IDC_RANGE_LOOPBACK, IDC_RANGE_UNTIL_STOP, IDC_RANGE_SIZE})
     EnableWindow(item(id), idle);
-  EnableWindow(item(kCountId), idle && IsDlgButtonChecked(rw.window, kUntilStopId) != BST_CHECKED);
+  EnableWindow(item(IDC_RANGE_COUNT),
+               idle && IsDlgButtonChecked(rw.window, IDC_RANGE_UNTIL_STOP) != BST_CHECKED);
   EnableWindow(item(IDOK), idle && offeredNow());
-  EnableWindow(item(kStopId), rw.running && !rw.stopAsked);
-  EnableWindow(item(kCopyId), rw.hasResult || rw.running);
+  EnableWindow(item(IDC_RANGE_STOP), rw.running && !rw.stopAsked);
+  EnableWindow(item(IDC_RANGE_COPY), rw.hasResult || rw.running);
   // A disabled control must not keep the keys; a window in the background
   // is left alone, as setting its focus would bring it up.
   HWND focus = GetFocus();
@@ -180,111 +131,7 @@ void showControls() {
   showCounts();
 }
 
-// ---- the chart ----------------------------------------------------------------
-
-int textWidth(HDC dc, const wchar_t* text) {
-  SIZE size{};
-  GetTextExtentPoint32W(dc, text, lstrlenW(text), &size);
-  return size.cx;
-}
-
-void drawScale(HDC dc, const RECT& plot) {
-  HPEN grid = CreatePen(PS_SOLID, 1, RGB(200, 200, 200));
-  HGDIOBJ before = SelectObject(dc, grid);
-  SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, RGB(0, 0, 0));
-  for (int percent : {0, 50, 100}) {
-    const int y = plot.bottom - (plot.bottom - plot.top) * percent / 100;
-    MoveToEx(dc, plot.left, y, nullptr);
-    LineTo(dc, plot.right, y);
-    const std::wstring label = std::to_wstring(percent) + L" %";
-    SIZE size{};
-    GetTextExtentPoint32W(dc, label.c_str(), static_cast<int>(label.size()), &size);
-    TextOutW(dc, plot.left - size.cx - pixelsOnDisplay(4), y - size.cy / 2, label.c_str(),
-             static_cast<int>(label.size()));
-  }
-  SelectObject(dc, before);
-  DeleteObject(grid);
-}
-
-void drawTrack(HDC dc, const RECT& plot, const RangeChartTrack& track, COLORREF color) {
-  const uint32_t n = track.pointCount();
-  if (n == 0)
-    return;
-  HPEN pen = CreatePen(PS_SOLID, pixelsOnDisplay(2), color);
-  HGDIOBJ before = SelectObject(dc, pen);
-  const int width = plot.right - plot.left, height = plot.bottom - plot.top;
-  for (uint32_t i = 0; i < n; ++i) {
-    const int x = plot.left + static_cast<int>(width * i / (kRangeChartPoints - 1));
-    const int y = plot.bottom - static_cast<int>(height * track.pointPercent(i) / 100.0);
-    if (i == 0)
-      MoveToEx(dc, x, y, nullptr);
-    LineTo(dc, n == 1 ? x + 1 : x, y);
-  }
-  SelectObject(dc, before);
-  DeleteObject(pen);
-}
-
-// One line per direction under the plot, each in its track's colour.
-void drawLegend(HDC dc, const RECT& area, int top) {
-  int x = area.left + pixelsOnDisplay(8);
-  for (uint32_t i = 0; i < rw.shown.directionCount && i < 2; ++i) {
-    const RangeDirection& d = rw.shown.directions[i];
-    const std::wstring label =
-        L"COM" + std::to_wstring(d.fromPort) + L" to COM" + std::to_wstring(d.toPort);
-    SetTextColor(dc, kTrackColors[i]);
-    TextOutW(dc, x, top, label.c_str(), static_cast<int>(label.size()));
-    x += textWidth(dc, label.c_str()) + pixelsOnDisplay(24);
-  }
-}
-
-void drawChart(const DRAWITEMSTRUCT* draw) {
-  HDC dc = draw->hDC;
-  RECT area = draw->rcItem;
-  FillRect(dc, &area, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-  FrameRect(dc, &area, GetSysColorBrush(COLOR_BTNSHADOW));
-  HGDIOBJ font = SelectObject(dc, rw.font ? rw.font : GetStockObject(DEFAULT_GUI_FONT));
-  TEXTMETRICW metrics{};
-  GetTextMetricsW(dc, &metrics);
-  const int pad = pixelsOnDisplay(8);
-  RECT plot{area.left + pad + textWidth(dc, L"100 %") + pixelsOnDisplay(4),
-            area.top + pad + metrics.tmHeight / 2, area.right - pad,
-            area.bottom - pad - metrics.tmHeight - pad};
-  if (plot.bottom > plot.top + pad && plot.right > plot.left + pad) {
-    drawScale(dc, plot);
-    for (uint32_t i = 0; i < 2; ++i)
-      drawTrack(dc, plot, rw.tracks[i], kTrackColors[i]);
-    drawLegend(dc, area, plot.bottom + pad / 2);
-  }
-  SelectObject(dc, font);
-}
-
 // ---- the run --------------------------------------------------------------------
-
-void onPacket(void*, const RangePacket& packet, const RangeResult& sofar) {
-  EnterCriticalSection(&handover.lock);
-  handover.sofar = sofar;
-  if (packet.direction < 2)
-    handover.tracks[packet.direction].add(packet.fate == PacketFate::Received);
-  LeaveCriticalSection(&handover.lock);
-  if (!handover.posted.exchange(true))
-    PostMessageW(rw.window, kPacketMessage, 0, 0);
-}
-
-unsigned __stdcall rangeWorker(void*) {
-  runPaneRangeTest(rw.run, &rw.workerResult, onPacket, nullptr);
-  PostMessageW(rw.window, kDoneMessage, 0, 0);
-  return 0;
-}
-
-void takeHandover() {
-  handover.posted = false;
-  EnterCriticalSection(&handover.lock);
-  rw.shown = handover.sofar;
-  rw.tracks[0] = handover.tracks[0];
-  rw.tracks[1] = handover.tracks[1];
-  LeaveCriticalSection(&handover.lock);
-}
 
 // 0 when the field holds a whole number in [low, high].
 bool readNumber(int id, uint32_t low, uint32_t high, uint32_t* value) {
@@ -307,12 +154,12 @@ void refuse(const wchar_t* why, int focusId) {
 
 bool readSettings(RangeRun* run) {
   run->way = wayPicked();
-  if (IsDlgButtonChecked(rw.window, kUntilStopId) == BST_CHECKED)
+  if (IsDlgButtonChecked(rw.window, IDC_RANGE_UNTIL_STOP) == BST_CHECKED)
     run->count = kRangeUntilStopped;
-  else if (!readNumber(kCountId, 1, kMostPackets, &run->count))
-    return refuse(words::badCount, kCountId), false;
-  if (!readNumber(kSizeId, kRangeMinSize, kRangeMaxSize, &run->size))
-    return refuse(words::badSize, kSizeId), false;
+  else if (!readNumber(IDC_RANGE_COUNT, 1, kMostPackets, &run->count))
+    return refuse(words::badCount, IDC_RANGE_COUNT), false;
+  if (!readNumber(IDC_RANGE_SIZE, kRangeMinSize, kRangeMaxSize, &run->size))
+    return refuse(words::badSize, IDC_RANGE_SIZE), false;
   return true;
 }
 
@@ -329,13 +176,8 @@ void logRunStart(const RangeRun& run) {
   logNote(portNumberShown(&masterPane), text);
 }
 
-void lendCancelEvent(HANDLE event, RangeWay way) {
-  masterPane.cancelEvent = event;
-  slavePane.cancelEvent = way == RangeWay::BothHere ? event : nullptr;
-}
-
 void startRun() {
-  if (rw.thread)
+  if (rangeWorkerStarted())
     return;
   rw.notice.clear();
   if (!IsWindowEnabled(mainDialog) || anyOperationRunning())
@@ -343,29 +185,18 @@ void startRun() {
   RangeRun run;
   if (!readSettings(&run) || !offeredNow())
     return showControls();
-  rw.cancel = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!rw.cancel)
-    return refuse(words::noStart, 0);
+  if (!openRangeCancel())
+    return refuse(kRangeNoStartNotice, 0);
   rw.run = run;
   rw.pairLine = rangePairLine(&masterPane.module, &slavePane.module, run.way, os::localTime());
   rw.shown = RangeResult{};
   rw.shown.way = run.way;
   for (RangeChartTrack& t : rw.tracks)
     t.clear();
-  handover.sofar = rw.shown;
-  handover.tracks[0].clear();
-  handover.tracks[1].clear();
   rw.portLost = rw.stopAsked = rw.hasResult = false;
-  lendCancelEvent(rw.cancel, run.way);
   logRunStart(run);
-  const uintptr_t thread = _beginthreadex(nullptr, 0, rangeWorker, nullptr, 0, nullptr);
-  if (!thread) {
-    lendCancelEvent(nullptr, run.way);
-    CloseHandle(rw.cancel);
-    rw.cancel = nullptr;
-    return refuse(words::noStart, 0);
-  }
-  rw.thread = reinterpret_cast<HANDLE>(thread);
+  if (!startRangeWorker(run, rw.window, kPacketMessage, kDoneMessage))
+    return refuse(kRangeNoStartNotice, 0);
   rw.running = true;
   // Nothing else may use the ports meanwhile.
   EnableWindow(mainDialog, FALSE);
@@ -373,28 +204,13 @@ void startRun() {
 }
 
 void stopRun() {
-  if (!rw.running || !rw.cancel)
+  if (!rw.running || !cancelRangeWorker())
     return;
-  SetEvent(rw.cancel);
   rw.stopAsked = true;
   showControls();
 }
 
-// The worker may still be asking the GUI thread for a port list's text.
-void joinWorker() {
-  for (;;) {
-    const DWORD woken = MsgWaitForMultipleObjects(1, &rw.thread, FALSE, INFINITE, QS_SENDMESSAGE);
-    if (woken != WAIT_OBJECT_0 + 1)
-      break;
-    MSG message;
-    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-  }
-  CloseHandle(rw.thread);
-  rw.thread = nullptr;
-}
-
-void logRunEnd() {
-  const RangeResult& r = rw.workerResult;
+void logRunEnd(const RangeResult& r) {
   char text[128];
   int n = std::snprintf(text, sizeof text, "Range Test: %s",
                         r.code == 0                 ? "done"
@@ -413,19 +229,16 @@ void logRunEnd() {
 
 // Joins the worker and gives the ports and the dialog back.
 void endRun() {
-  if (!rw.thread)
+  if (!rangeWorkerStarted())
     return;
-  joinWorker();
+  const RangeResult result = joinRangeWorker();
   rw.portLost = hasDeferredPortChange(&masterPane) ||
                 (rw.run.way == RangeWay::BothHere && hasDeferredPortChange(&slavePane));
-  lendCancelEvent(nullptr, rw.run.way);
-  CloseHandle(rw.cancel);
-  rw.cancel = nullptr;
   rw.running = rw.stopAsked = false;
-  takeHandover();
-  rw.shown = rw.workerResult;
+  takeRangeHandover(&rw.shown, rw.tracks);
+  rw.shown = result;
   rw.hasResult = rw.failureShown = true;
-  logRunEnd();
+  logRunEnd(result);
   if (mainDialog)
     EnableWindow(mainDialog, TRUE);
   finishDeferredDeviceChanges(&masterPane);
@@ -462,138 +275,12 @@ void copyResult() {
 
 // ---- the window --------------------------------------------------------------------
 
-HWND makeChild(const wchar_t* className, const wchar_t* text, DWORD style, int id) {
-  HWND child = CreateWindowExW(0, className, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0,
-                               rw.window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                               GetModuleHandleW(nullptr), nullptr);
-  SendMessageW(child, WM_SETFONT,
-               reinterpret_cast<WPARAM>(rw.font ? rw.font : GetStockObject(DEFAULT_GUI_FONT)), 0);
-  return child;
-}
-
-// The main dialog's face at the display's scaling, as its template asks.
-HFONT createFont() {
-  LOGFONTW font{};
-  font.lfHeight = -pixelsOnDisplay(11);
-  font.lfWeight = FW_NORMAL;
-  font.lfCharSet = DEFAULT_CHARSET;
-  lstrcpyW(font.lfFaceName, L"MS Shell Dlg");
-  return CreateFontIndirectW(&font);
-}
-
-void createChildren() {
-  rw.font = createFont();
-  const DWORD label = SS_LEFT | SS_NOPREFIX, tab = WS_TABSTOP;
-  makeChild(L"Static", words::way, label, kWayLabelId);
-  makeChild(L"Button", words::bothHere, BS_AUTORADIOBUTTON | WS_GROUP | tab, kBothId);
-  makeChild(L"Button", words::loopback, BS_AUTORADIOBUTTON, kLoopbackId);
-  makeChild(L"Static", words::packets, label | WS_GROUP, kCountLabelId);
-  makeChild(L"Edit", L"100", WS_BORDER | ES_NUMBER | ES_AUTOHSCROLL | tab, kCountId);
-  makeChild(L"Button", words::untilStop, BS_AUTOCHECKBOX | tab, kUntilStopId);
-  makeChild(L"Static", words::size, label, kSizeLabelId);
-  makeChild(L"Edit", L"32", WS_BORDER | ES_NUMBER | ES_AUTOHSCROLL | tab, kSizeId);
-  makeChild(L"Button", words::start, BS_DEFPUSHBUTTON | tab, IDOK);
-  makeChild(L"Button", words::stop, BS_PUSHBUTTON | tab, kStopId);
-  makeChild(L"Button", words::copy, BS_PUSHBUTTON | tab, kCopyId);
-  makeChild(L"Button", words::close, BS_PUSHBUTTON | tab, IDCANCEL);
-  for (int id : {kStatusId, kFirstLineId, kSecondLineId, kRoundTripId, kPairLineId})
-    makeChild(L"Static", L"", label, id);
-  makeChild(L"Static", words::chart, label, kChartLabelId);
-  makeChild(L"Static", L"", SS_OWNERDRAW, kChartId);
-  CheckRadioButton(rw.window, kBothId, kLoopbackId, kBothId);
-  SendDlgItemMessageW(rw.window, kCountId, EM_LIMITTEXT, 7, 0);
-  SendDlgItemMessageW(rw.window, kSizeId, EM_LIMITTEXT, 3, 0);
-}
-
-int widthOf(int id, int extra) {
-  HWND control = item(id);
-  HDC dc = GetDC(control);
-  HGDIOBJ before = SelectObject(dc, rw.font ? rw.font : GetStockObject(DEFAULT_GUI_FONT));
-  wchar_t text[128] = {};
-  GetWindowTextW(control, text, 128);
-  const int width = textWidth(dc, text);
-  SelectObject(dc, before);
-  ReleaseDC(control, dc);
-  return width + pixelsOnDisplay(extra);
-}
-
-// Places the controls in rows from the top; returns the width they need.
-int layOut(int width, int height) {
-  const int m = pixelsOnDisplay(8), gap = pixelsOnDisplay(6), h = rw.rowHeight;
-  const int boxExtra = 24;  // a radio or check box's mark and its spacing
-  int x = m, y = m, widest = 0;
-  const auto place = [&](int id, int w) {
-    MoveWindow(item(id), x, y, w, h, TRUE);
-    x += w + gap;
-    widest = x - gap + m > widest ? x - gap + m : widest;
-  };
-  const auto nextRow = [&] {
-    x = m;
-    y += h + gap;
-  };
-  place(kWayLabelId, widthOf(kWayLabelId, 4));
-  place(kBothId, widthOf(kBothId, boxExtra));
-  place(kLoopbackId, widthOf(kLoopbackId, boxExtra));
-  nextRow();
-  place(kCountLabelId, widthOf(kCountLabelId, 4));
-  place(kCountId, pixelsOnDisplay(64));
-  place(kUntilStopId, widthOf(kUntilStopId, boxExtra));
-  place(kSizeLabelId, widthOf(kSizeLabelId, 4));
-  place(kSizeId, pixelsOnDisplay(40));
-  nextRow();
-  for (int id : {int(IDOK), int(kStopId), int(kCopyId), int(IDCANCEL)}) {
-    const int w = widthOf(id, 16);
-    place(id, w > pixelsOnDisplay(80) ? w : pixelsOnDisplay(80));
-  }
-  nextRow();
-  rw.rowsWidth = widest;
-  HDC dc = GetDC(rw.window);
-  HGDIOBJ before = SelectObject(dc, rw.font ? rw.font : GetStockObject(DEFAULT_GUI_FONT));
-  const int lineWidth = textWidth(dc, words::widestLine) + pixelsOnDisplay(8);
-  const int noticeWidth = textWidth(dc, words::noStart) + pixelsOnDisplay(8);
-  SelectObject(dc, before);
-  ReleaseDC(rw.window, dc);
-  const int needed = lineWidth > noticeWidth ? lineWidth : noticeWidth;
-  widest = needed + 2 * m > widest ? needed + 2 * m : widest;
-  // In a window narrower than the widest line, the lines wrap in their room.
-  const int full = (width > 0 ? width : widest) - 2 * m;
-  // A direction's line may wrap once (late and duplicated lines, counts in
-  // the millions), the pair's twice (long node identifiers, a narrow
-  // window): they have that many lines' room, the others one row.
-  for (int id :
-       {kStatusId, kPairLineId, kFirstLineId, kSecondLineId, kRoundTripId, kChartLabelId}) {
-    const int lines = id == kPairLineId ? 3 : id == kFirstLineId || id == kSecondLineId ? 2 : 0;
-    MoveWindow(item(id), x, y, full, lines ? lines * rw.textHeight : h, TRUE);
-    y += (lines ? lines * rw.textHeight : h) + gap;
-  }
-  const int chartHeight = height - m - y;
-  const int smallest = pixelsOnDisplay(120);
-  MoveWindow(item(kChartId), m, y, full, chartHeight > smallest ? chartHeight : smallest, TRUE);
-  return widest;
-}
-
-int contentHeight() {
-  const int m = pixelsOnDisplay(8), gap = pixelsOnDisplay(6);
-  return m + 6 * (rw.rowHeight + gap) + 7 * rw.textHeight + 3 * gap + pixelsOnDisplay(180) + m;
-}
-
-void measureRows() {
-  HDC dc = GetDC(rw.window);
-  HGDIOBJ before = SelectObject(dc, rw.font ? rw.font : GetStockObject(DEFAULT_GUI_FONT));
-  TEXTMETRICW metrics{};
-  GetTextMetricsW(dc, &metrics);
-  SelectObject(dc, before);
-  ReleaseDC(rw.window, dc);
-  rw.textHeight = metrics.tmHeight;
-  rw.rowHeight = metrics.tmHeight + pixelsOnDisplay(8);
-}
-
 void onCreate(HWND window) {
   rw.window = window;
-  createChildren();
-  measureRows();
-  const int width = layOut(0, 0);
-  RECT frame{0, 0, width, contentHeight()};
+  createRangeControls(window, &rw.layout);
+  measureRangeRows(window, &rw.layout);
+  const int width = layOutRangeControls(window, &rw.layout, 0, 0);
+  RECT frame{0, 0, width, rangeContentHeight(rw.layout)};
   AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, WS_EX_CONTROLPARENT);
   rw.wholeSize = {frame.right - frame.left, frame.bottom - frame.top};
   SetWindowPos(window, nullptr, 0, 0, rw.wholeSize.cx, rw.wholeSize.cy,
@@ -612,18 +299,18 @@ LRESULT onCommand(WORD id, WORD code) {
     case IDOK:
       startRun();
       break;
-    case kStopId:
+    case IDC_RANGE_STOP:
       stopRun();
       break;
-    case kCopyId:
+    case IDC_RANGE_COPY:
       copyResult();
       break;
     case IDCANCEL:
       hideWindow();
       break;
-    case kBothId:
-    case kLoopbackId:
-    case kUntilStopId:
+    case IDC_RANGE_BOTH:
+    case IDC_RANGE_LOOPBACK:
+    case IDC_RANGE_UNTIL_STOP:
       if (code == BN_CLICKED) {
         rw.notice.clear();
         rw.failureShown = false;
@@ -642,22 +329,23 @@ LRESULT CALLBACK rangeTestProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       onCreate(window);
       return 0;
     case WM_SIZE:
-      if (rw.rowHeight)
-        layOut(LOWORD(lParam), HIWORD(lParam));
+      if (rw.layout.rowHeight)
+        layOutRangeControls(window, &rw.layout, LOWORD(lParam), HIWORD(lParam));
       return 0;
     case WM_GETMINMAXINFO:
       reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = {pixelsOnDisplay(400),
                                                                pixelsOnDisplay(360)};
       return 0;
     case WM_DRAWITEM:
-      if (wParam == kChartId) {
-        drawChart(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+      if (wParam == IDC_RANGE_CHART) {
+        drawRangeChart(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam), rw.layout, rw.tracks,
+                       rw.shown);
         return TRUE;
       }
       return FALSE;
     case kPacketMessage:
       if (rw.running && !rw.stopAsked) {
-        takeHandover();
+        takeRangeHandover(&rw.shown, rw.tracks);
         showCounts();
       }
       return 0;
@@ -678,10 +366,6 @@ LRESULT CALLBACK rangeTestProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 }  // namespace
 
 void showRangeTestWindow(HWND dialog) {
-  if (!handoverReady) {
-    InitializeCriticalSection(&handover.lock);
-    handoverReady = true;
-  }
   if (!rw.window) {
     if (!registerToolWindowClass(kClassName, rangeTestProc))
       return;
@@ -735,7 +419,8 @@ SIZE rangeTestWholeSize() {
 }
 
 int rangeTestMinWidth() {
-  RECT frame{0, 0, rw.rowsWidth > pixelsOnDisplay(400) ? rw.rowsWidth : pixelsOnDisplay(400), 100};
+  const int rowsWidth = rw.layout.rowsWidth;
+  RECT frame{0, 0, rowsWidth > pixelsOnDisplay(400) ? rowsWidth : pixelsOnDisplay(400), 100};
   AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, WS_EX_CONTROLPARENT);
   return frame.right - frame.left;
 }
@@ -748,14 +433,14 @@ bool stopRangeTestRun() {
 }
 
 void destroyRangeTestWindow() {
-  if (rw.thread) {
-    SetEvent(rw.cancel);
+  if (rangeWorkerStarted()) {
+    cancelRangeWorker();
     endRun();
   }
   if (rw.window)
     DestroyWindow(rw.window);
   rw.window = nullptr;
-  if (rw.font)
-    DeleteObject(rw.font);
-  rw.font = nullptr;
+  if (rw.layout.font)
+    DeleteObject(rw.layout.font);
+  rw.layout.font = nullptr;
 }

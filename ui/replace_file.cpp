@@ -1,5 +1,6 @@
 // The one way a file the user keeps is written.
-#include "ui/main_dialog.h"
+#include "ui/replace_file.h"
+
 #include "ui/shell_services.h"
 
 namespace {

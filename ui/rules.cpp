@@ -53,8 +53,8 @@ bool containsCom(const wchar_t* text) {
 
 Command buttonCommand(uint32_t id) {
   switch (id) {
-    case 1:  // Exit, or Enter with no push button focused
-    case 2:  // Escape
+    case IDC_EXIT:  // or Enter with no push button focused
+    case IDC_ESCAPE:
       return {CommandKind::Close, nullptr};
     case IDC_COPY_TO_SLAVE:
       return {CommandKind::CopyToSlave, nullptr};

@@ -1,9 +1,10 @@
 // The main dialog on small or scaled screens: placed in its monitor's work
 // area, and scrolled where the whole layout does not fit it.
+#include "ui/scroll_view.h"
+
 #include <algorithm>
 
 #include "ui/dialog_fit.h"
-#include "ui/main_dialog.h"
 #include "ui/shell_services.h"
 
 namespace {

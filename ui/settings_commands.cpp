@@ -1,6 +1,8 @@
 // The settings files on the main dialog: the standard file dialogs, the
 // command line and dropped files, and the one-step replace of a saved file. What a file means is
 // portable (module/settings_file.h); this side moves bytes and shows messages.
+#include "ui/settings_commands.h"
+
 #include <windows.h>
 // After windows.h:
 #include <commdlg.h>
@@ -10,8 +12,14 @@
 
 #include "module/settings_file.h"
 #include "resources/resource_ids.h"
-#include "ui/main_dialog.h"
+#include "ui/memory.h"
+#include "ui/pair_commands.h"
+#include "ui/pane_view.h"
+#include "ui/replace_file.h"
+#include "ui/session_status.h"
 #include "ui/shell_services.h"
+#include "ui/text_format.h"
+#include "ui/view_hooks.h"
 
 namespace {
 
@@ -21,15 +29,9 @@ constexpr wchar_t kFilter[] = L"Settings (*.ini)\0*.ini\0All Files (*.*)\0*.*\0"
 constexpr DWORD kFileAnswerMs = 3000;
 
 PendingSettings pendingSettings;
-// The last file loaded stays the profile until another or Unload Settings.
-SettingsFile profile;
-bool profileLoaded = false;
-wchar_t profilePath[kPathChars];
 wchar_t startupFile[kPathChars];
 // The last session's profile rather than one the user named just now.
 bool startupFileRemembered = false;
-
-constexpr wchar_t kProfileValue[] = L"Profile";
 
 // The system's words for an error; the number alone when it has none.
 void showSystemError(const wchar_t* format, const wchar_t* path, DWORD error) {
@@ -61,6 +63,21 @@ bool pickFile(bool save, wchar_t* path) {
   if (!picked && CommDlgExtendedError() != 0)
     showError(L"The file dialog could not be shown (error %lu).", CommDlgExtendedError());
   return picked != FALSE;
+}
+
+// "NLCONF - pair.ini" while a profile is loaded, "NLCONF" otherwise.
+void showProfileInCaption(const wchar_t* path) {
+  const wchar_t* name = path;
+  for (const wchar_t* p = path; p && *p; ++p) {
+    if (*p == L'\\' || *p == L'/')
+      name = p + 1;
+  }
+  wchar_t caption[300];
+  if (name && name[0])
+    formatBoundedText(caption, 300, L"NLCONF - %s", name);
+  else
+    lstrcpyW(caption, L"NLCONF");
+  SetWindowTextW(mainDialog, caption);
 }
 
 }  // namespace
@@ -302,12 +319,9 @@ void loadSettingsFrom(const wchar_t* path, bool remembered) {
       displayPane(pane);
   }
   if (loaded) {
-    profile = file;
-    profileLoaded = true;
-    // Whole: the next start may be in another folder.
-    wholePath(path, profilePath);
-    showProfileInCaption(profilePath);
-    rememberText(kProfileValue, profilePath);
+    keepProfile(file, path);
+    showProfileInCaption(loadedProfilePath());
+    rememberText(kProfileValue, loadedProfilePath());
     showSessionStatus();
     if (file.pair.makePair)
       makePairCommand();
@@ -325,17 +339,8 @@ void loadSettingsFile(const wchar_t* path) {
   loadSettingsFrom(path, false);
 }
 
-const SettingsFile* loadedProfile() {
-  return profileLoaded ? &profile : nullptr;
-}
-
-const wchar_t* loadedProfilePath() {
-  return profileLoaded ? profilePath : L"";
-}
-
 void unloadProfile() {
-  profileLoaded = false;
-  profilePath[0] = 0;
+  forgetProfile();
   pendingSettings = PendingSettings{};
   showProfileInCaption(L"");
   rememberText(kProfileValue, L"");
@@ -346,14 +351,14 @@ void unloadProfile() {
 void applyWaitingSettings(PaneRecord* pane) {
   wchar_t message[kSettingsMessageChars];
   PaneSettings& waiting = pane->module.isMaster ? pendingSettings.master : pendingSettings.slave;
-  if (!waiting.present && profileLoaded)
-    waiting = pane->module.isMaster ? profile.master : profile.slave;
+  if (!waiting.present && loadedProfile())
+    waiting = pane->module.isMaster ? loadedProfile()->master : loadedProfile()->slave;
   const bool applied = applyPendingSettings(&pane->module, &pendingSettings, message);
   if (holdsModuleData(&pane->module))
     displayPane(pane);
   if (!applied)
     showError(L"%s", message);
-  if (profileLoaded && profile.pair.makePair)
+  if (loadedProfile() && loadedProfile()->pair.makePair)
     makePairCommand();
 }
 
@@ -370,9 +375,43 @@ void onDropFiles(HDROP drop) {
     loadSettingsFile(path);
 }
 
+namespace {
+
+// The file to load once the dialog is up; remembered is true for the last
+// session's profile, whose failure to load says so.
 void rememberStartupSettingsFile(const wchar_t* path, bool remembered) {
   lstrcpynW(startupFile, path ? path : L"", kPathChars);
   startupFileRemembered = remembered;
+}
+
+}  // namespace
+
+void rememberStartupArguments(const wchar_t* commandLine) {
+  wchar_t record[kPathChars] = {};
+  rememberedText(kRecordValue, record, kPathChars);
+  // The profile of the last session, unless the command line names one.
+  // Whether it is still there is for its load to find out, which a share
+  // that does not answer cannot hold up.
+  wchar_t profile[kPathChars] = {};
+  bool remembered = rememberedText(kProfileValue, profile, kPathChars);
+  int count = 0;
+  wchar_t** arguments =
+      commandLine && commandLine[0] ? CommandLineToArgvW(GetCommandLineW(), &count) : nullptr;
+  for (int i = 1; arguments && i < count; ++i) {
+    if (lstrcmpiW(arguments[i], L"--record") == 0 && i + 1 < count) {
+      // Whole, so that a start from another folder appends to the same file.
+      wholePath(arguments[++i], record);
+      rememberText(kRecordValue, record);
+    } else if (lstrlenW(arguments[i]) < static_cast<int>(kPathChars)) {
+      // As typed: its load names the folder it was looked for in.
+      lstrcpynW(profile, arguments[i], kPathChars);
+      remembered = false;
+    }
+  }
+  if (arguments)
+    LocalFree(arguments);
+  keepRecordIn(record);
+  rememberStartupSettingsFile(profile, remembered);
 }
 
 void postStartupSettingsLoad(HWND dialog) {

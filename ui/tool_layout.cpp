@@ -2,9 +2,10 @@
 #include <algorithm>
 
 #include "runner/runner.h"
+#include "ui/dialog_fit.h"
 #include "ui/line_log_window.h"
-#include "ui/main_dialog.h"
 #include "ui/range_test_window.h"
+#include "ui/scroll_view.h"
 #include "ui/tool_window.h"
 
 namespace {

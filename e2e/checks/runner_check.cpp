@@ -1,5 +1,5 @@
 // The runner and the link test's result dialog on real windows, under Wine:
-// the program's runner.cpp and link_result.cpp with its dialog templates,
+// the program's runner.cpp and verdict_window.cpp with its dialog templates,
 // driven by stand-in worker bodies, with the view hooks recorded here.
 // Prints "PASS <name>", "FAIL <name>: <detail>" or "SKIP <name>: <reason>".
 #include <windows.h>
@@ -15,11 +15,12 @@
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
 #include "ui/line_log_window.h"
-#include "ui/main_dialog.h"
+#include "ui/replace_file.h"
 #include "ui/shell_services.h"
 #include "ui/tool_window.h"
+#include "ui/verdict_window.h"
 
-// What link_result.cpp takes from the shell.
+// What verdict_window.cpp and line_log_window.cpp take from the shell.
 HWND mainDialog = nullptr;
 HCURSOR arrowCursor = nullptr;
 HCURSOR waitCursor = nullptr;
@@ -420,7 +421,7 @@ void checkLinkResult(const char* how, UINT endWith, WPARAM endParam, INT_PTR exp
   view.endWith = endWith;
   view.endParam = endParam;
   HANDLE inspector = CreateThread(nullptr, 0, inspectLinkResult, &view, 0, nullptr);
-  const INT_PTR result = showLinkResult(ownerWindow, text, color);
+  const INT_PTR result = showVerdict(ownerWindow, text, color, IDD_LINK_RESULT, nullptr);
   WaitForSingleObject(inspector, INFINITE);
   CloseHandle(inspector);
   const std::string name = std::string("link result \"") + narrow(text) + "\" " + how;
@@ -499,12 +500,6 @@ void finishDeferredDeviceChanges(PaneRecord* record) {
 void keepKeyboardFocus(PaneRecord*) {
   seen.events.push_back("focus");
 }
-HWND focusToGiveBack() {
-  return nullptr;
-}
-void giveFocusBack(HWND) {
-  seen.events.push_back("focus");
-}
 
 std::string fileBytes(const std::wstring& path) {
   HANDLE file =
@@ -578,7 +573,7 @@ void checkLineLogWindowBound() {
   for (MSG message; GetTickCount() - t0 < 1500; Sleep(10))
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
       DispatchMessageW(&message);
-  HWND text = GetDlgItem(FindWindowW(L"NlConfLineLog", nullptr), 100);
+  HWND text = GetDlgItem(FindWindowW(L"NlConfLineLog", nullptr), IDC_LOG_TEXT);
   // The count of dropped lines, the date, and the empty line after the last line end.
   const LRESULT lines = SendMessageW(text, EM_GETLINECOUNT, 0, 0);
   check("line log window holds no more than the record's lines", lines == kLineLogCapacity + 3,

@@ -20,9 +20,14 @@
 #include "ui/line_log_window.h"
 #include "ui/main_dialog.h"
 #include "ui/pane.h"
+#include "ui/port_list.h"
 #include "ui/range_test_window.h"
 #include "ui/range_view.h"
+#include "ui/rules.h"
+#include "ui/scroll_view.h"
+#include "ui/settings_commands.h"
 #include "ui/shell_services.h"
+#include "ui/verdict_window.h"
 
 namespace {
 
@@ -231,7 +236,7 @@ DWORD WINAPI inspectVerdict(void* argument) {
 void checkVerdict(const wchar_t* text, COLORREF color) {
   Inspection in{L"Link Test", "link result " + narrow(text), GetCurrentThreadId()};
   HANDLE inspector = CreateThread(nullptr, 0, inspectVerdict, &in, 0, nullptr);
-  showLinkResult(mainDialog, text, color);
+  showVerdict(mainDialog, text, color, IDD_LINK_RESULT, nullptr);
   WaitForSingleObject(inspector, INFINITE);
   CloseHandle(inspector);
   if (!in.found)

@@ -10,6 +10,7 @@
 
 #include "resources/resource_ids.h"
 #include "runner/runner_hooks.h"
+#include "ui/main_dialog.h"
 #include "ui/shell_services.h"
 #include "ui/view_hooks.h"
 

@@ -4,6 +4,14 @@
 #include <cmath>
 
 namespace vw {
+
+TimeUs byteTimeUs(const PeerSettings& s) {
+  uint64_t halfBits = 2 * (1 + uint64_t{s.byteSize} + (s.parity != os::kNoParity ? 1 : 0));
+  halfBits += s.stopBits == os::kTwoStopBits ? 4 : (s.stopBits == os::kOne5StopBits ? 3 : 2);
+  const uint64_t baud = s.baudRate ? s.baudRate : 1;
+  return (halfBits * 1000000 + 2 * baud - 1) / (2 * baud);
+}
+
 namespace {
 
 double stopBitCount(uint8_t stopBits) {

@@ -9,9 +9,24 @@
 #include <string>
 #include <vector>
 
-#include "platform/virtual/world.h"
+#include "platform/os.h"
 
 namespace vw {
+
+using TimeUs = uint64_t;
+
+// The line settings a peer talks at; a host at other settings and the peer
+// receive what UARTs make of each other's bit streams.
+struct PeerSettings {
+  uint32_t baudRate = 9600;
+  uint8_t byteSize = 8;
+  uint8_t parity = os::kNoParity;
+  uint8_t stopBits = os::kOneStopBit;
+  bool operator==(const PeerSettings&) const = default;
+};
+
+// Time for one byte with start, data, parity and stop bits, rounded up.
+TimeUs byteTimeUs(const PeerSettings& s);
 
 struct Received {
   TimeUs at = 0;  // from the start of the burst: the end of the byte's first stop bit

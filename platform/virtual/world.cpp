@@ -21,13 +21,6 @@ void fatal(const char* what) {
   std::abort();
 }
 
-TimeUs byteTimeUs(const PeerSettings& s) {
-  uint64_t halfBits = 2 * (1 + uint64_t{s.byteSize} + (s.parity != os::kNoParity ? 1 : 0));
-  halfBits += s.stopBits == os::kTwoStopBits ? 4 : (s.stopBits == os::kOne5StopBits ? 3 : 2);
-  const uint64_t baud = s.baudRate ? s.baudRate : 1;
-  return (halfBits * 1000000 + 2 * baud - 1) / (2 * baud);
-}
-
 uint8_t garble(uint8_t byte) {
   return static_cast<uint8_t>((byte ^ 0xA5) + 0x3B);
 }

@@ -21,27 +21,14 @@
 #include <vector>
 
 #include "platform/os.h"
+#include "platform/virtual/uart.h"
 
 namespace vw {
-
-using TimeUs = uint64_t;
 
 constexpr TimeUs ms(uint64_t m) {
   return m * 1000;
 }
 
-// The line settings a peer talks at; a host at other settings and the peer
-// receive what UARTs make of each other's bit streams (platform/virtual/uart.h).
-struct PeerSettings {
-  uint32_t baudRate = 9600;
-  uint8_t byteSize = 8;
-  uint8_t parity = os::kNoParity;
-  uint8_t stopBits = os::kOneStopBit;
-  bool operator==(const PeerSettings&) const = default;
-};
-
-// Time for one byte with start, data, parity and stop bits, rounded up.
-TimeUs byteTimeUs(const PeerSettings& s);
 // The deterministic corruption a byte suffers between mismatched UARTs, as
 // the real-time line of the Wine rig still models it.
 uint8_t garble(uint8_t byte);
@@ -51,7 +38,6 @@ uint8_t garble(uint8_t byte);
 constexpr uint32_t kTxFifoBytes = 16;
 
 struct TxBurst;
-struct Received;
 
 // What sits on the far side of a serial line (a module model). It is told
 // what arrives and asked what it sends; it never sees the clock otherwise.
