@@ -370,8 +370,11 @@ TEST(ReceivedShare, IsCutTowardZeroAndMeetsAMinimumExactly) {
     return RangeDirection{1, 2, sent, received, sent - received, 0, 0, 0};
   };
   char text[kShareTextChars];
-  for (const auto& [received, sent, shown] :
-       {std::tuple{1999u, 2000u, "99.9"}, {2000u, 2000u, "100.0"}, {0u, 0u, "0.0"}}) {
+  for (const auto& [received, sent, shown] : {std::tuple{1999u, 2000u, "99.9"},
+                                              {999999u, 1000000u, "99.9"},
+                                              {2000u, 2000u, "100.0"},
+                                              {2u, 3u, "66.6"},
+                                              {0u, 0u, "0.0"}}) {
     receivedShareText(direction(received, sent), text);
     EXPECT_STREQ(text, shown);
   }

@@ -209,6 +209,7 @@ TEST_F(Read, AReadRightAfterTrafficOnItsPortWaitsOutTheGuardTime) {
     const vw::TimeUs lastByte = world.entries("COM3", vw::Event::HostByte).back().at;
     const size_t before = world.entries("COM3", vw::Event::HostByte).size();
     EXPECT_EQ(read(&masterPane), 0) << (range ? "after a range test" : "after a Link Test");
+    EXPECT_EQ(view().count("showResetPrompt"), 0);
     const vw::TimeUs escape = world.entries("COM3", vw::Event::HostByte)[before].at;
     EXPECT_GE(escape, lastByte + vw::ms(kDefaultGuardDelayMs));
     EXPECT_LE(escape, lastByte + vw::ms(kDefaultGuardDelayMs + 10)) << "the rest, not all again";

@@ -157,11 +157,14 @@ TEST_F(RecordFileTest, LongPathsAndMessagesGoIntoTheLineWhole) {
   while (profile.size() < 2 * 32767)
     profile += "/\xC3\xA9t\xC3\xA9";
   context.profilePath = profile.c_str();
-  const std::wstring message(5000, L'x');
+  const std::wstring message(5000, L'\u00e4');
   ASSERT_EQ(appendPairRecord(path.c_str(), run, message.c_str(), context).result, 0);
   const std::string text = contents();
   EXPECT_NE(text.find("," + profile + ","), std::string::npos);
-  EXPECT_NE(text.find("," + std::string(5000, 'x') + ","), std::string::npos);
+  std::string utf8Message;
+  while (utf8Message.size() < 2 * message.size())
+    utf8Message += "\xC3\xA4";
+  EXPECT_NE(text.find("," + utf8Message + ","), std::string::npos);
   EXPECT_EQ(text,
             kRecordByteOrderMark + header() + formatPairRecordLine(run, message.c_str(), context));
 }
