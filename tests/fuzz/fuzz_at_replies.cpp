@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       queryHex8(port, "ATPL\r", &v8),
       queryExtendedPanId(port, &v64),
       queryNodeIdentifier(port, ni, &length),
-      setRegister8(port, "ATPL", 3),
+      setHexRegister(port, "ATPL", 3, 1),
       setHexRegister(port, "ATSC", 0x10, 1),
       setHexRegister(port, "ATID", 0x4E4C303032, 1),
       setHexRegister(port, "ATDH", 0x02004E4C, 8),
