@@ -55,7 +55,7 @@ quick_test_verdict() {
   ms=$(awk '/Link Test with COM6 started/ && !s { s = $1 } /Link Test: Link OK/ && !e { e = $1 }
     function t(x, f) { split(x, f, ":"); return (f[1] * 3600 + f[2] * 60 + f[3]) * 1000 }
     END { if (s && e) print int(t(e) - t(s)); else print 0 }' <<<"$log")
-  note "the quick test lasted ${ms} ms by the line log"
+  note "the quick test lasted ${ms} ms by the line log" >&2
   ((ms > 300)) && echo "timed out" || echo found
 }
 
