@@ -180,13 +180,20 @@ clang_check() {
   fi
 }
 ((native_ok)) && timed clang-check clang_check
-# The bash completion as shellcheck reads it: not one remark.
+# The bash completion as shellcheck reads it (not one remark), and as a
+# person meets it: typed into bash, Tab pressed.
 shellcheck_completion() {
   echo "== shellcheck of the completion"
   if shellcheck packaging/nlconf-cli.bash >"$log/shellcheck.log" 2>&1; then
     passed=$((passed + 1))
   else
     cat "$log/shellcheck.log"
+    failed=$((failed + 1))
+  fi
+  if python3 tests/completion_check.py >"$log/completion.log" 2>&1; then
+    passed=$((passed + 1))
+  else
+    cat "$log/completion.log"
     failed=$((failed + 1))
   fi
 }

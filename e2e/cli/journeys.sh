@@ -748,5 +748,47 @@ journey_same_port() {
   untouched COM5
 }
 
+
+# ---- how a script ends it, or closes its streams ----------------------------
+
+journey_endings() {
+  modules 5=master 6=slave
+  # With standard error closed, no progress text reaches a module's line.
+  printf '[Master]\nChannel = 12\n[Slave]\nChannel = 12\n' >"$work/profile.ini"
+  LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 NLCONF_SIMPORTS_DIR=$work/run \
+    timeout 60 "$cli" pair "$PORT5" "$PORT6" "$work/profile.ini" -v >"$work/out" 2>&-
+  [[ $? == 0 ]] || fail "a pair run with standard error closed failed"
+  ! grep -qE "Apply Profile|Write Master|Read Slave" "$work"/tr/transcript-COM*.log ||
+    fail "progress text went over a module's line"
+  # An interrupt ignored when the program starts stays ignored.
+  ( trap '' INT
+    exec env LD_PRELOAD="$sim/modemshim.so" ASAN_OPTIONS=verify_asan_link_order=0 \
+      NLCONF_SIMPORTS_DIR="$work/run" "$cli" read "$PORT5" >"$work/out" 2>"$work/err" ) &
+  local pid=$! code
+  sleep 0.5
+  kill -INT "$pid"
+  wait "$pid"
+  code=$?
+  [[ $code == 0 ]] || fail "a read with the interrupt ignored ended with $code on SIGINT"
+  has out "[Master]"
+  # A hang-up, then Ctrl+C: the second signal stops at once.
+  held_read 1
+  kill -HUP "$reader"
+  sleep 0.3
+  kill -INT "$reader"
+  wait "$reader"
+  code=$?
+  ctl release COM5 >/dev/null
+  [[ $code == 130 ]] || fail "a hang-up then Ctrl+C ended with $code, not 130"
+  has err "Stopped at once"
+  sleep 0.2
+  out_of_command_mode 5 "a hang-up then Ctrl+C"
+  # --json says why a write or a range test could not start.
+  nlconf 3 write /no/port --role slave --set Channel=12 --json
+  json 'j["error"] == {"code": 3, "message": "No serial port /no/port.", "port": "/no/port"}'
+  nlconf 3 range-test /no/port "$PORT6" --json
+  json 'j["error"]["code"] == 3 and j["error"]["port"] == "/no/port"'
+}
+
 "journey_$journey" "${@:3}"
 echo "ok ($journey)"

@@ -1,0 +1,74 @@
+#!/usr/bin/env python3
+"""The completion as a person meets it: keys typed into an interactive bash
+with readline, Tab pressed, and the word on the line read back as bash
+parses it. Calling the completion function alone would miss what readline
+does with its replies (a dangling backslash, a space it deletes)."""
+import os
+import pty
+import re
+import select
+import sys
+import time
+
+COMPLETION = sys.argv[1] if len(sys.argv) > 1 else "packaging/nlconf-cli.bash"
+SET = "nlconf-cli write P --role slave --set "
+# typed after --set, then Tab; the word bash then parses from the line
+CASES = [
+    ("Po", "Power "),
+    ("Power\\ ", "Power "),
+    ("Power\\ L", "Power Level="),
+    ('"Power L', "Power Level="),
+    ("Boost\\ Mode=E", "Boost Mode=Enable"),
+    ("Stop\\ Bits=T", "Stop Bits=Two Stop Bits"),
+    ("Power\\ Level=Hi", "Power Level=High"),
+]
+
+
+def read_until_quiet(fd, quiet=0.25, limit=5.0):
+    out, end, last = b"", time.time() + limit, time.time()
+    while time.time() < end and time.time() - last < quiet:
+        ready, _, _ = select.select([fd], [], [], 0.05)
+        if ready:
+            try:
+                out += os.read(fd, 4096)
+            except OSError:
+                break
+            last = time.time()
+    return out
+
+
+def words_after_tab(cases):
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.execvp("bash", ["bash", "--norc", "--noprofile", "-i"])
+    words = []
+    try:
+        os.write(fd, ("PS1='$ '; source /usr/share/bash-completion/bash_completion;"
+                      " source %s\n" % COMPLETION).encode())
+        read_until_quiet(fd)
+        for typed, _ in cases:
+            os.write(fd, (SET + typed + "\t").encode())
+            read_until_quiet(fd)
+            # Close a quote the case opened, then print the last word between marks.
+            closing = '"' if typed.startswith('"') else ""
+            os.write(fd, ("%s\x01set -- \x05; printf '<%%s>\\n' \"${@: -1}\"\n" % closing).encode())
+            found = re.findall(r"<([^<>\r\n]*)>\r?\n", read_until_quiet(fd).decode(errors="replace"))
+            words.append(found[-1] if found else None)
+    finally:
+        os.kill(pid, 9)
+        os.waitpid(pid, 0)
+    return words
+
+
+def main():
+    failed = 0
+    for (typed, want), got in zip(CASES, words_after_tab(CASES)):
+        if got != want:
+            print("--set %s<Tab> leaves %r on the line, not %r" % (typed, got, want))
+            failed += 1
+    print("completion: %d of %d cases as typed in bash" % (len(CASES) - failed, len(CASES)))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
