@@ -46,18 +46,24 @@ ctl() { "$sim/simports-ctl" "$work/run" "$@"; }
 
 check_json=$(dirname "$0")/check_json.py
 
-# nlconf code args...: runs the program, its outputs in $work/out and $work/err;
-# with --json its output is what the schema says of the command's.
+# keep_json COMMAND: out, for the check of every --json output against the
+# schema once the journey is done.
+keep_json() {
+  mkdir -p "$work/json"
+  cp "${NLCONF_OUT:-$work/out}" "$work/json/$BASHPID.$RANDOM.$1"
+}
+
+# nlconf code args...: runs the program, its outputs in $work/out and $work/err
+# (its --json output kept).
 nlconf() {
-  local want=$1 got out=${NLCONF_OUT:-$work/out}
+  local want=$1 got out=${NLCONF_OUT:-$work/out} t0=$SECONDS
   shift
   LD_PRELOAD=${shim-$sim/modemshim.so} ASAN_OPTIONS=verify_asan_link_order=0 \
     NLCONF_SIMPORTS_DIR=$work/run timeout 60 "$cli" "$@" >"$out" 2>"${NLCONF_ERR:-$work/err}"
   got=$?
+  echo $((SECONDS - t0)) >"$work/seconds"
   [[ $got == "$want" ]] || fail "nlconf-cli $* ended with $got, not $want"
-  if [[ " $* " == *" --json "* && -f $out ]]; then
-    python3 "$check_json" "$out" "$1" >>"$work/err" 2>&1 || fail "nlconf-cli $*: $(tail -1 "$work/err")"
-  fi
+  [[ " $* " != *" --json "* || ! -f $out ]] || keep_json "$1"
 }
 
 has() { grep -qF -- "$2" "$work/$1" || fail "no \"$2\" in $1"; }
@@ -223,6 +229,7 @@ journey_cancel() {
   wait "$reader"
   code=$?
   ctl release COM5 >/dev/null
+  keep_json read
   [[ $code == 130 ]] || fail "a second Ctrl+C ended with $code, not 130"
   has err "Stopped at once: the modules may hold what was sent before the stop."
   json 'j["error"]["code"] == 130 and j["error"]["message"].startswith("Stopped at once")'
@@ -378,7 +385,7 @@ journey_sigpipe() {
 # json EXPRESSION [ARG...]: a Python expression over the JSON in out (`j`,
 # the ARGs as `a`) holds.
 json() {
-  python3 "$check_json" "$work/out" any "$@" || fail "not so in the JSON: $1"
+  python3 "$check_json" claim "$work/out" "$@" || fail "not so in the JSON: $1"
 }
 
 # pressing COMn code args...: nlconf, with COMn's reset key pressed when asked.
@@ -413,11 +420,10 @@ journey_range_test() {
   has out "$PORT6 -> $PORT5: sent 10, received "
   # A cut radio: nothing arrives, each packet's wait is its bytes and the turnaround.
   ctl radio loss 0 >/dev/null && ctl radio cut on >/dev/null || fail "no cut"
-  local start=$SECONDS
   pressing COM6 6 range-test "$PORT5" "$PORT6" --count 10 --json
   json 'all(d["received"] == 0 and d["lost"] == 10 for d in j["directions"])'
   json 'j["passed"] is False and j["min_received"] == 100 and j["error"]["code"] == 6'
-  ((SECONDS - start <= 15)) || fail "the cut radio's test took $((SECONDS - start)) s"
+  (($(cat "$work/seconds") <= 15)) || fail "the cut radio's test took $(cat "$work/seconds") s"
   # The far module with a loopback plug: only the master here.
   ctl radio cut off >/dev/null && ctl loopback COM6 on >/dev/null || fail "no plug"
   nlconf 0 range-test "$PORT5" --count 20 --min-received 90 --json
@@ -603,9 +609,11 @@ sys.exit(ports != [l.split("\t") for l in open(sys.argv[2]).read().splitlines()]
     "$work/ports.json" "$work/out" || fail "ports: not each port with the six columns in both forms"
   # The manual's example stops the script when the read fails.
   [[ $(readme_serial "$PORT5") =~ ^serial\ [0-9A-F]{16}$ ]] || fail "the example took no serial"
+  keep_json read
   json 'j["serial"] and j["settings"]["Channel"] == "15" and j["error"] is None'
   readme_serial /no/port >"$work/example.out"
   [[ $? == 3 && ! -s $work/example.out ]] || fail "the example went on after a failed read"
+  keep_json read
   json 'j["error"] == {"code": 3, "message": "No serial port /no/port.", "port": "/no/port"}'
   # Whatever ends a command, --json prints one object that says why.
   nlconf 1 read "$PORT5" --bogus --json
@@ -820,4 +828,7 @@ journey_endings() {
 }
 
 "journey_$journey" "${@:3}"
+if [[ -d $work/json ]]; then
+  python3 "$check_json" schema "$work"/json/* || fail "--json output not as the schema says"
+fi
 echo "ok ($journey)"
