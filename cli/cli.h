@@ -67,8 +67,11 @@ struct FileIdentity {
   std::string leaf;  // a file yet to be made: its name in the folder
 };
 FileIdentity fileIdentity(const std::string& name);
-// Standard output (1) or standard error (2) where it is a file.
+// Standard input (0), output (1) or error (2) where it is a file.
 FileIdentity streamIdentity(int stream);
+// Standard input as its bytes are (Windows would turn CR LF into LF, so
+// that a profile's SHA-256 would not be that of what was sent).
+FILE* binaryStandardInput();
 bool sameFile(const FileIdentity& a, const FileIdentity& b);
 
 // A file made new beside `name` (where its links lead), so that it can take

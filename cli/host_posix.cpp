@@ -123,6 +123,10 @@ FileIdentity streamIdentity(int stream) {
   return id;
 }
 
+FILE* binaryStandardInput() {
+  return stdin;
+}
+
 bool sameFile(const FileIdentity& a, const FileIdentity& b) {
   return a.known && b.known && a.volume == b.volume && a.index == b.index && a.leaf == b.leaf;
 }

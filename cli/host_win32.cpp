@@ -97,7 +97,10 @@ FileIdentity fileIdentity(const std::string& name) {
 
 FileIdentity streamIdentity(int stream) {
   FileIdentity id;
-  const HANDLE handle = GetStdHandle(stream == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+  const DWORD which = stream == 0   ? STD_INPUT_HANDLE
+                      : stream == 1 ? STD_OUTPUT_HANDLE
+                                    : STD_ERROR_HANDLE;
+  const HANDLE handle = GetStdHandle(which);
   BY_HANDLE_FILE_INFORMATION info{};
   if (handle && handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK &&
       GetFileInformationByHandle(handle, &info)) {
@@ -106,6 +109,11 @@ FileIdentity streamIdentity(int stream) {
     id.index = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
   }
   return id;
+}
+
+FILE* binaryStandardInput() {
+  _setmode(_fileno(stdin), _O_BINARY);
+  return stdin;
 }
 
 bool sameFile(const FileIdentity& a, const FileIdentity& b) {

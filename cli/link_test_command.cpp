@@ -76,10 +76,10 @@ void printLinkResult(const Options& o, int32_t verdict, const std::string& messa
     const Module& master = masterModule();
     const Module& slave = slaveModule();
     addJson(json, "master",
-            moduleJson(o.ports[0],
+            moduleJson(o.ports[0], true,
                        moduleOf(master.record, master.session.portNumber, d && d->masterRead)));
     addJson(json, "slave",
-            moduleJson(o.ports[1],
+            moduleJson(o.ports[1], false,
                        moduleOf(slave.record, slave.session.portNumber, d && d->slaveRead)));
     std::string findings = "[";
     for (size_t i = 0; d && i < d->findings.size(); ++i)

@@ -24,7 +24,7 @@ bool isPlainOrNew(const std::string& name, const char* what, std::string* messag
 }  // namespace
 
 bool checkFileOperands(const Options& o, std::string* message) {
-  return isPlainOrNew(o.file, "The settings file", message) &&
+  return (o.file == "-" || isPlainOrNew(o.file, "The settings file", message)) &&
          isPlainOrNew(o.log, "The log file", message) &&
          isPlainOrNew(o.record, "The record file", message);
 }
@@ -52,7 +52,10 @@ bool checkSameFiles(const Options& o, std::string* message) {
     if (!name->empty())
       outputs.push_back({role, *name, fileIdentity(*name)});
   }
-  if (!o.file.empty())
+  // A profile from standard input is the file it is redirected from.
+  if (o.file == "-")
+    others.push_back({"standard input", "", streamIdentity(0)});
+  else if (!o.file.empty())
     others.push_back({"the settings file", o.file, fileIdentity(o.file)});
   others.push_back({"standard output", "", streamIdentity(1)});
   others.push_back({"standard error", "", streamIdentity(2)});

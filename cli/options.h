@@ -110,10 +110,9 @@ constexpr OptionSpec choiceOption(const char* name, Role Options::*target, const
 // command's table where that command's help lists it.
 inline constexpr OptionChoice kRoles[] = {{"master", Role::Master}, {"slave", Role::Slave}};
 inline constexpr OptionSpec kRoleOption =
-    choiceOption("role", &Options::role, "master|slave",
-                 "the module's role (read: refuse the other role's module)", kRoles);
-inline constexpr OptionSpec kJsonOption = flagOption(
-    "json", 0, &Options::json, "one JSON object on standard output (UTF-8) instead of text");
+    choiceOption("role", &Options::role, "master|slave", "the role the module must have", kRoles);
+inline constexpr OptionSpec kJsonOption =
+    flagOption("json", 0, &Options::json, "one JSON object (UTF-8) on standard output, not text");
 inline constexpr OptionSpec kQuietOption =
     flagOption("quiet", 0, &Options::quiet, "print only the result line");
 

@@ -80,30 +80,6 @@ void addJsonItem(std::string& array, const std::string& value) {
   array += value;
 }
 
-// A module's 8-bit text for a terminal: printable ASCII, anything else "?",
-// as the settings file and the record show it.
-std::string moduleRecordJson(const ModuleRecord& p) {
-  std::string out = "{";
-  out += "\"role\": " + jsonString(p.isMaster ? "master" : "slave");
-  out += ", \"nodeIdentifier\": " + jsonString(nodeIdOf(p));
-  out += ", \"serialNumber\": " + jsonString(hex(p.serialHigh, 8) + hex(p.serialLow, 8));
-  out += ", \"firmwareVersion\": " + jsonString(hex(p.firmwareVersion, 4));
-  out += ", \"panId\": " + jsonString(hex(p.shown[Setting::PanId], 1));
-  out += ", \"destination\": " +
-         jsonString(hex(p.shown[Setting::DestHigh], 8) + hex(p.shown[Setting::DestLow], 8));
-  out += ", \"settings\": {";
-  bool first = true;
-  for (Setting s : kAllSettings) {
-    if (!isKey(p, s))
-      continue;
-    out += first ? "" : ", ";
-    first = false;
-    out += jsonString(keyOf(s)) + ": {\"text\": " + jsonString(shownEntry(p, s)) +
-           ", \"code\": " + std::to_string(static_cast<int32_t>(p.shown[s])) + "}";
-  }
-  return out + "}}";
-}
-
 bool printSettingsFile(const ModuleRecord& m) {
   ModuleRecord empty{};
   empty.isMaster = m.isMaster ? 0 : 1;
@@ -202,9 +178,10 @@ PairModule moduleOf(const ModuleRecord& module, uint32_t portNumber, bool read) 
   return m;
 }
 
-std::string moduleJson(const std::string& port, const PairModule& m) {
+std::string moduleJson(const std::string& port, bool master, const PairModule& m) {
   std::string object = "{";
   addJson(object, "port", jsonString(port));
+  addJson(object, "role", jsonString(master ? "master" : "slave"));
   // A module refused by its role is named by what it answered.
   const bool id = m.identified || m.named;
   const bool serial = m.identified || m.serialKnown;

@@ -22,8 +22,6 @@ std::string jsonBool(bool value);
 void addJson(std::string& json, const char* key, const std::string& value);
 void addJsonItem(std::string& array, const std::string& value);
 
-// What read --json prints of a module.
-std::string moduleRecordJson(const ModuleRecord& m);
 // The settings file as Save writes it, with this system's line ends.
 bool printSettingsFile(const ModuleRecord& m);
 
@@ -39,7 +37,8 @@ std::string changesJson(const std::vector<Change>& changes);
 
 // A module as a run or a read found it, for the pair's and the link test's output.
 PairModule moduleOf(const ModuleRecord& module, uint32_t portNumber, bool read);
-std::string moduleJson(const std::string& port, const PairModule& m);
+// The one module object of every command's JSON; null for what is not known.
+std::string moduleJson(const std::string& port, bool master, const PairModule& m);
 bool printText(const std::string& text);
 
 }  // namespace cli

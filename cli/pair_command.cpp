@@ -3,10 +3,12 @@
 #include "cli/cli.h"
 #include "cli/commands.h"
 #include "cli/output.h"
+#include "cli/range_test_command.h"
 #include "cli/session.h"
 #include "module/pair_record.h"
 #include "module/pair_run.h"
 #include "module/pair_texts.h"
+#include "module/received_share.h"
 #include "module/record_file.h"
 #include "version.h"
 
@@ -94,6 +96,17 @@ std::string pairFailurePrefix(const PairRunResult& r) {
   return port ? portNameOf(port) + (master ? " (Master): " : " (Slave): ") : "";
 }
 
+// The range test that took the link test's place ([Range]), null for none.
+std::string rangeJson(const PairRunResult& r) {
+  if (!r.rangeTested)
+    return "null";
+  std::string object = "{";
+  addJson(object, "directions", rangeDirectionsJson(r.range));
+  addJson(object, "min_received", std::to_string(r.rangeMinReceived));
+  addJson(object, "passed", r.linkVerdict == -1 ? "null" : jsonBool(r.linkVerdict == 1));
+  return object + "}";
+}
+
 void printPairResult(const Options& o, const PairRunResult& r, const std::string& message,
                      bool recorded) {
   const std::string& masterPort = r.portsSwapped ? o.ports[1] : o.ports[0];
@@ -105,9 +118,10 @@ void printPairResult(const Options& o, const PairRunResult& r, const std::string
     addJson(json, "failed_step", pass ? "null" : jsonString(narrow(pairStepName(r.failedStep))));
     addJson(json, "message", pass ? "null" : jsonString(message));
     addJson(json, "ports_swapped", jsonBool(r.portsSwapped));
-    addJson(json, "master", moduleJson(masterPort, r.master));
-    addJson(json, "slave", moduleJson(slavePort, r.slave));
+    addJson(json, "master", moduleJson(masterPort, true, r.master));
+    addJson(json, "slave", moduleJson(slavePort, false, r.slave));
     addJson(json, "link", r.linkVerdict == 1 ? "\"OK\"" : r.linkVerdict == 0 ? "\"NG\"" : "null");
+    addJson(json, "range", rangeJson(r));
     addJson(json, "duration_ms", std::to_string(r.durationMs));
     addJson(json, "recorded", jsonBool(recorded));
     keepJsonResult(json + "}");
@@ -125,6 +139,8 @@ void printPairResult(const Options& o, const PairRunResult& r, const std::string
       details =
           step + message + (firstBreak == std::string::npos ? "" : details.substr(firstBreak));
     text = (pass ? "PASS\n" : "FAIL\n") + details + "\n";
+    if (r.rangeTested && r.linkVerdict != -1)
+      text += rangeVerdictLine(r.linkVerdict == 1, r.rangeMinReceived * kShareMinimumPerPercent);
   } else if (pass) {
     text = "PASS\n";
   } else {
@@ -143,7 +159,7 @@ int pairCommand(const Options& o) {
     return ExitRefused;
   }
   if (!o.file.empty()) {
-    names.profilePath = wholePath(o.file);
+    names.profilePath = o.file == "-" ? kStandardInputName : wholePath(o.file);
     names.profileSha256 = profile.sha256;
   }
   if (o.makePair)
@@ -201,11 +217,12 @@ extern constexpr CommandSpec kPairCommand = {
     .needsRole = false,
     .options = kPairOptions,
     .usage =
-        "nlconf-cli pair MASTER SLAVE [FILE] [--make-pair] [--record FILE.csv] [--json] "
-        "[--quiet]",
+        "nlconf-cli pair MASTER SLAVE [FILE] [--make-pair] [--record FILE.csv]\n"
+        "                [--json] [--quiet]",
     .summary =
-        "The production run: reads both, applies the profile FILE, writes, checks,\n"
-        "tests the link; prints PASS or FAIL with both modules' serial numbers.",
+        "The production run: reads both, applies the profile FILE (- for standard\n"
+        "input), writes, checks, tests the link; prints PASS or FAIL with both\n"
+        "modules' serial numbers.",
     .moreHelp = nullptr,
     .run = pairCommand};
 

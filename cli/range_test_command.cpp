@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "cli/cli.h"
 #include "cli/commands.h"
@@ -30,27 +31,13 @@ std::string percentText(const RangeDirection& d) {
   return std::string(text, receivedShareText(d, text));
 }
 
-// A minimum in ten-thousandths of a per cent, as it was given: "99.5".
-std::string minimumText(uint32_t minimum) {
-  std::string text = std::to_string(minimum / kShareMinimumPerPercent);
-  uint32_t rest = minimum % kShareMinimumPerPercent;
-  if (rest == 0)
-    return text;
-  text += '.';
-  for (uint32_t unit = kShareMinimumPerPercent / 10; rest; unit /= 10) {
-    text += static_cast<char>('0' + rest / unit);
-    rest %= unit;
-  }
-  return text;
-}
-
 std::string msText(double ms) {
   char text[24];
   std::snprintf(text, sizeof text, "%.10g", ms);
   return text;
 }
 
-void printText(const RangeResult& r) {
+void printCounts(const RangeResult& r) {
   for (uint32_t i = 0; i < r.directionCount; ++i) {
     const RangeDirection& d = r.directions[i];
     std::string line = nameOf(d.fromPort) + " -> " + nameOf(d.toPort) + ": sent " +
@@ -74,33 +61,73 @@ void printText(const RangeResult& r) {
   }
 }
 
-std::string resultJson(const RangeResult& r) {
-  std::string out = "{\"mode\": ";
-  out += r.way == RangeWay::BothHere ? "\"both\"" : "\"loopback\"";
-  out += ", \"directions\": [";
-  for (uint32_t i = 0; i < r.directionCount; ++i) {
-    const RangeDirection& d = r.directions[i];
-    out += i ? ", " : "";
-    out += "{\"from\": " + jsonString(nameOf(d.fromPort)) +
-           ", \"to\": " + jsonString(nameOf(d.toPort)) + ", \"sent\": " + std::to_string(d.sent) +
-           ", \"received\": " + std::to_string(d.received) +
-           ", \"lost\": " + std::to_string(d.lost) +
-           ", \"corrupted\": " + std::to_string(d.corrupted) +
-           ", \"echoed\": " + std::to_string(d.echoed) +
-           ", \"received_percent\": " + percentText(d) + "}";
-  }
-  out += "], \"round_trip_ms\": ";
+std::string resultJson(const Options& o, const RangeResult& r) {
+  const Module& master = masterModule();
+  const Module& slave = slaveModule();
+  std::string out = "{";
+  // Not read: only the line settings were found.
+  addJson(out, "master",
+          moduleJson(o.ports[0], true, moduleOf(master.record, master.session.portNumber, false)));
+  addJson(out, "slave",
+          o.ports.size() < 2 ? "null"
+                             : moduleJson(o.ports[1], false,
+                                          moduleOf(slave.record, slave.session.portNumber, false)));
+  addJson(out, "mode", r.way == RangeWay::BothHere ? "\"both\"" : "\"loopback\"");
+  addJson(out, "directions", rangeDirectionsJson(r));
+  std::string roundTrip = "null";
   if (r.hasRoundTrip)
-    out += "{\"min\": " + std::to_string(r.roundTripMinMs) +
-           ", \"median\": " + msText(r.roundTripMedianMs) +
-           ", \"max\": " + std::to_string(r.roundTripMaxMs) + "}";
-  else
-    out += "null";
-  out += std::string(", \"far_module_echoes\": ") + (rangeFarModuleEchoes(r) ? "true" : "false");
-  return out + ", \"duration_ms\": " + std::to_string(r.durationMs) + "}";
+    roundTrip = "{\"min\": " + std::to_string(r.roundTripMinMs) +
+                ", \"median\": " + msText(r.roundTripMedianMs) +
+                ", \"max\": " + std::to_string(r.roundTripMaxMs) + "}";
+  addJson(out, "round_trip_ms", roundTrip);
+  addJson(out, "far_module_echoes", jsonBool(rangeFarModuleEchoes(r)));
+  addJson(out, "min_received", minimumText(o.minReceived));
+  // No verdict for a test that did not end.
+  addJson(out, "passed", r.code == 0 ? jsonBool(sharesMeet(r, o.minReceived)) : "null");
+  addJson(out, "duration_ms", std::to_string(r.durationMs));
+  return out + "}";
 }
 
 }  // namespace
+
+std::string rangeDirectionsJson(const RangeResult& r) {
+  std::string array = "[";
+  for (uint32_t i = 0; i < r.directionCount; ++i) {
+    const RangeDirection& d = r.directions[i];
+    std::string item = "{";
+    addJson(item, "from", jsonString(nameOf(d.fromPort)));
+    addJson(item, "to", jsonString(nameOf(d.toPort)));
+    const std::pair<const char*, uint32_t> counts[] = {
+        {"sent", d.sent},           {"received", d.received}, {"lost", d.lost},
+        {"corrupted", d.corrupted}, {"late", d.late},         {"duplicated", d.duplicated},
+        {"echoed", d.echoed}};
+    for (const auto& [key, count] : counts)
+      addJson(item, key, std::to_string(count));
+    addJson(item, "received_percent", percentText(d));
+    addJsonItem(array, item + "}");
+  }
+  return array + "]";
+}
+
+std::string minimumText(uint32_t minimum) {
+  std::string text = std::to_string(minimum / kShareMinimumPerPercent);
+  uint32_t rest = minimum % kShareMinimumPerPercent;
+  if (rest == 0)
+    return text;
+  text += '.';
+  for (uint32_t unit = kShareMinimumPerPercent / 10; rest; unit /= 10) {
+    text += static_cast<char>('0' + rest / unit);
+    rest %= unit;
+  }
+  return text;
+}
+
+std::string rangeVerdictLine(bool passed, uint32_t minimum) {
+  return passed ? "Range test passed: each direction received at least " + minimumText(minimum) +
+                      " %.\n"
+                : "Range test failed: a direction received less than " + minimumText(minimum) +
+                      " %.\n";
+}
 
 int32_t findLineSettings(Module& m) {
   Session& s = m.session;
@@ -162,18 +189,20 @@ int rangeTestCommand(const Options& o) {
   int code = ExitDone;
   const bool measured = result.code == 0 || result.code == ResultCancelled || anyCancelled();
   if (o.json)
-    keepJsonResult(resultJson(result));
+    keepJsonResult(resultJson(o, result));
   if (!measured) {
     const bool slaveFailed = both && result.failedPort == slave.session.portNumber;
     code = failWith(result.code, slaveFailed ? slave : master);
   } else {
     if (!o.json)
-      printText(result);
+      printCounts(result);
     if (result.code != 0) {
       code = failWith(ResultCancelled, master);
     } else if (!sharesMeet(result, o.minReceived)) {
       code = ExitLinkOrCheck;
       noteFailure("A direction received less than " + minimumText(o.minReceived) + " %.");
+      if (!o.json)
+        printText(rangeVerdictLine(false, o.minReceived));
     }
   }
   releaseModule(master);

@@ -4,7 +4,10 @@
 
 #include <cstdint>
 
+#include <string>
+
 #include "cli/session.h"
+#include "module/range_test.h"
 
 namespace cli {
 
@@ -15,5 +18,12 @@ namespace cli {
 // measurement, which closes it. On failure the module's port is closed again.
 int32_t findLineSettings(Module& m);
 void closeModulePorts();
+
+// Each direction's counts and share, in range-test's and pair's JSON.
+std::string rangeDirectionsJson(const RangeResult& r);
+// A minimum in ten-thousandths of a per cent, as it was given: "99.5".
+std::string minimumText(uint32_t minimum);
+// The text's last line: the verdict against the minimum.
+std::string rangeVerdictLine(bool passed, uint32_t minimum);
 
 }  // namespace cli

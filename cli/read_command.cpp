@@ -23,7 +23,8 @@ int readCommand(const Options& o) {
   if (result != 0)
     code = failWith(result, m);
   else if (o.json)
-    keepJsonResult(moduleRecordJson(m.record));
+    keepJsonResult(moduleJson(o.ports[0], m.record.isMaster != 0,
+                              moduleOf(m.record, m.session.portNumber, true)));
   else if (!printSettingsFile(m.record))
     code = failWith(ErrArgument, m);
   releaseModule(m);

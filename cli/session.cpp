@@ -447,16 +447,24 @@ std::string firstLineOf(const wchar_t* message) {
 
 }  // namespace
 
-bool loadFile(const std::string& name, SettingsFile* file, std::string* message) {
-  FILE* in = openFile(name, "rb");
+std::string fileShown(const std::string& operand) {
+  return operand == "-" ? kStandardInputName : operand;
+}
+
+bool loadFile(const std::string& operand, SettingsFile* file, std::string* message) {
+  const bool piped = operand == "-";
+  const std::string name = fileShown(operand);
+  FILE* in = piped ? binaryStandardInput() : openFile(name, "rb");
   if (!in) {
     *message = "Cannot open " + name + ": " + std::strerror(errno) + ".";
     return false;
   }
+  // fread waits for a pipe's every piece, up to its end or one byte past the limit.
   std::vector<uint8_t> bytes(kSettingsFileLimit + 1);
   const size_t size = std::fread(bytes.data(), 1, bytes.size(), in);
   const bool failed = std::ferror(in) != 0;
-  std::fclose(in);
+  if (!piped)
+    std::fclose(in);
   if (failed || size > kSettingsFileLimit) {
     *message = name + (failed ? ": cannot be read." : ": larger than 64 KiB.");
     return false;

@@ -87,6 +87,10 @@ void keepJsonResult(const std::string& json);
 // exit code's `error`, once only, whoever ends the program.
 void printJsonResult(int code);
 
+// "-" as FILE: the profile from standard input, read whole before any
+// port is touched; messages and the record name it as below.
+constexpr char kStandardInputName[] = "(standard input)";
+std::string fileShown(const std::string& operand);
 bool loadFile(const std::string& name, SettingsFile* file, std::string* message);
 bool parseSet(const std::string& set, bool master, SettingsFile* file, std::string* message);
 

@@ -53,7 +53,7 @@ bool fileHasRoleSection(const Options& o, const SettingsFile& file, std::string*
   const bool master = o.role == Role::Master;
   if (o.file.empty() || (master ? file.master.present : file.slave.present))
     return true;
-  *message = o.file + " has no " + (master ? "[Master]" : "[Slave]") + " section.";
+  *message = fileShown(o.file) + " has no " + (master ? "[Master]" : "[Slave]") + " section.";
   return false;
 }
 
@@ -74,9 +74,10 @@ bool loadWriteInput(const Options& o, SettingsFile* file, std::vector<SettingsFi
 void printWriteResult(const Options& o, const Module& m, const std::vector<Change>& changes,
                       bool written, int32_t result) {
   if (o.json) {
-    std::string json = "{";
-    addJson(json, "port", jsonString(o.ports[0]));
-    addJson(json, "role", jsonString(m.record.isMaster ? "master" : "slave"));
+    // The module as it now holds, and what was to change.
+    std::string json = moduleJson(o.ports[0], m.record.isMaster != 0,
+                                  moduleOf(m.record, m.session.portNumber, true));
+    json.pop_back();
     addJson(json, "changes", changesJson(changes));
     addJson(json, "dry_run", jsonBool(o.dryRun));
     addJson(json, "written", jsonBool(written));
@@ -118,7 +119,8 @@ int writeCommand(const Options& o) {
   const ModuleRecord read = m.record;
   if (result != 0) {
     code = failWith(result, m);
-  } else if (!applyChoices(&m.record, o.file.empty() ? nullptr : &file, sets, o.file, &message)) {
+  } else if (!applyChoices(&m.record, o.file.empty() ? nullptr : &file, sets, fileShown(o.file),
+                           &message)) {
     endSession(m.session);
     reportFailure(message);
     code = ExitRefused;
@@ -164,7 +166,7 @@ constexpr OptionSpec kWriteOptions[] = {
     kJsonOption,
     kQuietOption,
     listOption("set", &Options::sets, "\"KEY=VALUE\"",
-               "one value to write, as a settings file names it (repeatable)"),
+               "one value to write, as in a settings file (repeatable)"),
     flagOption("dry-run", 0, &Options::dryRun, "show what would change, write nothing"),
 };
 
@@ -178,11 +180,12 @@ extern constexpr CommandSpec kWriteCommand = {
     .needsRole = true,
     .options = kWriteOptions,
     .usage =
-        "nlconf-cli write PORT --role master|slave [FILE] [--set \"KEY=VALUE\"]... [--dry-run]\n"
-        "                 [--json] [--quiet]",
+        "nlconf-cli write PORT --role master|slave [FILE] [--set \"KEY=VALUE\"]...\n"
+        "                 [--dry-run] [--json] [--quiet]",
     .summary =
-        "Writes the role's section of FILE and each --set into a module. A FILE needs a\n"
-        "section for the role. Ends with \"Written.\" or \"Nothing to write.\".",
+        "Writes the role's section of FILE (- for standard input) and each --set into a\n"
+        "module. A FILE needs a section for the role. Ends with \"Written.\" or\n"
+        "\"Nothing to write.\".",
     .moreHelp = keysAndValues,
     .run = writeCommand};
 

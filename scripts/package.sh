@@ -100,7 +100,8 @@ mkdir -p "$dist/$linux/examples"
 cp "$cli" "$dist/$linux/"
 man_page >"$dist/$linux/nlconf-cli.1"
 cp packaging/nlconf-cli.bash "$dist/$linux/nlconf-cli.bash"
-cp docs/cli/README.md packaging/copyright packaging/changelog "$dist/$linux/"
+cp docs/cli/README.md docs/cli/nlconf-cli.schema.json packaging/copyright packaging/changelog \
+  "$dist/$linux/"
 cp packaging/example-profile.ini "$dist/$linux/examples/profile.ini"
 date_tree "$dist/$linux"
 (cd "$dist" && tar --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner \
@@ -115,7 +116,7 @@ strip --strip-unneeded --remove-section=.comment --remove-section=.note -o \
   "$deb_root/usr/bin/nlconf-cli" "$cli"
 man_page | gzip -9n >"$deb_root/usr/share/man/man1/nlconf-cli.1.gz"
 cp packaging/nlconf-cli.bash "$deb_root/usr/share/bash-completion/completions/nlconf-cli"
-cp docs/cli/README.md packaging/copyright "$doc/"
+cp docs/cli/README.md docs/cli/nlconf-cli.schema.json packaging/copyright "$doc/"
 gzip -9n <packaging/changelog >"$doc/changelog.gz"
 cp packaging/example-profile.ini "$doc/examples/profile.ini"
 depends=$(libc_depends)
@@ -160,7 +161,8 @@ cmp -s "$cli" "$check/$linux/nlconf-cli" || fail "nlconf-cli differs from the bu
 "$check/$linux/nlconf-cli" --version | grep -qx "nlconf-cli $version" ||
   fail "nlconf-cli does not say its version"
 expected="$linux/ $linux/README.md $linux/changelog $linux/copyright $linux/examples/
-$linux/examples/profile.ini $linux/nlconf-cli $linux/nlconf-cli.1 $linux/nlconf-cli.bash"
+$linux/examples/profile.ini $linux/nlconf-cli $linux/nlconf-cli.1 $linux/nlconf-cli.bash
+$linux/nlconf-cli.schema.json"
 [[ $(tar -tzf "$dist/$linux.tar.gz" | tr '\n' ' ') == "$(echo $expected) " ]] ||
   fail "the tarball holds $(tar -tzf "$dist/$linux.tar.gz" | tr '\n' ' ')"
 stamp=$(date -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S')
@@ -178,6 +180,7 @@ for entry in "-rwxr-xr-x root/root ./usr/bin/nlconf-cli" \
   "-rw-r--r-- root/root ./usr/share/man/man1/nlconf-cli.1.gz" \
   "-rw-r--r-- root/root ./usr/share/bash-completion/completions/nlconf-cli" \
   "-rw-r--r-- root/root ./usr/share/doc/nlconf-cli/README.md" \
+  "-rw-r--r-- root/root ./usr/share/doc/nlconf-cli/nlconf-cli.schema.json" \
   "-rw-r--r-- root/root ./usr/share/doc/nlconf-cli/copyright" \
   "-rw-r--r-- root/root ./usr/share/doc/nlconf-cli/changelog.gz" \
   "-rw-r--r-- root/root ./usr/share/doc/nlconf-cli/examples/profile.ini"; do

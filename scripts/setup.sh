@@ -13,6 +13,9 @@ packages=(
   clang libclang-rt-14-dev llvm-14
   # the release archive and its guide in HTML
   zip unzip python3 python3-markdown
+  # the check of every --json output against its schema, and of the manual
+  # page's width as man shows it
+  python3-jsonschema man-db
   # the Debian package's check: its completion is tried in bash as installed,
   # and read by shellcheck
   bash-completion shellcheck

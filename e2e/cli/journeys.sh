@@ -44,14 +44,26 @@ modules() {
 
 ctl() { "$sim/simports-ctl" "$work/run" "$@"; }
 
-# nlconf code args...: runs the program, its outputs in $work/out and $work/err.
+check_json=$(dirname "$0")/check_json.py
+
+# keep_json COMMAND: out, for the check of every --json output against the
+# schema once the journey is done.
+keep_json() {
+  mkdir -p "$work/json"
+  cp "${NLCONF_OUT:-$work/out}" "$work/json/$BASHPID.$RANDOM.$1"
+}
+
+# nlconf code args...: runs the program, its outputs in $work/out and $work/err
+# (its --json output kept).
 nlconf() {
-  local want=$1 got
+  local want=$1 got out=${NLCONF_OUT:-$work/out} t0=$SECONDS
   shift
   LD_PRELOAD=${shim-$sim/modemshim.so} ASAN_OPTIONS=verify_asan_link_order=0 \
-    NLCONF_SIMPORTS_DIR=$work/run timeout 60 "$cli" "$@" >"${NLCONF_OUT:-$work/out}" 2>"${NLCONF_ERR:-$work/err}"
+    NLCONF_SIMPORTS_DIR=$work/run timeout 60 "$cli" "$@" >"$out" 2>"${NLCONF_ERR:-$work/err}"
   got=$?
+  echo $((SECONDS - t0)) >"$work/seconds"
   [[ $got == "$want" ]] || fail "nlconf-cli $* ended with $got, not $want"
+  [[ " $* " != *" --json "* || ! -f $out ]] || keep_json "$1"
 }
 
 has() { grep -qF -- "$2" "$work/$1" || fail "no \"$2\" in $1"; }
@@ -66,8 +78,8 @@ journey_read() {
   nlconf 0 write "$PORT5" --role master "$work/read.ini" --dry-run
   has out "Nothing to write."
   nlconf 0 read "$PORT5" --json
-  has out '"nodeIdentifier": "KOV-NL001/M"'
-  has out '"Channel": {"text": "15", "code": 15}'
+  json 'j["node_id"] == "KOV-NL001/M" and j["settings"]["Channel"] == "15"'
+  json 'j["port"] == a[0] and j["role"] == "master" and "Power Save" not in j["settings"]' "$PORT5"
   nlconf 4 read "$PORT5" --role slave
   has err 'Network ID "KOV-NL001/M" is not a slave.'
   nlconf 4 write "$PORT5" --role slave --set Channel=12
@@ -120,6 +132,15 @@ journey_write() {
   nlconf 0 read "$PORT6"
   has out "Channel = 12"
   has out "Power Level = Low"
+  # "-" is the profile from standard input, here a pipe.
+  nlconf 0 write "$PORT6" --role slave - < <(printf '[Slave]\nChannel = 14\n')
+  has out "Channel: 12 -> 14"
+  nlconf 2 write "$PORT6" --role slave - < <(printf '[Slave]\nBaud Rate = 12345\n')
+  has err "(standard input), line 2:"
+  nlconf 2 write "$PORT6" --role slave - < <(printf '[Master]\nChannel = 13\n')
+  has err "(standard input) has no [Slave] section."
+  nlconf 0 read "$PORT6"
+  has out "Channel = 14"
 }
 
 journey_refused() {
@@ -154,6 +175,16 @@ journey_pair() {
 shares = [float(r[k + " Received %"]) for k in ("Master to Slave", "Slave to Master")]
 sys.exit(0 if r["Link Test"] == "OK" and all(50 <= s <= 100 for s in shares) else 1)' \
     "$work/range.csv" || fail "no range shares recorded"
+  [[ $(tail -1 "$work/out") == "Range test passed: each direction received at least 0 %." ]] ||
+    fail "the [Range] run's text does not end with its verdict"
+  # The same profile from a pipe: the record names it and the digest of its bytes.
+  nlconf 0 pair "$PORT5" "$PORT6" - --json --record "$work/piped.csv" < <(cat "$work/range.ini")
+  json 'j["range"]["min_received"] == 0 and j["range"]["passed"] is True and j["link"] == "OK"'
+  json '[d["sent"] for d in j["range"]["directions"]] == [10, 10]'
+  python3 -c 'import csv, sys; r = list(csv.DictReader(open(sys.argv[1], encoding="utf-8-sig")))[0]
+sys.exit(0 if (r["Profile"], r["Profile SHA-256"]) == ("(standard input)", sys.argv[2]) else 1)' \
+    "$work/piped.csv" "$(sha256sum <"$work/range.ini" | cut -d" " -f1)" ||
+    fail "the record does not name the piped profile with its digest"
 }
 
 # held_read N ARGS...: nlconf-cli read PORT5 ARGS in the background, held
@@ -198,6 +229,7 @@ journey_cancel() {
   wait "$reader"
   code=$?
   ctl release COM5 >/dev/null
+  keep_json read
   [[ $code == 130 ]] || fail "a second Ctrl+C ended with $code, not 130"
   has err "Stopped at once: the modules may hold what was sent before the stop."
   json 'j["error"]["code"] == 130 and j["error"]["message"].startswith("Stopped at once")'
@@ -353,8 +385,7 @@ journey_sigpipe() {
 # json EXPRESSION [ARG...]: a Python expression over the JSON in out (`j`,
 # the ARGs as `a`) holds.
 json() {
-  python3 -c 'import json, sys; j = json.load(open(sys.argv[1], encoding="utf-8")); a = sys.argv[3:]
-sys.exit(0 if eval(sys.argv[2]) else 1)' "$work/out" "$@" || fail "not so in the JSON: $1"
+  python3 "$check_json" claim "$work/out" "$@" || fail "not so in the JSON: $1"
 }
 
 # pressing COMn code args...: nlconf, with COMn's reset key pressed when asked.
@@ -389,14 +420,16 @@ journey_range_test() {
   has out "$PORT6 -> $PORT5: sent 10, received "
   # A cut radio: nothing arrives, each packet's wait is its bytes and the turnaround.
   ctl radio loss 0 >/dev/null && ctl radio cut on >/dev/null || fail "no cut"
-  local start=$SECONDS
   pressing COM6 6 range-test "$PORT5" "$PORT6" --count 10 --json
   json 'all(d["received"] == 0 and d["lost"] == 10 for d in j["directions"])'
-  ((SECONDS - start <= 15)) || fail "the cut radio's test took $((SECONDS - start)) s"
+  json 'j["passed"] is False and j["min_received"] == 100 and j["error"]["code"] == 6'
+  (($(cat "$work/seconds") <= 15)) || fail "the cut radio's test took $(cat "$work/seconds") s"
   # The far module with a loopback plug: only the master here.
   ctl radio cut off >/dev/null && ctl loopback COM6 on >/dev/null || fail "no plug"
   nlconf 0 range-test "$PORT5" --count 20 --min-received 90 --json
   json 'j["mode"] == "loopback" and j["directions"][0]["sent"] == 20'
+  json 'j["passed"] is True and j["min_received"] == 90 and j["slave"] is None'
+  json 'j["master"]["port"] == a[0] and j["master"]["role"] == "master"' "$PORT5"
   json '0 < j["round_trip_ms"]["min"] <= j["round_trip_ms"]["median"] <= j["round_trip_ms"]["max"]'
   ctl status | grep -q "COM5 .* command-mode 0" || fail "the master stayed in command mode"
   ctl status | grep -q "COM6 .* command-mode 0" || fail "the slave stayed in command mode"
@@ -418,6 +451,8 @@ journey_range_lines() {
   grep -Eq "$sent 0, lost 10, corrupted 0, received 0.0 %, late ([1-9]|10)\$" "$work/out" ||
     fail "no line of ten lost, late"
   has out "Round trip: none came back"
+  [[ $(tail -1 "$work/out") == "Range test failed: a direction received less than 100 %." ]] ||
+    fail "a range test below its minimum does not end with its verdict"
 }
 
 # A plain pseudo-terminal, as socat or a network serial bridge gives: no
@@ -551,7 +586,7 @@ journey_options() {
 readme_serial() {
   {
     echo 'nlconf-cli() { LD_PRELOAD=$SHIM ASAN_OPTIONS=verify_asan_link_order=0 "$CLI" "$@" >"$OUT"; local code=$?; cat "$OUT"; return $code; }'
-    sed -n '/^json=\$(nlconf-cli read/,/jq -r \.serialNumber/p' "$(dirname "$0")/../../docs/cli/README.md" |
+    sed -n '/^json=\$(nlconf-cli read/,/jq -r \.serial)/p' "$(dirname "$0")/../../docs/cli/README.md" |
       sed "s|/dev/ttyUSB0|$1|"
     echo 'echo "serial $serial"'
   } >"$work/example.sh"
@@ -574,9 +609,11 @@ sys.exit(ports != [l.split("\t") for l in open(sys.argv[2]).read().splitlines()]
     "$work/ports.json" "$work/out" || fail "ports: not each port with the six columns in both forms"
   # The manual's example stops the script when the read fails.
   [[ $(readme_serial "$PORT5") =~ ^serial\ [0-9A-F]{16}$ ]] || fail "the example took no serial"
-  json 'j["serialNumber"] and j["settings"]["Channel"]["text"] == "15" and j["error"] is None'
+  keep_json read
+  json 'j["serial"] and j["settings"]["Channel"] == "15" and j["error"] is None'
   readme_serial /no/port >"$work/example.out"
   [[ $? == 3 && ! -s $work/example.out ]] || fail "the example went on after a failed read"
+  keep_json read
   json 'j["error"] == {"code": 3, "message": "No serial port /no/port.", "port": "/no/port"}'
   # Whatever ends a command, --json prints one object that says why.
   nlconf 1 read "$PORT5" --bogus --json
@@ -791,4 +828,7 @@ journey_endings() {
 }
 
 "journey_$journey" "${@:3}"
+if [[ -d $work/json ]]; then
+  python3 "$check_json" schema "$work"/json/* || fail "--json output not as the schema says"
+fi
 echo "ok ($journey)"
