@@ -1,5 +1,7 @@
 #include "link/port_table.h"
 
+#include "link/port_activity.h"
+
 namespace {
 
 SerialPort portTable[kPortTableSize];
@@ -91,6 +93,7 @@ SerialPort* openPort(uint32_t portNumber, os::Handle cancelEvent) {
     os::setLastError(error);
     return nullptr;
   }
+  loadPortActivity(portNumber);
   return &port;
 }
 
