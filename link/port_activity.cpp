@@ -2,9 +2,8 @@
 
 #include <atomic>
 
-#include "link/line_log.h"
 #include "link/port_note.h"
-#include "link/port_table.h"
+#include "platform/os.h"
 
 namespace {
 
@@ -15,16 +14,18 @@ struct Activity {
   std::atomic<uint64_t> sentAt{0};
   std::atomic<bool> due{false};
   std::atomic<uint64_t> dueUntil{0};
-  std::atomic<bool> keepFailureLogged{false};
+  std::atomic<bool> keepFailureTold{false};
 };
 
-Activity activity[kPortTableSize];
+constexpr uint32_t kPorts = 256;  // COM0 to COM255, as the port table
+Activity activity[kPorts];
 
 Activity* entry(uint32_t portNumber) {
-  return portNumber < kPortTableSize ? &activity[portNumber] : nullptr;
+  return portNumber < kPorts ? &activity[portNumber] : nullptr;
 }
 
-void keep(uint32_t portNumber, Activity& a) {
+// False only the first time that it fails on the port.
+bool keep(uint32_t portNumber, Activity& a) {
   PortNote note;
   note.sent = a.sent.load();
   note.sentAtMs = a.sentAt.load();
@@ -32,11 +33,8 @@ void keep(uint32_t portNumber, Activity& a) {
   note.dueUntilMs = a.dueUntil.load();
   char text[kPortNoteCapacity];
   const size_t length = formatPortNote(note, text, sizeof text);
-  if (os::writePortNote(portNumber, text, static_cast<uint32_t>(length)))
-    return;
-  // Only the next process's "+++" suffers, if it comes within the guard time.
-  if (!a.keepFailureLogged.exchange(true))
-    logNote(portNumber, "the port's note for later commands could not be kept");
+  return os::writePortNote(portNumber, text, static_cast<uint32_t>(length)) ||
+         a.keepFailureTold.exchange(true);
 }
 
 void later(std::atomic<bool>& known, std::atomic<uint64_t>& at, bool noted, uint64_t notedAt) {
@@ -46,33 +44,35 @@ void later(std::atomic<bool>& known, std::atomic<uint64_t>& at, bool noted, uint
   }
 }
 
-}  // namespace
-
-void loadPortActivity(uint32_t portNumber) {
-  Activity* a = entry(portNumber);
-  if (!a)
-    return;
-  a->keepFailureLogged.store(false);
+// Read as each wait is decided, with the port open: no other process can
+// have used it since.
+void takeInNote(uint32_t portNumber, Activity& a) {
   char text[kPortNoteCapacity];
   uint32_t got = 0;
   const os::NoteRead read = os::readPortNote(portNumber, text, sizeof text, got);
   const PortNote note = trustedPortNote(read != os::NoteRead::Missing, read == os::NoteRead::Found,
                                         text, got, os::bootClockMs());
-  later(a->sent, a->sentAt, note.sent, note.sentAtMs);
-  later(a->due, a->dueUntil, note.due, note.dueUntilMs);
+  later(a.sent, a.sentAt, note.sent, note.sentAtMs);
+  later(a.due, a.dueUntil, note.due, note.dueUntilMs);
 }
 
-void noteBytesSent(uint32_t portNumber) {
-  if (Activity* a = entry(portNumber)) {
-    a->sentAt.store(os::bootClockMs());
-    a->sent.store(true);
-    keep(portNumber, *a);
-  }
+}  // namespace
+
+bool noteBytesSent(uint32_t portNumber) {
+  Activity* a = entry(portNumber);
+  if (!a)
+    return true;
+  a->sentAt.store(os::bootClockMs());
+  a->sent.store(true);
+  return keep(portNumber, *a);
 }
 
 uint32_t guardTimeLeftMs(uint32_t portNumber, uint32_t guardMs) {
-  const Activity* a = entry(portNumber);
-  if (!a || !a->sent.load())
+  Activity* a = entry(portNumber);
+  if (!a)
+    return 0;
+  takeInNote(portNumber, *a);
+  if (!a->sent.load())
     return 0;
   const uint64_t now = os::bootClockMs();
   const uint64_t at = a->sentAt.load();
@@ -90,7 +90,10 @@ void noteArrivalsDue(uint32_t portNumber, uint32_t forMs) {
 
 uint32_t arrivalsDueMs(uint32_t portNumber) {
   Activity* a = entry(portNumber);
-  if (!a || !a->due.load())
+  if (!a)
+    return 0;
+  takeInNote(portNumber, *a);
+  if (!a->due.load())
     return 0;
   const uint64_t now = os::bootClockMs();
   const uint64_t until = a->dueUntil.load();
@@ -105,5 +108,6 @@ void forgetPortActivity() {
   for (Activity& a : activity) {
     a.sent.store(false);
     a.due.store(false);
+    a.keepFailureTold.store(false);
   }
 }

@@ -2,18 +2,15 @@
 // across the port's opens and the program's processes: a "+++" needs the
 // module's guard time of silence since the last byte sent, and a range test
 // stopped with packets in the air leaves them arriving for a while. Each
-// change is kept in the port's note for the processes that come after; an
-// open takes in what the note says, since while the port is open no other
-// process can use it.
+// change is kept in the port's note for the processes that come after.
 #pragma once
 
 #include <cstdint>
 
-// The port has just been opened: what earlier processes noted comes in.
-void loadPortActivity(uint32_t portNumber);
-
 // The last write on the port has just ended (done, timed out or cancelled).
-void noteBytesSent(uint32_t portNumber);
+// False the first time that the port's note could not be kept: only a later
+// process's "+++" suffers, if it comes within the guard time.
+bool noteBytesSent(uint32_t portNumber);
 // ms of the guard time left since the last byte sent; 0 when none was sent
 // or the guard time has passed.
 uint32_t guardTimeLeftMs(uint32_t portNumber, uint32_t guardMs);

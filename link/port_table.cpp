@@ -1,7 +1,5 @@
 #include "link/port_table.h"
 
-#include "link/port_activity.h"
-
 namespace {
 
 SerialPort portTable[kPortTableSize];
@@ -93,7 +91,6 @@ SerialPort* openPort(uint32_t portNumber, os::Handle cancelEvent) {
     os::setLastError(error);
     return nullptr;
   }
-  loadPortActivity(portNumber);
   return &port;
 }
 
