@@ -88,7 +88,7 @@ std::string wholePath(const std::string& name);
 
 bool stderrIsTerminal();
 // Told once the command has left its modules as Cancel does and closed its
-// ports, before the results are flushed and the guard time waited out.
+// ports, before the results are flushed.
 void modulesReleased();
 
 // ---- text ---------------------------------------------------------------------------

@@ -15,6 +15,7 @@
 #include "cli/output.h"
 #include "link/errors.h"
 #include "link/line_log.h"
+#include "link/port_activity.h"
 #include "module/pair_run.h"
 #include "module/read.h"
 #include "module/result_messages.h"
@@ -159,6 +160,11 @@ void stopAtOnce() {
     os::sleepMs(1000);  // the first to stop ends the program
   // No reply awaited: a module still in command mode leaves it.
   sendOnOpenPorts("ATCN\r", 5);
+  // The next command's "+++" must wait for these bytes' guard time too.
+  for (const BoundPort& bound : boundPorts) {
+    if (bound.number != 0)
+      noteBytesSent(bound.number);
+  }
   std::fprintf(stderr, "%s\n", kStoppedText);
   std::fflush(stderr);
   {
@@ -317,9 +323,6 @@ void releaseModule(Module& m) {
   m.session.cancelEvent = nullptr;
 }
 
-// A module takes "+++" only after its guard time of silence: the next
-// command of a script would find it deaf if this one ended at once. The
-// results are out by then.
 int prepareBoth(const Options& o) {
   const int refused = prepareModule(masterModule(), o.ports[0]);
   return refused ? refused : prepareModule(slaveModule(), o.ports[1]);
@@ -328,16 +331,6 @@ int prepareBoth(const Options& o) {
 void releaseBoth() {
   releaseModule(masterModule());
   releaseModule(slaveModule());
-}
-
-void waitOutGuardTime() {
-  uint32_t longest = 0;
-  for (uint32_t slot : {kMasterSlot, kSlaveSlot}) {
-    const SerialPort* port = portRecord(boundPorts[slot].number);
-    if (boundPorts[slot].number != 0 && port && port->guardDelayMs > longest)
-      longest = port->guardDelayMs;
-  }
-  os::sleepMs(longest);
 }
 
 bool anyCancelled() {

@@ -61,7 +61,6 @@ void releaseModule(Module& m);
 // The master's module on the first port, the slave's on the second.
 int prepareBoth(const Options& o);
 void releaseBoth();
-void waitOutGuardTime();
 bool anyCancelled();
 
 int exitCodeOf(int32_t result);

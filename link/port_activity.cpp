@@ -2,55 +2,104 @@
 
 #include <atomic>
 
-#include "link/port_table.h"
+#include "link/port_note.h"
+#include "platform/os.h"
 
 namespace {
 
-// Each entry is written by the one thread that uses its port at a time.
+// Each entry is written by the one thread that uses its port at a time
+// (a stop at once may note its last bytes beside it).
 struct Activity {
   std::atomic<bool> sent{false};
-  std::atomic<uint32_t> sentAt{0};
+  std::atomic<uint64_t> sentAt{0};
   std::atomic<bool> due{false};
-  std::atomic<uint32_t> dueUntil{0};
+  std::atomic<uint64_t> dueUntil{0};
+  std::atomic<bool> keepFailureTold{false};
 };
 
-Activity activity[kPortTableSize];
+constexpr uint32_t kPorts = 256;  // COM0 to COM255, as the port table
+Activity activity[kPorts];
 
 Activity* entry(uint32_t portNumber) {
-  return portNumber < kPortTableSize ? &activity[portNumber] : nullptr;
+  return portNumber < kPorts ? &activity[portNumber] : nullptr;
+}
+
+// False only the first time that it fails on the port.
+bool keep(uint32_t portNumber, Activity& a) {
+  PortNote note;
+  note.sent = a.sent.load();
+  note.sentAtMs = a.sentAt.load();
+  note.due = a.due.load();
+  note.dueUntilMs = a.dueUntil.load();
+  char text[kPortNoteCapacity];
+  const size_t length = formatPortNote(note, text, sizeof text);
+  return os::writePortNote(portNumber, text, static_cast<uint32_t>(length)) ||
+         a.keepFailureTold.exchange(true);
+}
+
+void later(std::atomic<bool>& known, std::atomic<uint64_t>& at, bool noted, uint64_t notedAt) {
+  if (noted && (!known.load() || notedAt > at.load())) {
+    at.store(notedAt);
+    known.store(true);
+  }
+}
+
+// Read as each wait is decided, with the port open: no other process can
+// have used it since.
+void takeInNote(uint32_t portNumber, Activity& a) {
+  char text[kPortNoteCapacity];
+  uint32_t got = 0;
+  const os::NoteRead read = os::readPortNote(portNumber, text, sizeof text, got);
+  const PortNote note = trustedPortNote(read != os::NoteRead::Missing, read == os::NoteRead::Found,
+                                        text, got, os::bootClockMs());
+  later(a.sent, a.sentAt, note.sent, note.sentAtMs);
+  later(a.due, a.dueUntil, note.due, note.dueUntilMs);
 }
 
 }  // namespace
 
-void noteBytesSent(uint32_t portNumber) {
-  if (Activity* a = entry(portNumber)) {
-    a->sentAt.store(os::tickCount());
-    a->sent.store(true);
-  }
+bool noteBytesSent(uint32_t portNumber) {
+  Activity* a = entry(portNumber);
+  if (!a)
+    return true;
+  a->sentAt.store(os::bootClockMs());
+  a->sent.store(true);
+  return keep(portNumber, *a);
 }
 
 uint32_t guardTimeLeftMs(uint32_t portNumber, uint32_t guardMs) {
-  const Activity* a = entry(portNumber);
-  if (!a || !a->sent.load())
+  Activity* a = entry(portNumber);
+  if (!a)
     return 0;
-  const uint32_t since = os::tickCount() - a->sentAt.load();
-  return since < guardMs ? guardMs - since : 0;
+  takeInNote(portNumber, *a);
+  if (!a->sent.load())
+    return 0;
+  const uint64_t now = os::bootClockMs();
+  const uint64_t at = a->sentAt.load();
+  const uint64_t since = now > at ? now - at : 0;
+  return since < guardMs ? guardMs - static_cast<uint32_t>(since) : 0;
 }
 
-void noteArrivalsDue(uint32_t portNumber, uint32_t untilTick) {
+void noteArrivalsDue(uint32_t portNumber, uint32_t forMs) {
   if (Activity* a = entry(portNumber)) {
-    a->dueUntil.store(untilTick);
+    a->dueUntil.store(os::bootClockMs() + forMs);
     a->due.store(true);
+    keep(portNumber, *a);
   }
 }
 
 uint32_t arrivalsDueMs(uint32_t portNumber) {
   Activity* a = entry(portNumber);
-  if (!a || !a->due.load())
+  if (!a)
     return 0;
-  const auto left = static_cast<int32_t>(a->dueUntil.load() - os::tickCount());
-  if (left > 0)
-    return static_cast<uint32_t>(left);
+  takeInNote(portNumber, *a);
+  if (!a->due.load())
+    return 0;
+  const uint64_t now = os::bootClockMs();
+  const uint64_t until = a->dueUntil.load();
+  if (until > now)
+    return static_cast<uint32_t>(until - now < kLongestArrivalsDueMs ? until - now
+                                                                     : kLongestArrivalsDueMs);
   a->due.store(false);
   return 0;
 }
@@ -59,5 +108,6 @@ void forgetPortActivity() {
   for (Activity& a : activity) {
     a.sent.store(false);
     a.due.store(false);
+    a.keepFailureTold.store(false);
   }
 }

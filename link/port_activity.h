@@ -1,23 +1,25 @@
 // What this program last did on each port, whichever operation did it and
-// across the port's opens: a "+++" needs the module's guard time of silence
-// since the last byte sent, and a range test stopped with packets in the air
-// leaves them arriving for a while. Ports are named by number only, so that
-// a note that other processes share can take this table's place.
+// across the port's opens and the program's processes: a "+++" needs the
+// module's guard time of silence since the last byte sent, and a range test
+// stopped with packets in the air leaves them arriving for a while. Each
+// change is kept in the port's note for the processes that come after.
 #pragma once
 
 #include <cstdint>
 
 // The last write on the port has just ended (done, timed out or cancelled).
-void noteBytesSent(uint32_t portNumber);
+// False the first time that the port's note could not be kept: only a later
+// process's "+++" suffers, if it comes within the guard time.
+bool noteBytesSent(uint32_t portNumber);
 // ms of the guard time left since the last byte sent; 0 when none was sent
-// (in this process) or the guard time has passed.
+// or the guard time has passed.
 uint32_t guardTimeLeftMs(uint32_t portNumber, uint32_t guardMs);
 
-// Bytes this program caused may still come in on the port until then.
-void noteArrivalsDue(uint32_t portNumber, uint32_t untilTick);
+// Bytes this program caused may still come in on the port for forMs.
+void noteArrivalsDue(uint32_t portNumber, uint32_t forMs);
 // ms until they have all come; 0 when none are due.
 uint32_t arrivalsDueMs(uint32_t portNumber);
 
-// Nothing noted on any port, as a new process starts (a test world's clock
-// starts again with every world).
+// Nothing in this process's memory on any port, as a new process starts (a
+// test world's clock and notes start again with every world).
 void forgetPortActivity();

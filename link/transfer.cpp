@@ -147,6 +147,15 @@ bool pauseUnlessCancelled(SerialPort* port, uint32_t ms) {
   return true;
 }
 
+namespace {
+
+void noteSent(const SerialPort* port) {
+  if (!noteBytesSent(port->portNumber))
+    logEvent(port, "the note of this port for later commands could not be kept");
+}
+
+}  // namespace
+
 bool waitOutGuardTime(SerialPort* port) {
   const uint32_t guard =
       port->guardDelayMs > kDefaultGuardDelayMs ? port->guardDelayMs : kDefaultGuardDelayMs;
@@ -179,7 +188,7 @@ int32_t writeBytes(SerialPort* port, const char* bytes, uint32_t count) {
   logSent(port, bytes, count);
   int waitIndex = 0;
   const int32_t result = awaitTransfer(port, port->writeWait, transfer, ErrWrite, waitIndex);
-  noteBytesSent(port->portNumber);
+  noteSent(port);
   logWaitEnd(port, waitIndex, false);
   return result;
 }
@@ -234,13 +243,13 @@ bool writeRaw(SerialPort* port, const char* bytes, uint32_t count) {
   const int index = os::waitAny(port->writeWait, port->waitCount, port->ioTimeoutMs);
   if (index != 0) {
     cancelAndSettle(port, transfer);
-    noteBytesSent(port->portNumber);
+    noteSent(port);
     logWaitEnd(port, index, false);
     return false;
   }
   uint32_t moved = 0;
   const bool finished = os::finishTransfer(port->handle, transfer, moved);
-  noteBytesSent(port->portNumber);
+  noteSent(port);
   return finished;
 }
 

@@ -198,10 +198,9 @@ void notePacketsInFlight(const Runner& r) {
   uint32_t longest = 0;
   for (uint32_t i = 0; i < r.result->directionCount; ++i)
     longest = longest > r.legs[i].limitMs ? longest : r.legs[i].limitMs;
-  const uint32_t until = os::tickCount() + 2 * longest;
   for (uint32_t i = 0; i < r.result->directionCount; ++i) {
-    noteArrivalsDue(r.legs[i].sender->portNumber, until);
-    noteArrivalsDue(r.legs[i].receiver->portNumber, until);
+    noteArrivalsDue(r.legs[i].sender->portNumber, 2 * longest);
+    noteArrivalsDue(r.legs[i].receiver->portNumber, 2 * longest);
   }
 }
 

@@ -46,6 +46,12 @@ struct LocalTime {
 };
 LocalTime localTime();
 
+// Milliseconds since the machine started, its sleeps included: the same
+// in every process, and a span between two readings is never longer than
+// the time that passed, not even across a restart (the count starts again
+// at 0) or a change of the time of day.
+uint64_t bootClockMs();
+
 // ---- the calling thread's last error ----------------------------------------
 uint32_t lastError();
 void setLastError(uint32_t code);
@@ -197,6 +203,16 @@ size_t userName(char* out, size_t capacity);
 // The system's words for an error number, in UTF-8, without a final period
 // or line break; their length (0 when the system has none).
 size_t systemErrorText(uint32_t error, char* out, size_t capacity);
+
+// ---- notes for the program's later processes ---------------------------------
+// One small note per port, where every process of this user on the machine
+// finds it: the port's device as the system knows it, whatever name it was
+// opened by.
+enum class NoteRead : uint8_t { Found, Missing, Failed };
+// Up to capacity bytes of COM portNumber's note into bytes, their count in got.
+NoteRead readPortNote(uint32_t portNumber, char* bytes, uint32_t capacity, uint32_t& got);
+// Replaces the note whole: a reader finds the old one or the new one.
+bool writePortNote(uint32_t portNumber, const char* bytes, uint32_t count);
 
 // ---- overlapped transfers ------------------------------------------------------
 // The record of one transfer in flight; must stay put until its result has

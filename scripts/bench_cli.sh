@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # scripts/bench.sh --cli: nlconf-cli on Linux in real time beside the floors
-# of the virtual bench. A program's time runs from its start to the end of
-# its results (it closes standard output then, before it waits out the
-# module's guard time for the next command).
+# of the virtual bench. A program's time runs from its start to its exit;
+# two commands back to back on one port run from the first's start to the
+# second's exit, beside both floors and the guard delay between them.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 
@@ -32,10 +32,12 @@ floor_ratio() {
     split(substr($0, 31), f) } name == op && f[1] == 9600 { print f[4] }' <<<"$virtual"
 }
 
-# timed ARGS...: fresh modules, then the program; prints its milliseconds.
-timed() {
+# fresh: new modules, and no port notes of the modules before them (a new
+# simports may get the same pseudo-terminal as the last).
+fresh() {
   stop_modules
-  rm -rf "$work/m" && mkdir -p "$work/m/dev" "$work/m/run" "$work/m/tr"
+  rm -rf "$work/m" && mkdir -p "$work/m/dev" "$work/m/run" "$work/m/tr" "$work/m/runtime"
+  chmod 700 "$work/m/runtime"
   "$sim/simports" --dosdevices "$work/m/dev" --run-dir "$work/m/run" --transcripts "$work/m/tr" \
     --time-limit 120 --port 5=master >"$work/sim.out" 2>&1 &
   sim_pid=$!
@@ -44,13 +46,31 @@ timed() {
     grep -qx ready "$work/sim.out" 2>/dev/null && break
     sleep 0.05
   done
-  local start end
+}
+
+# run ARGS...: the program on the fresh modules' port, to its exit.
+run() {
+  XDG_RUNTIME_DIR=$work/m/runtime LD_PRELOAD=$sim/modemshim.so NLCONF_SIMPORTS_DIR=$work/m/run \
+    "$cli" "${@/PORT/$work/m/dev/com5}" >"$work/out" 2>"$work/err" &&
+    grep -q . "$work/out" || { echo "failed: $(cat "$work/err")" >&2; return 1; }
+}
+
+# timed ARGS... [-- ARGS...]: fresh modules, then the program (and the
+# second command right after it); prints the milliseconds to the last exit.
+timed() {
+  fresh
+  local first=() start end
+  while (($#)) && [[ $1 != -- ]]; do
+    first+=("$1")
+    shift
+  done
   start=$(date +%s%N)
-  end=$(LD_PRELOAD=$sim/modemshim.so NLCONF_SIMPORTS_DIR=$work/m/run \
-    "$cli" "${@/PORT/$work/m/dev/com5}" 2>"$work/err" | { cat >"$work/out"; date +%s%N; })
+  run "${first[@]}" && { (($# == 0)) || run "${@:2}"; }
+  local ok=$?
+  end=$(date +%s%N)
   # In a command substitution: the caller's stop_modules would not see this simports.
   stop_modules
-  grep -q . "$work/out" || { echo "failed: $(cat "$work/err")" >&2; return 1; }
+  ((ok == 0)) || return 1
   echo $(((end - start) / 1000000))
 }
 
@@ -85,6 +105,13 @@ row "read PORT (9600)" "$read_floor" read PORT
 row "write, power level (one session)" "$write_floor" write PORT --role master \
   --set "Power Level=Low"
 row "write, channel (one session)" "$channel_floor" write PORT --role master --set "Channel=12"
+# The second's quick "+++" comes a guard delay after the first's last byte.
+readonly GUARD_DELAY_MS=1120
+row "read, then read again" "$(awk -v r="$read_floor" -v g=$GUARD_DELAY_MS 'BEGIN { print 2 * r + g }')" \
+  read PORT -- read PORT
+row "read, then write a power level" \
+  "$(awk -v r="$read_floor" -v w="$write_floor" -v g=$GUARD_DELAY_MS 'BEGIN { print r + w + g }')" \
+  read PORT -- write PORT --role master --set "Power Level=Low"
 
 # ---- fixtures side by side ----
 # fixtures N: N pairs behind one simports (modules no pair yet, each pair its
@@ -93,7 +120,8 @@ row "write, channel (one session)" "$channel_floor" write PORT --role master --s
 fixtures() {
   local n=$1 k ports=() pids=()
   stop_modules
-  rm -rf "$work/m" && mkdir -p "$work/m/dev" "$work/m/run" "$work/m/tr" "$work/f"
+  rm -rf "$work/m" && mkdir -p "$work/m/dev" "$work/m/run" "$work/m/tr" "$work/f" "$work/m/runtime"
+  chmod 700 "$work/m/runtime"
   for ((k = 1; k <= n; k++)); do
     # Each module's destination is a module that is not there: Make Pair mends it.
     ports+=(--port "$((2 * k + 3))=master:sl=40B0A0${k}1,dl=40B0A0${k}9"
@@ -111,7 +139,7 @@ fixtures() {
   local start
   start=$(date +%s%N)
   for ((k = 1; k <= n; k++)); do
-    LD_PRELOAD=$sim/modemshim.so NLCONF_SIMPORTS_DIR=$work/m/run \
+    XDG_RUNTIME_DIR=$work/m/runtime LD_PRELOAD=$sim/modemshim.so NLCONF_SIMPORTS_DIR=$work/m/run \
       "$cli" pair "$work/m/dev/com$((2 * k + 3))" "$work/m/dev/com$((2 * k + 4))" \
       "$work/profile.ini" --make-pair --record "$work/one.csv" 2>"$work/f/err$k" |
       { cat >"$work/f/out$k"; date +%s%N >"$work/f/end$k"; } &
@@ -167,7 +195,9 @@ else
 fi
 # ---- end of fixtures side by side ----
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "From the program's start to the end of its results, $RUNS runs each from fresh modules;"
+echo "From the program's start to its exit, $RUNS runs each from fresh modules; two commands"
+echo "back to back from the first's start to the second's exit, beside both floors and the"
+echo "guard delay of $GUARD_DELAY_MS ms that the second's \"+++\" waits after the first's last byte;"
 echo "a write's floor is the virtual bench's for a write in one session (one escape, every"
 echo "byte, and for a channel the module's join as polled); in virtual time the program takes"
 echo "$(floor_ratio "write in one session, channel") times its floor for the channel."

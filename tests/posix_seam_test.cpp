@@ -360,6 +360,46 @@ TEST(SerialPorts, ListsDevicesWithADriverAndTellsIdenticalAdaptersApart) {
   EXPECT_EQ(ports[2].driver, "uart_bridge");
 }
 
+// Notes for later processes: one per device, whatever path names it, found
+// only in a folder nobody else can write to, and replaced whole.
+TEST(PortNotes, AreKeptPerDeviceInAFolderOfTheUsersOwn) {
+  namespace fs = std::filesystem;
+  const fs::path root = "/tmp/nlconf-notes-" + std::to_string(getpid());
+  fs::create_directories(root / "runtime");
+  fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
+  fs::create_symlink("/dev/null", root / "adapter");
+  setenv("XDG_RUNTIME_DIR", (root / "runtime").c_str(), 1);
+  ASSERT_TRUE(os::posix::setDevicePath(9, "/dev/null"));
+  ASSERT_TRUE(os::posix::setDevicePath(10, (root / "adapter").c_str()));
+  ASSERT_TRUE(os::posix::setDevicePath(11, "/dev/zero"));
+  char text[16];
+  uint32_t got = 0;
+  EXPECT_EQ(os::readPortNote(9, text, sizeof text, got), os::NoteRead::Missing);
+  EXPECT_TRUE(os::writePortNote(9, "first", 5));
+  EXPECT_TRUE(os::writePortNote(9, "second", 6));
+  EXPECT_EQ(os::readPortNote(10, text, sizeof text, got), os::NoteRead::Found);
+  EXPECT_EQ(std::string(text, got), "second") << "another path to the same device";
+  EXPECT_EQ(os::readPortNote(11, text, sizeof text, got), os::NoteRead::Missing);
+  size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(root / "runtime/nlconf")) {
+    EXPECT_EQ(entry.status().permissions() & (fs::perms::group_all | fs::perms::others_all),
+              fs::perms::none);
+    ++files;
+  }
+  EXPECT_EQ(files, 1u) << "nothing left beside the note";
+  // Writable by others: anyone could have put the note there.
+  fs::permissions(root / "runtime/nlconf", fs::perms::others_write, fs::perm_options::add);
+  EXPECT_EQ(os::readPortNote(9, text, sizeof text, got), os::NoteRead::Failed);
+  EXPECT_FALSE(os::writePortNote(9, "third", 5));
+  fs::permissions(root / "runtime/nlconf", fs::perms::others_write, fs::perm_options::remove);
+  const fs::path note = *fs::directory_iterator(root / "runtime/nlconf");
+  fs::remove(note);
+  fs::create_directory(note);
+  EXPECT_EQ(os::readPortNote(9, text, sizeof text, got), os::NoteRead::Failed);
+  unsetenv("XDG_RUNTIME_DIR");
+  fs::remove_all(root);
+}
+
 }  // namespace
 
 // The reset prompt is the program's; these tests have none.

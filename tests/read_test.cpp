@@ -5,6 +5,8 @@
 
 #include "link/at_command.h"
 #include "link/discovery.h"
+#include "link/port_activity.h"
+#include "link/port_note.h"
 #include "module/link_test.h"
 #include "module/range_test.h"
 #include "tests/support/pane_fixture.h"
@@ -194,6 +196,40 @@ TEST_F(Read, CancelBeforeTheEscapeSendsNothingMore) {
   EXPECT_TRUE(world.hostBytes("COM3").empty());
   closePort(masterPane.session.port);
   masterPane.session.port = nullptr;
+}
+
+// A later process of the program finds the port's note of the last byte
+// sent and waits only what is left of the guard time; a note it cannot
+// trust makes it wait the whole guard time, so that its "+++" is taken.
+TEST_F(Read, ALaterProcessWaitsWhatTheNoteLeavesOfTheGuardTime) {
+  enum class Note { Kept, Garbage, AheadOfTheClock, Unreadable };
+  for (const Note note : {Note::Kept, Note::Garbage, Note::AheadOfTheClock, Note::Unreadable}) {
+    SCOPED_TRACE(static_cast<int>(note));
+    ASSERT_EQ(read(&masterPane), 0);
+    const vw::TimeUs lastByte = world.entries("COM3", vw::Event::HostByte).back().at;
+    os::sleepMs(400);
+    forgetPortActivity();  // what the new process knows: the notes only
+    const char garbage[] = "NLCONF port note 1\nsent 4";  // cut short
+    if (note == Note::Garbage)
+      os::writePortNote(3, garbage, sizeof garbage - 1);
+    if (note == Note::AheadOfTheClock) {
+      PortNote ahead;
+      ahead.sent = true;
+      ahead.sentAtMs = os::bootClockMs() + 5000;
+      char text[kPortNoteCapacity];
+      os::writePortNote(3, text, static_cast<uint32_t>(formatPortNote(ahead, text, sizeof text)));
+    }
+    if (note == Note::Unreadable)
+      world.failCall(vw::Call::ReadNote);
+    const vw::TimeUs openedAt = world.now();
+    const size_t before = world.entries("COM3", vw::Event::HostByte).size();
+    EXPECT_EQ(read(&masterPane), 0);
+    EXPECT_EQ(view().count("showResetPrompt"), 0);
+    const vw::TimeUs escape = world.entries("COM3", vw::Event::HostByte)[before].at;
+    const vw::TimeUs from = note == Note::Kept ? lastByte : openedAt;
+    EXPECT_GE(escape, from + vw::ms(kDefaultGuardDelayMs));
+    EXPECT_LE(escape, from + vw::ms(kDefaultGuardDelayMs + 10));
+  }
 }
 
 // Right after a Link Test or a range test on its port, the Read's "+++"

@@ -10,6 +10,9 @@ journey=$2
 cli=${NLCONF_CLI:-$build/cli/nlconf-cli}
 sim=$build/e2e/rig/simports
 work=$(mktemp -d "/tmp/nlconf-cli-$journey.XXXXXX")
+# The ports' notes of this journey alone, as on a machine of its own.
+mkdir -m 700 "$work/runtime"
+export XDG_RUNTIME_DIR=$work/runtime
 sim_pid=""
 
 cleanup() {
@@ -773,6 +776,54 @@ got = {r["Master Port"]: (r["Result"], r["Master Serial Number"], r["Slave Seria
 want = {sys.argv[2] + "/com%d" % (2 * k + 3): ("PASS", "0x02004E4C40B0A0%d1" % k,
         "0x02004E4C40B0A0%d2" % k, "0x02004E4C40B0A0%d2" % k) for k in range(1, 5)}
 assert got == want, got' "$work/one.csv" "$work/dev" || fail "the record: $(cat -A "$work/one.csv")"
+}
+
+# stamped N ARGS...: nlconf that must succeed, its output in $work/out;
+# $work/N.times: the µs of its start, of its last output line and of its exit.
+stamped() {
+  local n=$1 start
+  shift
+  start=${EPOCHREALTIME/[.,]/}
+  { LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 \
+    NLCONF_SIMPORTS_DIR=$work/run timeout 60 "$cli" "$@" 2>"$work/err"
+    echo "$? ${EPOCHREALTIME/[.,]/}" >"$work/$n.exit"; } |
+    { local last="" line
+      while IFS= read -r line; do
+        last=${EPOCHREALTIME/[.,]/}
+        printf '%s\n' "$line"
+      done >"$work/out"
+      echo "$last" >"$work/$n.last"; }
+  read -r code exited <"$work/$n.exit"
+  [[ $code == 0 ]] || fail "nlconf-cli $* ended with $code"
+  echo "$start $(<"$work/$n.last") $exited" >"$work/$n.times"
+}
+
+# logged_ms LOG PATTERN WHICH: the ms of the day of the first or last line
+# of the line log that holds PATTERN.
+logged_ms() {
+  grep -F -- "$2" "$1" | "$3" -n 1 |
+    awk '{ split($1, t, "[:.]"); print ((t[1] * 60 + t[2]) * 60 + t[3]) * 1000 + t[4] }'
+}
+
+# A script's read right after a read on one port: neither needs the key,
+# neither lingers after its results, and the second waits only what the
+# first left of the module's guard time before its "+++".
+journey_back_to_back() {
+  modules 5=master
+  local k start last exited
+  for k in 1 2; do
+    stamped $k read "$PORT5" --log "$work/read$k.log"
+    has out "Channel = 15"
+    read -r start last exited <"$work/$k.times"
+    ((exited - last <= 100000)) || fail "read $k ended $(((exited - last) / 1000)) ms after its output"
+  done
+  local ended escape
+  ended=$(logged_ms "$work/read1.log" " > " tail)
+  escape=$(logged_ms "$work/read2.log" " > +++" head)
+  [[ -n $ended && -n $escape ]] || fail "no bytes in the line logs"
+  # The guard delay is 1120 ms after the last byte; the last byte takes 6 ms.
+  ((escape - ended >= 1120 && escape - ended <= 1120 + 60)) ||
+    fail "the second \"+++\" came $((escape - ended)) ms after the first read's last byte"
 }
 
 journey_same_port() {

@@ -16,6 +16,15 @@ uint32_t tickCount() {
 void sleepMs(uint32_t ms) {
   world().sleepMs(ms);
 }
+uint64_t bootClockMs() {
+  return world().bootClockMs();
+}
+NoteRead readPortNote(uint32_t portNumber, char* bytes, uint32_t capacity, uint32_t& got) {
+  return world().readPortNote(portNumber, bytes, capacity, got);
+}
+bool writePortNote(uint32_t portNumber, const char* bytes, uint32_t count) {
+  return world().writePortNote(portNumber, bytes, count);
+}
 Handle createLookPause() {
   return world().createLookPause();
 }

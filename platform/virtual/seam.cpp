@@ -74,6 +74,34 @@ uint32_t World::tickCount() {
   return tickOrigin_ + static_cast<uint32_t>(now_ / 1000);
 }
 
+uint64_t World::bootClockMs() {
+  std::lock_guard lock(mutex_);
+  noteCall();
+  return now_ / 1000;
+}
+
+os::NoteRead World::readPortNote(uint32_t portNumber, char* bytes, uint32_t capacity,
+                                 uint32_t& got) {
+  std::lock_guard lock(mutex_);
+  got = 0;
+  if (shouldFail(Call::ReadNote))
+    return os::NoteRead::Failed;
+  const auto it = portNotes_.find(portNumber);
+  if (it == portNotes_.end())
+    return os::NoteRead::Missing;
+  got = static_cast<uint32_t>(std::min<size_t>(capacity, it->second.size()));
+  std::memcpy(bytes, it->second.data(), got);
+  return os::NoteRead::Found;
+}
+
+bool World::writePortNote(uint32_t portNumber, const char* bytes, uint32_t count) {
+  std::lock_guard lock(mutex_);
+  if (shouldFail(Call::WriteNote))
+    return false;
+  portNotes_[portNumber].assign(bytes, count);
+  return true;
+}
+
 void World::sleepMs(uint32_t ms) {
   Lock lock(mutex_);
   block(lock, nullptr, now_ + (ms ? TimeUs{ms} * 1000 : kYieldUs));

@@ -96,6 +96,8 @@ enum class Call {
   Escape,
   WaitAny,
   SetBreak,  // as a driver without break support refuses it
+  ReadNote,
+  WriteNote,
 };
 
 class World;
@@ -194,6 +196,11 @@ class World {
                      os::Handle event, bool signals);
   bool finishTransfer(os::Handle h, os::Transfer& t, uint32_t& count);
   bool cancelTransfers(os::Handle h);
+  uint64_t bootClockMs();
+  // The port notes live in the world, as the files of one machine: a later
+  // "process" of a test (forgetPortActivity) finds them, a new world none.
+  os::NoteRead readPortNote(uint32_t portNumber, char* bytes, uint32_t capacity, uint32_t& got);
+  bool writePortNote(uint32_t portNumber, const char* bytes, uint32_t count);
 
   // Inner records, opaque outside the world.
   struct Object;
@@ -252,6 +259,7 @@ class World {
   uint64_t nextTransferId_ = 1;
   std::map<std::string, std::unique_ptr<SerialLine>> lines_;
   std::map<Call, std::vector<int>> faults_;
+  std::map<uint32_t, std::string> portNotes_;
   std::vector<Entry> transcript_;
   std::vector<std::string> violations_;
   TimeUs spinTime_ = 0;

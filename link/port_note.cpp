@@ -1,0 +1,86 @@
+#include "link/port_note.h"
+
+#include <cstring>
+
+#include "link/hex.h"
+
+namespace {
+
+constexpr char kHeader[] = "NLCONF port note 1\n";
+constexpr size_t kHeaderLength = sizeof kHeader - 1;
+
+size_t appendField(const char* key, uint64_t value, char* out) {
+  const size_t keyLength = std::strlen(key);
+  std::memcpy(out, key, keyLength);
+  const int digits = formatHex(value, 1, out + keyLength);
+  out[keyLength + static_cast<size_t>(digits)] = '\n';
+  return keyLength + static_cast<size_t>(digits) + 1;
+}
+
+// "KEY HEX\n" at *at, as formatHex writes HEX; moves *at past it.
+bool takeField(const char*& at, const char* end, const char* key, uint64_t& value) {
+  const size_t keyLength = std::strlen(key);
+  if (static_cast<size_t>(end - at) < keyLength || std::memcmp(at, key, keyLength) != 0)
+    return false;
+  const char* p = at + keyLength;
+  uint64_t v = 0;
+  int digits = 0;
+  for (; p < end && *p != '\n'; ++p, ++digits) {
+    const char c = *p;
+    const bool decimal = c >= '0' && c <= '9';
+    if ((!decimal && (c < 'A' || c > 'F')) || digits == 16 || (digits == 1 && v == 0))
+      return false;  // no leading zeros: one spelling for each value
+    v = v << 4 | static_cast<uint64_t>(decimal ? c - '0' : c - 'A' + 10);
+  }
+  if (digits == 0 || p == end)
+    return false;
+  value = v;
+  at = p + 1;
+  return true;
+}
+
+}  // namespace
+
+size_t formatPortNote(const PortNote& note, char* out, size_t capacity) {
+  char text[kPortNoteCapacity];
+  std::memcpy(text, kHeader, kHeaderLength);
+  size_t length = kHeaderLength;
+  if (note.sent)
+    length += appendField("sent ", note.sentAtMs, text + length);
+  if (note.due)
+    length += appendField("due ", note.dueUntilMs, text + length);
+  if (length > capacity)
+    return 0;
+  std::memcpy(out, text, length);
+  return length;
+}
+
+bool parsePortNote(const char* bytes, size_t count, PortNote& note) {
+  if (!bytes || count < kHeaderLength || std::memcmp(bytes, kHeader, kHeaderLength) != 0)
+    return false;
+  const char* at = bytes + kHeaderLength;
+  const char* end = bytes + count;
+  PortNote read;
+  read.sent = takeField(at, end, "sent ", read.sentAtMs);
+  read.due = takeField(at, end, "due ", read.dueUntilMs);
+  if (at != end)
+    return false;
+  note = read;
+  return true;
+}
+
+PortNote trustedPortNote(bool found, bool readable, const char* bytes, size_t count,
+                         uint64_t nowMs) {
+  if (!found)
+    return {};
+  PortNote note;
+  const bool sound = readable && parsePortNote(bytes, count, note) &&
+                     (!note.sent || note.sentAtMs <= nowMs) &&
+                     (!note.due || note.dueUntilMs <= nowMs + kLongestArrivalsDueMs);
+  if (sound)
+    return note;
+  PortNote safe;
+  safe.sent = true;
+  safe.sentAtMs = nowMs;
+  return safe;
+}

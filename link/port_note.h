@@ -1,0 +1,32 @@
+// The note of a port's last activity that this program leaves for its later
+// processes on the machine. Anything may stand in its place (another
+// version's note, a half-written disk, a file someone put there), so it is
+// read strictly, and whatever cannot be trusted makes the port wait as if
+// it had just been used.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Times on the machine's boot clock (os::bootClockMs).
+struct PortNote {
+  bool sent = false;
+  uint64_t sentAtMs = 0;  // the last byte sent
+  bool due = false;
+  uint64_t dueUntilMs = 0;  // bytes this program caused may arrive until then
+};
+
+// Room for the longest note and one byte more, which tells a longer file.
+constexpr size_t kPortNoteCapacity = 64;
+// Arrivals due further ahead than any run leaves them are a note gone wrong.
+constexpr uint64_t kLongestArrivalsDueMs = 60000;
+
+// The note's text, without terminator; its length (0 when out is too short).
+size_t formatPortNote(const PortNote& note, char* out, size_t capacity);
+// False for anything but a whole note in this program's form.
+bool parsePortNote(const char* bytes, size_t count, PortNote& note);
+// What a note read at nowMs tells: nothing when there was none; "sent just
+// now" when it could not be read (readable false), is not a note, or is
+// dated ahead of the clock (a note from before the machine restarted).
+PortNote trustedPortNote(bool found, bool readable, const char* bytes, size_t count,
+                         uint64_t nowMs);
