@@ -535,4 +535,11 @@ TEST_F(ReadSearch, WithoutTheResetKeyAModuleNoTryFindsFailsInBoundedTime) {
   EXPECT_TRUE(world.entries("COM4", vw::Event::BreakOn).empty());
   EXPECT_EQ(view().count("showResetPrompt"), 0);
   EXPECT_EQ(slavePane.session.port, nullptr);
+  // Cancel ends the search within the try in flight.
+  Session& s = slaveSession(true, true);
+  const vw::TimeUs cancelAt = world.now() + vw::ms(5000);
+  world.at(cancelAt, [this] { os::setEvent(slavePane.cancelEvent); });
+  EXPECT_EQ(readModule(s), ResultCancelled);
+  EXPECT_LT(world.now(), cancelAt + vw::ms(1300));
+  EXPECT_EQ(view().count("showResetPrompt"), 0);
 }
