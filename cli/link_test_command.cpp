@@ -169,6 +169,7 @@ extern constexpr CommandSpec kLinkTestCommand = {
         "Sends text through the radio both ways. On Link NG it reads both modules\n"
         "and says when they are no pair.",
     .moreHelp = nullptr,
-    .run = linkTestCommand};
+    .run = linkTestCommand,
+    .findsModule = true};
 
 }  // namespace cli

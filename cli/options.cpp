@@ -14,6 +14,24 @@ constexpr OptionSpec kCommonOptions[] = {
     {"help", 'h', OptionKind::Help, {.flag = nullptr}, nullptr, nullptr},
 };
 
+constexpr OptionWord kParities[] = {{"none", os::kNoParity},
+                                    {"even", os::kEvenParity},
+                                    {"odd", os::kOddParity},
+                                    {"mark", os::kMarkParity}};
+
+// What every command that finds a module takes, after its own.
+constexpr OptionSpec kLineOptions[] = {
+    numberOption("baud", &Options::baud, "RATE", "try this rate first (8 data bits)", 128, 4000000,
+                 "bits per second"),
+    wordOption("parity", &Options::parity, "PARITY", "with --baud: none, even, odd or mark",
+               kParities),
+    numberOption("stop-bits", &Options::stopBits, "1|2", "with --baud: its stop bits", 1, 2,
+                 "stop bits"),
+    flagOption("search", 0, &Options::search, "try every setting a module can have before the key"),
+    flagOption("no-reset-key", 0, &Options::noResetKey,
+               "never ask for the reset key: exit 3 if none is found"),
+};
+
 constexpr char kExitCodes[] =
     "Exit codes:\n"
     "  0  done\n"
@@ -55,15 +73,23 @@ const OptionSpec* optionIn(std::span<const OptionSpec> table, const std::string&
   return nullptr;
 }
 
-// The command's own table, then the common one.
+std::span<const OptionSpec> lineOptionsOf(const CommandSpec& c) {
+  return c.findsModule ? std::span<const OptionSpec>(kLineOptions) : std::span<const OptionSpec>();
+}
+
+// The command's own table, then the line options, then the common one.
 const OptionSpec* optionOf(const CommandSpec& c, const std::string& name) {
-  const OptionSpec* own = optionIn(c.options, name);
-  return own ? own : optionIn(kCommonOptions, name);
+  for (std::span<const OptionSpec> table : {c.options, lineOptionsOf(c)}) {
+    if (const OptionSpec* spec = optionIn(table, name))
+      return spec;
+  }
+  return optionIn(kCommonOptions, name);
 }
 
 bool anyCommandTakes(CommandList commands, const std::string& name) {
-  return std::any_of(commands.begin(), commands.end(),
-                     [&](const CommandSpec* c) { return optionIn(c->options, name) != nullptr; });
+  return std::any_of(commands.begin(), commands.end(), [&](const CommandSpec* c) {
+    return optionIn(c->options, name) || optionIn(lineOptionsOf(*c), name);
+  });
 }
 
 bool takesJson(const CommandSpec& c) {
@@ -123,7 +149,8 @@ bool parseMinimum(const std::string& text, uint32_t* minimum) {
 }
 
 // "master or slave"; "a, b or c".
-std::string wordsText(std::span<const OptionChoice> choices) {
+template <typename Word>
+std::string wordsText(std::span<const Word> choices) {
   std::string text;
   for (size_t i = 0; i < choices.size(); ++i)
     text += (i == 0 ? "" : i + 1 == choices.size() ? " or " : ", ") + std::string(choices[i].word);
@@ -168,6 +195,15 @@ bool store(Options* o, const OptionSpec& spec, const std::string& value, std::st
       return false;
     case OptionKind::Choice:
       return storeChoice(o, spec, value, message);
+    case OptionKind::Word:
+      for (const OptionWord& word : spec.words) {
+        if (value == word.word) {
+          o->*spec.target.number = word.code;
+          return true;
+        }
+      }
+      *message = shownName(spec) + " takes " + wordsText(spec.words) + refused;
+      return false;
     default:
       return true;
   }
@@ -224,6 +260,10 @@ bool checkOperands(const CommandSpec& c, std::vector<std::string>& operands, Opt
     o->file = operands.back();
   if (c.needsRole && o->role == Role::Any) {
     *message = std::string(c.name) + " needs --role master or --role slave.";
+    return false;
+  }
+  if (o->baud == 0 && (o->parity != Options::kNotGiven || o->stopBits != 0)) {
+    *message = "--parity and --stop-bits go with --baud RATE." + seeHelp(&c);
     return false;
   }
   return true;
@@ -345,6 +385,7 @@ void addOptionLines(std::string& text, std::span<const OptionSpec> table) {
 std::string commandHelp(const CommandSpec& c) {
   std::string text = std::string("Usage: ") + c.usage + "\n\n" + c.summary + "\n\nOptions:\n";
   addOptionLines(text, c.options);
+  addOptionLines(text, lineOptionsOf(c));
   addOptionLines(text, kCommonOptions);
   text += "  --                      end of the options\n";
   if (c.moreHelp)

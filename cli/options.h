@@ -10,6 +10,7 @@
 
 #include "module/range_test.h"
 #include "module/received_share.h"
+#include "platform/os.h"
 
 namespace cli {
 
@@ -37,6 +38,15 @@ struct Options {
   uint32_t size = kRangeDefaultSize;    // range-test: bytes a packet
   // range-test: the share each way must reach, in kShareMinimumPerPercent
   uint32_t minReceived = 100 * kShareMinimumPerPercent;
+  // Where a module is looked for before the reset key: --baud (0: none
+  // named) with --parity (a LineSettings parity, kNotGiven without one) and
+  // --stop-bits (1 or 2, 0 without), --search, --no-reset-key.
+  static constexpr uint32_t kNotGiven = 0xFF;
+  uint32_t baud = 0;
+  uint32_t parity = kNotGiven;
+  uint32_t stopBits = 0;
+  bool search = false;
+  bool noResetKey = false;
 
   // Two command lines that mean the same thing.
   bool operator==(const Options&) const = default;
@@ -49,6 +59,7 @@ enum class OptionKind {
   Number,  // a whole number from `low` to `high`
   Share,   // a per cent from 0 to 100, to 4 decimals, in kShareMinimumPerPercent
   Choice,  // one of `choices`' words
+  Word,    // one of `words`, its code into a number
   Help,    // the command's help instead of the command
 };
 
@@ -66,6 +77,11 @@ struct OptionChoice {
   Role value;
 };
 
+struct OptionWord {
+  const char* word;
+  uint32_t code;
+};
+
 struct OptionSpec {
   const char* longName;  // "count" for --count; null for a short name alone
   char shortName;        // 'v' for -v; 0 for none
@@ -77,6 +93,7 @@ struct OptionSpec {
   uint32_t high = 0;
   const char* unit = nullptr;
   std::span<const OptionChoice> choices = {};
+  std::span<const OptionWord> words = {};
 };
 
 // The records each kind of option is, as git's OPT_ macros make them.
@@ -106,6 +123,11 @@ constexpr OptionSpec choiceOption(const char* name, Role Options::*target, const
   return {name, 0, OptionKind::Choice, {.choice = target}, valueName, help, 0, 0, nullptr, choices};
 }
 
+constexpr OptionSpec wordOption(const char* name, uint32_t Options::*target, const char* valueName,
+                                const char* help, std::span<const OptionWord> words) {
+  return {name, 0, OptionKind::Word, {.number = target}, valueName, help, 0, 0, nullptr, {}, words};
+}
+
 // The options that more than one command takes, each placed in its
 // command's table where that command's help lists it.
 inline constexpr OptionChoice kRoles[] = {{"master", Role::Master}, {"slave", Role::Slave}};
@@ -129,6 +151,9 @@ struct CommandSpec {
   const char* summary;
   std::string (*moreHelp)();  // what its help tells after the options; null for nothing
   int (*run)(const Options& o);
+  // It finds a module: it takes --baud, --parity, --stop-bits, --search
+  // and --no-reset-key.
+  bool findsModule = false;
 };
 
 using CommandList = std::span<const CommandSpec* const>;

@@ -224,6 +224,7 @@ extern constexpr CommandSpec kPairCommand = {
         "input), writes, checks, tests the link; prints PASS or FAIL with both\n"
         "modules' serial numbers.",
     .moreHelp = nullptr,
-    .run = pairCommand};
+    .run = pairCommand,
+    .findsModule = true};
 
 }  // namespace cli

@@ -11,7 +11,6 @@
 #include "cli/output.h"
 #include "cli/session.h"
 #include "link/at_command.h"
-#include "link/discovery.h"
 #include "link/errors.h"
 #include "link/port_table.h"
 #include "module/range_test.h"
@@ -134,8 +133,8 @@ int32_t findLineSettings(Module& m) {
   progress("Finding the line settings of " + portNameOf(static_cast<int32_t>(s.portNumber)) +
            "...");
   int32_t result = openSessionPort(s);
-  if (result == 0 && !discoverSerialSettings(s.port, s.resetPrompt))
-    result = isCancelled(s) ? ResultCancelled : ErrNoPort;
+  if (result == 0)
+    result = findModuleSettings(s);
   // The quick "+++" leaves the module in command mode, where it passes no data.
   if (s.port) {
     const int32_t left = exitCommandMode(s.port);
@@ -159,9 +158,9 @@ int rangeTestCommand(const Options& o) {
   const bool both = o.ports.size() == 2;
   Module& master = masterModule();
   Module& slave = slaveModule();
-  int refused = prepareModule(master, o.ports[0]);
+  int refused = prepareModule(master, o.ports[0], true, lineSearchOf(o));
   if (!refused && both)
-    refused = prepareModule(slave, o.ports[1]);
+    refused = prepareModule(slave, o.ports[1], true, lineSearchOf(o));
   if (refused) {
     releaseModule(master);
     releaseModule(slave);
@@ -235,6 +234,7 @@ extern constexpr CommandSpec kRangeTestCommand = {
         "Sends numbered packets in transparent mode and counts them each way.\n"
         "Without SLAVE: the far module has a loopback plug (round trips).",
     .moreHelp = nullptr,
-    .run = rangeTestCommand};
+    .run = rangeTestCommand,
+    .findsModule = true};
 
 }  // namespace cli

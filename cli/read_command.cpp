@@ -13,7 +13,7 @@ namespace {
 
 int readCommand(const Options& o) {
   Module& m = o.role != Role::Slave ? masterModule() : slaveModule();
-  if (const int refused = prepareModule(m, o.ports[0], o.role != Role::Any))
+  if (const int refused = prepareModule(m, o.ports[0], o.role != Role::Any, lineSearchOf(o)))
     return refused;
   progress("Reading " + o.ports[0] + "...");
   logNote(m.session.portNumber, "Read started");
@@ -45,6 +45,7 @@ extern constexpr CommandSpec kReadCommand = {
     .usage = "nlconf-cli read PORT [--role master|slave] [--json]",
     .summary = "Reads a module and prints its settings as a settings file that loads.",
     .moreHelp = nullptr,
-    .run = readCommand};
+    .run = readCommand,
+    .findsModule = true};
 
 }  // namespace cli

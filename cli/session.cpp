@@ -280,7 +280,21 @@ void warnOnConsole(void*, const wchar_t* text) {
 
 }  // namespace
 
-int prepareModule(Module& m, const std::string& portName, bool roleIsKnown) {
+LineSearch lineSearchOf(const Options& o) {
+  LineSearch search;
+  if (o.baud != 0) {
+    search.named.baudRate = o.baud;
+    search.named.parity =
+        static_cast<uint8_t>(o.parity == Options::kNotGiven ? os::kNoParity : o.parity);
+    search.named.stopBits = o.stopBits == 2 ? os::kTwoStopBits : os::kOneStopBit;
+  }
+  search.everySetting = o.search;
+  search.resetKey = !o.noResetKey;
+  return search;
+}
+
+int prepareModule(Module& m, const std::string& portName, bool roleIsKnown,
+                  const LineSearch& search) {
   std::string message;
   if (!openLogFile(&message)) {
     reportFailure(message);
@@ -295,6 +309,7 @@ int prepareModule(Module& m, const std::string& portName, bool roleIsKnown) {
   // must say which module was plugged in the wrong place.
   m.session.options.nameRefused = true;
   m.session.options.eitherRole = !roleIsKnown;
+  m.session.options.search = search;
   m.session.view.warned = warnOnConsole;
   m.session.resetPrompt = consolePrompt(moduleOnPort);
   const uint32_t slot = m.master ? kMasterSlot : kSlaveSlot;
@@ -324,8 +339,8 @@ void releaseModule(Module& m) {
 }
 
 int prepareBoth(const Options& o) {
-  const int refused = prepareModule(masterModule(), o.ports[0]);
-  return refused ? refused : prepareModule(slaveModule(), o.ports[1]);
+  const int refused = prepareModule(masterModule(), o.ports[0], true, lineSearchOf(o));
+  return refused ? refused : prepareModule(slaveModule(), o.ports[1], true, lineSearchOf(o));
 }
 
 void releaseBoth() {

@@ -56,7 +56,10 @@ void progress(const std::string& text);
 // Binds the module's session to the named port (and makes the log file,
 // the first time); 0, or the exit code of a failure it has reported.
 // roleKnown: whether the command names the module's role.
-int prepareModule(Module& m, const std::string& portName, bool roleKnown = true);
+// search: where the module is looked for (lineSearchOf the command line).
+int prepareModule(Module& m, const std::string& portName, bool roleKnown = true,
+                  const LineSearch& search = {});
+LineSearch lineSearchOf(const Options& o);
 void releaseModule(Module& m);
 // The master's module on the first port, the slave's on the second.
 int prepareBoth(const Options& o);

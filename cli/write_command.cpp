@@ -108,7 +108,7 @@ int writeCommand(const Options& o) {
     return ExitRefused;
   }
   Module& m = master ? masterModule() : slaveModule();
-  if (const int refused = prepareModule(m, o.ports[0]))
+  if (const int refused = prepareModule(m, o.ports[0], true, lineSearchOf(o)))
     return refused;
   progress("Reading " + o.ports[0] + "...");
   logNote(m.session.portNumber, "Read started");
@@ -187,6 +187,7 @@ extern constexpr CommandSpec kWriteCommand = {
         "module. A FILE needs a section for the role. Ends with \"Written.\" or\n"
         "\"Nothing to write.\".",
     .moreHelp = keysAndValues,
-    .run = writeCommand};
+    .run = writeCommand,
+    .findsModule = true};
 
 }  // namespace cli

@@ -194,7 +194,7 @@ step_estimate() {
     03_* | 14_*) echo 24 ;;
     15_* | 18_* | 07_* | link_over_wine) echo 20 ;;
     05_* | 06_*) echo 14 ;;
-    04_* | 09_* | 10_* | 13_* | text_fit_dpi) echo 10 ;;
+    04_* | 09_* | 10_* | 13_* | 20_* | text_fit_dpi) echo 10 ;;
     text_fit | 11_*) echo 6 ;;
     *) echo 3 ;;
   esac

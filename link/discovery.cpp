@@ -167,17 +167,83 @@ os::LineSettings defaultLineSettings() {
   return s;
 }
 
+LineGuess defaultLineGuess() {
+  return lineGuessOf(defaultLineSettings());
+}
+
+LineGuess lineGuessOf(const os::LineSettings& line) {
+  return {line.baudRate, line.parity, line.stopBits};
+}
+
+bool holdsLineTry(const LineTries& tries, LineGuess guess) {
+  for (size_t i = 0; i < tries.count; ++i) {
+    if (tries.at[i] == guess)
+      return true;
+  }
+  return false;
+}
+
+void addLineTry(LineTries& tries, LineGuess guess) {
+  if (guess.baudRate != 0 && tries.count < kLineTriesLimit && !holdsLineTry(tries, guess))
+    tries.at[tries.count++] = guess;
+}
+
+LineTries everyLineSettingBut(const LineTries& tried) {
+  // Modules leave the factory at 9600; 115200 and 38400 are what people and
+  // profiles pick most.
+  constexpr uint32_t kRates[] = {9600, 115200, 38400, 57600, 19200, 4800, 2400, 1200};
+  constexpr struct {
+    uint8_t parity, stopBits;
+  } kFrames[] = {{os::kNoParity, os::kOneStopBit},   {os::kEvenParity, os::kOneStopBit},
+                 {os::kOddParity, os::kOneStopBit},  {os::kNoParity, os::kTwoStopBits},
+                 {os::kMarkParity, os::kOneStopBit}, {os::kEvenParity, os::kTwoStopBits},
+                 {os::kOddParity, os::kTwoStopBits}, {os::kMarkParity, os::kTwoStopBits}};
+  LineTries every;
+  for (const auto& frame : kFrames) {
+    for (uint32_t rate : kRates) {
+      const LineGuess guess{rate, frame.parity, frame.stopBits};
+      if (!holdsLineTry(tried, guess))
+        addLineTry(every, guess);
+    }
+  }
+  return every;
+}
+
 int quickEscape(SerialPort* port) {
-  // An operation that just sent on this port (a Link Test's text, a range
-  // test's packets) would make the module pass the "+++" on as data.
-  if (!configurePort(port) || !waitOutGuardTime(port))
+  LineTries tries;
+  addLineTry(tries, defaultLineGuess());
+  return quickEscapeAt(port, tries);
+}
+
+int quickEscapeAt(SerialPort* port, const LineTries& tries) {
+  if (!configurePort(port))
     return -1;
-  if (!answersAtOnce(port))
+  for (size_t i = 0; i < tries.count; ++i) {
+    const LineGuess& guess = tries.at[i];
+    if (lineGuessOf(port->serialSettings) != guess) {
+      port->serialSettings.baudRate = guess.baudRate;
+      port->serialSettings.parity = guess.parity;
+      port->serialSettings.stopBits = guess.stopBits;
+      if (!applySettings(port) || !purgePort(port))
+        return -1;
+    }
+    // An operation that just sent on this port (a Link Test's text, a range
+    // test's packets, the last try's "+++") would make the module pass the
+    // "+++" on as data.
+    if (!waitOutGuardTime(port))
+      return -1;
+    if (answersAtOnce(port)) {
+      // The port says so, so that every way out of the read that follows
+      // leaves command mode again.
+      port->inCommandMode = 1;
+      return static_cast<int>(i + 1);
+    }
+  }
+  // The reset procedure begins at 9600, as the module comes back at it.
+  if (lineGuessOf(port->serialSettings) == defaultLineGuess())
     return 0;
-  // The module took the "+++": the port says so, so that every way out of
-  // the read that follows leaves command mode again.
-  port->inCommandMode = 1;
-  return 1;
+  port->serialSettings = defaultLineSettings();
+  return applySettings(port) && purgePort(port) ? 0 : -1;
 }
 
 bool discoverSerialSettings(SerialPort* port, WindowHandle resetPrompt) {

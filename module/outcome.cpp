@@ -13,6 +13,8 @@ constexpr wchar_t kProfileMisfitText[] = L"The profile does not fit the module."
 constexpr wchar_t kNotHeldText[] = L"The module does not hold what was written.";
 constexpr wchar_t kLinkNgText[] = L"Link NG.";
 constexpr wchar_t kSamePortText[] = L"Master and Slave are set to one port.";
+constexpr wchar_t kNotFoundText[] =
+    L"No module answered at any serial setting tried; the reset key was not asked for.";
 
 struct Row {
   int32_t code;
@@ -30,6 +32,7 @@ constexpr Row kRows[] = {
     {ResultNotHeld, {kNotHeldText, false, PaneReset::Keep, ExitLinkOrCheck}},
     {ResultLinkNg, {kLinkNgText, false, PaneReset::Keep, ExitLinkOrCheck}},
     {ResultSamePort, {kSamePortText, false, PaneReset::Keep, ExitUsage}},
+    {ResultNotFound, {kNotFoundText, false, PaneReset::Keep, ExitCommunication}},
 };
 
 // Link-layer errors (a cancelled serial wait included), the join time-out,

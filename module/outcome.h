@@ -22,6 +22,8 @@ constexpr int32_t ResultJoinTimeout = 512;
 constexpr int32_t ResultProfileMisfit = 768;  // a profile section does not fit its module
 constexpr int32_t ResultNotHeld = 769;        // a module does not hold what was written
 constexpr int32_t ResultLinkNg = 770;         // the link test failed
+// No try found the module, and the caller asked for no reset key.
+constexpr int32_t ResultNotFound = 771;
 
 // nlconf-cli's exit codes, the same on every system.
 enum ExitCode : int {

@@ -44,9 +44,9 @@ struct Run {
   // events: what ends it then is that failure, not the operator.
   std::atomic<bool> stopped{false};
   std::atomic<int> firstFailure{-1};  // 0 master, 1 slave
-  // A module was searched with its reset key: the bytes of that search
-  // reached the other module over the radio, which lets them out on its
-  // line as it leaves command mode.
+  // A module was searched (at other settings, or with its reset key): the
+  // bytes of that search reached the other module over the radio, which
+  // lets them out on its line as it leaves command mode.
   bool searched = false;
 };
 
@@ -227,13 +227,19 @@ bool tookQuickEscape(const Side& s) {
   return s.session->port && s.session->port->inCommandMode;
 }
 
+// A "+++" at a setting the module does not talk at reached it as data.
+bool sentAtOtherSettings(const Side& s) {
+  return !tookQuickEscape(s) ||
+         lineGuessOf(s.session->port->serialSettings) != quickTries(*s.session).at[0];
+}
+
 // Both quick "+++" at once; a module that did not take it is searched while
 // the other, in command mode, holds back what the radio brings it. Two such
 // modules are searched one after the other: each one's search would reach
 // the other through the radio.
 void readSessions(Side& master, Side& slave) {
   runBoth(quickEscapeBody, &master, &slave);
-  master.run->searched = !tookQuickEscape(master) || !tookQuickEscape(slave);
+  master.run->searched = sentAtOtherSettings(master) || sentAtOtherSettings(slave);
   if (master.result != 0 || slave.result != 0) {
     // The run ends here: the other module's session with it.
     for (Side* s : {&master, &slave}) {
@@ -250,13 +256,32 @@ void readSessions(Side& master, Side& slave) {
   readSessionBody(&slave);
 }
 
+// The line a profile section gives its module, where it names any of it.
+LineGuess profileLine(const PaneSettings& section) {
+  os::LineSettings line = defaultLineSettings();
+  bool named = false;
+  for (Setting s : kAllSettings) {
+    if (section.present && hasFlag(s, kLineSetting) && section.named[indexOf(s)]) {
+      followLineSetting(s, valueAt(s, section.position[indexOf(s)]), line);
+      named = true;
+    }
+  }
+  return named ? lineGuessOf(line) : LineGuess{};
+}
+
 // Both read before either is written: a pair on each other's ports is
 // found from the two reads and placed without reading again.
 bool readBoth(Run& r, Side& master, Side& slave) {
   if (!begin(r, PairStep::ReadMaster) || !begin(r, PairStep::ReadSlave))
     return false;
-  for (Side* s : {&master, &slave})
+  for (Side* s : {&master, &slave}) {
     s->session->options.eitherRole = true;
+    // A pair run again: the modules may hold its profile already.
+    const SettingsFile* profile = r.run.profile;
+    if (profile)
+      s->session->options.search.profile =
+          profileLine(s->masterPlace ? profile->master : profile->slave);
+  }
   readSessions(master, slave);
   for (Side* s : {&master, &slave})
     s->session->options.eitherRole = false;

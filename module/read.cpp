@@ -198,6 +198,44 @@ void forgetPartialRead(Session& s, int32_t result) {
 
 }  // namespace
 
+LineTries quickTries(const Session& s) {
+  const LineSearch& search = s.options.search;
+  LineTries tries;
+  addLineTry(tries, search.named);
+  if (search.memory && s.portNumber < kPortTableSize)
+    addLineTry(tries, search.memory->port[s.portNumber]);
+  addLineTry(tries, defaultLineGuess());
+  addLineTry(tries, search.profile);
+  return tries;
+}
+
+namespace {
+
+int32_t notFound(const Session& s, int found) {
+  if (isCancelled(s))
+    return ResultCancelled;
+  return found == 0 && !s.options.search.resetKey ? ResultNotFound : ErrNoPort;
+}
+
+// quickTried: the quick tries were made and missed.
+int32_t searchModule(Session& s, bool quickTried) {
+  const LineSearch& search = s.options.search;
+  int found = quickTried ? 0 : quickEscapeAt(s.port, quickTries(s));
+  if (found == 0 && search.everySetting)
+    found = quickEscapeAt(s.port, everyLineSettingBut(quickTries(s)));
+  if (found > 0 || (found == 0 && search.resetKey && searchWithResetKey(s.port, s.resetPrompt))) {
+    rememberLine(s);
+    return 0;
+  }
+  return notFound(s, found);
+}
+
+}  // namespace
+
+int32_t findModuleSettings(Session& s) {
+  return searchModule(s, false);
+}
+
 int32_t portNumberFromText(const wchar_t* text) {
   const wchar_t* com = nullptr;
   for (const wchar_t* p = text; p && *p && !com; ++p) {
@@ -263,8 +301,11 @@ int32_t tryQuickEscape(Session& s) {
   showCleared(s);
   resetPane(s.module);
   int32_t result = openSessionPort(s);
-  if (result == 0 && quickEscape(s.port) < 0)
-    result = isCancelled(s) ? ResultCancelled : ErrNoPort;
+  const int found = result == 0 ? quickEscapeAt(s.port, quickTries(s)) : 0;
+  if (found < 0)
+    result = notFound(s, found);
+  if (found > 0)
+    rememberLine(s);
   if (result != 0)
     endSession(s);
   return noteOutcome(s, "Read", result);
@@ -280,10 +321,8 @@ int32_t readInSession(Session& s) {
   }
   // Opened here: searched in full; after its quick "+++" was not taken:
   // the rest of the search.
-  if (result == 0 && !s.port->inCommandMode &&
-      !(opened ? discoverSerialSettings(s.port, s.resetPrompt)
-               : searchWithResetKey(s.port, s.resetPrompt)))
-    result = isCancelled(s) ? ResultCancelled : ErrNoPort;
+  if (result == 0 && !s.port->inCommandMode)
+    result = searchModule(s, !opened);
   if (result == 0) {
     resetPane(s.module);
     result = isCancelled(s) ? ResultCancelled : enterCommandMode(s.port);

@@ -24,9 +24,16 @@ int32_t readAndVerify(Session& session);
 // is shown.
 int32_t readInSession(Session& session);
 // Its first stage alone, so that two modules' quick "+++" can go out at once:
-// the port opened and the quick "+++" tried (the port's inCommandMode tells
+// the port opened and the quick tries made (the port's inCommandMode tells
 // whether the module took it). Only an error ends the session.
 int32_t tryQuickEscape(Session& session);
+// Where the quick "+++" goes, in order: the search's named setting, what
+// its memory holds for the port, 9600 8-N-1, its profile's setting.
+LineTries quickTries(const Session& session);
+// The session's open port set to its module's serial settings, as its
+// options' search says: 0, ResultCancelled, ErrNoPort or ResultNotFound.
+// A module found by a quick "+++" is left in command mode.
+int32_t findModuleSettings(Session& session);
 // "ATCN" where the module may be in command mode, and the port closed.
 int32_t endSession(Session& session);
 int32_t readSequence(Session& session);

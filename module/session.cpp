@@ -32,3 +32,9 @@ void showWarning(const Session& s, const wchar_t* text) {
   if (s.view.warned)
     s.view.warned(s.view.context, text);
 }
+
+void rememberLine(const Session& s) {
+  LineMemory* memory = s.options.search.memory;
+  if (memory && s.port && s.portNumber < kPortTableSize)
+    memory->port[s.portNumber] = lineGuessOf(s.port->serialSettings);
+}

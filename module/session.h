@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "link/discovery.h"
 #include "link/port_table.h"
 #include "link/reset_prompt.h"
 #include "module/module_record.h"
@@ -24,6 +25,26 @@ struct SessionView {
   void* context = nullptr;
 };
 
+// What a face remembers, for its own life, of the line settings each port's
+// module was last found at or given (baudRate 0: nothing).
+struct LineMemory {
+  LineGuess port[kPortTableSize] = {};
+};
+
+// Where a read looks for the module before it asks for the reset key, each
+// place by one "+++": `named`, what `memory` holds for the port, 9600
+// 8-N-1, `profile` (a module about to be given it may hold it already),
+// and with `everySetting` each setting a module can have.
+struct LineSearch {
+  LineGuess named;
+  LineGuess profile;
+  bool everySetting = false;
+  // False: a module that no try finds is not found (ResultNotFound).
+  bool resetKey = true;
+  // Kept up to date by every read and write of the session; null: none.
+  LineMemory* memory = nullptr;
+};
+
 struct SessionOptions {
   // Takes the module in whichever role it has (its record's isMaster
   // follows it) instead of refusing the other role's module.
@@ -35,6 +56,7 @@ struct SessionOptions {
   // began) are no pair.
   bool pairWarnings = false;
   ModuleRecord other;
+  LineSearch search;
 };
 
 struct Session {
@@ -64,3 +86,5 @@ void showCleared(const Session& session);
 void showChannels(const Session& session);
 void showModule(const Session& session);
 void showWarning(const Session& session, const wchar_t* text);
+// The settings the session's port now talks at, noted in its memory.
+void rememberLine(const Session& session);

@@ -124,10 +124,12 @@ void followModuleSettings(Session& s, const LineCodes& before) {
     if (hasFlag(setting, kLineSetting) && now != before.code[indexOf(setting)])
       followLineSetting(setting, now, port->serialSettings);
   }
-  if (os::setLineSettings(port->handle, port->serialSettings))
+  if (os::setLineSettings(port->handle, port->serialSettings)) {
     logLineSettings(port);
-  else
+    rememberLine(s);
+  } else {
     logEvent(port, "line settings refused");
+  }
 }
 
 // A sleeping module need not report its join in time.

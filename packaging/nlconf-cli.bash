@@ -92,6 +92,7 @@ _nlconf_cli() {
     pair) options+=" --make-pair --record --quiet" ;;
     range-test) options+=" --count --size --min-received" ;;
   esac
+  [[ $command != ports ]] && options+=" --baud --parity --stop-bits --search --no-reset-key"
 
   # Which operand this is, and the role given so far.
   local i operands=0 role='' ended=
@@ -104,7 +105,8 @@ _nlconf_cli() {
           ((operands++))
         fi
         ;;
-      --role | --set | --log | --record | --count | --size | --min-received)
+      --role | --set | --log | --record | --count | --size | --min-received | --baud | --parity | \
+        --stop-bits)
         if [[ -z $ended ]]; then
           [[ ${words[i]} == --role ]] && role=${words[i + 1]}
           ((i++))
@@ -133,6 +135,18 @@ _nlconf_cli() {
         ;;
       --record)
         _filedir csv
+        return
+        ;;
+      --baud)
+        mapfile -t COMPREPLY < <(compgen -W "1200 2400 4800 9600 19200 38400 57600 115200" -- "$cur")
+        return
+        ;;
+      --parity)
+        mapfile -t COMPREPLY < <(compgen -W "none even odd mark" -- "$cur")
+        return
+        ;;
+      --stop-bits)
+        mapfile -t COMPREPLY < <(compgen -W "1 2" -- "$cur")
         return
         ;;
       --count | --size | --min-received) return ;;

@@ -3,6 +3,7 @@
 
 #include "cli/cli.h"
 #include "cli/commands.h"
+#include "cli/session.h"
 
 namespace cli {
 
@@ -90,6 +91,40 @@ TEST(CliOptions, EqualsSignRefusals) {
   }
   EXPECT_EQ(parse({"read", "P", "--bogus=1"}).message,
             "Unknown option \"--bogus=1\". See nlconf-cli read --help.");
+}
+
+// Every command that finds a module takes where to look for it; the
+// session is given it whole, and what means nothing is refused.
+TEST(CliOptions, WhereToLookForTheModule) {
+  const std::vector<std::string> lines[] = {{"read", "P"},
+                                            {"write", "P", "--role", "master"},
+                                            {"pair", "M", "S", "F"},
+                                            {"link-test", "M", "S"},
+                                            {"range-test", "M"}};
+  for (std::vector<std::string> line : lines) {
+    for (const char* arg :
+         {"--baud", "115200", "--parity", "mark", "--stop-bits", "2", "--search", "--no-reset-key"})
+      line.push_back(arg);
+    const Parsed p = parse(line);
+    ASSERT_TRUE(p.ok) << line[0] << ": " << p.message;
+    const LineSearch search = lineSearchOf(p.options);
+    EXPECT_EQ(search.named, (LineGuess{115200, os::kMarkParity, os::kTwoStopBits})) << line[0];
+    EXPECT_TRUE(search.everySetting);
+    EXPECT_FALSE(search.resetKey);
+  }
+  const LineSearch plain = lineSearchOf(parse({"read", "P"}).options);
+  EXPECT_EQ(plain.named.baudRate, 0u) << "nothing named: 9600, then the reset key";
+  EXPECT_FALSE(plain.everySetting);
+  EXPECT_TRUE(plain.resetKey);
+  EXPECT_EQ(lineSearchOf(parse({"read", "P", "--baud=38400"}).options).named,
+            (LineGuess{38400, os::kNoParity, os::kOneStopBit}));
+  EXPECT_EQ(parse({"read", "P", "--parity", "even"}).message,
+            "--parity and --stop-bits go with --baud RATE. See nlconf-cli read --help.");
+  EXPECT_FALSE(parse({"read", "P", "--baud", "38400", "--parity", "space"}).ok);
+  EXPECT_FALSE(parse({"read", "P", "--baud", "38400", "--stop-bits", "3"}).ok);
+  EXPECT_FALSE(parse({"read", "P", "--baud", "0"}).ok);
+  EXPECT_EQ(parse({"ports", "--search"}).message,
+            "\"--search\" is no option of ports. See nlconf-cli ports --help.");
 }
 
 }  // namespace

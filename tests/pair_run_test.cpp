@@ -106,6 +106,22 @@ TEST_F(PairRunTest, ProfileAndPairingAreWrittenCheckedAndLinked) {
   EXPECT_FALSE(showsChanges(&masterPane.module) || showsChanges(&slavePane.module));
 }
 
+// A pair the line made before: both modules already talk at the profile's
+// 38400, and a run again finds them there without their reset keys.
+TEST_F(PairRunTest, AProducedPairAtTheProfilesRateAsksForNoKey) {
+  for (sim::Module* m : {master.get(), slave.get()})
+    m->setReg("BD", 5);
+  useProfile("[Master]\nBaud Rate = 38400\n[Slave]\nBaud Rate = 38400\n");
+  ASSERT_EQ(runIt(), 0) << resultMessage(result.result).format;
+  EXPECT_EQ(view().count("showResetPrompt"), 0);
+  for (const char* port : {"COM3", "COM4"}) {
+    EXPECT_TRUE(world.entries(port, vw::Event::BreakOn).empty()) << port;
+    EXPECT_EQ(world.line(port)->settings.baudRate, 38400u) << port;
+  }
+  EXPECT_EQ(result.linkVerdict, 1);
+  EXPECT_LT(result.durationMs, 6000u) << "both found at once, side by side";
+}
+
 // One command-mode session per module, both at once: each module hears one
 // "+++", its read, what differs, "ATWR", the read back and one "ATCN".
 TEST_F(PairRunTest, EachModuleIsReadWrittenAndCheckedInOneSessionBothAtOnce) {

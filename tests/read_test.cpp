@@ -435,3 +435,111 @@ TEST_F(Read, MismatchedPresetPairWarnsTwiceInOrder) {
 }
 
 }  // namespace
+
+// Where a read looks for a module before it asks for the reset key.
+class ReadSearch : public Read {
+ protected:
+  Session& slaveSession(bool everySetting, bool resetKey, LineGuess named = {},
+                        LineGuess profile = {}) {
+    prepareOperation(&slavePane);
+    Session& s = paneSession(&slavePane);
+    s.options.search.everySetting = everySetting;
+    s.options.search.resetKey = resetKey;
+    s.options.search.named = named;
+    s.options.search.profile = profile;
+    return s;
+  }
+  // The line each "+++" went out at on the slave's port, in order.
+  std::vector<LineGuess> escapeLines() const {
+    std::vector<LineGuess> lines;
+    int pluses = 0;
+    for (const vw::Entry& e : world.entries("COM4", vw::Event::HostByte)) {
+      pluses = e.value == '+' ? pluses + 1 : 0;
+      if (pluses == 3)
+        lines.push_back({e.settings.baudRate, e.settings.parity, e.settings.stopBits});
+      pluses %= 3;
+    }
+    return lines;
+  }
+  // A module the dialog has not met.
+  void slaveAt(uint64_t bd, uint64_t nb, uint64_t sb) {
+    paneLines = LineMemory{};
+    makeModules(masterConfig(), slaveConfig());
+    slave->setReg("BD", bd);
+    slave->setReg("NB", nb);
+    slave->setReg("SB", sb);
+  }
+};
+
+constexpr LineGuess k115200{115200, os::kNoParity, os::kOneStopBit};
+
+TEST_F(ReadSearch, ANamedSettingFindsTheModuleAtOnce) {
+  slaveAt(7, 0, 0);
+  ASSERT_EQ(readModule(slaveSession(false, true, k115200)), 0);
+  EXPECT_EQ(escapeLines(), std::vector<LineGuess>{k115200});
+  EXPECT_EQ(commands("COM4")[1], "ATGT") << "the queries follow the one \"+++\"";
+  EXPECT_EQ(view().count("showResetPrompt"), 0);
+  EXPECT_LT(nowMs(), 1200.0);
+}
+
+TEST_F(ReadSearch, TriesGoNamedRememberedDefaultProfileThenEverySetting) {
+  slaveAt(4, 0, 0);  // 19200 8-N-1
+  const LineGuess named{57600, os::kNoParity, os::kOneStopBit};
+  const LineGuess remembered{38400, os::kEvenParity, os::kTwoStopBits};
+  paneLines.port[4] = remembered;
+  Session& s = slaveSession(true, true, named, k115200);
+  ASSERT_EQ(readModule(s), 0);
+  const LineGuess n1[] = {{9600}, {38400}, {19200}};
+  EXPECT_EQ(escapeLines(),
+            (std::vector<LineGuess>{named, remembered, n1[0], k115200, n1[1], n1[2]}))
+      << "each setting once, the search's common rates next";
+  EXPECT_EQ(view().count("showResetPrompt"), 0);
+  EXPECT_EQ(paneLines.port[4], n1[2]) << "the dialog remembers where it found the module";
+}
+
+TEST_F(ReadSearch, EveryRateOfTheModulesListIsFoundWithoutTheKey) {
+  const uint32_t rates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+  // Factory, then the rates people pick most, at 8-N-1 before any other frame.
+  const uint32_t order[] = {9600, 115200, 38400, 57600, 19200, 4800, 2400, 1200};
+  for (uint64_t code = 0; code < 8; ++code) {
+    slaveAt(code, 0, 0);
+    const size_t before = escapeLines().size();
+    ASSERT_EQ(readModule(slaveSession(true, false)), 0) << code;
+    EXPECT_EQ(slavePane.module.read[Setting::BaudRate], code);
+    EXPECT_EQ(world.line("COM4")->settings.baudRate, rates[code]);
+    const size_t place = std::find(order, order + 8, rates[code]) - order;
+    EXPECT_EQ(escapeLines().size() - before, place + 1) << rates[code];
+    os::sleepMs(1200);
+  }
+  EXPECT_TRUE(world.entries("COM4", vw::Event::BreakOn).empty());
+  EXPECT_EQ(view().count("showResetPrompt"), 0);
+}
+
+// A bench without a person: no key is asked for, and the command ends after
+// its tries with a result that says so (exit 3).
+TEST_F(ReadSearch, WithoutTheResetKeyAModuleNoTryFindsFailsInBoundedTime) {
+  slaveAt(5, 0, 0);
+  ASSERT_EQ(readModule(slaveSession(false, false)), ResultNotFound);
+  EXPECT_LT(nowMs(), 1300.0) << "one try at 9600";
+  EXPECT_EQ(resultMessage(ResultNotFound).exitCode, ExitCommunication);
+  // The whole search's worst case, as the README gives it: a rate none of
+  // its tries names.
+  slaveAt(0x38400, 0, 0);
+  const vw::TimeUs start = world.now();
+  const size_t before = escapeLines().size();
+  ASSERT_EQ(readModule(slaveSession(true, false)), ResultNotFound);
+  EXPECT_EQ(escapeLines().size() - before, 64u) << "8 rates, 4 parities, 2 stop bits";
+  const double searchMs = (world.now() - start) / 1000.0;
+  EXPECT_GT(searchMs, 64 * 1200.0);
+  EXPECT_LT(searchMs, 78000.0);
+  EXPECT_TRUE(world.entries("COM4", vw::Event::BreakOn).empty());
+  EXPECT_EQ(view().count("showResetPrompt"), 0);
+  EXPECT_EQ(slavePane.session.port, nullptr);
+  // Cancel ends the search within the try in flight.
+  Session& s = slaveSession(true, true);
+  const vw::TimeUs cancelAt = world.now() + vw::ms(5000);
+  world.at(cancelAt, [this] { os::setEvent(slavePane.cancelEvent); });
+  EXPECT_EQ(readModule(s), ResultCancelled);
+  EXPECT_LT(world.now(), cancelAt + vw::ms(1300));
+  EXPECT_EQ(view().count("showResetPrompt"), 0);
+}

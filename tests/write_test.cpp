@@ -1,6 +1,8 @@
 // Writing a pane's changes into its module, against module models.
 #include "module/write.h"
 
+#include <algorithm>
+
 #include "link/at_command.h"
 #include "module/pair_run.h"
 #include "module/read.h"
@@ -179,6 +181,26 @@ TEST_F(Write, HostKeepsTalkingAtWhatTheWriteLeftAlone) {
     EXPECT_STREQ(masterPane.module.nodeId, "KOV-NL001/M") << "the verifying read found the module";
     EXPECT_EQ(master->storedReg("PL"), 1u);
   }
+}
+
+// The dialog remembers what it set the module talking at: the next Read
+// finds it there at once, with no reset key.
+TEST_F(Write, AModuleWrittenToAnotherRateIsReadAgainWithoutTheKey) {
+  readFirst(&slavePane, "COM4");
+  slavePane.module.shown[Setting::BaudRate] = 7;
+  slavePane.module.shown[Setting::Parity] = 1;
+  ASSERT_EQ(write(&slavePane), 0);
+  ASSERT_EQ(slave->storedReg("BD"), 7u);
+  sentBefore["COM4"] = commands("COM4").size();
+  os::sleepMs(1200);
+  prepareOperation(&slavePane);
+  ASSERT_EQ(readBody(&slavePane), 0);
+  EXPECT_EQ(view().count("showResetPrompt"), 0);
+  const Commands sent = sentSinceRead("COM4");
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), "+++"), 1) << "one try, at the rate written";
+  EXPECT_EQ(world.line("COM4")->settings.baudRate, 115200u);
+  EXPECT_EQ(world.line("COM4")->settings.parity, os::kEvenParity);
+  EXPECT_EQ(slavePane.module.read[Setting::Parity], 1u);
 }
 
 TEST_F(Write, CancelledWriteStillLeavesCommandMode) {

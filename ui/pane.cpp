@@ -6,6 +6,7 @@
 
 PaneRecord masterPane;
 PaneRecord slavePane;
+LineMemory paneLines;
 
 bool isCancelled(const PaneRecord* pane) {
   os::Handle event = pane->cancelEvent;
@@ -63,6 +64,7 @@ Session& paneSession(PaneRecord* pane) {
   s.resetPrompt = pane->resetPrompt;
   s.options.pairWarnings = true;
   s.options.other = otherPane(pane)->module;
+  s.options.search.memory = &paneLines;
   s.view = SessionView{paneCleared, paneChannels, paneShown, paneWarned, pane};
   return s;
 }

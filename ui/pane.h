@@ -59,6 +59,9 @@ struct PaneRecord {
 
 extern PaneRecord masterPane;
 extern PaneRecord slavePane;
+// Where the dialog found each port's module or set it talking, for as long
+// as it runs: a module it wrote to other settings is found there again.
+extern LineMemory paneLines;
 
 bool isCancelled(const PaneRecord* pane);
 PaneRecord* otherPane(const PaneRecord* pane);

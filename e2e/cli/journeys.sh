@@ -124,6 +124,23 @@ journey_reset_key() {
   has out "[Slave]"
 }
 
+# A bench without a person: a module written to another rate is found there
+# again, named or searched for, and one that no try finds is not waited for.
+journey_unattended() {
+  modules 6=slave
+  nlconf 0 write "$PORT6" --role slave --set "Baud Rate=115200"
+  nlconf 0 read "$PORT6" --baud 115200 --no-reset-key
+  has out "Baud Rate = 115200"
+  nlconf 0 read "$PORT6" --search --no-reset-key
+  has out "Baud Rate = 115200"
+  ! grep -q "reset key" "$work/err" || fail "the reset key was asked for"
+  local start=$SECONDS
+  nlconf 3 read "$PORT6" --no-reset-key
+  grep -qxF "$PORT6: No module answered at any serial setting tried; the reset key was not asked for." \
+    "$work/err" || fail "no message naming the port"
+  ((SECONDS - start <= 4)) || fail "--no-reset-key took $((SECONDS - start)) s"
+}
+
 journey_write() {
   modules 6=slave
   nlconf 0 write "$PORT6" --role slave --set "Channel=12" --set "Power Level = Low"

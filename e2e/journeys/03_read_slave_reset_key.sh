@@ -26,6 +26,9 @@ journey_read_slave_reset_key() {
   # The queries ran at the module's own settings once the key had told them.
   expect_match queries-at-38400-8E2 'host>   "ATNI\\r" .* 38400 8E2$' \
     "$(grep -F 'host>   "ATNI\r"' "$(jr_transcript COM6)")"
+  # The dialog would now find this module at 38400 8-E-2 at once: another
+  # one takes its place, at 19200 8-E-2, which only its reset key tells.
+  rig_ctl set COM6 BD 4 >/dev/null || fail other-module "set BD"
   a_read_that_runs_out_leaves_nothing
   cancel_beside_the_prompt
   jr_exit_confirmed exit-ends-with-0 drv click 1

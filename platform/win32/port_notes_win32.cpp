@@ -22,8 +22,10 @@ bool noteFolder(std::wstring& folder) {
   return true;
 }
 
+// Never "COM<n>", with or without an extension: Windows takes that name in
+// any folder for the serial device itself.
 std::wstring notePath(const std::wstring& folder, uint32_t portNumber) {
-  return folder + L"\\COM" + std::to_wstring(portNumber);
+  return folder + L"\\port" + std::to_wstring(portNumber) + L".note";
 }
 
 }  // namespace

@@ -55,6 +55,7 @@ void prepareTestPanes() {
   forgetPortActivity();
   masterPane = PaneRecord{};
   slavePane = PaneRecord{};
+  paneLines = LineMemory{};
   masterPane.module.isMaster = 1;
   resetPane(&masterPane.module);
   resetPane(&slavePane.module);
