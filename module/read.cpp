@@ -270,6 +270,15 @@ int32_t tryQuickEscape(Session& s) {
   return noteOutcome(s, "Read", result);
 }
 
+// Opened here: searched in full; after its quick "+++" was not taken:
+// the rest of the search.
+int32_t findSerialSettings(Session& s, bool opened) {
+  if (!s.port->inCommandMode && !(opened ? discoverSerialSettings(s.port, s.resetPrompt)
+                                         : searchWithResetKey(s.port, s.resetPrompt)))
+    return isCancelled(s) ? ResultCancelled : ErrNoPort;
+  return 0;
+}
+
 int32_t readInSession(Session& s) {
   int32_t result = 0;
   const bool opened = !s.port;
@@ -278,12 +287,8 @@ int32_t readInSession(Session& s) {
     resetPane(s.module);
     result = openSessionPort(s);
   }
-  // Opened here: searched in full; after its quick "+++" was not taken:
-  // the rest of the search.
-  if (result == 0 && !s.port->inCommandMode &&
-      !(opened ? discoverSerialSettings(s.port, s.resetPrompt)
-               : searchWithResetKey(s.port, s.resetPrompt)))
-    result = isCancelled(s) ? ResultCancelled : ErrNoPort;
+  if (result == 0)
+    result = findSerialSettings(s, opened);
   if (result == 0) {
     resetPane(s.module);
     result = isCancelled(s) ? ResultCancelled : enterCommandMode(s.port);

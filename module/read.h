@@ -27,6 +27,10 @@ int32_t readInSession(Session& session);
 // the port opened and the quick "+++" tried (the port's inCommandMode tells
 // whether the module took it). Only an error ends the session.
 int32_t tryQuickEscape(Session& session);
+// The module's serial settings on the session's open port, as a Read
+// finds them: in full on a port just opened, else the rest of the search
+// after a quick "+++" it did not take. 0, ErrNoPort or ResultCancelled.
+int32_t findSerialSettings(Session& session, bool opened);
 // "ATCN" where the module may be in command mode, and the port closed.
 int32_t endSession(Session& session);
 int32_t readSequence(Session& session);
