@@ -37,6 +37,8 @@ struct Options {
   uint32_t size = kRangeDefaultSize;    // range-test: bytes a packet
   // range-test: the share each way must reach, in kShareMinimumPerPercent
   uint32_t minReceived = 100 * kShareMinimumPerPercent;
+  std::vector<std::string> commands;  // at: the module's commands, in order
+  bool stopOnError = false;           // at: none sent after an "ERROR"
 
   // Two command lines that mean the same thing.
   bool operator==(const Options&) const = default;
@@ -129,6 +131,8 @@ struct CommandSpec {
   const char* summary;
   std::string (*moreHelp)();  // what its help tells after the options; null for nothing
   int (*run)(const Options& o);
+  // Operands after the ports, one or more, in Options::commands ("COMMAND").
+  const char* commandOperands = nullptr;
 };
 
 using CommandList = std::span<const CommandSpec* const>;
