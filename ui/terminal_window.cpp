@@ -384,7 +384,7 @@ PaneRecord* paneAsked(HWND dialog) {
   const int answer = MessageBoxW(dialog,
                                  L"Open the terminal on the Master's port?\r\n"
                                  L"Yes: the Master's port.  No: the Slave's port.",
-                                 L"NLCONF - Terminal", MB_YESNOCANCEL | MB_ICONQUESTION);
+                                 kDialogCaption, MB_YESNOCANCEL | MB_ICONQUESTION);
   return answer == IDYES ? &masterPane : answer == IDNO ? &slavePane : nullptr;
 }
 
@@ -464,12 +464,12 @@ void showTerminalWindow(HWND dialog) {
   const uint32_t port = portNumberShown(pane);
   if (port == 0) {
     showMessage(
-        dialog, MB_OK | MB_ICONWARNING, L"NLCONF - Terminal",
+        dialog, MB_OK | MB_ICONWARNING, kDialogCaption,
         pane == &masterPane ? L"Pick the Master's port first." : L"Pick the Slave's port first.");
     return;
   }
   if (!makeWindow() || !startSession(pane, port)) {
-    showMessage(dialog, MB_OK | MB_ICONWARNING, L"NLCONF - Terminal",
+    showMessage(dialog, MB_OK | MB_ICONWARNING, kDialogCaption,
                 L"The terminal could not be started.");
     return;
   }

@@ -913,11 +913,12 @@ journey_terminal() {
   LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 NLCONF_SIMPORTS_DIR=$work/run \
     env --default-signal=INT "$cli" console "$PORT5" <"$work/in" >"$work/out" 2>"$work/err" &
   local pid=$! i
-  for ((i = 0; i < 200; i++)); do
+  for ((i = 0; i < 600; i++)); do
     grep -q "^-- in command mode" "$work/out" && break
     sleep 0.05
   done
-  has out "-- in command mode"
+  grep -q "^-- in command mode" "$work/out" ||
+    fail "the console found no module: $(tail -n 5 "$work/tr/transcript-COM5.log")"
   kill -INT "$pid"
   wait "$pid"
   local code=$?
