@@ -87,6 +87,14 @@ bool replaceFile(const std::string& made, const std::string& target, std::string
 std::string wholePath(const std::string& name);
 
 bool stderrIsTerminal();
+bool stdinIsTerminal();
+
+// One line of standard input, without its line end; a line longer than
+// kInputLineLimit keeps that much. Ends at once (Cancelled) when
+// `cancelled` says so, checked while it waits.
+enum class InputRead { Line, End, Cancelled };
+constexpr size_t kInputLineLimit = 1024;
+InputRead readInputLine(std::string* line, bool (*cancelled)());
 // Told once the command has left its modules as Cancel does and closed its
 // ports, before the results are flushed.
 void modulesReleased();

@@ -12,9 +12,11 @@ extern const CommandSpec kWriteCommand;
 extern const CommandSpec kLinkTestCommand;
 extern const CommandSpec kPairCommand;
 extern const CommandSpec kRangeTestCommand;
+extern const CommandSpec kAtCommand;
+extern const CommandSpec kConsoleCommand;
 
-inline constexpr const CommandSpec* kCommands[] = {&kPortsCommand, &kReadCommand,
-                                                   &kWriteCommand, &kLinkTestCommand,
-                                                   &kPairCommand,  &kRangeTestCommand};
+inline constexpr const CommandSpec* kCommands[] = {
+    &kPortsCommand, &kReadCommand,      &kWriteCommand, &kLinkTestCommand,
+    &kPairCommand,  &kRangeTestCommand, &kAtCommand,    &kConsoleCommand};
 
 }  // namespace cli

@@ -3,6 +3,7 @@
 // replaced in one step, and a profile's whole path for the record.
 #include <fcntl.h>
 #include <limits.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
@@ -181,6 +182,34 @@ std::string wholePath(const std::string& name) {
   if (name.empty() || name[0] == '/' || !getcwd(here, sizeof here))
     return name;
   return std::string(here) + "/" + name;
+}
+
+bool stdinIsTerminal() {
+  return isatty(STDIN_FILENO) != 0;
+}
+
+// Byte by byte, so that nothing of the next line is taken from the stream;
+// a poll lets a Ctrl+C be seen while nobody types.
+InputRead readInputLine(std::string* line, bool (*cancelled)()) {
+  line->clear();
+  for (;;) {
+    if (cancelled())
+      return InputRead::Cancelled;
+    pollfd in{STDIN_FILENO, POLLIN, 0};
+    const int ready = poll(&in, 1, 100);
+    if (ready == 0 || (ready < 0 && errno == EINTR))
+      continue;
+    char c = 0;
+    const ssize_t got = ready < 0 ? -1 : read(STDIN_FILENO, &c, 1);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN))
+      continue;
+    if (got <= 0)
+      return line->empty() ? InputRead::End : InputRead::Line;
+    if (c == '\n')
+      return InputRead::Line;
+    if (line->size() < kInputLineLimit)
+      line->push_back(c);
+  }
 }
 
 }  // namespace cli

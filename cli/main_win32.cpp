@@ -116,6 +116,38 @@ bool stderrIsTerminal() {
   return _isatty(_fileno(stderr)) != 0;
 }
 
+bool stdinIsTerminal() {
+  return _isatty(_fileno(stdin)) != 0;
+}
+
+// A pipe is looked into between looks at the cancel; a console's read is
+// ended by the Ctrl+C itself.
+InputRead readInputLine(std::string* line, bool (*cancelled)()) {
+  line->clear();
+  const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  const bool pipe = GetFileType(in) == FILE_TYPE_PIPE;
+  for (;;) {
+    if (cancelled())
+      return InputRead::Cancelled;
+    DWORD waiting = 0;
+    if (pipe && PeekNamedPipe(in, nullptr, 0, nullptr, &waiting, nullptr) && waiting == 0) {
+      Sleep(50);
+      continue;
+    }
+    char c = 0;
+    DWORD got = 0;
+    if (!ReadFile(in, &c, 1, &got, nullptr) || got == 0) {
+      if (cancelled())
+        return InputRead::Cancelled;
+      return line->empty() ? InputRead::End : InputRead::Line;
+    }
+    if (c == '\n')
+      return InputRead::Line;
+    if (line->size() < kInputLineLimit)
+      line->push_back(c);
+  }
+}
+
 void modulesReleased() {
   if (modulesLeft)
     SetEvent(modulesLeft);

@@ -41,7 +41,7 @@ constexpr char kExitCodes[] =
     "  4  the wrong role\n"
     "  5  cancelled\n"
     "  6  Link NG, or a check after writing failed, or a range test below\n"
-    "     --min-received\n"
+    "     --min-received, or a module answered ERROR (at)\n"
     "  7  an output could not be written (the modules are done)\n"
     "  130  stopped at once by a second Ctrl+C (or SIGINT or SIGTERM after\n"
     "       another signal): \"ATCN\" sent, no reply awaited\n";
@@ -248,6 +248,13 @@ bool takeValue(const std::vector<std::string>& args, size_t* i, const std::strin
 
 bool checkOperands(const CommandSpec& c, std::vector<std::string>& operands, Options* o,
                    std::string* message) {
+  if (c.commandOperands && operands.size() > c.maxPorts) {
+    o->commands.assign(operands.begin() + static_cast<std::ptrdiff_t>(c.maxPorts), operands.end());
+    operands.resize(c.maxPorts);
+  } else if (c.commandOperands) {
+    *message = std::string(c.name) + " needs a " + c.commandOperands + "." + seeHelp(&c);
+    return false;
+  }
   const size_t files = c.fileOperand ? 1 : 0;
   if (operands.size() < c.minPorts || operands.size() > c.maxPorts + files) {
     *message = std::string("Wrong number of operands for ") + c.name + "." + seeHelp(&c);

@@ -47,6 +47,8 @@ struct Options {
   uint32_t stopBits = 0;
   bool search = false;
   bool noResetKey = false;
+  std::vector<std::string> commands;  // at: the module's commands, in order
+  bool stopOnError = false;           // at: none sent after an "ERROR"
 
   // Two command lines that mean the same thing.
   bool operator==(const Options&) const = default;
@@ -154,6 +156,8 @@ struct CommandSpec {
   // It finds a module: it takes --baud, --parity, --stop-bits, --search
   // and --no-reset-key.
   bool findsModule = false;
+  // Operands after the ports, one or more, in Options::commands ("COMMAND").
+  const char* commandOperands = nullptr;
 };
 
 using CommandList = std::span<const CommandSpec* const>;

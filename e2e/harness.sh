@@ -395,7 +395,8 @@ check_cli() {
     "write COM5 --role master $(windows_path "$RIG_LOGS/bad.ini")" "link-test COM5 COM6"
     "pair COM5 COM6 --make-pair" "read COM7" "write COM8 --role master --set Channel=13"
     "help write" "read COM5 --log --set x" "pair COM5 COM5" "pair COM5 COM6 --json"
-    "link-test COM5 COM6 --json" "write COM6 --role slave --set Channel=12 --dry-run --json")
+    "link-test COM5 COM6 --json" "write COM6 --role slave --set Channel=12 --dry-run --json"
+    "at COM5 ATCH ATZZ" "at COM5 ATNI --json")
   for cmd in "${commands[@]}"; do
     i=$((i + 1))
     read -ra args <<<"$cmd"
@@ -415,7 +416,7 @@ check_cli() {
     # spells them; a run's duration is its own.
     sed -i 's/^.*bad\.ini, line/bad.ini, line/' "$RIG_LOGS/cli$i.native.err" "$RIG_LOGS/cli$i.err"
     sed -i "s|$dev/com\([0-9]\)|COM\1|g" "$RIG_LOGS/cli$i.native.out" "$RIG_LOGS/cli$i.native.err"
-    sed -i 's/"duration_ms": [0-9]*/"duration_ms": 0/' "$RIG_LOGS/cli$i.native.out" "$RIG_LOGS/cli$i.out"
+    sed -i 's/"duration_ms": [0-9]*/"duration_ms": 0/; s/"ms": [0-9]*/"ms": 0/g' "$RIG_LOGS/cli$i.native.out" "$RIG_LOGS/cli$i.out"
     tr -d '\r' <"$RIG_LOGS/cli$i.err" >"$RIG_LOGS/cli$i.err.lf"
     if [[ -s $RIG_LOGS/cli$i.out || -s $RIG_LOGS/cli$i.err.lf ]] &&
       [[ $status == "$native_status" ]] && cmp -s "$RIG_LOGS/cli$i.out" "$RIG_LOGS/cli$i.native.out" &&

@@ -50,14 +50,14 @@ int32_t sendWithoutCancel(SerialPort* port, const char* command, uint32_t comman
 // The port is counted as a user of its lock before it looks whether a close
 // has begun, so a close never lets the lock go under this thread.
 int32_t exchangeUnderLock(SerialPort* port, const char* command, uint32_t commandLength,
-                          char* buffer, uint32_t size, uint32_t* outLength) {
+                          char* buffer, uint32_t size, uint32_t* outLength, bool* crEnded) {
   if (port->closing.load() || !os::lockMutex(port->lock))
     return ErrBadHandle;
   int32_t result = ErrBadHandle;
   if (port->handle) {  // it may have closed while this waited
     result = writeBytes(port, command, commandLength);
     if (result == 0)
-      result = readLine(port, buffer, size, outLength);
+      result = readLine(port, buffer, size, outLength, crEnded);
   }
   os::unlockMutex(port->lock);
   return result;
@@ -66,13 +66,14 @@ int32_t exchangeUnderLock(SerialPort* port, const char* command, uint32_t comman
 }  // namespace
 
 int32_t transact(SerialPort* port, const char* command, uint32_t commandLength, char* buffer,
-                 uint32_t size, uint32_t* outLength) {
+                 uint32_t size, uint32_t* outLength, bool* crEnded) {
   if (!isValidPort(port))
     return ErrBadHandle;
   if (!command || !buffer || size == 0)
     return ErrArgument;
   port->lockUsers.fetch_add(1);
-  const int32_t result = exchangeUnderLock(port, command, commandLength, buffer, size, outLength);
+  const int32_t result =
+      exchangeUnderLock(port, command, commandLength, buffer, size, outLength, crEnded);
   port->lockUsers.fetch_sub(1);
   return result;
 }
@@ -164,10 +165,14 @@ int32_t readGuardTime(SerialPort* port) {
   const int32_t result = queryHex(port, "ATGT\r", kHex32ReplySize, &gt);
   if (result != 0)
     return result;
+  takeGuardTime(port, gt);
+  return 0;
+}
+
+void takeGuardTime(SerialPort* port, uint32_t gt) {
   port->guardTime = gt;
   const uint32_t delay = (gt < kLongestGuardTimeMs ? gt : kLongestGuardTimeMs) + 30;
   port->guardDelayMs = delay >= kMinimumGuardDelayMs ? delay : kMinimumGuardDelayMs;
-  return 0;
 }
 
 // By hand, so that no C library's idea of a 64-bit format comes into it.

@@ -22,8 +22,9 @@ constexpr uint32_t kMinimumGuardDelayMs = 1120;
 // otherwise sleep for days without a way out.
 constexpr uint32_t kLongestGuardTimeMs = 5100;
 
+// crEnded as readLine's.
 int32_t transact(SerialPort* port, const char* command, uint32_t commandLength, char* buffer,
-                 uint32_t size, uint32_t* outLength);
+                 uint32_t size, uint32_t* outLength, bool* crEnded = nullptr);
 int32_t sendCommandExpectOk(SerialPort* port, const char* command, uint32_t commandLength);
 // A five-byte command such as "ATWR\r" whose only right reply is "OK".
 int32_t sendCommand5ExpectOk(SerialPort* port, const char* command);
@@ -43,6 +44,8 @@ int32_t queryTpText(SerialPort* port, char* buffer);                            
 // "ATGT\r" into guardTime; guardDelayMs becomes GT + 30, at least 1120 and
 // at most kLongestGuardTimeMs + 30.
 int32_t readGuardTime(SerialPort* port);
+// The same for a GT learnt otherwise (a user's own "ATGT").
+void takeGuardTime(SerialPort* port, uint32_t guardTime);
 
 // Every setter: the four-character name ("AT" and the two letters; what
 // follows them is not sent), the value in upper-case hex with at least

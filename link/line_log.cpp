@@ -40,17 +40,23 @@ void put(LineText& line, const char* text) {
     line.text[line.length++] = *text++;
 }
 
+// Into out (room for 4); the count of characters.
+uint32_t escapeByte(unsigned char byte, char* out) {
+  // '<' too, so that an escape in the log always stands for one byte.
+  if (byte >= 0x20 && byte < 0x7F && byte != '<') {
+    out[0] = static_cast<char>(byte);
+    return 1;
+  }
+  out[0] = '<';
+  formatHex(byte, 2, out + 1);
+  out[3] = '>';
+  return 4;
+}
+
 void putByte(LineText& line, unsigned char byte) {
   if (line.length + 5 >= kLineChars)
     return;
-  // '<' too, so that an escape in the log always stands for one byte.
-  if (byte >= 0x20 && byte < 0x7F && byte != '<') {
-    line.text[line.length++] = static_cast<char>(byte);
-    return;
-  }
-  line.text[line.length++] = '<';
-  line.length += static_cast<uint32_t>(formatHex(byte, 2, line.text + line.length));
-  line.text[line.length++] = '>';
+  line.length += escapeByte(byte, line.text + line.length);
 }
 
 void emit(const LineText& line);
@@ -73,12 +79,10 @@ void logDateIfNew(const os::LocalTime& now) {
 void startLine(LineText& line, uint32_t portNumber) {
   const os::LocalTime now = os::localTime();
   logDateIfNew(now);
-  const uint32_t ms = now.msOfDay;
   char head[40];
-  std::snprintf(head, sizeof head, "%02u:%02u:%02u.%03u ", ms / 3600000u, ms / 60000u % 60u,
-                ms / 1000u % 60u, ms % 1000u);
   line.length = 0;
-  put(line, head);
+  put(line, timeOfDayText(now.msOfDay).c_str());
+  put(line, " ");
   if (!portNumber) {
     put(line, "(no port) ");
     return;
@@ -195,6 +199,22 @@ void logNote(uint32_t portNumber, const char* text) {
   for (; *text; ++text)
     putByte(line, static_cast<unsigned char>(*text));
   emit(line);
+}
+
+std::string escapedBytes(const char* bytes, uint32_t count) {
+  std::string text;
+  text.reserve(count);
+  char escaped[4];
+  for (uint32_t i = 0; i < count; ++i)
+    text.append(escaped, escapeByte(static_cast<unsigned char>(bytes[i]), escaped));
+  return text;
+}
+
+std::string timeOfDayText(uint32_t ms) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%02u:%02u:%02u.%03u", ms / 3600000u % 100u, ms / 60000u % 60u,
+                ms / 1000u % 60u, ms % 1000u);
+  return text;
 }
 
 // ---- the bounded record ------------------------------------------------------

@@ -36,6 +36,12 @@ void logNoReply(const SerialPort* port);
 // Text for the user (an operation's start or result), escaped like bytes.
 void logNote(uint32_t portNumber, const char* text);
 
+// Bytes as the log shows them: printable ASCII as it is, any other byte
+// (and '<') as "<0D>", so that nothing a module sends reaches a screen raw.
+std::string escapedBytes(const char* bytes, uint32_t count);
+// "12:03:04.120", the log's stamp for a time of day.
+std::string timeOfDayText(uint32_t msOfDay);
+
 // ---- the bounded record ------------------------------------------------------
 constexpr uint32_t kLineLogCapacity = 5000;
 

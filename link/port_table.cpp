@@ -109,6 +109,7 @@ void closePort(SerialPort* port) {
   port->readWait[1] = nullptr;
   port->inCommandMode = 0;
   port->modemLinesMissingLogged = false;
+  port->quietEndsRead = false;
   if (locked)
     os::unlockMutex(port->lock);
   // A transaction that was already waiting takes the lock, finds the port

@@ -22,6 +22,9 @@ struct SerialPort {
   uint32_t portNumber = 0;
   uint32_t inCommandMode = 0;
   bool modemLinesMissingLogged = false;  // a line without them says so once
+  // Reads that look for more of a reply: their time-out is its end, not a
+  // reply missing, and the log does not call it one.
+  bool quietEndsRead = false;
   // Threads that may touch `lock`, and a close in progress: the close lets
   // the lock go only when nobody can still be waiting for it.
   std::atomic<uint32_t> lockUsers{0};

@@ -44,10 +44,12 @@ void cancelAndSettle(SerialPort* port, os::Transfer& transfer) {
 void logWaitEnd(SerialPort* port, int index, bool reading) {
   if (index == 1)
     logEvent(port, "cancelled");
-  else if (index == os::kWaitTimeout && reading)
+  else if (index == os::kWaitTimeout && reading && !port->quietEndsRead)
     logNoReply(port);
-  else if (index == os::kWaitTimeout)
+  else if (index == os::kWaitTimeout && !reading)
     logEvent(port, "write not done in time");
+  else if (index == os::kWaitTimeout)
+    return;
   else if (index != 0)
     logEvent(port, "wait failed");
 }
@@ -193,7 +195,8 @@ int32_t writeBytes(SerialPort* port, const char* bytes, uint32_t count) {
   return result;
 }
 
-int32_t readLine(SerialPort* port, char* buffer, uint32_t size, uint32_t* outLength) {
+int32_t readLine(SerialPort* port, char* buffer, uint32_t size, uint32_t* outLength,
+                 bool* crEnded) {
   uint32_t i = 0;
   int32_t result = 0;
   int waitIndex = 0;
@@ -223,13 +226,13 @@ int32_t readLine(SerialPort* port, char* buffer, uint32_t size, uint32_t* outLen
   // Terminated on every way out: a line cut short must never read on into
   // what an earlier line left in the buffer.
   buffer[i] = 0;
-  if (result != 0)
-    return result;
-  if (i == 0)
-    return ErrRead;
   if (outLength)
     *outLength = i;
-  return 0;
+  if (crEnded)
+    *crEnded = endedByCr;
+  if (result != 0)
+    return result;
+  return i == 0 ? ErrRead : 0;
 }
 
 bool writeRaw(SerialPort* port, const char* bytes, uint32_t count) {

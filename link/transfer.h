@@ -30,8 +30,11 @@ bool waitOutGuardTime(SerialPort* port);
 int32_t writeBytes(SerialPort* port, const char* bytes, uint32_t count);
 // Reads up to CR (consumed, not stored) into a NUL-terminated buffer of
 // `size` (at least 1). A longer line keeps size - 1 characters and leaves the
-// rest for the next read. 0, ErrRead, ErrTimeout or ErrCancelled.
-int32_t readLine(SerialPort* port, char* buffer, uint32_t size, uint32_t* outLength);
+// rest for the next read. 0, ErrRead, ErrTimeout or ErrCancelled; outLength
+// (if given) is what was kept, on every way out, and crEnded whether a CR
+// ended it (an empty line is ErrRead, yet a line).
+int32_t readLine(SerialPort* port, char* buffer, uint32_t size, uint32_t* outLength,
+                 bool* crEnded = nullptr);
 
 // The raw variants serve the settings discovery, before the module's
 // settings are known; they report only success.

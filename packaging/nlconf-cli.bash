@@ -69,7 +69,7 @@ _nlconf_cli() {
   local cur prev words cword
   _init_completion -n =: || return
 
-  local commands="ports read write link-test pair range-test help"
+  local commands="ports read write link-test pair range-test at console help"
   if ((cword == 1)); then
     mapfile -t COMPREPLY < <(compgen -W "$commands --help --version" -- "$cur")
     return
@@ -80,7 +80,7 @@ _nlconf_cli() {
       ((cword == 2)) && mapfile -t COMPREPLY < <(compgen -W "$commands" -- "$cur")
       return
       ;;
-    ports | read | write | link-test | pair | range-test) ;;
+    ports | read | write | link-test | pair | range-test | at | console) ;;
     *) return ;;
   esac
 
@@ -91,6 +91,8 @@ _nlconf_cli() {
     link-test) options+=" --quiet" ;;
     pair) options+=" --make-pair --record --quiet" ;;
     range-test) options+=" --count --size --min-received" ;;
+    at) options+=" --stop-on-error" ;;
+    console) options="--log -v --help --" ;;
   esac
   [[ $command != ports ]] && options+=" --baud --parity --stop-bits --search --no-reset-key"
 
@@ -159,7 +161,7 @@ _nlconf_cli() {
 
   local ports=0 file=
   case $command in
-    read | write) ports=1 ;;
+    read | write | at | console) ports=1 ;;
     link-test | range-test) ports=2 ;;
     pair) ports=2 ;;
   esac

@@ -90,6 +90,13 @@
 #define IDC_RANGE_CHART 215
 #define IDC_RANGE_PAIR_LINE 216
 
+// The Terminal window, made in code (Enter is IDOK, Close IDCANCEL).
+#define IDC_TERM_TEXT 230
+#define IDC_TERM_MODE 231
+#define IDC_TERM_INPUT 232
+#define IDC_TERM_ESCAPE 233
+#define IDC_TERM_CLEAR 234
+
 // Private messages of the progress dialog.
 #define MSG_OPERATION_DONE 0x6000
 #define MSG_START_FAILED 0x6001
@@ -101,6 +108,8 @@
 #define MSG_DRAW_PANE 0x6004
 #define MSG_CLEAR_PANE 0x6005
 #define MSG_FILL_CHANNELS 0x6006
+// The terminal's session has lines or a change of mode to show.
+#define MSG_TERMINAL_UPDATE 0x6007
 
 // The main dialog's system menu commands: multiples of 16 below 0xF000.
 #define IDM_SAVE_SETTINGS 0x0110
@@ -111,3 +120,4 @@
 #define IDM_UNLOAD_SETTINGS 0x0160
 #define IDM_RECORD_TO 0x0170
 #define IDM_RANGE_TEST 0x0180
+#define IDM_TERMINAL 0x0190

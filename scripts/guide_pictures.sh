@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 env -u DISPLAY scripts/run.sh
 mkdir -p docs/pictures
 for name in 02-slave-read 03-channel-changed 06-link-test 07-line-log 08-link-ng 09-reset-prompt \
-  07b-range-test 10-production 11-pass 12-fail-swapped 13-record; do
+  07b-range-test 07c-terminal 10-production 11-pass 12-fail-swapped 13-record; do
   convert "build/demo/$name.png" -trim +repage "docs/pictures/$name.png"
 done
 ls -l docs/pictures

@@ -44,6 +44,7 @@ struct ModuleConfig {
   uint32_t packetGapBytes = 3;           // silence, in byte times, that ends a radio frame
   uint32_t maxFrameBytes = 100;
   uint32_t receiveBufferBytes = 512;  // radio data held for the serial line; more is lost
+  uint64_t signalStrength = 0x28;     // "DB": -dBm of what it last heard
 };
 
 // What a test can make the module do wrong.

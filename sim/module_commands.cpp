@@ -122,6 +122,11 @@ std::string Module::answer(TimeUs at, const std::string& line) {
   }
   if (letters == "TP")
     return param.empty() ? config_.tp : "ERROR";
+  // What it runs on and hears, not settings.
+  if (letters == "CH")
+    return param.empty() ? hexText(static_cast<uint64_t>(channel())) : "ERROR";
+  if (letters == "DB")
+    return param.empty() ? hexText(config_.signalStrength) : "ERROR";
   return answerRegister(letters, param);
 }
 

@@ -14,7 +14,9 @@ constexpr RegisterInfo kRegisters[] = {
     {"SL", k32, false}, {"SH", k32, false}, {"DL", k32, true}, {"DH", k32, true},
     {"SC", k16, true},  {"BD", k32, true},  {"NB", k8, true},  {"SB", k8, true},
     {"PL", k8, true},   {"PM", k8, true},   {"SM", k8, true},  {"D7", k8, true},
-    {"D6", k8, true},   {"GT", k16, true},  {"CT", k16, true},
+    {"D6", k8, true},   {"GT", k16, true},  {"CT", k16, true}, {"SP", k16, true},
+    {"ST", k16, true},  {"D0", k8, true},   {"D1", k8, true},  {"D2", k8, true},
+    {"D3", k8, true},   {"D4", k8, true},   {"D5", k8, true},
 };
 
 int digitValue(char c) {
@@ -39,7 +41,9 @@ const std::map<std::string, uint64_t>& defaultRegisters() {
       {"VR", 0x10A5},     {"HV", 0x1744}, {"ID", 0x3332}, {"OI", 0xFFFF}, {"SL", 0x40A1B2C3},
       {"SH", 0x02004E4C}, {"DL", 0},      {"DH", 0},      {"SC", 0x1FFE}, {"BD", 3},
       {"NB", 0},          {"SB", 0},      {"PL", 4},      {"PM", 1},      {"SM", 0},
-      {"D7", 1},          {"D6", 0},      {"GT", 0x3E8},  {"CT", 0x64},
+      {"D7", 1},          {"D6", 0},      {"GT", 0x3E8},  {"CT", 0x64},   {"SP", 0},
+      {"ST", 0x1388},     {"D0", 0},      {"D1", 0},      {"D2", 0},      {"D3", 0},
+      {"D4", 0},          {"D5", 1},
   };
   return regs;
 }

@@ -127,5 +127,17 @@ TEST(CliOptions, WhereToLookForTheModule) {
             "\"--search\" is no option of ports. See nlconf-cli ports --help.");
 }
 
+// at's operands after its port are the module's commands, in order; options
+// may come among them, and "--" lets a command look like one.
+TEST(CliOptions, AtTakesItsCommandsInOrder) {
+  const Parsed p = parse({"at", "P", "ATCH", "--json", "ATPL2", "--", "--"});
+  ASSERT_TRUE(p.ok) << p.message;
+  EXPECT_EQ(p.options.ports, std::vector<std::string>{"P"});
+  EXPECT_EQ(p.options.commands, (std::vector<std::string>{"ATCH", "ATPL2", "--"}));
+  EXPECT_TRUE(p.options.json);
+  EXPECT_EQ(parse({"at", "P"}).message, "at needs a COMMAND. See nlconf-cli at --help.");
+  EXPECT_FALSE(parse({"console", "P", "ATCH"}).ok);
+}
+
 }  // namespace
 }  // namespace cli

@@ -96,6 +96,10 @@ TEST_F(ModuleModel, EveryCommandGetsExactlyOneLine) {
   EXPECT_EQ(command(t, "ATPL\r"), "2\r");
   EXPECT_EQ(command(t, "ATAC\r"), "OK\r");
   EXPECT_EQ(command(t, "ATWR\r"), "OK\r");
+  EXPECT_EQ(command(t, "ATCH\r"), "C\r") << "the lowest channel of SC 0x1FFE";
+  EXPECT_EQ(command(t, "ATCH0B\r"), "ERROR\r") << "the channel is SC's to set";
+  EXPECT_EQ(command(t, "ATDB\r"), "28\r");
+  EXPECT_EQ(command(t, "ATST\r"), "1388\r");
   EXPECT_EQ(command(t, "ATXX\r"), "ERROR\r");
   EXPECT_EQ(command(t, "ATPLZZ\r"), "ERROR\r");
   EXPECT_EQ(command(t, "ATCN\r"), "OK\r");

@@ -7,6 +7,7 @@
 #include "ui/range_test_window.h"
 #include "ui/session_status.h"
 #include "ui/settings_commands.h"
+#include "ui/terminal_window.h"
 
 namespace {
 
@@ -58,6 +59,7 @@ constexpr ExtraCommand kExtraCommands[] = {
     {IDM_LINE_LOG, L"Line Log...\tCtrl+L", 'L', kCtrl, showLineLogWindow, false},
     // Its window holds the dialog itself while a test runs.
     {IDM_RANGE_TEST, L"Range Test...\tCtrl+R", 'R', kCtrl, showRangeTestWindow, false},
+    {IDM_TERMINAL, L"Terminal...\tCtrl+T", 'T', kCtrl, showTerminalWindow, true},
 };
 constexpr int kExtraCount = sizeof kExtraCommands / sizeof kExtraCommands[0];
 

@@ -24,6 +24,7 @@
 #include "ui/session_status.h"
 #include "ui/settings_commands.h"
 #include "ui/shell_services.h"
+#include "ui/terminal_window.h"
 #include "ui/text_format.h"
 
 namespace {
@@ -88,6 +89,7 @@ BOOL initMainDialog(HWND dialog) {
   showSessionStatus();
   addExtraCommands(dialog);
   afterButtonRules = updateExtraCommands;
+  paneHeldElsewhere = terminalHolds;
   DragAcceptFiles(dialog, TRUE);
   applyButtonRules();
   fitMainDialog(dialog);
@@ -255,6 +257,7 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 }
 
 void destroyMainDialog(HWND dialog) {
+  destroyTerminalWindow();
   destroyRangeTestWindow();
   destroyLineLogWindow();
   releaseExtraCommands();
@@ -270,7 +273,8 @@ void dispatchLoopMessage(MSG* message) {
   const bool taken = strayKey(message) || translateExtraKeys(message) ||
                      scrollMainDialogByWheel(message) ||
                      (IsWindow(loopDialog) && IsDialogMessageW(loopDialog, message)) ||
-                     lineLogDialogMessage(message) || rangeTestDialogMessage(message);
+                     lineLogDialogMessage(message) || rangeTestDialogMessage(message) ||
+                     terminalDialogMessage(message);
   if (!taken) {
     TranslateMessage(message);
     DispatchMessageW(message);
@@ -294,4 +298,5 @@ void endingSession() {
   stopRangeTestRun();
   waitForRunningOperation(kSessionEndWaitMs);
   destroyRangeTestWindow();
+  destroyTerminalWindow();
 }

@@ -162,7 +162,7 @@ bool makePairOffered() {
 }
 
 bool runPairOffered() {
-  return portNumberShown(&masterPane) != 0 && portNumberShown(&slavePane) != 0;
+  return portNumberShown(&masterPane) != 0 && portNumberShown(&slavePane) != 0 && !anyPaneHeld();
 }
 
 void makePairCommand() {

@@ -28,6 +28,26 @@ HWND copyToMasterButton = nullptr;
 HWND linkTestButton = nullptr;
 HWND setDefaultButton = nullptr;
 void (*afterButtonRules)() = nullptr;
+bool (*paneHeldElsewhere)(const PaneRecord* pane) = nullptr;
+
+PaneRecord* paneOfControl(HWND control) {
+  if (!control || GetParent(control) != mainDialog)
+    return nullptr;
+  const int id = GetDlgCtrlID(control);
+  if (id >= IDC_MASTER_PORT && id < IDC_MASTER_PORT + 100)
+    return &masterPane;
+  if (id >= IDC_SLAVE_PORT && id < IDC_SLAVE_PORT + 100)
+    return &slavePane;
+  return nullptr;
+}
+
+bool paneHeld(const PaneRecord* pane) {
+  return paneHeldElsewhere && paneHeldElsewhere(pane);
+}
+
+bool anyPaneHeld() {
+  return paneHeld(&masterPane) || paneHeld(&slavePane);
+}
 
 namespace {
 
@@ -90,18 +110,6 @@ void setButton(WindowHandle button, bool enabled) {
 int32_t portCount(WindowHandle combo) {
   const LRESULT count = SendMessageW(asWindow(combo), CB_GETCOUNT, 0, 0);
   return count > 0 ? static_cast<int32_t>(count) : 0;
-}
-
-// The pane a control of the main dialog belongs to; null for the others.
-PaneRecord* paneOfControl(HWND control) {
-  if (!control || GetParent(control) != mainDialog)
-    return nullptr;
-  const int id = GetDlgCtrlID(control);
-  if (id >= IDC_MASTER_PORT && id < IDC_MASTER_PORT + 100)
-    return &masterPane;
-  if (id >= IDC_SLAVE_PORT && id < IDC_SLAVE_PORT + 100)
-    return &slavePane;
-  return nullptr;
 }
 
 HBRUSH colorField(HDC dc, COLORREF color, COLORREF background, HBRUSH brush) {
@@ -208,9 +216,14 @@ void displaySettings(PaneRecord* pane) {
 
 void applyButtonRules() {
   PaneRecord* focusPane = paneOfControl(GetFocus());
-  const ButtonStates s =
-      buttonStates(paneAsShown(&masterPane), paneAsShown(&slavePane),
-                   portCount(masterPane.portCombo), portCount(slavePane.portCombo));
+  ButtonStates s = buttonStates(paneAsShown(&masterPane), paneAsShown(&slavePane),
+                                portCount(masterPane.portCombo), portCount(slavePane.portCombo));
+  // A port held by the terminal takes part in no operation.
+  s.masterRead = s.masterRead && !paneHeld(&masterPane);
+  s.masterWrite = s.masterWrite && !paneHeld(&masterPane);
+  s.slaveRead = s.slaveRead && !paneHeld(&slavePane);
+  s.slaveWrite = s.slaveWrite && !paneHeld(&slavePane);
+  s.linkTest = s.linkTest && !anyPaneHeld();
   setButton(masterPane.readButton, s.masterRead);
   setButton(masterPane.writeButton, s.masterWrite);
   setButton(slavePane.readButton, s.slaveRead);

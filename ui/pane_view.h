@@ -21,6 +21,13 @@ extern HWND setDefaultButton;
 // and the windows beside the dialog follow what the panes allow; set by the
 // main dialog, null before it.
 extern void (*afterButtonRules)();
+// Whether a window beside the dialog (the terminal) holds the pane's port:
+// its Read and Write, Link Test, Run Pair and Range Test are not offered.
+extern bool (*paneHeldElsewhere)(const PaneRecord* pane);
+bool paneHeld(const PaneRecord* pane);
+bool anyPaneHeld();
+// The pane a control of the main dialog belongs to; null for the others.
+PaneRecord* paneOfControl(HWND control);
 
 void fillChoiceList(HWND combo, const wchar_t* const* entries, int count);
 // Every setting the pane shows, with its colour.

@@ -12,6 +12,7 @@
 #include "ui/device_changes.h"
 #include "ui/port_list.h"
 #include "ui/shell_services.h"
+#include "ui/terminal_window.h"
 
 // True when the device runs, or the class installer accepted to enable it.
 bool ensureDeviceStarted(HDEVINFO set, SP_DEVINFO_DATA* element);
@@ -217,6 +218,8 @@ void onDeviceChange(WPARAM event, LPARAM header) {
     addPortEntry(n);
   else
     removePortEntry(n);
+  if (event != DBT_DEVICEARRIVAL)
+    terminalPortDeparted(n);
   // A running worker reads the records that the rules read; they wait.
   if (anyOperationRunning())
     deferButtonRules();

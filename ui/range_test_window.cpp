@@ -76,7 +76,8 @@ RangeWay wayPicked() {
 
 bool offeredNow() {
   return rangeTestOffered(&paneAsShown(&masterPane)->module, &paneAsShown(&slavePane)->module,
-                          wayPicked());
+                          wayPicked()) &&
+         !anyPaneHeld();
 }
 
 std::wstring statusNow() {

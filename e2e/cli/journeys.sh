@@ -895,6 +895,56 @@ journey_endings() {
   json 'j["error"]["code"] == 3 and j["error"]["port"] == "/no/port"'
 }
 
+# ---- the module's own commands ---------------------------------------------------
+
+# What the host sent on COMn since the transcript's line $2, one quoted run a line.
+host_sent() {
+  tail -n "+$2" "$work/tr/transcript-COM$1.log" | sed -n 's/^ *[^ ]* host>   "\(.*\)" \[.*/\1/p' | tr -d '\n'
+}
+
+journey_terminal() {
+  modules 5=master
+  nlconf 0 at "$PORT5" ATCH atni
+  grep -qP '^ATCH\t[0-9A-F]+$' "$work/out" || fail "no channel beside ATCH"
+  has out $'atni\tKOV-NL001/M'
+  # After the search's own "+++": the two commands and the way out, nothing else.
+  [[ $(host_sent 5 1) == '+++ATCH\ratni\rATCN\r' ]] || fail "sent: $(host_sent 5 1)"
+  nlconf 6 at "$PORT5" ATZZ ATVR --json
+  json 'j["port"].endswith("com5") and [r["command"] for r in j["replies"]] == ["ATZZ", "ATVR"]'
+  json 'j["replies"][0]["reply"] == ["ERROR"] and j["error"]["code"] == 6 and "ATZZ" in j["error"]["message"]'
+  nlconf 6 at "$PORT5" ATZZ ATVR --stop-on-error
+  [[ $(wc -l <"$work/out") == 1 ]] || fail "a command after ERROR went out with --stop-on-error"
+  nlconf 2 at "$PORT5" ATVR $'AT\tNI'
+  has err "printable ASCII"
+  out_of_command_mode 5 "at"
+  # A script feeds the console; Windows line ends too.
+  local mark
+  mark=$(($(wc -l <"$work/tr/transcript-COM5.log") + 1))
+  printf 'ATNI\r\nATZZ\n\nATPL\n' | NLCONF_OUT=$work/out nlconf 0 console "$PORT5"
+  [[ $(grep -v '^-- ' "$work/out") == $'KOV-NL001/M\nERROR\n4' ]] || fail "console: $(cat "$work/out")"
+  [[ $(host_sent 5 "$mark") == '+++ATNI\rATZZ\rATPL\rATCN\r' ]] || fail "sent: $(host_sent 5 "$mark")"
+  out_of_command_mode 5 "console from a pipe"
+  # Ctrl+C while the console waits for a line: cancelled, the module let go.
+  mkfifo "$work/in"
+  exec 3<>"$work/in"
+  LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 NLCONF_SIMPORTS_DIR=$work/run \
+    env --default-signal=INT "$cli" console "$PORT5" <"$work/in" >"$work/out" 2>"$work/err" &
+  local pid=$! i
+  for ((i = 0; i < 600; i++)); do
+    grep -q "^-- in command mode" "$work/out" && break
+    sleep 0.05
+  done
+  grep -q "^-- in command mode" "$work/out" ||
+    fail "the console found no module: $(tail -n 5 "$work/tr/transcript-COM5.log")"
+  kill -INT "$pid"
+  wait "$pid"
+  local code=$?
+  exec 3>&-
+  [[ $code == 5 ]] || fail "Ctrl+C in console ended with $code, not 5"
+  has err "Cancelled."
+  out_of_command_mode 5 "Ctrl+C in console"
+}
+
 "journey_$journey" "${@:3}"
 if [[ -d $work/json ]]; then
   python3 "$check_json" schema "$work"/json/* || fail "--json output not as the schema says"

@@ -191,6 +191,38 @@ tour__range_test_end() {
 }
 # ---- end of range test ----
 
+# ---- terminal (its own section, kept apart for merges) ----
+# The terminal (Ctrl+T) on the master's port: its channel and the signal
+# strength of what it last heard, asked with the module's own commands.
+tour__terminal() {
+  local window="caption=NLCONF - Terminal - Master (COM5)" i line
+  # With the focus in neither pane it asks which: the driver's key may time
+  # out while the question holds the dialog.
+  drv key ctrl+t --input >/dev/null
+  if [[ $(drv wait msgbox 3000) == found* ]]; then
+    drv click 6 --in msgbox >/dev/null # Yes: the master's port
+  fi
+  drv wait "$window" 5000 >/dev/null || return 1
+  for line in ATCH ATDB; do
+    for ((i = 0; i < 100; i++)); do
+      [[ $(drv text 231 --in "$window") == Command* ]] && break
+      sleep 0.1
+    done
+    drv settext 232 "$line" --in "$window" >/dev/null && drv key enter --in "$window" >/dev/null || return 1
+    for ((i = 0; i < 50; i++)); do
+      drv text 230 --in "$window" | grep -qE "> $line\\\\r\\\\n[0-9:.]+ < " && break
+      sleep 0.1
+    done
+  done
+  drv text 230 --in "$window" | grep -qE '> ATDB\\r\\n[0-9:.]+ < '
+}
+
+tour__terminal_end() {
+  drv key escape --in "caption=NLCONF - Terminal - Master (COM5)" >/dev/null
+  sleep 1.5 # its "ATCN", and the guard time before the next "+++"
+}
+# ---- end of terminal ----
+
 # Runs the tour; prints what each picture shows. False if a step failed.
 tour_run() {
   mkdir -p "$TOUR_DIR"
@@ -213,6 +245,9 @@ tour_run() {
   tour__step 07b-range-test "the Range Test (Ctrl+R) over a radio losing 20 %: 100 packets each way, counts, share and chart" \
     tour__range_test
   tour__range_test_end
+  tour__step 07c-terminal "the terminal (Ctrl+T) on the master: ATCH and ATDB typed, the module's answers" \
+    tour__terminal
+  tour__terminal_end
   tour__step 08-link-ng "the radio cut: the Link Test says \"Link NG.\" in red" \
     tour__link_test_with_radio_cut
   tour__radio_back

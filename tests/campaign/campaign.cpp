@@ -267,6 +267,23 @@ void drawProfile(Draw& d, SettingsFile& profile, Run& run) {
   run.plan.push_back("profile: " + text);
 }
 
+// What a user types at a terminal: queries, a refused command, setters the
+// module takes, its own time-outs and guard time, a way out and in again;
+// now and then a pause that outlasts the command mode.
+void drawTyping(Draw& d, stand::Stand& s, Run& run) {
+  const char* const lines[] = {"ATVR", "ATCH",   "ATNI", "ATDB",    "ATZZ", "ATPL2", "atsp1F4",
+                               "ATCT", "ATCT1E", "ATGT", "ATGT5DC", "ATCN", "+++",   "ATWR"};
+  std::string plan = "terminal:";
+  for (uint64_t i = 0, n = d.below(8) + 1; i < n; ++i) {
+    stand::TypedLine typed{d.oneOf(lines), static_cast<uint32_t>(d.below(400))};
+    if (d.chance(12))
+      typed.pauseMs = 3000 + static_cast<uint32_t>(d.below(12000));
+    s.typed.push_back(typed);
+    plan += " " + typed.line + " after " + std::to_string(typed.pauseMs) + " ms";
+  }
+  run.plan.push_back(plan);
+}
+
 void printLine(const vw::World& world, const std::string& port) {
   std::string text;
   char side = 0;
@@ -315,9 +332,13 @@ SeedRun runSeed(uint64_t seed, bool trace) {
   Draw more(seed ^ 0x9E3779B97F4A7C15ull);
   Run run;
   run.seed = seed;
+  // Drawn apart too, so that the seeds of the other operations stay theirs.
+  Draw terminal(seed ^ 0xC2B2AE3D27D4EB4Full);
   const Operation op =
-      d.oneOf({Operation::Read, Operation::Read, Operation::Write, Operation::Write,
-               Operation::LinkTest, Operation::PairRun, Operation::RangeTest});
+      terminal.chance(12)
+          ? Operation::Terminal
+          : d.oneOf({Operation::Read, Operation::Read, Operation::Write, Operation::Write,
+                     Operation::LinkTest, Operation::PairRun, Operation::RangeTest});
   PaneRecord* pane = d.chance(50) ? &masterPane : &slavePane;
   const bool standard = d.chance(70);
   const uint64_t bd =
@@ -355,7 +376,8 @@ SeedRun runSeed(uint64_t seed, bool trace) {
   SettingsFile profile;
   if (op == Operation::PairRun)
     drawProfile(d, profile, run);
-  const char* const operationNames[] = {"read", "write", "link test", "pair run", "range test"};
+  const char* const operationNames[] = {"read",     "write",      "link test",
+                                        "pair run", "range test", "terminal"};
   run.plan.push_back(std::string(operationNames[static_cast<int>(op)]) +
                      (pane == &masterPane ? " master" : " slave") + ", BD " + std::to_string(bd) +
                      " NB " + std::to_string(nb) + " SB " + std::to_string(sb) +
@@ -378,6 +400,8 @@ SeedRun runSeed(uint64_t seed, bool trace) {
     prepared = prepare(s, &masterPane) && prepare(s, &slavePane);
   if (op == Operation::RangeTest)
     drawRange(d, s, run);
+  if (op == Operation::Terminal)
+    drawTyping(terminal, s, run);
   if (op == Operation::RangeTest && s.rangeRun.way == RangeWay::BothHere && more.chance(10)) {
     s.slave->setLoopback(true);
     run.allowances.farModulePlugged = true;

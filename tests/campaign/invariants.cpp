@@ -3,6 +3,7 @@
 #include <map>
 #include <utility>
 
+#include "link/at_command.h"
 #include "link/errors.h"
 #include "link/port_table.h"
 #include "module/pair_run.h"
@@ -116,6 +117,37 @@ void checkSetters(const vw::World& world, const std::string& port, Broken& broke
     }
     line.clear();
   }
+}
+
+// A terminal sends what was typed, "+++", "ATCN" and the search for the
+// serial settings (its request frame and queries), and nothing else.
+void checkTerminalSent(const Stand& stand, const std::string& port, vw::TimeUs since,
+                       Broken& broken) {
+  const std::string frame("\x7E\x00\x04\x08\x01\x56\x52\x4E\xE4\x91\x18", 11);
+  std::string bytes;
+  for (const vw::Entry& e : stand.world.transcript()) {
+    if (e.port == port && e.at >= since && e.kind == vw::Event::HostByte)
+      bytes.push_back(static_cast<char>(e.value));
+  }
+  for (const std::string& gone : {frame, std::string("+++")}) {
+    for (size_t at = bytes.find(gone); at != std::string::npos; at = bytes.find(gone, at))
+      bytes.erase(at, gone.size());
+  }
+  std::string line;
+  for (char c : bytes) {
+    if (c != '\r') {
+      line.push_back(c);
+      continue;
+    }
+    bool allowed = line == "ATCN" || line == "ATBD" || line == "ATNB" || line == "ATSB";
+    for (const TypedLine& typed : stand.typed)
+      allowed = allowed || typed.line == line;
+    if (!allowed)
+      broken.push_back(port + " was sent " + line + ", which nobody typed");
+    line.clear();
+  }
+  if (!line.empty())
+    broken.push_back(port + " was sent " + line + " without its CR");
 }
 
 template <typename A, typename B>
@@ -235,7 +267,11 @@ std::vector<std::string> brokenInvariants(Stand& stand, const Outcome& o, const 
         programKnowsCommandMode(stand.world, port, o.startedAt, !a.repliesAltered)) {
       broken.push_back("the module was left in command mode");
     }
-    const bool reads = o.operation != Operation::LinkTest && o.operation != Operation::RangeTest;
+    const bool terminal = o.operation == Operation::Terminal;
+    if (terminal && a.faultFree && module.inCommandMode())
+      broken.push_back("the terminal left its module in command mode");
+    const bool reads =
+        o.operation != Operation::LinkTest && o.operation != Operation::RangeTest && !terminal;
     if (reads && !a.repliesAltered) {
       if (o.result == 0)
         checkValues(shown, module, broken);
@@ -250,7 +286,10 @@ std::vector<std::string> brokenInvariants(Stand& stand, const Outcome& o, const 
           broken.push_back(port + " runs an AT" + letters + " it has not stored after a cancel");
       }
     }
-    checkSetters(stand.world, port, broken);
+    if (terminal)
+      checkTerminalSent(stand, port, o.startedAt, broken);
+    else
+      checkSetters(stand.world, port, broken);
   }
   // Only a refused module's identifier may stay, for the message that names it.
   if (o.operation == Operation::Read && o.result != 0 && o.result != ResultNotMaster &&
@@ -266,6 +305,13 @@ std::vector<std::string> brokenInvariants(Stand& stand, const Outcome& o, const 
       broken.push_back("a port was left open");
   }
   const vw::TimeUs took = (o.endedAt ? o.endedAt : stand.world.now()) - o.startedAt;
+  // The search with the reset key, then each line's pause, guard time and
+  // longest reply (a stream of lines each within their window).
+  vw::TimeUs typing = vw::ms(25000);
+  for (const TypedLine& typed : stand.typed)
+    typing += vw::ms(typed.pauseMs + 2 * kLongestGuardTimeMs + 1200 + 64 * 260);
+  if (o.operation == Operation::Terminal && took > typing)
+    broken.push_back("the terminal took " + std::to_string(took) + " us of virtual time");
   if (took > kLongestOperationUs)
     broken.push_back("the operation took " + std::to_string(took) + " us of virtual time");
   return broken;

@@ -5,6 +5,7 @@
 #include "module/link_test.h"
 #include "module/pair_run.h"
 #include "module/read.h"
+#include "module/terminal.h"
 #include "module/write.h"
 #include "tests/support/recording_view.h"
 
@@ -77,6 +78,23 @@ int32_t Stand::runPair() {
   return result;
 }
 
+// As nlconf-cli at sends them: a line that finds the module out of command
+// mode has "+++" go first. The first failure ends the session.
+int32_t Stand::runTerminal(PaneRecord* pane) {
+  Terminal t;
+  t.session = &paneSession(pane);
+  int32_t result = openTerminal(t);
+  for (size_t i = 0; result == 0 && i < typed.size(); ++i) {
+    os::sleepMs(typed[i].pauseMs);
+    if (!followCommandMode(t) && typed[i].line != "+++")
+      result = enterTerminalCommandMode(t);
+    if (result == 0)
+      result = sendTerminalLine(t, typed[i].line, nullptr);
+  }
+  const int32_t left = closeTerminal(t);
+  return result ? result : left;
+}
+
 int32_t Stand::run(Operation operation, PaneRecord* pane) {
   if (operation == Operation::PairRun)
     return runPair();
@@ -89,7 +107,8 @@ int32_t Stand::run(Operation operation, PaneRecord* pane) {
     slavePane.cancelEvent = owner->cancelEvent;
   int32_t result = -1;
   const int worker = world.spawn([this, owner, operation, &result] {
-    result = operation == Operation::Read        ? readBody(owner)
+    result = operation == Operation::Terminal    ? runTerminal(owner)
+             : operation == Operation::Read      ? readBody(owner)
              : operation == Operation::Write     ? writeBody(owner)
              : operation == Operation::RangeTest ? runPaneRangeTest(rangeRun, &rangeResult)
                                                  : linkTestBody(owner);

@@ -19,7 +19,13 @@
 
 namespace stand {
 
-enum class Operation { Read, Write, LinkTest, PairRun, RangeTest };
+enum class Operation { Read, Write, LinkTest, PairRun, RangeTest, Terminal };
+
+// A terminal session as a user types it: each line after its pause.
+struct TypedLine {
+  std::string line;
+  uint32_t pauseMs = 0;
+};
 
 class Stand {
  public:
@@ -49,10 +55,12 @@ class Stand {
   PairRunResult pairResult;
   RangeRun rangeRun;  // a range test's, and what it measured
   RangeResult rangeResult;
+  std::vector<TypedLine> typed;  // a terminal's
   std::unique_ptr<sim::Module> master, slave;
 
  private:
   int32_t runPair();
+  int32_t runTerminal(PaneRecord* pane);
   std::unique_ptr<ModulePeer> masterPeer_, slavePeer_;
 };
 

@@ -1,0 +1,100 @@
+// nlconf-cli console: the module's own commands typed one a line (or fed
+// by a script on standard input), each reply printed as it comes.
+#include <cstdio>
+
+#include "cli/cli.h"
+#include "cli/commands.h"
+#include "cli/output.h"
+#include "cli/terminal_face.h"
+
+namespace cli {
+
+namespace {
+
+// The module's lines and the terminal's notes; what was typed is not
+// echoed. Escaped already: nothing raw reaches the screen.
+void printTerminalLine(void*, const TerminalLine& line) {
+  if (line.kind == TerminalLine::Kind::Reply || line.kind == TerminalLine::Kind::Cut)
+    printText(line.text + "\n");
+  else if (line.kind == TerminalLine::Kind::Note)
+    printText("-- " + line.text + "\n");
+  std::fflush(stdout);
+}
+
+void prompt(Terminal& t) {
+  if (!stdinIsTerminal())
+    return;
+  const bool in = followCommandMode(t);
+  const uint32_t left = (commandModeLeftMs(t) + 999) / 1000;
+  printText(in ? "[command mode, " + std::to_string(left) + " s] " : std::string("[out] "));
+  std::fflush(stdout);
+}
+
+bool cancelled() {
+  return anyCancelled();
+}
+
+// 0 to go on; otherwise the command's exit code.
+int runLine(Module& m, Terminal& t, const std::string& line) {
+  if (const char* why = terminalLineRefusal(line)) {
+    std::fprintf(stderr, "%s\n", why);
+    return 0;
+  }
+  if (line != "+++" && !followCommandMode(t)) {
+    std::fprintf(stderr, "The module is not in command mode: type +++ first.\n");
+    return 0;
+  }
+  const int32_t result = settled(sendTerminalLine(t, line, nullptr));
+  // No reply is the module's answer too; the user may go on.
+  return result == 0 || result == ErrTimeout || result == ErrNotOk ? 0 : failWith(result, m);
+}
+
+int consoleCommand(const Options& o) {
+  Module& m = masterModule();
+  Terminal t;
+  t.view.line = printTerminalLine;
+  if (const int failed = openModuleTerminal(m, t, o.ports[0]))
+    return failed;
+  if (stdinIsTerminal())
+    std::fprintf(stderr,
+                 "Commands one a line; +++ enters command mode again; exit or Ctrl+D ends.\n");
+  int code = ExitDone;
+  std::string line;
+  for (;;) {
+    prompt(t);
+    const InputRead read = readInputLine(&line, cancelled);
+    if (read == InputRead::Cancelled) {
+      code = failWith(ResultCancelled, m);
+      break;
+    }
+    if (read == InputRead::End)
+      break;
+    if (!line.empty() && line.back() == '\r')
+      line.pop_back();  // a script written on Windows
+    if (line == "exit")
+      break;
+    if (line.empty())
+      continue;
+    if ((code = runLine(m, t, line)) != 0)
+      break;
+  }
+  if (stdinIsTerminal() && code == ExitDone)
+    printText("\n");
+  return closeModuleTerminal(m, t, code);
+}
+
+}  // namespace
+
+extern constexpr CommandSpec kConsoleCommand = {
+    .name = "console",
+    .minPorts = 1,
+    .maxPorts = 1,
+    .fileOperand = nullptr,
+    .needsRole = false,
+    .options = {},
+    .usage = "nlconf-cli console PORT",
+    .summary = "Sends the module the AT commands typed on standard input, one a line.",
+    .moreHelp = nullptr,
+    .run = consoleCommand};
+
+}  // namespace cli
