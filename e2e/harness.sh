@@ -405,6 +405,9 @@ check_cli() {
     rig_run "cli$i" 60 nlconf-cli.exe "${args[@]}"
     status=$?
     [[ $cmd == *COM7* ]] && rig_ctl press COM7 after-break 1 >/dev/null
+    # The two systems keep their own notes of a port's last byte: the module's
+    # guard time since the Wine run's last byte is waited here.
+    sleep 1.2
     native_args=("${args[@]/#COM/$dev/com}")
     native_args=("${native_args[@]/#Z:*/$RIG_LOGS/bad.ini}")
     native_args=("${native_args[@]/%com8/com9}")
