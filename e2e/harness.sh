@@ -415,6 +415,7 @@ check_cli() {
       NLCONF_SIMPORTS_DIR=$RIG_MODULES_RUN timeout 60 "$RIG_NATIVE/cli/nlconf-cli" \
       "${native_args[@]}" >"$RIG_LOGS/cli$i.native.out" 2>"$RIG_LOGS/cli$i.native.err"
     native_status=$?
+    sleep 1.2 # and between the Linux run and the next Wine run
     # A refusal names the file, and the outputs the ports, as each system
     # spells them; a run's duration is its own.
     sed -i 's/^.*bad\.ini, line/bad.ini, line/' "$RIG_LOGS/cli$i.native.err" "$RIG_LOGS/cli$i.err"
