@@ -36,22 +36,7 @@ class Term : public ::testing::Test {
   }
 
   // What the host sent, one entry per CR-ended line, "+++" on its own.
-  Lines sent() const {
-    Lines out;
-    std::string current;
-    for (char c : world.hostBytes("COM5")) {
-      current += c;
-      if (c == '\r' || current == "+++") {
-        if (c == '\r')
-          current.pop_back();
-        out.push_back(current);
-        current.clear();
-      }
-    }
-    if (!current.empty())
-      out.push_back(current);
-    return out;
-  }
+  Lines sent() const { return commandsIn(world.hostBytes("COM5")); }
 
   TerminalExchange send(const std::string& line) {
     TerminalExchange x;

@@ -1,6 +1,9 @@
 // Puts a module model on the far side of a virtual serial line.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "platform/virtual/world.h"
 #include "sim/module.h"
 
@@ -32,3 +35,22 @@ class ModulePeer : public vw::LinePeer {
  private:
   sim::Module& module_;
 };
+
+// The commands in what a host sent, one string each, CR removed and "+++"
+// kept as it is.
+inline std::vector<std::string> commandsIn(const std::string& bytes) {
+  std::vector<std::string> out;
+  std::string current;
+  for (char c : bytes) {
+    current += c;
+    if (c == '\r' || current == "+++") {
+      if (c == '\r')
+        current.pop_back();
+      out.push_back(current);
+      current.clear();
+    }
+  }
+  if (!current.empty())
+    out.push_back(current);
+  return out;
+}

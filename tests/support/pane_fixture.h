@@ -75,20 +75,7 @@ class PaneTest : public ::testing::Test {
   // The commands the host sent on a port, one string each, CR removed and
   // "+++" kept as it is.
   std::vector<std::string> commands(const std::string& port) const {
-    std::vector<std::string> out;
-    std::string current;
-    for (char c : world.hostBytes(port)) {
-      current += c;
-      if (c == '\r' || current == "+++") {
-        if (c == '\r')
-          current.pop_back();
-        out.push_back(current);
-        current.clear();
-      }
-    }
-    if (!current.empty())
-      out.push_back(current);
-    return out;
+    return commandsIn(world.hostBytes(port));
   }
 
   double nowMs() const { return static_cast<double>(world.now()) / 1000.0; }
