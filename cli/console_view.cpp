@@ -21,7 +21,7 @@ std::mutex promptLock;
 std::vector<uint32_t> waitedFor;
 
 // Given with the prompt: the command knows which module is on which port.
-PortNamer moduleOnPort = nullptr;
+PortNamer namePort = nullptr;
 
 // One line each time the modules waited for change, while any is.
 void showWaitedFor() {
@@ -29,7 +29,7 @@ void showWaitedFor() {
     return;
   std::string line = "Please press the reset key:";
   for (size_t i = 0; i < waitedFor.size(); ++i)
-    line += (i ? ", " : " ") + moduleOnPort(waitedFor[i]);
+    line += (i ? ", " : " ") + namePort(waitedFor[i]);
   std::fprintf(stderr, "%s.\n", line.c_str());
   std::fflush(stderr);
 }
@@ -37,7 +37,7 @@ void showWaitedFor() {
 }  // namespace
 
 WindowHandle consolePrompt(PortNamer namer) {
-  moduleOnPort = namer;
+  namePort = namer;
   return &resetPromptTag;
 }
 

@@ -28,7 +28,7 @@ constexpr uint32_t kLineChars = 40 + 4 * kPortNameChars + 4 * kBytesPerLine;
 
 std::mutex portNamesLock;
 std::string portNames[kPortTableSize];
-constexpr char kCr = '\r';
+constexpr char kLineEnd = '\r';
 
 struct LineText {
   char text[kLineChars];
@@ -118,11 +118,11 @@ void logBytes(const SerialPort* port, const char* marker, const char* bytes, uin
     startLine(line, portNumberOf(port));
     put(line, marker);
     uint32_t taken = 0;
-    while (i < count && bytes[i] != kCr && taken < kBytesPerLine) {
+    while (i < count && bytes[i] != kLineEnd && taken < kBytesPerLine) {
       putByte(line, static_cast<unsigned char>(bytes[i++]));
       ++taken;
     }
-    if (i < count && bytes[i] == kCr)
+    if (i < count && bytes[i] == kLineEnd)
       ++i;
     emit(line);
   }

@@ -28,25 +28,25 @@ RecordOutcome failed(int32_t result, uint32_t error = 0) {
   return outcome;
 }
 
-struct Span {
+struct TextSpan {
   const char* p;
   size_t n;
 };
 
 // The next column of a header line at `at`, moved past its comma. The
 // header's names hold neither commas nor quotes.
-Span nextColumn(Span line, size_t& at) {
+TextSpan nextColumn(TextSpan line, size_t& at) {
   const size_t start = at;
   while (at < line.n && line.p[at] != ',')
     ++at;
-  const Span column{line.p + start, at - start};
+  const TextSpan column{line.p + start, at - start};
   ++at;
   return column;
 }
 
 // The text for the message: cut at a whole UTF-8 sequence, nothing that
 // would break a message box's line.
-void keepColumnText(Span column, RecordOutcome& outcome) {
+void keepColumnText(TextSpan column, RecordOutcome& outcome) {
   constexpr size_t kRoom = kRecordColumnTextChars - 4;
   size_t n = column.n;
   if (n > kRoom) {
@@ -63,14 +63,14 @@ void keepColumnText(Span column, RecordOutcome& outcome) {
 
 // Compares the file's first line, without its byte-order mark and line end,
 // with this version's header, column by column.
-RecordOutcome compareHeader(Span first, const std::string& ours) {
-  const Span mine{ours.data(), ours.size() - 2};
+RecordOutcome compareHeader(TextSpan first, const std::string& ours) {
+  const TextSpan mine{ours.data(), ours.size() - 2};
   RecordOutcome outcome;
   size_t at = 0, mineAt = 0;
   for (uint32_t column = 1; mineAt <= mine.n || at <= first.n; ++column) {
     const bool theirsLeft = at <= first.n, mineLeft = mineAt <= mine.n;
-    const Span theirs = theirsLeft ? nextColumn(first, at) : Span{"", 0};
-    const Span expected = mineLeft ? nextColumn(mine, mineAt) : Span{"", 0};
+    const TextSpan theirs = theirsLeft ? nextColumn(first, at) : TextSpan{"", 0};
+    const TextSpan expected = mineLeft ? nextColumn(mine, mineAt) : TextSpan{"", 0};
     if (theirsLeft && mineLeft && theirs.n == expected.n &&
         std::memcmp(theirs.p, expected.p, theirs.n) == 0)
       continue;
@@ -94,7 +94,7 @@ RecordOutcome checkHeader(const char* start, size_t got, OpenRecord& r) {
   if (stop > at && start[stop - 1] == '\r')
     --stop;
   r.lineFeedOnly = end < got && stop == end;
-  return compareHeader(Span{start + at, stop - at}, formatPairRecordHeader());
+  return compareHeader(TextSpan{start + at, stop - at}, formatPairRecordHeader());
 }
 
 void release(OpenRecord& r) {
@@ -147,10 +147,10 @@ RecordOutcome openLocked(const char* path, OpenRecord& r) {
 // Our header's column `column` (from 1); "" beyond its last.
 std::string ourColumn(uint32_t column) {
   const std::string header = formatPairRecordHeader();
-  const Span line{header.data(), header.size() - 2};
+  const TextSpan line{header.data(), header.size() - 2};
   size_t at = 0;
   for (uint32_t i = 1; at <= line.n; ++i) {
-    const Span found = nextColumn(line, at);
+    const TextSpan found = nextColumn(line, at);
     if (i == column)
       return std::string(found.p, found.n);
   }

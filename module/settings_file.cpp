@@ -18,7 +18,7 @@ uint32_t at(Setting setting) {
   return static_cast<uint32_t>(indexOf(setting));
 }
 
-constexpr int32_t kPowerSaveOn = 0;
+constexpr int32_t kPowerSaveOnPosition = 0;
 constexpr int32_t kFlowControlDisable = 0;
 constexpr size_t kEchoedCharacters = 40;
 constexpr size_t kShownNameChars = 160;
@@ -61,7 +61,7 @@ void addFileName(Text& t, const wchar_t* name) {
 
 // ---- bytes --------------------------------------------------------------------
 
-struct Span {
+struct ByteSpan {
   const uint8_t* p;
   size_t n;
 };
@@ -106,7 +106,7 @@ size_t utf8Sequence(const uint8_t* p, size_t n, uint32_t* codePoint) {
 }
 
 // What the file said, quoted and cut to a length a message box can take.
-void addQuoted(Text& t, Span s) {
+void addQuoted(Text& t, ByteSpan s) {
   put(t, L'"');
   size_t at = 0, shown = 0;
   while (at < s.n && shown < kEchoedCharacters) {
@@ -127,7 +127,7 @@ bool isBlank(uint8_t b) {
   return b == ' ' || b == '\t';
 }
 
-Span trimmed(Span s) {
+ByteSpan trimmed(ByteSpan s) {
   while (s.n && isBlank(s.p[0]))
     ++s.p, --s.n;
   while (s.n && isBlank(s.p[s.n - 1]))
@@ -142,13 +142,13 @@ bool isCommentMark(uint8_t b) {
 // What a line says, without its comment: a line that starts with ";" or
 // "#", or the rest of one from a ";" or "#" after white space (no key or
 // entry holds either). A comment may hold any bytes: editors write ANSI.
-Span contentOf(Span line) {
+ByteSpan contentOf(ByteSpan line) {
   line = trimmed(line);
   if (line.n && isCommentMark(line.p[0]))
-    return Span{line.p, 0};
+    return ByteSpan{line.p, 0};
   for (size_t i = 1; i < line.n; ++i) {
     if (isCommentMark(line.p[i]) && isBlank(line.p[i - 1]))
-      return trimmed(Span{line.p, i});
+      return trimmed(ByteSpan{line.p, i});
   }
   return line;
 }
@@ -158,7 +158,7 @@ uint32_t lowerAscii(uint32_t c) {
 }
 
 // Without regard to case; the lists and keys are ASCII.
-bool sameText(Span s, const wchar_t* w) {
+bool sameText(ByteSpan s, const wchar_t* w) {
   size_t i = 0;
   for (; i < s.n; ++i) {
     if (!w[i] || lowerAscii(s.p[i]) != lowerAscii(static_cast<uint32_t>(w[i])))
@@ -167,7 +167,7 @@ bool sameText(Span s, const wchar_t* w) {
   return w[i] == 0;
 }
 
-int32_t entryOf(Span value, const ChoiceList& list) {
+int32_t entryOf(ByteSpan value, const ChoiceList& list) {
   for (int32_t i = 0; i < list.count; ++i) {
     if (sameText(value, list.entries[i]))
       return i;
@@ -266,9 +266,9 @@ bool startRangeSection(Parse& parse, uint32_t number) {
   return parse.inRange;
 }
 
-bool wholeNumber(Span value, bool percent, uint32_t highest, uint32_t* out) {
+bool wholeNumber(ByteSpan value, bool percent, uint32_t highest, uint32_t* out) {
   if (percent && value.n && value.p[value.n - 1] == '%')
-    value = trimmed(Span{value.p, value.n - 1});
+    value = trimmed(ByteSpan{value.p, value.n - 1});
   if (value.n == 0)
     return false;
   uint64_t n = 0;
@@ -285,7 +285,7 @@ bool wholeNumber(Span value, bool percent, uint32_t highest, uint32_t* out) {
 
 // [Range] knows Packets (1..kRangeProfileMaxPackets) and Min Received
 // (a whole per cent).
-bool takeRangeSetting(Parse& parse, Span key, Span value, uint32_t number) {
+bool takeRangeSetting(Parse& parse, ByteSpan key, ByteSpan value, uint32_t number) {
   RangeSettings& range = parse.file.range;
   const bool packets = sameText(key, L"Packets");
   if (!packets && !sameText(key, L"Min Received")) {
@@ -321,7 +321,7 @@ bool takeRangeSetting(Parse& parse, Span key, Span value, uint32_t number) {
 }
 
 // [Pair] knows one setting: Make Pair = Yes or No.
-bool takePairSetting(Parse& parse, Span key, Span value, uint32_t number) {
+bool takePairSetting(Parse& parse, ByteSpan key, ByteSpan value, uint32_t number) {
   PairSettings& pair = parse.file.pair;
   if (!sameText(key, L"Make Pair")) {
     Text t = refusal(parse, number);
@@ -351,10 +351,10 @@ bool takePairSetting(Parse& parse, Span key, Span value, uint32_t number) {
   return true;
 }
 
-bool startSection(Parse& parse, Span line, uint32_t number) {
+bool startSection(Parse& parse, ByteSpan line, uint32_t number) {
   if (line.p[line.n - 1] != ']')
     return refuse(parse, number, L"a section name needs its closing \"]\"");
-  const Span name = trimmed(Span{line.p + 1, line.n - 2});
+  const ByteSpan name = trimmed(ByteSpan{line.p + 1, line.n - 2});
   if (sameText(name, L"Pair"))
     return startPairSection(parse, number);
   if (sameText(name, L"Range"))
@@ -388,7 +388,7 @@ bool startSection(Parse& parse, Span line, uint32_t number) {
   return true;
 }
 
-bool settingOfKey(Span key, bool master, Setting* setting) {
+bool settingOfKey(ByteSpan key, bool master, Setting* setting) {
   for (Setting s : kAllSettings) {
     if (isKey(s, master) && sameText(key, settingInfo(s).label)) {
       *setting = s;
@@ -398,7 +398,7 @@ bool settingOfKey(Span key, bool master, Setting* setting) {
   return false;
 }
 
-bool refuseUnknownKey(Parse& parse, Span key, bool master, uint32_t number) {
+bool refuseUnknownKey(Parse& parse, ByteSpan key, bool master, uint32_t number) {
   Text t = refusal(parse, number);
   for (Setting s : kAllSettings) {
     if (master && isKey(s, false) && !isKey(s, true) && sameText(key, settingInfo(s).label)) {
@@ -420,7 +420,7 @@ bool refuseUnknownKey(Parse& parse, Span key, bool master, uint32_t number) {
 // The one pair of choices that the dialog's rules never let a user make.
 bool refuseImpossiblePair(Parse& parse, const PaneSettings& s, uint32_t number) {
   const uint32_t powerSave = at(Setting::PowerSave), flowControl = at(Setting::FlowControl);
-  if (s.named[powerSave] && s.position[powerSave] == kPowerSaveOn && s.named[flowControl] &&
+  if (s.named[powerSave] && s.position[powerSave] == kPowerSaveOnPosition && s.named[flowControl] &&
       s.position[flowControl] == kFlowControlDisable) {
     return refuse(parse, number,
                   L"Flow Control cannot be Disable with Power Save On: a slave in cyclic sleep "
@@ -429,10 +429,10 @@ bool refuseImpossiblePair(Parse& parse, const PaneSettings& s, uint32_t number) 
   return true;
 }
 
-bool takeSetting(Parse& parse, Span line, size_t equals, uint32_t number) {
+bool takeSetting(Parse& parse, ByteSpan line, size_t equals, uint32_t number) {
   if (parse.inPair || parse.inRange) {
-    const Span key = trimmed(Span{line.p, equals});
-    const Span value = trimmed(Span{line.p + equals + 1, line.n - equals - 1});
+    const ByteSpan key = trimmed(ByteSpan{line.p, equals});
+    const ByteSpan value = trimmed(ByteSpan{line.p + equals + 1, line.n - equals - 1});
     return parse.inPair ? takePairSetting(parse, key, value, number)
                         : takeRangeSetting(parse, key, value, number);
   }
@@ -440,8 +440,8 @@ bool takeSetting(Parse& parse, Span line, size_t equals, uint32_t number) {
     return refuse(parse, number, L"a setting comes before any [Master] or [Slave] section");
   PaneSettings& s = *parse.section;
   const bool master = parse.section == &parse.file.master;
-  const Span key = trimmed(Span{line.p, equals});
-  const Span value = trimmed(Span{line.p + equals + 1, line.n - equals - 1});
+  const ByteSpan key = trimmed(ByteSpan{line.p, equals});
+  const ByteSpan value = trimmed(ByteSpan{line.p + equals + 1, line.n - equals - 1});
   Setting found = Setting::PanId;
   if (!settingOfKey(key, master, &found))
     return refuseUnknownKey(parse, key, master, number);
@@ -473,7 +473,7 @@ bool takeSetting(Parse& parse, Span line, size_t equals, uint32_t number) {
   return refuseImpossiblePair(parse, s, number);
 }
 
-bool takeLine(Parse& parse, Span line, uint32_t number) {
+bool takeLine(Parse& parse, ByteSpan line, uint32_t number) {
   line = contentOf(line);
   if (line.n == 0)
     return true;
@@ -498,7 +498,7 @@ bool checkBytes(Parse& parse, const uint8_t* bytes, size_t size) {
         return refuse(parse, number, L"a NUL byte: this is no text file");
       ++end;
     }
-    const Span content = contentOf(Span{bytes + at, end - at});
+    const ByteSpan content = contentOf(ByteSpan{bytes + at, end - at});
     for (size_t i = 0; i < content.n;) {
       uint32_t c = 0;
       const size_t length = utf8Sequence(content.p + i, content.n - i, &c);
@@ -586,7 +586,7 @@ bool parseSettingsFile(const uint8_t* bytes, size_t size, const wchar_t* fileNam
     size_t end = at;
     while (end < size && bytes[end] != '\n')
       ++end;
-    Span text{bytes + at, end - at};
+    ByteSpan text{bytes + at, end - at};
     if (text.n && text.p[text.n - 1] == '\r')
       --text.n;
     if (!takeLine(parse, text, number))

@@ -15,15 +15,12 @@
 #include "ui/settings_commands.h"
 #include "ui/shell_services.h"
 #include "ui/view_hooks.h"
+#include "ui/window_handle.h"
 
 namespace {
 
 // The rules (ui/rules.h) decode Exit and Escape by their numbers.
 static_assert(IDC_EXIT == IDOK && IDC_ESCAPE == IDCANCEL);
-
-HWND asWindow(WindowHandle handle) {
-  return static_cast<HWND>(handle);
-}
 
 int32_t selectedPosition(WindowHandle combo) {
   return static_cast<int32_t>(SendMessageW(asWindow(combo), CB_GETCURSEL, 0, 0));

@@ -26,12 +26,9 @@
 #include "ui/shell_services.h"
 #include "ui/terminal_window.h"
 #include "ui/text_format.h"
+#include "ui/window_handle.h"
 
 namespace {
-
-HWND asWindow(WindowHandle handle) {
-  return static_cast<HWND>(handle);
-}
 
 HWND takeDisabledButton(HWND dialog, int id) {
   HWND button = GetDlgItem(dialog, id);

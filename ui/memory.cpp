@@ -1,6 +1,7 @@
 #include "ui/memory.h"
 
 #include "ui/port_list.h"
+#include "ui/window_handle.h"
 
 namespace {
 
@@ -24,22 +25,18 @@ void remember(const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
   RegCloseKey(key);
 }
 
-HWND windowOf(WindowHandle handle) {
-  return static_cast<HWND>(handle);
-}
-
 }  // namespace
 
 void takeRememberedPorts() {
   DWORD port = 0;
   if (rememberedNumber(kMasterPortValue, &port))
-    pickPort(windowOf(masterPane.portCombo), port);
+    pickPort(asWindow(masterPane.portCombo), port);
   if (rememberedNumber(kSlavePortValue, &port))
-    pickPort(windowOf(slavePane.portCombo), port);
+    pickPort(asWindow(slavePane.portCombo), port);
 }
 
 void rememberPortPick(PaneRecord* pane) {
-  const DWORD port = pickedPort(windowOf(pane->portCombo));
+  const DWORD port = pickedPort(asWindow(pane->portCombo));
   if (port)
     remember(pane->module.isMaster ? kMasterPortValue : kSlavePortValue, REG_DWORD, &port,
              sizeof port);

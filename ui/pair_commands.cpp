@@ -24,6 +24,7 @@
 #include "ui/text_format.h"
 #include "ui/verdict_window.h"
 #include "ui/view_hooks.h"
+#include "ui/window_handle.h"
 
 namespace {
 
@@ -33,10 +34,6 @@ constexpr wchar_t kBothWritingText[] = L"Write Master, Write Slave...";
 
 PairRun pairRun;
 PairRunResult lastRun;
-
-HWND windowOf(WindowHandle handle) {
-  return static_cast<HWND>(handle);
-}
 
 // The bench is the two picks as the run found them: a pair plugged in
 // crosswise is run on swapped picks, which go back to the bench afterwards.
@@ -66,7 +63,7 @@ void showStep(void*, PairStep step) {
   text += pairStepName(step);
   text += L"...";
   shown = step;
-  SetDlgItemTextW(windowOf(masterPane.progressDialog), IDC_PROGRESS_LABEL, text.c_str());
+  SetDlgItemTextW(asWindow(masterPane.progressDialog), IDC_PROGRESS_LABEL, text.c_str());
 }
 
 void noteFinishingWrite(void*, PairStep step, bool writing) {
@@ -85,15 +82,15 @@ void noteCancelDuringWrite(HWND progressDialog) {
 
 // For this run only: nothing is remembered, and the captions follow.
 bool swapPortPicks(void*) {
-  HWND masterList = windowOf(masterPane.portCombo);
-  HWND slaveList = windowOf(slavePane.portCombo);
+  HWND masterList = asWindow(masterPane.portCombo);
+  HWND slaveList = asWindow(slavePane.portCombo);
   const uint32_t masterPort = pickedPort(masterList);
   const uint32_t slavePort = pickedPort(slaveList);
   if (!masterPort || !slavePort || !pickPort(masterList, slavePort) ||
       !pickPort(slaveList, masterPort)) {
     return false;
   }
-  SetWindowTextW(windowOf(masterPane.progressDialog), portsCaption().c_str());
+  SetWindowTextW(asWindow(masterPane.progressDialog), portsCaption().c_str());
   return true;
 }
 
@@ -184,8 +181,8 @@ void runPairCommand() {
   pairRun.onFinishingWrite = noteFinishingWrite;
   pairRun.portDeparted = portDeparted;
   lastRun = PairRunResult{};
-  benchMasterPort = pickedPort(windowOf(masterPane.portCombo));
-  benchSlavePort = pickedPort(windowOf(slavePane.portCombo));
+  benchMasterPort = pickedPort(asWindow(masterPane.portCombo));
+  benchSlavePort = pickedPort(asWindow(slavePane.portCombo));
   masterWriting = slaveWriting = false;
   pairBodyRan = false;
   masterPane.workerBody = pairRunBody;

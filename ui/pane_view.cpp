@@ -22,6 +22,7 @@
 #include "ui/session_end.h"
 #include "ui/shell_services.h"
 #include "ui/view_hooks.h"
+#include "ui/window_handle.h"
 
 HWND copyToSlaveButton = nullptr;
 HWND copyToMasterButton = nullptr;
@@ -50,10 +51,6 @@ bool anyPaneHeld() {
 }
 
 namespace {
-
-HWND asWindow(WindowHandle handle) {
-  return static_cast<HWND>(handle);
-}
 
 // ---- the panes on the GUI thread -------------------------------------------
 

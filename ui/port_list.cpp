@@ -13,6 +13,7 @@
 #include "ui/port_list.h"
 #include "ui/shell_services.h"
 #include "ui/terminal_window.h"
+#include "ui/window_handle.h"
 
 // True when the device runs, or the class installer accepted to enable it.
 bool ensureDeviceStarted(HDEVINFO set, SP_DEVINFO_DATA* element);
@@ -77,10 +78,6 @@ bool readPortEntry(HDEVINFO set, SP_DEVINFO_DATA* element, PortEntry* entry) {
   if (!makePortEntry(name, entry))
     return false;
   return ensureDeviceStarted(set, element);
-}
-
-HWND asWindow(WindowHandle handle) {
-  return static_cast<HWND>(handle);
 }
 
 int32_t entryCount(HWND combo) {

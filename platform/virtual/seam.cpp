@@ -9,7 +9,6 @@ namespace vw {
 namespace {
 
 constexpr uint32_t kErrorNotOwner = 288;
-constexpr uint32_t kErrorBadCommand = 22;
 constexpr uint32_t kInfinite = 0xFFFFFFFF;
 constexpr TimeUs kYieldUs = 100;  // Sleep(0) still lets virtual time pass
 constexpr TimeUs kLookPauseUs = 500;

@@ -9,8 +9,6 @@
 namespace vw {
 namespace {
 
-constexpr uint32_t kErrorBadCommand = 22;
-
 World* gWorld = nullptr;
 
 }  // namespace

@@ -10,6 +10,8 @@ namespace vw {
 
 enum Kind { kEvent, kMutex, kSerial, kTimer };
 
+inline constexpr uint32_t kErrorBadCommand = 22;
+
 // Ends the test run: the world cannot go on (a deadlock, a spin, misuse).
 [[noreturn]] void fatal(const char* what);
 
