@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Sets up what is missing, builds the native, the Windows and the fuzz
-# preset, checks that clang compiles the native tests too, runs the native
-# tests, a fixed slice of the fault campaign, every
-# fuzz target over its corpus and the Windows tests under Wine (in three runs
-# side by side, started as soon as both builds stand, while the rest goes
-# on), shellcheck over the bash completion, makes and checks the release
-# archive, and ends with one line:
+# Sets up what is missing, builds the native and the Windows preset, checks
+# that clang compiles the native tests too, runs the native tests (among them
+# a fixed slice of the fault campaign and every fuzz target over its corpus,
+# under AddressSanitizer and UndefinedBehaviorSanitizer) and the Windows
+# tests under Wine (in three runs side by side, started as soon as both
+# builds stand, while the rest goes on), shellcheck over the bash
+# completion, makes and checks the release archive, and ends with one line:
 # "N passed, M failed", after each step's wall time.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -48,7 +48,7 @@ step() {  # step NAME COMMAND...: a build step that must succeed
 
 # The native tests run in the background from the moment they are built:
 # most of their time is the simulated modules' clocks in the command-line
-# journeys, so the fuzz build and the archives go on meanwhile.
+# journeys, so the clang check and the archives go on meanwhile.
 ctest_pid=0
 ctest_started_ms=0
 start_native_tests() {
@@ -75,29 +75,6 @@ finish_native_tests() {
   else
     failed=$((failed + 1))
   fi
-}
-
-# A fixed slice of the fault campaign and every fuzz target over its corpus,
-# in the clang build with AddressSanitizer and UndefinedBehaviorSanitizer.
-campaign_and_fuzz() {
-  echo "== campaign and fuzz corpora"
-  local target name
-  if build/fuzz/tests/campaign/nlconf_campaign --runs 3000 2>&1 | tee "$log/campaign.log" | tail -n 3; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-  fi
-  for target in build/fuzz/tests/fuzz/fuzz_*; do
-    name=$(basename "$target")
-    if "$target" "tests/fuzz/corpus/${name#fuzz_}" -runs=0 >"$log/$name.log" 2>&1; then
-      echo "$name: corpus passes"
-      passed=$((passed + 1))
-    else
-      tail -n 20 "$log/$name.log"
-      echo "$name: FAILED (see $log/$name.log)"
-      failed=$((failed + 1))
-    fi
-  done
 }
 
 # The Windows tests in three runs side by side, each with its own display and
@@ -159,8 +136,6 @@ timed configure-windows step configure-windows cmake --preset windows &&
 ((rig_ok && windows_ok)) && start_wine_tests
 ((rig_ok)) && timed build-native step build-native cmake --build --preset native && native_ok=1
 ((native_ok)) && start_native_tests
-timed configure-fuzz step configure-fuzz cmake --preset fuzz &&
-  timed build-fuzz step build-fuzz cmake --build --preset fuzz && timed campaign-fuzz campaign_and_fuzz
 # The native tests compiled by clang too, for the warnings g++ lets pass
 # (an unused lambda capture): those come from the front end, so a check of
 # the syntax alone finds them without building a second set of objects.
