@@ -3,7 +3,7 @@
 # that clang compiles the native tests too, runs the native tests (among them
 # a fixed slice of the fault campaign and every fuzz target over its corpus,
 # under AddressSanitizer and UndefinedBehaviorSanitizer) and the Windows
-# tests under Wine (in three runs side by side, started as soon as both
+# tests under Wine (in five runs side by side, started as soon as both
 # builds stand, while the rest goes on), shellcheck over the bash
 # completion, makes and checks the release archive, and ends with one line:
 # "N passed, M failed", after each step's wall time.
@@ -77,10 +77,10 @@ finish_native_tests() {
   fi
 }
 
-# The Windows tests in three runs side by side, each with its own display and
+# The Windows tests in five runs side by side, each with its own display and
 # Wine prefix: most of their time is spent waiting on the modules' clocks.
 # Each harness run ends with "e2e: N passed, M failed[, K skipped]".
-readonly WINE_SHARDS=3
+readonly WINE_SHARDS=5
 wine_started_ms=0
 start_wine_tests() {
   local shard
