@@ -538,7 +538,7 @@ TEST_F(ReadSearch, WithoutTheResetKeyAModuleNoTryFindsFailsInBoundedTime) {
   // Cancel ends the search within the try in flight.
   Session& s = slaveSession(true, true);
   const vw::TimeUs cancelAt = world.now() + vw::ms(5000);
-  world.at(cancelAt, [this] { os::setEvent(slavePane.cancelEvent); });
+  world.at(cancelAt, [] { os::setEvent(slavePane.cancelEvent); });
   EXPECT_EQ(readModule(s), ResultCancelled);
   EXPECT_LT(world.now(), cancelAt + vw::ms(1300));
   EXPECT_EQ(view().count("showResetPrompt"), 0);
