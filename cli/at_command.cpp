@@ -70,7 +70,7 @@ int atCommand(const Options& o) {
     return ExitRefused;
   Module& m = masterModule();
   Terminal t;
-  if (const int failed = openModuleTerminal(m, t, o.ports[0]))
+  if (const int failed = openModuleTerminal(m, t, o.ports[0], lineSearchOf(o)))
     return failed;
   std::string replies = "[";
   int code = sendCommands(o, m, t, replies);
@@ -108,6 +108,7 @@ extern constexpr CommandSpec kAtCommand = {
     .summary = "Sends the module its own AT commands and prints each reply.",
     .moreHelp = atMoreHelp,
     .run = atCommand,
+    .findsModule = true,
     .commandOperands = "COMMAND"};
 
 }  // namespace cli

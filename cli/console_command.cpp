@@ -53,7 +53,7 @@ int consoleCommand(const Options& o) {
   Module& m = masterModule();
   Terminal t;
   t.view.line = printTerminalLine;
-  if (const int failed = openModuleTerminal(m, t, o.ports[0]))
+  if (const int failed = openModuleTerminal(m, t, o.ports[0], lineSearchOf(o)))
     return failed;
   if (stdinIsTerminal())
     std::fprintf(stderr,
@@ -95,6 +95,7 @@ extern constexpr CommandSpec kConsoleCommand = {
     .usage = "nlconf-cli console PORT",
     .summary = "Sends the module the AT commands typed on standard input, one a line.",
     .moreHelp = nullptr,
-    .run = consoleCommand};
+    .run = consoleCommand,
+    .findsModule = true};
 
 }  // namespace cli

@@ -4,8 +4,9 @@
 
 namespace cli {
 
-int openModuleTerminal(Module& m, Terminal& terminal, const std::string& portName) {
-  if (const int refused = prepareModule(m, portName, false))
+int openModuleTerminal(Module& m, Terminal& terminal, const std::string& portName,
+                       const LineSearch& search) {
+  if (const int refused = prepareModule(m, portName, false, search))
     return refused;
   terminal.session = &m.session;
   progress("Reaching the module on " + portName + "...");

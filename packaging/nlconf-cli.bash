@@ -94,7 +94,7 @@ _nlconf_cli() {
     at) options+=" --stop-on-error" ;;
     console) options="--log -v --help --" ;;
   esac
-  case $command in ports | at | console) ;; *) options+=" --baud --parity --stop-bits --search --no-reset-key" ;; esac
+  case $command in ports) ;; *) options+=" --baud --parity --stop-bits --search --no-reset-key" ;; esac
 
   # Which operand this is, and the role given so far.
   local i operands=0 role='' ended=

@@ -270,6 +270,7 @@ void hideWindow() {
     os::setEvent(tw.cancel);
   KillTimer(tw.window, kModeTimer);
   ShowWindow(tw.window, SW_HIDE);
+  toolWindowHidden(mainDialog);
   if (mainDialog)
     SetForegroundWindow(mainDialog);
 }
@@ -393,25 +394,10 @@ bool makeWindow() {
     return true;
   if (!registerToolWindowClass(kClassName, terminalProc))
     return false;
+  const SIZE whole = terminalWholeSize();
   CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, L"NLCONF - Terminal", WS_OVERLAPPEDWINDOW, 0, 0,
-                  pixelsOnDisplay(520), pixelsOnDisplay(360), nullptr, nullptr,
-                  GetModuleHandleW(nullptr), nullptr);
+                  whole.cx, whole.cy, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
   return tw.window != nullptr;
-}
-
-// Right of the dialog where the screen has room, else left of it.
-void placeBeside(HWND dialog) {
-  RECT d{}, w{};
-  GetWindowRect(dialog, &d);
-  GetWindowRect(tw.window, &w);
-  MONITORINFO screen{};
-  screen.cbSize = sizeof screen;
-  GetMonitorInfoW(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &screen);
-  const LONG width = w.right - w.left;
-  LONG x = d.right;
-  if (x + width > screen.rcWork.right)
-    x = d.left - width >= screen.rcWork.left ? d.left - width : screen.rcWork.right - width;
-  SetWindowPos(tw.window, nullptr, x, d.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 bool startSession(PaneRecord* pane, uint32_t portNumber) {
@@ -479,12 +465,24 @@ void showTerminalWindow(HWND dialog) {
   SetWindowTextW(tw.window, caption);
   applyButtonRules();
   if (!IsWindowVisible(tw.window))
-    placeBeside(dialog);
+    arrangeToolWindows(dialog, false, false, true);
   showMode();
   ShowWindow(tw.window, SW_SHOWNORMAL);
   SetForegroundWindow(tw.window);
   SetFocus(tw.input);
   SetTimer(tw.window, kModeTimer, kModeMs, nullptr);
+}
+
+HWND terminalWindow() {
+  return tw.window;
+}
+
+SIZE terminalWholeSize() {
+  return {pixelsOnDisplay(520), pixelsOnDisplay(360)};
+}
+
+int terminalMinWidth() {
+  return pixelsOnDisplay(360);
 }
 
 bool terminalHolds(const PaneRecord* pane) {

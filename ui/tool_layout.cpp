@@ -6,6 +6,7 @@
 #include "ui/line_log_window.h"
 #include "ui/range_test_window.h"
 #include "ui/scroll_view.h"
+#include "ui/terminal_window.h"
 #include "ui/tool_window.h"
 
 namespace {
@@ -31,18 +32,25 @@ bool samePlace(const ScreenRect& a, const ScreenRect& b) {
 
 }  // namespace
 
-void arrangeToolWindows(HWND dialog, bool showingLog, bool showingRange) {
+void arrangeToolWindows(HWND dialog, bool showingLog, bool showingRange, bool showingTerminal) {
   HWND log = lineLogWindow(), range = rangeTestWindow();
-  const bool withLog = showingLog || shown(log), withRange = showingRange || shown(range);
+  const bool withLog = showingLog || shown(log);
+  bool withRange = showingRange || shown(range);
   if (!dialog || IsIconic(dialog))
     return;
   ToolWindowSizes sizes;
   sizes.logWidth = lineLogWholeLineWidth();
   sizes.logMinHeight = lineLogMinHeight();
-  const SIZE whole = rangeTestWholeSize();
+  SIZE whole = rangeTestWholeSize();
+  sizes.rangeMinWidth = rangeTestMinWidth();
+  if (!withRange && (showingTerminal || shown(terminalWindow()))) {
+    range = terminalWindow();
+    withRange = true;
+    whole = terminalWholeSize();
+    sizes.rangeMinWidth = terminalMinWidth();
+  }
   sizes.rangeWidth = whole.cx;
   sizes.rangeHeight = whole.cy;
-  sizes.rangeMinWidth = rangeTestMinWidth();
   const ToolWindowPlaces p =
       placeToolWindows(workAreaOfWindow(dialog), mainDialogWholePlace(dialog), sizes,
                        withLog && log, withRange && range, pixelsOnDisplay(8));
@@ -60,7 +68,7 @@ void toolWindowHidden(HWND dialog) {
   // What the log took of its height and the Range Test of its width, back.
   const ScreenRect now = placeOf(dialog), whole = mainDialogWholePlace(dialog);
   ScreenRect next = whole;
-  if (shown(rangeTestWindow()))
+  if (shown(rangeTestWindow()) || shown(terminalWindow()))
     next.right = std::min(whole.right, whole.left + (now.right - now.left));
   if (shown(lineLogWindow()))
     next.bottom = std::min(whole.bottom, whole.top + (now.bottom - now.top));

@@ -9,8 +9,10 @@ bool registerToolWindowClass(const wchar_t* name, WNDPROC procedure);
 
 // Before one of them shows: it and the other one, if shown, go beside the
 // dialog so that none covers another (ui/dialog_fit.h); the dialog may move,
-// and get shorter to make room for the log below it.
-void arrangeToolWindows(HWND dialog, bool showingLog, bool showingRange);
+// and get shorter to make room for the log below it. The Terminal takes the
+// Range Test's place where no Range Test window is shown.
+void arrangeToolWindows(HWND dialog, bool showingLog, bool showingRange,
+                        bool showingTerminal = false);
 // Once one is hidden, the dialog takes back the height it gave the log, or
-// the width it gave the Range Test.
+// the width it gave the Range Test or the Terminal.
 void toolWindowHidden(HWND dialog);

@@ -487,7 +487,7 @@ void applyButtonRules() {
   seen.events.push_back("rules");
 }
 void lendPanesToWorker() {}
-void arrangeToolWindows(HWND, bool, bool) {}
+void arrangeToolWindows(HWND, bool, bool, bool) {}
 void toolWindowHidden(HWND) {}
 void takePanesBack() {}
 bool hasDeferredPortChange(const PaneRecord*) {

@@ -903,7 +903,10 @@ host_sent() {
 }
 
 journey_terminal() {
-  modules 5=master
+  modules 5=master 6=slave:baud=5,nb=1,sb=1
+  # A module at 38400 8-E-2 found where --baud says, with no one at its key.
+  nlconf 0 at "$PORT6" ATBD --baud 38400 --parity even --stop-bits 2 --no-reset-key
+  has out $'ATBD\t5'
   nlconf 0 at "$PORT5" ATCH atni
   grep -qP '^ATCH\t[0-9A-F]+$' "$work/out" || fail "no channel beside ATCH"
   has out $'atni\tKOV-NL001/M'

@@ -46,17 +46,6 @@ jr_after_last() {
   awk -v last="$1" '$0 ~ last { n = NR } { line[NR] = $0 } END { for (i = n + 1; i <= NR; i++) print line[i] }'
 }
 
-# "apart" when the log and the main dialog do not overlap.
-jr_log_beside_dialog() {
-  drv windows | awk '
-    / visible / && (/ main / || /caption="NLCONF - Line Log"/) {
-      match($0, /rect=[-0-9]+,[-0-9]+,[0-9]+x[0-9]+/); split(substr($0, RSTART + 5, RLENGTH - 5), r, /[,x]/)
-      if (/ main /) { dl = r[1]; dt = r[2]; dr = r[1] + r[3]; db = r[2] + r[4] }
-      else { ll = r[1]; lt = r[2]; lr = r[1] + r[3]; lb = r[2] + r[4] }
-    }
-    END { print (ll >= dr || lr <= dl || lt >= db || lb <= dt) ? "apart" : "overlap: dialog " dl "," dt "-" dr "," db ", log " ll "," lt "-" lr "," lb }'
-}
-
 jr_log_clear() {
   drv click 102 --in "$JR_LOG_WINDOW" >/dev/null
 }
@@ -66,7 +55,7 @@ journey_line_log() {
   drv key ctrl+l --input >/dev/null
   expect_match ctrl-l-opens-the-log "^found" "$(drv wait "$JR_LOG_WINDOW" 5000)"
   # Side by side where the screen has room, else the log below the dialog.
-  expect log-clear-of-the-dialog apart "$(jr_log_beside_dialog)"
+  expect log-clear-of-the-dialog apart "$(jr_apart_from_dialog "NLCONF - Line Log")"
 
   jr_read_clean 3000 master
   local log

@@ -26,6 +26,8 @@ journey_terminal() {
   jr_begin 5=master 6=slave || return
   drv key ctrl+t --input >/dev/null
   expect_match ctrl-t-opens-the-terminal "^found" "$(drv wait "$JR_TERM_WINDOW" 5000)"
+  # Beside the dialog, covering neither pane: the dialog makes room.
+  expect terminal-clear-of-the-dialog apart "$(jr_apart_from_dialog "${JR_TERM_WINDOW#caption=}")"
   jr_term_after ' -- in command mode$' >/dev/null
   expect_match terminal-in-command-mode "^Command mode: [0-9]+ s left$" "$(jr_term 231)"
   expect read-not-offered-while-held "3001 disabled" "$(drv state 3001)"

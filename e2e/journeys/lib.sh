@@ -260,6 +260,18 @@ jr_gap_ms() {
     END { if (found) print gap }' "$(jr_transcript "$1")"
 }
 
+# "apart" when the visible window of that caption and the main dialog do
+# not overlap.
+jr_apart_from_dialog() {
+  drv windows | awk -v caption="caption=\"$1\"" '
+    / visible / && (/ main / || index($0, caption)) {
+      match($0, /rect=[-0-9]+,[-0-9]+,[0-9]+x[0-9]+/); split(substr($0, RSTART + 5, RLENGTH - 5), r, /[,x]/)
+      if (/ main /) { dl = r[1]; dt = r[2]; dr = r[1] + r[3]; db = r[2] + r[4] }
+      else { ll = r[1]; lt = r[2]; lr = r[1] + r[3]; lb = r[2] + r[4] }
+    }
+    END { print (ll >= dr || lr <= dl || lt >= db || lb <= dt) ? "apart" : "overlap: dialog " dl "," dt "-" dr "," db ", window " ll "," lt "-" lr "," lb }'
+}
+
 # The transcript's traffic, "<direction> <bytes>" per line, without time
 # and line settings.
 jr_lines() {
