@@ -37,6 +37,8 @@ KOV-NL001/M, .*\\[Master\\]"$'\r\n'"Channel = $channel"$'\r\n' "$(cat "$dir/pair
   drv drop '\\.\COM5' >/dev/null
   expect_match port-is-not-a-file 'COM5 is not a file' "$(drv wait msgbox 5000 >/dev/null; drv msgbox)"
   drv msgbox-ok >/dev/null
+  # The next box, not this one on its way out.
+  drv wait-gone msgbox 5000 >/dev/null
   drv drop "$(sf_win_path "$dir")" >/dev/null
   expect_match folder-is-a-folder 'settings is a folder' "$(drv wait msgbox 5000 >/dev/null; drv msgbox)"
   drv msgbox-ok >/dev/null

@@ -131,9 +131,16 @@ journey_range_test() {
   note "loopback: $(jr_range_text 211); $(jr_range_text 213)"
   expect_match loopback-done "^Done in " "$(jr_range_text 210)"
   # Straight after the run the unplug stopped: its last packet, still in the
-  # air, must not pass for this run's first.
-  expect_match loopback-back "^COM5 to COM5: sent 10, received 10, lost 0," \
-    "$(jr_range_text 211)"
+  # air, must not pass for this run's first (it would be corrupted, and that
+  # first packet late). A loaded machine may make a packet late under Wine:
+  # what is lost was late, nothing else.
+  local back lost=x late=0
+  back=$(jr_range_text 211)
+  [[ $back =~ ^COM5\ to\ COM5:\ sent\ 10,\ received\ [0-9]+,\ lost\ ([0-9]+),\ corrupted\ 0, ]] &&
+    lost=${BASH_REMATCH[1]}
+  [[ $back =~ late\ ([0-9]+) ]] && late=${BASH_REMATCH[1]}
+  expect loopback-back "every packet received or late, none corrupted" \
+    "$([[ $lost == "$late" ]] && echo "every packet received or late, none corrupted" || echo "$back")"
   expect_match loopback-round-trip "^Round trip: min [0-9]+ ms, median [0-9.]+ ms, max [0-9]+ ms$" \
     "$(jr_range_text 213)"
   drv close "$JR_RANGE_WINDOW" >/dev/null
