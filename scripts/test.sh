@@ -48,7 +48,8 @@ step() {  # step NAME COMMAND...: a build step that must succeed
 
 # The native tests run in the background from the moment they are built:
 # most of their time is the simulated modules' clocks in the command-line
-# journeys, so the clang check and the archives go on meanwhile.
+# journeys, so the Windows build, the clang check and the archives go on
+# meanwhile.
 ctest_pid=0
 ctest_started_ms=0
 start_native_tests() {
@@ -125,17 +126,15 @@ native_ok=0
 windows_ok=0
 declare -a wine_pids=()
 trap 'kill -TERM "${wine_pids[@]}" $ctest_pid 2>/dev/null; exit 130' INT TERM
-# The Windows tests need only the rig's native programs and the Windows
-# build: they start first, and the native tests build while they run.
-rig_ok=0
+# The native build first: its tests mostly wait on the modules' clocks, so
+# they run while the Windows build compiles, and the Wine runs (which need
+# the rig's native programs and the Windows build) follow.
 timed configure-native step configure-native cmake --preset native &&
-  timed build-rig step build-rig cmake --build --preset native --target simports simports-ctl \
-    modemshim nlconf-cli && rig_ok=1
+  timed build-native step build-native cmake --build --preset native && native_ok=1
+((native_ok)) && start_native_tests
 timed configure-windows step configure-windows cmake --preset windows &&
   timed build-windows step build-windows cmake --build --preset windows && windows_ok=1
-((rig_ok && windows_ok)) && start_wine_tests
-((rig_ok)) && timed build-native step build-native cmake --build --preset native && native_ok=1
-((native_ok)) && start_native_tests
+((native_ok && windows_ok)) && start_wine_tests
 # The native tests compiled by clang too, for the warnings g++ lets pass
 # (an unused lambda capture): those come from the front end, so a check of
 # the syntax alone finds them without building a second set of objects.
