@@ -94,6 +94,7 @@ struct Device : Object {
   bool restore = false;
   KernelTermios2 saved{};
   uint64_t lastWriteMs = 0;
+  uint64_t lastReadMs = 0;
   std::mutex lock;  // guards the queues, stopping, settings and timeouts
   std::deque<Operation*> reads, writes;
   bool stopping = false;

@@ -138,6 +138,7 @@ bool readSome(Device* device, Operation* op) {
   if (op->dsrSensitive && dsrDown(device))
     return op->limits.returnAtOnce;
   op->moved += static_cast<uint32_t>(n);
+  device->lastReadMs = nowMs();
   if (op->limits.intervalMs != kInfinite)
     op->gapEnd = nowMs() + op->limits.intervalMs;
   return op->limits.returnAtOnce || op->limits.firstByteEnds || op->moved == op->count;

@@ -168,8 +168,10 @@ void restoreSettings(Device* device) {
       break;
     sleepMs(10);  // a real adapter still sending, up to a second
   }
+  // A module's answer after the last write says that the write has left.
+  const bool answered = device->lastReadMs > device->lastWriteMs;
   const uint64_t since = nowMs() - device->lastWriteMs;
-  if (since < kOutputSettleMs)
+  if (!answered && since < kOutputSettleMs)
     sleepMs(static_cast<uint32_t>(kOutputSettleMs - since));
   ioctl(device->fd, kTcsets2, &device->saved);
 }
