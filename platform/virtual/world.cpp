@@ -176,8 +176,8 @@ bool World::advanceClock() {
     if (!next || t < *next)
       next = t;
   };
-  for (const auto& e : events_)
-    consider(e.at);
+  if (!events_.byDue.empty())
+    consider(events_.byDue.begin()->first.first);
   for (const auto& [id, t] : threads_) {
     if (t->blocked && !t->finished && t->deadline)
       consider(*t->deadline);
@@ -198,13 +198,11 @@ bool World::advanceClock() {
 void World::runDue() {
   for (;;) {
     pollPeers();
-    auto due = std::min_element(events_.begin(), events_.end(), [](const auto& a, const auto& b) {
-      return a.at != b.at ? a.at < b.at : a.seq < b.seq;
-    });
-    if (due == events_.end() || due->at > now_)
+    auto due = events_.byDue.begin();
+    if (due == events_.byDue.end() || due->first.first > now_)
       return;
-    auto action = std::move(due->action);
-    events_.erase(due);
+    auto action = std::move(due->second);
+    events_.byDue.erase(due);
     action();
   }
 }

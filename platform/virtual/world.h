@@ -213,6 +213,12 @@ class World {
     uint64_t seq;
     std::function<void()> action;
   };
+  // In due order (time, then the order of scheduling): a module that floods
+  // its line schedules thousands of bytes, and each must be found quickly.
+  struct Schedule {
+    std::map<std::pair<TimeUs, uint64_t>, std::function<void()>> byDue;
+    void push_back(Scheduled s) { byDue.emplace(std::pair{s.at, s.seq}, std::move(s.action)); }
+  };
 
   using Lock = std::unique_lock<std::recursive_mutex>;
 
@@ -250,7 +256,7 @@ class World {
   TimeUs now_ = 0;
   uint32_t tickOrigin_ = 0;
   uint64_t seq_ = 0;
-  std::vector<Scheduled> events_;
+  Schedule events_;
   std::map<int, std::unique_ptr<VThread>> threads_;
   int running_ = 0;
   int nextThreadId_ = 1;
