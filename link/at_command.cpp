@@ -169,12 +169,6 @@ int32_t readGuardTime(SerialPort* port) {
   return 0;
 }
 
-void takeGuardTime(SerialPort* port, uint32_t gt) {
-  port->guardTime = gt;
-  const uint32_t delay = (gt < kLongestGuardTimeMs ? gt : kLongestGuardTimeMs) + 30;
-  port->guardDelayMs = delay >= kMinimumGuardDelayMs ? delay : kMinimumGuardDelayMs;
-}
-
 // By hand, so that no C library's idea of a 64-bit format comes into it.
 int32_t setHexRegister(SerialPort* port, const char* name, uint64_t value, int minDigits) {
   if (int32_t r = checkPort(port))
@@ -203,7 +197,10 @@ int32_t enterCommandMode(SerialPort* port) {
   purgePort(port);
   char reply[kOkReplySize] = {};
   uint32_t length = 0;
+  const uint32_t ioTimeout = port->ioTimeoutMs;
+  port->ioTimeoutMs = escapeReplyWindowMs(port);
   const int32_t result = transactWithoutCancel(port, "+++", 3, reply, kOkReplySize, &length);
+  port->ioTimeoutMs = ioTimeout;
   if (result != 0)
     return result;
   // Radio data that reached the module before it took the escape (the other

@@ -16,11 +16,6 @@ constexpr uint32_t kHex8ReplySize = 8;
 constexpr uint32_t kPanIdReplySize = 32;
 constexpr uint32_t kNodeIdReplySize = 21;
 constexpr uint32_t kTpReplySize = 16;
-constexpr uint32_t kMinimumGuardDelayMs = 1120;
-// Hayes-style guard times are a few seconds at most (S12 goes to 5.1 s, 255
-// fiftieths); a longer GT is a garbled reply, and the next "+++" would
-// otherwise sleep for days without a way out.
-constexpr uint32_t kLongestGuardTimeMs = 5100;
 
 // crEnded as readLine's.
 int32_t transact(SerialPort* port, const char* command, uint32_t commandLength, char* buffer,
@@ -41,11 +36,8 @@ int32_t queryText(SerialPort* port, const char* command, char* buffer, uint32_t 
 int32_t queryNodeIdentifier(SerialPort* port, char* buffer, uint32_t* outLength);  // 21 bytes
 int32_t queryTpText(SerialPort* port, char* buffer);                               // 16 bytes
 
-// "ATGT\r" into guardTime; guardDelayMs becomes GT + 30, at least 1120 and
-// at most kLongestGuardTimeMs + 30.
+// "ATGT\r" into the port's guard time (takeGuardTime).
 int32_t readGuardTime(SerialPort* port);
-// The same for a GT learnt otherwise (a user's own "ATGT").
-void takeGuardTime(SerialPort* port, uint32_t guardTime);
 
 // Every setter: the four-character name ("AT" and the two letters; what
 // follows them is not sent), the value in upper-case hex with at least

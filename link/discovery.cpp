@@ -57,12 +57,14 @@ bool configurePort(SerialPort* port) {
 // I/O time-out, so that the way out knows to send "ATCN".
 bool answersAtOnce(SerialPort* port) {
   writeRaw(port, "+++", 3);
-  const uint32_t waitCount = port->waitCount;
+  const uint32_t waitCount = port->waitCount, ioTimeout = port->ioTimeoutMs;
   port->waitCount = 1;
+  port->ioTimeoutMs = escapeReplyWindowMs(port);
   char reply[16] = {};
   uint32_t count = 0;
   readLineRaw(port, reply, sizeof reply, &count);
   port->waitCount = waitCount;
+  port->ioTimeoutMs = ioTimeout;
   // Radio data that reached the module before it took the "+++" (the other
   // module of a pair being searched at other settings) may come first.
   return count >= 3 && reply[count - 3] == 'O' && reply[count - 2] == 'K' &&

@@ -73,7 +73,7 @@ SerialPort* openPort(uint32_t portNumber, os::Handle cancelEvent) {
   port.ioTimeoutMs = kDefaultIoTimeoutMs;
   port.ctsWaitMs = kDefaultCtsWaitMs;
   port.waitCount = cancelEvent ? 2 : 1;
-  port.guardDelayMs = kDefaultGuardDelayMs;
+  takeGuardTime(&port, port.guardTime);
   port.inCommandMode = 0;
 
   if (!os::lockMutex(port.lock)) {
@@ -143,4 +143,16 @@ void setPortCancelEvent(SerialPort* port, os::Handle cancelEvent) {
   port->writeWait[1] = cancelEvent;
   port->readWait[1] = cancelEvent;
   port->waitCount = cancelEvent ? 2 : 1;
+}
+
+void takeGuardTime(SerialPort* port, uint32_t gt) {
+  port->guardTime = gt;
+  const uint32_t delay = (gt < kLongestGuardTimeMs ? gt : kLongestGuardTimeMs) + 30;
+  port->guardDelayMs = delay >= kMinimumGuardDelayMs ? delay : kMinimumGuardDelayMs;
+}
+
+uint32_t escapeReplyWindowMs(const SerialPort* port) {
+  const uint32_t gt = port->guardTime < kLongestGuardTimeMs ? port->guardTime : kLongestGuardTimeMs;
+  // The "OK" of a module at the usual GT of 1 s comes 200 ms before the window ends.
+  return gt + 200 > port->ioTimeoutMs ? gt + 200 : port->ioTimeoutMs;
 }

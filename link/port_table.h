@@ -17,6 +17,9 @@ struct SerialPort {
   uint32_t ioTimeoutMs = 0;
   uint32_t ctsWaitMs = 0;
   uint32_t guardDelayMs = 0;
+  // The module's GT as last learnt on this port (a Read's ATGT, a user's
+  // own): kept across closes, so that the next open waits it out and awaits
+  // the "OK" that comes that long after the next "+++".
   uint32_t guardTime = 0;
   os::LineSettings serialSettings{};
   uint32_t portNumber = 0;
@@ -35,6 +38,18 @@ constexpr uint32_t kPortTableSize = 256;
 constexpr uint32_t kDefaultIoTimeoutMs = 1200;
 constexpr uint32_t kDefaultCtsWaitMs = 2560;
 constexpr uint32_t kDefaultGuardDelayMs = 1120;
+constexpr uint32_t kMinimumGuardDelayMs = 1120;
+// Hayes-style guard times are a few seconds at most (S12 goes to 5.1 s, 255
+// fiftieths); a longer GT is a garbled reply, and the next "+++" would
+// otherwise sleep for days without a way out.
+constexpr uint32_t kLongestGuardTimeMs = 5100;
+
+// The port's guardTime and guardDelayMs for a module's GT: the delay is
+// GT + 30, at least 1120 and at most kLongestGuardTimeMs + 30.
+void takeGuardTime(SerialPort* port, uint32_t guardTime);
+// How long the "OK" to a "+++" may take: the read window, or the module's
+// learnt guard time and a margin where that is longer.
+uint32_t escapeReplyWindowMs(const SerialPort* port);
 
 // Record n is COM n; record 0 is never used.
 SerialPort* portRecord(uint32_t portNumber);

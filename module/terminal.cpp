@@ -198,14 +198,8 @@ int32_t enterTerminalCommandMode(Terminal& t) {
   const uint32_t was = s.port->inCommandMode;
   s.port->inCommandMode = 0;
   show(t, TerminalLine::Kind::Sent, "+++");
-  // The "OK" comes a guard time after the pluses: one the user set may be
-  // longer than the port's usual wait for a reply.
-  const uint32_t ioTimeout = s.port->ioTimeoutMs;
-  if (s.port->guardTime > 0)
-    s.port->ioTimeoutMs +=
-        s.port->guardTime < kLongestGuardTimeMs ? s.port->guardTime : kLongestGuardTimeMs;
+  // The "OK" comes a guard time after the pluses, one the user set too.
   const int32_t result = enterCommandMode(s.port);
-  s.port->ioTimeoutMs = ioTimeout;
   if (result == 0) {
     show(t, TerminalLine::Kind::Reply, "OK");
     noteCommandTaken(t);

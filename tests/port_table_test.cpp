@@ -98,9 +98,12 @@ TEST(PortTable, DefaultsAndWaitCountFollowTheCancelEvent) {
   p = openPort(8, nullptr);
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(p->ioTimeoutMs, 1200u);
-  EXPECT_EQ(p->guardDelayMs, 1120u);
-  // ...but not what belongs to the module.
+  // ...but not what belongs to the module, and its guard time sets the wait.
   EXPECT_EQ(p->guardTime, 1500u);
+  EXPECT_EQ(p->guardDelayMs, 1530u);
+  EXPECT_EQ(escapeReplyWindowMs(p), 1700u) << "the OK comes 1.5 s after the +++";
+  takeGuardTime(p, 0x3E8);
+  EXPECT_EQ(escapeReplyWindowMs(p), 1200u);
   EXPECT_EQ(p->serialSettings.baudRate, 115200u);
   closePort(p);
   EXPECT_EQ(world.openHandles(), 0);
