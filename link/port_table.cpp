@@ -156,3 +156,8 @@ uint32_t escapeReplyWindowMs(const SerialPort* port) {
   // The "OK" of a module at the usual GT of 1 s comes 200 ms before the window ends.
   return gt + 200 > port->ioTimeoutMs ? gt + 200 : port->ioTimeoutMs;
 }
+
+void forgetPortModules() {
+  for (uint32_t n = 1; n < kPortTableSize; ++n)
+    portRecord(n)->guardTime = 0;
+}

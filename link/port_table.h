@@ -47,6 +47,9 @@ constexpr uint32_t kLongestGuardTimeMs = 5100;
 // The port's guardTime and guardDelayMs for a module's GT: the delay is
 // GT + 30, at least 1120 and at most kLongestGuardTimeMs + 30.
 void takeGuardTime(SerialPort* port, uint32_t guardTime);
+// What the records keep of their modules (the guard times), forgotten: a
+// test's world starts as a new process.
+void forgetPortModules();
 // How long the "OK" to a "+++" may take: the read window, or the module's
 // learnt guard time and a margin where that is longer.
 uint32_t escapeReplyWindowMs(const SerialPort* port);

@@ -209,6 +209,7 @@ TEST_F(Read, ALaterProcessWaitsWhatTheNoteLeavesOfTheGuardTime) {
     const vw::TimeUs lastByte = world.entries("COM3", vw::Event::HostByte).back().at;
     os::sleepMs(400);
     forgetPortActivity();  // what the new process knows: the notes only
+    forgetPortModules();
     const char garbage[] = "NLCONF port note 1\nsent 4";  // cut short
     if (note == Note::Garbage)
       os::writePortNote(3, garbage, sizeof garbage - 1);

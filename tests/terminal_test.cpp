@@ -17,6 +17,7 @@ class Term : public ::testing::Test {
  protected:
   void SetUp() override {
     forgetPortActivity();
+    forgetPortModules();
     world.addSerialPort("COM5", &peer);
     session.module = &record;
     session.portNumber = 5;

@@ -21,6 +21,7 @@ class LinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
     forgetPortActivity();  // a world of its own, its clock from 0
+    forgetPortModules();
     world.addSerialPort(kPortName, &peer);
     cancel = os::createEvent();
     port = openPort(kPortNumber, cancel);

@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "link/port_activity.h"
+#include "link/port_table.h"
 #include "ui/view_hooks.h"
 
 RecordingView& view() {
@@ -53,6 +54,7 @@ void pickPorts() {
 void prepareTestPanes() {
   view().clear();
   forgetPortActivity();
+  forgetPortModules();
   masterPane = PaneRecord{};
   slavePane = PaneRecord{};
   paneLines = LineMemory{};
