@@ -203,11 +203,18 @@ int32_t enterTerminalCommandMode(Terminal& t) {
   if (result == 0) {
     show(t, TerminalLine::Kind::Reply, "OK");
     noteCommandTaken(t);
-  } else {
+  } else if (result == ErrCancelled) {
     // It may still be where it was: a "+++" in command mode is no way out.
     s.port->inCommandMode = was;
-    show(t, TerminalLine::Kind::Note,
-         result == ErrCancelled ? "cancelled" : "\"+++\" was not answered \"OK\"");
+    show(t, TerminalLine::Kind::Note, "cancelled");
+  } else {
+    // The pluses went out: a module at a guard time the terminal could not
+    // learn (an answer lost in noise) takes them later all the same, so
+    // leaving sends "ATCN" until that and its time-out may have passed.
+    s.port->inCommandMode = 1;
+    noteCommandTaken(t);
+    t.runningTimeoutMs += kLongestGuardTimeMs;
+    show(t, TerminalLine::Kind::Note, "\"+++\" was not answered \"OK\"");
   }
   showMode(t);
   return result == ErrCancelled ? ResultCancelled : result;

@@ -149,7 +149,8 @@ void checkTerminalSent(const Stand& stand, const std::string& port, vw::TimeUs s
   // A write that CTS, a cancel or an unplug cut short ends the session where
   // it stands: what went out of it is the start of a line it may send.
   bool cut = line.size() < 3 && line.find_first_not_of('+') == std::string::npos;
-  cut = cut || std::string("ATCN").compare(0, line.size(), line) == 0;
+  for (const std::string& whole : {std::string("ATCN"), frame})
+    cut = cut || whole.compare(0, line.size(), line) == 0;
   for (const TypedLine& typed : stand.typed)
     cut = cut || typed.line.compare(0, line.size(), line) == 0;
   if (!line.empty() && !cut)
