@@ -53,6 +53,15 @@ struct Bench : stand::Stand {
   }
 
   PaneRecord* next = &masterPane;  // whose module the user resets
+  size_t linesBefore = 0;          // what both modules had answered when the run began
+
+  size_t linesAnswered() const { return master->commandLog().size() + slave->commandLog().size(); }
+  // The time both modules take to begin each reply of the run: no program
+  // gets an answer sooner, so the floor counts it as it counts the bytes.
+  double replyMs() const {
+    return static_cast<double>((linesAnswered() - linesBefore) * master->config().replyLatencyUs) /
+           1000.0;
+  }
 
   // Every byte on the line, each at the rate it went at.
   // Only PORT's where one is named, and only bytes before `until`.
@@ -86,6 +95,7 @@ Measured runOnce(uint64_t baudCode, bool logged, const std::function<int(Bench&)
   Measured m;
   if (prepare(b) == 0) {
     const vw::TimeUs start = b.world.now();
+    b.linesBefore = b.linesAnswered();
     m.result = run(b);
     m.tookMs = (b.world.now() - start) / 1000.0;
     m.floorMs = floor(b, start);
@@ -185,7 +195,7 @@ int main() {
     // reset key it is not, and the read enters it with a "+++" of its own.
     measure("read", r.code, r.baud, none, readMaster, [quick](Bench& b, vw::TimeUs since) {
       const double escape = kGuardDelayMs + kModuleGuardMs;
-      return b.lineMs(since) + (quick ? kModuleGuardMs : 3 * kReadWindowMs + escape);
+      return b.lineMs(since) + b.replyMs() + (quick ? kModuleGuardMs : 3 * kReadWindowMs + escape);
     });
     auto readFirst = [](Bench& b) {
       const int result = readBody(&masterPane);
@@ -201,7 +211,9 @@ int main() {
           return result;
         },
         [](Bench&) { return writeBody(&masterPane); },
-        [escapeMs](Bench& b, vw::TimeUs since) { return b.lineMs(since) + 2 * escapeMs; });
+        [escapeMs](Bench& b, vw::TimeUs since) {
+          return b.lineMs(since) + b.replyMs() + 2 * escapeMs;
+        });
     measure(
         "write, channel change", r.code, r.baud,
         [readFirst](Bench& b) {
@@ -212,7 +224,7 @@ int main() {
         [](Bench&) { return writeBody(&masterPane); },
         [escapeMs](Bench& b, vw::TimeUs since) {
           // One poll pause at least; the module's join (700 ms) is its own.
-          return b.lineMs(since) + 2 * escapeMs + kPollMs;
+          return b.lineMs(since) + b.replyMs() + 2 * escapeMs + kPollMs;
         });
     // As nlconf-cli writes: the read and the write in one command-mode
     // session; the floor has the one escape and, for a channel, the module's
@@ -220,11 +232,12 @@ int main() {
     const double readFloorMs =
         quick ? kModuleGuardMs : 3 * kReadWindowMs + kGuardDelayMs + kModuleGuardMs;
     measure("write in one session, power", r.code, r.baud, none,
-            writeInOneSession<Setting::PowerLevel, 1>,
-            [readFloorMs](Bench& b, vw::TimeUs since) { return b.lineMs(since) + readFloorMs; });
+            writeInOneSession<Setting::PowerLevel, 1>, [readFloorMs](Bench& b, vw::TimeUs since) {
+              return b.lineMs(since) + b.replyMs() + readFloorMs;
+            });
     measure("write in one session, channel", r.code, r.baud, none,
             writeInOneSession<Setting::Channel, 12>, [readFloorMs](Bench& b, vw::TimeUs since) {
-              return b.lineMs(since) + readFloorMs + polledJoinMs(b);
+              return b.lineMs(since) + b.replyMs() + readFloorMs + polledJoinMs(b);
             });
     // Both panes are read first, as the user must before Link Test is offered;
     // that leaves the host ports at the modules' settings.
@@ -285,11 +298,14 @@ int main() {
   std::printf(
       "\nfloor: guard delay %.0f ms before each \"+++\", module guard time %.0f ms after it,\n"
       "fixed read windows of %.0f ms where the procedure has them, one %.0f ms poll pause\n"
-      "after a channel change, and every byte on the line at its rate. The link test's\n"
-      "floor counts only its bytes; the radio's latency comes on top. The range test's\n"
+      "after a channel change, and every byte on the line at its rate; in reads and\n"
+      "writes also the module's %.0f ms before each reply, which no program can save.\n"
+      "The link test's floor counts only its bytes; the radio's latency comes on top. The range "
+      "test's\n"
       "floor is its bytes on both lines and the radio's latency for each packet (goal:\n"
       "a ratio of 1.1 at most). \"logged ms\": the same operation again with the line\n"
       "log recording every line into its record.\n",
-      kGuardDelayMs, kModuleGuardMs, kReadWindowMs, kPollMs);
+      kGuardDelayMs, kModuleGuardMs, kReadWindowMs, kPollMs,
+      static_cast<double>(unpaired.master->config().replyLatencyUs) / 1000.0);
   return 0;
 }
