@@ -39,17 +39,6 @@ struct ProgressRun {
 };
 ProgressRun progressRun;
 
-void fillProgressFont(LOGFONTW* font) {
-  *font = LOGFONTW{};
-  font->lfHeight = -pixelsOnDisplay(16);
-  font->lfWeight = FW_NORMAL;
-  font->lfCharSet = DEFAULT_CHARSET;
-  font->lfOutPrecision = OUT_CHARACTER_PRECIS;
-  font->lfClipPrecision = CLIP_CHARACTER_PRECIS;
-  font->lfQuality = DEFAULT_QUALITY;
-  font->lfPitchAndFamily = FIXED_PITCH;
-}
-
 HINSTANCE programInstance() {
   return GetModuleHandleW(nullptr);
 }
@@ -339,7 +328,7 @@ int32_t runOnWorker(HWND owner, PaneRecord* pane, PaneRecord* partner, bool asks
     progressCaption += L", " + paneCaption(partner->module.isMaster != 0, portNumberShown(partner));
   partnerPane = partner != pane ? partner : nullptr;
   promptWanted = asksResetKey;
-  fillProgressFont(&progressFont);
+  progressFont = describedFont(16, FW_NORMAL, FIXED_PITCH);
   lendPanesToWorker();
   const int32_t result = settleOperation(pane, runProgressDialog(owner, pane));
   takePanesBack();
@@ -570,6 +559,18 @@ void fitFontToText(HWND control, LOGFONTW* description, const wchar_t* text) {
   }
   description->lfHeight = -pixels;
   ReleaseDC(control, dc);
+}
+
+LOGFONTW describedFont(LONG pixelsAt96Dpi, LONG weight, BYTE pitchAndFamily) {
+  LOGFONTW font{};
+  font.lfHeight = -pixelsOnDisplay(pixelsAt96Dpi);
+  font.lfWeight = weight;
+  font.lfCharSet = DEFAULT_CHARSET;
+  font.lfOutPrecision = OUT_CHARACTER_PRECIS;
+  font.lfClipPrecision = CLIP_CHARACTER_PRECIS;
+  font.lfQuality = DEFAULT_QUALITY;
+  font.lfPitchAndFamily = pitchAndFamily;
+  return font;
 }
 
 int applyFont(FontHolder* holder, HWND control, const LOGFONTW* description) {

@@ -43,6 +43,9 @@ void fitFontToText(HWND control, LOGFONTW* description, const wchar_t* text);
 // A size in pixels at 96 DPI, as many pixels on the display: the dialogs
 // grow with the display's DPI, and fonts sized in pixels must grow with them.
 LONG pixelsOnDisplay(LONG pixelsAt96Dpi);
+// A described font before it is fitted: its height at the display's
+// scaling, drawn in characters as the description asks.
+LOGFONTW describedFont(LONG pixelsAt96Dpi, LONG weight, BYTE pitchAndFamily);
 // Gives one static control a font of its own; 1 when it is in place.
 int applyFont(FontHolder* holder, HWND control, const LOGFONTW* description);
 void releaseFont(FontHolder* holder, HWND control);

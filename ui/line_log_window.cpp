@@ -7,6 +7,7 @@
 #include "link/line_log.h"
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
+#include "ui/file_dialog.h"
 #include "ui/replace_file.h"
 #include "ui/shell_services.h"
 #include "ui/tool_window.h"
@@ -139,16 +140,11 @@ LRESULT CALLBACK textProc(HWND text, UINT message, WPARAM wParam, LPARAM lParam)
 // ---- saving ----------------------------------------------------------------------
 
 bool askWhereToSave(HWND owner, wchar_t* path, DWORD size) {
-  OPENFILENAMEW dialog{};
-  dialog.lStructSize = sizeof dialog;
-  dialog.hwndOwner = owner;
-  dialog.lpstrFilter = L"Text files (*.txt)\0*.txt\0All files (*.*)\0*.*\0";
-  dialog.lpstrFile = path;
-  dialog.nMaxFile = size;
-  dialog.lpstrDefExt = L"txt";
-  dialog.Flags =
-      OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
-  return GetSaveFileNameW(&dialog) != FALSE;
+  return askFileName(owner, path, size,
+                     {.save = true,
+                      .filter = L"Text files (*.txt)\0*.txt\0All files (*.*)\0*.*\0",
+                      .extension = L"txt",
+                      .flags = OFN_OVERWRITEPROMPT});
 }
 
 void reportSaveFailure(HWND owner, const wchar_t* path, DWORD error) {
@@ -174,21 +170,7 @@ void saveLog(HWND owner) {
 // ---- the window --------------------------------------------------------------------
 
 HWND makeChild(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style, int id) {
-  HWND child = CreateWindowExW(0, className, text, WS_CHILD | WS_VISIBLE | WS_TABSTOP | style, 0, 0,
-                               0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                               GetModuleHandleW(nullptr), nullptr);
-  SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), 0);
-  return child;
-}
-
-HFONT createTextFont() {
-  LOGFONTW font{};
-  font.lfHeight = -pixelsOnDisplay(13);
-  font.lfWeight = FW_NORMAL;
-  font.lfCharSet = DEFAULT_CHARSET;
-  font.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
-  lstrcpyW(font.lfFaceName, L"Courier New");
-  return CreateFontIndirectW(&font);
+  return makeToolChild(parent, className, text, WS_TABSTOP | style, id);
 }
 
 void createChildren(HWND window) {
@@ -197,7 +179,7 @@ void createChildren(HWND window) {
                                  ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_NOHIDESEL,
                              IDC_LOG_TEXT);
   SendMessageW(logWindow.text, EM_SETLIMITTEXT, 0, 0);  // the record's bound is the limit
-  logWindow.textFont = createTextFont();
+  logWindow.textFont = createLineFont();
   if (logWindow.textFont)
     SendMessageW(logWindow.text, WM_SETFONT, reinterpret_cast<WPARAM>(logWindow.textFont), 0);
   logWindow.textProc = reinterpret_cast<WNDPROC>(

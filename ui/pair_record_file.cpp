@@ -2,11 +2,11 @@
 
 #include <windows.h>
 // After windows.h:
-#include <commdlg.h>
 
 #include <cstring>
 
 #include "module/pair_record.h"
+#include "ui/file_dialog.h"
 #include "ui/memory.h"
 #include "ui/session_status.h"
 #include "ui/shell_services.h"
@@ -78,21 +78,13 @@ RecordOutcome appendRunToRecord(const PairRunResult& run, const std::wstring& me
 void pickRecordFile() {
   static wchar_t path[kPathChars];
   lstrcpynW(path, recordFilePath(), kPathChars);
-  OPENFILENAMEW dialog = {};
-  dialog.lStructSize = sizeof dialog;
-  dialog.hwndOwner = mainDialog;
-  dialog.lpstrFilter = L"Records (*.csv)\0*.csv\0All Files (*.*)\0*.*\0";
-  dialog.lpstrFile = path;
-  dialog.nMaxFile = kPathChars;
-  dialog.lpstrDefExt = L"csv";
-  dialog.lpstrTitle = L"Record To";
   // A record that exists is appended to, never overwritten.
-  dialog.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
-  if (!GetSaveFileNameW(&dialog)) {
-    if (CommDlgExtendedError() != 0)
-      showError(L"The file dialog could not be shown (error %lu).", CommDlgExtendedError());
+  if (!askFileName(mainDialog, path, kPathChars,
+                   {.save = true,
+                    .filter = L"Records (*.csv)\0*.csv\0All Files (*.*)\0*.*\0",
+                    .extension = L"csv",
+                    .title = L"Record To"}))
     return;
-  }
   keepRecordIn(path);
   rememberText(kRecordValue, recordFilePath());
   showSessionStatus();

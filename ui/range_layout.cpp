@@ -4,6 +4,7 @@
 
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
+#include "ui/tool_window.h"
 
 namespace {
 
@@ -27,21 +28,12 @@ constexpr wchar_t widestLine[] =
 
 HWND makeChild(HWND window, const RangeLayout& layout, const wchar_t* className,
                const wchar_t* text, DWORD style, int id) {
-  HWND child = CreateWindowExW(0, className, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0,
-                               window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                               GetModuleHandleW(nullptr), nullptr);
-  SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(rangeFont(layout)), 0);
-  return child;
+  return makeToolChild(window, className, text, style, id, static_cast<HFONT>(rangeFont(layout)));
 }
 
 // The main dialog's face at the display's scaling, as its template asks.
 HFONT createFont() {
-  LOGFONTW font{};
-  font.lfHeight = -pixelsOnDisplay(11);
-  font.lfWeight = FW_NORMAL;
-  font.lfCharSet = DEFAULT_CHARSET;
-  lstrcpyW(font.lfFaceName, L"MS Shell Dlg");
-  return CreateFontIndirectW(&font);
+  return createScaledFont(11, DEFAULT_PITCH, L"MS Shell Dlg");
 }
 
 int widthOf(HWND window, const RangeLayout& layout, int id, int extra) {

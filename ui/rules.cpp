@@ -4,6 +4,7 @@
 
 #include "link/hex.h"
 #include "module/read.h"
+#include "resources/pane_labels.h"
 #include "resources/resource_ids.h"
 #include "ui/view_hooks.h"
 
@@ -14,34 +15,8 @@ constexpr uint32_t kNotifyShift = 16;
 constexpr uint32_t kNotifyClicked = 0;    // BN_CLICKED, and accelerators
 constexpr uint32_t kNotifySelChange = 1;  // CBN_SELCHANGE
 
-// In the order of the settings; 0 where the pane shows none.
-constexpr int kMasterIds[kSettingCount] = {
-    IDC_MASTER_PAN_ID,
-    0,
-    IDC_MASTER_CHANNEL,
-    IDC_MASTER_DEST_LOW,
-    IDC_MASTER_DEST_HIGH,
-    IDC_MASTER_BAUD,
-    IDC_MASTER_PARITY,
-    IDC_MASTER_STOP_BITS,
-    IDC_MASTER_POWER_LEVEL,
-    IDC_MASTER_BOOST_MODE,
-    0,
-    0,
-    IDC_MASTER_FLOW_CONTROL,
-    IDC_MASTER_RTS,
-    IDC_MASTER_CTS,
-};
-constexpr int kSlaveIds[kSettingCount] = {
-    IDC_SLAVE_PAN_ID,       0,
-    IDC_SLAVE_CHANNEL,      IDC_SLAVE_DEST_LOW,
-    IDC_SLAVE_DEST_HIGH,    IDC_SLAVE_BAUD,
-    IDC_SLAVE_PARITY,       IDC_SLAVE_STOP_BITS,
-    IDC_SLAVE_POWER_LEVEL,  IDC_SLAVE_BOOST_MODE,
-    IDC_SLAVE_POWER_SAVE,   IDC_SLAVE_SLEEP_MODE,
-    IDC_SLAVE_FLOW_CONTROL, IDC_SLAVE_RTS,
-    IDC_SLAVE_CTS,
-};
+constexpr int kMasterIds[kSettingCount] = {IDC_MASTER_SETTINGS};
+constexpr int kSlaveIds[kSettingCount] = {IDC_SLAVE_SETTINGS};
 
 bool containsCom(const wchar_t* text) {
   for (const wchar_t* p = text; *p; ++p) {

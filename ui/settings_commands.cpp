@@ -12,6 +12,7 @@
 
 #include "module/settings_file.h"
 #include "resources/resource_ids.h"
+#include "ui/file_dialog.h"
 #include "ui/memory.h"
 #include "ui/pair_commands.h"
 #include "ui/pane_view.h"
@@ -49,20 +50,12 @@ void showSystemError(const wchar_t* format, const wchar_t* path, DWORD error) {
 
 bool pickFile(bool save, wchar_t* path) {
   path[0] = 0;
-  OPENFILENAMEW dialog = {};
-  dialog.lStructSize = sizeof dialog;
-  dialog.hwndOwner = mainDialog;
-  dialog.lpstrFilter = kFilter;
-  dialog.lpstrFile = path;
-  dialog.nMaxFile = kPathChars;
-  dialog.lpstrDefExt = L"ini";
-  dialog.lpstrTitle = save ? L"Save Settings" : L"Load Settings";
-  dialog.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY |
-                 (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
-  const BOOL picked = save ? GetSaveFileNameW(&dialog) : GetOpenFileNameW(&dialog);
-  if (!picked && CommDlgExtendedError() != 0)
-    showError(L"The file dialog could not be shown (error %lu).", CommDlgExtendedError());
-  return picked != FALSE;
+  return askFileName(mainDialog, path, kPathChars,
+                     {.save = save,
+                      .filter = kFilter,
+                      .extension = L"ini",
+                      .title = save ? L"Save Settings" : L"Load Settings",
+                      .flags = save ? DWORD{OFN_OVERWRITEPROMPT} : DWORD{OFN_FILEMUSTEXIST}});
 }
 
 // "NLCONF - pair.ini" while a profile is loaded, "NLCONF" otherwise.

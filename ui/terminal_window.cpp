@@ -276,11 +276,7 @@ void hideWindow() {
 }
 
 HWND makeChild(const wchar_t* className, const wchar_t* text, DWORD style, int id) {
-  HWND child = CreateWindowExW(0, className, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0,
-                               tw.window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                               GetModuleHandleW(nullptr), nullptr);
-  SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), 0);
-  return child;
+  return makeToolChild(tw.window, className, text, style, id);
 }
 
 void createChildren() {
@@ -289,12 +285,7 @@ void createChildren() {
                           ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_NOHIDESEL,
                       IDC_TERM_TEXT);
   SendMessageW(tw.text, EM_SETLIMITTEXT, 0, 0);
-  LOGFONTW font{};
-  font.lfHeight = -pixelsOnDisplay(13);
-  font.lfCharSet = DEFAULT_CHARSET;
-  font.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
-  lstrcpyW(font.lfFaceName, L"Courier New");
-  tw.font = CreateFontIndirectW(&font);
+  tw.font = createLineFont();
   makeChild(L"Static", L"", SS_LEFT, IDC_TERM_MODE);
   tw.input = makeChild(L"Edit", L"", WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL, IDC_TERM_INPUT);
   SendMessageW(tw.input, EM_SETLIMITTEXT, kTerminalLineLimit, 0);

@@ -22,17 +22,6 @@ struct VerdictWindow {
 
 VerdictWindow verdict;
 
-void fillVerdictFont(LOGFONTW* font) {
-  *font = LOGFONTW{};
-  font->lfHeight = -pixelsOnDisplay(48);
-  font->lfWeight = FW_HEAVY;
-  font->lfCharSet = DEFAULT_CHARSET;
-  font->lfOutPrecision = OUT_CHARACTER_PRECIS;
-  font->lfClipPrecision = CLIP_CHARACTER_PRECIS;
-  font->lfQuality = DEFAULT_QUALITY;
-  font->lfPitchAndFamily = DEFAULT_PITCH;
-}
-
 INT_PTR onVerdictInit(HWND dialog) {
   verdict.label = GetDlgItem(dialog, IDC_RESULT_LABEL);
   fitFontToText(verdict.label, &verdict.font, verdict.text);
@@ -80,7 +69,7 @@ INT_PTR CALLBACK verdictProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
 INT_PTR showVerdict(HWND owner, const wchar_t* text, COLORREF color, int dialogId,
                     const wchar_t* details) {
   verdict = VerdictWindow{};
-  fillVerdictFont(&verdict.font);
+  verdict.font = describedFont(48, FW_HEAVY, DEFAULT_PITCH);
   verdict.bkColor = GetSysColor(COLOR_BTNFACE);
   verdict.bkBrush = CreateSolidBrush(verdict.bkColor);
   if (!verdict.bkBrush) {  // the verdict still shows, if plainly
