@@ -14,6 +14,7 @@ struct Activity {
   std::atomic<uint64_t> sentAt{0};
   std::atomic<bool> due{false};
   std::atomic<uint64_t> dueUntil{0};
+  std::atomic<uint32_t> guardTime{0};
   std::atomic<bool> keepFailureTold{false};
 };
 
@@ -31,6 +32,8 @@ bool keep(uint32_t portNumber, Activity& a) {
   note.sentAtMs = a.sentAt.load();
   note.due = a.due.load();
   note.dueUntilMs = a.dueUntil.load();
+  note.guardTimeMs = a.guardTime.load();
+  note.guard = note.guardTimeMs != 0;
   char text[kPortNoteCapacity];
   const size_t length = formatPortNote(note, text, sizeof text);
   return os::writePortNote(portNumber, text, static_cast<uint32_t>(length)) ||
@@ -54,6 +57,9 @@ void takeInNote(uint32_t portNumber, Activity& a) {
                                         text, got, os::bootClockMs());
   later(a.sent, a.sentAt, note.sent, note.sentAtMs);
   later(a.due, a.dueUntil, note.due, note.dueUntilMs);
+  // The note is the newest word on the module: nobody else had the port since.
+  if (note.guard && note.guardTimeMs != 0 && note.guardTimeMs <= UINT32_MAX)
+    a.guardTime.store(static_cast<uint32_t>(note.guardTimeMs));
 }
 
 }  // namespace
@@ -104,10 +110,26 @@ uint32_t arrivalsDueMs(uint32_t portNumber) {
   return 0;
 }
 
+void noteGuardTime(uint32_t portNumber, uint32_t guardTime) {
+  Activity* a = entry(portNumber);
+  if (!a || guardTime == 0 || a->guardTime.exchange(guardTime) == guardTime)
+    return;
+  keep(portNumber, *a);
+}
+
+uint32_t knownGuardTime(uint32_t portNumber) {
+  Activity* a = entry(portNumber);
+  if (!a)
+    return 0;
+  takeInNote(portNumber, *a);
+  return a->guardTime.load();
+}
+
 void forgetPortActivity() {
   for (Activity& a : activity) {
     a.sent.store(false);
     a.due.store(false);
+    a.guardTime.store(0);
     a.keepFailureTold.store(false);
   }
 }

@@ -20,6 +20,11 @@ void noteArrivalsDue(uint32_t portNumber, uint32_t forMs);
 // ms until they have all come; 0 when none are due.
 uint32_t arrivalsDueMs(uint32_t portNumber);
 
+// The module's guard time (GT, ms) as it answered or was set, for the
+// "+++" of later opens and processes; 0 when none is known.
+void noteGuardTime(uint32_t portNumber, uint32_t guardTime);
+uint32_t knownGuardTime(uint32_t portNumber);
+
 // Nothing in this process's memory on any port, as a new process starts (a
 // test world's clock and notes start again with every world).
 void forgetPortActivity();

@@ -49,6 +49,8 @@ size_t formatPortNote(const PortNote& note, char* out, size_t capacity) {
     length += appendField("sent ", note.sentAtMs, text + length);
   if (note.due)
     length += appendField("due ", note.dueUntilMs, text + length);
+  if (note.guard)
+    length += appendField("gt ", note.guardTimeMs, text + length);
   if (length > capacity)
     return 0;
   std::memcpy(out, text, length);
@@ -63,6 +65,7 @@ bool parsePortNote(const char* bytes, size_t count, PortNote& note) {
   PortNote read;
   read.sent = takeField(at, end, "sent ", read.sentAtMs);
   read.due = takeField(at, end, "due ", read.dueUntilMs);
+  read.guard = takeField(at, end, "gt ", read.guardTimeMs);
   if (at != end)
     return false;
   note = read;

@@ -14,10 +14,12 @@ struct PortNote {
   uint64_t sentAtMs = 0;  // the last byte sent
   bool due = false;
   uint64_t dueUntilMs = 0;  // bytes this program caused may arrive until then
+  bool guard = false;
+  uint64_t guardTimeMs = 0;  // the module's GT, as it last answered or was set
 };
 
 // Room for the longest note and one byte more, which tells a longer file.
-constexpr size_t kPortNoteCapacity = 64;
+constexpr size_t kPortNoteCapacity = 96;
 // Arrivals due further ahead than any run leaves them are a note gone wrong.
 constexpr uint64_t kLongestArrivalsDueMs = 60000;
 

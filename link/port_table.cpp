@@ -1,5 +1,7 @@
 #include "link/port_table.h"
 
+#include "link/port_activity.h"
+
 namespace {
 
 SerialPort portTable[kPortTableSize];
@@ -9,6 +11,12 @@ void closeAndClear(os::Handle& handle) {
     os::closeHandle(handle);
     handle = nullptr;
   }
+}
+
+void applyGuardTime(SerialPort* port, uint32_t gt) {
+  port->guardTime = gt;
+  const uint32_t delay = (gt < kLongestGuardTimeMs ? gt : kLongestGuardTimeMs) + 30;
+  port->guardDelayMs = delay >= kMinimumGuardDelayMs ? delay : kMinimumGuardDelayMs;
 }
 
 void openDevice(SerialPort& port) {
@@ -73,7 +81,7 @@ SerialPort* openPort(uint32_t portNumber, os::Handle cancelEvent) {
   port.ioTimeoutMs = kDefaultIoTimeoutMs;
   port.ctsWaitMs = kDefaultCtsWaitMs;
   port.waitCount = cancelEvent ? 2 : 1;
-  takeGuardTime(&port, port.guardTime);
+  applyGuardTime(&port, port.guardTime);
   port.inCommandMode = 0;
 
   if (!os::lockMutex(port.lock)) {
@@ -91,6 +99,9 @@ SerialPort* openPort(uint32_t portNumber, os::Handle cancelEvent) {
     os::setLastError(error);
     return nullptr;
   }
+  // What a later process knows of the module: nobody else had the port since.
+  if (const uint32_t known = knownGuardTime(portNumber))
+    applyGuardTime(&port, known);
   return &port;
 }
 
@@ -146,9 +157,8 @@ void setPortCancelEvent(SerialPort* port, os::Handle cancelEvent) {
 }
 
 void takeGuardTime(SerialPort* port, uint32_t gt) {
-  port->guardTime = gt;
-  const uint32_t delay = (gt < kLongestGuardTimeMs ? gt : kLongestGuardTimeMs) + 30;
-  port->guardDelayMs = delay >= kMinimumGuardDelayMs ? delay : kMinimumGuardDelayMs;
+  applyGuardTime(port, gt);
+  noteGuardTime(port->portNumber, gt);
 }
 
 uint32_t escapeReplyWindowMs(const SerialPort* port) {

@@ -45,7 +45,8 @@ constexpr uint32_t kMinimumGuardDelayMs = 1120;
 constexpr uint32_t kLongestGuardTimeMs = 5100;
 
 // The port's guardTime and guardDelayMs for a module's GT: the delay is
-// GT + 30, at least 1120 and at most kLongestGuardTimeMs + 30.
+// GT + 30, at least 1120 and at most kLongestGuardTimeMs + 30. Kept in the
+// port's note, so that a later open, in this process or another, has it.
 void takeGuardTime(SerialPort* port, uint32_t guardTime);
 // What the records keep of their modules (the guard times), forgotten: a
 // test's world starts as a new process.

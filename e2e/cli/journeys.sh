@@ -843,6 +843,10 @@ journey_back_to_back() {
   # The guard delay is 1120 ms after the last byte; the last byte takes 6 ms.
   ((escape - ended >= 1120 && escape - ended <= 1120 + 60)) ||
     fail "the second \"+++\" came $((escape - ended)) ms after the first read's last byte"
+  # A guard time set in one process is waited out by the next.
+  nlconf 0 at "$PORT5" ATGT5DC
+  stamped 3 read "$PORT5" --no-reset-key --log "$work/read3.log"
+  has out "Channel = 15"
 }
 
 journey_same_port() {
