@@ -230,7 +230,10 @@ void Module::receive(TimeUs at, uint8_t byte) {
 }
 
 void Module::receiveNow(TimeUs at, uint8_t byte) {
-  if (at < bootUntil_ || !awake(at))
+  // CTS goes down as the module falls asleep, so a byte that began while it
+  // was up is still taken.
+  const TimeUs began = at > byteTimeUs(line_) ? at - byteTimeUs(line_) : 0;
+  if (at < bootUntil_ || !awake(began))
     return;  // restarting or asleep: the byte is lost
   noteTraffic(at);
   const bool escapeByte = startsOrContinuesEscape(at, byte);

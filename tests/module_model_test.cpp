@@ -363,6 +363,12 @@ TEST_F(CyclicSleep, ReceivedBytesKeepItAwake) {
   EXPECT_FALSE(module().cts(last + 2000 * kMs));
 }
 
+TEST_F(CyclicSleep, AByteBegunWhileCtsWasUpIsTaken) {
+  const sim::TimeUs end = feed(2000 * kMs - kByte / 2, "x");
+  ASSERT_GT(end, 2000 * kMs) << "it ends after CTS went down";
+  EXPECT_TRUE(module().cts(end + 1999 * kMs)) << "it was traffic";
+}
+
 TEST_F(CyclicSleep, BytesSentToASleepingModuleAreLost) {
   sim::TimeUs t = feed(5000 * kMs, "+++");
   EXPECT_EQ(output(t + 2000 * kMs), "");

@@ -1,5 +1,7 @@
 #include "tests/campaign/invariants.h"
 
+#include <algorithm>
+#include <iterator>
 #include <map>
 #include <utility>
 
@@ -124,6 +126,7 @@ void checkSetters(const vw::World& world, const std::string& port, Broken& broke
 void checkTerminalSent(const Stand& stand, const std::string& port, vw::TimeUs since,
                        Broken& broken) {
   const std::string frame("\x7E\x00\x04\x08\x01\x56\x52\x4E\xE4\x91\x18", 11);
+  const std::string own[] = {"ATCN", "ATBD", "ATNB", "ATSB", frame};
   std::string bytes;
   for (const vw::Entry& e : stand.world.transcript()) {
     if (e.port == port && e.at >= since && e.kind == vw::Event::HostByte)
@@ -139,7 +142,7 @@ void checkTerminalSent(const Stand& stand, const std::string& port, vw::TimeUs s
       line.push_back(c);
       continue;
     }
-    bool allowed = line == "ATCN" || line == "ATBD" || line == "ATNB" || line == "ATSB";
+    bool allowed = std::find(std::begin(own), std::end(own), line) != std::end(own);
     for (const TypedLine& typed : stand.typed)
       allowed = allowed || typed.line == line;
     if (!allowed)
@@ -149,7 +152,7 @@ void checkTerminalSent(const Stand& stand, const std::string& port, vw::TimeUs s
   // A write that CTS, a cancel or an unplug cut short ends the session where
   // it stands: what went out of it is the start of a line it may send.
   bool cut = line.size() < 3 && line.find_first_not_of('+') == std::string::npos;
-  for (const std::string& whole : {std::string("ATCN"), frame})
+  for (const std::string& whole : own)
     cut = cut || whole.compare(0, line.size(), line) == 0;
   for (const TypedLine& typed : stand.typed)
     cut = cut || typed.line.compare(0, line.size(), line) == 0;
