@@ -936,6 +936,8 @@ journey_terminal() {
   # Ctrl+C while the console waits for a line: cancelled, the module let go.
   mkfifo "$work/in"
   exec 3<>"$work/in"
+  # Emptied here: the job's own redirection may come after the first look.
+  : >"$work/out"
   LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 NLCONF_SIMPORTS_DIR=$work/run \
     env --default-signal=INT "$cli" console "$PORT5" <"$work/in" >"$work/out" 2>"$work/err" &
   local pid=$! i
