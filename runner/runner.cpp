@@ -5,23 +5,19 @@
 #include <cstdio>
 
 #include "link/errors.h"
-#include "link/line_log.h"
-#include "module/read.h"
-#include "module/result_messages.h"
+#include "module/outcome.h"
 #include "resources/resource_ids.h"
-#include "runner/runner_hooks.h"
-#include "ui/view_hooks.h"
 
 namespace {
 
 // Only one operation runs at a time (its dialog is modal), so one
 // description serves every run; the portable record cannot hold it.
 LOGFONTW progressFont;
-// The same holds for what a run names in its captions, and for the pane
+// The same holds for what a run names in its captions, and for the partner
 // whose port the body uses too and which watches the run's cancel event.
 std::wstring progressCaption;
 std::wstring promptCaption;
-PaneRecord* partnerPane = nullptr;
+OperationRun* partnerRun = nullptr;
 bool promptWanted = true;
 
 // An operation that ends sooner shows no progress window at all: one that
@@ -48,8 +44,8 @@ HWND windowOf(WindowHandle handle) {
 }
 
 unsigned __stdcall workerEntry(void* argument) {
-  auto* pane = static_cast<PaneRecord*>(argument);
-  return static_cast<unsigned>(pane->workerBody(pane));
+  auto* run = static_cast<OperationRun*>(argument);
+  return static_cast<unsigned>(run->workerBody(run));
 }
 
 void closeHandleField(os::Handle* field) {
@@ -60,10 +56,10 @@ void closeHandleField(os::Handle* field) {
 }
 
 // The partner only borrows the event: it must not outlive it there.
-void closeCancelEvent(PaneRecord* pane) {
-  if (partnerPane && partnerPane != pane && partnerPane->cancelEvent == pane->cancelEvent)
-    partnerPane->cancelEvent = nullptr;
-  closeHandleField(&pane->cancelEvent);
+void closeCancelEvent(OperationRun* run) {
+  if (partnerRun && partnerRun != run && partnerRun->cancelEvent == run->cancelEvent)
+    partnerRun->cancelEvent = nullptr;
+  closeHandleField(&run->cancelEvent);
 }
 
 // A body must not send to a window after posting that it is done; should one
@@ -136,29 +132,29 @@ void showProgress(HWND dialog) {
     SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(cancel), TRUE);
 }
 
-PaneRecord* paneOfDialog(HWND dialog) {
-  return reinterpret_cast<PaneRecord*>(GetWindowLongPtrW(dialog, DWLP_USER));
+OperationRun* runOfDialog(HWND dialog) {
+  return reinterpret_cast<OperationRun*>(GetWindowLongPtrW(dialog, DWLP_USER));
 }
 
-INT_PTR onProgressInit(HWND dialog, PaneRecord* pane) {
+INT_PTR onProgressInit(HWND dialog, OperationRun* run) {
   // The pointer needs the full width on 64-bit Windows.
-  SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(pane));
-  pane->progressDialog = dialog;
-  pane->progressLabel = GetDlgItem(dialog, IDC_PROGRESS_LABEL);
+  SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(run));
+  run->progressDialog = dialog;
+  run->progressLabel = GetDlgItem(dialog, IDC_PROGRESS_LABEL);
   if (!progressCaption.empty()) {
     SetWindowTextW(dialog, progressCaption.c_str());
     widenToCaption(dialog, progressCaption);
   }
   wchar_t templateText[32] = {};
-  GetWindowTextW(windowOf(pane->progressLabel), templateText, 32);
-  fitFontToText(windowOf(pane->progressLabel), &progressFont,
-                pane->progressText ? pane->progressText : templateText);
-  applyFont(&pane->progressFontHolder, windowOf(pane->progressLabel), &progressFont);
-  const int32_t code = startOperation(pane);
+  GetWindowTextW(windowOf(run->progressLabel), templateText, 32);
+  fitFontToText(windowOf(run->progressLabel), &progressFont,
+                run->progressText ? run->progressText : templateText);
+  applyFont(&run->progressFontHolder, windowOf(run->progressLabel), &progressFont);
+  const int32_t code = startOperation(run);
   if (code != 0 && !PostMessageW(dialog, MSG_START_FAILED, static_cast<WPARAM>(code),
-                                 reinterpret_cast<LPARAM>(pane))) {
+                                 reinterpret_cast<LPARAM>(run))) {
     // Nothing runs that could end the dialog later, so end it now.
-    releaseFont(&pane->progressFontHolder, windowOf(pane->progressLabel));
+    releaseFont(&run->progressFontHolder, windowOf(run->progressLabel));
     endProgress(dialog, code);
   }
   // No focus yet: that would make the hidden dialog the active window.
@@ -166,9 +162,9 @@ INT_PTR onProgressInit(HWND dialog, PaneRecord* pane) {
 }
 
 INT_PTR onProgressCancel(HWND dialog) {
-  PaneRecord* pane = paneOfDialog(dialog);
-  if (pane && pane->cancelEvent)
-    SetEvent(pane->cancelEvent);
+  OperationRun* run = runOfDialog(dialog);
+  if (run && run->cancelEvent)
+    SetEvent(run->cancelEvent);
   if (progressCancelNote)
     progressCancelNote(dialog);
   HWND button = GetDlgItem(dialog, IDCANCEL);
@@ -177,15 +173,15 @@ INT_PTR onProgressCancel(HWND dialog) {
   return TRUE;
 }
 
-INT_PTR onOperationDone(HWND dialog, PaneRecord* pane) {
-  const int32_t result = joinOperation(pane);
-  releaseFont(&pane->progressFontHolder, windowOf(pane->progressLabel));
+INT_PTR onOperationDone(HWND dialog, OperationRun* run) {
+  const int32_t result = joinOperation(run);
+  releaseFont(&run->progressFontHolder, windowOf(run->progressLabel));
   endProgress(dialog, result);
   return TRUE;
 }
 
-INT_PTR onStartFailed(HWND dialog, int32_t code, PaneRecord* pane) {
-  releaseFont(&pane->progressFontHolder, windowOf(pane->progressLabel));
+INT_PTR onStartFailed(HWND dialog, int32_t code, OperationRun* run) {
+  releaseFont(&run->progressFontHolder, windowOf(run->progressLabel));
   endProgress(dialog, code);
   return TRUE;
 }
@@ -233,12 +229,12 @@ void runProgressLoop() {
 // A modal dialog box of its own: the owner is held from the start, but the
 // window shows only once the operation has lasted a moment, or when a window
 // beside it needs its Cancel.
-int32_t runProgressDialog(HWND owner, PaneRecord* pane) {
+int32_t runProgressDialog(HWND owner, OperationRun* run) {
   progressRun = ProgressRun{};
   progressRun.owner = owner;
   const bool ownerWasEnabled = owner && !EnableWindow(owner, FALSE);
   HWND dialog = CreateDialogParamW(programInstance(), MAKEINTRESOURCEW(IDD_PROGRESS), owner,
-                                   progressDialogProc, reinterpret_cast<LPARAM>(pane));
+                                   progressDialogProc, reinterpret_cast<LPARAM>(run));
   if (dialog) {
     progressRun.dialog = dialog;
     if (!progressRun.ended && !SetTimer(dialog, kShowTimer, kShowDelayMs, nullptr))
@@ -257,121 +253,54 @@ int32_t runProgressDialog(HWND owner, PaneRecord* pane) {
 
 // The dialog normally ends through a join or a failed start; whatever ended
 // it, nothing of the operation may outlive it.
-int32_t settleOperation(PaneRecord* pane, int32_t result) {
-  if (pane->workerThread) {
-    if (pane->cancelEvent)
-      SetEvent(pane->cancelEvent);
-    result = joinOperation(pane);
+int32_t settleOperation(OperationRun* run, int32_t result) {
+  if (run->workerThread) {
+    if (run->cancelEvent)
+      SetEvent(run->cancelEvent);
+    result = joinOperation(run);
   }
-  pane->workerBody = nullptr;
-  pane->progressText = nullptr;
-  if (pane->resetPrompt) {
-    if (IsWindow(windowOf(pane->resetPrompt)))
-      DestroyWindow(windowOf(pane->resetPrompt));
-    pane->resetPrompt = nullptr;
+  run->workerBody = nullptr;
+  run->progressText = nullptr;
+  if (run->resetPrompt) {
+    if (IsWindow(windowOf(run->resetPrompt)))
+      DestroyWindow(windowOf(run->resetPrompt));
+    run->resetPrompt = nullptr;
   }
-  closeCancelEvent(pane);
-  discardFont(&pane->progressFontHolder);
+  closeCancelEvent(run);
+  discardFont(&run->progressFontHolder);
   return result;
-}
-
-void emptyPane(PaneRecord* pane) {
-  clearPaneDisplay(pane);
-  resetPane(&pane->module);
-}
-
-void reportResult(PaneRecord* pane, int32_t result) {
-  const ResultMessage message = resultMessage(result);
-  if (message.paneReset == PaneReset::BeforeMessage)
-    emptyPane(pane);
-  if (message.format && message.namesNodeId) {
-    char nodeId[kNodeIdSize];
-    copyNodeIdForMessage(&pane->module, nodeId);
-    showError(message.format, nodeId);
-  } else if (message.format) {
-    showError(message.format);
-  }
-  if (message.paneReset == PaneReset::AfterMessage)
-    emptyPane(pane);
-}
-
-void logOperationStart(uint32_t portNumber, const char* operation) {
-  if (!lineLogActive())
-    return;
-  char text[64];
-  std::snprintf(text, sizeof text, "%s started", operation);
-  logNote(portNumber, text);
 }
 
 }  // namespace
 
 void (*progressCancelNote)(HWND progressDialog) = nullptr;
 
-uint32_t portNumberShown(PaneRecord* pane) {
-  wchar_t text[512] = {};
-  controlText(pane->portCombo, text, 512);
-  const int32_t number = portNumberFromText(text);
-  return number > 0 && number < static_cast<int32_t>(kPortTableSize) ? uint32_t(number) : 0;
-}
-
-int32_t runOnWorker(HWND owner, PaneRecord* pane, PaneRecord* partner, bool asksResetKey) {
-  if (!pane)
+int32_t runBehindProgress(HWND owner, OperationRun* run, OperationRun* partner,
+                          const RunCaptions& captions, bool asksResetKey) {
+  if (!run)
     return ErrArgument;
-  const uint32_t portNumber = portNumberShown(pane);
-  // The picks as the operation begins: the worker reads no control.
-  notePortPick(pane);
-  if (partner)
-    notePortPick(partner);
-  promptCaption = paneCaption(pane->module.isMaster != 0, portNumber);
-  progressCaption = promptCaption;
-  if (partner)
-    progressCaption += L", " + paneCaption(partner->module.isMaster != 0, portNumberShown(partner));
-  partnerPane = partner != pane ? partner : nullptr;
+  promptCaption = captions.prompt;
+  progressCaption = captions.progress;
+  partnerRun = partner != run ? partner : nullptr;
   promptWanted = asksResetKey;
   progressFont = describedFont(16, FW_NORMAL, FIXED_PITCH);
-  lendPanesToWorker();
-  const int32_t result = settleOperation(pane, runProgressDialog(owner, pane));
-  takePanesBack();
-  partnerPane = nullptr;
-  return result;
-}
-
-int32_t runOperation(HWND owner, PaneRecord* pane, const char* operation, PaneRecord* partner) {
-  if (!pane)
-    return ErrArgument;
-  const uint32_t portNumber = portNumberShown(pane);
-  logOperationStart(portNumber, operation);
-  int32_t result = runOnWorker(owner, pane, partner);
-  // The runner stopped an operation whose port departed through its cancel
-  // event; the user did not cancel, and is told of the lost port.
-  if (result == ResultCancelled && hasDeferredPortChange(pane))
-    result = ErrBadHandle;
-  // Before the box, so that the log already says what the box says.
-  logOperationEnd(portNumber, operation, result, &pane->module);
-  reportResult(pane, result);
-  // A failure may have emptied the pane (a reset before a failing step, or
-  // the clearing above); the buttons must not offer what it no longer holds.
-  if (result != 0)
-    applyButtonRules();
-  finishDeferredDeviceChanges(pane);
-  // The dialog takes the focus back to where it was: a button the
-  // operation's end may have disabled.
-  keepKeyboardFocus(pane);
+  const int32_t result = settleOperation(run, runProgressDialog(owner, run));
+  partnerRun = nullptr;
   return result;
 }
 
 INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
-      return onProgressInit(dialog, reinterpret_cast<PaneRecord*>(lParam));
+      return onProgressInit(dialog, reinterpret_cast<OperationRun*>(lParam));
     case WM_COMMAND:
       return wParam == IDCANCEL ? onProgressCancel(dialog) : FALSE;
     case MSG_OPERATION_DONE:
-      return onOperationDone(dialog,
-                             lParam ? reinterpret_cast<PaneRecord*>(lParam) : paneOfDialog(dialog));
+      return onOperationDone(
+          dialog, lParam ? reinterpret_cast<OperationRun*>(lParam) : runOfDialog(dialog));
     case MSG_START_FAILED:
       return onStartFailed(dialog, static_cast<int32_t>(wParam),
-                           reinterpret_cast<PaneRecord*>(lParam));
+                           reinterpret_cast<OperationRun*>(lParam));
     case WM_TIMER:
       if (wParam != kShowTimer)
         return FALSE;
@@ -393,8 +322,8 @@ bool cancelRunningOperation() {
 }
 
 bool waitForRunningOperation(DWORD limitMs) {
-  PaneRecord* pane = progressRun.dialog ? paneOfDialog(progressRun.dialog) : nullptr;
-  HANDLE thread = pane ? pane->workerThread : nullptr;
+  OperationRun* run = progressRun.dialog ? runOfDialog(progressRun.dialog) : nullptr;
+  HANDLE thread = run ? run->workerThread : nullptr;
   const DWORD start = GetTickCount();
   while (thread) {
     const DWORD spent = GetTickCount() - start;
@@ -412,49 +341,49 @@ bool waitForRunningOperation(DWORD limitMs) {
   return true;
 }
 
-int32_t startOperation(PaneRecord* pane) {
-  pane->cancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!pane->cancelEvent)
+int32_t startOperation(OperationRun* run) {
+  run->cancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!run->cancelEvent)
     return ResultNoEvent;
-  if (partnerPane && partnerPane != pane)
-    partnerPane->cancelEvent = pane->cancelEvent;
-  HWND dialog = windowOf(pane->progressDialog);
-  if (pane->progressText) {
-    SetDlgItemTextW(dialog, IDC_PROGRESS_LABEL, pane->progressText);
-    UpdateWindow(windowOf(pane->progressLabel));
+  if (partnerRun && partnerRun != run)
+    partnerRun->cancelEvent = run->cancelEvent;
+  HWND dialog = windowOf(run->progressDialog);
+  if (run->progressText) {
+    SetDlgItemTextW(dialog, IDC_PROGRESS_LABEL, run->progressText);
+    UpdateWindow(windowOf(run->progressLabel));
   }
   // Only for a run that may need it: every window costs the run time.
-  pane->resetPrompt =
-      promptWanted ? CreateDialogParamW(programInstance(), MAKEINTRESOURCEW(IDD_RESET_PROMPT),
-                                        dialog, resetPromptProc, 0)
-                   : nullptr;
-  if (pane->resetPrompt && !promptCaption.empty())
-    SetWindowTextW(windowOf(pane->resetPrompt), promptCaption.c_str());
+  run->resetPrompt = promptWanted
+                         ? CreateDialogParamW(programInstance(), MAKEINTRESOURCEW(IDD_RESET_PROMPT),
+                                              dialog, resetPromptProc, 0)
+                         : nullptr;
+  if (run->resetPrompt && !promptCaption.empty())
+    SetWindowTextW(windowOf(run->resetPrompt), promptCaption.c_str());
   const uintptr_t thread =
-      pane->workerBody ? _beginthreadex(nullptr, 0, workerEntry, pane, 0, nullptr) : 0;
+      run->workerBody ? _beginthreadex(nullptr, 0, workerEntry, run, 0, nullptr) : 0;
   if (!thread) {
-    closeCancelEvent(pane);
+    closeCancelEvent(run);
     return ResultNoThread;
   }
-  pane->workerThread = reinterpret_cast<HANDLE>(thread);
+  run->workerThread = reinterpret_cast<HANDLE>(thread);
   return 0;
 }
 
-int32_t joinOperation(PaneRecord* pane) {
+int32_t joinOperation(OperationRun* run) {
   DWORD code = 0xFFFFFFFF;
-  if (pane->workerThread) {
-    waitForWorker(pane->workerThread);
-    if (!GetExitCodeThread(pane->workerThread, &code))
+  if (run->workerThread) {
+    waitForWorker(run->workerThread);
+    if (!GetExitCodeThread(run->workerThread, &code))
       code = 0xFFFFFFFF;
-    closeHandleField(&pane->workerThread);
+    closeHandleField(&run->workerThread);
   }
-  pane->workerBody = nullptr;
-  pane->progressText = nullptr;
-  if (pane->resetPrompt) {
-    PostMessageW(windowOf(pane->resetPrompt), WM_CLOSE, 0, 0);
-    pane->resetPrompt = nullptr;
+  run->workerBody = nullptr;
+  run->progressText = nullptr;
+  if (run->resetPrompt) {
+    PostMessageW(windowOf(run->resetPrompt), WM_CLOSE, 0, 0);
+    run->resetPrompt = nullptr;
   }
-  closeCancelEvent(pane);
+  closeCancelEvent(run);
   return static_cast<int32_t>(code);
 }
 

@@ -1,24 +1,25 @@
-// Runs a pane's Read or Write on a worker thread behind a modal progress
-// dialog with a Cancel button, and turns its result into a message.
+// Runs an operation's body on a worker thread behind a modal progress
+// dialog with a Cancel button and, when it may need one, a reset prompt.
 #pragma once
 
 #include <windows.h>
 
-#include "ui/pane.h"
+#include <string>
 
-// The operation's result, after its message; operation ("Read", "Write")
-// names it in the line log. A partner pane's port is used by the body too
-// (as runOnWorker's).
-int32_t runOperation(HWND owner, PaneRecord* pane, const char* operation = "Operation",
-                     PaneRecord* partner = nullptr);
-// The pane's body behind the progress dialog, to its end: its result, with
-// nothing of the run left and no message shown. A partner pane, whose port
-// the body uses too, watches the run's cancel event for its length; the
-// captions name both. A body that never asks for the reset key (it talks
-// to ports already read) runs without a reset prompt.
-int32_t runOnWorker(HWND owner, PaneRecord* pane, PaneRecord* partner, bool asksResetKey = true);
-// The port a pane's operation will open, from its list's text; 0 for none.
-uint32_t portNumberShown(PaneRecord* pane);
+#include "runner/operation_run.h"
+
+// What the run's windows name in their captions (empty: the templates').
+struct RunCaptions {
+  std::wstring progress;
+  std::wstring prompt;
+};
+// The run's body behind the progress dialog, to its end: its result, with
+// nothing of the run left and no message shown. A partner, whose port the
+// body uses too, watches the run's cancel event for its length. A body that
+// never asks for the reset key (it talks to ports already read) runs
+// without a reset prompt.
+int32_t runBehindProgress(HWND owner, OperationRun* run, OperationRun* partner,
+                          const RunCaptions& captions, bool asksResetKey);
 INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // Told on the GUI thread once Cancel is pressed, so that an operation which
 // still finishes a step can say so in the progress window; null for none.
@@ -28,8 +29,8 @@ extern void (*progressCancelNote)(HWND progressDialog);
 // for, serving what its worker asks of this thread, at most limitMs.
 bool cancelRunningOperation();
 bool waitForRunningOperation(DWORD limitMs);
-int32_t startOperation(PaneRecord* pane);
-int32_t joinOperation(PaneRecord* pane);
+int32_t startOperation(OperationRun* run);
+int32_t joinOperation(OperationRun* run);
 INT_PTR CALLBACK resetPromptProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // Shows the prompt's owner, the progress dialog, at once; from any thread.
 void showProgressBeside(HWND prompt);

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "runner/runner_hooks.h"
+#include "ui/operation_hooks.h"
 #include "ui/pane.h"
 
 // An operation owns the pane from the runner's start to its join.
@@ -26,7 +26,7 @@ void releaseDepartedPort(PaneRecord* pane, uint32_t portNumber);
 // wait for its end.
 void deferButtonRules();
 
-// hasDeferredPortChange: runner/runner_hooks.h.
+// hasDeferredPortChange: ui/operation_hooks.h.
 // Carries out what was put off, once no operation runs; true when the
 // caller is to apply the button rules now.
 bool finishDeferredPortChanges();

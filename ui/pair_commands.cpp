@@ -17,6 +17,7 @@
 #include "ui/line_log_window.h"
 #include "ui/link_test_command.h"
 #include "ui/pair_record_file.h"
+#include "ui/pane_operation.h"
 #include "ui/pane_view.h"
 #include "ui/port_list.h"
 #include "ui/session_status.h"
@@ -112,13 +113,13 @@ void nameDepartedPort() {
 
 // One operation of the runner's for the pair, the slave its partner: the
 // master pane's Cancel and reset prompt serve both panes while it runs.
-int32_t pairRunBody(PaneRecord* pane) {
+int32_t pairRunBody(OperationRun* run) {
   pairBodyRan = true;
-  slavePane.resetPrompt = pane->resetPrompt;
+  slavePane.resetPrompt = run->resetPrompt;
   usePaneSessions(&pairRun);
   runPair(pairRun, &lastRun);
   slavePane.resetPrompt = nullptr;
-  postOperationDone(pane->progressDialog, pane);
+  postOperationDone(run->progressDialog, run);
   return lastRun.result;
 }
 

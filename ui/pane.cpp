@@ -53,6 +53,11 @@ void notePortPick(PaneRecord* pane) {
   pane->portNumber = pickedPort(pane);
 }
 
+uint32_t portNumberShown(const PaneRecord* pane) {
+  const int32_t number = pickedPort(pane);
+  return number > 0 && number < static_cast<int32_t>(kPortTableSize) ? uint32_t(number) : 0;
+}
+
 Session& paneSession(PaneRecord* pane) {
   Session& s = pane->session;
   if (s.port)
@@ -69,21 +74,21 @@ Session& paneSession(PaneRecord* pane) {
   return s;
 }
 
-int32_t readBody(PaneRecord* pane) {
-  const int32_t result = readModule(paneSession(pane));
-  postOperationDone(pane->progressDialog, pane);
+int32_t readBody(OperationRun* run) {
+  const int32_t result = readModule(paneSession(paneOfRun(run)));
+  postOperationDone(run->progressDialog, run);
   return result;
 }
 
-int32_t writeBody(PaneRecord* pane) {
-  const int32_t result = writeModule(paneSession(pane));
-  postOperationDone(pane->progressDialog, pane);
+int32_t writeBody(OperationRun* run) {
+  const int32_t result = writeModule(paneSession(paneOfRun(run)));
+  postOperationDone(run->progressDialog, run);
   return result;
 }
 
-int32_t linkTestBody(PaneRecord* pane) {
+int32_t linkTestBody(OperationRun* run) {
   const int32_t verdict = testPaneLink();
-  postOperationDone(pane->progressDialog, pane);
+  postOperationDone(run->progressDialog, run);
   return verdict;
 }
 

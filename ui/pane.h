@@ -13,6 +13,7 @@
 #include "module/pair_run.h"
 #include "module/range_test.h"
 #include "module/session.h"
+#include "runner/operation_run.h"
 #include "ui/view_hooks.h"
 
 using ColorRef = uint32_t;  // 0x00BBGGRR
@@ -20,16 +21,8 @@ using ColorRef = uint32_t;  // 0x00BBGGRR
 constexpr ColorRef kColorBlack = 0x000000;
 constexpr ColorRef kColorRed = 0x0000FF;
 
-// A font created for one static control and the one it replaced.
-struct FontHolder {
-  void* previousFont = nullptr;
-  void* createdFont = nullptr;
-};
-
-struct PaneRecord;
-using WorkerBody = int32_t (*)(PaneRecord* pane);
-
-struct PaneRecord {
+// The pane is the run its operations go through behind the progress dialog.
+struct PaneRecord : OperationRun {
   ModuleRecord module;
   // The COM number its list picked when its last operation began; -1 when
   // the list's text names no "COM".
@@ -46,16 +39,13 @@ struct PaneRecord {
   // colour it is drawn in.
   WindowHandle control[kSettingCount] = {};
   ColorRef color[kSettingCount] = {};
-
-  WindowHandle progressDialog = nullptr;
-  WindowHandle resetPrompt = nullptr;
-  os::Handle cancelEvent = nullptr;
-  os::Handle workerThread = nullptr;
-  WorkerBody workerBody = nullptr;
-  const wchar_t* progressText = nullptr;
-  WindowHandle progressLabel = nullptr;
-  FontHolder progressFontHolder;
 };
+
+// The pane whose run a worker body was given: the dialog's bodies run only
+// on its panes.
+inline PaneRecord* paneOfRun(OperationRun* run) {
+  return static_cast<PaneRecord*>(run);
+}
 
 extern PaneRecord masterPane;
 extern PaneRecord slavePane;
@@ -68,6 +58,8 @@ PaneRecord* otherPane(const PaneRecord* pane);
 
 // On the GUI thread, as an operation begins: the port its list picks.
 void notePortPick(PaneRecord* pane);
+// The port a pane's operation will open, from its list's text; 0 for none.
+uint32_t portNumberShown(const PaneRecord* pane);
 // The pane's session made ready for an operation on the worker: its module
 // record, the port number, cancel event and reset prompt that the GUI
 // thread set before the worker began, options as the dialog's Read has
@@ -75,9 +67,9 @@ void notePortPick(PaneRecord* pane);
 Session& paneSession(PaneRecord* pane);
 // The operations as the runner starts them on the worker: each ends with
 // the word to the progress dialog.
-int32_t readBody(PaneRecord* pane);
-int32_t writeBody(PaneRecord* pane);
-int32_t linkTestBody(PaneRecord* pane);
+int32_t readBody(OperationRun* run);
+int32_t writeBody(OperationRun* run);
+int32_t linkTestBody(OperationRun* run);
 // The COM number that both panes pick; 0 when they pick two ports (or
 // either none).
 int32_t sharedPanePort();

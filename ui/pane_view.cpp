@@ -17,7 +17,7 @@
 
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
-#include "runner/runner_hooks.h"
+#include "ui/operation_hooks.h"
 #include "ui/rules.h"
 #include "ui/session_end.h"
 #include "ui/shell_services.h"
@@ -428,6 +428,6 @@ uint32_t controlText(WindowHandle control, wchar_t* buffer, uint32_t size) {
   return static_cast<uint32_t>(length);
 }
 
-void postOperationDone(WindowHandle progressDialog, PaneRecord* pane) {
-  PostMessageW(asWindow(progressDialog), MSG_OPERATION_DONE, 0, reinterpret_cast<LPARAM>(pane));
+void postOperationDone(WindowHandle progressDialog, OperationRun* run) {
+  PostMessageW(asWindow(progressDialog), MSG_OPERATION_DONE, 0, reinterpret_cast<LPARAM>(run));
 }

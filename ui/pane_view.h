@@ -1,8 +1,8 @@
 // The panes on the main dialog's controls: what each shows and in which
 // colour, the buttons the panes allow, and where the keyboard's focus goes.
-// The view hooks of module/ (ui/view_hooks.h) and the runner's
-// (runner/runner_hooks.h: applyButtonRules, keepKeyboardFocus, the panes
-// lent to a worker) are done here.
+// The view hooks (ui/view_hooks.h) and what a pane's operation asks of the
+// dialog (ui/operation_hooks.h: applyButtonRules, keepKeyboardFocus, the
+// panes lent to a worker) are done here.
 #pragma once
 
 #include <windows.h>

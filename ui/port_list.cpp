@@ -8,8 +8,8 @@
 #include <initializer_list>
 #include <new>
 
-#include "runner/runner_hooks.h"
 #include "ui/device_changes.h"
+#include "ui/operation_hooks.h"
 #include "ui/port_list.h"
 #include "ui/shell_services.h"
 #include "ui/terminal_window.h"

@@ -21,4 +21,4 @@ void addPortEntry(uint32_t portNumber);
 uint32_t pickedPort(HWND combo);
 bool pickPort(HWND combo, uint32_t portNumber);
 void removePortEntry(uint32_t portNumber);
-// finishDeferredDeviceChanges: runner/runner_hooks.h.
+// finishDeferredDeviceChanges: ui/operation_hooks.h.

@@ -9,7 +9,7 @@
 #include "module/terminal.h"
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
-#include "runner/runner_hooks.h"
+#include "ui/operation_hooks.h"
 #include "ui/pane_view.h"
 #include "ui/shell_services.h"
 #include "ui/tool_window.h"

@@ -7,6 +7,7 @@
 
 #include "link/reset_prompt.h"
 
+struct OperationRun;
 struct PaneRecord;
 
 // Empties the pane's value fields and the selection of its combo boxes.
@@ -23,4 +24,4 @@ void selectComboEntry(WindowHandle combo, int32_t index);
 // Copies a control's text, NUL-terminated; returns its length.
 uint32_t controlText(WindowHandle control, wchar_t* buffer, uint32_t size);
 // Tells the progress dialog that the pane's operation has ended.
-void postOperationDone(WindowHandle progressDialog, PaneRecord* pane);
+void postOperationDone(WindowHandle progressDialog, OperationRun* run);

@@ -51,7 +51,7 @@ uint32_t controlText(WindowHandle, wchar_t* buffer, uint32_t size) {
     buffer[0] = 0;
   return 0;
 }
-void postOperationDone(WindowHandle, PaneRecord*) {}
+void postOperationDone(WindowHandle, OperationRun*) {}
 
 namespace {
 

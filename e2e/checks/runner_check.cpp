@@ -13,8 +13,8 @@
 
 #include "link/line_log.h"
 #include "resources/resource_ids.h"
-#include "runner/runner.h"
 #include "ui/line_log_window.h"
+#include "ui/pane_operation.h"
 #include "ui/replace_file.h"
 #include "ui/shell_services.h"
 #include "ui/tool_window.h"
@@ -82,7 +82,7 @@ struct Seen {
 };
 
 Seen seen;
-PaneRecord pane;
+PaneRecord checkedPane;
 
 void forget() {
   seen = Seen{};
@@ -130,7 +130,7 @@ HFONT labelFontWithin(HWND label, DWORD limitMs) {
   for (;;) {
     DWORD_PTR font = 0;
     SendMessageTimeoutW(label, WM_GETFONT, 0, 0, SMTO_NORMAL, kSendLimitMs, &font);
-    if (font && reinterpret_cast<HFONT>(font) == pane.progressFontHolder.createdFont)
+    if (font && reinterpret_cast<HFONT>(font) == checkedPane.progressFontHolder.createdFont)
       return reinterpret_cast<HFONT>(font);
     if (GetTickCount() - start > limitMs)
       return reinterpret_cast<HFONT>(font);
@@ -166,7 +166,8 @@ bool closed(HANDLE handle) {
 int32_t plainResult = 0;
 const char* plainNodeId = "";
 
-int32_t plainBody(PaneRecord* record) {
+int32_t plainBody(OperationRun* run) {
+  PaneRecord* record = paneOfRun(run);
   lookAtDialog(record);
   std::strcpy(record->module.nodeId, plainNodeId);
   postOperationDone(record->progressDialog, record);
@@ -175,7 +176,8 @@ int32_t plainBody(PaneRecord* record) {
 
 // Cancel clicked once it shows, then Escape; the body ends only once it has
 // seen the event.
-int32_t cancelledBody(PaneRecord* record) {
+int32_t cancelledBody(OperationRun* run) {
+  PaneRecord* record = paneOfRun(run);
   const DWORD started = GetTickCount();
   lookAtDialog(record);
   std::strcpy(record->module.nodeId, "KOV-NL001/M");
@@ -195,7 +197,8 @@ int32_t cancelledBody(PaneRecord* record) {
 
 // Over within the moment before the window shows: keys meant for the held
 // dialog's controls reach none of them, and its Escape is the Cancel.
-int32_t quickEscapeBody(PaneRecord* record) {
+int32_t quickEscapeBody(OperationRun* run) {
+  PaneRecord* record = paneOfRun(run);
   const DWORD started = GetTickCount();
   PostMessageW(ownerField, WM_CHAR, 'x', 0);
   PostMessageW(ownerField, WM_KEYDOWN, VK_ESCAPE, 0);
@@ -208,7 +211,8 @@ int32_t quickEscapeBody(PaneRecord* record) {
 }
 
 // Breaks the rule of posting last: the GUI thread must still serve this.
-int32_t sendsAfterDoneBody(PaneRecord* record) {
+int32_t sendsAfterDoneBody(OperationRun* run) {
+  PaneRecord* record = paneOfRun(run);
   lookAtDialog(record);
   postOperationDone(record->progressDialog, record);
   Sleep(100);  // let the GUI thread reach its wait for this thread
@@ -222,9 +226,9 @@ int32_t sendsAfterDoneBody(PaneRecord* record) {
 void runWith(WorkerBody workerBody, const wchar_t* progressText) {
   forget();
   body = BodyView{};
-  pane.workerBody = workerBody;
-  pane.progressText = progressText;
-  runOperation(ownerWindow, &pane);
+  checkedPane.workerBody = workerBody;
+  checkedPane.progressText = progressText;
+  runOperation(ownerWindow, &checkedPane);
 }
 
 // ---- the progress dialog and its results -------------------------------------------
@@ -234,7 +238,7 @@ void checkSuccess() {
   plainNodeId = "KOV-NL001/M";
   runWith(plainBody, L"Reading parameters...");
   check("success shows no box and leaves the pane",
-        seen.boxes.empty() && pane.module.nodeId[0] != 0,
+        seen.boxes.empty() && checkedPane.module.nodeId[0] != 0,
         "boxes " + std::to_string(seen.boxes.size()));
   check("progress label shows the operation's text", body.label == L"Reading parameters...",
         narrow(body.label));
@@ -249,7 +253,7 @@ void checkSuccess() {
   check("progress font is deleted after the operation",
         GetObjectType(static_cast<HGDIOBJ>(body.heldFont)) == 0);
   check("reset prompt is gone after the operation", !IsWindow(body.prompt));
-  check("operation fields are clear after success", operationFieldsClear(&pane));
+  check("operation fields are clear after success", operationFieldsClear(&checkedPane));
   check("cancel event and thread handle are closed after the operation",
         closed(body.cancelEvent) && closed(body.workerThread),
         "event " + yes(closed(body.cancelEvent)) + ", thread " + yes(closed(body.workerThread)));
@@ -279,7 +283,7 @@ void checkCancel() {
         seen.boxes.empty() ? "no box" : narrow(seen.boxes[0]));
   check("cancelled pane is cleared and reset before the box",
         eventList() == "clear,box,rules,deferred,focus" && seen.nodeIdEmptyAtBox, eventList());
-  check("operation fields are clear after a cancel", operationFieldsClear(&pane));
+  check("operation fields are clear after a cancel", operationFieldsClear(&checkedPane));
 }
 
 void checkQuickEscape() {
@@ -298,7 +302,7 @@ void checkNotMaster() {
         seen.boxes.empty() ? "no box" : narrow(seen.boxes[0]));
   check("wrong role clears and resets the pane after the box",
         eventList() == "box,clear,rules,deferred,focus" && !seen.nodeIdEmptyAtBox &&
-            pane.module.nodeId[0] == 0,
+            checkedPane.module.nodeId[0] == 0,
         eventList());
 }
 
@@ -308,7 +312,7 @@ void checkLinkError() {
   runWith(plainBody, L"Reading parameters...");
   check("link error shows a communication error and keeps the pane",
         seen.boxes.size() == 1 && seen.boxes[0] == L"Communication error." &&
-            std::strcmp(pane.module.nodeId, "KOV-NL001/M") == 0 &&
+            std::strcmp(checkedPane.module.nodeId, "KOV-NL001/M") == 0 &&
             eventList() == "box,rules,deferred,focus",
         eventList());
 }
@@ -318,13 +322,13 @@ void checkNoBody() {
   check("no body to run is reported as a thread that could not start",
         seen.boxes.size() == 1 && seen.boxes[0] == L"Could not create thread.",
         seen.boxes.empty() ? "no box" : narrow(seen.boxes[0]));
-  check("operation fields are clear after a failed start", operationFieldsClear(&pane));
+  check("operation fields are clear after a failed start", operationFieldsClear(&checkedPane));
 }
 
 void checkSendAfterDone() {
   runWith(sendsAfterDoneBody, L"Reading parameters...");
   check("a body that sends after posting done is still served",
-        body.sendAfterDoneServed && operationFieldsClear(&pane));
+        body.sendAfterDoneServed && operationFieldsClear(&checkedPane));
 }
 
 void checkNoHandleLeaks() {
@@ -464,7 +468,7 @@ int showError(const wchar_t* format, ...) {
   va_end(args);
   seen.events.push_back("box");
   seen.boxes.push_back(text);
-  seen.nodeIdEmptyAtBox = pane.module.nodeId[0] == 0;
+  seen.nodeIdEmptyAtBox = checkedPane.module.nodeId[0] == 0;
   return IDOK;
 }
 bool isWindowHandle(WindowHandle window) {
@@ -479,9 +483,9 @@ uint32_t controlText(WindowHandle, wchar_t* buffer, uint32_t size) {
     buffer[0] = 0;
   return 0;
 }
-void postOperationDone(WindowHandle progressDialog, PaneRecord* record) {
+void postOperationDone(WindowHandle progressDialog, OperationRun* run) {
   PostMessageW(static_cast<HWND>(progressDialog), MSG_OPERATION_DONE, 0,
-               reinterpret_cast<LPARAM>(record));
+               reinterpret_cast<LPARAM>(run));
 }
 void applyButtonRules() {
   seen.events.push_back("rules");

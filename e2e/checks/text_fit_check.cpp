@@ -16,10 +16,10 @@
 #include <string>
 
 #include "resources/resource_ids.h"
-#include "runner/runner.h"
 #include "ui/line_log_window.h"
 #include "ui/main_dialog.h"
 #include "ui/pane.h"
+#include "ui/pane_operation.h"
 #include "ui/port_list.h"
 #include "ui/range_test_window.h"
 #include "ui/range_view.h"
@@ -290,7 +290,8 @@ std::string operationName;
 
 // The body looks at both dialogs from the worker thread, as the user sees
 // them while an operation runs, and ends.
-int32_t inspectingBody(PaneRecord* pane) {
+int32_t inspectingBody(OperationRun* run) {
+  PaneRecord* pane = paneOfRun(run);
   HWND dialog = static_cast<HWND>(pane->progressDialog);
   // It shows once the run has lasted a moment; the label's font came before.
   for (int waited = 0; !IsWindowVisible(dialog) && waited < 3000; waited += 20)

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "resources/resource_ids.h"
-#include "runner/runner_hooks.h"
 #include "ui/main_dialog.h"
+#include "ui/operation_hooks.h"
 #include "ui/shell_services.h"
 #include "ui/view_hooks.h"
 

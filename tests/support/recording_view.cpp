@@ -125,9 +125,9 @@ uint32_t controlText(WindowHandle control, wchar_t* buffer, uint32_t size) {
   return static_cast<uint32_t>(n);
 }
 
-void postOperationDone(WindowHandle, PaneRecord* pane) {
-  view().calls.push_back(std::string("postOperationDone ") + paneName(pane));
-  view().operationsDone.push_back(pane);
+void postOperationDone(WindowHandle, OperationRun* run) {
+  view().calls.push_back(std::string("postOperationDone ") + paneName(paneOfRun(run)));
+  view().operationsDone.push_back(paneOfRun(run));
 }
 
 void readPaneAs(PaneRecord* p, const char* nodeId, uint8_t channel, int32_t channelLimit,

@@ -1,5 +1,5 @@
-// What the runner asks of the dialog that starts its operations, once one
-// has ended; the program's ui/ provides them.
+// What a pane's operation asks of the dialog around its run and once it has
+// ended.
 #pragma once
 
 #include "ui/pane.h"
