@@ -102,9 +102,18 @@ void pickChoice(ModuleRecord* m, Setting setting, int32_t position) {
   }
 }
 
+const PickConflict& pickConflict() {
+  static const PickConflict conflict{Setting::FlowControl, listPosition(Setting::FlowControl, 0),
+                                     Setting::PowerSave,
+                                     listPosition(Setting::PowerSave, kPowerSaveOn),
+                                     L"a slave in cyclic sleep needs flow control"};
+  return conflict;
+}
+
 bool choiceOffered(const ModuleRecord& m, Setting setting) {
-  return setting != Setting::FlowControl || m.isMaster ||
-         m.shown[Setting::PowerSave] != kPowerSaveOn;
+  const PickConflict& c = pickConflict();
+  return setting != c.setting || m.isMaster ||
+         m.shown[c.because] != valueAt(c.because, c.becausePosition);
 }
 
 uint8_t channelFromMask(uint16_t mask) {

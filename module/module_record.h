@@ -46,8 +46,19 @@ void deriveModeState(ModuleRecord* module);
 // Shown value, with the mode rules it sets off: the dialog's, a settings
 // file's and --set's picks alike.
 void pickChoice(ModuleRecord* module, Setting setting, int32_t position);
-// Whether the user may pick another entry of the setting's list now: cyclic
-// sleep needs flow control, which may not be turned off then.
+// The one pair of picks that the mode rules never allow together: setting
+// at position while `because` is at becausePosition (cyclic sleep needs flow
+// control, which may not be turned off then).
+struct PickConflict {
+  Setting setting;
+  int32_t position;
+  Setting because;
+  int32_t becausePosition;
+  const wchar_t* reason;
+};
+const PickConflict& pickConflict();
+// Whether the user may pick another entry of the setting's list now: not
+// the conflict's setting while the other pick stands.
 bool choiceOffered(const ModuleRecord& module, Setting setting);
 
 // Bit n of the SC mask is channel 11 + n; the lowest set bit counts, and

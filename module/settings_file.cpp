@@ -18,8 +18,6 @@ uint32_t at(Setting setting) {
   return static_cast<uint32_t>(indexOf(setting));
 }
 
-constexpr int32_t kPowerSaveOnPosition = 0;
-constexpr int32_t kFlowControlDisable = 0;
 constexpr size_t kEchoedCharacters = 40;
 constexpr size_t kShownNameChars = 160;
 
@@ -417,16 +415,35 @@ bool refuseUnknownKey(Parse& parse, ByteSpan key, bool master, uint32_t number) 
   return refused(t);
 }
 
+// "Flow Control cannot be Disable": the conflict's pick that is refused.
+void addRefusedPick(Text& t, const PickConflict& c) {
+  add(t, settingInfo(c.setting).label);
+  add(t, L" cannot be ");
+  add(t, entryText(c.setting, valueAt(c.setting, c.position)));
+}
+
+void addStandingPick(Text& t, const PickConflict& c) {
+  add(t, settingInfo(c.because).label);
+  add(t, L" ");
+  add(t, entryText(c.because, valueAt(c.because, c.becausePosition)));
+}
+
+bool namesPick(const PaneSettings& s, Setting setting, int32_t position) {
+  return s.named[at(setting)] && s.position[at(setting)] == position;
+}
+
 // The one pair of choices that the dialog's rules never let a user make.
 bool refuseImpossiblePair(Parse& parse, const PaneSettings& s, uint32_t number) {
-  const uint32_t powerSave = at(Setting::PowerSave), flowControl = at(Setting::FlowControl);
-  if (s.named[powerSave] && s.position[powerSave] == kPowerSaveOnPosition && s.named[flowControl] &&
-      s.position[flowControl] == kFlowControlDisable) {
-    return refuse(parse, number,
-                  L"Flow Control cannot be Disable with Power Save On: a slave in cyclic sleep "
-                  L"needs flow control");
-  }
-  return true;
+  const PickConflict& c = pickConflict();
+  if (!namesPick(s, c.because, c.becausePosition) || !namesPick(s, c.setting, c.position))
+    return true;
+  Text t = refusal(parse, number);
+  addRefusedPick(t, c);
+  add(t, L" with ");
+  addStandingPick(t, c);
+  add(t, L": ");
+  add(t, c.reason);
+  return refused(t);
 }
 
 bool takeSetting(Parse& parse, ByteSpan line, size_t equals, uint32_t number) {
@@ -736,19 +753,20 @@ bool sectionFitsPane(const ModuleRecord* pane, const PaneSettings& s, wchar_t* r
       return false;
     }
   }
-  const uint32_t flowControl = at(Setting::FlowControl), powerSave = at(Setting::PowerSave);
-  if (!master && s.named[flowControl] && !s.named[powerSave] &&
-      s.position[flowControl] == kFlowControlDisable &&
-      !choiceOffered(*pane, Setting::FlowControl)) {
-    *line = s.line[flowControl];
-    add(t, L"Flow Control cannot be Disable while the slave shows Power Save On");
+  const PickConflict& c = pickConflict();
+  if (!master && namesPick(s, c.setting, c.position) && !s.named[at(c.because)] &&
+      !choiceOffered(*pane, c.setting)) {
+    *line = s.line[at(c.setting)];
+    addRefusedPick(t, c);
+    add(t, L" while the slave shows ");
+    addStandingPick(t, c);
     return false;
   }
   return true;
 }
 
-// In the table's order, which is the order a user would pick them in: Power
-// Save decides whether Flow Control may be picked at all.
+// In the table's order, which is the order a user would pick them in: a
+// pick of the mode rules may decide whether a later one may be made at all.
 void applySection(ModuleRecord* p, const PaneSettings& s) {
   for (Setting setting : kAllSettings) {
     if (isKey(setting, p->isMaster != 0) && s.named[at(setting)])

@@ -204,7 +204,8 @@ TEST_F(SettingsFileTest, AFaultyFileIsRefusedWithItsLine) {
        L"Baud Rate cannot be \"9601\"; its entries are 1200, 2400, 4800, 9600, 19200, 38400, "
        L"57600, 115200"},
       {"[Slave]\nFlow Control = Disable\nPower Save = On\n", 3,
-       L"Flow Control cannot be Disable with Power Save On"},
+       L"Flow Control cannot be Disable with Power Save On: a slave in cyclic sleep needs flow "
+       L"control.\r\n"},
       {"[Master]\nChannel 12\n", 2, L"neither a [section], a comment nor"},
       {"Channel = 12\n", 1, L"before any [Master] or [Slave] section"},
       {"\n[Master\n", 2, L"closing \"]\""},
