@@ -54,8 +54,11 @@ bool configurePort(SerialPort* port) {
 // Once "+++" is on its way (a cancelled write still sends what the driver
 // took), a module at these settings answers it after its guard time and is
 // in command mode: the answer is awaited whatever a cancel says, within the
-// I/O time-out, so that the way out knows to send "ATCN".
+// I/O time-out, so that the way out knows to send "ATCN". Whatever came in
+// before it (radio data let out during the guard time) is no answer to it.
 bool answersAtOnce(SerialPort* port) {
+  if (!purgePort(port))
+    return false;
   writeRaw(port, "+++", 3);
   const uint32_t waitCount = port->waitCount, ioTimeout = port->ioTimeoutMs;
   port->waitCount = 1;

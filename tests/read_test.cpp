@@ -261,6 +261,16 @@ TEST_F(Read, AReadRightAfterTrafficOnItsPortWaitsOutTheGuardTime) {
   EXPECT_EQ(world.hostBytes("COM3").size(), sent) << "no \"+++\" once cancelled";
 }
 
+// Radio data that the module lets out while the Read waits out the guard
+// time (a late echo of a range test's packet, with its CR) came before the
+// "+++" and is no answer to it.
+TEST_F(Read, RadioDataBeforeTheEscapeIsNoAnswerToIt) {
+  ASSERT_EQ(testPaneLink(), kLinkPass);
+  master->inject(world.now() + vw::ms(500), "E\r");
+  EXPECT_EQ(read(&masterPane), 0);
+  EXPECT_EQ(view().count("showResetPrompt"), 0);
+}
+
 TEST_F(Read, ComparisonWarnsInOrderButTheReadStands) {
   slave->setReg("SM", 0);
   ASSERT_EQ(read(&slavePane), 0);
