@@ -415,7 +415,7 @@ bool refuseUnknownKey(Parse& parse, ByteSpan key, bool master, uint32_t number) 
   return refused(t);
 }
 
-// "Flow Control cannot be Disable": the conflict's pick that is refused.
+// "<label> cannot be <entry>": the conflict's pick that is refused.
 void addRefusedPick(Text& t, const PickConflict& c) {
   add(t, settingInfo(c.setting).label);
   add(t, L" cannot be ");
