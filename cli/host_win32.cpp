@@ -32,6 +32,7 @@ bool mayBePort(const std::string& name, std::string* message) {
 }
 
 void sendOnOpenPorts(const char* bytes, uint32_t count) {
+  os::refuseWrites();  // nothing of the sessions' follows these bytes
   for (uint32_t n = 1; n < kPortTableSize; ++n) {
     const HANDLE port = portRecord(n)->handle;
     if (!port)

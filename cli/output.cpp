@@ -1,5 +1,7 @@
 #include "cli/output.h"
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -146,12 +148,13 @@ std::string changesJson(const std::vector<Change>& changes) {
 namespace {
 
 // What the module holds, each value as the settings file names it.
-std::string heldSettingsJson(const ModuleRecord& p) {
+std::string heldSettingsJson(const ModuleRecord& p, const std::vector<std::string>& unknown) {
   std::string object = "{";
   for (Setting s : kAllSettings) {
     if (!isKey(p, s))
       continue;
-    const wchar_t* text = entryText(s, p.read[s]);
+    const bool known = std::find(unknown.begin(), unknown.end(), keyOf(s)) == unknown.end();
+    const wchar_t* text = known ? entryText(s, p.read[s]) : nullptr;
     addJson(object, keyOf(s).c_str(), text ? jsonString(narrow(text)) : "null");
   }
   return object + "}";
@@ -178,7 +181,8 @@ PairModule moduleOf(const ModuleRecord& module, uint32_t portNumber, bool read) 
   return m;
 }
 
-std::string moduleJson(const std::string& port, bool master, const PairModule& m) {
+std::string moduleJson(const std::string& port, bool master, const PairModule& m,
+                       const std::vector<std::string>& unknownKeys) {
   std::string object = "{";
   addJson(object, "port", jsonString(port));
   addJson(object, "role", jsonString(master ? "master" : "slave"));
@@ -192,7 +196,7 @@ std::string moduleJson(const std::string& port, bool master, const PairModule& m
   addJson(object, "firmware", firmware ? jsonString(hex(m.firmwareVersion, 4)) : "null");
   const ModuleRecord& p = m.settings;
   const bool held = m.holdsSettings;
-  addJson(object, "settings", held ? heldSettingsJson(p) : "null");
+  addJson(object, "settings", held ? heldSettingsJson(p, unknownKeys) : "null");
   addJson(object, "pan_id", held ? jsonString(hex(p.read[Setting::PanId], 1)) : "null");
   addJson(object, "destination",
           held ? jsonString(hex(p.read[Setting::DestHigh], 8) + hex(p.read[Setting::DestLow], 8))

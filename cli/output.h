@@ -37,8 +37,10 @@ std::string changesJson(const std::vector<Change>& changes);
 
 // A module as a run or a read found it, for the pair's and the link test's output.
 PairModule moduleOf(const ModuleRecord& module, uint32_t portNumber, bool read);
-// The one module object of every command's JSON; null for what is not known.
-std::string moduleJson(const std::string& port, bool master, const PairModule& m);
+// The one module object of every command's JSON; null for what is not known
+// (and for each setting of unknownKeys, by its key).
+std::string moduleJson(const std::string& port, bool master, const PairModule& m,
+                       const std::vector<std::string>& unknownKeys = {});
 bool printText(const std::string& text);
 
 }  // namespace cli

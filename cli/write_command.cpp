@@ -14,6 +14,9 @@ namespace cli {
 
 namespace {
 
+constexpr char kStoredPartText[] =
+    "What the module had taken of the write is stored: read it to see what it holds.";
+
 // Applies the file's section and each --set to a copy of the record: all
 // of them fit and the record takes the copy, or nothing changes.
 bool applyChoices(ModuleRecord* pane, const SettingsFile* file,
@@ -71,17 +74,25 @@ bool loadWriteInput(const Options& o, SettingsFile* file, std::vector<SettingsFi
 }
 
 // Change lines only for what the module took (or, in a dry run, would take).
-void printWriteResult(const Options& o, const Module& m, const std::vector<Change>& changes,
-                      bool written, int32_t result) {
+// A write that failed leaves the module as read before it, but for what was
+// to change: that may be either value now.
+void printWriteResult(const Options& o, const Module& m, const ModuleRecord& before,
+                      const std::vector<Change>& changes, bool written, int32_t result) {
   if (o.json) {
-    // The module as it now holds, and what was to change.
-    std::string json = moduleJson(o.ports[0], m.record.isMaster != 0,
-                                  moduleOf(m.record, m.session.portNumber, true));
+    std::vector<std::string> unknown;
+    const bool failed = result != 0 && !changes.empty() && !o.dryRun;
+    for (size_t i = 0; failed && i < changes.size(); ++i)
+      unknown.push_back(changes[i].key);
+    const ModuleRecord& held = failed ? before : m.record;
+    std::string json = moduleJson(o.ports[0], held.isMaster != 0,
+                                  moduleOf(held, m.session.portNumber, true), unknown);
     json.pop_back();
     addJson(json, "changes", changesJson(changes));
     addJson(json, "dry_run", jsonBool(o.dryRun));
     addJson(json, "written", jsonBool(written));
-    addJson(json, "message", result == 0 ? "null" : jsonString(failureText(result, m)));
+    const std::string stored = m.session.storedPart ? std::string(" ") + kStoredPartText : "";
+    addJson(json, "message",
+            result == 0 ? "null" : jsonString(failureText(settled(result), m) + stored));
     keepJsonResult(json + "}");
     return;
   }
@@ -139,8 +150,10 @@ int writeCommand(const Options& o) {
       logEnd(m, "Write", result);
       result = settled(result);
       code = result == 0 ? ExitDone : failWith(result, m);
+      if (result != 0 && m.session.storedPart)
+        reportFailure(portPrefix(m) + kStoredPartText);
     }
-    printWriteResult(o, m, changes, writes && result == 0, result);
+    printWriteResult(o, m, read, changes, writes && result == 0, result);
   }
   releaseModule(m);
   return code;

@@ -211,6 +211,12 @@ int32_t enterCommandMode(SerialPort* port) {
   return 0;
 }
 
+int32_t storeSettings(SerialPort* port) {
+  if (int32_t r = checkPort(port))
+    return r;
+  return sendWithoutCancel(port, "ATWR\r", kQueryLength);
+}
+
 int32_t exitCommandMode(SerialPort* port) {
   if (int32_t r = checkPort(port))
     return r;

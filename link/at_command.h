@@ -44,5 +44,9 @@ int32_t readGuardTime(SerialPort* port);
 // minDigits digits, and CR.
 int32_t setHexRegister(SerialPort* port, const char* name, uint64_t value, int minDigits);
 
+// "ATWR\r" whatever cancel stands (as "ATCN" on the way out): the module
+// stores what it runs. The port's I/O time-out bounds it.
+int32_t storeSettings(SerialPort* port);
+
 int32_t enterCommandMode(SerialPort* port);
 int32_t exitCommandMode(SerialPort* port);

@@ -269,6 +269,8 @@ LineGuess profileLine(const PaneSettings& section) {
   return named ? lineGuessOf(line) : LineGuess{};
 }
 
+void endIdleSession(Side& s);
+
 // Both read before either is written: a pair on each other's ports is
 // found from the two reads and placed without reading again.
 bool readBoth(Run& r, Side& master, Side& slave) {
@@ -301,7 +303,8 @@ bool readBoth(Run& r, Side& master, Side& slave) {
   if (masterResult == 0 && slaveResult == 0)
     return true;
   for (Side* s : {&master, &slave}) {
-    endSession(*s->session);
+    // One may have waited for the other's reset key past its time-out.
+    endIdleSession(*s);
     showCleared(*s->session);
     resetPane(s->session->module);
   }

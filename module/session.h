@@ -69,6 +69,9 @@ struct Session {
   // and its port's waits do not see cancelEvent (only its time limits end
   // it), and whoever set it looks at cancelEvent afterwards.
   bool finishing = false;
+  // The last write ended short of its end, yet stored ("ATWR") what it had
+  // sent: the module holds part of the changes, stored.
+  bool storedPart = false;
   SessionOptions options;
   SessionView view;
   // How its last operation ended, and where; why its port last would not

@@ -35,7 +35,7 @@ int32_t sendSetting(Session& s, Setting setting) {
 // Each setting that differs, in the order the module is given them. The
 // Read side follows the module only once it has said "OK"; a PAN ID and a
 // channel only once the module has joined its network again with them.
-int32_t writeSettings(Session& s) {
+int32_t writeSettings(Session& s, bool* setterSent) {
   ModuleRecord* m = s.module;
   const SettingOrder& order = writeOrder();
   bool rejoin = false;
@@ -49,6 +49,7 @@ int32_t writeSettings(Session& s) {
                       m->shown[setting] != m->read[setting] &&
                       writable(*m, setting, m->shown[setting]);
     if (sent) {
+      *setterSent = true;  // its reply may be lost, yet the module may have taken it
       if (int32_t r = sendSetting(s, setting))
         return r;
     }
@@ -72,13 +73,29 @@ int32_t writeSettings(Session& s) {
   return 0;
 }
 
-// What a Cancel stopped is stored all the same: the port's waits no longer
-// watch the cancel, whose caller is gone in a moment.
-int32_t storeBeforeClosing(Session& s) {
-  setPortCancelEvent(s.port, nullptr);
-  logEvent(s.port, "closing: what was set is stored");
-  sendCommand5ExpectOk(s.port, "ATWR\r");
-  return ResultCancelled;
+// A module must never run setters it has not stored: a power cycle would
+// undo them, and the next read would take them for stored. So a write cut
+// short (a Cancel, a refused setter, a join that never came) stores what it
+// had sent, whatever cancel stands; only a gone port cannot.
+// An "ATWR" unanswered may have been lost on the line, and the module would
+// run what it never stored: it is asked again (storing twice does no harm),
+// but not when the program has only moments left.
+constexpr int kStoreTries = 3;
+
+int32_t store(Session& s, bool whateverCancel) {
+  const int tries = programClosing() ? 1 : kStoreTries;
+  int32_t result = 0;
+  for (int i = 0; i < tries; ++i) {
+    result = whateverCancel ? storeSettings(s.port) : sendCommand5ExpectOk(s.port, "ATWR\r");
+    if (result != ErrTimeout)
+      break;
+  }
+  return result;
+}
+
+void storeWhatWasSent(Session& s, const char* why) {
+  logEvent(s.port, why);
+  s.storedPart = store(s, true) == 0;
 }
 
 int32_t writeSession(Session& s) {
@@ -149,14 +166,19 @@ bool programClosing() {
 
 int32_t writeChanged(Session& s) {
   purgePort(s.port);
-  const int32_t result = writeSettings(s);
-  if (programClosing())
-    return storeBeforeClosing(s);
-  if (result != 0)
-    return result;
-  if (isCancelled(s))
-    return ResultCancelled;
-  return sendCommand5ExpectOk(s.port, "ATWR\r");
+  s.storedPart = false;
+  bool setterSent = false;
+  int32_t result = writeSettings(s, &setterSent);
+  const bool closing = programClosing();
+  if (result == 0 && !closing && !isCancelled(s)) {
+    result = store(s, false);
+    if (result != ErrCancelled)
+      return result;
+  }
+  if (setterSent || closing)
+    storeWhatWasSent(
+        s, closing ? "closing: what was set is stored" : "cut short: what was set is stored");
+  return result != 0 && !closing ? result : ResultCancelled;
 }
 
 int32_t rejoinNetwork(Session& s) {

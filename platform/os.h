@@ -225,6 +225,11 @@ struct Transfer {
 // pending); false with the last error set otherwise.
 bool startWrite(Handle device, const void* bytes, uint32_t count, Transfer& transfer, Handle event);
 bool startRead(Handle device, void* bytes, uint32_t count, Transfer& transfer, Handle event);
+// For a program that ends at once: once this returns, no write starts on
+// any device (the start fails with kErrorOperationAborted), so that the
+// bytes the program sends last are the last on each line. The systems'
+// seams only.
+void refuseWrites();
 // A read whose completion signals no event: only a cancel or the result
 // fetch ends it from the caller's side.
 bool startReadUnsignalled(Handle device, void* bytes, uint32_t count, Transfer& transfer);

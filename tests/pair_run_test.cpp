@@ -163,6 +163,22 @@ TEST_F(PairRunTest, AMasterThatWaitedOutItsCommandModeIsEnteredAgain) {
   EXPECT_FALSE(master->inCommandMode() || slave->inCommandMode());
 }
 
+// The slave's key never comes: the master, read long before, has left
+// command mode on its own, and nothing meant for command mode goes out
+// into its radio.
+TEST_F(PairRunTest, AMasterThatWaitedOutItsCommandModeIsSentNoCommandAsData) {
+  slave->setReg("BD", 5);
+  useProfile("[Master]\nPower Level = Low\n");
+  EXPECT_NE(runIt(), 0);
+  EXPECT_EQ(result.failedStep, PairStep::ReadSlave);
+  const auto sent = commands("COM3");
+  const auto& taken = master->commandLog();
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), "ATCN"),
+            std::count(taken.begin(), taken.end(), "ATCN"))
+      << "an ATCN reached a module out of command mode";
+  EXPECT_FALSE(master->inCommandMode());
+}
+
 // A module that fails its session ends the run at once: the other leaves
 // command mode with nothing written.
 TEST_F(PairRunTest, AFailingSessionEndsTheOtherCleanly) {

@@ -217,6 +217,24 @@ TEST_F(PosixSeam, ClosingUnderAPendingReadLeavesNothingBehind) {
   }
 }
 
+// A program that stops at once: its last bytes are the last on the line,
+// whatever its sessions still try to send. In a child process, as the
+// refusal lasts for the process.
+TEST_F(PosixSeam, NothingFollowsTheLastBytes) {
+  GTEST_FLAG_SET(death_test_style, "fast");
+  EXPECT_EXIT(
+      {
+        os::posix::writeToOpenDevices("ECHO LAST\r", 10);
+        os::Transfer transfer{};
+        std::_Exit(os::startWrite(device, "ECHO MORE\r", 10, transfer, event) ? 1 : 0);
+      },
+      ::testing::ExitedWithCode(0), "");
+  std::string echoed;
+  bool ok = false;
+  timedRead({0, 0, 500, 0, 0}, 16, &echoed, &ok);
+  EXPECT_EQ(echoed, "LAST\r");
+}
+
 class PosixSeamModule : public PosixSeam {
  protected:
   PosixSeamModule() { port = kModule; }

@@ -723,13 +723,15 @@ journey_two_masters() {
   has out "Link NG."
 }
 
-journey_cancel_write() {
-  modules 6=slave
-  # Held at the write's second command ("ATAC"), after the read's 21.
+# cancelled_write ARGS...: a write of Channel=12, Ctrl+C once the module has
+# taken the channel (held at the write's second command, "ATAC", after the
+# read's 21); its exit code in $code.
+cancelled_write() {
   ctl hold COM6 23 >/dev/null
   LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 NLCONF_SIMPORTS_DIR=$work/run \
-    env --default-signal=INT "$cli" write "$PORT6" --role slave --set Channel=12 >"$work/out" 2>"$work/err" &
-  local writer=$! i code
+    env --default-signal=INT "$cli" write "$PORT6" --role slave --set Channel=12 "$@" \
+    >"$work/out" 2>"$work/err" &
+  local writer=$! i
   for ((i = 0; i < 200; i++)); do
     grep -q "hold: host read held" "$work/tr/transcript-COM6.log" 2>/dev/null && break
     sleep 0.05
@@ -738,8 +740,28 @@ journey_cancel_write() {
   ctl release COM6 >/dev/null
   wait "$writer"
   code=$?
+}
+
+journey_cancel_write() {
+  modules 6=slave
+  local code
+  cancelled_write
   [[ $code == 5 ]] || fail "Ctrl+C during a write ended with $code, not 5"
   [[ ! -s $work/out ]] || fail "a cancelled write printed its changes as done"
+  # The channel it had taken is stored: a power cycle keeps it.
+  has err "What the module had taken of the write is stored"
+  ctl power COM6 >/dev/null
+  nlconf 0 read "$PORT6"
+  has out "Channel = 12"
+  # A write cut short names the module as read, and not what it cannot know.
+  nlconf 0 write "$PORT6" --role slave --set Channel=15
+  : >"$work/tr/transcript-COM6.log"
+  cancelled_write --json
+  keep_json write
+  [[ $code == 5 ]] || fail "Ctrl+C during a write --json ended with $code, not 5"
+  json 'j["serial"] == "02004E4C40B0A002" and j["firmware"] != "FFFF" and j["pan_id"] != "FFFFFFFFFFFFFFFF"'
+  json 'j["settings"]["Channel"] is None and j["settings"]["Power Level"] == "Highest"'
+  json 'j["written"] is False and "is stored" in j["message"]'
 }
 
 journey_record() {

@@ -12,8 +12,9 @@ bool setDevicePath(uint32_t portNumber, const char* path);
 const char* devicePath(uint32_t portNumber);
 
 // The bytes on every device open now, in one write each that does not wait
-// (its line is non-blocking) and beside any transfer in flight: for a
-// program that ends at once. Not from a signal handler.
+// (its line is non-blocking): for a program that ends at once. No transfer's
+// write begins from here on, and one half on the line finishes first, so
+// that nothing follows the bytes. Not from a signal handler.
 void writeToOpenDevices(const void* bytes, uint32_t count);
 
 }  // namespace os::posix

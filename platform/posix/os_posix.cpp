@@ -17,6 +17,7 @@ namespace os::seam {
 thread_local uint32_t threadError = 0;
 std::mutex signalLock;
 std::condition_variable signalled;
+std::atomic<bool> writesRefused{false};
 
 uint32_t errorOf(int error) {
   switch (error) {

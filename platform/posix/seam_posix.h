@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <termios.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -95,7 +96,11 @@ struct Device : Object {
   KernelTermios2 saved{};
   uint64_t lastWriteMs = 0;
   uint64_t lastReadMs = 0;
-  std::mutex lock;  // guards the queues, stopping, settings and timeouts
+  // Held around each write to the line, so that a program's last bytes
+  // never land inside another write; guards partialWrite.
+  std::mutex writing;
+  bool partialWrite = false;  // a transfer has put only part of its bytes on the line
+  std::mutex lock;            // guards the queues, stopping, settings and timeouts
   std::deque<Operation*> reads, writes;
   bool stopping = false;
   LineSettings settings{};
@@ -118,6 +123,9 @@ struct OpenDevices {
   std::mutex lock;
   std::vector<Device*> devices;
 };
+
+// Set once a program's last bytes are to go out: no write begins after it.
+extern std::atomic<bool> writesRefused;
 
 DevicePathTable& devicePaths();
 OpenDevices& openDevices();

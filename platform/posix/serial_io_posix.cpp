@@ -145,15 +145,24 @@ bool readSome(Device* device, Operation* op) {
 }
 
 bool writeSome(Device* device, Operation* op) {
+  std::lock_guard<std::mutex> line(device->writing);
+  // A write already under way goes out whole: a command cut in two would
+  // be another command.
+  if (op->moved == 0 && writesRefused.load()) {
+    op->error = kErrorOperationAborted;
+    return true;
+  }
   const ssize_t n = write(device->fd, op->out + op->moved, op->count - op->moved);
   if (n < 0 && (errno == EAGAIN || errno == EINTR))
     return false;
   if (n < 0) {
     op->error = errno == EIO ? kErrorBrokenPipe : errorOf(errno);
+    device->partialWrite = false;
     return true;
   }
   op->moved += static_cast<uint32_t>(n);
   device->lastWriteMs = nowMs();
+  device->partialWrite = op->moved != op->count;
   return op->moved == op->count;
 }
 
@@ -235,9 +244,9 @@ bool start(Device* device, Operation* op, Transfer& transfer) {
   }
   {
     std::lock_guard<std::mutex> hold(device->lock);
-    if (device->stopping) {
+    if (device->stopping || (!op->reading && writesRefused.load())) {
+      threadError = device->stopping ? kErrorInvalidHandle : kErrorOperationAborted;
       delete op;
-      threadError = kErrorInvalidHandle;
       return false;
     }
     op->timeouts = device->timeouts;
@@ -280,6 +289,11 @@ bool startWrite(Handle handle, const void* bytes, uint32_t count, Transfer& tran
   op->count = count;
   op->event = done;
   return start(device, op, transfer);
+}
+
+// A write that has not begun ends, aborted, at its first turn on the line.
+void refuseWrites() {
+  writesRefused = true;
 }
 
 bool startRead(Handle handle, void* bytes, uint32_t count, Transfer& transfer, Handle event) {

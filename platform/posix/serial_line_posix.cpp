@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <cwchar>
+#include <thread>
 
 #include "platform/posix/device_paths.h"
 #include "platform/posix/seam_posix.h"
@@ -411,10 +413,19 @@ bool setDevicePath(uint32_t portNumber, const char* path) {
 }
 
 void writeToOpenDevices(const void* bytes, uint32_t count) {
+  refuseWrites();
   OpenDevices& open = openDevices();
   std::lock_guard<std::mutex> hold(open.lock);
-  for (const Device* device : open.devices)
+  for (Device* device : open.devices) {
+    // A write half on the line is given a moment to finish (CTS may hold it).
+    std::unique_lock<std::mutex> line(device->writing);
+    for (int waited = 0; device->partialWrite && waited < 100; ++waited) {
+      line.unlock();
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      line.lock();
+    }
     [[maybe_unused]] const ssize_t written = write(device->fd, bytes, count);
+  }
 }
 
 const char* devicePath(uint32_t portNumber) {

@@ -314,10 +314,34 @@ bool clearBreak(Handle device) {
   return ClearCommBreak(device) != FALSE;
 }
 
+namespace {
+
+// Shared by each write's start, taken whole to refuse them: a start that
+// passed the check has handed its bytes to the driver, whose queue keeps
+// them ahead of the program's last ones.
+SRWLOCK writeStarts = SRWLOCK_INIT;
+bool writesRefused = false;
+
+}  // namespace
+
 bool startWrite(Handle device, const void* bytes, uint32_t count, Transfer& transfer,
                 Handle event) {
-  OVERLAPPED* overlapped = beginOverlapped(transfer, event);
-  return issuedOrPending(WriteFile(device, bytes, count, nullptr, overlapped));
+  AcquireSRWLockShared(&writeStarts);
+  bool issued = false;
+  if (writesRefused) {
+    SetLastError(ERROR_OPERATION_ABORTED);
+  } else {
+    OVERLAPPED* overlapped = beginOverlapped(transfer, event);
+    issued = issuedOrPending(WriteFile(device, bytes, count, nullptr, overlapped));
+  }
+  ReleaseSRWLockShared(&writeStarts);
+  return issued;
+}
+
+void refuseWrites() {
+  AcquireSRWLockExclusive(&writeStarts);
+  writesRefused = true;
+  ReleaseSRWLockExclusive(&writeStarts);
 }
 
 bool startRead(Handle device, void* bytes, uint32_t count, Transfer& transfer, Handle event) {
