@@ -52,6 +52,11 @@ int sendCommands(const Options& o, Module& m, Terminal& t, std::string& replies)
         printText(x.command + "\t" + joined(x.replies) + "\n");
       addJsonItem(replies, exchangeJson(x));
     }
+    if (result == ErrTimeout && x.replies.empty()) {
+      reportFailure(portPrefix(m) + x.command + " got no reply.",
+                    portNameOf(static_cast<int32_t>(m.session.portNumber)));
+      return exitCodeOf(result);
+    }
     if (result != 0)
       return failWith(result, m);
     if (x.refused) {

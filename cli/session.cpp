@@ -438,9 +438,7 @@ int failWith(int32_t result, const Module& m) {
 }
 
 void logEnd(const Module& m, const char* operation, int32_t result) {
-  const std::string text = std::string(operation) + ": " +
-                           (result == 0 ? std::string("done.") : messageOf(result, m.record));
-  logNote(m.session.portNumber, text.c_str());
+  logOperationEnd(m.session.portNumber, operation, result, &m.record);
 }
 
 // ---- settings files and --set -----------------------------------------------------------

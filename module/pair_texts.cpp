@@ -1,6 +1,9 @@
 #include "module/pair_texts.h"
 
+#include <cstring>
+
 #include "link/hex.h"
+#include "link/line_log.h"
 #include "module/bounded_text.h"
 #include "module/result_messages.h"
 
@@ -10,8 +13,9 @@ std::wstring samePortText(const std::wstring& port) {
 
 namespace {
 
+// Escaped as the line log escapes bytes, as in every message.
 std::wstring moduleText(const char* bytes, size_t size) {
-  const std::string text = printableModuleText(bytes, size);
+  const std::string text = escapedBytes(bytes, static_cast<uint32_t>(strnlen(bytes, size)));
   return std::wstring(text.begin(), text.end());
 }
 

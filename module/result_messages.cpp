@@ -5,22 +5,25 @@
 
 #include "link/line_log.h"
 
-void copyNodeIdForMessage(const ModuleRecord* pane, char (&nodeId)[kNodeIdSize]) {
-  std::memcpy(nodeId, pane->nodeId, kNodeIdSize);
-  nodeId[kNodeIdSize - 1] = 0;
+void copyNodeIdForMessage(const ModuleRecord* pane, char (&nodeId)[kNodeIdMessageSize]) {
+  const std::string text =
+      escapedBytes(pane->nodeId, static_cast<uint32_t>(strnlen(pane->nodeId, kNodeIdSize - 1)));
+  const size_t length = text.size() < kNodeIdMessageSize ? text.size() : kNodeIdMessageSize - 1;
+  std::memcpy(nodeId, text.data(), length);
+  nodeId[length] = 0;
 }
 
 namespace {
 
-// The formats are ASCII; the node identifier goes in as its bytes, and the
-// log escapes whatever is not printable.
-std::string narrowMessage(const ResultMessage& message, const ModuleRecord* pane) {
+// The formats are ASCII; the node identifier goes in escaped, or as its
+// bytes for the log, which escapes them itself.
+std::string narrowMessage(const ResultMessage& message, const ModuleRecord* pane, bool escaped) {
   std::string text;
   for (const wchar_t* p = message.format; *p; ++p) {
     if (message.namesNodeId && p[0] == L'%' && p[1] == L'h' && p[2] == L's') {
-      char nodeId[kNodeIdSize];
+      char nodeId[kNodeIdMessageSize];
       copyNodeIdForMessage(pane, nodeId);
-      text += nodeId;
+      text += escaped ? nodeId : std::string(pane->nodeId, strnlen(pane->nodeId, kNodeIdSize - 1));
       p += 2;
     } else {
       text += *p < 0x80 ? static_cast<char>(*p) : '?';
@@ -33,7 +36,7 @@ std::string narrowMessage(const ResultMessage& message, const ModuleRecord* pane
 
 std::string resultText(int32_t result, const ModuleRecord* pane) {
   const ResultMessage message = resultMessage(result);
-  return message.format ? narrowMessage(message, pane) : std::string();
+  return message.format ? narrowMessage(message, pane, true) : std::string();
 }
 
 void logOperationEnd(uint32_t portNumber, const char* operation, int32_t result,
@@ -41,8 +44,9 @@ void logOperationEnd(uint32_t portNumber, const char* operation, int32_t result,
   if (!lineLogActive() || !operation || !pane)
     return;
   const ResultMessage message = resultMessage(result);
-  const std::string text = std::string(operation) + ": " +
-                           (message.format ? narrowMessage(message, pane) : std::string("done."));
+  const std::string text =
+      std::string(operation) + ": " +
+      (message.format ? narrowMessage(message, pane, false) : std::string("done."));
   logNote(portNumber, text.c_str());
 }
 

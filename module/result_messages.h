@@ -14,8 +14,10 @@
 std::string resultText(int32_t result, const ModuleRecord* pane);
 
 // The pane's nodeId as a terminated copy, safe to format even when the
-// record's buffer was filled to its last byte.
-void copyNodeIdForMessage(const ModuleRecord* pane, char (&nodeId)[kNodeIdSize]);
+// record's buffer was filled to its last byte, and escaped as the line log
+// escapes bytes: a module's text never reaches a terminal or a box raw.
+constexpr uint32_t kNodeIdMessageSize = 4 * (kNodeIdSize - 1) + 1;
+void copyNodeIdForMessage(const ModuleRecord* pane, char (&nodeId)[kNodeIdMessageSize]);
 
 // The line log's note of what the user was told at the end of an operation
 // on a port: "Read: Communication error.", the node identifier in place of

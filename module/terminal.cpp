@@ -87,8 +87,9 @@ void learnFromReply(Terminal& t, const std::string& line, const TerminalExchange
   }
 }
 
-// The further lines of a reply, within kFurtherReplyMs of each other.
-int32_t readFurtherLines(Terminal& t, char* reply, TerminalExchange& x) {
+// The further lines of a reply, within kFurtherReplyMs of each other; the
+// exchange's time runs to the last of them, not to the quiet after it.
+int32_t readFurtherLines(Terminal& t, char* reply, TerminalExchange& x, uint32_t start) {
   SerialPort* port = t.session->port;
   const uint32_t ioTimeout = port->ioTimeoutMs;
   port->ioTimeoutMs = kFurtherReplyMs;
@@ -99,6 +100,7 @@ int32_t readFurtherLines(Terminal& t, char* reply, TerminalExchange& x) {
     bool crEnded = false;
     result = readLine(port, reply, kReplySize, &length, &crEnded);
     if (length > 0 || crEnded) {
+      x.ms = os::tickCount() - start;
       x.replies.push_back(escapedBytes(reply, length));
       show(t, crEnded ? TerminalLine::Kind::Reply : TerminalLine::Kind::Cut, x.replies.back());
     }
@@ -122,18 +124,18 @@ int32_t exchangeLine(Terminal& t, const std::string& line, TerminalExchange& x) 
   int32_t result = transact(port, sent.data(), static_cast<uint32_t>(sent.size()), reply,
                             kReplySize, &length, &crEnded);
   noteCommandTaken(t);
+  x.ms = os::tickCount() - start;
   if (length > 0 || crEnded) {
     x.replies.push_back(escapedBytes(reply, length));
     show(t, crEnded ? TerminalLine::Kind::Reply : TerminalLine::Kind::Cut, x.replies.back());
     if (crEnded)
-      result = readFurtherLines(t, reply, x);
+      result = readFurtherLines(t, reply, x, start);
   }
   if (result == ErrTimeout && x.replies.empty()) {
     char text[64];
     std::snprintf(text, sizeof text, "no reply within %u ms", port->ioTimeoutMs);
     show(t, TerminalLine::Kind::Note, text);
   }
-  x.ms = os::tickCount() - start;
   // Written, whatever came back: the module may have taken it.
   if (result != ErrWrite && result != ErrCancelled && changesModule(line))
     t.changedModule = true;

@@ -116,16 +116,26 @@ TEST(ResultMessages, FormatsAskForExactlyTheArgumentThatIsPassed) {
   }
 }
 
-TEST(ResultMessages, NodeIdCopyIsAlwaysTerminated) {
+TEST(ResultMessages, NodeIdCopyIsAlwaysTerminatedAndEscaped) {
   ModuleRecord module;
   std::memset(module.nodeId, 'A', kNodeIdSize);  // no terminator in the record
-  char nodeId[kNodeIdSize];
+  char nodeId[kNodeIdMessageSize];
   copyNodeIdForMessage(&module, nodeId);
   EXPECT_EQ(std::string(nodeId), std::string(kNodeIdSize - 1, 'A'));
 
   std::strcpy(module.nodeId, "KOV-NL001/M");
   copyNodeIdForMessage(&module, nodeId);
   EXPECT_STREQ(nodeId, "KOV-NL001/M");
+
+  // A terminal's escape, a byte of no text, a bell: none reaches a face raw.
+  std::strcpy(module.nodeId, "KOV\x1B[31mRED\xFF\x07");
+  module.isMaster = 0;
+  const std::string text = resultText(ResultNotMaster, &module);
+  EXPECT_EQ(text.find_first_of("\x1B\x07\xFF"), std::string::npos) << text;
+  EXPECT_NE(text.find("KOV<1B>[31mRED<FF><07>"), std::string::npos) << text;
+  std::memset(module.nodeId, 0x1B, kNodeIdSize - 1);  // the longest escape fits whole
+  copyNodeIdForMessage(&module, nodeId);
+  EXPECT_EQ(std::strlen(nodeId), kNodeIdMessageSize - 1);
 }
 
 // One row per code: a script's exit code follows from what the box says.

@@ -63,6 +63,7 @@ TEST_F(Term, SendsOnlyWhatIsTypedAndHandsBackEachReply) {
   EXPECT_EQ(x.replies, Lines{"BENCH-7"});
   EXPECT_FALSE(x.refused);
   EXPECT_GT(x.ms, 0u);
+  EXPECT_LT(x.ms, kFurtherReplyMs) << "to the reply, not to the quiet after it";
   x = send("ATZZ");
   EXPECT_EQ(x.result, 0) << "an answer is a reply, whatever it says";
   EXPECT_TRUE(x.refused);

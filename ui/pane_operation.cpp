@@ -21,7 +21,7 @@ void reportResult(PaneRecord* pane, int32_t result) {
   if (message.paneReset == PaneReset::BeforeMessage)
     emptyPane(pane);
   if (message.format && message.namesNodeId) {
-    char nodeId[kNodeIdSize];
+    char nodeId[kNodeIdMessageSize];
     copyNodeIdForMessage(&pane->module, nodeId);
     showError(message.format, nodeId);
   } else if (message.format) {

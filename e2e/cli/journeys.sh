@@ -957,6 +957,10 @@ journey_terminal() {
   [[ $(wc -l <"$work/out") == 1 ]] || fail "a command after ERROR went out with --stop-on-error"
   nlconf 2 at "$PORT5" ATVR $'AT\tNI'
   has err "printable ASCII"
+  # A command the module never answers is named.
+  ctl fault COM5 withhold VR >/dev/null
+  nlconf 3 at "$PORT5" ATCH ATVR
+  has err ": ATVR got no reply."
   out_of_command_mode 5 "at"
   # A script feeds the console; Windows line ends too.
   local mark
