@@ -128,11 +128,21 @@ int linkTestCommand(const Options& o) {
   } else {
     progress("Testing the link...");
     verdict = testLink(master.session, slave.session);
-    if (verdict == kLinkFail && !anyCancelled() && (!o.quiet || o.json)) {
+    // A port that failed is a cable's or an adapter's fault, not the radio's.
+    const Module* broken = master.session.outcome.code != 0  ? &master
+                           : slave.session.outcome.code != 0 ? &slave
+                                                             : nullptr;
+    if (verdict == kLinkFail && broken && !anyCancelled()) {
+      verdict = -1;
+      code = failWith(broken->session.outcome.code, *broken);
+      message = failureText(settled(broken->session.outcome.code), *broken);
+    } else if (verdict == kLinkFail && !anyCancelled() && (!o.quiet || o.json)) {
       diagnosis = diagnosePair();
       diagnosed = true;
     }
-    if (verdict == kLinkSamePort) {
+    if (verdict == -1) {
+      // said above
+    } else if (verdict == kLinkSamePort) {
       verdict = -1;
       message = narrow(samePortText(widen(o.ports[0])).c_str());
       reportFailure(message, o.ports[0]);

@@ -83,6 +83,10 @@ int32_t pairFailedPort(const PairRunResult& r, bool* master) {
   *master = r.failedStep == PairStep::ReadMaster || r.failedStep == PairStep::WriteMaster;
   if (*master || r.failedStep == PairStep::ReadSlave || r.failedStep == PairStep::WriteSlave)
     return (*master ? r.master : r.slave).portNumber;
+  if (r.failedStep == PairStep::LinkTest && r.portFailedInLink >= 0 && !r.rangeTested) {
+    *master = r.portFailedInLink == 0;
+    return (*master ? r.master : r.slave).portNumber;
+  }
   if (r.failedStep != PairStep::LinkTest || !r.rangeTested)
     return 0;
   const auto port = static_cast<int32_t>(r.range.failedPort);

@@ -15,6 +15,35 @@ struct Pair {
   Session& slave;
 };
 
+// A port that failed under a transfer (no time-out: that is the radio's),
+// noted in its session's outcome so that a face can tell a cable from a
+// radio; the verdict stays Link NG.
+void notePortFault(const Pair& p, SerialPort* port, int32_t code) {
+  if (code == 0 || code == ErrTimeout || code == ErrCancelled)
+    return;
+  Session& s = port == p.master.port ? p.master : p.slave;
+  if (s.outcome.code == 0)
+    noteOutcome(s, "Link Test", code);
+}
+
+int32_t transferOnce(const Pair* p, SerialPort* sender, SerialPort* receiver, const char* text) {
+  purgePort(sender);
+  purgePort(receiver);
+  if (const int32_t r = writeBytes(sender, text, kLinkTextLength)) {
+    if (p)
+      notePortFault(*p, sender, r);
+    return 0;
+  }
+  char line[kLinkTextLength + 1] = {};
+  uint32_t count = 0;
+  if (const int32_t r = readLine(receiver, line, sizeof line, &count)) {
+    if (p)
+      notePortFault(*p, receiver, r);
+    return 0;
+  }
+  return count >= kLinkTextLength - 1 && std::memcmp(line, text, count) == 0 ? 1 : 0;
+}
+
 bool linkCancelled(const Pair& p) {
   return isCancelled(p.master) || isCancelled(p.slave);
 }
@@ -24,7 +53,7 @@ bool linkCancelled(const Pair& p) {
 int32_t countedTransfer(const Pair& p, SerialPort* sender, SerialPort* receiver, const char* text) {
   if (linkCancelled(p))
     return kLinkCancelled;
-  if (linkTransfer(sender, receiver, text))
+  if (transferOnce(&p, sender, receiver, text))
     return kLinkPass;
   return linkCancelled(p) ? kLinkCancelled : kLinkFail;
 }
@@ -34,7 +63,7 @@ int32_t countedTransfer(const Pair& p, SerialPort* sender, SerialPort* receiver,
 int32_t runTransfers(const Pair& p) {
   SerialPort* master = p.master.port;
   SerialPort* slave = p.slave.port;
-  linkTransfer(slave, master, kLinkTextDigits);
+  transferOnce(&p, slave, master, kLinkTextDigits);
   struct Step {
     SerialPort* sender;
     SerialPort* receiver;
@@ -60,15 +89,7 @@ int32_t openFailure(const Pair& p, int32_t opened) {
 }  // namespace
 
 int32_t linkTransfer(SerialPort* sender, SerialPort* receiver, const char* text) {
-  purgePort(sender);
-  purgePort(receiver);
-  if (writeBytes(sender, text, kLinkTextLength) != 0)
-    return 0;
-  char line[kLinkTextLength + 1] = {};
-  uint32_t count = 0;
-  if (readLine(receiver, line, sizeof line, &count) != 0)
-    return 0;
-  return count >= kLinkTextLength - 1 && std::memcmp(line, text, count) == 0 ? 1 : 0;
+  return transferOnce(nullptr, sender, receiver, text);
 }
 
 int32_t testLink(Session& master, Session& slave) {
@@ -77,9 +98,16 @@ int32_t testLink(Session& master, Session& slave) {
   if (master.portNumber != 0 && master.portNumber == slave.portNumber)
     return kLinkSamePort;
   const Pair p{master, slave};
-  if (const int32_t opened = openSessionPort(master))
+  noteOutcome(master, "Link Test", 0);
+  noteOutcome(slave, "Link Test", 0);
+  if (const int32_t opened = openSessionPort(master)) {
+    if (opened != ResultCancelled)
+      noteOutcome(master, "Link Test", opened);
     return openFailure(p, opened);
+  }
   if (const int32_t opened = openSessionPort(slave)) {
+    if (opened != ResultCancelled)
+      noteOutcome(slave, "Link Test", opened);
     closeSessionPort(master);
     return openFailure(p, opened);
   }

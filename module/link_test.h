@@ -20,5 +20,6 @@ int32_t linkTransfer(SerialPort* sender, SerialPort* receiver, const char* text)
 // kLinkSamePort when both sessions name one port; otherwise kLinkPass,
 // kLinkFail, or kLinkCancelled once a session's cancel event is set (it
 // ends every wait of that session's port at once). Both ports are closed
-// again afterwards.
+// again afterwards. A port that failed (would not open, or broke under a
+// transfer: no time-out) is noted in its session's outcome.
 int32_t testLink(Session& master, Session& slave);

@@ -469,6 +469,13 @@ bool linkStep(Run& r) {
   const int32_t verdict = testLink(*r.run.master, *r.run.slave);
   if (verdict == kLinkCancelled)
     return fail(r, PairStep::LinkTest, ResultCancelled);
+  // A port that failed under the test is the port's failure, not Link NG.
+  for (Session* s : {r.run.master, r.run.slave}) {
+    if (verdict == kLinkFail && s->outcome.code != 0) {
+      r.out->portFailedInLink = s == r.run.master ? 0 : 1;
+      return fail(r, PairStep::LinkTest, s->outcome.code);
+    }
+  }
   r.out->linkVerdict = verdict;
   return verdict == kLinkPass || fail(r, PairStep::LinkTest, ResultLinkNg);
 }

@@ -128,6 +128,24 @@ TEST_F(LinkOverRadio, FailureAtTheThirdSkipsTheRest) {
   expectPortsClosedAndRestored();
 }
 
+// A cable pulled is no verdict on the radio: the port that failed is noted
+// in its session, for a face to say so.
+TEST_F(LinkOverRadio, APortThatFailsIsNotedAsItsSessionsFailure) {
+  world.onHostReceived = [this](const std::string& p, uint8_t byte) {
+    if (p == "COM3" && byte == '\r')
+      world.removeSerialPort("COM4");
+  };
+  EXPECT_EQ(testPaneLink(), 0);
+  EXPECT_NE(slavePane.session.outcome.code, 0);
+  EXPECT_EQ(slavePane.session.outcome.portNumber, 4u);
+  EXPECT_EQ(masterPane.session.outcome.code, 0);
+  // A radio that only loses is no port's failure.
+  world.onHostReceived = nullptr;
+  radio.faults.cut = true;
+  EXPECT_EQ(testPaneLink(), 0);
+  EXPECT_EQ(masterPane.session.outcome.code, 0);
+}
+
 TEST_F(LinkOverRadio, CutRadioFails) {
   radio.faults.cut = true;
   EXPECT_EQ(testPaneLink(), 0);

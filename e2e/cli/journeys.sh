@@ -712,6 +712,23 @@ journey_no_pair() {
   has out "The slave's destination 02004E4C40B0A0FF is not the master's serial number 02004E4C40B0A001."
   nlconf 6 pair "$PORT5" "$PORT6" --quiet
   [[ $(cat "$work/out") == "FAIL: Link Test: Link NG." ]] || fail "--quiet printed more than the result"
+  # The slave's cable pulled under the test: its port's failure, not Link NG.
+  ctl radio cut on >/dev/null
+  local before
+  before=$(grep -cF "0123456789abcdef" "$work/tr/transcript-COM6.log")
+  LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 NLCONF_SIMPORTS_DIR=$work/run \
+    timeout 60 "$cli" link-test "$PORT5" "$PORT6" --json >"$work/out" 2>"$work/err" &
+  local pid=$! i code
+  for ((i = 0; i < 400; i++)); do
+    (($(grep -cF "0123456789abcdef" "$work/tr/transcript-COM6.log") > before)) && break
+    sleep 0.05
+  done
+  ctl unplug COM6 >/dev/null
+  wait "$pid"
+  code=$?
+  keep_json link-test
+  [[ $code == 3 ]] || fail "a port pulled under the link test ended with $code, not 3"
+  json 'j["link"] is None and j["error"]["code"] == 3 and j["error"]["port"] == a[0]' "$PORT6"
 }
 
 # A second master where the slave belongs: said, not taken for a pair.
