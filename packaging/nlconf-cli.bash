@@ -65,6 +65,24 @@ _nlconf_cli_ports() {
   __ltrim_colon_completions "$cur"
 }
 
+# The values OPTION takes that begin with CUR, in COMPREPLY; false when
+# OPTION takes a value (completed, or none to offer), true when it takes none.
+_nlconf_cli_value() {
+  local option=$1 cur=$2 role=$3
+  case $option in
+    --role) mapfile -t COMPREPLY < <(compgen -W "master slave" -- "$cur") ;;
+    --set) _nlconf_cli_reply_set "$cur" "$role" ;;
+    --log) _filedir ;;
+    --record) _filedir csv ;;
+    --baud) mapfile -t COMPREPLY < <(compgen -W "1200 2400 4800 9600 19200 38400 57600 115200" -- "$cur") ;;
+    --parity) mapfile -t COMPREPLY < <(compgen -W "none even odd mark" -- "$cur") ;;
+    --stop-bits) mapfile -t COMPREPLY < <(compgen -W "1 2" -- "$cur") ;;
+    --count | --size | --min-received) COMPREPLY=() ;;
+    *) return 0 ;;
+  esac
+  return 1
+}
+
 _nlconf_cli() {
   local cur prev words cword
   _init_completion -n =: || return
@@ -122,37 +140,19 @@ _nlconf_cli() {
   done
 
   if [[ -z $ended ]]; then
-    case $prev in
-      --role)
-        mapfile -t COMPREPLY < <(compgen -W "master slave" -- "$cur")
-        return
-        ;;
-      --set)
-        _nlconf_cli_reply_set "$cur" "$role"
-        return
-        ;;
-      --log)
-        _filedir
-        return
-        ;;
-      --record)
-        _filedir csv
-        return
-        ;;
-      --baud)
-        mapfile -t COMPREPLY < <(compgen -W "1200 2400 4800 9600 19200 38400 57600 115200" -- "$cur")
-        return
-        ;;
-      --parity)
-        mapfile -t COMPREPLY < <(compgen -W "none even odd mark" -- "$cur")
-        return
-        ;;
-      --stop-bits)
-        mapfile -t COMPREPLY < <(compgen -W "1 2" -- "$cur")
-        return
-        ;;
-      --count | --size | --min-received) return ;;
-    esac
+    # "--baud=96": the value after "=", which is readline's own word where
+    # "=" breaks words; elsewhere each reply takes its option before it.
+    if [[ $cur == --?*=* ]]; then
+      local option=${cur%%=*}
+      _nlconf_cli_value "$option" "${cur#*=}" "$role" && return
+      if [[ $COMP_WORDBREAKS != *=* ]]; then
+        for i in "${!COMPREPLY[@]}"; do
+          COMPREPLY[i]=$option=${COMPREPLY[i]}
+        done
+      fi
+      return
+    fi
+    _nlconf_cli_value "$prev" "$cur" "$role" || return
     if [[ $cur == -* ]]; then
       mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
       return

@@ -11,16 +11,21 @@ import sys
 import time
 
 COMPLETION = sys.argv[1] if len(sys.argv) > 1 else "packaging/nlconf-cli.bash"
-SET = "nlconf-cli write P --role slave --set "
-# typed after --set, then Tab; the word bash then parses from the line
+LINE = "nlconf-cli write P "
+# typed after LINE, then Tab; the word bash then parses from the line
 CASES = [
-    ("Po", "Power "),
-    ("Power\\ ", "Power "),
-    ("Power\\ L", "Power Level="),
-    ('"Power L', "Power Level="),
-    ("Boost\\ Mode=E", "Boost Mode=Enable"),
-    ("Stop\\ Bits=T", "Stop Bits=Two Stop Bits"),
-    ("Power\\ Level=Hi", "Power Level=High"),
+    ("--role slave --set Po", "Power "),
+    ("--role slave --set Power\\ ", "Power "),
+    ("--role slave --set Power\\ L", "Power Level="),
+    ('--role slave --set "Power L', "Power Level="),
+    ("--role slave --set Boost\\ Mode=E", "Boost Mode=Enable"),
+    ("--role slave --set Stop\\ Bits=T", "Stop Bits=Two Stop Bits"),
+    ("--role slave --set Power\\ Level=Hi", "Power Level=High"),
+    # an option's value after "=" in the same word
+    ("--baud=96", "--baud=9600"),
+    ("--role=m", "--role=master"),
+    ('--role=slave --set="Power L', "--set=Power Level="),
+    ("--role=slave --set=Power\\ Level=Hi", "--set=Power Level=High"),
 ]
 
 
@@ -47,10 +52,10 @@ def words_after_tab(cases):
                       " source %s\n" % COMPLETION).encode())
         read_until_quiet(fd)
         for typed, _ in cases:
-            os.write(fd, (SET + typed + "\t").encode())
+            os.write(fd, (LINE + typed + "\t").encode())
             read_until_quiet(fd)
             # Close a quote the case opened, then print the last word between marks.
-            closing = '"' if typed.startswith('"') else ""
+            closing = '"' if typed.count('"') % 2 else ""
             os.write(fd, ("%s\x01set -- \x05; printf '<%%s>\\n' \"${@: -1}\"\n" % closing).encode())
             found = re.findall(r"<([^<>\r\n]*)>\r?\n", read_until_quiet(fd).decode(errors="replace"))
             words.append(found[-1] if found else None)
@@ -64,7 +69,7 @@ def main():
     failed = 0
     for (typed, want), got in zip(CASES, words_after_tab(CASES)):
         if got != want:
-            print("--set %s<Tab> leaves %r on the line, not %r" % (typed, got, want))
+            print("%s<Tab> leaves %r on the line, not %r" % (typed, got, want))
             failed += 1
     print("completion: %d of %d cases as typed in bash" % (len(CASES) - failed, len(CASES)))
     return 1 if failed else 0
