@@ -1,6 +1,7 @@
 #include "cli/options.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 
 namespace cli {
@@ -14,10 +15,11 @@ constexpr OptionSpec kCommonOptions[] = {
     {"help", 'h', OptionKind::Help, {.flag = nullptr}, nullptr, nullptr},
 };
 
-constexpr OptionWord kParities[] = {{"none", os::kNoParity},
-                                    {"even", os::kEvenParity},
-                                    {"odd", os::kOddParity},
-                                    {"mark", os::kMarkParity}};
+constexpr OptionWord kParities[] = {{"none", os::kNoParity, "No Parity"},
+                                    {"even", os::kEvenParity, "Even Parity"},
+                                    {"odd", os::kOddParity, "Odd Parity"},
+                                    {"mark", os::kMarkParity, "Mark Parity"}};
+constexpr OptionWord kStopBits[] = {{"1", 1, "One Stop Bit"}, {"2", 2, "Two Stop Bits"}};
 
 // What every command that finds a module takes, after its own.
 constexpr OptionSpec kLineOptions[] = {
@@ -25,8 +27,7 @@ constexpr OptionSpec kLineOptions[] = {
                  "bits per second"),
     wordOption("parity", &Options::parity, "PARITY", "with --baud: none, even, odd or mark",
                kParities),
-    numberOption("stop-bits", &Options::stopBits, "1|2", "with --baud: its stop bits", 1, 2,
-                 "stop bits"),
+    wordOption("stop-bits", &Options::stopBits, "1|2", "with --baud: its stop bits", kStopBits),
     flagOption("search", 0, &Options::search, "try every setting a module can have before the key"),
     flagOption("no-reset-key", 0, &Options::noResetKey,
                "never ask for the reset key: exit 3 if none is found"),
@@ -148,6 +149,16 @@ bool parseMinimum(const std::string& text, uint32_t* minimum) {
   return true;
 }
 
+bool sameWord(const std::string& value, const char* word) {
+  size_t i = 0;
+  for (; word[i] && i < value.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(value[i])) !=
+        std::tolower(static_cast<unsigned char>(word[i])))
+      return false;
+  }
+  return !word[i] && i == value.size();
+}
+
 // "master or slave"; "a, b or c".
 template <typename Word>
 std::string wordsText(std::span<const Word> choices) {
@@ -197,7 +208,7 @@ bool store(Options* o, const OptionSpec& spec, const std::string& value, std::st
       return storeChoice(o, spec, value, message);
     case OptionKind::Word:
       for (const OptionWord& word : spec.words) {
-        if (value == word.word) {
+        if (sameWord(value, word.word) || (word.alias && sameWord(value, word.alias))) {
           o->*spec.target.number = word.code;
           return true;
         }
@@ -217,7 +228,7 @@ std::string seeHelp(const CommandSpec* c) {
 bool parseHelpCommand(const std::vector<std::string>& args, CommandList commands, Options* o,
                       std::string* message) {
   o->asked = Asked::Help;
-  if (args.size() == 1)
+  if (args.size() == 1 || (args.size() == 2 && isHelp(args[1])))
     return true;
   const CommandSpec* c = args.size() == 2 ? commandNamed(commands, args[1]) : nullptr;
   if (!c) {
@@ -323,8 +334,11 @@ bool parseOptions(const std::vector<std::string>& args, CommandList commands, Op
     *message = "No command given." + seeHelp(nullptr);
     return false;
   }
-  if (args[0] == "--version" && args.size() == 1) {
+  const bool version = std::find(args.begin(), args.end(), "--version") != args.end();
+  const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
+  if (version && args.size() == (json ? 2u : 1u)) {
     o->asked = Asked::Version;
+    o->json = json;
     return true;
   }
   if (args[0] == "help" || isHelp(args[0]))
@@ -368,8 +382,11 @@ std::string usageText(CommandList commands) {
       "\n"
       "PORT is COM5 on Windows, a device such as /dev/ttyUSB0 on Linux.\n"
       "Every command also takes --log FILE (the line log) and -v (the line log on\n"
-      "standard error as it goes); -- ends the options. Ctrl+C cancels as the\n"
-      "dialog's Cancel does; a second one stops at once.\n"
+      "standard error as it goes); -- ends the options. Each one that finds a module\n"
+      "takes --baud RATE [--parity PARITY] [--stop-bits 1|2] (where to look first),\n"
+      "--search (every setting a module can have) and --no-reset-key (exit 3 rather\n"
+      "than ask for the key). Ctrl+C cancels as the dialog's Cancel does; a second\n"
+      "one stops at once.\n"
       "\n";
   return text + kExitCodes;
 }

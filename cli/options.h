@@ -82,6 +82,8 @@ struct OptionChoice {
 struct OptionWord {
   const char* word;
   uint32_t code;
+  // The same value as read, JSON and profiles print it ("Even Parity").
+  const char* alias = nullptr;
 };
 
 struct OptionSpec {

@@ -78,7 +78,8 @@ int run(const std::vector<std::string>& args) {
     return closeStandardOutput(ExitDone);
   }
   if (o.asked == Asked::Version) {
-    printText("nlconf-cli " NLCONF_VERSION_TEXT "\n");
+    printText(o.json ? "{\"version\": \"" NLCONF_VERSION_TEXT "\"}\n"
+                     : "nlconf-cli " NLCONF_VERSION_TEXT "\n");
     return closeStandardOutput(ExitDone);
   }
   wantJson(o.json);

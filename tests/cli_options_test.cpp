@@ -122,9 +122,30 @@ TEST(CliOptions, WhereToLookForTheModule) {
             "--parity and --stop-bits go with --baud RATE. See nlconf-cli read --help.");
   EXPECT_FALSE(parse({"read", "P", "--baud", "38400", "--parity", "space"}).ok);
   EXPECT_FALSE(parse({"read", "P", "--baud", "38400", "--stop-bits", "3"}).ok);
+  // In the words read, JSON and profiles print, too.
+  EXPECT_EQ(lineSearchOf(parse({"read", "P", "--baud", "38400", "--parity", "Even Parity",
+                                "--stop-bits", "Two Stop Bits"})
+                             .options)
+                .named,
+            (LineGuess{38400, os::kEvenParity, os::kTwoStopBits}));
   EXPECT_FALSE(parse({"read", "P", "--baud", "0"}).ok);
   EXPECT_EQ(parse({"ports", "--search"}).message,
             "\"--search\" is no option of ports. See nlconf-cli ports --help.");
+}
+
+// Help and the version are asked for as a user would guess.
+TEST(CliOptions, HelpAndVersionInEveryForm) {
+  for (const std::vector<std::string>& line :
+       std::vector<std::vector<std::string>>{{"help"}, {"help", "--help"}, {"--help"}}) {
+    const Parsed p = parse(line);
+    EXPECT_TRUE(p.ok && p.options.asked == Asked::Help && !p.options.command) << p.message;
+  }
+  EXPECT_TRUE(parse({"--version", "--json"}).options.json);
+  EXPECT_EQ(parse({"--json", "--version"}).options.asked, Asked::Version);
+  EXPECT_FALSE(parse({"--version", "--quiet"}).ok);
+  const std::string usage = usageText(kCommands);
+  for (const char* option : {"--baud", "--search", "--no-reset-key"})
+    EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 
 // at's operands after its port are the module's commands, in order; options

@@ -668,7 +668,7 @@ sys.exit(ports != [l.split("\t") for l in open(sys.argv[2]).read().splitlines()]
   # Its failure names the port and the role, in the JSON and the record;
   # the log names the port as given, whatever the module's text holds.
   nlconf 4 pair "$PORT5" "$work/dev/com7" --json --record "$work/fail.csv" --log "$work/fail.log"
-  json 'j["result"] == "FAIL" and j["failed_step"] == "Read Slave" and "K\"\\??/S" in j["message"]'
+  json 'j["result"] == "FAIL" and j["failed_step"] == "Read Slave" and "K\"\\<01><E9>/S" in j["message"]'
   json 'j["slave"]["node_id"] == "COM1 K\"\\\x01\xe9/S" and len(j["slave"]["serial"]) == 16'
   json 'j["message"].startswith(a[0] + " (Slave): Network ID ") and j["error"]["code"] == 4' \
     "$work/dev/com7"
