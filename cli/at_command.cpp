@@ -43,25 +43,16 @@ std::string exchangeJson(const TerminalExchange& x) {
 int sendCommands(const Options& o, Module& m, Terminal& t, std::string& replies) {
   int code = ExitDone;
   for (const std::string& command : o.commands) {
-    int32_t result = followCommandMode(t) || command == "+++" ? 0 : enterTerminalCommandMode(t);
     TerminalExchange x;
-    if (result == 0)
-      result = settled(sendTerminalLine(t, command, &x));
-    if (result == 0 || !x.replies.empty()) {
+    const int failed = sendScriptCommand(m, t, command, &x);
+    if (!x.command.empty() && (failed == 0 || !x.replies.empty())) {
       if (!o.json)
         printText(x.command + "\t" + joined(x.replies) + "\n");
       addJsonItem(replies, exchangeJson(x));
     }
-    if (result == ErrTimeout && x.replies.empty()) {
-      reportFailure(portPrefix(m) + x.command + " got no reply.",
-                    portNameOf(static_cast<int32_t>(m.session.portNumber)));
-      return exitCodeOf(result);
-    }
-    if (result != 0)
-      return failWith(result, m);
+    if (failed != 0)
+      return failed;
     if (x.refused) {
-      reportFailure(portPrefix(m) + x.command + " was answered ERROR.",
-                    portNameOf(static_cast<int32_t>(m.session.portNumber)));
       code = ExitLinkOrCheck;
       if (o.stopOnError)
         break;

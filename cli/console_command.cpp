@@ -12,12 +12,15 @@ namespace cli {
 namespace {
 
 // The module's lines and the terminal's notes; what was typed is not
-// echoed. Escaped already: nothing raw reaches the screen.
+// echoed. Escaped already: nothing raw reaches the screen. For a script,
+// standard output holds the replies alone.
 void printTerminalLine(void*, const TerminalLine& line) {
-  if (line.kind == TerminalLine::Kind::Reply || line.kind == TerminalLine::Kind::Cut)
+  if (line.kind == TerminalLine::Kind::Reply || line.kind == TerminalLine::Kind::Cut) {
     printText(line.text + "\n");
-  else if (line.kind == TerminalLine::Kind::Note)
-    printText("-- " + line.text + "\n");
+  } else if (line.kind == TerminalLine::Kind::Note) {
+    std::fprintf(stdinIsTerminal() ? stdout : stderr, "-- %s\n", line.text.c_str());
+    std::fflush(stderr);
+  }
   std::fflush(stdout);
 }
 
@@ -32,6 +35,21 @@ void prompt(Terminal& t) {
 
 bool cancelled() {
   return anyCancelled();
+}
+
+// A script's line, as at sends its commands: refused, unanswered or
+// failing, it ends the console; answered ERROR, the exit code says so.
+int runScriptLine(Module& m, Terminal& t, const std::string& line, int* code) {
+  if (const char* why = terminalLineRefusal(line)) {
+    reportFailure("\"" + line + "\": " + why);
+    return ExitRefused;
+  }
+  TerminalExchange x;
+  if (const int failed = sendScriptCommand(m, t, line, &x))
+    return failed;
+  if (x.refused)
+    *code = ExitLinkOrCheck;
+  return 0;
 }
 
 // 0 to go on; otherwise the command's exit code.
@@ -58,7 +76,9 @@ int consoleCommand(const Options& o) {
   if (stdinIsTerminal())
     std::fprintf(stderr,
                  "Commands one a line; +++ enters command mode again; exit or Ctrl+D ends.\n");
+  const bool script = !stdinIsTerminal();
   int code = ExitDone;
+  int answered = ExitDone;  // a script's: ERROR answered to one of its lines
   std::string line;
   for (;;) {
     prompt(t);
@@ -75,9 +95,11 @@ int consoleCommand(const Options& o) {
       break;
     if (line.empty())
       continue;
-    if ((code = runLine(m, t, line)) != 0)
+    if ((code = script ? runScriptLine(m, t, line, &answered) : runLine(m, t, line)) != 0)
       break;
   }
+  if (code == ExitDone)
+    code = answered;
   if (stdinIsTerminal() && code == ExitDone)
     printText("\n");
   return closeModuleTerminal(m, t, code);

@@ -20,6 +20,29 @@ int openModuleTerminal(Module& m, Terminal& terminal, const std::string& portNam
   return code;
 }
 
+int sendScriptCommand(Module& m, Terminal& t, const std::string& command, TerminalExchange* x) {
+  int32_t result = 0;
+  if (!followCommandMode(t) && command != "+++") {
+    // The program's own "+++": its "OK" answers nothing the script sent.
+    const TerminalView shown = t.view;
+    t.view.line = nullptr;
+    result = enterTerminalCommandMode(t);
+    t.view = shown;
+  }
+  if (result == 0)
+    result = settled(sendTerminalLine(t, command, x));
+  const std::string port = portNameOf(static_cast<int32_t>(m.session.portNumber));
+  if (result == ErrTimeout && x->replies.empty()) {
+    reportFailure(portPrefix(m) + x->command + " got no reply.", port);
+    return exitCodeOf(result);
+  }
+  if (result != 0)
+    return failWith(result, m);
+  if (x->refused)
+    reportFailure(portPrefix(m) + x->command + " was answered ERROR.", port);
+  return 0;
+}
+
 int closeModuleTerminal(Module& m, Terminal& terminal, int code) {
   const int32_t left = closeTerminal(terminal);
   logEnd(m, "Terminal", left);

@@ -136,8 +136,10 @@ int32_t exchangeLine(Terminal& t, const std::string& line, TerminalExchange& x) 
     std::snprintf(text, sizeof text, "no reply within %u ms", port->ioTimeoutMs);
     show(t, TerminalLine::Kind::Note, text);
   }
-  // Written, whatever came back: the module may have taken it.
-  if (result != ErrWrite && result != ErrCancelled && changesModule(line))
+  // Written and not refused: the module may have taken it (its "OK" may be
+  // lost); one it answered "ERROR" changed nothing.
+  const bool refused = !x.replies.empty() && x.replies.front() == "ERROR";
+  if (result != ErrWrite && result != ErrCancelled && !refused && changesModule(line))
     t.changedModule = true;
   return result;
 }

@@ -68,11 +68,14 @@ TEST_F(Term, SendsOnlyWhatIsTypedAndHandsBackEachReply) {
   EXPECT_EQ(x.result, 0) << "an answer is a reply, whatever it says";
   EXPECT_TRUE(x.refused);
   EXPECT_FALSE(terminal.changedModule) << "nothing sent could change the module";
+  module.faults.replaceReply["PL"] = "ERROR\r";
+  EXPECT_TRUE(send("ATPL2").refused);
+  EXPECT_FALSE(terminal.changedModule) << "a setter refused changed nothing";
   send("atpl2");
   EXPECT_TRUE(terminal.changedModule);
   EXPECT_EQ(module.reg("PL"), 2u);
   ASSERT_EQ(closeTerminal(terminal), 0);
-  EXPECT_EQ(sent(), (Lines{"+++", "ATNI", "ATZZ", "atpl2", "ATCN"}));
+  EXPECT_EQ(sent(), (Lines{"+++", "ATNI", "ATZZ", "ATPL2", "atpl2", "ATCN"}));
   EXPECT_FALSE(module.inCommandMode());
   // The face sees the exchange in order, with its stamps.
   ASSERT_GE(shown.size(), 7u);

@@ -10,6 +10,7 @@
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
 #include "ui/operation_hooks.h"
+#include "ui/pane.h"
 #include "ui/pane_view.h"
 #include "ui/shell_services.h"
 #include "ui/tool_window.h"
@@ -46,6 +47,7 @@ struct TerminalWindow {
   HWND input = nullptr;
   HFONT font = nullptr;
   WNDPROC inputProc = nullptr;
+  HWND prompt = nullptr;       // the reset prompt of the search for the module
   PaneRecord* pane = nullptr;  // the pane whose port the session holds
   uint32_t portNumber = 0;
   os::Handle thread = nullptr;
@@ -100,8 +102,11 @@ void sendTyped(const std::string& line) {
   if (const char* why = terminalLineRefusal(line)) {
     lineCame(nullptr, TerminalLine{TerminalLine::Kind::Note, why, os::localTime().msOfDay});
   } else if (line != "+++" && !followCommandMode(t)) {
-    lineCame(nullptr, TerminalLine{TerminalLine::Kind::Note, "not in command mode: press +++ first",
-                                   os::localTime().msOfDay});
+    lineCame(nullptr,
+             TerminalLine{TerminalLine::Kind::Note,
+                          "not sent, not in command mode (press +++ first): " +
+                              escapedBytes(line.data(), static_cast<uint32_t>(line.size())),
+                          os::localTime().msOfDay});
   } else {
     const bool before = t.changedModule;
     sendTerminalLine(t, line, nullptr);
@@ -152,10 +157,14 @@ std::wstring widened(const std::string& text) {
   return std::wstring(text.begin(), text.end());  // escaped: ASCII only
 }
 
-void appendText(const std::string& more) {
+void appendWide(const wchar_t* more) {
   const int length = GetWindowTextLengthW(tw.text);
   SendMessageW(tw.text, EM_SETSEL, length, length);
-  SendMessageW(tw.text, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(widened(more).c_str()));
+  SendMessageW(tw.text, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(more));
+}
+
+void appendText(const std::string& more) {
+  appendWide(widened(more).c_str());
 }
 
 void showMode() {
@@ -280,9 +289,10 @@ HWND makeChild(const wchar_t* className, const wchar_t* text, DWORD style, int i
 }
 
 void createChildren() {
+  // Lines wrap: a note is read whole in the narrowest window.
   tw.text = makeChild(L"Edit", L"",
-                      WS_TABSTOP | WS_BORDER | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE |
-                          ES_READONLY | ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_NOHIDESEL,
+                      WS_TABSTOP | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_READONLY |
+                          ES_AUTOVSCROLL | ES_NOHIDESEL,
                       IDC_TERM_TEXT);
   SendMessageW(tw.text, EM_SETLIMITTEXT, 0, 0);
   tw.font = createLineFont();
@@ -412,7 +422,13 @@ bool startSession(PaneRecord* pane, uint32_t portNumber) {
   tw.session.module = &tw.scratch;
   tw.session.portNumber = portNumber;
   tw.session.cancelEvent = tw.cancel;
-  tw.session.resetPrompt = pane->resetPrompt;
+  // A prompt of its own, as a Read shows one, beside this window; and what
+  // the pane's last Read or Write found the module at is tried first.
+  if (!tw.prompt)
+    tw.prompt = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_RESET_PROMPT),
+                                   tw.window, resetPromptProc, 0);
+  tw.session.resetPrompt = tw.prompt;
+  tw.session.options.search.memory = &paneLines;
   tw.terminal = Terminal{};
   tw.terminal.session = &tw.session;
   tw.terminal.view = TerminalView{lineCame, modeCame, nullptr};
@@ -454,6 +470,11 @@ void showTerminalWindow(HWND dialog) {
   wsprintfW(caption, L"NLCONF - Terminal - %s (COM%u)", pane == &masterPane ? L"Master" : L"Slave",
             port);
   SetWindowTextW(tw.window, caption);
+  // The lines of an earlier session stay, under their own port's heading.
+  wchar_t heading[64];
+  wsprintfW(heading, L"%s---- %s - COM%u ----\r\n", GetWindowTextLengthW(tw.text) ? L"\r\n" : L"",
+            pane == &masterPane ? L"Master" : L"Slave", port);
+  appendWide(heading);
   applyButtonRules();
   if (!IsWindowVisible(tw.window))
     arrangeToolWindows(dialog, false, false, true);
@@ -501,8 +522,9 @@ void destroyTerminalWindow() {
     tw.thread = nullptr;
   }
   if (tw.window) {
-    DestroyWindow(tw.window);
+    DestroyWindow(tw.window);  // and the prompt it owns
     tw.window = nullptr;
+    tw.prompt = nullptr;
   }
   for (os::Handle* event : {&tw.wake, &tw.cancel}) {
     if (*event)

@@ -982,23 +982,32 @@ journey_terminal() {
   # A script feeds the console; Windows line ends too.
   local mark
   mark=$(($(wc -l <"$work/tr/transcript-COM5.log") + 1))
-  printf 'ATNI\r\nATZZ\n\nATPL\n' | NLCONF_OUT=$work/out nlconf 0 console "$PORT5"
-  [[ $(grep -v '^-- ' "$work/out") == $'KOV-NL001/M\nERROR\n4' ]] || fail "console: $(cat "$work/out")"
-  [[ $(host_sent 5 "$mark") == '+++ATNI\rATZZ\rATPL\rATCN\r' ]] || fail "sent: $(host_sent 5 "$mark")"
+  # It ends as at does: 6 for a line answered ERROR, its notes on standard
+  # error, and a line after ATCN sent in command mode again.
+  printf 'ATNI\r\nATZZ\n\nATPL\nATCN\nATCH\n' | NLCONF_OUT=$work/out nlconf 6 console "$PORT5"
+  [[ $(cat "$work/out") == $'KOV-NL001/M\nERROR\n4\nOK\nF' ]] || fail "console: $(cat "$work/out")"
+  has err ": ATZZ was answered ERROR."
+  [[ $(host_sent 5 "$mark") == '+++ATNI\rATZZ\rATPL\rATCN\r+++ATCH\rATCN\r' ]] ||
+    fail "sent: $(host_sent 5 "$mark")"
   out_of_command_mode 5 "console from a pipe"
+  ctl fault COM5 withhold VR >/dev/null
+  printf 'ATCH\nATVR\nATNI\n' | NLCONF_OUT=$work/out nlconf 3 console "$PORT5"
+  has err ": ATVR got no reply."
+  [[ $(cat "$work/out") == F ]] || fail "console went on after no reply: $(cat "$work/out")"
   # Ctrl+C while the console waits for a line: cancelled, the module let go.
   mkfifo "$work/in"
   exec 3<>"$work/in"
   # Emptied here: the job's own redirection may come after the first look.
-  : >"$work/out"
+  # Fed by a FIFO, the console writes its notes on standard error.
+  : >"$work/err"
   LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 NLCONF_SIMPORTS_DIR=$work/run \
     env --default-signal=INT "$cli" console "$PORT5" <"$work/in" >"$work/out" 2>"$work/err" &
   local pid=$! i
   for ((i = 0; i < 600; i++)); do
-    grep -q "^-- in command mode" "$work/out" && break
+    grep -q "^-- in command mode" "$work/err" && break
     sleep 0.05
   done
-  grep -q "^-- in command mode" "$work/out" ||
+  grep -q "^-- in command mode" "$work/err" ||
     fail "the console found no module: $(tail -n 5 "$work/tr/transcript-COM5.log")"
   kill -INT "$pid"
   wait "$pid"

@@ -48,4 +48,40 @@ journey_terminal() {
     sleep 0.1
   done
   expect read-offered-again "3001 enabled" "$(drv state 3001)"
+  a_slave_that_needs_its_key
+}
+
+# The slave at 38400 8-E-2: the terminal's search asks for the key with the
+# prompt a Read shows, and a search after a Read goes straight to where the
+# Read found the module.
+a_slave_that_needs_its_key() {
+  local reg
+  for reg in "BD 5" "NB 1" "SB 1"; do
+    # shellcheck disable=SC2086
+    rig_ctl set COM6 $reg >/dev/null || fail slave-at-38400 "set $reg"
+  done
+  local slave="caption=NLCONF - Terminal - Slave (COM6)"
+  drv focus 4000 >/dev/null
+  drv key ctrl+t --input >/dev/null
+  expect_match terminal-on-the-slave "^found" "$(drv wait "$slave" 5000)"
+  expect terminal-search-shows-the-prompt "visible Please press the reset key." \
+    "$(drv wait prompt 15000 >/dev/null; drv prompt)"
+  expect terminal-prompt-names-pane-and-port "Slave - COM6" "$(jr_caption prompt)"
+  expect terminal-key-pressed "ok: pressed under break" "$(jr_press_when_prompted COM6)"
+  JR_TERM_WINDOW=$slave jr_term_after ' -- in command mode$' >/dev/null
+  expect_match terminal-finds-the-slave "^Command mode: [0-9]+ s left$" \
+    "$(JR_TERM_WINDOW=$slave jr_term 231)"
+  drv key escape --in "$slave" >/dev/null
+  drv wait-gone "$slave" 5000 >/dev/null
+  # Where the terminal found it, a Read tries first, and the other way round.
+  drv click 4001 >/dev/null
+  expect read-after-the-terminal-needs-no-key "done" "$(jr_outcome 20000)"
+  drv focus 4000 >/dev/null
+  drv key ctrl+t --input >/dev/null
+  drv wait "$slave" 5000 >/dev/null
+  JR_TERM_WINDOW=$slave jr_term_after ' -- in command mode$' >/dev/null
+  expect terminal-after-a-read-needs-no-key "absent-or-hidden" \
+    "$(drv prompt | sed -E 's/^(absent|hidden).*/absent-or-hidden/')"
+  drv key escape --in "$slave" >/dev/null
+  drv wait-gone "$slave" 5000 >/dev/null
 }
