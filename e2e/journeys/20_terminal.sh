@@ -11,12 +11,13 @@ jr_term() {
   drv text "$1" --in "$JR_TERM_WINDOW" | sed 's/\\r\\n/\n/g' | sed '/^$/d'
 }
 
-# The terminal's exchange once a line matching the regex has come.
+# The terminal's exchange once a line matching the regex has come (the
+# second argument's count of them: a window keeps its earlier sessions).
 jr_term_after() {
   local i text
   for ((i = 0; i < 100; i++)); do
     text=$(jr_term 230)
-    grep -qE -- "$1" <<<"$text" && break
+    (($(grep -cE -- "$1" <<<"$text") >= ${2:-1})) && break
     sleep 0.1
   done
   printf '%s\n' "$text"
@@ -61,14 +62,17 @@ a_slave_that_needs_its_key() {
     rig_ctl set COM6 $reg >/dev/null || fail slave-at-38400 "set $reg"
   done
   local slave="caption=NLCONF - Terminal - Slave (COM6)"
-  drv focus 4000 >/dev/null
+  drv select 4000 "Simulated Module Port (COM6)" >/dev/null
+  # The focus in the slave's pane: its port list, its list closed again.
+  drv click 4000 --mouse >/dev/null
+  drv key escape --input >/dev/null
   drv key ctrl+t --input >/dev/null
   expect_match terminal-on-the-slave "^found" "$(drv wait "$slave" 5000)"
   expect terminal-search-shows-the-prompt "visible Please press the reset key." \
     "$(drv wait prompt 15000 >/dev/null; drv prompt)"
   expect terminal-prompt-names-pane-and-port "Slave - COM6" "$(jr_caption prompt)"
   expect terminal-key-pressed "ok: pressed under break" "$(jr_press_when_prompted COM6)"
-  JR_TERM_WINDOW=$slave jr_term_after ' -- in command mode$' >/dev/null
+  JR_TERM_WINDOW=$slave jr_term_after ' -- in command mode$' 2 >/dev/null
   expect_match terminal-finds-the-slave "^Command mode: [0-9]+ s left$" \
     "$(JR_TERM_WINDOW=$slave jr_term 231)"
   drv key escape --in "$slave" >/dev/null
@@ -76,10 +80,15 @@ a_slave_that_needs_its_key() {
   # Where the terminal found it, a Read tries first, and the other way round.
   drv click 4001 >/dev/null
   expect read-after-the-terminal-needs-no-key "done" "$(jr_outcome 20000)"
-  drv focus 4000 >/dev/null
+  drv click 4000 --mouse >/dev/null
+  drv key escape --input >/dev/null
   drv key ctrl+t --input >/dev/null
   drv wait "$slave" 5000 >/dev/null
-  JR_TERM_WINDOW=$slave jr_term_after ' -- in command mode$' >/dev/null
+  local text
+  text=$(JR_TERM_WINDOW=$slave jr_term_after ' -- in command mode$' 3)
+  expect terminal-keeps-each-session-under-its-port \
+    $'---- Master - COM5 ----\n---- Slave - COM6 ----\n---- Slave - COM6 ----' \
+    "$(grep -- '^---- ' <<<"$text")"
   expect terminal-after-a-read-needs-no-key "absent-or-hidden" \
     "$(drv prompt | sed -E 's/^(absent|hidden).*/absent-or-hidden/')"
   drv key escape --in "$slave" >/dev/null
