@@ -24,17 +24,6 @@ struct PairDiagnosis {
   std::vector<std::string> findings;  // what makes two read modules no pair
 };
 
-// "The master's destination ... is not the slave's serial number ...".
-void checkDestination(PairDiagnosis& d, const ModuleRecord& from, const ModuleRecord& to,
-                      const char* whose, const char* whom) {
-  const uint64_t high = from.read[Setting::DestHigh], low = from.read[Setting::DestLow];
-  if (high == to.serialHigh && low == to.serialLow)
-    return;
-  d.findings.push_back(std::string("The ") + whose + " destination " + hex(high, 8) + hex(low, 8) +
-                       " is not the " + whom + " serial number " + hex(to.serialHigh, 8) +
-                       hex(to.serialLow, 8) + ".");
-}
-
 PairDiagnosis diagnosePair() {
   PairDiagnosis d;
   progress("Reading both modules...");
@@ -46,20 +35,8 @@ PairDiagnosis diagnosePair() {
     if (result != 0)
       d.unread.push_back(portPrefix(*module) + messageOf(result, module->record));
   }
-  if (!d.masterRead || !d.slaveRead)
-    return d;
-  const ModuleRecord& m = masterModule().record;
-  const ModuleRecord& s = slaveModule().record;
-  if (m.read[Setting::PanId] != s.read[Setting::PanId]) {
-    d.findings.push_back("The PAN IDs differ: master " + hex(m.read[Setting::PanId], 1) +
-                         ", slave " + hex(s.read[Setting::PanId], 1) + ".");
-  }
-  if (m.read[Setting::Channel] != s.read[Setting::Channel]) {
-    d.findings.push_back("The channels differ: master " + std::to_string(m.read[Setting::Channel]) +
-                         ", slave " + std::to_string(s.read[Setting::Channel]) + ".");
-  }
-  checkDestination(d, m, s, "master's", "slave's");
-  checkDestination(d, s, m, "slave's", "master's");
+  if (d.masterRead && d.slaveRead)
+    d.findings = noPairFindings(masterModule().record, slaveModule().record);
   return d;
 }
 
@@ -96,11 +73,7 @@ void printLinkResult(const Options& o, int32_t verdict, const std::string& messa
     for (const std::string& line : d->unread)
       text += "  " + line + "\n";
   } else if (d && !o.quiet) {
-    text += d->findings.empty()
-                ? "The modules are a pair (PAN ID, destinations and channel match).\n"
-                : "The modules are no pair:\n";
-    for (const std::string& finding : d->findings)
-      text += "  " + finding + "\n";
+    text += noPairText(d->findings);
   }
   printText(text + (verdict == kLinkPass ? "Link OK.\n" : "Link NG.\n"));
 }

@@ -204,6 +204,45 @@ std::string moduleJson(const std::string& port, bool master, const PairModule& m
   return object + "}";
 }
 
+namespace {
+
+// "The master's destination ... is not the slave's serial number ...".
+void checkDestination(std::vector<std::string>& findings, const ModuleRecord& from,
+                      const ModuleRecord& to, const char* whose, const char* whom) {
+  const uint64_t high = from.read[Setting::DestHigh], low = from.read[Setting::DestLow];
+  if (high == to.serialHigh && low == to.serialLow)
+    return;
+  findings.push_back(std::string("The ") + whose + " destination " + hex(high, 8) + hex(low, 8) +
+                     " is not the " + whom + " serial number " + hex(to.serialHigh, 8) +
+                     hex(to.serialLow, 8) + ".");
+}
+
+}  // namespace
+
+std::vector<std::string> noPairFindings(const ModuleRecord& m, const ModuleRecord& s) {
+  std::vector<std::string> findings;
+  if (m.read[Setting::PanId] != s.read[Setting::PanId]) {
+    findings.push_back("The PAN IDs differ: master " + hex(m.read[Setting::PanId], 1) + ", slave " +
+                       hex(s.read[Setting::PanId], 1) + ".");
+  }
+  if (m.read[Setting::Channel] != s.read[Setting::Channel]) {
+    findings.push_back("The channels differ: master " + std::to_string(m.read[Setting::Channel]) +
+                       ", slave " + std::to_string(s.read[Setting::Channel]) + ".");
+  }
+  checkDestination(findings, m, s, "master's", "slave's");
+  checkDestination(findings, s, m, "slave's", "master's");
+  return findings;
+}
+
+std::string noPairText(const std::vector<std::string>& findings) {
+  std::string text = findings.empty()
+                         ? "The modules are a pair (PAN ID, destinations and channel match).\n"
+                         : "The modules are no pair:\n";
+  for (const std::string& finding : findings)
+    text += "  " + finding + "\n";
+  return text;
+}
+
 bool printText(const std::string& text) {
   return std::fputs(text.c_str(), stdout) >= 0;
 }

@@ -37,6 +37,11 @@ std::string changesJson(const std::vector<Change>& changes);
 
 // A module as a run or a read found it, for the pair's and the link test's output.
 PairModule moduleOf(const ModuleRecord& module, uint32_t portNumber, bool read);
+// What makes two read modules no pair (PAN ID, channel, destinations), in
+// words; empty for a pair. The text: "The modules are no pair:" and a line
+// each, or that they are a pair.
+std::vector<std::string> noPairFindings(const ModuleRecord& master, const ModuleRecord& slave);
+std::string noPairText(const std::vector<std::string>& findings);
 // The one module object of every command's JSON; null for what is not known
 // (and for each setting of unknownKeys, by its key).
 std::string moduleJson(const std::string& port, bool master, const PairModule& m,

@@ -112,7 +112,7 @@ std::string rangeJson(const PairRunResult& r) {
 }
 
 void printPairResult(const Options& o, const PairRunResult& r, const std::string& message,
-                     bool recorded) {
+                     bool recorded, const std::vector<std::string>* findings) {
   const std::string& masterPort = r.portsSwapped ? o.ports[1] : o.ports[0];
   const std::string& slavePort = r.portsSwapped ? o.ports[0] : o.ports[1];
   const bool pass = r.result == 0;
@@ -128,6 +128,10 @@ void printPairResult(const Options& o, const PairRunResult& r, const std::string
     addJson(json, "range", rangeJson(r));
     addJson(json, "duration_ms", std::to_string(r.durationMs));
     addJson(json, "recorded", jsonBool(recorded));
+    std::string noPair = "[";
+    for (size_t i = 0; findings && i < findings->size(); ++i)
+      addJsonItem(noPair, jsonString((*findings)[i]));
+    addJson(json, "no_pair", findings ? noPair + "]" : "null");
     keepJsonResult(json + "}");
     return;
   }
@@ -150,6 +154,8 @@ void printPairResult(const Options& o, const PairRunResult& r, const std::string
   } else {
     text = "FAIL: " + step + message + "\n";
   }
+  if (findings && !o.quiet)
+    text += noPairText(*findings);
   printText(text);
 }
 
@@ -180,9 +186,26 @@ int pairCommand(const Options& o) {
   run.swapPorts = swapPorts;
   static PairRunResult result;
   runPair(run, &result);
-  const std::string text =
-      pairFailurePrefix(result) +
-      narrow(pairFailureText(result, widen(o.ports[0]), widen(o.ports[1])).c_str());
+  std::string text = pairFailurePrefix(result) +
+                     narrow(pairFailureText(result, widen(o.ports[0]), widen(o.ports[1])).c_str());
+  bool failedMaster = false;
+  if (const int32_t port = pairFailedPort(result, &failedMaster)) {
+    for (const Module* m : {&masterModule(), &slaveModule()}) {
+      if (static_cast<int32_t>(m->session.portNumber) == port &&
+          m->session.outcome.code == result.result)
+        text += portHint(result.result, m->session.outcome.systemError);
+    }
+  }
+  // Link NG between two modules the run read: what makes them no pair, as
+  // link-test says it.
+  const bool diagnosed = result.result == ResultLinkNg && !result.rangeTested &&
+                         result.master.holdsSettings && result.slave.holdsSettings;
+  const std::vector<std::string> findings =
+      diagnosed ? noPairFindings(result.master.settings, result.slave.settings)
+                : std::vector<std::string>{};
+  std::string recordedText = text;
+  for (const std::string& finding : findings)
+    recordedText += " " + finding;
   int code = exitCodeOf(result.result);
   bool masterFailed = false;
   if (const int32_t port = pairFailedPort(result, &masterFailed))
@@ -193,8 +216,9 @@ int pairCommand(const Options& o) {
   names.slavePick = o.ports[1];
   RecordOutcome recorded;
   if (!o.record.empty())
-    recorded = appendRecord(o.record, result, result.result == 0 ? "" : text, names);
-  printPairResult(o, result, text, !o.record.empty() && recorded.result == 0);
+    recorded = appendRecord(o.record, result, result.result == 0 ? "" : recordedText, names);
+  printPairResult(o, result, text, !o.record.empty() && recorded.result == 0,
+                  diagnosed ? &findings : nullptr);
   if (recorded.result != 0) {
     reportFailure(recordText(recorded, o.record));
     code = code == ExitDone ? ExitOutput : code;

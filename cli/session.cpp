@@ -417,20 +417,23 @@ std::string failureText(int32_t result, const Module& m) {
   return (ofPort ? portPrefix(m) : "") + messageOf(result, m.record);
 }
 
+// What the dialog leaves to the user's eyes, a script is told.
+std::string portHint(int32_t result, uint32_t systemError) {
+  if (result == ErrNoPort && systemError == os::kErrorAccessDenied)
+    return "\nThe port is in use by another program.";
+  if (result == ErrNoPort && systemError == os::kErrorPrivilegeNotHeld)
+    return "\nThis user may not open the port (on Linux: a member of the port's group, "
+           "often dialout).";
+  return "";
+}
+
 int failWith(int32_t result, const Module& m) {
   // What the session noted at the failure; the system's error now for one
   // it did not note (a failure of the command's own).
   const bool noted = m.session.outcome.code == result;
   const uint32_t error = noted ? m.session.outcome.systemError : os::lastError();
   result = settled(result);
-  std::string text = failureText(result, m);
-  // What the dialog leaves to the user's eyes, a script is told.
-  if (result == ErrNoPort && error == os::kErrorAccessDenied)
-    text += "\nThe port is in use by another program.";
-  if (result == ErrNoPort && error == os::kErrorPrivilegeNotHeld)
-    text +=
-        "\nThis user may not open the port (on Linux: a member of the port's group, "
-        "often dialout).";
+  const std::string text = failureText(result, m) + portHint(result, error);
   reportFailure(text, result == ResultCancelled
                           ? ""
                           : portNameOf(static_cast<int32_t>(m.session.portNumber)));

@@ -71,6 +71,9 @@ std::string messageOf(int32_t result, const ModuleRecord& module);
 // messageOf after the port's prefix, where the result is the port's failure.
 std::string failureText(int32_t result, const Module& m);
 int32_t settled(int32_t result);
+// The line a port's failure adds for a script: why it would not open
+// ("\nThe port is in use by another program."), "" for none known.
+std::string portHint(int32_t result, uint32_t systemError);
 // Prints the result's failure text; returns its exit code.
 int failWith(int32_t result, const Module& m);
 void logEnd(const Module& m, const char* operation, int32_t result);

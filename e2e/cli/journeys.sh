@@ -93,6 +93,8 @@ journey_read() {
     fail "a held port was opened"
   flock "$PORT5" "$0" "$build" held "$PORT5 (Master): " 3 link-test "$PORT5" "$PORT6" ||
     fail "a held port was opened"
+  flock "$PORT5" "$0" "$build" held_pair "$PORT5" "$PORT6" ||
+    fail "a held port was opened"
   # On a terminal, what is being done shows as it goes.
   script -qec "env LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 \
     NLCONF_SIMPORTS_DIR=$work/run $cli read $PORT5 >/dev/null" /dev/null >"$work/err" 2>&1
@@ -107,6 +109,14 @@ journey_held() {
   nlconf "$@"
   grep -qxF -- "${named}Communication error." "$work/err" || fail "no \"${named}Communication error.\""
   has err "The port is in use by another program."
+}
+
+# held_pair MASTER SLAVE: a pair run says what the single commands say of
+# a port another program holds.
+journey_held_pair() {
+  nlconf 3 pair "$1" "$2"
+  has out "Communication error."
+  has out "The port is in use by another program."
 }
 
 journey_reset_key() {
@@ -712,6 +722,13 @@ journey_no_pair() {
   has out "The slave's destination 02004E4C40B0A0FF is not the master's serial number 02004E4C40B0A001."
   nlconf 6 pair "$PORT5" "$PORT6" --quiet
   [[ $(cat "$work/out") == "FAIL: Link Test: Link NG." ]] || fail "--quiet printed more than the result"
+  # A pair run says why as link-test does, in text, JSON and the record.
+  nlconf 6 pair "$PORT5" "$PORT6" --record "$work/np.csv"
+  has out "The modules are no pair:"
+  has out "  The master's destination 02004E4C40B0A0FE is not the slave's serial number 02004E4C40B0A002."
+  grep -qF "is not the slave's serial number" "$work/np.csv" || fail "the record does not say why"
+  nlconf 6 pair "$PORT5" "$PORT6" --json
+  json 'len(j["no_pair"]) == 2 and j["link"] == "NG"'
   # The slave's cable pulled under the test: its port's failure, not Link NG.
   ctl radio cut on >/dev/null
   local before
