@@ -120,7 +120,7 @@ void printPairResult(const Options& o, const PairRunResult& r, const std::string
     std::string json = "{";
     addJson(json, "result", jsonString(pass ? "PASS" : "FAIL"));
     addJson(json, "failed_step", pass ? "null" : jsonString(narrow(pairStepName(r.failedStep))));
-    addJson(json, "message", pass ? "null" : jsonString(message));
+    addJson(json, "message", pass && message.empty() ? "null" : jsonString(message));
     addJson(json, "ports_swapped", jsonBool(r.portsSwapped));
     addJson(json, "master", moduleJson(masterPort, true, r.master));
     addJson(json, "slave", moduleJson(slavePort, false, r.slave));
@@ -216,7 +216,7 @@ int pairCommand(const Options& o) {
   names.slavePick = o.ports[1];
   RecordOutcome recorded;
   if (!o.record.empty())
-    recorded = appendRecord(o.record, result, result.result == 0 ? "" : recordedText, names);
+    recorded = appendRecord(o.record, result, recordedText, names);
   printPairResult(o, result, text, !o.record.empty() && recorded.result == 0,
                   diagnosed ? &findings : nullptr);
   if (recorded.result != 0) {

@@ -13,6 +13,7 @@ constexpr wchar_t kProfileMisfitText[] = L"The profile does not fit the module."
 constexpr wchar_t kNotHeldText[] = L"The module does not hold what was written.";
 constexpr wchar_t kLinkNgText[] = L"Link NG.";
 constexpr wchar_t kSamePortText[] = L"Master and Slave are set to one port.";
+constexpr wchar_t kLinesDifferText[] = L"The serial settings of the two modules differ.";
 constexpr wchar_t kNotFoundText[] =
     L"No module answered at any serial setting tried; the reset key was not asked for.";
 
@@ -33,6 +34,7 @@ constexpr Row kRows[] = {
     {ResultLinkNg, {kLinkNgText, false, PaneReset::Keep, ExitLinkOrCheck}},
     {ResultSamePort, {kSamePortText, false, PaneReset::Keep, ExitUsage}},
     {ResultNotFound, {kNotFoundText, false, PaneReset::Keep, ExitCommunication}},
+    {ResultLinesDiffer, {kLinesDifferText, false, PaneReset::Keep, ExitLinkOrCheck}},
 };
 
 // Link-layer errors (a cancelled serial wait included), the join time-out,

@@ -24,6 +24,9 @@ constexpr int32_t ResultNotHeld = 769;        // a module does not hold what was
 constexpr int32_t ResultLinkNg = 770;         // the link test failed
 // No try found the module, and the caller asked for no reset key.
 constexpr int32_t ResultNotFound = 771;
+// A pair run's two modules talk at other serial settings, which the
+// profile did not ask for: no pair by the Link Test's rule.
+constexpr int32_t ResultLinesDiffer = 772;
 
 // nlconf-cli's exit codes, the same on every system.
 enum ExitCode : int {

@@ -439,6 +439,47 @@ bool writeAndCheck(Run& r, Side& master, Side& slave) {
          holdsWhatWasWritten(r, s, slaveBefore, slaveIntended);
 }
 
+// "Baud Rate: master 115200, slave 9600" for the first serial setting in
+// which the two differ; false when none does.
+bool describeLineDifference(const ModuleRecord* m, const ModuleRecord* s, WideText& d) {
+  for (Setting setting : kAllSettings) {
+    if (!hasFlag(setting, kLineSetting) || m->read[setting] == s->read[setting])
+      continue;
+    add(d, settingInfo(setting).label);
+    for (const ModuleRecord* module : {m, s}) {
+      add(d, module == m ? L": master " : L", slave ");
+      if (const wchar_t* text = entryText(setting, module->read[setting]))
+        add(d, text);
+      else
+        addNumber(d, static_cast<uint32_t>(module->read[setting]));
+    }
+    return true;
+  }
+  return false;
+}
+
+// The dialog's Link Test counts two modules at other serial settings as no
+// pair. A run whose profile left those settings alone follows that rule; one
+// whose profile set them apart (a slave at its sensor's rate) keeps its
+// intent, and its PASS says that they differ.
+bool lineSettingsStep(Run& r, const Side& master, const Side& slave) {
+  PairRunResult& out = *r.out;
+  WideText d = startWideText(out.detail, kPairDetailChars);
+  const bool profileSets = r.run.profile && (profileLine(r.run.profile->master).baudRate != 0 ||
+                                             profileLine(r.run.profile->slave).baudRate != 0);
+  if (profileSets)
+    add(d, L"The serial settings differ, as the profile sets them: ");
+  if (!describeLineDifference(master.session->module, slave.session->module, d)) {
+    out.detail[0] = 0;
+    return true;
+  }
+  if (profileSets) {
+    add(d, L".");
+    return true;
+  }
+  return fail(r, PairStep::LinkTest, ResultLinesDiffer);
+}
+
 bool rangeStep(Run& r, const RangeSettings& criterion) {
   PairRunResult& out = *r.out;
   out.rangeTested = true;
@@ -569,7 +610,7 @@ int32_t runPair(const PairRun& run, PairRunResult* out) {
   }
   Side master{&r, run.master, true}, slave{&r, run.slave, false};
   if (readBoth(r, master, slave)) {
-    if (applyProfile(r) && writeAndCheck(r, master, slave)) {
+    if (applyProfile(r) && writeAndCheck(r, master, slave) && lineSettingsStep(r, master, slave)) {
       // Let out at the slowest line rate, they must not pass for the link
       // test's text (which purges its lines first).
       if (r.searched)

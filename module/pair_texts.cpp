@@ -92,7 +92,7 @@ std::wstring heldAfterCancel(const PairRunResult& run) {
 std::wstring pairFailureText(const PairRunResult& run, const std::wstring& masterPick,
                              const std::wstring& slavePick) {
   if (run.result == 0)
-    return {};
+    return run.detail;  // what a PASS must say (serial settings the profile set apart)
   std::wstring text;
   const ResultMessage message = resultMessage(run.result);
   if (run.result == ResultSamePort) {
@@ -129,6 +129,8 @@ std::wstring pairResultDetails(const PairRunResult& run, const std::wstring& mas
     text +=
         std::wstring(pairStepName(PairStep::LinkTest)) + L": " + rangeSharesText(run) + lineBreak;
   }
+  if (run.result == 0 && run.detail[0])
+    text += std::wstring(run.detail) + lineBreak;
   text += moduleLine(run, true, masterPick, slavePick) + lineBreak;
   text += moduleLine(run, false, masterPick, slavePick);
   if (run.portsSwapped) {

@@ -155,12 +155,29 @@ TEST_F(PairRunTest, EachModuleIsReadWrittenAndCheckedInOneSessionBothAtOnce) {
 TEST_F(PairRunTest, AMasterThatWaitedOutItsCommandModeIsEnteredAgain) {
   slave->setReg("BD", 5);
   world.at(vw::ms(11000), [this] { slave->pressResetKey(world.now()); });
-  useProfile("[Master]\nPower Level = Low\n");
+  useProfile("[Master]\nPower Level = Low\n[Slave]\nBaud Rate = 9600\n");
   ASSERT_EQ(runIt(), 0) << resultMessage(result.result).format;
   const auto sent = commands("COM3");
   EXPECT_EQ(std::count(sent.begin(), sent.end(), "+++"), 2);
   EXPECT_EQ(master->storedReg("PL"), 1u);
   EXPECT_FALSE(master->inCommandMode() || slave->inCommandMode());
+}
+
+// Two modules at other serial settings are no pair by the Link Test's rule,
+// unless the profile set them apart: then the PASS says that they differ.
+TEST_F(PairRunTest, ModulesAtOtherSerialSettingsAreNoPairUnlessTheProfileSetsThem) {
+  slave->setReg("BD", 5);
+  world.at(vw::ms(5000), [this] { slave->pressResetKey(world.now()); });
+  useProfile("[Master]\nPower Level = Low\n");
+  EXPECT_EQ(runIt(), ResultLinesDiffer);
+  EXPECT_EQ(result.failedStep, PairStep::LinkTest);
+  EXPECT_EQ(std::wstring(result.detail), L"Baud Rate: master 9600, slave 38400");
+  EXPECT_EQ(result.linkVerdict, -1) << "no link test ran";
+  useProfile("[Slave]\nBaud Rate = 38400\n");
+  EXPECT_EQ(runIt(), 0) << resultMessage(result.result).format;
+  EXPECT_EQ(pairFailureText(result, L"COM3", L"COM4"),
+            L"The serial settings differ, as the profile sets them: Baud Rate: master 9600, "
+            L"slave 38400.");
 }
 
 // The slave's key never comes: the master, read long before, has left

@@ -31,6 +31,9 @@ namespace words {
 constexpr wchar_t caption[] = L"NLCONF - Range Test";
 constexpr wchar_t ready[] = L"Ready: choose the way and press Start.";
 constexpr wchar_t readBoth[] = L"Read both modules first; they must address each other.";
+constexpr wchar_t otherLines[] =
+    L"The modules talk at other serial settings: give both the same ones.";
+constexpr wchar_t noPair[] = L"The modules do not address each other: Make Pair, then Write both.";
 constexpr wchar_t readMaster[] = L"Read the master first; the far module needs no reading.";
 constexpr wchar_t busy[] = L"The main dialog is busy: start again once it is free.";
 constexpr wchar_t badCount[] = L"Packets each way: a whole number from 1 to 1000000.";
@@ -80,6 +83,23 @@ bool offeredNow() {
          !anyPaneHeld();
 }
 
+// Why the window offers no run: what the user must do, not only that.
+const wchar_t* refusalNow() {
+  if (wayPicked() != RangeWay::BothHere)
+    return words::readMaster;
+  const ModuleRecord* master = &paneAsShown(&masterPane)->module;
+  const ModuleRecord* slave = &paneAsShown(&slavePane)->module;
+  if (anyPaneHeld())
+    return words::busy;
+  if (!holdsModuleData(master) || !holdsModuleData(slave))
+    return words::readBoth;
+  for (Setting s : kAllSettings) {
+    if (hasFlag(s, kLineSetting) && master->read[s] != slave->read[s])
+      return words::otherLines;
+  }
+  return words::noPair;
+}
+
 std::wstring statusNow() {
   if (rw.running)
     return rw.stopAsked ? words::stopping : rangeStatusLine(rw.shown, rw.run.count, true, false);
@@ -89,7 +109,7 @@ std::wstring statusNow() {
   // panes it emptied would otherwise only say to read them again.
   const bool failed = rw.portLost || (rw.shown.code != 0 && rw.shown.code != ResultCancelled);
   if (!offeredNow() && !(rw.hasResult && rw.failureShown && failed))
-    return wayPicked() == RangeWay::BothHere ? words::readBoth : words::readMaster;
+    return refusalNow();
   return rw.hasResult ? rangeStatusLine(rw.shown, rw.run.count, false, rw.portLost) : words::ready;
 }
 
