@@ -40,6 +40,7 @@ bool definedResult(Operation operation, int32_t result) {
     case ResultProfileMisfit:
     case ResultNotHeld:
     case ResultLinkNg:
+    case ResultLinesDiffer:
       return operation == Operation::PairRun;
     default:
       return false;
@@ -259,7 +260,16 @@ std::vector<std::string> brokenInvariants(Stand& stand, const Outcome& o, const 
     checkRange(stand, o, a, broken);
   if (o.operation == Operation::PairRun && stand.pairResult.rangeTested)
     checkPairRange(stand.pairResult, broken);
-  if (a.faultFree && o.result != (o.operation == Operation::LinkTest ? 1 : 0))
+  // Two modules left at other serial settings are no pair, faults or none;
+  // two at the same ones never fail for it.
+  const bool linesDiffer =
+      o.operation == Operation::PairRun && (stand.master->reg("BD") != stand.slave->reg("BD") ||
+                                            stand.master->reg("NB") != stand.slave->reg("NB") ||
+                                            stand.master->reg("SB") != stand.slave->reg("SB"));
+  if (o.result == ResultLinesDiffer && !linesDiffer)
+    broken.push_back("a pair at the same serial settings failed for differing ones");
+  if (a.faultFree && o.result != (o.operation == Operation::LinkTest ? 1 : 0) &&
+      !(o.result == ResultLinesDiffer && linesDiffer))
     broken.push_back("a run without faults failed with " + std::to_string(o.result));
   // A pair run answers for both panes, each for the module on the port it
   // used last (it may have swapped them).
