@@ -150,9 +150,9 @@ _nlconf_cli() {
           COMPREPLY[i]=$option=${COMPREPLY[i]}
         done
       fi
-      return
+      return 0
     fi
-    _nlconf_cli_value "$prev" "$cur" "$role" || return
+    _nlconf_cli_value "$prev" "$cur" "$role" || return 0
     if [[ $cur == -* ]]; then
       mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
       return

@@ -838,9 +838,15 @@ int cmdSync(const Args& args) {
 
 bool boxUp(std::string* text) {
   const HWND box = findWindow(WindowQuery{Kind::kMessageBox, {}}, false);
-  if (box)
-    *text = "box: " + escaped(staticText(box));
-  return box != nullptr;
+  if (!box)
+    return false;
+  // The last box on its way out (its OK just pressed) has lost its text
+  // first, on a busy machine long enough to be seen: no result of this one.
+  const std::wstring said = staticText(box);
+  if (said.empty())
+    return false;
+  *text = "box: " + escaped(said);
+  return true;
 }
 
 // An operation ends with a message box, or with its progress dialog gone

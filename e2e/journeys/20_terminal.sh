@@ -11,13 +11,23 @@ jr_term() {
   drv text "$1" --in "$JR_TERM_WINDOW" | sed 's/\\r\\n/\n/g' | sed '/^$/d'
 }
 
-# The terminal's exchange once a line matching the regex has come (the
-# second argument's count of them: a window keeps its earlier sessions).
+# The terminal's exchange once a line matching the regex has come.
 jr_term_after() {
   local i text
   for ((i = 0; i < 100; i++)); do
     text=$(jr_term 230)
-    (($(grep -cE -- "$1" <<<"$text") >= ${2:-1})) && break
+    grep -qE -- "$1" <<<"$text" && break
+    sleep 0.1
+  done
+  printf '%s\n' "$text"
+}
+
+# The terminal's status line once it matches the regex (10 s at most).
+jr_term_status() {
+  local i text
+  for ((i = 0; i < 100; i++)); do
+    text=$(jr_term 231)
+    grep -qE -- "$1" <<<"$text" && break
     sleep 0.1
   done
   printf '%s\n' "$text"
@@ -72,9 +82,8 @@ a_slave_that_needs_its_key() {
     "$(drv wait prompt 15000 >/dev/null; drv prompt)"
   expect terminal-prompt-names-pane-and-port "Slave - COM6" "$(jr_caption prompt)"
   expect terminal-key-pressed "ok: pressed under break" "$(jr_press_when_prompted COM6)"
-  JR_TERM_WINDOW=$slave jr_term_after ' -- in command mode$' 2 >/dev/null
   expect_match terminal-finds-the-slave "^Command mode: [0-9]+ s left$" \
-    "$(JR_TERM_WINDOW=$slave jr_term 231)"
+    "$(JR_TERM_WINDOW=$slave jr_term_status '^Command mode')"
   drv key escape --in "$slave" >/dev/null
   drv wait-gone "$slave" 5000 >/dev/null
   # Where the terminal found it, a Read tries first, and the other way round.
@@ -84,8 +93,9 @@ a_slave_that_needs_its_key() {
   drv key escape --input >/dev/null
   drv key ctrl+t --input >/dev/null
   drv wait "$slave" 5000 >/dev/null
+  JR_TERM_WINDOW=$slave jr_term_status '^Command mode' >/dev/null
   local text
-  text=$(JR_TERM_WINDOW=$slave jr_term_after ' -- in command mode$' 3)
+  text=$(JR_TERM_WINDOW=$slave jr_term 230)
   expect terminal-keeps-each-session-under-its-port \
     $'---- Master - COM5 ----\n---- Slave - COM6 ----\n---- Slave - COM6 ----' \
     "$(grep -- '^---- ' <<<"$text")"
