@@ -113,6 +113,37 @@ int32_t readFurtherLines(Terminal& t, char* reply, TerminalExchange& x, uint32_t
   return result == ErrTimeout ? 0 : result;
 }
 
+// A port whose modem lines cannot be read is gone: nothing reaches the
+// module now, and its time-out is no longer counted.
+void noteIfPortGone(Terminal& t, int32_t result) {
+  Session& s = *t.session;
+  uint32_t status = 0;
+  if (result == 0 || result == ErrTimeout || result == ErrNotOk || result == ErrArgument ||
+      result == ErrCancelled || result == ResultCancelled || !s.port ||
+      os::getModemStatus(s.port->handle, status))
+    return;
+  loseTerminalPort(t);
+}
+
+}  // namespace
+
+void loseTerminalPort(Terminal& t) {
+  Session& s = *t.session;
+  if (!s.port)
+    return;
+  s.port->inCommandMode = 0;
+  closeSessionPort(s);
+  t.portLost = true;
+  t.portAbsent = true;
+  char text[96];
+  std::snprintf(text, sizeof text, "COM%u is gone: the terminal takes it back once it returns",
+                s.portNumber);
+  show(t, TerminalLine::Kind::Note, text);
+  showMode(t);
+}
+
+namespace {
+
 int32_t exchangeLine(Terminal& t, const std::string& line, TerminalExchange& x) {
   SerialPort* port = t.session->port;
   const std::string sent = line + "\r";
@@ -250,11 +281,31 @@ int32_t sendTerminalLine(Terminal& t, const std::string& line, TerminalExchange*
       t.session->port->inCommandMode = 0;
     showMode(t);
   }
+  noteIfPortGone(t, result);
   if (result == ErrCancelled)
     result = ResultCancelled;
   x.result = result;
   if (exchange)
     *exchange = x;
+  return result;
+}
+
+int32_t takeTerminalPortBack(Terminal& t) {
+  Session& s = *t.session;
+  if (!t.portLost || s.port)
+    return 0;
+  const bool opens = openSessionPort(s) == 0;
+  closeSessionPort(s);
+  if (!opens || !t.portAbsent) {
+    t.portAbsent = t.portAbsent || !opens;
+    return ErrNoPort;
+  }
+  t.portAbsent = false;  // one search each time it comes back
+  char text[64];
+  std::snprintf(text, sizeof text, "COM%u is back: finding the module", s.portNumber);
+  show(t, TerminalLine::Kind::Note, text);
+  const int32_t result = openTerminal(t);
+  t.portLost = result != 0;
   return result;
 }
 

@@ -58,6 +58,10 @@ struct Terminal {
   uint32_t lastCommandTick = 0;  // the module's last reply to a command or "+++"
   // A setter or a store went out: what a Read showed may no longer hold.
   bool changedModule = false;
+  // The port went away under it (unplugged): closed, and taken back once it
+  // opens again; portAbsent: not seen open since.
+  bool portLost = false;
+  bool portAbsent = false;
 };
 
 // Null when the line may be sent as it is; otherwise the reason in words.
@@ -81,5 +85,12 @@ int32_t sendTerminalLine(Terminal& terminal, const std::string& line, TerminalEx
 bool followCommandMode(Terminal& terminal);
 // What is left of its time-out; 0 out of command mode.
 uint32_t commandModeLeftMs(const Terminal& terminal);
+// The port is gone (unplugged): closed without a word to the module, its
+// time-out no longer counted, and said so; takeTerminalPortBack follows.
+void loseTerminalPort(Terminal& terminal);
+// A port lost under the terminal opened again once it is back, and the
+// module found as at the start; ErrNoPort while it is not back (or was
+// tried since it came back), 0 when nothing was lost.
+int32_t takeTerminalPortBack(Terminal& terminal);
 // "ATCN" where the module may still be in command mode, the port closed.
 int32_t closeTerminal(Terminal& terminal);

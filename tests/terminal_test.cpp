@@ -144,6 +144,28 @@ TEST_F(Term, FollowsTheTimeOutAndEntersAgain) {
   EXPECT_EQ(sent(), (Lines{"+++", "ATVR", "+++", "ATCT14", "ATVR"})) << "no ATCN once out";
 }
 
+// Unplugged under an open terminal: said, no longer counted, and taken back
+// (the module found again) once the port returns.
+TEST_F(Term, APortUnpluggedIsSaidAndTakenBackWhenItReturns) {
+  ASSERT_EQ(openTerminal(terminal), 0);
+  world.removeSerialPort("COM5");
+  EXPECT_NE(send("ATVR").result, 0);
+  EXPECT_TRUE(terminal.portLost);
+  EXPECT_EQ(session.port, nullptr);
+  EXPECT_EQ(commandModeLeftMs(terminal), 0u) << "no time-out counted for a port that is gone";
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(shown.back().text, "COM5 is gone: the terminal takes it back once it returns");
+  EXPECT_EQ(takeTerminalPortBack(terminal), ErrNoPort);
+  os::sleepMs(12000);  // out of command mode by its own time-out meanwhile
+  module.advance(world.now());
+  world.addSerialPort("COM5", &peer);
+  EXPECT_EQ(takeTerminalPortBack(terminal), 0);
+  EXPECT_FALSE(terminal.portLost);
+  EXPECT_EQ(send("ATVR").result, 0) << "the terminal works again";
+  EXPECT_EQ(closeTerminal(terminal), 0);
+  EXPECT_FALSE(module.inCommandMode());
+}
+
 // Cancel at every line end, and an unplug at every 50 ms of the first
 // seconds: the module ends out of command mode, the port closed.
 TEST_F(Term, EveryWayOutLeavesCommandMode) {

@@ -23,6 +23,8 @@ constexpr UINT_PTR kModeTimer = 1;
 constexpr UINT kModeMs = 250;
 // How often the session looks at the time-out while nobody types.
 constexpr uint32_t kFollowMs = 250;
+// How often it looks whether an unplugged port is back.
+constexpr DWORD kLookAgainMs = 1000;
 constexpr int kMargin = 8;
 constexpr int kButtonWidth = 64;
 constexpr int kRowHeight = 24;
@@ -39,6 +41,8 @@ struct Shared {
   uint32_t leftMs = 0;
   DWORD leftNotedAt = 0;
   bool changedModule = false;  // a setter went out and the pane was not yet told
+  bool portGone = false;       // unplugged under the session, not yet back
+  bool departed = false;       // the system said the port went away
 };
 
 struct TerminalWindow {
@@ -99,7 +103,13 @@ bool takeLine(std::string* line) {
 
 void sendTyped(const std::string& line) {
   Terminal& t = tw.terminal;
-  if (const char* why = terminalLineRefusal(line)) {
+  if (t.portLost) {
+    lineCame(nullptr,
+             TerminalLine{TerminalLine::Kind::Note,
+                          "not sent, the port is gone: " +
+                              escapedBytes(line.data(), static_cast<uint32_t>(line.size())),
+                          os::localTime().msOfDay});
+  } else if (const char* why = terminalLineRefusal(line)) {
     lineCame(nullptr, TerminalLine{TerminalLine::Kind::Note, why, os::localTime().msOfDay});
   } else if (line != "+++" && !followCommandMode(t)) {
     lineCame(nullptr,
@@ -117,6 +127,23 @@ void sendTyped(const std::string& line) {
   }
 }
 
+bool takeDeparted() {
+  std::lock_guard guard(tw.shared.lock);
+  const bool departed = tw.shared.departed;
+  tw.shared.departed = false;
+  return departed;
+}
+
+void notePortGone(bool gone) {
+  {
+    std::lock_guard guard(tw.shared.lock);
+    if (tw.shared.portGone == gone)
+      return;
+    tw.shared.portGone = gone;
+  }
+  post();
+}
+
 void runSession(void*) {
   const int32_t opened = openTerminal(tw.terminal);
   if (opened != 0)
@@ -131,6 +158,7 @@ void runSession(void*) {
   }
   post();
   const os::Handle waits[2] = {tw.cancel, tw.wake};
+  DWORD lastLook = GetTickCount();
   while (opened == 0 && !os::isEventSet(tw.cancel)) {
     os::waitAny(waits, 2, kFollowMs);
     os::resetEvent(tw.wake);
@@ -138,6 +166,14 @@ void runSession(void*) {
     while (!os::isEventSet(tw.cancel) && takeLine(&line))
       sendTyped(line);
     followCommandMode(tw.terminal);
+    if (takeDeparted())
+      loseTerminalPort(tw.terminal);
+    // An unplugged port is taken back once it returns, as the panes' are.
+    if (tw.terminal.portLost && GetTickCount() - lastLook >= kLookAgainMs) {
+      lastLook = GetTickCount();
+      takeTerminalPortBack(tw.terminal);
+    }
+    notePortGone(tw.terminal.portLost);
   }
   closeTerminal(tw.terminal);
   {
@@ -177,6 +213,8 @@ void showMode() {
     lstrcpyW(text, L"Closed");
   else if (!s.opened)
     wsprintfW(text, L"Finding the module on COM%u...", tw.portNumber);
+  else if (s.portGone)
+    wsprintfW(text, L"COM%u is gone: waiting for it to return", tw.portNumber);
   else if (s.inCommandMode && left > 0)
     wsprintfW(text, L"Command mode: %u s left", (left + 999) / 1000);
   else
@@ -414,7 +452,8 @@ bool startSession(PaneRecord* pane, uint32_t portNumber) {
     std::lock_guard guard(tw.shared.lock);
     tw.shared.toSend.clear();
     tw.shared.toShow.clear();
-    tw.shared.opened = tw.shared.ended = tw.shared.changedModule = false;
+    tw.shared.opened = tw.shared.ended = tw.shared.changedModule = tw.shared.portGone = false;
+    tw.shared.departed = false;
     tw.shared.inCommandMode = false;
   }
   tw.scratch = ModuleRecord{};
@@ -505,9 +544,17 @@ bool terminalHoldsAnyPort() {
   return tw.thread != nullptr;
 }
 
+// Still searching, the session ends; found, it waits for the port to return.
 void terminalPortDeparted(uint32_t portNumber) {
-  if (tw.thread && tw.portNumber == portNumber && tw.cancel)
-    os::setEvent(tw.cancel);
+  if (!tw.thread || tw.portNumber != portNumber || !tw.cancel)
+    return;
+  bool opened = false;
+  {
+    std::lock_guard guard(tw.shared.lock);
+    opened = tw.shared.opened;
+    tw.shared.departed = opened;
+  }
+  os::setEvent(opened ? tw.wake : tw.cancel);
 }
 
 bool terminalDialogMessage(MSG* message) {
