@@ -101,6 +101,18 @@ a_slave_that_needs_its_key() {
     "$(grep -- '^---- ' <<<"$text")"
   expect terminal-after-a-read-needs-no-key "absent-or-hidden" \
     "$(drv prompt | sed -E 's/^(absent|hidden).*/absent-or-hidden/')"
+  # Unplugged under the terminal: said, and taken back once it returns.
+  expect terminal-unplugged ok "$(rig_ctl unplug COM6)"
+  drv devicechange remove COM6 --via broadcast >/dev/null
+  rig_ports remove 6 >/dev/null
+  expect terminal-says-the-port-is-gone "COM6 is gone: waiting for it to return" \
+    "$(JR_TERM_WINDOW=$slave jr_term_status 'is gone')"
+  rig_ctl plug COM6 >/dev/null
+  rig_ports add 6 "$JR_COM_NAME (COM6)" >/dev/null
+  drv devicechange arrive COM6 --via broadcast >/dev/null
+  expect_match terminal-takes-the-port-back "^Command mode: [0-9]+ s left$" \
+    "$(JR_TERM_WINDOW=$slave jr_term_status '^Command mode')"
+  jr_shot terminal-port-taken-back
   drv key escape --in "$slave" >/dev/null
   drv wait-gone "$slave" 5000 >/dev/null
 }
