@@ -11,27 +11,20 @@ jr_term() {
   drv text "$1" --in "$JR_TERM_WINDOW" | sed 's/\\r\\n/\n/g' | sed '/^$/d'
 }
 
-# The terminal's exchange once a line matching the regex has come.
+# The terminal's exchange (or with a second argument, that control's text)
+# once a line matching the regex has come, 10 s at most.
 jr_term_after() {
   local i text
   for ((i = 0; i < 100; i++)); do
-    text=$(jr_term 230)
+    text=$(jr_term "${2:-230}")
     grep -qE -- "$1" <<<"$text" && break
     sleep 0.1
   done
   printf '%s\n' "$text"
 }
 
-# The terminal's status line once it matches the regex (10 s at most).
-jr_term_status() {
-  local i text
-  for ((i = 0; i < 100; i++)); do
-    text=$(jr_term 231)
-    grep -qE -- "$1" <<<"$text" && break
-    sleep 0.1
-  done
-  printf '%s\n' "$text"
-}
+# Its status line once it matches the regex.
+jr_term_status() { jr_term_after "$1" 231; }
 
 journey_terminal() {
   jr_begin 5=master 6=slave || return
