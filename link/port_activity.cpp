@@ -15,6 +15,7 @@ struct Activity {
   std::atomic<bool> due{false};
   std::atomic<uint64_t> dueUntil{0};
   std::atomic<uint32_t> guardTime{0};
+  std::atomic<uint64_t> lineCode{0};  // 0: none known
   std::atomic<bool> keepFailureTold{false};
 };
 
@@ -34,6 +35,8 @@ bool keep(uint32_t portNumber, Activity& a) {
   note.dueUntilMs = a.dueUntil.load();
   note.guardTimeMs = a.guardTime.load();
   note.guard = note.guardTimeMs != 0;
+  note.lineCode = a.lineCode.load();
+  note.line = note.lineCode != 0;
   char text[kPortNoteCapacity];
   const size_t length = formatPortNote(note, text, sizeof text);
   return os::writePortNote(portNumber, text, static_cast<uint32_t>(length)) ||
@@ -60,6 +63,8 @@ void takeInNote(uint32_t portNumber, Activity& a) {
   // The note is the newest word on the module: nobody else had the port since.
   if (note.guard && note.guardTimeMs != 0 && note.guardTimeMs <= UINT32_MAX)
     a.guardTime.store(static_cast<uint32_t>(note.guardTimeMs));
+  if (note.line)
+    a.lineCode.store(note.lineCode);
 }
 
 }  // namespace
@@ -130,6 +135,25 @@ void forgetPortActivity() {
     a.sent.store(false);
     a.due.store(false);
     a.guardTime.store(0);
+    a.lineCode.store(0);
     a.keepFailureTold.store(false);
   }
+}
+
+void noteModuleLine(uint32_t portNumber, uint32_t baudRate, uint8_t parity, uint8_t stopBits) {
+  Activity* a = entry(portNumber);
+  uint32_t rate = 0;
+  uint8_t p = 0, b = 0;
+  const uint64_t code = lineCodeOf(baudRate, parity, stopBits);
+  if (!a || !lineOfCode(code, &rate, &p, &b) || a->lineCode.exchange(code) == code)
+    return;
+  keep(portNumber, *a);
+}
+
+bool knownModuleLine(uint32_t portNumber, uint32_t* baudRate, uint8_t* parity, uint8_t* stopBits) {
+  Activity* a = entry(portNumber);
+  if (!a)
+    return false;
+  takeInNote(portNumber, *a);
+  return lineOfCode(a->lineCode.load(), baudRate, parity, stopBits);
 }

@@ -25,6 +25,11 @@ uint32_t arrivalsDueMs(uint32_t portNumber);
 void noteGuardTime(uint32_t portNumber, uint32_t guardTime);
 uint32_t knownGuardTime(uint32_t portNumber);
 
+// The serial settings the module was last found at or given on the port,
+// for a later process to try first; false when none is known.
+void noteModuleLine(uint32_t portNumber, uint32_t baudRate, uint8_t parity, uint8_t stopBits);
+bool knownModuleLine(uint32_t portNumber, uint32_t* baudRate, uint8_t* parity, uint8_t* stopBits);
+
 // Nothing in this process's memory on any port, as a new process starts (a
 // test world's clock and notes start again with every world).
 void forgetPortActivity();

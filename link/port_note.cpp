@@ -41,6 +41,20 @@ bool takeField(const char*& at, const char* end, const char* key, uint64_t& valu
 
 }  // namespace
 
+uint64_t lineCodeOf(uint32_t baudRate, uint8_t parity, uint8_t stopBits) {
+  return uint64_t{baudRate} << 8 | uint64_t{parity & 0xFu} << 4 | (stopBits & 0xFu);
+}
+
+bool lineOfCode(uint64_t code, uint32_t* baudRate, uint8_t* parity, uint8_t* stopBits) {
+  const uint64_t rate = code >> 8;
+  if (rate < 128 || rate > 4000000 || (code >> 4 & 0xF) > 4 || (code & 0xF) > 2)
+    return false;
+  *baudRate = static_cast<uint32_t>(rate);
+  *parity = static_cast<uint8_t>(code >> 4 & 0xF);
+  *stopBits = static_cast<uint8_t>(code & 0xF);
+  return true;
+}
+
 size_t formatPortNote(const PortNote& note, char* out, size_t capacity) {
   char text[kPortNoteCapacity];
   std::memcpy(text, kHeader, kHeaderLength);
@@ -51,6 +65,8 @@ size_t formatPortNote(const PortNote& note, char* out, size_t capacity) {
     length += appendField("due ", note.dueUntilMs, text + length);
   if (note.guard)
     length += appendField("gt ", note.guardTimeMs, text + length);
+  if (note.line)
+    length += appendField("line ", note.lineCode, text + length);
   if (length > capacity)
     return 0;
   std::memcpy(out, text, length);
@@ -66,6 +82,7 @@ bool parsePortNote(const char* bytes, size_t count, PortNote& note) {
   read.sent = takeField(at, end, "sent ", read.sentAtMs);
   read.due = takeField(at, end, "due ", read.dueUntilMs);
   read.guard = takeField(at, end, "gt ", read.guardTimeMs);
+  read.line = takeField(at, end, "line ", read.lineCode);
   if (at != end)
     return false;
   note = read;
@@ -80,8 +97,12 @@ PortNote trustedPortNote(bool found, bool readable, const char* bytes, size_t co
   const bool sound = readable && parsePortNote(bytes, count, note) &&
                      (!note.sent || note.sentAtMs <= nowMs) &&
                      (!note.due || note.dueUntilMs <= nowMs + kLongestArrivalsDueMs);
-  if (sound)
+  if (sound) {
+    uint32_t rate = 0;
+    uint8_t parity = 0, stopBits = 0;
+    note.line = note.line && lineOfCode(note.lineCode, &rate, &parity, &stopBits);
     return note;
+  }
   PortNote safe;
   safe.sent = true;
   safe.sentAtMs = nowMs;

@@ -16,10 +16,19 @@ struct PortNote {
   uint64_t dueUntilMs = 0;  // bytes this program caused may arrive until then
   bool guard = false;
   uint64_t guardTimeMs = 0;  // the module's GT, as it last answered or was set
+  // The serial settings the module was last found at or given: baud rate
+  // << 8 | parity << 4 | stop bits; only ever tried first, never trusted.
+  bool line = false;
+  uint64_t lineCode = 0;
 };
 
 // Room for the longest note and one byte more, which tells a longer file.
-constexpr size_t kPortNoteCapacity = 96;
+constexpr size_t kPortNoteCapacity = 128;
+
+uint64_t lineCodeOf(uint32_t baudRate, uint8_t parity, uint8_t stopBits);
+// False for a code no module's line can have (a rate outside 128..4000000,
+// a parity or stop bits no port takes).
+bool lineOfCode(uint64_t code, uint32_t* baudRate, uint8_t* parity, uint8_t* stopBits);
 // Arrivals due further ahead than any run leaves them are a note gone wrong.
 constexpr uint64_t kLongestArrivalsDueMs = 60000;
 

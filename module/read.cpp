@@ -5,6 +5,7 @@
 #include "link/at_command.h"
 #include "link/discovery.h"
 #include "link/hex.h"
+#include "link/port_activity.h"
 
 const char kMasterNodeId[] = "KOV-NL001/M";
 const char kSlaveNodeId[] = "KOV-NL001/S";
@@ -204,6 +205,10 @@ LineTries quickTries(const Session& s) {
   addLineTry(tries, search.named);
   if (search.memory && s.portNumber < kPortTableSize)
     addLineTry(tries, search.memory->port[s.portNumber]);
+  // Where the module was last found or set, by any process on the machine.
+  LineGuess noted;
+  if (knownModuleLine(s.portNumber, &noted.baudRate, &noted.parity, &noted.stopBits))
+    addLineTry(tries, noted);
   addLineTry(tries, defaultLineGuess());
   addLineTry(tries, search.profile);
   return tries;

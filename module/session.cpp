@@ -1,5 +1,7 @@
 #include "module/session.h"
 
+#include "link/port_activity.h"
+
 bool isCancelled(const Session& s) {
   os::Handle event = s.cancelEvent;
   return event && !s.finishing && os::waitAny(&event, 1, 0) == 0;
@@ -37,4 +39,8 @@ void rememberLine(const Session& s) {
   LineMemory* memory = s.options.search.memory;
   if (memory && s.port && s.portNumber < kPortTableSize)
     memory->port[s.portNumber] = lineGuessOf(s.port->serialSettings);
+  if (s.port) {
+    const os::LineSettings& line = s.port->serialSettings;
+    noteModuleLine(s.portNumber, line.baudRate, line.parity, line.stopBits);
+  }
 }

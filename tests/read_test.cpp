@@ -514,6 +514,9 @@ TEST_F(ReadSearch, EveryRateOfTheModulesListIsFoundWithoutTheKey) {
   const uint32_t order[] = {9600, 115200, 38400, 57600, 19200, 4800, 2400, 1200};
   for (uint64_t code = 0; code < 8; ++code) {
     slaveAt(code, 0, 0);
+    forgetPortActivity();  // a module no process found on the port before
+    const char unknown[] = "NLCONF port note 1\n";
+    os::writePortNote(4, unknown, sizeof unknown - 1);
     const size_t before = escapeLines().size();
     ASSERT_EQ(readModule(slaveSession(true, false)), 0) << code;
     EXPECT_EQ(slavePane.module.read[Setting::BaudRate], code);
@@ -524,6 +527,26 @@ TEST_F(ReadSearch, EveryRateOfTheModulesListIsFoundWithoutTheKey) {
   }
   EXPECT_TRUE(world.entries("COM4", vw::Event::BreakOn).empty());
   EXPECT_EQ(view().count("showResetPrompt"), 0);
+}
+
+// Where any process last found or set the module is tried first, across
+// processes; a note's line is only a first try, never trusted.
+TEST_F(ReadSearch, WhereTheModuleWasLastFoundIsTriedFirstByTheNextProcess) {
+  slaveAt(7, 1, 1);  // 115200 8-E-2: only the key tells it, the first time
+  world.at(vw::ms(3000), [this] { slave->pressResetKey(world.now()); });
+  ASSERT_EQ(readModule(slaveSession(false, true)), 0);
+  os::sleepMs(1200);
+  forgetPortActivity();  // the next process knows only the note
+  const size_t before = escapeLines().size();
+  ASSERT_EQ(readModule(slaveSession(false, false)), 0) << "no key, no search";
+  EXPECT_EQ(escapeLines().size() - before, 1u) << "found at the first try";
+  // A module elsewhere now: the note costs one try, then the search goes on.
+  os::sleepMs(1200);
+  slaveAt(3, 0, 0);
+  forgetPortActivity();
+  const size_t again = escapeLines().size();
+  ASSERT_EQ(readModule(slaveSession(false, false)), 0);
+  EXPECT_EQ(escapeLines().size() - again, 2u);
 }
 
 // A bench without a person: no key is asked for, and the command ends after

@@ -144,11 +144,16 @@ journey_unattended() {
   nlconf 0 read "$PORT6" --search --no-reset-key
   has out "Baud Rate = 115200"
   ! grep -q "reset key" "$work/err" || fail "the reset key was asked for"
+  # The next command finds it where the last one left it, unasked.
+  nlconf 0 read "$PORT6" --no-reset-key
+  has out "Baud Rate = 115200"
+  # Another module there now: the note is one try, not a word to trust.
+  ctl set COM6 BD 5 >/dev/null
   local start=$SECONDS
   nlconf 3 read "$PORT6" --no-reset-key
   grep -qxF "$PORT6: No module answered at any serial setting tried; the reset key was not asked for." \
     "$work/err" || fail "no message naming the port"
-  ((SECONDS - start <= 4)) || fail "--no-reset-key took $((SECONDS - start)) s"
+  ((SECONDS - start <= 10)) || fail "--no-reset-key took $((SECONDS - start)) s"
 }
 
 journey_write() {

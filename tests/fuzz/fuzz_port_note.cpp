@@ -19,6 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   require(!trusted.sent || trusted.sentAtMs <= now, "a note dated ahead of the clock was trusted");
   require(!trusted.due || trusted.dueUntilMs <= now + kLongestArrivalsDueMs,
           "arrivals due beyond any run were trusted");
+  uint32_t rate = 0;
+  uint8_t parity = 0, stopBits = 0;
+  require(!trusted.line || lineOfCode(trusted.lineCode, &rate, &parity, &stopBits),
+          "serial settings no port takes were kept to try");
   PortNote parsed;
   if (parsePortNote(bytes, count, parsed)) {
     char again[kPortNoteCapacity];
