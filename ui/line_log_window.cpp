@@ -39,7 +39,8 @@ struct LineLogWindow {
   HWND text = nullptr;
   HFONT textFont = nullptr;
   WNDPROC textProc = nullptr;
-  LineLogView shown;  // what of the record the text holds
+  LineLogView shown;        // what of the record the text holds
+  bool catchUpDue = false;  // a verdict is on its way: catch up once it has painted
 };
 
 LineLogWindow logWindow;
@@ -117,8 +118,10 @@ void refreshText() {
   // Appending moved the caret to the end, and the view sideways with it.
   if (GetScrollPos(text, SB_HORZ) != column)
     SendMessageW(text, WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, column), 0);
+  // At once and whole: a paint left for later would show what the edit
+  // control scrolled while it was not drawing beside what it drew after.
   SendMessageW(text, WM_SETREDRAW, TRUE, 0);
-  InvalidateRect(text, nullptr, TRUE);
+  RedrawWindow(text, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW);
 }
 
 void clearText() {
@@ -286,9 +289,16 @@ void showLineLogWindow(HWND dialog) {
   SetTimer(logWindow.window, kRefreshTimer, kRefreshMs, nullptr);
 }
 
-void deferLineLogRefresh() {
-  if (logWindow.window && IsWindowVisible(logWindow.window))
-    SetTimer(logWindow.window, kRefreshTimer, kRefreshMs, nullptr);
+void refreshLineLogAfterVerdict() {
+  logWindow.catchUpDue = true;
+}
+
+void catchUpLineLogIfDue() {
+  if (!logWindow.catchUpDue)
+    return;
+  logWindow.catchUpDue = false;
+  if (logWindow.window && IsWindowVisible(logWindow.window) && !IsIconic(logWindow.window))
+    refreshText();
 }
 
 bool lineLogDialogMessage(MSG* message) {

@@ -9,9 +9,10 @@
 void startLineLog();
 // Creates the window on first use, then shows it and brings it up.
 void showLineLogWindow(HWND dialog);
-// Puts the next catching up a full interval off: a verdict the user waits
-// for is shown first (the GUI thread was busy, and the refresh is due).
-void deferLineLogRefresh();
+// Called just before a verdict shows: the log catches up as soon as the
+// verdict has painted (its box's first idle), not a refresh interval later.
+void refreshLineLogAfterVerdict();
+void catchUpLineLogIfDue();
 // For the message loop: Tab, Escape and the like in the window.
 bool lineLogDialogMessage(MSG* message);
 // Ctrl+S in the window saves the log, not the settings as elsewhere.

@@ -52,7 +52,7 @@ void runLinkTest() {
   logNote(masterPort, verdict == kLinkPass        ? "Link Test: Link OK."
                       : verdict == kLinkCancelled ? "Link Test: cancelled."
                                                   : "Link Test: Link NG.");
-  deferLineLogRefresh();
+  refreshLineLogAfterVerdict();
   if (verdict == kLinkPass)
     showVerdict(mainDialog, L"Link OK.", kPassColor, IDD_LINK_RESULT, nullptr);
   else if (verdict != kLinkCancelled)

@@ -232,6 +232,11 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_DEVICECHANGE:
       onDeviceChange(wParam, lParam);
       return TRUE;
+    case WM_ENTERIDLE:
+      // A verdict box has painted and waits for the user.
+      if (wParam == MSGF_DIALOGBOX)
+        catchUpLineLogIfDue();
+      return FALSE;
     case WM_INITMENUPOPUP:
       // The system menu offers what the panes allow at the moment it opens.
       if (HIWORD(lParam))

@@ -142,7 +142,7 @@ void logRunEnd(const std::wstring& message) {
                                                        : static_cast<int32_t>(benchMasterPort);
     logNote(static_cast<uint32_t>(port), bytes);
   }
-  deferLineLogRefresh();
+  refreshLineLogAfterVerdict();
 }
 
 void showPairVerdict(const std::wstring& details) {

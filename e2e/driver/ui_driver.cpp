@@ -39,6 +39,9 @@
 //                                  for the dialog itself, or "none"
 //   color ID [--print]             the text's colour from the screen's pixels:
 //                                  black|red|blue|grey|white|none|other, then counts
+//   painted ID                     "same" when the screen shows what the control
+//                                  paints when made to repaint, else how many
+//                                  pixels differ
 //   msgbox                         the text of the message box
 //   msgbox-ok                      presses its OK and waits until it goes
 //   prompt                         "visible|hidden <text>", or "absent"
@@ -659,6 +662,32 @@ int cmdColor(const Args& args) {
                      "control " + args.words[1]);
 }
 
+// Whether the screen shows what the control paints when asked to repaint
+// whole: stale pixels (a line drawn twice, a scroll not repainted) differ.
+int cmdPainted(const Args& args) {
+  HWND control = nullptr;
+  if (const int status = withControl(args, &control))
+    return status;
+  settle(control, kSettleMs);
+  Capture shown, repainted;
+  std::string why;
+  if (!captureText(control, CaptureMethod::kScreen, &shown, &why))
+    return notPossible("cannot see control " + args.words[1] + ": " + why);
+  InvalidateRect(control, nullptr, TRUE);
+  settle(control, kSettleMs);
+  if (!captureText(control, CaptureMethod::kScreen, &repainted, &why))
+    return notPossible("cannot see control " + args.words[1] + " repainted: " + why);
+  if (shown.pixels.size() != repainted.pixels.size())
+    return notPossible("the control changed its size");
+  size_t differ = 0;
+  for (size_t i = 0; i < shown.pixels.size(); ++i)
+    differ += !(shown.pixels[i] == repainted.pixels[i]);
+  out(differ == 0 ? std::string("same")
+                  : "differs in " + std::to_string(differ) + " of " +
+                        std::to_string(shown.pixels.size()) + " pixels");
+  return kDone;
+}
+
 int cmdMsgbox(const Args&, bool pressOk) {
   const HWND box = findWindow(WindowQuery{Kind::kMessageBox, {}}, false);
   if (!box)
@@ -917,6 +946,7 @@ const Command kCommands[] = {
     {"state", cmdState, " --in "},
     {"focus", cmdFocus, ""},
     {"color", cmdColor, " --in --print "},
+    {"painted", cmdPainted, " --in "},
     {"msgbox", [](const Args& a) { return cmdMsgbox(a, false); }, ""},
     {"msgbox-ok", [](const Args& a) { return cmdMsgbox(a, true); }, ""},
     {"prompt", cmdPrompt, ""},

@@ -108,6 +108,10 @@ COM6 < OK' "$(jr_after_last '^COM6 break off$' <<<"$log" | head -n 12)"
   drv click 1003 >/dev/null
   drv wait linkresult 30000 >/dev/null
   expect linked-pair-passes "Link OK. blue" "$(drv linkresult)"
+  # Once the verdict has painted and waits, the log has caught up with it:
+  # no refresh interval later.
+  drv sync linkresult >/dev/null && drv sync linkresult >/dev/null
+  expect_match log-keeps-up-with-the-verdict 'Link Test: Link OK' "$(jr_log | tail -n 1)"
   drv key enter >/dev/null
   log=$(jr_log_after 'Link Test: Link OK')
   expect link-test-both-ways 'COM5 > abcdefghijklmnop

@@ -15,6 +15,7 @@
 #include "link/line_log.h"
 #include "module/pair_run.h"
 #include "module/settings_file.h"
+#include "module/write.h"
 #include "sim/presets.h"
 #include "tests/campaign/invariants.h"
 #include "tests/campaign/stand.h"
@@ -188,6 +189,17 @@ void armFaults(Draw& d, stand::Stand& s, PaneRecord* pane, Operation op, Run& ru
           os::setEvent(pane->cancelEvent);
       };
       run.plan.push_back("cancel at line end " + std::to_string(crs));
+    }
+    // A second stop: the dialog closed, or a second Ctrl+C, while the first
+    // one's write is still storing what it took.
+    if (d.chance(40)) {
+      const TimeUs at = t0 + d.within(9000);
+      s.world.at(at, [pane] {
+        noteProgramClosing(true);
+        if (pane->cancelEvent)
+          os::setEvent(pane->cancelEvent);
+      });
+      run.plan.push_back("program closing at " + std::to_string(at / 1000) + " ms");
     }
   }
   if (d.chance(5)) {
@@ -446,6 +458,7 @@ SeedRun runSeed(uint64_t seed, bool trace) {
   // the reply) puts the module in command mode only then.
   if (!readAgain)
     os::sleepMs(1500);
+  noteProgramClosing(false);  // a stop drawn for after the operation is no one's
   std::vector<std::string> broken = stand::brokenInvariants(s, o, run.allowances);
   if (readAgain) {
     run.plan.push_back("a Read right after it");
