@@ -44,7 +44,8 @@ void printCounts(const RangeResult& r) {
                        ", lost " + std::to_string(d.lost) + ", corrupted " +
                        std::to_string(d.corrupted) + ", received " + percentText(d) + " %";
     if (d.late)
-      line += ", late " + std::to_string(d.late);
+      line +=
+          ", late " + std::to_string(d.late) + " (longest " + std::to_string(d.lateMaxMs) + " ms)";
     if (d.duplicated)
       line += ", duplicated " + std::to_string(d.duplicated);
     if (d.echoed)
@@ -97,9 +98,10 @@ std::string rangeDirectionsJson(const RangeResult& r) {
     addJson(item, "from", jsonString(nameOf(d.fromPort)));
     addJson(item, "to", jsonString(nameOf(d.toPort)));
     const std::pair<const char*, uint32_t> counts[] = {
-        {"sent", d.sent},           {"received", d.received}, {"lost", d.lost},
-        {"corrupted", d.corrupted}, {"late", d.late},         {"duplicated", d.duplicated},
-        {"echoed", d.echoed}};
+        {"sent", d.sent},     {"received", d.received},
+        {"lost", d.lost},     {"corrupted", d.corrupted},
+        {"late", d.late},     {"duplicated", d.duplicated},
+        {"echoed", d.echoed}, {"late_max_ms", d.lateMaxMs}};
     for (const auto& [key, count] : counts)
       addJson(item, key, std::to_string(count));
     addJson(item, "received_percent", percentText(d));

@@ -112,63 +112,17 @@ int32_t sendPacket(SerialPort* port, const char* bytes, uint32_t size, uint32_t 
 struct Wait {
   int32_t code = 0;  // 0, ErrCancelled or ErrRead
   PacketFate fate = PacketFate::Lost;
-  uint32_t late = 0;
+  bool settled = false;  // the awaited packet's fate is known
   uint32_t duplicated = 0;
   uint32_t echoed = 0;
 };
 
-// True when the line settles the awaited packet's fate.
-bool settles(RangeReceiver::Line line, Wait& wait) {
-  switch (line) {
-    case RangeReceiver::Line::Expected:
-      wait.fate = PacketFate::Received;
-      return true;
-    case RangeReceiver::Line::Damaged:
-      wait.fate = PacketFate::Corrupted;
-      return true;
-    case RangeReceiver::Line::Late:
-      ++wait.late;
-      return false;
-    case RangeReceiver::Line::Duplicate:
-      ++wait.duplicated;
-      return false;
-    case RangeReceiver::Line::Echo:
-      ++wait.echoed;
-      return false;
-    case RangeReceiver::Line::None:
-      return false;
-  }
-  return false;
-}
-
-// Byte by byte until the awaited packet's line, a damaged one, or the
-// deadline; a byte that lands as the wait ends still counts.
-Wait awaitPacket(SerialPort* port, RangeReceiver& receiver, uint32_t deadline) {
-  Wait wait;
-  for (;;) {
-    const int32_t left = static_cast<int32_t>(deadline - os::tickCount());
-    if (left <= 0)
-      return wait;
-    char byte = 0;
-    os::resetEvent(port->readWait[0]);
-    os::Transfer transfer{};
-    if (!os::startRead(port->handle, &byte, 1, transfer, port->readWait[0])) {
-      wait.code = ErrRead;
-      return wait;
-    }
-    const int index = os::waitAny(port->readWait, port->waitCount, static_cast<uint32_t>(left));
-    uint32_t moved = 0;
-    const int32_t ended = endedWait(port, transfer, index, &moved);
-    if (moved == 1 && settles(receiver.take(byte), wait))
-      return wait;
-    if (ended == ErrCancelled || ended == ErrRead) {
-      wait.code = ended;
-      return wait;
-    }
-    if (ended == ErrTimeout)
-      return wait;
-  }
-}
+// A packet whose wait ended with nothing: it may still come.
+struct Pending {
+  uint32_t sequence = 0;
+  uint32_t sentAt = 0;
+  uint32_t echoed = 0;  // seen while it was awaited, for its line in the log
+};
 
 struct Leg {
   SerialPort* sender = nullptr;
@@ -176,6 +130,7 @@ struct Leg {
   uint32_t limitMs = 0;
   RangeReceiver lines;
   const char* name = "";
+  std::vector<Pending> pending;
 };
 
 struct Runner {
@@ -187,6 +142,7 @@ struct Runner {
   void* context = nullptr;
   Leg legs[2];
   std::vector<uint32_t> roundTrips;
+  uint32_t drainMs = 0;  // how long a packet past its wait may still come
 };
 
 // A run that ended with a packet on its way (stopped, cancelled, a port
@@ -270,7 +226,7 @@ void logFate(const Leg& leg, const RangePacket& p) {
   int n = std::snprintf(text, sizeof text, "range packet %u from %s %s in %u ms", p.sequence,
                         leg.name, kFates[static_cast<int>(p.fate)], p.elapsedMs);
   if (p.late && n > 0 && n < static_cast<int>(sizeof text))
-    n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), ", %u late", p.late);
+    n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), ", late");
   if (p.duplicated && n > 0 && n < static_cast<int>(sizeof text))
     n += std::snprintf(text + n, sizeof text - static_cast<size_t>(n), ", %u duplicate",
                        p.duplicated);
@@ -296,10 +252,141 @@ int32_t portFailed(Runner& r, SerialPort* port, int32_t code) {
   return code;
 }
 
-// 0 when the packet's fate is known, else what stopped it (uncounted).
+// One packet's fate: counted, logged and told.
+void countFate(Runner& r, uint32_t index, RangePacket& p) {
+  p.direction = index;
+  RangeDirection& d = r.result->directions[index];
+  ++d.sent;
+  d.duplicated += p.duplicated;
+  if (p.fate == PacketFate::Received)
+    ++d.received;
+  else
+    ++d.lost;
+  if (p.fate == PacketFate::Corrupted)
+    ++d.corrupted;
+  if (p.late) {
+    ++d.late;
+    d.lateMaxMs = std::max(d.lateMaxMs, p.elapsedMs);
+  }
+  if (p.fate == PacketFate::Received && r.run.way == RangeWay::FarLoopback)
+    noteRoundTrip(r, p.elapsedMs);
+  logFate(r.legs[index], p);
+  if (r.sink)
+    r.sink(r.context, p, *r.result);
+}
 
+// A packet whose wait had ended came whole after all: received, and late.
+void takeLate(Runner& r, uint32_t index, uint32_t sequence) {
+  std::vector<Pending>& pending = r.legs[index].pending;
+  const auto it = std::find_if(pending.begin(), pending.end(),
+                               [sequence](const Pending& p) { return p.sequence == sequence; });
+  if (it == pending.end())
+    return;  // given up for lost already
+  RangePacket p;
+  p.sequence = sequence;
+  p.fate = PacketFate::Received;
+  p.elapsedMs = os::tickCount() - it->sentAt;
+  p.late = true;
+  pending.erase(it);
+  countFate(r, index, p);
+}
+
+// Packets waited for beyond the drain window (all of them when `all`) are lost.
+void giveUpOverdue(Runner& r, uint32_t index, bool all) {
+  std::vector<Pending>& pending = r.legs[index].pending;
+  const uint32_t now = os::tickCount();
+  while (!pending.empty() && (all || now - pending.front().sentAt >= r.drainMs)) {
+    RangePacket p;
+    p.sequence = pending.front().sequence;
+    p.elapsedMs = now - pending.front().sentAt;
+    p.echoed = pending.front().echoed;
+    pending.erase(pending.begin());
+    countFate(r, index, p);
+  }
+}
+
+// What a line means for the awaited packet; an earlier packet's first line
+// is that packet come late. While draining nothing new is awaited: the last
+// packet's own line is late too.
+void takeLine(Runner& r, uint32_t index, RangeReceiver::Line line, bool draining, Wait& wait) {
+  const uint32_t sequence = r.legs[index].lines.lineSequence();
+  switch (line) {
+    case RangeReceiver::Line::Expected:
+      if (draining) {
+        takeLate(r, index, sequence);
+      } else {
+        wait.fate = PacketFate::Received;
+        wait.settled = true;
+      }
+      return;
+    case RangeReceiver::Line::Damaged:
+      if (!draining) {
+        wait.fate = PacketFate::Corrupted;
+        wait.settled = true;
+      }
+      return;
+    case RangeReceiver::Line::Late:
+      takeLate(r, index, sequence);
+      return;
+    case RangeReceiver::Line::Duplicate:
+      ++wait.duplicated;
+      return;
+    case RangeReceiver::Line::Echo:
+      ++wait.echoed;
+      return;
+    case RangeReceiver::Line::Stray:
+    case RangeReceiver::Line::None:
+      return;
+  }
+}
+
+// A thread that ran late finds bytes that came in time waiting for it: past
+// the deadline, what the port already holds is still read, up to a few
+// packets' worth.
+constexpr uint32_t kBytesPastDeadline = 3 * kRangeMaxSize;
+
+// Byte by byte until the awaited packet's fate (or, draining, until nothing
+// is pending), or the deadline.
+Wait readLines(Runner& r, uint32_t index, uint32_t deadline, bool draining) {
+  Wait wait;
+  SerialPort* port = r.legs[index].receiver;
+  uint32_t pastDeadline = 0;
+  for (;;) {
+    if (draining && r.legs[index].pending.empty())
+      return wait;
+    const int32_t left = static_cast<int32_t>(deadline - os::tickCount());
+    if (left <= 0 && ++pastDeadline > kBytesPastDeadline)
+      return wait;
+    char byte = 0;
+    os::resetEvent(port->readWait[0]);
+    os::Transfer transfer{};
+    if (!os::startRead(port->handle, &byte, 1, transfer, port->readWait[0])) {
+      wait.code = ErrRead;
+      return wait;
+    }
+    const uint32_t waitMs = left > 0 ? static_cast<uint32_t>(left) : 0;
+    uint32_t moved = 0;
+    const int32_t ended =
+        endedWait(port, transfer, os::waitAny(port->readWait, port->waitCount, waitMs), &moved);
+    if (moved == 1) {
+      takeLine(r, index, r.legs[index].lines.take(byte), draining, wait);
+      if (wait.settled)
+        return wait;
+    }
+    if (ended == ErrCancelled || ended == ErrRead) {
+      wait.code = ended;
+      return wait;
+    }
+    if (ended == ErrTimeout && left <= 0)
+      return wait;
+  }
+}
+
+// 0 when the packet went and its fate is known or pending, else what
+// stopped it (uncounted).
 int32_t sendOne(Runner& r, uint32_t index, uint32_t sequence) {
   Leg& leg = r.legs[index];
+  giveUpOverdue(r, index, false);
   char packet[kRangeMaxSize];
   makeRangePacket(sequence, r.run.size, packet,
                   index == 1 ? RangeOrigin::Slave : RangeOrigin::Master);
@@ -307,39 +394,40 @@ int32_t sendOne(Runner& r, uint32_t index, uint32_t sequence) {
   const uint32_t start = os::tickCount();
   if (const int32_t sent = sendPacket(leg.sender, packet, r.run.size, leg.limitMs))
     return portFailed(r, leg.sender, sent);
-  const Wait wait = awaitPacket(leg.receiver, leg.lines, start + leg.limitMs);
+  const Wait wait = readLines(r, index, start + leg.limitMs, false);
   if (wait.code)
     return portFailed(r, leg.receiver, wait.code);
-  // Lost, or gone with a port that went away: only the first is the radio's.
+  // Not here, or gone with a port that went away: only the first is the radio's.
   for (SerialPort* port : {leg.sender, leg.receiver}) {
-    if (wait.fate == PacketFate::Lost && !portPresent(port))
+    if (!wait.settled && !portPresent(port))
       return portFailed(r, port, ErrRead);
   }
+  // An echo is of the packets this port sent: the other direction's.
+  r.result->directions[r.result->directionCount == 2 ? 1 - index : index].echoed += wait.echoed;
+  if (!wait.settled) {
+    leg.pending.push_back({sequence, start, wait.echoed});
+    return 0;
+  }
   RangePacket p;
-  p.direction = index;
   p.sequence = sequence;
   p.fate = wait.fate;
   p.elapsedMs = os::tickCount() - start;
-  p.late = wait.late;
   p.duplicated = wait.duplicated;
   p.echoed = wait.echoed;
-  // An echo is of the packets this port sent: the other direction's.
-  r.result->directions[r.result->directionCount == 2 ? 1 - index : index].echoed += wait.echoed;
-  RangeDirection& d = r.result->directions[index];
-  ++d.sent;
-  d.late += wait.late;
-  d.duplicated += wait.duplicated;
-  if (p.fate == PacketFate::Received)
-    ++d.received;
-  else
-    ++d.lost;
-  if (p.fate == PacketFate::Corrupted)
-    ++d.corrupted;
-  if (p.fate == PacketFate::Received && r.run.way == RangeWay::FarLoopback)
-    noteRoundTrip(r, p.elapsedMs);
-  logFate(leg, p);
-  if (r.sink)
-    r.sink(r.context, p, *r.result);
+  countFate(r, index, p);
+  return 0;
+}
+
+// The packets still on their way get the drain window from the last send;
+// what has not come by then is lost.
+int32_t drainPending(Runner& r) {
+  const uint32_t deadline = os::tickCount() + r.drainMs;
+  for (uint32_t i = 0; i < r.result->directionCount; ++i) {
+    const Wait wait = readLines(r, i, deadline, true);
+    if (wait.code)
+      return portFailed(r, r.legs[i].receiver, wait.code);
+    giveUpOverdue(r, i, true);
+  }
   return 0;
 }
 
@@ -353,7 +441,8 @@ int32_t sendAll(Runner& r) {
         return stopped == ErrCancelled || cancelled(r) ? ResultCancelled : stopped;
     }
   }
-  return 0;
+  const int32_t drained = drainPending(r);
+  return drained == ErrCancelled || cancelled(r) ? ResultCancelled : drained;
 }
 
 int32_t openFailure(int32_t opened, Runner& r, const Session& s) {
@@ -376,11 +465,15 @@ void setUpLegs(Runner& r) {
   } else {
     SerialPort* slave = r.slave->port;
     const os::LineSettings s = settingsOf(slave);
-    r.legs[0] = {master, slave, rangePacketLimitMs(r.run.size, m, s), RangeReceiver(), "master"};
-    r.legs[1] = {slave, master, rangePacketLimitMs(r.run.size, s, m),
-                 RangeReceiver(RangeOrigin::Slave), "slave"};
+    r.legs[0] = {master,          slave,    rangePacketLimitMs(r.run.size, m, s),
+                 RangeReceiver(), "master", {}};
+    r.legs[1] = {
+        slave,   master, rangePacketLimitMs(r.run.size, s, m), RangeReceiver(RangeOrigin::Slave),
+        "slave", {}};
     res.directionCount = 2;
   }
+  // At least the longest wait twice over, and never less than a second.
+  r.drainMs = std::max<uint32_t>(1000, 2 * std::max(r.legs[0].limitMs, r.legs[1].limitMs));
   for (uint32_t i = 0; i < res.directionCount; ++i) {
     res.directions[i].fromPort = r.legs[i].sender->portNumber;
     res.directions[i].toPort = r.legs[i].receiver->portNumber;
@@ -455,17 +548,14 @@ RangeReceiver::Line RangeReceiver::classify() {
     makeRangePacket(named, size, want, own);
     return std::memcmp(line_, want, length_) == 0 ? Line::Echo : Line::Damaged;
   }
-  if (behind == 0 && declared == size_ && !seen_[expected_]) {
-    seen_[expected_] = true;
-    return Line::Expected;
-  }
-  if (behind == 0 || !ours)
-    return Line::Late;
+  if (!ours || (behind == 0 && declared != size_))
+    return Line::Stray;
   const uint32_t full = expected_ - behind;
   if (seen_[full])
     return Line::Duplicate;
   seen_[full] = true;
-  return Line::Late;
+  sequence_ = full;
+  return behind == 0 ? Line::Expected : Line::Late;
 }
 
 int32_t runRangeTest(const RangeRun& run, Session& master, Session* slave, RangeResult* result,

@@ -2,8 +2,9 @@
 //
 // Numbered packets go through the modules in transparent mode, one at a
 // time, and each one's fate is told: received, lost, or corrupted (a damaged
-// line came instead). Late packets (one that arrives after its wait ended)
-// and duplicates are noticed and counted, but never count as received.
+// line came instead). A packet that arrives whole after its wait ended, yet
+// before the run's end and a drain window, is received and counted late as
+// well: a PC slow to look loses no packet. Duplicates are counted apart.
 //
 // A packet is `size` bytes of printable ASCII, ended by CR:
 //   SSSSSS  sequence number, 6 upper-case hex digits (modulo 2^24)
@@ -66,8 +67,9 @@ struct RangeRun {
 };
 
 // sent = received + lost once a packet's fate is known. corrupted counts
-// the lost packets for which a damaged line arrived; late and duplicated
-// count extra lines and are in neither received nor lost.
+// the lost packets for which a damaged line arrived; late the received ones
+// that came after their wait, the longest of them lateMaxMs from its send;
+// duplicated counts extra lines, in neither received nor lost.
 struct RangeDirection {
   uint32_t fromPort = 0;  // port numbers; the loopback's are the same
   uint32_t toPort = 0;
@@ -78,6 +80,7 @@ struct RangeDirection {
   uint32_t late = 0;
   uint32_t duplicated = 0;
   uint32_t echoed = 0;  // lines of its packets that came back to its sender's port
+  uint32_t lateMaxMs = 0;
 };
 
 enum class PacketFate : uint8_t { Received, Lost, Corrupted };
@@ -88,7 +91,7 @@ struct RangePacket {
   uint32_t sequence = 0;   // from 0 in each direction
   PacketFate fate = PacketFate::Lost;
   uint32_t elapsedMs = 0;  // from the send to the line's end, or to giving up
-  uint32_t late = 0;       // lines of earlier packets seen while waiting for it
+  bool late = false;       // it came after its wait
   uint32_t duplicated = 0;
   uint32_t echoed = 0;  // lines of the receiving port's own packets
 };
@@ -145,7 +148,9 @@ void makeRangePacket(uint32_t sequence, uint32_t size, char* out,
 // largest packet are cut and count as damaged.
 class RangeReceiver {
  public:
-  enum class Line : uint8_t { None, Expected, Late, Duplicate, Damaged, Echo };
+  // Late: an earlier packet's first line. Stray: a whole packet of no
+  // packet this run sent (another size, another run).
+  enum class Line : uint8_t { None, Expected, Late, Duplicate, Damaged, Echo, Stray };
 
   // Whose packets it awaits; the other end's are echoes of its own port's.
   explicit RangeReceiver(RangeOrigin awaited = RangeOrigin::Master) : awaited_(awaited) {}
@@ -154,6 +159,8 @@ class RangeReceiver {
   // One byte from the line; a CR ends a line and says what it was. A line
   // begun in one wait and ended in the next is one line (a late packet).
   Line take(char byte);
+  // The packet an Expected or Late line was.
+  uint32_t lineSequence() const { return sequence_; }
 
  private:
   Line classify();
@@ -162,6 +169,7 @@ class RangeReceiver {
   uint32_t length_ = 0;
   bool overflow_ = false;
   uint32_t expected_ = 0;
+  uint32_t sequence_ = 0;
   uint32_t size_ = kRangeDefaultSize;
   RangeOrigin awaited_ = RangeOrigin::Master;
   std::vector<bool> seen_;

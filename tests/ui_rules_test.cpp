@@ -220,7 +220,7 @@ TEST(UiRangeView, AStoppedRunKeepsItsCountsInTheCopiedText) {
   r.code = ResultCancelled;
   r.way = RangeWay::FarLoopback;
   r.directionCount = 1;
-  r.directions[0] = {5, 5, 40, 37, 3, 1, 2, 0};
+  r.directions[0] = {5, 5, 40, 37, 3, 1, 2, 0, 0, 190};
   r.hasRoundTrip = true;
   r.roundTripMinMs = 105;
   r.roundTripMedianMs = 106.5;
@@ -229,7 +229,8 @@ TEST(UiRangeView, AStoppedRunKeepsItsCountsInTheCopiedText) {
   const RangeRun run{RangeWay::FarLoopback, kRangeUntilStopped, 48};
   EXPECT_EQ(
       L"Range Test, far module with loopback, 48 bytes a packet\r\n"
-      L"COM5 to COM5: sent 40, received 37, lost 3, corrupted 1, received 92.5 %, late 2\r\n"
+      L"COM5 to COM5: sent 40, received 37, lost 3, corrupted 1, received 92.5 %, late 2 (longest "
+      L"190 ms)\r\n"
       L"Round trip: min 105 ms, median 106.5 ms, max 190 ms\r\n"
       L"Stopped after 12.3 s.\r\n",
       rangeResultText(r, run, false));

@@ -92,7 +92,8 @@ std::wstring rangeDirectionLine(const RangeDirection& d) {
                       L", lost " + std::to_wstring(d.lost) + L", corrupted " +
                       std::to_wstring(d.corrupted) + L", received " + shareText(d) + L" %";
   if (d.late)
-    line += L", late " + std::to_wstring(d.late);
+    line += L", late " + std::to_wstring(d.late) + L" (longest " + std::to_wstring(d.lateMaxMs) +
+            L" ms)";
   if (d.duplicated)
     line += L", duplicated " + std::to_wstring(d.duplicated);
   if (d.echoed)
