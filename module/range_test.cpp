@@ -596,8 +596,12 @@ int32_t runRangeTest(const RangeRun& run, Session& master, Session* slave, Range
       purgePort(slave->port);
     wakeModules(r);
     result->code = sendAll(r);
-    if (result->code != 0)
+    if (result->code != 0) {
+      // Stopped at once: no drain, and what had outlived its wait is lost.
+      for (uint32_t i = 0; i < result->directionCount; ++i)
+        giveUpOverdue(r, i, true);
       notePacketsInFlight(r);
+    }
   } else {
     result->code = ResultCancelled;
   }

@@ -3,10 +3,12 @@
 # that clang compiles the native tests too, runs the native tests (among them
 # a fixed slice of the fault campaign and every fuzz target over its corpus,
 # under AddressSanitizer and UndefinedBehaviorSanitizer) and the Windows
-# tests under Wine (in five runs side by side, started as soon as both
-# builds stand, while the rest goes on), shellcheck over the bash
-# completion, makes and checks the release archive, and ends with one line:
-# "N passed, M failed", after each step's wall time.
+# tests under Wine, shellcheck over the bash completion, makes and checks
+# the release archive, and ends with one line: "N passed, M failed", after
+# each step's wall time. The tests in virtual time run beside the builds;
+# those that watch real time (the command-line journeys and the Wine runs)
+# only after them, as many at once as the machine's size and speed allow
+# (it prints what it chose).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 script_started=$SECONDS
@@ -46,28 +48,63 @@ step() {  # step NAME COMMAND...: a build step that must succeed
   fi
 }
 
-# The native tests run in the background from the moment they are built:
-# most of their time is the simulated modules' clocks in the command-line
-# journeys, so the Windows build, the clang check and the archives go on
-# meanwhile.
-ctest_pid=0
-ctest_started_ms=0
-start_native_tests() {
-  ctest_started_ms=$(now_ms)
-  # Six at once: the command-line journeys mostly wait on the modules' clocks.
-  ctest --preset native --parallel 6 >"$log/ctest.log" 2>&1 &
-  ctest_pid=$!
+# How much runs at once, sized by the machine: its cores, its free memory,
+# and how long a fixed bit of work took (about 75 ms on the machine of
+# docs/testing.md with one core busy beside it). A slower or busier machine
+# runs fewer of the steps that watch real time side by side.
+calibration_ms=0
+realtime_jobs=6
+wine_shards=5
+size_parallelism() {
+  local cores mem_gib started
+  cores=$(nproc)
+  mem_gib=$(awk '/^MemAvailable:/ { printf "%d", $2 / 1048576 }' /proc/meminfo)
+  started=$(now_ms)
+  awk 'BEGIN { for (i = 0; i < 3000000; i++) s += i * i; print s }' >/dev/null
+  calibration_ms=$(($(now_ms) - started))
+  realtime_jobs=$((cores * 3))
+  wine_shards=$((cores * 5 / 2))
+  if ((calibration_ms > 150)); then  # half as fast as the reference, or busier
+    realtime_jobs=$((cores * 2))
+    wine_shards=$((cores * 3 / 2))
+  fi
+  if ((calibration_ms > 300)); then
+    realtime_jobs=$cores
+    wine_shards=$cores
+  fi
+  # A Wine run with its display and prefix takes about 1 GiB.
+  ((wine_shards > mem_gib)) && wine_shards=$mem_gib
+  ((realtime_jobs > 8)) && realtime_jobs=8
+  ((wine_shards > 6)) && wine_shards=6
+  ((wine_shards < 1)) && wine_shards=1
+  ((realtime_jobs < 1)) && realtime_jobs=1
+  echo "== parallelism: $cores cores, $mem_gib GiB free, calibration $calibration_ms ms:" \
+    "virtual-time tests $cores at once beside the builds; then, apart from them," \
+    "$realtime_jobs command-line journeys and $wine_shards Wine runs at once"
 }
 
-finish_native_tests() {
-  echo "== native tests"
-  wait "$ctest_pid"
-  grep -vE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed|^ +Start +[0-9]+: ' "$log/ctest.log" || true
-  local summary total bad seconds
-  seconds=$(awk -v ms=$(($(now_ms) - ctest_started_ms)) 'BEGIN { printf "%.1f", ms / 1000 }')
-  echo "== native tests: $seconds s (side by side with the steps after the native build)"
-  times+=("$(printf '%-18s %6s s' native-tests "$seconds")")
-  summary=$(grep -E 'tests passed, [0-9]+ tests failed out of' "$log/ctest.log" | tail -1)
+# The native tests in virtual time run from the moment they are built, beside
+# the Windows build: they bound no time by the wall clock. The command-line
+# journeys, which watch real time, run only once the builds are done.
+ctest_pids=()
+ctest_started_ms=0
+start_virtual_tests() {
+  ctest_started_ms=$(now_ms)
+  ctest --preset native --parallel "$(nproc)" -E '^cli_journey[.]' >"$log/ctest.log" 2>&1 &
+  ctest_pids+=($!)
+}
+
+start_realtime_tests() {
+  ctest --preset native --parallel "$realtime_jobs" -R '^cli_journey[.]' \
+    >"$log/ctest-realtime.log" 2>&1 &
+  ctest_pids+=($!)
+}
+
+# count_ctest LOG: adds its tests to the totals.
+count_ctest() {
+  local summary total bad
+  grep -vE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed|^ +Start +[0-9]+: ' "$1" || true
+  summary=$(grep -E 'tests passed, [0-9]+ tests failed out of' "$1" | tail -1)
   total=$(sed -nE 's/.*out of ([0-9]+).*/\1/p' <<<"$summary")
   bad=$(sed -nE 's/.* ([0-9]+) tests failed.*/\1/p' <<<"$summary")
   if [ -n "$total" ]; then
@@ -78,16 +115,27 @@ finish_native_tests() {
   fi
 }
 
-# The Windows tests in five runs side by side, each with its own display and
-# Wine prefix: most of their time is spent waiting on the modules' clocks.
-# Each harness run ends with "e2e: N passed, M failed[, K skipped]".
-readonly WINE_SHARDS=5
+finish_native_tests() {
+  echo "== native tests"
+  wait "${ctest_pids[@]}"
+  local seconds
+  seconds=$(awk -v ms=$(($(now_ms) - ctest_started_ms)) 'BEGIN { printf "%.1f", ms / 1000 }')
+  echo "== native tests: $seconds s (side by side with the steps after the native build)"
+  times+=("$(printf '%-18s %6s s' native-tests "$seconds")")
+  count_ctest "$log/ctest.log"
+  [ -f "$log/ctest-realtime.log" ] && count_ctest "$log/ctest-realtime.log"
+}
+
+# The Windows tests in runs side by side (as sized), each with its own
+# display and Wine prefix: most of their time is spent waiting on the
+# modules' clocks. Each harness run ends with "e2e: N passed, M failed[, K
+# skipped]".
 wine_started_ms=0
 start_wine_tests() {
   local shard
   wine_started_ms=$(now_ms)
-  for ((shard = 0; shard < WINE_SHARDS; shard++)); do
-    E2E_SHARD=$shard/$WINE_SHARDS e2e/harness.sh build/native build/windows "$log/e2e" \
+  for ((shard = 0; shard < wine_shards; shard++)); do
+    E2E_SHARD=$shard/$wine_shards e2e/harness.sh build/native build/windows "$log/e2e" \
       >"$log/e2e-$shard.log" 2>&1 &
     wine_pids+=($!)
   done
@@ -99,8 +147,8 @@ finish_wine_tests() {
   wait "${wine_pids[@]}"
   seconds=$(awk -v ms=$(($(now_ms) - wine_started_ms)) 'BEGIN { printf "%.1f", ms / 1000 }')
   : >"$log/e2e.log"
-  for ((shard = 0; shard < WINE_SHARDS; shard++)); do
-    echo "-- wine run $((shard + 1)) of $WINE_SHARDS"
+  for ((shard = 0; shard < wine_shards; shard++)); do
+    echo "-- wine run $((shard + 1)) of $wine_shards"
     tee -a "$log/e2e.log" <"$log/e2e-$shard.log"
     line=$(grep -E '^e2e: [0-9]+ passed, [0-9]+ failed' "$log/e2e-$shard.log" | tail -1)
     if [ -n "$line" ]; then
@@ -122,19 +170,19 @@ if command -v ccache >/dev/null; then
   export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}
   export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-ccache}
 fi
+size_parallelism
 native_ok=0
 windows_ok=0
 declare -a wine_pids=()
-trap 'kill -TERM "${wine_pids[@]}" $ctest_pid 2>/dev/null; exit 130' INT TERM
+trap 'kill -TERM "${wine_pids[@]}" "${ctest_pids[@]}" 2>/dev/null; exit 130' INT TERM
 # The native build first: its tests mostly wait on the modules' clocks, so
 # they run while the Windows build compiles, and the Wine runs (which need
 # the rig's native programs and the Windows build) follow.
 timed configure-native step configure-native cmake --preset native &&
   timed build-native step build-native cmake --build --preset native && native_ok=1
-((native_ok)) && start_native_tests
+((native_ok)) && start_virtual_tests
 timed configure-windows step configure-windows cmake --preset windows &&
   timed build-windows step build-windows cmake --build --preset windows && windows_ok=1
-((native_ok && windows_ok)) && start_wine_tests
 # The native tests compiled by clang too, for the warnings g++ lets pass
 # (an unused lambda capture): those come from the front end, so a check of
 # the syntax alone finds them without building a second set of objects.
@@ -189,6 +237,9 @@ if ((windows_ok)); then
     tail -n 1 "$log/package.log"
   fi
 fi
+# What watches real time, once the builds are done.
+((native_ok)) && start_realtime_tests
+((native_ok && windows_ok)) && start_wine_tests
 ((native_ok)) && finish_native_tests
 ((${#wine_pids[@]})) && finish_wine_tests
 
