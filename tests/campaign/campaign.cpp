@@ -109,6 +109,7 @@ void armReplyFaults(Draw& d, sim::Module& m, Run& run) {
       case 0:
         m.faults.withholdReply[letters] = static_cast<int>(d.below(2)) + 1;
         run.plan.push_back("reply to " + letters + " withheld");
+        run.allowances.storeWithheld = run.allowances.storeWithheld || letters == "WR";
         break;
       case 1:
         m.faults.replaceReply[letters] = d.oneOf(kReplies);
@@ -200,6 +201,7 @@ void armFaults(Draw& d, stand::Stand& s, PaneRecord* pane, Operation op, Run& ru
           os::setEvent(pane->cancelEvent);
       });
       run.plan.push_back("program closing at " + std::to_string(at / 1000) + " ms");
+      run.allowances.closing = true;
     }
   }
   if (d.chance(5)) {

@@ -301,8 +301,10 @@ std::vector<std::string> brokenInvariants(Stand& stand, const Outcome& o, const 
     // However a write ends, the module runs only what it stored: a pair
     // run's cancel stores what it sent, and so does a Write cut short,
     // unless its way out was cut too.
-    const bool written = o.operation == Operation::Write && !a.mayStayInCommandMode;
-    if ((written || (both && o.result == ResultCancelled)) && !a.repliesAltered) {
+    // Closing, the store has one try, which a cut line or an ignored ATWR takes.
+    const bool storeCut = a.closing && (a.mayStayInCommandMode || a.storeWithheld);
+    const bool written = o.operation == Operation::Write && !a.mayStayInCommandMode && !storeCut;
+    if ((written || (both && o.result == ResultCancelled && !storeCut)) && !a.repliesAltered) {
       for (const char* letters :
            {"ID", "DH", "DL", "SC", "BD", "NB", "SB", "PL", "PM", "SM", "D7", "D6"}) {
         if (module.reg(letters) != module.storedReg(letters))

@@ -18,6 +18,8 @@ struct Allowances {
   bool mayStayInCommandMode = false;
   bool faultFree = false;         // nothing went wrong: the operation must succeed
   bool cancelled = false;         // a cancel (or an unplug, which sets the event) was drawn
+  bool closing = false;           // the program closed meanwhile: one try to store
+  bool storeWithheld = false;     // the module may ignore an ATWR
   bool farModulePlugged = false;  // both here, with a loopback plug on the slave
 };
 
