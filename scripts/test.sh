@@ -5,10 +5,9 @@
 # under AddressSanitizer and UndefinedBehaviorSanitizer) and the Windows
 # tests under Wine, shellcheck over the bash completion, makes and checks
 # the release archive, and ends with one line: "N passed, M failed", after
-# each step's wall time. The tests in virtual time run beside the builds;
-# those that watch real time (the command-line journeys and the Wine runs)
-# only after them, as many at once as the machine's size and speed allow
-# (it prints what it chose).
+# each step's wall time. The native tests run from the moment they are
+# built, the Wine runs once both builds stand, as many at once as the
+# machine's size and speed allow (it prints what it chose).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 script_started=$SECONDS
@@ -53,7 +52,7 @@ step() {  # step NAME COMMAND...: a build step that must succeed
 # docs/testing.md with one core busy beside it). A slower or busier machine
 # runs fewer of the steps that watch real time side by side.
 calibration_ms=0
-realtime_jobs=6
+native_jobs=6
 wine_shards=5
 size_parallelism() {
   local cores mem_gib started
@@ -62,41 +61,35 @@ size_parallelism() {
   started=$(now_ms)
   awk 'BEGIN { for (i = 0; i < 3000000; i++) s += i * i; print s }' >/dev/null
   calibration_ms=$(($(now_ms) - started))
-  realtime_jobs=$((cores * 3))
+  native_jobs=$((cores * 3))
   wine_shards=$((cores * 5 / 2))
   if ((calibration_ms > 150)); then  # half as fast as the reference, or busier
-    realtime_jobs=$((cores * 2))
+    native_jobs=$((cores * 2))
     wine_shards=$((cores * 3 / 2))
   fi
   if ((calibration_ms > 300)); then
-    realtime_jobs=$cores
+    native_jobs=$cores
     wine_shards=$cores
   fi
   # A Wine run with its display and prefix takes about 1 GiB.
   ((wine_shards > mem_gib)) && wine_shards=$mem_gib
-  ((realtime_jobs > 8)) && realtime_jobs=8
+  ((native_jobs > 8)) && native_jobs=8
   ((wine_shards > 6)) && wine_shards=6
   ((wine_shards < 1)) && wine_shards=1
-  ((realtime_jobs < 1)) && realtime_jobs=1
+  ((native_jobs < 1)) && native_jobs=1
   echo "== parallelism: $cores cores, $mem_gib GiB free, calibration $calibration_ms ms:" \
-    "virtual-time tests $cores at once beside the builds; then, apart from them," \
-    "$realtime_jobs command-line journeys and $wine_shards Wine runs at once"
+    "$native_jobs native tests and $wine_shards Wine runs at once"
 }
 
-# The native tests in virtual time run from the moment they are built, beside
-# the Windows build: they bound no time by the wall clock. The command-line
-# journeys, which watch real time, run only once the builds are done.
+# The native tests run in the background from the moment they are built:
+# most of their time is the simulated modules' clocks in the command-line
+# journeys, so the Windows build, the clang check and the archives go on
+# meanwhile.
 ctest_pids=()
 ctest_started_ms=0
-start_virtual_tests() {
+start_native_tests() {
   ctest_started_ms=$(now_ms)
-  ctest --preset native --parallel "$(nproc)" -E '^cli_journey[.]' >"$log/ctest.log" 2>&1 &
-  ctest_pids+=($!)
-}
-
-start_realtime_tests() {
-  ctest --preset native --parallel "$realtime_jobs" -R '^cli_journey[.]' \
-    >"$log/ctest-realtime.log" 2>&1 &
+  ctest --preset native --parallel "$native_jobs" >"$log/ctest.log" 2>&1 &
   ctest_pids+=($!)
 }
 
@@ -123,7 +116,6 @@ finish_native_tests() {
   echo "== native tests: $seconds s (side by side with the steps after the native build)"
   times+=("$(printf '%-18s %6s s' native-tests "$seconds")")
   count_ctest "$log/ctest.log"
-  [ -f "$log/ctest-realtime.log" ] && count_ctest "$log/ctest-realtime.log"
 }
 
 # The Windows tests in runs side by side (as sized), each with its own
@@ -180,9 +172,10 @@ trap 'kill -TERM "${wine_pids[@]}" "${ctest_pids[@]}" 2>/dev/null; exit 130' INT
 # the rig's native programs and the Windows build) follow.
 timed configure-native step configure-native cmake --preset native &&
   timed build-native step build-native cmake --build --preset native && native_ok=1
-((native_ok)) && start_virtual_tests
+((native_ok)) && start_native_tests
 timed configure-windows step configure-windows cmake --preset windows &&
   timed build-windows step build-windows cmake --build --preset windows && windows_ok=1
+((native_ok && windows_ok)) && start_wine_tests
 # The native tests compiled by clang too, for the warnings g++ lets pass
 # (an unused lambda capture): those come from the front end, so a check of
 # the syntax alone finds them without building a second set of objects.
@@ -237,9 +230,6 @@ if ((windows_ok)); then
     tail -n 1 "$log/package.log"
   fi
 fi
-# What watches real time, once the builds are done.
-((native_ok)) && start_realtime_tests
-((native_ok && windows_ok)) && start_wine_tests
 ((native_ok)) && finish_native_tests
 ((${#wine_pids[@]})) && finish_wine_tests
 

@@ -356,7 +356,9 @@ journey_interrupt() {
   modules 5=master
   local at
   for at in 0.2 0.5 0.9 1.05; do stopped INT "$at"; done
-  stopped INT 0 ATSC
+  # In the query series: a reply the module keeps back holds the read there.
+  ctl fault COM5 withhold NI >/dev/null || fail "no fault"
+  stopped INT 0.1 ATNI
 }
 
 # interrupted TEXT ARGS...: nlconf-cli ARGS, Ctrl+C once TEXT went over the
@@ -405,7 +407,8 @@ journey_hangup() {
   sleep 0.5
   kill -HUP "$pid"
   stopped HUP 0.5
-  stopped HUP 1.2
+  ctl fault COM5 withhold NI >/dev/null || fail "no fault"
+  stopped HUP 0.1 ATNI
   wait "$pid"
   code=$?
   [[ $code == 0 ]] || fail "a read under nohup with standard error closed ended with $code"

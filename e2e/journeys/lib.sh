@@ -41,6 +41,9 @@ jr_begin() {
   local n devices=()
   # What NLCONF remembers must not carry from one journey into the next.
   jr_reg delete 'HKCU\Software\NLCONF' /f
+  # Nor what it noted of the ports (the line settings a module was found at).
+  rm -rf "$WINEPREFIX"/drive_c/users/*/AppData/Local/Temp/nlconf-ports \
+    "$WINEPREFIX"/drive_c/users/*/Temp/nlconf-ports
   drv_start
   for n in ${JR_DEVICES-5 6}; do
     devices+=("$n" "$JR_COM_NAME (COM$n)")
