@@ -507,13 +507,10 @@ journey_range_lines() {
   nlconf 0 range-test "$PORT5" --count 10
   grep -Eq "$sent 10, lost 0, corrupted 0, received 100.0 %, late 10 \(longest (8|9)[0-9]{2} ms\)\$" \
     "$work/out" || fail "no line of ten received late, with the longest delay"
-  # Both cores busy with other programs beside it: what came is received.
+  # A radio that loses nothing loses nothing on the count, however busy the
+  # machine (scripts/stress_test.sh runs this beside two CPU-bound programs).
   ctl radio delay 0 >/dev/null || fail "no delay undone"
-  local burners=() burner
-  for burner in 1 2; do timeout 60 bash -c 'while :; do :; done' & burners+=($!); done
   NLCONF_OUT=$work/busy nlconf 0 range-test "$PORT5" --count 30
-  kill "${burners[@]}" 2>/dev/null
-  wait "${burners[@]}" 2>/dev/null
   grep -Eq "^$PORT5 -> $PORT5: sent 30, received 30, lost 0, corrupted 0, received 100.0 %" \
     "$work/busy" || fail "a busy PC lost packets: $(head -1 "$work/busy")"
 }
