@@ -326,20 +326,26 @@ journey_operands() {
   grep -q "Read: done." "$work/read.log" || fail "no line log"
 }
 
+# sent_times TEXT: how often the host has sent TEXT on COM5, counted in the
+# bytes it sent (a busy machine's write may reach the module in pieces).
+sent_times() {
+  host_sent 5 1 2>/dev/null | grep -oF -- "$1" | wc -l
+}
+
 # stopped SIGNAL SECONDS [TEXT]: a read sent SIGNAL SECONDS after TEXT (by
 # default its "+++") went over the master's line is cancelled, and its
 # module ends out of command mode. Under timeout(1), as a script bounds a
 # command, each signal reaches the program twice.
 stopped() {
   local escapes i mark=${3:-+++}
-  escapes=$(grep -cF -- "$mark" "$work/tr/transcript-COM5.log" 2>/dev/null || true)
+  escapes=$(sent_times "$mark")
   LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 \
     NLCONF_SIMPORTS_DIR=$work/run timeout 60 "$cli" read "$PORT5" >"$work/out" 2>"$work/err" &
   local pid=$! code
   # Counted from its "+++" on the line, not from its start, which a loaded
   # machine may delay past the instant meant.
   for ((i = 0; i < 500; i++)); do
-    (($(grep -cF -- "$mark" "$work/tr/transcript-COM5.log" 2>/dev/null || true) > ${escapes:-0})) && break
+    (($(sent_times "$mark") > escapes)) && break
     sleep 0.02
   done
   sleep "$2"
@@ -926,13 +932,15 @@ journey_back_to_back() {
     # A read that lingered would wait a guard time (a second): half of one is its bound.
     ((exited - last <= 500000)) || fail "read $k ended $(((exited - last) / 1000)) ms after its output"
   done
-  local ended escape
+  local ended began escape
   ended=$(logged_ms "$work/read1.log" " > " tail)
+  began=$(logged_ms "$work/read2.log" " = " head)
   escape=$(logged_ms "$work/read2.log" " > +++" head)
-  [[ -n $ended && -n $escape ]] || fail "no bytes in the line logs"
-  # The guard delay is 1120 ms after the last byte; the last byte takes 6 ms.
-  ((escape - ended >= 1120 && escape - ended <= 1120 + 60)) ||
-    fail "the second \"+++\" came $((escape - ended)) ms after the first read's last byte"
+  [[ -n $ended && -n $began && -n $escape ]] || fail "no bytes in the line logs"
+  # Never inside the guard delay, 1120 ms after the last byte (which takes
+  # 6 ms); and not a whole guard delay of its own after it set up its line.
+  ((escape - ended >= 1120 && began <= escape && escape - began < 1120)) ||
+    fail "the second \"+++\" came $((escape - ended)) ms after the first read's last byte, $((escape - began)) ms after it began"
   # A guard time set in one process is waited out by the next.
   nlconf 0 at "$PORT5" ATGT5DC
   stamped 3 read "$PORT5" --no-reset-key --log "$work/read3.log"
