@@ -175,6 +175,38 @@ int32_t exchangeLine(Terminal& t, const std::string& line, TerminalExchange& x) 
   return result;
 }
 
+// The module's own time-out, asked as command mode begins: one set longer
+// or shorter than the usual is followed from the first command on.
+// Its lines are the terminal's, not the user's: a note says what it learnt.
+void learnCommandTimeout(Terminal& t) {
+  TerminalExchange x;
+  x.command = "ATCT";
+  const TerminalView shown = t.view;
+  t.view.line = nullptr;
+  const int32_t result = exchangeLine(t, "ATCT", x);
+  t.view = shown;
+  if (result != 0 || x.replies.empty())
+    return;
+  learnFromReply(t, "ATCT", x);
+  char text[80];
+  std::snprintf(text, sizeof text, "command mode time-out %u.%u s (ATCT %s)",
+                t.commandTimeoutMs / 1000, t.commandTimeoutMs % 1000 / 100,
+                x.replies.front().c_str());
+  show(t, TerminalLine::Kind::Note, text);
+}
+
+// The module times out by its own clock: this much before or after the
+// count, it may be in command mode or out of it.
+uint32_t clockMarginMs(const Terminal& t) {
+  return t.runningTimeoutMs / 20 + 100;
+}
+
+// What a line of the longest kind takes to reach the module, and a little.
+uint32_t lineTimeMs(const SerialPort* port) {
+  const uint32_t baud = port->serialSettings.baudRate ? port->serialSettings.baudRate : 9600;
+  return (kTerminalLineLimit + 1) * 11 * 1000 / baud + 50;
+}
+
 }  // namespace
 
 const char* terminalLineRefusal(const std::string& line) {
@@ -214,6 +246,7 @@ int32_t openTerminal(Terminal& t) {
     // The search's own "+++" was taken.
     show(t, TerminalLine::Kind::Note, "in command mode");
     noteCommandTaken(t);
+    learnCommandTimeout(t);
     showMode(t);
   } else if (result == 0) {
     result = enterTerminalCommandMode(t);
@@ -238,6 +271,7 @@ int32_t enterTerminalCommandMode(Terminal& t) {
   if (result == 0) {
     show(t, TerminalLine::Kind::Reply, "OK");
     noteCommandTaken(t);
+    learnCommandTimeout(t);
   } else if (result == ErrCancelled) {
     // It may still be where it was: a "+++" in command mode is no way out.
     s.port->inCommandMode = was;
@@ -313,14 +347,13 @@ bool followCommandMode(Terminal& t) {
   SerialPort* port = t.session->port;
   if (!port || !port->inCommandMode)
     return false;
-  // A line sent now must reach the module before its time-out ends; until
-  // it has ended, the module may still be in command mode all the same.
-  const uint32_t baud = port->serialSettings.baudRate ? port->serialSettings.baudRate : 9600;
-  const uint32_t lineMs = (kTerminalLineLimit + 1) * 11 * 1000 / baud + 50;
+  // A line sent now must reach the module before its time-out may end;
+  // until it has surely ended, the module may still be in command mode.
+  const uint32_t margin = clockMarginMs(t);
   const uint32_t left = commandModeLeftMs(t);
-  if (left > lineMs)
+  if (left > lineTimeMs(port) + margin)
     return true;
-  if (left > 0)
+  if (os::tickCount() - t.lastCommandTick < t.runningTimeoutMs + margin)
     return false;
   port->inCommandMode = 0;
   show(t, TerminalLine::Kind::Note, "command mode left: its time-out ran out");
@@ -340,7 +373,15 @@ int32_t closeTerminal(Terminal& t) {
   Session& s = *t.session;
   if (!s.port)
     return 0;
-  followCommandMode(t);
+  // An "ATCN" that may come after the module has left would go out by
+  // radio: in the time-out's last moments, its end is waited out instead.
+  if (s.port->inCommandMode && !followCommandMode(t)) {
+    const uint32_t since = os::tickCount() - t.lastCommandTick;
+    const uint32_t until = t.runningTimeoutMs + clockMarginMs(t);
+    if (since < until)
+      os::sleepMs(until - since);
+    followCommandMode(t);
+  }
   const bool leaving = s.port->inCommandMode != 0;
   if (leaving)
     show(t, TerminalLine::Kind::Sent, "ATCN");

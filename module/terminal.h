@@ -1,6 +1,7 @@
 // A terminal on one module: the user's own command lines, each answered by
 // what the module sends back, line by line as it comes. Nothing goes out
-// that the user did not type but "+++", "ATCN" and the search for the
+// that the user did not type but "+++", the "ATCT" that follows it (the
+// module's own time-out is the one counted), "ATCN" and the search for the
 // module's serial settings; nothing the module sends is handed on raw.
 #pragma once
 
@@ -79,9 +80,10 @@ int32_t enterTerminalCommandMode(Terminal& terminal);
 // One line as typed (or "+++"), then its replies. ErrArgument, with nothing
 // sent, for a refused line or one sent outside command mode.
 int32_t sendTerminalLine(Terminal& terminal, const std::string& line, TerminalExchange* exchange);
-// Notes a time-out that has run out since; whether a line sent now finds
-// the module in command mode (not so in the time-out's last moments, while
-// the module may still be in it).
+// Notes a time-out that has surely run out since (its count and a margin
+// for the module's clock); whether a line sent now finds the module in
+// command mode (not so in the time-out's last moments, while the module may
+// still be in it).
 bool followCommandMode(Terminal& terminal);
 // What is left of its time-out; 0 out of command mode.
 uint32_t commandModeLeftMs(const Terminal& terminal);
@@ -92,5 +94,6 @@ void loseTerminalPort(Terminal& terminal);
 // module found as at the start; ErrNoPort while it is not back (or was
 // tried since it came back), 0 when nothing was lost.
 int32_t takeTerminalPortBack(Terminal& terminal);
-// "ATCN" where the module may still be in command mode, the port closed.
+// "ATCN" where the module is in command mode, the port closed; in the
+// time-out's last moments its end is waited out and nothing is sent.
 int32_t closeTerminal(Terminal& terminal);

@@ -75,14 +75,15 @@ TEST_F(Term, SendsOnlyWhatIsTypedAndHandsBackEachReply) {
   EXPECT_TRUE(terminal.changedModule);
   EXPECT_EQ(module.reg("PL"), 2u);
   ASSERT_EQ(closeTerminal(terminal), 0);
-  EXPECT_EQ(sent(), (Lines{"+++", "ATNI", "ATZZ", "ATPL2", "atpl2", "ATCN"}));
+  EXPECT_EQ(sent(), (Lines{"+++", "ATCT", "ATNI", "ATZZ", "ATPL2", "atpl2", "ATCN"}));
   EXPECT_FALSE(module.inCommandMode());
   // The face sees the exchange in order, with its stamps.
-  ASSERT_GE(shown.size(), 7u);
-  EXPECT_EQ(shown[1].kind, TerminalLine::Kind::Sent);
-  EXPECT_EQ(shown[1].text, "ATNI");
-  EXPECT_EQ(shown[2].kind, TerminalLine::Kind::Reply);
-  EXPECT_EQ(terminalLineText(shown[2]).substr(12), " < BENCH-7");
+  ASSERT_GE(shown.size(), 8u);
+  EXPECT_EQ(shown[1].text, "command mode time-out 10.0 s (ATCT 64)");
+  EXPECT_EQ(shown[2].kind, TerminalLine::Kind::Sent);
+  EXPECT_EQ(shown[2].text, "ATNI");
+  EXPECT_EQ(shown[3].kind, TerminalLine::Kind::Reply);
+  EXPECT_EQ(terminalLineText(shown[3]).substr(12), " < BENCH-7");
 }
 
 TEST_F(Term, RefusedLinesSendNothing) {
@@ -136,12 +137,46 @@ TEST_F(Term, FollowsTheTimeOutAndEntersAgain) {
   os::sleepMs(250);
   EXPECT_FALSE(followCommandMode(terminal)) << "a line would come too late";
   EXPECT_TRUE(module.inCommandMode());
-  EXPECT_GT(commandModeLeftMs(terminal), 0u) << "so a close still says ATCN";
   os::sleepMs(150);
   EXPECT_FALSE(module.inCommandMode());
   EXPECT_FALSE(followCommandMode(terminal));
   EXPECT_EQ(closeTerminal(terminal), 0);
-  EXPECT_EQ(sent(), (Lines{"+++", "ATVR", "+++", "ATCT14", "ATVR"})) << "no ATCN once out";
+  EXPECT_EQ(sent(), (Lines{"+++", "ATCT", "ATVR", "+++", "ATCT", "ATCT14", "ATVR"}))
+      << "no ATCN once out";
+}
+
+// A module's own time-out, short or long, is the one followed: a line goes
+// while it runs, "ATCN" on leaving while it runs, and nothing once it may
+// have ended.
+TEST_F(Term, TheModulesOwnTimeOutIsFollowed) {
+  const auto sentSince = [this](size_t from) {
+    const Lines all = sent();
+    return Lines(all.begin() + static_cast<std::ptrdiff_t>(from), all.end());
+  };
+  for (const uint32_t ct : {0x14u, 0x64u, 0x12Cu}) {
+    module.setReg("CT", ct);
+    const uint32_t ms = ct * 100;
+    size_t from = sent().size();
+    ASSERT_EQ(openTerminal(terminal), 0);
+    EXPECT_GT(commandModeLeftMs(terminal), ms * 8 / 10) << ct;
+    os::sleepMs(ms * 7 / 10);
+    EXPECT_EQ(send("ATVR").result, 0) << "still in command mode at CT " << ct;
+    os::sleepMs(ms * 7 / 10);
+    EXPECT_EQ(closeTerminal(terminal), 0);
+    EXPECT_EQ(sentSince(from), (Lines{"+++", "ATCT", "ATVR", "ATCN"})) << ct;
+    EXPECT_FALSE(module.inCommandMode()) << ct;
+
+    os::sleepMs(1500);
+    from = sent().size();
+    ASSERT_EQ(openTerminal(terminal), 0);
+    os::sleepMs(ms - 100);  // its last moments: it may leave any instant
+    EXPECT_EQ(sendTerminalLine(terminal, "ATVR", nullptr), ErrArgument) << ct;
+    EXPECT_EQ(closeTerminal(terminal), 0);
+    EXPECT_EQ(sentSince(from), (Lines{"+++", "ATCT"}))
+        << "nothing into a module that may have left, CT " << ct;
+    EXPECT_FALSE(module.inCommandMode()) << ct;
+    os::sleepMs(1500);
+  }
 }
 
 // Unplugged under an open terminal: said, no longer counted, and taken back

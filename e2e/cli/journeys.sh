@@ -1014,8 +1014,9 @@ journey_terminal() {
   nlconf 0 at "$PORT5" ATCH atni
   grep -qP '^ATCH\t[0-9A-F]+$' "$work/out" || fail "no channel beside ATCH"
   has out $'atni\tKOV-NL001/M'
-  # After the search's own "+++": the two commands and the way out, nothing else.
-  [[ $(host_sent 5 1) == '+++ATCH\ratni\rATCN\r' ]] || fail "sent: $(host_sent 5 1)"
+  # After the search's own "+++" and the module's time-out asked: the two
+  # commands and the way out, nothing else.
+  [[ $(host_sent 5 1) == '+++ATCT\rATCH\ratni\rATCN\r' ]] || fail "sent: $(host_sent 5 1)"
   nlconf 6 at "$PORT5" ATZZ ATVR --json
   json 'j["port"].endswith("com5") and [r["command"] for r in j["replies"]] == ["ATZZ", "ATVR"]'
   json 'j["replies"][0]["reply"] == ["ERROR"] and j["error"]["code"] == 6 and "ATZZ" in j["error"]["message"]'
@@ -1036,7 +1037,7 @@ journey_terminal() {
   printf 'ATNI\r\nATZZ\n\nATPL\nATCN\nATCH\n' | NLCONF_OUT=$work/out nlconf 6 console "$PORT5"
   [[ $(cat "$work/out") == $'KOV-NL001/M\nERROR\n4\nOK\nF' ]] || fail "console: $(cat "$work/out")"
   has err ": ATZZ was answered ERROR."
-  [[ $(host_sent 5 "$mark") == '+++ATNI\rATZZ\rATPL\rATCN\r+++ATCH\rATCN\r' ]] ||
+  [[ $(host_sent 5 "$mark") == '+++ATCT\rATNI\rATZZ\rATPL\rATCN\r+++ATCT\rATCH\rATCN\r' ]] ||
     fail "sent: $(host_sent 5 "$mark")"
   out_of_command_mode 5 "console from a pipe"
   ctl fault COM5 withhold VR >/dev/null

@@ -33,7 +33,8 @@ journey_terminal() {
   # Beside the dialog, covering neither pane: the dialog makes room.
   expect terminal-clear-of-the-dialog apart "$(jr_apart_from_dialog "${JR_TERM_WINDOW#caption=}")"
   jr_term_after ' -- in command mode$' >/dev/null
-  expect_match terminal-in-command-mode "^Command mode: [0-9]+ s left$" "$(jr_term 231)"
+  expect_match terminal-in-command-mode "^Command mode: [0-9]+ s left$" \
+    "$(jr_term_status "^Command mode: [0-9]+ s left$")"
   expect read-not-offered-while-held "3001 disabled" "$(drv state 3001)"
   drv settext 232 ATCH --in "$JR_TERM_WINDOW" >/dev/null
   drv key enter --in "$JR_TERM_WINDOW" >/dev/null

@@ -127,7 +127,7 @@ void checkSetters(const vw::World& world, const std::string& port, Broken& broke
 void checkTerminalSent(const Stand& stand, const std::string& port, vw::TimeUs since,
                        Broken& broken) {
   const std::string frame("\x7E\x00\x04\x08\x01\x56\x52\x4E\xE4\x91\x18", 11);
-  const std::string own[] = {"ATCN", "ATBD", "ATNB", "ATSB", frame};
+  const std::string own[] = {"ATCN", "ATCT", "ATBD", "ATNB", "ATSB", frame};
   std::string bytes;
   for (const vw::Entry& e : stand.world.transcript()) {
     if (e.port == port && e.at >= since && e.kind == vw::Event::HostByte)
