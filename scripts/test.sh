@@ -48,9 +48,9 @@ step() {  # step NAME COMMAND...: a build step that must succeed
 }
 
 # How much runs at once, sized by the machine: its cores, its free memory,
-# and how long a fixed bit of work took (about 75 ms on the machine of
-# docs/testing.md with one core busy beside it). A slower or busier machine
-# runs fewer of the steps that watch real time side by side.
+# and how long a fixed bit of work took (about 70 ms on the machine of
+# docs/testing.md). A slower or busier machine runs fewer of the steps that
+# watch real time side by side.
 calibration_ms=0
 native_jobs=6
 wine_shards=5
@@ -85,19 +85,23 @@ size_parallelism() {
 # most of their time is the simulated modules' clocks in the command-line
 # journeys, so the Windows build, the clang check and the archives go on
 # meanwhile.
-ctest_pids=()
+ctest_pid=0
 ctest_started_ms=0
 start_native_tests() {
   ctest_started_ms=$(now_ms)
   ctest --preset native --parallel "$native_jobs" >"$log/ctest.log" 2>&1 &
-  ctest_pids+=($!)
+  ctest_pid=$!
 }
 
-# count_ctest LOG: adds its tests to the totals.
-count_ctest() {
-  local summary total bad
-  grep -vE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed|^ +Start +[0-9]+: ' "$1" || true
-  summary=$(grep -E 'tests passed, [0-9]+ tests failed out of' "$1" | tail -1)
+finish_native_tests() {
+  echo "== native tests"
+  wait "$ctest_pid"
+  grep -vE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed|^ +Start +[0-9]+: ' "$log/ctest.log" || true
+  local summary total bad seconds
+  seconds=$(awk -v ms=$(($(now_ms) - ctest_started_ms)) 'BEGIN { printf "%.1f", ms / 1000 }')
+  echo "== native tests: $seconds s (side by side with the steps after the native build)"
+  times+=("$(printf '%-18s %6s s' native-tests "$seconds")")
+  summary=$(grep -E 'tests passed, [0-9]+ tests failed out of' "$log/ctest.log" | tail -1)
   total=$(sed -nE 's/.*out of ([0-9]+).*/\1/p' <<<"$summary")
   bad=$(sed -nE 's/.* ([0-9]+) tests failed.*/\1/p' <<<"$summary")
   if [ -n "$total" ]; then
@@ -106,16 +110,6 @@ count_ctest() {
   else
     failed=$((failed + 1))
   fi
-}
-
-finish_native_tests() {
-  echo "== native tests"
-  wait "${ctest_pids[@]}"
-  local seconds
-  seconds=$(awk -v ms=$(($(now_ms) - ctest_started_ms)) 'BEGIN { printf "%.1f", ms / 1000 }')
-  echo "== native tests: $seconds s (side by side with the steps after the native build)"
-  times+=("$(printf '%-18s %6s s' native-tests "$seconds")")
-  count_ctest "$log/ctest.log"
 }
 
 # The Windows tests in runs side by side (as sized), each with its own
@@ -166,7 +160,7 @@ size_parallelism
 native_ok=0
 windows_ok=0
 declare -a wine_pids=()
-trap 'kill -TERM "${wine_pids[@]}" "${ctest_pids[@]}" 2>/dev/null; exit 130' INT TERM
+trap 'kill -TERM "${wine_pids[@]}" $ctest_pid 2>/dev/null; exit 130' INT TERM
 # The native build first: its tests mostly wait on the modules' clocks, so
 # they run while the Windows build compiles, and the Wine runs (which need
 # the rig's native programs and the Windows build) follow.

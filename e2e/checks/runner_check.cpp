@@ -114,6 +114,7 @@ struct BodyView {
   bool cancelSeen = false;
   bool cancelButtonDisabled = false;
   bool sendAfterDoneServed = false;
+  DWORD runStarted = 0;  // as the run began: the worker may start later on a busy machine
   DWORD shownAfterMs = 0;
   bool shownBeforeEnd = false;
   HANDLE cancelEvent = nullptr;
@@ -184,7 +185,7 @@ int32_t cancelledBody(OperationRun* run) {
   HWND dialog = static_cast<HWND>(record->progressDialog);
   while (!IsWindowVisible(dialog) && GetTickCount() - started < kDialogFindMs)
     Sleep(10);
-  body.shownAfterMs = GetTickCount() - started;
+  body.shownAfterMs = GetTickCount() - body.runStarted;
   HWND button = GetDlgItem(dialog, IDCANCEL);
   PostMessageW(button, BM_CLICK, 0, 0);
   body.cancelSeen = WaitForSingleObject(record->cancelEvent, kCancelWaitMs) == WAIT_OBJECT_0;
@@ -228,6 +229,7 @@ void runWith(WorkerBody workerBody, const wchar_t* progressText) {
   body = BodyView{};
   checkedPane.workerBody = workerBody;
   checkedPane.progressText = progressText;
+  body.runStarted = GetTickCount();
   runOperation(ownerWindow, &checkedPane);
 }
 

@@ -390,8 +390,11 @@ interrupted() {
 
 journey_interrupt_tests() {
   modules 5=master 6=slave
+  # A slow radio holds each transfer: the Ctrl+C lands inside the test.
+  ctl radio delay 1500 >/dev/null || fail "no delay"
   interrupted "0123456789abcdef" link-test "$PORT5" "$PORT6"
   has err "Cancelled."
+  ctl radio delay 0 >/dev/null || fail "no delay undone"
   # What was measured until then is still printed, each way.
   interrupted '"00000A20' range-test "$PORT5" "$PORT6" --count 1000
   [[ $(grep -Ec ': sent [1-9][0-9]*, received [0-9]+, lost' "$work/out") == 2 ]] ||

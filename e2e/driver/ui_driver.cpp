@@ -866,16 +866,21 @@ int cmdSync(const Args& args) {
 }
 
 bool boxUp(std::string* text) {
-  const HWND box = findWindow(WindowQuery{Kind::kMessageBox, {}}, false);
-  if (!box)
-    return false;
-  // The last box on its way out (its OK just pressed) has lost its text
-  // first, on a busy machine long enough to be seen: no result of this one.
-  const std::wstring said = staticText(box);
-  if (said.empty())
-    return false;
-  *text = "box: " + escaped(said);
-  return true;
+  // A box on its way out (its OK just pressed) has lost its text first, and
+  // one on its way in has none yet, on a busy machine long enough to be
+  // seen: it is looked at again until it has its text or is gone.
+  for (int look = 0; look < 100; ++look) {
+    const HWND box = findWindow(WindowQuery{Kind::kMessageBox, {}}, false);
+    if (!box)
+      return false;
+    const std::wstring said = staticText(box);
+    if (!said.empty()) {
+      *text = "box: " + escaped(said);
+      return true;
+    }
+    Sleep(20);
+  }
+  return false;
 }
 
 // An operation ends with a message box, or with its progress dialog gone
