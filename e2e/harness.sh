@@ -480,21 +480,17 @@ sys.exit(0 if [(x["from"], x["to"], x["sent"]) for x in d] == [("COM5", "COM6", 
   else
     fail cli-range "nlconf-cli range-test: exit $status; see cli-range.*"
   fi
-  # Ctrl+C while the read waits for a reply the module keeps back (Wine
-  # makes the console's Ctrl+C of a SIGINT to the program's own process, not
-  # to timeout, which would pass it on twice): Cancel, and the module leaves
-  # command mode. Counted in the bytes sent: a busy machine's write may
-  # reach the module in pieces.
-  local transcript=$RIG_LOGS/transcripts/transcript-COM5.log before p program=""
-  sent_ni() {
-    sed -n 's/^ *[^ ]* host>   "\(.*\)" \[.*/\1/p' "$1" | tr -d '\n' | grep -oF 'ATNI' | wc -l
-  }
-  before=$(sent_ni "$transcript")
-  rig_ctl fault COM5 withhold NI 2 >/dev/null
+  # Ctrl+C while the read waits for the module's reset key, as long as the
+  # program holds it (Wine makes the console's Ctrl+C of a SIGINT to the
+  # program's own process, not to timeout, which would pass it on twice):
+  # Cancel, and the module is left out of command mode.
+  local p program="" i
+  rig_ctl fault COM5 replace +++ 'ERROR\r' >/dev/null
+  rm -f "$RIG_LOGS/cli-cancel.err"
   rig__spawn cli-cancel 60 nlconf-cli.exe read COM5
-  for ((i = 0; i < 500; i++)); do
-    (($(sent_ni "$transcript") > before)) && break
-    sleep 0.02
+  for ((i = 0; i < 600; i++)); do
+    grep -q "Please press the reset key" "$RIG_LOGS/cli-cancel.err" 2>/dev/null && break
+    sleep 0.05
   done
   for p in $(rig__tree "${RIG_PIDS[cli-cancel]}"); do
     [[ $(cat "/proc/$p/comm" 2>/dev/null) == nlconf-cli.exe ]] && program=$p
@@ -502,7 +498,7 @@ sys.exit(0 if [(x["from"], x["to"], x["sent"]) for x in d] == [("COM5", "COM6", 
   [[ -n $program ]] && kill -INT "$program"
   status=$(rig_exit_status cli-cancel 30)
   if [[ $status == 5 ]] && rig_ctl status | grep -q "COM5 .* command-mode 0"; then
-    pass "nlconf-cli.exe read: Ctrl+C while it waits for a reply cancels and leaves command mode"
+    pass "nlconf-cli.exe read: Ctrl+C while it waits for the reset key cancels"
   else
     fail cli-cancel "Ctrl+C: exit $status; $(rig_ctl status | grep COM5 | head -1)"
   fi

@@ -63,11 +63,11 @@ size_parallelism() {
   calibration_ms=$(($(now_ms) - started))
   native_jobs=$((cores * 3))
   wine_shards=$((cores * 5 / 2))
-  if ((calibration_ms > 150)); then  # half as fast as the reference, or busier
+  if ((calibration_ms > 100)); then  # half again as slow as the reference, or busier
     native_jobs=$((cores * 2))
     wine_shards=$((cores * 3 / 2))
   fi
-  if ((calibration_ms > 300)); then
+  if ((calibration_ms > 200)); then
     native_jobs=$cores
     wine_shards=$cores
   fi

@@ -232,7 +232,7 @@ jr_exit_with() {
 # the user says Yes.
 jr_exit_confirmed() {
   "${@:2}" >/dev/null
-  [[ $(rig_exit_status nlconf 1) == running ]] && drv wait msgbox 5000 >/dev/null &&
+  [[ $(rig_exit_status nlconf 1) == running ]] && drv wait msgbox 30000 >/dev/null &&
     [[ $(drv msgbox) == *" Exit anyway?" || $(drv msgbox) == *"Exit NLCONF?" ]] &&
     drv click 6 --in msgbox >/dev/null
   expect "$1" 0 "$(rig_exit_status nlconf "$EXIT_LIMIT_S")"
