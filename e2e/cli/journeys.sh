@@ -508,7 +508,9 @@ journey_range_lines() {
   ctl loopback COM6 on >/dev/null && ctl loopback COM7 on >/dev/null || fail "no plugs"
   nlconf 0 range-test "$PORT5" --count 10
   local sent="^$PORT5 -> $PORT5: sent 10, received"
-  grep -Eq "$sent 10, lost 0, corrupted 0, received 100.0 %, duplicated ([1-9]|10)\$" "$work/out" ||
+  # A busy machine may take one late: received all the same.
+  grep -Eq "$sent 10, lost 0, corrupted 0, received 100.0 %(, late [0-9]+ \(longest [0-9]+ ms\))?, duplicated ([1-9]|10)\$" \
+    "$work/out" ||
     fail "no line of ten received with their duplicates"
   grep -Eq '^Round trip: min [1-9][0-9]* ms, median [0-9.]+ ms, max [1-9][0-9]* ms$' "$work/out" ||
     fail "no round trip"
