@@ -107,6 +107,11 @@ finish_native_tests() {
   if [ -n "$total" ]; then
     passed=$((passed + total - bad))
     failed=$((failed + bad))
+    # A GoogleTest binary is one ctest entry: its cases are counted as such.
+    local cases
+    cases=$(awk '/^\[  PASSED  \] [0-9]+ tests?\./ { n += $4 - 1 } END { print n + 0 }' \
+      build/native/Testing/Temporary/LastTest.log 2>/dev/null)
+    passed=$((passed + ${cases:-0}))
   else
     failed=$((failed + 1))
   fi

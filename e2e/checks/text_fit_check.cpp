@@ -379,8 +379,8 @@ void reachByKeyboard(HWND dialog) {
     send(INPUT_KEYBOARD, 0, VK_TAB);
     send(INPUT_KEYBOARD, KEYEVENTF_KEYUP, VK_TAB);
     within3s([&, before = focus] { return (focus = focusNow()) != before; });
-    Sleep(50);  // the scroll follows the focus
-    if (!inView(focus, dialog))
+    // The scroll follows the focus, as soon as the dialog gets to it.
+    if (!within3s([&] { return inView(focus, dialog); }))
       return verdict(false, "control " + std::to_string(GetDlgCtrlID(focus)) + " in view by Tab");
   }
   verdict(reached > 20 && reached < 80, "Tab reached " + std::to_string(reached) + " controls");

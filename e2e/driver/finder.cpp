@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr DWORD kPollMs = 10;
 constexpr UINT kTextLimitMs = 2000;
 constexpr wchar_t kDialogClass[] = L"#32770";
 constexpr wchar_t kCaption[] = L"NLCONF";
@@ -137,14 +136,21 @@ HWND findWindow(const WindowQuery& query, bool includeHidden) {
   return nullptr;
 }
 
+DWORD pollPauseMs(ULONGLONG waitedMs) {
+  if (waitedMs < 250)
+    return 10;
+  return waitedMs < 1000 ? 25 : 50;
+}
+
 HWND waitWindow(const WindowQuery& query, DWORD timeoutMs) {
   const DWORD started = GetTickCount();
   for (;;) {
     if (HWND window = findWindow(query, false))
       return window;
-    if (GetTickCount() - started >= timeoutMs)
+    const DWORD waited = GetTickCount() - started;
+    if (waited >= timeoutMs)
       return nullptr;
-    Sleep(kPollMs);
+    Sleep(pollPauseMs(waited));
   }
 }
 
@@ -153,9 +159,10 @@ bool waitGone(const WindowQuery& query, DWORD timeoutMs) {
   for (;;) {
     if (!findWindow(query, false))
       return true;
-    if (GetTickCount() - started >= timeoutMs)
+    const DWORD waited = GetTickCount() - started;
+    if (waited >= timeoutMs)
       return false;
-    Sleep(kPollMs);
+    Sleep(pollPauseMs(waited));
   }
 }
 

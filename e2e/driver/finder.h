@@ -36,6 +36,10 @@ HWND waitWindow(const WindowQuery& query, DWORD timeoutMs);
 // Polls until no visible match exists; false after timeoutMs.
 bool waitGone(const WindowQuery& query, DWORD timeoutMs);
 std::vector<HWND> topLevelWindows();
+// The pause between two looks of a wait that has lasted waitedMs: short at
+// first, for a window that comes at once, longer once the wait is a long one,
+// since every look enumerates windows through the Wine server.
+DWORD pollPauseMs(ULONGLONG waitedMs);
 
 std::wstring caption(HWND window);
 std::wstring className(HWND window);

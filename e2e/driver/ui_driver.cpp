@@ -16,6 +16,7 @@
 //                                  kind, visible, enabled, pid, rect, class, caption
 //   wait WINDOW [MS]               until a visible WINDOW exists (10000)
 //   wait-gone WINDOW [MS]          until no visible WINDOW exists (10000)
+//   idle MS                        nothing, for MS (a Wine process that stays)
 //   click ID [--mouse [--as-seen]] BM_CLICK, or a real mouse click on its centre
 //                                  (its dialog brought to the front first, unless
 //                                  --as-seen: then only where nothing covers it)
@@ -97,7 +98,6 @@ constexpr DWORD kDefaultWaitMs = 10000;
 constexpr DWORD kSettleMs = 2000;
 constexpr DWORD kBroadcastLimitMs = 10000;
 constexpr DWORD kOutcomeWaitMs = 20000;
-constexpr DWORD kOutcomePollMs = 10;
 
 // In serve mode a complaint goes into the answer's last line.
 bool serving = false;
@@ -254,7 +254,7 @@ void waitForPendingShows(DWORD ms) {
     }
     if (!pending || GetTickCount64() >= deadline)
       return;
-    Sleep(kOutcomePollMs);
+    Sleep(pollPauseMs(GetTickCount64() + ms - deadline));
   }
 }
 
@@ -312,6 +312,17 @@ int cmdWait(const Args& args, bool gone) {
   seen();
   out("found " + queryName(query) + " " + hex(window) + " after " +
       std::to_string(GetTickCount() - started) + " ms");
+  return kDone;
+}
+
+// A Wine process that stays without looking at anything: the rig keeps the
+// Wine server up with one.
+int cmdIdle(const Args& args) {
+  DWORD ms = 0;
+  if (!waitTime(args, 1, &ms))
+    return badCommand("idle: want a time in ms");
+  Sleep(ms);
+  out("idled " + std::to_string(ms) + " ms");
   return kDone;
 }
 
@@ -909,7 +920,7 @@ int cmdOutcome(const Args& args) {
       out("timeout");
       return timedOut("the operation went on for " + std::to_string(ms) + " ms");
     }
-    Sleep(kOutcomePollMs);
+    Sleep(pollPauseMs(GetTickCount64() - started));
   }
   seen();
   out(text);
@@ -935,6 +946,7 @@ const Command kCommands[] = {
     {"windows", cmdWindows, ""},
     {"wait", [](const Args& a) { return cmdWait(a, false); }, ""},
     {"wait-gone", [](const Args& a) { return cmdWait(a, true); }, ""},
+    {"idle", cmdIdle, ""},
     {"click", cmdClick, " --in --mouse --as-seen "},
     {"select", [](const Args& a) { return cmdSelect(a, false); }, " --in "},
     {"select-index", [](const Args& a) { return cmdSelect(a, true); }, " --in "},

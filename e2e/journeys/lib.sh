@@ -93,10 +93,13 @@ jr_count() {
 # Waits until the port's transcript has N lines (1 unless given) matching
 # the regex.
 jr_wait_transcript() {
-  local port=$1 pattern=$2 limit_ms=${3:-10000} n=${4:-1} i
-  for ((i = 0; i < limit_ms / 20; i++)); do
+  local port=$1 pattern=$2 limit_ms=${3:-10000} n=${4:-1} waited=0 pause
+  # Short looks at first; a long wait looks less often, for the machine's sake.
+  while ((waited < limit_ms)); do
     (($(jr_count "$port" "$pattern") >= n)) && return 0
-    sleep 0.02
+    pause=$((waited < 500 ? 20 : 100))
+    sleep "0.$(printf '%03d' "$pause")"
+    waited=$((waited + pause))
   done
   return 1
 }

@@ -181,8 +181,7 @@ rig_boot_prefix() {
 # a program that starts while they go down can wait 10 s for its first
 # window: the driver waiting for a window that never comes keeps them up.
 rig_keep_wine_up() {
-  rig__spawn keep-wine-up "$RIG_KEEPER_LIMIT_S" ui_driver.exe wait caption=rig-keeps-wine-up \
-    $((RIG_KEEPER_LIMIT_S * 1000))
+  rig__spawn keep-wine-up "$RIG_KEEPER_LIMIT_S" ui_driver.exe idle $((RIG_KEEPER_LIMIT_S * 1000))
 }
 
 # ---------------------------------------------------------------- port devices
