@@ -397,7 +397,15 @@ bool clickWithMouse(HWND dialog, int id) {
     send(INPUT_MOUSE, MOUSEEVENTF_WHEEL, 0, {}, -WHEEL_DELTA);
   const bool shown = inView(control, dialog);
   verdict(shown, "control " + std::to_string(id) + " in view by the wheel");
+  // A busy dialog may still be scrolling by wheel turns it has not yet
+  // taken: the click goes where the control has come to rest.
+  RECT before{};
   GetWindowRect(control, &r);
+  for (int i = 0; i < 30 && !EqualRect(&before, &r); ++i) {
+    before = r;
+    Sleep(100);
+    GetWindowRect(control, &r);
+  }
   const POINT at{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
   // Each event carries its place: X may still move the pointer late.
   for (DWORD flags : {here, here, here | MOUSEEVENTF_LEFTDOWN, here | MOUSEEVENTF_LEFTUP})
