@@ -142,8 +142,16 @@ struct Runner {
   void* context = nullptr;
   Leg legs[2];
   std::vector<uint32_t> roundTrips;
-  uint32_t drainMs = 0;  // how long a packet past its wait may still come
+  uint32_t drainMs = 0;           // how long a packet past its wait may still come
+  uint32_t slowestArrivalMs = 0;  // of the packets received so far
 };
+
+// The drain window grows with the slowest packet yet received: a radio, or
+// a machine, that slow may bring the next one as late, and twice over.
+constexpr uint32_t kLongestDrainMs = 10000;
+uint32_t drainWindowMs(const Runner& r) {
+  return std::max(r.drainMs, std::min(2 * r.slowestArrivalMs, kLongestDrainMs));
+}
 
 // A run that ended with a packet on its way (stopped, cancelled, a port
 // gone) may still have it coming, through a far module's plug even twice
@@ -258,9 +266,10 @@ void countFate(Runner& r, uint32_t index, RangePacket& p) {
   RangeDirection& d = r.result->directions[index];
   ++d.sent;
   d.duplicated += p.duplicated;
-  if (p.fate == PacketFate::Received)
+  if (p.fate == PacketFate::Received) {
     ++d.received;
-  else
+    r.slowestArrivalMs = std::max(r.slowestArrivalMs, p.elapsedMs);
+  } else
     ++d.lost;
   if (p.fate == PacketFate::Corrupted)
     ++d.corrupted;
@@ -295,7 +304,7 @@ void takeLate(Runner& r, uint32_t index, uint32_t sequence) {
 void giveUpOverdue(Runner& r, uint32_t index, bool all) {
   std::vector<Pending>& pending = r.legs[index].pending;
   const uint32_t now = os::tickCount();
-  while (!pending.empty() && (all || now - pending.front().sentAt >= r.drainMs)) {
+  while (!pending.empty() && (all || now - pending.front().sentAt >= drainWindowMs(r))) {
     RangePacket p;
     p.sequence = pending.front().sequence;
     p.elapsedMs = now - pending.front().sentAt;
@@ -421,7 +430,7 @@ int32_t sendOne(Runner& r, uint32_t index, uint32_t sequence) {
 // The packets still on their way get the drain window from the last send;
 // what has not come by then is lost.
 int32_t drainPending(Runner& r) {
-  const uint32_t deadline = os::tickCount() + r.drainMs;
+  const uint32_t deadline = os::tickCount() + drainWindowMs(r);
   for (uint32_t i = 0; i < r.result->directionCount; ++i) {
     const Wait wait = readLines(r, i, deadline, true);
     if (wait.code)

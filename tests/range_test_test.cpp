@@ -87,6 +87,18 @@ TEST_F(RangeTest, APacketPastItsWaitIsReceivedAndCountedLateADuplicateIsNot) {
   EXPECT_EQ(r.directions[0].duplicated, 1u);
 }
 
+// A radio (or a PC) as slow as the slowest packet yet received may bring
+// the next one slower still: the drain window grows with what was seen.
+TEST_F(RangeTest, TheDrainWindowGrowsWithTheSlowestPacketReceived) {
+  radio.faults.delayUs = vw::ms(700);
+  world.after(vw::ms(1500), [this] { radio.faults.delayUs = vw::ms(1300); });
+  const RangeResult r = runRange(RangeWay::BothHere, 6);
+  for (uint32_t i = 0; i < r.directionCount; ++i) {
+    EXPECT_EQ(r.directions[i].received, 6u) << "direction " << i;
+    EXPECT_GT(r.directions[i].lateMaxMs, 1000u) << "direction " << i;
+  }
+}
+
 // In power save the slave's radio sleeps too: the first packet to it would
 // wait for its next poll and pass for lost, unless the run wakes it first.
 TEST_F(RangeTest, ASleepingSlaveIsWokenBeforeThePacketsAreCounted) {
