@@ -17,6 +17,7 @@ struct Activity {
   std::atomic<uint32_t> guardTime{0};
   std::atomic<uint64_t> lineCode{0};  // 0: none known
   std::atomic<bool> keepFailureTold{false};
+  std::atomic<bool> noteDoubted{false};  // as last read
 };
 
 constexpr uint32_t kPorts = 256;  // COM0 to COM255, as the port table
@@ -58,10 +59,11 @@ void takeInNote(uint32_t portNumber, Activity& a) {
   const os::NoteRead read = os::readPortNote(portNumber, text, sizeof text, got);
   const PortNote note = trustedPortNote(read != os::NoteRead::Missing, read == os::NoteRead::Found,
                                         text, got, os::bootClockMs());
+  a.noteDoubted.store(note.doubted);
   later(a.sent, a.sentAt, note.sent, note.sentAtMs);
   later(a.due, a.dueUntil, note.due, note.dueUntilMs);
   // The note is the newest word on the module: nobody else had the port since.
-  if (note.guard && note.guardTimeMs != 0 && note.guardTimeMs <= UINT32_MAX)
+  if (note.guard && note.guardTimeMs != 0)
     a.guardTime.store(static_cast<uint32_t>(note.guardTimeMs));
   if (note.line)
     a.lineCode.store(note.lineCode);
@@ -137,7 +139,13 @@ void forgetPortActivity() {
     a.guardTime.store(0);
     a.lineCode.store(0);
     a.keepFailureTold.store(false);
+    a.noteDoubted.store(false);
   }
+}
+
+bool portNoteDoubted(uint32_t portNumber) {
+  const Activity* a = entry(portNumber);
+  return a && a->noteDoubted.load();
 }
 
 void noteModuleLine(uint32_t portNumber, uint32_t baudRate, uint8_t parity, uint8_t stopBits) {

@@ -30,6 +30,10 @@ uint32_t knownGuardTime(uint32_t portNumber);
 void noteModuleLine(uint32_t portNumber, uint32_t baudRate, uint8_t parity, uint8_t stopBits);
 bool knownModuleLine(uint32_t portNumber, uint32_t* baudRate, uint8_t* parity, uint8_t* stopBits);
 
+// The port's note, as last read, was there but could not be read or
+// trusted: the guard time is waited out whole.
+bool portNoteDoubted(uint32_t portNumber);
+
 // Nothing in this process's memory on any port, as a new process starts (a
 // test world's clock and notes start again with every world).
 void forgetPortActivity();

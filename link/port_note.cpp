@@ -96,7 +96,8 @@ PortNote trustedPortNote(bool found, bool readable, const char* bytes, size_t co
   PortNote note;
   const bool sound = readable && parsePortNote(bytes, count, note) &&
                      (!note.sent || note.sentAtMs <= nowMs) &&
-                     (!note.due || note.dueUntilMs <= nowMs + kLongestArrivalsDueMs);
+                     (!note.due || note.dueUntilMs <= nowMs + kLongestArrivalsDueMs) &&
+                     (!note.guard || note.guardTimeMs <= kLongestGuardTimeMs);
   if (sound) {
     uint32_t rate = 0;
     uint8_t parity = 0, stopBits = 0;
@@ -106,5 +107,6 @@ PortNote trustedPortNote(bool found, bool readable, const char* bytes, size_t co
   PortNote safe;
   safe.sent = true;
   safe.sentAtMs = nowMs;
+  safe.doubted = true;
   return safe;
 }

@@ -20,7 +20,15 @@ struct PortNote {
   // << 8 | parity << 4 | stop bits; only ever tried first, never trusted.
   bool line = false;
   uint64_t lineCode = 0;
+  // Not part of the text: there was a note but it could not be read or
+  // trusted, so it stands for "sent just now".
+  bool doubted = false;
 };
+
+// Hayes-style guard times are a few seconds at most (S12 goes to 5.1 s, 255
+// fiftieths); a longer GT is a garbled reply, and the next "+++" would
+// otherwise sleep for days without a way out.
+constexpr uint32_t kLongestGuardTimeMs = 5100;
 
 // Room for the longest note and one byte more, which tells a longer file.
 constexpr size_t kPortNoteCapacity = 128;
@@ -37,7 +45,8 @@ size_t formatPortNote(const PortNote& note, char* out, size_t capacity);
 // False for anything but a whole note in this program's form.
 bool parsePortNote(const char* bytes, size_t count, PortNote& note);
 // What a note read at nowMs tells: nothing when there was none; "sent just
-// now" when it could not be read (readable false), is not a note, or is
-// dated ahead of the clock (a note from before the machine restarted).
+// now" when it could not be read (readable false), is not a note, is dated
+// ahead of the clock (a note from before the machine restarted) or says
+// what no module does. Another user's note is read as ours: within bounds.
 PortNote trustedPortNote(bool found, bool readable, const char* bytes, size_t count,
                          uint64_t nowMs);

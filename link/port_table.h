@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "link/port_note.h"
 #include "platform/os.h"
 
 struct SerialPort {
@@ -39,10 +40,6 @@ constexpr uint32_t kDefaultIoTimeoutMs = 1200;
 constexpr uint32_t kDefaultCtsWaitMs = 2560;
 constexpr uint32_t kDefaultGuardDelayMs = 1120;
 constexpr uint32_t kMinimumGuardDelayMs = 1120;
-// Hayes-style guard times are a few seconds at most (S12 goes to 5.1 s, 255
-// fiftieths); a longer GT is a garbled reply, and the next "+++" would
-// otherwise sleep for days without a way out.
-constexpr uint32_t kLongestGuardTimeMs = 5100;
 
 // The port's guardTime and guardDelayMs for a module's GT: the delay is
 // GT + 30, at least 1120 and at most kLongestGuardTimeMs + 30. Kept in the

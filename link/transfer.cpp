@@ -163,8 +163,9 @@ bool waitOutGuardTime(SerialPort* port) {
       port->guardDelayMs > kDefaultGuardDelayMs ? port->guardDelayMs : kDefaultGuardDelayMs;
   const uint32_t left = guardTimeLeftMs(port->portNumber, guard);
   if (left > 0 && lineLogActive()) {
-    char text[64];
-    std::snprintf(text, sizeof text, "quiet for the guard time: %u ms more", left);
+    char text[96];
+    std::snprintf(text, sizeof text, "quiet for the guard time: %u ms more%s", left,
+                  portNoteDoubted(port->portNumber) ? " (the port's note could not be read)" : "");
     logEvent(port, text);
   }
   return pauseUnlessCancelled(port, left);

@@ -205,13 +205,14 @@ size_t userName(char* out, size_t capacity);
 size_t systemErrorText(uint32_t error, char* out, size_t capacity);
 
 // ---- notes for the program's later processes ---------------------------------
-// One small note per port, where every process of this user on the machine
-// finds it: the port's device as the system knows it, whatever name it was
-// opened by.
+// One small note per port, where every process on the machine finds it,
+// whatever its user and environment: the port's device as the system knows
+// it, whatever name it was opened by.
 enum class NoteRead : uint8_t { Found, Missing, Failed };
 // Up to capacity bytes of COM portNumber's note into bytes, their count in got.
 NoteRead readPortNote(uint32_t portNumber, char* bytes, uint32_t capacity, uint32_t& got);
-// Replaces the note whole: a reader finds the old one or the new one.
+// Replaces the note whole: a reader finds the old one or the new one. False
+// when it cannot be kept.
 bool writePortNote(uint32_t portNumber, const char* bytes, uint32_t count);
 
 // ---- overlapped transfers ------------------------------------------------------

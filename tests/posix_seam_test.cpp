@@ -20,6 +20,7 @@
 #include "link/at_command.h"
 #include "link/discovery.h"
 #include "link/line_log.h"
+#include "link/port_activity.h"
 #include "link/port_table.h"
 #include "link/reset_prompt.h"
 #include "platform/os.h"
@@ -378,42 +379,72 @@ TEST(SerialPorts, ListsDevicesWithADriverAndTellsIdenticalAdaptersApart) {
   EXPECT_EQ(ports[2].driver, "uart_bridge");
 }
 
-// Notes for later processes: one per device, whatever path names it, found
-// only in a folder nobody else can write to, and replaced whole.
-TEST(PortNotes, AreKeptPerDeviceInAFolderOfTheUsersOwn) {
+// Notes for later processes: one per device, whatever path names it, in
+// one folder for every process on the machine whatever its user and
+// environment, and never half of one.
+TEST(PortNotes, OneNotePerDeviceForEveryProcessOnTheMachine) {
   namespace fs = std::filesystem;
   const fs::path root = "/tmp/nlconf-notes-" + std::to_string(getpid());
-  fs::create_directories(root / "runtime");
-  fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
+  const fs::path folder = root / "lock/nlconf";
+  fs::create_directories(root / "lock");
   fs::create_symlink("/dev/null", root / "adapter");
-  setenv("XDG_RUNTIME_DIR", (root / "runtime").c_str(), 1);
+  os::posix::setPortNoteFolder(folder.c_str());
   ASSERT_TRUE(os::posix::setDevicePath(9, "/dev/null"));
   ASSERT_TRUE(os::posix::setDevicePath(10, (root / "adapter").c_str()));
   ASSERT_TRUE(os::posix::setDevicePath(11, "/dev/zero"));
   char text[16];
   uint32_t got = 0;
   EXPECT_EQ(os::readPortNote(9, text, sizeof text, got), os::NoteRead::Missing);
-  EXPECT_TRUE(os::writePortNote(9, "first", 5));
+  EXPECT_TRUE(os::writePortNote(9, "a longer first", 14));
+  setenv("XDG_RUNTIME_DIR", (root / "elsewhere").c_str(), 1);  // a cron job's environment
   EXPECT_TRUE(os::writePortNote(9, "second", 6));
   EXPECT_EQ(os::readPortNote(10, text, sizeof text, got), os::NoteRead::Found);
   EXPECT_EQ(std::string(text, got), "second") << "another path to the same device";
   EXPECT_EQ(os::readPortNote(11, text, sizeof text, got), os::NoteRead::Missing);
+  EXPECT_EQ(fs::status(folder).permissions(), fs::perms::all | fs::perms::sticky_bit);
   size_t files = 0;
-  for (const auto& entry : fs::directory_iterator(root / "runtime/nlconf")) {
-    EXPECT_EQ(entry.status().permissions() & (fs::perms::group_all | fs::perms::others_all),
-              fs::perms::none);
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    EXPECT_EQ(entry.status().permissions(), fs::perms(0666));
     ++files;
   }
   EXPECT_EQ(files, 1u) << "nothing left beside the note";
-  // Writable by others: anyone could have put the note there.
-  fs::permissions(root / "runtime/nlconf", fs::perms::others_write, fs::perm_options::add);
+  if (geteuid() == 0) {
+    // Another user's process updates the note this one left, and the other
+    // way round.
+    for (const char* said : {"by nobody", "by nobody again"}) {
+      const pid_t child = fork();
+      if (child == 0) {
+        const bool taken = setgid(65534) == 0 && setuid(65534) == 0;
+        _exit(taken && os::writePortNote(9, said, static_cast<uint32_t>(std::strlen(said))) ? 0
+                                                                                            : 1);
+      }
+      int status = -1;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      EXPECT_EQ(status, 0) << "another user could not update the note";
+      EXPECT_EQ(os::readPortNote(9, text, sizeof text, got), os::NoteRead::Found);
+      EXPECT_EQ(std::string(text, got), said);
+      EXPECT_TRUE(os::writePortNote(9, "ours", 4));
+    }
+  }
+  // Writable by others without the sticky bit: anyone could take a note away.
+  fs::permissions(folder, fs::perms::sticky_bit, fs::perm_options::remove);
   EXPECT_EQ(os::readPortNote(9, text, sizeof text, got), os::NoteRead::Failed);
   EXPECT_FALSE(os::writePortNote(9, "third", 5));
-  fs::permissions(root / "runtime/nlconf", fs::perms::others_write, fs::perm_options::remove);
-  const fs::path note = *fs::directory_iterator(root / "runtime/nlconf");
+  fs::permissions(folder, fs::perms::sticky_bit, fs::perm_options::add);
+  const fs::path note = *fs::directory_iterator(folder);
   fs::remove(note);
   fs::create_directory(note);
   EXPECT_EQ(os::readPortNote(9, text, sizeof text, got), os::NoteRead::Failed);
+  EXPECT_FALSE(os::writePortNote(9, "fourth", 6));
+  // No folder can be made: nothing is kept, and nothing read says "unused".
+  std::ofstream(root / "file").put('x');
+  os::posix::setPortNoteFolder((root / "file/nlconf").c_str());
+  EXPECT_FALSE(os::writePortNote(9, "fifth", 5));
+  EXPECT_EQ(os::readPortNote(9, text, sizeof text, got), os::NoteRead::Failed);
+  forgetPortActivity();
+  EXPECT_GE(guardTimeLeftMs(9, 1120), 500u) << "the next \"+++\" waits the whole guard time";
+  EXPECT_TRUE(portNoteDoubted(9));
+  os::posix::setPortNoteFolder(nullptr);
   unsetenv("XDG_RUNTIME_DIR");
   fs::remove_all(root);
 }

@@ -202,8 +202,9 @@ TEST_F(Read, CancelBeforeTheEscapeSendsNothingMore) {
 // sent and waits only what is left of the guard time; a note it cannot
 // trust makes it wait the whole guard time, so that its "+++" is taken.
 TEST_F(Read, ALaterProcessWaitsWhatTheNoteLeavesOfTheGuardTime) {
-  enum class Note { Kept, Garbage, AheadOfTheClock, Unreadable };
-  for (const Note note : {Note::Kept, Note::Garbage, Note::AheadOfTheClock, Note::Unreadable}) {
+  enum class Note { Kept, Garbage, AheadOfTheClock, GuardOfNoModule, Unreadable };
+  for (const Note note : {Note::Kept, Note::Garbage, Note::AheadOfTheClock, Note::GuardOfNoModule,
+                          Note::Unreadable}) {
     SCOPED_TRACE(static_cast<int>(note));
     ASSERT_EQ(read(&masterPane), 0);
     const vw::TimeUs lastByte = world.entries("COM3", vw::Event::HostByte).back().at;
@@ -213,12 +214,15 @@ TEST_F(Read, ALaterProcessWaitsWhatTheNoteLeavesOfTheGuardTime) {
     const char garbage[] = "NLCONF port note 1\nsent 4";  // cut short
     if (note == Note::Garbage)
       os::writePortNote(3, garbage, sizeof garbage - 1);
-    if (note == Note::AheadOfTheClock) {
-      PortNote ahead;
-      ahead.sent = true;
-      ahead.sentAtMs = os::bootClockMs() + 5000;
+    if (note == Note::AheadOfTheClock || note == Note::GuardOfNoModule) {
+      // Another user's note, or anyone's: used within bounds, never trusted.
+      PortNote told;
+      told.sent = true;
+      told.sentAtMs = note == Note::AheadOfTheClock ? os::bootClockMs() + 5000 : 0;
+      told.guard = note == Note::GuardOfNoModule;
+      told.guardTimeMs = 0x10000;
       char text[kPortNoteCapacity];
-      os::writePortNote(3, text, static_cast<uint32_t>(formatPortNote(ahead, text, sizeof text)));
+      os::writePortNote(3, text, static_cast<uint32_t>(formatPortNote(told, text, sizeof text)));
     }
     if (note == Note::Unreadable)
       world.failCall(vw::Call::ReadNote);

@@ -42,8 +42,7 @@ jr_begin() {
   # What NLCONF remembers must not carry from one journey into the next.
   jr_reg delete 'HKCU\Software\NLCONF' /f
   # Nor what it noted of the ports (the line settings a module was found at).
-  rm -rf "$WINEPREFIX"/drive_c/users/*/AppData/Local/Temp/nlconf-ports \
-    "$WINEPREFIX"/drive_c/users/*/Temp/nlconf-ports
+  rm -rf "$WINEPREFIX"/drive_c/ProgramData/NLCONF
   drv_start
   for n in ${JR_DEVICES-5 6}; do
     devices+=("$n" "$JR_COM_NAME (COM$n)")

@@ -1,14 +1,16 @@
-// Port notes on Linux: one small file per device in a folder of the user's
-// own, replaced by a rename so that a reader never finds half of one.
+// Port notes on Linux: one small file per device, beside the serial lock
+// files, where every process on the machine finds it whatever its user and
+// environment. A note may belong to another user, whose file a sticky
+// folder forbids us to replace: every note is updated in place under a lock
+// that every reader takes too, so that no reader finds half of one.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <cstdlib>
 #include <string>
 
 #include "platform/os.h"
@@ -18,20 +20,39 @@ namespace os {
 
 namespace {
 
-// The user's runtime folder, cleared at each start of the machine; else /tmp.
-std::string noteFolder() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && runtime[0] == '/')
-    return std::string(runtime) + "/nlconf";
-  return "/tmp/nlconf-" + std::to_string(geteuid());
+std::string& folderGiven() {
+  static std::string folder;
+  return folder;
 }
 
-// Only a folder that nobody else can write to: in /tmp another user could
-// have made it first, with notes of their choosing or links to our files.
-bool folderIsOurs(const std::string& folder) {
+// Cleared at each start of the machine, as the notes' boot-clock times need.
+std::string noteFolder() {
+  if (!folderGiven().empty())
+    return folderGiven();
+  for (const char* base : {"/run/lock", "/var/lock"}) {
+    struct stat st {};
+    if (stat(base, &st) == 0 && S_ISDIR(st.st_mode))
+      return std::string(base) + "/nlconf";
+  }
+  return {};
+}
+
+// A real folder in which nobody can take away another's note: sticky, as
+// the lock folder itself, or writable by its owner alone.
+bool folderIsSound(const std::string& folder) {
   struct stat st {};
-  return lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
-         (st.st_mode & 022) == 0;
+  return lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+         ((st.st_mode & S_ISVTX) != 0 || (st.st_mode & 022) == 0);
+}
+
+// Readable and writable by every user of the machine.
+bool makeFolder(const std::string& folder) {
+  if (mkdir(folder.c_str(), 0700) != 0)
+    return errno == EEXIST;
+  if (chmod(folder.c_str(), 01777) == 0)
+    return true;
+  rmdir(folder.c_str());
+  return false;
 }
 
 // Named by the device's number: the same under every path that leads to it.
@@ -45,20 +66,66 @@ bool notePath(uint32_t portNumber, const std::string& folder, std::string& path)
   return true;
 }
 
+// A note and nothing else: one small plain file, not a link to another.
+bool isNote(int fd) {
+  struct stat st {};
+  return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_size <= 4096;
+}
+
+// Held only for a write or a read of a few bytes; a lock that stays (a
+// process stopped while holding it, or someone's doing) is given up on
+// after a moment rather than waited for.
+bool lockNote(int fd, int how) {
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    if (flock(fd, how | LOCK_NB) == 0)
+      return true;
+    if (errno != EWOULDBLOCK && errno != EINTR)
+      return false;
+    const timespec pause{0, 2000000};
+    nanosleep(&pause, nullptr);
+  }
+  return false;
+}
+
 bool writeAll(int fd, const char* bytes, uint32_t count) {
+  off_t at = 0;
   while (count > 0) {
-    const ssize_t n = write(fd, bytes, count);
+    const ssize_t n = pwrite(fd, bytes, count, at);
     if (n < 0 && errno == EINTR)
       continue;
     if (n <= 0)
       return false;
     bytes += n;
+    at += n;
     count -= static_cast<uint32_t>(n);
   }
-  return true;
+  return ftruncate(fd, at) == 0;
+}
+
+// Another user's note is opened as it is; only a note that is not there yet
+// is created, by us and for everyone.
+int openForWriting(const std::string& path) {
+  const int flags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  int fd = open(path.c_str(), flags);
+  if (fd < 0 && errno == ENOENT) {
+    fd = open(path.c_str(), flags | O_CREAT | O_EXCL, 0666);
+    if (fd >= 0)
+      fchmod(fd, 0666);
+    else if (errno == EEXIST)
+      fd = open(path.c_str(), flags);
+  }
+  return fd;
 }
 
 }  // namespace
+
+namespace posix {
+
+void setPortNoteFolder(const char* folder) {
+  folderGiven() = folder ? folder : "";
+}
+
+}  // namespace posix
 
 uint64_t bootClockMs() {
   timespec ts{};
@@ -70,17 +137,19 @@ NoteRead readPortNote(uint32_t portNumber, char* bytes, uint32_t capacity, uint3
   got = 0;
   const std::string folder = noteFolder();
   struct stat st {};
+  if (folder.empty())
+    return NoteRead::Failed;
   if (lstat(folder.c_str(), &st) != 0 && errno == ENOENT)
     return NoteRead::Missing;
   std::string path;
-  if (!folderIsOurs(folder) || !notePath(portNumber, folder, path))
+  if (!folderIsSound(folder) || !notePath(portNumber, folder, path))
     return NoteRead::Failed;
   const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0)
     return errno == ENOENT ? NoteRead::Missing : NoteRead::Failed;
-  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  bool ok = isNote(fd) && lockNote(fd, LOCK_SH);
   while (ok && got < capacity) {
-    const ssize_t n = read(fd, bytes + got, capacity - got);
+    const ssize_t n = pread(fd, bytes + got, capacity - got, got);
     if (n < 0 && errno == EINTR)
       continue;
     ok = n >= 0;
@@ -88,32 +157,21 @@ NoteRead readPortNote(uint32_t portNumber, char* bytes, uint32_t capacity, uint3
       break;
     got += static_cast<uint32_t>(n);
   }
-  close(fd);
+  close(fd);  // and its lock
   return ok ? NoteRead::Found : NoteRead::Failed;
 }
 
 bool writePortNote(uint32_t portNumber, const char* bytes, uint32_t count) {
   const std::string folder = noteFolder();
-  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-    return false;
   std::string path;
-  if (!folderIsOurs(folder) || !notePath(portNumber, folder, path))
+  if (folder.empty() || !makeFolder(folder) || !folderIsSound(folder) ||
+      !notePath(portNumber, folder, path))
     return false;
-  // Threads of one process may replace one note at once (a stop beside a
-  // port's own thread): each writes its own file first.
-  static std::atomic<uint32_t> written{0};
-  const std::string temporary =
-      path + "." + std::to_string(getpid()) + "." + std::to_string(written++) + ".new";
-  const int fd =
-      open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  const int fd = openForWriting(path);
   if (fd < 0)
     return false;
-  const bool whole = writeAll(fd, bytes, count);
-  const bool closed = close(fd) == 0;
-  if (whole && closed && rename(temporary.c_str(), path.c_str()) == 0)
-    return true;
-  unlink(temporary.c_str());
-  return false;
+  const bool written = isNote(fd) && lockNote(fd, LOCK_EX) && writeAll(fd, bytes, count);
+  return close(fd) == 0 && written;
 }
 
 }  // namespace os
