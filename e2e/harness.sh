@@ -422,8 +422,7 @@ check_cli() {
   local dev=$CLI_TWINS_DEV cmd i=0 status native_status wine_run
   # The Linux twin's port notes are its own, as Wine's are in its prefix: a
   # note another run left would spare it a reset key the other is asked for.
-  local runtime=$RIG_LOGS/native-runtime
-  mkdir -p -m 700 "$runtime"
+  local notes=$RIG_LOGS/native-notes
   printf '[Master]\nChannel = 12\nBaud Rate = 12345\n' >"$RIG_LOGS/bad.ini"
   local -a args native_args commands=(
     "read COM5" "read COM6 --json" "write COM6 --role slave --set Channel=12 --dry-run"
@@ -441,7 +440,7 @@ check_cli() {
     wine_run=$!
     native_args=("${args[@]/#COM/$dev/com}")
     native_args=("${native_args[@]/#Z:*/$RIG_LOGS/bad.ini}")
-    XDG_RUNTIME_DIR=$runtime LD_PRELOAD=$RIG_NATIVE/e2e/rig/simports/modemshim.so \
+    NLCONF_PORT_NOTES=$notes LD_PRELOAD=$RIG_NATIVE/e2e/rig/simports/modemshim.so \
       ASAN_OPTIONS=verify_asan_link_order=0 NLCONF_SIMPORTS_DIR=$CLI_TWINS_RUN \
       timeout 60 "$RIG_NATIVE/cli/nlconf-cli" \
       "${native_args[@]}" >"$RIG_LOGS/cli$i.native.out" 2>"$RIG_LOGS/cli$i.native.err"

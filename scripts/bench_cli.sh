@@ -36,8 +36,7 @@ floor_ratio() {
 # simports may get the same pseudo-terminal as the last).
 fresh() {
   stop_modules
-  rm -rf "$work/m" && mkdir -p "$work/m/dev" "$work/m/run" "$work/m/tr" "$work/m/runtime"
-  chmod 700 "$work/m/runtime"
+  rm -rf "$work/m" && mkdir -p "$work/m/dev" "$work/m/run" "$work/m/tr"
   "$sim/simports" --dosdevices "$work/m/dev" --run-dir "$work/m/run" --transcripts "$work/m/tr" \
     --time-limit 120 --port 5=master >"$work/sim.out" 2>&1 &
   sim_pid=$!
@@ -50,7 +49,7 @@ fresh() {
 
 # run ARGS...: the program on the fresh modules' port, to its exit.
 run() {
-  XDG_RUNTIME_DIR=$work/m/runtime LD_PRELOAD=$sim/modemshim.so NLCONF_SIMPORTS_DIR=$work/m/run \
+  NLCONF_PORT_NOTES=$work/m/notes LD_PRELOAD=$sim/modemshim.so NLCONF_SIMPORTS_DIR=$work/m/run \
     "$cli" "${@/PORT/$work/m/dev/com5}" >"$work/out" 2>"$work/err" &&
     grep -q . "$work/out" || { echo "failed: $(cat "$work/err")" >&2; return 1; }
 }
@@ -120,8 +119,7 @@ row "read, then write a power level" \
 fixtures() {
   local n=$1 k ports=() pids=()
   stop_modules
-  rm -rf "$work/m" && mkdir -p "$work/m/dev" "$work/m/run" "$work/m/tr" "$work/f" "$work/m/runtime"
-  chmod 700 "$work/m/runtime"
+  rm -rf "$work/m" && mkdir -p "$work/m/dev" "$work/m/run" "$work/m/tr" "$work/f"
   for ((k = 1; k <= n; k++)); do
     # Each module's destination is a module that is not there: Make Pair mends it.
     ports+=(--port "$((2 * k + 3))=master:sl=40B0A0${k}1,dl=40B0A0${k}9"
@@ -139,7 +137,7 @@ fixtures() {
   local start
   start=$(date +%s%N)
   for ((k = 1; k <= n; k++)); do
-    XDG_RUNTIME_DIR=$work/m/runtime LD_PRELOAD=$sim/modemshim.so NLCONF_SIMPORTS_DIR=$work/m/run \
+    NLCONF_PORT_NOTES=$work/m/notes LD_PRELOAD=$sim/modemshim.so NLCONF_SIMPORTS_DIR=$work/m/run \
       "$cli" pair "$work/m/dev/com$((2 * k + 3))" "$work/m/dev/com$((2 * k + 4))" \
       "$work/profile.ini" --make-pair --record "$work/one.csv" 2>"$work/f/err$k" |
       { cat >"$work/f/out$k"; date +%s%N >"$work/f/end$k"; } &

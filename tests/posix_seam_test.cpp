@@ -388,7 +388,7 @@ TEST(PortNotes, OneNotePerDeviceForEveryProcessOnTheMachine) {
   const fs::path folder = root / "lock/nlconf";
   fs::create_directories(root / "lock");
   fs::create_symlink("/dev/null", root / "adapter");
-  os::posix::setPortNoteFolder(folder.c_str());
+  setenv("NLCONF_PORT_NOTES", folder.c_str(), 1);
   ASSERT_TRUE(os::posix::setDevicePath(9, "/dev/null"));
   ASSERT_TRUE(os::posix::setDevicePath(10, (root / "adapter").c_str()));
   ASSERT_TRUE(os::posix::setDevicePath(11, "/dev/zero"));
@@ -438,13 +438,13 @@ TEST(PortNotes, OneNotePerDeviceForEveryProcessOnTheMachine) {
   EXPECT_FALSE(os::writePortNote(9, "fourth", 6));
   // No folder can be made: nothing is kept, and nothing read says "unused".
   std::ofstream(root / "file").put('x');
-  os::posix::setPortNoteFolder((root / "file/nlconf").c_str());
+  setenv("NLCONF_PORT_NOTES", (root / "file/nlconf").c_str(), 1);
   EXPECT_FALSE(os::writePortNote(9, "fifth", 5));
   EXPECT_EQ(os::readPortNote(9, text, sizeof text, got), os::NoteRead::Failed);
   forgetPortActivity();
   EXPECT_GE(guardTimeLeftMs(9, 1120), 500u) << "the next \"+++\" waits the whole guard time";
   EXPECT_TRUE(portNoteDoubted(9));
-  os::posix::setPortNoteFolder(nullptr);
+  unsetenv("NLCONF_PORT_NOTES");
   unsetenv("XDG_RUNTIME_DIR");
   fs::remove_all(root);
 }

@@ -11,8 +11,7 @@ cli=${NLCONF_CLI:-$build/cli/nlconf-cli}
 sim=$build/e2e/rig/simports
 work=$(mktemp -d "/tmp/nlconf-cli-$journey.XXXXXX")
 # The ports' notes of this journey alone, as on a machine of its own.
-mkdir -m 700 "$work/runtime"
-export XDG_RUNTIME_DIR=$work/runtime
+export NLCONF_PORT_NOTES=$work/notes
 sim_pid=""
 
 cleanup() {

@@ -17,8 +17,4 @@ const char* devicePath(uint32_t portNumber);
 // that nothing follows the bytes. Not from a signal handler.
 void writeToOpenDevices(const void* bytes, uint32_t count);
 
-// The folder of the port notes instead of the machine's own (for tests);
-// null gives the machine's back.
-void setPortNoteFolder(const char* folder);
-
 }  // namespace os::posix

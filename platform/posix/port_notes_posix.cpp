@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <string>
 
 #include "platform/os.h"
@@ -20,15 +21,13 @@ namespace os {
 
 namespace {
 
-std::string& folderGiven() {
-  static std::string folder;
-  return folder;
-}
-
 // Cleared at each start of the machine, as the notes' boot-clock times need.
+// NLCONF_PORT_NOTES names another folder, for every process or for none: a
+// test rig's ports are its own.
 std::string noteFolder() {
-  if (!folderGiven().empty())
-    return folderGiven();
+  const char* given = std::getenv("NLCONF_PORT_NOTES");
+  if (given && given[0] == '/')
+    return given;
   for (const char* base : {"/run/lock", "/var/lock"}) {
     struct stat st {};
     if (stat(base, &st) == 0 && S_ISDIR(st.st_mode))
@@ -118,14 +117,6 @@ int openForWriting(const std::string& path) {
 }
 
 }  // namespace
-
-namespace posix {
-
-void setPortNoteFolder(const char* folder) {
-  folderGiven() = folder ? folder : "";
-}
-
-}  // namespace posix
 
 uint64_t bootClockMs() {
   timespec ts{};
