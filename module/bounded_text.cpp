@@ -1,5 +1,7 @@
 #include "module/bounded_text.h"
 
+#include <cstring>
+
 void addByte(BoundedText& text, char c) {
   if (text.length + 1 > text.capacity) {
     text.fits = false;
@@ -71,25 +73,51 @@ size_t putUtf8(uint8_t* out, uint32_t c) {
   return 4;
 }
 
+size_t utf8Sequence(const uint8_t* p, size_t n, uint32_t* codePoint) {
+  const uint8_t b = p[0];
+  if (b < 0x80) {
+    *codePoint = b;
+    return 1;
+  }
+  const size_t length = utf8LeadLength(b);
+  // The second byte's range shuts out overlong forms, surrogates and
+  // anything beyond U+10FFFF.
+  const uint8_t low = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
+  const uint8_t high = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
+  if (length == 0 || n < length || p[1] < low || p[1] > high)
+    return 0;
+  uint32_t c = b & (0xFF >> (length + 1));
+  for (size_t i = 1; i < length; ++i) {
+    if ((p[i] & 0xC0) != 0x80)
+      return 0;
+    c = (c << 6) | (p[i] & 0x3F);
+  }
+  *codePoint = c;
+  return length;
+}
+
+size_t utf8LeadLength(uint8_t b) {
+  return b < 0x80                 ? 1
+         : b >= 0xC2 && b <= 0xDF ? 2
+         : b >= 0xE0 && b <= 0xEF ? 3
+         : b >= 0xF0 && b <= 0xF4 ? 4
+                                  : 0;
+}
+
 uint32_t takeUtf8(const char*& p) {
-  const auto c = static_cast<uint8_t>(*p++);
-  const int more = c >= 0xF0 && c < 0xF5   ? 3
-                   : c >= 0xE0 && c < 0xF0 ? 2
-                   : c >= 0xC2 && c < 0xE0 ? 1
-                                           : 0;
-  if (c < 0x80)
-    return c;
-  if (more == 0)
-    return 0xFFFD;
-  uint32_t code = c & (0x3Fu >> more);
-  int i = 0;
-  for (; i < more && (static_cast<uint8_t>(p[i]) & 0xC0) == 0x80; ++i)
-    code = code << 6 | (static_cast<uint8_t>(p[i]) & 0x3F);
+  const auto* bytes = reinterpret_cast<const uint8_t*>(p);
+  uint32_t code = 0;
+  if (const size_t length = utf8Sequence(bytes, strnlen(p, 4), &code)) {
+    p += length;
+    return code;
+  }
+  // A broken sequence goes as far as its continuation bytes go.
+  const size_t length = utf8LeadLength(bytes[0]);
+  size_t i = 1;
+  while (i < length && (bytes[i] & 0xC0) == 0x80)
+    ++i;
   p += i;
-  const uint32_t least = more == 1 ? 0x80 : more == 2 ? 0x800 : 0x10000;
-  if (i < more || code < least || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000))
-    return 0xFFFD;
-  return code;
+  return 0xFFFD;
 }
 
 size_t putWideUnits(uint32_t* out, uint32_t c, bool sixteenBitUnits) {

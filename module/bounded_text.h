@@ -37,6 +37,12 @@ void addNumber(WideText& text, uint32_t n);  // in decimal
 
 // The code point's UTF-8 bytes into out (room for 4); their count.
 size_t putUtf8(uint8_t* out, uint32_t codePoint);
+// Length of the well-formed UTF-8 sequence at p (n bytes, at least 1),
+// its code point in *codePoint; 0 when there is none: no overlong forms,
+// no surrogates, nothing beyond U+10FFFF.
+size_t utf8Sequence(const uint8_t* p, size_t n, uint32_t* codePoint);
+// How long the sequence that this byte leads is; 0 for a byte that leads none.
+size_t utf8LeadLength(uint8_t b);
 // The code point that starts at p, p moved past it; a malformed or cut
 // sequence is U+FFFD and moves p by what was looked at. p must not be at
 // the terminating NUL.

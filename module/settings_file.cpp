@@ -64,45 +64,6 @@ struct ByteSpan {
   size_t n;
 };
 
-bool isContinuation(uint8_t b) {
-  return (b & 0xC0) == 0x80;
-}
-
-// Length of the well-formed UTF-8 sequence at p, 0 when there is none:
-// no overlong forms, no surrogates, nothing beyond U+10FFFF.
-size_t utf8Sequence(const uint8_t* p, size_t n, uint32_t* codePoint) {
-  const uint8_t b = p[0];
-  if (b < 0x80) {
-    *codePoint = b;
-    return 1;
-  }
-  size_t length = 0;
-  uint8_t low = 0x80, high = 0xBF;
-  if (b >= 0xC2 && b <= 0xDF) {
-    length = 2;
-  } else if (b >= 0xE0 && b <= 0xEF) {
-    length = 3;
-    low = b == 0xE0 ? 0xA0 : 0x80;
-    high = b == 0xED ? 0x9F : 0xBF;
-  } else if (b >= 0xF0 && b <= 0xF4) {
-    length = 4;
-    low = b == 0xF0 ? 0x90 : 0x80;
-    high = b == 0xF4 ? 0x8F : 0xBF;
-  } else {
-    return 0;
-  }
-  if (n < length || p[1] < low || p[1] > high)
-    return 0;
-  uint32_t c = b & (0xFF >> (length + 1));
-  for (size_t i = 1; i < length; ++i) {
-    if (!isContinuation(p[i]))
-      return 0;
-    c = (c << 6) | (p[i] & 0x3F);
-  }
-  *codePoint = c;
-  return length;
-}
-
 // What the file said, quoted and cut to a length a message box can take.
 void addQuoted(Text& t, ByteSpan s) {
   put(t, L'"');
