@@ -182,6 +182,50 @@ int32_t setHexRegister(SerialPort* port, const char* name, uint64_t value, int m
   return sendCommandExpectOk(port, text, static_cast<uint32_t>(4 + digits + 1));
 }
 
+int32_t setRegister8(SerialPort* port, const char* name, uint8_t value) {
+  return setHexRegister(port, name, value, 1);
+}
+
+int32_t setBaudCode(SerialPort* port, uint32_t code) {
+  return setHexRegister(port, "ATBD", code, 1);
+}
+
+int32_t setChannelMask(SerialPort* port, uint16_t mask) {
+  return setHexRegister(port, "ATSC", mask, 1);
+}
+
+int32_t setNetworkReset(SerialPort* port, uint8_t value) {
+  return setRegister8(port, "ATNR", value);
+}
+
+int32_t setSleepMode(SerialPort* port, uint8_t value) {
+  return setRegister8(port, "ATSM", value);
+}
+
+int32_t setD6Config(SerialPort* port, uint8_t value) {
+  return setRegister8(port, "ATD6", value);
+}
+
+int32_t setD7Config(SerialPort* port, uint8_t value) {
+  return setRegister8(port, "ATD7", value);
+}
+
+int32_t setStopBitsCode(SerialPort* port, uint8_t value) {
+  return setRegister8(port, "ATSB", value);
+}
+
+int32_t setParityCode(SerialPort* port, uint8_t value) {
+  return setRegister8(port, "ATNB", value);
+}
+
+int32_t setBoostMode(SerialPort* port, uint8_t value) {
+  return setRegister8(port, "ATPM", value);
+}
+
+int32_t setPowerLevel(SerialPort* port, uint8_t value) {
+  return setRegister8(port, "ATPL", value);
+}
+
 int32_t enterCommandMode(SerialPort* port) {
   if (int32_t r = checkPort(port))
     return r;

@@ -43,6 +43,20 @@ int32_t readGuardTime(SerialPort* port);
 // follows them is not sent), the value in upper-case hex with at least
 // minDigits digits, and CR.
 int32_t setHexRegister(SerialPort* port, const char* name, uint64_t value, int minDigits);
+// The families the module's registers fall in: an 8-bit register by its
+// name, the baud rate's code ("ATBD", 32 bits) and the channel mask ("ATSC").
+int32_t setRegister8(SerialPort* port, const char* name, uint8_t value);
+int32_t setBaudCode(SerialPort* port, uint32_t code);
+int32_t setChannelMask(SerialPort* port, uint16_t mask);
+// One setter each, the name fixed.
+int32_t setNetworkReset(SerialPort* port, uint8_t value);  // "ATNR"
+int32_t setSleepMode(SerialPort* port, uint8_t value);     // "ATSM"
+int32_t setD6Config(SerialPort* port, uint8_t value);      // "ATD6"
+int32_t setD7Config(SerialPort* port, uint8_t value);      // "ATD7"
+int32_t setStopBitsCode(SerialPort* port, uint8_t value);  // "ATSB"
+int32_t setParityCode(SerialPort* port, uint8_t value);    // "ATNB"
+int32_t setBoostMode(SerialPort* port, uint8_t value);     // "ATPM"
+int32_t setPowerLevel(SerialPort* port, uint8_t value);    // "ATPL"
 
 // "ATWR\r" whatever cancel stands (as "ATCN" on the way out): the module
 // stores what it runs. The port's I/O time-out bounds it.

@@ -28,6 +28,17 @@ int32_t sendSetting(Session& s, Setting setting) {
   uint64_t value = s.module->shown[setting];
   if (info.toModule)
     value = info.toModule(value);
+  switch (setting) {
+    case Setting::BaudRate:
+      return setBaudCode(s.port, static_cast<uint32_t>(value));
+    case Setting::Channel:
+      return setChannelMask(s.port, static_cast<uint16_t>(value));
+    default:
+      break;
+  }
+  if (info.bytes == 1 && !(info.flags & kAllDigits))
+    return setRegister8(s.port, info.setter, static_cast<uint8_t>(value));
+  // The PAN ID and the destination's halves: wider than any family.
   const int digits = (info.flags & kAllDigits) ? 2 * info.bytes : 1;
   return setHexRegister(s.port, info.setter, value, digits);
 }
@@ -48,20 +59,22 @@ int32_t writeSettings(Session& s, bool* setterSent) {
     const bool sent = appliesTo(setting, m->isMaster != 0) &&
                       m->shown[setting] != m->read[setting] &&
                       writable(*m, setting, m->shown[setting]);
+    const bool rejoins = hasFlag(setting, kRejoins);
+    const bool lastOfJoin =
+        rejoins && (i + 1 == order.count || !hasFlag(order.settings[i + 1], kRejoins));
+    // A new channel, last of what the join takes, is a channel change.
+    const bool movesChannel = sent && setting == Setting::Channel && lastOfJoin;
     if (sent) {
       *setterSent = true;  // its reply may be lost, yet the module may have taken it
-      if (int32_t r = sendSetting(s, setting))
+      if (int32_t r = movesChannel ? changeChannel(s) : sendSetting(s, setting))
         return r;
     }
-    const bool rejoins = hasFlag(setting, kRejoins);
     if (sent && !rejoins)
       m->read[setting] = m->shown[setting];
     rejoin = rejoin || (sent && rejoins);
-    const bool lastOfJoin =
-        rejoins && (i + 1 == order.count || !hasFlag(order.settings[i + 1], kRejoins));
     if (!lastOfJoin || !rejoin)
       continue;
-    if (int32_t r = rejoinNetwork(s))
+    if (int32_t r = movesChannel ? 0 : rejoinNetwork(s))
       return r;
     // What was sent before the join now holds; what was not, held already.
     for (size_t j = 0; j <= i; ++j) {
@@ -187,11 +200,19 @@ int32_t rejoinNetwork(Session& s) {
   sendCommand5ExpectOk(s.port, "ATAC\r");  // the change goes on whatever it answers
   if (isCancelled(s))
     return ResultCancelled;
-  if (int32_t r = setHexRegister(s.port, "ATNR", 0, 1))
+  if (int32_t r = setNetworkReset(s.port, 0))
     return r;
   if (isCancelled(s))
     return ResultCancelled;
   return waitForAssociation(s);
+}
+
+int32_t changeChannel(Session& s) {
+  if (isCancelled(s))
+    return ResultCancelled;
+  if (int32_t r = sendSetting(s, Setting::Channel))
+    return r;
+  return rejoinNetwork(s);
 }
 
 int32_t waitForAssociation(Session& s) {

@@ -18,6 +18,8 @@ int32_t writeChanged(Session& session);
 int32_t writeInSession(Session& session);
 // "ATAC", "ATNR0" and the wait for the module to join its network again.
 int32_t rejoinNetwork(Session& session);
+// The module moved to the Shown channel: its mask ("ATSC"), then the join.
+int32_t changeChannel(Session& session);
 int32_t waitForAssociation(Session& session);
 
 // The program is about to be ended (its console closed, the session

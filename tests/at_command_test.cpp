@@ -162,22 +162,23 @@ TEST_F(AtCommands, GuardTimeSetsTheGuardDelayWithAFloor) {
 }
 
 TEST_F(AtCommands, SettersSendExactBytes) {
-  ASSERT_EQ(setHexRegister(port, "ATPL", 4, 1), 0);
-  ASSERT_EQ(setHexRegister(port, "ATBD", 7, 1), 0);
-  ASSERT_EQ(setHexRegister(port, "ATSC", 0x10, 1), 0);
-  ASSERT_EQ(setHexRegister(port, "ATNR", 0, 1), 0);
-  ASSERT_EQ(setHexRegister(port, "ATD7", 255, 1), 0);
-  ASSERT_EQ(setHexRegister(port, "ATD6", 1, 1), 0);
-  ASSERT_EQ(setHexRegister(port, "ATSM", 4, 1), 0);
-  ASSERT_EQ(setHexRegister(port, "ATSB", 1, 1), 0);
-  ASSERT_EQ(setHexRegister(port, "ATNB", 2, 1), 0);
-  ASSERT_EQ(setHexRegister(port, "ATPM", 0, 1), 0);
-  ASSERT_EQ(setHexRegister(port, "ATPLxyz", 0xA, 1), 0) << "only the first four characters";
-  ASSERT_EQ(setHexRegister(port, "ATBD", 0x1C200, 1), 0);
-  ASSERT_EQ(setHexRegister(port, "ATSC", 0xFFFF, 1), 0);
+  ASSERT_EQ(setPowerLevel(port, 4), 0);
+  ASSERT_EQ(setBaudCode(port, 7), 0);
+  ASSERT_EQ(setChannelMask(port, 0x10), 0);
+  ASSERT_EQ(setNetworkReset(port, 0), 0);
+  ASSERT_EQ(setD7Config(port, 255), 0);
+  ASSERT_EQ(setD6Config(port, 1), 0);
+  ASSERT_EQ(setSleepMode(port, 4), 0);
+  ASSERT_EQ(setStopBitsCode(port, 1), 0);
+  ASSERT_EQ(setParityCode(port, 2), 0);
+  ASSERT_EQ(setBoostMode(port, 0), 0);
+  ASSERT_EQ(setRegister8(port, "ATPLxyz", 0xA), 0) << "only the first four characters";
+  ASSERT_EQ(setBaudCode(port, 0x1C200), 0);
+  ASSERT_EQ(setChannelMask(port, 0xFFFF), 0);
+  ASSERT_EQ(setRegister8(port, "ATD7", 0), 0) << "0 as the digit 0";
   EXPECT_EQ(sent(),
             "ATPL4\rATBD7\rATSC10\rATNR0\rATD7FF\rATD61\rATSM4\rATSB1\rATNB2\rATPM0\r"
-            "ATPLA\rATBD1C200\rATSCFFFF\r");
+            "ATPLA\rATBD1C200\rATSCFFFF\rATD70\r");
   EXPECT_EQ(module.reg("SC"), 0xFFFFu) << "the module understood them";
   module.faults.replaceReply["PL"] = "ERROR\r";
   EXPECT_EQ(setHexRegister(port, "ATPL", 1, 1), ErrNotOk);

@@ -178,7 +178,7 @@ TEST_F(Read, CancelDuringATransferIsALinkError) {
 TEST_F(Read, CancelRightAfterDiscoveryStillLeavesCommandMode) {
   prepareOperation(&masterPane);
   view().onResetPrompt = nullptr;
-  ASSERT_EQ(openSessionPort(paneSession(&masterPane)), 0);
+  ASSERT_EQ(openPanePort(&masterPane), 0);
   ASSERT_TRUE(discoverSerialSettings(masterPane.session.port, masterPane.resetPrompt));
   os::setEvent(masterPane.cancelEvent);
   EXPECT_EQ(readAndVerify(paneSession(&masterPane)), ResultCancelled);
@@ -190,7 +190,7 @@ TEST_F(Read, CancelRightAfterDiscoveryStillLeavesCommandMode) {
 
 TEST_F(Read, CancelBeforeTheEscapeSendsNothingMore) {
   prepareOperation(&masterPane);
-  ASSERT_EQ(openSessionPort(paneSession(&masterPane)), 0);
+  ASSERT_EQ(openPanePort(&masterPane), 0);
   os::setEvent(masterPane.cancelEvent);
   EXPECT_EQ(readAndVerify(paneSession(&masterPane)), ResultCancelled);
   EXPECT_TRUE(world.hostBytes("COM3").empty());
@@ -308,12 +308,12 @@ TEST_F(Read, PortNumberComesFromThePortListEntry) {
   os::setEvent(masterPane.cancelEvent);
   view().texts[masterPane.portCombo] = L"COM0";
   pickPorts();
-  EXPECT_EQ(openSessionPort(paneSession(&masterPane)), ErrNoPort);
+  EXPECT_EQ(openPanePort(&masterPane), ErrNoPort);
   view().texts[masterPane.portCombo] = L"COM256";
   pickPorts();
-  EXPECT_EQ(openSessionPort(paneSession(&masterPane)), ResultCancelled);
+  EXPECT_EQ(openPanePort(&masterPane), ResultCancelled);
   os::resetEvent(masterPane.cancelEvent);
-  EXPECT_EQ(openSessionPort(paneSession(&masterPane)), ErrNoPort);
+  EXPECT_EQ(openPanePort(&masterPane), ErrNoPort);
   EXPECT_EQ(masterPane.portNumber, 256);
 }
 

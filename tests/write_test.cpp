@@ -384,6 +384,20 @@ TEST_F(WriteChannel, SleepingSlaveNeedNotReportItsJoin) {
   EXPECT_EQ(slave->storedReg("SC"), 0x2u);
 }
 
+// Channel 20 goes out as its mask, and the join is waited for.
+TEST_F(WriteChannel, ChangeChannelSendsTheMaskThenWaitsForTheJoin) {
+  readFirst(&masterPane, "COM3");
+  masterPane.module.shown[Setting::Channel] = 20;
+  ASSERT_EQ(openPanePort(&masterPane), 0);
+  ASSERT_EQ(enterCommandMode(masterPane.session.port), 0);
+  EXPECT_EQ(changeChannel(paneSession(&masterPane)), 0);
+  const Commands sent = sentSinceRead("COM3");
+  EXPECT_EQ(Commands(sent.begin(), sent.begin() + 5),
+            (Commands{"+++", "ATSC200", "ATAC", "ATNR0", "ATAI"}));
+  EXPECT_EQ(exitCommandMode(masterPane.session.port), 0);
+  closeSessionPort(masterPane.session);
+}
+
 TEST_F(WriteChannel, RejectedApplyDoesNotStopTheChange) {
   readFirst(&masterPane, "COM3");
   master->faults.replaceReply["AC"] = "ERROR\r";

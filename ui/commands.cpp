@@ -85,11 +85,11 @@ INT_PTR onMainDialogCommand(HWND dialog, WPARAM wParam) {
       break;
     case CommandKind::CopyToSlave:
       copyPaneSettings(&slavePane, &masterPane);
-      displaySettings(&slavePane);
+      displayLinkFields(&slavePane);
       break;
     case CommandKind::CopyToMaster:
       copyPaneSettings(&masterPane, &slavePane);
-      displaySettings(&masterPane);
+      displayLinkFields(&masterPane);
       break;
     case CommandKind::SetDefault:
       setDefaultsOfPanesWithData();

@@ -74,6 +74,10 @@ Session& paneSession(PaneRecord* pane) {
   return s;
 }
 
+int32_t openPanePort(PaneRecord* pane) {
+  return openSessionPort(paneSession(pane));
+}
+
 int32_t readBody(OperationRun* run) {
   const int32_t result = readModule(paneSession(paneOfRun(run)));
   postOperationDone(run->progressDialog, run);

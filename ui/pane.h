@@ -65,6 +65,9 @@ uint32_t portNumberShown(const PaneRecord* pane);
 // thread set before the worker began, options as the dialog's Read has
 // them, and a view that draws the pane.
 Session& paneSession(PaneRecord* pane);
+// The pane's session given its port, carrying the pane's cancel event; at
+// once when it has one. 0, or why it would not open.
+int32_t openPanePort(PaneRecord* pane);
 // The operations as the runner starts them on the worker: each ends with
 // the word to the progress dialog.
 int32_t readBody(OperationRun* run);

@@ -206,9 +206,47 @@ void fillChoiceList(HWND combo, const wchar_t* const* entries, int count) {
   UpdateWindow(combo);
 }
 
-void displaySettings(PaneRecord* pane) {
-  for (Setting s : kAllSettings)
+constexpr Setting kLinkFields[] = {Setting::PanId,   Setting::DestLow,  Setting::DestHigh,
+                                   Setting::Channel, Setting::BaudRate, Setting::Parity,
+                                   Setting::StopBits};
+constexpr Setting kPowerSaveFields[] = {Setting::PowerSave, Setting::SleepMode};
+constexpr Setting kFlowFields[] = {Setting::FlowControl, Setting::D6Config, Setting::D7Config};
+
+template <size_t N>
+bool isOneOf(const Setting (&part)[N], Setting setting) {
+  for (Setting s : part) {
+    if (s == setting)
+      return true;
+  }
+  return false;
+}
+
+void displayLinkFields(PaneRecord* pane) {
+  for (Setting s : kLinkFields)
     showSetting(pane, s);
+}
+
+void displayPowerSaveFields(PaneRecord* pane) {
+  for (Setting s : kPowerSaveFields)
+    showSetting(pane, s);
+  displayFlowFields(pane);
+}
+
+void displayFlowFields(PaneRecord* pane) {
+  for (Setting s : kFlowFields)
+    showSetting(pane, s);
+}
+
+void displaySettings(PaneRecord* pane) {
+  displayLinkFields(pane);
+  for (Setting s : kAllSettings) {
+    if (!isOneOf(kLinkFields, s) && !isOneOf(kPowerSaveFields, s) && !isOneOf(kFlowFields, s))
+      showSetting(pane, s);
+  }
+  if (pane->module.isMaster)
+    displayFlowFields(pane);
+  else
+    displayPowerSaveFields(pane);
 }
 
 void applyButtonRules() {

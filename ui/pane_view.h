@@ -32,6 +32,13 @@ PaneRecord* paneOfControl(HWND control);
 void fillChoiceList(HWND combo, const wchar_t* const* entries, int count);
 // Every setting the pane shows, with its colour.
 void displaySettings(PaneRecord* pane);
+// Its parts, each drawn alone by the commands that change only it: the
+// link fields (PAN ID, destination, channel, serial settings), the slave's
+// power save fields (power save and sleep mode, then the flow fields), and
+// the flow fields (flow control, RTS and CTS).
+void displayLinkFields(PaneRecord* pane);
+void displayPowerSaveFields(PaneRecord* pane);
+void displayFlowFields(PaneRecord* pane);
 // The control of the main dialog that has the focus as a run starts, and
 // the focus back there once its result window has closed (a Write
 // button's Enter would write: its pane's Read takes it instead).
