@@ -32,6 +32,20 @@ TEST_F(AtCommands, OnlyExactlyOkIsOk) {
   EXPECT_EQ(sendCommand5ExpectOk(port, "ATWR\r"), ErrTimeout) << "transfer errors pass unchanged";
 }
 
+// On a busy machine the thread may look only after its wait ran out, when
+// the reply's first byte has just come: that byte is kept, not dropped
+// from the line, and the reply read whole.
+TEST_F(AtCommands, AByteThatCameAsTheWaitRanOutIsKept) {
+  module.faults.replyDelayUs = vw::ms(port->ioTimeoutMs + 50);
+  world.busyLookUs = vw::ms(200);
+  uint8_t level = 0;
+  EXPECT_EQ(queryHex8(port, "ATPL\r", &level), 0);
+  world.busyLookUs = 0;
+  module.faults.replyDelayUs = 0;
+  EXPECT_EQ(level, module.reg("PL"));
+  EXPECT_EQ(sendCommand5ExpectOk(port, "ATWR\r"), 0) << "the line holds nothing of it";
+}
+
 TEST_F(AtCommands, HexQueriesStoreTheirWidth) {
   module.setReg("SL", 0x40A1B2C3);
   module.setReg("VR", 0x10A5);

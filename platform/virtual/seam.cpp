@@ -247,6 +247,11 @@ int World::waitAny(const os::Handle* handles, uint32_t count, uint32_t timeoutMs
       deadline = now_ + TimeUs{timeoutMs} * 1000;
     block(
         lock, [signalled] { return signalled() >= 0; }, deadline);
+    if (signalled() < 0 && deadline && busyLookUs > 0) {
+      block(
+          lock, [] { return false; }, now_ + busyLookUs);
+      return os::kWaitTimeout;
+    }
   }
   const int index = signalled();
   return index >= 0 ? index : os::kWaitTimeout;

@@ -150,6 +150,9 @@ class World {
   // ---- faults ----
   // The call fails once, after `succeedFirst` more successful calls.
   void failCall(Call call, int succeedFirst = 0);
+  // A busy machine: a wait that times out gives its thread back only this
+  // much later, whatever comes meanwhile (the time-out stands).
+  TimeUs busyLookUs = 0;
 
   // Called (inside the world) after each byte reaches the host's input
   // queue; lets a test act at an exact point of the traffic.
