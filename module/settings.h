@@ -56,6 +56,10 @@ constexpr uint8_t kNotWritten = 0xFF;
 // The read series' length: the settings' queries and the identity queries.
 constexpr uint8_t kReadSeriesLength = 20;
 
+// The part of the pane's display a setting is drawn in, alone when only it
+// changed: the link fields, the slave's power save fields, the flow fields.
+enum class DisplayPart : uint8_t { Other, Link, PowerSave, Flow };
+
 struct SettingInfo {
   Setting setting = Setting::PanId;
   const char* query = nullptr;   // "ATPM\r"; null: derived from other values, not asked
@@ -77,6 +81,7 @@ struct SettingInfo {
   // The module's register value from the record's, and back; null: the same.
   uint64_t (*toModule)(uint64_t value) = nullptr;
   uint64_t (*fromModule)(uint64_t value) = nullptr;
+  DisplayPart display = DisplayPart::Other;
 };
 
 const SettingInfo& settingInfo(Setting setting);

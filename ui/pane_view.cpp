@@ -206,43 +206,33 @@ void fillChoiceList(HWND combo, const wchar_t* const* entries, int count) {
   UpdateWindow(combo);
 }
 
-constexpr Setting kLinkFields[] = {Setting::PanId,   Setting::DestLow,  Setting::DestHigh,
-                                   Setting::Channel, Setting::BaudRate, Setting::Parity,
-                                   Setting::StopBits};
-constexpr Setting kPowerSaveFields[] = {Setting::PowerSave, Setting::SleepMode};
-constexpr Setting kFlowFields[] = {Setting::FlowControl, Setting::D6Config, Setting::D7Config};
+namespace {
 
-template <size_t N>
-bool isOneOf(const Setting (&part)[N], Setting setting) {
-  for (Setting s : part) {
-    if (s == setting)
-      return true;
+void displayPart(PaneRecord* pane, DisplayPart part) {
+  for (Setting s : kAllSettings) {
+    if (settingInfo(s).display == part)
+      showSetting(pane, s);
   }
-  return false;
 }
 
+}  // namespace
+
 void displayLinkFields(PaneRecord* pane) {
-  for (Setting s : kLinkFields)
-    showSetting(pane, s);
+  displayPart(pane, DisplayPart::Link);
 }
 
 void displayPowerSaveFields(PaneRecord* pane) {
-  for (Setting s : kPowerSaveFields)
-    showSetting(pane, s);
+  displayPart(pane, DisplayPart::PowerSave);
   displayFlowFields(pane);
 }
 
 void displayFlowFields(PaneRecord* pane) {
-  for (Setting s : kFlowFields)
-    showSetting(pane, s);
+  displayPart(pane, DisplayPart::Flow);
 }
 
 void displaySettings(PaneRecord* pane) {
   displayLinkFields(pane);
-  for (Setting s : kAllSettings) {
-    if (!isOneOf(kLinkFields, s) && !isOneOf(kPowerSaveFields, s) && !isOneOf(kFlowFields, s))
-      showSetting(pane, s);
-  }
+  displayPart(pane, DisplayPart::Other);
   if (pane->module.isMaster)
     displayFlowFields(pane);
   else
