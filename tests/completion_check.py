@@ -29,17 +29,21 @@ CASES = [
 ]
 
 
-def read_until_quiet(fd, quiet=0.25, limit=5.0):
-    out, end, last = b"", time.time() + limit, time.time()
-    while time.time() < end and time.time() - last < quiet:
-        ready, _, _ = select.select([fd], [], [], 0.05)
+def read_until(fd, pattern, limit=60.0):
+    """Output up to the first match of pattern: bash's own answer, however
+    long a busy machine takes to give it."""
+    out, end = b"", time.time() + limit
+    while time.time() < end:
+        found = re.findall(pattern, out.decode(errors="replace"))
+        if found:
+            return found
+        ready, _, _ = select.select([fd], [], [], 0.1)
         if ready:
             try:
                 out += os.read(fd, 4096)
             except OSError:
                 break
-            last = time.time()
-    return out
+    return []
 
 
 def words_after_tab(cases):
@@ -49,15 +53,15 @@ def words_after_tab(cases):
     words = []
     try:
         os.write(fd, ("PS1='$ '; source /usr/share/bash-completion/bash_completion;"
-                      " source %s\n" % COMPLETION).encode())
-        read_until_quiet(fd)
+                      " source %s; echo REA''DY\n" % COMPLETION).encode())
+        read_until(fd, r"READY\r?\n")
         for typed, _ in cases:
+            # Readline completes the Tab before it takes the keys after it.
             os.write(fd, (LINE + typed + "\t").encode())
-            read_until_quiet(fd)
             # Close a quote the case opened, then print the last word between marks.
             closing = '"' if typed.count('"') % 2 else ""
             os.write(fd, ("%s\x01set -- \x05; printf '<%%s>\\n' \"${@: -1}\"\n" % closing).encode())
-            found = re.findall(r"<([^<>\r\n]*)>\r?\n", read_until_quiet(fd).decode(errors="replace"))
+            found = read_until(fd, r"<([^<>\r\n]*)>\r?\n")
             words.append(found[-1] if found else None)
     finally:
         os.kill(pid, 9)
