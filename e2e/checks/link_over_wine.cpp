@@ -21,6 +21,8 @@
 #include "link/at_command.h"
 #include "link/discovery.h"
 #include "link/errors.h"
+#include "link/port_activity.h"
+#include "link/port_note.h"
 #include "link/port_table.h"
 #include "link/transfer.h"
 #include "ui/view_hooks.h"
@@ -190,6 +192,28 @@ void talkAt9600(Report& report, SerialPort* port) {
   r = queryNodeIdentifier(port, name, &length);
   report.check(r == 0 && std::strcmp(name, "KOV-NL001/M") == 0, "ATNI reads KOV-NL001/M",
                result(r) + " '" + name + "'");
+}
+
+// The port's note, where every process and user of the machine finds it:
+// in the program data, as this process left it, and replaced whole in place
+// (a shorter note leaves nothing of the longer one).
+void portNoteIsKept(Report& report, uint32_t port) {
+  char text[kPortNoteCapacity];
+  uint32_t got = 0;
+  PortNote note;
+  const bool kept = os::readPortNote(port, text, sizeof text, got) == os::NoteRead::Found &&
+                    parsePortNote(text, got, note) && note.sent &&
+                    note.sentAtMs <= os::bootClockMs();
+  wchar_t path[MAX_PATH] = {};
+  const std::wstring where = L"%ProgramData%\\NLCONF\\port" + std::to_wstring(port) + L".note";
+  ExpandEnvironmentStringsW(where.c_str(), path, MAX_PATH);
+  report.check(kept && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES,
+               "the port's note is kept in the program data", "read " + std::to_string(got));
+  const bool shorter = os::writePortNote(port, "short", 5) &&
+                       os::readPortNote(port, text, sizeof text, got) == os::NoteRead::Found &&
+                       std::string(text, got) == "short";
+  report.check(shorter, "a note is replaced whole in place", std::string(text, got));
+  noteBytesSent(port);  // the note as it was, for what comes after
 }
 
 // Sends a control line and waits until the port's transcript shows it took
@@ -508,6 +532,7 @@ int wmain(int argc, wchar_t** argv) {
         "GetCommModemStatus shows CTS and DSR",
         modem ? "status " + std::to_string(status) : "error " + std::to_string(GetLastError()));
     talkAt9600(report, portA);
+    portNoteIsKept(report, a);
     faultsReachTheModel(report, rig, portA);
     writeWaitsForCts(report, rig, portA);
     const int32_t r = exitCommandMode(portA);
