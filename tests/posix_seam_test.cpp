@@ -386,6 +386,8 @@ TEST(PortNotes, OneNotePerDeviceForEveryProcessOnTheMachine) {
   namespace fs = std::filesystem;
   const fs::path root = "/tmp/nlconf-notes-" + std::to_string(getpid());
   const fs::path folder = root / "lock/nlconf";
+  const char* given = std::getenv("NLCONF_PORT_NOTES");
+  const std::string before = given ? given : "";
   fs::create_directories(root / "lock");
   fs::create_symlink("/dev/null", root / "adapter");
   setenv("NLCONF_PORT_NOTES", folder.c_str(), 1);
@@ -444,7 +446,10 @@ TEST(PortNotes, OneNotePerDeviceForEveryProcessOnTheMachine) {
   forgetPortActivity();
   EXPECT_GE(guardTimeLeftMs(9, 1120), 500u) << "the next \"+++\" waits the whole guard time";
   EXPECT_TRUE(portNoteDoubted(9));
-  unsetenv("NLCONF_PORT_NOTES");
+  if (before.empty())
+    unsetenv("NLCONF_PORT_NOTES");
+  else
+    setenv("NLCONF_PORT_NOTES", before.c_str(), 1);
   unsetenv("XDG_RUNTIME_DIR");
   fs::remove_all(root);
 }
