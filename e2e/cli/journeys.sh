@@ -229,7 +229,7 @@ sys.exit(0 if (r["Profile"], r["Profile SHA-256"]) == ("(standard input)", sys.a
 held_read() {
   local n=$1 i
   shift
-  ctl hold COM5 3 >/dev/null
+  ctl hold COM5 "${HOLD_AT:-3}" >/dev/null
   LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 NLCONF_SIMPORTS_DIR=$work/run \
     env --default-signal=INT "$cli" read "$PORT5" "$@" >"$work/out" 2>"$work/err" &
   reader=$!
@@ -359,8 +359,19 @@ stopped() {
 # Before the quick "+++" is answered, around its answer, in the query series.
 journey_interrupt() {
   modules 5=master
-  local at
-  for at in 0.2 0.5 0.9 1.05; do stopped INT "$at"; done
+  local at reader code
+  for at in 0.2 0.5; do stopped INT "$at"; done
+  # Around its answer: the read held inside the read that takes it, so that
+  # however late a busy machine delivers the signal, it lands there.
+  HOLD_AT=1 held_read 1
+  grep -q "hold: host read held" "$work/tr/transcript-COM5.log" || fail "the read was never held"
+  kill -INT "$reader"
+  ctl release COM5 >/dev/null
+  wait "$reader"
+  code=$?
+  [[ $code == 5 ]] || fail "SIGINT at the answer of the \"+++\" ended with $code, not 5"
+  sleep 1.2
+  out_of_command_mode 5 "SIGINT at the answer of the \"+++\""
   # In the query series: a reply the module keeps back holds the read there.
   ctl fault COM5 withhold NI >/dev/null || fail "no fault"
   stopped INT 0.1 ATNI
