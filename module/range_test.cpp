@@ -269,8 +269,9 @@ void countFate(Runner& r, uint32_t index, RangePacket& p) {
   if (p.fate == PacketFate::Received) {
     ++d.received;
     r.slowestArrivalMs = std::max(r.slowestArrivalMs, p.elapsedMs);
-  } else
+  } else {
     ++d.lost;
+  }
   if (p.fate == PacketFate::Corrupted)
     ++d.corrupted;
   if (p.late) {
