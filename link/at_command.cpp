@@ -49,18 +49,20 @@ int32_t sendWithoutCancel(SerialPort* port, const char* command, uint32_t comman
 
 // The port is counted as a user of its lock before it looks whether a close
 // has begun, so a close never lets the lock go under this thread.
-int32_t exchangeUnderLock(SerialPort* port, const char* command, uint32_t commandLength,
-                          char* buffer, uint32_t size, uint32_t* outLength, bool* crEnded) {
-  if (port->closing.load() || !os::lockMutex(port->lock))
-    return ErrBadHandle;
-  int32_t result = ErrBadHandle;
-  if (port->handle) {  // it may have closed while this waited
-    result = writeBytes(port, command, commandLength);
-    if (result == 0)
-      result = readLine(port, buffer, size, outLength, crEnded);
+bool takeExchangeLock(SerialPort* port) {
+  port->lockUsers.fetch_add(1);
+  if (!port->closing.load() && os::lockMutex(port->lock)) {
+    if (port->handle)  // it may have closed while this waited
+      return true;
+    os::unlockMutex(port->lock);
   }
+  port->lockUsers.fetch_sub(1);
+  return false;
+}
+
+void releaseExchangeLock(SerialPort* port) {
   os::unlockMutex(port->lock);
-  return result;
+  port->lockUsers.fetch_sub(1);
 }
 
 }  // namespace
@@ -71,10 +73,12 @@ int32_t transact(SerialPort* port, const char* command, uint32_t commandLength, 
     return ErrBadHandle;
   if (!command || !buffer || size == 0)
     return ErrArgument;
-  port->lockUsers.fetch_add(1);
-  const int32_t result =
-      exchangeUnderLock(port, command, commandLength, buffer, size, outLength, crEnded);
-  port->lockUsers.fetch_sub(1);
+  if (!takeExchangeLock(port))
+    return ErrBadHandle;
+  int32_t result = writeBytes(port, command, commandLength);
+  if (result == 0)
+    result = readLine(port, buffer, size, outLength, crEnded);
+  releaseExchangeLock(port);
   return result;
 }
 
@@ -239,18 +243,17 @@ int32_t enterCommandMode(SerialPort* port) {
   // Whatever came in meanwhile (radio data a module let out as it left
   // command mode) is no answer to it.
   purgePort(port);
-  char reply[kOkReplySize] = {};
-  uint32_t length = 0;
-  const uint32_t ioTimeout = port->ioTimeoutMs;
-  port->ioTimeoutMs = escapeReplyWindowMs(port);
-  const int32_t result = transactWithoutCancel(port, "+++", 3, reply, kOkReplySize, &length);
-  port->ioTimeoutMs = ioTimeout;
+  if (!takeExchangeLock(port))
+    return ErrBadHandle;
+  const uint32_t waitCount = port->waitCount;
+  port->waitCount = 1;
+  int32_t result = writeBytes(port, "+++", 3);
+  if (result == 0)
+    result = readEscapeAnswer(port, escapeReplyWindowMs(port));
+  port->waitCount = waitCount;
+  releaseExchangeLock(port);
   if (result != 0)
     return result;
-  // Radio data that reached the module before it took the escape (the other
-  // module of a pair that left command mode) may come before the "OK".
-  if (length < 2 || std::memcmp(reply + length - 2, "OK", 2) != 0)
-    return ErrNotOk;
   port->inCommandMode = 1;
   return 0;
 }

@@ -54,24 +54,16 @@ bool configurePort(SerialPort* port) {
 // Once "+++" is on its way (a cancelled write still sends what the driver
 // took), a module at these settings answers it after its guard time and is
 // in command mode: the answer is awaited whatever a cancel says, within the
-// I/O time-out, so that the way out knows to send "ATCN". Whatever came in
-// before it (radio data let out during the guard time) is no answer to it.
+// I/O time-out, so that the way out knows to send "ATCN".
 bool answersAtOnce(SerialPort* port) {
   if (!purgePort(port))
     return false;
   writeRaw(port, "+++", 3);
-  const uint32_t waitCount = port->waitCount, ioTimeout = port->ioTimeoutMs;
+  const uint32_t waitCount = port->waitCount;
   port->waitCount = 1;
-  port->ioTimeoutMs = escapeReplyWindowMs(port);
-  char reply[16] = {};
-  uint32_t count = 0;
-  readLineRaw(port, reply, sizeof reply, &count);
+  const bool answered = readEscapeAnswer(port, escapeReplyWindowMs(port)) == 0;
   port->waitCount = waitCount;
-  port->ioTimeoutMs = ioTimeout;
-  // Radio data that reached the module before it took the "+++" (the other
-  // module of a pair being searched at other settings) may come first.
-  return count >= 3 && reply[count - 3] == 'O' && reply[count - 2] == 'K' &&
-         reply[count - 1] == '\r';
+  return answered;
 }
 
 bool setBaudRate(SerialPort* port, uint32_t rate) {

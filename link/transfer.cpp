@@ -300,6 +300,25 @@ bool readLineRaw(SerialPort* port, char* buffer, uint32_t size, uint32_t* outCou
   return true;
 }
 
+int32_t readEscapeAnswer(SerialPort* port, uint32_t windowMs) {
+  const uint32_t ioTimeout = port->ioTimeoutMs, t0 = os::tickCount();
+  char chunk[18] = {};  // two carried over: an "OK" cut by a full read
+  bool ok = false, heard = false;
+  for (uint32_t elapsed = 0; !ok && elapsed < windowMs; elapsed = os::tickCount() - t0) {
+    port->ioTimeoutMs = windowMs - elapsed;
+    uint32_t count = 0;
+    if (!readLineRaw(port, chunk + 2, sizeof chunk - 2, &count) || count == 0)
+      break;
+    const char* end = chunk + 2 + count;
+    ok = end[-1] == kCr && end[-2] == 'K' && end[-3] == 'O';
+    heard = true;
+    chunk[0] = end[-2];
+    chunk[1] = end[-1];
+  }
+  port->ioTimeoutMs = ioTimeout;
+  return ok ? 0 : heard ? ErrNotOk : ErrTimeout;
+}
+
 bool readBlockTimed(SerialPort* port, char* buffer, uint32_t count, uint32_t* outCount,
                     bool* issued) {
   *outCount = 0;

@@ -41,6 +41,11 @@ int32_t readLine(SerialPort* port, char* buffer, uint32_t size, uint32_t* outLen
 bool writeRaw(SerialPort* port, const char* bytes, uint32_t count);
 // Keeps the CR; at most size - 1 bytes (size at least 2).
 bool readLineRaw(SerialPort* port, char* buffer, uint32_t size, uint32_t* outCount);
+// After "+++": 0 once a line ending in "OK" came within windowMs, ErrNotOk
+// when only other lines came, ErrTimeout when none did. Radio data that
+// reached the module before it took the escape comes first, in lines of any
+// length, and is read past.
+int32_t readEscapeAnswer(SerialPort* port, uint32_t windowMs);
 // Gives the read a fixed window of ioTimeoutMs, even when its bytes come
 // sooner; outCount is what arrived within it. issued (if given) tells a read
 // that could not even start from one that brought nothing.

@@ -216,6 +216,17 @@ TEST_F(LinkTest, EnteringWaitsTheGuardDelayAndSetsTheFlag) {
   EXPECT_EQ(world.hostBytes(kPortName), "+++ATCN\r") << "ATCN exactly once";
 }
 
+// Radio data the module lets out during its guard time comes before the
+// "OK", in lines of any length and not always ended.
+TEST_F(LinkTest, RadioDataOfAnyLengthBeforeTheOkIsReadPast) {
+  module.inject(world.now() + vw::ms(1400), "0123456789abcdef\r");
+  ASSERT_EQ(enterCommandMode(port), 0) << "a line longer than any reply";
+  ASSERT_EQ(exitCommandMode(port), 0);
+  module.inject(world.now() + vw::ms(1400), "0123456789abcd");
+  ASSERT_EQ(enterCommandMode(port), 0) << "the \"OK\" split over two reads";
+  EXPECT_TRUE(module.inCommandMode());
+}
+
 TEST_F(LinkTest, FailedEntryOrExitLeavesTheFlag) {
   module.faults.ctsHeldLow = true;
   EXPECT_EQ(enterCommandMode(port), ErrWrite);

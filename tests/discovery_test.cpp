@@ -46,6 +46,13 @@ TEST_F(Discovery, ModuleAt9600AnswersAtOnce) {
   EXPECT_EQ(port->inCommandMode, 1u) << "and the port knows it";
 }
 
+TEST_F(Discovery, ALongRadioLineBeforeTheOkIsNoReasonForTheKey) {
+  module.inject(world.now() + vw::ms(300), "0123456789abcdef\r");
+  ASSERT_TRUE(discoverSerialSettings(port, prompt));
+  EXPECT_EQ(world.hostBytes(kPortName), "+++");
+  EXPECT_TRUE(view().calls.empty()) << "no prompt";
+}
+
 TEST_F(Discovery, ResetKeyFindsAModuleAtOtherSettings) {
   moduleAt(5, 1, 1);  // 38400, even parity, two stop bits
   pressResetKeyAt(vw::ms(4000));
