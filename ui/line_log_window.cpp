@@ -6,10 +6,11 @@
 
 #include "link/line_log.h"
 #include "resources/resource_ids.h"
-#include "runner/runner.h"
+#include "runner/display.h"
 #include "ui/file_dialog.h"
 #include "ui/replace_file.h"
 #include "ui/shell_services.h"
+#include "ui/tool_layout.h"
 #include "ui/tool_window.h"
 
 namespace {
@@ -275,13 +276,53 @@ void startLineLog() {
   setLineLogSink(appendToLineLog, &programLineLog);
 }
 
+namespace {
+
+HWND lineLogWindow() {
+  return logWindow.window;
+}
+
+// The frame width that shows a range packet's line whole, its longest kind.
+int lineLogWholeLineWidth() {
+  HWND text = logWindow.text;
+  HDC dc = text ? GetDC(text) : nullptr;
+  SIZE line{};
+  if (dc) {
+    HGDIOBJ before =
+        SelectObject(dc, logWindow.textFont ? logWindow.textFont : GetStockObject(ANSI_FIXED_FONT));
+    GetTextExtentPoint32W(dc, kWidestLine, lstrlenW(kWidestLine), &line);
+    SelectObject(dc, before);
+    ReleaseDC(text, dc);
+  }
+  const LRESULT margins = text ? SendMessageW(text, EM_GETMARGINS, 0, 0) : 0;
+  RECT frame{0, 0,
+             line.cx + LOWORD(margins) + HIWORD(margins) + GetSystemMetrics(SM_CXVSCROLL) +
+                 4 * GetSystemMetrics(SM_CXEDGE) + 2 * pixelsOnDisplay(kMargin),
+             100};
+  AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, WS_EX_CONTROLPARENT);
+  const int width = frame.right - frame.left;
+  return width > pixelsOnDisplay(kNarrowest) ? width : pixelsOnDisplay(kNarrowest);
+}
+
+ToolWindowNeeds lineLogNeeds() {
+  ToolWindowNeeds needs;
+  needs.wholeWidth = lineLogWholeLineWidth();
+  needs.minHeight = pixelsOnDisplay(200);
+  return needs;
+}
+
+constexpr ToolWindow kLineLogPlace{lineLogWindow, lineLogNeeds, ToolPlace::Below, 0};
+
+}  // namespace
+
 void showLineLogWindow(HWND dialog) {
   if (!logWindow.window)
     logWindow.window = createLineLogWindow();
   if (!logWindow.window)
     return;
+  addToolWindow(kLineLogPlace);
   if (!IsWindowVisible(logWindow.window))
-    arrangeToolWindows(dialog, true, false);
+    arrangeToolWindows(dialog, logWindow.window);
   refreshText();
   ShowWindow(logWindow.window, SW_SHOWNORMAL);
   SetForegroundWindow(logWindow.window);
@@ -315,35 +356,6 @@ bool translateLineLogKeys(const MSG* message) {
     return false;
   saveLog(window);
   return true;
-}
-
-HWND lineLogWindow() {
-  return logWindow.window;
-}
-
-int lineLogWholeLineWidth() {
-  HWND text = logWindow.text;
-  HDC dc = text ? GetDC(text) : nullptr;
-  SIZE line{};
-  if (dc) {
-    HGDIOBJ before =
-        SelectObject(dc, logWindow.textFont ? logWindow.textFont : GetStockObject(ANSI_FIXED_FONT));
-    GetTextExtentPoint32W(dc, kWidestLine, lstrlenW(kWidestLine), &line);
-    SelectObject(dc, before);
-    ReleaseDC(text, dc);
-  }
-  const LRESULT margins = text ? SendMessageW(text, EM_GETMARGINS, 0, 0) : 0;
-  RECT frame{0, 0,
-             line.cx + LOWORD(margins) + HIWORD(margins) + GetSystemMetrics(SM_CXVSCROLL) +
-                 4 * GetSystemMetrics(SM_CXEDGE) + 2 * pixelsOnDisplay(kMargin),
-             100};
-  AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, WS_EX_CONTROLPARENT);
-  const int width = frame.right - frame.left;
-  return width > pixelsOnDisplay(kNarrowest) ? width : pixelsOnDisplay(kNarrowest);
-}
-
-int lineLogMinHeight() {
-  return pixelsOnDisplay(200);
 }
 
 void destroyLineLogWindow() {

@@ -18,9 +18,3 @@ bool lineLogDialogMessage(MSG* message);
 // Ctrl+S in the window saves the log, not the settings as elsewhere.
 bool translateLineLogKeys(const MSG* message);
 void destroyLineLogWindow();
-// For their placing beside the dialog (ui/tool_window.h): the window, null
-// before it first shows; the frame width that shows a range packet's line
-// whole, its longest kind; its smallest height.
-HWND lineLogWindow();
-int lineLogWholeLineWidth();
-int lineLogMinHeight();

@@ -3,7 +3,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "runner/runner.h"
+#include "runner/display.h"
 
 namespace {
 

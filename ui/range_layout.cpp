@@ -3,7 +3,7 @@
 #include <initializer_list>
 
 #include "resources/resource_ids.h"
-#include "runner/runner.h"
+#include "runner/display.h"
 #include "ui/tool_window.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "module/range_test.h"
 #include "module/received_share.h"
 #include "resources/resource_ids.h"
-#include "runner/runner.h"
+#include "runner/display.h"
 #include "ui/device_changes.h"
 #include "ui/pane_view.h"
 #include "ui/range_chart.h"
@@ -21,6 +21,7 @@
 #include "ui/range_worker.h"
 #include "ui/session_end.h"
 #include "ui/shell_services.h"
+#include "ui/tool_layout.h"
 #include "ui/tool_window.h"
 
 namespace {
@@ -384,6 +385,24 @@ LRESULT CALLBACK rangeTestProc(HWND window, UINT message, WPARAM wParam, LPARAM 
   }
 }
 
+HWND rangeTestWindow() {
+  return rw.window;
+}
+
+// Its frame with every row at its width, and the narrowest it may be.
+ToolWindowNeeds rangeTestNeeds() {
+  const int rowsWidth = rw.layout.rowsWidth;
+  RECT frame{0, 0, rowsWidth > pixelsOnDisplay(400) ? rowsWidth : pixelsOnDisplay(400), 100};
+  AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, WS_EX_CONTROLPARENT);
+  ToolWindowNeeds needs;
+  needs.wholeWidth = rw.wholeSize.cx;
+  needs.wholeHeight = rw.wholeSize.cy;
+  needs.minWidth = frame.right - frame.left;
+  return needs;
+}
+
+constexpr ToolWindow kRangeTestPlace{rangeTestWindow, rangeTestNeeds, ToolPlace::Beside, 0};
+
 }  // namespace
 
 void showRangeTestWindow(HWND dialog) {
@@ -396,8 +415,9 @@ void showRangeTestWindow(HWND dialog) {
     if (!rw.window)
       return;
   }
+  addToolWindow(kRangeTestPlace);
   if (!IsWindowVisible(rw.window))
-    arrangeToolWindows(dialog, false, true);
+    arrangeToolWindows(dialog, rw.window);
   showControls();
   ShowWindow(rw.window, SW_SHOWNORMAL);
   SetForegroundWindow(rw.window);
@@ -429,21 +449,6 @@ bool translateRangeTestKeys(const MSG* message) {
   if (rw.hasResult || rw.running)
     copyResult();
   return true;
-}
-
-HWND rangeTestWindow() {
-  return rw.window;
-}
-
-SIZE rangeTestWholeSize() {
-  return rw.wholeSize;
-}
-
-int rangeTestMinWidth() {
-  const int rowsWidth = rw.layout.rowsWidth;
-  RECT frame{0, 0, rowsWidth > pixelsOnDisplay(400) ? rowsWidth : pixelsOnDisplay(400), 100};
-  AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, WS_EX_CONTROLPARENT);
-  return frame.right - frame.left;
 }
 
 bool stopRangeTestRun() {

@@ -19,9 +19,3 @@ bool translateRangeTestKeys(const MSG* message);
 void destroyRangeTestWindow();
 // Stop pressed for a run, if one runs; true when one did.
 bool stopRangeTestRun();
-// For its placing beside the dialog (ui/tool_window.h): the window, null
-// before it first shows; its frame with every row at its width; the
-// narrowest it may be.
-HWND rangeTestWindow();
-SIZE rangeTestWholeSize();
-int rangeTestMinWidth();

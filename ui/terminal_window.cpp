@@ -13,6 +13,7 @@
 #include "ui/pane.h"
 #include "ui/pane_view.h"
 #include "ui/shell_services.h"
+#include "ui/tool_layout.h"
 #include "ui/tool_window.h"
 #include "ui/view_hooks.h"
 
@@ -428,6 +429,10 @@ PaneRecord* paneAsked(HWND dialog) {
   return answer == IDYES ? &masterPane : answer == IDNO ? &slavePane : nullptr;
 }
 
+SIZE terminalWholeSize() {
+  return {pixelsOnDisplay(520), pixelsOnDisplay(360)};
+}
+
 bool makeWindow() {
   if (tw.window)
     return true;
@@ -482,6 +487,23 @@ bool startSession(PaneRecord* pane, uint32_t portNumber) {
   return tw.thread != nullptr;
 }
 
+HWND terminalWindow() {
+  return tw.window;
+}
+
+// Its size as it opens, and the narrowest it may be made beside the dialog.
+ToolWindowNeeds terminalNeeds() {
+  const SIZE whole = terminalWholeSize();
+  ToolWindowNeeds needs;
+  needs.wholeWidth = whole.cx;
+  needs.wholeHeight = whole.cy;
+  needs.minWidth = pixelsOnDisplay(360);
+  return needs;
+}
+
+// Where a Range Test window is shown, the Terminal stays where it is.
+constexpr ToolWindow kTerminalPlace{terminalWindow, terminalNeeds, ToolPlace::Beside, 1};
+
 }  // namespace
 
 void showTerminalWindow(HWND dialog) {
@@ -515,25 +537,14 @@ void showTerminalWindow(HWND dialog) {
             pane == &masterPane ? L"Master" : L"Slave", port);
   appendWide(heading);
   applyButtonRules();
+  addToolWindow(kTerminalPlace);
   if (!IsWindowVisible(tw.window))
-    arrangeToolWindows(dialog, false, false, true);
+    arrangeToolWindows(dialog, tw.window);
   showMode();
   ShowWindow(tw.window, SW_SHOWNORMAL);
   SetForegroundWindow(tw.window);
   SetFocus(tw.input);
   SetTimer(tw.window, kModeTimer, kModeMs, nullptr);
-}
-
-HWND terminalWindow() {
-  return tw.window;
-}
-
-SIZE terminalWholeSize() {
-  return {pixelsOnDisplay(520), pixelsOnDisplay(360)};
-}
-
-int terminalMinWidth() {
-  return pixelsOnDisplay(360);
 }
 
 bool terminalHolds(const PaneRecord* pane) {

@@ -15,11 +15,6 @@ bool terminalHolds(const PaneRecord* pane);
 bool terminalHoldsAnyPort();
 // A port gone: the terminal on it ends as on Close.
 void terminalPortDeparted(uint32_t portNumber);
-// Its window (null before it first opens), its size as it opens, and the
-// narrowest it may be made beside the dialog.
-HWND terminalWindow();
-SIZE terminalWholeSize();
-int terminalMinWidth();
 // Its keys (Enter, Escape, Tab), before the main dialog's.
 bool terminalDialogMessage(MSG* message);
 // Ends its session ("ATCN" where the module may still be in command mode)

@@ -1,7 +1,7 @@
 #include "ui/tool_window.h"
 
 #include "resources/resource_ids.h"
-#include "runner/runner.h"
+#include "runner/display.h"
 
 HWND makeToolChild(HWND parent, const wchar_t* className, const wchar_t* text, DWORD style, int id,
                    HFONT font) {

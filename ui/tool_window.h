@@ -1,4 +1,5 @@
-// The windows that stand beside the dialog: the line log, the range test.
+// What the windows that stand beside the dialog share: their controls,
+// fonts and class (where they go: ui/tool_layout.h).
 #pragma once
 
 #include <windows.h>
@@ -14,13 +15,3 @@ HFONT createLineFont();
 // Their class: the program's icon, the dialog's face colour. Registered
 // once; true when it is there.
 bool registerToolWindowClass(const wchar_t* name, WNDPROC procedure);
-
-// Before one of them shows: it and the other one, if shown, go beside the
-// dialog so that none covers another (ui/dialog_fit.h); the dialog may move,
-// and get shorter to make room for the log below it. The Terminal takes the
-// Range Test's place where no Range Test window is shown.
-void arrangeToolWindows(HWND dialog, bool showingLog, bool showingRange,
-                        bool showingTerminal = false);
-// Once one is hidden, the dialog takes back the height it gave the log, or
-// the width it gave the Range Test or the Terminal.
-void toolWindowHidden(HWND dialog);

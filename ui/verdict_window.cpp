@@ -1,7 +1,7 @@
 #include "ui/verdict_window.h"
 
 #include "resources/resource_ids.h"
-#include "runner/runner.h"
+#include "runner/display.h"
 #include "ui/shell_services.h"
 #include "ui/text_format.h"
 #include "ui/view_hooks.h"

@@ -17,7 +17,7 @@
 #include "ui/pane_operation.h"
 #include "ui/replace_file.h"
 #include "ui/shell_services.h"
-#include "ui/tool_window.h"
+#include "ui/tool_layout.h"
 #include "ui/verdict_window.h"
 
 // What verdict_window.cpp and line_log_window.cpp take from the shell.
@@ -493,7 +493,8 @@ void applyButtonRules() {
   seen.events.push_back("rules");
 }
 void lendPanesToWorker() {}
-void arrangeToolWindows(HWND, bool, bool, bool) {}
+void addToolWindow(const ToolWindow&) {}
+void arrangeToolWindows(HWND, HWND) {}
 void toolWindowHidden(HWND) {}
 void takePanesBack() {}
 bool hasDeferredPortChange(const PaneRecord*) {
