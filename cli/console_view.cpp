@@ -13,8 +13,6 @@ namespace cli {
 
 namespace {
 
-// The prompt is a place only: its address tells it apart.
-int resetPromptTag;
 // The ports whose modules the prompt waits for, in the order asked; a pair
 // run's two sessions ask at once.
 std::mutex promptLock;
@@ -34,30 +32,26 @@ void showWaitedFor() {
   std::fflush(stderr);
 }
 
+void showResetPrompt(void*, uint32_t portNumber) {
+  std::lock_guard guard(promptLock);
+  waitedFor.push_back(portNumber);
+  showWaitedFor();
+}
+
+void hideResetPrompt(void*, uint32_t portNumber) {
+  std::lock_guard guard(promptLock);
+  const auto at = std::find(waitedFor.begin(), waitedFor.end(), portNumber);
+  if (at == waitedFor.end())
+    return;
+  waitedFor.erase(at);
+  showWaitedFor();
+}
+
 }  // namespace
 
-WindowHandle consolePrompt(PortNamer namer) {
+ResetPrompt consolePrompt(PortNamer namer) {
   namePort = namer;
-  return &resetPromptTag;
+  return ResetPrompt{showResetPrompt, hideResetPrompt, nullptr};
 }
 
 }  // namespace cli
-
-bool isWindowHandle(WindowHandle window) {
-  return window == &cli::resetPromptTag;
-}
-
-void showResetPrompt(WindowHandle, uint32_t portNumber) {
-  std::lock_guard guard(cli::promptLock);
-  cli::waitedFor.push_back(portNumber);
-  cli::showWaitedFor();
-}
-
-void hideResetPrompt(WindowHandle, uint32_t portNumber) {
-  std::lock_guard guard(cli::promptLock);
-  const auto at = std::find(cli::waitedFor.begin(), cli::waitedFor.end(), portNumber);
-  if (at == cli::waitedFor.end())
-    return;
-  cli::waitedFor.erase(at);
-  cli::showWaitedFor();
-}

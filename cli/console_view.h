@@ -1,5 +1,5 @@
-// The reset prompt that link/ asks for, on a console: its sentence goes to
-// standard error, naming each module it waits for.
+// The reset prompt of a console's sessions: its sentence goes to standard
+// error, naming each module it waits for.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,6 @@ namespace cli {
 using PortNamer = std::string (*)(uint32_t portNumber);
 
 // What a session's reset prompt is on the console, naming modules by namer.
-WindowHandle consolePrompt(PortNamer namer);
+ResetPrompt consolePrompt(PortNamer namer);
 
 }  // namespace cli

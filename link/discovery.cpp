@@ -243,12 +243,12 @@ int quickEscapeAt(SerialPort* port, const LineTries& tries) {
   return applySettings(port) && purgePort(port) ? 0 : -1;
 }
 
-bool discoverSerialSettings(SerialPort* port, WindowHandle resetPrompt) {
+bool discoverSerialSettings(SerialPort* port, const ResetPrompt& prompt) {
   const int quick = quickEscape(port);
-  return quick > 0 || (quick == 0 && searchWithResetKey(port, resetPrompt));
+  return quick > 0 || (quick == 0 && searchWithResetKey(port, prompt));
 }
 
-bool searchWithResetKey(SerialPort* port, WindowHandle resetPrompt) {
+bool searchWithResetKey(SerialPort* port, const ResetPrompt& prompt) {
   // A cancel stops the search between its stages: the waits end at once on
   // it, but the stages after them would still drive the line and the prompt.
   if (cancelRequested(port))
@@ -260,13 +260,13 @@ bool searchWithResetKey(SerialPort* port, WindowHandle resetPrompt) {
 
   if (cancelRequested(port) || !setBaudRate(port, kPulseBaudRate))
     return false;
-  const bool prompt = isWindowHandle(resetPrompt);
+  const bool asked = prompt.shown && prompt.hidden;
   logEvent(port, "reset key asked");
-  if (prompt)
-    showResetPrompt(resetPrompt, port->portNumber);
+  if (asked)
+    prompt.shown(prompt.context, port->portNumber);
   const bool spoke = pulseUntilModuleSpeaks(port);
-  if (prompt)
-    hideResetPrompt(resetPrompt, port->portNumber);
+  if (asked)
+    prompt.hidden(prompt.context, port->portNumber);
   if (!spoke)
     return false;
 

@@ -34,12 +34,12 @@ bool holdsLineTry(const LineTries& tries, LineGuess guess);
 // first: each rate at 8-N-1, then the other parities and stop bits.
 LineTries everyLineSettingBut(const LineTries& tried);
 
-// True when the port now talks at the module's settings. resetPrompt is
-// shown while the user is asked for the reset key (if it is a window). After
+// True when the port now talks at the module's settings. The prompt is
+// shown while the user is asked for the reset key. After
 // the quick "+++" the module is in command mode and the port knows it; after
 // the reset key it is back in transparent mode. A cancel of the port's pane
 // ends the search at its next stage, with false.
-bool discoverSerialSettings(SerialPort* port, WindowHandle resetPrompt);
+bool discoverSerialSettings(SerialPort* port, const ResetPrompt& prompt);
 // Its stages alone: the quick "+++" at 9600 8-N-1 (the module is then in
 // command mode, and the port knows it), and the rest of the search after a
 // quick "+++" that was not taken.
@@ -49,4 +49,4 @@ int quickEscape(SerialPort* port);
 // The same at each of the tries in turn: n, the n-th was taken (the port
 // stays at it); 0 none was (the port back at 9600 8-N-1); -1 as above.
 int quickEscapeAt(SerialPort* port, const LineTries& tries);
-bool searchWithResetKey(SerialPort* port, WindowHandle resetPrompt);
+bool searchWithResetKey(SerialPort* port, const ResetPrompt& prompt);

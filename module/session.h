@@ -64,7 +64,7 @@ struct Session {
   uint32_t portNumber = 0;  // 0: no port picked
   SerialPort* port = nullptr;
   os::Handle cancelEvent = nullptr;
-  WindowHandle resetPrompt = nullptr;
+  ResetPrompt resetPrompt;
   // A write that must end through "ATWR" and its checking read: its steps
   // and its port's waits do not see cancelEvent (only its time limits end
   // it), and whoever set it looks at cancelEvent afterwards.

@@ -108,6 +108,7 @@
 #define MSG_DRAW_PANE 0x6004
 #define MSG_CLEAR_PANE 0x6005
 #define MSG_FILL_CHANNELS 0x6006
+#define MSG_RESET_PROMPT 0x6008
 // The terminal's session has lines or a change of mode to show.
 #define MSG_TERMINAL_UPDATE 0x6007
 

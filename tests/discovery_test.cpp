@@ -32,7 +32,7 @@ class Discovery : public LinkTest {
 };
 
 TEST_F(Discovery, ModuleAt9600AnswersAtOnce) {
-  ASSERT_TRUE(discoverSerialSettings(port, prompt));
+  ASSERT_TRUE(discoverSerialSettings(port, windowResetPrompt(prompt)));
   EXPECT_EQ(world.hostBytes(kPortName), "+++") << "no frame, no queries";
   EXPECT_EQ(breakPulses(), 0u);
   EXPECT_TRUE(view().calls.empty()) << "no prompt";
@@ -48,7 +48,7 @@ TEST_F(Discovery, ModuleAt9600AnswersAtOnce) {
 
 TEST_F(Discovery, ALongRadioLineBeforeTheOkIsNoReasonForTheKey) {
   module.inject(world.now() + vw::ms(300), "0123456789abcdef\r");
-  ASSERT_TRUE(discoverSerialSettings(port, prompt));
+  ASSERT_TRUE(discoverSerialSettings(port, windowResetPrompt(prompt)));
   EXPECT_EQ(world.hostBytes(kPortName), "+++");
   EXPECT_TRUE(view().calls.empty()) << "no prompt";
 }
@@ -56,7 +56,7 @@ TEST_F(Discovery, ALongRadioLineBeforeTheOkIsNoReasonForTheKey) {
 TEST_F(Discovery, ResetKeyFindsAModuleAtOtherSettings) {
   moduleAt(5, 1, 1);  // 38400, even parity, two stop bits
   pressResetKeyAt(vw::ms(4000));
-  ASSERT_TRUE(discoverSerialSettings(port, prompt));
+  ASSERT_TRUE(discoverSerialSettings(port, windowResetPrompt(prompt)));
   EXPECT_EQ(view().calls, (std::vector<std::string>{"showResetPrompt", "hideResetPrompt"}));
   const std::string sent = world.hostBytes(kPortName);
   const std::string frame("\x7E\x00\x04\x08\x01\x56\x52\x4E\xE4\x91\x18", 11);
@@ -74,7 +74,7 @@ TEST_F(Discovery, ResetKeyFindsAModuleAtOtherSettings) {
 TEST_F(Discovery, NoKeyPressGivesUpAfterTheWindow) {
   moduleAt(5, 0, 0);
   const vw::TimeUs start = world.now();
-  EXPECT_FALSE(discoverSerialSettings(port, prompt));
+  EXPECT_FALSE(discoverSerialSettings(port, windowResetPrompt(prompt)));
   EXPECT_EQ(view().calls, (std::vector<std::string>{"showResetPrompt", "hideResetPrompt"}));
   const auto pulses = world.entries(kPortName, vw::Event::BreakOn);
   EXPECT_EQ(pulses.size(), 9u) << "one read window each within 10 s";
@@ -88,7 +88,7 @@ TEST_F(Discovery, NoKeyPressGivesUpAfterTheWindow) {
 TEST_F(Discovery, NoPromptWindowStillRuns) {
   moduleAt(4, 0, 0);
   pressResetKeyAt(vw::ms(3000));
-  EXPECT_TRUE(discoverSerialSettings(port, nullptr));
+  EXPECT_TRUE(discoverSerialSettings(port, ResetPrompt{}));
   EXPECT_TRUE(view().calls.empty());
   EXPECT_EQ(hostLine().baudRate, 19200u);
 }
@@ -103,7 +103,7 @@ TEST_F(Discovery, BaudRepliesAreReadByTheirOwnTable) {
     moduleAt(code, 0, 0);
     module.powerCycle();
     pressResetKeyAt(world.now() + vw::ms(3000));
-    EXPECT_TRUE(discoverSerialSettings(port, prompt)) << code;
+    EXPECT_TRUE(discoverSerialSettings(port, windowResetPrompt(prompt))) << code;
     EXPECT_EQ(hostLine().baudRate, rate) << code;
     os::sleepMs(2000);
   }
@@ -129,7 +129,8 @@ TEST_F(Discovery, RepliesThatAreNotADigitBeforeCrFail) {
     module.powerCycle();
     module.faults.replaceReply[c.command] = c.reply;
     pressResetKeyAt(world.now() + vw::ms(3000));
-    EXPECT_EQ(discoverSerialSettings(port, prompt), c.ok) << c.command << " " << c.reply;
+    EXPECT_EQ(discoverSerialSettings(port, windowResetPrompt(prompt)), c.ok)
+        << c.command << " " << c.reply;
     if (!c.ok) {
       EXPECT_FALSE(world.line(kPortName)->dtr) << "DTR left down on a bad reply";
     }
@@ -141,7 +142,7 @@ TEST_F(Discovery, RepliesThatAreNotADigitBeforeCrFail) {
 TEST_F(Discovery, CancelEndsThePulsesAtOnce) {
   moduleAt(5, 0, 0);
   world.at(vw::ms(3000), [this] { os::setEvent(cancel); });
-  EXPECT_FALSE(discoverSerialSettings(port, prompt));
+  EXPECT_FALSE(discoverSerialSettings(port, windowResetPrompt(prompt)));
   EXPECT_LT(world.now(), vw::ms(3001)) << "no pulses after the cancel";
   EXPECT_EQ(view().calls.back(), "hideResetPrompt");
 }
@@ -154,14 +155,14 @@ TEST_F(Discovery, AResetByteAtTheEndOfAPulseIsLetPassBeforeTheQueries) {
   view().onResetPrompt = [this] {
     pressResetKeyAt(world.now() + vw::ms(1200) - module.config().bootUs - 500);
   };
-  ASSERT_TRUE(discoverSerialSettings(port, prompt));
+  ASSERT_TRUE(discoverSerialSettings(port, windowResetPrompt(prompt)));
   EXPECT_EQ(hostLine().baudRate, 38400u);
 }
 
 TEST_F(Discovery, UnpluggedDuringThePulsesItGivesUpAtOnce) {
   moduleAt(5, 0, 0);
   world.at(vw::ms(3000), [this] { world.removeSerialPort(kPortName); });
-  EXPECT_FALSE(discoverSerialSettings(port, prompt));
+  EXPECT_FALSE(discoverSerialSettings(port, windowResetPrompt(prompt)));
   EXPECT_LT(world.now(), vw::ms(3000 + 1200 + 1)) << "not a pulse after the one cut short";
   EXPECT_EQ(view().calls.back(), "hideResetPrompt");
 }
@@ -176,7 +177,7 @@ TEST_F(Discovery, ADriverWithoutBreakStillListensForTheModule) {
     moduleAt(3, 0, 0);
     module.inject(world.now() + vw::ms(4000), "\x55");
   };
-  discoverSerialSettings(port, prompt);
+  discoverSerialSettings(port, windowResetPrompt(prompt));
   EXPECT_NE(world.hostBytes(kPortName).find("ATBD\r"), std::string::npos)
       << "the settings were asked after the module spoke";
 }
@@ -185,7 +186,7 @@ TEST_F(Discovery, FailingSetupCallShowsNoPrompt) {
   for (vw::Call call : {vw::Call::SetTimeouts, vw::Call::SetQueues, vw::Call::SetLineSettings,
                         vw::Call::Purge, vw::Call::Escape}) {
     world.failCall(call);
-    EXPECT_FALSE(discoverSerialSettings(port, prompt));
+    EXPECT_FALSE(discoverSerialSettings(port, windowResetPrompt(prompt)));
     EXPECT_TRUE(world.hostBytes(kPortName).empty());
   }
   EXPECT_TRUE(view().calls.empty());

@@ -297,7 +297,7 @@ TEST(PlainLine, ModulesAreReadWithoutModemLinesAndTheResetKeyNeedsABreak) {
   setLineLogSink(keepLine, cancel);
   SerialPort* port = openPort(kPlainMaster, nullptr);
   ASSERT_NE(port, nullptr);
-  EXPECT_TRUE(discoverSerialSettings(port, nullptr)) << gLog;
+  EXPECT_TRUE(discoverSerialSettings(port, ResetPrompt{})) << gLog;
   char nodeId[21] = {};
   uint32_t length = 0;
   EXPECT_EQ(queryNodeIdentifier(port, nodeId, &length), 0) << gLog;
@@ -306,7 +306,7 @@ TEST(PlainLine, ModulesAreReadWithoutModemLinesAndTheResetKeyNeedsABreak) {
   EXPECT_NE(gLog.find("no modem lines"), std::string::npos) << gLog;
   port = openPort(kPlainSlow, cancel);
   ASSERT_NE(port, nullptr);
-  EXPECT_FALSE(discoverSerialSettings(port, nullptr));
+  EXPECT_FALSE(discoverSerialSettings(port, ResetPrompt{}));
   closePort(port);
   setLineLogSink(nullptr, nullptr);
   os::closeHandle(cancel);
@@ -455,10 +455,3 @@ TEST(PortNotes, OneNotePerDeviceForEveryProcessOnTheMachine) {
 }
 
 }  // namespace
-
-// The reset prompt is the program's; these tests have none.
-bool isWindowHandle(WindowHandle window) {
-  return window != nullptr;
-}
-void showResetPrompt(WindowHandle, uint32_t) {}
-void hideResetPrompt(WindowHandle, uint32_t) {}

@@ -179,7 +179,8 @@ TEST_F(Read, CancelRightAfterDiscoveryStillLeavesCommandMode) {
   prepareOperation(&masterPane);
   view().onResetPrompt = nullptr;
   ASSERT_EQ(openPanePort(&masterPane), 0);
-  ASSERT_TRUE(discoverSerialSettings(masterPane.session.port, masterPane.resetPrompt));
+  ASSERT_TRUE(
+      discoverSerialSettings(masterPane.session.port, windowResetPrompt(masterPane.resetPrompt)));
   os::setEvent(masterPane.cancelEvent);
   EXPECT_EQ(readAndVerify(paneSession(&masterPane)), ResultCancelled);
   EXPECT_EQ(commands("COM3"), (Commands{"+++", "ATCN"}));

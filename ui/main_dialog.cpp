@@ -222,6 +222,7 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case MSG_DRAW_PANE:
     case MSG_CLEAR_PANE:
     case MSG_FILL_CHANNELS:
+    case MSG_RESET_PROMPT:
       return onPostedDisplay(message, wParam, lParam) ? TRUE : FALSE;
     case WM_CTLCOLOREDIT:
       return reinterpret_cast<INT_PTR>(

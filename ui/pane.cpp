@@ -66,7 +66,7 @@ Session& paneSession(PaneRecord* pane) {
   s.module = &pane->module;
   s.portNumber = pane->portNumber > 0 ? static_cast<uint32_t>(pane->portNumber) : 0;
   s.cancelEvent = pane->cancelEvent;
-  s.resetPrompt = pane->resetPrompt;
+  s.resetPrompt = windowResetPrompt(pane->resetPrompt);
   s.options.pairWarnings = true;
   s.options.other = otherPane(pane)->module;
   s.options.search.memory = &paneLines;

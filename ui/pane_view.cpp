@@ -11,7 +11,6 @@
 #include <atomic>
 #include <climits>
 #include <initializer_list>
-#include <mutex>
 #include <new>
 #include <string>
 
@@ -142,7 +141,7 @@ void drawPane(PaneRecord* pane) {
 // ---- the reset prompt ----------------------------------------------------------
 
 // The modules the reset prompt waits for: a pair run may ask for both.
-std::mutex promptLock;
+// GUI thread only, as is all that the prompt shows.
 uint32_t askedPorts[2] = {};
 
 bool notePromptPort(uint32_t port, bool asked) {
@@ -174,6 +173,31 @@ void nameAskedModules(HWND prompt) {
     SetWindowTextW(prompt, caption.c_str());
 }
 
+// The ports are noted even for a prompt that has gone meanwhile (its run
+// ended before the GUI thread came to this): the next prompt starts clean.
+void changeResetPrompt(HWND prompt, uint32_t portNumber, bool asked) {
+  if (!notePromptPort(portNumber, asked) && asked)
+    return;
+  if (!IsWindow(prompt))
+    return;
+  if (asked) {
+    // Its Cancel belongs in sight beside it.
+    showProgressBeside(prompt);
+    nameAskedModules(prompt);
+    if (IsWindowVisible(prompt))
+      return;
+    placeResetPrompt(prompt);
+    SetForegroundWindow(prompt);
+    ShowWindow(prompt, SW_SHOWNORMAL);
+    UpdateWindow(prompt);
+  } else if (askedPorts[0] || askedPorts[1]) {
+    nameAskedModules(prompt);
+  } else {
+    ShowWindow(prompt, SW_HIDE);
+    UpdateWindow(prompt);
+  }
+}
+
 // ---- what the screen shows while a worker owns the panes -------------------
 
 // GUI thread only.
@@ -193,6 +217,23 @@ bool onGuiThread() {
 void post(UINT message, WPARAM wParam, LPARAM lParam) {
   if (!PostMessageW(mainDialog, message, wParam, lParam))
     redrawDue = true;
+}
+
+// A session's search asks on its own thread; the prompt is the GUI thread's.
+void postPromptChange(void* prompt, uint32_t portNumber, bool asked) {
+  if (onGuiThread())
+    changeResetPrompt(asWindow(prompt), portNumber, asked);
+  else
+    PostMessageW(mainDialog, MSG_RESET_PROMPT, reinterpret_cast<WPARAM>(prompt),
+                 MAKELPARAM(portNumber, asked ? 1 : 0));
+}
+
+void askForResetKey(void* prompt, uint32_t portNumber) {
+  postPromptChange(prompt, portNumber, true);
+}
+
+void stopAskingForResetKey(void* prompt, uint32_t portNumber) {
+  postPromptChange(prompt, portNumber, false);
 }
 
 }  // namespace
@@ -345,6 +386,10 @@ const PaneRecord* paneAsShown(const PaneRecord* pane) {
 
 bool onPostedDisplay(UINT message, WPARAM wParam, LPARAM lParam) {
   PaneRecord* pane = reinterpret_cast<PaneRecord*>(wParam);
+  if (message == MSG_RESET_PROMPT) {
+    changeResetPrompt(reinterpret_cast<HWND>(wParam), LOWORD(lParam), HIWORD(lParam) != 0);
+    return true;
+  }
   if (message == MSG_FILL_CHANNELS) {
     fillChannelEntries(reinterpret_cast<WindowHandle>(wParam), static_cast<int32_t>(lParam));
     return true;
@@ -398,38 +443,8 @@ void fillChannelList(WindowHandle channelCombo, int32_t channelLimit) {
     post(MSG_FILL_CHANNELS, reinterpret_cast<WPARAM>(channelCombo), channelLimit);
 }
 
-bool isWindowHandle(WindowHandle window) {
-  return window && IsWindow(asWindow(window));
-}
-
-void showResetPrompt(WindowHandle prompt, uint32_t portNumber) {
-  if (!isWindowHandle(prompt))
-    return;
-  // Its Cancel belongs in sight beside it.
-  showProgressBeside(asWindow(prompt));
-  std::lock_guard guard(promptLock);
-  if (!notePromptPort(portNumber, true))
-    return;
-  nameAskedModules(asWindow(prompt));
-  if (IsWindowVisible(asWindow(prompt)))
-    return;
-  placeResetPrompt(asWindow(prompt));
-  SetForegroundWindow(asWindow(prompt));
-  ShowWindow(asWindow(prompt), SW_SHOWNORMAL);
-  UpdateWindow(asWindow(prompt));
-}
-
-void hideResetPrompt(WindowHandle prompt, uint32_t portNumber) {
-  if (!isWindowHandle(prompt))
-    return;
-  std::lock_guard guard(promptLock);
-  notePromptPort(portNumber, false);
-  if (askedPorts[0] || askedPorts[1]) {
-    nameAskedModules(asWindow(prompt));
-    return;
-  }
-  ShowWindow(asWindow(prompt), SW_HIDE);
-  UpdateWindow(asWindow(prompt));
+ResetPrompt windowResetPrompt(WindowHandle prompt) {
+  return prompt ? ResetPrompt{askForResetKey, stopAskingForResetKey, prompt} : ResetPrompt{};
 }
 
 void enableControl(WindowHandle control, bool enable) {

@@ -471,7 +471,7 @@ bool startSession(PaneRecord* pane, uint32_t portNumber) {
   if (!tw.prompt)
     tw.prompt = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_RESET_PROMPT),
                                    tw.window, resetPromptProc, 0);
-  tw.session.resetPrompt = tw.prompt;
+  tw.session.resetPrompt = windowResetPrompt(tw.prompt);
   tw.session.options.search.memory = &paneLines;
   tw.terminal = Terminal{};
   tw.terminal.session = &tw.session;

@@ -1,6 +1,5 @@
-// What the dialog's pane operations ask of the screen and of the runner (the
-// reset prompt, which link/ needs too, comes from below). The Windows
-// program implements these on its dialogs; native tests record them.
+// What the dialog's pane operations ask of the screen and of the runner. The
+// Windows program implements these on its dialogs; native tests record them.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +9,9 @@
 struct OperationRun;
 struct PaneRecord;
 
+// The reset prompt of a session that shows it in the window prompt (none
+// for no window); its calls are carried to the GUI thread.
+ResetPrompt windowResetPrompt(WindowHandle prompt);
 // Empties the pane's value fields and the selection of its combo boxes.
 void clearPaneDisplay(PaneRecord* pane);
 // Draws the whole pane with its colours, then applies the button rules.

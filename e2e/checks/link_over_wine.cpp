@@ -41,11 +41,9 @@ int showError(const wchar_t* format, ...) {
   va_end(args);
   return 0;
 }
-bool isWindowHandle(WindowHandle window) {
-  return window != nullptr;
+ResetPrompt windowResetPrompt(WindowHandle) {
+  return ResetPrompt{};
 }
-void showResetPrompt(WindowHandle, uint32_t) {}
-void hideResetPrompt(WindowHandle, uint32_t) {}
 void enableControl(WindowHandle, bool) {}
 void selectComboEntry(WindowHandle, int32_t) {}
 uint32_t controlText(WindowHandle, wchar_t* buffer, uint32_t size) {
@@ -174,7 +172,7 @@ std::string result(int32_t r) {
 
 void talkAt9600(Report& report, SerialPort* port) {
   const DWORD t0 = GetTickCount();
-  const bool found = discoverSerialSettings(port, nullptr);
+  const bool found = discoverSerialSettings(port, ResetPrompt{});
   const DWORD took = GetTickCount() - t0;
   info("quick discovery took %lu ms", took);
   report.check(found && took < 3000 && sameFrame(port->serialSettings, 9600, os::kNoParity, 0),
@@ -387,7 +385,8 @@ void unplugAndPlug(Report& report, const Rig& rig, SerialPort* port) {
   SerialPort* fresh = back ? openPort(n, nullptr) : nullptr;
   // A module that has just been powered is deaf while it boots, as its
   // CTS shows; a user would not be quicker than that either.
-  const bool found = fresh && ctsIs(fresh, true, 2000) && discoverSerialSettings(fresh, nullptr);
+  const bool found =
+      fresh && ctsIs(fresh, true, 2000) && discoverSerialSettings(fresh, ResetPrompt{});
   report.check(
       found, "plugged back, the port opens and the module is found",
       back ? (fresh ? "discovery failed" : "open failed, error " + std::to_string(GetLastError()))
@@ -405,7 +404,7 @@ struct Discovery {
 
 DWORD WINAPI discoverInBackground(void* arg) {
   auto* d = static_cast<Discovery*>(arg);
-  d->found = discoverSerialSettings(d->port, nullptr);
+  d->found = discoverSerialSettings(d->port, ResetPrompt{});
   return 0;
 }
 

@@ -473,11 +473,9 @@ int showError(const wchar_t* format, ...) {
   seen.nodeIdEmptyAtBox = checkedPane.module.nodeId[0] == 0;
   return IDOK;
 }
-bool isWindowHandle(WindowHandle window) {
-  return IsWindow(static_cast<HWND>(window));
+ResetPrompt windowResetPrompt(WindowHandle) {
+  return ResetPrompt{};
 }
-void showResetPrompt(WindowHandle, uint32_t) {}
-void hideResetPrompt(WindowHandle, uint32_t) {}
 void enableControl(WindowHandle, bool) {}
 void selectComboEntry(WindowHandle, int32_t) {}
 uint32_t controlText(WindowHandle, wchar_t* buffer, uint32_t size) {

@@ -1,7 +1,8 @@
 // A session's screen updates on the real main dialog: a session thread that
-// shows its pane never waits for the GUI thread (which may be busy, or
-// waiting for that very session), and the GUI thread draws what was shown
-// when it was shown, with the button rules of what is on screen.
+// shows its pane or asks for the reset key never waits for the GUI thread
+// (which may be busy, or waiting for that very session) and never touches a
+// window itself; the GUI thread draws what was shown when it was shown,
+// with the button rules of what is on screen.
 #include <windows.h>
 
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "resources/resource_ids.h"
+#include "runner/runner.h"
 #include "ui/main_dialog.h"
 #include "ui/operation_hooks.h"
 #include "ui/shell_services.h"
@@ -38,6 +40,39 @@ void readModule(PaneRecord* pane, const char* nodeId) {
 }
 
 HANDLE shown = nullptr;
+HWND prompt = nullptr;
+
+// Every message another thread sends to the GUI thread's windows: a window
+// call from a session (a text set or read, a window shown) comes as one.
+UINT crossThreadMessages = 0;
+UINT firstCrossThread = 0;
+
+LRESULT CALLBACK watchSentMessages(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HC_ACTION && (InSendMessageEx(nullptr) & ISMEX_SEND)) {
+    const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    firstCrossThread = crossThreadMessages++ ? firstCrossThread : sent->message;
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+void serveFor(int ms) {
+  MSG message;
+  for (int i = 0; i < ms / 10; ++i, Sleep(10)) {
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+      dispatchLoopMessage(&message);
+  }
+}
+
+std::string watched() {
+  char seen[64] = {};
+  std::snprintf(seen, sizeof seen, "%u, the first 0x%04X", crossThreadMessages, firstCrossThread);
+  return seen;
+}
+
+DWORD WINAPI touchesAWindow(void*) {
+  SetWindowTextW(GetDlgItem(mainDialog, IDC_MASTER_NODE_ID), L"from a worker");
+  return 0;
+}
 
 // As a session does: shows its pane, then goes on with it.
 DWORD WINAPI session(void*) {
@@ -45,8 +80,16 @@ DWORD WINAPI session(void*) {
   fillChannelList(masterPane.control[indexOf(Setting::Channel)], masterPane.module.channelLimit);
   displayPane(&masterPane);
   clearPaneDisplay(&slavePane);
+  const ResetPrompt asked = windowResetPrompt(prompt);
+  asked.shown(asked.context, 5);
   SetEvent(shown);
   std::strcpy(masterPane.module.nodeId, "LATER/M");  // after the display: not on screen
+  return 0;
+}
+
+DWORD WINAPI keyPressed(void*) {
+  const ResetPrompt asked = windowResetPrompt(prompt);
+  asked.hidden(asked.context, 5);
   return 0;
 }
 
@@ -54,6 +97,16 @@ DWORD WINAPI session(void*) {
 
 int main() {
   loopDialog = createMainDialog(nullptr);
+  prompt = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_RESET_PROMPT),
+                              mainDialog, resetPromptProc, 0);
+  HHOOK watch = SetWindowsHookExW(WH_CALLWNDPROC, watchSentMessages, nullptr, GetCurrentThreadId());
+  HANDLE toucher = CreateThread(nullptr, 0, touchesAWindow, nullptr, 0, nullptr);
+  serveFor(300);
+  WaitForSingleObject(toucher, 5000);
+  CloseHandle(toucher);
+  check("the watch sees a window call from another thread", crossThreadMessages > 0, watched());
+  crossThreadMessages = 0;
+
   readModule(&slavePane, "TEST-NODE/S");
   displayPane(&slavePane);
   shown = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -62,12 +115,9 @@ int main() {
   // The GUI thread serves nothing meanwhile, as when it waits for a worker.
   check("a session shows its pane without waiting for the GUI thread",
         WaitForSingleObject(shown, 3000) == WAIT_OBJECT_0);
-  MSG message;
-  for (int i = 0; i < 50; ++i, Sleep(10)) {
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-      dispatchLoopMessage(&message);
-  }
+  serveFor(500);
   WaitForSingleObject(thread, 5000);
+  CloseHandle(thread);
   const HWND channels = GetDlgItem(mainDialog, IDC_MASTER_CHANNEL);
   char channel[16] = {};
   SendMessageA(channels, CB_GETLBTEXT, SendMessageA(channels, CB_GETCURSEL, 0, 0),
@@ -79,8 +129,17 @@ int main() {
   check("the buttons follow the screen: the master's Write, no Copy",
         IsWindowEnabled(GetDlgItem(mainDialog, IDC_MASTER_WRITE)) &&
             !IsWindowEnabled(GetDlgItem(mainDialog, IDC_COPY_TO_SLAVE)));
+  check("the reset prompt a session asked for is up", IsWindowVisible(prompt) != FALSE);
+  thread = CreateThread(nullptr, 0, keyPressed, nullptr, 0, nullptr);
+  serveFor(300);
+  WaitForSingleObject(thread, 5000);
+  CloseHandle(thread);
+  check("and down once the module spoke", !IsWindowVisible(prompt));
+  check("no session thread called a window of the GUI thread", crossThreadMessages == 0, watched());
+  UnhookWindowsHookEx(watch);
   takePanesBack();
   masterPane.module.nodeId[0] = slavePane.module.nodeId[0] = 0;
+  DestroyWindow(prompt);
   destroyMainDialog(mainDialog);
   return failures ? 1 : 0;
 }

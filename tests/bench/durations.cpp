@@ -183,7 +183,8 @@ int main() {
         "discovery", r.code, r.baud,
         [](Bench&) { return openSessionPort(paneSession(&masterPane)); },
         [](Bench&) {
-          const bool ok = discoverSerialSettings(masterPane.session.port, masterPane.resetPrompt);
+          const bool ok = discoverSerialSettings(masterPane.session.port,
+                                                 windowResetPrompt(masterPane.resetPrompt));
           closePort(masterPane.session.port);
           masterPane.session.port = nullptr;
           return ok ? 0 : 1;

@@ -94,19 +94,27 @@ int showError(const wchar_t* format, ...) {
   return 1;
 }
 
-bool isWindowHandle(WindowHandle window) {
-  return window && view().windows.count(window);
-}
+namespace {
 
-void showResetPrompt(WindowHandle, uint32_t portNumber) {
+// Only a prompt that is a window of the view asks.
+void recordShown(void* prompt, uint32_t portNumber) {
+  if (!view().windows.count(prompt))
+    return;
   view().calls.push_back("showResetPrompt");
   view().promptPort = portNumber;
   if (view().onResetPrompt)
     view().onResetPrompt();
 }
 
-void hideResetPrompt(WindowHandle, uint32_t) {
-  view().calls.push_back("hideResetPrompt");
+void recordHidden(void* prompt, uint32_t) {
+  if (view().windows.count(prompt))
+    view().calls.push_back("hideResetPrompt");
+}
+
+}  // namespace
+
+ResetPrompt windowResetPrompt(WindowHandle prompt) {
+  return ResetPrompt{recordShown, recordHidden, prompt};
 }
 
 void enableControl(WindowHandle control, bool enable) {

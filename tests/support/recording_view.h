@@ -13,7 +13,7 @@
 struct RecordingView {
   std::vector<std::string> calls;    // e.g. "clearPaneDisplay master", "showResetPrompt"
   std::vector<std::wstring> errors;  // texts of the error boxes, in order
-  std::set<WindowHandle> windows;    // what isWindowHandle answers true for
+  std::set<WindowHandle> windows;    // the prompts that are windows
   std::map<WindowHandle, std::wstring> texts;
   std::map<WindowHandle, bool> enabled;
   std::map<WindowHandle, int32_t> selection;
