@@ -89,7 +89,9 @@ uint32_t guardTimeLeftMs(uint32_t portNumber, uint32_t guardMs) {
     return 0;
   const uint64_t now = os::bootClockMs();
   const uint64_t at = a->sentAt.load();
-  const uint64_t since = now > at ? now - at : 0;
+  // Both stamps are whole milliseconds: up to one more may have passed than
+  // the two tell, and the pause errs long, never short of the guard.
+  const uint64_t since = now > at + 1 ? now - at - 1 : 0;
   return since < guardMs ? guardMs - static_cast<uint32_t>(since) : 0;
 }
 

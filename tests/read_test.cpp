@@ -238,6 +238,18 @@ TEST_F(Read, ALaterProcessWaitsWhatTheNoteLeavesOfTheGuardTime) {
   }
 }
 
+// The clock the notes keep counts whole milliseconds: a last byte at 0.9 ms
+// past one is 1119.1 ms back at the 1120th, and the guard is not yet over.
+TEST_F(Read, TheGuardIsNeverCutShortByTheClocksWholeMilliseconds) {
+  const vw::TimeUs lastByte = (world.now() / 1000 + 1) * 1000 + 900;
+  uint32_t left = 0;
+  world.at(lastByte, [] { noteBytesSent(3); });
+  world.at(lastByte + vw::ms(kDefaultGuardDelayMs) - 900,
+           [&left] { left = guardTimeLeftMs(3, kDefaultGuardDelayMs); });
+  os::sleepMs(kDefaultGuardDelayMs + 10);
+  EXPECT_EQ(left, 1u);
+}
+
 // Right after a Link Test or a range test on its port, the Read's "+++"
 // waits out what is left of the module's guard time since the last byte
 // sent, so that the module takes it rather than pass it on as data; a
