@@ -28,7 +28,8 @@ for ((i = 1; i <= runs; i++)); do
   summary=$(tail -n 1 "$work/run-$i.log")
   echo "run $i of $runs: $summary in $((SECONDS - started)) s (log: $work/run-$i.log)"
   ((status == 0)) || failures=$((failures + 1))
-  rm -rf "$clone/build"
+  # The logs of a run stay (a failing step's evidence among them).
+  find "$clone/build" -mindepth 1 -maxdepth 1 ! -name test-logs -exec rm -rf {} +
 done
 echo "stress: $((runs - failures)) of $runs passed beside stress-ng --cpu 2"
 ((failures == 0))

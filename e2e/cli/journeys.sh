@@ -20,9 +20,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# A failing journey's evidence (outputs, line logs, the modules' transcripts)
+# is kept with the test command's logs, which a clean-up of /tmp leaves.
 fail() {
   echo "FAIL ($journey): $*"
   for f in "$work"/out "$work"/err; do [[ -f $f ]] && { echo "-- $f"; cat "$f"; }; done
+  local kept=$build/../test-logs/cli/$journey
+  mkdir -p "$kept" && { cp -r "$work"/. "$kept"/ 2>/dev/null; echo "-- kept in $kept"; }
   exit 1
 }
 
