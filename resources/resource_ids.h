@@ -109,6 +109,10 @@
 #define MSG_CLEAR_PANE 0x6005
 #define MSG_FILL_CHANNELS 0x6006
 #define MSG_RESET_PROMPT 0x6008
+#define MSG_SHOW_WARNING 0x6009
+// A pair run's step and its swapped picks, posted to the main dialog.
+#define MSG_PAIR_STEP 0x600A
+#define MSG_PAIR_PICKS 0x600B
 // The terminal's session has lines or a change of mode to show.
 #define MSG_TERMINAL_UPDATE 0x6007
 

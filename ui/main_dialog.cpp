@@ -15,6 +15,7 @@
 #include "ui/extra_commands.h"
 #include "ui/line_log_window.h"
 #include "ui/memory.h"
+#include "ui/pair_commands.h"
 #include "ui/pane_view.h"
 #include "ui/port_list.h"
 #include "ui/range_test_window.h"
@@ -223,7 +224,11 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case MSG_CLEAR_PANE:
     case MSG_FILL_CHANNELS:
     case MSG_RESET_PROMPT:
+    case MSG_SHOW_WARNING:
       return onPostedDisplay(message, wParam, lParam) ? TRUE : FALSE;
+    case MSG_PAIR_STEP:
+    case MSG_PAIR_PICKS:
+      return onPostedPairUpdate(message, wParam) ? TRUE : FALSE;
     case WM_CTLCOLOREDIT:
       return reinterpret_cast<INT_PTR>(
           onCtlColorEdit(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));

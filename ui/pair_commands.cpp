@@ -40,6 +40,7 @@ PairRunResult lastRun;
 // crosswise is run on swapped picks, which go back to the bench afterwards.
 uint32_t benchMasterPort = 0;
 uint32_t benchSlavePort = 0;
+bool picksSwapped = false;  // the run's thread, while it runs
 // The writes that a Cancel lets finish; written by the run's sessions, read
 // by the Cancel on the GUI thread.
 std::atomic<bool> masterWriting{false};
@@ -52,8 +53,8 @@ std::wstring portsCaption() {
 }
 
 // The master's and the slave's sessions run at once: a master step and the
-// slave's like it that follows at once are shown together.
-void showStep(void*, PairStep step) {
+// slave's like it that follows at once are shown together. GUI thread.
+void drawStep(PairStep step) {
   static PairStep shown = PairStep::None;
   // After a Cancel the label keeps what the Cancel said until the run ends.
   if (isCancelled(&masterPane))
@@ -65,6 +66,10 @@ void showStep(void*, PairStep step) {
   text += L"...";
   shown = step;
   SetDlgItemTextW(asWindow(masterPane.progressDialog), IDC_PROGRESS_LABEL, text.c_str());
+}
+
+void showStep(void*, PairStep step) {
+  PostMessageW(mainDialog, MSG_PAIR_STEP, static_cast<WPARAM>(step), 0);
 }
 
 void noteFinishingWrite(void*, PairStep step, bool writing) {
@@ -81,17 +86,22 @@ void noteCancelDuringWrite(HWND progressDialog) {
     SetDlgItemTextW(progressDialog, IDC_PROGRESS_LABEL, text);
 }
 
-// For this run only: nothing is remembered, and the captions follow.
-bool swapPortPicks(void*) {
-  HWND masterList = asWindow(masterPane.portCombo);
-  HWND slaveList = asWindow(slavePane.portCombo);
-  const uint32_t masterPort = pickedPort(masterList);
-  const uint32_t slavePort = pickedPort(slaveList);
-  if (!masterPort || !slavePort || !pickPort(masterList, slavePort) ||
-      !pickPort(slaveList, masterPort)) {
-    return false;
-  }
+// For this run only: nothing is remembered, and the captions follow. The
+// lists hold both ports (a device change waits for the run's end). GUI thread.
+void drawPortPicks(bool swapped) {
+  const uint32_t masterPort = swapped ? benchSlavePort : benchMasterPort;
+  const uint32_t slavePort = swapped ? benchMasterPort : benchSlavePort;
+  pickPort(asWindow(masterPane.portCombo), masterPort);
+  pickPort(asWindow(slavePane.portCombo), slavePort);
   SetWindowTextW(asWindow(masterPane.progressDialog), portsCaption().c_str());
+}
+
+// The run's thread: each call swaps the picks the screen shows.
+bool swapPortPicks(void*) {
+  if (!benchMasterPort || !benchSlavePort)
+    return false;
+  picksSwapped = !picksSwapped;
+  PostMessageW(mainDialog, MSG_PAIR_PICKS, picksSwapped ? 1 : 0, 0);
   return true;
 }
 
@@ -155,6 +165,16 @@ void showPairVerdict(const std::wstring& details) {
 
 // ---- commands ------------------------------------------------------------------------
 
+bool onPostedPairUpdate(UINT message, WPARAM wParam) {
+  if (message == MSG_PAIR_STEP)
+    drawStep(static_cast<PairStep>(wParam));
+  else if (message == MSG_PAIR_PICKS)
+    drawPortPicks(wParam != 0);
+  else
+    return false;
+  return true;
+}
+
 bool makePairOffered() {
   return canMakePair(&paneAsShown(&masterPane)->module, &paneAsShown(&slavePane)->module);
 }
@@ -184,6 +204,7 @@ void runPairCommand() {
   lastRun = PairRunResult{};
   benchMasterPort = pickedPort(asWindow(masterPane.portCombo));
   benchSlavePort = pickedPort(asWindow(slavePane.portCombo));
+  picksSwapped = false;
   masterWriting = slaveWriting = false;
   pairBodyRan = false;
   masterPane.workerBody = pairRunBody;

@@ -38,7 +38,7 @@ void paneShown(void* context, const ModuleRecord&) {
 }
 
 void paneWarned(void*, const wchar_t* text) {
-  showError(L"%ls", text);
+  showWarning(text);
 }
 
 int32_t pickedPort(const PaneRecord* pane) {

@@ -10,7 +10,9 @@
 
 #include <atomic>
 #include <climits>
+#include <deque>
 #include <initializer_list>
+#include <mutex>
 #include <new>
 #include <string>
 
@@ -219,6 +221,30 @@ void post(UINT message, WPARAM wParam, LPARAM lParam) {
     redrawDue = true;
 }
 
+// The warnings sessions gave, shown one box after another: a box's own loop
+// may take the next post, which only adds to the queue.
+std::mutex warningLock;
+std::deque<std::wstring> warnings;
+bool warningShown = false;  // GUI thread only
+
+void showQueuedWarnings() {
+  if (warningShown)
+    return;
+  warningShown = true;
+  for (;;) {
+    std::wstring text;
+    {
+      std::lock_guard guard(warningLock);
+      if (warnings.empty())
+        break;
+      text = std::move(warnings.front());
+      warnings.pop_front();
+    }
+    showError(L"%ls", text.c_str());
+  }
+  warningShown = false;
+}
+
 // A session's search asks on its own thread; the prompt is the GUI thread's.
 void postPromptChange(void* prompt, uint32_t portNumber, bool asked) {
   if (onGuiThread())
@@ -386,6 +412,10 @@ const PaneRecord* paneAsShown(const PaneRecord* pane) {
 
 bool onPostedDisplay(UINT message, WPARAM wParam, LPARAM lParam) {
   PaneRecord* pane = reinterpret_cast<PaneRecord*>(wParam);
+  if (message == MSG_SHOW_WARNING) {
+    showQueuedWarnings();
+    return true;
+  }
   if (message == MSG_RESET_PROMPT) {
     changeResetPrompt(reinterpret_cast<HWND>(wParam), LOWORD(lParam), HIWORD(lParam) != 0);
     return true;
@@ -441,6 +471,18 @@ void fillChannelList(WindowHandle channelCombo, int32_t channelLimit) {
     fillChannelEntries(channelCombo, channelLimit);
   else
     post(MSG_FILL_CHANNELS, reinterpret_cast<WPARAM>(channelCombo), channelLimit);
+}
+
+void showWarning(const wchar_t* text) {
+  {
+    std::lock_guard guard(warningLock);
+    warnings.emplace_back(text ? text : L"");
+  }
+  // A post lost to a full queue leaves its text for the next one's.
+  if (onGuiThread())
+    showQueuedWarnings();
+  else
+    PostMessageW(mainDialog, MSG_SHOW_WARNING, 0, 0);
 }
 
 ResetPrompt windowResetPrompt(WindowHandle prompt) {

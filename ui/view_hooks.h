@@ -20,6 +20,9 @@ void displayPane(PaneRecord* pane);
 void fillChannelList(WindowHandle channelCombo, int32_t channelLimit);
 // The "NLCONF" error box; returns when the user has closed it.
 int showError(const wchar_t* format, ...);
+// A session's warning, shown in the same box by the GUI thread after any
+// before it; returns at once.
+void showWarning(const wchar_t* text);
 
 void enableControl(WindowHandle control, bool enable);
 void selectComboEntry(WindowHandle combo, int32_t index);

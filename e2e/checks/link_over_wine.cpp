@@ -44,6 +44,7 @@ int showError(const wchar_t* format, ...) {
 ResetPrompt windowResetPrompt(WindowHandle) {
   return ResetPrompt{};
 }
+void showWarning(const wchar_t*) {}
 void enableControl(WindowHandle, bool) {}
 void selectComboEntry(WindowHandle, int32_t) {}
 uint32_t controlText(WindowHandle, wchar_t* buffer, uint32_t size) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
@@ -87,6 +88,33 @@ DWORD WINAPI session(void*) {
   return 0;
 }
 
+// The boxes the GUI thread opened, closed again from its own loop.
+std::vector<std::string> boxTexts;
+
+BOOL CALLBACK closeBox(HWND window, LPARAM) {
+  char kind[16] = {}, text[256] = {};
+  GetClassNameA(window, kind, sizeof kind);
+  if (std::strcmp(kind, "#32770") != 0 || window == prompt || window == mainDialog ||
+      !IsWindowVisible(window))
+    return TRUE;
+  // The box's text: Windows numbers its static 0xFFFF, Wine 100.
+  if (!GetDlgItemTextA(window, 0xFFFF, text, sizeof text))
+    GetDlgItemTextA(window, 100, text, sizeof text);
+  boxTexts.push_back(text);
+  PostMessageW(window, WM_COMMAND, IDOK, 0);
+  return TRUE;
+}
+
+void CALLBACK closeBoxesOfThisThread(HWND, UINT, UINT_PTR, DWORD) {
+  EnumThreadWindows(GetCurrentThreadId(), closeBox, 0);
+}
+
+DWORD WINAPI warns(void*) {
+  showWarning(L"Extended PAN ID is not match.");
+  showWarning(L"Destination address is not correct.");
+  return 0;
+}
+
 DWORD WINAPI keyPressed(void*) {
   const ResetPrompt asked = windowResetPrompt(prompt);
   asked.hidden(asked.context, 5);
@@ -135,6 +163,20 @@ int main() {
   WaitForSingleObject(thread, 5000);
   CloseHandle(thread);
   check("and down once the module spoke", !IsWindowVisible(prompt));
+  // A Read's pair warnings: the session goes on, the GUI thread shows one
+  // box after the other.
+  const UINT_PTR closer = SetTimer(nullptr, 0, 100, closeBoxesOfThisThread);
+  thread = CreateThread(nullptr, 0, warns, nullptr, 0, nullptr);
+  check("a session's warnings never wait for the user",
+        WaitForSingleObject(thread, 3000) == WAIT_OBJECT_0);
+  CloseHandle(thread);
+  serveFor(1500);
+  KillTimer(nullptr, closer);
+  const std::string boxes = boxTexts.empty() ? "none" : boxTexts.front() + " | " + boxTexts.back();
+  check("the GUI thread showed them in order, one box each",
+        boxTexts.size() == 2 && boxTexts[0] == "Extended PAN ID is not match." &&
+            boxTexts[1] == "Destination address is not correct.",
+        boxes);
   check("no session thread called a window of the GUI thread", crossThreadMessages == 0, watched());
   UnhookWindowsHookEx(watch);
   takePanesBack();

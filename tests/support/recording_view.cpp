@@ -94,6 +94,13 @@ int showError(const wchar_t* format, ...) {
   return 1;
 }
 
+void showWarning(const wchar_t* text) {
+  view().calls.push_back("showWarning");
+  view().errors.push_back(text);
+  if (view().onError)
+    view().onError(text);
+}
+
 namespace {
 
 // Only a prompt that is a window of the view asks.
