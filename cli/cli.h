@@ -16,6 +16,8 @@ int run(const std::vector<std::string>& args);
 // Cancels the operation in flight as the dialog's Cancel does. Safe from
 // any thread, not from a signal handler.
 void requestCancel();
+// The console is closing: every session's write stores what it took at once.
+void requestClosing();
 // Ends the program at once (exit 130) for one who insists: "ATCN" on every
 // open port, without waiting for a reply, a line that says so, the log kept.
 // From the signal waiter or a console handler, not from a signal handler.

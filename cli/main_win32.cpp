@@ -51,7 +51,7 @@ BOOL WINAPI onConsoleControl(DWORD kind) {
       // The process ends as soon as this returns, and the system waits
       // for that only a few seconds: a write stores what it has set rather
       // than wait for a join, and the modules leave command mode.
-      noteProgramClosing(true);
+      requestClosing();
       requestCancel();
       if (modulesLeft)
         WaitForSingleObject(modulesLeft, kClosingGraceMs);

@@ -26,6 +26,7 @@ namespace {
 
 std::atomic<os::Handle> masterCancel{nullptr};
 std::atomic<os::Handle> slaveCancel{nullptr};
+std::atomic<bool> consoleClosing{false};
 
 // Written beside its target and put in its place when the command ends, so
 // that an earlier log stays whole until this one is.
@@ -145,6 +146,10 @@ void createCancelEvents() {
     if (!event->load())
       event->store(os::createEvent());
   }
+}
+
+void requestClosing() {
+  consoleClosing = true;
 }
 
 void requestCancel() {
@@ -312,6 +317,7 @@ int prepareModule(Module& m, const std::string& portName, bool roleIsKnown,
   m.session.options.search = search;
   m.session.view.warned = warnOnConsole;
   m.session.resetPrompt = consolePrompt(moduleOnPort);
+  m.session.closing = &consoleClosing;
   const uint32_t slot = m.master ? kMasterSlot : kSlaveSlot;
   uint32_t number = 0;
   std::string shown;

@@ -5,6 +5,7 @@
 // thread (the dialog posts it to its GUI thread).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "link/discovery.h"
@@ -65,6 +66,8 @@ struct Session {
   SerialPort* port = nullptr;
   os::Handle cancelEvent = nullptr;
   ResetPrompt resetPrompt;
+  // Set by the face when the program is about to end (none: it never says).
+  const std::atomic<bool>* closing = nullptr;
   // A write that must end through "ATWR" and its checking read: its steps
   // and its port's waits do not see cancelEvent (only its time limits end
   // it), and whoever set it looks at cancelEvent afterwards.

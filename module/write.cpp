@@ -9,8 +9,6 @@
 
 namespace {
 
-std::atomic<bool> closingNoted{false};
-
 // A value that no list or rule offers (a marker of a value never read, a
 // code the pane cannot name) is never sent: the module keeps its own, and
 // the verifying read shows it.
@@ -52,7 +50,7 @@ int32_t writeSettings(Session& s, bool* setterSent) {
   bool rejoin = false;
   for (size_t i = 0; i < order.count; ++i) {
     const Setting setting = order.settings[i];
-    if (i > 0 && programClosing())
+    if (i > 0 && programClosing(s))
       return ResultCancelled;
     if (isCancelled(s))
       return ResultCancelled;
@@ -96,7 +94,7 @@ int32_t writeSettings(Session& s, bool* setterSent) {
 constexpr int kStoreTries = 3;
 
 int32_t store(Session& s, bool whateverCancel) {
-  const int tries = programClosing() ? 1 : kStoreTries;
+  const int tries = programClosing(s) ? 1 : kStoreTries;
   int32_t result = 0;
   for (int i = 0; i < tries; ++i) {
     result = whateverCancel ? storeSettings(s.port) : sendCommand5ExpectOk(s.port, "ATWR\r");
@@ -169,12 +167,8 @@ bool sleeps(const ModuleRecord* m) {
 
 }  // namespace
 
-void noteProgramClosing(bool closing) {
-  closingNoted = closing;
-}
-
-bool programClosing() {
-  return closingNoted.load();
+bool programClosing(const Session& s) {
+  return s.closing && s.closing->load();
 }
 
 int32_t writeChanged(Session& s) {
@@ -182,7 +176,7 @@ int32_t writeChanged(Session& s) {
   s.storedPart = false;
   bool setterSent = false;
   int32_t result = writeSettings(s, &setterSent);
-  const bool closing = programClosing();
+  const bool closing = programClosing(s);
   if (result == 0 && !closing && !isCancelled(s)) {
     result = store(s, false);
     if (result != ErrCancelled)
@@ -219,7 +213,7 @@ int32_t waitForAssociation(Session& s) {
   const uint32_t start = os::tickCount();
   while (os::tickCount() - start <= kAssociationLimitMs) {
     os::sleepMs(kAssociationPollMs);
-    if (isCancelled(s) || programClosing())
+    if (isCancelled(s) || programClosing(s))
       return ResultCancelled;
     uint8_t indication = 0xFF;
     if (int32_t r = queryHex8(s.port, "ATAI\r", &indication))

@@ -22,10 +22,9 @@ int32_t rejoinNetwork(Session& session);
 int32_t changeChannel(Session& session);
 int32_t waitForAssociation(Session& session);
 
-// The program is about to be ended (its console closed, the session
-// ending), with a few seconds' grace: a write, cancelled or finishing,
-// stops where it is (a join is not waited for), stores what it has set
-// ("ATWR"), skips its checking read and leaves command mode, so that the
-// module runs only what it holds. For the whole process: it all ends.
-void noteProgramClosing(bool closing);
-bool programClosing();
+// The session's face is about to be ended (its console closed, the user's
+// session ending), with a few seconds' grace: a write, cancelled or
+// finishing, stops where it is (a join is not waited for), stores what it
+// has set ("ATWR"), skips its checking read and leaves command mode, so
+// that the module runs only what it holds.
+bool programClosing(const Session& s);

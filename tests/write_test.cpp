@@ -345,11 +345,11 @@ class WriteClosing : public WriteChannel {
     const vw::TimeUs told = world.now() + 3000000;
     os::Handle cancel = masterPane.cancelEvent;
     world.at(told, [cancel] {
-      noteProgramClosing(true);
+      dialogClosing = true;
       os::setEvent(cancel);
     });
     EXPECT_EQ(writeInSession(session), ResultCancelled);
-    noteProgramClosing(false);
+    dialogClosing = false;
     EXPECT_LT(world.now() - told, 1000000) << "within the second after the close";
     const Commands sent = commands("COM3");
     ASSERT_GE(sent.size(), 2u);

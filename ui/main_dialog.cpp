@@ -301,7 +301,7 @@ bool sessionMayEnd() {
 }
 
 void endingSession() {
-  noteProgramClosing(true);
+  dialogClosing = true;
   cancelRunningOperation();
   stopRangeTestRun();
   waitForRunningOperation(kSessionEndWaitMs);

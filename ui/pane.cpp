@@ -7,6 +7,7 @@
 PaneRecord masterPane;
 PaneRecord slavePane;
 LineMemory paneLines;
+std::atomic<bool> dialogClosing{false};
 
 bool isCancelled(const PaneRecord* pane) {
   os::Handle event = pane->cancelEvent;
@@ -67,6 +68,7 @@ Session& paneSession(PaneRecord* pane) {
   s.portNumber = pane->portNumber > 0 ? static_cast<uint32_t>(pane->portNumber) : 0;
   s.cancelEvent = pane->cancelEvent;
   s.resetPrompt = windowResetPrompt(pane->resetPrompt);
+  s.closing = &dialogClosing;
   s.options.pairWarnings = true;
   s.options.other = otherPane(pane)->module;
   s.options.search.memory = &paneLines;

@@ -4,6 +4,7 @@
 // dialog's operations as the worker does.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "link/port_table.h"
@@ -52,6 +53,8 @@ extern PaneRecord slavePane;
 // Where the dialog found each port's module or set it talking, for as long
 // as it runs: a module it wrote to other settings is found there again.
 extern LineMemory paneLines;
+// Set as the user's session ends: the panes' writes store what they took.
+extern std::atomic<bool> dialogClosing;
 
 bool isCancelled(const PaneRecord* pane);
 PaneRecord* otherPane(const PaneRecord* pane);

@@ -196,7 +196,7 @@ void armFaults(Draw& d, stand::Stand& s, PaneRecord* pane, Operation op, Run& ru
     if (d.chance(40)) {
       const TimeUs at = t0 + d.within(9000);
       s.world.at(at, [pane] {
-        noteProgramClosing(true);
+        dialogClosing = true;
         if (pane->cancelEvent)
           os::setEvent(pane->cancelEvent);
       });
@@ -460,7 +460,7 @@ SeedRun runSeed(uint64_t seed, bool trace) {
   // the reply) puts the module in command mode only then.
   if (!readAgain)
     os::sleepMs(1500);
-  noteProgramClosing(false);  // a stop drawn for after the operation is no one's
+  dialogClosing = false;  // a stop drawn for after the operation is no one's
   std::vector<std::string> broken = stand::brokenInvariants(s, o, run.allowances);
   if (readAgain) {
     run.plan.push_back("a Read right after it");
