@@ -16,7 +16,7 @@ int readCommand(const Options& o) {
   if (const int refused = prepareModule(m, o.ports[0], o.role != Role::Any, lineSearchOf(o)))
     return refused;
   progress("Reading " + o.ports[0] + "...");
-  logNote(m.session.portNumber, "Read started");
+  logNote(m.session.lineLog, m.session.portNumber, "Read started");
   const int32_t result = readModule(m.session);
   logEnd(m, "Read", result);
   int code = ExitDone;

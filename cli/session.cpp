@@ -41,6 +41,8 @@ struct LogOutput {
   bool verbose = false;
 };
 LogOutput logOutput;
+// The console's line log: every session of the command logs to it.
+LineLog consoleLog;
 // A pair run's two sessions log at once; the stop at once waits for no line.
 std::timed_mutex logLock;
 
@@ -195,11 +197,11 @@ void startLog(const Options& o) {
   logOutput.verbose = o.verbose;
   logOutput.target = o.log;
   if (!o.log.empty() || o.verbose)
-    setLineLogSink(writeLogLine, &logOutput);
+    setLineLogSink(&consoleLog, writeLogLine, &logOutput);
 }
 
 bool endLog(std::string* why) {
-  setLineLogSink(nullptr, nullptr);
+  setLineLogSink(&consoleLog, nullptr, nullptr);
   std::lock_guard guard(logLock);
   return finishLogFile(why);
 }
@@ -318,6 +320,7 @@ int prepareModule(Module& m, const std::string& portName, bool roleIsKnown,
   m.session.view.warned = warnOnConsole;
   m.session.resetPrompt = consolePrompt(moduleOnPort);
   m.session.closing = &consoleClosing;
+  m.session.lineLog = &consoleLog;
   const uint32_t slot = m.master ? kMasterSlot : kSlaveSlot;
   uint32_t number = 0;
   std::string shown;
@@ -328,7 +331,7 @@ int prepareModule(Module& m, const std::string& portName, bool roleIsKnown,
   boundPorts[slot] = {number, shown};
   m.roleKnown = roleIsKnown;
   // Before the port is used: every line is made with the user's name.
-  setLineLogPortName(number, shown.c_str());
+  setLineLogPortName(&consoleLog, number, shown.c_str());
   m.session.portNumber = number;
   // Kept for the program's life: Ctrl+C may come at any moment, from
   // another thread, and must never find it closed.
@@ -447,7 +450,7 @@ int failWith(int32_t result, const Module& m) {
 }
 
 void logEnd(const Module& m, const char* operation, int32_t result) {
-  logOperationEnd(m.session.portNumber, operation, result, &m.record);
+  logOperationEnd(m.session.lineLog, m.session.portNumber, operation, result, &m.record);
 }
 
 // ---- settings files and --set -----------------------------------------------------------

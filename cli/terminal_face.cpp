@@ -10,7 +10,7 @@ int openModuleTerminal(Module& m, Terminal& terminal, const std::string& portNam
     return refused;
   terminal.session = &m.session;
   progress("Reaching the module on " + portName + "...");
-  logNote(m.session.portNumber, "Terminal started");
+  logNote(m.session.lineLog, m.session.portNumber, "Terminal started");
   const int32_t result = openTerminal(terminal);
   if (result == 0)
     return 0;

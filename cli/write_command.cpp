@@ -122,7 +122,7 @@ int writeCommand(const Options& o) {
   if (const int refused = prepareModule(m, o.ports[0], true, lineSearchOf(o)))
     return refused;
   progress("Reading " + o.ports[0] + "...");
-  logNote(m.session.portNumber, "Read started");
+  logNote(m.session.lineLog, m.session.portNumber, "Read started");
   // One command-mode session: the write follows the read without leaving it.
   int32_t result = readInSession(m.session);
   logEnd(m, "Read", result);
@@ -143,7 +143,7 @@ int writeCommand(const Options& o) {
     } else {
       const ModuleRecord intended = m.record;
       progress("Writing " + o.ports[0] + "...");
-      logNote(m.session.portNumber, "Write started");
+      logNote(m.session.lineLog, m.session.portNumber, "Write started");
       result = writeInSession(m.session);
       if (result == 0 && !holdsChoices(intended, m.record))
         result = ResultNotHeld;

@@ -11,10 +11,6 @@
 
 namespace {
 
-std::atomic<LineLogSink> sinkFunction{nullptr};
-std::atomic<void*> sinkContext{nullptr};
-// The date of the last line the sink got, as yyyymmdd; 0 before the first.
-std::atomic<uint32_t> dateLogged{0};
 constexpr char kDateLineStart[] = "---- ";
 
 // A long run of bytes without CR (noise) is cut into lines of this many, so
@@ -26,8 +22,6 @@ constexpr uint32_t kPortNameChars = 256;
 // byte escaped as four characters.
 constexpr uint32_t kLineChars = 40 + 4 * kPortNameChars + 4 * kBytesPerLine;
 
-std::mutex portNamesLock;
-std::string portNames[kPortTableSize];
 constexpr char kLineEnd = '\r';
 
 struct LineText {
@@ -59,26 +53,26 @@ void putByte(LineText& line, unsigned char byte) {
   line.length += escapeByte(byte, line.text + line.length);
 }
 
-void emit(const LineText& line);
+void emit(LineLog* log, const LineText& line);
 
 // Before the first line of a day, so that a log kept across midnight or
 // for a report says when it was made.
-void logDateIfNew(const os::LocalTime& now) {
+void logDateIfNew(LineLog* log, const os::LocalTime& now) {
   const uint32_t date = now.year * 10000u + now.month * 100u + now.day;
-  if (dateLogged.exchange(date) == date)
+  if (log->dateLogged.exchange(date) == date)
     return;
   LineText line;
   const int n = std::snprintf(line.text, sizeof line.text, "%s%04u-%02u-%02u ----", kDateLineStart,
                               unsigned{now.year}, unsigned{now.month}, unsigned{now.day});
   line.length = n > 0 ? static_cast<uint32_t>(n) : 0;
-  emit(line);
+  emit(log, line);
 }
 
 // "12:03:04.120 COM5 ", or the port's name as the face gave it (escaped as
 // bytes are: it comes from a user); a line that names no port says so.
-void startLine(LineText& line, uint32_t portNumber) {
+void startLine(LineLog* log, LineText& line, uint32_t portNumber) {
   const os::LocalTime now = os::localTime();
-  logDateIfNew(now);
+  logDateIfNew(log, now);
   char head[40];
   line.length = 0;
   put(line, timeOfDayText(now.msOfDay).c_str());
@@ -87,8 +81,8 @@ void startLine(LineText& line, uint32_t portNumber) {
     put(line, "(no port) ");
     return;
   }
-  std::lock_guard guard(portNamesLock);
-  const std::string* name = portNumber < kPortTableSize ? &portNames[portNumber] : nullptr;
+  std::lock_guard guard(log->namesLock);
+  const std::string* name = portNumber < kPortTableSize ? &log->names[portNumber] : nullptr;
   if (!name || name->empty()) {
     std::snprintf(head, sizeof head, "COM%u ", portNumber);
     put(line, head);
@@ -99,14 +93,10 @@ void startLine(LineText& line, uint32_t portNumber) {
   put(line, " ");
 }
 
-void emit(const LineText& line) {
-  const LineLogSink sink = sinkFunction.load(std::memory_order_acquire);
+void emit(LineLog* log, const LineText& line) {
+  const LineLogSink sink = log->sink.load(std::memory_order_acquire);
   if (sink)
-    sink(sinkContext.load(std::memory_order_relaxed), line.text, line.length);
-}
-
-uint32_t portNumberOf(const SerialPort* port) {
-  return port ? port->portNumber : 0;
+    sink(log->context.load(std::memory_order_relaxed), line.text, line.length);
 }
 
 // One line per CR-ended piece (the CR itself not shown), and one for what
@@ -115,7 +105,7 @@ void logBytes(const SerialPort* port, const char* marker, const char* bytes, uin
   uint32_t i = 0;
   while (i < count) {
     LineText line;
-    startLine(line, portNumberOf(port));
+    startLine(port->lineLog, line, port->portNumber);
     put(line, marker);
     uint32_t taken = 0;
     while (i < count && bytes[i] != kLineEnd && taken < kBytesPerLine) {
@@ -124,41 +114,45 @@ void logBytes(const SerialPort* port, const char* marker, const char* bytes, uin
     }
     if (i < count && bytes[i] == kLineEnd)
       ++i;
-    emit(line);
+    emit(port->lineLog, line);
   }
 }
 
 }  // namespace
 
-void setLineLogSink(LineLogSink sink, void* context) {
-  dateLogged.store(0);
-  sinkContext.store(context, std::memory_order_relaxed);
-  sinkFunction.store(sink, std::memory_order_release);
+void setLineLogSink(LineLog* log, LineLogSink sink, void* context) {
+  log->dateLogged.store(0);
+  log->context.store(context, std::memory_order_relaxed);
+  log->sink.store(sink, std::memory_order_release);
 }
 
-bool lineLogActive() {
-  return sinkFunction.load(std::memory_order_acquire) != nullptr;
+bool lineLogActive(const LineLog* log) {
+  return log && log->sink.load(std::memory_order_acquire) != nullptr;
 }
 
-void setLineLogPortName(uint32_t portNumber, const char* name) {
-  if (portNumber == 0 || portNumber >= kPortTableSize)
+bool lineLogActive(const SerialPort* port) {
+  return port && lineLogActive(port->lineLog);
+}
+
+void setLineLogPortName(LineLog* log, uint32_t portNumber, const char* name) {
+  if (!log || portNumber == 0 || portNumber >= kPortTableSize)
     return;
-  std::lock_guard guard(portNamesLock);
-  portNames[portNumber].assign(name ? name : "", name ? strnlen(name, kPortNameChars) : 0);
+  std::lock_guard guard(log->namesLock);
+  log->names[portNumber].assign(name ? name : "", name ? strnlen(name, kPortNameChars) : 0);
 }
 
 void logSent(const SerialPort* port, const char* bytes, uint32_t count) {
-  if (lineLogActive() && bytes)
+  if (lineLogActive(port) && bytes)
     logBytes(port, "> ", bytes, count);
 }
 
 void logReceived(const SerialPort* port, const char* bytes, uint32_t count) {
-  if (lineLogActive() && bytes)
+  if (lineLogActive(port) && bytes)
     logBytes(port, "< ", bytes, count);
 }
 
 void logLineSettings(const SerialPort* port) {
-  if (!lineLogActive() || !port)
+  if (!lineLogActive(port))
     return;
   const os::LineSettings& s = port->serialSettings;
   const char parity[] = "NOEMS";
@@ -169,36 +163,36 @@ void logLineSettings(const SerialPort* port) {
   std::snprintf(text, sizeof text, "= %u %u-%c-%s", s.baudRate, unsigned{s.byteSize},
                 s.parity < 5 ? parity[s.parity] : '?', stop);
   LineText line;
-  startLine(line, port->portNumber);
+  startLine(port->lineLog, line, port->portNumber);
   put(line, text);
-  emit(line);
+  emit(port->lineLog, line);
 }
 
 void logEvent(const SerialPort* port, const char* what) {
-  if (!lineLogActive() || !what)
+  if (!lineLogActive(port) || !what)
     return;
   LineText line;
-  startLine(line, portNumberOf(port));
+  startLine(port->lineLog, line, port->portNumber);
   put(line, what);
-  emit(line);
+  emit(port->lineLog, line);
 }
 
 void logNoReply(const SerialPort* port) {
-  if (!lineLogActive() || !port)
+  if (!lineLogActive(port))
     return;
   char text[48];
   std::snprintf(text, sizeof text, "no reply within %u ms", port->ioTimeoutMs);
   logEvent(port, text);
 }
 
-void logNote(uint32_t portNumber, const char* text) {
-  if (!lineLogActive() || !text)
+void logNote(LineLog* log, uint32_t portNumber, const char* text) {
+  if (!lineLogActive(log) || !text)
     return;
   LineText line;
-  startLine(line, portNumber);
+  startLine(log, line, portNumber);
   for (; *text; ++text)
     putByte(line, static_cast<unsigned char>(*text));
-  emit(line);
+  emit(log, line);
 }
 
 std::string escapedBytes(const char* bytes, uint32_t count) {

@@ -1,27 +1,43 @@
 // The line log: one text line for each thing that goes over a port, such as
 // "12:03:04.120 COM5 > ATGT", "COM5 < 2EE" or "COM5 break on". The link
-// layer records where things happen; whoever wants the lines sets a sink.
-// Without a sink nothing is formatted and nothing is kept. The stamps carry
-// the time of day only: a line "---- 2026-12-08 ----" goes before the first
-// line a sink gets and before the first of each new day.
+// layer records where things happen, into the log of the port's session
+// (SerialPort::lineLog, which the session gives the port it opens). Without
+// a log, or a log without a sink, nothing is formatted and nothing is
+// kept. The stamps carry the time of day only: a line "---- 2026-12-08 ----"
+// goes before the first line a sink gets and before the first of each new day.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
 
-struct SerialPort;
+#include "link/port_table.h"
 
 // Gets each finished line, without a line end, on the thread that used the
 // port. It must return at once: the caller may be in the middle of a transfer.
 using LineLogSink = void (*)(void* context, const char* line, uint32_t length);
-// Set before any port is used, or with no transfer running.
-void setLineLogSink(LineLogSink sink, void* context);
-bool lineLogActive();
-// The name a port's lines go by where the face names ports otherwise than
-// "COM<n>" (the path a user typed); set before the port is used, so that a
-// line is made whole with it. Null or empty: "COM<n>" again.
-void setLineLogPortName(uint32_t portNumber, const char* name);
+
+// A face's log: its sink, and the names its ports go by where the face
+// names them otherwise than "COM<n>" (the path a user typed). Each face has
+// its own.
+struct LineLog {
+  std::atomic<LineLogSink> sink{nullptr};
+  std::atomic<void*> context{nullptr};
+  // The date of the last line the sink got, as yyyymmdd; 0 before the first.
+  std::atomic<uint32_t> dateLogged{0};
+  std::mutex namesLock;
+  std::string names[kPortTableSize];
+};
+
+// Set before any port is used, or with no transfer running; the next line
+// the sink gets is led by its date.
+void setLineLogSink(LineLog* log, LineLogSink sink, void* context);
+bool lineLogActive(const LineLog* log);
+bool lineLogActive(const SerialPort* port);
+// Set before the port is used, so that a line is made whole with it. Null
+// or empty: "COM<n>" again.
+void setLineLogPortName(LineLog* log, uint32_t portNumber, const char* name);
 
 // Bytes handed to the driver; a CR ends a line and is not shown.
 void logSent(const SerialPort* port, const char* bytes, uint32_t count);
@@ -34,7 +50,7 @@ void logEvent(const SerialPort* port, const char* what);
 // A read that the port's time-out ended: "no reply within 1200 ms".
 void logNoReply(const SerialPort* port);
 // Text for the user (an operation's start or result), escaped like bytes.
-void logNote(uint32_t portNumber, const char* text);
+void logNote(LineLog* log, uint32_t portNumber, const char* text);
 
 // Bytes as the log shows them: printable ASCII as it is, any other byte
 // (and '<') as "<0D>", so that nothing a module sends reaches a screen raw.

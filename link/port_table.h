@@ -8,6 +8,8 @@
 #include "link/port_note.h"
 #include "platform/os.h"
 
+struct LineLog;
+
 struct SerialPort {
   os::Handle lock = nullptr;         // held for one command transaction
   os::Handle handle = nullptr;       // the device; null means closed
@@ -33,6 +35,7 @@ struct SerialPort {
   // the lock go only when nobody can still be waiting for it.
   std::atomic<uint32_t> lockUsers{0};
   std::atomic<bool> closing{false};
+  LineLog* lineLog = nullptr;  // its session's, from the open on
 };
 
 constexpr uint32_t kPortTableSize = 256;

@@ -170,7 +170,7 @@ bool waitOutGuardTime(SerialPort* port) {
   const uint32_t guard =
       port->guardDelayMs > kDefaultGuardDelayMs ? port->guardDelayMs : kDefaultGuardDelayMs;
   const uint32_t left = guardTimeLeftMs(port->portNumber, guard);
-  if (left > 0 && lineLogActive()) {
+  if (left > 0 && lineLogActive(port)) {
     char text[96];
     std::snprintf(text, sizeof text, "quiet for the guard time: %u ms more%s", left,
                   portNoteDoubted(port->portNumber) ? " (the port's note could not be read)" : "");

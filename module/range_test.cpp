@@ -227,7 +227,7 @@ void noteRoundTrip(Runner& r, uint32_t ms) {
 }
 
 void logFate(const Leg& leg, const RangePacket& p) {
-  if (!lineLogActive())
+  if (!lineLogActive(leg.receiver))
     return;
   static const char* const kFates[] = {"received", "lost", "corrupted"};
   char text[128];
@@ -240,7 +240,7 @@ void logFate(const Leg& leg, const RangePacket& p) {
                        p.duplicated);
   if (p.echoed && n > 0 && n < static_cast<int>(sizeof text))
     std::snprintf(text + n, sizeof text - static_cast<size_t>(n), ", %u echoed", p.echoed);
-  logNote(leg.receiver->portNumber, text);
+  logNote(leg.receiver->lineLog, leg.receiver->portNumber, text);
 }
 
 // A device that has gone can no longer say what its modem lines do; a line

@@ -263,6 +263,8 @@ int32_t openSessionPort(Session& s) {
   s.port = openPort(s.portNumber, s.finishing ? nullptr : s.cancelEvent);
   // Why it would not open, before anything else can set the error.
   s.openError = s.port ? 0 : os::lastError();
+  if (s.port)
+    s.port->lineLog = s.lineLog;
   return s.port ? 0 : ErrNoPort;
 }
 

@@ -39,15 +39,15 @@ std::string resultText(int32_t result, const ModuleRecord* pane) {
   return message.format ? narrowMessage(message, pane, true) : std::string();
 }
 
-void logOperationEnd(uint32_t portNumber, const char* operation, int32_t result,
+void logOperationEnd(LineLog* log, uint32_t portNumber, const char* operation, int32_t result,
                      const ModuleRecord* pane) {
-  if (!lineLogActive() || !operation || !pane)
+  if (!lineLogActive(log) || !operation || !pane)
     return;
   const ResultMessage message = resultMessage(result);
   const std::string text =
       std::string(operation) + ": " +
       (message.format ? narrowMessage(message, pane, false) : std::string("done."));
-  logNote(portNumber, text.c_str());
+  logNote(log, portNumber, text.c_str());
 }
 
 std::wstring paneCaption(bool master, uint32_t portNumber) {

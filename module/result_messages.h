@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "link/line_log.h"
 #include "module/module_record.h"
 #include "module/outcome.h"
 
@@ -22,7 +23,7 @@ void copyNodeIdForMessage(const ModuleRecord* pane, char (&nodeId)[kNodeIdMessag
 // The line log's note of what the user was told at the end of an operation
 // on a port: "Read: Communication error.", the node identifier in place of
 // the format's "%hs"; "Read: done." when the result needs no box.
-void logOperationEnd(uint32_t portNumber, const char* operation, int32_t result,
+void logOperationEnd(LineLog* log, uint32_t portNumber, const char* operation, int32_t result,
                      const ModuleRecord* pane);
 
 // The caption of a pane's progress dialog and reset prompt, so that the user

@@ -66,6 +66,8 @@ struct Session {
   SerialPort* port = nullptr;
   os::Handle cancelEvent = nullptr;
   ResetPrompt resetPrompt;
+  // The face's line log, which the port opened gets (none: nothing logged).
+  LineLog* lineLog = nullptr;
   // Set by the face when the program is about to end (none: it never says).
   const std::atomic<bool>* closing = nullptr;
   // A write that must end through "ATWR" and its checking read: its steps

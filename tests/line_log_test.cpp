@@ -35,14 +35,14 @@ std::string unescape(const std::string& text) {
   return bytes;
 }
 
-class LineLog : public PaneTest {
+class LineLogLines : public PaneTest {
  protected:
   void SetUp() override {
     PaneTest::SetUp();
-    setLineLogSink(appendToLineLog, buffer.get());
+    setLineLogSink(&dialogLineLog, appendToLineLog, buffer.get());
   }
   void TearDown() override {
-    setLineLogSink(nullptr, nullptr);
+    setLineLogSink(&dialogLineLog, nullptr, nullptr);
     PaneTest::TearDown();
   }
 
@@ -76,7 +76,7 @@ class LineLog : public PaneTest {
   std::unique_ptr<LineLogBuffer> buffer = std::make_unique<LineLogBuffer>();
 };
 
-TEST_F(LineLog, ReadListsExactlyWhatWentOverTheLineInOrder) {
+TEST_F(LineLogLines, ReadListsExactlyWhatWentOverTheLineInOrder) {
   prepareOperation(&masterPane);
   ASSERT_EQ(readBody(&masterPane), 0);
 
@@ -106,15 +106,15 @@ TEST_F(LineLog, ReadListsExactlyWhatWentOverTheLineInOrder) {
 
 // A face that names its ports by path has every line made with that name;
 // what a module sends is never taken for a port's name.
-TEST_F(LineLog, PortsGoByTheFacesNamesAndModuleTextStaysAsSent) {
+TEST_F(LineLogLines, PortsGoByTheFacesNamesAndModuleTextStaysAsSent) {
   sim::ModuleConfig named = masterConfig();
   named.nodeId = "COM4 NODE";
   makeModules(named, slaveConfig());
-  setLineLogPortName(3, "/dev/ttyUSB0");
+  setLineLogPortName(&dialogLineLog, 3, "/dev/ttyUSB0");
   prepareOperation(&masterPane);
   readBody(&masterPane);
-  setLineLogPortName(3, nullptr);
-  logNote(3, "named no more");
+  setLineLogPortName(&dialogLineLog, 3, nullptr);
+  logNote(&dialogLineLog, 3, "named no more");
 
   std::vector<std::string> lines = linesOf(*buffer);
   ASSERT_GT(lines.size(), 3u);
@@ -131,7 +131,7 @@ TEST_F(LineLog, PortsGoByTheFacesNamesAndModuleTextStaysAsSent) {
 
 // Over a second of binary noise at 115200 baud: the record keeps
 // the newest lines, says how many went, and shows every byte it kept.
-TEST_F(LineLog, NoiseFloodStaysBoundedEscapedAndFaithful) {
+TEST_F(LineLogLines, NoiseFloodStaysBoundedEscapedAndFaithful) {
   master->setReg("BD", 7);
   master->powerCycle();
   // In bursts that just fill the line, as a chattering module sends them.
@@ -147,6 +147,7 @@ TEST_F(LineLog, NoiseFloodStaysBoundedEscapedAndFaithful) {
     uint32_t* produced;
   } counting{buffer.get(), &produced};
   setLineLogSink(
+      &dialogLineLog,
       [](void* c, const char* line, uint32_t length) {
         auto* to = static_cast<Counting*>(c);
         ++*to->produced;
@@ -157,6 +158,7 @@ TEST_F(LineLog, NoiseFloodStaysBoundedEscapedAndFaithful) {
   prepareOperation(&masterPane);
   SerialPort* port = openPort(3, masterPane.cancelEvent);
   ASSERT_NE(port, nullptr);
+  port->lineLog = &dialogLineLog;
   os::LineSettings fast{};
   fast.baudRate = 115200;
   fast.byteSize = 8;
@@ -206,7 +208,8 @@ void applyUpdate(std::string& shown, const LineLogUpdate& update) {
 TEST(LineLogView, FollowsTheRecordWithItsDates) {
   vw::World world;
   auto buffer = std::make_unique<LineLogBuffer>();
-  setLineLogSink(appendToLineLog, buffer.get());
+  LineLog log;
+  setLineLogSink(&log, appendToLineLog, buffer.get());
   LineLogView view;
   std::string shown;
   auto catchUp = [&] {
@@ -215,19 +218,19 @@ TEST(LineLogView, FollowsTheRecordWithItsDates) {
       applyUpdate(shown, update);
     ASSERT_EQ(shown, lineLogText(*buffer));
   };
-  logNote(5, "first");
+  logNote(&log, 5, "first");
   catchUp();
   os::sleepMs(86400000 - 1);
-  logNote(5, "late");
+  logNote(&log, 5, "late");
   os::sleepMs(1);
-  logNote(5, "early");
+  logNote(&log, 5, "early");
   catchUp();
   EXPECT_EQ(linesOf(*buffer),
             (std::vector<std::string>{"---- 2001-01-01 ----", "00:00:00.000 COM5 first",
                                       "23:59:59.999 COM5 late", "---- 2001-01-02 ----",
                                       "00:00:00.000 COM5 early"}));
   for (uint32_t n = 0; n < kLineLogCapacity + 1500; ++n) {
-    logNote(6, "x");
+    logNote(&log, 6, "x");
     if (n % 700 == 0)
       catchUp();
   }
@@ -238,10 +241,9 @@ TEST(LineLogView, FollowsTheRecordWithItsDates) {
   clearLineLog(*buffer);
   catchUp();
   EXPECT_EQ(shown, "");
-  logNote(6, "after the clear");
+  logNote(&log, 6, "after the clear");
   catchUp();
   EXPECT_EQ(shown, "---- 2001-01-02 ----\r\n00:00:00.000 COM6 after the clear\r\n");
-  setLineLogSink(nullptr, nullptr);
 }
 
 }  // namespace

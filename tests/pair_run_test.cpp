@@ -487,6 +487,7 @@ TEST_F(PairRunTest, AnUnplugInTheRangeTestNamesItsPortAndRecordsNoShares) {
     LineLogBuffer log;
   } watch{&radio, &world, {}};
   setLineLogSink(
+      &dialogLineLog,
       [](void* context, const char* line, uint32_t length) {
         auto* w = static_cast<Watch*>(context);
         appendToLineLog(&w->log, line, length);
@@ -498,7 +499,7 @@ TEST_F(PairRunTest, AnUnplugInTheRangeTestNamesItsPortAndRecordsNoShares) {
       },
       &watch);
   const int32_t code = runIt();
-  setLineLogSink(nullptr, nullptr);
+  setLineLogSink(&dialogLineLog, nullptr, nullptr);
   const std::string log = lineLogText(watch.log);
   EXPECT_EQ(code, ErrRead);
   EXPECT_EQ(result.failedStep, PairStep::LinkTest);

@@ -294,9 +294,11 @@ void keepLine(void* cancel, const char* line, uint32_t length) {
 // read all the same; one that needs the reset key is told it cannot have it.
 TEST(PlainLine, ModulesAreReadWithoutModemLinesAndTheResetKeyNeedsABreak) {
   os::Handle cancel = os::createEvent();
-  setLineLogSink(keepLine, cancel);
+  LineLog log;
+  setLineLogSink(&log, keepLine, cancel);
   SerialPort* port = openPort(kPlainMaster, nullptr);
   ASSERT_NE(port, nullptr);
+  port->lineLog = &log;
   EXPECT_TRUE(discoverSerialSettings(port, ResetPrompt{})) << gLog;
   char nodeId[21] = {};
   uint32_t length = 0;
@@ -306,9 +308,9 @@ TEST(PlainLine, ModulesAreReadWithoutModemLinesAndTheResetKeyNeedsABreak) {
   EXPECT_NE(gLog.find("no modem lines"), std::string::npos) << gLog;
   port = openPort(kPlainSlow, cancel);
   ASSERT_NE(port, nullptr);
+  port->lineLog = &log;
   EXPECT_FALSE(discoverSerialSettings(port, ResetPrompt{}));
   closePort(port);
-  setLineLogSink(nullptr, nullptr);
   os::closeHandle(cancel);
   EXPECT_NE(gLog.find("break cannot be sent on this line"), std::string::npos) << gLog;
 }

@@ -137,9 +137,9 @@ TEST_F(RangeTest, LoopbackTimesTheRoundTrip) {
 TEST_F(RangeTest, PacketsBackAtTheirOwnPortAreEchoesOfNoDirection) {
   slave->setLoopback(true);
   LineLogBuffer log;
-  setLineLogSink(appendToLineLog, &log);
+  setLineLogSink(&dialogLineLog, appendToLineLog, &log);
   const RangeResult r = runRange(RangeWay::BothHere, 20);
-  setLineLogSink(nullptr, nullptr);
+  setLineLogSink(&dialogLineLog, nullptr, nullptr);
   EXPECT_EQ(r.directions[1].received + r.directions[1].duplicated + r.directions[1].late, 0u)
       << "none from the far side";
   EXPECT_EQ(r.directions[0].received, 0u) << "its own packets are not the slave's";
@@ -210,7 +210,7 @@ TEST_F(RangeTest, ARunRightAfterAStoppedOneCountsOnlyItsOwnPackets) {
 TEST_F(RangeTest, EachPacketsFateReachesTheCallerAndTheLineLogOnce) {
   radio.faults.dropNext = 1;
   LineLogBuffer log;
-  setLineLogSink(appendToLineLog, &log);
+  setLineLogSink(&dialogLineLog, appendToLineLog, &log);
   std::vector<RangePacket> seen;
   RangeResult r;
   runPaneRangeTest(
@@ -219,7 +219,7 @@ TEST_F(RangeTest, EachPacketsFateReachesTheCallerAndTheLineLogOnce) {
         static_cast<std::vector<RangePacket>*>(context)->push_back(p);
       },
       &seen);
-  setLineLogSink(nullptr, nullptr);
+  setLineLogSink(&dialogLineLog, nullptr, nullptr);
   ASSERT_EQ(seen.size(), 10u);
   std::set<uint32_t> packets;
   for (const RangePacket& p : seen) {

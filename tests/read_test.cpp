@@ -366,6 +366,44 @@ TEST_F(Read, ModuleAtOtherSettingsIsReadAfterTheResetKey) {
   EXPECT_EQ(slavePane.session.port, nullptr);
 }
 
+// Two sessions in one process, each with its face's own line log and reset
+// prompt: each log holds its own port's lines only, each prompt its module.
+TEST_F(Read, TwoSessionsKeepTheirOwnLogsAndPrompts) {
+  makeModules(masterConfig(), slaveConfig());
+  master->setReg("BD", 5);
+  slave->setReg("BD", 5);
+  struct Face {
+    LineLog log;
+    LineLogBuffer lines;
+    std::vector<uint32_t> asked;
+    sim::Module* module;
+    vw::World* world;
+  } faces[2];
+  const auto asked = [](void* face, uint32_t port) {
+    Face& f = *static_cast<Face*>(face);
+    f.asked.push_back(port);
+    f.world->after(vw::ms(2000), [&f] { f.module->pressResetKey(f.world->now()); });
+  };
+  PaneRecord* panes[2] = {&masterPane, &slavePane};
+  for (int i = 0; i < 2; ++i) {
+    faces[i].module = i ? slave.get() : master.get();
+    faces[i].world = &world;
+    setLineLogSink(&faces[i].log, appendToLineLog, &faces[i].lines);
+    prepareOperation(panes[i]);
+    Session& s = paneSession(panes[i]);
+    s.lineLog = &faces[i].log;
+    s.resetPrompt = ResetPrompt{asked, [](void*, uint32_t) {}, &faces[i]};
+    ASSERT_EQ(readModule(s), 0);
+  }
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(faces[i].asked, std::vector<uint32_t>{i ? 4u : 3u});
+    const std::string text = lineLogText(faces[i].lines);
+    EXPECT_NE(text.find(i ? " COM4 " : " COM3 "), std::string::npos);
+    EXPECT_EQ(text.find(i ? " COM3 " : " COM4 "), std::string::npos) << text;
+  }
+  EXPECT_EQ(view().count("showResetPrompt"), 0) << "the dialog's prompt asked nobody";
+}
+
 // Whatever way a Read ends short, nothing stays for Write or Set Default.
 TEST_F(Read, AFailedReadLeavesNoModuleData) {
   ASSERT_EQ(read(&masterPane), 0);

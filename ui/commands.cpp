@@ -104,7 +104,7 @@ INT_PTR onMainDialogCommand(HWND dialog, WPARAM wParam) {
     case CommandKind::Write:
       // Nothing to store: the module is not even asked into command mode.
       if (!showsChanges(&command.pane->module))
-        logNote(portNumberShown(command.pane), "Write: nothing to write.");
+        logNote(&dialogLineLog, portNumberShown(command.pane), "Write: nothing to write.");
       else
         runPaneOperation(command.pane, writeBody, L"Writing parameters...", "Write");
       break;

@@ -1,4 +1,5 @@
 #include "ui/line_log_window.h"
+#include "ui/pane.h"
 
 #include <commdlg.h>
 
@@ -273,7 +274,7 @@ HWND createLineLogWindow() {
 }  // namespace
 
 void startLineLog() {
-  setLineLogSink(appendToLineLog, &programLineLog);
+  setLineLogSink(&dialogLineLog, appendToLineLog, &programLineLog);
 }
 
 namespace {

@@ -33,10 +33,10 @@ void runLinkTest() {
     return;
   HWND startedFrom = focusToGiveBack();
   const uint32_t masterPort = portNumberShown(&masterPane);
-  if (lineLogActive()) {
+  if (lineLogActive(&dialogLineLog)) {
     char text[64];
     std::snprintf(text, sizeof text, "Link Test with COM%u started", portNumberShown(&slavePane));
-    logNote(masterPort, text);
+    logNote(&dialogLineLog, masterPort, text);
   }
   masterPane.workerBody = linkTestBody;
   masterPane.progressText = L"Link Test...";
@@ -49,9 +49,10 @@ void runLinkTest() {
   }
   // The user who cancelled knows: no verdict and no box. Anything else that
   // kept the test from passing is the link's failure.
-  logNote(masterPort, verdict == kLinkPass        ? "Link Test: Link OK."
-                      : verdict == kLinkCancelled ? "Link Test: cancelled."
-                                                  : "Link Test: Link NG.");
+  logNote(&dialogLineLog, masterPort,
+          verdict == kLinkPass        ? "Link Test: Link OK."
+          : verdict == kLinkCancelled ? "Link Test: cancelled."
+                                      : "Link Test: Link NG.");
   refreshLineLogAfterVerdict();
   if (verdict == kLinkPass)
     showVerdict(mainDialog, L"Link OK.", kPassColor, IDD_LINK_RESULT, nullptr);

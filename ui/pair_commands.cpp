@@ -139,7 +139,7 @@ std::wstring portName(uint32_t portNumber) {
 
 // The line log ends the run with what the result window says.
 void logRunEnd(const std::wstring& message) {
-  if (!lineLogActive())
+  if (!lineLogActive(&dialogLineLog))
     return;
   const std::wstring text =
       lastRun.result == 0
@@ -150,7 +150,7 @@ void logRunEnd(const std::wstring& message) {
       0) {
     const int32_t port = lastRun.master.portNumber > 0 ? lastRun.master.portNumber
                                                        : static_cast<int32_t>(benchMasterPort);
-    logNote(static_cast<uint32_t>(port), bytes);
+    logNote(&dialogLineLog, static_cast<uint32_t>(port), bytes);
   }
   refreshLineLogAfterVerdict();
 }
@@ -210,7 +210,7 @@ void runPairCommand() {
   masterPane.workerBody = pairRunBody;
   // The longest text the label shows: the font fits them all.
   masterPane.progressText = kBothWritingText;
-  logNote(benchMasterPort, "Run Pair started");
+  logNote(&dialogLineLog, benchMasterPort, "Run Pair started");
   progressCancelNote = noteCancelDuringWrite;
   const int32_t started = runOnWorker(mainDialog, &masterPane, &slavePane);
   progressCancelNote = nullptr;

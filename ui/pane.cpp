@@ -8,6 +8,7 @@ PaneRecord masterPane;
 PaneRecord slavePane;
 LineMemory paneLines;
 std::atomic<bool> dialogClosing{false};
+LineLog dialogLineLog;
 
 bool isCancelled(const PaneRecord* pane) {
   os::Handle event = pane->cancelEvent;
@@ -69,6 +70,7 @@ Session& paneSession(PaneRecord* pane) {
   s.cancelEvent = pane->cancelEvent;
   s.resetPrompt = windowResetPrompt(pane->resetPrompt);
   s.closing = &dialogClosing;
+  s.lineLog = &dialogLineLog;
   s.options.pairWarnings = true;
   s.options.other = otherPane(pane)->module;
   s.options.search.memory = &paneLines;

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "link/line_log.h"
 #include "link/port_table.h"
 #include "link/serial_codes.h"
 #include "module/module_record.h"
@@ -53,6 +54,8 @@ extern PaneRecord slavePane;
 // Where the dialog found each port's module or set it talking, for as long
 // as it runs: a module it wrote to other settings is found there again.
 extern LineMemory paneLines;
+// The dialog's line log, which every session of the dialog logs to.
+extern LineLog dialogLineLog;
 // Set as the user's session ends: the panes' writes store what they took.
 extern std::atomic<bool> dialogClosing;
 

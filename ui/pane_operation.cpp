@@ -32,11 +32,11 @@ void reportResult(PaneRecord* pane, int32_t result) {
 }
 
 void logOperationStart(uint32_t portNumber, const char* operation) {
-  if (!lineLogActive())
+  if (!lineLogActive(&dialogLineLog))
     return;
   char text[64];
   std::snprintf(text, sizeof text, "%s started", operation);
-  logNote(portNumber, text);
+  logNote(&dialogLineLog, portNumber, text);
 }
 
 }  // namespace
@@ -72,7 +72,7 @@ int32_t runOperation(HWND owner, PaneRecord* pane, const char* operation, PaneRe
   if (result == ResultCancelled && hasDeferredPortChange(pane))
     result = ErrBadHandle;
   // Before the box, so that the log already says what the box says.
-  logOperationEnd(portNumber, operation, result, &pane->module);
+  logOperationEnd(&dialogLineLog, portNumber, operation, result, &pane->module);
   reportResult(pane, result);
   // A failure may have emptied the pane (a reset before a failing step, or
   // the clearing above); the buttons must not offer what it no longer holds.

@@ -186,7 +186,7 @@ bool readSettings(RangeRun* run) {
 }
 
 void logRunStart(const RangeRun& run) {
-  if (!lineLogActive())
+  if (!lineLogActive(&dialogLineLog))
     return;
   char text[96];
   if (run.way == RangeWay::BothHere)
@@ -195,7 +195,7 @@ void logRunStart(const RangeRun& run) {
   else
     std::snprintf(text, sizeof text, "Range Test over a loopback started, %u bytes a packet",
                   run.size);
-  logNote(portNumberShown(&masterPane), text);
+  logNote(&dialogLineLog, portNumberShown(&masterPane), text);
 }
 
 void startRun() {
@@ -246,7 +246,7 @@ void logRunEnd(const RangeResult& r) {
   }
   // The pair line is ASCII: the node identifiers' other bytes show as '?'.
   const std::string pair(rw.pairLine.begin(), rw.pairLine.end());
-  logNote(portNumberShown(&masterPane), (std::string(text) + "; " + pair).c_str());
+  logNote(&dialogLineLog, portNumberShown(&masterPane), (std::string(text) + "; " + pair).c_str());
 }
 
 // Joins the worker and gives the ports and the dialog back.

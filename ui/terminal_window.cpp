@@ -243,7 +243,8 @@ void forgetPaneValues() {
     return;
   resetPane(&pane->module);
   clearPaneDisplay(pane);
-  logNote(tw.portNumber, "Terminal: the module was changed; its pane was emptied, Read it again");
+  logNote(&dialogLineLog, tw.portNumber,
+          "Terminal: the module was changed; its pane was emptied, Read it again");
   appendText(timeOfDayText(os::localTime().msOfDay) +
              " -- the pane's values are no longer the module's: Read it again\r\n");
   applyButtonRules();
@@ -265,7 +266,7 @@ void onUpdate() {
     forgetPaneValues();
   showMode();
   if (ended && tw.thread) {
-    logNote(tw.portNumber, "Terminal: closed");
+    logNote(&dialogLineLog, tw.portNumber, "Terminal: closed");
     releasePane();
   }
 }
@@ -466,6 +467,7 @@ bool startSession(PaneRecord* pane, uint32_t portNumber) {
   tw.session.module = &tw.scratch;
   tw.session.portNumber = portNumber;
   tw.session.cancelEvent = tw.cancel;
+  tw.session.lineLog = &dialogLineLog;
   // A prompt of its own, as a Read shows one, beside this window; and what
   // the pane's last Read or Write found the module at is tried first.
   if (!tw.prompt)
@@ -478,7 +480,7 @@ bool startSession(PaneRecord* pane, uint32_t portNumber) {
   tw.terminal.view = TerminalView{lineCame, modeCame, nullptr};
   tw.pane = pane;
   tw.portNumber = portNumber;
-  logNote(portNumber, "Terminal started");
+  logNote(&dialogLineLog, portNumber, "Terminal started");
   tw.thread = os::startThread(runSession, nullptr);
   if (!tw.thread) {
     tw.pane = nullptr;

@@ -571,10 +571,10 @@ void checkReplaceFile() {
 void checkLineLogWindowBound() {
   startLineLog();
   for (uint32_t i = 0; i < 3000; ++i)
-    logNote(5, "logged before the window opened");
+    logNote(&dialogLineLog, 5, "logged before the window opened");
   showLineLogWindow(ownerWindow);
   for (uint32_t i = 0; i < 4000; ++i)
-    logNote(5, "logged while it was open");
+    logNote(&dialogLineLog, 5, "logged while it was open");
   const DWORD t0 = GetTickCount();  // it catches up twice a second
   for (MSG message; GetTickCount() - t0 < 1500; Sleep(10))
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
@@ -585,7 +585,7 @@ void checkLineLogWindowBound() {
   check("line log window holds no more than the record's lines", lines == kLineLogCapacity + 3,
         std::to_string(lines) + " lines");
   destroyLineLogWindow();
-  setLineLogSink(nullptr, nullptr);
+  setLineLogSink(&dialogLineLog, nullptr, nullptr);
 }
 
 int main() {

@@ -91,7 +91,7 @@ Measured runOnce(uint64_t baudCode, bool logged, const std::function<int(Bench&)
                  const std::function<double(Bench&, vw::TimeUs)>& floor) {
   Bench b(baudCode);
   LineLogBuffer record;
-  setLineLogSink(logged ? appendToLineLog : nullptr, logged ? &record : nullptr);
+  setLineLogSink(&dialogLineLog, logged ? appendToLineLog : nullptr, logged ? &record : nullptr);
   Measured m;
   if (prepare(b) == 0) {
     const vw::TimeUs start = b.world.now();
@@ -100,7 +100,7 @@ Measured runOnce(uint64_t baudCode, bool logged, const std::function<int(Bench&)
     m.tookMs = (b.world.now() - start) / 1000.0;
     m.floorMs = floor(b, start);
   }
-  setLineLogSink(nullptr, nullptr);
+  setLineLogSink(&dialogLineLog, nullptr, nullptr);
   return m;
 }
 

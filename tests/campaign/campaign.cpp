@@ -502,7 +502,7 @@ int main(int argc, char** argv) {
     }
   }
   if (one) {
-    setLineLogSink(printLogLine, nullptr);
+    setLineLogSink(&dialogLineLog, printLogLine, nullptr);
     return runSeed(first, true).broken.empty() ? 0 : 1;
   }
   const auto start = std::chrono::steady_clock::now();
