@@ -32,13 +32,13 @@ void showWaitedFor() {
   std::fflush(stderr);
 }
 
-void showResetPrompt(void*, uint32_t portNumber) {
+void askOnConsole(void*, uint32_t portNumber) {
   std::lock_guard guard(promptLock);
   waitedFor.push_back(portNumber);
   showWaitedFor();
 }
 
-void hideResetPrompt(void*, uint32_t portNumber) {
+void stopAskingOnConsole(void*, uint32_t portNumber) {
   std::lock_guard guard(promptLock);
   const auto at = std::find(waitedFor.begin(), waitedFor.end(), portNumber);
   if (at == waitedFor.end())
@@ -51,7 +51,7 @@ void hideResetPrompt(void*, uint32_t portNumber) {
 
 ResetPrompt consolePrompt(PortNamer namer) {
   namePort = namer;
-  return ResetPrompt{showResetPrompt, hideResetPrompt, nullptr};
+  return ResetPrompt{askOnConsole, stopAskingOnConsole, nullptr};
 }
 
 }  // namespace cli
