@@ -6,9 +6,9 @@
 
 #include "app/shell.h"
 #include "resources/resource_ids.h"
-#include "ui/line_log_window.h"
-#include "ui/main_dialog.h"
-#include "ui/settings_commands.h"
+#include "ui/dialog/main_dialog.h"
+#include "ui/dialog/settings_commands.h"
+#include "ui/line_log/line_log_window.h"
 
 namespace {
 

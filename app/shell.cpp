@@ -4,10 +4,10 @@
 #include <cstdarg>
 
 #include "resources/resource_ids.h"
-#include "ui/main_dialog.h"
-#include "ui/settings_commands.h"
-#include "ui/shell_services.h"
-#include "ui/text_format.h"
+#include "ui/dialog/main_dialog.h"
+#include "ui/dialog/settings_commands.h"
+#include "ui/shared/shell_services.h"
+#include "ui/shared/text_format.h"
 
 HWND mainWindow = nullptr;
 

@@ -36,7 +36,7 @@ std::string asInGuide(std::string literal) {
 std::vector<std::string> productCode() {
   std::vector<std::string> files;
   for (const char* folder : {"app", "ui", "runner", "module", "link"}) {
-    for (const auto& entry : std::filesystem::directory_iterator(kSource / folder)) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(kSource / folder)) {
       if (entry.path().extension() == ".cpp")
         files.push_back(fileText(entry.path()));
     }
@@ -60,7 +60,7 @@ std::set<std::string> programMessages() {
   std::set<std::string> messages;
   for (const std::string& code : productCode())
     collect(code, boxed, &messages);
-  for (const char* file : {"module/outcome.cpp", "ui/rules.cpp"})
+  for (const char* file : {"module/outcome.cpp", "ui/dialog/rules.cpp"})
     collect(fileText(kSource / file), resultText, &messages);
   return messages;
 }

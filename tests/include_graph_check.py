@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The product's files include each other without a circle, and layers point down.
 
-A file and its header are one node (ui/memory.h and ui/memory.cpp are
-"ui/memory"), and so is a private header its files share (x_internal.h is
+A file and its header are one node (ui/dialog/memory.h and ui/dialog/memory.cpp
+are "ui/dialog/memory"), and so is a private header its files share (x_internal.h is
 node "x"); a #include "..." line is an edge, and so is including a
 header that declares functions another file defines (ui/b.h declaring
 some of ui/a.cpp's): an edge to that file too. A circle among

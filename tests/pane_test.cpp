@@ -3,7 +3,7 @@
 
 #include "platform/virtual/world.h"
 #include "tests/support/recording_view.h"
-#include "ui/pane.h"
+#include "ui/dialog/pane.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "module/link_test.h"
 #include "module/range_test.h"
 #include "tests/support/pane_fixture.h"
-#include "ui/rules.h"
+#include "ui/dialog/rules.h"
 
 namespace {
 

@@ -16,11 +16,11 @@
 #include "sim/module.h"
 #include "tests/support/module_peer.h"
 #include "tests/support/recording_view.h"
-#include "ui/device_changes.h"
-#include "ui/dialog_fit.h"
-#include "ui/pane.h"
-#include "ui/range_view.h"
-#include "ui/rules.h"
+#include "ui/dialog/device_changes.h"
+#include "ui/dialog/pane.h"
+#include "ui/dialog/rules.h"
+#include "ui/range_test/range_view.h"
+#include "ui/shared/dialog_fit.h"
 
 namespace {
 

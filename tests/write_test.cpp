@@ -7,7 +7,7 @@
 #include "module/pair_run.h"
 #include "module/read.h"
 #include "tests/support/pane_fixture.h"
-#include "ui/rules.h"
+#include "ui/dialog/rules.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <cwchar>
 #include <string>
 
-#include "ui/shell_services.h"
-#include "ui/text_format.h"
+#include "ui/shared/shell_services.h"
+#include "ui/shared/text_format.h"
 
 namespace {
 

@@ -25,7 +25,7 @@
 #include "link/port_note.h"
 #include "link/port_table.h"
 #include "link/transfer.h"
-#include "ui/view_hooks.h"
+#include "ui/dialog/view_hooks.h"
 
 // ---------------------------------------------------------------- no windows here
 

@@ -13,12 +13,12 @@
 
 #include "link/line_log.h"
 #include "resources/resource_ids.h"
-#include "ui/line_log_window.h"
-#include "ui/pane_operation.h"
-#include "ui/replace_file.h"
-#include "ui/shell_services.h"
-#include "ui/tool_layout.h"
-#include "ui/verdict_window.h"
+#include "ui/dialog/pane_operation.h"
+#include "ui/dialog/verdict_window.h"
+#include "ui/line_log/line_log_window.h"
+#include "ui/shared/replace_file.h"
+#include "ui/shared/shell_services.h"
+#include "ui/shared/tool_layout.h"
 
 // What verdict_window.cpp and line_log_window.cpp take from the shell.
 HWND mainDialog = nullptr;

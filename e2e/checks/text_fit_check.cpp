@@ -16,18 +16,18 @@
 #include <string>
 
 #include "resources/resource_ids.h"
-#include "ui/line_log_window.h"
-#include "ui/main_dialog.h"
-#include "ui/pane.h"
-#include "ui/pane_operation.h"
-#include "ui/port_list.h"
-#include "ui/range_test_window.h"
-#include "ui/range_view.h"
-#include "ui/rules.h"
-#include "ui/scroll_view.h"
-#include "ui/settings_commands.h"
-#include "ui/shell_services.h"
-#include "ui/verdict_window.h"
+#include "ui/dialog/main_dialog.h"
+#include "ui/dialog/pane.h"
+#include "ui/dialog/pane_operation.h"
+#include "ui/dialog/port_list.h"
+#include "ui/dialog/rules.h"
+#include "ui/dialog/settings_commands.h"
+#include "ui/dialog/verdict_window.h"
+#include "ui/line_log/line_log_window.h"
+#include "ui/range_test/range_test_window.h"
+#include "ui/range_test/range_view.h"
+#include "ui/shared/scroll_view.h"
+#include "ui/shared/shell_services.h"
 
 namespace {
 

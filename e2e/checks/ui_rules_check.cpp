@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "ui/rules.h"
+#include "ui/dialog/rules.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 
 #include "resources/resource_ids.h"
 #include "runner/runner.h"
-#include "ui/main_dialog.h"
-#include "ui/operation_hooks.h"
-#include "ui/shell_services.h"
-#include "ui/view_hooks.h"
+#include "ui/dialog/main_dialog.h"
+#include "ui/dialog/operation_hooks.h"
+#include "ui/dialog/view_hooks.h"
+#include "ui/shared/shell_services.h"
 
 namespace {
 

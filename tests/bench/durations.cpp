@@ -19,7 +19,7 @@
 #include "sim/presets.h"
 #include "tests/campaign/stand.h"
 #include "tests/support/recording_view.h"
-#include "ui/pane.h"
+#include "ui/dialog/pane.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "sim/module.h"
 #include "sim/radio.h"
 #include "tests/support/module_peer.h"
-#include "ui/pane.h"
+#include "ui/dialog/pane.h"
 
 namespace stand {
 

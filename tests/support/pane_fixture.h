@@ -15,7 +15,7 @@
 #include "sim/radio.h"
 #include "tests/support/module_peer.h"
 #include "tests/support/recording_view.h"
-#include "ui/pane.h"
+#include "ui/dialog/pane.h"
 
 inline sim::ModuleConfig masterConfig() {
   sim::ModuleConfig c;

@@ -6,7 +6,7 @@
 
 #include "link/port_activity.h"
 #include "link/port_table.h"
-#include "ui/view_hooks.h"
+#include "ui/dialog/view_hooks.h"
 
 RecordingView& view() {
   static RecordingView v;

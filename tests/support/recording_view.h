@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/pane.h"
+#include "ui/dialog/pane.h"
 
 struct RecordingView {
   std::vector<std::string> calls;    // e.g. "clearPaneDisplay master", "showResetPrompt"
