@@ -14,7 +14,6 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
-#include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -952,10 +951,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "simports: no directory %s\n", options.dosdevices.c_str());
     return 2;
   }
-  // The modules stand for hardware, which the PC's load does not slow: a
-  // model scheduled late would take the host's bytes late and shorten the
-  // silence it sees before a "+++". Asked for; without the right it runs as is.
-  setpriority(PRIO_PROCESS, 0, -10);
   Server server(std::move(options));
   if (!server.start())
     return 1;
