@@ -102,6 +102,32 @@ journey_read() {
   script -qec "env LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 \
     NLCONF_SIMPORTS_DIR=$work/run $cli read $PORT5 >/dev/null" /dev/null >"$work/err" 2>&1
   has err "Reading $PORT5..."
+  stalled_model_read
+}
+
+# The rig's own promise: a model that the machine schedules late still takes
+# the host's bytes when they were written, as a module on its line would.
+# Stopped while the read waits out the guard time, it is let go 0.4 s after
+# the "+++": the "OK" still comes within the read's window.
+stalled_model_read() {
+  LD_PRELOAD=$sim/modemshim.so ASAN_OPTIONS=verify_asan_link_order=0 \
+    NLCONF_SIMPORTS_DIR=$work/run timeout 60 "$cli" read "$PORT5" --no-reset-key -v \
+    >"$work/out" 2>"$work/err" &
+  local pid=$! i code
+  for ((i = 0; i < 500; i++)); do
+    grep -q "quiet for the guard time" "$work/err" && break
+    sleep 0.01
+  done
+  kill -STOP "$sim_pid"
+  for ((i = 0; i < 500; i++)); do
+    grep -q "> +++" "$work/err" && break
+    sleep 0.01
+  done
+  sleep 0.4
+  kill -CONT "$sim_pid"
+  wait "$pid"
+  code=$?
+  [[ $code == 0 ]] || fail "a read whose model was scheduled late ended with $code"
 }
 
 # held NAMED CODE ARGS...: nlconf while another program holds a port it

@@ -74,6 +74,7 @@ using TcsetattrFn = int (*)(int, int, const termios*);
 using TcgetattrFn = int (*)(int, termios*);
 using TcsendbreakFn = int (*)(int, int);
 using ReadFn = ssize_t (*)(int, void*, size_t);
+using WriteFn = ssize_t (*)(int, const void*, size_t);
 using TcflushFn = int (*)(int, int);
 
 // Looked up on first use; two threads racing here store the same address.
@@ -88,7 +89,7 @@ Fn nextSymbol(std::atomic<void*>& cache, const char* name) {
 }
 
 std::atomic<void*> gIoctl{nullptr}, gTcsetattr{nullptr}, gTcgetattr{nullptr}, gTcsendbreak{nullptr},
-    gRead{nullptr}, gTcflush{nullptr};
+    gRead{nullptr}, gTcflush{nullptr}, gWrite{nullptr};
 
 IoctlFn realIoctl() {
   return nextSymbol<IoctlFn>(gIoctl, "ioctl");
@@ -104,6 +105,9 @@ TcsendbreakFn realTcsendbreak() {
 }
 ReadFn realRead() {
   return nextSymbol<ReadFn>(gRead, "read");
+}
+WriteFn realWrite() {
+  return nextSymbol<WriteFn>(gWrite, "write");
 }
 TcflushFn realTcflush() {
   return nextSymbol<TcflushFn>(gTcflush, "tcflush");
@@ -451,6 +455,24 @@ __attribute__((visibility("default"))) ssize_t read(int fd, void* buffer, size_t
   Slot* slot = slotOf(fd, &index);
   if (slot != nullptr && takesAwaitedCr(*slot, static_cast<const char*>(buffer), n))
     holdRead(*slot, index);
+  return n;
+}
+
+// The bytes reach the module when the host wrote them, not when a busy
+// machine lets simports read them from the pseudo-terminal: each write's
+// time goes beside it.
+__attribute__((visibility("default"))) ssize_t write(int fd, const void* bytes, size_t size) {
+  WriteFn real = realWrite();
+  if (real == nullptr) {
+    errno = ENOSYS;
+    return -1;
+  }
+  const ssize_t n = real(fd, bytes, size);
+  Table* t = n > 0 ? table() : nullptr;
+  uint32_t index = 0;
+  Slot* slot = t != nullptr ? slotOf(fd, &index) : nullptr;
+  if (slot != nullptr)
+    notify(*slot, index, simports::kEventWrote, static_cast<uint32_t>(n), 0);
   return n;
 }
 

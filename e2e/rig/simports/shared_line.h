@@ -94,6 +94,7 @@ enum EventKind : uint32_t {
   kEventModem = 2,     // a: the TIOCM_DTR/TIOCM_RTS bits now
   kEventSettings = 3,  // a: baud, b: cflag bits
   kEventHold = 4,      // a: 1 a read is held (b: its process), 0 it went on (b: ms held)
+  kEventWrote = 5,     // a: bytes the host wrote to the line
 };
 
 // One datagram per host-side change.

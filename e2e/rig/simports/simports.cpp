@@ -22,10 +22,12 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -185,6 +187,16 @@ struct Port {
   // The host side as last applied to the engine.
   uint32_t modemOut = 0, breakOn = 0, baud = 0, cflag = 0;
   uint32_t modemIn = ~0u;
+  // The host's writes the shim told of, oldest first: bytes not read yet
+  // and when they were written.
+  struct Written {
+    uint32_t left;
+    TimeUs at;
+  };
+  std::deque<Written> written;
+  // Bytes read before the shim's word of their write came: that word, when
+  // it comes, is of bytes gone already.
+  uint64_t unannounced = 0;
 };
 
 struct Client {
@@ -214,6 +226,7 @@ class Server {
   void applyEvent(const Event& e);
   void reconcile(Port& port, TimeUs at);
   void readHost(Port& port, TimeUs at);
+  void hostBytes(Port& port, TimeUs at, const char* bytes, size_t count);
   void answerEcho(Port& port, TimeUs at, const std::string& bytes);
   void service(Port& port, TimeUs at);
   void flushToHost(Port& port);
@@ -460,6 +473,13 @@ void Server::applyEvent(const Event& e) {
       port->cflag = e.b;
       port->engine->hostSettings(at, hostConfigOf(e.a, e.b));
       break;
+    case kEventWrote: {
+      const uint32_t gone = static_cast<uint32_t>(std::min<uint64_t>(e.a, port->unannounced));
+      port->unannounced -= gone;
+      if (e.a > gone)
+        port->written.push_back({e.a - gone, at});
+      break;
+    }
     case kEventHold:
       port->transcript->event(at,
                               e.a ? "hold: host read held in process " + std::to_string(e.b)
@@ -499,6 +519,28 @@ void Server::reconcile(Port& port, TimeUs at) {
   }
 }
 
+// Each byte goes to the module from when its write was made, as the shim
+// told; bytes it did not tell of (a line without the shim), from now.
+void Server::hostBytes(Port& port, TimeUs at, const char* bytes, size_t count) {
+  while (count > 0) {
+    size_t take = count;
+    TimeUs from = at;
+    if (!port.written.empty()) {
+      Port::Written& w = port.written.front();
+      take = std::min<size_t>(take, w.left);
+      from = std::min(w.at, at);
+      w.left -= static_cast<uint32_t>(take);
+      if (w.left == 0)
+        port.written.pop_front();
+    } else {
+      port.unannounced += take;
+    }
+    port.engine->hostWrote(from, std::string(bytes, take));
+    bytes += take;
+    count -= take;
+  }
+}
+
 void Server::readHost(Port& port, TimeUs at) {
   char chunk[4096];
   for (;;) {
@@ -506,7 +548,7 @@ void Server::readHost(Port& port, TimeUs at) {
     if (n <= 0)
       return;
     if (port.engine)
-      port.engine->hostWrote(at, std::string(chunk, static_cast<size_t>(n)));
+      hostBytes(port, at, chunk, static_cast<size_t>(n));
     else
       answerEcho(port, at, std::string(chunk, static_cast<size_t>(n)));
   }
@@ -806,6 +848,8 @@ std::string Server::unplug(Port& port, TimeUs at) {
   if (!port.engine->plugged())
     return "error: " + portName(port.setup.number) + " is already unplugged";
   port.engine->unplug(at);
+  port.written.clear();
+  port.unannounced = 0;
   table_->slots[port.slot].state.store(kSlotUnplugged);
   removeLink(port.link, port.pty.path);
   port.transcript->event(at, "calls the shim saw: " + counters(port));
