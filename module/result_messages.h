@@ -6,9 +6,10 @@
 #include <cstdint>
 #include <string>
 
-#include "link/line_log.h"
 #include "module/module_record.h"
 #include "module/outcome.h"
+
+struct LineLog;
 
 // What the box says, as narrow text with the node identifier in place;
 // empty when the result needs no box. The command line prints the same.

@@ -1,7 +1,5 @@
 #include "module/write.h"
 
-#include <atomic>
-
 #include "link/at_command.h"
 #include "link/line_log.h"
 #include "link/transfer.h"

@@ -1,5 +1,4 @@
 #include "ui/line_log/line_log_window.h"
-#include "ui/dialog/pane.h"
 
 #include <commdlg.h>
 
@@ -8,6 +7,7 @@
 #include "link/line_log.h"
 #include "resources/resource_ids.h"
 #include "runner/display.h"
+#include "ui/dialog/pane.h"
 #include "ui/shared/file_dialog.h"
 #include "ui/shared/replace_file.h"
 #include "ui/shared/shell_services.h"
@@ -271,14 +271,6 @@ HWND createLineLogWindow() {
                          GetModuleHandleW(nullptr), nullptr);
 }
 
-}  // namespace
-
-void startLineLog() {
-  setLineLogSink(&dialogLineLog, appendToLineLog, &programLineLog);
-}
-
-namespace {
-
 HWND lineLogWindow() {
   return logWindow.window;
 }
@@ -315,6 +307,10 @@ ToolWindowNeeds lineLogNeeds() {
 constexpr ToolWindow kLineLogPlace{lineLogWindow, lineLogNeeds, ToolPlace::Below, 0};
 
 }  // namespace
+
+void startLineLog() {
+  setLineLogSink(&dialogLineLog, appendToLineLog, &programLineLog);
+}
 
 void showLineLogWindow(HWND dialog) {
   if (!logWindow.window)

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-// Points the link layer's sink at the program's record; before any port opens.
+// Points the dialog's line log at the program's record; before any port opens.
 void startLineLog();
 // Creates the window on first use, then shows it and brings it up.
 void showLineLogWindow(HWND dialog);
