@@ -81,16 +81,7 @@ rm -rf "$stage" "$archive" "${dist:?}/${linux:?}" "$dist/$linux.tar.gz" "${deb_r
 mkdir -p "$stage/pictures"
 cp "$exe" "$cli_exe" "$stage/"
 cp docs/pictures/*.png "$stage/pictures/"
-{
-  printf '<!DOCTYPE html>\n<html lang="en">\n<head>\n<meta charset="utf-8">\n'
-  printf '<title>NLCONF %s user'"'"'s guide</title>\n' "$version"
-  printf '<style>body{font-family:sans-serif;max-width:60em;margin:auto;padding:1em}'
-  printf 'table{border-collapse:collapse}td,th{border:1px solid #999;padding:.3em;vertical-align:top}'
-  printf 'img{max-width:100%%}</style>\n</head>\n<body>\n'
-  # Debian's own Python, which has the markdown package, whatever else is on PATH.
-  /usr/bin/python3 -m markdown -x tables -x fenced_code docs/guide.md
-  printf '</body>\n</html>\n'
-} >"$stage/guide.html"
+scripts/guide_html.sh "$version" >"$stage/guide.html"
 date_tree "$stage"
 # A stable order, no extra attributes, dates in UTC: the same commit gives the same zip.
 (cd "$dist" && find "$name" -type f | LC_ALL=C sort | zip -q -X -D "$name.zip" -@)
@@ -135,8 +126,13 @@ depends=$(libc_depends)
 date_tree "$deb_root"
 dpkg-deb --root-owner-group -Zxz -z3 --build "$deb_root" "$deb" >/dev/null
 
+# The installer, from the same build.
+msi=$dist/$name.msi
+scripts/make_msi.sh build/windows "$msi" "$version" >/dev/null
+
 rm -rf "$stage" "${dist:?}/${linux:?}" "${deb_root:?}"
 echo "$archive"
+echo "$msi"
 echo "$dist/$linux.tar.gz"
 echo "$deb"
 
@@ -256,5 +252,41 @@ if command -v lintian >/dev/null; then
   lintian --fail-on error "$deb" >"$check/lintian" 2>&1 ||
     fail "lintian finds errors in $deb: $(grep -v 'root privileges' "$check/lintian")"
 fi
-echo "package: $archive holds nlconf.exe, nlconf-cli.exe and the guide with its pictures;" \
+
+# The installer's tables as Windows reads them. The UpgradeCode is the one
+# every release has had: another would install beside the old version.
+msi_table() {
+  msiinfo export "$msi" "$1" | tail -n +4 | tr -d "\r"
+}
+msi_property() {
+  msi_table Property | awk -F '\t' -v name="$1" '$1 == name { print $2 }'
+}
+[[ $(msi_property ProductVersion) == "$version" ]] || fail "the installer's ProductVersion is not $version"
+[[ $(msi_property UpgradeCode) == "{31F8FE51-FC4C-4DCF-A34A-164CDD04E3FE}" ]] ||
+  fail "the installer's UpgradeCode changed: $(msi_property UpgradeCode)"
+[[ $(msi_property ARPPRODUCTICON) == nlconf.ico ]] && msiinfo streams "$msi" | grep -qx Icon.nlconf.ico ||
+  fail "the installer gives Apps & features no icon"
+msi_table LaunchCondition | grep -q "A newer version of NLCONF is already installed" ||
+  fail "the installer does not refuse a downgrade"
+msi_table Environment | grep -qxF $'PathEntry\t=-*PATH\t[~];[INSTALLDIR]\tCommandLine' ||
+  fail "the installer does not put its folder on the system PATH"
+for action in WriteEnvironmentStrings RemoveEnvironmentStrings CreateShortcuts RemoveExistingProducts; do
+  msi_table InstallExecuteSequence | grep -q "^$action"$'\t' || fail "the installer does not run $action"
+done
+[[ $(msi_table Shortcut | cut -f3 | LC_ALL=C sort | paste -sd,) == "NLCONF,NLCONF user's guide" ]] ||
+  fail "the Start menu gets $(msi_table Shortcut | cut -f3 | paste -sd,)"
+msiextract -C "$check/msi" "$msi" >/dev/null
+installed=$check/msi/NLCONF
+cmp -s "$exe" "$installed/nlconf.exe" || fail "the installer's nlconf.exe differs from the build"
+cmp -s "$cli_exe" "$installed/nlconf-cli.exe" || fail "the installer's nlconf-cli.exe differs from the build"
+cmp -s "$check/$name/guide.html" "$installed/guide.html" || fail "the installer's guide is not the archive's"
+diff -r "$check/$name/pictures" "$installed/pictures" >/dev/null || fail "the installer lacks the guide's pictures"
+[[ -s $installed/copyright.txt && -s $installed/mingw-w64-runtime.txt ]] || fail "the installer lacks the licence texts"
+# Built again elsewhere, the same bytes, so every component keeps its GUID.
+(cd "$check" && "$OLDPWD/scripts/make_msi.sh" "$OLDPWD/build/windows" again.msi "$version" >/dev/null)
+cmp -s "$msi" "$check/again.msi" ||
+  fail "a second build of the installer differs: $(diff <(msi_table Component) \
+    <(msiinfo export "$check/again.msi" Component) | head -n 2 | tr '\n' ' ')"
+
+echo "package: $archive and $msi hold nlconf.exe, nlconf-cli.exe and the guide with its pictures;" \
   "$dist/$linux.tar.gz and $deb hold nlconf-cli, its manual page, completion and documentation"

@@ -13,6 +13,8 @@ packages=(
   clang libclang-rt-14-dev llvm-14
   # the release archive and its guide in HTML
   zip unzip python3 python3-markdown
+  # the Windows installer, made and read back (faketime: at the commit's time)
+  wixl msitools faketime
   # the check of every --json output against its schema, and of the manual
   # page's width as man shows it
   python3-jsonschema man-db
