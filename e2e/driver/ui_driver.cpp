@@ -710,6 +710,9 @@ int cmdMsgbox(const Args&, bool pressOk) {
   HWND button = GetDlgItem(box, IDOK);
   if (!button)
     return notPossible("the message box has no OK button");
+  // The box hides before its modal loop gives the owner its input back: a
+  // click in between would be lost.
+  const HWND owner = GetWindow(box, GW_OWNER);
   std::string why;
   actionBegins();
   if (!clickButton(button, &why))
@@ -720,6 +723,10 @@ int cmdMsgbox(const Args&, bool pressOk) {
       return timedOut("the message box stayed after OK");
     Sleep(20);
   }
+  // Not a failure if it stays disabled: the OK may have led to another box.
+  const DWORD hidden = GetTickCount();
+  while (owner && IsWindow(owner) && !IsWindowEnabled(owner) && GetTickCount() - hidden < 2000)
+    Sleep(10);
   out("pressed OK");
   return kDone;
 }
