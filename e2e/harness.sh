@@ -191,6 +191,7 @@ step_estimate() {
     03_*) echo 31 ;;
     17_* | 14_*) echo 24 ;;
     15_* | 07_* | link_over_wine) echo 21 ;;
+    21_*) echo 25 ;;
     05_* | 06_* | 18_*) echo 16 ;;
     09_* | 11_*) echo 13 ;;
     04_* | 10_* | 20_found_again | text_fit_dpi) echo 11 ;;

@@ -6,7 +6,8 @@
 #   jr_begin <port spec>...   the port devices (JR_DEVICES, "5 6" unless set),
 #                             simports with e.g. 5=master 6=slave:baud=5, then
 #                             nlconf.exe; returns 1 if either does not come up
-#   jr_start_nlconf           nlconf.exe again, and its main dialog waited for
+#   jr_start_nlconf           nlconf.exe again (JR_NLCONF_EXE, the build's
+#                             unless set), and its main dialog waited for
 #   jr_transcript COMn        path of that port's transcript
 #   jr_outcome, jr_values, jr_colors, ...   what the user sees (below)
 
@@ -60,7 +61,7 @@ jr_begin() {
 }
 
 jr_start_nlconf() {
-  rig_start nlconf nlconf.exe
+  rig_start nlconf "${JR_NLCONF_EXE:-nlconf.exe}"
   if ! drv wait main "$APPEAR_MS" >/dev/null; then
     fail nlconf-appears "no main dialog within $APPEAR_MS ms: $(tr -d '\r' <"$RIG_LOGS/nlconf.err" | tail -n 3 | tr '\n' '|')"
     return 1

@@ -274,6 +274,8 @@ rig__loader() {
 rig__exec() {
   local limit=$1 exe=$2 loader
   shift 2
+  # A program of the build runs from the rig's copy; one installed, from where it is.
+  [[ $exe == /* ]] || exe=$RIG_RUN/$exe
   loader=$(rig__loader)
   [[ -n $RIG_STUB ]] && export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;$RIG_STUB"
   [[ -n ${RIG_WINEDEBUG:-} ]] && export WINEDEBUG=$RIG_WINEDEBUG
@@ -286,7 +288,7 @@ rig__exec() {
   # shellcheck disable=SC2016 # expanded by the inner shell
   exec timeout -k 5 "$limit" bash -c \
     '[[ -n $1 ]] && export LD_PRELOAD=$1 NLCONF_SIMPORTS_DIR=$2; exec "${@:3}"' \
-    _ "$preload" "$run" "$loader" "$RIG_RUN/$exe" "$@"
+    _ "$preload" "$run" "$loader" "$exe" "$@"
 }
 
 rig__spawn() {
