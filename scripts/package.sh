@@ -3,6 +3,7 @@
 # CMakeLists.txt:
 #   NLCONF-<version>-win64.zip         the program, nlconf-cli.exe and the user's
 #                                      guide (as HTML, with its pictures)
+#   NLCONF-<version>-win64.msi         the same as a Windows installer (make_msi.sh)
 #   NLCONF-<version>-linux-x86_64.tar.gz  nlconf-cli (the cli preset: optimised,
 #                                      no sanitizers), its manual page, completion
 #                                      and documentation
