@@ -56,11 +56,23 @@ void logWaitEnd(SerialPort* port, int index, bool reading) {
     logEvent(port, "wait failed");
 }
 
+// A starved machine may serve a read long after its bytes came: bytes that
+// wait in the device when the wait runs out came in time, and get their read.
+constexpr uint32_t kLateServeMs = 2000;
+
+int awaitServed(SerialPort* port, os::Handle* waitPair, bool reading) {
+  const int index = os::waitAny(waitPair, port->waitCount, port->ioTimeoutMs);
+  if (index != os::kWaitTimeout || !reading || os::bytesWaiting(port->handle) == 0)
+    return index;
+  logEvent(port, "read served late");
+  return os::waitAny(waitPair, port->waitCount, kLateServeMs);
+}
+
 // The wait shared by writeBytes and readLine; waitIndex tells the log how
 // it ended.
 int32_t awaitTransfer(SerialPort* port, os::Handle* waitPair, os::Transfer& transfer,
                       int32_t nothingMoved, int& waitIndex) {
-  const int index = os::waitAny(waitPair, port->waitCount, port->ioTimeoutMs);
+  const int index = awaitServed(port, waitPair, nothingMoved == ErrRead);
   waitIndex = index;
   if (index == 0) {
     uint32_t count = 0;
@@ -281,7 +293,7 @@ bool readLineRaw(SerialPort* port, char* buffer, uint32_t size, uint32_t* outCou
       ok = false;
       break;
     }
-    waitIndex = os::waitAny(port->readWait, port->waitCount, port->ioTimeoutMs);
+    waitIndex = awaitServed(port, port->readWait, true);
     if (waitIndex != 0) {
       os::cancelTransfers(port->handle);
     }

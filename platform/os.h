@@ -160,6 +160,9 @@ bool getLineSettings(Handle device, LineSettings& settings);
 bool setLineSettings(Handle device, const LineSettings& settings);
 bool escapeSerial(Handle device, uint32_t function);
 bool getModemStatus(Handle device, uint32_t& status);
+// Bytes the device has received that no read has taken yet (0 when it
+// cannot tell).
+uint32_t bytesWaiting(Handle device);
 bool setBreak(Handle device);
 bool clearBreak(Handle device);
 

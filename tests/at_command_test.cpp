@@ -46,6 +46,16 @@ TEST_F(AtCommands, AByteThatCameAsTheWaitRanOutIsKept) {
   EXPECT_EQ(sendCommand5ExpectOk(port, "ATWR\r"), 0) << "the line holds nothing of it";
 }
 
+// Or the reply came in time and the machine served the read only later.
+TEST_F(AtCommands, AReplyServedAfterTheWaitIsRead) {
+  world.readsServedLateUs = vw::ms(port->ioTimeoutMs + 300);
+  uint8_t level = 0;
+  EXPECT_EQ(queryHex8(port, "ATPL\r", &level), 0);
+  world.readsServedLateUs = 0;
+  EXPECT_EQ(level, module.reg("PL"));
+  EXPECT_EQ(sendCommand5ExpectOk(port, "ATWR\r"), 0) << "the line holds nothing of it";
+}
+
 TEST_F(AtCommands, HexQueriesStoreTheirWidth) {
   module.setReg("SL", 0x40A1B2C3);
   module.setReg("VR", 0x10A5);

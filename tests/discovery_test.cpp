@@ -53,6 +53,16 @@ TEST_F(Discovery, ALongRadioLineBeforeTheOkIsNoReasonForTheKey) {
   EXPECT_TRUE(view().calls.empty()) << "no prompt";
 }
 
+// A starved machine serves the read long after the module's "OK" came, in
+// time: the answer on the line at the window's end is the module's answer.
+TEST_F(Discovery, AnOkServedLateIsStillTheAnswer) {
+  world.readsServedLateUs = vw::ms(900);
+  ASSERT_TRUE(discoverSerialSettings(port, windowResetPrompt(prompt)));
+  world.readsServedLateUs = 0;
+  EXPECT_EQ(world.hostBytes(kPortName), "+++") << "no other speed, no key";
+  EXPECT_TRUE(view().calls.empty()) << "no prompt";
+}
+
 TEST_F(Discovery, ResetKeyFindsAModuleAtOtherSettings) {
   moduleAt(5, 1, 1);  // 38400, even parity, two stop bits
   pressResetKeyAt(vw::ms(4000));

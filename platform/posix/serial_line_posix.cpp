@@ -385,6 +385,14 @@ bool getModemStatus(Handle handle, uint32_t& status) {
   return true;
 }
 
+uint32_t bytesWaiting(Handle handle) {
+  Device* device = as<Device>(handle, Kind::Device);
+  int count = 0;
+  return device && ioctl(device->fd, FIONREAD, &count) == 0 && count > 0
+             ? static_cast<uint32_t>(count)
+             : 0;
+}
+
 bool setBreak(Handle handle) {
   Device* device = as<Device>(handle, Kind::Device);
   return device && hasModemLines(device) && (ioctl(device->fd, TIOCSBRK) == 0 || failWith(errno));

@@ -121,6 +121,9 @@ bool escapeSerial(Handle device, uint32_t function) {
 bool getModemStatus(Handle device, uint32_t& status) {
   return world().getModemStatus(device, status);
 }
+uint32_t bytesWaiting(Handle device) {
+  return world().bytesWaiting(device);
+}
 bool setBreak(Handle device) {
   return world().setBreak(device, true);
 }

@@ -381,6 +381,12 @@ bool World::escapeSerial(os::Handle h, uint32_t function) {
   return true;
 }
 
+uint32_t World::bytesWaiting(os::Handle h) {
+  std::lock_guard lock(mutex_);
+  SerialLine* l = serialOf(h);
+  return l ? static_cast<uint32_t>(l->input.size()) : 0;
+}
+
 bool World::getModemStatus(os::Handle h, uint32_t& status) {
   std::lock_guard lock(mutex_);
   SerialLine* l = serialOf(h);

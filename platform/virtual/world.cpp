@@ -262,7 +262,12 @@ void World::deliverToHost(SerialLine& line, const Received& r) {
   line.framingErrors += r.framingError;
   line.parityErrors += r.parityError;
   line.input.push_back(static_cast<char>(r.byte));
-  serviceRead(line);
+  if (readsServedLateUs > 0) {
+    SerialLine* l = &line;
+    events_.push_back({now_ + readsServedLateUs, seq_++, [this, l] { serviceRead(*l); }});
+  } else {
+    serviceRead(line);
+  }
   if (onHostReceived)
     onHostReceived(line.name, r.byte);
 }

@@ -153,6 +153,10 @@ class World {
   // A busy machine: a wait that times out gives its thread back only this
   // much later, whatever comes meanwhile (the time-out stands).
   TimeUs busyLookUs = 0;
+  // A starved machine serves a pending read this much after its bytes came
+  // (as Wine's wineserver does when it runs late); cancelled before, the
+  // read takes nothing and the bytes wait in the input queue.
+  TimeUs readsServedLateUs = 0;
 
   // Called (inside the world) after each byte reaches the host's input
   // queue; lets a test act at an exact point of the traffic.
@@ -194,6 +198,7 @@ class World {
   bool setLineSettings(os::Handle h, const os::LineSettings& s);
   bool escapeSerial(os::Handle h, uint32_t function);
   bool getModemStatus(os::Handle h, uint32_t& status);
+  uint32_t bytesWaiting(os::Handle h);
   bool setBreak(os::Handle h, bool on);
   bool startTransfer(os::Handle h, bool write, void* bytes, uint32_t count, os::Transfer& t,
                      os::Handle event, bool signals);

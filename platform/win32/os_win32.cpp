@@ -306,6 +306,12 @@ bool getModemStatus(Handle device, uint32_t& status) {
   return true;
 }
 
+uint32_t bytesWaiting(Handle device) {
+  DWORD errors = 0;
+  COMSTAT status{};
+  return ClearCommError(device, &errors, &status) != FALSE ? status.cbInQue : 0;
+}
+
 bool setBreak(Handle device) {
   return SetCommBreak(device) != FALSE;
 }
