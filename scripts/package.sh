@@ -271,7 +271,8 @@ msi_table LaunchCondition | grep -q "A newer version of NLCONF is already instal
   fail "the installer does not refuse a downgrade"
 msi_table Environment | grep -qxF $'PathEntry\t=-*PATH\t[~];[INSTALLDIR]\tCommandLine' ||
   fail "the installer does not put its folder on the system PATH"
-for action in WriteEnvironmentStrings RemoveEnvironmentStrings CreateShortcuts RemoveExistingProducts; do
+for action in WriteEnvironmentStrings RemoveEnvironmentStrings CreateShortcuts RemoveExistingProducts \
+  SetHelpLink SetInstallLocation; do
   msi_table InstallExecuteSequence | grep -q "^$action"$'\t' || fail "the installer does not run $action"
 done
 [[ $(msi_table Shortcut | cut -f3 | LC_ALL=C sort | paste -sd,) == "NLCONF,NLCONF user's guide" ]] ||

@@ -75,6 +75,8 @@ nlconf.exe
 $(cd "$here/../docs" && find pictures -name '*.png' | LC_ALL=C sort)" "$(jr_installed_files)"
   expect start-menu-shortcuts $'NLCONF user\'s guide.lnk\nNLCONF.lnk' "$(jr_shortcuts)"
   expect listed-with-version-and-publisher "NLCONF $version The NLCONF developers" "$(jr_listed)"
+  expect_match listed-with-the-guide-as-help 'HelpLink +REG_SZ +C:\\Program Files\\NLCONF\\guide\.html' \
+    "$(jr_wine reg.exe query "$JR_UNINSTALL_KEY" /s | grep HelpLink)"
   expect folder-on-the-system-path 1 "$(jr_path_entries)"
   expect_match cli-found-through-path-by-a-fresh-cmd "^nlconf-cli $version$" \
     "$(jr_wine cmd.exe /c nlconf-cli.exe --version)"
