@@ -535,8 +535,10 @@ size_t decodeUtf16(const uint8_t* bytes, size_t size, bool bigEndian, uint8_t* o
   return length;
 }
 
-// The decoded text of a UTF-16 file; the parse runs on the GUI thread only.
-uint8_t decoded[kDecodedLimit];
+// The decoded text of a UTF-16 file, one per thread: files are read by
+// whichever thread of a face needs them, and a parse keeps no pointer into
+// it beyond its own call.
+thread_local uint8_t decoded[kDecodedLimit];
 
 }  // namespace
 
