@@ -66,6 +66,17 @@ jr_start_nlconf() {
     fail nlconf-appears "no main dialog within $APPEAR_MS ms: $(tr -d '\r' <"$RIG_LOGS/nlconf.err" | tail -n 3 | tr '\n' '|')"
     return 1
   fi
+  # Shown is not yet ready: a key pressed before the dialog has put its focus
+  # on a control goes nowhere, on a busy machine as on a person's.
+  local started
+  started=$(now_ms)
+  until [[ $(drv focus) =~ ^[0-9]+$ ]]; do
+    if (($(now_ms) - started > APPEAR_MS)); then
+      fail nlconf-takes-input "no control of the main dialog had the focus within $APPEAR_MS ms"
+      return 1
+    fi
+    sleep 0.05
+  done
 }
 
 # Open descriptors of pseudo-terminals in the program's process and in the
