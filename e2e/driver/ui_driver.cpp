@@ -925,7 +925,15 @@ int cmdOutcome(const Args& args) {
     }
     if (GetTickCount64() - started >= ms) {
       out("timeout");
-      return timedOut("the operation went on for " + std::to_string(ms) + " ms");
+      // Which window kept it going, for the evidence: a hidden one is no
+      // operation a user would see.
+      const HWND progress = findWindow(WindowQuery{Kind::kProgress, {}}, true);
+      const HWND main = findWindow(WindowQuery{Kind::kMain, {}}, true);
+      return timedOut("the operation went on for " + std::to_string(ms) + " ms (progress " +
+                      (IsWindowVisible(progress) ? "shown" : "hidden") + " \"" +
+                      escaped(controlText(GetDlgItem(progress, IDC_PROGRESS_LABEL))) +
+                      "\", main dialog " +
+                      (main && IsWindowEnabled(main) ? "enabled" : "disabled") + ")");
     }
     Sleep(pollPauseMs(GetTickCount64() - started));
   }
