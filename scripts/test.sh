@@ -5,9 +5,10 @@
 # under AddressSanitizer and UndefinedBehaviorSanitizer) and the Windows
 # tests under Wine, shellcheck over the bash completion, makes and checks
 # the release archive, and ends with one line: "N passed, M failed", after
-# each step's wall time. The native tests run from the moment they are
-# built, the Wine runs once both builds stand, as many at once as the
-# machine's size and speed allow (it prints what it chose).
+# each step's wall time. The Wine runs start once the Windows build and the
+# rig's native programs stand, as many at once as the machine's size and
+# speed allow (it prints what it chose); the rest of the native build and
+# its tests run beside them.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 script_started=$SECONDS
@@ -164,17 +165,21 @@ fi
 size_parallelism
 native_ok=0
 windows_ok=0
+rig_ok=0
 declare -a wine_pids=()
 trap 'kill -TERM "${wine_pids[@]}" $ctest_pid 2>/dev/null; exit 130' INT TERM
-# The native build first: its tests mostly wait on the modules' clocks, so
-# they run while the Windows build compiles, and the Wine runs (which need
-# the rig's native programs and the Windows build) follow.
+# The Wine runs take longest, and need only the rig's native programs (and
+# the Linux nlconf-cli they compare with) beside the Windows build: those
+# first, then the Wine runs, and the rest of the native build and its tests
+# (which mostly wait on the modules' clocks) beside them.
 timed configure-native step configure-native cmake --preset native &&
-  timed build-native step build-native cmake --build --preset native && native_ok=1
-((native_ok)) && start_native_tests
+  timed build-rig step build-rig cmake --build --preset native \
+    --target simports simports-ctl modemshim nlconf-cli && rig_ok=1
 timed configure-windows step configure-windows cmake --preset windows &&
   timed build-windows step build-windows cmake --build --preset windows && windows_ok=1
-((native_ok && windows_ok)) && start_wine_tests
+((rig_ok && windows_ok)) && start_wine_tests
+((rig_ok)) && timed build-native step build-native cmake --build --preset native && native_ok=1
+((native_ok)) && start_native_tests
 # The native tests compiled by clang too, for the warnings g++ lets pass
 # (an unused lambda capture): those come from the front end, so a check of
 # the syntax alone finds them without building a second set of objects.
