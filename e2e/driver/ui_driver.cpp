@@ -710,23 +710,23 @@ int cmdMsgbox(const Args&, bool pressOk) {
   HWND button = GetDlgItem(box, IDOK);
   if (!button)
     return notPossible("the message box has no OK button");
-  // The box hides before its modal loop gives the owner its input back: a
-  // click in between would be lost.
+  // The box hides before its modal loop ends, and the program goes on only
+  // after that: a click in between would land in the loop's last turn. Gone
+  // is when the window is destroyed; then the program's thread is waited for
+  // at its next look for messages (another box's, or the dialog's own).
   const HWND owner = GetWindow(box, GW_OWNER);
   std::string why;
   actionBegins();
   if (!clickButton(button, &why))
     return notPossible("cannot press OK: " + why);
   const DWORD started = GetTickCount();
-  while (IsWindow(box) && IsWindowVisible(box)) {
+  while (IsWindow(box)) {
     if (GetTickCount() - started >= kDefaultWaitMs)
       return timedOut("the message box stayed after OK");
     Sleep(20);
   }
-  // Not a failure if it stays disabled: the OK may have led to another box.
-  const DWORD hidden = GetTickCount();
-  while (owner && IsWindow(owner) && !IsWindowEnabled(owner) && GetTickCount() - hidden < 2000)
-    Sleep(10);
+  if (owner && IsWindow(owner))
+    settle(owner, kDefaultWaitMs);
   out("pressed OK");
   return kDone;
 }
