@@ -4,8 +4,9 @@
 #   scripts/make_msi.sh WINDOWS_BUILD OUT.msi [VERSION]
 # VERSION defaults to the project()'s; another one is for trying an upgrade.
 # The same build and commit give the same bytes: the codes that name the
-# product and the package are derived, not drawn, and wixl runs at the
-# commit's time (SOURCE_DATE_EPOCH, else the last commit's).
+# product and the package are derived, not drawn, and wixl runs with the
+# clock stopped at the commit's time (SOURCE_DATE_EPOCH, else the last
+# commit's): a clock that ran would date a slow build a second later.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 windows=$(cd "$1" && pwd)
@@ -47,7 +48,7 @@ package_code=$(name_uuid "package $version $contents")
   sed -e 's/Guid="\*"/Guid="*" Win64="yes"/' -e '/<Directory /d' -e '/<\/Directory>/d' >"$work/pictures.wxs"
 
 at_commit_time() {
-  TZ=UTC faketime "$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M:%S')" "$@"
+  TZ=UTC faketime -f "$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M:%S')" "$@"
 }
 rm -f "$out"
 # wixl takes sources by relative paths only.

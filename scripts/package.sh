@@ -286,9 +286,24 @@ diff -r "$check/$name/pictures" "$installed/pictures" >/dev/null || fail "the in
 [[ -s $installed/copyright.txt && -s $installed/mingw-w64-runtime.txt ]] || fail "the installer lacks the licence texts"
 # Built again elsewhere, the same bytes, so every component keeps its GUID.
 (cd "$check" && "$OLDPWD/scripts/make_msi.sh" "$OLDPWD/build/windows" again.msi "$version" >/dev/null)
-cmp -s "$msi" "$check/again.msi" ||
-  fail "a second build of the installer differs: $(diff <(msi_table Component) \
-    <(msiinfo export "$check/again.msi" Component) | head -n 2 | tr '\n' ' ')"
+# Told by what differs: a table, the summary (times, package code), a stream.
+msi_parts() {
+  local table
+  for table in $(msiinfo tables "$1" | LC_ALL=C sort); do
+    printf '== %s\n' "$table"
+    msiinfo export "$1" "$table" 2>/dev/null
+  done
+  msiinfo suminfo "$1"
+  msiinfo streams "$1" | LC_ALL=C sort | while read -r stream; do
+    printf '== stream %s %s\n' "$stream" "$(msiinfo extract "$1" "$stream" | sha256sum | cut -c1-16)"
+  done
+}
+if ! cmp -s "$msi" "$check/again.msi"; then
+  # Both kept for a look, where the test command keeps its logs.
+  mkdir -p build/test-logs/installer && cp "$msi" "$check/again.msi" build/test-logs/installer/
+  fail "a second build of the installer differs: $(diff <(msi_parts "$msi") \
+    <(msi_parts "$check/again.msi") | grep '^[<>]' | head -n 4 | tr '\n\r' '  ')"
+fi
 
 echo "package: $archive and $msi hold nlconf.exe, nlconf-cli.exe and the guide with its pictures;" \
   "$dist/$linux.tar.gz and $deb hold nlconf-cli, its manual page, completion and documentation"
