@@ -287,11 +287,12 @@ diff -r "$check/$name/pictures" "$installed/pictures" >/dev/null || fail "the in
 # Built again elsewhere, the same bytes, so every component keeps its GUID.
 (cd "$check" && "$OLDPWD/scripts/make_msi.sh" "$OLDPWD/build/windows" again.msi "$version" >/dev/null)
 # Told by what differs: a table, the summary (times, package code), a stream.
+# A table's binary cells are written out as files: into the check's folder.
 msi_parts() {
   local table
   for table in $(msiinfo tables "$1" | LC_ALL=C sort); do
     printf '== %s\n' "$table"
-    msiinfo export "$1" "$table" 2>/dev/null
+    (cd "$check" && msiinfo export "$1" "$table" 2>/dev/null)
   done
   msiinfo suminfo "$1"
   msiinfo streams "$1" | LC_ALL=C sort | while read -r stream; do
