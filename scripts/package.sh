@@ -289,10 +289,11 @@ diff -r "$check/$name/pictures" "$installed/pictures" >/dev/null || fail "the in
 # Told by what differs: a table, the summary (times, package code), a stream.
 # A table's binary cells are written out as files: into the check's folder.
 msi_parts() {
-  local table
-  for table in $(msiinfo tables "$1" | LC_ALL=C sort); do
+  local table file
+  file=$(realpath "$1")
+  for table in $(msiinfo tables "$file" | LC_ALL=C sort); do
     printf '== %s\n' "$table"
-    (cd "$check" && msiinfo export "$1" "$table" 2>/dev/null)
+    (cd "$check" && msiinfo export "$file" "$table" 2>/dev/null)
   done
   msiinfo suminfo "$1"
   msiinfo streams "$1" | LC_ALL=C sort | while read -r stream; do
