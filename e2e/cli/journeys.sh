@@ -48,7 +48,9 @@ modules() {
   PORT6=$work/dev/com6
 }
 
-ctl() { "$sim/simports-ctl" "$work/run" "$@"; }
+# Bounded: a rig that stops answering fails the journey with its evidence,
+# not the test runner's time-out without it.
+ctl() { timeout 20 "$sim/simports-ctl" "$work/run" "$@"; }
 
 check_json=$(dirname "$0")/check_json.py
 
