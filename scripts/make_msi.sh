@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Windows installer, from a windows build and packaging/nlconf.wxs, by
 # Debian's wixl (msitools):
-#   scripts/make_msi.sh WINDOWS_BUILD OUT.msi [VERSION]
-# VERSION defaults to the project()'s; another one is for trying an upgrade.
+#   scripts/make_msi.sh WINDOWS_BUILD OUT.msi VERSION
+# VERSION is the build's (package.sh reads it), or another for trying an upgrade.
 # The same build and commit give the same bytes: the codes that name the
 # product and the package are derived, not drawn, and wixl runs with the
 # clock stopped at the commit's time (SOURCE_DATE_EPOCH, else the last
@@ -11,8 +11,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 windows=$(cd "$1" && pwd)
 out=$(realpath -m "$2")
-version=${3:-$(sed -nE 's/^project\(nlconf VERSION ([0-9]+\.[0-9]+\.[0-9]+).*/\1/p' "$here/CMakeLists.txt")}
-[[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || { echo "make_msi: no version"; exit 1; }
+version=${3:-}
+[[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || { echo "make_msi: want a version such as 1.1.0"; exit 1; }
 epoch=${SOURCE_DATE_EPOCH:-$(git -C "$here" log -1 --format=%ct)}
 for tool in wixl wixl-heat msibuild faketime; do
   command -v "$tool" >/dev/null || { echo "make_msi: no $tool (scripts/setup.sh installs it)"; exit 1; }

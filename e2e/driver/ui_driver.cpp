@@ -929,11 +929,14 @@ int cmdOutcome(const Args& args) {
       // operation a user would see.
       const HWND progress = findWindow(WindowQuery{Kind::kProgress, {}}, true);
       const HWND main = findWindow(WindowQuery{Kind::kMain, {}}, true);
-      return timedOut("the operation went on for " + std::to_string(ms) + " ms (progress " +
-                      (IsWindowVisible(progress) ? "shown" : "hidden") + " \"" +
-                      escaped(controlText(GetDlgItem(progress, IDC_PROGRESS_LABEL))) +
-                      "\", main dialog " +
-                      (main && IsWindowEnabled(main) ? "enabled" : "disabled") + ")");
+      const std::string seen =
+          !progress
+              ? "no progress window"
+              : std::string("progress ") + (IsWindowVisible(progress) ? "shown" : "hidden") +
+                    " \"" + escaped(controlText(GetDlgItem(progress, IDC_PROGRESS_LABEL))) + "\"";
+      return timedOut("the operation went on for " + std::to_string(ms) + " ms (" + seen +
+                      ", main dialog " + (main && IsWindowEnabled(main) ? "enabled" : "disabled") +
+                      ")");
     }
     Sleep(pollPauseMs(GetTickCount64() - started));
   }

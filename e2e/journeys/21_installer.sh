@@ -55,11 +55,12 @@ jr_installed_files() {
 # shellcheck disable=SC2154 # here and windows: the harness's
 journey_installer() {
   local version next older newer
-  version=$(sed -nE 's/^project\(nlconf VERSION ([0-9]+\.[0-9]+\.[0-9]+).*/\1/p' "$here/../CMakeLists.txt")
+  # The version of the build under test.
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$windows/CMakeCache.txt")
   next=${version%.*}.$((${version##*.} + 1))
   older=$RIG_WORK/NLCONF-$version-win64.msi
   newer=$RIG_WORK/NLCONF-$next-win64.msi
-  if ! "$here/../scripts/make_msi.sh" "$windows" "$older" >"$RIG_LOGS/make_msi.out" 2>&1 ||
+  if ! "$here/../scripts/make_msi.sh" "$windows" "$older" "$version" >"$RIG_LOGS/make_msi.out" 2>&1 ||
     ! "$here/../scripts/make_msi.sh" "$windows" "$newer" "$next" >>"$RIG_LOGS/make_msi.out" 2>&1; then
     fail installers-made "$(tail -n 3 "$RIG_LOGS/make_msi.out" | tr '\n' '|')"
     return
