@@ -28,7 +28,7 @@ PairDiagnosis diagnosePair() {
   PairDiagnosis d;
   progress("Reading both modules...");
   for (Module* module : {&masterModule(), &slaveModule()}) {
-    const int32_t result = settled(readModule(module->session));
+    const int32_t result = settled(readModule(module->session).code);
     (module->master ? d.masterRead : d.slaveRead) = result == 0;
     if (result == ResultCancelled)
       return d;
@@ -107,8 +107,10 @@ int linkTestCommand(const Options& o) {
                                                              : nullptr;
     if (verdict == kLinkFail && broken && !anyCancelled()) {
       verdict = -1;
-      code = failWith(broken->session.outcome.code, *broken);
-      message = failureText(settled(broken->session.outcome.code), *broken);
+      code = failWith(broken->session.outcome, *broken);
+      Outcome shown = broken->session.outcome;
+      shown.code = settled(shown.code);
+      message = failureText(shown, *broken);
     } else if (verdict == kLinkFail && !anyCancelled() && (!o.quiet || o.json)) {
       diagnosis = diagnosePair();
       diagnosed = true;

@@ -73,24 +73,11 @@ RecordOutcome appendRecord(const std::string& name, const PairRunResult& run,
   return appendPairRecord(name.c_str(), run, widen(message).c_str(), context);
 }
 
-// The port a run's failure happened on, and whether the master's module
-// was on it; 0 where the failure was no one port's (a cancel, Link NG, a
-// profile that does not fit).
+// The port a run's failure happened on (0: no one port's), and whether
+// the master's module was on it.
 int32_t pairFailedPort(const PairRunResult& r, bool* master) {
-  if (r.result == 0 || r.result == ResultCancelled || r.result == ResultSamePort ||
-      r.result == ResultLinkNg)
-    return 0;
-  *master = r.failedStep == PairStep::ReadMaster || r.failedStep == PairStep::WriteMaster;
-  if (*master || r.failedStep == PairStep::ReadSlave || r.failedStep == PairStep::WriteSlave)
-    return (*master ? r.master : r.slave).portNumber;
-  if (r.failedStep == PairStep::LinkTest && r.portFailedInLink >= 0 && !r.rangeTested) {
-    *master = r.portFailedInLink == 0;
-    return (*master ? r.master : r.slave).portNumber;
-  }
-  if (r.failedStep != PairStep::LinkTest || !r.rangeTested)
-    return 0;
-  const auto port = static_cast<int32_t>(r.range.failedPort);
-  *master = port == r.master.portNumber;
+  const auto port = static_cast<int32_t>(r.outcome.portNumber);
+  *master = port != 0 && port == r.master.portNumber;
   return port;
 }
 
@@ -188,14 +175,8 @@ int pairCommand(const Options& o) {
   runPair(run, &result);
   std::string text = pairFailurePrefix(result) +
                      narrow(pairFailureText(result, widen(o.ports[0]), widen(o.ports[1])).c_str());
-  bool failedMaster = false;
-  if (const int32_t port = pairFailedPort(result, &failedMaster)) {
-    for (const Module* m : {&masterModule(), &slaveModule()}) {
-      if (static_cast<int32_t>(m->session.portNumber) == port &&
-          m->session.outcome.code == result.result)
-        text += portHint(result.result, m->session.outcome.systemError);
-    }
-  }
+  if (result.outcome.portNumber != 0)
+    text += portHint(result.result, result.outcome.systemError);
   // Link NG between two modules the run read: what makes them no pair, as
   // link-test says it.
   const bool diagnosed = result.result == ResultLinkNg && !result.rangeTested &&

@@ -17,11 +17,11 @@ int readCommand(const Options& o) {
     return refused;
   progress("Reading " + o.ports[0] + "...");
   logNote(m.session.lineLog, m.session.portNumber, "Read started");
-  const int32_t result = readModule(m.session);
-  logEnd(m, "Read", result);
+  const Outcome outcome = readModule(m.session);
+  logEnd(m, "Read", outcome.code);
   int code = ExitDone;
-  if (result != 0)
-    code = failWith(result, m);
+  if (outcome.code != 0)
+    code = failWith(outcome, m);
   else if (o.json)
     keepJsonResult(moduleJson(o.ports[0], m.record.isMaster != 0,
                               moduleOf(m.record, m.session.portNumber, true)));

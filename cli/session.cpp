@@ -243,10 +243,14 @@ std::string roleShown(const Module& m) {
   return m.roleKnown ? (m.master ? "Master" : "Slave") : "";
 }
 
-std::string portPrefix(const Module& m) {
+std::string portPrefix(const Module& m, uint32_t portNumber) {
   const std::string role = roleShown(m);
-  return portNameOf(static_cast<int32_t>(m.session.portNumber)) +
-         (role.empty() ? "" : " (" + role + ")") + ": ";
+  return portNameOf(static_cast<int32_t>(portNumber)) + (role.empty() ? "" : " (" + role + ")") +
+         ": ";
+}
+
+std::string portPrefix(const Module& m) {
+  return portPrefix(m, m.session.portNumber);
 }
 
 namespace {
@@ -420,10 +424,29 @@ int32_t settled(int32_t result) {
   return result != 0 && result != ResultCancelled && anyCancelled() ? ResultCancelled : result;
 }
 
+Outcome outcomeIn(const Module& m, int32_t result) {
+  if (m.session.outcome.code == result && result != 0)
+    return m.session.outcome;
+  return Outcome{result, os::lastError(), m.session.portNumber, ""};
+}
+
+namespace {
+
 // A cancel or a refusal of the two picks is no port's failure.
+uint32_t failedPort(const Outcome& outcome) {
+  const bool ofPort = outcome.code != ResultCancelled && outcome.code != ResultSamePort;
+  return ofPort ? outcome.portNumber : 0;
+}
+
+}  // namespace
+
+std::string failureText(const Outcome& outcome, const Module& m) {
+  const uint32_t port = failedPort(outcome);
+  return (port ? portPrefix(m, port) : "") + messageOf(outcome.code, m.record);
+}
+
 std::string failureText(int32_t result, const Module& m) {
-  const bool ofPort = result != ResultCancelled && result != ResultSamePort;
-  return (ofPort ? portPrefix(m) : "") + messageOf(result, m.record);
+  return failureText(outcomeIn(m, result), m);
 }
 
 // What the dialog leaves to the user's eyes, a script is told.
@@ -436,17 +459,16 @@ std::string portHint(int32_t result, uint32_t systemError) {
   return "";
 }
 
+int failWith(Outcome outcome, const Module& m) {
+  outcome.code = settled(outcome.code);
+  const std::string text = failureText(outcome, m) + portHint(outcome.code, outcome.systemError);
+  const uint32_t port = outcome.code == ResultCancelled ? 0 : outcome.portNumber;
+  reportFailure(text, port ? portNameOf(static_cast<int32_t>(port)) : "");
+  return exitCodeOf(outcome.code);
+}
+
 int failWith(int32_t result, const Module& m) {
-  // What the session noted at the failure; the system's error now for one
-  // it did not note (a failure of the command's own).
-  const bool noted = m.session.outcome.code == result;
-  const uint32_t error = noted ? m.session.outcome.systemError : os::lastError();
-  result = settled(result);
-  const std::string text = failureText(result, m) + portHint(result, error);
-  reportFailure(text, result == ResultCancelled
-                          ? ""
-                          : portNameOf(static_cast<int32_t>(m.session.portNumber)));
-  return exitCodeOf(result);
+  return failWith(outcomeIn(m, result), m);
 }
 
 void logEnd(const Module& m, const char* operation, int32_t result) {

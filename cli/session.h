@@ -49,6 +49,7 @@ std::string roleShown(const Module& m);
 // "/dev/ttyUSB1 (Slave): ", or without the role where the command took
 // the module in either: what names the port a failure happened on.
 std::string portPrefix(const Module& m);
+std::string portPrefix(const Module& m, uint32_t portNumber);
 
 // What is being done, on a terminal only, and not with --quiet.
 void showProgress(bool shown);
@@ -68,13 +69,21 @@ bool anyCancelled();
 
 int exitCodeOf(int32_t result);
 std::string messageOf(int32_t result, const ModuleRecord& module);
-// messageOf after the port's prefix, where the result is the port's failure.
+// What a step of the module's session noted of this result, or else (a
+// failure of the command's own) the result on the module's port with the
+// system's error now.
+Outcome outcomeIn(const Module& m, int32_t result);
+// messageOf after the prefix of the outcome's port, where it is a port's
+// failure.
+std::string failureText(const Outcome& outcome, const Module& m);
 std::string failureText(int32_t result, const Module& m);
 int32_t settled(int32_t result);
 // The line a port's failure adds for a script: why it would not open
 // ("\nThe port is in use by another program."), "" for none known.
 std::string portHint(int32_t result, uint32_t systemError);
-// Prints the result's failure text; returns its exit code.
+// Prints the outcome's failure text (its port named, for --json too);
+// returns its exit code.
+int failWith(Outcome outcome, const Module& m);
 int failWith(int32_t result, const Module& m);
 void logEnd(const Module& m, const char* operation, int32_t result);
 

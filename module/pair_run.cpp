@@ -579,6 +579,31 @@ void blameDepartedPort(const PairRun& run, PairRunResult* out) {
     out->result = ErrBadHandle;
 }
 
+uint32_t failedPort(const PairRunResult& r) {
+  if (r.result == 0 || r.result == ResultCancelled || r.result == ResultSamePort ||
+      r.result == ResultLinkNg)
+    return 0;
+  const bool master = r.failedStep == PairStep::ReadMaster || r.failedStep == PairStep::WriteMaster;
+  if (master || r.failedStep == PairStep::ReadSlave || r.failedStep == PairStep::WriteSlave)
+    return static_cast<uint32_t>((master ? r.master : r.slave).portNumber);
+  if (r.failedStep == PairStep::LinkTest && r.portFailedInLink >= 0 && !r.rangeTested)
+    return static_cast<uint32_t>((r.portFailedInLink == 0 ? r.master : r.slave).portNumber);
+  return r.failedStep == PairStep::LinkTest && r.rangeTested ? r.range.failedPort : 0;
+}
+
+// Before the picks go back: the sessions still hold the ports they failed on.
+Outcome failureOutcome(const PairRun& run, const PairRunResult& r) {
+  Outcome outcome{r.result, 0, failedPort(r), ""};
+  for (const Session* s : {run.master, run.slave}) {
+    if (outcome.portNumber != 0 && s->portNumber == outcome.portNumber &&
+        s->outcome.code == r.result) {
+      outcome.systemError = s->outcome.systemError;
+      outcome.step = s->outcome.step;
+    }
+  }
+  return outcome;
+}
+
 // The picks are the bench's again; the panes, which now name the other
 // module's port, keep nothing of the modules read on the swapped ones.
 void swapBack(const PairRun& run) {
@@ -630,6 +655,7 @@ int32_t runPair(const PairRun& run, PairRunResult* out) {
   noteSettings(&out->master, run.master->module);
   noteSettings(&out->slave, run.slave->module);
   blameDepartedPort(run, out);
+  out->outcome = failureOutcome(run, *out);
   if (out->portsSwapped)
     swapBack(run);
   out->durationMs = os::tickCount() - start;

@@ -78,6 +78,10 @@ struct PairRunResult {
   uint32_t durationMs = 0;
   PairModule master;
   PairModule slave;
+  // Where it failed, as the failing session noted it: the port the module
+  // was on (0 where the failure was no one port's: a cancel, Link NG, a
+  // profile that does not fit), the step and the system's error.
+  Outcome outcome;
 };
 
 // The range test's shares against its minimum, into kPairDetailChars:

@@ -353,7 +353,7 @@ int32_t endSession(Session& s) {
   return result;
 }
 
-int32_t readModule(Session& s) {
+Outcome readModule(Session& s) {
   // The record goes with the display: a Read that ends short must leave
   // nothing of the module read before for Write or Set Default to bring back.
   int32_t result = readInSession(s);
@@ -361,10 +361,10 @@ int32_t readModule(Session& s) {
     result = endSession(s);
   if (result != 0) {
     forgetPartialRead(s, result);
-    return noteOutcome(s, "Read", result);
+    return outcomeOf(s, "Read", result);
   }
   compareWithOther(s);
   showChannels(s);
   showModule(s);
-  return 0;
+  return outcomeOf(s, "Read", 0);
 }

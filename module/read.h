@@ -16,8 +16,8 @@ int32_t openSessionPort(Session& session);
 void closeSessionPort(Session& session);
 // The dialog's Read: the port opened, the module's serial settings found,
 // the query series, command mode left, the port closed; the face is shown
-// the module (or told it is gone).
-int32_t readModule(Session& session);
+// the module (or told it is gone). Its outcome is the session's too.
+Outcome readModule(Session& session);
 int32_t readAndVerify(Session& session);
 // A read that leaves its module in command mode, the port open, for what
 // the same session does next; only a failed one ends the session. Nothing

@@ -15,6 +15,12 @@ int32_t noteOutcome(Session& s, const char* step, int32_t code) {
   return code;
 }
 
+Outcome outcomeOf(Session& s, const char* step, int32_t code) {
+  if (code == 0 || s.outcome.code != code)
+    noteOutcome(s, step, code);
+  return s.outcome;
+}
+
 void showCleared(const Session& s) {
   if (s.view.cleared)
     s.view.cleared(s.view.context);

@@ -89,6 +89,9 @@ bool isCancelled(const Session& session);
 // Notes how an operation of the session ended (code 0 clears the note) and
 // gives the code back; the system's error is the one standing now.
 int32_t noteOutcome(Session& session, const char* step, int32_t code);
+// The operation's outcome: where a step already noted this code, that note
+// (its system error and step stand); otherwise noted now.
+Outcome outcomeOf(Session& session, const char* step, int32_t code);
 // The view's calls, each a no-op where the face gave none.
 void showCleared(const Session& session);
 void showChannels(const Session& session);

@@ -250,10 +250,10 @@ int32_t writeInSession(Session& s) {
   return noteOutcome(s, "Write", result);
 }
 
-int32_t writeModule(Session& s) {
+Outcome writeModule(Session& s) {
   int32_t result = openSessionPort(s);
   if (result != 0)
-    return noteOutcome(s, "Write", result);
+    return outcomeOf(s, "Write", result);
   SerialPort* port = s.port;
   const uint32_t savedTimeout = port->ioTimeoutMs;
   const LineCodes before = lineCodesRead(s.module);
@@ -273,5 +273,5 @@ int32_t writeModule(Session& s) {
     }
   }
   closeSessionPort(s);
-  return noteOutcome(s, "Write", result);
+  return outcomeOf(s, "Write", result);
 }

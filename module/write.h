@@ -10,8 +10,8 @@ constexpr uint32_t kAssociationPollMs = 240;
 // The dialog's Write: the port opened at what the module was read at,
 // every Shown value that differs sent, "ATWR", command mode left, the host
 // following new serial settings, and the module read back; the face is
-// shown the module (or told it is gone).
-int32_t writeModule(Session& session);
+// shown the module (or told it is gone). Its outcome is the session's too.
+Outcome writeModule(Session& session);
 int32_t writeChanged(Session& session);
 // The write and its checking read in the command-mode session that a read
 // in session left open; the session ends with them.

@@ -414,6 +414,27 @@ std::map<std::string, std::string> recordRow(const PairRunResult& result) {
 }
 
 // One share everywhere: cut toward zero, and judged on the counts.
+// The run's failure names the port its module failed on, as a face tells it.
+TEST_F(PairRunTest, AFailureOnCrossedPortsNamesThePortTheModuleWasOn) {
+  makeModules(slaveConfig(), masterConfig());
+  run.swapPorts = [](void*) {
+    std::swap(view().texts[masterPane.portCombo], view().texts[slavePane.portCombo]);
+    return true;
+  };
+  useProfile("[Master]\nChannel = 14\n[Slave]\nChannel = 14\n");
+  slave->faults.replaceReply["WR"] = "ERROR\r";  // the master's module, on COM4
+  EXPECT_EQ(runIt(), ErrNotOk);
+  EXPECT_EQ(result.failedStep, PairStep::WriteMaster);
+  EXPECT_EQ(result.outcome.code, ErrNotOk);
+  EXPECT_EQ(result.outcome.portNumber, 4u) << "where the master was, not the master's pick";
+  EXPECT_STREQ(result.outcome.step, "Write");
+
+  os::sleepMs(1500);
+  radio.faults.cut = true;
+  EXPECT_EQ(runIt(), ResultLinkNg);
+  EXPECT_EQ(result.outcome.portNumber, 0u) << "Link NG is no one port's";
+}
+
 TEST(ReceivedShare, IsCutTowardZeroAndMeetsAMinimumExactly) {
   auto direction = [](uint32_t received, uint32_t sent) {
     return RangeDirection{1, 2, sent, received, sent - received, 0, 0, 0};

@@ -112,7 +112,7 @@ TEST_F(Read, ReadTakingEitherRoleFollowsTheModule) {
   const auto readEither = [] {
     Session s = paneSession(&masterPane);
     s.options.eitherRole = true;
-    return readModule(s);
+    return readModule(s).code;
   };
   const int32_t bySlaveFirmware = readEither();
   const bool firstAsSlave = masterPane.module.isMaster == 0;
@@ -393,7 +393,7 @@ TEST_F(Read, TwoSessionsKeepTheirOwnLogsAndPrompts) {
     Session& s = paneSession(panes[i]);
     s.lineLog = &faces[i].log;
     s.resetPrompt = ResetPrompt{asked, [](void*, uint32_t) {}, &faces[i]};
-    ASSERT_EQ(readModule(s), 0);
+    ASSERT_EQ(readModule(s).code, 0);
   }
   for (int i = 0; i < 2; ++i) {
     EXPECT_EQ(faces[i].asked, std::vector<uint32_t>{i ? 4u : 3u});
@@ -541,7 +541,7 @@ constexpr LineGuess k115200{115200, os::kNoParity, os::kOneStopBit};
 
 TEST_F(ReadSearch, ANamedSettingFindsTheModuleAtOnce) {
   slaveAt(7, 0, 0);
-  ASSERT_EQ(readModule(slaveSession(false, true, k115200)), 0);
+  ASSERT_EQ(readModule(slaveSession(false, true, k115200)).code, 0);
   EXPECT_EQ(escapeLines(), std::vector<LineGuess>{k115200});
   EXPECT_EQ(commands("COM4")[1], "ATGT") << "the queries follow the one \"+++\"";
   EXPECT_EQ(view().count("showResetPrompt"), 0);
@@ -554,7 +554,7 @@ TEST_F(ReadSearch, TriesGoNamedRememberedDefaultProfileThenEverySetting) {
   const LineGuess remembered{38400, os::kEvenParity, os::kTwoStopBits};
   paneLines.port[4] = remembered;
   Session& s = slaveSession(true, true, named, k115200);
-  ASSERT_EQ(readModule(s), 0);
+  ASSERT_EQ(readModule(s).code, 0);
   const LineGuess n1[] = {{9600}, {38400}, {19200}};
   EXPECT_EQ(escapeLines(),
             (std::vector<LineGuess>{named, remembered, n1[0], k115200, n1[1], n1[2]}))
@@ -573,7 +573,7 @@ TEST_F(ReadSearch, EveryRateOfTheModulesListIsFoundWithoutTheKey) {
     const char unknown[] = "NLCONF port note 1\n";
     os::writePortNote(4, unknown, sizeof unknown - 1);
     const size_t before = escapeLines().size();
-    ASSERT_EQ(readModule(slaveSession(true, false)), 0) << code;
+    ASSERT_EQ(readModule(slaveSession(true, false)).code, 0) << code;
     EXPECT_EQ(slavePane.module.read[Setting::BaudRate], code);
     EXPECT_EQ(world.line("COM4")->settings.baudRate, rates[code]);
     const size_t place = std::find(order, order + 8, rates[code]) - order;
@@ -589,18 +589,18 @@ TEST_F(ReadSearch, EveryRateOfTheModulesListIsFoundWithoutTheKey) {
 TEST_F(ReadSearch, WhereTheModuleWasLastFoundIsTriedFirstByTheNextProcess) {
   slaveAt(7, 1, 1);  // 115200 8-E-2: only the key tells it, the first time
   world.at(vw::ms(3000), [this] { slave->pressResetKey(world.now()); });
-  ASSERT_EQ(readModule(slaveSession(false, true)), 0);
+  ASSERT_EQ(readModule(slaveSession(false, true)).code, 0);
   os::sleepMs(1200);
   forgetPortActivity();  // the next process knows only the note
   const size_t before = escapeLines().size();
-  ASSERT_EQ(readModule(slaveSession(false, false)), 0) << "no key, no search";
+  ASSERT_EQ(readModule(slaveSession(false, false)).code, 0) << "no key, no search";
   EXPECT_EQ(escapeLines().size() - before, 1u) << "found at the first try";
   // A module elsewhere now: the note costs one try, then the search goes on.
   os::sleepMs(1200);
   slaveAt(3, 0, 0);
   forgetPortActivity();
   const size_t again = escapeLines().size();
-  ASSERT_EQ(readModule(slaveSession(false, false)), 0);
+  ASSERT_EQ(readModule(slaveSession(false, false)).code, 0);
   EXPECT_EQ(escapeLines().size() - again, 2u);
 }
 
@@ -608,7 +608,7 @@ TEST_F(ReadSearch, WhereTheModuleWasLastFoundIsTriedFirstByTheNextProcess) {
 // its tries with a result that says so (exit 3).
 TEST_F(ReadSearch, WithoutTheResetKeyAModuleNoTryFindsFailsInBoundedTime) {
   slaveAt(5, 0, 0);
-  ASSERT_EQ(readModule(slaveSession(false, false)), ResultNotFound);
+  ASSERT_EQ(readModule(slaveSession(false, false)).code, ResultNotFound);
   EXPECT_LT(nowMs(), 1300.0) << "one try at 9600";
   EXPECT_EQ(resultMessage(ResultNotFound).exitCode, ExitCommunication);
   // The whole search's worst case, as the README gives it: a rate none of
@@ -616,7 +616,7 @@ TEST_F(ReadSearch, WithoutTheResetKeyAModuleNoTryFindsFailsInBoundedTime) {
   slaveAt(0x38400, 0, 0);
   const vw::TimeUs start = world.now();
   const size_t before = escapeLines().size();
-  ASSERT_EQ(readModule(slaveSession(true, false)), ResultNotFound);
+  ASSERT_EQ(readModule(slaveSession(true, false)).code, ResultNotFound);
   EXPECT_EQ(escapeLines().size() - before, 64u) << "8 rates, 4 parities, 2 stop bits";
   const double searchMs = (world.now() - start) / 1000.0;
   EXPECT_GT(searchMs, 64 * 1200.0);
@@ -628,7 +628,7 @@ TEST_F(ReadSearch, WithoutTheResetKeyAModuleNoTryFindsFailsInBoundedTime) {
   Session& s = slaveSession(true, true);
   const vw::TimeUs cancelAt = world.now() + vw::ms(5000);
   world.at(cancelAt, [] { os::setEvent(slavePane.cancelEvent); });
-  EXPECT_EQ(readModule(s), ResultCancelled);
+  EXPECT_EQ(readModule(s).code, ResultCancelled);
   EXPECT_LT(world.now(), cancelAt + vw::ms(1300));
   EXPECT_EQ(view().count("showResetPrompt"), 0);
 }

@@ -83,13 +83,13 @@ int32_t openPanePort(PaneRecord* pane) {
 }
 
 int32_t readBody(OperationRun* run) {
-  const int32_t result = readModule(paneSession(paneOfRun(run)));
+  const int32_t result = readModule(paneSession(paneOfRun(run))).code;
   postOperationDone(run->progressDialog, run);
   return result;
 }
 
 int32_t writeBody(OperationRun* run) {
-  const int32_t result = writeModule(paneSession(paneOfRun(run)));
+  const int32_t result = writeModule(paneSession(paneOfRun(run))).code;
   postOperationDone(run->progressDialog, run);
   return result;
 }

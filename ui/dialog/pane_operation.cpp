@@ -16,8 +16,8 @@ void emptyPane(PaneRecord* pane) {
   resetPane(&pane->module);
 }
 
-void reportResult(PaneRecord* pane, int32_t result) {
-  const ResultMessage message = resultMessage(result);
+void reportOutcome(PaneRecord* pane, const Outcome& outcome) {
+  const ResultMessage message = resultMessage(outcome.code);
   if (message.paneReset == PaneReset::BeforeMessage)
     emptyPane(pane);
   if (message.format && message.namesNodeId) {
@@ -71,9 +71,14 @@ int32_t runOperation(HWND owner, PaneRecord* pane, const char* operation, PaneRe
   // event; the user did not cancel, and is told of the lost port.
   if (result == ResultCancelled && hasDeferredPortChange(pane))
     result = ErrBadHandle;
+  // What the session noted of its end; the runner's own ends (a cancel, a
+  // thread not made, a port gone) are the operation's on its port.
+  const Outcome outcome = pane->session.outcome.code == result && result != 0
+                              ? pane->session.outcome
+                              : Outcome{result, 0, portNumber, operation};
   // Before the box, so that the log already says what the box says.
-  logOperationEnd(&dialogLineLog, portNumber, operation, result, &pane->module);
-  reportResult(pane, result);
+  logOperationEnd(&dialogLineLog, outcome.portNumber, operation, outcome.code, &pane->module);
+  reportOutcome(pane, outcome);
   // A failure may have emptied the pane (a reset before a failing step, or
   // the clearing above); the buttons must not offer what it no longer holds.
   if (result != 0)
