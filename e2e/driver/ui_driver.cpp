@@ -761,13 +761,21 @@ int cmdLinkResult(const Args&) {
     return kDone;
   }
   const HWND label = GetDlgItem(dialog, IDC_RESULT_LABEL);
-  Capture capture;
-  std::string why;
   settle(dialog, kSettleMs);
-  if (!captureText(label, CaptureMethod::kScreen, &capture, &why))
-    return notPossible("cannot see the verdict: " + why);
-  const InkReport report = classifyInk(capture.pixels.data(), capture.pixels.size(),
-                                       fromColorref(GetSysColor(COLOR_GRAYTEXT)));
+  // A busy machine may show the window a while before its label is painted
+  // on the screen: no ink yet is looked at again, up to the settle limit.
+  InkReport report;
+  for (DWORD waited = 0;; waited += 100) {
+    Capture capture;
+    std::string why;
+    if (!captureText(label, CaptureMethod::kScreen, &capture, &why))
+      return notPossible("cannot see the verdict: " + why);
+    report = classifyInk(capture.pixels.data(), capture.pixels.size(),
+                         fromColorref(GetSysColor(COLOR_GRAYTEXT)));
+    if (report.verdict != Ink::kNone || waited >= kSettleMs)
+      break;
+    Sleep(100);
+  }
   out(escaped(controlText(label)) + " " + inkName(report.verdict));
   return kDone;
 }
