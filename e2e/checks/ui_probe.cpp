@@ -122,26 +122,42 @@ HWND waitForMainDialog(Report& report) {
 // it draws the frames itself. The program's small icon has red antenna tips,
 // blue waves and green boards in the standard palette's pure colours, which
 // a plain caption does not have.
-void checkCaptionIcon(Report& report, const RECT& frame) {
-  constexpr int kCornerWidth = 40;
-  constexpr int kCornerHeight = 32;
+struct CornerInk {
   int red = 0;
   int blue = 0;
   int green = 0;
+  bool isIcon() const { return red >= 8 && blue >= 8 && green >= 8; }
+};
+
+CornerInk cornerInk(const RECT& frame) {
+  constexpr int kCornerWidth = 40;
+  constexpr int kCornerHeight = 32;
+  CornerInk ink;
   const HDC screen = GetDC(nullptr);
   for (int y = 0; y < kCornerHeight; ++y) {
     for (int x = 0; x < kCornerWidth; ++x) {
       const COLORREF pixel = GetPixel(screen, frame.left + x, frame.top + y);
-      red += pixel == RGB(255, 0, 0);
-      blue += pixel == RGB(0, 0, 255);
-      green += pixel == RGB(0, 128, 0);
+      ink.red += pixel == RGB(255, 0, 0);
+      ink.blue += pixel == RGB(0, 0, 255);
+      ink.green += pixel == RGB(0, 128, 0);
     }
   }
   ReleaseDC(nullptr, screen);
-  std::printf("INFO caption corner: %d red, %d blue, %d green pixels\n", red, blue, green);
-  check(report, "caption-shows-program-icon", red >= 8 && blue >= 8 && green >= 8,
-        "in the caption's left corner: " + std::to_string(red) + " red, " + std::to_string(blue) +
-            " blue, " + std::to_string(green) + " green pixels");
+  return ink;
+}
+
+void checkCaptionIcon(Report& report, const RECT& frame) {
+  // A caption being drawn again on a busy machine is looked at again.
+  CornerInk ink = cornerInk(frame);
+  for (int tries = 1; !ink.isIcon() && tries < 10; ++tries) {
+    Sleep(200);
+    ink = cornerInk(frame);
+  }
+  std::printf("INFO caption corner: %d red, %d blue, %d green pixels\n", ink.red, ink.blue,
+              ink.green);
+  check(report, "caption-shows-program-icon", ink.isIcon(),
+        "in the caption's left corner: " + std::to_string(ink.red) + " red, " +
+            std::to_string(ink.blue) + " blue, " + std::to_string(ink.green) + " green pixels");
 }
 
 void checkFrame(Report& report, HWND dialog) {

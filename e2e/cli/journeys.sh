@@ -970,16 +970,32 @@ logged_ms() {
 # A script's read right after a read on one port: neither needs the key,
 # neither lingers after its results, and the second waits only what the
 # first left of the module's guard time before its "+++".
+# lingered N: run N's exit came over half a guard time after its output
+# (a read that lingered would wait a whole one); $lingered_ms says how long.
+lingered() {
+  local start last exited
+  read -r start last exited <"$work/$1.times"
+  lingered_ms=$(((exited - last) / 1000))
+  ((exited - last > 500000))
+}
+
 journey_back_to_back() {
   modules 5=master
-  local k start last exited
+  local k late=() lingered_ms
   for k in 1 2; do
     stamped $k read "$PORT5" --log "$work/read$k.log"
     has out "Channel = 15"
-    read -r start last exited <"$work/$k.times"
-    # A read that lingered would wait a guard time (a second): half of one is its bound.
-    ((exited - last <= 500000)) || fail "read $k ended $(((exited - last) / 1000)) ms after its output"
+    lingered $k && late+=("read $k: $lingered_ms ms")
   done
+  # A busy machine may be late to run the shell that sees the exit: a read
+  # that lingers lingers every time, so two more must both be late too.
+  for k in again1 again2; do
+    ((${#late[@]})) || break
+    sleep 1.2
+    stamped $k read "$PORT5"
+    if lingered $k; then late+=("$k: $lingered_ms ms"); else late=(); fi
+  done
+  ((${#late[@]} == 0)) || fail "each read ended over 500 ms after its output (${late[*]})"
   local ended began escape
   ended=$(logged_ms "$work/read1.log" " > " tail)
   began=$(logged_ms "$work/read2.log" " = " head)
