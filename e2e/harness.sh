@@ -345,13 +345,7 @@ check_alone() {
 
 # The view's rule over real operations too: a master and a slave of its own.
 check_view_thread() {
-  local name="Simulated Module Port"
-  jr_reg delete 'HKCU\Software\NLCONF' /f
-  rm -rf "$WINEPREFIX"/drive_c/ProgramData/NLCONF
-  rig_ports_set 5 "$name (COM5)" 6 "$name (COM6)" >"$RIG_LOGS/port_devices.out" 2>&1 ||
-    { fail port-devices "$(tail -n 3 "$RIG_LOGS/port_devices.out" | tr '\n' '|')"; return; }
-  rig_port_state
-  rig_modules_start "$RIG_LOGS" 5=master 6=slave || { fail modules "no modules on COM5 and COM6"; return; }
+  jr_bench 5=master 6=slave || return
   run_check view_thread_check "$CHECK_LIMIT_S" view_thread_check.exe 5 6
   rig_modules_stop
 }

@@ -39,12 +39,18 @@ jr_reg() {
 }
 
 jr_begin() {
+  drv_start
+  jr_bench "$@" && jr_start_nlconf
+}
+
+# The bench without the program: nothing remembered, the ports listed
+# ($JR_DEVICES, or COM5 and COM6) and the modules MODULE... behind them.
+jr_bench() {
   local n devices=()
   # What NLCONF remembers must not carry from one journey into the next.
   jr_reg delete 'HKCU\Software\NLCONF' /f
   # Nor what it noted of the ports (the line settings a module was found at).
   rm -rf "$WINEPREFIX"/drive_c/ProgramData/NLCONF
-  drv_start
   for n in ${JR_DEVICES-5 6}; do
     devices+=("$n" "$JR_COM_NAME (COM$n)")
   done
@@ -57,7 +63,6 @@ jr_begin() {
     fail simports-ready "$(tr '\n' '|' <"$RIG_LOGS/modules.out")"
     return 1
   fi
-  jr_start_nlconf
 }
 
 jr_start_nlconf() {
